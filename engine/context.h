@@ -1,0 +1,60 @@
+// The state of one conversion run: the options snapshot of the current file, the host, the point
+// stream and block table, the running state, and the per-file switches the driver sets.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "host.h"
+#include "options.h"
+#include "point_store.h"
+
+namespace ts {
+
+// Answers the geoid height N (metres) at a position, NaN where the model has no value.
+class GeoidQuery {
+public:
+    virtual ~GeoidQuery() = default;
+    virtual double GeoidHeight(double lat, double lon) = 0;
+};
+
+// Raised by readers and writers when the user aborts; the text is the one the report shows.
+struct AbortError : std::runtime_error {
+    AbortError() : std::runtime_error("Abort by user") {}
+};
+
+struct EngineContext {
+    explicit EngineContext(Host& h) : host(h) {}
+
+    Host& host;
+    TConversionOptions opt;  // the snapshot of the current file
+    LocaleFormats locale;
+    PointStream points;
+    BlockTable blocks;
+    RunState run;
+    GeoidQuery* geoid = nullptr;  // owned by the batch loop; null: no model open
+
+    // Set by the per-file driver.
+    int inputKind = 0;
+    bool geoidCorrection = false;
+    bool compactOutput = false;
+    // Set by the output stage when any writer of the current file failed, so that a later
+    // writer's success does not hide it.
+    bool writerFailed = false;
+
+    void Report(const std::string& line) { host.ReportLine(line); }
+    double GeoidHeight(double lat, double lon) { return geoid ? geoid->GeoidHeight(lat, lon) : kNaN; }
+    // Lets the message loop run, then raises AbortError when the user asked to stop.
+    void PollAbort() {
+        host.ProcessMessages();
+        if (host.AbortRequested()) throw AbortError();
+    }
+};
+
+}  // namespace ts
+
+namespace ts {
+// Reports a backward step of the log's time ("  Time goes back: ...") and asks for the report
+// window at the end of the file. Equal or later times report nothing.
+void CheckTimeGoesBack(EngineContext& ctx, double prevTime, double newTime);
+}  // namespace ts

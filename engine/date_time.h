@@ -1,0 +1,51 @@
+// Date-time values are doubles counting days since 1899-12-30 00:00; the fraction is the time of
+// day. Formatting and parsing here never follow the user's locale.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace ts {
+
+struct ConvertError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr double kOneMs = 1.0 / 86400000.0;
+inline constexpr double kOneSecond = 1.0 / 86400.0;
+
+struct DateParts {
+    int year = 1899, month = 12, day = 30;
+    int hour = 0, minute = 0, second = 0, ms = 0;
+};
+
+bool IsValidDate(int y, int m, int d);
+// Throws ConvertError for an invalid date or time.
+double EncodeDate(int y, int m, int d);
+double EncodeTime(int h, int n, int s, int ms);
+bool TryEncodeDate(int y, int m, int d, double& out);
+// Splits a value into calendar parts, rounding to the nearest millisecond. Non-finite or
+// out-of-range values give false.
+bool DecodeDateTime(double t, DateParts& p);
+
+// Formats with the patterns d dd ddd dddd m mm mmm mmmm yy yyyy h hh n nn s ss z zzz am/pm ampm,
+// "/" (dateSep), ":" (timeSep) and quoted literals; "m" right after "h"/"hh" means minutes.
+// A value that cannot be shown gives an empty text.
+std::string FormatDateTime(const std::string& fmt, double t, char dateSep = '/', char timeSep = ':');
+
+// Parses "[date] [time]": the date in month/day/year order with "/", "-" or "." between (a
+// two-digit year in the century window around the current year), the time as h[:n[:s[.fff]]] with
+// an optional AM/PM. A text with only a time gives a time of day (value below 1). Throws
+// ConvertError when the text does not parse.
+double StrToDateTime(const std::string& s);
+// Time of day only: "h:n[:s[.fff]]" -> fraction of a day. Throws ConvertError.
+double StrToTime(const std::string& s);
+
+}  // namespace ts
+
+namespace ts {
+// A time of day without a date (not later than 1900-01-01, value 2.0).
+inline bool IsDateless(double t) { return t <= 2.0; }
+// UTC time t as local time for display (t - timeOffset); a dateless time stays within its day.
+double ToLocalTime(double t, double timeOffset);
+}  // namespace ts

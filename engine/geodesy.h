@@ -1,0 +1,28 @@
+// Distances on the GRS80 ellipsoid and the speed plausibility limiter.
+#pragma once
+
+namespace ts {
+
+inline constexpr double kGrs80A = 6378137.0;             // semi-major axis, metres
+inline constexpr double kGrs80F = 1.0 / 298.257222101;   // flattening
+inline constexpr double kKnotKmh = 1.852;                // km/h per knot
+
+struct GeoResult {
+    double distance;        // metres
+    double forwardAzimuth;  // degrees [0, 360), at point 1 towards point 2
+    double backAzimuth;     // degrees [0, 360]
+};
+
+// Vincenty's inverse formula (1975 iteration form) on GRS80.
+// Inputs: latitudes in [-90, 90] and longitudes in degrees, heights in metres. Returns the slope
+// distance sqrt(s^2 + (h1-h2)^2) in metres, accurate to well under 0.1 mm where the iteration
+// converges (everywhere except near-antipodal pairs, where it stops after 21 rounds and keeps the
+// last estimate). NaN in any coordinate gives a NaN distance.
+GeoResult GeoDistance(double lat1, double lon1, double lat2, double lon2, double h1 = 0, double h2 = 0);
+
+// Speed in km/h between two fixes (times as date-time days, distance in metres), limited to an
+// acceleration of accelG g against prevKmh for steps up to 60.5 s. Both times 0 give NaN; a
+// non-positive or NaN step gives prevKmh.
+double SpeedFromDistance(double t2, double t1, double dist, double prevKmh, double accelG);
+
+}  // namespace ts

@@ -1,0 +1,33 @@
+#include "point_store.h"
+
+#include <cmath>
+
+#include "context.h"
+#include "date_time.h"
+
+namespace ts {
+
+int16_t Hdop10FromHdop(double hdop) {
+    if (!(hdop > 0)) return 0;  // also NaN
+    const double v = std::nearbyint(hdop * 10.0);  // ties to even under the default rounding mode
+    if (v >= 32767.0) return 32767;
+    return static_cast<int16_t>(v);
+}
+
+int8_t SatsFromCount(double sats) {
+    if (std::isnan(sats)) return 99;
+    if (sats <= 0) return 0;
+    if (sats >= 99) return 99;
+    return static_cast<int8_t>(sats);
+}
+
+void CheckTimeGoesBack(EngineContext& ctx, double prevTime, double newTime) {
+    if (!(prevTime > newTime)) return;
+    const TConversionOptions& o = ctx.opt;
+    const std::string fmt = IsDateless(ctx.run.CurrentPoint.Time) ? "hh:nn:ss" : o.OutDateFormat + " hh:nn:ss";
+    auto text = [&](double t) { return FormatDateTime(fmt, ToLocalTime(t, o.TimeOffset), o.DateSeparator); };
+    ctx.Report("  Time goes back: " + text(prevTime) + " to " + text(newTime));
+    ctx.host.showReportAtEnd = true;
+}
+
+}  // namespace ts

@@ -1,0 +1,174 @@
+#include "text_format.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "date_time.h"
+
+namespace ts {
+
+std::string Trim(std::string_view s) {
+    size_t a = 0, b = s.size();
+    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
+    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
+    return std::string(s.substr(a, b - a));
+}
+
+std::string LowerCase(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return r;
+}
+
+std::string UpperCase(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return r;
+}
+
+std::string PadMilliseconds(const std::string& t) {
+    const size_t dot = t.find('.');
+    const size_t n = dot == std::string::npos ? 0 : t.size() - dot - 1;
+    if (dot == std::string::npos) return t.empty() ? t + "000" : t + ".000";
+    if (n == 0) return t + "000";
+    if (n == 1) return t + "00";
+    if (n == 2) return t + "0";
+    return t;
+}
+
+double StrToTimeMs(const std::string& s) {
+    // Only the fraction of the seconds is padded; a text with a date keeps its date part.
+    const std::string t = Trim(s);
+    const size_t colon = t.rfind(':');
+    if (colon != std::string::npos) {
+        const size_t dot = t.find('.', colon);
+        if (dot != std::string::npos) return StrToDateTime(PadMilliseconds(t));
+    }
+    return StrToDateTime(t);
+}
+
+std::string FormatDuration(const std::string& fmt, double t) {
+    std::string r;
+    if (std::isfinite(t) && t >= 1.0) {
+        const long long d = static_cast<long long>(std::trunc(std::min(t, 1e9)));
+        r = std::to_string(d) + (d == 1 ? "day " : "days ");
+    }
+    if (!std::isfinite(t)) return r;
+    return r + FormatDateTime(fmt, t - std::trunc(t));
+}
+
+std::string FormatTimeMs(const std::string& fmt, double t, char dateSep, char timeSep) {
+    const size_t L = fmt.size();
+    size_t p;  // 1-based position of the "." that starts the fraction, 0 when none
+    if (L > 0 && fmt.back() == '.') {
+        p = L;
+    } else {
+        size_t f = 0;
+        for (size_t i = 0; i + 1 < L; ++i)
+            if (fmt[i] == '.' && (fmt[i + 1] == 'z' || fmt[i + 1] == 'Z')) {
+                f = i + 1;
+                break;
+            }
+        p = f;
+    }
+    if (p < 1) return FormatDateTime(fmt, t, dateSep, timeSep);
+    std::string r = FormatDateTime(fmt.substr(0, p) + "zzz", t, dateSep, timeSep);
+    if (r.empty()) return r;
+    if (L > p) {
+        const long long k = std::max<long long>(0, 3 - static_cast<long long>(L - p));
+        r.resize(r.size() >= static_cast<size_t>(k) ? r.size() - k : 0);
+    } else {
+        while (!r.empty() && r.back() == '0') r.pop_back();
+        if (!r.empty() && r.back() == '.') r.pop_back();
+    }
+    return r;
+}
+
+std::string IntToStr6(int32_t n) {
+    std::string s = std::to_string(n);
+    if (s.size() < 6) s.insert(0, 6 - s.size(), ' ');
+    return s;
+}
+
+std::string FormatFloatTrim(int width, int decimals, double v) {
+    if (!std::isfinite(v)) return std::string();
+    if (decimals < 0) decimals = 0;
+    if (decimals > 20) decimals = 20;
+    char buf[400];
+    std::snprintf(buf, sizeof buf, "%*.*f", width, decimals, v);
+    std::string s(buf);
+    if (s.find('.') != std::string::npos) {
+        while (!s.empty() && s.back() == '0') s.pop_back();
+        if (!s.empty() && s.back() == '.') s.pop_back();
+    }
+    return s;
+}
+
+bool TryStrToFloat(std::string_view sv, double& out) {
+    std::string s = Trim(sv);
+    size_t start = 0;
+    if (!s.empty() && s[0] == '+') start = 1;
+    if (start < s.size() && (s[start] == '-' || s[start] == '+') && start == 1) return false;
+    // Only plain decimal and exponent forms: no "inf", "nan" or hexadecimal.
+    for (size_t i = start; i < s.size(); ++i) {
+        const char c = s[i];
+        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+'))
+            return false;
+    }
+    if (start >= s.size()) return false;
+    double v = 0;
+    auto [ptr, ec] = std::from_chars(s.data() + start, s.data() + s.size(), v, std::chars_format::general);
+    if (ec != std::errc() || ptr != s.data() + s.size() || !std::isfinite(v)) return false;
+    out = v;
+    return true;
+}
+
+bool TryStrToInt(std::string_view sv, int32_t& out) {
+    std::string s = Trim(sv);
+    size_t start = 0;
+    if (!s.empty() && s[0] == '+') start = 1;
+    if (start >= s.size() || s[start] == '+') return false;
+    int32_t v = 0;
+    auto [ptr, ec] = std::from_chars(s.data() + start, s.data() + s.size(), v, 10);
+    if (ec != std::errc() || ptr != s.data() + s.size()) return false;
+    out = v;
+    return true;
+}
+
+double StrToFloatSafe(std::string_view s) {
+    double v = 0;
+    return TryStrToFloat(s, v) ? v : 0.0;
+}
+
+int32_t StrToIntSafe(std::string_view s) {
+    int32_t v = 0;
+    return TryStrToInt(s, v) ? v : 0;
+}
+
+std::string ExtractFileName(const std::string& path) {
+    const size_t p = path.find_last_of('/');
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+std::string ExtractFilePath(const std::string& path) {
+    const size_t p = path.find_last_of('/');
+    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
+}
+
+std::string ExtractFileExt(const std::string& path) {
+    const std::string name = ExtractFileName(path);
+    const size_t p = name.find_last_of('.');
+    return p == std::string::npos ? std::string() : name.substr(p);
+}
+
+std::string PathWithoutExt(const std::string& path) {
+    const std::string name = ExtractFileName(path);
+    const size_t p = name.find_last_of('.');
+    return p == std::string::npos ? name : name.substr(0, p);
+}
+
+}  // namespace ts
