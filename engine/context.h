@@ -23,6 +23,11 @@ struct AbortError : std::runtime_error {
     AbortError() : std::runtime_error("Abort by user") {}
 };
 
+struct EngineContext;
+// A reader: returns the record count of the last writer (> 0), 0 for no data or an empty
+// selection, -1 for a failure or abort, -2 or less when the file is not of its format.
+using ReaderFn = int32_t (*)(EngineContext& ctx, const std::string& fileName);
+
 struct EngineContext {
     explicit EngineContext(Host& h) : host(h) {}
 
@@ -41,6 +46,8 @@ struct EngineContext {
     // Set by the output stage when any writer of the current file failed, so that a later
     // writer's success does not hide it.
     bool writerFailed = false;
+    // Replaces the reader table, for tests of the driver.
+    ReaderFn (*readerLookup)(int kind) = nullptr;
 
     void Report(const std::string& line) { host.ReportLine(line); }
     double GeoidHeight(double lat, double lon) { return geoid ? geoid->GeoidHeight(lat, lon) : kNaN; }

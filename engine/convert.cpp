@@ -43,12 +43,13 @@ std::string ExpandFileName(const std::string& name) {
 int32_t RunReader(EngineContext& ctx, const std::string& fileName) {
     const int kind = DetectInputKind(ctx.opt, fileName);
     ctx.inputKind = kind;
-    ReaderFn reader = ReaderForKind(kind);
+    auto lookup = ctx.readerLookup ? ctx.readerLookup : ReaderForKind;
+    ReaderFn reader = lookup(kind);
     if (!reader) return 0;
     int32_t result = reader(ctx, fileName);
     if (kind == ikRbt3000 && result < -1 && LowerCase(ExtractFileExt(ctx.opt.RBTmask)) == ".txt") {
         ctx.Report("Try NMEA mode :");
-        if (ReaderFn nmea = ReaderForKind(ikNmea)) result = nmea(ctx, fileName);
+        if (ReaderFn nmea = lookup(ikNmea)) result = nmea(ctx, fileName);
         else result = 0;
     }
     return result;

@@ -17,10 +17,6 @@ enum InputKindId : int {
 // The kind of a file from its extension (case-insensitive) under the options' file masks.
 int DetectInputKind(const TConversionOptions& o, const std::string& fileName);
 
-// A reader: returns the record count of the last writer (> 0), 0 for no data or an empty
-// selection, -1 for a failure or abort, -2 or less when the file is not of its format.
-using ReaderFn = int32_t (*)(EngineContext& ctx, const std::string& fileName);
-
 // The reader of a kind, or null when it has none.
 ReaderFn ReaderForKind(int kind);
 

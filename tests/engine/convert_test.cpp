@@ -1,0 +1,169 @@
+#include "convert.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace ts;
+
+TEST(DetectInputKind, KindTable) {
+    TConversionOptions o;
+    EXPECT_EQ(DetectInputKind(o, "/x/track.NMEA"), ikNmea);
+    EXPECT_EQ(DetectInputKind(o, "a.nme"), ikNmea);
+    EXPECT_EQ(DetectInputKind(o, "x.log"), ikBarometer);
+    o.UseBarometer = false;
+    EXPECT_EQ(DetectInputKind(o, "x.log"), ikNmea);
+    EXPECT_EQ(DetectInputKind(o, "x.tks"), ikTks);
+    EXPECT_EQ(DetectInputKind(o, "x.TXT"), ikRbt3000);
+    EXPECT_EQ(DetectInputKind(o, "x.csv"), ikCsv);
+    EXPECT_EQ(DetectInputKind(o, "x.tk1"), ikTk1);
+    EXPECT_EQ(DetectInputKind(o, "x.tk2"), ikTk2);
+    EXPECT_EQ(DetectInputKind(o, "x.tk3"), ikTk3);
+    EXPECT_EQ(DetectInputKind(o, "x.TES"), ikTes);
+    EXPECT_EQ(DetectInputKind(o, "x.trl"), ikM241);
+    EXPECT_EQ(DetectInputKind(o, "x.nma"), ikTripMate);
+    // No extension, an unknown one, or a folder with a dot: no reader.
+    EXPECT_EQ(DetectInputKind(o, "track"), ikNone);
+    EXPECT_EQ(DetectInputKind(o, "x.gpx"), ikNone);
+    EXPECT_EQ(DetectInputKind(o, "/a.nmea/track"), ikNone);
+    EXPECT_EQ(DetectInputKind(o, "x."), ikNone);
+    EXPECT_EQ(DetectInputKind(o, "x.nm"), ikNone);
+}
+
+TEST(DetectInputKind, EmptyMaskDoesNotShiftTheOthers) {
+    TConversionOptions o;
+    o.WBTmask = "";
+    EXPECT_EQ(DetectInputKind(o, "x.txt"), ikRbt3000);
+    EXPECT_EQ(DetectInputKind(o, "x.nma"), ikTripMate);
+    EXPECT_EQ(DetectInputKind(o, "x.tks"), ikNone);
+    // An extension listed twice resolves to its first entry.
+    o.Holuxmask = "*.csv";
+    EXPECT_EQ(DetectInputKind(o, "x.csv"), ikCsv);
+}
+
+namespace {
+
+std::vector<std::string> g_calls;
+int32_t g_nextResult = 0;
+
+int32_t FakeReader(EngineContext& ctx, const std::string& name) {
+    g_calls.push_back(std::to_string(ctx.inputKind) + ":" + name);
+    if (g_nextResult > 0) ctx.host.filesMade++;
+    return g_nextResult;
+}
+int32_t NotRbtReader(EngineContext& ctx, const std::string& name) {
+    g_calls.push_back("rbt:" + std::to_string(ctx.inputKind) + ":" + name);
+    return -2;
+}
+ReaderFn Lookup(int kind) {
+    if (kind == ikRbt3000) return NotRbtReader;
+    return kind == ikNone ? nullptr : FakeReader;
+}
+
+struct DriverTest : testing::Test {
+    RecordingHost host;
+    EngineContext ctx{host};
+    void SetUp() override {
+        g_calls.clear();
+        g_nextResult = 0;
+        ctx.readerLookup = Lookup;
+    }
+};
+
+}  // namespace
+
+TEST_F(DriverTest, ReportsPathFileAndNoData) {
+    ConvertFile(ctx, "/data/logs/track.gpx");
+    ASSERT_EQ(host.lines.size(), 4u);
+    EXPECT_EQ(host.lines[0], "Path: /data/logs/");
+    EXPECT_EQ(host.lines[1], "File: track.gpx");
+    EXPECT_EQ(host.lines[2], "  *** No data ***");
+    EXPECT_EQ(host.lines[3], "");
+    EXPECT_EQ(host.status[0], " track.gpx  *** No data ***");
+    EXPECT_TRUE(g_calls.empty());
+}
+
+TEST_F(DriverTest, BlankNameWritesOnlyTheHeader) {
+    ConvertFile(ctx, "   ");
+    ASSERT_EQ(host.lines.size(), 2u);
+    EXPECT_EQ(host.lines[0], "Path: ");
+    EXPECT_EQ(host.lines[1], "File:    ");
+    EXPECT_TRUE(g_calls.empty());
+}
+
+TEST_F(DriverTest, CompletionCountsFilesOfTheWholeRun) {
+    g_nextResult = 12;
+    ConvertFile(ctx, "/d/a.nmea");
+    EXPECT_EQ(host.status[0], "  *** Completed: a.nmea  12 records ***  1 file");
+    ConvertFile(ctx, "/d/b.nmea");
+    EXPECT_EQ(host.status[0], "  *** Completed: b.nmea  12 records ***  2 files");
+    EXPECT_EQ(g_calls.back(), "1:/d/b.nmea");
+}
+
+TEST_F(DriverTest, ErrorsKeepTheReadersMessage) {
+    g_nextResult = -1;
+    host.SetStatus(0, "stale");
+    ConvertFile(ctx, "/d/a.nmea");
+    EXPECT_EQ(host.lines[2], "  *** Error!! ***");
+    EXPECT_EQ(host.status[0], " <<Error!!>> ");
+}
+
+TEST_F(DriverTest, AnEarlierWriterFailureIsNotHiddenByALaterSuccess) {
+    g_nextResult = 5;
+    ctx.readerLookup = [](int) -> ReaderFn {
+        return [](EngineContext& c, const std::string&) -> int32_t {
+            c.writerFailed = true;  // say the NMEA writer failed, the GPX writer then wrote 5
+            return 5;
+        };
+    };
+    ConvertFile(ctx, "/d/a.nmea");
+    EXPECT_EQ(host.lines[2], "  *** Error!! ***");
+}
+
+TEST_F(DriverTest, TxtFilesThatAreNotRbtLogsAreReadAsNmea) {
+    g_nextResult = 3;
+    ConvertFile(ctx, "/d/walk.txt");
+    ASSERT_EQ(g_calls.size(), 2u);
+    EXPECT_EQ(g_calls[0], "rbt:3:/d/walk.txt");
+    EXPECT_EQ(g_calls[1], "3:/d/walk.txt");  // the kind stays 3
+    EXPECT_EQ(host.lines[2], "Try NMEA mode :");
+
+    // With another extension for those logs there is no second try.
+    g_calls.clear();
+    ctx.opt.RBTmask = "*.rbt";
+    ConvertFile(ctx, "/d/walk.rbt");
+    ASSERT_EQ(g_calls.size(), 1u);
+    EXPECT_EQ(host.lines.back(), "");
+    EXPECT_EQ(host.lines[host.lines.size() - 2], "  *** Error!! ***");
+}
+
+TEST_F(DriverTest, PostFixSwitchesGeoidCorrectionOff) {
+    ctx.opt.GeoidApply = true;
+    ConvertFile(ctx, "/d/walk_g.nmea");
+    EXPECT_FALSE(ctx.geoidCorrection);
+    ConvertFile(ctx, "/d/walk_G.nmea");
+    EXPECT_TRUE(ctx.geoidCorrection);
+    ctx.opt.PostFix = "";
+    ConvertFile(ctx, "/d/walk_g.nmea");
+    EXPECT_TRUE(ctx.geoidCorrection);
+}
+
+TEST_F(DriverTest, AbortStopsBeforeReading) {
+    host.abortRequested = true;
+    host.showReportAtEnd = true;
+    ConvertFile(ctx, "/d/a.nmea");
+    EXPECT_EQ(host.lines.size(), 2u);
+    EXPECT_EQ(host.reportShown, 0);
+}
+
+TEST_F(DriverTest, ShowsTheReportWhenAReaderWarned) {
+    ctx.readerLookup = [](int) -> ReaderFn {
+        return [](EngineContext& c, const std::string&) -> int32_t {
+            c.host.showReportAtEnd = true;
+            return 0;
+        };
+    };
+    ConvertFile(ctx, "/d/a.nmea");
+    EXPECT_EQ(host.reportShown, 1);
+}

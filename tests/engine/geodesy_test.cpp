@@ -1,0 +1,127 @@
+#include "geodesy.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace ts;
+
+TEST(GeoDistance, SamePointGivesZeroAndFixedAzimuths) {
+    const GeoResult g = GeoDistance(35.5, 139.25, 35.5, 139.25);
+    EXPECT_EQ(g.distance, 0.0);
+    EXPECT_EQ(g.forwardAzimuth, 0.0);
+    EXPECT_EQ(g.backAzimuth, 180.0);
+    // Longitudes -180 and +180 on one latitude are the same point.
+    EXPECT_EQ(GeoDistance(10.0, -180.0, 10.0, 180.0).distance, 0.0);
+    // Heights still count for the same position.
+    EXPECT_DOUBLE_EQ(GeoDistance(1, 2, 1, 2, 10, 13).distance, 3.0);
+}
+
+TEST(GeoDistance, KnownValues) {
+    // One degree of longitude on the equator: a * pi / 180.
+    EXPECT_NEAR(GeoDistance(0, 0, 0, 1).distance, 111319.4907932736, 1e-4);
+    const GeoResult east = GeoDistance(0, 0, 0, 1);
+    EXPECT_NEAR(east.forwardAzimuth, 90.0, 1e-9);
+    EXPECT_NEAR(east.backAzimuth, 270.0, 1e-9);
+    // Height difference makes a slope distance.
+    const double flat = GeoDistance(35, 139, 35.001, 139.001).distance;
+    EXPECT_NEAR(GeoDistance(35, 139, 35.001, 139.001, 0, 100).distance, std::hypot(flat, 100.0), 1e-9);
+}
+
+TEST(GeoDistance, ExactAntipodeAndNonConvergingPairsStayFinite) {
+    const GeoResult anti = GeoDistance(0, 0, 0, 180);
+    EXPECT_TRUE(std::isfinite(anti.distance));
+    EXPECT_GT(anti.distance, 19.9e6);
+    // Nearly antipodal: the iteration is capped, the result still finite and near half the meridian.
+    const GeoResult near = GeoDistance(0.5, 0, -0.5, 179.7);
+    EXPECT_TRUE(std::isfinite(near.distance));
+    EXPECT_GT(near.distance, 19.8e6);
+    EXPECT_LT(near.distance, 20.1e6);
+}
+
+TEST(GeoDistance, NaNGivesNaN) {
+    EXPECT_TRUE(std::isnan(GeoDistance(NAN, 0, 1, 1).distance));
+    EXPECT_TRUE(std::isnan(GeoDistance(0, 0, 1, NAN).distance));
+}
+
+// Compares with an independent geodesic solver on random pairs, short and long.
+TEST(GeoDistance, AgreesWithIndependentSolver) {
+    if (std::system("command -v GeodSolve >/dev/null 2>&1") != 0) GTEST_SKIP() << "GeodSolve not installed";
+    std::mt19937_64 rng(20261206);
+    std::uniform_real_distribution<double> ulat(-89.0, 89.0), ulon(-180.0, 180.0), small(-0.05, 0.05);
+    struct Pair { double lat1, lon1, lat2, lon2; };
+    std::vector<Pair> pairs;
+    while (pairs.size() < 1200) {
+        Pair p{ulat(rng), ulon(rng), 0, 0};
+        if (pairs.size() % 2 == 0) {
+            p.lat2 = std::clamp(p.lat1 + small(rng), -89.9, 89.9);
+            p.lon2 = p.lon1 + small(rng);
+        } else {
+            p.lat2 = ulat(rng);
+            p.lon2 = ulon(rng);
+            // Keep clear of nearly antipodal pairs, where the method is known not to converge.
+            if (std::fabs(p.lat1 + p.lat2) < 2.0 && std::fabs(std::fabs(std::remainder(p.lon1 - p.lon2, 360.0)) - 180.0) < 10.0)
+                continue;
+        }
+        pairs.push_back(p);
+    }
+    const std::string in = testing::TempDir() + "geod_in.txt", out = testing::TempDir() + "geod_out.txt";
+    {
+        std::ofstream f(in);
+        f.precision(17);
+        for (const Pair& p : pairs) f << p.lat1 << ' ' << p.lon1 << ' ' << p.lat2 << ' ' << p.lon2 << '\n';
+    }
+    const std::string cmd = "GeodSolve -i -e 6378137 1/298.257222101 -p 9 < " + in + " > " + out;
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::ifstream f(out);
+    double worstDist = 0, worstAz = 0;
+    int azWithin1e6 = 0;
+    for (const Pair& p : pairs) {
+        double azi1, azi2, s12;
+        ASSERT_TRUE(f >> azi1 >> azi2 >> s12);
+        const GeoResult g = GeoDistance(p.lat1, p.lon1, p.lat2, p.lon2);
+        worstDist = std::max(worstDist, std::fabs(g.distance - s12));
+        auto angleDiff = [](double a, double b) { return std::fabs(std::remainder(a - b, 360.0)); };
+        // The back azimuth points from point 2 back to point 1.
+        const double az = std::max(angleDiff(g.forwardAzimuth, azi1), angleDiff(g.backAzimuth, azi2 + 180.0));
+        worstAz = std::max(worstAz, az);
+        if (az < 1e-6) ++azWithin1e6;
+    }
+    EXPECT_LT(worstDist, 1e-4) << "metres";
+    // The method's truncated longitude series leaves azimuth errors of order f^3 rad (about 2e-6
+    // degrees) on some lines, independent of the arithmetic's precision.
+    EXPECT_LT(worstAz, 2.5e-6) << "degrees";
+    EXPECT_GE(azWithin1e6, static_cast<int>(pairs.size() * 97 / 100));
+}
+
+TEST(SpeedFromDistance, AccelerationLimitUsesTheSquaredStep) {
+    const double sec = 1.0 / 86400.0;
+    // 1 s: at most 9.8 * 0.5 * 1 * 3.6 = 17.64 km/h of change.
+    EXPECT_NEAR(SpeedFromDistance(1 * sec, 0, 100.0, 0.0, 0.5), 17.64, 1e-9);
+    EXPECT_NEAR(SpeedFromDistance(1 * sec, 0, 0.0, 50.0, 0.5), 50.0 - 17.64, 1e-9);
+    // 2 s: the limit is 70.56 km/h.
+    EXPECT_NEAR(SpeedFromDistance(2 * sec, 0, 1000.0, 0.0, 0.5), 70.56, 1e-6);
+    // Inside the limit the measured speed stands.
+    EXPECT_NEAR(SpeedFromDistance(1 * sec, 0, 3.0, 10.0, 0.5), 10.8, 1e-9);
+}
+
+TEST(SpeedFromDistance, LimitBoundaryAndSpecialSteps) {
+    const double sec = 1.0 / 86400.0;
+    // At 60.5 s the limit still applies (and is huge); at 61 s nothing limits.
+    const double big = 1e9;
+    EXPECT_LT(SpeedFromDistance(60.5 * sec, 0, big, 0.0, 0.5), big / 60.5 * 3.6);
+    EXPECT_DOUBLE_EQ(SpeedFromDistance(61 * sec, 0, big, 0.0, 0.5), big / 61 * 3.6);
+    // No previous speed: no limit.
+    EXPECT_DOUBLE_EQ(SpeedFromDistance(1 * sec, 0, 100.0, NAN, 0.5), 360.0);
+    // Equal times keep the previous speed; both times 0 give no speed.
+    EXPECT_EQ(SpeedFromDistance(5.0, 5.0, 10.0, 42.0, 0.5), 42.0);
+    EXPECT_TRUE(std::isnan(SpeedFromDistance(0, 0, 10.0, 42.0, 0.5)));
+    EXPECT_EQ(SpeedFromDistance(NAN, 1.0, 10.0, 42.0, 0.5), 42.0);
+    EXPECT_EQ(SpeedFromDistance(1.0 + sec, 1.0, NAN, 42.0, 0.5), 42.0);
+}

@@ -1,0 +1,106 @@
+#include "point_store.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "context.h"
+#include "date_time.h"
+
+using namespace ts;
+
+namespace {
+TLogData Pt(double t) {
+    TLogData p;
+    p.Time = t;
+    return p;
+}
+}  // namespace
+
+TEST(PointStream, RingAddressingWithWrapPoint) {
+    PointStream ps;
+    for (int i = 0; i < 5; ++i) ps.Append(Pt(i));
+    EXPECT_EQ(ps.At(0).Time, 0.0);
+    ps.SetWrapPoint(3);
+    // Record 0 is stored record 3; record 2 wraps to stored record 0.
+    EXPECT_EQ(ps.At(0).Time, 3.0);
+    EXPECT_EQ(ps.At(1).Time, 4.0);
+    EXPECT_EQ(ps.At(2).Time, 0.0);
+    EXPECT_EQ(ps.At(4).Time, 2.0);
+    // A cursor continues with stored record 0 after the last one.
+    auto c = ps.Seek(1);
+    EXPECT_EQ(c->Time, 4.0);
+    ++c;
+    EXPECT_EQ(c->Time, 0.0);
+    ++c;
+    EXPECT_EQ(c->Time, 1.0);
+}
+
+TEST(PointStream, RecordsOwnTheirVoiceNames) {
+    PointStream ps;
+    TLogData p;
+    p.VoiceName = "VOX0001.WAV";
+    ps.Append(p);
+    p.VoiceName = "changed";
+    EXPECT_EQ(ps.At(0).VoiceName, "VOX0001.WAV");
+    ps.Last().Flags |= InterestPoint;
+    EXPECT_EQ(ps.At(0).Flags, InterestPoint);
+}
+
+TEST(PointStream, NewRecordHasMissingValues) {
+    TLogData p;
+    EXPECT_TRUE(std::isnan(p.Alt));
+    EXPECT_TRUE(std::isnan(p.Speed));
+    EXPECT_TRUE(std::isnan(p.GeoidSep));
+    EXPECT_EQ(p.Sats, 99);
+    EXPECT_EQ(p.Hdop10, 0);
+}
+
+TEST(BlockTable, OpenAndCount) {
+    BlockTable bt;
+    EXPECT_EQ(bt.LastBlockIndex(), -1);
+    TrackBlock& b = bt.Open(7, 1.5);
+    EXPECT_EQ(b.Number, 1);
+    EXPECT_EQ(b.First, 7);
+    EXPECT_EQ(b.Last, 7);
+    EXPECT_EQ(b.StartTime, b.EndTime);
+    EXPECT_EQ(b.PointCount(), 1);
+    bt.Open(8, 2.0);
+    EXPECT_EQ(bt.LastBlockIndex(), 1);
+    EXPECT_EQ(bt[1].Number, 2);
+}
+
+TEST(FieldClamps, UncheckedLogValuesFitTheirFields) {
+    EXPECT_EQ(Hdop10FromHdop(1.25), 12);  // ties to even
+    EXPECT_EQ(Hdop10FromHdop(1.35), 14);
+    EXPECT_EQ(Hdop10FromHdop(0.0), 0);
+    EXPECT_EQ(Hdop10FromHdop(NAN), 0);
+    EXPECT_EQ(Hdop10FromHdop(1e9), 32767);
+    EXPECT_EQ(Hdop10FromHdop(-3), 0);
+    EXPECT_EQ(SatsFromCount(12), 12);
+    EXPECT_EQ(SatsFromCount(1000), 99);
+    EXPECT_EQ(SatsFromCount(-5), 0);
+    EXPECT_EQ(SatsFromCount(NAN), 99);
+}
+
+TEST(CheckTimeGoesBack, ReportsBackwardStepsOnly) {
+    RecordingHost host;
+    EngineContext ctx(host);
+    DeriveOptions(ctx.opt);
+    ctx.run.CurrentPoint.Time = EncodeTime(12, 0, 1, 0);
+    CheckTimeGoesBack(ctx, EncodeTime(12, 0, 1, 0), EncodeTime(12, 0, 1, 0));
+    EXPECT_TRUE(host.lines.empty());
+    CheckTimeGoesBack(ctx, EncodeTime(12, 0, 5, 0), EncodeTime(12, 0, 1, 0));
+    ASSERT_EQ(host.lines.size(), 1u);
+    EXPECT_EQ(host.lines[0], "  Time goes back: 12:00:05 to 12:00:01");
+    EXPECT_TRUE(host.showReportAtEnd);
+
+    // Dated points show the date in the output date format, in local time.
+    ctx.opt.OutDateFormatText = "yy-mm-dd";
+    ctx.opt.LocalTimeOffset = " 09:00:00";
+    DeriveOptions(ctx.opt);
+    const double d = EncodeDate(2026, 12, 6);
+    ctx.run.CurrentPoint.Time = d + 0.5;
+    CheckTimeGoesBack(ctx, d + 0.6, d + 0.5);
+    EXPECT_EQ(host.lines.back(), "  Time goes back: 2026-12-06 23:24:00 to 2026-12-06 21:00:00");
+}
