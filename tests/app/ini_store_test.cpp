@@ -1,0 +1,81 @@
+#include "ini_store.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace ts;
+
+namespace {
+
+struct IniTest : testing::Test {
+    std::string path;
+    void SetUp() override {
+        path = testing::TempDir() + "ini_" + testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
+        std::filesystem::remove(path);
+    }
+    void Put(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+    std::string Get() {
+        std::ifstream f(path, std::ios::binary);
+        std::stringstream ss;
+        ss << f.rdbuf();
+        return ss.str();
+    }
+};
+
+}  // namespace
+
+TEST_F(IniTest, ReadsCaseInsensitivelyFirstMatchTrimmedAndUnquoted) {
+    Put("[Option]\r\nSpeedUnit = km/h \r\nspeedunit=mph\r\nName=\" a b \"\r\n; SpeedUnit=kt\r\n[option]\r\nOther=1\r\n");
+    IniStore ini(path);
+    EXPECT_EQ(ini.ReadString("OPTION", "speedUNIT", "x"), "km/h");
+    EXPECT_EQ(ini.ReadString("Option", "Name", "x"), " a b ");
+    EXPECT_EQ(ini.ReadString("Option", "Other", "def"), "def");  // the second [option] is never reached
+    EXPECT_EQ(ini.ReadString("Missing", "Key", "def"), "def");
+}
+
+TEST_F(IniTest, WritesInPlaceAppendsAndCreates) {
+    IniStore ini(path);
+    EXPECT_FALSE(ini.Exists());
+    ASSERT_TRUE(ini.WriteString("Option", "A", "1"));
+    EXPECT_TRUE(ini.Exists());
+    ASSERT_TRUE(ini.WriteString("Option", "B", "2"));
+    ASSERT_TRUE(ini.WriteString("Geoid", "Digit", "3"));
+    ASSERT_TRUE(ini.WriteString("option", "a", "one, \"quoted\""));
+    EXPECT_EQ(Get(), "[Option]\r\nA=one, \"quoted\"\r\nB=2\r\n\r\n[Geoid]\r\nDigit=3\r\n");
+    EXPECT_EQ(ini.ReadString("Option", "A", ""), "one, \"quoted\"");
+    // A new key goes after the section's last key, before the blank separator line.
+    ASSERT_TRUE(ini.WriteString("Option", "C", "3"));
+    EXPECT_EQ(Get(), "[Option]\r\nA=one, \"quoted\"\r\nB=2\r\nC=3\r\n\r\n[Geoid]\r\nDigit=3\r\n");
+}
+
+TEST_F(IniTest, DeleteEraseAndListInFileOrder) {
+    Put("[CSV_Info]\nZeta=1\nAlpha=2\n[Keep]\nK=v\n");
+    IniStore ini(path);
+    auto s = ini.ReadSection("csv_info");
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(s[0].first, "Zeta");
+    EXPECT_EQ(s[1].first, "Alpha");
+    ASSERT_TRUE(ini.DeleteKey("CSV_Info", "zeta"));
+    EXPECT_EQ(ini.ReadSection("CSV_Info").size(), 1u);
+    ASSERT_TRUE(ini.EraseSection("csv_info"));
+    EXPECT_TRUE(ini.ReadSection("CSV_Info").empty());
+    EXPECT_EQ(ini.ReadString("Keep", "K", ""), "v");
+    EXPECT_EQ(ini.SectionNames(), std::vector<std::string>{"Keep"});
+}
+
+TEST_F(IniTest, LongValuesAreCutAndLegacyBytesAreRead) {
+    Put("[S]\nLong=" + std::string(5000, 'x') + "\nName=Caf\xE9 \x80\n");
+    IniStore ini(path);
+    EXPECT_EQ(ini.ReadString("S", "Long", "").size(), 2047u);
+    EXPECT_EQ(ini.ReadString("S", "Name", ""), "Caf\xC3\xA9 \xE2\x82\xAC");
+    EXPECT_EQ(ToUtf8FromLegacy("\xC3\xA9"), "\xC3\xA9");  // valid UTF-8 stays
+}
+
+TEST_F(IniTest, UnwritableFolderReportsFailure) {
+    IniStore ini("/nonexistent-folder/x.ini");
+    EXPECT_FALSE(ini.WriteString("S", "K", "v"));
+    EXPECT_EQ(ini.ReadString("S", "K", "d"), "d");
+}
