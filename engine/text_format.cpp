@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
 
 #include "date_time.h"
@@ -79,8 +80,8 @@ std::string FormatTimeMs(const std::string& fmt, double t, char dateSep, char ti
     std::string r = FormatDateTime(fmt.substr(0, p) + "zzz", t, dateSep, timeSep);
     if (r.empty()) return r;
     if (L > p) {
-        const long long k = std::max<long long>(0, 3 - static_cast<long long>(L - p));
-        r.resize(r.size() >= static_cast<size_t>(k) ? r.size() - k : 0);
+        const size_t k = L - p >= 3 ? 0 : 3 - (L - p);
+        r.erase(r.size() - std::min(k, r.size()));
     } else {
         while (!r.empty() && r.back() == '0') r.pop_back();
         if (!r.empty() && r.back() == '.') r.pop_back();
