@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 #include "date_time.h"
 #include "text_format.h"
@@ -90,6 +91,13 @@ double ParseTimeOffset(const std::string& text) {
     } catch (const ConvertError&) {
         return 0;
     }
+}
+
+double SystemUtcOffsetDays() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return std::round(static_cast<double>(local.tm_gmtoff)) / 86400.0;
 }
 
 std::string FormatUtcOffset(double d) {

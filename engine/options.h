@@ -147,6 +147,8 @@ void ReadSpeedClassBounds(TConversionOptions& o);
 std::string MakeKmlColor(const std::string& alphaText, uint32_t color);
 // Parses the local-time offset text into UTC minus local time, days; 0 when it does not parse.
 double ParseTimeOffset(const std::string& text);
+// The system's current local time minus UTC, days, rounded to whole seconds.
+double SystemUtcOffsetDays();
 // " hh:nn:ss" or "-hh:nn:ss" for an offset of local time minus UTC in days.
 std::string FormatUtcOffset(double localMinusUtcDays);
 std::string TimeSepToUser(const LocaleFormats& lf, std::string s);

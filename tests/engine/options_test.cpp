@@ -24,6 +24,9 @@ TEST(Options, TimeOffsetFromTheOffsetText) {
     EXPECT_EQ(o.TimeOffset, 0.0);
     EXPECT_EQ(FormatUtcOffset(0.375), " 09:00:00");
     EXPECT_EQ(FormatUtcOffset(-5.0 / 24), "-05:00:00");
+    // Whatever the machine's zone, its offset round-trips through the offset text.
+    const double sys = SystemUtcOffsetDays();
+    EXPECT_NEAR(ParseTimeOffset(FormatUtcOffset(sys)), -sys, 1e-9);
 }
 
 TEST(Options, NormalizeDateFormat) {
