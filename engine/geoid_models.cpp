@@ -278,9 +278,9 @@ bool GeoidModels::ConvertGeoidTextToBinary(const std::string& fullName) {
                     rest = line;
                     SkipSeparators(rest);
                 }
+                // Range first: a value beyond the single range must not be narrowed.
                 const double v = NextFloatToken(rest);
-                const float f = float(v);
-                nodes[size_t(int64_t(r) * h.nlon + c)] = std::fabs(f) < 200.0f ? f : kNaNf;
+                nodes[size_t(int64_t(r) * h.nlon + c)] = std::fabs(v) < 200.0 ? float(v) : kNaNf;
             }
             host_.ProcessMessages();
         }

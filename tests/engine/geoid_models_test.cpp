@@ -232,7 +232,7 @@ TEST_F(ModelsFixture, GsiTextLayoutsGiveTheSameCache) {
 TEST_F(ModelsFixture, GsiHolesBecomeNaN) {
     {
         std::ofstream f(dir / "gsi.txt", std::ios::binary);
-        f << kGsiHeader << "1 2 999.0 4\n5 -200 7 8\n9 10 11 199.99\n";
+        f << kGsiHeader << "1 2 999.0 1e39\n5 -200 7 8\n9 10 11 199.99\n";
     }
     ASSERT_TRUE(models.ConvertGeoidTextToBinary(dir / "gsi.txt"));
     const auto cache = ReadFile(dir / "gsi.txt.dat");
@@ -243,6 +243,7 @@ TEST_F(ModelsFixture, GsiHolesBecomeNaN) {
         return std::bit_cast<float>(u);
     };
     EXPECT_TRUE(std::isnan(at(2, 2)));
+    EXPECT_TRUE(std::isnan(at(2, 3)));
     EXPECT_TRUE(std::isnan(at(1, 1)));
     EXPECT_EQ(at(0, 3), 199.99f);
     EXPECT_EQ(at(2, 0), 1.0f);
