@@ -16,14 +16,11 @@ namespace ts::testing {
 class TempDir {
 public:
     TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "geoidtest.XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) std::abort();
-        path_ = tmpl;
+        std::string t = (std::filesystem::temp_directory_path() / "geoidtest.XXXXXX").string();
+        if (!mkdtemp(t.data())) std::abort();
+        path_ = t;
     }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
+    ~TempDir() { std::error_code ec; std::filesystem::remove_all(path_, ec); }
     std::string Folder() const { return path_.string() + "/"; }
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
@@ -31,36 +28,31 @@ private:
     std::filesystem::path path_;
 };
 
-inline void PutLe32(std::vector<unsigned char>& out, uint32_t u) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(u >> (8 * i)));
-}
-inline void PutFloat(std::vector<unsigned char>& out, float v) { PutLe32(out, std::bit_cast<uint32_t>(v)); }
-inline void PutDouble(std::vector<unsigned char>& out, double v) {
-    const uint64_t u = std::bit_cast<uint64_t>(v);
-    for (int i = 0; i < 8; ++i) out.push_back(static_cast<unsigned char>(u >> (8 * i)));
+template <class T> void PutLe(std::vector<unsigned char>& out, T v) {
+    using U = std::conditional_t<sizeof(T) == 8, uint64_t, uint32_t>;
+    const U u = std::bit_cast<U>(v);
+    for (size_t i = 0; i < sizeof(U); ++i) out.push_back(static_cast<unsigned char>(u >> (8 * i)));
 }
 
 inline void WriteFile(const std::string& name, const std::vector<unsigned char>& bytes) {
-    std::ofstream f(name, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
-
+inline void WriteText(const std::string& name, const std::string& text) { std::ofstream(name, std::ios::binary) << text; }
 inline std::vector<unsigned char> ReadFile(const std::string& name) {
     std::ifstream f(name, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 // Node value of (row, col), row 0 the northern-most.
 using NodeFn = std::function<float(int row, int col)>;
 
-// Rows north first; with framed set every row is a Fortran record: a length word before and
-// after its nodes (the published global grids).
+// Rows north first; framed rows are Fortran records with a length word at both ends.
 inline std::vector<unsigned char> GridBytes(int rows, int cols, const NodeFn& f, bool framed = false) {
     std::vector<unsigned char> out;
     for (int r = 0; r < rows; ++r) {
-        if (framed) PutLe32(out, uint32_t(cols) * 4);
-        for (int c = 0; c < cols; ++c) PutFloat(out, f(r, c));
-        if (framed) PutLe32(out, uint32_t(cols) * 4);
+        if (framed) PutLe(out, uint32_t(cols) * 4);
+        for (int c = 0; c < cols; ++c) PutLe(out, f(r, c));
+        if (framed) PutLe(out, uint32_t(cols) * 4);
     }
     return out;
 }
@@ -69,12 +61,9 @@ inline std::vector<unsigned char> GridBytes(int rows, int cols, const NodeFn& f,
 inline std::vector<unsigned char> CustomGridBytes(int rows, int cols, double latMin, double lonMin, double dLat,
                                                   double dLon, const NodeFn& f) {
     std::vector<unsigned char> out = GridBytes(rows, cols, f);
-    PutLe32(out, uint32_t(rows));
-    PutLe32(out, uint32_t(cols));
-    PutDouble(out, latMin);
-    PutDouble(out, lonMin);
-    PutDouble(out, dLat);
-    PutDouble(out, dLon);
+    PutLe(out, int32_t(rows));
+    PutLe(out, int32_t(cols));
+    for (double v : {latMin, lonMin, dLat, dLon}) PutLe(out, v);
     return out;
 }
 
