@@ -31,6 +31,14 @@ public:
     virtual MsgButton MessageDlg(const std::string& /*text*/, MsgKind /*kind*/, unsigned /*buttons*/,
                                  MsgButton defaultButton) { return defaultButton; }
 
+    // Lets the user locate a geoid grid file: starts in folder, proposes fileName, offers filter
+    // ("description|pattern;pattern"). Answers the chosen file's full name; empty when cancelled
+    // or when nobody can answer.
+    virtual std::string BrowseGeoidFile(const std::string& /*folder*/, const std::string& /*fileName*/,
+                                        const std::string& /*filter*/) { return {}; }
+    // Shows or hides the geoid dialog's note that a text grid is being converted.
+    virtual void ShowGeoidConverting(bool /*shown*/) {}
+
     // Fills the snapshot for the next input file and derives its values. The window copies its
     // controls in and writes corrected texts back; the default keeps the record as it stands.
     virtual void ReadConversionOptions(TConversionOptions& o) { DeriveOptions(o); }

@@ -9,6 +9,15 @@
 
 namespace ts {
 
+// File name and geometry of one grid geoid model (settings sections EGM2008_25, EGM2008_10,
+// GSI2000). nrows is kept with the model only; ncols is the stored row length in words.
+struct GeoidGridParams {
+    std::string fname;
+    int32_t nrows = 0, ncols = 0;
+    double glamn = 0, glomn = 0, dgla = 0, dglo = 0;
+    int32_t nlat = 0, nlon = 0, PrePad = 0;
+};
+
 struct TConversionOptions {
     // --- Outputs and output file names
     bool NMEAout = false, KMZout = true, KMLout = false, GPXout = false, CSVout = false;
@@ -68,6 +77,11 @@ struct TConversionOptions {
     std::string PostFix = "_g";
     std::string Digit = "3";
     std::string CustomGeoidFName, CustomGeoidExt = ".cdat";
+    GeoidGridParams Egm2008_25{"Und_min2.5x2.5_egm2008_isw=82_WGS84_TideFree_SE", 4321, 8642, -90.0, 0.0,
+                               2.5 / 60, 2.5 / 60, 4321, 8640, 1};
+    GeoidGridParams Egm2008_10{"Und_min1x1_egm2008_isw=82_WGS84_TideFree_SE", 10801, 21602, -90.0, 0.0,
+                               1.0 / 60, 1.0 / 60, 10801, 21600, 1};
+    GeoidGridParams Gsi2000{"gsigeome.ver4", 1801, 1201, 20.0, 120.0, 1.0 / 60, 0.025, 1801, 1201, 0};
     bool GroundLevelApply = false;
     std::string GroundLevelValue = "0.0";
     double GroundLevel = 0;
