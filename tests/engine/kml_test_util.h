@@ -2,7 +2,9 @@
 // judges of our files (xmllint with the KML 2.1 schema, ogrinfo, GeodSolve).
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -66,6 +68,7 @@ struct ScratchDir {
         path = d ? d : "/tmp";
     }
     ~ScratchDir() {
+        if (std::getenv("TS_KEEP_SCRATCH")) return;  // to look at the files by hand
         std::error_code ec;
         std::filesystem::remove_all(path, ec);
     }
