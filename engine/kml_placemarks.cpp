@@ -301,7 +301,7 @@ void KmlPlacemarks::AddPoint(const TLogData& p, double h3d, int32_t n, bool star
             pending_.append("</name>");
             out.End();
         } else if (!name_.empty()) {
-            AppendXmlText(out.Begin(4).append("<name>"), TrimView(name_));
+            AppendXmlText(out.Begin(4).append("<name>"), name_);
             pending_.append("</name>");
             out.End();
         }
