@@ -236,7 +236,7 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
                 continue;
             }
             out.name = fileName;
-            host.SetStatus(0, " " + ExtractFileName(fileName) + "  Writing ...");
+            host.SetStatus(0, std::string(" ").append(ExtractFileName(fileName)).append("  Writing ..."));
 
             LineOut headOut(head, compact);
             AppendHead(ctx, headOut, PathWithoutExt(fileName), marks, view, logo,
@@ -247,7 +247,7 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             out.Close();
 
             if (kmz) {
-                host.SetStatus(0, " " + ExtractFileName(fileName) + "  Ziping to KMZ ...");
+                host.SetStatus(0, std::string(" ").append(ExtractFileName(fileName)).append("  Ziping to KMZ ..."));
                 const std::string text = ExtractFileName(base + ".kmz") + "  " + IntToStr6(count) + " records";
                 KmzContents contents;
                 contents.styleUsed = marks.styleUsed;

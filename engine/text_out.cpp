@@ -9,7 +9,12 @@
 namespace ts {
 
 std::string FloatFormat::Text() const {
-    return "%" + std::to_string(width) + "." + std::to_string(decimals) + "f";
+    std::string s = "%";
+    AppendInt(s, width);
+    s.push_back('.');
+    AppendInt(s, decimals);
+    s.push_back('f');
+    return s;
 }
 
 FloatFormat MakeFloatFmt(std::string& decimals, int min, int max) {
