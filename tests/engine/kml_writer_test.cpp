@@ -48,6 +48,8 @@ TEST_F(KmlWriter, DefaultDocumentValidatesAndSumsTheTrack) {
     pts[5].Flags = InterestPoint;
     pts[6].Flags = VoicePoint;
     pts[6].VoiceName = "v&<1>.wav";
+    pts[10].Flags = VoicePoint;
+    pts[10].VoiceName = "caf\xE9.wav";  // not UTF-8: read as Windows-1252
     pts[7].Speed = 60 / 1.852;   // speed2 bound exactly (50 km/h is below)
     pts[8].Speed = 150 / 1.852;  // speed3
     pts[9].Speed = 250 / 1.852;  // speed4
@@ -64,6 +66,7 @@ TEST_F(KmlWriter, DefaultDocumentValidatesAndSumsTheTrack) {
               0u);
     // One placemark a point, and start, interest, voice and end in place of speed classes.
     EXPECT_EQ(CountOf(k, "<Placemark>"), 31);
+    EXPECT_NE(k.find("Voice= caf\xC3\xA9.wav"), std::string::npos);
     for (const char* cls : {"speed1", "speed2", "speed3", "speed4", "Irest", "Voice", "Start", "End"})
         EXPECT_EQ(CountOf(k, std::string("<Style id=\"style_id_") + cls + "\">"), 1) << cls;
     EXPECT_EQ(CountOf(k, "<styleUrl>#style_id_Start</styleUrl>"), 1);
