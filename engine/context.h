@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 
 #include "host.h"
 #include "options.h"
@@ -48,6 +49,14 @@ struct EngineContext {
     bool writerFailed = false;
     // Replaces the reader table, for tests of the driver.
     ReaderFn (*readerLookup)(int kind) = nullptr;
+
+    // Kept by the output stage for the whole run: the previous file's block choice, offered again
+    // when the same file is converted once more.
+    BlockTable SavedBlockTable;
+    std::string LastInputName;
+    int32_t LastBlockCount = -1;
+    // Output files made for the current input, so that no file of it overwrites another.
+    std::unordered_set<std::string> outputNames;
 
     void Report(const std::string& line) { host.ReportLine(line); }
     double GeoidHeight(double lat, double lon) { return geoid ? geoid->GeoidHeight(lat, lon) : kNaN; }

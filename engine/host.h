@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "options.h"
+#include "point_store.h"
 
 namespace ts {
 
@@ -38,6 +39,14 @@ public:
                                         const std::string& /*filter*/) { return {}; }
     // Shows or hides the geoid dialog's note that a text grid is being converted.
     virtual void ShowGeoidConverting(bool /*shown*/) {}
+
+    // The output stage's block selector (several blocks) and time-range dialog (block curBlock).
+    // They edit Output and the range fields of the table in place and answer false when the user
+    // cancelled. Unattended hosts answer at once and leave the table as it is: every block whole.
+    virtual bool SelectOutputBlocks(BlockTable& /*blocks*/, const PointStream& /*points*/,
+                                    const TConversionOptions& /*o*/, int32_t& /*curBlock*/) { return true; }
+    virtual bool SelectOutputRange(BlockTable& /*blocks*/, const PointStream& /*points*/,
+                                   const TConversionOptions& /*o*/, int32_t /*curBlock*/) { return true; }
 
     // Fills the snapshot for the next input file and derives its values. The window copies its
     // controls in and writes corrected texts back; the default keeps the record as it stands.

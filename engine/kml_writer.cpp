@@ -1,0 +1,280 @@
+// The KML document of each selected block: head (name, camera, styles, logo, track frame with its
+// summary), the track coordinates and the point placemarks. Elements are written in the order
+// the KML 2.1 schema requires.
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "date_time.h"
+#include "filters.h"
+#include "kml_placemarks.h"
+#include "kml_view3d.h"
+#include "output_stage.h"
+#include "text_format.h"
+#include "writers.h"
+
+namespace ts {
+
+namespace {
+
+bool FileExists(const std::string& name) {
+    std::error_code ec;
+    return !name.empty() && std::filesystem::is_regular_file(std::filesystem::path(name), ec);
+}
+
+// Index of the block's last record inside the output window, -1 when there is none.
+int64_t LastIndexInWindow(const EngineContext& ctx, const TrackBlock& b) {
+    if (!ctx.opt.OutLimit) return b.Last;
+    for (int64_t i = b.Last; i >= b.First; --i)
+        if (InOutputWindow(b, ctx.points.At(static_cast<int32_t>(i)).Time)) return i;
+    return -1;
+}
+
+void AppendSummary(LineOut& out, const TConversionOptions& o, double totalDistance, double duration) {
+    out.Line(4, "<description>");
+    std::string& b = out.Begin(5);
+    b.append("<![CDATA[Total time ").append(FormatDuration("hh:nn:ss", duration)).append("<br/>Distance ");
+    if (o.SpeedUnit == "mph") {
+        AppendFixed(b, totalDistance / 1609.344, 3, 5);
+        b.append("mi");
+    } else if (o.SpeedUnit == "kt") {
+        AppendFixed(b, totalDistance / 1852, 3, 5);
+        b.append("NM");
+    } else {
+        AppendFixed(b, totalDistance / 1000, 3, 5);
+        b.append("km");
+    }
+    b.append("<br/>");
+    if (totalDistance > 0 && duration > 0) {
+        b.append("Speed ");
+        // 44448 turns metres per day into knots.
+        AppendFixed(b, totalDistance / duration / 44448 * o.SpeedFactor, 3, 5);
+        b.append(o.SpeedUnit).append("<br/>");
+    }
+    b.append("]]>");
+    out.End();
+    out.Line(4, "</description>");
+}
+
+void AppendHead(EngineContext& ctx, LineOut& h, const std::string& docName, const KmlPlacemarks& marks,
+                const KmlView3D& view, bool logo, double duration) {
+    const TConversionOptions& o = ctx.opt;
+    h.Line(0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+    h.Line(0, "<kml xmlns=\"http://earth.google.com/kml/2.1\">");
+    h.Line(1, "<Document>");
+    AppendXmlText(h.Begin(2).append("<name>"), docName);
+    h.Buffer().append("</name>");
+    h.End();
+    if (o.TrackOut) h.Line(2, "<visibility>1</visibility>");
+    if (o.Mode3D) view.AppendLookAt(ctx, h);
+    if (o.PointOut) {
+        for (int k = 0; k < 8; ++k) {
+            if (k != kcSpeed1 && !marks.styleUsed[k]) continue;
+            h.Begin(2).append("<Style id=\"style_id_").append(kKmlClassName[k]).append("\">");
+            h.End();
+            h.Line(3, "<IconStyle>");
+            AppendIconStyle(h, o, k);
+            h.Line(3, "</IconStyle>");
+            h.Line(2, "</Style>");
+        }
+    }
+    if (logo) {
+        h.Line(2, "<ScreenOverlay>");
+        h.Line(3, "<name>Logo</name>");
+        AppendXmlText(h.Begin(3).append("<Icon><href>"), ExtractFileName(o.LogoFile));
+        h.Buffer().append("</href></Icon>");
+        h.End();
+        for (const char* tag : {"<overlayXY x=\"", "<screenXY x=\""}) {
+            std::string& b = h.Begin(3).append(tag);
+            AppendXmlText(b, o.LogoXpos);
+            AppendXmlText(b.append("\" y=\""), o.LogoYpos);
+            b.append("\" xunits=\"fraction\" yunits=\"fraction\"/>");
+            h.End();
+        }
+        AppendXmlText(h.Begin(3).append("<size x=\""), o.LogoScale);
+        h.Buffer().append("\" y=\"0\" xunits=\"fraction\" yunits=\"fraction\"/>");
+        h.End();
+        h.Line(2, "</ScreenOverlay>");
+    }
+    if (o.TrackOut) {
+        h.Line(2, "<Folder>");
+        h.Line(3, "<name>Track</name>");
+        h.Line(3, "<Placemark>");
+        h.Line(4, "<name>Track information</name>");
+        AppendSummary(h, o, ctx.run.TotalDistance, duration);
+        h.Line(4, "<Style>");
+        h.Line(5, "<LineStyle>");
+        if (o.Random) {
+            h.Line(6, "<colorMode>random</colorMode>");
+        } else {
+            AppendXmlText(h.Begin(6).append("<color>"), o.KmlColor);
+            h.Buffer().append("</color>");
+            h.End();
+        }
+        AppendXmlText(h.Begin(6).append("<width>"), o.LineWidth);
+        h.Buffer().append("</width>");
+        h.End();
+        h.Line(5, "</LineStyle>");
+        h.Line(4, "</Style>");
+        h.Line(4, "<LineString>");
+        if (o.Mode3D && !o.TrackToGnd) {
+            if (o.LExtrude) h.Line(5, "<extrude>1</extrude>");
+            h.Line(5, AltitudeModeTag(o));
+        } else {
+            h.Line(5, "<tessellate>1</tessellate>");
+        }
+        h.Line(5, "<coordinates>");
+    }
+}
+
+struct OutFile {
+    std::FILE* f = nullptr;
+    std::string name;
+    ~OutFile() { Discard(); }
+    void Write(const std::string& s) {
+        if (!s.empty() && std::fwrite(s.data(), 1, s.size(), f) != s.size())
+            throw std::runtime_error("Can't write: " + name);
+    }
+    void Close() {
+        std::FILE* x = f;
+        f = nullptr;
+        if (std::fclose(x) != 0) throw std::runtime_error("Can't write: " + name);
+        name.clear();
+    }
+    // Closes and deletes a file that was not completed.
+    void Discard() {
+        if (f) std::fclose(f);
+        f = nullptr;
+        if (!name.empty()) std::remove(name.c_str());
+        name.clear();
+    }
+};
+
+}  // namespace
+
+int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
+    TConversionOptions& o = ctx.opt;
+    Host& host = ctx.host;
+    const KmlFormats f = MakeKmlFormats(o);
+    const bool compact = ctx.compactOutput;
+    KmlPlacemarks marks(o, f, compact);
+    KmlView3D view;
+    std::string head, track, points;
+    int32_t total = 0;
+    bool anySelected = false, failed = false;
+
+    for (const TrackBlock& block : ctx.blocks.Items()) {
+        if (!block.Output) continue;
+        anySelected = true;
+        OutFile out;
+        try {
+            head.clear();
+            track.clear();
+            points.clear();
+            marks.StartBlock();
+            view.StartBlock();
+            const bool logo = FileExists(o.LogoFile);
+            LineOut trackOut(track, compact);
+            OutputFilter filter(ctx, block);
+            int32_t count = 0;
+            double lastTime = 0;
+            if (!ctx.points.Empty()) {
+                const int64_t endIndex = o.Visible[kcEnd] ? LastIndexInWindow(ctx, block) : -1;
+                PointStream::Cursor cur = ctx.points.Seek(block.First);
+                for (int64_t i = block.First; i <= block.Last; ++i, ++cur) {
+                    const TLogData& p = *cur;
+                    if (filter.Accept(static_cast<int32_t>(i), p)) {
+                        ++count;
+                        const double h = Height3D(o, f.multi, f.offset, p);
+                        view.AddWritten(o, p, h, count == 1);
+                        if (o.TrackOut) {
+                            AppendCoordinates(trackOut.Begin(5), f, p.Lon, p.Lat, h);
+                            trackOut.End();
+                        }
+                        if (o.PointOut) {
+                            // Only the last point of the range ends the block, also in a log
+                            // without times.
+                            const bool end = o.Visible[kcEnd] && (i >= block.Last || i == endIndex);
+                            marks.AddPoint(p, h, count, count == 1 && o.Visible[kcStart], end, points);
+                        }
+                        lastTime = p.Time;
+                    }
+                    if ((i + 1) % 1024 == 0) ctx.PollAbort();
+                }
+            }
+            if (o.Mode3D) {
+                if (!o.AutoPos) {
+                    view.viewLat = StrToFloatSafe(o.ViewLat);
+                    view.viewLon = StrToFloatSafe(o.ViewLon);
+                    view.viewHeight = StrToFloatSafe(o.ViewAlt);
+                } else if (o.Half && count > 0) {
+                    view.PickHalfWayPoint(ctx, block, f.multi, f.offset);
+                }
+            }
+            if (o.PointOut) marks.FinishBlock(points);
+            if (o.TrackOut) {
+                trackOut.Line(5, "</coordinates>");
+                trackOut.Line(4, "</LineString>");
+                trackOut.Line(3, "</Placemark>");
+                trackOut.Line(2, "</Folder>");
+            }
+            LineOut pointOut(points, compact);
+            pointOut.Line(1, "</Document>");
+            pointOut.Line(0, "</kml>");
+
+            // A block without a written point is named after its own range.
+            const double firstTime = count > 0 ? ctx.run.FirstTime : block.RangeStart;
+            const double finalTime = count > 0 ? lastTime : block.RangeEnd;
+            const std::string base = ClaimOutputName(
+                ctx, MakeOutputFileName(ctx, folder, "", firstTime, finalTime), kmz ? ".kmz" : ".kml");
+            const std::string fileName = base + (kmz ? ".$$$" : ".kml");
+            out.f = std::fopen(fileName.c_str(), "wb");
+            if (!out.f) {
+                ctx.Report("  Can't create: " + fileName);
+                host.MessageDlg("Can't create: " + fileName, MsgKind::Error, mbOK, mbOK);
+                failed = true;
+                continue;
+            }
+            out.name = fileName;
+            host.SetStatus(0, std::string(" ").append(ExtractFileName(fileName)).append("  Writing ..."));
+
+            LineOut headOut(head, compact);
+            AppendHead(ctx, headOut, PathWithoutExt(fileName), marks, view, logo,
+                       count > 0 ? lastTime - ctx.run.FirstTime : 0.0);
+            out.Write(head);
+            if (o.TrackOut) out.Write(track);
+            out.Write(points);
+            out.Close();
+
+            if (kmz) {
+                host.SetStatus(0, std::string(" ").append(ExtractFileName(fileName)).append("  Ziping to KMZ ..."));
+                const std::string text = ExtractFileName(base + ".kmz") + "  " + IntToStr6(count) + " records";
+                KmzContents contents;
+                contents.styleUsed = marks.styleUsed;
+                contents.logoPresent = logo;
+                if (PackKmz(ctx, fileName, contents) != 0) {
+                    host.SetStatus(0, "  *** Archive Error!! ***");
+                    ctx.Report("  Archive error!! : " + text);
+                    failed = true;
+                    continue;
+                }
+                ctx.Report("  Make: " + text);
+            } else {
+                ctx.Report("  Make: " + ExtractFileName(fileName) + "  " + IntToStr6(count) + " records");
+            }
+            total += count;
+            if (count > 0) host.filesMade++;
+        } catch (const AbortError&) {
+            out.Discard();
+            failed = true;
+        } catch (const std::exception& e) {
+            out.Discard();
+            ctx.Report(std::string("  ") + e.what());
+            failed = true;
+        }
+    }
+    if (!anySelected || failed) return -1;
+    return total;
+}
+
+}  // namespace ts

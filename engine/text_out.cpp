@@ -1,0 +1,233 @@
+#include "text_out.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+
+#include "text_format.h"
+
+namespace ts {
+
+std::string FloatFormat::Text() const {
+    std::string s = "%";
+    AppendInt(s, width);
+    s.push_back('.');
+    AppendInt(s, decimals);
+    s.push_back('f');
+    return s;
+}
+
+FloatFormat MakeFloatFmt(std::string& decimals, int min, int max) {
+    int32_t n = StrToIntSafe(decimals);
+    if (n < min || n > max) {
+        n = (min + max) / 2;
+        decimals = std::to_string(n);
+    }
+    return FloatFormat{n + 2, n};
+}
+
+std::string MakeFloatFormat(std::string& decimals, int min, int max) { return MakeFloatFmt(decimals, min, max).Text(); }
+
+void AppendFixed(std::string& out, double v, int decimals, int width) {
+    if (!std::isfinite(v)) v = 0;
+    if (decimals < 0) decimals = 0;
+    if (decimals > 20) decimals = 20;
+
+    // Shortest decimal form that reads back as v: sign, digits d[0..n) and exponent.
+    char sci[40];
+    const auto sr = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific);
+    const char* p = sci;
+    bool neg = false;
+    if (p < sr.ptr && *p == '-') {
+        neg = true;
+        ++p;
+    }
+    char d[32];
+    int n = 0;
+    for (; p < sr.ptr && *p != 'e'; ++p)
+        if (*p != '.' && n < static_cast<int>(sizeof d)) d[n++] = *p;
+    int exp10 = 0;
+    if (p < sr.ptr) {
+        ++p;
+        if (p < sr.ptr && *p == '+') ++p;
+        std::from_chars(p, sr.ptr, exp10);
+    }
+
+    // m: the value times 10^decimals as a digit string, rounded half away from zero.
+    char m[400];
+    int mn = 0;
+    const int keep = exp10 + 1 + decimals;  // digits of d before the rounding position
+    for (int i = 0; i < keep && mn < static_cast<int>(sizeof m) - 1; ++i) m[mn++] = i < n ? d[i] : '0';
+    if (keep >= 0 && keep < n && d[keep] >= '5') {
+        int i = mn - 1;
+        while (i >= 0 && m[i] == '9') m[i--] = '0';
+        if (i >= 0) {
+            ++m[i];
+        } else {
+            for (int j = mn; j > 0; --j) m[j] = m[j - 1];
+            m[0] = '1';
+            ++mn;
+        }
+    }
+    // At least one integer digit.
+    while (mn < decimals + 1) {
+        for (int j = mn; j > 0; --j) m[j] = m[j - 1];
+        m[0] = '0';
+        ++mn;
+    }
+    bool zero = true;
+    for (int i = 0; i < mn; ++i)
+        if (m[i] != '0') zero = false;
+
+    const int len = (neg && !zero ? 1 : 0) + mn + (decimals > 0 ? 1 : 0);
+    if (width > len) out.append(static_cast<size_t>(width - len), ' ');
+    if (neg && !zero) out.push_back('-');
+    out.append(m, static_cast<size_t>(mn - decimals));
+    if (decimals > 0) {
+        out.push_back('.');
+        out.append(m + (mn - decimals), static_cast<size_t>(decimals));
+    }
+}
+
+std::string FormatFixed(double v, int decimals, int width) {
+    std::string s;
+    AppendFixed(s, v, decimals, width);
+    return s;
+}
+
+void AppendFixedTrim(std::string& out, double v, int decimals, int width) {
+    const size_t start = out.size();
+    AppendFixed(out, v, decimals, width);
+    if (out.find('.', start) == std::string::npos) return;
+    while (out.size() > start && out.back() == '0') out.pop_back();
+    if (out.size() > start && out.back() == '.') out.pop_back();
+}
+
+void AppendInt(std::string& out, long long v) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+void AppendLine(std::string& buffer, std::string_view line, bool compact) {
+    if (!compact) {
+        buffer.append(line);
+        buffer.append("\r\n");
+        return;
+    }
+    size_t i = 0;
+    while (i < line.size() && line[i] == '\t') ++i;
+    while (i < line.size() && line[i] == ' ') ++i;
+    for (; i < line.size(); ++i) {
+        buffer.push_back(line[i]);
+        if (line[i] == '\n' && i > 0 && line[i - 1] == '\r')
+            while (i + 1 < line.size() && line[i + 1] == '\t') ++i;
+    }
+    buffer.append("\r\n");
+}
+
+namespace {
+
+// Windows-1252 0x80..0x9F; 0 where the code page has no character.
+constexpr uint16_t kCp1252High[32] = {
+    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
+    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
+
+void AppendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+// Length of the valid UTF-8 sequence at s[i] (2..4), or 0 when the bytes there are not one.
+size_t Utf8SequenceLength(std::string_view s, size_t i) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned c = b(i);
+    size_t len;
+    uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + len > s.size()) return 0;
+    for (size_t k = 1; k < len; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))) return 0;
+    if (cp >= 0xD800 && cp <= 0xDFFF) return 0;
+    if (cp == 0xFFFE || cp == 0xFFFF) return 0;
+    return len;
+}
+
+// Copies text as valid UTF-8 without the characters XML forbids; escapes markup when asked.
+void AppendCleanText(std::string& out, std::string_view s, bool escape) {
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') continue;
+            if (escape) {
+                switch (c) {
+                case '&': out.append("&amp;"); continue;
+                case '<': out.append("&lt;"); continue;
+                case '>': out.append("&gt;"); continue;
+                case '"': out.append("&quot;"); continue;
+                case '\'': out.append("&apos;"); continue;
+                default: break;
+                }
+            }
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
+        const size_t len = Utf8SequenceLength(s, i);
+        if (len > 0) {
+            out.append(s.substr(i, len));
+            i += len;
+            continue;
+        }
+        // A stray byte: the older files were Windows-1252.
+        uint32_t cp = c;
+        if (c < 0xA0) cp = kCp1252High[c - 0x80] ? kCp1252High[c - 0x80] : 0xFFFD;
+        AppendUtf8(out, cp);
+        ++i;
+    }
+}
+
+}  // namespace
+
+void AppendXmlText(std::string& out, std::string_view text) { AppendCleanText(out, text, true); }
+
+std::string XmlText(std::string_view text) {
+    std::string s;
+    AppendXmlText(s, text);
+    return s;
+}
+
+void AppendCDataText(std::string& out, std::string_view text) {
+    const size_t start = out.size();
+    AppendCleanText(out, text, false);
+    // "]]>" would end the section early: close it after "]]" and open a new one before ">".
+    size_t p = start;
+    while ((p = out.find("]]>", p)) != std::string::npos) {
+        out.replace(p, 3, "]]]]><![CDATA[>");
+        p += 15;
+    }
+}
+
+}  // namespace ts

@@ -1,0 +1,271 @@
+#include "kml_placemarks.h"
+
+#include <gtest/gtest.h>
+
+#include "kml_test_util.h"
+#include "writers.h"
+
+namespace ts {
+namespace {
+
+using namespace ts::testing;
+
+struct KmlPlacemark : ::testing::Test {
+    TConversionOptions o;
+    KmlFormats f;
+    void SetUp() override {
+        o.Visible = {true, true, true, true, true, true, true, true};
+        Derive();
+    }
+    void Derive() {
+        DeriveOptions(o);
+        f = MakeKmlFormats(o);
+    }
+    // The placemark text of one point, block end included.
+    std::string Marks(const TLogData& p, int32_t n = 2, bool start = false, bool end = false,
+                      std::array<bool, 8>* used = nullptr) {
+        KmlPlacemarks m(o, f, false);
+        m.StartBlock();
+        std::string text;
+        m.AddPoint(p, p.Alt, n, start, end, text);
+        m.FinishBlock(text);
+        if (used) *used = m.styleUsed;
+        return text;
+    }
+    static std::vector<std::string> Styles(const std::string& text) {
+        std::vector<std::string> r;
+        for (size_t p = text.find("#style_id_"); p != std::string::npos; p = text.find("#style_id_", p + 1))
+            r.push_back(text.substr(p + 10, text.find('<', p) - p - 10));
+        return r;
+    }
+    static std::string Between(const std::string& text, const std::string& a, const std::string& b) {
+        const size_t p = text.find(a);
+        if (p == std::string::npos) return "<missing " + a + ">";
+        return text.substr(p + a.size(), text.find(b, p + a.size()) - p - a.size());
+    }
+    static std::string Name(const std::string& text) { return Between(text, "\t\t\t\t<name>", "</name>"); }
+    TLogData P(double speedKn = 10) { return Pt(T(2024, 3, 16, 9, 0, 0, 500), 35.5, -139.25, 100, speedKn); }
+};
+
+TEST_F(KmlPlacemark, RolesAndClasses) {
+    TLogData p = P();
+    p.Flags = InterestPoint;
+    EXPECT_EQ(Styles(Marks(p, 1, true)), (std::vector<std::string>{"Start", "Irest"}));
+    EXPECT_EQ(Styles(Marks(p)), std::vector<std::string>{"Irest"});  // no speed placemark besides
+    p.Flags = InterestPoint | VoicePoint;
+    EXPECT_EQ(Styles(Marks(p)), (std::vector<std::string>{"Irest", "Voice"}));
+    p.Flags = 0;
+    EXPECT_EQ(Styles(Marks(p, 1, true, true)), (std::vector<std::string>{"Start", "End"}));
+    EXPECT_EQ(Styles(Marks(p, 5, false, true)), std::vector<std::string>{"End"});
+
+    // Speed classes: a speed on a bound takes that class (bounds 50, 100, 200 km/h).
+    EXPECT_EQ(Styles(Marks(P(49.9 / 1.852))), std::vector<std::string>{"speed1"});
+    EXPECT_EQ(Styles(Marks(P(o.SpeedClassBounds[2]))), std::vector<std::string>{"speed2"});
+    EXPECT_EQ(Styles(Marks(P(o.SpeedClassBounds[3]))), std::vector<std::string>{"speed3"});
+    EXPECT_EQ(Styles(Marks(P(300 / 1.852))), std::vector<std::string>{"speed4"});
+
+    // No speed: a hidden speed1 that does not count as used.
+    o.Visible[kcStart] = false;  // else the block's last placemark is shown
+    std::array<bool, 8> used{};
+    const std::string t = Marks(P(kNaN), 2, false, false, &used);
+    EXPECT_EQ(Styles(t), std::vector<std::string>{"speed1"});
+    EXPECT_NE(t.find("<visibility>0</visibility>"), std::string::npos);
+    EXPECT_FALSE(used[kcSpeed1]);
+    Marks(P(), 1, true, true, &used);
+    EXPECT_EQ(used, (std::array<bool, 8>{false, false, false, false, false, false, true, true}));
+}
+
+TEST_F(KmlPlacemark, VisibilityRules) {
+    // Only visible placemarks: a hidden interest class leaves the point without any placemark.
+    o.VisibleOnly = true;
+    o.Visible[kcIrest] = false;
+    TLogData p = P();
+    p.Flags = InterestPoint;
+    EXPECT_EQ(Marks(p), "");
+
+    // At block end the last placemark is made visible when start markers are on.
+    o.VisibleOnly = false;
+    o.Visible[kcSpeed1] = false;
+    KmlPlacemarks m(o, f, false);
+    m.StartBlock();
+    std::string text;
+    m.AddPoint(P(), 100, 1, false, false, text);
+    m.AddPoint(P(), 100, 2, false, false, text);
+    m.FinishBlock(text);
+    EXPECT_EQ(CountOf(text, "<visibility>0</visibility>"), 1);
+    EXPECT_EQ(CountOf(text, "<visibility>1</visibility>"), 1);
+    EXPECT_EQ(text.rfind("<visibility>1</visibility>"), text.rfind("<visibility>"));
+    // Without start markers nothing is forced.
+    o.Visible[kcStart] = false;
+    EXPECT_EQ(CountOf(Marks(P(), 1), "<visibility>1</visibility>"), 0);
+}
+
+TEST_F(KmlPlacemark, PlainNoteIsTheName) {
+    o.NoteToBalloon = false;
+    o.NoteHdop = o.NoteNsat = o.NoteTemp = o.NotePressure = o.NotePressureAlt = o.NoteVoiceFile = true;
+    Derive();
+    TLogData p = P(10);
+    p.Temperature = 21.5f;
+    p.Pressure = 1013.0f;
+    p.PressureAlt = 90.25f;
+    p.VoiceName = "a<b>&\"c\".wav";
+    const std::string t = Marks(p, 7);
+    EXPECT_EQ(Name(t),
+              "#7 2024/03/16 09:00:00 35.5000000N 139.2500000W S=18.5km/h Alt=100.0m HDOP=1.2 Nsat=7 T=21.5C "
+              "P=1013hPa PAlt=90.3m V=a&lt;b&gt;&amp;&quot;c&quot;.wav");
+    EXPECT_EQ(t.find("<description>"), std::string::npos);
+
+    // Feet for the other units; ground level taken off; no count of 99.
+    o.SpeedUnit = "kt";
+    o.GroundLevelApply = true;
+    o.GroundLevel = 10;
+    o.NoteDate = o.NoteTime = o.NoteLat = o.NoteLon = false;
+    Derive();
+    p.Sats = 99;
+    p.Temperature = p.Pressure = p.PressureAlt = kNaNf;
+    p.VoiceName.clear();
+    EXPECT_EQ(Name(Marks(p, 3)), "#3 S=10.0kt Alt=295.3ft HDOP=1.2");
+}
+
+TEST_F(KmlPlacemark, NoteWantedOnlyForTheMainItems) {
+    o.NoteDNum = o.NoteDate = o.NoteTime = o.NoteLat = o.NoteLon = o.NoteSpeed = o.NoteAlt = false;
+    o.NoteHdop = true;
+    Derive();
+    const std::string t = Marks(P());
+    EXPECT_EQ(t.find("\t\t\t\t<name>"), std::string::npos);
+    EXPECT_NE(t.find("\t\t\t<Placemark>\r\n\r\n\t\t\t\t<visibility>"), std::string::npos);
+    EXPECT_EQ(t.find("HDOP"), std::string::npos);
+}
+
+TEST_F(KmlPlacemark, BalloonAndPointNames) {
+    o.NoteHdop = true;
+    o.PointNameKind = 1;
+    Derive();
+    std::string t = Marks(P(), 4);
+    EXPECT_EQ(Name(t), "#4");
+    EXPECT_EQ(Between(t, "<description><![CDATA[", "]]></description>"),
+              "Date= 2024/03/16<br/>Time= 09:00:00<br/>Lat= 35.5000000N<br/>Lon= 139.2500000W<br/>Spd= 18.5km/h<br/>"
+              "Alt= 100.0m<br/>HDOP= 1.2<br/>");
+    // The element order the schema wants: name, visibility, description, styleUrl, Point.
+    EXPECT_LT(t.find("<name>"), t.find("<visibility>"));
+    EXPECT_LT(t.find("<visibility>"), t.find("<description>"));
+    EXPECT_LT(t.find("<description>"), t.find("<styleUrl>"));
+    EXPECT_LT(t.find("<styleUrl>"), t.find("<Point>"));
+
+    const std::pair<int, std::string> kinds[] = {{0, "<missing \t\t\t\t<name>>"},
+                                                 {2, "2024/03/16 09:00:00"},
+                                                 {3, "09:00:00"},
+                                                 {4, "35.5000000N 139.2500000W"},
+                                                 {5, "18.5km/h"},
+                                                 {6, "100.0m"}};
+    for (const auto& [kind, name] : kinds) {
+        o.PointNameKind = kind;
+        EXPECT_EQ(Name(Marks(P(), 4)), name) << kind;
+    }
+    // Missing values give no name rather than a made-up number.
+    o.PointNameKind = 5;
+    EXPECT_EQ(Marks(P(kNaN)).find("\t\t\t\t<name>"), std::string::npos);
+    o.PointNameKind = 6;
+    TLogData p = P();
+    p.Alt = kNaN;
+    EXPECT_EQ(Marks(p).find("\t\t\t\t<name>"), std::string::npos);
+    // A voice name cannot break out of the balloon.
+    o.NoteVoiceFile = true;
+    p.VoiceName = "x]]><b>.wav";
+    t = Marks(p);
+    EXPECT_NE(t.find("Voice= x]]&gt;&lt;b&gt;.wav<br/>"), std::string::npos);
+}
+
+TEST_F(KmlPlacemark, TimesWithoutDate) {
+    o.TimeStamp = true;
+    o.PointNameKind = 2;
+    Derive();
+    TLogData p = P();
+    std::string t = Marks(p);
+    EXPECT_NE(t.find("\t\t\t\t<TimeStamp><when>2024-03-16T09:00:00.5Z</when></TimeStamp>\r\n\t\t\t\t<styleUrl>"),
+              std::string::npos);
+    // UTC in the stamp, local time in the note.
+    o.LocalTimeOffset = "+02:00:00";
+    Derive();
+    t = Marks(p);
+    EXPECT_NE(t.find("<when>2024-03-16T09:00:00.5Z</when>"), std::string::npos);
+    EXPECT_NE(t.find("Time= 11:00:00<br/>"), std::string::npos);
+
+    // A time of day only: no date anywhere and no 1899 time stamp.
+    p.Time = EncodeTime(9, 30, 5, 0);
+    t = Marks(p);
+    EXPECT_EQ(t.find("<TimeStamp>"), std::string::npos);
+    EXPECT_EQ(t.find("1899"), std::string::npos);
+    EXPECT_EQ(Name(t), " 11:30:05");
+    EXPECT_EQ(t.find("Date="), std::string::npos);
+    // No time at all: no date or time item.
+    p.Time = 0;
+    t = Marks(p);
+    EXPECT_EQ(t.find("Time="), std::string::npos);
+    EXPECT_EQ(t.find("<TimeStamp>"), std::string::npos);
+}
+
+TEST_F(KmlPlacemark, ScaleText) {
+    EXPECT_EQ(ScaleText("1"), "");
+    EXPECT_EQ(ScaleText("1.0"), "");
+    EXPECT_EQ(ScaleText("abc"), "");
+    EXPECT_EQ(ScaleText(""), "");
+    EXPECT_EQ(ScaleText("  1.5 "), "1.5");
+    EXPECT_STREQ(KmlNS(0.0), "N");
+    EXPECT_STREQ(KmlNS(-0.1), "S");
+    EXPECT_STREQ(KmlEW(kNaN), "");
+}
+
+// Whole documents with every class, notes as names, time stamps, through the schema.
+struct KmlPlacemarkDoc : KmlPlacemark {
+    RecordingHost host;
+    EngineContext ctx{host};
+    ScratchDir dir;
+    std::string Write() {
+        ctx.opt = o;
+        ctx.opt.KMLout = true;
+        DeriveOptions(ctx.opt);
+        ctx.outputNames.clear();
+        EXPECT_GT(WriteKml(ctx, dir.Folder(), false), 0);
+        const std::string name = dir.Files().back();
+        EXPECT_EQ(KmlSchemaErrors(dir.path / name), "") << ReadFile(dir.path / name);
+        return ReadFile(dir.path / name);
+    }
+};
+
+TEST_F(KmlPlacemarkDoc, EveryClassValidates) {
+    std::vector<TLogData> pts = Walk(T(2024, 3, 16, 9, 0, 0), 12);
+    pts[2].Flags = InterestPoint;
+    pts[3].Flags = VoicePoint | InterestPoint;
+    pts[3].VoiceName = "voice 1.wav";
+    pts[4].Speed = 60;
+    pts[5].Speed = 120;
+    pts[6].Speed = kNaN;
+    pts[7].Time = T(2024, 3, 16, 9, 0, 7, 250);
+    AddBlock(ctx, pts);
+    o.TimeStamp = true;
+    o.NoteVoiceFile = true;
+    for (bool balloon : {true, false}) {
+        o.NoteToBalloon = balloon;
+        o.PointNameKind = 2;
+        const std::string k = Write();
+        EXPECT_EQ(CountOf(k, "<Placemark>"), 1 + 12 + 1) << balloon;  // track, points, interest and voice apart
+        EXPECT_EQ(CountOf(k, "<TimeStamp>"), 13);
+        EXPECT_EQ(CountOf(k, "<when>2024-03-16T09:00:07.25Z</when>"), 1);
+    }
+}
+
+TEST_F(KmlPlacemarkDoc, LogWithoutTimesHasOneEnd) {
+    std::vector<TLogData> pts = Walk(0, 6);
+    for (TLogData& p : pts) p.Time = 0;
+    AddBlock(ctx, pts);
+    o.TimeStamp = true;
+    const std::string k = Write();
+    EXPECT_EQ(CountOf(k, "#style_id_End"), 1);
+    EXPECT_EQ(CountOf(k, "#style_id_Start"), 1);
+    EXPECT_EQ(k.find("<TimeStamp>"), std::string::npos);
+    EXPECT_NE(k.find("Total time 00:00:00"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ts

@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "kml_test_util.h"
+#include "output_stage.h"
+#include "writers.h"
+
+namespace ts {
+namespace {
+
+using namespace ts::testing;
+
+struct KmlWriter : ::testing::Test {
+    RecordingHost host;
+    EngineContext ctx{host};
+    ScratchDir dir;
+    void SetUp() override {
+        ctx.opt.KMZout = false;
+        ctx.opt.KMLout = true;
+        DeriveOptions(ctx.opt);
+    }
+    // Writes the KML of every selected block; returns the writer's result.
+    int32_t Write(bool kmz = false) {
+        DeriveOptions(ctx.opt);
+        ctx.outputNames.clear();
+        return WriteKml(ctx, dir.Folder(), kmz);
+    }
+    std::string Only(const std::string& ext = ".kml") {
+        std::string found;
+        for (const std::string& f : dir.Files())
+            if (f.size() > ext.size() && f.compare(f.size() - ext.size(), ext.size(), ext) == 0) found = f;
+        EXPECT_FALSE(found.empty()) << "no " << ext << " file";
+        return found;
+    }
+    void ExpectValid(const std::string& name) {
+        EXPECT_EQ(KmlSchemaErrors(dir.path / name), "") << ReadFile(dir.path / name);
+        const std::string text = ReadFile(dir.path / name);
+        for (const char* bad : {">nan", ",nan", "nan<", "nan,", ">inf", ",inf", "inf<", "inf,", "-inf", "NaN", "INF"})
+            EXPECT_EQ(text.find(bad), std::string::npos) << bad;
+    }
+};
+
+TEST_F(KmlWriter, DefaultDocumentValidatesAndSumsTheTrack) {
+    std::vector<TLogData> pts = Walk(T(2024, 3, 16, 9, 0, 0), 30);
+    pts[3].Speed = kNaN;   // no speed: hidden speed1
+    pts[4].Alt = kNaN;     // no altitude: height 0.0
+    pts[5].Flags = InterestPoint;
+    pts[6].Flags = VoicePoint;
+    pts[6].VoiceName = "v&<1>.wav";
+    pts[10].Flags = VoicePoint;
+    pts[10].VoiceName = "caf\xE9.wav";  // not UTF-8: read as Windows-1252
+    pts[7].Speed = 60 / 1.852;   // speed2 bound exactly (50 km/h is below)
+    pts[8].Speed = 150 / 1.852;  // speed3
+    pts[9].Speed = 250 / 1.852;  // speed4
+    AddBlock(ctx, pts);
+    ctx.opt.NoteVoiceFile = true;
+    ASSERT_EQ(Write(), 30);
+    const std::string name = Only();
+    EXPECT_EQ(name, "2024-03-16_09-00-00.kml");
+    ExpectValid(name);
+    const std::string k = ReadFile(dir.path / name);
+    EXPECT_EQ(k.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<kml xmlns=\"http://earth.google.com/kml/2.1\">\r\n"
+                      "\t<Document>\r\n\t\t<name>2024-03-16_09-00-00</name>\r\n\t\t<visibility>1</visibility>\r\n",
+                      0),
+              0u);
+    // One placemark a point, and start, interest, voice and end in place of speed classes.
+    EXPECT_EQ(CountOf(k, "<Placemark>"), 31);
+    EXPECT_NE(k.find("Voice= caf\xC3\xA9.wav"), std::string::npos);
+    for (const char* cls : {"speed1", "speed2", "speed3", "speed4", "Irest", "Voice", "Start", "End"})
+        EXPECT_EQ(CountOf(k, std::string("<Style id=\"style_id_") + cls + "\">"), 1) << cls;
+    EXPECT_EQ(CountOf(k, "<styleUrl>#style_id_Start</styleUrl>"), 1);
+    EXPECT_EQ(CountOf(k, "<styleUrl>#style_id_End</styleUrl>"), 1);
+    EXPECT_NE(k.find("\t\t\t\t\t139.0004000,35.0004000,0.0\r\n"), std::string::npos);
+    EXPECT_NE(k.find("Voice= v&amp;&lt;1&gt;.wav"), std::string::npos);
+    const std::string tail = "\t\t</Folder>\r\n\t</Document>\r\n</kml>\r\n";
+    EXPECT_EQ(k.compare(k.size() - tail.size(), tail.size(), tail), 0) << k.substr(k.size() - 40);
+
+    // The summary agrees with GeographicLib on the same points.
+    double sum = 0;
+    for (size_t i = 1; i < pts.size(); ++i) {
+        std::string out;
+        char cmd[256];
+        std::snprintf(cmd, sizeof cmd, "echo %.9f %.9f %.9f %.9f | GeodSolve -i -e 6378137 1/298.257222101 -p 6",
+                      pts[i - 1].Lat, pts[i - 1].Lon, pts[i].Lat, pts[i].Lon);
+        ASSERT_EQ(RunCommand(cmd, &out), 0) << out;
+        double a1, a2, s;
+        ASSERT_EQ(std::sscanf(out.c_str(), "%lf %lf %lf", &a1, &a2, &s), 3) << out;
+        sum += s;
+    }
+    char expect[200];
+    std::snprintf(expect, sizeof expect, "<![CDATA[Total time 00:00:29<br/>Distance %5.3fkm<br/>Speed %5.3fkm/h<br/>]]>",
+                  sum / 1000, sum / 29 * 3.6);
+    EXPECT_NE(k.find(expect), std::string::npos) << expect;
+}
+
+TEST_F(KmlWriter, OgrReadsTrackAndPoints) {
+    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 12));
+    ctx.opt.Visible = {true, true, true, true, true, true, true, true};
+    ctx.opt.TimeStamp = true;
+    ASSERT_EQ(Write(), 12);
+    std::string out;
+    ASSERT_EQ(RunCommand("ogrinfo -ro -al -so " + Quote((dir.path / Only()).string()), &out), 0) << out;
+    EXPECT_NE(out.find("Layer name: Track\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Layer name: Point\n"), std::string::npos) << out;
+    const size_t track = out.find("Layer name: Track"), point = out.find("Layer name: Point");
+    EXPECT_NE(out.find("Feature Count: 1\n", track), std::string::npos);
+    EXPECT_NE(out.find("Feature Count: 12\n", point), std::string::npos);
+}
+
+TEST_F(KmlWriter, TrackOrPointsAlone) {
+    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 3));
+    ctx.opt.PointOut = false;
+    ASSERT_EQ(Write(), 3);
+    std::string k = ReadFile(dir.path / Only());
+    ExpectValid(Only());
+    EXPECT_EQ(CountOf(k, "<Placemark>"), 1);
+    EXPECT_EQ(k.find("<Style id="), std::string::npos);
+    EXPECT_EQ(k.find("<name>Point</name>"), std::string::npos);
+
+    ctx.opt.PointOut = true;
+    ctx.opt.TrackOut = false;
+    ASSERT_EQ(Write(), 3);
+    k = ReadFile(dir.path / Only());
+    ExpectValid(Only());
+    EXPECT_EQ(k.find("<visibility>1</visibility>\r\n\t\t<Style"), std::string::npos);
+    EXPECT_NE(k.find("\t\t<name>2024-03-16_09-00-00</name>\r\n\t\t<Style id=\"style_id_speed1\">"), std::string::npos);
+    EXPECT_EQ(k.find("<LineString>"), std::string::npos);
+}
+
+TEST_F(KmlWriter, OnePointBlockHasNoSpeedInTheSummary) {
+    AddBlock(ctx, {Pt(T(2024, 3, 16, 9, 0, 0), 35, 139)});
+    ASSERT_EQ(Write(), 1);
+    const std::string k = ReadFile(dir.path / Only());
+    ExpectValid(Only());
+    EXPECT_NE(k.find("<![CDATA[Total time 00:00:00<br/>Distance 0.000km<br/>]]>"), std::string::npos);
+    // A one-point block is both start and end.
+    EXPECT_NE(k.find("#style_id_Start"), std::string::npos);
+    EXPECT_NE(k.find("#style_id_End"), std::string::npos);
+}
+
+TEST_F(KmlWriter, CompactModeDropsIndentation) {
+    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 4));
+    ctx.compactOutput = true;
+    ctx.opt.Mode3D = true;
+    ASSERT_EQ(Write(), 4);
+    const std::string k = ReadFile(dir.path / Only());
+    ExpectValid(Only());
+    EXPECT_EQ(k.find('\t'), std::string::npos);
+    EXPECT_NE(k.find("\r\n<Placemark>\r\n<name>"), std::string::npos);
+}
+
+TEST_F(KmlWriter, LogoOverlayAndEscapedNames) {
+    const std::string logo = dir.Folder() + "logo & <co>.png";
+    { std::ofstream(logo) << "png"; }
+    ctx.opt.LogoFile = logo;
+    ctx.opt.IconSource = 1;
+    ctx.opt.ExtIconFile[0] = "/icons/a&b.png";
+    ctx.opt.ExtIconFile[6] = "/icons/st'art.png";
+    ctx.opt.IconScale[0] = " 1.5 ";
+    ctx.opt.IconScale[6] = "abc";
+    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 3));
+    ctx.opt.DateTimeSep = "&";
+    ASSERT_EQ(Write(), 3);
+    const std::string name = Only();
+    EXPECT_EQ(name, "2024-03-16&09-00-00.kml");
+    ExpectValid(name);
+    const std::string k = ReadFile(dir.path / name);
+    EXPECT_NE(k.find("<name>2024-03-16&amp;09-00-00</name>"), std::string::npos);
+    EXPECT_NE(k.find("\t\t<ScreenOverlay>\r\n\t\t\t<name>Logo</name>\r\n\t\t\t<Icon><href>logo &amp; &lt;co&gt;.png</href></Icon>\r\n"
+                     "\t\t\t<overlayXY x=\"0\" y=\"1\" xunits=\"fraction\" yunits=\"fraction\"/>\r\n"
+                     "\t\t\t<screenXY x=\"0\" y=\"1\" xunits=\"fraction\" yunits=\"fraction\"/>\r\n"
+                     "\t\t\t<size x=\"0.2\" y=\"0\" xunits=\"fraction\" yunits=\"fraction\"/>\r\n\t\t</ScreenOverlay>"),
+              std::string::npos);
+    EXPECT_NE(k.find("\t\t\t\t<scale>1.5</scale>\r\n\t\t\t\t<Icon>\r\n\t\t\t\t\t<href>a&amp;b.png</href>"), std::string::npos);
+    EXPECT_NE(k.find("<IconStyle>\r\n\t\t\t\t<Icon>\r\n\t\t\t\t\t<href>st&apos;art.png</href>"), std::string::npos);
+
+    // A logo setting naming a missing file writes no overlay.
+    ctx.opt.LogoFile = dir.Folder() + "gone.png";
+    ASSERT_EQ(Write(), 3);
+    EXPECT_EQ(ReadFile(dir.path / name).find("ScreenOverlay"), std::string::npos);
+}
+
+TEST_F(KmlWriter, BlockOutsideTheWindowIsNamedByItsOwnRange) {
+    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 5));
+    TrackBlock& b = AddBlock(ctx, Walk(T(2024, 3, 17, 9, 0, 0), 5));
+    ctx.opt.OutLimit = true;
+    b.RangeStart = T(2024, 3, 17, 10, 0, 0);  // after every point of the block
+    b.RangeEnd = T(2024, 3, 17, 11, 0, 0);
+    ASSERT_EQ(Write(), 5);
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"2024-03-16_09-00-00.kml", "2024-03-17_10-00-00.kml"}));
+    ExpectValid("2024-03-17_10-00-00.kml");
+    EXPECT_EQ(host.filesMade, 1);  // an empty document does not count
+    EXPECT_NE(std::find(host.lines.begin(), host.lines.end(), "  Make: 2024-03-17_10-00-00.kml       0 records"),
+              host.lines.end());
+}
+
+TEST_F(KmlWriter, OutputWindowAndReduction) {
+    TrackBlock& b = AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 100));
+    ctx.opt.OutLimit = true;
+    b.RangeStart = T(2024, 3, 16, 9, 0, 10) - 0.5 * kOneMs;  // 0.5 ms early still counts
+    b.RangeEnd = T(2024, 3, 16, 9, 0, 20);
+    ASSERT_EQ(Write(), 11);
+    std::string k = ReadFile(dir.path / Only());
+    EXPECT_EQ(Only(), "2024-03-16_09-00-10.kml");
+    // The end of the range is the End placemark.
+    EXPECT_EQ(CountOf(k, "#style_id_End"), 1);
+    EXPECT_NE(k.find("139.0020000,35.0020000,120.0</coordinates>\r\n\t\t\t\t</Point>\r\n\t\t\t</Placemark>\r\n\t\t</Folder>"),
+              std::string::npos);
+
+    ctx.opt.OutLimit = false;
+    ctx.opt.ReduseOut = true;
+    ctx.opt.MoveDistMin = 1e9;
+    ctx.opt.ElapsedMin = 30 * kOneSecond;
+    ASSERT_EQ(Write(), 5);  // 0, 30, 60, 90 s and the last point
+}
+
+TEST_F(KmlWriter, CreateFailureIsAFailure) {
+    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 3));
+    AddBlock(ctx, Walk(T(2024, 3, 16, 12, 0, 0), 3));
+    // The first block's name is taken by a folder: it cannot be created, the second can.
+    std::filesystem::create_directory(dir.path / "2024-03-16_09-00-00.kml");
+    EXPECT_EQ(Write(), -1);
+    EXPECT_NE(std::find(host.lines.begin(), host.lines.end(),
+                        "  Can't create: " + dir.Folder() + "2024-03-16_09-00-00.kml"),
+              host.lines.end());
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0], "Can't create: " + dir.Folder() + "2024-03-16_09-00-00.kml");
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir.path / "2024-03-16_12-00-00.kml"));
+    EXPECT_EQ(host.filesMade, 1);
+}
+
+TEST_F(KmlWriter, AbortDeletesTheBlockInHandOnly) {
+    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 100));
+    AddBlock(ctx, Walk(T(2024, 3, 16, 12, 0, 0), 3000));
+    struct AbortingHost : RecordingHost {
+        int polls = 0;
+        void ProcessMessages() override {
+            if (++polls == 1) abortRequested = true;
+        }
+    } aborting;
+    EngineContext c2{aborting};
+    c2.opt = ctx.opt;
+    c2.points = ctx.points;
+    c2.blocks = ctx.blocks;
+    DeriveOptions(c2.opt);
+    EXPECT_EQ(WriteKml(c2, dir.Folder(), false), -1);
+    EXPECT_EQ(dir.Files(), std::vector<std::string>{"2024-03-16_09-00-00.kml"});
+    EXPECT_EQ(aborting.filesMade, 1);
+}
+
+TEST_F(KmlWriter, KmzFlagLeavesTheDocumentForPacking) {
+    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 3));
+    EXPECT_EQ(Write(true), -1);  // no archive component yet
+    EXPECT_EQ(dir.Files(), std::vector<std::string>{"2024-03-16_09-00-00.$$$"});
+    ExpectValid("2024-03-16_09-00-00.$$$");
+    EXPECT_NE(ReadFile(dir.path / "2024-03-16_09-00-00.$$$").find("<name>2024-03-16_09-00-00</name>"), std::string::npos);
+    EXPECT_EQ(host.lines.back(), "  Archive error!! : 2024-03-16_09-00-00.kmz       3 records");
+    EXPECT_EQ(host.status[0], "  *** Archive Error!! ***");
+    EXPECT_EQ(host.filesMade, 0);
+}
+
+TEST_F(KmlWriter, RingAddressedStream) {
+    // Stored records run 10:00:03..10:00:05 then 10:00:00..10:00:02; the reader set WrapPoint 3.
+    for (int i : {3, 4, 5, 0, 1, 2}) ctx.points.Append(Pt(T(2024, 3, 16, 10, 0, i), 35 + i * 0.001, 139));
+    ctx.points.SetWrapPoint(3);
+    TrackBlock& b = ctx.blocks.Open(0, T(2024, 3, 16, 10, 0, 0));
+    b.Last = 5;
+    b.EndTime = T(2024, 3, 16, 10, 0, 5);
+    b.Output = true;
+    ASSERT_EQ(Write(), 6);
+    const std::string k = ReadFile(dir.path / Only());
+    EXPECT_NE(k.find("139.0000000,35.0000000,100.0\r\n\t\t\t\t\t139.0000000,35.0010000,100.0\r\n"), std::string::npos);
+    EXPECT_NE(k.find("Total time 00:00:05"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ts
