@@ -71,36 +71,6 @@ std::string_view TrimView(std::string_view s) {
     return s.substr(a, b - a);
 }
 
-// "2024-03-16T09:00:00.5Z": UTC, the fraction of the second only as far as it is not zero.
-bool AppendXmlDateTime(std::string& out, double t) {
-    DateParts d;
-    if (!DecodeDateTime(t, d) || d.year < 1 || d.year > 9999) return false;
-    const auto two = [&](int v) {
-        out.push_back(static_cast<char>('0' + v / 10));
-        out.push_back(static_cast<char>('0' + v % 10));
-    };
-    two(d.year / 100);
-    two(d.year % 100);
-    out.push_back('-');
-    two(d.month);
-    out.push_back('-');
-    two(d.day);
-    out.push_back('T');
-    two(d.hour);
-    out.push_back(':');
-    two(d.minute);
-    out.push_back(':');
-    two(d.second);
-    if (d.ms > 0) {
-        out.push_back('.');
-        out.push_back(static_cast<char>('0' + d.ms / 100));
-        if (d.ms % 100) out.push_back(static_cast<char>('0' + d.ms / 10 % 10));
-        if (d.ms % 10) out.push_back(static_cast<char>('0' + d.ms % 10));
-    }
-    out.push_back('Z');
-    return true;
-}
-
 }  // namespace
 
 KmlPlacemarks::KmlPlacemarks(const TConversionOptions& o, const KmlFormats& f, bool compact)

@@ -9,6 +9,7 @@
 #include "filters.h"
 #include "kml_placemarks.h"
 #include "kml_view3d.h"
+#include "output_file.h"
 #include "output_stage.h"
 #include "text_format.h"
 #include "writers.h"
@@ -34,16 +35,7 @@ void AppendSummary(LineOut& out, const TConversionOptions& o, double totalDistan
     out.Line(4, "<description>");
     std::string& b = out.Begin(5);
     b.append("<![CDATA[Total time ").append(FormatDuration("hh:nn:ss", duration)).append("<br/>Distance ");
-    if (o.SpeedUnit == "mph") {
-        AppendFixed(b, totalDistance / 1609.344, 3, 5);
-        b.append("mi");
-    } else if (o.SpeedUnit == "kt") {
-        AppendFixed(b, totalDistance / 1852, 3, 5);
-        b.append("NM");
-    } else {
-        AppendFixed(b, totalDistance / 1000, 3, 5);
-        b.append("km");
-    }
+    AppendDistanceText(b, o, totalDistance);
     b.append("<br/>");
     if (totalDistance > 0 && duration > 0) {
         b.append("Speed ");
@@ -127,29 +119,6 @@ void AppendHead(EngineContext& ctx, LineOut& h, const std::string& docName, cons
     }
 }
 
-struct OutFile {
-    std::FILE* f = nullptr;
-    std::string name;
-    ~OutFile() { Discard(); }
-    void Write(const std::string& s) {
-        if (!s.empty() && std::fwrite(s.data(), 1, s.size(), f) != s.size())
-            throw std::runtime_error("Can't write: " + name);
-    }
-    void Close() {
-        std::FILE* x = f;
-        f = nullptr;
-        if (std::fclose(x) != 0) throw std::runtime_error("Can't write: " + name);
-        name.clear();
-    }
-    // Closes and deletes a file that was not completed.
-    void Discard() {
-        if (f) std::fclose(f);
-        f = nullptr;
-        if (!name.empty()) std::remove(name.c_str());
-        name.clear();
-    }
-};
-
 }  // namespace
 
 int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
@@ -228,15 +197,10 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             const std::string base = ClaimOutputName(
                 ctx, MakeOutputFileName(ctx, folder, "", firstTime, finalTime), kmz ? ".kmz" : ".kml");
             const std::string fileName = base + (kmz ? ".$$$" : ".kml");
-            out.f = std::fopen(fileName.c_str(), "wb");
-            if (!out.f) {
-                ctx.Report("  Can't create: " + fileName);
-                host.MessageDlg("Can't create: " + fileName, MsgKind::Error, mbOK, mbOK);
+            if (!out.Create(ctx, fileName, "Writing ...")) {
                 failed = true;
                 continue;
             }
-            out.name = fileName;
-            host.SetStatus(0, std::string(" ").append(ExtractFileName(fileName)).append("  Writing ..."));
 
             LineOut headOut(head, compact);
             AppendHead(ctx, headOut, PathWithoutExt(fileName), marks, view, logo,

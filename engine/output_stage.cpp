@@ -5,6 +5,7 @@
 
 #include "date_time.h"
 #include "text_format.h"
+#include "text_out.h"
 #include "writers.h"
 
 namespace ts {
@@ -140,6 +141,19 @@ int32_t MakeOutputFiles(EngineContext& ctx, const std::string& fileName) {
     ctx.LastBlockCount = ctx.blocks.LastBlockIndex();
     ctx.SavedBlockTable = ctx.blocks;
     return result;
+}
+
+void AppendDistanceText(std::string& out, const TConversionOptions& o, double metres) {
+    if (o.SpeedUnit == "mph") {
+        AppendFixed(out, metres / 1609.344, 3, 5);
+        out.append("mi");
+    } else if (o.SpeedUnit == "kt") {
+        AppendFixed(out, metres / 1852, 3, 5);
+        out.append("NM");
+    } else {
+        AppendFixed(out, metres / 1000, 3, 5);
+        out.append("km");
+    }
 }
 
 }  // namespace ts

@@ -26,4 +26,8 @@ std::string MakeOutputFileName(const EngineContext& ctx, const std::string& base
 // already took it, "(2)", "(3)", ... goes before ext. Returns the name without ext.
 std::string ClaimOutputName(EngineContext& ctx, const std::string& name, const std::string& ext);
 
+// Appends a distance in metres as "%5.3f" in the unit of the speed shown: "mi" for mph, "NM" for
+// kt, else "km".
+void AppendDistanceText(std::string& out, const TConversionOptions& o, double metres);
+
 }  // namespace ts

@@ -64,4 +64,8 @@ std::string XmlText(std::string_view text);
 // split so that it cannot close the section.
 void AppendCDataText(std::string& out, std::string_view text);
 
+// Appends t as an XML Schema dateTime in UTC, "2024-03-16T09:00:00.5Z", the fraction of the second
+// only as far as it is not zero. False, with nothing appended, when t cannot be shown.
+bool AppendXmlDateTime(std::string& out, double t);
+
 }  // namespace ts
