@@ -1,0 +1,154 @@
+// One GPX 1.1 file per selected block: the interest and voice points as waypoints, then one track
+// of one segment. Waypoints come first because the GPX 1.1 schema puts wpt before trk.
+#include <cmath>
+
+#include "date_time.h"
+#include "filters.h"
+#include "kml_placemarks.h"
+#include "output_file.h"
+#include "output_stage.h"
+#include "text_format.h"
+#include "text_out.h"
+#include "writers.h"
+
+namespace ts {
+
+namespace {
+
+const char* const kGpxCreator = "Trailsmith - https://trailsmith.example.org/";
+
+struct GpxFormats {
+    FloatFormat latLon, ele;
+};
+
+// The four lines of a track point or waypoint (tag "trkpt" or "wpt"). A time of day without a date
+// has no time line: GPX times are full UTC date-times.
+void AppendGpxPoint(LineOut& out, const GpxFormats& f, const char* tag, const TLogData& p) {
+    std::string& b = out.Begin(1);
+    b.append("<").append(tag).append(" lat=\"");
+    AppendFixed(b, p.Lat, f.latLon);
+    b.append("\" lon=\"");
+    AppendFixed(b, p.Lon, f.latLon);
+    b.append("\">");
+    out.End();
+    if (!std::isnan(p.Alt)) {
+        AppendFixed(out.Begin(2).append("<ele>"), p.Alt, f.ele);
+        b.append("</ele>");
+        out.End();
+    }
+    if (!IsDateless(p.Time)) {
+        const size_t mark = b.size();
+        if (AppendXmlDateTime(out.Begin(2).append("<time>"), p.Time)) {
+            b.append("</time>");
+            out.End();
+        } else {
+            b.resize(mark);
+        }
+    }
+    out.Begin(1).append("</").append(tag).append(">");
+    out.End();
+}
+
+void AppendGpxHead(std::string& h, bool compact) {
+    AppendLine(h, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>", compact);
+    AppendLine(h, "<gpx", compact);
+    AppendLine(h, "version=\"1.1\"", compact);
+    AppendLine(h, std::string("creator=\"") + kGpxCreator + "\"", compact);
+    AppendLine(h, "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"", compact);
+    AppendLine(h, "xmlns=\"http://www.topografix.com/GPX/1/1\"", compact);
+    AppendLine(h,
+               "xsi:schemaLocation=\"http://www.topografix.com/GPX/1/1 "
+               "http://www.topografix.com/GPX/1/1/gpx.xsd\">",
+               compact);
+}
+
+void AppendTrackHead(std::string& h, bool compact, const TConversionOptions& o, const std::string& trackName,
+                     int32_t count, double duration, double distance) {
+    AppendLine(h, "  <trk>", compact);
+    std::string line = "    <name>Track ";
+    AppendXmlText(line, trackName);
+    line.append("</name>");
+    AppendLine(h, line, compact);
+    line = "    <desc>Total points: ";
+    AppendInt(line, count);
+    line.append(", Total time: ").append(FormatDuration("hh:nn:ss", duration)).append(", Distance: ");
+    AppendDistanceText(line, o, distance);
+    line.append("</desc>");
+    AppendLine(h, line, compact);
+    AppendLine(h, "    <trkseg>", compact);
+}
+
+}  // namespace
+
+int32_t WriteGpx(EngineContext& ctx, const std::string& folder) {
+    TConversionOptions& o = ctx.opt;
+    const GpxFormats f{MakeFloatFmt(o.GpxLatLonDecimal, 4, 8), MakeFloatFmt(o.GpxAltDecimal, 1, 8)};
+    const bool compact = ctx.compactOutput;
+    const bool interest = o.Visible[kcIrest], voice = o.Visible[kcVoice];
+    std::string head, track, waypoints;
+    int32_t total = 0;
+    bool anySelected = false, failed = false;
+
+    for (const TrackBlock& block : ctx.blocks.Items()) {
+        if (!block.Output) continue;
+        anySelected = true;
+        OutFile out;
+        try {
+            head.clear();
+            track.clear();
+            waypoints.clear();
+            LineOut trackOut(track, compact), wptOut(waypoints, compact);
+            OutputFilter filter(ctx, block);
+            int32_t count = 0;
+            double lastTime = 0;
+            if (!ctx.points.Empty()) {
+                PointStream::Cursor cur = ctx.points.Seek(block.First);
+                for (int64_t i = block.First; i <= block.Last; ++i, ++cur) {
+                    const TLogData& p = *cur;
+                    if (filter.Accept(static_cast<int32_t>(i), p)) {
+                        ++count;
+                        AppendGpxPoint(trackOut, f, "trkpt", p);
+                        if (((p.Flags & InterestPoint) && interest) || ((p.Flags & VoicePoint) && voice))
+                            AppendGpxPoint(wptOut, f, "wpt", p);
+                        lastTime = p.Time;
+                    }
+                    if ((i + 1) % 1024 == 0 && (!o.OutLimit || InOutputWindow(block, p.Time))) ctx.PollAbort();
+                }
+            }
+            AppendLine(track, "    </trkseg>", compact);
+            AppendLine(track, "  </trk>", compact);
+            AppendLine(track, "</gpx>", compact);
+
+            // A block without a written point is named after its own range.
+            const double firstTime = count > 0 ? ctx.run.FirstTime : block.RangeStart;
+            const double finalTime = count > 0 ? lastTime : block.RangeEnd;
+            const std::string fileName =
+                ClaimOutputName(ctx, MakeOutputFileName(ctx, folder, "", firstTime, finalTime), ".gpx") + ".gpx";
+            if (!out.Create(ctx, fileName, "Writing GPX ...")) {
+                failed = true;
+                continue;
+            }
+            AppendGpxHead(head, compact);
+            if (interest || voice) head.append(waypoints);
+            AppendTrackHead(head, compact, o, PathWithoutExt(fileName), count,
+                            count > 0 ? lastTime - firstTime : 0.0, ctx.run.TotalDistance);
+            out.Write(head);
+            out.Write(track);
+            out.Close();
+            ctx.Report("  Make: " + ExtractFileName(fileName) + "  " + IntToStr6(count) + " records");
+            total += count;
+            if (count > 0) ctx.host.filesMade++;
+        } catch (const AbortError&) {
+            out.Discard();
+            failed = true;
+        } catch (const std::exception& e) {
+            out.Discard();
+            ctx.Report(std::string("  ") + e.what());
+            failed = true;
+        }
+    }
+    if (!anySelected || failed) return -1;
+    return total;
+}
+
+}  // namespace ts
