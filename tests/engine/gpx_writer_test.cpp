@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include "kml_placemarks.h"
+#include "output_stage.h"
+#include "writer_test_util.h"
+#include "writers.h"
+
+namespace ts {
+namespace {
+
+using namespace ts::testing;
+
+struct GpxWriter : ::testing::Test {
+    RecordingHost host;
+    EngineContext ctx{host};
+    ScratchDir dir;
+    int32_t Write() {
+        DeriveOptions(ctx.opt);
+        ctx.outputNames.clear();
+        return WriteGpx(ctx, dir.Folder());
+    }
+    std::string Valid(const std::string& name) {
+        EXPECT_EQ(GpxSchemaErrors(dir.path / name), "");
+        return ReadFile(dir.path / name);
+    }
+};
+
+TEST_F(GpxWriter, TrackAndWaypointsValidateAndReadBack) {
+    std::vector<TLogData> pts = Walk(T(2024, 3, 16, 9, 0, 0), 30);
+    pts[2].Flags = InterestPoint;
+    pts[3].Flags = VoicePoint;
+    pts[4].Flags = InterestPoint | VoicePoint;  // one waypoint
+    pts[5].Time += 500 * kOneMs;
+    pts[6].Alt = kNaN;
+    AddBlock(ctx, pts);
+    ctx.opt.Visible[kcIrest] = ctx.opt.Visible[kcVoice] = true;
+    ctx.opt.DateTimeSep = "&";  // the track name is escaped
+    ASSERT_EQ(Write(), 30);
+    const std::string name = "2024-03-16&09-00-00.gpx";
+    ASSERT_EQ(dir.Files(), std::vector<std::string>{name});
+    EXPECT_EQ(host.lines.back(), "  Make: " + name + "      30 records");
+    EXPECT_EQ(host.status[0], " " + name + "  Writing GPX ...");
+    const std::string g = Valid(name);
+
+    // Waypoints come before the track.
+    EXPECT_EQ(CountOf(g, "<wpt "), 3);
+    EXPECT_LT(g.rfind("</wpt>"), g.find("<trk>"));
+    EXPECT_EQ(g.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<gpx\r\nversion=\"1.1\"\r\ncreator=\"Trailsmith - ", 0), 0u);
+    EXPECT_NE(g.find("\t<wpt lat=\"35.0002000\" lon=\"139.0002000\">\r\n\t\t<ele>102.0</ele>\r\n"
+                     "\t\t<time>2024-03-16T09:00:02Z</time>\r\n\t</wpt>\r\n"),
+              std::string::npos);
+    EXPECT_NE(g.find("  <trk>\r\n    <name>Track 2024-03-16&amp;09-00-00</name>\r\n"), std::string::npos);
+    EXPECT_NE(g.find("\t\t<time>2024-03-16T09:00:05.5Z</time>"), std::string::npos);
+    EXPECT_NE(g.find("\t<trkpt lat=\"35.0006000\" lon=\"139.0006000\">\r\n\t\t<time>"), std::string::npos);
+    const std::string tail = "\t</trkpt>\r\n    </trkseg>\r\n  </trk>\r\n</gpx>\r\n";
+    EXPECT_EQ(g.compare(g.size() - tail.size(), tail.size(), tail), 0);
+
+    // The summary: distance along the track, as the KML writer sums it.
+    RecordingHost h2;
+    EngineContext c2{h2};
+    c2.opt = ctx.opt;
+    c2.points = ctx.points;
+    c2.blocks = ctx.blocks;
+    c2.opt.KMLout = true;
+    DeriveOptions(c2.opt);
+    ASSERT_EQ(WriteKml(c2, dir.Folder(), false), 30);
+    const std::string k = ReadFile(dir.path / "2024-03-16&09-00-00.kml");
+    const size_t d = k.find("Distance ") + 9;
+    const std::string km = k.substr(d, k.find("<br/>", d) - d);
+    EXPECT_NE(g.find("<desc>Total points: 30, Total time: 00:00:29, Distance: " + km + "</desc>"), std::string::npos) << km;
+
+    std::string said;
+    const std::vector<LatLon> back = BabelRead("gpx", dir.path / name, "trkpt", &said);
+    EXPECT_EQ(said, "");
+    ASSERT_EQ(back.size(), pts.size());
+    for (size_t i = 0; i < pts.size(); ++i) {
+        EXPECT_NEAR(back[i].lat, pts[i].Lat, 0.5e-7 + 1e-12) << i;
+        EXPECT_NEAR(back[i].lon, pts[i].Lon, 0.5e-7 + 1e-12) << i;
+    }
+    EXPECT_EQ(BabelRead("gpx", dir.path / name, "wpt").size(), 3u);
+}
+
+TEST_F(GpxWriter, PointsWithoutDateOrHeight) {
+    std::vector<TLogData> pts = {Pt(0, 35, 139), Pt(0.5, 35.001, 139), Pt(1.25, 35.002, 139)};
+    for (TLogData& p : pts) p.Flags = InterestPoint;
+    pts[1].Alt = kNaN;
+    AddBlock(ctx, pts);
+    ctx.opt.Visible[kcIrest] = true;
+    ASSERT_EQ(Write(), 3);
+    ASSERT_EQ(dir.Files().size(), 1u);
+    const std::string g = Valid(dir.Files()[0]);
+    EXPECT_EQ(g.find("<time>"), std::string::npos);
+    EXPECT_EQ(CountOf(g, "<ele>"), 4);
+    EXPECT_EQ(CountOf(g, "<wpt "), 3);
+}
+
+TEST_F(GpxWriter, DecimalsUnitsAndVisibility) {
+    std::vector<TLogData> pts = {Pt(T(2024, 3, 16, 9, 0, 0), 35.6581234, 139.7017456, 12.345)};
+    pts[0].Flags = InterestPoint | VoicePoint;
+    AddBlock(ctx, pts);
+    ctx.opt.Visible[kcIrest] = ctx.opt.Visible[kcVoice] = false;
+    ASSERT_EQ(Write(), 1);
+    std::string g = Valid(dir.Files()[0]);
+    EXPECT_NE(g.find("\t<trkpt lat=\"35.6581234\" lon=\"139.7017456\">\r\n\t\t<ele>12.3</ele>"), std::string::npos);
+    EXPECT_EQ(g.find("<wpt"), std::string::npos);
+    EXPECT_NE(g.find("<desc>Total points: 1, Total time: 00:00:00, Distance: 0.000km</desc>"), std::string::npos);
+
+    ctx.opt.GpxLatLonDecimal = "4";
+    ctx.opt.GpxAltDecimal = "9";  // out of range: the midpoint, 4
+    ctx.opt.SpeedUnit = "kt";
+    ctx.opt.Visible[kcVoice] = true;
+    ctx.compactOutput = true;
+    ASSERT_EQ(Write(), 1);
+    EXPECT_EQ(ctx.opt.GpxAltDecimal, "4");
+    g = Valid(dir.Files()[0]);
+    EXPECT_NE(g.find("\r\n<trkpt lat=\"35.6581\" lon=\"139.7017\">\r\n<ele>12.3450</ele>"), std::string::npos);
+    EXPECT_EQ(CountOf(g, "<wpt "), 1);
+    EXPECT_NE(g.find("\r\n<desc>Total points: 1, Total time: 00:00:00, Distance: 0.000NM</desc>"), std::string::npos);
+    EXPECT_EQ(g.find("\r\n "), std::string::npos);
+    EXPECT_EQ(g.find("\t"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ts
