@@ -120,9 +120,11 @@ TEST_F(NmeaWriter, NoFixFormOnlyAtZeroZero) {
     // On the equator, on the prime meridian, at 0/0, and a course due north and due east.
     std::vector<TLogData> pts = {Pt(T(2024, 3, 16, 9, 0, 0), 0.0, 10.0), Pt(T(2024, 3, 16, 9, 0, 1), 1.0, 0.0),
                                  Pt(T(2024, 3, 16, 9, 0, 2), 0.0, 0.0), Pt(T(2024, 3, 16, 9, 0, 3), 5.5, -0.25),
-                                 Pt(T(2024, 3, 16, 9, 0, 4), 5.6, -0.25), Pt(T(2024, 3, 16, 9, 0, 5), 0.0, 0.0)};
+                                 Pt(T(2024, 3, 16, 9, 0, 4), 5.6, -0.25), Pt(T(2024, 3, 16, 9, 0, 5), 0.0, 0.0),
+                                 // A course a hair west of north would round to 360.00.
+                                 Pt(T(2024, 3, 16, 9, 0, 6), 35.0, 139.0), Pt(T(2024, 3, 16, 9, 0, 7), 35.001, 138.99999991)};
     AddBlock(ctx, pts);
-    ASSERT_EQ(Write(), 6);
+    ASSERT_EQ(Write(), 8);
     const std::vector<std::string> b = Bodies(dir.Files()[0]);
     EXPECT_EQ(b[0], "$GPGGA,090000,000.0000,N,1000.0000,E,1,7,1.2,100.0,M,,M,,");
     EXPECT_EQ(b[2], "$GPGGA,090001,100.0000,N,000.0000,E,1,7,1.2,100.0,M,,M,,");
@@ -131,6 +133,7 @@ TEST_F(NmeaWriter, NoFixFormOnlyAtZeroZero) {
     EXPECT_EQ(b[5], "$GPRMC,090002,V,000.0000,N,000.0000,E,,,160324,,");
     EXPECT_EQ(b[6], "$GPGGA,090003,530.0000,N,015.0000,W,1,7,1.2,100.0,M,,M,,");
     EXPECT_EQ(b[7], "$GPRMC,090003,A,530.0000,N,015.0000,W,10.0,0.00,160324,,");
+    EXPECT_EQ(b[13], "$GPRMC,090006,A,3500.0000,N,13900.0000,E,10.0,0.00,160324,,");
 }
 
 TEST_F(NmeaWriter, FixQualityStatusAndTimes) {
