@@ -16,6 +16,8 @@ struct WriterKind {
     int32_t (*write)(EngineContext& ctx, const std::string& folder);
 };
 
+void PrintTo(const WriterKind& k, std::ostream* os) { *os << k.ext; }
+
 const WriterKind kWriters[] = {
     {".nmea", [](EngineContext& c, const std::string& f) { return WriteNmeaFiles(c, f, f + "in.log"); }},
     {".gpx", [](EngineContext& c, const std::string& f) { return WriteGpx(c, f); }},
