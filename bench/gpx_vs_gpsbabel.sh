@@ -6,14 +6,15 @@ set -euo pipefail
 build="${1:-build-release}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-"$build/bench/gen_nmea" "$work/log.nmea" 1000000
+mkdir "$work/in"
+"$build/bench/gen_nmea" "$work/in/log.nmea" 1000000
 measure() {  # label, command...
   local label="$1"; shift
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>"$work/err" || { cat "$work/err"; return 1; }
+  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >"$work/out" 2>"$work/err" || { cat "$work/err"; return 1; }
   read -r secs kb <"$work/time"
   printf '%-28s %8.2f s  %8d MB peak\n' "$label" "$secs" $((kb / 1024))
 }
-measure "gpsbabel -i nmea -o gpx" gpsbabel -i nmea -f "$work/log.nmea" -o gpx -F "$work/babel.gpx"
-TS_BENCH_NMEA="$work/log.nmea" measure "Trailsmith NMEA to GPX" \
+measure "gpsbabel -i nmea -o gpx" gpsbabel -i nmea -f "$work/in/log.nmea" -o gpx -F "$work/babel.gpx"
+TS_BENCH_NMEA="$work/in/log.nmea" measure "Trailsmith NMEA to GPX" \
   "$build/bench/text_writers_bench" --benchmark_filter=BM_ConvertNmeaToGpx
-grep -q "no NMEA reader" "$work/err" && echo "(Trailsmith: no NMEA reader registered yet)" || true
+grep -q "no NMEA reader" "$work/out" "$work/err" && echo "(Trailsmith: no NMEA reader registered yet)" || true
