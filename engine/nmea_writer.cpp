@@ -36,7 +36,7 @@ void FormatNmeaDegMin(std::string& out, const FloatFormat& minutes, double value
         AppendFixed(m, 0.0, minutes.decimals);
     }
     AppendFixed(out, d, 0);
-    if (m.size() > 1 && m[1] == '.') out.push_back('0');
+    if (m.find('.') == 1 || m.size() == 1) out.push_back('0');  // two digits of whole minutes
     out.append(m);
 }
 
