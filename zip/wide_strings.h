@@ -149,7 +149,7 @@ public:
     bool Sorted() const { return sorted_; }
     void SetSorted(bool sorted);
     bool CaseSensitive() const { return caseSensitive_; }
-    void SetCaseSensitive(bool caseSensitive);
+    virtual void SetCaseSensitive(bool caseSensitive);
 
     TDuplicates Duplicates = dupIgnore;
     std::function<void(TUniStringList&)> OnChange;
