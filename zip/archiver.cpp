@@ -167,6 +167,8 @@ void TZipBaseArchiver::SetCompressionMode(int mode)
 void TZipBaseArchiver::SetCompressionLevel(TZipCompressionLevel level)
 {
     static const int modes[] = {0, 1, 6, 9};
+    if (level < clNone || level > clMax)
+        Fail(5);
     compressionLevel_ = level;
     compressionMode_ = modes[level];
     UpdateCompressionMethod();
@@ -205,6 +207,10 @@ void TZipBaseArchiver::SetInMemory(bool value)
     if (active_ && inMemory_) {
         if (FileName.empty())
             Fail(29);
+        // Commit what is pending before the copy, so that the file gets it too.
+        CommitChanges();
+        if (archiveStream_->Size() == 0)
+            dirManager_->SaveDir(true, nullptr);
         {
             TUniFileStream file(FileName, fmCreate);
             file.CopyFrom(*archiveStream_, 0);

@@ -1,5 +1,7 @@
 #include "file_selection.h"
 
+#include <stdexcept>
+
 #include "archiver.h"
 #include "wide_files.h"
 
@@ -29,8 +31,9 @@ void TZipBaseArchiver::AddFilesInternal(TUniStrings& /*masks*/, int /*searchAttr
     std::lock_guard<std::mutex> lock(ZipGlobalLock());
     const std::u16string saved = WorkingDir;
     WorkingDir = MakeFullPath(BaseDir, std::u16string(), WorkingDir);
-    // Collecting the matching files into items lands with the file selection.
     WorkingDir = saved;
+    // Say so rather than leave an archive without the files the caller asked for.
+    throw std::logic_error("Adding files to an archive is not built yet");
 }
 
 }  // namespace zip

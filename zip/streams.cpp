@@ -105,7 +105,7 @@ std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count)
 
 std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count)
 {
-    if (count <= 0)
+    if (count <= 0 || count > std::numeric_limits<std::int64_t>::max() - pos_)
         return 0;
     const std::int64_t end = pos_ + count;
     if (end > Size())

@@ -31,7 +31,9 @@ protected:
     }
     void AddFilesInternal(TUniStrings& masks, int searchAttr, bool recurse, TUniStrings& exclusions) override
     {
-        TZipArchiver::AddFilesInternal(masks, searchAttr, recurse, exclusions);
+        (void)masks;
+        (void)searchAttr;
+        (void)recurse;
         exclusionsSeen.clear();
         for (int i = 0; i < exclusions.Count(); ++i)
             exclusionsSeen.push_back(exclusions[i]);
@@ -218,10 +220,17 @@ TEST(Archiver, InMemoryArchive)
     ASSERT_NE(a.ArchiveStream(), nullptr);
     EXPECT_EQ(a.ArchiveStream()->Size(), 0);
     EXPECT_EQ(NativeOf([&] { a.SetInMemory(false); }), 29);  // no file name to save to
+
+    // Leaving memory saves the archive, its directory included, to FileName.
+    ziptest::TempDir dir;
+    a.FileName = dir.wide() + u"saved.zip";
+    EXPECT_THROW(a.SetInMemory(false), std::runtime_error);  // reopening a saved archive needs the reader
+    EXPECT_FALSE(a.InMemory());
+    EXPECT_EQ(Bytes(dir.path() / "saved.zip"), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
     a.CloseArchive();
 
-    ziptest::TempDir dir;
     dir.write("old.zip", "x");
+    a.SetInMemory(true);
     a.FileName = dir.wide() + u"old.zip";
     EXPECT_EQ(NativeOf([&] { a.OpenArchive(fmOpenRead); }), 28);
 }
@@ -245,6 +254,19 @@ TEST(Archiver, AddFilesCommitsAtOnceOutsideATransaction)
     EXPECT_EQ(a.exclusionsSeen[0], a.FileName);
     a.AddFiles(u"x", 0x28BF, u"*.bak");
     EXPECT_EQ(a.exclusionsSeen, (std::vector<std::u16string>{u"*.bak", a.FileName}));
+}
+
+TEST(Archiver, AddFilesSaysWhenItCannotAddYet)
+{
+    ziptest::TempDir dir;
+    dir.write("f.kml", "x");
+    TZipArchiver a;
+    a.FileName = dir.wide() + u"t.kmz";
+    a.BaseDir = dir.wide();
+    a.OpenArchive(fmCreate);
+    EXPECT_THROW(a.AddFiles(dir.wide() + u"f.kml", 0x28BF, u""), std::logic_error);
+    EXPECT_EQ(a.UpdateDepth, 0);
+    EXPECT_EQ(a.FileCount(), 0);
     EXPECT_TRUE(a.WorkingDir.empty());  // restored after the add
 }
 
