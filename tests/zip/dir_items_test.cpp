@@ -284,3 +284,28 @@ TEST(DirArray, CopiesAreDeepAndStreamsOwnedOrNot)
     callers->WriteBuffer("x", 1);
     EXPECT_EQ(callers->Size(), 1);
 }
+
+TEST(DirArray, GrowthWithTwinsDifferingInCase)
+{
+    TZipDirArray a;
+    Append(a, u"Twin.kml");
+    int index = -1;
+    EXPECT_TRUE(a.FindItem(u"TWIN.KML", index));  // the value index now exists
+    Append(a, u"TWIN.KML");
+    for (int i = 0; i < 5000; ++i)
+        Append(a, u"Icon" + WideFromAscii(std::to_string(i).c_str()) + u".PNG");
+    EXPECT_EQ(a.Names().ValueHashSize(), 0u);  // dropped past five entries a bucket
+    ASSERT_TRUE(a.FindItem(u"icon4999.png", index));
+    EXPECT_EQ(index, 5001);
+    EXPECT_EQ(a.Names().ValueHashSize(), 5002u);
+    EXPECT_TRUE(a.FindItem(u"twin.KML", index));
+    EXPECT_EQ(index, 1);  // the newer twin shadows the older
+    a.RenameItem(1, u"Other.kml");
+    EXPECT_TRUE(a.FindItem(u"twin.kml", index));
+    EXPECT_EQ(index, 0);
+    a.Delete(0);
+    EXPECT_FALSE(a.FindItem(u"twin.kml", index));
+    EXPECT_TRUE(a.FindItem(u"ICON0.png", index));
+    EXPECT_EQ(index, 1);
+    ExpectInStep(a);
+}
