@@ -41,6 +41,8 @@ struct EngineContext {
     // Set by the output stage when any writer of the current file failed, so that a later
     // writer's success does not hide it.
     bool writerFailed = false;
+    // Tests: the reader leaves the point stream filled when it returns, instead of freeing it.
+    bool keepPoints = false;
 
     void Report(const std::string& line) { host.ReportLine(line); }
     double GeoidHeight(double lat, double lon) { return geoid ? geoid->GeoidHeight(lat, lon) : kNaN; }
