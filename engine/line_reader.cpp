@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 namespace ts {
 
@@ -12,6 +13,8 @@ inline bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
 
 bool LineReader::Open(const std::string& path) {
     Close();
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return false;  // opens, but every read fails
     f_ = std::fopen(path.c_str(), "rb");
     if (!f_) return false;
     buf_.resize(kBufferSize);
@@ -23,6 +26,7 @@ bool LineReader::Rewind() {
     lineOff_ = lineLen_ = 0;
     held_ = false;
     eof_ = false;
+    error_ = false;
     if (!f_) return false;
     std::clearerr(f_);
     return std::fseek(f_, 0, SEEK_SET) == 0;
@@ -48,6 +52,7 @@ bool LineReader::Fill(size_t keepFrom) {
     if (end_ == buf_.size()) return false;
     const size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, f_);
     if (got == 0) {
+        error_ = std::ferror(f_) != 0;
         eof_ = true;
         return false;
     }
@@ -102,9 +107,8 @@ bool LineReader::ReadLine(std::string_view& line) {
         while (e < limit && !IsLineEnd(buf_[pos_ + e])) ++e;
         if (e < limit) {
             // A CR at the end of the buffer may be the first half of CR LF: look further first.
-            if (buf_[pos_ + e] == '\r' && e + 1 == avail && !eof_) {
+            if (buf_[pos_ + e] == '\r' && e + 1 == avail && !eof_ && Fill(pos_)) {
                 scanned = e;
-                Fill(pos_);
                 continue;
             }
             const bool crlf = buf_[pos_ + e] == '\r' && e + 1 < avail && buf_[pos_ + e + 1] == '\n';

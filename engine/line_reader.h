@@ -26,6 +26,8 @@ public:
     bool Rewind();
     void Close();
     bool IsOpen() const { return f_ != nullptr; }
+    // A read error ended the file early.
+    bool Failed() const { return error_; }
 
     // True when no line is left to read from the file (a held line does not count).
     bool AtEnd();
@@ -49,6 +51,7 @@ private:
     std::vector<char> buf_;
     size_t pos_ = 0, end_ = 0;
     bool eof_ = false;
+    bool error_ = false;
     size_t lineOff_ = 0, lineLen_ = 0;
     bool held_ = false;
 };

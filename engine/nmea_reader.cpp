@@ -1,9 +1,11 @@
 #include "nmea_reader.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <stdexcept>
 
 #include "barometer.h"
 #include "convert.h"
@@ -80,7 +82,7 @@ bool CheckPass(EngineContext& ctx, NmeaEpoch& e, LineReader& file) {
 // Finds the first epoch with a pressure altitude and lets the host calibrate the reference there.
 void BarometerStartPoint(EngineContext& ctx, NmeaEpoch& e, LineReader& file, const std::string& name) {
     try {
-        file.Rewind();
+        if (!file.Rewind()) return;
         e.EndOfLog = false;
         e.pressureAlt = kNaN;
         NmeaFix fix;
@@ -210,7 +212,7 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
     ResetNmeaEpoch(ctx, e);
     host.SetStatus(0, " " + name + "  Checking NMEA file ...");
     host.ProcessMessages();
-    if (!CheckPass(ctx, e, file)) return -1;
+    if (!CheckPass(ctx, e, file) || file.Failed()) return -1;
     if (e.GgaCount <= 0 && e.RmcCount <= 0) {
         ctx.Report("  NMEA: no valid data.");
         host.SetStatus(1, " no valid data.");
@@ -230,7 +232,7 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
         ctx.blocks.Clear();
         ctx.points.Clear();
         // A line held or an end met by an earlier pass must not leak into this one.
-        file.Rewind();
+        if (!file.Rewind()) throw std::runtime_error("cannot rewind");
         e.EndOfLog = false;
         ctx.run.GeoidOutsideCount = 0;
         e.WplLat = e.WplLon = 0;
@@ -250,6 +252,8 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
                 b.EndTime = ctx.run.PrevTime;
             }
         }
+
+        if (file.Failed()) throw std::runtime_error("read error");
 
         ctx.Report("  NMEA:   " + std::to_string(st.n) + " records");
         if (st.diffCount > 0)
@@ -281,16 +285,20 @@ std::string FormatDms(int digits, double value, const std::string& degChar) {
     const double d = std::trunc(v);
     std::string D = FormatFixed(3, 0, d);
     v = (v - d) * 60.0;
-    const int m = static_cast<int>(std::trunc(v));
-    std::string M = (m < 10 ? "0" : "") + std::to_string(m);
+    const int m = std::min(59, static_cast<int>(std::trunc(v)));
+    const char M[3] = {static_cast<char>('0' + m / 10), static_cast<char>('0' + m % 10), '\0'};
     v = (v - m) * 60.0;
-    std::string S = FormatFixed(0, digits, v);
-    const size_t intLen = S.find('.') == std::string::npos ? S.size() : S.find('.');
+    const std::string body = FormatFixed(0, digits, v);
+    const size_t intLen = std::min(body.find('.'), body.size());
+    std::string S;
     if (intLen < 2) {
-        S.insert(0, "0");
-    } else if (S.compare(0, 2, "60") == 0) {
+        S.push_back('0');
+        S += body;
+    } else if (body.compare(0, 2, "60") == 0) {
         // Rounding may carry the seconds to 60; show the largest value below instead.
         S = digits == 0 ? std::string("59") : std::string("59.9999999").substr(0, digits + 3);
+    } else {
+        S = body;
     }
     return D + degChar + " " + M + "' " + S + "\"";
 }

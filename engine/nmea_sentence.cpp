@@ -89,12 +89,17 @@ bool NmeaChecksumOk(std::string_view line) {
     return v == x;
 }
 
-double NmeaDegMinToDeg(std::string_view text) {
-    double num;
-    if (!TryStrToFloat(text, num)) return kNaN;
+namespace {
+double DegMinToDeg(double num) {
     const double v = num / 100.0;
     const double d = std::trunc(v);
     return d + (v - d) / 0.6;
+}
+}  // namespace
+
+double NmeaDegMinToDeg(std::string_view text) {
+    double num;
+    return TryStrToFloat(text, num) ? DegMinToDeg(num) : kNaN;
 }
 
 double NmeaCoordToDeg(std::string_view coord, std::string_view hemisphere, double maxDeg) {
@@ -102,7 +107,7 @@ double NmeaCoordToDeg(std::string_view coord, std::string_view hemisphere, doubl
     if (!TryStrToFloat(coord, num)) return kNaN;
     const double a = std::fabs(num);
     if (!(a - 100.0 * std::trunc(a / 100.0) < 60.0)) return kNaN;  // minutes of 60 and more
-    double deg = std::fabs(NmeaDegMinToDeg(coord));
+    double deg = std::fabs(DegMinToDeg(num));
     if (!(deg <= maxDeg)) return kNaN;
     const std::string_view h = TrimView(hemisphere);
     if (h.size() == 1 && (h[0] == 'S' || h[0] == 's' || h[0] == 'W' || h[0] == 'w')) deg = -deg;

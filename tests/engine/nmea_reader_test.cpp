@@ -356,6 +356,9 @@ TEST(NmeaReader, ResultsWithoutPoints) {
     EXPECT_EQ(missing.Read("/nonexistent/dir/x.nmea"), -1);
     EXPECT_EQ(missing.host.status[0], "  Can not open: x.nmea");
     EXPECT_TRUE(missing.HasLine("  Can not open: x.nmea"));
+    Reading dir;
+    EXPECT_EQ(dir.Read(std::filesystem::temp_directory_path().string()), -1);
+    EXPECT_NE(dir.host.status[0].find("  Can not open: "), std::string::npos);
 
     Reading none;
     EXPECT_EQ(none.ReadText("hello\r\n$GPGSA,A,3*00\r\n"), 0);
