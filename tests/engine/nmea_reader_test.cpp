@@ -57,7 +57,7 @@ TEST(NmeaReader, SampleMatchesThePeerReading) {
     ss << in.rdbuf();
     const std::string gpx = ss.str();
     struct PeerPoint {
-        double lat, lon, ele, hdop;
+        double lat, lon, ele, hdop, speed;
         std::string time;
         int sat;
         float geoid;
@@ -74,7 +74,7 @@ TEST(NmeaReader, SampleMatchesThePeerReading) {
         std::smatch m;
         ASSERT_TRUE(std::regex_search(pt, m, pos));
         peer.push_back({std::stod(m[1]), std::stod(m[2]), std::stod(tag(pt, "ele")), std::stod(tag(pt, "hdop")),
-                        tag(pt, "time"), std::stoi(tag(pt, "sat")), std::stof(tag(pt, "geoidheight"))});
+                        std::stod(tag(pt, "speed")), tag(pt, "time"), std::stoi(tag(pt, "sat")), std::stof(tag(pt, "geoidheight"))});
         at = next;
     }
     // Every epoch of the sample has a fix, so nothing is dropped by our rules: same count.
@@ -95,8 +95,9 @@ TEST(NmeaReader, SampleMatchesThePeerReading) {
         EXPECT_EQ(p.Hdop10, std::lround(q.hdop * 10)) << i;
         EXPECT_FLOAT_EQ(p.GeoidSep, q.geoid) << i;
         EXPECT_EQ(p.FixQuality, 1);
+        // We keep the RMC's knots; the peer gives m/s from the VTG's km/h, which has one decimal.
+        EXPECT_NEAR(p.Speed * 1.852 / 3.6, q.speed, 0.015) << i;
     }
-    // Speeds are the log's own knots (the peer converts to m/s).
     EXPECT_DOUBLE_EQ(r.ctx.points.At(0).Speed, 0.17);
     EXPECT_EQ(r.ctx.blocks[0].StartTime, r.ctx.points.At(0).Time);
     EXPECT_EQ(r.ctx.blocks[0].EndTime, r.ctx.points.At(153).Time);

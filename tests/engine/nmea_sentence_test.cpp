@@ -287,21 +287,6 @@ TEST(NmeaEpochs, HeldBoundaryLinesAreConsumedOnce) {
     }
 }
 
-TEST(NmeaEpochs, ModeDecidesTheBoundary) {
-    // RMC-first pairing: an RMC starts each epoch, the GGA's set is taken.
-    EpochLog a;
-    a.e.GgaFirst = false;
-    a.Run(Rmc(1) + Gga(1, 8) + Rmc(2) + Gga(2, 7));
-    ASSERT_EQ(a.epochs.size(), 2u);
-    EXPECT_EQ(a.epochs[1].second, 7);
-    // RMC only: satellites 99.
-    EpochLog b;
-    b.e.RmcOnly = true;
-    b.Run(Rmc(1) + Rmc(2) + Rmc(3));
-    ASSERT_EQ(b.epochs.size(), 3u);
-    EXPECT_EQ(b.epochs[0].second, 99);
-}
-
 TEST(NmeaEpochs, TimeGapOpensANewBlockOnlyWithFullValues) {
     EpochLog a;
     a.ctx.opt.SplitTime = 1.0;  // minutes
