@@ -277,10 +277,11 @@ std::string FormatDms(int digits, double value, const std::string& degChar) {
     if (digits < 0) digits = 0;
     if (digits > 15) digits = 15;
     double v = std::fabs(value);
-    // Half a unit of the last shown decimal of the second, so that truncation below rounds.
-    static const double kHalfUnit[] = {1.388888888888889e-05, 1.388888888888889e-06, 1.388888888888889e-07,
+    // A nudge of a tenth of half the last shown unit of the second, against representation
+    // errors that would show a value one unit low.
+    static const double kNudge[] = {1.388888888888889e-05, 1.388888888888889e-06, 1.388888888888889e-07,
                                        1.388888888888889e-08, 1.388888888888889e-09, 1.3888888888888888e-10};
-    if (digits <= 5) v += kHalfUnit[digits];
+    if (digits <= 5) v += kNudge[digits];
     if (!(v < 1e9)) return std::string();
     const double d = std::trunc(v);
     std::string D = FormatFixed(3, 0, d);
