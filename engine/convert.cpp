@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "nmea_reader.h"
 #include "text_format.h"
 
 namespace ts {
@@ -26,6 +27,10 @@ int DetectInputKind(const TConversionOptions& o, const std::string& fileName) {
 
 ReaderFn ReaderForKind(int kind) {
     switch (kind) {
+    case ikNmea:
+    case ikTripMate:
+    case ikBarometer:
+        return ReadNmeaFile;
     default:
         return nullptr;
     }
