@@ -320,6 +320,8 @@ void Load(Settings& s, IniStore& ini) {
     o.CustomGeoidExt = r.S("Custom Geoid", "Ext", ".cdat");
     o.GroundLevelValue = r.S("GroundLevel", "GroundLevelValue", "0.0");
     o.GroundLevelApply = r.B("GroundLevel", "Apply", false);
+    s.LastCustomGeoidText.clear();
+    s.LastGroundLevelText.clear();
     UpdateGeoidCaption(s);
 
     o.NoteDNum = r.B("Note", "DNum", o.NoteDNum);

@@ -62,6 +62,9 @@ struct Settings {
     std::array<GridParams, 3> Grid;  // EGM2008_25, EGM2008_10, GSI2000
     std::string GeoidModelText = "Fixed value";
     std::string GeoidUnit = "m";  // the geoid dialog's unit label
+    std::string GroundLevelUnit = "m";
+    // The height edits as last parsed; a Convert parses them again only when they changed.
+    std::string LastCustomGeoidText, LastGroundLevelText;
     std::string UiFontName = "Arial";
     int UiFontCharset = 0, UiFontSize = 8;
     std::array<double, 8> InternalIconScale{1, 1, 1, 1, 1, 1, 1, 1};
