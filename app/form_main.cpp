@@ -83,8 +83,8 @@ void ClickLabel::mouseReleaseEvent(QMouseEvent* e) {
     if (isEnabled()) emit clicked();
 }
 
-TFormMain::TFormMain(ProgramPaths paths, std::vector<std::string> args, bool headless)
-    : QWidget(nullptr), args_(std::move(args)), headless_(headless) {
+TFormMain::TFormMain(ProgramPaths paths, std::vector<std::string> args, bool headless, bool noDisplay)
+    : QWidget(nullptr), args_(std::move(args)), headless_(headless), noDisplay_(noDisplay) {
     setObjectName("FormMain");
     setWindowTitle(kProgramCaption);
     report_ = std::make_unique<TFormReport>();
@@ -760,7 +760,7 @@ void TFormMain::FirstActivate() {
     if (front_->QuietMode) {
         exitStatus_ = front_->QuietExitStatus();
         close();
-    } else if (headless_) {
+    } else if (noDisplay_) {
         std::cerr << "trailsmith: no display and nothing to convert unattended; the window cannot be shown\n";
         exitStatus_ = 2;
         close();

@@ -39,7 +39,8 @@ class TFormMain : public QWidget, public ShellView {
     Q_OBJECT
 public:
     // headless: nobody can answer questions; they take their default answer into the report.
-    TFormMain(ProgramPaths paths, std::vector<std::string> args, bool headless);
+    // noDisplay: nobody can see the window either; it closes unless a "/Q" batch ran.
+    TFormMain(ProgramPaths paths, std::vector<std::string> args, bool headless, bool noDisplay = false);
     ~TFormMain() override;
 
     FrontEnd& Front() { return *front_; }
@@ -132,6 +133,7 @@ private:
     std::unique_ptr<TFormReport> report_;
     std::vector<std::string> args_;
     bool headless_;
+    bool noDisplay_;
     bool closePending_ = false;
     bool closing_ = false;
     int exitStatus_ = 0;

@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName("Trailsmith");
 
-    ts::TFormMain form(ts::ProgramPaths::FromProcess(), args, headless);
+    ts::TFormMain form(ts::ProgramPaths::FromProcess(), args, headless, headless);
     form.show();
     const int rc = app.exec();
     return form.ExitStatus() != 0 ? form.ExitStatus() : rc;
