@@ -78,6 +78,24 @@ void SetText(QLineEdit* e, const std::string& t) {
 
 }  // namespace
 
+QPoint MessageDlgPosition(const QRect& form, int w, int h, const Rect& wa) {
+    int x = std::max(0, form.left() - 45 + (form.width() - w) / 2);
+    int y = std::max(0, form.top() - 45 + (form.height() - h) / 2);
+    if (x + w + 78 > wa.right) x = wa.right - w - 78;
+    if (y + h + 90 > wa.bottom) y = wa.bottom - h - 90;
+    return {x, y};
+}
+
+QPoint DialogPosition(const QRect& mainWindow, const QSize& dialog, const Rect& wa) {
+    int left = mainWindow.left() + (mainWindow.width() - dialog.width()) / 2;
+    int top = mainWindow.top() + (mainWindow.height() - dialog.height()) / 2;
+    if (left < 0) left = 1;
+    if (top < 0) top = 1;
+    if (left + dialog.width() > wa.right) left = wa.right - dialog.width();
+    if (top + dialog.height() > wa.bottom) top = wa.bottom - dialog.height();
+    return {left, top};
+}
+
 void ClickLabel::mouseReleaseEvent(QMouseEvent* e) {
     QLabel::mouseReleaseEvent(e);
     if (isEnabled()) emit clicked();
@@ -664,12 +682,7 @@ MsgButton TFormMain::MessageDlgCentered(const std::string& msg, MsgKind kind, un
     }
     w = std::min(w, 360);
     if (!form) form = this;
-    const QRect fg = form->frameGeometry();
-    int x = std::max(0, fg.left() - 45 + (fg.width() - w) / 2);
-    int y = std::max(0, fg.top() - 45 + (fg.height() - h) / 2);
-    const Rect& wa = front_->settings.WorkArea;
-    if (x + w + 78 > wa.right) x = wa.right - w - 78;
-    if (y + h + 90 > wa.bottom) y = wa.bottom - h - 90;
+    const QPoint at = MessageDlgPosition(form->frameGeometry(), w, h, front_->settings.WorkArea);
 
     QMessageBox::Icon icon = QMessageBox::Warning;
     if (kind == MsgKind::Error) icon = QMessageBox::Critical;
@@ -680,7 +693,7 @@ MsgButton TFormMain::MessageDlgCentered(const std::string& msg, MsgKind kind, un
         {mbOK, QMessageBox::Ok}, {mbCancel, QMessageBox::Cancel}, {mbYes, QMessageBox::Yes}, {mbNo, QMessageBox::No}};
     for (const auto& [b, sb] : map)
         if (buttons & b) box.addButton(sb);
-    box.move(x, y);
+    box.move(at);
     const int r = box.exec();
     for (const auto& [b, sb] : map)
         if (r == sb) return static_cast<MsgButton>(b);
@@ -691,16 +704,7 @@ int TFormMain::ShowDialogCentered(QDialog& dlg) {
     // A dialog starts with a clear flag: an Esc pressed earlier must not cancel it.
     abortRequested = false;
     if (headless_) return QDialog::Rejected;
-    const QRect mg = frameGeometry();
-    const QSize ds = dlg.frameGeometry().size();
-    int left = mg.left() + (mg.width() - ds.width()) / 2;
-    int top = mg.top() + (mg.height() - ds.height()) / 2;
-    if (left < 0) left = 1;
-    if (top < 0) top = 1;
-    const Rect& wa = front_->settings.WorkArea;
-    if (left + ds.width() > wa.right) left = wa.right - ds.width();
-    if (top + ds.height() > wa.bottom) top = wa.bottom - ds.height();
-    dlg.move(left, top);
+    dlg.move(DialogPosition(frameGeometry(), dlg.frameGeometry().size(), front_->settings.WorkArea));
     return dlg.exec();
 }
 
@@ -764,6 +768,8 @@ void TFormMain::FirstActivate() {
         std::cerr << "trailsmith: no display and nothing to convert unattended; the window cannot be shown\n";
         exitStatus_ = 2;
         close();
+    } else {
+        AfterBatch();
     }
 }
 
@@ -806,12 +812,18 @@ void TFormMain::dropEvent(QDropEvent* e) {
         e->ignore();
         return;
     }
-    std::vector<std::string> names;
-    for (const QUrl& u : e->mimeData()->urls())
-        if (u.isLocalFile()) names.push_back(S(u.toLocalFile()));
     e->acceptProposedAction();
+    WMDropFiles(e->mimeData()->urls());
+}
+
+bool TFormMain::WMDropFiles(const QList<QUrl>& urls) {
+    if (front_->Busy()) return false;
+    std::vector<std::string> names;
+    for (const QUrl& u : urls)
+        if (u.isLocalFile()) names.push_back(S(u.toLocalFile()));
     front_->DropFiles(names);
     AfterBatch();
+    return true;
 }
 
 bool TFormMain::eventFilter(QObject* obj, QEvent* e) {

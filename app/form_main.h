@@ -20,6 +20,7 @@
 #include "form_report.h"
 
 class QDialog;
+class QUrl;
 
 namespace ts {
 
@@ -34,6 +35,11 @@ signals:
 protected:
     void mouseReleaseEvent(QMouseEvent* e) override;
 };
+
+// Where a message box of text size w x h goes over a form, kept inside the work area.
+QPoint MessageDlgPosition(const QRect& form, int w, int h, const Rect& workArea);
+// Where a dialog of the given outer size goes, centred on the main window.
+QPoint DialogPosition(const QRect& mainWindow, const QSize& dialog, const Rect& workArea);
 
 class TFormMain : public QWidget, public ShellView {
     Q_OBJECT
@@ -114,6 +120,8 @@ public slots:
     void ButtonExecClick();
     void BitBtnRefClick();
     void LabelUnitClick();
+    // Files dropped on the window; refused (false) while a batch runs.
+    bool WMDropFiles(const QList<QUrl>& urls);
 
 protected:
     bool event(QEvent* e) override;

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QUrl>
 
 #include <clocale>
 #include <cstdlib>
@@ -206,4 +207,26 @@ TEST_F(FormMainTest, QuietRunConvertsAndCloses) {
     EXPECT_FALSE(form->isVisible());
     EXPECT_NE(form->ExitStatus(), 0);  // nothing was made
     EXPECT_TRUE(form->FormReport()->Lines().contains("File: a.nmea"));
+}
+
+TEST(Placement, MessageBoxesAndDialogsStayOnTheWorkArea) {
+    const Rect wa{0, 0, 1920, 1080};
+    // Centred over the form, shifted up-left by the box's frame.
+    EXPECT_EQ(MessageDlgPosition(QRect(100, 100, 600, 400), 300, 40, wa), QPoint(205, 235));
+    EXPECT_EQ(MessageDlgPosition(QRect(-500, -500, 100, 100), 300, 40, wa), QPoint(0, 0));
+    EXPECT_EQ(MessageDlgPosition(QRect(1800, 1000, 600, 400), 360, 40, wa), QPoint(1920 - 360 - 78, 1080 - 40 - 90));
+    EXPECT_EQ(DialogPosition(QRect(100, 100, 600, 400), QSize(200, 100), wa), QPoint(300, 250));
+    EXPECT_EQ(DialogPosition(QRect(-300, -300, 100, 100), QSize(200, 100), wa), QPoint(1, 1));
+    EXPECT_EQ(DialogPosition(QRect(1800, 1000, 100, 100), QSize(200, 100), wa), QPoint(1720, 980));
+    // Larger than the work area: its far edge on the work area's edge.
+    EXPECT_EQ(DialogPosition(QRect(0, 0, 100, 100), QSize(2000, 1200), wa), QPoint(-80, -120));
+}
+
+TEST_F(FormMainTest, DroppedFilesAreTakenWholeAndConverted) {
+    Start();
+    TFormMain& f = *form;
+    const std::string longName = dir + std::string(300, 'n') + ".nmea";
+    EXPECT_TRUE(f.WMDropFiles({QUrl::fromLocalFile(QString::fromStdString(longName)), QUrl::fromLocalFile("/tmp/notes.doc")}));
+    EXPECT_EQ(f.EditFn->text().toStdString(), longName);
+    EXPECT_TRUE(f.FormReport()->Lines().contains(QString::fromStdString("File: " + std::string(300, 'n') + ".nmea")));
 }
