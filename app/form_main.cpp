@@ -620,7 +620,8 @@ void TFormMain::ShowSettings(const Settings& s) {
     SetChecked(CheckBoxDateTime, o.DateTime);
     SetChecked(CheckBoxSNEW, o.SNEW);
     SetChecked(CheckBoxGeoidOut, o.CsvGeoid);
-    if (pos() != QPoint(s.MainLeft, s.MainTop)) move(s.MainLeft, s.MainTop);
+    // The stored position counts once settings have been loaded.
+    if (!front_->FirstActivation && pos() != QPoint(s.MainLeft, s.MainTop)) move(s.MainLeft, s.MainTop);
     QFont f(Q(s.UiFontName));
     if (s.UiFontSize > 0) f.setPointSize(s.UiFontSize);
     if (font() != f) {

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QUrl>
 
@@ -170,6 +171,10 @@ TEST_F(FormMainTest, ConvertWithoutOutputTypeAndEscAndClosingSaves) {
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(f.EditFn, &esc);
     EXPECT_TRUE(f.abortRequested);
+    QDialog dlg;
+    f.ShowDialogCentered(dlg);  // a dialog starts with a clear flag too
+    EXPECT_FALSE(f.abortRequested);
+    QCoreApplication::sendEvent(f.EditFn, &esc);
     f.ButtonExec->click();  // Convert clears the flag first
     EXPECT_FALSE(f.abortRequested);
     EXPECT_TRUE(f.FormReport()->Lines().contains("File: a.nmea"));
@@ -229,4 +234,18 @@ TEST_F(FormMainTest, DroppedFilesAreTakenWholeAndConverted) {
     EXPECT_TRUE(f.WMDropFiles({QUrl::fromLocalFile(QString::fromStdString(longName)), QUrl::fromLocalFile("/tmp/notes.doc")}));
     EXPECT_EQ(f.EditFn->text().toStdString(), longName);
     EXPECT_TRUE(f.FormReport()->Lines().contains(QString::fromStdString("File: " + std::string(300, 'n') + ".nmea")));
+}
+
+TEST_F(FormMainTest, ReportWindowLayoutFollowsItsSize) {
+    Start();
+    TFormReport& r = *form->FormReport();
+    r.show();
+    r.resize(500, 300);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(r.Memo1->height(), 260);
+    EXPECT_EQ(r.Memo1->width(), 500 - 2 * r.Memo1->x());
+    EXPECT_EQ(r.Button1->y(), r.Memo1->y() + 260 + 5);
+    EXPECT_EQ(r.Button1->x() + r.Button1->width(), 500 - r.Memo1->x());
+    EXPECT_EQ(r.windowTitle(), "Report");
+    EXPECT_EQ(r.Button1->text(), "Close");
 }
