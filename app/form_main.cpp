@@ -265,12 +265,11 @@ void TFormMain::BuildControls() {
     LabelLineW->setObjectName("LabelLineW");
     EditLineW = Edit("EditLineW", 30, GroupBoxTrack);
     EditLineW->setToolTip("Recommended range of 0 - 4 pixels");
-    tr->addWidget(LabelColor, 1, 0);
-    tr->addWidget(PanelColor, 1, 1);
-    tr->addWidget(LabelAlpha, 1, 2);
-    tr->addWidget(EditAlpha, 1, 3);
-    tr->addWidget(LabelLineW, 1, 4);
-    tr->addWidget(EditLineW, 1, 5);
+    auto* lineRow = new QHBoxLayout;
+    for (QWidget* w : std::initializer_list<QWidget*>{LabelColor, PanelColor, LabelAlpha, EditAlpha, LabelLineW, EditLineW})
+        lineRow->addWidget(w);
+    lineRow->addStretch();
+    tr->addLayout(lineRow, 1, 0, 1, 6);
 
     LabelSpd = new ClickLabel("Speed", GroupBoxTrack);
     LabelSpd->setObjectName("LabelSpd");
@@ -392,6 +391,9 @@ void TFormMain::BuildControls() {
     for (int i = 0; i < 2; ++i) {
         statusPanel_[i] = new QLabel(StatusBar1);
         statusPanel_[i]->setFixedWidth(i == 0 ? 400 : 50);
+        statusPanel_[i]->setFrameShape(QFrame::Panel);
+        statusPanel_[i]->setFrameShadow(QFrame::Sunken);
+        statusPanel_[i]->setMinimumHeight(statusPanel_[i]->fontMetrics().height() + 6);
         StatusBar1->addWidget(statusPanel_[i]);
     }
     top->addWidget(StatusBar1);

@@ -1,5 +1,6 @@
 #include "settings_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,9 +43,10 @@ bool FolderIsWritable(const std::string& dir) {
 }
 
 double GetFileDate(const std::string& fileName) {
-    struct stat st {};
-    if (stat(fileName.c_str(), &st) != 0) return 0;
-    std::time_t t = st.st_mtime;
+    struct statx stx {};
+    if (statx(AT_FDCWD, fileName.c_str(), 0, STATX_MTIME | STATX_BTIME, &stx) != 0) return 0;
+    std::time_t t = static_cast<std::time_t>(stx.stx_mtime.tv_sec);
+    if ((stx.stx_mask & STATX_BTIME) && stx.stx_btime.tv_sec > t) t = static_cast<std::time_t>(stx.stx_btime.tv_sec);
     std::tm local{};
     if (!localtime_r(&t, &local)) return 0;
     return (static_cast<double>(t) + static_cast<double>(local.tm_gmtoff)) / 86400.0 + 25569.0;
