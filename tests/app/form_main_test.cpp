@@ -178,7 +178,7 @@ TEST_F(FormMainTest, ConvertWithoutOutputTypeAndEscAndClosingSaves) {
     f.ButtonExec->click();  // Convert clears the flag first
     EXPECT_FALSE(f.abortRequested);
     EXPECT_TRUE(f.FormReport()->Lines().contains("File: a.nmea"));
-    EXPECT_TRUE(f.FormReport()->Lines().contains("  *** No data ***"));
+    EXPECT_TRUE(f.FormReport()->Lines().contains("  *** Error!! ***"));  // there is no a.nmea
 
     f.close();
     IniStore ini(dir + "prog/trailsmith.ini");
