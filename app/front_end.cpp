@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "convert.h"
+#include "geoid_models.h"
 #include "options_snapshot.h"
 #include "text_format.h"
 
@@ -51,10 +52,6 @@ std::string JoinList(const std::vector<std::string>& names) {
     return list;
 }
 
-// The grid models open and close with each batch; until they exist heights stay ellipsoidal.
-void SelectGeoidModel(EngineContext& ctx) { ctx.geoid = nullptr; }
-void CloseGeoid(EngineContext& ctx) { ctx.geoid = nullptr; }
-
 }  // namespace
 
 bool FrontEnd::ButtonExecClick() {
@@ -70,7 +67,6 @@ bool FrontEnd::ButtonExecClick() {
     EngineContext ctx(view_);
     ctx.readerLookup = readerLookup;
     ctx.locale = settings.locale;
-    SelectGeoidModel(ctx);
     view_.abortRequested = false;
 
     o.OutDateFormatText = LowerCase(o.OutDateFormatText);
@@ -91,6 +87,11 @@ bool FrontEnd::ButtonExecClick() {
     view_.SetStatus(0, "");
     view_.SetStatus(1, "");
     view_.ClearReport();
+    // The grid opens for the batch, after the report was cleared so that its fallback line stays.
+    GeoidModels geoid(view_, o);
+    geoid.SelectGeoidModel();
+    view_.ShowSettings(settings);
+    ctx.geoid = &geoid;
     view_.filesMade = 0;
     filesFailed_ = 0;
     batchRan_ = true;
@@ -117,7 +118,8 @@ bool FrontEnd::ButtonExecClick() {
         view_.SetStatus(0, "*** Aborted by user ***");
         view_.SetStatus(1, "");
     }
-    CloseGeoid(ctx);
+    geoid.CloseGeoid();
+    ctx.geoid = nullptr;
     busy_ = false;
     return true;
 }

@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include "geoid_models.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -23,20 +25,13 @@ const std::array<const char*, kCsvItemCount> kCsvItemDefaults = {
 const std::array<const char*, 7> kPointNameItems = {
     "no name (None)", "Number (Num)", "Date Time (Date)", "Time (Time)",
     "Latitude Longitude (LatLon)", "Speed (Spd)", "Altitude (Alt)"};
-const std::array<const char*, 5> kGeoidModelItems = {
-    "Fixed value", "EGM2008 2.5'x2.5'", "EGM2008 1'x1'", "GSIGEO 2000", "Custom Geoid"};
 
 namespace {
 
 const char* const kGridSections[3] = {"EGM2008_25", "EGM2008_10", "GSI2000"};
+GeoidGridParams TConversionOptions::* const kGridFields[3] = {&TConversionOptions::Egm2008_25, &TConversionOptions::Egm2008_10,
+                                                              &TConversionOptions::Gsi2000};
 
-GridParams DefaultGrid(int i) {
-    switch (i) {
-    case 0: return {"Und_min2.5x2.5_egm2008_isw=82_WGS84_TideFree_SE", 4321, 8642, -90.0, 0.0, 2.5 / 60, 2.5 / 60, 4321, 8640, 1};
-    case 1: return {"Und_min1x1_egm2008_isw=82_WGS84_TideFree_SE", 10801, 21602, -90.0, 0.0, 1.0 / 60, 1.0 / 60, 10801, 21600, 1};
-    default: return {"gsigeome.ver4", 1801, 1201, 20.0, 120.0, 1.0 / 60, 0.025, 1801, 1201, 0};
-    }
-}
 
 const char* const kIconNameKeys[8] = {"IconSp1", "IconSp2", "IconSp3", "IconSp4", "IconIrest", "IconIrest2", "IconStart", "IconEnd"};
 const char* const kIconDefaults[8] = {"pal4/icon57.png", "pal4/icon49.png", "pal4/icon51.png", "pal2/icon56.png",
@@ -220,8 +215,8 @@ void Load(Settings& s, IniStore& ini) {
     o.PostFix = r.S("Geoid", "PostFix", "_g");
 
     for (int i = 0; i < 3; ++i) {
-        const GridParams d = DefaultGrid(i);
-        GridParams& g = s.Grid[i];
+        const GeoidGridParams d = TConversionOptions().*kGridFields[i];
+        GeoidGridParams& g = s.Grid(i);
         const char* sec = kGridSections[i];
         g.fname = r.S(sec, "fname", d.fname);
         g.nrows = r.I(sec, "nrows", d.nrows);
@@ -510,7 +505,7 @@ void Save(Settings& s, IniStore& ini, const std::string& caption) {
     w.S("Custom Geoid", "fname", o.CustomGeoidFName);
     w.S("Custom Geoid", "Ext", o.CustomGeoidExt);
     for (int i = 0; i < 3; ++i) {
-        const GridParams& g = s.Grid[i];
+        const GeoidGridParams& g = s.Grid(i);
         const char* sec = kGridSections[i];
         w.S(sec, "fname", g.fname);
         w.I(sec, "nrows", g.nrows);
@@ -657,7 +652,6 @@ Settings::Settings() {
     opt.GeoidValue = "0.00";
     opt.GroundLevelValue = "0.00";
     opt.GeoidCaption = "Not apply";
-    for (int i = 0; i < 3; ++i) Grid[i] = DefaultGrid(i);
     for (int i = 0; i < kCsvItemCount; ++i) CSVitem[i] = kCsvItemDefaults[i];
 }
 
@@ -774,9 +768,7 @@ void ShowIconSetLabel(Settings& s) {
 }
 
 void UpdateGeoidCaption(Settings& s) {
-    s.opt.GeoidModel = -1;
-    for (size_t i = 0; i < kGeoidModelItems.size(); ++i)
-        if (s.GeoidModelText == kGeoidModelItems[i]) s.opt.GeoidModel = static_cast<int>(i);
+    s.opt.GeoidModel = GeoidModelIndex(s.GeoidModelText);
     s.opt.GeoidCaption = s.opt.GeoidModel == 0 ? s.opt.GeoidValue + " " + s.GeoidUnit : s.GeoidModelText;
 }
 

@@ -20,13 +20,6 @@ inline constexpr const char* kProgramCaption = "Trailsmith  Ver2.20";
 
 using ProfileList = std::vector<std::pair<std::string, std::string>>;
 
-struct GridParams {
-    std::string fname;
-    int32_t nrows = 0, ncols = 0;
-    double glamn = 0, glomn = 0, dgla = 0, dglo = 0;
-    int32_t nlat = 0, nlon = 0, PrePad = 0;
-};
-
 struct Rect {
     int left = 0, top = 0, right = 1024, bottom = 768;
 };
@@ -39,7 +32,6 @@ enum CsvItemIndex { ciRCR, ciDate, ciTime, ciValid, ciLatitude, ciNS, ciLongitud
                     ciSpeed, ciHDOP, ciNsat, ciTemp, ciBarom, ciPAlt, ciVoice, ciGeoid };
 
 extern const std::array<const char*, 7> kPointNameItems;
-extern const std::array<const char*, 5> kGeoidModelItems;
 
 struct Settings {
     Settings();
@@ -59,7 +51,8 @@ struct Settings {
     std::string OpenFilter;
     bool HeightFromGround = false;
     std::string InterestText = "B", Interest2Text = "V";  // as stored
-    std::array<GridParams, 3> Grid;  // EGM2008_25, EGM2008_10, GSI2000
+    // The grid parameters of EGM2008_25, EGM2008_10 and GSI2000, held in the options.
+    GeoidGridParams& Grid(int i) { return i == 0 ? opt.Egm2008_25 : i == 1 ? opt.Egm2008_10 : opt.Gsi2000; }
     std::string GeoidModelText = "Fixed value";
     std::string GeoidUnit = "m";  // the geoid dialog's unit label
     std::string GroundLevelUnit = "m";

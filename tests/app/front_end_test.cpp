@@ -248,3 +248,24 @@ TEST(OptionsSnapshot, SnapshotDerivesAndWritesCorrectionsBack) {
     EXPECT_DOUBLE_EQ(o.TimeOffset, -0.375);
     EXPECT_EQ(o.OutDateFormat, "yyyy/mm/dd");
 }
+
+namespace {
+double g_seenHeight = 0;
+std::string g_seenCaption;
+int32_t GeoidProbe(EngineContext& ctx, const std::string&) {
+    g_seenHeight = ctx.GeoidHeight(35.0, 139.0);
+    g_seenCaption = ctx.opt.GeoidCaption;
+    return 0;
+}
+}  // namespace
+
+TEST_F(FrontEndTest, TheBatchOpensTheChosenGeoidModelForTheReaders) {
+    fe->readerLookup = [](int) -> ReaderFn { return GeoidProbe; };
+    fe->settings.opt.GeoidApply = true;
+    fe->settings.opt.GeoidModel = 0;
+    fe->settings.opt.GeoidValue = "36.5";
+    view.input = "a.nmea";
+    fe->ButtonExecClick();
+    EXPECT_EQ(g_seenHeight, 36.5);
+    EXPECT_EQ(g_seenCaption, "36.50 m");
+}
