@@ -22,6 +22,8 @@ QApplication& App() {
     static char name[] = "app_tests";
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
+        // Without a display the window still runs, off screen, as it does in unattended runs.
+        if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
         auto* a = new QApplication(argc, argv);
         std::setlocale(LC_NUMERIC, "C");
         return a;
