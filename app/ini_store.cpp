@@ -13,43 +13,6 @@ namespace {
 
 bool SameName(const std::string& a, const std::string& b) { return LowerCase(a) == LowerCase(b); }
 
-bool IsValidUtf8(const std::string& s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t n;
-        if (c < 0x80) n = 0;
-        else if ((c & 0xE0) == 0xC0 && c >= 0xC2) n = 1;
-        else if ((c & 0xF0) == 0xE0) n = 2;
-        else if ((c & 0xF8) == 0xF0 && c <= 0xF4) n = 3;
-        else return false;
-        if (i + n >= s.size()) return false;
-        for (size_t k = 1; k <= n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n + 1;
-    }
-    return true;
-}
-
-// Windows-1252 code points of 0x80..0x9F; 0 where the code page leaves a byte undefined.
-const char16_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                  0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 std::string Unquote(std::string v) {
     if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
         v = v.substr(1, v.size() - 2);
@@ -57,19 +20,6 @@ std::string Unquote(std::string v) {
 }
 
 }  // namespace
-
-std::string ToUtf8FromLegacy(const std::string& bytes) {
-    if (IsValidUtf8(bytes)) return bytes;
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (char ch : bytes) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (c < 0x80) out += ch;
-        else if (c < 0xA0) AppendUtf8(out, kCp1252High[c - 0x80] ? kCp1252High[c - 0x80] : c);
-        else AppendUtf8(out, c);
-    }
-    return out;
-}
 
 IniStore::IniStore(std::string path) : path_(std::move(path)) {}
 

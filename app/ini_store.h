@@ -43,7 +43,4 @@ private:
     std::string path_;
 };
 
-// Bytes as UTF-8: valid UTF-8 is kept, anything else is taken as Windows-1252.
-std::string ToUtf8FromLegacy(const std::string& bytes);
-
 }  // namespace ts

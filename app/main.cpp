@@ -1,17 +1,45 @@
-// Converts each log named on the command line with the default settings and prints the report.
+// Start-up: the application object, the main window and the report window, then the message loop
+// until the main window closes.
+#include <QApplication>
+
+#include <clocale>
+#include <cstdlib>
 #include <iostream>
 
-#include "convert.h"
+#include "form_main.h"
+
+namespace {
+
+// Without a display the platform's chatter (no runtime folder, no size hints) is noise to a
+// script; real failures still show.
+void QuietMessages(QtMsgType type, const QMessageLogContext&, const QString& msg) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) std::cerr << msg.toStdString() << '\n';
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    ts::RecordingHost host(true);
-    ts::EngineContext ctx(host);
-    bool failed = false;
-    for (int i = 1; i < argc; ++i) {
-        ts::ConvertFile(ctx, argv[i]);
-        if (host.status[0].find("<<Error!!>>") != std::string::npos) failed = true;
-        if (!host.status[0].empty()) std::cout << host.status[0] << '\n';
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const bool headless = !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY");
+    if (headless) {
+        bool quiet = false;
+        for (const std::string& a : args) quiet = quiet || a == "/Q" || a == "/q";
+        if (!quiet) {
+            std::cerr << "trailsmith: no display (DISPLAY and WAYLAND_DISPLAY are not set), so the window "
+                         "cannot be shown; to convert unattended run: trailsmith [settings.ini] /Q log files\n";
+            return 2;
+        }
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        qInstallMessageHandler(QuietMessages);
     }
-    std::cout << "*** Made: " << host.filesMade << " files ***\n";
-    return failed ? 1 : 0;
+
+    QApplication app(argc, argv);
+    // Numbers in files never follow the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
+    QApplication::setApplicationName("Trailsmith");
+
+    ts::TFormMain form(ts::ProgramPaths::FromProcess(), args, headless, headless);
+    form.show();
+    const int rc = app.exec();
+    return form.ExitStatus() != 0 ? form.ExitStatus() : rc;
 }

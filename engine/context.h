@@ -58,6 +58,9 @@ struct EngineContext {
     // Output files made for the current input, so that no file of it overwrites another.
     std::unordered_set<std::string> outputNames;
 
+    // Tests: the reader leaves the point stream filled when it returns, instead of freeing it.
+    bool keepPoints = false;
+
     void Report(const std::string& line) { host.ReportLine(line); }
     double GeoidHeight(double lat, double lon) { return geoid ? geoid->GeoidHeight(lat, lon) : kNaN; }
     // Lets the message loop run, then raises AbortError when the user asked to stop.

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "nmea_reader.h"
 #include "text_format.h"
 
 namespace ts {
@@ -26,6 +27,10 @@ int DetectInputKind(const TConversionOptions& o, const std::string& fileName) {
 
 ReaderFn ReaderForKind(int kind) {
     switch (kind) {
+    case ikNmea:
+    case ikTripMate:
+    case ikBarometer:
+        return ReadNmeaFile;
     default:
         return nullptr;
     }
@@ -57,7 +62,7 @@ int32_t RunReader(EngineContext& ctx, const std::string& fileName) {
 
 }  // namespace
 
-void ConvertFile(EngineContext& ctx, const std::string& fileNameIn) {
+int32_t ConvertFile(EngineContext& ctx, const std::string& fileNameIn) {
     Host& host = ctx.host;
     ctx.compactOutput = ctx.opt.NoTab;
     host.showReportAtEnd = false;
@@ -71,7 +76,7 @@ void ConvertFile(EngineContext& ctx, const std::string& fileNameIn) {
 
     host.ReadConversionOptions(ctx.opt);
     ctx.compactOutput = ctx.opt.NoTab;
-    if (blank || host.AbortRequested()) return;
+    if (blank || host.AbortRequested()) return 0;
 
     host.SetBusyCursor(true);
     ctx.points.Clear();
@@ -109,6 +114,7 @@ void ConvertFile(EngineContext& ctx, const std::string& fileNameIn) {
     }
     ctx.Report("");
     if (host.showReportAtEnd && !host.AbortRequested()) host.ShowReport();
+    return result;
 }
 
 }  // namespace ts

@@ -20,6 +20,8 @@ int DetectInputKind(const TConversionOptions& o, const std::string& fileName);
 // The reader of a kind, or null when it has none.
 ReaderFn ReaderForKind(int kind);
 
-void ConvertFile(EngineContext& ctx, const std::string& fileName);
+// Returns the file's outcome: the last writer's record count (> 0), 0 for no data or nothing
+// selected, below 0 for a failure.
+int32_t ConvertFile(EngineContext& ctx, const std::string& fileName);
 
 }  // namespace ts

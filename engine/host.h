@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "barometer.h"
 #include "options.h"
 #include "point_store.h"
 
@@ -12,6 +13,16 @@ namespace ts {
 
 enum class MsgKind { Warning, Error, Information, Confirmation };
 enum MsgButton : unsigned { mbOK = 1, mbCancel = 2, mbYes = 4, mbNo = 8 };
+
+// What the barometer calibration shows of a log's start point, as ready texts.
+struct BarometerStart {
+    std::string fileName;
+    std::string loggerText;    // the logger's version line
+    std::string latText, lonText;
+    std::string altText;       // pressure altitude against 1013.25 hPa and 15 C, "%3.1f m"
+    std::string altEditText;   // the same, "%3.1f": the proposal when the altitude edit is empty
+    std::string offsetText;    // "Barometer offset: ... hPa", empty when there is no offset
+};
 
 class Host {
 public:
@@ -47,6 +58,13 @@ public:
                                     const TConversionOptions& /*o*/, int32_t& /*curBlock*/) { return true; }
     virtual bool SelectOutputRange(BlockTable& /*blocks*/, const PointStream& /*points*/,
                                    const TConversionOptions& /*o*/, int32_t /*curBlock*/) { return true; }
+
+    // Calibrates the barometer at a log's start point (modal in the window, through
+    // CalibrateBarometer). ref.pressure holds the log's first pressure on entry. Nobody to ask:
+    // the standard reference.
+    virtual void AskBarometerCalibration(const BarometerStart& /*start*/, BarometerReference& ref) {
+        ref = BarometerReference();
+    }
 
     // Fills the snapshot for the next input file and derives its values. The window copies its
     // controls in and writes corrected texts back; the default keeps the record as it stands.

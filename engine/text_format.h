@@ -31,6 +31,13 @@ int32_t StrToIntSafe(std::string_view s);
 // Strict parsers behind the safe ones: the whole trimmed text must be the number.
 bool TryStrToFloat(std::string_view s, double& out);
 bool TryStrToInt(std::string_view s, int32_t& out);
+// UTF-8 helpers. Utf8SequenceLength: length (2..4) of the valid UTF-8 sequence at s[i], 0 when the
+// bytes there are not one. Bytes that are not valid UTF-8 are read as Windows-1252 (older files).
+void AppendUtf8(std::string& out, uint32_t codePoint);
+size_t Utf8SequenceLength(std::string_view s, size_t i);
+uint32_t Cp1252ToUnicode(unsigned char c);
+std::string ToUtf8FromLegacy(std::string_view s);
+
 // The file name of a path without folder and extension.
 std::string PathWithoutExt(const std::string& path);
 // The extension of a file name, dot included ("" when none).

@@ -129,53 +129,6 @@ void AppendLine(std::string& buffer, std::string_view line, bool compact) {
 
 namespace {
 
-// Windows-1252 0x80..0x9F; 0 where the code page has no character.
-constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
-// Length of the valid UTF-8 sequence at s[i] (2..4), or 0 when the bytes there are not one.
-size_t Utf8SequenceLength(std::string_view s, size_t i) {
-    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned c = b(i);
-    size_t len;
-    uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2;
-        cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3;
-        cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4;
-        cp = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size()) return 0;
-    for (size_t k = 1; k < len; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))) return 0;
-    if (cp >= 0xD800 && cp <= 0xDFFF) return 0;
-    if (cp == 0xFFFE || cp == 0xFFFF) return 0;
-    return len;
-}
-
 // Copies text as valid UTF-8 without the characters XML forbids; escapes markup when asked.
 void AppendCleanText(std::string& out, std::string_view s, bool escape) {
     for (size_t i = 0; i < s.size();) {
@@ -203,9 +156,7 @@ void AppendCleanText(std::string& out, std::string_view s, bool escape) {
             continue;
         }
         // A stray byte: the older files were Windows-1252.
-        uint32_t cp = c;
-        if (c < 0xA0) cp = kCp1252High[c - 0x80] ? kCp1252High[c - 0x80] : 0xFFFD;
-        AppendUtf8(out, cp);
+        AppendUtf8(out, Cp1252ToUnicode(c));
         ++i;
     }
 }

@@ -1,5 +1,7 @@
 #include "ini_store.h"
 
+#include "text_format.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,0 +1,32 @@
+// Where the settings file lives: beside the program, or in a per-user copy when the program's
+// folder cannot be written.
+#pragma once
+
+#include <string>
+
+namespace ts {
+
+struct ProgramPaths {
+    std::string exePath;   // the running program, full path
+    std::string appData;   // the per-user settings root ($APPDATA, $XDG_CONFIG_HOME or ~/.config)
+    // From the running process and its environment.
+    static ProgramPaths FromProcess();
+    std::string Dir() const;   // with its trailing separator
+    std::string Name() const;  // file name without folder and extension
+};
+
+struct IniLocation {
+    std::string path;   // never empty
+    std::string error;  // "Cannot create : ..." or "Cannot Copy : ..." when the per-user copy failed
+};
+
+// The settings file for a command-line or dropped name; empty means the program's own.
+IniLocation GetIniFileName(const ProgramPaths& pp, const std::string& name);
+// The path itself when its folder is writable, else the per-user copy. Throws std::runtime_error
+// with "Cannot create : " or "Cannot Copy : ".
+std::string MakeWritablePath(const ProgramPaths& pp, const std::string& path);
+// The later of the file's creation and last-write times as a local date-time; 0 when unreadable.
+double GetFileDate(const std::string& fileName);
+bool FolderIsWritable(const std::string& dir);
+
+}  // namespace ts

@@ -1,0 +1,417 @@
+#include "nmea_sentence.h"
+
+#include <cmath>
+
+#include "convert.h"
+#include "date_time.h"
+#include "filters.h"
+#include "text_format.h"
+
+namespace ts {
+
+namespace {
+
+std::string_view TrimView(std::string_view s) {
+    size_t a = 0, b = s.size();
+    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
+    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
+    return s.substr(a, b - a);
+}
+
+std::string_view Cut(std::string_view s) { return s.substr(0, kNmeaFieldWidth); }
+
+bool StartsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+
+bool AllDigits(std::string_view s) {
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+int Digits2(std::string_view s) { return (s[0] - '0') * 10 + (s[1] - '0'); }
+
+// Empty field: NaN; otherwise its number, 0 when it does not parse.
+double FloatOrNaN(std::string_view s) { return s.empty() ? kNaN : StrToFloatSafe(s); }
+
+enum SentenceId { sNone, sGga, sRmc, sWpl, sIismd };
+
+SentenceId LookUpName(std::string_view name) {
+    if (name == "$GPGGA") return sGga;
+    if (name == "$GPRMC") return sRmc;
+    if (name == "$GPWPL") return sWpl;
+    if (name == "$IISMD") return sIismd;
+    return sNone;
+}
+
+uint8_t QualityFromField(std::string_view s) {
+    const int32_t q = StrToIntSafe(s);
+    return q >= 0 && q < 255 ? static_cast<uint8_t>(q) : 0;
+}
+
+bool IsFixDigit(std::string_view q) { return q.size() == 1 && q[0] >= '1' && q[0] <= '6'; }
+
+}  // namespace
+
+int SplitNmeaFields(NmeaFields& out, std::string_view line) {
+    out.f.fill(std::string_view());
+    int n = 0;
+    std::string_view rest = line;
+    while (n < kNmeaMaxFields - 1) {
+        const size_t c = rest.find(',');
+        if (c == std::string_view::npos) break;
+        out.f[n++] = Cut(TrimView(rest.substr(0, c)));
+        rest = rest.substr(c + 1);
+    }
+    std::string_view last = Cut(rest);
+    const size_t star = last.find('*');
+    if (star != std::string_view::npos) last = last.substr(0, star);
+    out.f[n++] = last;
+    out.count = n;
+    return n;
+}
+
+bool NmeaChecksumOk(std::string_view line) {
+    const size_t star = line.find('*');
+    if (star == std::string_view::npos) return false;
+    unsigned x = 0;
+    for (size_t i = 1; i < star; ++i) x ^= static_cast<unsigned char>(line[i]);
+    const std::string_view hex = TrimView(line.substr(star + 1, 3));
+    if (hex.empty()) return false;
+    unsigned v = 0;
+    for (char c : hex) {
+        int d;
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else return false;
+        v = v * 16 + static_cast<unsigned>(d);
+    }
+    return v == x;
+}
+
+namespace {
+double DegMinToDeg(double num) {
+    const double v = num / 100.0;
+    const double d = std::trunc(v);
+    return d + (v - d) / 0.6;
+}
+}  // namespace
+
+double NmeaDegMinToDeg(std::string_view text) {
+    double num;
+    return TryStrToFloat(text, num) ? DegMinToDeg(num) : kNaN;
+}
+
+double NmeaCoordToDeg(std::string_view coord, std::string_view hemisphere, double maxDeg) {
+    double num;
+    if (!TryStrToFloat(coord, num)) return kNaN;
+    const double a = std::fabs(num);
+    if (!(a - 100.0 * std::trunc(a / 100.0) < 60.0)) return kNaN;  // minutes of 60 and more
+    double deg = std::fabs(DegMinToDeg(num));
+    if (!(deg <= maxDeg)) return kNaN;
+    const std::string_view h = TrimView(hemisphere);
+    if (h.size() == 1 && (h[0] == 'S' || h[0] == 's' || h[0] == 'W' || h[0] == 'w')) deg = -deg;
+    return deg;
+}
+
+bool NmeaTimeOfDay(std::string_view t, double& out) {
+    if (t.empty()) return false;
+    std::string_view whole, frac;
+    const size_t dot = t.find('.');
+    if (dot != std::string_view::npos) {
+        whole = t.substr(0, dot);
+        frac = t.substr(dot + 1);
+    } else if (t.size() < 7) {
+        whole = t;
+    } else {
+        whole = t.substr(0, 6);
+        frac = t.substr(6);
+    }
+    // hh mm ss counted from the right; the hours take what is left (one to four digits).
+    const size_t p = whole.size();
+    if (p < 5 || p > 8 || !AllDigits(whole) || !AllDigits(frac)) return false;
+    int h = 0;
+    for (size_t i = 0; i + 4 < p; ++i) h = h * 10 + (whole[i] - '0');
+    const int n = Digits2(whole.substr(p - 4, 2));
+    const int s = Digits2(whole.substr(p - 2, 2));
+    if (h > 23 || n > 59 || s > 59) return false;
+    double f = 0, scale = 0.1;
+    for (char c : frac) {
+        f += (c - '0') * scale;
+        scale /= 10;
+    }
+    const long long ms = std::llround(f * 1000.0);
+    out = (((h * 60.0 + n) * 60.0 + s) * 1000.0 + static_cast<double>(ms)) / 86400000.0;
+    return true;
+}
+
+NmeaDate NmeaFieldToDate(std::string_view text) {
+    NmeaDate d;
+    if (text.size() < 6) return d;  // too short to hold a date: none
+    d.state = NmeaDate::Invalid;
+    const std::string_view day = text.substr(0, 2), month = text.substr(2, 2), year = text.substr(4, 2);
+    if (!AllDigits(day) || !AllDigits(month) || !AllDigits(year)) return d;
+    // Through the date parser, for its two-digit-year window.
+    std::string s;
+    s.reserve(8);
+    s.append(month).append("/").append(day).append("/").append(year);
+    try {
+        d.value = StrToDateTime(s);
+        d.state = NmeaDate::Valid;
+    } catch (const ConvertError&) {
+    }
+    return d;
+}
+
+double NmeaDateTime(const NmeaDate& date, std::string_view timeField, bool& ok) {
+    double tod;
+    ok = date.state != NmeaDate::Invalid && NmeaTimeOfDay(timeField, tod);
+    if (!ok) return 0.0;
+    return date.state == NmeaDate::Valid ? date.value + tod : tod;
+}
+
+namespace {
+
+// The date of an RMC; parsing is skipped while the field repeats.
+NmeaDate CachedDate(NmeaEpoch& e, std::string_view field) {
+    if (field.size() >= 6 && e.lastDateCached && field.substr(0, 6) == std::string_view(e.lastDateField.data(), 6))
+        return e.lastDate;
+    const NmeaDate d = NmeaFieldToDate(field);
+    if (field.size() >= 6) {
+        field.copy(e.lastDateField.data(), 6);
+        e.lastDate = d;
+        e.lastDateCached = true;
+    }
+    return d;
+}
+
+}  // namespace
+
+void ClearSensorValues(NmeaEpoch& e) {
+    e.SensorValue1 = e.pressure = e.pressureAlt = e.temperature = kNaN;
+}
+
+void ResetNmeaEpoch(EngineContext& ctx, NmeaEpoch& e) {
+    e.EndOfLog = false;
+    e.DateText = e.FirstDateText;
+    e.gga.time = e.rmc.time = 0;
+    e.gga.alt = e.rmc.alt = kNaN;
+    e.GgaCount = e.RmcCount = 0;
+    ctx.run.TotalDistance = 0;
+}
+
+int32_t ParseGga(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f, int32_t count) {
+    const TConversionOptions& o = ctx.opt;
+    const std::string_view q = f.Field(7);
+    if (o.UseFixOnly && !IsFixDigit(q)) return 0;
+    e.ggaQuality = QualityFromField(q);
+    bool ok;
+    e.gga.time = NmeaDateTime(e.DateText, f.Field(2), ok);
+    if (ok) ++e.GgaCount;
+    int32_t result = 1;
+    if (!e.readPass) {
+        e.ggaKey.assign(f.Field(3)).append(f.Field(5));
+        if (e.ggaKey == e.rmcKey && e.rmc.time == e.gga.time) ++e.RmcGgaPairs;
+    } else {
+        e.sats = StrToIntSafe(f.Field(8));
+        e.hdop = StrToFloatSafe(f.Field(9));
+        e.gga.lat = NmeaCoordToDeg(f.Field(3), f.Field(4), 90.0);
+        e.gga.lon = NmeaCoordToDeg(f.Field(5), f.Field(6), 180.0);
+        e.gga.alt = FloatOrNaN(f.Field(10));
+        const double sep = FloatOrNaN(f.Field(12));
+        e.OwnGeoidSep = std::fabs(sep) > 150.0 ? kNaN : sep;
+        e.gga.speed = e.rmc.speed;
+        if (!e.GgaFirst) {
+            e.rmc.lat = e.rmc.lon = e.rmc.time = e.rmc.speed = 0;
+            e.rmc.alt = kNaN;
+        }
+        if (!o.UseFixOnly && e.gga.lat == 0 && e.gga.lon == 0) result = 0;
+    }
+    e.EstimatedSeen = !o.AcceptEstimated && q == "6";
+    if (e.EstimatedSeen) result = (!e.GgaFirst || e.GgaOnly) ? -count : 0;
+    return result;
+}
+
+int32_t ParseRmc(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f, int32_t count) {
+    const TConversionOptions& o = ctx.opt;
+    const std::string_view status = f.Field(3);
+    if (o.UseFixOnly && status != "A") return 0;
+    e.rmcQuality = status == "A" ? 1 : 0;
+    e.DateText = CachedDate(e, f.Field(10));
+    bool ok;
+    e.rmc.time = NmeaDateTime(e.DateText, f.Field(2), ok);
+    if (ok) ++e.RmcCount;
+    int32_t result = 2;
+    if (!e.readPass) {
+        // Until the first date is known the GGA times carry none: compare like with like.
+        if (e.FirstDateText.state == NmeaDate::None && e.gga.time != 0)
+            e.rmc.time = NmeaDateTime(NmeaDate(), f.Field(2), ok);
+        e.rmcKey.assign(f.Field(4)).append(f.Field(6));
+        if (e.rmcKey == e.ggaKey && e.rmc.time == e.gga.time) ++e.GgaRmcPairs;
+    } else {
+        e.rmc.lat = NmeaCoordToDeg(f.Field(4), f.Field(5), 90.0);
+        e.rmc.lon = NmeaCoordToDeg(f.Field(6), f.Field(7), 180.0);
+        e.rmc.speed = FloatOrNaN(f.Field(8));
+        e.rmc.alt = e.gga.alt;
+        if (e.GgaFirst) {
+            e.gga.lat = e.gga.lon = e.gga.time = 0;
+            e.gga.alt = kNaN;
+            e.gga.speed = 0;
+        }
+        if (!o.UseFixOnly && e.rmc.lat == 0 && e.rmc.lon == 0) result = 0;
+    }
+    if (!o.AcceptEstimated && e.EstimatedSeen && e.GgaFirst && !e.RmcOnly) {
+        result = -count;
+        e.EstimatedSeen = false;
+    }
+    return result;
+}
+
+void ParseWpl(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f) {
+    const std::string_view name = f.Field(6);
+    const std::string& wpl = ctx.opt.WPL_Prefix;
+    const std::string& wpv = ctx.opt.WPV_Prefix;
+    if (!wpl.empty() && StartsWith(name, wpl)) e.InterestTag = true;
+    if (!wpv.empty() && StartsWith(name, wpv)) e.VoiceTag = true;
+    if (!e.InterestTag && !e.VoiceTag) {
+        e.WplLat = e.WplLon = 0;
+    } else {
+        e.WplLat = NmeaCoordToDeg(f.Field(2), f.Field(3), 90.0);
+        e.WplLon = NmeaCoordToDeg(f.Field(4), f.Field(5), 180.0);
+    }
+}
+
+void ParseIismd(NmeaEpoch& e, const NmeaFields& f) {
+    e.SensorValue1 = StrToFloatSafe(f.Field(2));
+    e.pressure = StrToFloatSafe(f.Field(3));
+    e.pressureAlt = StrToFloatSafe(f.Field(4));
+    e.temperature = StrToFloatSafe(f.Field(5));
+}
+
+void ParseCbdbg(EngineContext& ctx, NmeaEpoch& e, std::string_view line) {
+    SplitNmeaFields(e.fields, line);
+    const double h = StrToFloatSafe(e.fields.Field(3));
+    e.pressure = PressureFromHeight(h, ctx.opt.BarometerOffset);
+    e.pressureAlt = PressureAltitude(e.pressure, e.baro);
+    e.PressureSeen = true;
+}
+
+int32_t ParseNmeaLine(EngineContext& ctx, NmeaEpoch& e, std::string_view line, int32_t count) {
+    const int kind = ctx.inputKind;
+    if (kind == ikTripMate && StartsWith(line, "/*")) {
+        const size_t close = line.find("*/");
+        if (close != std::string_view::npos && close + 2 == line.size() &&
+            line.find("LOG NOW") != std::string_view::npos)
+            e.InterestTag = true;
+        return 0;
+    }
+    if (StartsWith(line, "$")) {
+        if (kind == ikBarometer && StartsWith(line, "$CUUB ")) {
+            e.LoggerText.assign(line.substr(6, 50));
+            return 0;
+        }
+        std::string_view s = line;
+        if (ctx.opt.IgnoreSpace && s.find(' ') != std::string_view::npos) {
+            e.compact.clear();
+            for (char c : s)
+                if (c != ' ') e.compact += c;
+            s = e.compact;
+        }
+        const size_t gp = s.find("$GP", 1);
+        if (gp != std::string_view::npos) s = s.substr(gp);
+        SplitNmeaFields(e.fields, s);
+        const SentenceId id = LookUpName(e.fields.Field(1));
+        if (id == sNone) return 0;
+        if (s.find('*') != std::string_view::npos && !NmeaChecksumOk(s)) return 0;
+        switch (id) {
+        case sGga: return ParseGga(ctx, e, e.fields, count);
+        case sRmc: return ParseRmc(ctx, e, e.fields, count);
+        case sWpl: ParseWpl(ctx, e, e.fields); return 0;
+        case sIismd: ParseIismd(e, e.fields); return 0;
+        case sNone: return 0;
+        }
+        return 0;
+    }
+    if (kind == ikBarometer) {
+        if (StartsWith(line, "@LPRMC,")) e.InterestTag = true;
+        else if (StartsWith(line, "@CBDBG,")) ParseCbdbg(ctx, e, line);
+    }
+    return 0;
+}
+
+namespace {
+
+enum BoundaryKind { bNone, bFix, bKeep };
+
+// A line that starts the next epoch. bKeep lines (waypoints and tags) end the epoch before them
+// whatever the mask says.
+BoundaryKind Boundary(const EngineContext& ctx, const NmeaEpoch& e, std::string_view line) {
+    if (StartsWith(line, "$GPGGA") && (e.GgaFirst || e.GgaOnly)) return bFix;
+    if (StartsWith(line, "$GPRMC") && (!e.GgaFirst || e.RmcOnly)) return bFix;
+    if (StartsWith(line, "$GPWPL")) return bKeep;
+    if (ctx.inputKind == ikTripMate && line.find("LOG NOW") != std::string_view::npos) return bKeep;
+    if (ctx.inputKind == ikBarometer && (StartsWith(line, "@LPRMC,") || StartsWith(line, "@CBDBG,"))) return bKeep;
+    return bNone;
+}
+
+void StartEpoch(NmeaEpoch& e, int32_t& n) {
+    e.sats = -1;
+    e.hdop = 0.0;
+    ClearSensorValues(e);
+    e.ggaQuality = e.rmcQuality = 255;
+    e.EstimatedSeen = false;
+    n = 0;
+}
+
+}  // namespace
+
+bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, LineReader& file, NmeaFix& fix) {
+    if (!file.HasHeld() && file.AtEnd()) {
+        e.EndOfLog = true;
+        return false;
+    }
+    int32_t n;
+    StartEpoch(e, n);
+    // A boundary line held in this call ends the epoch; one held by the previous call is this
+    // epoch's first line and is taken exactly once.
+    BoundaryKind held = bNone;
+    for (;;) {
+        if (held != bNone) {
+            if (held == bKeep || PassesHdopSatMask(ctx.opt, e.sats, e.hdop)) break;
+            // The epoch fails the mask: drop it and start the next with the held line.
+            StartEpoch(e, n);
+            held = bNone;
+        }
+        if (!file.HasHeld() && file.AtEnd()) break;
+        std::string_view line;
+        if (!file.ReadLine(line)) break;
+        if (n > 0) {
+            held = Boundary(ctx, e, line);
+            if (held != bNone) {
+                file.Hold();
+                continue;
+            }
+        }
+        n += ParseNmeaLine(ctx, e, line, n);
+    }
+    if (n <= 0 || (held == bNone && !PassesHdopSatMask(ctx.opt, e.sats, e.hdop))) {
+        // Only the end of the log ends an epoch without a fix.
+        e.EndOfLog = true;
+        return false;
+    }
+
+    const NmeaValueSet& v = e.GgaFirst && n >= 2 ? e.rmc : e.gga;
+    fix.lat = v.lat;
+    fix.lon = v.lon;
+    fix.alt = v.alt;
+    fix.speed = v.speed;
+    RunState& r = ctx.run;
+    r.NewTime = v.time;
+    if (e.sats == -1) e.sats = 99;
+    e.quality = e.ggaQuality != 255 ? e.ggaQuality : e.rmcQuality;
+    const bool gap = r.NewTime - r.PrevTime > ctx.opt.SplitTime / 1440.0;
+    return !(gap && !std::isnan(fix.lat) && !std::isnan(fix.lon) && !std::isnan(fix.alt) && !std::isnan(fix.speed) &&
+             r.NewTime != 0);
+}
+
+}  // namespace ts

@@ -1,0 +1,118 @@
+// NMEA 0183 sentences into epochs: field split and checksum, coordinate, time and date fields, the
+// GGA, RMC, WPL and logger-specific lines, and the epoch reader that collects the lines of one fix.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "barometer.h"
+#include "context.h"
+#include "line_reader.h"
+
+namespace ts {
+
+inline constexpr int kNmeaMaxFields = 25;
+inline constexpr size_t kNmeaFieldWidth = 20;
+
+// The fields of one sentence as views into its line; Field(1) is the sentence name.
+struct NmeaFields {
+    std::array<std::string_view, kNmeaMaxFields> f{};
+    int count = 0;
+    std::string_view Field(int k) const { return k >= 1 && k <= count ? f[k - 1] : std::string_view(); }
+};
+
+// Splits at commas into at most 25 fields, each trimmed and cut to 20 characters; the last field
+// keeps the rest of the line untrimmed and loses its checksum from the "*" on. Returns the count.
+int SplitNmeaFields(NmeaFields& out, std::string_view line);
+// True when the line has a "*" followed by the hexadecimal XOR of the bytes between "$" and "*".
+bool NmeaChecksumOk(std::string_view line);
+// "dddmm.mmmm" to degrees; NaN when empty or not a number.
+double NmeaDegMinToDeg(std::string_view text);
+// A coordinate field with its hemisphere ("S" and "W" negative). NaN when the text is not a
+// number, its minutes reach 60 or the degrees exceed maxDeg (90 for latitudes, 180 for longitudes).
+double NmeaCoordToDeg(std::string_view coord, std::string_view hemisphere, double maxDeg);
+// Time of day (days) of an "hhmmss[.sss]" field; also reads "hmmss" and "hhmmssf" (a fraction
+// without its "."). False for an empty field, one with fewer than five digits before the fraction,
+// or values out of range.
+bool NmeaTimeOfDay(std::string_view text, double& out);
+
+// The date of the last RMC: none, a valid date, or a date field that does not make a date (every
+// time read with it then fails).
+struct NmeaDate {
+    enum State : uint8_t { None, Valid, Invalid };
+    State state = None;
+    double value = 0;
+    bool operator==(const NmeaDate&) const = default;
+};
+// A "ddmmyy" field (two-digit years in the century window). Fewer than six characters: no date.
+NmeaDate NmeaFieldToDate(std::string_view text);
+// Date and time of day, 0.0 when the time (or a present date) does not convert; ok tells which.
+double NmeaDateTime(const NmeaDate& date, std::string_view timeField, bool& ok);
+
+// Position, altitude and speed that one kind of sentence gave.
+struct NmeaValueSet {
+    double time = 0;
+    double lat = kNaN, lon = kNaN;
+    double alt = kNaN;
+    double speed = kNaN;  // knots
+};
+
+// The working record of one NMEA reader call, shared by the check pass and the read pass.
+struct NmeaEpoch {
+    bool readPass = false;
+    // Mode decided by the check pass.
+    bool GgaFirst = true, GgaOnly = false, RmcOnly = false;
+    // Check-pass counters and pairing keys.
+    int32_t GgaCount = 0, RmcCount = 0, GgaRmcPairs = 0, RmcGgaPairs = 0;
+    std::string ggaKey, rmcKey;
+    NmeaDate DateText, FirstDateText;
+
+    NmeaValueSet gga, rmc;
+    int32_t sats = -1;
+    double hdop = 0;
+    uint8_t ggaQuality = 255, rmcQuality = 255;  // 255: not seen
+    bool EstimatedSeen = false;
+    double SensorValue1 = kNaN, pressure = kNaN, pressureAlt = kNaN, temperature = kNaN;
+    bool InterestTag = false, VoiceTag = false;
+    double WplLat = 0, WplLon = 0;
+    std::string LoggerText;
+    bool PressureSeen = false;
+    double OwnGeoidSep = kNaN;
+    bool EndOfLog = false;
+    BarometerReference baro;
+
+    // Values of the epoch ReadNmeaEpoch returned last.
+    uint8_t quality = 255;
+
+    // Scratch space reused from line to line.
+    NmeaFields fields;
+    std::string compact;
+    std::string dateText;
+    std::array<char, 6> lastDateField{};
+    NmeaDate lastDate;
+    bool lastDateCached = false;
+};
+
+void ClearSensorValues(NmeaEpoch& e);
+// At the start of the check pass and of every block of the read pass.
+void ResetNmeaEpoch(EngineContext& ctx, NmeaEpoch& e);
+// The amount to add to the epoch's sentence count: GGA 1, RMC 2, others 0, negative to cancel.
+int32_t ParseNmeaLine(EngineContext& ctx, NmeaEpoch& e, std::string_view line, int32_t count);
+
+int32_t ParseGga(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f, int32_t count);
+int32_t ParseRmc(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f, int32_t count);
+void ParseWpl(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f);
+void ParseIismd(NmeaEpoch& e, const NmeaFields& f);
+void ParseCbdbg(EngineContext& ctx, NmeaEpoch& e, std::string_view line);
+
+struct NmeaFix {
+    double lat = kNaN, lon = kNaN, alt = kNaN, speed = kNaN;
+};
+
+// Reads the lines of one fix (read pass). True: the fix continues the current block; false: it
+// opens a new block, or the log is exhausted when e.EndOfLog is set. Sets ctx.run.NewTime.
+bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, LineReader& file, NmeaFix& fix);
+
+}  // namespace ts

@@ -1,0 +1,271 @@
+#include "front_end.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+
+#include "options_snapshot.h"
+
+using namespace ts;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The window's part, kept in memory; settings are the controls.
+class FakeView : public ShellView {
+public:
+    void ReportLine(const std::string& text) override {
+        for (const std::string& line : SplitReportLines(text)) {
+            lines.push_back(line);
+            if (onLine) onLine(line);
+        }
+    }
+    void SetStatus(int panel, const std::string& text) override { status[panel & 1] = text; }
+    std::string Status(int panel) const override { return status[panel & 1]; }
+    MsgButton MessageDlg(const std::string& text, MsgKind, unsigned, MsgButton def) override {
+        messages.push_back(text);
+        return def;
+    }
+    std::string InputText() const override { return input; }
+    void SetInputText(const std::string& t) override { input = t; }
+    void ClearReport() override { lines.clear(); }
+
+    int Count(const std::string& line) const { return static_cast<int>(std::count(lines.begin(), lines.end(), line)); }
+
+    std::vector<std::string> lines, messages;
+    std::string status[2];
+    std::string input;
+    std::function<void(const std::string&)> onLine;
+};
+
+// A reader that "makes" one file for names containing "good" and fails on the others.
+int32_t FakeReader(EngineContext& ctx, const std::string& name) {
+    if (name.find("good") == std::string::npos) return -1;
+    ctx.Report("  Make: " + name + ".kmz      5 records");
+    ctx.host.filesMade++;
+    return 5;
+}
+ReaderFn FakeLookup(int kind) { return kind ? FakeReader : nullptr; }
+
+struct FrontEndTest : testing::Test {
+    std::string dir;
+    ProgramPaths pp;
+    FakeView view;
+    std::unique_ptr<FrontEnd> fe;
+    void SetUp() override {
+        dir = testing::TempDir() + "frontend_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+        fs::remove_all(dir);
+        fs::create_directories(dir + "prog");
+        pp.exePath = dir + "prog/trailsmith";
+        pp.appData = dir + "appdata";
+        fe = std::make_unique<FrontEnd>(view, pp);
+    }
+};
+
+}  // namespace
+
+TEST_F(FrontEndTest, ConvertWithoutOutputTypeWarnsAndTouchesNothing) {
+    fe->settings.opt.KMZout = false;
+    view.lines = {"old report"};
+    view.status[0] = "old status";
+    view.input = "a.nmea";
+    EXPECT_TRUE(fe->ButtonExecClick());
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0], " Please select \"Output File type\". ");
+    EXPECT_EQ(view.lines, std::vector<std::string>{"old report"});
+    EXPECT_EQ(view.status[0], "old status");
+    EXPECT_NE(fe->QuietExitStatus(), 0);
+}
+
+TEST_F(FrontEndTest, ListIsTrimmedAndEmptyNamesSkipped) {
+    view.input = " a.nmea; b.tks;; ";
+    fe->settings.opt.OutDateFormatText = "YY/MM/DD";
+    fe->settings.opt.TimeFormatText = "HH:MM:SS";
+    fe->ButtonExecClick();
+    EXPECT_EQ(view.Count("Path: " + fs::current_path().string() + "/"), 2);
+    EXPECT_EQ(view.Count("File: a.nmea"), 1);
+    EXPECT_EQ(view.Count("File: b.tks"), 1);
+    EXPECT_EQ(view.Count("File: "), 0);
+    EXPECT_EQ(view.Count("  *** Error!! ***"), 1);  // a.nmea does not exist
+    EXPECT_EQ(view.Count("  *** No data ***"), 1);  // no reader for .tks yet
+    // Nothing made: no summary line, and an unattended run would fail.
+    for (const std::string& l : view.lines) EXPECT_EQ(l.find("*** Made"), std::string::npos);
+    EXPECT_EQ(fe->settings.opt.OutDateFormatText, "yy/mm/dd");
+    EXPECT_EQ(fe->settings.opt.TimeFmt, "hh:nn:ss");
+    EXPECT_EQ(fe->settings.opt.TimeFormatText, "HH:MM:SS");
+    EXPECT_NE(fe->QuietExitStatus(), 0);
+}
+
+TEST_F(FrontEndTest, MadeFilesAndFailuresDecideTheExitStatus) {
+    fe->readerLookup = FakeLookup;
+    view.input = "good1.nmea;good2.nmea";
+    fe->ButtonExecClick();
+    EXPECT_EQ(view.Count("*** Made: 2 files ***"), 1);
+    EXPECT_EQ(fe->QuietExitStatus(), 0);
+
+    view.input = "good1.nmea;missing.nmea";
+    fe->ButtonExecClick();
+    EXPECT_EQ(view.Count("*** Made: 1 files ***"), 1);
+    EXPECT_EQ(view.Count("  *** Error!! ***"), 1);
+    EXPECT_EQ(fe->FilesFailed(), 1);
+    EXPECT_NE(fe->QuietExitStatus(), 0);
+}
+
+TEST_F(FrontEndTest, AbortStopsBetweenFilesAndNextConvertClearsIt) {
+    fe->readerLookup = FakeLookup;
+    view.input = "good1.nmea;good2.nmea;good3.nmea";
+    view.onLine = [&](const std::string& l) {
+        if (l == "File: good1.nmea") view.abortRequested = true;
+    };
+    fe->ButtonExecClick();
+    EXPECT_EQ(view.Count("File: good2.nmea"), 0);
+    EXPECT_EQ(view.lines.back(), "*** Aborted by user ***");
+    EXPECT_EQ(view.status[0], "*** Aborted by user ***");
+    EXPECT_NE(fe->QuietExitStatus(), 0);
+
+    view.onLine = nullptr;
+    fe->ButtonExecClick();  // the flag left set by the last batch is cleared first
+    EXPECT_EQ(view.Count("*** Made: 3 files ***"), 1);
+}
+
+TEST_F(FrontEndTest, ConvertAndDropsAreRefusedWhileABatchRuns) {
+    fe->readerLookup = FakeLookup;
+    view.input = "good1.nmea;good2.nmea";
+    bool convertRefused = false, dropRefused = false;
+    view.onLine = [&](const std::string& l) {
+        if (l != "File: good1.nmea") return;
+        EXPECT_TRUE(fe->Busy());
+        convertRefused = !fe->ButtonExecClick();
+        dropRefused = !fe->DropFiles({"good9.nmea"});
+    };
+    fe->ButtonExecClick();
+    EXPECT_TRUE(convertRefused);
+    EXPECT_TRUE(dropRefused);
+    EXPECT_FALSE(fe->Busy());
+    EXPECT_EQ(view.input, "good1.nmea;good2.nmea");
+    EXPECT_EQ(view.Count("*** Made: 2 files ***"), 1);
+}
+
+TEST_F(FrontEndTest, CommandLineSelectsSettingsQueuesKnownInputsAndRuns) {
+    std::ofstream(dir + "prog/x.ini") << "[Option]\r\nKMLout=1\r\n";
+    fe->readerLookup = FakeLookup;
+    fe->ParseCommandLine({"x.ini", "/q", "good.csv", "b.doc", "-Q", "/X"});
+    EXPECT_EQ(fe->SettingsFileName, dir + "prog/x.ini");
+    EXPECT_TRUE(fe->settings.opt.KMLout);
+    EXPECT_TRUE(fe->QuietMode);
+    EXPECT_TRUE(view.echoReport);
+    EXPECT_EQ(view.input, "good.csv");
+    EXPECT_EQ(view.Count("*** Made: 1 files ***"), 1);
+    EXPECT_EQ(fe->QuietExitStatus(), 0);
+}
+
+TEST_F(FrontEndTest, QuietSwitchWithoutInputLeavesTheProgramOpen) {
+    fe->ParseCommandLine({"/Q", "notes.doc"});
+    EXPECT_EQ(fe->SettingsFileName, dir + "prog/trailsmith.ini");
+    EXPECT_FALSE(fe->QuietMode);
+    EXPECT_EQ(view.input, "");
+    EXPECT_TRUE(view.lines.empty());
+    EXPECT_NE(fe->QuietExitStatus(), 0);
+}
+
+TEST_F(FrontEndTest, LaterIniWinsAndUpperCaseExtensionCounts) {
+    std::ofstream(dir + "prog/a.ini") << "[Option]\r\nGPXout=1\r\n";
+    std::ofstream(dir + "b.INI") << "[Option]\r\nCSVout=1\r\n";
+    fe->ParseCommandLine({"a.ini", dir + "b.INI"});
+    EXPECT_EQ(fe->SettingsFileName, dir + "b.INI");
+    EXPECT_TRUE(fe->settings.opt.GPXout);  // keys missing from b.INI keep the values in use
+    EXPECT_TRUE(fe->settings.opt.CSVout);
+    EXPECT_FALSE(fe->QuietMode);
+}
+
+TEST_F(FrontEndTest, DroppedIniSavesTheOldFileThenLoadsAndConverts) {
+    fe->readerLookup = FakeLookup;
+    fe->ParseCommandLine({});
+    fe->settings.opt.NMEAout = true;  // a change made in the window
+    std::ofstream(dir + "other.ini") << "[Option]\r\nKMZout=0\r\nGPXout=1\r\n";
+    EXPECT_TRUE(fe->DropFiles({dir + "other.ini", "good.nmea", "x.doc"}));
+    IniStore old(dir + "prog/trailsmith.ini");
+    EXPECT_EQ(old.ReadString("Option", "NMEAout", ""), "1");
+    EXPECT_EQ(old.ReadString("Option", "Version", ""), kProgramCaption);
+    EXPECT_EQ(fe->SettingsFileName, dir + "other.ini");
+    EXPECT_TRUE(fe->settings.opt.GPXout);
+    EXPECT_FALSE(fe->settings.opt.KMZout);
+    EXPECT_EQ(view.input, "good.nmea");
+    EXPECT_EQ(view.Count("*** Made: 1 files ***"), 1);
+}
+
+TEST_F(FrontEndTest, SettingsFileThatCannotBeMadeIsReportedAndAFileNameKept) {
+    std::ofstream(dir + "blocker") << "x";
+    pp.exePath = dir + "missing/trailsmith";
+    pp.appData = dir + "blocker";
+    FrontEnd other(view, pp);
+    other.ParseCommandLine({});
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].rfind("Cannot create : ", 0), 0u);
+    EXPECT_EQ(other.SettingsFileName, dir + "missing/trailsmith.ini");
+    EXPECT_FALSE(other.SaveSettingsFile());
+    EXPECT_EQ(view.messages.back(), "Cannot save : " + dir + "missing/trailsmith.ini");
+}
+
+TEST(OptionsSnapshot, UnitCycleReturnsToTheSameValues) {
+    Settings s;
+    s.opt.OverSpeed2 = "50";
+    s.opt.MovingDist = "30.0";
+    s.opt.GeoidValue = "12.50";
+    s.opt.GroundLevelValue = "3.00";
+    ReadReduceDialog(s);
+    CycleSpeedUnit(s);
+    EXPECT_EQ(s.opt.SpeedUnit, "mph");
+    EXPECT_EQ(s.opt.OverSpeed2, "31.1");
+    EXPECT_EQ(s.opt.MovingDist, "98.4");
+    EXPECT_EQ(s.opt.GeoidValue, "41.01");
+    EXPECT_EQ(s.GroundLevelUnit, "ft");
+    EXPECT_EQ(s.ReduceCaption, "Reduce (98.4ft or 10.0s)");
+    CycleSpeedUnit(s);
+    EXPECT_EQ(s.opt.SpeedUnit, "kt");
+    CycleSpeedUnit(s);
+    EXPECT_EQ(s.opt.SpeedUnit, "km/h");
+    EXPECT_EQ(s.opt.OverSpeed2, "50.0");
+    EXPECT_EQ(s.opt.MovingDist, "30.0");
+    EXPECT_EQ(s.opt.GeoidValue, "12.50");
+    EXPECT_EQ(s.opt.GroundLevelValue, "3.00");
+    EXPECT_EQ(s.opt.GeoidCaption, "12.50 m");
+}
+
+TEST(OptionsSnapshot, SnapshotDerivesAndWritesCorrectionsBack) {
+    Settings s;
+    s.opt.SplitIT = "abc";
+    s.opt.SpeedUnit = "Km/h";
+    s.opt.LocalTimeOffset = " 09:00:00";
+    TConversionOptions o;
+    TakeSnapshot(s, o);
+    EXPECT_EQ(s.opt.SplitIT, "0.25");
+    EXPECT_EQ(s.opt.SpeedUnit, "kt");
+    EXPECT_DOUBLE_EQ(o.SpeedFactor, 1.0);
+    EXPECT_DOUBLE_EQ(o.TimeOffset, -0.375);
+    EXPECT_EQ(o.OutDateFormat, "yyyy/mm/dd");
+}
+
+namespace {
+double g_seenHeight = 0;
+std::string g_seenCaption;
+int32_t GeoidProbe(EngineContext& ctx, const std::string&) {
+    g_seenHeight = ctx.GeoidHeight(35.0, 139.0);
+    g_seenCaption = ctx.opt.GeoidCaption;
+    return 0;
+}
+}  // namespace
+
+TEST_F(FrontEndTest, TheBatchOpensTheChosenGeoidModelForTheReaders) {
+    fe->readerLookup = [](int) -> ReaderFn { return GeoidProbe; };
+    fe->settings.opt.GeoidApply = true;
+    fe->settings.opt.GeoidModel = 0;
+    fe->settings.opt.GeoidValue = "36.5";
+    view.input = "a.nmea";
+    fe->ButtonExecClick();
+    EXPECT_EQ(g_seenHeight, 36.5);
+    EXPECT_EQ(g_seenCaption, "36.50 m");
+}

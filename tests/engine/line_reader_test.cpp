@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include "line_reader.h"
+#include "nmea_test_util.h"
+
+namespace ts {
+namespace {
+
+std::vector<std::string> ReadAll(const std::string& text) {
+    test::TempFile f(text, ".txt");
+    LineReader r;
+    EXPECT_TRUE(r.Open(f.path()));
+    std::vector<std::string> lines;
+    std::string_view l;
+    while (!r.AtEnd() && r.ReadLine(l)) lines.emplace_back(l);
+    return lines;
+}
+
+TEST(LineReader, CrLfSplitAcrossTheBufferIsOneLineEnd) {
+    // Put the CR of a CR LF on the last byte of the first buffer load, and on the byte after.
+    const size_t buffer = 4 * LineReader::kMaxLine;
+    for (size_t crAt : {buffer - 1, buffer}) {
+        std::string text;
+        int n = 0;
+        while (text.size() + 100 < crAt) text += std::string(97, 'a') + "\r\n", ++n;
+        text += std::string(crAt - text.size(), 'b') + "\r\nlast";
+        const auto lines = ReadAll(text);
+        ASSERT_EQ(lines.size(), static_cast<size_t>(n + 2)) << crAt;
+        EXPECT_EQ(lines[n].size(), crAt - 99 * static_cast<size_t>(n));
+        EXPECT_EQ(lines.back(), "last");
+    }
+}
+
+TEST(LineReader, HeldLineSurvivesARefill) {
+    // Four lines fill the first buffer load exactly; the fourth is held when the file is asked
+    // for its end, which makes the reader load more.
+    const size_t len = LineReader::kMaxLine - 1;
+    std::string text;
+    for (char c : {'a', 'b', 'c', 'd'}) text += std::string(len, c) + "\n";
+    test::TempFile f(text + "z", ".txt");
+    LineReader r;
+    ASSERT_TRUE(r.Open(f.path()));
+    std::string_view l;
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(r.ReadLine(l));
+    r.Hold();
+    EXPECT_FALSE(r.AtEnd());
+    ASSERT_TRUE(r.ReadLine(l));
+    EXPECT_EQ(l, std::string(len, 'd'));
+    ASSERT_TRUE(r.ReadLine(l));
+    EXPECT_EQ(l, "z");
+    r.Hold();
+    EXPECT_TRUE(r.AtEnd());  // nothing after the held line
+    ASSERT_TRUE(r.ReadLine(l));
+    EXPECT_EQ(l, "z");
+    EXPECT_FALSE(r.ReadLine(l));
+    // Rewinding forgets the held line.
+    r.Hold();
+    ASSERT_TRUE(r.Rewind());
+    EXPECT_FALSE(r.HasHeld());
+    ASSERT_TRUE(r.ReadLine(l));
+    EXPECT_EQ(l, std::string(len, 'a'));
+}
+
+}  // namespace
+}  // namespace ts

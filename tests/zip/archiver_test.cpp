@@ -1,0 +1,521 @@
+#include "archiver.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "file_selection.h"
+#include "test_util.h"
+#include "wide_files.h"
+
+using namespace zip;
+
+namespace {
+
+// Stands in for the file selection and the commit, which are the lower layers' work: the add
+// step runs a script on the item array, and commits are counted.
+class ScriptedArchiver : public TZipArchiver {
+public:
+    ScriptedArchiver() { Name = u"Archiver"; }
+    int commits = 0;
+    std::function<void(TZipDirArray&)> onAdd;
+    std::vector<std::u16string> exclusionsSeen;
+
+protected:
+    void CommitChanges() override
+    {
+        if (UpdateDepth >= 1)
+            ++commits;
+        TZipArchiver::CommitChanges();
+    }
+    void AddFilesInternal(TUniStrings& masks, int searchAttr, bool recurse, TUniStrings& exclusions) override
+    {
+        (void)masks;
+        (void)searchAttr;
+        (void)recurse;
+        exclusionsSeen.clear();
+        for (int i = 0; i < exclusions.Count(); ++i)
+            exclusionsSeen.push_back(exclusions[i]);
+        if (onAdd)
+            onAdd(DirManager()->Items);
+    }
+};
+
+TDirItem NewItem(const std::u16string& name, std::uint32_t attr = faArchive)
+{
+    TDirItem it;
+    it.Header.Signature = TCentralHeader::kSignature;
+    it.Header.Crc32 = 0xFFFFFFFF;
+    it.Header.ExternalAttr = attr;
+    it.Name = name;
+    it.Pending = true;
+    return it;
+}
+
+void AppendItem(TZipDirArray& items, const TDirItem& item)
+{
+    items.SetCount(items.GetCount() + 1);
+    items.SetItem(items.GetCount() - 1, item);
+}
+
+std::string Bytes(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+int NativeOf(const std::function<void()>& f, std::string* message = nullptr)
+{
+    try {
+        f();
+    } catch (const EZipException& e) {
+        if (message)
+            *message = e.Message;
+        return e.NativeError;
+    }
+    return -1;
+}
+
+class RecordingPrompter : public TZipPrompter {
+public:
+    std::vector<TModalResult> answers;
+    std::vector<std::string> texts;
+    TModalResult MessageDlg(const std::string& text, unsigned) override
+    {
+        texts.push_back(text);
+        if (answers.empty())
+            return mrCancel;
+        const TModalResult r = answers.front();
+        answers.erase(answers.begin());
+        return r;
+    }
+};
+
+}  // namespace
+
+TEST(Archiver, ConstructionAndCompressionProperties)
+{
+    TZipBaseArchiver base;
+    EXPECT_EQ(base.CompressionLevel(), clFastest);
+    EXPECT_EQ(base.CompressionMode(), 1);
+    EXPECT_EQ(base.CompressionMethod, -1);
+    EXPECT_EQ(base.Zip64Mode, zmAuto);
+    EXPECT_FALSE(base.UsePKSignatures);
+    EXPECT_EQ(base.CurrentVersion(), u"1.00 ");
+    base.SetCurrentVersion(u"9.9");
+    EXPECT_EQ(base.CurrentVersion(), u"1.00 ");
+
+    TZipArchiver a;
+    EXPECT_EQ(a.CompressionMethod, 8);
+    EXPECT_EQ(a.Zip64Mode, zmDisabled);
+    EXPECT_TRUE(a.UsePKSignatures);
+    EXPECT_TRUE(a.UnicodeFilenames);
+    EXPECT_EQ(a.Options.SearchAttr, 0x28BF);
+    a.SetCompressionLevel(clNormal);
+    EXPECT_EQ(a.CompressionMode(), 6);
+    a.SetCompressionMode(5);
+    EXPECT_EQ(a.CompressionLevel(), clNormal);
+    a.SetCompressionMode(9);
+    std::string msg;
+    a.Name = u"Archiver";
+    EXPECT_EQ(NativeOf([&] { a.SetCompressionMode(10); }, &msg), 5);
+    EXPECT_EQ(msg, "Archiver: Invalid compression mode. Mode must be in [0-9] range - Native error: 00005");
+    EXPECT_EQ(a.CompressionMode(), 9);
+    EXPECT_EQ(a.CompressionLevel(), clMax);
+    a.SetCompressionLevel(clNone);
+    EXPECT_EQ(a.CompressionMethod, 0);
+}
+
+TEST(Archiver, PasswordSetsEncryption)
+{
+    TZipArchiver a;
+    a.SetPassword("one");
+    EXPECT_EQ(a.EncryptionMethod, caPkzipClassic);
+    a.EncryptionMethod = caAES_256;
+    a.SetPassword("two");
+    EXPECT_EQ(a.EncryptionMethod, caAES_256);
+    a.SetPassword("");
+    EXPECT_EQ(a.EncryptionMethod, caNoEncryption);
+    EXPECT_EQ(a.Password(), "");
+}
+
+TEST(Archiver, SpanningOptionsAndVolumeInfo)
+{
+    TZipSpanningOptions s;
+    s.SetCustomVolumeSize(-5);
+    EXPECT_EQ(s.CustomVolumeSize(), 65536);
+    EXPECT_EQ(s.VolumeSizeFor(0), -1);
+    s.VolumeSize = vs1_44MB;
+    EXPECT_EQ(s.VolumeSizeFor(3), 1457664);
+    s.FirstVolumeSize = 1000;
+    EXPECT_EQ(s.VolumeSizeFor(0), 1000);
+    s.VolumeSize = vs4700MB;
+    EXPECT_EQ(s.VolumeSizeFor(1), 4928307200LL);
+
+    TZipVolumeNumberInfo a, b;
+    a.Init();
+    b.Init();
+    EXPECT_TRUE(a.Equals(b));
+    a.SetFirst();
+    EXPECT_TRUE(a.IsFirst());
+    b.SetNumber(0);
+    EXPECT_TRUE(a.Equals(b));
+    a.SetNumber(2);
+    a.lastVolumeNumber = 2;
+    EXPECT_TRUE(a.IsLastVolume());
+    b.lastVolumeNumber = 2;
+    b.SetLast();
+    EXPECT_EQ(b.volumeNumber, 2);
+    EXPECT_TRUE(a.Equals(b));
+}
+
+TEST(Archiver, OpenErrors)
+{
+    ziptest::TempDir dir;
+    ScriptedArchiver a;
+    std::string msg;
+    EXPECT_EQ(NativeOf([&] { a.AddFiles(u"x", 0x28BF, u""); }, &msg), 13);
+    EXPECT_EQ(msg, "Archiver: Archive is not open - Native error: 00013");
+    EXPECT_EQ(NativeOf([&] { a.OpenArchive(fmCreate); }), 10);
+    a.FileName = dir.wide() + u"missing.kmz";
+    EXPECT_EQ(NativeOf([&] { a.OpenArchive(0); }, &msg), 12);
+    EXPECT_EQ(msg, "Archiver: File \"" + dir.str() + "missing.kmz\" not found - Native error: 00012");
+    EXPECT_EQ(NativeOf([&] { a.FileCount(); }), 13);
+    TZipArchiveItem f;
+    EXPECT_EQ(NativeOf([&] { a.FindFirst(u"*.*", f, 0, u""); }), 13);
+}
+
+TEST(Archiver, CreateAndCloseEmptyWritesEndRecord)
+{
+    ziptest::TempDir dir;
+    ScriptedArchiver a;
+    int opened = 0;
+    a.AfterOpen = [&](TComponent* sender) {
+        EXPECT_EQ(sender, &a);
+        ++opened;
+    };
+    a.FileName = dir.wide() + u"t.kmz";
+    a.OpenArchive(fmCreate);
+    EXPECT_TRUE(a.Active());
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(a.CurrentVolumeName, a.FileName);
+    EXPECT_EQ(a.FileCount(), 0);
+    a.CloseArchive();
+    EXPECT_FALSE(a.Active());
+    EXPECT_EQ(Bytes(dir.path() / "t.kmz"), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+
+    TZipBaseArchiver base;
+    base.FileName = dir.wide() + u"b.zip";
+    base.OpenArchive(fmCreate);
+    base.CloseArchive();
+    EXPECT_EQ(Bytes(dir.path() / "b.zip").substr(0, 4), std::string("AA\x05\x06", 4));
+}
+
+TEST(Archiver, InMemoryArchive)
+{
+    ScriptedArchiver a;
+    a.SetInMemory(true);
+    a.OpenArchive(fmCreate);
+    ASSERT_NE(a.ArchiveStream(), nullptr);
+    EXPECT_EQ(a.ArchiveStream()->Size(), 0);
+    EXPECT_EQ(NativeOf([&] { a.SetInMemory(false); }), 29);  // no file name to save to
+
+    // Leaving memory saves the archive, its directory included, to FileName.
+    ziptest::TempDir dir;
+    a.FileName = dir.wide() + u"saved.zip";
+    EXPECT_THROW(a.SetInMemory(false), std::runtime_error);  // reopening a saved archive needs the reader
+    EXPECT_FALSE(a.InMemory());
+    EXPECT_EQ(Bytes(dir.path() / "saved.zip"), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+    a.CloseArchive();
+
+    dir.write("old.zip", "x");
+    a.SetInMemory(true);
+    a.FileName = dir.wide() + u"old.zip";
+    EXPECT_EQ(NativeOf([&] { a.OpenArchive(fmOpenRead); }), 28);
+}
+
+TEST(Archiver, AddFilesCommitsAtOnceOutsideATransaction)
+{
+    ziptest::TempDir dir;
+    ScriptedArchiver a;
+    a.FileName = dir.wide() + u"t.kmz";
+    a.OpenArchive(fmCreate);
+    int n = 0;
+    a.onAdd = [&](TZipDirArray& items) { AppendItem(items, NewItem(u"f" + std::u16string(1, char16_t(u'0' + n++)))); };
+    for (int i = 0; i < 3; ++i)
+        a.AddFiles(dir.wide() + u"f.txt", 0x28BF, u"");
+    EXPECT_EQ(a.commits, 3);
+    EXPECT_EQ(a.UpdateDepth, 0);
+    EXPECT_TRUE(a.TransactionDone);
+    EXPECT_EQ(a.FileCount(), 3);
+    // The archive itself is always excluded, resolved to a full path.
+    ASSERT_EQ(a.exclusionsSeen.size(), 1u);
+    EXPECT_EQ(a.exclusionsSeen[0], a.FileName);
+    a.AddFiles(u"x", 0x28BF, u"*.bak");
+    EXPECT_EQ(a.exclusionsSeen, (std::vector<std::u16string>{u"*.bak", a.FileName}));
+}
+
+TEST(Archiver, AddFilesSaysWhenItCannotAddYet)
+{
+    ziptest::TempDir dir;
+    dir.write("f.kml", "x");
+    TZipArchiver a;
+    a.FileName = dir.wide() + u"t.kmz";
+    a.BaseDir = dir.wide();
+    a.OpenArchive(fmCreate);
+    EXPECT_THROW(a.AddFiles(dir.wide() + u"f.kml", 0x28BF, u""), std::logic_error);
+    EXPECT_EQ(a.UpdateDepth, 0);
+    EXPECT_EQ(a.FileCount(), 0);
+    EXPECT_TRUE(a.WorkingDir.empty());  // restored after the add
+}
+
+TEST(Archiver, NestedTransactionsCommitOnceAtTheOutermostEnd)
+{
+    ziptest::TempDir dir;
+    ScriptedArchiver a;
+    a.FileName = dir.wide() + u"t.kmz";
+    a.OpenArchive(fmCreate);
+    a.onAdd = [&](TZipDirArray& items) { AppendItem(items, NewItem(u"n" + std::u16string(1, char16_t(u'a' + items.GetCount())))); };
+    a.BeginUpdate();
+    a.BeginUpdate();
+    a.AddFiles(u"1", 0x28BF, u"");
+    a.AddFiles(u"2", 0x28BF, u"");
+    EXPECT_EQ(a.UpdateDepth, 2);
+    a.EndUpdate();
+    EXPECT_EQ(a.commits, 0);
+    EXPECT_EQ(a.UpdateDepth, 1);
+    a.EndUpdate();
+    EXPECT_EQ(a.commits, 1);
+    EXPECT_EQ(a.UpdateDepth, 0);
+    a.EndUpdate();  // nothing open: no-op
+    EXPECT_EQ(a.commits, 1);
+    EXPECT_EQ(a.FileCount(), 2);
+}
+
+TEST(Archiver, CancelRestoresTheItemsOfAFailedAdd)
+{
+    ziptest::TempDir dir;
+    ScriptedArchiver a;
+    a.FileName = dir.wide() + u"t.kmz";
+    a.OpenArchive(fmCreate);
+    a.onAdd = [&](TZipDirArray& items) { AppendItem(items, NewItem(u"kept.kml")); };
+    a.AddFiles(u"kept.kml", 0x28BF, u"");
+    a.onAdd = [&](TZipDirArray& items) {
+        AppendItem(items, NewItem(u"half.png"));  // inserted, then the add fails
+        throw EZipException::CreateNative(33, nullptr);
+    };
+    EXPECT_EQ(NativeOf([&] { a.AddFiles(u"half.png", 0x28BF, u""); }), 33);
+    EXPECT_EQ(a.UpdateDepth, 0);
+    TZipDirArray& items = a.DirManager()->Items;
+    ASSERT_EQ(items.GetCount(), 1);
+    EXPECT_EQ(items.GetItem(0).Name, u"kept.kml");
+    EXPECT_FALSE(items.GetItem(0).Pending);  // the backup was taken with pending flags cleared
+    int index = -1;
+    EXPECT_FALSE(items.FindItem(u"half.png", index));
+
+    // An explicit cancel of a nested transaction undoes everything since the outermost begin.
+    a.onAdd = [&](TZipDirArray& it) { AppendItem(it, NewItem(u"later.png")); };
+    a.BeginUpdate();
+    a.BeginUpdate();
+    a.AddFiles(u"later.png", 0x28BF, u"");
+    a.CancelUpdate();
+    EXPECT_EQ(a.UpdateDepth, 0);
+    EXPECT_EQ(a.FileCount(), 1);
+    EXPECT_EQ(a.commits, 1);
+}
+
+TEST(Archiver, MultiVolumeTransactions)
+{
+    ziptest::TempDir dir;
+    ScriptedArchiver a;
+    a.SetSpanningMode(smSplitting);
+    a.FileName = dir.wide() + u"t.zip";
+    a.OpenArchive(fmCreate);
+    try {
+        a.SetSpanningMode(smNone);
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Cannot set spanning mode on open archive");
+    }
+    a.BeginUpdate();
+    a.EndUpdate();
+    EXPECT_EQ(a.OpenMode, fmOpenReadWrite | fmShareDenyWrite);
+    std::string msg;
+    EXPECT_EQ(NativeOf([&] { a.BeginUpdate(); }, &msg), 62);
+    EXPECT_EQ(msg, "Multiple transactions are not supported for multi-volume archives - Native error: 00062");
+}
+
+TEST(Archiver, FindFirstAndFileCount)
+{
+    ziptest::TempDir dir;
+    ScriptedArchiver a;
+    a.FileName = dir.wide() + u"t.kmz";
+    a.OpenArchive(fmCreate);
+    a.onAdd = [&](TZipDirArray& items) {
+        TDirItem doc = NewItem(u"Doc.KML");
+        doc.Header.CompressedSize = 25;
+        doc.Header.UncompressedSize = 100;
+        doc.Header.Flags = 1;
+        doc.Comment = "c";
+        AppendItem(items, doc);
+        AppendItem(items, NewItem(u"icons/", faDirectory));
+        TDirItem big = NewItem(u"icons/a.kml");
+        big.Header.CompressedSize = big.Header.UncompressedSize = 0xFFFFFFFF;
+        big.CompressedSize64 = 6000000000ULL;
+        big.UncompressedSize64 = 5000000000ULL;
+        AppendItem(items, big);
+        AppendItem(items, NewItem(u"hidden.kml", faHidden | faArchive));
+        AppendItem(items, NewItem(u"readme"));
+    };
+    a.AddFiles(u"x", 0x28BF, u"");
+    EXPECT_EQ(a.FileCount(), 4);  // five items, one folder
+    EXPECT_TRUE(a.Options.Recurse);
+
+    auto names = [&](const std::u16string& mask, int attr, const std::u16string& ex) {
+        std::vector<std::u16string> v;
+        TZipArchiveItem f;
+        for (bool ok = a.FindFirst(mask, f, attr, ex); ok; ok = a.FindNext(f))
+            v.push_back(f.StoredPath + f.FileName);
+        return v;
+    };
+    EXPECT_EQ(names(u"*.kml", 0, u""), (std::vector<std::u16string>{u"Doc.KML", u"icons/a.kml"}));
+    EXPECT_EQ(names(u"*.kml", faHidden, u"doc*"), (std::vector<std::u16string>{u"icons/a.kml", u"hidden.kml"}));
+    EXPECT_EQ(names(u"*.", 0, u""), (std::vector<std::u16string>{u"readme"}));
+    EXPECT_EQ(names(u"*.*", faDirectory, u"*.kml"), (std::vector<std::u16string>{u"icons/", u"readme"}));
+    EXPECT_EQ(names(u"", 0xFF, u""), (std::vector<std::u16string>{}));
+    a.Options.Recurse = false;
+    EXPECT_EQ(names(u"*.kml", 0, u""), (std::vector<std::u16string>{u"Doc.KML"}));
+    EXPECT_EQ(names(u"ICONS/*", 0, u""), (std::vector<std::u16string>{u"icons/a.kml"}));
+    // A drive in the mask is cut off unless names keep their drive.
+    EXPECT_EQ(names(u"C:icons/*.kml", 0, u""), (std::vector<std::u16string>{u"icons/a.kml"}));
+    a.Options.StorePath = spFullPathWithDrive;
+    EXPECT_EQ(names(u"C:icons/*.kml", 0, u""), (std::vector<std::u16string>{}));
+
+    TZipArchiveItem f;
+    a.Options.Recurse = true;
+    ASSERT_TRUE(a.FindFirst(u"doc.kml", f, 0, u""));
+    EXPECT_EQ(f.CompressedSize, 25);
+    EXPECT_DOUBLE_EQ(f.CompressionRate, 75.0);
+    EXPECT_TRUE(f.Encrypted);
+    EXPECT_EQ(f.CRC, 0xFFFFFFFFu);
+    EXPECT_EQ(f.Comment, "c");
+    EXPECT_FALSE(f.Wildcards);
+    EXPECT_FALSE(a.FindNext(f));
+    EXPECT_EQ(f.ItemIndex, 0);  // kept on failure
+    ASSERT_TRUE(a.FindFirst(u"a.kml", f, 0, u""));
+    EXPECT_EQ(f.UncompressedSize, 5000000000LL);
+    EXPECT_EQ(f.CompressionRate, 0.0);  // negative rates read 0
+    ASSERT_TRUE(a.FindFirst(u"readme", f, 0, u""));
+    EXPECT_EQ(f.CompressionRate, 100.0);
+    // A mask longer than any fixed buffer is searched whole.
+    EXPECT_FALSE(a.FindFirst(std::u16string(1000, u'x') + u"*", f, 0, u""));
+    EXPECT_EQ(f.FileMask.size(), 1001u);
+}
+
+TEST(Archiver, DefaultHandlersAnswerWithoutBlocking)
+{
+    TZipArchiver a;
+    bool confirm = false;
+    std::u16string dest = u"d";
+    a.Options.OverwriteMode = omPrompt;
+    a.DoOnConfirmOverwrite(u"s", dest, confirm);
+    EXPECT_TRUE(confirm);
+    std::string pw = "old";
+    bool skip = false;
+    a.DoOnPassword(u"f", pw, skip);
+    EXPECT_TRUE(skip);
+    TZipAction action = fxaRetry;
+    a.DoOnProcessFileFailure(u"f", poAdd, 33, 12, u"boom", action);
+    EXPECT_EQ(action, fxaAbort);
+    bool cancel = false;
+    a.DoOnDiskFull(0, u"/tmp/x", cancel);
+    EXPECT_TRUE(cancel);
+    a.DoOnConfirmProcessFile(u"f", poAdd, confirm = false);
+    EXPECT_TRUE(confirm);
+
+    RecordingPrompter p;
+    a.Prompter = &p;
+    p.answers = {mrNoToAll};
+    a.DoOnConfirmOverwrite(u"src", dest, confirm);
+    EXPECT_FALSE(confirm);
+    EXPECT_EQ(a.Options.OverwriteMode, omNever);
+    EXPECT_EQ(p.texts.back(), "Overwrite file \"d\" with \"src\"");
+    p.answers = {mrRetry};
+    a.DoOnProcessFileFailure(u"f", poAdd, 33, 12, u"Disk error", action);
+    EXPECT_EQ(action, fxaRetry);
+    EXPECT_EQ(p.texts.back(), "Disk error. File processing error, possibly disk is full");
+    p.answers = {mrIgnore};
+    a.DoOnProcessFileFailure(u"f", poAdd, 61, 36, u"too long", action);
+    EXPECT_EQ(action, fxaIgnore);
+    EXPECT_EQ(p.texts.back(), "too long");
+    a.DoOnProcessFileFailure(u"f", poAdd, 45, 24, u"x", action);
+    EXPECT_EQ(action, fxaAbort);
+
+    // Spanned: the last-disk question repeats while the disk lacks the file and OK is pressed.
+    a.SetSpanningMode(smSpanning);
+    a.FileName = u"/nonexistent/t.zip";
+    p.texts.clear();
+    p.answers = {mrOk, mrOk, mrCancel};
+    std::u16string vol;
+    a.DoOnRequestLastVolume(vol, cancel);
+    EXPECT_TRUE(cancel);
+    ASSERT_EQ(p.texts.size(), 3u);
+    EXPECT_EQ(p.texts[0], "Please insert the last disk");
+    EXPECT_EQ(p.texts[1], "File '/nonexistent/t.zip' not found on inserted disk. Please insert last disk with required file");
+    p.answers = {mrOk};
+    a.DoOnRequestBlankVolume(1, vol, cancel);
+    EXPECT_FALSE(cancel);
+    EXPECT_EQ(p.texts.back(), "Please insert a blank disk #2");
+
+    int handlerNumber = -1;
+    a.OnRequestBlankVolume = [&](TComponent*, int n, std::u16string&, bool&) { handlerNumber = n; };
+    a.DoOnRequestBlankVolume(4, vol, cancel);
+    EXPECT_EQ(handlerNumber, 5);
+    std::u16string stored = u"a/b.kml";
+    std::uint32_t attr = 0;
+    std::string comment;
+    a.OnStoreFile = [](TComponent*, std::u16string& name, std::uint32_t& at, std::string& c, const std::u16string&) {
+        name = u"x/" + name;
+        at = faArchive;
+        c = "note";
+    };
+    a.DoOnStoreFile(stored, attr, comment, u"/d/a/b.kml");
+    EXPECT_EQ(stored, u"x/a/b.kml");
+    EXPECT_EQ(comment, "note");
+}
+
+TEST(Archiver, VolumeNames)
+{
+    TZipArchiver a;
+    a.FileName = u"/d/track.kmz";
+    a.SetSpanningMode(smSplitting);
+    EXPECT_EQ(a.VolumeFileName(0, false), u"/d/track.Z01");
+    EXPECT_EQ(a.VolumeFileName(1, false), u"/d/track.Z02");
+    EXPECT_EQ(a.VolumeFileName(-1, false), u"/d/track.kmz");
+    a.SpanningOptions.AdvancedNaming = true;
+    EXPECT_EQ(a.VolumeFileName(0, false), u"/d/track_001.kmz");
+    EXPECT_EQ(a.VolumeFileName(1, false), u"/d/track_002.kmz");
+    a.SFXStub = u"/d/stub.exe";
+    EXPECT_EQ(a.VolumeFileName(0, false), u"/d/track.exe");
+    EXPECT_EQ(a.VolumeFileName(-1, false), u"/d/track.ZIP");
+    TZipBaseArchiver b;
+    b.FileName = u"/d/track.kmz";
+    b.SetSpanningMode(smSplitting);
+    EXPECT_EQ(b.VolumeFileName(2, false), u"/d/track.F03");
+    b.SetSpanningMode(smNone);
+    EXPECT_EQ(b.VolumeFileName(2, false), u"/d/track.kmz");
+}
+
+TEST(FileSelection, MakeFullPath)
+{
+    ziptest::TempDir dir;
+    EXPECT_EQ(MakeFullPath(dir.wide(), u"a/../b.kml", u"/w"), dir.wide() + u"b.kml");
+    EXPECT_EQ(MakeFullPath(u"", u"b.kml", u"/w/"), u"/w/b.kml");
+    EXPECT_EQ(MakeFullPath(u"/ignored", u"/abs/b.kml", u"/w"), u"/abs/b.kml");
+    EXPECT_EQ(MakeFullPath(u"", u"C:/x.kml", u"/w"), u"C:/x.kml");
+    EXPECT_EQ(MakeFullPath(u"", u"//srv/share/x.kml", u"/w"), u"//srv/share/x.kml");
+    EXPECT_EQ(MakeFullPath(dir.wide(), u"", u"/w"), dir.wide());
+    EXPECT_EQ(MakeFullPath(u"/no/such/dir", u"", u"/w"), u"/no/such/dir");
+    EXPECT_EQ(MakeFullPath(u"", u"", u"/"), WideExpandFileName(u".") + u"/");
+}

@@ -1,0 +1,313 @@
+// The archive engine's public face: properties, events with their default handlers, open and
+// close, transactions, AddFiles, FileCount and FindFirst/FindNext.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "component.h"
+#include "dir_items.h"
+#include "dir_manager.h"
+#include "errors.h"
+#include "streams.h"
+#include "wide_strings.h"
+
+namespace zip {
+
+enum TZipCompressionLevel { clNone, clFastest, clNormal, clMax };
+enum TZipSpanningMode { smNone, smSpanning, smSplitting };
+enum TZipStorePathMode { spNoPath, spRelativePath, spFullPath, spFullPathWithDrive };
+enum TZipFileShareMode { smShareCompat, smShareExclusive, smShareDenyWrite, smShareDenyRead, smShareDenyNone };
+enum TZipOverwriteMode { omPrompt, omAlways, omNever, omIfNewer, omIfOlder };
+enum TZipVolumeSize { vsAutoDetect, vsCustom, vs1_44MB, vs100MB, vs200MB, vs250MB, vs600MB, vs650MB, vs700MB, vs4700MB };
+enum TZip64Mode { zmDisabled, zmAuto, zmAlways };
+enum TZipCryptoAlgorithm { caNoEncryption, caPkzipClassic, caAES_128, caAES_192, caAES_256 };
+enum TZipProgressPhase { ppStart, ppProcess, ppEnd };
+enum TZipAction { fxaRetry, fxaIgnore, fxaAbort };
+
+// The process-wide lock held while an add collects files.
+std::mutex& ZipGlobalLock();
+
+class TZipOptions {
+public:
+    bool Recurse = true;
+    TZipStorePathMode StorePath = spRelativePath;
+    TZipFileShareMode ShareMode = smShareDenyNone;
+    TZipOverwriteMode OverwriteMode = omAlways;
+    bool CreateDirs = true;
+    bool ReplaceReadOnly = true;
+    bool SetAttributes = true;
+    int SearchAttr = 0x28BF;
+    bool FlushBuffers = true;
+    bool OEMFileNames = true;
+    void Assign(const TZipOptions& source) { *this = source; }
+};
+
+class TZipSpanningOptions {
+public:
+    bool AdvancedNaming = false;
+    std::int64_t FirstVolumeSize = 0;
+    TZipVolumeSize VolumeSize = vsAutoDetect;
+    std::int64_t CustomVolumeSize() const { return customVolumeSize_; }
+    void SetCustomVolumeSize(std::int64_t size) { customVolumeSize_ = size < 65536 ? 65536 : size; }
+    bool Internal = false;
+    void Assign(const TZipSpanningOptions& source) { *this = source; }
+    // Size limit of a volume; -1 when unknown (the free space of the disk decides).
+    std::int64_t VolumeSizeFor(int volumeNumber) const;
+
+private:
+    std::int64_t customVolumeSize_ = 0;
+};
+
+class TZipVolumeNumberInfo {
+public:
+    enum State { vnsFirst = 0, vnsLast = 1, vnsNumbered = 2, vnsUndetermined = 3 };
+    void Init() { state = vnsUndetermined; volumeNumber = -1; lastVolumeNumber = -1; }
+    bool IsFirst() const { return volumeNumber == 0; }
+    void SetFirst() { volumeNumber = 0; state = vnsFirst; }
+    bool IsLastVolume() const { return lastVolumeNumber >= 0 ? volumeNumber == lastVolumeNumber : state == vnsLast; }
+    void SetLast() { volumeNumber = lastVolumeNumber; state = vnsLast; }
+    void SetNumber(int n) { state = vnsNumbered; volumeNumber = n; }
+    bool Equals(const TZipVolumeNumberInfo& o) const;
+
+    State state = vnsUndetermined;
+    int volumeNumber = -1;
+    int lastVolumeNumber = -1;
+};
+
+// What FindFirst/FindNext report, and the search state they keep.
+struct TZipArchiveItem {
+    std::u16string FileName;
+    std::u16string StoredPath;
+    std::int64_t CompressedSize = 0;
+    std::int64_t UncompressedSize = 0;
+    double CompressionRate = 0;  // percent
+    bool Encrypted = false;
+    std::uint16_t LastModFileTime = 0;
+    std::uint16_t LastModFileDate = 0;
+    std::uint32_t CRC = 0;
+    std::uint32_t ExternalFileAttributes = 0;
+    std::string Comment;
+    // Search state.
+    int ItemIndex = 0;
+    std::u16string FileMask;
+    bool Wildcards = false;
+    int SearchAttr = 0;
+    std::u16string ExclusionMask;
+    bool UseProperties = false;  // use the archiver's FileMasks and ExclusionMasks instead
+};
+
+// Buttons and answers of the default handlers' questions.
+enum TMsgDlgBtn : unsigned {
+    mbYes = 1, mbNo = 2, mbOK = 4, mbCancel = 8, mbAbort = 16, mbRetry = 32, mbIgnore = 64,
+    mbNoToAll = 128, mbYesToAll = 256,
+};
+enum TModalResult { mrNone, mrOk, mrCancel, mrAbort, mrRetry, mrIgnore, mrYes, mrNo, mrNoToAll, mrYesToAll };
+
+// The questions the default event handlers ask. The base answers at once without anyone: Yes
+// where offered, else Abort, else Cancel, else OK, and no password; so no default loops or blocks.
+class TZipPrompter {
+public:
+    virtual ~TZipPrompter() = default;
+    virtual TModalResult MessageDlg(const std::string& text, unsigned buttons);
+    virtual bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value);
+};
+
+using TNotifyEvent = std::function<void(TComponent* sender)>;
+using TZipProgressEvent = std::function<void(TComponent* sender, double progress, TZipProcessOperation operation,
+                                             TZipProgressPhase phase, bool& cancel)>;
+using TZipFileProgressEvent = std::function<void(TComponent* sender, const std::u16string& fileName, double progress,
+                                                 TZipProcessOperation operation, TZipProgressPhase phase, bool& cancel)>;
+using TZipCopyTempFileProgressEvent = std::function<void(TComponent* sender, double progress, TZipProgressPhase phase,
+                                                         bool& cancel)>;
+using TZipConfirmOverwriteEvent = std::function<void(TComponent* sender, const std::u16string& sourceFileName,
+                                                     std::u16string& destFileName, bool& confirm)>;
+using TZipConfirmProcessFileEvent = std::function<void(TComponent* sender, const std::u16string& fileName,
+                                                       TZipProcessOperation operation, bool& confirm)>;
+using TZipOnPasswordEvent = std::function<void(TComponent* sender, const std::u16string& fileName,
+                                               std::string& newPassword, bool& skipFile)>;
+using TZipProcessFileFailureEvent = std::function<void(TComponent* sender, const std::u16string& fileName,
+                                                       TZipProcessOperation operation, int nativeError, int errorCode,
+                                                       const std::u16string& errorMessage, TZipAction& action)>;
+using TZipOnRequestBlankVolumeEvent = std::function<void(TComponent* sender, int volumeNumber,
+                                                         std::u16string& volumeFileName, bool& cancel)>;
+using TZipOnRequestMiddleVolumeEvent = TZipOnRequestBlankVolumeEvent;
+using TZipOnRequestFirstVolumeEvent = std::function<void(TComponent* sender, std::u16string& volumeFileName, bool& cancel)>;
+using TZipOnRequestLastVolumeEvent = TZipOnRequestFirstVolumeEvent;
+using TZipOnDiskFullEvent = std::function<void(TComponent* sender, int volumeNumber, const std::u16string& volumeFileName,
+                                               bool& cancel)>;
+using TZipOnStoreFileEvent = std::function<void(TComponent* sender, std::u16string& fileName, std::uint32_t& fileAttr,
+                                                std::string& comment, const std::u16string& originalFileName)>;
+using TZipOnExtractFileEvent = std::function<void(TComponent* sender, std::u16string& fileName, std::uint32_t& fileAttr,
+                                                  const std::string& comment)>;
+using TZipInternalEvent = std::function<void(TComponent* sender, std::uint8_t kind, std::uint32_t a, std::uint32_t b,
+                                             std::uint32_t c)>;
+
+class TZipBaseArchiver : public TComponent {
+public:
+    explicit TZipBaseArchiver(TComponent* owner = nullptr);
+    ~TZipBaseArchiver() override;
+
+    // --- properties ---
+    bool ExtractCorruptedFiles = false;
+    TZipCompressionLevel CompressionLevel() const { return compressionLevel_; }
+    void SetCompressionLevel(TZipCompressionLevel level);
+    int CompressionMode() const { return compressionMode_; }
+    void SetCompressionMode(int mode);
+    std::u16string CurrentVersion() const;
+    void SetCurrentVersion(const std::u16string& value);
+    const std::string& Password() const { return password_; }
+    virtual void SetPassword(const std::string& password);
+    std::u16string FileName;
+    std::u16string BaseDir;
+    std::u16string TempDir;
+    TZipSpanningMode SpanningMode() const { return spanningMode_; }
+    void SetSpanningMode(TZipSpanningMode mode);
+    TZipSpanningOptions SpanningOptions;
+    std::u16string SFXStub;
+    TZipOptions Options;
+    TUniStrings& FileMasks() { return fileMasks_; }
+    TUniStrings& ExclusionMasks() { return exclusionMasks_; }
+    TUniStrings& NoCompressionMasks() { return noCompressionMasks_; }
+    void SetFileMasks(const TUniStrings& v) { fileMasks_.Assign(v); }
+    void SetExclusionMasks(const TUniStrings& v) { exclusionMasks_.Assign(v); }
+    void SetNoCompressionMasks(const TUniStrings& v) { noCompressionMasks_.Assign(v); }
+    bool InMemory() const { return inMemory_; }
+    void SetInMemory(bool value);
+    // Published by TZipArchiver; kept here because the engine below reads them.
+    TZip64Mode Zip64Mode = zmAuto;
+    bool UnicodeFilenames = true;
+    TZipCryptoAlgorithm EncryptionMethod = caNoEncryption;
+
+    // --- events ---
+    TZipFileProgressEvent OnFileProgress;
+    TZipProgressEvent OnOverallProgress;
+    TZipCopyTempFileProgressEvent OnCopyTempFileProgress;
+    TZipConfirmOverwriteEvent OnConfirmOverwrite;
+    TZipConfirmProcessFileEvent OnConfirmProcessFile;
+    TNotifyEvent AfterOpen;
+    TZipOnPasswordEvent OnPassword;
+    TZipProcessFileFailureEvent OnProcessFileFailure;
+    TZipOnRequestBlankVolumeEvent OnRequestBlankVolume;
+    TZipOnRequestFirstVolumeEvent OnRequestFirstVolume;
+    TZipOnRequestLastVolumeEvent OnRequestLastVolume;
+    TZipOnRequestMiddleVolumeEvent OnRequestMiddleVolume;
+    TZipOnDiskFullEvent OnDiskFull;
+    TZipOnStoreFileEvent OnStoreFile;
+    TZipOnExtractFileEvent OnExtractFile;
+
+    // The default handlers ask through this; null means the non-blocking default answers.
+    TZipPrompter* Prompter = nullptr;
+
+    // --- operations ---
+    void OpenArchive(std::uint16_t mode);
+    void CloseArchive();
+    void BeginUpdate();
+    void EndUpdate();
+    void CancelUpdate();
+    void AddFiles(const std::u16string& fileMask, int searchAttr, const std::u16string& exclusionMask);
+    int FileCount();
+    bool FindFirst(const std::u16string& fileMask, TZipArchiveItem& f, int searchAttr,
+                   const std::u16string& exclusionMask);
+    bool FindNext(TZipArchiveItem& f);
+    bool Active() const { return active_; }
+    void SetActive(bool active);
+
+    // --- state the lower layers share ---
+    int UpdateDepth = 0;
+    bool UsePKSignatures = false;
+    bool ExternalStream = false;
+    std::u16string WorkingDir;
+    std::u16string CurrentVolumeName;
+    std::uint16_t OpenMode = 0;
+    bool TransactionDone = false;
+    int ItemsToProcess = 0;
+    int ItemsProcessed = 0;
+    std::int64_t BytesToProcess = 0;
+    std::int64_t BytesProcessed = 0;
+    bool Cancelled = false;
+    bool OpenDamaged = true;
+    int CompressionMethod = -1;
+    TZipVolumeNumberInfo VolumeNumberInfo;
+    TZipDirManager* DirManager() { return dirManager_.get(); }
+    TStream* ArchiveStream() { return archiveStream_; }
+
+    // --- event dispatchers (defaults apply without a handler) ---
+    virtual void UpdateCompressionMethod();
+    virtual void DoOnOverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase,
+                                     bool& cancel);
+    virtual void DoOnFileProgress(const std::u16string& fileName, double progress, TZipProcessOperation operation,
+                                  TZipProgressPhase phase, bool& cancel);
+    virtual void DoOnCopyTempFileProgress(double progress, TZipProgressPhase phase, bool& cancel);
+    virtual void DoOnConfirmOverwrite(const std::u16string& sourceFileName, std::u16string& destFileName,
+                                      bool& confirm);
+    virtual void DoOnConfirmProcessFile(const std::u16string& fileName, TZipProcessOperation operation, bool& confirm);
+    virtual void DoOnPassword(const std::u16string& fileName, std::string& newPassword, bool& skipFile);
+    virtual void DoOnProcessFileFailure(const std::u16string& fileName, TZipProcessOperation operation,
+                                        int nativeError, int errorCode, const std::u16string& errorMessage,
+                                        TZipAction& action);
+    virtual void DoOnRequestBlankVolume(int volumeNumber, std::u16string& volumeFileName, bool& cancel);
+    virtual void DoOnRequestFirstVolume(std::u16string& volumeFileName, bool& cancel);
+    virtual void DoOnRequestLastVolume(std::u16string& volumeFileName, bool& cancel);
+    virtual void DoOnRequestMiddleVolume(int volumeNumber, std::u16string& volumeFileName, bool& cancel);
+    virtual void DoOnDiskFull(int volumeNumber, const std::u16string& volumeFileName, bool& cancel);
+    virtual void DoOnInternalEvent(std::uint8_t kind, std::uint32_t a, std::uint32_t b, std::uint32_t c);
+    virtual void DoOnStoreFile(std::u16string& fileName, std::uint32_t& fileAttr, std::string& comment,
+                               const std::u16string& originalFileName);
+    virtual void DoOnExtractFile(std::u16string& fileName, std::uint32_t& fileAttr, const std::string& comment);
+
+    // Name of volume n (0-based; -1 the last volume) for the current FileName and modes.
+    virtual std::u16string VolumeFileName(int volumeNumber, bool forReading);
+
+protected:
+    // Work of the lower layers. The commit writes the pending items and the directory;
+    // AddFilesInternal turns masks into items; CreateDirManager opens a new archive;
+    // OpenExistingArchive reads an existing one.
+    virtual void CommitChanges();
+    virtual void AddFilesInternal(TUniStrings& masks, int searchAttr, bool recurse, TUniStrings& exclusions);
+    virtual void CreateDirManager();
+    virtual void OpenExistingArchive();
+
+    void ReopenArchive();
+    void CheckOpen();
+    void CheckModifiable();
+    [[noreturn]] void Fail(int nativeCode);
+    [[noreturn]] void FailFmt(int nativeCode, std::initializer_list<TZipFmtArg> args);
+    TZipPrompter& Prompts();
+    // Adopts a stream as the archive stream (owned unless external).
+    void SetArchiveStream(std::unique_ptr<TStream> stream);
+    void FreeArchiveStream();
+
+    std::unique_ptr<TZipDirManager> dirManager_;
+    TZipInternalEvent internalEvent_;
+
+private:
+    bool SearchItems(TZipArchiveItem& f);
+
+    TZipCompressionLevel compressionLevel_ = clFastest;
+    int compressionMode_ = 1;
+    std::string password_;
+    TZipSpanningMode spanningMode_ = smNone;
+    TUniStringList fileMasks_;
+    TUniStringList exclusionMasks_;
+    TUniStringList noCompressionMasks_;
+    bool inMemory_ = false;
+    bool active_ = false;
+    TStream* archiveStream_ = nullptr;
+    std::unique_ptr<TStream> ownedStream_;
+};
+
+class TZipArchiver : public TZipBaseArchiver {
+public:
+    explicit TZipArchiver(TComponent* owner = nullptr);
+    void SetPassword(const std::string& password) override;
+    void UpdateCompressionMethod() override;
+};
+
+// Bytes free for this process on the file system that holds name (or its nearest existing folder).
+std::int64_t ZipFreeSpace(const std::u16string& name);
+
+}  // namespace zip
