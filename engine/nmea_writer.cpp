@@ -185,10 +185,10 @@ struct NmeaPointWriter {
         SetTimeTexts(f, p.Time);
         f.hdop.clear();
         if (p.Hdop10 > 0) AppendFixed(f.hdop, p.Hdop10 / 10.0, 1, 3);
-        else f.hdop = "1.5";
+        else f.hdop.append("1.5");
         f.sats.clear();
         if (p.Sats >= 0 && p.Sats < 99) AppendInt(f.sats, p.Sats);
-        else f.sats = "4";
+        else f.sats.push_back('4');
         if (p.Flags & InterestPoint) MakeWpl(out, interestPrefix, ++waypoints, f);
         if (p.Flags & VoicePoint) MakeWpl(out, voicePrefix, ++voices, f);
         f.quality.clear();
