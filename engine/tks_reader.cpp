@@ -4,7 +4,10 @@
 #include <cfloat>
 #include <cmath>
 #include <iterator>
+#include <limits>
 #include <stdexcept>
+
+#include <sys/stat.h>
 
 #include "date_time.h"
 #include "geodesy.h"
@@ -29,8 +32,10 @@ bool RecordFile::Open(const std::string& path) {
     Close();
     f_ = std::fopen(path.c_str(), "rb");
     if (!f_) return false;
-    // Something we cannot measure (a folder, a pipe) cannot be read as a log either.
-    if (fseeko(f_, 0, SEEK_END) != 0 || (size_ = ftello(f_)) < 0 || fseeko(f_, 0, SEEK_SET) != 0) {
+    // Only a plain file has the size the data area is measured by (not a folder, not a pipe).
+    struct stat st {};
+    if (fstat(fileno(f_), &st) != 0 || !S_ISREG(st.st_mode) || fseeko(f_, 0, SEEK_END) != 0 ||
+        (size_ = ftello(f_)) < 0 || fseeko(f_, 0, SEEK_SET) != 0) {
         Close();
         return false;
     }
@@ -94,6 +99,8 @@ int32_t BuildLoggerTrack(EngineContext& ctx, LoggerRecordSource& src) {
     while (kind != RecordKind::End) {
         int32_t k = 0;
         do {
+            // The stream numbers its records in 32 bits.
+            if (n == std::numeric_limits<int32_t>::max()) throw std::length_error("too many points");
             ++n;
             double lat = rec.lat;
             const uint8_t flags = FoldLatitude(lat) ? InterestPoint : 0;
