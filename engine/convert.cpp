@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "nmea_reader.h"
+#include "tks_reader.h"
+#include "wintec_reader.h"
 #include "text_format.h"
 
 namespace ts {
@@ -31,6 +33,8 @@ ReaderFn ReaderForKind(int kind) {
     case ikTripMate:
     case ikBarometer:
         return ReadNmeaFile;
+    case ikTks: return ReadTksFile;
+    case ikTk1: case ikTk2: case ikTk3: case ikTes: return ReadWintecLogFile;
     default:
         return nullptr;
     }
