@@ -122,11 +122,7 @@ int32_t BuildLoggerTrack(EngineContext& ctx, LoggerRecordSource& src) {
             }
 
             // The loggers store heights above the geoid already: the model's value is only noted.
-            float geoidSep = kNaNf;
-            if (ctx.geoidCorrection) {
-                const double N = ctx.GeoidHeight(lat, rec.lon);
-                if (std::fabs(N) <= FLT_MAX) geoidSep = static_cast<float>(N);
-            }
+            const float geoidSep = ctx.geoidCorrection ? ToSingle(ctx.GeoidHeight(lat, rec.lon)) : kNaNf;
 
             p.Time = rec.time;
             p.Lat = lat;
