@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../test_temp.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <functional>
@@ -56,7 +58,7 @@ struct FrontEndTest : testing::Test {
     FakeView view;
     std::unique_ptr<FrontEnd> fe;
     void SetUp() override {
-        dir = testing::TempDir() + "frontend_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+        dir = ProcessTempDir() + "frontend_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
         fs::remove_all(dir);
         fs::create_directories(dir + "prog");
         pp.exePath = dir + "prog/trailsmith";
