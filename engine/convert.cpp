@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "m241_reader.h"
 #include "nmea_reader.h"
 #include "text_format.h"
 
@@ -31,6 +32,7 @@ ReaderFn ReaderForKind(int kind) {
     case ikTripMate:
     case ikBarometer:
         return ReadNmeaFile;
+    case ikM241: return ReadM241File;
     default:
         return nullptr;
     }
