@@ -6,6 +6,7 @@
 
 #include "m241_reader.h"
 #include "nmea_reader.h"
+#include "rbt3000_reader.h"
 #include "text_format.h"
 
 namespace ts {
@@ -32,6 +33,7 @@ ReaderFn ReaderForKind(int kind) {
     case ikTripMate:
     case ikBarometer:
         return ReadNmeaFile;
+    case ikRbt3000: return ReadRbt3000File;
     case ikM241: return ReadM241File;
     default:
         return nullptr;
