@@ -191,6 +191,7 @@ TEST(M241Reader, ResultsWithoutPoints) {
     EXPECT_EQ(ReadM241File(missing.ctx, "/nonexistent/dir/x.trl"), -1);
     EXPECT_EQ(missing.host.status[0], "  Can not open: x.trl");
     EXPECT_TRUE(missing.HasLine("  Can not open: x.trl"));
+    EXPECT_EQ(ReadM241File(missing.ctx, std::filesystem::temp_directory_path().string()), -1);
 
     M241Reading none;  // 16 bytes, none of them checks
     EXPECT_EQ(none.Read(Rec(kT0, 35.5f, 139.5f, 100.0f, std::nullopt, true), ".TRL"), 0);

@@ -108,6 +108,7 @@ TEST(Rbt3000Reader, OtherFilesAreNotThisFormat) {
     EXPECT_EQ(ReadRbt3000File(missing.ctx, "/nonexistent/dir/x.txt"), -1);
     EXPECT_EQ(missing.host.status[0], "  Can not open: x.txt");
     EXPECT_TRUE(missing.HasLine("  Can not open: x.txt"));
+    EXPECT_EQ(ReadRbt3000File(missing.ctx, std::filesystem::temp_directory_path().string()), -1);
 }
 
 TEST(Rbt3000Reader, MaskSkipsRecordsAlsoAtTheEnd) {
