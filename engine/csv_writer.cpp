@@ -131,13 +131,13 @@ int32_t WriteCsv(EngineContext& ctx, const std::string& folder, const std::strin
     const std::string header = CsvHeaderLine(o);
     std::string text;
     int32_t total = 0;
-    bool anySelected = false, failed = false;
+    bool anySelected = false, failed = false, refused = false;
 
     for (const TrackBlock& block : ctx.blocks.Items()) {
         if (!block.Output) continue;
         anySelected = true;
         OutFile out;
-        try {
+        if (!RunBlock(ctx, out, [&]() -> bool {
             text = header;
             OutputFilter filter(ctx, block);
             int32_t count = 0;
@@ -161,26 +161,20 @@ int32_t WriteCsv(EngineContext& ctx, const std::string& folder, const std::strin
             if (csvInput) {
                 // Every block would be refused alike: say it once for the file.
                 ReportCantCreate(ctx, name + ".csv", "Extension name of input and output is CSV.");
-                return -1;
+                refused = true;
+                return false;
             }
             const std::string fileName = ClaimOutputName(ctx, name, ".csv") + ".csv";
             if (!out.Create(ctx, fileName, "Writing CSV ...")) {
-                failed = true;
-                continue;
+                return false;
             }
             out.Write(text);
             out.Close();
-            ctx.Report("  Make: " + ExtractFileName(fileName) + "  " + IntToStr6(count) + " records");
-            total += count;
-            if (count > 0) ctx.host.filesMade++;
-        } catch (const AbortError&) {
-            out.Discard();
+            ReportMade(ctx, ExtractFileName(fileName), count, total);
+            return true;
+        }))
             failed = true;
-        } catch (const std::exception& e) {
-            out.Discard();
-            ctx.Report(std::string("  ") + e.what());
-            failed = true;
-        }
+        if (refused) return -1;
     }
     if (!anySelected || failed) return -1;
     return total;

@@ -93,7 +93,7 @@ int32_t WriteGpx(EngineContext& ctx, const std::string& folder) {
         if (!block.Output) continue;
         anySelected = true;
         OutFile out;
-        try {
+        if (!RunBlock(ctx, out, [&]() -> bool {
             head.clear();
             track.clear();
             waypoints.clear();
@@ -125,8 +125,7 @@ int32_t WriteGpx(EngineContext& ctx, const std::string& folder) {
             const std::string fileName =
                 ClaimOutputName(ctx, MakeOutputFileName(ctx, folder, "", firstTime, finalTime), ".gpx") + ".gpx";
             if (!out.Create(ctx, fileName, "Writing GPX ...")) {
-                failed = true;
-                continue;
+                return false;
             }
             AppendGpxHead(head, compact);
             if (interest || voice) head.append(waypoints);
@@ -135,17 +134,10 @@ int32_t WriteGpx(EngineContext& ctx, const std::string& folder) {
             out.Write(head);
             out.Write(track);
             out.Close();
-            ctx.Report("  Make: " + ExtractFileName(fileName) + "  " + IntToStr6(count) + " records");
-            total += count;
-            if (count > 0) ctx.host.filesMade++;
-        } catch (const AbortError&) {
-            out.Discard();
+            ReportMade(ctx, ExtractFileName(fileName), count, total);
+            return true;
+        }))
             failed = true;
-        } catch (const std::exception& e) {
-            out.Discard();
-            ctx.Report(std::string("  ") + e.what());
-            failed = true;
-        }
     }
     if (!anySelected || failed) return -1;
     return total;

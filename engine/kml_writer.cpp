@@ -136,7 +136,7 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
         if (!block.Output) continue;
         anySelected = true;
         OutFile out;
-        try {
+        if (!RunBlock(ctx, out, [&]() -> bool {
             head.clear();
             track.clear();
             points.clear();
@@ -198,8 +198,7 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
                 ctx, MakeOutputFileName(ctx, folder, "", firstTime, finalTime), kmz ? ".kmz" : ".kml");
             const std::string fileName = base + (kmz ? ".$$$" : ".kml");
             if (!out.Create(ctx, fileName, "Writing ...")) {
-                failed = true;
-                continue;
+                return false;
             }
 
             LineOut headOut(head, compact);
@@ -212,30 +211,19 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
 
             if (kmz) {
                 host.SetStatus(0, std::string(" ").append(ExtractFileName(fileName)).append("  Ziping to KMZ ..."));
-                const std::string text = ExtractFileName(base + ".kmz") + "  " + IntToStr6(count) + " records";
                 KmzContents contents;
                 contents.styleUsed = marks.styleUsed;
                 contents.logoPresent = logo;
                 if (PackKmz(ctx, fileName, contents) != 0) {
                     host.SetStatus(0, "  *** Archive Error!! ***");
-                    ctx.Report("  Archive error!! : " + text);
-                    failed = true;
-                    continue;
+                    ctx.Report("  Archive error!! : " + ExtractFileName(base + ".kmz") + "  " + IntToStr6(count) + " records");
+                    return false;
                 }
-                ctx.Report("  Make: " + text);
-            } else {
-                ctx.Report("  Make: " + ExtractFileName(fileName) + "  " + IntToStr6(count) + " records");
             }
-            total += count;
-            if (count > 0) host.filesMade++;
-        } catch (const AbortError&) {
-            out.Discard();
+            ReportMade(ctx, ExtractFileName(kmz ? base + ".kmz" : fileName), count, total);
+            return true;
+        }))
             failed = true;
-        } catch (const std::exception& e) {
-            out.Discard();
-            ctx.Report(std::string("  ") + e.what());
-            failed = true;
-        }
     }
     if (!anySelected || failed) return -1;
     return total;

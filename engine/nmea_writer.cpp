@@ -224,7 +224,7 @@ int32_t WriteNmeaFiles(EngineContext& ctx, const std::string& folder, const std:
         if (!block.Output) continue;
         anySelected = true;
         OutFile out;
-        try {
+        if (!RunBlock(ctx, out, [&]() -> bool {
             text.clear();
             pw.waypoints = pw.voices = 0;
             int32_t count = 0;
@@ -261,32 +261,22 @@ int32_t WriteNmeaFiles(EngineContext& ctx, const std::string& folder, const std:
             const std::string name = MakeOutputFileName(ctx, folder, "", firstTime, lastTime);
             if (SameFileName(name + ".nmea", inputName)) {
                 ReportCantCreate(ctx, name + ".nmea", "Input and output file name is same.");
-                failed = true;
-                continue;
+                return false;
             }
             const std::string fileName = ClaimOutputName(ctx, name, ".nmea") + ".nmea";
             if (SameFileName(fileName, inputName)) {
                 ReportCantCreate(ctx, fileName, "Input and output file name is same.");
-                failed = true;
-                continue;
+                return false;
             }
             if (!out.Create(ctx, fileName, "Writing NMEA ...")) {
-                failed = true;
-                continue;
+                return false;
             }
             out.Write(text);
             out.Close();
-            ctx.Report("  Make: " + ExtractFileName(fileName) + "  " + IntToStr6(count) + " records");
-            total += count;
-            if (count > 0) ctx.host.filesMade++;
-        } catch (const AbortError&) {
-            out.Discard();
+            ReportMade(ctx, ExtractFileName(fileName), count, total);
+            return true;
+        }))
             failed = true;
-        } catch (const std::exception& e) {
-            out.Discard();
-            ctx.Report(std::string("  ") + e.what());
-            failed = true;
-        }
     }
     if (!anySelected || failed) return -1;
     return total;

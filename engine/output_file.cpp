@@ -47,6 +47,12 @@ void ReportCantCreate(EngineContext& ctx, const std::string& fileName, const std
     }
 }
 
+void ReportMade(EngineContext& ctx, const std::string& name, int32_t count, int32_t& total) {
+    ctx.Report("  Make: " + name + "  " + IntToStr6(count) + " records");
+    total += count;
+    if (count > 0) ctx.host.filesMade++;
+}
+
 bool SameFileName(const std::string& a, const std::string& b) { return UpperCase(a) == UpperCase(b); }
 
 }  // namespace ts

@@ -23,6 +23,25 @@ struct OutFile {
     void Discard();
 };
 
+// Runs one block's writing: an abort or any other failure discards the block's file and gives
+// false, so that the writer goes on with its next block.
+template <class Body>
+bool RunBlock(EngineContext& ctx, OutFile& out, Body&& body) {
+    try {
+        return body();
+    } catch (const AbortError&) {
+        out.Discard();
+    } catch (const std::exception& e) {
+        out.Discard();
+        ctx.Report(std::string("  ") + e.what());
+    }
+    return false;
+}
+
+// Reports a made file ("  Make: " name and count), adds its records to total and counts the file
+// when it holds any.
+void ReportMade(EngineContext& ctx, const std::string& name, int32_t count, int32_t& total);
+
 // Reports that fileName is not made, and why when reason is not empty, in the report and in a
 // message box.
 void ReportCantCreate(EngineContext& ctx, const std::string& fileName, const std::string& reason = {});
