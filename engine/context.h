@@ -76,4 +76,6 @@ namespace ts {
 // Reports a backward step of the log's time ("  Time goes back: ...") and asks for the report
 // window at the end of the file. Equal or later times report nothing.
 void CheckTimeGoesBack(EngineContext& ctx, double prevTime, double newTime);
+// Reports how many points of the file lay outside the geoid grid, when any did.
+void ReportGeoidOutside(EngineContext& ctx);
 }  // namespace ts

@@ -239,10 +239,7 @@ int32_t ReadM241File(EngineContext& ctx, const std::string& fileName) {
 
         ctx.Report("  M-241:   " + std::to_string(st.n) + " records");
         host.SetStatus(1, host.Status(1) + "  " + std::to_string(st.n) + "rec.");
-        if (ctx.run.GeoidOutsideCount > 0) {
-            ctx.Report("  Number of Geoid outside range = " + std::to_string(ctx.run.GeoidOutsideCount));
-            host.showReportAtEnd = true;
-        }
+        ReportGeoidOutside(ctx);
         result = st.n > 0 ? MakeOutputFiles(ctx, fileName) : 0;
     } catch (const std::exception&) {
         result = -1;

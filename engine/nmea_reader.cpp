@@ -252,10 +252,7 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
         ctx.Report("  NMEA:   " + std::to_string(st.n) + " records");
         if (st.diffCount > 0)
             ctx.Report("  Difference of geoid: " + FormatFixed(6, 4, st.diffSum / st.diffCount) + "m");
-        if (ctx.run.GeoidOutsideCount > 0) {
-            ctx.Report("  Number of Geoid outside range = " + std::to_string(ctx.run.GeoidOutsideCount));
-            host.showReportAtEnd = true;
-        }
+        ReportGeoidOutside(ctx);
         host.SetStatus(1, host.Status(1) + "  Read:" + std::to_string(st.n) + "rec.");
         // Sentences without a single positioned fix are no usable data, not a failure.
         result = st.n > 0 ? MakeOutputFiles(ctx, fileName) : 0;

@@ -30,4 +30,10 @@ void CheckTimeGoesBack(EngineContext& ctx, double prevTime, double newTime) {
     ctx.host.showReportAtEnd = true;
 }
 
+void ReportGeoidOutside(EngineContext& ctx) {
+    if (ctx.run.GeoidOutsideCount <= 0) return;
+    ctx.Report("  Number of Geoid outside range = " + std::to_string(ctx.run.GeoidOutsideCount));
+    ctx.host.showReportAtEnd = true;
+}
+
 }  // namespace ts
