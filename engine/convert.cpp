@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "csv_reader.h"
 #include "nmea_reader.h"
 #include "text_format.h"
 
@@ -31,6 +32,7 @@ ReaderFn ReaderForKind(int kind) {
     case ikTripMate:
     case ikBarometer:
         return ReadNmeaFile;
+    case ikCsv: return ReadCsvLogFile;
     default:
         return nullptr;
     }
