@@ -24,6 +24,7 @@ void BM_ReadNmeaLog(benchmark::State& state) {
     for (auto _ : state) {
         ts::RecordingHost host;
         ts::EngineContext ctx(host);
+        ctx.opt.KMZout = false;  // reading only: nothing is written
         ts::DeriveOptions(ctx.opt);
         ctx.inputKind = ts::ikNmea;
         ctx.keepPoints = true;

@@ -4,8 +4,12 @@
 #include <utility>
 #include <vector>
 
+#include "m241_reader.h"
 #include "csv_reader.h"
 #include "nmea_reader.h"
+#include "tks_reader.h"
+#include "wintec_reader.h"
+#include "rbt3000_reader.h"
 #include "text_format.h"
 
 namespace ts {
@@ -32,6 +36,10 @@ ReaderFn ReaderForKind(int kind) {
     case ikTripMate:
     case ikBarometer:
         return ReadNmeaFile;
+    case ikTks: return ReadTksFile;
+    case ikTk1: case ikTk2: case ikTk3: case ikTes: return ReadWintecLogFile;
+    case ikRbt3000: return ReadRbt3000File;
+    case ikM241: return ReadM241File;
     case ikCsv: return ReadCsvLogFile;
     default:
         return nullptr;

@@ -1,7 +1,6 @@
 #include "csv_reader.h"
 
 #include <cmath>
-#include <limits>
 #include <stdexcept>
 
 #include "date_time.h"
@@ -15,12 +14,6 @@ namespace ts {
 namespace {
 
 constexpr double kOneMinute = 1.0 / 1440.0;
-
-// A value for the record's single-precision fields; out of range is no value.
-float ToSingle(double v) {
-    if (!(std::fabs(v) <= std::numeric_limits<float>::max())) return kNaNf;
-    return static_cast<float>(v);
-}
 
 std::string_view TrimView(std::string_view s) {
     size_t a = 0, b = s.size();

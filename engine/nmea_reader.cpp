@@ -33,12 +33,6 @@ std::string FormatShortest(double v) {
     return ec == std::errc() ? std::string(buf, end) : std::string();
 }
 
-// A value for the record's single-precision fields; out of range is no value.
-float ToSingle(double v) {
-    if (!(std::fabs(v) <= std::numeric_limits<float>::max())) return kNaNf;
-    return static_cast<float>(v);
-}
-
 const char* ModeText(const NmeaEpoch& e) {
     if (e.RmcOnly) return "RMC_Only";
     if (e.GgaOnly) return "GGA_Only";

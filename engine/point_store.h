@@ -37,6 +37,12 @@ int16_t Hdop10FromHdop(double hdop);
 // A logged satellite count into the record's 8-bit field: clamped to 0..99, NaN gives 99.
 int8_t SatsFromCount(double sats);
 
+// A value for the record's single-precision fields; NaN or out of range is no value.
+inline float ToSingle(double v) {
+    if (!(std::fabs(v) <= std::numeric_limits<float>::max())) return kNaNf;
+    return static_cast<float>(v);
+}
+
 // All points of the current input in reading order, addressed as a ring: record i is the stored
 // record (i + WrapPoint) mod N.
 class PointStream {

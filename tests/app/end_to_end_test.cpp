@@ -1,6 +1,8 @@
 // Runs the program itself unattended, the way a script would.
 #include <gtest/gtest.h>
 
+#include "../test_temp.h"
+
 #include <sys/wait.h>
 
 #include <array>
@@ -33,7 +35,7 @@ RunResult RunProgram(const std::string& args) {
 struct EndToEnd : testing::Test {
     std::string dir;
     void SetUp() override {
-        dir = testing::TempDir() + "e2e_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+        dir = ProcessTempDir() + "e2e_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
         fs::remove_all(dir);
         fs::create_directories(dir);
         fs::copy_file(TS_SHARED_DIR "/testdata/sample.nmea", dir + "a.nmea");

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../test_temp.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
@@ -36,7 +38,7 @@ struct FormMainTest : testing::Test {
     std::unique_ptr<TFormMain> form;
     void SetUp() override {
         App();
-        dir = testing::TempDir() + "formmain_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+        dir = ProcessTempDir() + "formmain_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
         fs::remove_all(dir);
         fs::create_directories(dir + "prog");
     }

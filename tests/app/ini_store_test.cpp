@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../test_temp.h"
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -15,7 +17,7 @@ namespace {
 struct IniTest : testing::Test {
     std::string path;
     void SetUp() override {
-        path = testing::TempDir() + "ini_" + testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
+        path = ProcessTempDir() + "ini_" + testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
         std::filesystem::remove(path);
     }
     void Put(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../test_temp.h"
+
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -19,7 +21,7 @@ namespace {
 struct SettingsTest : testing::Test {
     std::string dir, path;
     void SetUp() override {
-        dir = testing::TempDir() + "settings_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+        dir = ProcessTempDir() + "settings_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
         fs::remove_all(dir);
         fs::create_directories(dir);
         path = dir + "trailsmith.ini";
@@ -348,7 +350,7 @@ TEST(SettingsHelpers, ApplyProceduresFloorAndCaption) {
 }
 
 TEST(SettingsFile, LocationOfTheSettingsFile) {
-    const std::string base = testing::TempDir() + "settings_location/";
+    const std::string base = ProcessTempDir() + "settings_location/";
     fs::remove_all(base);
     fs::create_directories(base + "prog");
     ProgramPaths pp;

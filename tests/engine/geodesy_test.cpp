@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../test_temp.h"
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -71,7 +73,7 @@ TEST(GeoDistance, AgreesWithIndependentSolver) {
         }
         pairs.push_back(p);
     }
-    const std::string in = testing::TempDir() + "geod_in.txt", out = testing::TempDir() + "geod_out.txt";
+    const std::string in = ProcessTempDir() + "geod_in.txt", out = ProcessTempDir() + "geod_out.txt";
     {
         std::ofstream f(in);
         f.precision(17);

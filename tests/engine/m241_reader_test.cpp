@@ -1,0 +1,273 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <optional>
+#include <random>
+
+#include "date_time.h"
+#include "geodesy.h"
+#include "m241_reader.h"
+#include "nmea_test_util.h"
+#include "text_format.h"
+
+namespace ts {
+namespace {
+
+using test::TempFile;
+
+constexpr uint32_t kT0 = 1210000000;  // 2008-05-05 15:06:40 UTC
+
+void PutU32(std::string& s, uint32_t v) {
+    for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>(v >> (8 * i)));
+}
+
+// One record in the logger's layout: 20 bytes when kmh is given, else 16. The check byte makes
+// the XOR of the record 0 unless `damage` flips it.
+std::string Rec(uint32_t t, float lat, float lon, float alt, std::optional<float> kmh = std::nullopt,
+                bool damage = false) {
+    std::string s;
+    PutU32(s, t);
+    PutU32(s, std::bit_cast<uint32_t>(lat));
+    PutU32(s, std::bit_cast<uint32_t>(lon));
+    const uint32_t a = std::bit_cast<uint32_t>(alt);
+    for (int i = 1; i < 4; ++i) s.push_back(static_cast<char>(a >> (8 * i)));  // lowest byte dropped
+    if (kmh) PutU32(s, std::bit_cast<uint32_t>(*kmh));
+    char x = 0;
+    for (char c : s) x ^= c;
+    s.push_back(static_cast<char>(damage ? x ^ 0x5A : x));
+    return s;
+}
+
+struct M241Reading {
+    test::TestHost host;
+    EngineContext ctx{host};
+    int32_t result = 0;
+    std::string name;  // of the file read last
+
+    M241Reading() {
+        ctx.opt.KMZout = false;  // reading only
+        ctx.keepPoints = true;
+        ctx.inputKind = ikM241;
+    }
+    int32_t Read(const std::string& data, const std::string& ext = ".trl") {
+        TempFile f(data, ext);
+        name = ExtractFileName(f.path());
+        DeriveOptions(ctx.opt);
+        return result = ReadM241File(ctx, f.path());
+    }
+    bool HasLine(const std::string& line) const {
+        return std::find(host.lines.begin(), host.lines.end(), line) != host.lines.end();
+    }
+    const TLogData& P(int i) const { return ctx.points.At(i); }
+};
+
+class FixedGeoid : public GeoidQuery {
+public:
+    double GeoidHeight(double lat, double) override { return lat > 40 ? kNaN : 36.5; }
+};
+
+TEST(M241Reader, DetectsTheRecordSizeFromTheFirstBytes) {
+    std::string five20, six16;
+    for (int i = 0; i < 5; ++i) five20 += Rec(kT0 + i, 35.5f + i * 0.001f, 139.5f, 100.0f, 18.52f);
+    for (int i = 0; i < 6; ++i) six16 += Rec(kT0 + i, 35.5f + i * 0.001f, 139.5f, 100.0f);
+    ASSERT_EQ(five20.size(), 100u);
+    auto bytes = [](const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); };
+    EXPECT_TRUE(DetectM241RecordSize(bytes(five20), five20.size()));
+    EXPECT_FALSE(DetectM241RecordSize(bytes(six16), six16.size()));
+    EXPECT_FALSE(DetectM241RecordSize(nullptr, 0));
+    const std::string zeros(100, '\0');  // every group checks: 6 against 5
+    EXPECT_FALSE(DetectM241RecordSize(bytes(zeros), zeros.size()));
+
+    M241Reading r;
+    r.Read(five20);
+    EXPECT_EQ(r.ctx.points.Count(), 5);
+    EXPECT_NEAR(r.P(0).Speed, 10.0, 1e-6);  // 18.52 km/h, kept on the block's first point
+}
+
+TEST(M241Reader, Reads16ByteRecords) {
+    std::string log;
+    // Steps of 1/8192 degree (13.6 m) are exact in the file's floats.
+    for (int i = 0; i < 6; ++i) log += Rec(kT0 + i, 35.5f + i / 8192.0f, 139.5f, 100.0f + i);
+    log.insert(2 * 16, Rec(kT0 + 1, 10.0f, 10.0f, 5.0f, std::nullopt, true));  // failed check: skipped
+    M241Reading r;
+    EXPECT_EQ(r.Read(log), 0);  // read; no output ticked
+    EXPECT_TRUE(r.HasLine("  M-241:   6 records"));
+    EXPECT_EQ(r.host.status[1], "  6rec.");
+    ASSERT_EQ(r.ctx.points.Count(), 6);
+    ASSERT_EQ(r.ctx.blocks.Count(), 1);  // the damaged record does not end the block
+    EXPECT_EQ(r.ctx.blocks[0].First, 0);
+    EXPECT_EQ(r.ctx.blocks[0].Last, 5);
+    EXPECT_EQ(r.ctx.blocks[0].StartTime, r.P(0).Time);
+    EXPECT_EQ(r.ctx.blocks[0].EndTime, r.P(5).Time);
+    EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss", r.P(0).Time), "2008-05-05 15:06:40");
+    EXPECT_DOUBLE_EQ(r.P(0).Lat, static_cast<double>(35.5f));
+    EXPECT_DOUBLE_EQ(r.P(0).Lon, 139.5);
+    EXPECT_DOUBLE_EQ(r.P(3).Alt, 103.0);
+    EXPECT_DOUBLE_EQ(r.P(0).Speed, 0.0);
+    // From 0 km/h the acceleration limit allows 17.64 km/h in the first second, then the distance.
+    EXPECT_NEAR(r.P(1).Speed * 1.852, 17.64, 1e-4);
+    EXPECT_NEAR(r.P(5).Speed * 1.852, GeoDistance(r.P(4).Lat, 139.5, r.P(5).Lat, 139.5).distance * 3.6, 1e-4);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(r.P(i).Hdop10, 0);
+        EXPECT_EQ(r.P(i).Sats, 99);
+        EXPECT_EQ(r.P(i).FixQuality, 1);
+        EXPECT_EQ(r.P(i).Flags, 0);
+        EXPECT_TRUE(std::isnan(r.P(i).GeoidSep));
+        EXPECT_TRUE(std::isnan(r.P(i).Pressure));
+    }
+}
+
+TEST(M241Reader, TwentyByteSpeedsAndRecordsWithoutSpeed) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::string log = Rec(kT0, 35.5f, 139.5f, 100.0f, nan, true);  // no speed: the check is not applied
+    log += Rec(kT0 + 1, 35.5f + 1 / 8192.0f, 139.5f, 100.0f, 18.52f);
+    log += Rec(kT0 + 2, 35.5f + 2 / 8192.0f, 139.5f, 100.0f, nan, true);
+    log += Rec(kT0 + 3, nan, 139.5f, 100.0f, nan, true);  // but never a position that is no number
+    log += Rec(kT0 + 4, 35.5003f, 139.5f, 100.0f, 36.0f, true);  // with a speed the check holds
+    M241Reading r;
+    r.Read(log);
+    ASSERT_EQ(r.ctx.points.Count(), 3);
+    EXPECT_DOUBLE_EQ(r.P(0).Speed, 0.0);  // first of a block without speed
+    EXPECT_NEAR(r.P(1).Speed, 10.0, 1e-6);
+    // From the distance, limited against the previous 18.52 km/h.
+    EXPECT_NEAR(r.P(2).Speed * 1.852, 18.52 + 17.64, 1e-4);
+}
+
+TEST(M241Reader, BlocksAndTimes) {
+    std::string log = Rec(kT0, 35.5f, 139.5f, 100.0f);
+    log += Rec(kT0 + 300, 35.5f, 139.5f, 100.0f);      // exactly the split time: same block
+    log += Rec(kT0 + 601, 35.5f, 139.5f, 100.0f);      // longer: a new block
+    log += Rec(kT0 + 600, 35.5f, 139.5f, 100.0f);      // time goes back, inside the block
+    log += Rec(0x90000000u, 35.5f, 139.5f, 100.0f);    // after 2038
+    M241Reading r;
+    r.ctx.opt.SplitIT = "5";
+    r.Read(log);
+    ASSERT_EQ(r.ctx.blocks.Count(), 3);
+    EXPECT_EQ(r.ctx.blocks[0].Last, 1);
+    EXPECT_EQ(r.ctx.blocks[1].First, 2);
+    EXPECT_EQ(r.ctx.blocks[1].Last, 3);
+    EXPECT_EQ(r.ctx.blocks[2].First, 4);
+    EXPECT_EQ(r.ctx.blocks[2].Number, 3);
+    EXPECT_EQ(r.ctx.blocks[2].StartTime, r.ctx.blocks[2].EndTime);
+    EXPECT_EQ(FormatDateTime("yyyy-mm-dd", r.P(4).Time), "2046-07-23");
+    EXPECT_TRUE(r.HasLine("  Time goes back: 2008/05/05 15:16:41 to 2008/05/05 15:16:40"));
+    EXPECT_TRUE(r.host.showReportAtEnd);
+}
+
+TEST(M241Reader, InterestPointsAndGeoid) {
+    std::string log = Rec(kT0, 135.5f, 139.5f, 100.0f);
+    log += Rec(kT0 + 1, -135.5f, 139.5f, 100.0f);
+    log += Rec(kT0 + 2, 45.0f, 139.5f, 100.0f);  // outside the fake grid
+    FixedGeoid geoid;
+    M241Reading r;
+    r.ctx.geoid = &geoid;
+    r.ctx.geoidCorrection = true;
+    r.ctx.opt.GeoidCaption = "Geoid (EGM2008)";
+    r.Read(log);
+    ASSERT_EQ(r.ctx.points.Count(), 3);
+    EXPECT_DOUBLE_EQ(r.P(0).Lat, 35.5);
+    EXPECT_EQ(r.P(0).Flags, InterestPoint);
+    EXPECT_DOUBLE_EQ(r.P(1).Lat, -35.5);
+    EXPECT_EQ(r.P(1).Flags, InterestPoint);
+    EXPECT_EQ(r.P(2).Flags, 0);
+    EXPECT_DOUBLE_EQ(r.P(0).Alt, 63.5);
+    EXPECT_FLOAT_EQ(r.P(0).GeoidSep, 36.5f);
+    EXPECT_DOUBLE_EQ(r.P(2).Alt, 100.0);
+    EXPECT_TRUE(std::isnan(r.P(2).GeoidSep));
+    EXPECT_EQ(r.host.lines.front(), "  Geoid model: Geoid (EGM2008)");
+    EXPECT_EQ(r.host.lines.back(), "  Number of Geoid outside range = 1");
+    EXPECT_TRUE(r.host.showReportAtEnd);
+}
+
+TEST(M241Reader, ResultsWithoutPoints) {
+    M241Reading shortFile;
+    EXPECT_EQ(shortFile.Read(std::string(15, '\0')), 0);
+    EXPECT_TRUE(shortFile.HasLine("  Data empties : " + shortFile.name));
+    EXPECT_EQ(shortFile.host.status[0], "  Data empties : " + shortFile.name);
+
+    M241Reading missing;
+    DeriveOptions(missing.ctx.opt);
+    EXPECT_EQ(ReadM241File(missing.ctx, "/nonexistent/dir/x.trl"), -1);
+    EXPECT_EQ(missing.host.status[0], "  Can not open: x.trl");
+    EXPECT_TRUE(missing.HasLine("  Can not open: x.trl"));
+    EXPECT_EQ(ReadM241File(missing.ctx, std::filesystem::temp_directory_path().string()), -1);
+
+    M241Reading none;  // 16 bytes, none of them checks
+    EXPECT_EQ(none.Read(Rec(kT0, 35.5f, 139.5f, 100.0f, std::nullopt, true), ".TRL"), 0);
+    EXPECT_TRUE(none.HasLine("  M-241:   0 records"));
+    EXPECT_EQ(none.host.status[0], " " + none.name + "  Reading TRL file ...");
+    EXPECT_EQ(none.ctx.blocks.Count(), 0);
+
+    // A record cut short by the end of the file is not read from stale bytes.
+    M241Reading cut;
+    std::string log = Rec(kT0, 35.5f, 139.5f, 100.0f) + Rec(kT0 + 1, 35.5f, 139.5f, 100.0f);
+    log += log.substr(16, 15);
+    cut.Read(log);
+    EXPECT_EQ(cut.ctx.points.Count(), 2);
+}
+
+TEST(M241Reader, AbortFreesThePoints) {
+    std::string log;
+    for (int i = 0; i < 1100; ++i) log += Rec(kT0 + i, 35.5f, 139.5f, 100.0f);
+    M241Reading r;
+    r.ctx.keepPoints = false;
+    r.host.abortAfterPumps = 2;  // the pump at the start, then the one after 512 points
+    EXPECT_EQ(r.Read(log), -1);
+    EXPECT_EQ(r.ctx.points.Count(), 0);
+    EXPECT_FALSE(r.HasLine("  M-241:   512 records"));
+}
+
+// Randomly damaged logs: the reader ends normally, and its blocks cover the stream in order.
+TEST(M241Reader, SurvivesDamagedLogs) {
+    std::mt19937 rng(241);
+    auto pick = [&](size_t n) { return n == 0 ? size_t(0) : std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
+    for (int iter = 0; iter < 400; ++iter) {
+        std::string s;
+        const bool twenty = iter % 2 == 0;
+        const int n = 1 + static_cast<int>(pick(60));
+        for (int i = 0; i < n; ++i)
+            s += twenty ? Rec(kT0 + i * 7, 35.5f + i * 0.001f, 139.5f, 50.0f, static_cast<float>(i))
+                        : Rec(kT0 + i * 7, 35.5f + i * 0.001f, 139.5f, 50.0f);
+        const int edits = 1 + static_cast<int>(pick(12));
+        for (int k = 0; k < edits && !s.empty(); ++k) {
+            const size_t at = pick(s.size());
+            switch (pick(5)) {
+            case 0: s[at] = static_cast<char>(pick(256)); break;
+            case 1: s.erase(at, 1 + pick(24)); break;
+            case 2: s.insert(at, std::string(1 + pick(24), static_cast<char>(pick(256)))); break;
+            case 3: s.resize(at); break;
+            case 4: for (size_t i = at; i < s.size() && i < at + 4; ++i) s[i] = '\xFF'; break;  // NaN bytes
+            }
+        }
+        M241Reading r;
+        r.ctx.keepPoints = iter % 3 != 0;
+        r.ctx.opt.SplitIT = iter % 4 == 0 ? "0.25" : "240";
+        const int32_t res = r.Read(s);
+        ASSERT_GE(res, -1) << iter;
+        if (!r.ctx.keepPoints) continue;
+        int32_t next = 0;
+        for (const TrackBlock& b : r.ctx.blocks.Items()) {
+            ASSERT_EQ(b.First, next) << iter;
+            ASSERT_GE(b.Last, b.First) << iter;
+            next = b.Last + 1;
+        }
+        ASSERT_EQ(next, r.ctx.points.Count()) << iter;
+        for (int i = 0; i < r.ctx.points.Count(); ++i) {
+            ASSERT_TRUE(std::isfinite(r.P(i).Lat) && std::isfinite(r.P(i).Lon) && std::isfinite(r.P(i).Alt)) << iter;
+        }
+    }
+}
+
+TEST(M241Driver, TrlFilesGoToTheReader) {
+    EXPECT_EQ(ReaderForKind(ikM241), &ReadM241File);
+    test::TestHost host;
+    EngineContext ctx(host);
+    ctx.opt.KMZout = false;
+    TempFile f(Rec(kT0, 35.5f, 139.5f, 100.0f), ".trl");
+    EXPECT_EQ(ConvertFile(ctx, f.path()), 0);
+    EXPECT_NE(std::find(host.lines.begin(), host.lines.end(), "  M-241:   1 records"), host.lines.end());
+}
+
+}  // namespace
+}  // namespace ts

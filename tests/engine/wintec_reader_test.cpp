@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <sstream>
+
+#include "convert.h"
+#include "kml_test_util.h"
+#include "logger_test_util.h"
+#include "text_format.h"
+
+namespace ts {
+namespace {
+
+using test::LogReading;
+using test::PackedAt;
+using test::TimeAt;
+using test::WintecRec;
+
+const int32_t kLat = -334000000, kLon = 1512000000;  // 33.4 S, 151.2 E
+
+std::string Rec(int sec, int i, uint16_t flags = 0, int16_t alt = 12) {
+    return WintecRec(flags, PackedAt(sec), kLat + i * 1000, kLon, alt);
+}
+std::string Recs(int n, int from = 0) {
+    std::string s;
+    for (int i = from; i < from + n; ++i) s += Rec(i, i);
+    return s;
+}
+
+TEST(WintecHeader, SignaturesDeviceNamesAndLayouts) {
+    struct Case {
+        std::string header, ext, device;
+    } cases[] = {
+        {test::Tk1Header(3, "WSG1000"), ".tk1", "WSG-1000"},
+        {test::Tk1Header(3, "wbt201"), ".tk1", "WBT-201"},  // read upper-cased
+        {test::Tk1Header(3, "        "), ".tk1", "Unknown"},
+        {test::Tk1Header(3, ""), ".tk1", "Unknown"},
+        {test::Tk2Header(3, "WBT201"), ".tk2", "WBT-201"},
+        {test::Tk3Header(3, "Gps-X 9"), ".tk3", "GPS-X 9"},
+        {test::Tk3Header(3, "WSG1000"), ".tk2", "WSG-1000"},  // the signature, not the extension, decides
+        {test::WintecHeader("wintecLogTk2", 30, "ABCDEFGHIJK", 460, 3), ".tk1", "ABCDEFGH"},  // 8 bytes at most
+    };
+    for (const Case& c : cases) {
+        LogReading r;
+        EXPECT_EQ(r.ReadBytes(ReadWintecLogFile, c.header + Rec(0, 0) + Rec(1, 1) + Rec(2, 2), c.ext), 0) << c.device;
+        EXPECT_TRUE(r.HasLine("  " + c.device + ":   3 records")) << c.device << " " << r.host.lines.back();
+        EXPECT_EQ(r.ctx.points.Count(), 3);
+    }
+}
+
+TEST(WintecHeader, UnknownHeadersAreNotThisFormat) {
+    std::string noZero = test::Tk1Header(3);
+    noZero.replace(0, 16, "WINTECLOGFORMATX");  // 16 bytes without a zero byte
+    const std::string files[] = {test::Tk1Header(0) + Rec(0, 0), test::Tk1Header(0x80000000u) + Rec(0, 0),
+                                 noZero + Rec(0, 0), test::WintecHeader("WINTECLOGTK4", 30, "WBT201", 460, 3) + Rec(0, 0),
+                                 test::Tk3Header(3).substr(0, 495),  // the count field is cut
+                                 "", "WINTEC", Rec(0, 0)};
+    for (const std::string& content : files) {
+        test::TempFile f(content, ".tk1");
+        LogReading r;
+        EXPECT_EQ(r.Read(ReadWintecLogFile, f.path()), -2);
+        const std::string msg = "  Not WBT-201, WSG-100 Logfile : " + ExtractFileName(f.path());
+        EXPECT_EQ(r.host.status[0], msg);
+        EXPECT_TRUE(r.HasLine(msg));
+        EXPECT_EQ(r.ctx.points.Count(), 0);
+    }
+    EXPECT_EQ(BytesToNameString(reinterpret_cast<const unsigned char*>("ab\0cd"), 5), "AB");
+    EXPECT_EQ(BytesToNameString(reinterpret_cast<const unsigned char*>("abcd"), 3), "ABC");
+}
+
+TEST(WintecReader, FlagsMakeBlocksInterestPointsAndSensorValues) {
+    const std::string log = test::Tk1Header(7) + Rec(0, 0, 0x0001) + Rec(1, 1, 0x0002) + Rec(2, 2, 0x0084) +
+                            WintecRec(0x0003, 0, 0, 0, 0) +  // blank whatever its flags
+                            Rec(5, 3, 0x0003) + Rec(6, 4, 0xFFFC) + Rec(7, 5);
+    LogReading r;
+    r.ReadBytes(ReadWintecLogFile, log, ".tk1");
+    ASSERT_EQ(r.ctx.points.Count(), 6);
+    test::ExpectBlocksCoverStream(r.ctx);
+    ASSERT_EQ(r.ctx.blocks.Count(), 2);
+    EXPECT_EQ(r.ctx.blocks[0].Last, 2);
+    EXPECT_EQ(r.ctx.blocks[1].First, 3);
+    const uint8_t flags[] = {0, InterestPoint, 0, InterestPoint, 0, 0};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(r.P(i).Flags, flags[i]) << i;
+        EXPECT_NEAR(r.P(i).Lat, -33.4 + i * 1e-4, 1e-12) << i;  // interest points folded back
+        EXPECT_DOUBLE_EQ(r.P(i).Lon, 151.2);
+        EXPECT_DOUBLE_EQ(r.P(i).Alt, 12.0);
+        EXPECT_EQ(r.P(i).FixQuality, 1);
+        EXPECT_EQ(r.P(i).Sats, 99);
+    }
+    EXPECT_TRUE(std::isnan(r.P(0).Temperature) && std::isnan(r.P(0).Pressure));
+    EXPECT_TRUE(std::isnan(r.P(1).Temperature) && std::isnan(r.P(1).Pressure));
+    EXPECT_EQ(r.P(2).Temperature, -8.0f);
+    EXPECT_EQ(r.P(2).Pressure, 590.0f);
+    EXPECT_EQ(r.P(4).Temperature, 52.0f);
+    EXPECT_EQ(r.P(4).Pressure, 1100.0f);
+    EXPECT_TRUE(std::isnan(r.P(4).PressureAlt));
+    EXPECT_EQ(r.P(3).Speed, 0.0);  // first of its block
+    EXPECT_GT(r.P(4).Speed, 0.0);
+    EXPECT_EQ(r.P(4).Time, TimeAt(6));
+}
+
+TEST(WintecReader, DataAreaBoundsTheRecords) {
+    {
+        // A count beyond the file: reading stops at the end of the file; a piece of a record is left.
+        LogReading r;
+        r.ReadBytes(ReadWintecLogFile, test::Tk2Header(1000) + Recs(4) + Rec(9, 9).substr(0, 10), ".tk2");
+        EXPECT_EQ(r.ctx.points.Count(), 4);
+        EXPECT_TRUE(r.HasLine("  WBT-201:   4 records"));
+    }
+    {
+        // A count short of the file: records after the data area are not read, not even after
+        // blank records at its end.
+        LogReading r;
+        r.ReadBytes(ReadWintecLogFile, test::Tk3Header(3) + Recs(1) + std::string(32, '\0') + Recs(2, 1), ".tk3");
+        EXPECT_EQ(r.ctx.points.Count(), 1);
+    }
+    {
+        // The last record of the area is stored even when it opens a track.
+        LogReading r;
+        r.ReadBytes(ReadWintecLogFile, test::Tk1Header(2) + Rec(0, 0) + Rec(1, 1, 0x0001) + Recs(2, 2), ".tk1");
+        ASSERT_EQ(r.ctx.points.Count(), 2);
+        ASSERT_EQ(r.ctx.blocks.Count(), 2);
+        EXPECT_EQ(r.ctx.blocks[1].First, 1);
+        EXPECT_EQ(r.ctx.blocks[1].Last, 1);
+    }
+}
+
+TEST(WintecReader, TesFiles) {
+    {
+        // 40 bytes hold two records; the last 8 bytes are not read. Any case of the extension.
+        test::TempFile f(Rec(0, 0) + Rec(1, 1) + Rec(2, 2).substr(0, 8), ".tes");
+        LogReading r;
+        EXPECT_EQ(r.Read(ReadWintecLogFile, f.path()), 0);
+        EXPECT_EQ(r.ctx.points.Count(), 2);
+        EXPECT_TRUE(r.HasLine("  WBT-202:   2 records"));
+        EXPECT_EQ(r.host.status[0], " " + ExtractFileName(f.path()) + "  Reading tes file ...");
+        EXPECT_EQ(r.host.status[1], "  Read:2rec.");
+    }
+    {
+        // A single record; the geoid note only with the geoid box ticked.
+        test::FixedGeoid g(-20.5);
+        LogReading r;
+        r.ctx.geoid = &g;
+        r.ctx.geoidCorrection = true;
+        r.ReadBytes(ReadWintecLogFile, Rec(0, 0, 0x0003), ".TES");
+        ASSERT_EQ(r.ctx.points.Count(), 1);
+        ASSERT_EQ(r.ctx.blocks.Count(), 1);
+        EXPECT_EQ(r.P(0).Flags, InterestPoint);
+        EXPECT_FLOAT_EQ(r.P(0).GeoidSep, -20.5f);
+        EXPECT_FALSE(r.HasLine("  Geoid designation value was ignored."));
+        r.ctx.opt.GeoidApply = true;
+        r.ReadBytes(ReadWintecLogFile, Rec(0, 0), ".TES");
+        EXPECT_TRUE(r.HasLine("  Geoid designation value was ignored."));
+    }
+    {
+        LogReading r;
+        EXPECT_EQ(r.ReadBytes(ReadWintecLogFile, std::string(15, '\x55'), ".TES"), 0);
+        EXPECT_TRUE(r.HasLine("  WBT-202:   0 records"));
+        EXPECT_EQ(r.Read(ReadWintecLogFile, "/nonexistent/a.TES"), -1);
+        EXPECT_EQ(r.host.status[0], "  Can not open: a.TES");
+    }
+}
+
+struct PeerPoint {
+    double lat, lon, ele;
+    std::string time;
+};
+std::vector<PeerPoint> PeerPoints(const std::string& gpx, const std::string& tag) {
+    std::vector<PeerPoint> out;
+    const std::regex re("<" + tag + R"re( lat="([-0-9.]+)" lon="([-0-9.]+)">\s*<ele>([-0-9.]+)</ele>\s*<time>([^<]+)</time>)re");
+    for (auto it = std::sregex_iterator(gpx.begin(), gpx.end(), re); it != std::sregex_iterator(); ++it)
+        out.push_back({std::stod((*it)[1]), std::stod((*it)[2]), std::stod((*it)[3]), (*it)[4]});
+    return out;
+}
+
+TEST(WintecReader, RealWbt202LogMatchesThePeerReading) {
+    const std::string dir = TS_SHARED_DIR "/testdata/";
+    LogReading r;
+    EXPECT_EQ(r.Read(ReadWintecLogFile, dir + "wbt202.TES"), 0);
+    EXPECT_TRUE(r.HasLine("  WBT-202:   498 records"));
+    std::ifstream in(dir + "wbt202.TES.peer.gpx");
+    std::stringstream ss;
+    ss << in.rdbuf();
+    const std::vector<PeerPoint> track = PeerPoints(ss.str(), "trkpt"), marks = PeerPoints(ss.str(), "wpt");
+    // No blank records and one track: every record is a point of one block, as the peer has it.
+    ASSERT_EQ(track.size(), 498u);
+    ASSERT_EQ(r.ctx.points.Count(), 498);
+    ASSERT_EQ(r.ctx.blocks.Count(), 1);
+    test::ExpectBlocksCoverStream(r.ctx);
+    std::vector<PeerPoint> ours;
+    for (int i = 0; i < 498; ++i) {
+        const TLogData& p = r.P(i);
+        const PeerPoint& q = track[i];
+        EXPECT_NEAR(p.Lat, q.lat, 5e-10) << i;
+        EXPECT_NEAR(p.Lon, q.lon, 5e-10) << i;
+        EXPECT_EQ(p.Alt, q.ele) << i;
+        EXPECT_EQ(FormatDateTime("yyyy-mm-dd\"T\"hh:nn:ss\"Z\"", p.Time, '-'), q.time) << i;
+        EXPECT_TRUE(std::isnan(p.Temperature)) << i;  // this logger wrote no sensor values
+        if (p.Flags & InterestPoint) ours.push_back({p.Lat, p.Lon, p.Alt, q.time});
+    }
+    // The peer makes waypoints of the interest points.
+    ASSERT_EQ(ours.size(), marks.size());
+    ASSERT_EQ(marks.size(), 4u);
+    for (size_t i = 0; i < marks.size(); ++i) {
+        EXPECT_NEAR(ours[i].lat, marks[i].lat, 5e-10) << i;
+        EXPECT_NEAR(ours[i].lon, marks[i].lon, 5e-10) << i;
+        EXPECT_EQ(ours[i].time, marks[i].time) << i;
+    }
+}
+
+TEST(WintecReader, ConvertsThroughTheDriver) {
+    for (int kind : {ikTk1, ikTk2, ikTk3, ikTes}) EXPECT_EQ(ReaderForKind(kind), &ReadWintecLogFile);
+    testing::ScratchDir dir;
+    const std::string path = dir.Folder() + "wbt202.TES";
+    std::filesystem::copy_file(TS_SHARED_DIR "/testdata/wbt202.TES", path);
+    RecordingHost host;
+    EngineContext ctx(host);
+    ctx.opt.KMZout = false;
+    ctx.opt.GPXout = true;
+    EXPECT_EQ(ConvertFile(ctx, path), 498);
+    EXPECT_EQ(host.filesMade, 1);
+    EXPECT_EQ(host.status[0], "  *** Completed: wbt202.TES  498 records ***  1 file");
+    EXPECT_EQ(dir.Files().size(), 2u);
+}
+
+// Randomly damaged logs of each layout: the reader ends normally, and its blocks cover the points
+// in order.
+TEST(LoggerReaders, SurviveDamagedLogs) {
+    std::string records, tks;
+    for (int i = 0; i < 40; ++i) {
+        records += i % 11 == 4 ? Rec(i, i, 0x0003) : i % 7 == 2 ? std::string(16, '\0') : Rec(i, i, uint16_t(i * 37));
+        tks += test::TksRec(PackedAt(i), kLat + (i % 11 == 4 ? -1000000000 : 0), kLon, i);
+    }
+    const std::string bases[] = {test::Tk1Header(40) + records, test::Tk2Header(40) + records,
+                                 test::Tk3Header(40) + records, records, tks};
+    const char* exts[] = {".tk1", ".tk2", ".tk3", ".TES", ".tks"};
+    std::mt19937 rng(1152026);
+    auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
+    for (int iter = 0; iter < 750; ++iter) {
+        const int layout = iter % 5;
+        std::string s = bases[layout];
+        const int edits = 1 + static_cast<int>(pick(12));
+        for (int k = 0; k < edits && !s.empty(); ++k) {
+            // Damage the header now and then, the records mostly.
+            const size_t from = layout < 3 && pick(4) != 0 ? std::min<size_t>(1024, s.size() - 1) : 0;
+            const size_t at = from + pick(s.size() - from);
+            switch (pick(5)) {
+            case 0: s[at] = static_cast<char>(pick(256)); break;
+            case 1: s.erase(at, pick(20)); break;
+            case 2: s.insert(at, std::string(pick(20), static_cast<char>(pick(256)))); break;
+            case 3: s.resize(at); break;
+            case 4: s.replace(at, std::min<size_t>(4, s.size() - at), "\xFF\xFF\xFF\x7F"); break;
+            }
+        }
+        LogReading r;
+        const int32_t res = r.ReadBytes(layout == 4 ? ReadTksFile : ReadWintecLogFile, s, exts[layout]);
+        ASSERT_GE(res, layout < 3 ? -2 : -1) << iter;
+        test::ExpectBlocksCoverStream(r.ctx);
+        for (int32_t i = 0; i < r.ctx.points.Count(); ++i) ASSERT_LE(std::fabs(r.P(i).Lat), 90.0) << iter;
+    }
+}
+
+}  // namespace
+}  // namespace ts
