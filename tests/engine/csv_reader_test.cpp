@@ -202,6 +202,13 @@ TEST(CsvReader, SmallStepsBackContinueTheBlock) {
     EXPECT_EQ(r.ctx.blocks.Count(), 1);
     EXPECT_EQ(r.Lines("  Time goes back: "), 0);
 
+    // A first row dated before 1899-12-30 has no earlier row to step back from.
+    CsvReading old;
+    old.ReadText(kHead + Row("10:00:00", 48.1, "1850/01/01") + Row("10:00:01", 48.1, "1850/01/01"));
+    EXPECT_EQ(old.Count(), 2);
+    EXPECT_LT(old.P(0).Time, 0);
+    EXPECT_EQ(old.Lines("  Time goes back: "), 0);
+
     // A gap over the split time starts a block.
     CsvReading g;
     g.ctx.opt.SplitIT = "1";
