@@ -16,11 +16,6 @@ namespace ts {
 const std::array<const char*, kCsvItemCount> kCsvItemKeys = {
     "RCR", "Date", "Time", "Valid", "Latitude", "NS", "Longitude", "EW", "Height",
     "Speed", "HDOP", "Nsat", "Temp", "Barom", "PAlt", "Voice", "Geoid"};
-const std::array<const char*, kCsvItemCount> kCsvItemDefaults = {
-    "RCR,TAG", "DATE,Date Created,UTC DATE,Date / Time", "TIME,UTC TIME", "VALID",
-    "LATITUDE,Lat,LATITUDE N/S", "N/S,NS", "LONGITUDE,Lon,Long,LONGITUDE E/W", "E/W,EW",
-    "HEIGHT,Elevation,Altitude,Alt", "SPEED,Ground Speed", "HDOP", "NSAT (USED/VIEW),Nsat,Used sat",
-    "TEMPERATURE", "BAROMETER", "PRESSURE ALTITUDE", "VOX", "Geoid"};
 
 const std::array<const char*, 7> kPointNameItems = {
     "no name (None)", "Number (Num)", "Date Time (Date)", "Time (Time)",
@@ -399,7 +394,7 @@ void Load(Settings& s, IniStore& ini) {
     o.LogoYpos = r.S("ExtIcon", "LogoYpos", o.LogoYpos);
     o.LogoScale = r.S("ExtIcon", "LogoScale", o.LogoScale);
 
-    for (int i = 0; i < kCsvItemCount; ++i) s.CSVitem[i] = r.S("CSVitem", kCsvItemKeys[i], kCsvItemDefaults[i]);
+    for (int i = 0; i < kCsvItemCount; ++i) s.opt.CSVitem[i] = r.S("CSVitem", kCsvItemKeys[i], kCsvItemDefaults[i]);
 
     // Migration of older files, oldest step first.
     if (below(1.45)) {
@@ -408,9 +403,9 @@ void Load(Settings& s, IniStore& ini) {
         r.Delete("Font", "EngFontSize");
     }
     if (below(1.51)) {
-        AppendIfMissing(s.CSVitem[ciRCR], "TAG");
-        AppendIfMissing(s.CSVitem[ciLatitude], "LATITUDE N/S");
-        AppendIfMissing(s.CSVitem[ciLongitude], "LONGITUDE E/W");
+        AppendIfMissing(s.opt.CSVitem[ciRCR], "TAG");
+        AppendIfMissing(s.opt.CSVitem[ciLatitude], "LATITUDE N/S");
+        AppendIfMissing(s.opt.CSVitem[ciLongitude], "LONGITUDE E/W");
     }
     if (below(1.55)) {
         r.Erase("WintecCSV");
@@ -423,18 +418,18 @@ void Load(Settings& s, IniStore& ini) {
         ApplyPointName(s);
     }
     if (below(2.02)) {
-        AppendIfMissing(s.CSVitem[ciDate], "UTC DATE");
-        AppendIfMissing(s.CSVitem[ciTime], "UTC TIME");
+        AppendIfMissing(s.opt.CSVitem[ciDate], "UTC DATE");
+        AppendIfMissing(s.opt.CSVitem[ciTime], "UTC TIME");
     }
     if (below(2.10)) {
-        AppendIfMissing(s.CSVitem[ciDate], "Date / Time");
-        AppendIfMissing(s.CSVitem[ciHeight], "Altitude");
-        AppendIfMissing(s.CSVitem[ciSpeed], "Ground Speed");
+        AppendIfMissing(s.opt.CSVitem[ciDate], "Date / Time");
+        AppendIfMissing(s.opt.CSVitem[ciHeight], "Altitude");
+        AppendIfMissing(s.opt.CSVitem[ciSpeed], "Ground Speed");
     }
     if (below(2.12)) {
-        AppendIfMissing(s.CSVitem[ciNS], "NS");
-        AppendIfMissing(s.CSVitem[ciEW], "EW");
-        if (!Contains(s.CSVitem[ciHeight] + ",", ",Alt,")) s.CSVitem[ciHeight] += ",Alt";
+        AppendIfMissing(s.opt.CSVitem[ciNS], "NS");
+        AppendIfMissing(s.opt.CSVitem[ciEW], "EW");
+        if (!Contains(s.opt.CSVitem[ciHeight] + ",", ",Alt,")) s.opt.CSVitem[ciHeight] += ",Alt";
     }
 
     ReadSpeedClassBounds(o);
@@ -442,9 +437,9 @@ void Load(Settings& s, IniStore& ini) {
     o.ExtensionList = BuildExtensionList(o);
     s.OpenFilter = OpenDialogFilter(o);
 
-    s.CsvInfoList = ini.ReadSection("CSV_Info");
-    s.CsvOptionList = ini.ReadSection("CSV_Option");
-    if (below(2.05)) RemoveProfile(s.CsvInfoList, "M-241");
+    s.opt.CsvInfoList = ini.ReadSection("CSV_Info");
+    s.opt.CsvOptionList = ini.ReadSection("CSV_Option");
+    if (below(2.05)) RemoveProfile(s.opt.CsvInfoList, "M-241");
 
     o.UseBarometer = r.B("PG-S1", "UseBarometer", o.UseBarometer);
     o.BarometerOffset = r.F("PG-S1", "BarometerOffset", 0.0);
@@ -634,9 +629,9 @@ void Save(Settings& s, IniStore& ini, const std::string& caption) {
 
     w.I("Option", "MainTop", s.MainTop);
     w.I("Option", "MainLeft", s.MainLeft);
-    for (int i = 0; i < kCsvItemCount; ++i) w.S("CSVitem", kCsvItemKeys[i], s.CSVitem[i]);
-    for (const auto& [name, value] : s.CsvInfoList) w.S("CSV_Info", name, value);
-    for (const auto& [name, value] : s.CsvOptionList) w.S("CSV_Option", name, value);
+    for (int i = 0; i < kCsvItemCount; ++i) w.S("CSVitem", kCsvItemKeys[i], s.opt.CSVitem[i]);
+    for (const auto& [name, value] : s.opt.CsvInfoList) w.S("CSV_Info", name, value);
+    for (const auto& [name, value] : s.opt.CsvOptionList) w.S("CSV_Option", name, value);
 
     w.B("PG-S1", "UseBarometer", o.UseBarometer);
     w.F("PG-S1", "BarometerOffset", o.BarometerOffset);
@@ -652,7 +647,6 @@ Settings::Settings() {
     opt.GeoidValue = "0.00";
     opt.GroundLevelValue = "0.00";
     opt.GeoidCaption = "Not apply";
-    for (int i = 0; i < kCsvItemCount; ++i) CSVitem[i] = kCsvItemDefaults[i];
 }
 
 bool LoadSettings(Settings& s, IniStore& ini) {
@@ -853,8 +847,8 @@ void MergeDefaultCsvProfiles(Settings& s) {
             if (ProfileValue(list, name).empty()) list.emplace_back(name, line.substr(eq + 1));
         }
     };
-    merge(s.CsvInfoList, kBuiltinCsvInfo, std::size(kBuiltinCsvInfo));
-    merge(s.CsvOptionList, kBuiltinCsvOption, std::size(kBuiltinCsvOption));
+    merge(s.opt.CsvInfoList, kBuiltinCsvInfo, std::size(kBuiltinCsvInfo));
+    merge(s.opt.CsvOptionList, kBuiltinCsvOption, std::size(kBuiltinCsvOption));
 }
 
 std::string OpenDialogFilter(const TConversionOptions& o) {

@@ -18,18 +18,12 @@ namespace ts {
 // The caption of the main window; saved as the settings file's version.
 inline constexpr const char* kProgramCaption = "Trailsmith  Ver2.20";
 
-using ProfileList = std::vector<std::pair<std::string, std::string>>;
-
 struct Rect {
     int left = 0, top = 0, right = 1024, bottom = 768;
 };
 
-// The 17 column alias lists of the CSV reader, in key order.
-inline constexpr int kCsvItemCount = 17;
+// The settings keys of the 17 column alias lists of the CSV reader (the lists are in the options).
 extern const std::array<const char*, kCsvItemCount> kCsvItemKeys;
-extern const std::array<const char*, kCsvItemCount> kCsvItemDefaults;
-enum CsvItemIndex { ciRCR, ciDate, ciTime, ciValid, ciLatitude, ciNS, ciLongitude, ciEW, ciHeight,
-                    ciSpeed, ciHDOP, ciNsat, ciTemp, ciBarom, ciPAlt, ciVoice, ciGeoid };
 
 extern const std::array<const char*, 7> kPointNameItems;
 
@@ -63,8 +57,6 @@ struct Settings {
     std::array<double, 8> InternalIconScale{1, 1, 1, 1, 1, 1, 1, 1};
     std::array<double, 8> ExternalIconScale{1, 1, 1, 1, 1, 1, 1, 1};
     std::string InternalImage;
-    std::array<std::string, kCsvItemCount> CSVitem;
-    ProfileList CsvInfoList, CsvOptionList;
     bool Fahrenheit = false;
 
     // Captions, hints and visibility the apply procedures derive.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "m241_reader.h"
+#include "csv_reader.h"
 #include "nmea_reader.h"
 #include "tks_reader.h"
 #include "wintec_reader.h"
@@ -39,6 +40,7 @@ ReaderFn ReaderForKind(int kind) {
     case ikTk1: case ikTk2: case ikTk3: case ikTes: return ReadWintecLogFile;
     case ikRbt3000: return ReadRbt3000File;
     case ikM241: return ReadM241File;
+    case ikCsv: return ReadCsvLogFile;
     default:
         return nullptr;
     }

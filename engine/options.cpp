@@ -159,3 +159,11 @@ void DeriveOptions(TConversionOptions& o) {
 }
 
 }  // namespace ts
+
+namespace ts {
+std::array<std::string, kCsvItemCount> DefaultCsvItems() {
+    std::array<std::string, kCsvItemCount> items;
+    for (int i = 0; i < kCsvItemCount; ++i) items[i] = kCsvItemDefaults[i];
+    return items;
+}
+}  // namespace ts

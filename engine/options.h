@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ts {
@@ -17,6 +18,20 @@ struct GeoidGridParams {
     double glamn = 0, glomn = 0, dgla = 0, dglo = 0;
     int32_t nlat = 0, nlon = 0, PrePad = 0;
 };
+
+// The CSV log reader's column items, in the order of their settings keys, and the alias lists a
+// new settings file gets.
+inline constexpr int kCsvItemCount = 17;
+enum CsvItemIndex { ciRCR, ciDate, ciTime, ciValid, ciLatitude, ciNS, ciLongitude, ciEW, ciHeight,
+                    ciSpeed, ciHDOP, ciNsat, ciTemp, ciBarom, ciPAlt, ciVoice, ciGeoid };
+inline constexpr std::array<const char*, kCsvItemCount> kCsvItemDefaults = {
+    "RCR,TAG", "DATE,Date Created,UTC DATE,Date / Time", "TIME,UTC TIME", "VALID",
+    "LATITUDE,Lat,LATITUDE N/S", "N/S,NS", "LONGITUDE,Lon,Long,LONGITUDE E/W", "E/W,EW",
+    "HEIGHT,Elevation,Altitude,Alt", "SPEED,Ground Speed", "HDOP", "NSAT (USED/VIEW),Nsat,Used sat",
+    "TEMPERATURE", "BAROMETER", "PRESSURE ALTITUDE", "VOX", "Geoid"};
+std::array<std::string, kCsvItemCount> DefaultCsvItems();
+// Lines name=value of a settings section, in file order.
+using ProfileList = std::vector<std::pair<std::string, std::string>>;
 
 struct TConversionOptions {
     // --- Outputs and output file names
@@ -130,6 +145,11 @@ struct TConversionOptions {
     std::string CsvLatLonDecimal = "7", CsvAltDecimal = "3", CsvSpeedDecimal = "3";
     char Interest = 'B', Interest2 = 'V';
     std::string DegChar = "\xC2\xB0";  // the degree sign, UTF-8
+
+    // --- CSV log reader: column alias lists (by CsvItemIndex) and device profiles (CSV_Info,
+    // CSV_Option); the shell completes the profiles with the built-in ones.
+    std::array<std::string, kCsvItemCount> CSVitem = DefaultCsvItems();
+    ProfileList CsvInfoList, CsvOptionList;
 };
 
 // The user's own locale forms, held aside for texts the user sees and types; the program's own

@@ -98,9 +98,9 @@ TEST_F(SettingsTest, MissingFileLoadsDesignStateAndFirstStartPointName) {
     EXPECT_EQ(s.ReduceCaption, "Reduce (30.0m or 10.0s)");
     EXPECT_EQ(s.opt.GeoidCaption, "0.0 m");
     EXPECT_EQ(s.opt.ExtensionList, ".nme.nmea.log.tks.txt.csv.tk1.tk2.tk3.tes.trl.nma.");
-    EXPECT_EQ(s.CsvInfoList.size(), 6u);
-    EXPECT_EQ(s.CsvOptionList.size(), 9u);
-    EXPECT_EQ(s.CSVitem[ciHeight], "HEIGHT,Elevation,Altitude,Alt");
+    EXPECT_EQ(s.opt.CsvInfoList.size(), 6u);
+    EXPECT_EQ(s.opt.CsvOptionList.size(), 9u);
+    EXPECT_EQ(s.opt.CSVitem[ciHeight], "HEIGHT,Elevation,Altitude,Alt");
     EXPECT_FALSE(fs::exists(path));  // loading writes nothing
 }
 
@@ -226,16 +226,16 @@ TEST_F(SettingsTest, MigrationFromOldFile) {
     EXPECT_EQ(s.opt.PaletteIconName[0], "pal4/icon50.png");
     EXPECT_EQ(s.opt.PaletteIconName[1], "pal4/icon49.png");  // out of range: default
     EXPECT_EQ(s.opt.PaletteIconName[2], "pal4/icon51.png");  // palette 1: default
-    EXPECT_EQ(s.CSVitem[ciRCR], "RCR,TAG");
-    EXPECT_EQ(s.CSVitem[ciDate], "DATE,UTC DATE,Date / Time");
-    EXPECT_EQ(s.CSVitem[ciTime], "TIME,UTC TIME");
-    EXPECT_EQ(s.CSVitem[ciHeight], "HEIGHT,Altitude,Alt");
-    EXPECT_EQ(s.CSVitem[ciNS], "N/S,NS");
+    EXPECT_EQ(s.opt.CSVitem[ciRCR], "RCR,TAG");
+    EXPECT_EQ(s.opt.CSVitem[ciDate], "DATE,UTC DATE,Date / Time");
+    EXPECT_EQ(s.opt.CSVitem[ciTime], "TIME,UTC TIME");
+    EXPECT_EQ(s.opt.CSVitem[ciHeight], "HEIGHT,Altitude,Alt");
+    EXPECT_EQ(s.opt.CSVitem[ciNS], "N/S,NS");
     EXPECT_EQ(s.opt.PointName, "Number (Num)");
-    EXPECT_EQ(ProfileValue(s.CsvInfoList, "M-241"), "M-241");
-    EXPECT_EQ(s.CsvInfoList.front().first, "Mine");
-    EXPECT_EQ(ProfileValue(s.CsvOptionList, "Wintec"), "0,0,0");
-    EXPECT_EQ(ProfileValue(s.CsvOptionList, "ASG-1"), "0,1,0");
+    EXPECT_EQ(ProfileValue(s.opt.CsvInfoList, "M-241"), "M-241");
+    EXPECT_EQ(s.opt.CsvInfoList.front().first, "Mine");
+    EXPECT_EQ(ProfileValue(s.opt.CsvOptionList, "Wintec"), "0,0,0");
+    EXPECT_EQ(ProfileValue(s.opt.CsvOptionList, "ASG-1"), "0,1,0");
 
     const std::string text = Get();
     for (const char* gone : {"EngFontName", "Speed1X", "Speed1Y", "IconSouce", "VisibleFL", "NewIcon", "WintecCSV", "ColumbusCSV"})
@@ -255,17 +255,17 @@ TEST_F(SettingsTest, MigrationStepsFollowTheVersionNumber) {
         Put(std::string("[Option]\r\nVersion=") + version + "\r\nPointName=Time (Time)\r\n" + lists);
         Settings s = Fresh();
         ASSERT_TRUE(Load(s));
-        EXPECT_EQ(s.CSVitem[ciDate], "DATE,Date / Time") << version;
-        EXPECT_EQ(s.CSVitem[ciHeight], "HEIGHT,Altitude,Alt") << version;
-        EXPECT_EQ(s.CSVitem[ciNS], "N/S,NS") << version;
+        EXPECT_EQ(s.opt.CSVitem[ciDate], "DATE,Date / Time") << version;
+        EXPECT_EQ(s.opt.CSVitem[ciHeight], "HEIGHT,Altitude,Alt") << version;
+        EXPECT_EQ(s.opt.CSVitem[ciNS], "N/S,NS") << version;
         EXPECT_EQ(s.opt.PointName, "Time (Time)") << version;
-        EXPECT_EQ(ProfileValue(s.CsvInfoList, "M-241"), "old") << version;
+        EXPECT_EQ(ProfileValue(s.opt.CsvInfoList, "M-241"), "old") << version;
     }
     Put(std::string("[Option]\r\nVersion=") + kProgramCaption + "\r\n" + lists);
     Settings s = Fresh();
     ASSERT_TRUE(Load(s));
-    EXPECT_EQ(s.CSVitem[ciDate], "DATE");
-    EXPECT_EQ(s.CSVitem[ciHeight], "HEIGHT");
+    EXPECT_EQ(s.opt.CSVitem[ciDate], "DATE");
+    EXPECT_EQ(s.opt.CSVitem[ciHeight], "HEIGHT");
 }
 
 // A load that stopped in the middle of a migration must not stamp the file as current.
