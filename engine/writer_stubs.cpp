@@ -7,8 +7,5 @@ namespace ts {
 int32_t WriteNmeaFiles(EngineContext&, const std::string&, const std::string&) { return 0; }
 int32_t WriteGpx(EngineContext&, const std::string&) { return 0; }
 int32_t WriteCsv(EngineContext&, const std::string&, const std::string&) { return 0; }
-// No archive component yet: the document stays under its ".$$$" name and the block counts as
-// failed, so that no ".kmz" is reported that does not exist.
-int32_t PackKmz(EngineContext&, const std::string&, const KmzContents&) { return -1; }
 
 }  // namespace ts
