@@ -70,6 +70,18 @@ std::int64_t WorstCompressedSize(std::int64_t size, int mode)
     return size + (size / 16000 + 1) * 5 + blocks * 16 + 128;
 }
 
+}  // namespace
+
+bool LocalZip64Needed(std::int64_t size, int compressionMode, int zip64Mode)
+{
+    if (zip64Mode == zmAlways || size < 0 || size >= 0xFFFFFFFFLL)
+        return true;
+    // With Zip64 off the size check after the data reports an overflow (native 41) instead.
+    return zip64Mode != zmDisabled && WorstCompressedSize(size, compressionMode) >= 0xFFFFFFFFLL;
+}
+
+namespace {
+
 void SetLocalOffset(TDirItem& item, std::int64_t offset, bool always64)
 {
     item.LocalHeaderOffset64 = static_cast<std::uint64_t>(offset);
@@ -168,8 +180,7 @@ bool TZipBaseArchiver::ProcessItem(int index)
         if (!spanning)
             SetLocalOffset(item, volume->Position(), Zip64Mode == zmAlways);
         // The local Zip64 extra holds both sizes; it is reserved whenever either can overflow.
-        const bool reserve64 = hasSource && (Zip64Mode == zmAlways || size < 0 || size >= 0xFFFFFFFFLL ||
-                               (Zip64Mode != zmDisabled && WorstCompressedSize(size, item.ItemCompressionMode) >= 0xFFFFFFFFLL));
+        const bool reserve64 = hasSource && LocalZip64Needed(size, item.ItemCompressionMode, Zip64Mode);
         if (reserve64)
             item.HasZip64 = true;
         if (item.HasZip64 && Zip64Mode == zmDisabled)

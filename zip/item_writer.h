@@ -19,6 +19,10 @@ enum : std::uint32_t { kLocalHeaderSignature = 0x04034B50, kBaseLocalHeaderSigna
 // utf8 set on entry keeps UTF-8.
 std::string StoredNameBytes(const std::u16string& name, bool oemFileNames, bool& utf8);
 
+// Whether the local header of a source of size bytes (-1 unknown) must hold its sizes in a Zip64
+// extra: when either size can reach 0xFFFFFFFF, the compressed one included.
+bool LocalZip64Needed(std::int64_t size, int compressionMode, int zip64Mode);
+
 // Little-endian record building.
 void PutLE(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes);
 std::uint64_t GetLE(const std::uint8_t* p, int bytes);
