@@ -100,8 +100,31 @@ void TZipBaseArchiver::CommitChanges()
         dm.EndRecord = oldEnd;
         dm.Zip64EndRecord = oldZip64End;
         dm.Zip64Locator = oldLocator;
+        if (!cut)
+            return;
+        if (spanningMode_ != smNone && (VolumeNumberInfo.volumeNumber > 0 || !archiveStream_)) {
+            // The set grew past its first volume: the later volumes go, the first one is cut back.
+            const std::u16string firstName = VolumeFileName(0, false);
+            FreeArchiveStream();
+            for (int n = 1; n <= VolumeNumberInfo.volumeNumber + 1; ++n) {
+                const std::u16string name = VolumeFileName(n, false);
+                if (name != firstName)
+                    WideFileDelete(name);
+            }
+            const std::uint16_t mode = OpenMode;
+            OpenMode = fmOpenReadWrite | fmShareDenyWrite;
+            try {
+                OpenVolumeFile(firstName);
+            } catch (...) {
+                OpenMode = mode;
+                throw;
+            }
+            OpenMode = mode;
+            VolumeNumberInfo.SetFirst();
+            dm.Stream = archiveStream_;
+        }
         s = archiveStream_;
-        if (!s || !cut)
+        if (!s)
             return;
         if (!tail.stream) {
             s->Seek(writePos, TSeekOrigin::soBeginning);
@@ -119,6 +142,8 @@ void TZipBaseArchiver::CommitChanges()
 
     bool aborted = false;
     try {
+        if (!s)
+            Fail(13);  // a volume request failed earlier and left no archive stream
         if (first < backup.GetCount()) {
             tailStart = OldLocalOffset(backup.GetItem(first));
             tail.name = MakeTempFileName();

@@ -586,3 +586,32 @@ TEST(Volumes, KeepTogetherAndFullDisks)
     }
     EXPECT_EQ(diskFull, 2);
 }
+
+TEST(Volumes, AFailedSplitCommitLeavesNoStrayVolumes)
+{
+    ziptest::TempDir dir;
+    dir.write("src/a.bin", Random(100000, 11));
+    VolumeArchiver a;
+    a.SetCompressionMode(0);
+    a.SetSpanningMode(smSplitting);
+    a.SpanningOptions.VolumeSize = vsCustom;
+    a.SpanningOptions.SetCustomVolumeSize(65536);
+    a.FileName = dir.wide() + u"v.zip";
+    a.BaseDir = dir.wide() + u"src";
+    a.OpenArchive(fmCreate);
+    // The disk fills up once the first volume is under way; nobody answers, so the add ends.
+    a.OnFileProgress = [&](TComponent*, const std::u16string&, double, TZipProcessOperation, TZipProgressPhase ph,
+                           bool&) {
+        if (ph == ppStart)
+            a.free = 60000;
+    };
+    a.AddFiles(u"a.bin", 0x28BF, u"");
+    EXPECT_EQ(a.FileCount(), 0);
+    a.CloseArchive();
+    std::vector<std::string> files;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        files.push_back(e.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"src", "v.zip"}));
+    EXPECT_EQ(Bytes(dir.path() / "v.zip"), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+}
