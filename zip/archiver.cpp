@@ -100,7 +100,7 @@ bool ArchiveNameMatches(std::u16string name, std::u16string mask)
     if (mask.empty())
         return false;
     for (std::size_t p; (p = mask.find(u"*.*")) != std::u16string::npos;)
-        mask.replace(p, 3, u"*");
+        mask.erase(p + 1, 2);  // "*.*" becomes "*"
     if (mask.back() == u'.') {
         mask.pop_back();
         const std::size_t slash = name.rfind(u'/');
