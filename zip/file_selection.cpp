@@ -248,7 +248,8 @@ void TZipBaseArchiver::CollectFilesToAdd(const std::u16string& mask, int searchA
         item.UncompressedSize64 = static_cast<std::uint64_t>(rec.Size);
     };
 
-    if (!HasWildcards(full)) {
+    // Only the name part is a pattern; a folder may hold "?" or "*" on this platform.
+    if (!HasWildcards(namePart)) {
         TWideSearchRec rec;
         if (StatEntry(full, rec)) {
             offer(ZipExcludeTrailingBackslash(full), rec);

@@ -187,6 +187,7 @@ TEST(ItemWriter, NamesOutsideTheOemCodePageAreStoredAsUtf8)
     EXPECT_NE(z.find("caf\x82.txt"), std::string::npos);  // exactly in the OEM code page
     std::string out;
     EXPECT_TRUE(ziptest::UnzipTest(f.zip(), &out)) << out;
+    EXPECT_TRUE(ziptest::SevenZipTest(f.zip(), &out)) << out;
 }
 
 TEST(Commit, AppendingKeepsEarlierBytesAndMakesNoTemporaryFile)
@@ -513,6 +514,14 @@ TEST(FileSelection, StoredNames)
 TEST(FileSelection, MasksRecursionExclusionsAndTheArchiveItself)
 {
     Fixture f;
+    // A folder whose name looks like a pattern is only a folder.
+    f.Put("what?/doc.kml", "1");
+    f.Put("what?/sub/doc.kml", "2");
+    f.a.BaseDir = f.dir.wide() + u"src/what?";
+    f.a.AddFiles(u"doc.kml", 0x28BF, u"");
+    EXPECT_EQ(f.a.FileCount(), 1);
+    f.a.BaseDir = f.dir.wide() + u"src";
+    f.a.CloseArchive();
     f.Put("a.kml", "1");
     f.Put("skip.bak", "2");
     f.Put("pic.png", Random(3000, 9));
