@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "component.h"
@@ -309,6 +310,8 @@ protected:
     int UpdateItems(const std::u16string& path, bool isDirectory, std::uint32_t attributes, std::int32_t dosTime,
                     std::int64_t size);
 
+    // Folders an add has searched, by their real paths, so that a link back up ends the search.
+    std::set<std::string> SearchedFolders;
     TZipAction FailureAction = fxaIgnore;
     bool CommitRunning = false;
     // Gathers the data of a commit to floppy disks in memory, written when a volume is full.

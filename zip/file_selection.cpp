@@ -1,6 +1,7 @@
 #include "file_selection.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <vector>
 
 #include "archiver.h"
@@ -10,6 +11,8 @@
 #include "wide_text.h"
 
 namespace zip {
+
+namespace fs = std::filesystem;
 
 std::u16string MakeFullPath(const std::u16string& base, const std::u16string& name, const std::u16string& workingDir)
 {
@@ -215,6 +218,12 @@ void TZipBaseArchiver::CollectFilesToAdd(const std::u16string& mask, int searchA
     const std::u16string full = ResolveMask(mask, relative);
     const std::u16string folder = WideExtractFilePath(full);
     const std::u16string namePart = WideExtractFileName(full);
+    {
+        std::error_code ec;
+        const std::string real = fs::canonical(fs::path(WideToFsName(folder.empty() ? u"." : folder)), ec).string();
+        if (!ec && !SearchedFolders.insert(real).second)
+            return;  // searched already: a link leads back here
+    }
 
     auto offer = [&](const std::u16string& entryPath, const TWideSearchRec& rec) {
         const bool isDir = (rec.Attr & faDirectory) != 0;
@@ -300,8 +309,11 @@ void TZipBaseArchiver::AddFilesInternal(TUniStrings& masks, int searchAttr, bool
         ~Restore() { dir = old; }
     } restore{WorkingDir, WorkingDir};
     WorkingDir = MakeFullPath(BaseDir, std::u16string(), WorkingDir);
-    for (int i = 0; i < masks.Count(); ++i)
+    for (int i = 0; i < masks.Count(); ++i) {
+        SearchedFolders.clear();
         CollectFilesToAdd(masks[i], searchAttr, recurse, exclusions);
+    }
+    SearchedFolders.clear();
 }
 
 }  // namespace zip
