@@ -362,8 +362,10 @@ void TZipBaseArchiver::AddFileItem(int index, std::int64_t tailStart, TStream* t
     const TDirItem& oldItem = backup.GetItem(old);
     const std::int64_t pos = OldLocalOffset(oldItem) - tailStart;
     std::uint8_t h[kLocalHeaderSize];
+    if (pos < 0 || pos > tail->Size() - kLocalHeaderSize)
+        Fail(35);
     tail->Seek(pos, TSeekOrigin::soBeginning);
-    if (pos < 0 || tail->Read(h, kLocalHeaderSize) != kLocalHeaderSize ||
+    if (tail->Read(h, kLocalHeaderSize) != kLocalHeaderSize ||
         (GetLE(h, 4) != kLocalHeaderSignature && GetLE(h, 4) != kBaseLocalHeaderSignature))
         Fail(35);
     // The record's own lengths: the central extras often differ from the local ones.
@@ -371,6 +373,9 @@ void TZipBaseArchiver::AddFileItem(int index, std::int64_t tailStart, TStream* t
     const std::int64_t extraLength = static_cast<std::int64_t>(GetLE(h + 28, 2));
     std::int64_t dataLength = oldItem.Header.CompressedSize == 0xFFFFFFFFu ? static_cast<std::int64_t>(oldItem.CompressedSize64)
                                                                            : oldItem.Header.CompressedSize;
+    const std::int64_t available = tail->Size() - (pos + kLocalHeaderSize + nameLength + extraLength);
+    if (dataLength < 0 || dataLength > available)
+        Fail(35);
     if (GetLE(h + 6, 2) & 0x0008) {
         // A data descriptor follows the data: with its signature 16 bytes (24 with Zip64), else 12.
         std::uint8_t sig[4] = {};
@@ -378,7 +383,7 @@ void TZipBaseArchiver::AddFileItem(int index, std::int64_t tailStart, TStream* t
         const bool signed_ = tail->Read(sig, 4) == 4 && GetLE(sig, 4) == kDataDescriptorSignature;
         dataLength += signed_ ? (oldItem.HasZip64 ? 24 : 16) : 12;
     }
-    if (dataLength < 0 || pos + kLocalHeaderSize + nameLength + extraLength + dataLength > tail->Size())
+    if (dataLength > available)
         Fail(35);
 
     std::vector<std::uint8_t> head;
