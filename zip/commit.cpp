@@ -146,6 +146,8 @@ void TZipBaseArchiver::CommitChanges()
             Fail(13);  // a volume request failed earlier and left no archive stream
         if (first < backup.GetCount()) {
             tailStart = OldLocalOffset(backup.GetItem(first));
+            if (tailStart < 0 || tailStart > s->Size())
+                Fail(35);
             tail.name = MakeTempFileName();
             tail.stream = std::make_unique<TUniFileStream>(tail.name, fmCreate);
             s->Seek(tailStart, TSeekOrigin::soBeginning);
@@ -156,6 +158,8 @@ void TZipBaseArchiver::CommitChanges()
         } else {
             writePos = dm.DirectoryOffset();
         }
+        if (writePos < 0 || writePos > s->Size())
+            Fail(35);  // the old directory points outside the archive
         cut = true;
         s->Seek(writePos, TSeekOrigin::soBeginning);
         s->SetSize(writePos);
