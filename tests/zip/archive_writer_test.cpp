@@ -374,6 +374,40 @@ TEST(Commit, IgnoredAndAbortedItems)
     f.Add(u"b.kml");
     EXPECT_EQ(f.a.FileCount(), 1);
     EXPECT_EQ(Bytes(f.zip()), before);
+
+    // A new version of a.kml that cannot be read: ignored, the old version stays whole.
+    answer = fxaIgnore;
+    const std::string old = Bytes(f.Src("a.kml"));
+    f.dir.write("keep.kml", old);
+    f.Put("a.kml", Kml(30));
+    f.a.OnFileProgress = [&](TComponent*, const std::u16string&, double, TZipProcessOperation, TZipProgressPhase ph,
+                             bool&) {
+        if (ph == ppStart)
+            fs::remove(f.Src("a.kml"));
+    };
+    f.Add(u"a.kml");
+    EXPECT_EQ(f.a.FileCount(), 1);
+    EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"a.kml=" + f.dir.str() + "keep.kml"}).empty());
+}
+
+TEST(ItemWriter, DatesBefore1980AndItemsThatWouldNeedACipher)
+{
+    Fixture f;
+    f.Put("old.kml", "x");
+    fs::last_write_time(f.Src("old.kml"), fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 60));
+    f.Add(u"old.kml");
+    std::string out;
+    EXPECT_EQ(ziptest::Run("python3 -c 'import zipfile,sys; print(zipfile.ZipFile(sys.argv[1]).infolist()[0].date_time)' " +
+                           ziptest::Quote(f.zip().string()), &out), 0);
+    EXPECT_EQ(out, "(1980, 1, 1, 0, 0, 0)\n");
+
+    // Encryption is not there yet: an item with a password is refused, not stored in the clear.
+    const std::string before = Bytes(f.zip());
+    f.Put("secret.kml", "y");
+    f.a.SetPassword("pw");
+    EXPECT_THROW(f.Add(u"secret.kml"), std::logic_error);
+    EXPECT_EQ(Bytes(f.zip()), before);
+    EXPECT_EQ(f.a.FileCount(), 1);
 }
 
 namespace {
@@ -509,6 +543,8 @@ TEST(FileSelection, StoredNames)
     // Outside the base folder: the full path.
     EXPECT_EQ(MakeStoredName(dir.wide() + u"other.kml", base, spRelativePath, u""), dir.wide().substr(1) + u"other.kml");
     EXPECT_EQ(MakeStoredName(base + u"/sub/", base, spRelativePath, u""), u"sub");
+    // A colon inside a name is no drive here.
+    EXPECT_EQ(MakeStoredName(base + u"/a:b.kml", base, spFullPath, u""), full.substr(0, full.size() - 9) + u"a:b.kml");
 }
 
 TEST(FileSelection, MasksRecursionExclusionsAndTheArchiveItself)
