@@ -121,3 +121,97 @@ INSTANTIATE_TEST_SUITE_P(Shapes, ArchiveMatrix,
                          });
 
 }  // namespace
+
+TEST(ArchiveShapes, SpannedSetWithNumberedVolumes)
+{
+    ziptest::TempDir dir;
+    dir.write("src/noise.bin", Random(200000, 5));
+    dir.write("src/track.kml", Text(500));
+    TZipArchiver a;
+    a.SetSpanningMode(smSpanning);
+    a.SpanningOptions.AdvancedNaming = true;
+    a.SpanningOptions.VolumeSize = vsCustom;
+    a.SpanningOptions.SetCustomVolumeSize(65536);
+    std::vector<int> asked;
+    a.OnRequestBlankVolume = [&](TComponent*, int number, std::u16string&, bool& cancel) {
+        asked.push_back(number);
+        cancel = false;
+    };
+    a.FileName = dir.wide() + u"t.zip";
+    a.OpenArchive(fmCreate);
+    a.BaseDir = dir.wide() + u"src";
+    a.AddFiles(u"*", 0x28BF, u"");
+    a.CloseArchive();
+    // Blank disks 1 to 4 were asked for; the last one took the archive's own name.
+    EXPECT_EQ(asked, (std::vector<int>{1, 2, 3, 4}));
+    std::vector<fs::path> volumes;
+    for (const char* v : {"t_001.zip", "t_002.zip", "t_003.zip", "t.zip"}) {
+        ASSERT_TRUE(fs::exists(dir.path() / v)) << v;
+        volumes.push_back(dir.path() / v);
+    }
+    EXPECT_FALSE(fs::exists(dir.path() / "t_004.zip"));
+    ASSERT_TRUE(ziptest::JoinVolumes(volumes, dir.path() / "joined.zip"));
+    std::string out;
+    EXPECT_FALSE(ziptest::PythonCheck(dir.path() / "joined.zip", {"noise.bin=" + dir.str() + "src/noise.bin",
+                                                                  "track.kml=" + dir.str() + "src/track.kml"}).empty());
+    EXPECT_TRUE(ziptest::UnzipTest(dir.path() / "joined.zip", &out)) << out;
+}
+
+TEST(ArchiveShapes, SelfExtractorStubInFront)
+{
+    ziptest::TempDir dir;
+    dir.write("stub.exe", "MZ" + Random(998, 6));
+    dir.write("src/track.kml", Text(100));
+    TZipArchiver a;
+    a.SFXStub = dir.wide() + u"stub.exe";
+    a.FileName = dir.wide() + u"t.exe";
+    a.OpenArchive(fmCreate);
+    EXPECT_EQ(a.DirManager()->ArchiveStart, 1000);
+    a.BaseDir = dir.wide() + u"src";
+    a.AddFiles(u"track.kml", 0x28BF, u"");
+    a.CloseArchive();
+    std::ifstream in(dir.path() / "t.exe", std::ios::binary);
+    std::string z(std::istreambuf_iterator<char>(in), {});
+    EXPECT_EQ(z.substr(0, 2), "MZ");
+    EXPECT_EQ(z.substr(1000, 4), "PK\x03\x04");  // offsets count from the file's start
+    EXPECT_FALSE(ziptest::PythonCheck(dir.path() / "t.exe", {"track.kml=" + dir.str() + "src/track.kml"}).empty());
+    std::string out;
+    EXPECT_TRUE(ziptest::SevenZipTest(dir.path() / "t.exe", &out)) << out;
+}
+
+TEST(ArchiveShapes, EndRecordSearch)
+{
+    ziptest::TempDir dir;
+    dir.write("src/a.kml", Text(10));
+    TZipArchiver a;
+    a.FileName = dir.wide() + u"t.zip";
+    a.OpenArchive(fmCreate);
+    a.BaseDir = dir.wide() + u"src";
+    a.AddFiles(u"a.kml", 0x28BF, u"");
+    TZipDirManager& dm = *a.DirManager();
+    std::int64_t at = -1;
+    ASSERT_TRUE(dm.FindSignatureBackward(0x06054B50, at));
+    EXPECT_EQ(at, a.ArchiveStream()->Size() - 22);
+    EXPECT_TRUE(dm.LocateEndRecord());
+    // Stray bytes after the end record: it no longer counts.
+    a.ArchiveStream()->Seek(0, TSeekOrigin::soEnd);
+    a.ArchiveStream()->WriteBuffer("junk", 4);
+    EXPECT_FALSE(dm.FindSignatureBackward(0x06054B50, at));
+    EXPECT_EQ(at, -1);
+}
+
+TEST(ArchiveShapes, FolderMaskWithRecursion)
+{
+    ziptest::TempDir dir;
+    dir.write("src/top.kml", "0");
+    dir.write("src/sub/b.kml", "1");
+    dir.write("src/sub/deeper/c.kml", "2");
+    dir.write("src/sub/deeper/d.txt", "3");
+    TZipArchiver a;
+    a.FileName = dir.wide() + u"t.zip";
+    a.OpenArchive(fmCreate);
+    a.BaseDir = dir.wide() + u"src";
+    a.AddFiles(u"sub/*.kml", 0x28BF, u"");
+    a.CloseArchive();
+    EXPECT_EQ(ziptest::PythonCheck(dir.path() / "t.zip"), "sub/b.kml|0|8|554e\nsub/deeper/c.kml|0|8|554e\n");
+}
