@@ -299,6 +299,11 @@ bool TZipBaseArchiver::ProcessItem(int index)
         }
         closeSource();
 
+        DoOnFileProgress(shown, 100, operation, ppEnd, Cancelled);
+        if (Cancelled) {
+            FailureAction = fxaAbort;
+            return false;
+        }
         if (spanning) {
             // Header and data go to the volumes; the header is never split across two.
             std::vector<std::uint8_t> head(static_cast<std::size_t>(headerLength));
@@ -310,12 +315,6 @@ bool TZipBaseArchiver::ProcessItem(int index)
             SetLocalOffset(item, at, Zip64Mode == zmAlways);
             SetDiskNumber(item, VolumeNumberInfo.volumeNumber);
             CopyToVolumes(*temp.stream, -1, false);
-        }
-
-        DoOnFileProgress(shown, 100, operation, ppEnd, Cancelled);
-        if (Cancelled) {
-            FailureAction = fxaAbort;
-            return false;
         }
         return true;
     } catch (const EZipException& e) {
