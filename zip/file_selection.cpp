@@ -179,7 +179,7 @@ int TZipBaseArchiver::UpdateItems(const std::u16string& path, bool isDirectory, 
     TDirItem item;
     TCentralHeader& h = item.Header;
     h.Signature = UsePKSignatures ? TCentralHeader::kSignature : 0x03025C61u;
-    h.VersionMadeBy = UsePKSignatures && Options.OEMFileNames ? 0x0014 : 0x0B14;
+    h.VersionMadeBy = Options.OEMFileNames ? 0x0014 : 0x0B14;
     h.VersionNeeded = !UsePKSignatures ? 0x4114 : Options.OEMFileNames ? 0x0014 : 0x0B14;
     if (!Password().empty())
         h.Flags = kFlagEncrypted;
