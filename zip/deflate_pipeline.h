@@ -29,7 +29,7 @@ public:
 // Returns code; a negative zlib result raises ECompressionError.
 int CheckZlibResult(int code);
 
-// Encryption of one item's data; the encryption issue supplies the ciphers.
+// Encryption of one item's data; CreateEntryCipher hands one out per item.
 class TZipEntryCipher {
 public:
     virtual ~TZipEntryCipher() = default;
