@@ -179,3 +179,22 @@ TEST(StringFormatRegistry, SameCodeReplaces)
     RegisterStringFormats({&TStringFormatHex::Instance()});
     EXPECT_EQ(BinaryToFormattedText("a", -1, fmtHEX), "61");
 }
+
+// Malformed text of every kind decodes to something without reading past it (checked by the
+// sanitizers); each decoder's own output always reads back.
+TEST(StringFormatRegistry, RandomTextNeverOverreads)
+{
+    std::mt19937 rng(11);
+    for (const TStringFormat* f : RegisteredStringFormats()) {
+        for (int round = 0; round < 300; ++round) {
+            const std::size_t n = rng() % 70;
+            std::string text(n, '\0');
+            for (char& c : text)
+                c = static_cast<char>(rng());
+            const std::string bytes = f->TextToBytes(text.data(), text.size());
+            EXPECT_LE(bytes.size(), text.size()) << f->DisplayName();
+            const std::string back = f->BytesToText(reinterpret_cast<const std::uint8_t*>(text.data()), n);
+            EXPECT_EQ(f->TextToBytes(back.data(), back.size()), text) << f->DisplayName();
+        }
+    }
+}
