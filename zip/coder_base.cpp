@@ -20,9 +20,11 @@ void DoProgress(const void* sender, std::int64_t position, std::int64_t total)
 
 void WipeMemory(void* p, std::size_t size)
 {
-    volatile auto* v = static_cast<volatile std::uint8_t*>(p);
-    for (std::size_t i = 0; i < size; ++i)
-        v[i] = 0;
+    if (size == 0)
+        return;
+    std::memset(p, 0, size);
+    // The barrier makes the stores observable, so they are not dropped as dead before a free.
+    __asm__ __volatile__("" : : "r"(p) : "memory");
 }
 
 void TCoder::SetProtection(TCoderRef value)

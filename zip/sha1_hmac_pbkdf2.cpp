@@ -36,28 +36,22 @@ void Sha1Compress(std::uint32_t state[5], const std::uint8_t* block)
     for (int i = 16; i < 80; ++i)
         w[i] = Rol(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
     std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
-    for (int i = 0; i < 80; ++i) {
-        std::uint32_t f, k;
-        if (i < 20) {
-            f = (b & c) | (~b & d);
-            k = 0x5A827999;
-        } else if (i < 40) {
-            f = b ^ c ^ d;
-            k = 0x6ED9EBA1;
-        } else if (i < 60) {
-            f = (b & c) | (b & d) | (c & d);
-            k = 0x8F1BBCDC;
-        } else {
-            f = b ^ c ^ d;
-            k = 0xCA62C1D6;
-        }
-        const std::uint32_t t = Rol(a, 5) + f + e + k + w[i];
+    auto step = [&](std::uint32_t f, std::uint32_t k, std::uint32_t wi) {
+        const std::uint32_t t = Rol(a, 5) + f + e + k + wi;
         e = d;
         d = c;
         c = Rol(b, 30);
         b = a;
         a = t;
-    }
+    };
+    for (int i = 0; i < 20; ++i)
+        step((b & c) | (~b & d), 0x5A827999, w[i]);
+    for (int i = 20; i < 40; ++i)
+        step(b ^ c ^ d, 0x6ED9EBA1, w[i]);
+    for (int i = 40; i < 60; ++i)
+        step((b & c) | (b & d) | (c & d), 0x8F1BBCDC, w[i]);
+    for (int i = 60; i < 80; ++i)
+        step(b ^ c ^ d, 0xCA62C1D6, w[i]);
     state[0] += a;
     state[1] += b;
     state[2] += c;
