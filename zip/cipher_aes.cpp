@@ -431,6 +431,8 @@ TCipherAES::TCipherAES(std::vector<std::uint8_t>& key) : TCipher(Context()) { In
 
 void TCipherAES::Init(const void* key, int keyLength, std::span<const std::uint8_t> iv)
 {
+    if (!key)
+        keyLength = 0;
     InitBegin(keyLength);
     rounds_ = keyLength <= 16 ? 10 : keyLength <= 24 ? 12 : 14;
     const std::size_t nk = static_cast<std::size_t>(rounds_ - 6);

@@ -244,6 +244,17 @@ TEST(CipherAES, KeyLengthsAndPadding)
     EXPECT_EQ(Encode(aes, block), Encode(*MakeCipher("", cmECB), block));
 }
 
+// A short vector is zero-padded to a block, never read past its end.
+TEST(CipherAES, ShortVectorIsPadded)
+{
+    const auto plain = RandomBytes(32, 12);
+    auto shortIv = MakeCipher(kKey128, cmCBC, "0102030405060708");
+    EXPECT_EQ(Encode(*shortIv, plain), Encode(*MakeCipher(kKey128, cmCBC, "01020304050607080000000000000000"), plain));
+    TCipherAES noKey;
+    noKey.Init(nullptr, 16);
+    EXPECT_EQ(noKey.Rounds(), 10);
+}
+
 TEST(CipherAES, UseBeforeKeyAndWipe)
 {
     TCipherAES aes;
