@@ -141,8 +141,10 @@ void TFormGeoid::SelectGeoidModel() {
         ComboBoxGeoid->setCurrentIndex(GeoidModelIndex(v.modelText));
     }
     CheckBoxSpline->setVisible(v.splineVisible);
-    EditGeoid->setVisible(v.fixedVisible);
-    LabelGeoidUnit->setVisible(v.fixedVisible);
+    // After a fallback the fixed height applies: its edit shows, as when it is picked.
+    const bool fixedShown = v.fixedVisible || s_.opt.GeoidModel == 0;
+    EditGeoid->setVisible(fixedShown);
+    LabelGeoidUnit->setVisible(fixedShown);
     GroupBoxCheck->setVisible(v.checkVisible);
     LabelCustomGeoid->setText(Q(v.customLabel));
     main_.CheckBoxGeoid->setText(Q(s_.opt.GeoidCaption));
