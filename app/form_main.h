@@ -27,6 +27,8 @@ namespace ts {
 class TForm3D;
 class TFormGeoid;
 class TFormPAlt;
+class TFormIcon;
+class TFormExtIcon;
 
 // A label that reacts to a click.
 class ClickLabel : public QLabel {
@@ -131,6 +133,19 @@ public:
     void SetNoteGroupVisible(bool v);
     void EnableColorControls(bool random);
 
+    // --- Placemark icon sets, the palette picker and the external-icon dialog
+    std::unique_ptr<TFormIcon> FormIcon;
+    std::unique_ptr<TFormExtIcon> FormExtIcon;
+    int IconSlot = 1;  // the style slot (1..8) the pickers replace
+    void ShowIcons() override;
+    void ShowInternalIcons();
+    // withScales false redraws the previews only and leaves the scale edits as they stand.
+    void ShowExternalIcons(bool withScales = true);
+    void ImageSp1Click(int tag);
+    void LabelIconSClick();
+    void LabelLogoClick();
+    void ShowLogoLabel();
+
 public slots:
     void ButtonExecClick();
     void BitBtnRefClick();
@@ -153,6 +168,7 @@ private:
     void GeoidIdle();
     void Connect3DDialog();
     void ConnectGeoidDialog();
+    void CreateIconForms();
 
     std::unique_ptr<FrontEnd> front_;
     std::unique_ptr<TFormReport> report_;
