@@ -19,6 +19,9 @@
 
 #include <iostream>
 
+#include "form_3d.h"
+#include "form_geoid.h"
+#include "form_palt.h"
 #include "form_ext_icon.h"
 #include "form_icon.h"
 #include "icon_preview.h"
@@ -119,6 +122,9 @@ TFormMain::TFormMain(ProgramPaths paths, std::vector<std::string> args, bool hea
         const QRect r = sc->availableGeometry();
         s.WorkArea = {r.left(), r.top(), r.right() + 1, r.bottom() + 1};
     }
+    form3D_ = std::make_unique<TForm3D>(*this, s);
+    formGeoid_ = std::make_unique<TFormGeoid>(*this, s);
+    formPAlt_ = std::make_unique<TFormPAlt>(s, this);
     ShowSettings(s);
     ConnectHandlers();
     CreateIconForms();
@@ -468,9 +474,8 @@ void TFormMain::ConnectHandlers() {
         ApplyMaskSettings(s);
         ShowSettings(s);
     });
-    connect(CheckBoxGeoid, &QCheckBox::toggled, this, [this](bool on) {
-        if (!on) front_->settings.opt.GeoidModel = 0;
-    });
+    Connect3DDialog();
+    ConnectGeoidDialog();
 }
 
 void TFormMain::SetNoteGroupVisible(bool v) {
@@ -591,6 +596,7 @@ void TFormMain::ShowSettings(const Settings& s) {
     SetChecked(CheckBoxVisOnly, o.VisibleOnly);
     SetChecked(CheckBoxNoTab, o.NoTab);
     SetChecked(CheckBox3d, o.Mode3D);
+    Update3DCaption();
     SetChecked(CheckBoxBalloon, o.NoteToBalloon);
     CheckBoxBalloon->setText(Q(s.BalloonCaption));
     SetChecked(CheckBoxTimeStamp, o.TimeStamp);
@@ -758,8 +764,9 @@ void TFormMain::RequestGeoidLoad() {
 }
 
 void TFormMain::GeoidIdle() {
-    // The grid models are not part of the shell yet; the request is taken and dropped.
+    if (!front_->GeoidModelChanged) return;
     front_->GeoidModelChanged = false;
+    formGeoid_->SelectGeoidModel();
 }
 
 void TFormMain::FirstActivate() {
@@ -836,6 +843,62 @@ bool TFormMain::WMDropFiles(const QList<QUrl>& urls) {
 bool TFormMain::eventFilter(QObject* obj, QEvent* e) {
     if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) abortRequested = true;
     return QWidget::eventFilter(obj, e);
+}
+
+// --- 3D view dialog
+
+void TFormMain::Connect3DDialog() {
+    connect(CheckBox3d, &QCheckBox::toggled, this, [this](bool on) {
+        if (!CheckBox3d->isEnabled() || !on) return;
+        ShowDialogCentered(*form3D_);
+        // The dialog's Cancel raised the flag; it must not abort a later conversion.
+        if (abortRequested) CheckBox3d->setChecked(false);
+        abortRequested = false;
+    });
+}
+
+void TFormMain::Update3DCaption() { CheckBox3d->setText(Q(Summary3DCaption(front_->settings.opt))); }
+
+// --- Geoid and barometer dialogs
+
+void TFormMain::ConnectGeoidDialog() {
+    connect(CheckBoxGeoid, &QCheckBox::toggled, this, [this](bool on) {
+        if (!CheckBoxGeoid->isEnabled()) return;
+        Settings& s = front_->settings;
+        if (front_->Busy()) {
+            // The running batch reads the model at every point: it cannot change under it.
+            SetChecked(CheckBoxGeoid, !on);
+            return;
+        }
+        if (!on) {
+            s.opt.GeoidModel = 0;
+            return;
+        }
+        if (headless_) {
+            // Nobody can pick: the model the settings name applies, as after a load.
+            UpdateGeoidCaption(s);
+            CheckBoxGeoid->setText(Q(s.opt.GeoidCaption));
+            return;
+        }
+        ShowDialogCentered(*formGeoid_);
+    });
+}
+
+std::string TFormMain::BrowseGeoidFile(const std::string& folder, const std::string& fileName,
+                                       const std::string& filter) {
+    if (headless_) return {};
+    return formGeoid_->BrowseGeoidFile(folder, fileName, filter);
+}
+
+void TFormMain::ShowGeoidConverting(bool shown) { formGeoid_->LabelWaiting->setVisible(shown); }
+
+void TFormMain::AskBarometerCalibration(const BarometerStart& start, BarometerReference& ref) {
+    if (headless_) {
+        Host::AskBarometerCalibration(start, ref);
+        ReportLine("  Barometer calibration not asked: 1013.25 hPa and 15 C are used.");
+        return;
+    }
+    formPAlt_->Ask(start, ref);
 }
 
 // --- Placemark icon sets: the eight previews, the set switch, the palette picker and the

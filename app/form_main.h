@@ -24,6 +24,9 @@ class QUrl;
 
 namespace ts {
 
+class TForm3D;
+class TFormGeoid;
+class TFormPAlt;
 class TFormIcon;
 class TFormExtIcon;
 
@@ -65,6 +68,17 @@ public:
 
     // Asks the idle hook for a deferred geoid model load.
     void RequestGeoidLoad();
+
+    // --- 3D, geoid and barometer dialogs
+    TForm3D* Form3D() { return form3D_.get(); }
+    TFormGeoid* FormGeoid() { return formGeoid_.get(); }
+    TFormPAlt* FormPAlt() { return formPAlt_.get(); }
+    // The 3D settings' summary into the "3D" box caption.
+    void Update3DCaption();
+    std::string BrowseGeoidFile(const std::string& folder, const std::string& fileName,
+                                const std::string& filter) override;
+    void ShowGeoidConverting(bool shown) override;
+    void AskBarometerCalibration(const BarometerStart& start, BarometerReference& ref) override;
 
     // --- Host and ShellView
     void ReportLine(const std::string& line) override;
@@ -152,6 +166,8 @@ private:
     void FirstActivate();
     void AfterBatch();
     void GeoidIdle();
+    void Connect3DDialog();
+    void ConnectGeoidDialog();
     void CreateIconForms();
 
     std::unique_ptr<FrontEnd> front_;
@@ -165,6 +181,10 @@ private:
     QLabel* statusPanel_[2];
     QTimer geoidTimer_;
     uint32_t panelColor_ = 0x0000FFFF;
+    // After front_: the dialogs hold its settings and go first.
+    std::unique_ptr<TForm3D> form3D_;
+    std::unique_ptr<TFormGeoid> formGeoid_;
+    std::unique_ptr<TFormPAlt> formPAlt_;
 };
 
 }  // namespace ts

@@ -90,6 +90,8 @@ bool FrontEnd::ButtonExecClick() {
     // The grid opens for the batch, after the report was cleared so that its fallback line stays.
     GeoidModels geoid(view_, o);
     geoid.SelectGeoidModel();
+    // A grid that did not open fell back to the fixed value: the geoid dialog shows it so.
+    if (o.GeoidApply) settings.GeoidModelText = geoid.View().modelText;
     view_.ShowSettings(settings);
     ctx.geoid = &geoid;
     view_.filesMade = 0;

@@ -24,6 +24,8 @@ namespace fs = std::filesystem;
 namespace {
 
 QApplication& App() {
+    // Another window test may have made it already.
+    if (auto* a = qobject_cast<QApplication*>(QCoreApplication::instance())) return *a;
     static int argc = 1;
     static char name[] = "app_tests";
     static char* argv[] = {name, nullptr};

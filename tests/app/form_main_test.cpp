@@ -20,6 +20,8 @@ namespace fs = std::filesystem;
 namespace {
 
 QApplication& App() {
+    // The dialog tests may have made it already.
+    if (auto* a = qobject_cast<QApplication*>(QCoreApplication::instance())) return *a;
     static int argc = 1;
     static char name[] = "app_tests";
     static char* argv[] = {name, nullptr};

@@ -1,0 +1,241 @@
+#include "form_geoid.h"
+
+#include <gtest/gtest.h>
+
+#include "../test_temp.h"
+#include "form_main.h"
+#include "options_snapshot.h"
+#include "qt_test_app.h"
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+using namespace ts;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A custom grid of rows x cols nodes, all of one height, with its geometry trailer.
+void WriteCustomGrid(const std::string& path, int32_t rows, int32_t cols, double latMin, double lonMin, float n) {
+    std::ofstream f(path, std::ios::binary);
+    for (int32_t i = 0; i < rows * cols; ++i) f.write(reinterpret_cast<const char*>(&n), 4);
+    const double geo[4] = {latMin, lonMin, 1.0, 1.0};
+    f.write(reinterpret_cast<const char*>(&rows), 4);
+    f.write(reinterpret_cast<const char*>(&cols), 4);
+    f.write(reinterpret_cast<const char*>(geo), sizeof geo);
+}
+
+struct FakeQuery : GeoidQuery {
+    double lat = 0, lon = 0, answer = 0;
+    double GeoidHeight(double la, double lo) override {
+        lat = la;
+        lon = lo;
+        return answer;
+    }
+};
+
+struct FormGeoidTest : testing::Test {
+    std::string dir;
+    std::unique_ptr<TFormMain> form;
+    void SetUp() override {
+        TestApp();
+        dir = ProcessTempDir() + "formgeoid_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+        fs::remove_all(dir);
+        fs::create_directories(dir + "prog");
+        fs::create_directories(dir + "grids");
+        ProgramPaths pp;
+        pp.exePath = dir + "prog/trailsmith";
+        pp.appData = dir + "appdata";
+        form = std::make_unique<TFormMain>(pp, std::vector<std::string>{}, true);
+        form->show();
+        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    }
+    void TearDown() override {
+        if (form) form->close();
+    }
+    Settings& S() { return form->Front().settings; }
+    TFormGeoid& D() { return *form->FormGeoid(); }
+    int ReportCount(const QString& text) {
+        int n = 0;
+        for (const QString& l : form->FormReport()->Lines()) n += l.contains(text) ? 1 : 0;
+        return n;
+    }
+    // The user picks an item; the idle hook loads it.
+    void Pick(int index) {
+        D().ComboBoxGeoid->setCurrentIndex(index);
+        emit D().ComboBoxGeoid->activated(index);
+        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    }
+    void UseCustomGrid() {
+        WriteCustomGrid(dir + "grids/local.cdat", 10, 10, 30.0, 130.0, 36.5f);
+        S().opt.GeoidFolder = dir + "grids/";
+        S().opt.CustomGeoidFName = "local.cdat";
+        S().GeoidModelText = "Custom Geoid";
+    }
+};
+
+}  // namespace
+
+TEST(FormGeoidLogic, CheckTextAndFileFilter) {
+    FakeQuery q;
+    q.answer = 36.70973;
+    EXPECT_EQ(GeoidCheckText(q, "35 39 29.1572", "139 44 28.8759"), "36.7097");
+    EXPECT_NEAR(q.lat, 35.658099, 5e-7);
+    EXPECT_NEAR(q.lon, 139.741354, 5e-7);
+    q.answer = -2.5;
+    EXPECT_EQ(GeoidCheckText(q, "S 10", "W 20"), "-2.5000");
+    EXPECT_DOUBLE_EQ(q.lat, -10);
+    q.answer = NAN;
+    EXPECT_EQ(GeoidCheckText(q, "95", "0"), "Out of range.");
+
+    EXPECT_EQ(DialogNameFilter("Geoid file|gsigeome.ver4;gsigeome.ver4.dat"), "Geoid file (gsigeome.ver4 gsigeome.ver4.dat)");
+    EXPECT_EQ(DialogNameFilter("Custom Geoid file(*.cdat)|*.cdat"), "Custom Geoid file(*.cdat) (*.cdat)");
+}
+
+TEST_F(FormGeoidTest, ActivationOpensTheModelAndTheCheckAsksIt) {
+    EXPECT_EQ(D().windowTitle(), "Geoid setting");
+    EXPECT_EQ(D().ComboBoxGeoid->count(), 5);
+    EXPECT_EQ(D().ComboBoxGeoid->itemText(1), "EGM2008 2.5'x2.5'");
+    EXPECT_EQ(D().LabelWaiting->text(), "Please waiting:  Convert to binary file...");
+    EXPECT_TRUE(D().LabelWaiting->isHidden());
+
+    // No model opened yet: the check refuses.
+    D().ButtonCalcClick();
+    EXPECT_EQ(ReportCount("Geoid data is not found."), 1);
+
+    UseCustomGrid();
+    D().EditResult->setText("old");
+    D().FormActivate();
+    EXPECT_EQ(D().EditResult->text(), "");
+    EXPECT_EQ(S().opt.GeoidModel, 4);
+    EXPECT_EQ(D().ComboBoxGeoid->currentText(), "Custom Geoid");
+    EXPECT_FALSE(D().GroupBoxCheck->isHidden());
+    EXPECT_TRUE(D().EditGeoid->isHidden());
+    EXPECT_TRUE(D().CheckBoxSpline->isHidden());
+    EXPECT_EQ(D().LabelCustomGeoid->text(), "local.cdat");
+    EXPECT_EQ(form->CheckBoxGeoid->text(), "Custom Geoid");
+
+    D().EditLat->setText("35 30");
+    D().EditLon->setText("135E");
+    D().ButtonCalcClick();
+    EXPECT_EQ(D().EditResult->text(), "36.5000");
+    D().EditLat->setText("10");
+    D().ButtonCalcClick();
+    EXPECT_EQ(D().EditResult->text(), "Out of range.");
+
+    D().setResult(-1);
+    D().ButtonOKClick();
+    EXPECT_EQ(D().result(), QDialog::Accepted);
+    EXPECT_EQ(S().GeoidModelText, "Custom Geoid");
+    EXPECT_FALSE(D().Models().Grid().IsOpen());
+}
+
+TEST_F(FormGeoidTest, PickedModelLoadsOnIdleAndFallsBackWhenItsFileIsMissing) {
+    UseCustomGrid();
+    D().FormActivate();
+    ASSERT_EQ(S().opt.GeoidModel, 4);
+
+    Pick(1);  // EGM2008 2.5': no file, nobody to browse
+    EXPECT_FALSE(form->Front().GeoidModelChanged);
+    EXPECT_EQ(S().opt.CustomGeoidFName, "");
+    EXPECT_EQ(ReportCount("Geoid file is not found:"), 1);
+    EXPECT_EQ(S().opt.GeoidModel, 0);
+    EXPECT_EQ(D().ComboBoxGeoid->currentText(), "Fixed value");
+    EXPECT_EQ(S().GeoidModelText, "Fixed value");
+    EXPECT_FALSE(D().EditGeoid->isHidden());  // the fixed height now applies: it shows
+    EXPECT_TRUE(D().GroupBoxCheck->isHidden());
+
+    // Model 0 names its height on the main window's box.
+    D().EditGeoid->setText("12.50");
+    Pick(0);
+    EXPECT_EQ(form->CheckBoxGeoid->text(), "12.50 m");
+
+    // Cancel restores what the dialog showed when it opened.
+    form->CheckBoxGeoid->setChecked(true);
+    S().opt.GeoidModel = 4;
+    D().ButtonCanClick();
+    EXPECT_EQ(D().ComboBoxGeoid->currentText(), "Custom Geoid");
+    EXPECT_EQ(S().opt.CustomGeoidFName, "local.cdat");
+    EXPECT_EQ(S().opt.GeoidValue, "0.0");
+    EXPECT_FALSE(form->CheckBoxGeoid->isChecked());
+    EXPECT_EQ(S().opt.GeoidModel, 0);
+    EXPECT_FALSE(D().Models().Grid().IsOpen());
+}
+
+TEST_F(FormGeoidTest, OkStaysOpenWhenTheChosenGridDoesNotOpen) {
+    D().FormActivate();
+    D().ComboBoxGeoid->setCurrentIndex(2);
+    D().setResult(-1);
+    D().ButtonOKClick();
+    EXPECT_EQ(D().result(), -1);
+    EXPECT_EQ(D().ComboBoxGeoid->currentText(), "Fixed value");
+    D().ButtonOKClick();  // the fixed value now is the choice
+    EXPECT_EQ(D().result(), QDialog::Accepted);
+}
+
+TEST_F(FormGeoidTest, HeadlessTickTakesTheModelTheSettingsName) {
+    UseCustomGrid();
+    form->CheckBoxGeoid->setChecked(true);
+    EXPECT_EQ(S().opt.GeoidModel, 4);
+    EXPECT_EQ(form->CheckBoxGeoid->text(), "Custom Geoid");
+    form->CheckBoxGeoid->setChecked(false);
+    EXPECT_EQ(S().opt.GeoidModel, 0);
+}
+
+TEST_F(FormGeoidTest, ConvertShowsTheFallbackInTheDialog) {
+    S().GeoidModelText = "EGM2008 1'x1'";
+    S().opt.GeoidModel = 2;
+    form->CheckBoxGeoid->setChecked(true);
+    form->EditFn->setText(QString::fromStdString(dir + "none.nmea"));
+    form->ButtonExecClick();
+    EXPECT_EQ(S().GeoidModelText, "Fixed value");
+    EXPECT_EQ(S().opt.GeoidModel, 0);
+}
+
+namespace {
+TFormMain* g_form = nullptr;
+bool g_tickRefused = false;
+int g_modelSeen = -1;
+int32_t TickGeoidDuringBatch(EngineContext&, const std::string&) {
+    g_form->CheckBoxGeoid->setChecked(!g_form->CheckBoxGeoid->isChecked());
+    g_tickRefused = g_form->CheckBoxGeoid->isChecked();
+    g_modelSeen = g_form->Front().settings.opt.GeoidModel;
+    return 0;
+}
+ReaderFn TickLookup(int kind) { return kind ? TickGeoidDuringBatch : nullptr; }
+}  // namespace
+
+TEST_F(FormGeoidTest, GeoidBoxCannotChangeWhileABatchRuns) {
+    UseCustomGrid();
+    form->CheckBoxGeoid->setChecked(true);
+    ASSERT_EQ(S().opt.GeoidModel, 4);
+    g_form = form.get();
+    form->Front().readerLookup = TickLookup;
+    form->EditFn->setText(QString::fromStdString(dir + "a.nmea"));
+    form->ButtonExecClick();
+    EXPECT_TRUE(g_tickRefused);
+    EXPECT_EQ(g_modelSeen, 4);
+    EXPECT_TRUE(form->CheckBoxGeoid->isChecked());
+}
+
+TEST(GroundLevelAndFixedGeoid, DisplayUnitAndUnreadableText) {
+    Settings s;
+    s.opt.SpeedUnit = "mph";
+    s.opt.GeoidValue = "10";
+    ParseCustomGeoid(s);
+    EXPECT_DOUBLE_EQ(s.opt.FixedGeoid, 3.048);
+    EXPECT_EQ(s.opt.GeoidValue, "10.00");
+    EXPECT_EQ(s.GeoidUnit, "ft");
+    s.opt.SpeedUnit = "km/h";
+    ShowCustomGeoid(s);
+    EXPECT_EQ(s.opt.GeoidValue, "3.05");
+    EXPECT_EQ(s.GeoidUnit, "m");
+    EXPECT_EQ(s.opt.GeoidCaption, "3.05 m");
+
+    s.opt.GroundLevelValue = "abc";
+    ParseGroundLevel(s);
+    EXPECT_EQ(s.opt.GroundLevel, 0.0);
+    EXPECT_EQ(s.opt.GroundLevelValue, "0.00");
+}

@@ -1,0 +1,150 @@
+#include "form_palt.h"
+
+#include <gtest/gtest.h>
+
+#include "../test_temp.h"
+#include "form_main.h"
+#include "qt_test_app.h"
+
+#include <QTimer>
+
+#include <filesystem>
+
+using namespace ts;
+namespace fs = std::filesystem;
+
+namespace {
+
+BarometerStart SampleStart() {
+    BarometerStart b;
+    b.fileName = "walk.log";
+    b.loggerText = "PG-S1 V1.02";
+    b.latText = "N35\xC2\xB0" "39'29.157\"";
+    b.lonText = "E139\xC2\xB0" "44'28.876\"";
+    b.altText = "123.4 m";
+    b.altEditText = "123.4";
+    return b;
+}
+
+struct FormPAltTest : testing::Test {
+    Settings s;
+    std::unique_ptr<TFormPAlt> d;
+    void SetUp() override {
+        TestApp();
+        d = std::make_unique<TFormPAlt>(s);
+    }
+};
+
+}  // namespace
+
+TEST(FormPAltLogic, TemperatureTextBothWays) {
+    EXPECT_EQ(ConvertTemperatureText("15.0", true), "59");
+    EXPECT_EQ(ConvertTemperatureText("59", false), "15");
+    EXPECT_EQ(ConvertTemperatureText("-40", true), "-40");
+    EXPECT_EQ(ConvertTemperatureText("20", true), "68");
+    EXPECT_EQ(ConvertTemperatureText("68", false), "20");
+    EXPECT_EQ(ConvertTemperatureText("abc", true), "32");
+}
+
+TEST_F(FormPAltTest, PrepareFillsTheStartPointAndKeepsTypedAltitude) {
+    EXPECT_EQ(d->windowTitle(), "Barometer calibration");
+    EXPECT_EQ(d->LabelAlt->toolTip(), "Based on 1013.25hPa=0m, 15C");
+    d->Prepare(SampleStart());
+    EXPECT_EQ(d->LabelFname->text(), "walk.log");
+    EXPECT_EQ(d->LabelVers->text(), "PG-S1 V1.02");
+    EXPECT_EQ(d->LabelAlt->text(), "123.4 m");
+    EXPECT_EQ(d->LabelOffset->text(), "");
+    EXPECT_EQ(d->LabeledEditAlt->text(), "123.4");
+    EXPECT_EQ(d->LabelTempCaption->text(), "Temperature (C)");
+    EXPECT_EQ(d->LabeledEditTemp->text(), "15.0");
+
+    // The next log keeps what the user typed.
+    d->LabeledEditAlt->setText("40");
+    BarometerStart next = SampleStart();
+    next.altEditText = "99.9";
+    next.offsetText = "Barometer offset: 1.5 hPa";
+    d->Prepare(next);
+    EXPECT_EQ(d->LabeledEditAlt->text(), "40");
+    EXPECT_EQ(d->LabelOffset->text(), "Barometer offset: 1.5 hPa");
+}
+
+TEST_F(FormPAltTest, FahrenheitBoxConvertsTheTemperature) {
+    d->Prepare(SampleStart());
+    d->CheckBoxF->setChecked(true);
+    EXPECT_EQ(d->LabeledEditTemp->text(), "59");
+    EXPECT_EQ(d->LabelTempCaption->text(), "Temperature (F)");
+    EXPECT_TRUE(s.Fahrenheit);
+    d->CheckBoxF->setChecked(false);
+    EXPECT_EQ(d->LabeledEditTemp->text(), "15");
+    EXPECT_FALSE(s.Fahrenheit);
+
+    // An empty edit takes the standard temperature of the new unit, not converted again.
+    d->LabeledEditTemp->setText(" ");
+    d->CheckBoxF->setChecked(true);
+    EXPECT_EQ(d->LabeledEditTemp->text(), "59.0");
+
+    // The saved unit is shown with the next log, without converting the text.
+    s.Fahrenheit = false;
+    d->Prepare(SampleStart());
+    EXPECT_FALSE(d->CheckBoxF->isChecked());
+    EXPECT_EQ(d->LabeledEditTemp->text(), "59.0");
+    EXPECT_EQ(d->LabelTempCaption->text(), "Temperature (C)");
+}
+
+TEST_F(FormPAltTest, CalibrationFromTheEdits) {
+    d->Prepare(SampleStart());
+    BarometerReference ref;
+    ref.pressure = 1000.0;
+    d->LabeledEditAlt->setText(" 0 ");
+    d->LabeledEditTemp->setText("15");
+    d->Calibrate(ref);
+    EXPECT_DOUBLE_EQ(ref.pressure, 1000.0);
+    EXPECT_DOUBLE_EQ(ref.temperature, 15.0);
+
+    BarometerReference c, f;
+    c.pressure = f.pressure = 990.0;
+    d->LabeledEditAlt->setText("250");
+    d->Calibrate(c);
+    d->CheckBoxF->setChecked(true);  // 15 C becomes 59 F
+    d->Calibrate(f);
+    EXPECT_NEAR(f.pressure, c.pressure, 1e-9);
+    EXPECT_NEAR(f.temperature, c.temperature, 1e-9);
+    EXPECT_GT(c.pressure, 990.0);  // the start lies above the reference level
+
+    d->LabeledEditAlt->setText("abc");
+    d->Calibrate(c);
+    EXPECT_DOUBLE_EQ(c.pressure, 1013.25);
+}
+
+TEST_F(FormPAltTest, EnterClosesTheShownDialogAndCalibrates) {
+    BarometerReference ref;
+    ref.pressure = 1000.0;
+    QTimer::singleShot(0, d.get(), [&] {
+        EXPECT_TRUE(d->isVisible());
+        d->LabeledEditAlt->setText("0");
+        d->LabeledEditTemp->setText("20");
+        emit d->LabeledEditAlt->returnPressed();
+    });
+    d->Ask(SampleStart(), ref);
+    EXPECT_FALSE(d->isVisible());
+    EXPECT_DOUBLE_EQ(ref.pressure, 1000.0);
+    EXPECT_DOUBLE_EQ(ref.temperature, 20.0);
+}
+
+TEST(FormPAltHeadless, NobodyToAskTakesTheStandardReference) {
+    TestApp();
+    const std::string dir = ProcessTempDir() + "formpalt_headless/";
+    fs::create_directories(dir + "prog");
+    ProgramPaths pp;
+    pp.exePath = dir + "prog/trailsmith";
+    pp.appData = dir + "appdata";
+    TFormMain form(pp, {}, true);
+    BarometerReference ref;
+    ref.pressure = 1001.0;
+    ref.temperature = 3.0;
+    form.AskBarometerCalibration(SampleStart(), ref);
+    EXPECT_DOUBLE_EQ(ref.pressure, 1013.25);
+    EXPECT_DOUBLE_EQ(ref.temperature, 15.0);
+    EXPECT_EQ(form.FormReport()->Lines().back(), "  Barometer calibration not asked: 1013.25 hPa and 15 C are used.");
+    EXPECT_FALSE(form.FormPAlt()->isVisible());
+}
