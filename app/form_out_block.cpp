@@ -83,7 +83,7 @@ void TFormOutBlock::SetRowTexts(int row, const TrackBlock& b) {
 }
 
 void TFormOutBlock::FormShow() {
-    ListView1->setToolTip("Range setting dialog is opened by the click.\r\nOutput disable in check box Off");
+    ListView1->setToolTip("Range setting dialog is opened by the click.\nOutput disable in check box Off");
     ListView1->setRowCount(0);
     if (!blocks_) return;
     const int n = blocks_->Count();

@@ -1,9 +1,12 @@
 #include "form_output_range.h"
 
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "block_range.h"
 
@@ -53,14 +56,23 @@ TFormOutputRange::TFormOutputRange(QWidget* parent)
     ListView1->verticalHeader()->hide();
     ListView1->verticalHeader()->setDefaultSectionSize(20);
     ListView1->horizontalHeader()->setSectionsClickable(false);
-    const int widths[5] = {68, 138, 113, 110, 68};
-    for (int c = 0; c < 5; ++c) ListView1->setColumnWidth(c, widths[c]);
+    // The designed widths, widened where this font needs more for the longest texts.
+    const QFontMetrics fm(ListView1->font());
+    const char* const longest[5] = {"9,999,999", "2000/00/00 00:00:00.000", "179\u00B059' 59.9999\"W",
+                                    "179\u00B059' 59.9999\"S", "9999.9"};
+    int widths[5] = {68, 138, 113, 110, 68};
+    int total = 0;
+    for (int c = 0; c < 5; ++c) {
+        widths[c] = std::max(widths[c], fm.horizontalAdvance(QString::fromUtf8(longest[c])) + 16 + (c == 0 ? 20 : 0));
+        ListView1->setColumnWidth(c, widths[c]);
+        total += widths[c];
+    }
     ListView1->setIconSize(QSize(16, 16));
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setShowGrid(true);
-    ListView1->setMinimumSize(68 + 138 + 113 + 110 + 68 + 24, 300);
+    ListView1->setMinimumSize(total + 24, 300);
     top->addWidget(ListView1);
     auto* buttons = new QHBoxLayout;
     ButtonPrev = new QPushButton("Prev", this);
