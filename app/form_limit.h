@@ -22,10 +22,9 @@ public:
 
     void ButtonOKClick();
     void ButtonCanClick();
-
-protected:
     // Esc and closing act as Cancel.
     void reject() override;
+
 };
 
 }  // namespace ts

@@ -33,14 +33,14 @@ public:
     void ButtonResetClick();
     void ButtonUnselectClick();
     void ButtonCanClick();
+    // Esc acts as Cancel: the dialog closes only through its buttons.
+    void reject() override;
 
     bool RowTicked(int row) const;
     void SetRowTicked(int row, bool on);
 
 protected:
     void showEvent(QShowEvent* e) override;
-    // Esc acts as Cancel: the dialog closes only through its buttons.
-    void reject() override;
 
 private:
     void SetRowTexts(int row, const TrackBlock& b);

@@ -48,11 +48,11 @@ public:
     void ButtonNextClick();
     void ButtonOKClick();
     void ButtonCanClick();
+    // Esc acts as Cancel.
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent* e) override;
-    // Esc acts as Cancel.
-    void reject() override;
 
 private:
     void BuildRangeImageList();

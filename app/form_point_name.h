@@ -25,11 +25,11 @@ public:
     void ComboBoxPointNameChange();
     void ButtonOKClick();
     void ButtonCanClick();
+    // Esc and closing act as Cancel.
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent* e) override;
-    // Esc and closing act as Cancel.
-    void reject() override;
 
 private:
     bool applying_ = false;

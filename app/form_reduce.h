@@ -24,11 +24,11 @@ public:
 
     void ButtonOKClick();
     void ButtonCanClick();
+    // Esc and closing act as Cancel.
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent* e) override;
-    // Esc and closing act as Cancel.
-    void reject() override;
 };
 
 }  // namespace ts

@@ -169,6 +169,9 @@ TEST(BlockRange, PointListWindowAroundTheEditedTime) {
     EXPECT_EQ(l.rows[0].lat, " 35\xC2\xB0" "30' 00.0000\"N");
     EXPECT_EQ(l.rows[0].lon, "139\xC2\xB0" "15' 00.0000\"E");
     EXPECT_EQ(l.rows[0].speed, "18.5");  // 10 kt in km/h
+    small.ps.At(1).Speed = std::nan("");
+    l = FillPointList(small.ps, small.B(), o, "");
+    EXPECT_EQ(l.rows[1].speed, "");  // no speed logged: no number
 
     Track big(2000, kDay + 9.0 / 24, 3);
     l = FillPointList(big.ps, big.B(), o, "2024/03/16 09:00:05");  // near the start

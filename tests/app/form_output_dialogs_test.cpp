@@ -126,10 +126,12 @@ TEST_F(OutputDialogsTest, BlockSelectorRowsClicksAndButtons) {
     d.ButtonOKClick();
     EXPECT_FALSE(AnyBlockSelected(log.blocks));
 
+    // Esc (reject) is the Cancel button.
     d.Setup(log.blocks, log.o, cur);
     d.FormShow();
-    d.ButtonCanClick();
+    d.reject();
     EXPECT_TRUE(d.Cancelled());
+    EXPECT_EQ(d.ListView1->rowCount(), 0);
 }
 
 TEST_F(OutputDialogsTest, RangeDialogListEditsAndOk) {
@@ -188,7 +190,7 @@ TEST_F(OutputDialogsTest, RangeDialogListEditsAndOk) {
     d.FormShow();
     EXPECT_EQ(d.EditStime->text(), "2024/03/16 10:00:30");  // the stored range comes back
     EXPECT_EQ(d.ListView1->horizontalHeaderItem(4)->text(), "Spd(mph)");
-    d.ButtonCanClick();
+    d.reject();
     EXPECT_TRUE(d.Cancelled());
 }
 
