@@ -24,7 +24,6 @@ public:
     void ButtonCanClick();
     // Esc and closing act as Cancel.
     void reject() override;
-
 };
 
 }  // namespace ts
