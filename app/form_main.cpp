@@ -19,6 +19,10 @@
 
 #include <iostream>
 
+#include "form_ext_icon.h"
+#include "form_icon.h"
+#include "icon_preview.h"
+#include "icon_sets.h"
 #include "options_snapshot.h"
 #include "text_format.h"
 
@@ -121,6 +125,7 @@ TFormMain::TFormMain(ProgramPaths paths, std::vector<std::string> args, bool hea
     WireMaskDialog();
     WirePointNameDialog();
     WireOutputDialogs();
+    CreateIconForms();
     geoidTimer_.setSingleShot(true);
     geoidTimer_.setInterval(0);
     connect(&geoidTimer_, &QTimer::timeout, this, &TFormMain::GeoidIdle);
@@ -304,8 +309,7 @@ void TFormMain::BuildControls() {
     for (int i = 0; i < 8; ++i) {
         Images[i] = new ClickLabel(GroupBoxTrack);
         Images[i]->setObjectName(imageNames[i]);
-        Images[i]->setFixedSize(20, 20);
-        Images[i]->setFrameShape(QFrame::StyledPanel);
+        Images[i]->setFixedSize(32, 32);
         Images[i]->setToolTip("Click it to change an icon");
         VisibleBoxes[i] = Box("", boxNames[i], GroupBoxTrack);
         VisibleBoxes[i]->setToolTip("Visible request");
@@ -961,5 +965,68 @@ bool TFormMain::SelectOutputBlocks(BlockTable& blocks, const PointStream& points
     abortRequested = FormOutBlock->Cancelled();
     return !abortRequested;
 }
+
+// --- Placemark icon sets: the eight previews, the set switch, the palette picker and the
+// external-icon dialog.
+
+void TFormMain::CreateIconForms() {
+    FormIcon = std::make_unique<TFormIcon>(*this);
+    FormExtIcon = std::make_unique<TFormExtIcon>(*this);
+    for (int i = 0; i < 8; ++i) connect(Images[i], &ClickLabel::clicked, this, [this, i] { ImageSp1Click(i + 1); });
+    connect(LabelIconS, &ClickLabel::clicked, this, &TFormMain::LabelIconSClick);
+    connect(LabelLogo, &ClickLabel::clicked, this, &TFormMain::LabelLogoClick);
+    ShowIcons();
+}
+
+void TFormMain::ShowIcons() {
+    Settings& s = front_->settings;
+    FormIcon->UseSheetFile(s.InternalImage);
+    if (s.opt.IconSource == 0) ShowInternalIcons();
+    else if (s.opt.IconSource == 1) ShowExternalIcons();
+}
+
+void TFormMain::ShowInternalIcons() {
+    Settings& s = front_->settings;
+    for (int i = 0; i < 8; ++i) {
+        DrawPaletteIcon(Images[i], FormIcon->Sheet(), s.opt.PaletteIconName[i]);
+        s.opt.IconScale[i] = FloatKeyText(s.InternalIconScale[i]);
+        SetText(ScaleEdits[i], s.opt.IconScale[i]);
+    }
+}
+
+void TFormMain::ShowExternalIcons(bool withScales) {
+    Settings& s = front_->settings;
+    if (s.opt.IconSource != 1) return;
+    for (int i = 0; i < 8; ++i) {
+        LoadPictureFile(Images[i], s.opt.ExtIconFile[i], FormIcon->Sheet(), PreviewRole::Icon);
+        if (!withScales) continue;
+        s.opt.IconScale[i] = FloatKeyText(s.ExternalIconScale[i]);
+        SetText(ScaleEdits[i], s.opt.IconScale[i]);
+    }
+}
+
+void TFormMain::ImageSp1Click(int tag) {
+    IconSlot = tag;
+    const int source = front_->settings.opt.IconSource;
+    if (source == 0) ShowDialogCentered(*FormIcon);
+    else if (source == 1) ShowDialogCentered(*FormExtIcon);
+}
+
+void TFormMain::LabelIconSClick() {
+    Settings& s = front_->settings;
+    for (int i = 0; i < 8; ++i) s.opt.IconScale[i] = S(ScaleEdits[i]->text());
+    StoreIconScales(s);
+    s.opt.IconSource = NextIconSource(s.opt.IconSource);
+    ShowIconSetLabel(s);
+    LabelIconS->setText(Q(s.IconSetLabel).replace("\r\n", "\n"));
+    bool noExtFiles = true;
+    for (const std::string& f : s.opt.ExtIconFile) noExtFiles = noExtFiles && f.empty();
+    if (s.opt.IconSource == 1 && noExtFiles) ShowDialogCentered(*FormExtIcon);
+    ShowIcons();
+}
+
+void TFormMain::LabelLogoClick() { ShowDialogCentered(*FormExtIcon); }
+
+void TFormMain::ShowLogoLabel() { LabelLogo->setText(Q(front_->settings.LogoLabel)); }
 
 }  // namespace ts

@@ -30,6 +30,9 @@ class QUrl;
 
 namespace ts {
 
+class TFormIcon;
+class TFormExtIcon;
+
 // A label that reacts to a click.
 class ClickLabel : public QLabel {
     Q_OBJECT
@@ -133,6 +136,19 @@ public:
     void SetNoteGroupVisible(bool v);
     void EnableColorControls(bool random);
 
+    // --- Placemark icon sets, the palette picker and the external-icon dialog
+    std::unique_ptr<TFormIcon> FormIcon;
+    std::unique_ptr<TFormExtIcon> FormExtIcon;
+    int IconSlot = 1;  // the style slot (1..8) the pickers replace
+    void ShowIcons() override;
+    void ShowInternalIcons();
+    // withScales false redraws the previews only and leaves the scale edits as they stand.
+    void ShowExternalIcons(bool withScales = true);
+    void ImageSp1Click(int tag);
+    void LabelIconSClick();
+    void LabelLogoClick();
+    void ShowLogoLabel();
+
 public slots:
     void ButtonExecClick();
     void BitBtnRefClick();
@@ -161,6 +177,7 @@ private:
     void WireOutputDialogs();
     // The icon previews of the speed classes, interest and voice points.
     std::array<QPixmap, 6> RangePreviews() const;
+    void CreateIconForms();
 
     std::unique_ptr<FrontEnd> front_;
     std::unique_ptr<TFormReport> report_;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "icon_sets.h"
 #include "text_format.h"
 
 namespace ts {
@@ -740,10 +741,7 @@ void ShowIconScales(Settings& s) {
 
 void StoreIconScales(Settings& s) {
     auto& scales = s.opt.IconSource == 0 ? s.InternalIconScale : s.ExternalIconScale;
-    for (int i = 0; i < 8; ++i) {
-        double v;
-        scales[i] = TryStrToFloat(s.opt.IconScale[i], v) ? v : 1.0;
-    }
+    for (int i = 0; i < 8; ++i) scales[i] = StrToFloatOr1(s.opt.IconScale[i]);
 }
 
 void UpdateLogoLabel(Settings& s) {

@@ -76,6 +76,9 @@ namespace ts {
 // Reports a backward step of the log's time ("  Time goes back: ...") and asks for the report
 // window at the end of the file. Equal or later times report nothing.
 void CheckTimeGoesBack(EngineContext& ctx, double prevTime, double newTime);
+// The geoid height N at a point being stored; NaN where the model has none, which is counted in
+// GeoidOutsideCount.
+double PointGeoid(EngineContext& ctx, double lat, double lon);
 // Reports how many points of the file lay outside the geoid grid, when any did.
 void ReportGeoidOutside(EngineContext& ctx);
 }  // namespace ts

@@ -219,10 +219,8 @@ void StoreRow(EngineContext& ctx, CsvRowSource& src, BlockState& b, bool hasSpee
         if (!std::isnan(row.Height)) {
             p.Alt = po.CsvHeightsInFeet ? row.Height * 0.3048 : row.Height;
             if (ctx.geoidCorrection) {
-                const double N = ctx.GeoidHeight(row.Lat, row.Lon);
-                if (std::isnan(N)) {
-                    ++r.GeoidOutsideCount;
-                } else {
+                const double N = PointGeoid(ctx, row.Lat, row.Lon);
+                if (!std::isnan(N)) {
                     p.GeoidSep = ToSingle(N);
                     if (!po.CsvHeightsAboveGeoid) p.Alt -= N;
                 }

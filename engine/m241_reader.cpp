@@ -137,12 +137,10 @@ void StoreRecord(EngineContext& ctx, const M241Record& rec, StoreState& st) {
     double alt = rec.alt;
     float geoidSep = kNaNf;
     if (ctx.geoidCorrection) {
-        const double N = ctx.GeoidHeight(rec.lat, rec.lon);
-        if (std::isnan(N)) {
-            ++r.GeoidOutsideCount;
-        } else {
+        const double N = PointGeoid(ctx, rec.lat, rec.lon);
+        if (!std::isnan(N)) {
             alt -= N;
-            geoidSep = std::fabs(N) <= 1e6 ? static_cast<float>(N) : kNaNf;
+            geoidSep = ToSingle(N);
         }
     }
 

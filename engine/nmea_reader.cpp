@@ -146,10 +146,8 @@ void StoreEpoch(EngineContext& ctx, NmeaEpoch& e, const NmeaFix& fix, ReadPassSt
 
     double geoidSep = e.OwnGeoidSep;
     if (ctx.geoidCorrection) {
-        const double N = ctx.GeoidHeight(fix.lat, fix.lon);
-        if (std::isnan(N)) {
-            ++r.GeoidOutsideCount;
-        } else {
+        const double N = PointGeoid(ctx, fix.lat, fix.lon);
+        if (!std::isnan(N)) {
             geoidSep = N;
             if (std::isnan(e.OwnGeoidSep)) {
                 alt -= N;

@@ -30,6 +30,12 @@ void CheckTimeGoesBack(EngineContext& ctx, double prevTime, double newTime) {
     ctx.host.showReportAtEnd = true;
 }
 
+double PointGeoid(EngineContext& ctx, double lat, double lon) {
+    const double N = ctx.GeoidHeight(lat, lon);
+    if (std::isnan(N)) ++ctx.run.GeoidOutsideCount;
+    return N;
+}
+
 void ReportGeoidOutside(EngineContext& ctx) {
     if (ctx.run.GeoidOutsideCount <= 0) return;
     ctx.Report("  Number of Geoid outside range = " + std::to_string(ctx.run.GeoidOutsideCount));

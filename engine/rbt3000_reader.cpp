@@ -184,12 +184,10 @@ void StoreRecord(EngineContext& ctx, const Rbt3000Log& log, StoreState& st) {
     p.Alt = log.alt;
     p.GeoidSep = kNaNf;
     if (ctx.geoidCorrection) {
-        const double N = ctx.GeoidHeight(log.lat, log.lon);
-        if (std::isnan(N)) {
-            ++r.GeoidOutsideCount;
-        } else {
+        const double N = PointGeoid(ctx, log.lat, log.lon);
+        if (!std::isnan(N)) {
             p.Alt = log.alt - N;
-            p.GeoidSep = std::fabs(N) <= 1e6 ? static_cast<float>(N) : kNaNf;
+            p.GeoidSep = ToSingle(N);
         }
     }
     p.Speed = log.kmh / kKnotKmh;

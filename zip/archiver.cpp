@@ -100,7 +100,7 @@ bool ArchiveNameMatches(std::u16string name, std::u16string mask)
     if (mask.empty())
         return false;
     for (std::size_t p; (p = mask.find(u"*.*")) != std::u16string::npos;)
-        mask.replace(p, 3, u"*");
+        mask.erase(p + 1, 2);  // "*.*" becomes "*"
     if (mask.back() == u'.') {
         mask.pop_back();
         const std::size_t slash = name.rfind(u'/');
@@ -298,18 +298,6 @@ void TZipBaseArchiver::OpenArchive(std::uint16_t mode)
     }
 }
 
-void TZipBaseArchiver::CreateDirManager()
-{
-    if (inMemory_) {
-        SetArchiveStream(std::make_unique<TMemoryStream>());
-    } else {
-        // One-file archives; volumes of spanned and split archives are requested by the volume layer.
-        SetArchiveStream(std::make_unique<TUniFileStream>(FileName, fmCreate));
-        CurrentVolumeName = FileName;
-    }
-    dirManager_ = std::make_unique<TZipDirManager>(archiveStream_, *this, true);
-}
-
 void TZipBaseArchiver::OpenExistingArchive()
 {
     throw std::runtime_error("Reading an existing archive is not supported yet: " + UTF8EncodeWide(FileName));
@@ -397,15 +385,6 @@ void TZipBaseArchiver::CancelUpdate()
     if (UpdateDepth > 0 && dirManager_)
         dirManager_->Items.Assign(dirManager_->BackupItems);
     UpdateDepth = 0;
-}
-
-void TZipBaseArchiver::CommitChanges()
-{
-    if (UpdateDepth < 1)
-        return;
-    UpdateDepth = 0;
-    // Writing the pending items and the directory lands with the commit; until then they stay
-    // pending in the item array and nothing claims they were written.
 }
 
 // --- adding and searching -----------------------------------------------------------------------

@@ -6,9 +6,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "component.h"
+#include "deflate_pipeline.h"
 #include "dir_items.h"
 #include "dir_manager.h"
 #include "errors.h"
@@ -17,7 +19,6 @@
 
 namespace zip {
 
-enum TZipCompressionLevel { clNone, clFastest, clNormal, clMax };
 enum TZipSpanningMode { smNone, smSpanning, smSplitting };
 enum TZipStorePathMode { spNoPath, spRelativePath, spFullPath, spFullPathWithDrive };
 enum TZipFileShareMode { smShareCompat, smShareExclusive, smShareDenyWrite, smShareDenyRead, smShareDenyNone };
@@ -263,6 +264,7 @@ public:
     virtual std::u16string VolumeFileName(int volumeNumber, bool forReading);
 
 protected:
+    friend class TZipDirManager;  // writes the directory through the volume writer
     // Work of the lower layers. The commit writes the pending items and the directory;
     // AddFilesInternal turns masks into items; CreateDirManager opens a new archive;
     // OpenExistingArchive reads an existing one.
@@ -270,6 +272,50 @@ protected:
     virtual void AddFilesInternal(TUniStrings& masks, int searchAttr, bool recurse, TUniStrings& exclusions);
     virtual void CreateDirManager();
     virtual void OpenExistingArchive();
+
+    // Archive stream and volumes. RequestVolume opens the volume info names (native 45 when the
+    // user cancels); WriteToVolume moves on to the next volume when the current one is full and
+    // returns the bytes written; WriteExact raises native 46 on a short write. keepTogether >= 0
+    // sends a record that does not fit on this volume whole to the next one.
+    void OpenVolumeFile(const std::u16string& name);
+    void RequestVolume(TZipVolumeNumberInfo& info);
+    std::int64_t WriteToVolume(const void* buffer, std::int64_t count, TStream* pending,
+                               std::int64_t keepTogether, TStream*& stream);
+    void WriteExact(const void* buffer, std::int64_t count, TStream* pending, std::int64_t keepTogether,
+                    TStream*& stream);
+    // Copies count bytes of source (everything up to its end when count is -1) to the volumes.
+    void CopyToVolumes(TStream& source, std::int64_t count, bool progress);
+    // Bytes free on the disk of name.
+    virtual std::int64_t FreeSpace(const std::u16string& name);
+    // A new empty file with the prefix "FC" in TempDir or the system's temporary folder.
+    std::u16string MakeTempFileName();
+
+    // Item writer: ProcessItem writes item index from its source (false when it was not written;
+    // FailureAction says what the commit does next); AddFileItem copies an unchanged item from the
+    // saved tail of the old archive.
+    bool ProcessItem(int index);
+    void AddFileItem(int index, std::int64_t tailStart, TStream* tail);
+
+    // Deflate pipeline: compresses (and, with a cipher, encrypts) source into target and fills the
+    // item's CRC, sizes, method and Zip64 state; false when the user cancelled.
+    bool EncryptStream(TDirItem& item, TStream& source, TStream& target, TZipEntryCipher* cipher = nullptr);
+    bool WriteWithRetry(TStream& stream, const void* buffer, std::int64_t count);
+    // The cipher of an item with a password; this build has none, so such items are refused.
+    virtual std::unique_ptr<TZipEntryCipher> CreateEntryCipher(const TDirItem& item);
+
+    // Disk file selection.
+    void CollectFilesToAdd(const std::u16string& mask, int searchAttr, bool recurse, TUniStrings& exclusions);
+    bool PathMatchesMask(const std::u16string& path, const std::u16string& mask, bool isDirectory);
+    std::u16string ResolveMask(const std::u16string& mask, bool& relative);
+    int UpdateItems(const std::u16string& path, bool isDirectory, std::uint32_t attributes, std::int32_t dosTime,
+                    std::int64_t size);
+
+    // Folders an add has searched, by their real paths, so that a link back up ends the search.
+    std::set<std::string> SearchedFolders;
+    TZipAction FailureAction = fxaIgnore;
+    bool CommitRunning = false;
+    // Gathers the data of a commit to floppy disks in memory, written when a volume is full.
+    std::unique_ptr<TMemoryStream> CommitBuffer;
 
     void ReopenArchive();
     void CheckOpen();
@@ -309,5 +355,8 @@ public:
 
 // Bytes free for this process on the file system that holds name (or its nearest existing folder).
 std::int64_t ZipFreeSpace(const std::u16string& name);
+
+// Whether the lower-cased extension of name holds ".exe".
+bool IsSFXFile(const std::u16string& name);
 
 }  // namespace zip

@@ -41,10 +41,18 @@ public:
     TZipDirManager& operator=(const TZipDirManager&) = delete;
 
     void Reset();
-    // Writes the central directory and the end records: at the current end of the stream when
-    // atEnd. This build writes the end record of an archive without items; archives with items
-    // get their directory from the central directory writer.
+    // Writes the central directory and the end records through the volume writer: at the current
+    // end of the stream when atEnd, else over the old directory found by its end record. A
+    // non-null stream replaces the manager's.
     virtual void SaveDir(bool atEnd, TStream* stream);
+    // Searches the last 65,600 bytes backwards for an end record whose comment length matches
+    // the bytes after it; fills EndRecord and ArchiveComment. offset is -1 when none is found.
+    bool FindSignatureBackward(std::uint32_t signature, std::int64_t& offset);
+    bool LocateEndRecord();
+    // Where the directory written last begins (the Zip64 value when the end record overflows).
+    std::int64_t DirectoryOffset() const;
+    // Copies the SFX stub to the start of a new archive.
+    void WriteSFXStub();
 
     TStream* Stream;
     bool IsNew;

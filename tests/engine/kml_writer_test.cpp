@@ -249,15 +249,12 @@ TEST_F(KmlWriter, AbortDeletesTheBlockInHandOnly) {
     EXPECT_EQ(aborting.filesMade, 1);
 }
 
-TEST_F(KmlWriter, KmzFlagLeavesTheDocumentForPacking) {
+TEST_F(KmlWriter, KmzFlagPacksTheDocument) {
     AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 3));
-    EXPECT_EQ(Write(true), -1);  // no archive component yet
-    EXPECT_EQ(dir.Files(), std::vector<std::string>{"2024-03-16_09-00-00.$$$"});
-    ExpectValid("2024-03-16_09-00-00.$$$");
-    EXPECT_NE(ReadFile(dir.path / "2024-03-16_09-00-00.$$$").find("<name>2024-03-16_09-00-00</name>"), std::string::npos);
-    EXPECT_EQ(host.lines.back(), "  Archive error!! : 2024-03-16_09-00-00.kmz       3 records");
-    EXPECT_EQ(host.status[0], "  *** Archive Error!! ***");
-    EXPECT_EQ(host.filesMade, 0);
+    EXPECT_EQ(Write(true), 3);
+    EXPECT_EQ(dir.Files(), std::vector<std::string>{"2024-03-16_09-00-00.kmz"});
+    EXPECT_EQ(host.lines.back(), "  Make: 2024-03-16_09-00-00.kmz       3 records");
+    EXPECT_EQ(host.filesMade, 1);
 }
 
 TEST_F(KmlWriter, RingAddressedStream) {

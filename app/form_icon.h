@@ -1,0 +1,42 @@
+// The palette picker "Icon selecter": a click on the sheet picks the icon of the style slot whose
+// preview opened it.
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+#include <QLabel>
+
+#include <string>
+
+namespace ts {
+
+class TFormMain;
+
+class TFormIcon : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFormIcon(TFormMain& main);
+
+    QLabel* ImageIcon1;  // the palette sheet
+
+    const QImage& Sheet() const { return sheet_; }
+    // The sheet from a picture file (settings key InternalImage). A missing or unreadable file
+    // keeps the sheet in use.
+    void UseSheetFile(const std::string& fileName);
+
+    void ImageIcon1MouseMove(int x, int y);
+    // Picks the cell under the last mouse position, then closes.
+    void ImageIcon1Click();
+    void PickPaletteIcon();
+
+protected:
+    bool eventFilter(QObject* obj, QEvent* e) override;
+
+private:
+    TFormMain& main_;
+    QImage sheet_;
+    std::string sheetFile_;
+    int mouseX_ = 0, mouseY_ = 0;
+};
+
+}  // namespace ts

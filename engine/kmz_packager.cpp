@@ -1,0 +1,149 @@
+// KMZ packaging: the block's ".$$$" document becomes "<name>.kml" inside "<name>.kmz" together
+// with the external icons and the logo it refers to by bare file name. A ".kml" of the same name
+// that is already there is parked as "._$$" meanwhile and always put back.
+#include <filesystem>
+#include <stdexcept>
+
+#include "archiver.h"
+#include "text_format.h"
+#include "wide_files.h"
+#include "wide_text.h"
+#include "writers.h"
+
+namespace ts {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Exists(const std::string& name) {
+    std::error_code ec;
+    return !name.empty() && fs::exists(fs::path(name), ec);
+}
+
+void DeleteIfExists(const std::string& name) {
+    std::error_code ec;
+    if (Exists(name)) fs::remove(fs::path(name), ec);
+}
+
+// Renames a file, refusing to replace one; says so in a message box when it cannot.
+bool RenameOutputFile(EngineContext& ctx, const std::string& oldName, const std::string& newName) {
+    std::error_code ec;
+    if (!Exists(newName)) {
+        fs::rename(fs::path(oldName), fs::path(newName), ec);
+        if (!ec) return true;
+    }
+    ctx.host.MessageDlg("Can not Rename : " + oldName, MsgKind::Error, mbOK, mbOK);
+    return false;
+}
+
+std::u16string Wide(const std::string& s) { return zip::UTF8DecodeWide(s); }
+
+// The archive as the program configures it: deflate level 9, OEM names with the Unicode name
+// extra, one file, no Zip64, no encryption.
+void Configure(zip::TZipArchiver& a) {
+    a.ExtractCorruptedFiles = false;
+    a.SetCompressionLevel(zip::clMax);
+    a.SetCompressionMode(9);
+    a.SetSpanningMode(zip::smNone);
+    a.SpanningOptions.AdvancedNaming = true;
+    a.SpanningOptions.VolumeSize = zip::vsAutoDetect;
+    a.Options.FlushBuffers = true;
+    a.Options.OEMFileNames = true;
+    a.SetInMemory(false);
+    a.Zip64Mode = zip::zmDisabled;
+    a.UnicodeFilenames = true;
+    a.EncryptionMethod = zip::caNoEncryption;
+}
+
+class KmzArchive {
+public:
+    explicit KmzArchive(EngineContext& ctx) : ctx_(ctx) {
+        Configure(a_);
+        // A file that cannot be packed ends the commit; the add below then reports it.
+        a_.OnProcessFileFailure = [this](zip::TComponent*, const std::u16string&, zip::TZipProcessOperation, int, int,
+                                         const std::u16string& message, zip::TZipAction& action) {
+            failure_ = zip::UTF8EncodeWide(message);
+            action = zip::fxaAbort;
+        };
+    }
+
+    void Open(const std::string& kmzName) {
+        a_.FileName = Wide(kmzName);
+        a_.OpenArchive(zip::fmCreate);
+    }
+
+    // Adds one file at the root of the archive under its bare name.
+    void Add(const std::string& fileName) {
+        std::string folder = ExtractFilePath(fileName);
+        if (folder.size() > 1) folder.pop_back();
+        const std::u16string bare = Wide(ExtractFileName(fileName));
+        a_.BaseDir = Wide(folder);
+        failure_.clear();
+        a_.AddFiles(bare, 0x28BF, u"");
+        zip::TZipArchiveItem f;
+        if (!failure_.empty() || a_.Cancelled || !a_.FindFirst(bare, f, 0x3F, u""))
+            throw std::runtime_error(failure_.empty() ? "Cannot add " + fileName : failure_);
+    }
+
+    // Each file once; a missing one is reported once per archive and left out.
+    void AddOnce(const std::string& fileName) {
+        if (fileName.empty()) return;
+        if (packedNames_.find("|" + fileName + "|") != std::string::npos) return;
+        if (Exists(fileName)) {
+            Add(fileName);
+        } else {
+            ctx_.Report("  File not exist: " + fileName);
+            ctx_.host.showReportAtEnd = true;
+        }
+        packedNames_ += fileName + "|";
+    }
+
+    int FileCount() { return a_.FileCount(); }
+    void Close() { a_.CloseArchive(); }
+
+private:
+    EngineContext& ctx_;
+    zip::TZipArchiver a_;
+    std::string failure_;
+    std::string packedNames_ = "|";
+};
+
+}  // namespace
+
+int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzContents& contents) {
+    const std::string stem = tempName.substr(0, tempName.size() - ExtractFileExt(tempName).size());
+    const std::string docName = stem + ".kml";
+    const std::string kmzName = stem + ".kmz";
+    const std::string backupName = stem + "._$$";
+    const TConversionOptions& o = ctx.opt;
+
+    DeleteIfExists(backupName);
+    if (Exists(docName) && !RenameOutputFile(ctx, docName, backupName)) return -1;
+    int32_t result = 0;
+    if (!RenameOutputFile(ctx, tempName, docName)) {
+        result = -1;  // the ".$$$" stays; the parked file goes back below
+    } else {
+        DeleteIfExists(kmzName);
+        try {
+            KmzArchive archive(ctx);
+            archive.Open(kmzName);
+            archive.Add(docName);
+            if (o.IconToKMZ && o.IconSource == 1)
+                for (size_t k = 0; k < contents.styleUsed.size(); ++k)
+                    if (contents.styleUsed[k]) archive.AddOnce(o.ExtIconFile[k]);
+            if (o.IconToKMZ && contents.logoPresent) archive.AddOnce(o.LogoFile);
+            if (archive.FileCount() < 1) result = -1;
+            archive.Close();
+        } catch (const std::exception&) {
+            result = -1;  // the archive closed with the object
+        }
+        DeleteIfExists(docName);
+    }
+    // The user's own ".kml" comes back on every road out.
+    if (Exists(backupName) && !RenameOutputFile(ctx, backupName, docName)) return -1;
+    if (result != 0) DeleteIfExists(kmzName);
+    return result;
+}
+
+}  // namespace ts

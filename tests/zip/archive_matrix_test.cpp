@@ -1,0 +1,217 @@
+// Archives of every shape the writer makes, judged by outside readers: stored and deflated, one
+// file and split into volumes, small and Zip64.
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "archiver.h"
+#include "test_util.h"
+#include "wide_files.h"
+#include "zip_judges.h"
+
+using namespace zip;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Shape {
+    bool deflate;
+    bool split;
+    bool zip64;
+};
+
+std::string Random(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = static_cast<char>(rng());
+    return s;
+}
+
+std::string Text(std::size_t lines)
+{
+    std::string s;
+    for (std::size_t i = 0; i < lines; ++i)
+        s += "      <coordinates>" + std::to_string(139.0 + static_cast<double>(i) * 1e-5) + "," +
+             std::to_string(35.0 + static_cast<double>(i % 977) * 1e-5) + ",12.5</coordinates>\n";
+    return s;
+}
+
+class ArchiveMatrix : public ::testing::TestWithParam<Shape> {};
+
+TEST_P(ArchiveMatrix, OutsideReadersAcceptTheArchiveAndItsBytes)
+{
+    const Shape shape = GetParam();
+    ziptest::TempDir dir;
+    dir.write("src/track.kml", Text(3000));
+    dir.write("src/noise.bin", Random(150000, 7));
+    dir.write("src/empty.txt", "");
+    dir.write("src/icons/a.png", Random(2000, 8));
+    fs::create_directories(dir.path() / "src/icons/none");
+    fs::create_directories(dir.path() / "out");
+
+    TZipArchiver a;
+    a.SetCompressionMode(shape.deflate ? 9 : 0);
+    a.Zip64Mode = shape.zip64 ? zmAlways : zmAuto;
+    if (shape.split) {
+        a.SetSpanningMode(smSplitting);
+        a.SpanningOptions.VolumeSize = vsCustom;
+        a.SpanningOptions.SetCustomVolumeSize(65536);
+    }
+    a.FileName = dir.wide() + u"out/set.zip";
+    a.OpenArchive(fmCreate);
+    a.BaseDir = dir.wide() + u"src";
+    a.BeginUpdate();
+    a.AddFiles(u"*", 0x28BF | faDirectory, u"");
+    a.EndUpdate();
+    EXPECT_EQ(a.FileCount(), 4);
+    a.CloseArchive();
+
+    const std::vector<std::string> pairs = {
+        "track.kml=" + dir.str() + "src/track.kml", "noise.bin=" + dir.str() + "src/noise.bin",
+        "empty.txt=" + dir.str() + "src/empty.txt", "icons/a.png=" + dir.str() + "src/icons/a.png"};
+    fs::path single = dir.path() / "out/set.zip";
+    std::string out;
+    if (shape.split) {
+        std::vector<fs::path> volumes;
+        for (int n = 1; fs::exists(dir.path() / ("out/set.Z0" + std::to_string(n))); ++n)
+            volumes.push_back(dir.path() / ("out/set.Z0" + std::to_string(n)));
+        EXPECT_GE(volumes.size(), 2u);
+        for (const auto& v : volumes)
+            EXPECT_EQ(fs::file_size(v), 65536u) << v;
+        // 7z reads the set itself (it wants the volume names in lower case).
+        for (auto& v : volumes) {
+            std::string lower = v.string();
+            lower[lower.size() - 3] = 'z';
+            fs::rename(v, lower);
+            v = lower;
+        }
+        EXPECT_TRUE(ziptest::SevenZipTest(single, &out)) << out;
+        EXPECT_EQ(ziptest::Run("cd " + ziptest::Quote(dir.str()) + " && 7z x -bd -ox out/set.zip >/dev/null && "
+                               "cmp x/track.kml src/track.kml && cmp x/noise.bin src/noise.bin && "
+                               "cmp x/icons/a.png src/icons/a.png", &out), 0) << out;
+        volumes.push_back(single);
+        single = dir.path() / "joined.zip";
+        ASSERT_TRUE(ziptest::JoinVolumes(volumes, single));
+    }
+    const std::string listing = ziptest::PythonCheck(single, pairs);
+    ASSERT_FALSE(listing.empty());
+    EXPECT_NE(listing.find("icons/none/|"), std::string::npos) << listing;  // the directory item
+    EXPECT_NE(listing.find(std::string("noise.bin|0|") + (shape.deflate ? "8" : "0")), std::string::npos) << listing;
+    EXPECT_NE(listing.find("empty.txt|0|0|"), std::string::npos) << listing;  // empty: stored
+    EXPECT_TRUE(ziptest::UnzipTest(single, &out)) << out;
+    EXPECT_TRUE(ziptest::SevenZipTest(single, &out)) << out;
+    if (shape.zip64) {
+        EXPECT_EQ(ziptest::Run("zipinfo -v " + ziptest::Quote(single.string()), &out), 0);
+        EXPECT_NE(out.find("minimum software version required to extract:   4.5"), std::string::npos) << out;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, ArchiveMatrix,
+                         ::testing::Values(Shape{false, false, false}, Shape{true, false, false},
+                                           Shape{false, true, false}, Shape{true, true, false},
+                                           Shape{false, false, true}, Shape{true, false, true},
+                                           Shape{false, true, true}, Shape{true, true, true}),
+                         [](const ::testing::TestParamInfo<Shape>& i) {
+                             return std::string(i.param.deflate ? "Deflated" : "Stored") +
+                                    (i.param.split ? "Split" : "Plain") + (i.param.zip64 ? "Zip64" : "Small");
+                         });
+
+}  // namespace
+
+TEST(ArchiveShapes, SpannedSetWithNumberedVolumes)
+{
+    ziptest::TempDir dir;
+    dir.write("src/noise.bin", Random(200000, 5));
+    dir.write("src/track.kml", Text(500));
+    TZipArchiver a;
+    a.SetSpanningMode(smSpanning);
+    a.SpanningOptions.AdvancedNaming = true;
+    a.SpanningOptions.VolumeSize = vsCustom;
+    a.SpanningOptions.SetCustomVolumeSize(65536);
+    std::vector<int> asked;
+    a.OnRequestBlankVolume = [&](TComponent*, int number, std::u16string&, bool& cancel) {
+        asked.push_back(number);
+        cancel = false;
+    };
+    a.FileName = dir.wide() + u"t.zip";
+    a.OpenArchive(fmCreate);
+    a.BaseDir = dir.wide() + u"src";
+    a.AddFiles(u"*", 0x28BF, u"");
+    a.CloseArchive();
+    // Blank disks 1 to 4 were asked for; the last one took the archive's own name.
+    EXPECT_EQ(asked, (std::vector<int>{1, 2, 3, 4}));
+    std::vector<fs::path> volumes;
+    for (const char* v : {"t_001.zip", "t_002.zip", "t_003.zip", "t.zip"}) {
+        ASSERT_TRUE(fs::exists(dir.path() / v)) << v;
+        volumes.push_back(dir.path() / v);
+    }
+    EXPECT_FALSE(fs::exists(dir.path() / "t_004.zip"));
+    ASSERT_TRUE(ziptest::JoinVolumes(volumes, dir.path() / "joined.zip"));
+    std::string out;
+    EXPECT_FALSE(ziptest::PythonCheck(dir.path() / "joined.zip", {"noise.bin=" + dir.str() + "src/noise.bin",
+                                                                  "track.kml=" + dir.str() + "src/track.kml"}).empty());
+    EXPECT_TRUE(ziptest::UnzipTest(dir.path() / "joined.zip", &out)) << out;
+}
+
+TEST(ArchiveShapes, SelfExtractorStubInFront)
+{
+    ziptest::TempDir dir;
+    dir.write("stub.exe", "MZ" + Random(998, 6));
+    dir.write("src/track.kml", Text(100));
+    TZipArchiver a;
+    a.SFXStub = dir.wide() + u"stub.exe";
+    a.FileName = dir.wide() + u"t.exe";
+    a.OpenArchive(fmCreate);
+    EXPECT_EQ(a.DirManager()->ArchiveStart, 1000);
+    a.BaseDir = dir.wide() + u"src";
+    a.AddFiles(u"track.kml", 0x28BF, u"");
+    a.CloseArchive();
+    std::ifstream in(dir.path() / "t.exe", std::ios::binary);
+    std::string z(std::istreambuf_iterator<char>(in), {});
+    EXPECT_EQ(z.substr(0, 2), "MZ");
+    EXPECT_EQ(z.substr(1000, 4), "PK\x03\x04");  // offsets count from the file's start
+    EXPECT_FALSE(ziptest::PythonCheck(dir.path() / "t.exe", {"track.kml=" + dir.str() + "src/track.kml"}).empty());
+    std::string out;
+    EXPECT_TRUE(ziptest::SevenZipTest(dir.path() / "t.exe", &out)) << out;
+}
+
+TEST(ArchiveShapes, EndRecordSearch)
+{
+    ziptest::TempDir dir;
+    dir.write("src/a.kml", Text(10));
+    TZipArchiver a;
+    a.FileName = dir.wide() + u"t.zip";
+    a.OpenArchive(fmCreate);
+    a.BaseDir = dir.wide() + u"src";
+    a.AddFiles(u"a.kml", 0x28BF, u"");
+    TZipDirManager& dm = *a.DirManager();
+    std::int64_t at = -1;
+    ASSERT_TRUE(dm.FindSignatureBackward(0x06054B50, at));
+    EXPECT_EQ(at, a.ArchiveStream()->Size() - 22);
+    EXPECT_TRUE(dm.LocateEndRecord());
+    // Stray bytes after the end record: it no longer counts.
+    a.ArchiveStream()->Seek(0, TSeekOrigin::soEnd);
+    a.ArchiveStream()->WriteBuffer("junk", 4);
+    EXPECT_FALSE(dm.FindSignatureBackward(0x06054B50, at));
+    EXPECT_EQ(at, -1);
+}
+
+TEST(ArchiveShapes, FolderMaskWithRecursion)
+{
+    ziptest::TempDir dir;
+    dir.write("src/top.kml", "0");
+    dir.write("src/sub/b.kml", "1");
+    dir.write("src/sub/deeper/c.kml", "2");
+    dir.write("src/sub/deeper/d.txt", "3");
+    TZipArchiver a;
+    a.FileName = dir.wide() + u"t.zip";
+    a.OpenArchive(fmCreate);
+    a.BaseDir = dir.wide() + u"src";
+    a.AddFiles(u"sub/*.kml", 0x28BF, u"");
+    a.CloseArchive();
+    EXPECT_EQ(ziptest::PythonCheck(dir.path() / "t.zip"), "sub/b.kml|0|8|554e\nsub/deeper/c.kml|0|8|554e\n");
+}

@@ -1,0 +1,357 @@
+#include "cipher_aes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "crypto_test_util.h"
+#include "text_codecs.h"
+#include "test_util.h"
+
+using namespace zip;
+using ziptest::Hex;
+using ziptest::Unhex;
+
+namespace {
+
+const std::string kKey128 = "2b7e151628aed2a6abf7158809cf4f3c";
+const std::string kIv = "000102030405060708090a0b0c0d0e0f";
+const std::string kPlain = "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+                           "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710";
+
+std::unique_ptr<TCipherAES> MakeCipher(const std::string& keyHex, std::uint8_t mode, const std::string& ivHex = {})
+{
+    auto c = std::make_unique<TCipherAES>();
+    const auto key = Unhex(keyHex);
+    const auto iv = Unhex(ivHex);
+    c->Init(key.data(), static_cast<int>(key.size()), iv);
+    c->Mode = mode;
+    return c;
+}
+
+std::string Encode(TCipher& c, const std::vector<std::uint8_t>& in)
+{
+    std::vector<std::uint8_t> out(in.size());
+    c.EncodeBuffer(in.data(), out.data(), in.size());
+    return Hex(out);
+}
+
+std::string Decode(TCipher& c, const std::vector<std::uint8_t>& in)
+{
+    std::vector<std::uint8_t> out(in.size());
+    c.DecodeBuffer(in.data(), out.data(), in.size());
+    return Hex(out);
+}
+
+std::vector<std::uint8_t> RandomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<std::uint8_t> v(n);
+    for (auto& b : v)
+        b = static_cast<std::uint8_t>(rng());
+    return v;
+}
+
+int CipherErrorCode(const std::function<void()>& f, std::string* message = nullptr)
+{
+    try {
+        f();
+    } catch (const ECipherException& e) {
+        if (message)
+            *message = e.what();
+        return e.ErrorCode;
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(CipherAES, Fips197ExamplesInEcb)
+{
+    const auto plain = Unhex("00112233445566778899aabbccddeeff");
+    const std::string keys[3] = {"000102030405060708090a0b0c0d0e0f",
+                                 "000102030405060708090a0b0c0d0e0f1011121314151617",
+                                 "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"};
+    const std::string cipher[3] = {"69c4e0d86a7b0430d8cdb78070b4c55a", "dda97ca4864cdfe06eaf70a0ec0d7191",
+                                   "8ea2b7ca516745bfeafc49904b496089"};
+    const int rounds[3] = {10, 12, 14};
+    for (int i = 0; i < 3; ++i) {
+        auto c = MakeCipher(keys[i], cmECB);
+        EXPECT_EQ(c->Rounds(), rounds[i]);
+        EXPECT_EQ(Encode(*c, plain), cipher[i]);
+        EXPECT_EQ(Decode(*c, Unhex(cipher[i])), Hex(plain));
+    }
+}
+
+TEST(CipherAES, Sp800_38aEcbCbcCfb8)
+{
+    const auto plain = Unhex(kPlain);
+    auto ecb = MakeCipher("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4", cmECB);
+    const std::string ecb256 = "f3eed1bdb5d2a03c064b5a7e3db181f8591ccb10d410ed26dc5ba74a31362870"
+                               "b6ed21b99ca6f4f9f153e7b1beafed1d23304b7a39f9f3ff067d8d8f9e24ecc7";
+    EXPECT_EQ(Encode(*ecb, plain), ecb256);
+    EXPECT_EQ(Decode(*ecb, Unhex(ecb256)), kPlain);
+
+    const std::string cbc128 = "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2"
+                               "73bed6b8e3c1743b7116e69e222295163ff1caa1681fac09120eca307586e1a7";
+    auto cbc = MakeCipher(kKey128, cmCBC, kIv);
+    EXPECT_EQ(Encode(*cbc, plain), cbc128);
+    cbc->Done();
+    EXPECT_EQ(Decode(*cbc, Unhex(cbc128)), kPlain);
+
+    auto cbc192 = MakeCipher("8e73b0f7da0e6452c810f32b809079e562f8ead2522c6b7b", cmCBC, kIv);
+    EXPECT_EQ(Encode(*cbc192, plain), "4f021db243bc633d7178183a9fa071e8b4d9ada9ad7dedf4e5e738763f69145a"
+                                      "571b242012fb7ae07fa9baac3df102e008b0e27988598881d920a9e64f5615cd");
+
+    auto cfb = MakeCipher(kKey128, cmCFB8, kIv);
+    const auto plain18 = Unhex("6bc1bee22e409f96e93d7e117393172aae2d");
+    EXPECT_EQ(Encode(*cfb, plain18), "3b79424c9c0dd436bace9e0ed4586a4f32b9");
+    cfb->Done();
+    EXPECT_EQ(Decode(*cfb, Unhex("3b79424c9c0dd436bace9e0ed4586a4f32b9")), Hex(plain18));
+
+    // CBC-MAC over whole blocks is the last CBC ciphertext block.
+    auto mac = MakeCipher(kKey128, cmCBCMAC, kIv);
+    std::vector<std::uint8_t> untouched(plain.size(), 0x5A);
+    mac->EncodeBuffer(plain.data(), untouched.data(), plain.size());
+    EXPECT_EQ(untouched, std::vector<std::uint8_t>(plain.size(), 0x5A));
+    EXPECT_EQ(Hex(std::vector<std::uint8_t>(mac->Feedback().begin(), mac->Feedback().end())),
+              cbc128.substr(96));
+}
+
+// The counter block holds a little-endian count from 1; each key stream block is that block
+// encrypted, checked against the outside tool's plain AES.
+TEST(CipherAES, CounterModeBlocksOneAndTwo)
+{
+    const auto plain = RandomBytes(17, 4);
+    auto ctr = MakeCipher(kKey128, cmCTR);
+    std::vector<std::uint8_t> coded(plain.size());
+    ctr->EncodeBuffer(plain.data(), coded.data(), plain.size());
+
+    auto ecb = MakeCipher(kKey128, cmECB);
+    std::vector<std::uint8_t> counters = Unhex("01000000000000000000000000000000"
+                                               "02000000000000000000000000000000");
+    std::vector<std::uint8_t> stream(32);
+    ecb->EncodeBuffer(counters.data(), stream.data(), 32);
+    if (ziptest::HaveTool("openssl") && ziptest::HaveTool("xxd")) {
+        EXPECT_EQ(ziptest::RunTool("echo " + Hex(counters) + " | xxd -r -p | openssl enc -aes-128-ecb -nopad -K "
+                                   + kKey128 + " | xxd -p -c 64 | tr -d '\\n'"),
+                  Hex(stream));
+    }
+    for (std::size_t i = 0; i < plain.size(); ++i)
+        EXPECT_EQ(coded[i], plain[i] ^ stream[i]) << i;
+
+    // A fresh cipher with the same key restores the input; Done leaves the counter running.
+    auto again = MakeCipher(kKey128, cmCTR);
+    std::vector<std::uint8_t> back(coded.size());
+    again->Done();
+    again->EncodeBuffer(coded.data(), back.data(), 10);
+    again->DecodeBuffer(coded.data() + 10, back.data() + 10, 7);
+    EXPECT_EQ(back, plain);
+}
+
+TEST(CipherAES, EveryModeRoundTripsInPiecesAndInPlace)
+{
+    const auto plain = RandomBytes(75, 5);  // four blocks and a partial one
+    for (std::uint8_t mode : {cmCTS, cmCBC, cmCFB8, cmOFB8, cmCTR, cmECB}) {
+        auto whole = MakeCipher(kKey128, mode, kIv);
+        const std::string once = Encode(*whole, plain);
+        EXPECT_NE(once, Hex(plain)) << int(mode);
+
+        // The chaining state carries over from call to call.
+        auto pieces = MakeCipher(kKey128, mode, kIv);
+        std::vector<std::uint8_t> buf = plain;
+        pieces->EncodeBuffer(buf.data(), buf.data(), 32);
+        pieces->EncodeBuffer(buf.data() + 32, buf.data() + 32, 43);
+        EXPECT_EQ(Hex(buf), once) << int(mode);
+
+        auto dec = MakeCipher(kKey128, mode, kIv);
+        dec->DecodeBuffer(buf.data(), buf.data(), buf.size());
+        EXPECT_EQ(buf, plain) << int(mode);
+    }
+}
+
+TEST(CipherAES, MacModesWriteNothingAndDependOnEveryFullBlock)
+{
+    const auto plain = RandomBytes(40, 6);
+    for (std::uint8_t mode : {cmCTSMAC, cmCBCMAC, cmCFB8MAC}) {
+        auto a = MakeCipher(kKey128, mode, kIv);
+        std::vector<std::uint8_t> out(plain.size(), 0);
+        a->EncodeBuffer(plain.data(), out.data(), plain.size());
+        EXPECT_EQ(out, std::vector<std::uint8_t>(plain.size(), 0));
+        const std::vector<std::uint8_t> macA(a->Feedback().begin(), a->Feedback().end());
+
+        auto b = MakeCipher(kKey128, mode, kIv);
+        b->DecodeBuffer(plain.data(), out.data(), plain.size());
+        EXPECT_EQ(std::vector<std::uint8_t>(b->Feedback().begin(), b->Feedback().end()), macA) << int(mode);
+
+        auto changed = plain;
+        changed[5] ^= 1;
+        auto c = MakeCipher(kKey128, mode, kIv);
+        c->EncodeBuffer(changed.data(), out.data(), changed.size());
+        EXPECT_NE(std::vector<std::uint8_t>(c->Feedback().begin(), c->Feedback().end()), macA) << int(mode);
+    }
+    auto none = MakeCipher(kKey128, 9, kIv);
+    std::vector<std::uint8_t> out(plain.size(), 0);
+    none->EncodeBuffer(plain.data(), out.data(), plain.size());
+    EXPECT_EQ(out, std::vector<std::uint8_t>(plain.size(), 0));
+}
+
+// A partial last block in ECB is xored with the encrypted vector so that it decodes again.
+TEST(CipherAES, EcbPartialBlockDecodes)
+{
+    const auto plain = RandomBytes(20, 7);
+    auto enc = MakeCipher(kKey128, cmECB);
+    const std::string coded = Encode(*enc, plain);
+    EXPECT_EQ(coded.substr(0, 32), Encode(*MakeCipher(kKey128, cmECB), {plain.begin(), plain.begin() + 16}));
+    EXPECT_NE(coded.substr(32), Hex(std::vector<std::uint8_t>(plain.begin() + 16, plain.end())));
+    auto dec = MakeCipher(kKey128, cmECB);
+    EXPECT_EQ(Decode(*dec, Unhex(coded)), Hex(plain));
+}
+
+TEST(CipherAES, KeyLengthsAndPadding)
+{
+    // 20 bytes run 12 rounds with the key zero-padded to 24.
+    const std::string key20 = "000102030405060708090a0b0c0d0e0f10111213";
+    auto c20 = MakeCipher(key20, cmECB);
+    auto c24 = MakeCipher(key20 + "00000000", cmECB);
+    EXPECT_EQ(c20->Rounds(), 12);
+    const auto block = Unhex("00112233445566778899aabbccddeeff");
+    const std::string coded = Encode(*c20, block);
+    EXPECT_EQ(coded, Encode(*c24, block));
+    if (ziptest::HaveTool("openssl") && ziptest::HaveTool("xxd")) {
+        EXPECT_EQ(ziptest::RunTool("echo " + Hex(block) + " | xxd -r -p | openssl enc -aes-192-ecb -nopad -K " + key20
+                                   + "00000000 | xxd -p | tr -d '\\n'"),
+                  coded);
+    }
+    EXPECT_EQ(MakeCipher("00", cmECB)->Rounds(), 10);
+    EXPECT_EQ(MakeCipher(std::string(50, '0'), cmECB)->Rounds(), 14);
+
+    std::string message;
+    TCipherAES aes;
+    const std::vector<std::uint8_t> key33(33, 1);
+    EXPECT_EQ(CipherErrorCode([&] { aes.Init(key33.data(), 33); }, &message), ceKeyLength);
+    EXPECT_EQ(message, "Length from Encryptionkey is invalid.\r\nKeysize for TCipherAES must be to 0-32 bytes");
+    EXPECT_FALSE(aes.Initialized());
+    StrictCipherKeySize = false;
+    aes.Init(key33.data(), 33);
+    StrictCipherKeySize = true;
+    EXPECT_TRUE(aes.Initialized());
+    aes.Mode = cmECB;
+    EXPECT_EQ(Encode(aes, block), Encode(*MakeCipher(Hex(key33).substr(0, 64), cmECB), block));
+    // A negative length counts as an empty key.
+    aes.Init(key33.data(), -5);
+    EXPECT_EQ(Encode(aes, block), Encode(*MakeCipher("", cmECB), block));
+}
+
+// A short vector is zero-padded to a block, never read past its end.
+TEST(CipherAES, ShortVectorIsPadded)
+{
+    const auto plain = RandomBytes(32, 12);
+    auto shortIv = MakeCipher(kKey128, cmCBC, "0102030405060708");
+    EXPECT_EQ(Encode(*shortIv, plain), Encode(*MakeCipher(kKey128, cmCBC, "01020304050607080000000000000000"), plain));
+    TCipherAES noKey;
+    noKey.Init(nullptr, 16);
+    EXPECT_EQ(noKey.Rounds(), 10);
+}
+
+TEST(CipherAES, UseBeforeKeyAndWipe)
+{
+    TCipherAES aes;
+    std::string message;
+    std::uint8_t b[16] = {};
+    EXPECT_EQ(CipherErrorCode([&] { aes.EncodeBuffer(b, b, 16); }, &message), ceNotInitialized);
+    EXPECT_EQ(message, "TCipherAES is not initialized call Init() or InitKey() before.");
+    EXPECT_EQ(CipherErrorCode([&] { aes.DecodeBuffer(b, b, 16); }), ceNotInitialized);
+    EXPECT_EQ(CipherErrorCode([&] { aes.CodeBuffer(b, 16, paEncode); }), ceNotInitialized);
+
+    auto c = MakeCipher(kKey128, cmCBC, kIv);
+    c->Protect();
+    EXPECT_FALSE(c->Initialized());
+    EXPECT_EQ(Hex(std::vector<std::uint8_t>(c->Vector().begin(), c->Vector().end())), std::string(32, 'f'));
+    EXPECT_EQ(CipherErrorCode([&] { c->EncodeBuffer(b, b, 16); }), ceNotInitialized);
+}
+
+// The constructor keys the cipher and leaves the caller's key encrypted; a new cipher starts
+// at counter 1 with the real key, as AES entries need.
+TEST(CipherAES, CreateWithKeyEncryptsTheCallersCopy)
+{
+    std::vector<std::uint8_t> key = Unhex(kKey128);
+    TCipherAES aes(key);
+    EXPECT_TRUE(aes.Initialized());
+    EXPECT_EQ(key.size(), 16u);
+    EXPECT_NE(Hex(key), kKey128);
+    aes.Mode = cmCTR;
+    const auto plain = RandomBytes(33, 8);
+    EXPECT_EQ(Encode(aes, plain), Encode(*MakeCipher(kKey128, cmCTR), plain));
+
+    std::vector<std::uint8_t> longKey(40, 3);
+    TCipherAES cut(longKey);  // cut to 32 bytes, no error
+    EXPECT_EQ(longKey.size(), 32u);
+    EXPECT_EQ(cut.Rounds(), 14);
+}
+
+// Keying again in counter mode starts over at counter 1, whatever was used of the old stream.
+TEST(CipherAES, NewKeyRestartsTheCounter)
+{
+    const auto plain = RandomBytes(16, 9);
+    auto c = MakeCipher(kKey128, cmCTR);
+    std::vector<std::uint8_t> junk(17);
+    c->EncodeBuffer(junk.data(), junk.data(), junk.size());
+    const auto other = Unhex("000102030405060708090a0b0c0d0e0f");
+    c->Init(other.data(), 16);
+    EXPECT_EQ(Encode(*c, plain), Encode(*MakeCipher(Hex(other), cmCTR), plain));
+}
+
+TEST(CipherAES, CoderHooksFollowTheActionSet)
+{
+    const auto plain = RandomBytes(48, 10);
+    auto c = MakeCipher(kKey128, cmCBC, kIv);
+    std::vector<std::uint8_t> buf = plain;
+    EXPECT_EQ(c->CodeBuffer(buf.data(), buf.size(), paEncode), buf.size());
+    EXPECT_EQ(buf, plain);  // nothing in the action set
+
+    c->ProtectionActions = (1 << paEncode) | (1 << paDecode);
+    c->CodeBuffer(buf.data(), buf.size(), paEncode);
+    EXPECT_EQ(Hex(buf), Encode(*MakeCipher(kKey128, cmCBC, kIv), plain));
+    // Each run restarts the chaining from the vector.
+    c->CodeBuffer(buf.data(), buf.size(), paDecode);
+    EXPECT_EQ(buf, plain);
+
+    // The wipe action scrambles the feedback and leaves the vector alone.
+    c->InitCoding(paWipe);
+    EXPECT_NE(Hex(std::vector<std::uint8_t>(c->Feedback().begin(), c->Feedback().end())), kIv);
+    EXPECT_EQ(Hex(std::vector<std::uint8_t>(c->Vector().begin(), c->Vector().end())), kIv);
+}
+
+TEST(CipherAES, StringAndChainedProtection)
+{
+    auto inner = std::shared_ptr<TCipherAES>(MakeCipher(kKey128, cmCTR).release());
+    auto outer = std::shared_ptr<TCipherAES>(MakeCipher("000102030405060708090a0b0c0d0e0f", cmCBC, kIv).release());
+    inner->ProtectionActions = outer->ProtectionActions = (1 << paEncode) | (1 << paDecode);
+    outer->SetProtection(inner);
+    const std::string text = outer->CodeString("a secret of some length", paEncode, fmtHEX);
+    EXPECT_EQ(text.size(), 46u);
+    // Fresh ciphers undo it: the counter mode one has moved on.
+    auto inner2 = std::shared_ptr<TCipherAES>(MakeCipher(kKey128, cmCTR).release());
+    auto outer2 = std::shared_ptr<TCipherAES>(MakeCipher("000102030405060708090a0b0c0d0e0f", cmCBC, kIv).release());
+    inner2->ProtectionActions = outer2->ProtectionActions = (1 << paEncode) | (1 << paDecode);
+    outer2->SetProtection(inner2);
+    EXPECT_EQ(outer2->CodeString(text, paDecode, fmtHEX), "a secret of some length");
+}
+
+TEST(CipherRegistry, AesIsListed)
+{
+    auto list = CipherList();
+    ASSERT_FALSE(list.empty());
+    EXPECT_EQ(list[0].Class, &CipherAESClass());
+    EXPECT_EQ(list[0].Text, "AES=");
+    RegisterCipher(CipherAESClass(), "", "Rijndael");
+    list = CipherList();
+    EXPECT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].Text, "AES=Rijndael");
+    auto made = list[0].Class->Create();
+    EXPECT_STREQ(made->ClassName(), "TCipherAES");
+    EXPECT_FALSE(made->Initialized());
+    RegisterCipher(CipherAESClass());
+}

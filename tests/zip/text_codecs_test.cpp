@@ -1,0 +1,200 @@
+#include "text_codecs.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "crypto_test_util.h"
+
+using namespace zip;
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> v)
+{
+    std::string s;
+    for (int b : v)
+        s += static_cast<char>(b);
+    return s;
+}
+
+std::string RandomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = static_cast<char>(rng());
+    return s;
+}
+
+std::string ErrorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const EStringFormat& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+}  // namespace
+
+TEST(StringFormatHex, BothCasesAndBack)
+{
+    const std::string two = Bytes({0x1F, 0xA0});
+    EXPECT_EQ(BinaryToFormattedText(two, fmtHEX), "1FA0");
+    EXPECT_EQ(BinaryToFormattedText(two, fmtHEXL), "1fa0");
+    EXPECT_EQ(FormattedTextToBinary("1fa0", fmtHEXL), two);
+    EXPECT_EQ(FormattedTextToBinary("1fa0", fmtHEX), two);
+    EXPECT_EQ(FormattedTextToBinary("1FA0", fmtHEXL), two);
+    const std::string all = RandomBytes(256, 1);
+    EXPECT_EQ(FormattedTextToBinary(BinaryToFormattedText(all, fmtHEX), fmtHEX), all);
+}
+
+TEST(StringFormatHex, PrefixesSeparatorsAndOddDigits)
+{
+    const std::string two = Bytes({0x1F, 0xA0});
+    EXPECT_EQ(FormattedTextToBinary("$1FA0", fmtHEX), two);
+    EXPECT_EQ(FormattedTextToBinary("0x1FA0", fmtHEX), two);
+    EXPECT_EQ(FormattedTextToBinary("0X1fa0", fmtHEXL), two);
+    // The first separator restarts the output; later ones are skipped.
+    EXPECT_EQ(FormattedTextToBinary("1F A0", fmtHEX), Bytes({0xA0}));
+    EXPECT_EQ(FormattedTextToBinary("$1F A0", fmtHEX), Bytes({0x1F, 0xA0}));
+    EXPECT_EQ(FormattedTextToBinary("1FA", fmtHEX), Bytes({0x1F}));
+    EXPECT_EQ(FormattedTextToBinary("A", fmtHEX), "");
+    // Characters outside the table are rejected before decoding, and skipped by the decoder.
+    EXPECT_EQ(ErrorOf([] { FormattedTextToBinary("1FG0", fmtHEX); }), "Input is not an valid Hexadecimal Format.");
+    EXPECT_EQ(TStringFormatHex::Instance().TextToBytes("1FG0", 4), Bytes({0x1F}));
+}
+
+TEST(StringFormatBase64, Rfc4648Vectors)
+{
+    const char* plain[] = {"f", "fo", "foo", "foob", "fooba", "foobar"};
+    const char* coded[] = {"Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(BinaryToFormattedText(plain[i], -1, fmtMIME64), coded[i]);
+        EXPECT_EQ(FormattedTextToBinary(coded[i], -1, fmtMIME64), plain[i]);
+    }
+    // Missing padding is supplied.
+    EXPECT_EQ(FormattedTextToBinary("Zg", fmtMIME64), "f");
+    EXPECT_EQ(FormattedTextToBinary("Zm9vYmE", fmtMIME64), "fooba");
+    EXPECT_EQ(BinaryToFormattedText(Bytes({0xFB, 0xFF}), fmtMIME64), "+/8=");
+}
+
+TEST(StringFormatBase64, WrappedTextAndOutsideTool)
+{
+    const std::string data = RandomBytes(1000, 2);
+    const std::string text = BinaryToFormattedText(data, -1);
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+    // Line breaks and blanks inside the text are skipped.
+    std::string wrapped;
+    for (std::size_t i = 0; i < text.size(); i += 76)
+        wrapped += text.substr(i, 76) + "\r\n ";
+    EXPECT_EQ(FormattedTextToBinary(wrapped, fmtMIME64), data);
+    if (ziptest::HaveTool("python3")) {
+        const std::string hex = ziptest::Hex(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+        EXPECT_EQ(ziptest::RunTool("python3 -c \"import base64,sys;sys.stdout.write(base64.b64encode(bytes.fromhex('"
+                                   + hex + "')).decode())\""),
+                  text);
+    }
+}
+
+TEST(StringFormatUU, LinesOf45BytesAndOutsideTool)
+{
+    const std::string data = RandomBytes(46, 3);
+    const std::string text = BinaryToFormattedText(data, fmtUU);
+    // Length character "M" (45), 60 characters, then "!" (1) and 4 characters.
+    ASSERT_EQ(text.size(), 1u + 60 + 1 + 4);
+    EXPECT_EQ(text[0], 'M');
+    EXPECT_EQ(text[61], '!');
+    EXPECT_EQ(FormattedTextToBinary(text, fmtUU), data);
+    if (ziptest::HaveTool("python3")) {
+        const std::string hex = ziptest::Hex(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+        const std::string lines = ziptest::RunTool(
+            "python3 -c \"import binascii,sys;d=bytes.fromhex('" + hex
+            + "');sys.stdout.write(''.join(binascii.b2a_uu(d[i:i+45],backtick=True).decode().strip('\\n') "
+              "for i in range(0,len(d),45)))\"");
+        EXPECT_EQ(lines, text);
+        // The tool's own line layout, with line breaks, reads back.
+        EXPECT_EQ(FormattedTextToBinary(ziptest::RunTool("python3 -c \"import binascii,sys;d=bytes.fromhex('" + hex
+                                                         + "');sys.stdout.write(''.join(binascii.b2a_uu(d[i:i+45],"
+                                                           "backtick=True).decode() for i in range(0,len(d),45)))\""),
+                                        fmtUU),
+                  data);
+    }
+}
+
+TEST(StringFormatUU, XXRoundTripAndCutText)
+{
+    for (std::size_t n : {1u, 2u, 3u, 44u, 45u, 90u, 100u}) {
+        const std::string data = RandomBytes(n, static_cast<unsigned>(n));
+        EXPECT_EQ(FormattedTextToBinary(BinaryToFormattedText(data, fmtXX), fmtXX), data) << n;
+        EXPECT_EQ(FormattedTextToBinary(BinaryToFormattedText(data, fmtUU), fmtUU), data) << n;
+    }
+    EXPECT_EQ(BinaryToFormattedText("Cat", -1, fmtXX), "1Eq3o");
+    // A line cut short yields what its characters hold and reads nothing beyond the text.
+    const std::string text = BinaryToFormattedText(std::string(45, 'x'), fmtUU);
+    EXPECT_EQ(TStringFormatUU::Instance().TextToBytes(text.data(), 9), std::string(6, 'x'));
+    EXPECT_EQ(TStringFormatUU::Instance().TextToBytes("M", 1), "");
+    EXPECT_EQ(ErrorOf([] { FormattedTextToBinary("1Eq3o~", fmtXX); }), "Input is not an valid XX Coding Format.");
+}
+
+TEST(StringFormatRegistry, CodesDefaultsAndErrors)
+{
+    EXPECT_EQ(FindStringFormat(-1), &TStringFormatBase64::Instance());
+    EXPECT_EQ(FindStringFormat(fmtCOPY)->DisplayName(), "copy Input to Output");
+    EXPECT_EQ(FindStringFormat(fmtHEXL)->DisplayName(), "Hexadecimal lowercase");
+    EXPECT_EQ(FindStringFormat(fmtXX)->DisplayName(), "XX Coding");
+    EXPECT_EQ(FindStringFormat(7), nullptr);
+    const auto list = RegisteredStringFormats();
+    ASSERT_EQ(list.size(), 6u);
+    EXPECT_EQ(list[0]->FormatCode(), fmtCOPY);
+    EXPECT_EQ(list[5]->FormatCode(), fmtXX);
+
+    EXPECT_EQ(ErrorOf([] { BinaryToFormattedText("ab", -1, 7); }), "String Format \"7\" not exists.");
+    EXPECT_EQ(ErrorOf([] { FormattedTextToBinary("ab", -1, 7); }), "String Format \"7\" not exists.");
+    // Empty input gives empty text before the code is looked at; -1 stops at the first zero.
+    EXPECT_EQ(BinaryToFormattedText("", -1, 7), "");
+    EXPECT_EQ(BinaryToFormattedText("a\0b", -1, fmtHEX), "61");
+    EXPECT_EQ(BinaryToFormattedText("a\0b", 3, fmtHEX), "610062");
+    EXPECT_EQ(FormattedTextToBinary("\x01\xFF", fmtCOPY), "\x01\xFF");
+}
+
+TEST(StringFormatRegistry, SameCodeReplaces)
+{
+    struct Shouting : TStringFormat {
+        std::string BytesToText(const std::uint8_t*, std::size_t) const override { return "HEX!"; }
+        int FormatCode() const override { return fmtHEX; }
+    };
+    struct Unlisted : TStringFormat {
+        int FormatCode() const override { return -1; }
+    };
+    static const Shouting shouting;
+    static const Unlisted unlisted;
+    RegisterStringFormats({&shouting, &unlisted});
+    EXPECT_EQ(BinaryToFormattedText("a", -1, fmtHEX), "HEX!");
+    EXPECT_EQ(RegisteredStringFormats().size(), 6u);
+    EXPECT_EQ(RegisteredStringFormats()[1], &shouting);
+    RegisterStringFormats({&TStringFormatHex::Instance()});
+    EXPECT_EQ(BinaryToFormattedText("a", -1, fmtHEX), "61");
+}
+
+// Malformed text of every kind decodes to something without reading past it (checked by the
+// sanitizers); each decoder's own output always reads back.
+TEST(StringFormatRegistry, RandomTextNeverOverreads)
+{
+    std::mt19937 rng(11);
+    for (const TStringFormat* f : RegisteredStringFormats()) {
+        for (int round = 0; round < 300; ++round) {
+            const std::size_t n = rng() % 70;
+            std::string text(n, '\0');
+            for (char& c : text)
+                c = static_cast<char>(rng());
+            const std::string bytes = f->TextToBytes(text.data(), text.size());
+            EXPECT_LE(bytes.size(), text.size()) << f->DisplayName();
+            const std::string back = f->BytesToText(reinterpret_cast<const std::uint8_t*>(text.data()), n);
+            EXPECT_EQ(f->TextToBytes(back.data(), back.size()), text) << f->DisplayName();
+        }
+    }
+}

@@ -1,0 +1,139 @@
+// Outside readers as judges of the archives we write: Python's zipfile, unzip, 7z and zipinfo.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace ziptest {
+
+inline std::string Quote(const std::string& s)
+{
+    std::string r = "'";
+    for (char c : s)
+        r += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return r + "'";
+}
+
+// Runs a shell command; returns its exit status, with stdout and stderr in out.
+inline int Run(const std::string& cmd, std::string* out = nullptr)
+{
+    std::FILE* f = popen((cmd + " 2>&1").c_str(), "r");
+    if (!f)
+        return -1;
+    std::string text;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        text.append(buf, n);
+    const int rc = pclose(f);
+    if (out)
+        *out = text;
+    return rc;
+}
+
+// Python's zipfile: testzip passes, and each member named in pairs ("member=source file") holds
+// exactly the source's bytes. Prints the member names, flags and extra tags, one line each, as
+// "name|flag bits|method|extra tags" (central directory). Empty text means a failure.
+inline std::string PythonCheck(const std::filesystem::path& zip, const std::vector<std::string>& pairs = {})
+{
+    static const char* script = R"PY(
+import sys, zipfile, struct
+z = zipfile.ZipFile(sys.argv[1])
+bad = z.testzip()
+if bad is not None:
+    print('BAD', bad); sys.exit(1)
+for pair in sys.argv[2:]:
+    member, src = pair.split('=', 1)
+    if z.read(member) != open(src, 'rb').read():
+        print('DIFF', member); sys.exit(1)
+for i in z.infolist():
+    tags, p = [], 0
+    while p + 4 <= len(i.extra):
+        t, n = struct.unpack('<HH', i.extra[p:p+4]); tags.append('%04x' % t); p += 4 + n
+    print('%s|%d|%d|%s' % (i.filename, i.flag_bits, i.compress_type, ','.join(tags)))
+)PY";
+    std::string cmd = "python3 -c " + Quote(script) + " " + Quote(zip.string());
+    for (const auto& p : pairs)
+        cmd += " " + Quote(p);
+    std::string out;
+    return Run(cmd, &out) == 0 ? (out.empty() ? std::string("\n") : out) : std::string();
+}
+
+inline bool UnzipTest(const std::filesystem::path& zip, std::string* out = nullptr)
+{
+    return Run("unzip -tq " + Quote(zip.string()), out) == 0;
+}
+
+inline bool SevenZipTest(const std::filesystem::path& zip, std::string* out = nullptr)
+{
+    return Run("7z t -bd " + Quote(zip.string()), out) == 0;
+}
+
+// Joins the volumes of a split set (in disk order, the last one holding the directory) into one
+// archive: the volumes back to back, then the directory again with absolute offsets.
+inline bool JoinVolumes(const std::vector<std::filesystem::path>& volumes, const std::filesystem::path& out)
+{
+    static const char* script = R"PY(
+import sys, struct
+out = sys.argv[1]
+vols = [open(v, 'rb').read() for v in sys.argv[2:]]
+base, acc = [], 0
+for v in vols:
+    base.append(acc); acc += len(v)
+last = vols[-1]
+e = last.rfind(b'PK\x05\x06')
+_, thisd, dird, n1, n2, dsize, doff, cl = struct.unpack('<IHHHHIIH', last[e:e+22])
+count = n2
+if e >= 20 and last[e-20:e-16] == b'PK\x06\x07':
+    zdisk, zoff, ndisks = struct.unpack('<IQI', last[e-16:e])
+    z = vols[zdisk][zoff:zoff+56]
+    _, _, _, _, _, dird, _, count, dsize, doff = struct.unpack('<IQHHIIQQQQ', z)
+d = b''.join(vols)
+p = base[dird] + doff
+entries = []
+for _ in range(count):
+    f = list(struct.unpack('<IHHHHHHIIIHHHHHII', d[p:p+46]))
+    nl, el, cl2 = f[10], f[11], f[12]
+    name = d[p+46:p+46+nl]; extra = d[p+46+nl:p+46+nl+el]; comment = d[p+46+nl+el:p+46+nl+el+cl2]
+    usize, csize, off, disk = f[9], f[8], f[16], f[13]
+    q, others, had64 = 0, b'', False
+    while q + 4 <= len(extra):
+        t, n = struct.unpack('<HH', extra[q:q+4]); data = extra[q+4:q+4+n]
+        if t == 1:
+            had64 = True; r = 0
+            if usize == 0xFFFFFFFF: usize = struct.unpack('<Q', data[r:r+8])[0]; r += 8
+            if csize == 0xFFFFFFFF: csize = struct.unpack('<Q', data[r:r+8])[0]; r += 8
+            if off == 0xFFFFFFFF: off = struct.unpack('<Q', data[r:r+8])[0]; r += 8
+            if disk == 0xFFFF: disk = struct.unpack('<I', data[r:r+4])[0]; r += 4
+        else:
+            others += extra[q:q+4+n]
+        q += 4 + n
+    entries.append((f, name, others, comment, usize, csize, base[disk] + off, had64))
+    p += 46 + nl + el + cl2
+cd = b''
+for f, name, others, comment, usize, csize, off, had64 in entries:
+    if had64:
+        z64 = struct.pack('<HHQQQ', 1, 24, usize, csize, off)
+        f[8] = f[9] = f[16] = 0xFFFFFFFF
+    else:
+        z64 = b''; f[16] = off
+    f[11] = len(z64) + len(others); f[13] = 0
+    cd += struct.pack('<IHHHHHHIIIHHHHHII', *f) + name + z64 + others + comment
+start = len(d)
+tail = b''
+if any(x[7] for x in entries) or count >= 0xFFFF:
+    tail += struct.pack('<IQHHIIQQQQ', 0x06064b50, 44, 45, 45, 0, 0, count, count, len(cd), start)
+    tail += struct.pack('<IIQI', 0x07064b50, 0, start + len(cd), 1)
+n = min(count, 0xFFFF)
+tail += struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, n, n, min(len(cd), 0xFFFFFFFF), min(start, 0xFFFFFFFF), 0)
+open(out, 'wb').write(d + cd + tail)
+)PY";
+    std::string cmd = "python3 -c " + Quote(script) + " " + Quote(out.string());
+    for (const auto& v : volumes)
+        cmd += " " + Quote(v.string());
+    return Run(cmd) == 0;
+}
+
+}  // namespace ziptest
