@@ -127,6 +127,10 @@ TFormMain::TFormMain(ProgramPaths paths, std::vector<std::string> args, bool hea
     formPAlt_ = std::make_unique<TFormPAlt>(s, this);
     ShowSettings(s);
     ConnectHandlers();
+    WireReduceDialog();
+    WireMaskDialog();
+    WirePointNameDialog();
+    WireOutputDialogs();
     CreateIconForms();
     geoidTimer_.setSingleShot(true);
     geoidTimer_.setInterval(0);
@@ -466,14 +470,6 @@ void TFormMain::ConnectHandlers() {
         else if (!headless_) report_->show();
     });
 
-    // The option dialogs open from these boxes once they exist; until then the boxes only switch
-    // the option, with the values the settings file gave.
-    connect(CheckBoxMask, &QCheckBox::toggled, this, [this](bool) {
-        Settings& s = front_->settings;
-        StoreControls(s);
-        ApplyMaskSettings(s);
-        ShowSettings(s);
-    });
     Connect3DDialog();
     ConnectGeoidDialog();
 }
@@ -899,6 +895,136 @@ void TFormMain::AskBarometerCalibration(const BarometerStart& start, BarometerRe
         return;
     }
     formPAlt_->Ask(start, ref);
+}
+
+// --- Reduction, mask and point-name dialogs. Their edits show the values held in the settings
+// when they open; OK stores the edits there and runs the apply procedure.
+
+void TFormMain::RunOptionDialog(QDialog& dlg, const std::function<void()>& ok) {
+    if (headless_) ok();
+    else ShowDialogCentered(dlg);
+}
+
+void TFormMain::WireReduceDialog() {
+    FormReduce = new TFormReduce(this);
+    FormReduce->OnOK = [this] {
+        Settings& s = front_->settings;
+        StoreControls(s);
+        s.opt.MovingDist = S(FormReduce->EditMd->text());
+        s.opt.ElapsesTimes = S(FormReduce->EditEt->text());
+        ReadReduceDialog(s);
+        ShowSettings(s);
+        FormReduce->EditMd->setText(Q(s.opt.MovingDist));
+        FormReduce->EditEt->setText(Q(s.opt.ElapsesTimes));
+        FormReduce->LabelMdu->setText(Q(s.ReduceUnitLabel));
+    };
+    FormReduce->OnCancel = [this] { CheckBoxReduce->setChecked(false); };
+    connect(CheckBoxReduce, &QCheckBox::toggled, this, [this](bool on) {
+        if (!on || !CheckBoxReduce->isEnabled()) return;
+        const Settings& s = front_->settings;
+        FormReduce->EditMd->setText(Q(s.opt.MovingDist));
+        FormReduce->EditEt->setText(Q(s.opt.ElapsesTimes));
+        FormReduce->LabelMdu->setText(Q(s.ReduceUnitLabel));
+        RunOptionDialog(*FormReduce, [this] { FormReduce->ButtonOKClick(); });
+    });
+}
+
+void TFormMain::WireMaskDialog() {
+    FormLimit = new TFormLimit(this);
+    FormLimit->OnOK = [this] {
+        Settings& s = front_->settings;
+        StoreControls(s);
+        s.opt.HdopMask = S(FormLimit->EditHdopMask->text());
+        s.opt.NsatMask = S(FormLimit->EditNsatMask->text());
+        ApplyMaskSettings(s);
+        ShowSettings(s);
+        FormLimit->EditHdopMask->setText(Q(s.opt.HdopMask));
+        FormLimit->EditNsatMask->setText(Q(s.opt.NsatMask));
+    };
+    FormLimit->OnCancel = [this] { CheckBoxMask->setChecked(false); };
+    connect(CheckBoxMask, &QCheckBox::toggled, this, [this](bool on) {
+        if (on && CheckBoxMask->isEnabled()) {
+            const Settings& s = front_->settings;
+            FormLimit->EditHdopMask->setText(Q(s.opt.HdopMask));
+            FormLimit->EditNsatMask->setText(Q(s.opt.NsatMask));
+            RunOptionDialog(*FormLimit, [this] { FormLimit->ButtonOKClick(); });
+        }
+        if (!CheckBoxMask->isChecked()) {
+            TConversionOptions& o = front_->settings.opt;
+            o.MaskUse = false;
+            o.HdopMax = 10000.0;
+            o.NsatMin = -100.0;
+        }
+    });
+}
+
+void TFormMain::WirePointNameDialog() {
+    FormPointName = new TFormPointName(this);
+    FormPointName->OnApply = [this] {
+        Settings& s = front_->settings;
+        QComboBox* combo = FormPointName->ComboBoxPointName;
+        s.opt.PointName = S(combo->currentText());
+        ApplyPointName(s);
+        if (combo->currentText() != Q(s.opt.PointName)) combo->setEditText(Q(s.opt.PointName));
+        combo->setToolTip(Q(s.PointNameHint));
+        CheckBoxBalloon->setText(Q(s.BalloonCaption));
+    };
+    connect(CheckBoxBalloon, &QCheckBox::toggled, this, [this](bool on) {
+        if (!on || !CheckBoxBalloon->isEnabled()) return;
+        const Settings& s = front_->settings;
+        {
+            QSignalBlocker block(FormPointName->ComboBoxPointName);
+            FormPointName->ComboBoxPointName->setEditText(Q(s.opt.PointName));
+        }
+        FormPointName->ComboBoxPointName->setToolTip(Q(s.PointNameHint));
+        RunOptionDialog(*FormPointName, [this] {
+            FormPointName->FormShow();
+            FormPointName->ButtonOKClick();
+        });
+    });
+}
+
+// --- Block selector and output range dialog: the output stage's questions.
+
+std::array<QPixmap, 6> TFormMain::RangePreviews() const {
+    std::array<QPixmap, 6> p;
+    for (size_t i = 0; i < p.size(); ++i) p[i] = Images[i]->pixmap();
+    return p;
+}
+
+void TFormMain::WireOutputDialogs() {
+    FormOutputRange = new TFormOutputRange(this);
+    FormOutBlock = new TFormOutBlock(this);
+    FormOutputRange->Warn = [this](const std::string& text) {
+        MessageDlgCentered(text, MsgKind::Warning, mbOK, FormOutputRange);
+    };
+}
+
+bool TFormMain::SelectOutputRange(BlockTable& blocks, const PointStream& points, const TConversionOptions& o,
+                                  int32_t curBlock) {
+    if (headless_) return Host::SelectOutputRange(blocks, points, o, curBlock);
+    FormOutputRange->Setup(blocks, points, o, curBlock, RangePreviews());
+    ShowDialogCentered(*FormOutputRange);
+    // The dialog's own answer decides, not an Esc pressed in a message box over it.
+    abortRequested = FormOutputRange->Cancelled();
+    return !abortRequested;
+}
+
+bool TFormMain::SelectOutputBlocks(BlockTable& blocks, const PointStream& points, const TConversionOptions& o,
+                                   int32_t& curBlock) {
+    if (headless_) return Host::SelectOutputBlocks(blocks, points, o, curBlock);
+    FormOutBlock->Setup(blocks, o, curBlock);
+    FormOutBlock->OpenRange = [this, &blocks, &points, &o](int32_t block) {
+        FormOutputRange->Setup(blocks, points, o, block, RangePreviews());
+        ShowDialogCentered(*FormOutputRange);
+        // Cancel there drops only that block's edit.
+        abortRequested = false;
+        return !FormOutputRange->Cancelled();
+    };
+    ShowDialogCentered(*FormOutBlock);
+    FormOutBlock->OpenRange = nullptr;
+    abortRequested = FormOutBlock->Cancelled();
+    return !abortRequested;
 }
 
 // --- Placemark icon sets: the eight previews, the set switch, the palette picker and the

@@ -12,12 +12,18 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "front_end.h"
 #include "form_report.h"
+#include "form_limit.h"
+#include "form_out_block.h"
+#include "form_output_range.h"
+#include "form_point_name.h"
+#include "form_reduce.h"
 
 class QDialog;
 class QUrl;
@@ -93,6 +99,17 @@ public:
     void ClearReport() override;
     void StoreControls(Settings& s) override;
     void ShowSettings(const Settings& s) override;
+    bool SelectOutputBlocks(BlockTable& blocks, const PointStream& points, const TConversionOptions& o,
+                            int32_t& curBlock) override;
+    bool SelectOutputRange(BlockTable& blocks, const PointStream& points, const TConversionOptions& o,
+                           int32_t curBlock) override;
+
+    // Dialogs owned by the window for the whole run.
+    TFormReduce* FormReduce = nullptr;
+    TFormLimit* FormLimit = nullptr;
+    TFormPointName* FormPointName = nullptr;
+    TFormOutBlock* FormOutBlock = nullptr;
+    TFormOutputRange* FormOutputRange = nullptr;
 
     // Controls, by the names the settings and handlers use.
     QGroupBox *GroupBoxInput, *GroupBoxOuttype, *GroupBoxTimeoffs, *GroupBoxDateFmt, *GroupBoxTrack,
@@ -168,6 +185,14 @@ private:
     void GeoidIdle();
     void Connect3DDialog();
     void ConnectGeoidDialog();
+    // Option dialogs opened by a box: shown, or without a display taken as they stand (OK).
+    void RunOptionDialog(QDialog& dlg, const std::function<void()>& ok);
+    void WireReduceDialog();
+    void WireMaskDialog();
+    void WirePointNameDialog();
+    void WireOutputDialogs();
+    // The icon previews of the speed classes, interest and voice points.
+    std::array<QPixmap, 6> RangePreviews() const;
     void CreateIconForms();
 
     std::unique_ptr<FrontEnd> front_;

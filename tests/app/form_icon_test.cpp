@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+
+#include "qt_test_app.h"
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -23,20 +25,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QApplication& App() {
-    // Another window test may have made it already.
-    if (auto* a = qobject_cast<QApplication*>(QCoreApplication::instance())) return *a;
-    static int argc = 1;
-    static char name[] = "app_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        auto* a = new QApplication(argc, argv);
-        std::setlocale(LC_NUMERIC, "C");
-        return a;
-    }();
-    return *app;
-}
+QApplication& App() { return TestApp(); }
 
 constexpr QImage::Format kFmt = QImage::Format_ARGB32_Premultiplied;
 

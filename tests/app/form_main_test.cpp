@@ -5,6 +5,8 @@
 #include "../test_temp.h"
 
 #include <QApplication>
+
+#include "qt_test_app.h"
 #include <QCloseEvent>
 #include <QDialog>
 #include <QKeyEvent>
@@ -19,21 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QApplication& App() {
-    // The dialog tests may have made it already.
-    if (auto* a = qobject_cast<QApplication*>(QCoreApplication::instance())) return *a;
-    static int argc = 1;
-    static char name[] = "app_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        // Without a display the window still runs, off screen, as it does in unattended runs.
-        if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        auto* a = new QApplication(argc, argv);
-        std::setlocale(LC_NUMERIC, "C");
-        return a;
-    }();
-    return *app;
-}
+QApplication& App() { return TestApp(); }
 
 struct FormMainTest : testing::Test {
     std::string dir;

@@ -1,0 +1,164 @@
+// The reduction, mask and point-name dialogs driven offscreen through the main window: their
+// edits, OK and Cancel, and what reaches the settings and the box captions.
+#include "form_main.h"
+
+#include <gtest/gtest.h>
+
+#include "../test_temp.h"
+
+#include <QApplication>
+
+#include "qt_test_app.h"
+
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+
+using namespace ts;
+namespace fs = std::filesystem;
+
+namespace {
+
+QApplication& App() { return TestApp(); }
+
+struct OptionDialogsTest : testing::Test {
+    std::string dir;
+    std::unique_ptr<TFormMain> form;
+    void SetUp() override {
+        App();
+        dir = ProcessTempDir() + "optdlg_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+        fs::remove_all(dir);
+        fs::create_directories(dir + "prog");
+        ProgramPaths pp;
+        pp.exePath = dir + "prog/trailsmith";
+        pp.appData = dir + "appdata";
+        form = std::make_unique<TFormMain>(pp, std::vector<std::string>{}, true);
+        form->show();
+        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    }
+    void TearDown() override {
+        if (form) form->close();
+    }
+    Settings& S() { return form->Front().settings; }
+};
+
+}  // namespace
+
+TEST_F(OptionDialogsTest, ReductionOkFloorsAndCaptionsCancelUnticks) {
+    TFormMain& f = *form;
+    TFormReduce& d = *f.FormReduce;
+    EXPECT_EQ(d.windowTitle(), "Reduction");
+    EXPECT_EQ(d.LabelTitl->text(), "Condition to output");
+    f.CheckBoxReduce->setChecked(true);
+    // Opened with the values in force.
+    EXPECT_EQ(d.EditMd->text(), "30.0");
+    EXPECT_EQ(d.EditEt->text(), "10.0");
+    EXPECT_EQ(d.LabelMdu->text(), "m");
+
+    d.EditMd->setText("0.5");
+    d.EditEt->setText("0");
+    d.ButtonOKClick();
+    EXPECT_TRUE(f.CheckBoxReduce->isChecked());
+    EXPECT_EQ(f.CheckBoxReduce->text(), "Reduce (1.0m or 0.1s)");
+    EXPECT_EQ(d.EditMd->text(), "1.0");
+    EXPECT_EQ(d.EditEt->text(), "0.1");
+    EXPECT_DOUBLE_EQ(S().opt.MoveDistMin, 1.0);
+    EXPECT_NEAR(S().opt.ElapsedMin * 86400, 0.09, 1e-9);
+
+    // In feet the typed distance shows in the caption and is kept in metres.
+    f.LabelUnitClick();
+    ASSERT_EQ(f.LabelUnit->text(), "mph");
+    d.EditMd->setText("100");
+    d.ButtonOKClick();
+    EXPECT_EQ(f.CheckBoxReduce->text(), "Reduce (100ft or 0.1s)");
+    EXPECT_EQ(d.LabelMdu->text(), "feet");
+    EXPECT_NEAR(S().opt.MoveDistMin, 30.48, 1e-9);
+
+    // Cancel unticks the box and drops what was typed; the values in force stay.
+    d.EditMd->setText("5000");
+    d.ButtonCanClick();
+    EXPECT_FALSE(f.CheckBoxReduce->isChecked());
+    EXPECT_NEAR(S().opt.MoveDistMin, 30.48, 1e-9);
+    f.CheckBoxReduce->setChecked(true);
+    EXPECT_EQ(d.EditMd->text(), "100");
+}
+
+TEST_F(OptionDialogsTest, MaskOkRepairsCancelClearsTheMask) {
+    TFormMain& f = *form;
+    TFormLimit& d = *f.FormLimit;
+    EXPECT_EQ(d.windowTitle(), "Mask");
+    f.CheckBoxMask->setChecked(true);
+    EXPECT_EQ(d.EditHdopMask->text(), "3.0");
+    EXPECT_EQ(d.EditNsatMask->text(), "4");
+    d.EditHdopMask->setText("abc");
+    d.EditNsatMask->setText("0");
+    d.ButtonOKClick();
+    EXPECT_EQ(d.EditHdopMask->text(), "1.5");
+    EXPECT_EQ(d.EditNsatMask->text(), "3");
+    EXPECT_EQ(f.CheckBoxMask->text(), "Mask (HD<=1.5 && NS>=3)");
+    EXPECT_EQ(S().opt.HdopMax, 1.5);
+    EXPECT_EQ(S().opt.NsatMin, 3);
+
+    d.ButtonCanClick();
+    EXPECT_FALSE(f.CheckBoxMask->isChecked());
+    EXPECT_EQ(S().opt.HdopMax, 10000);
+    EXPECT_EQ(S().opt.NsatMin, -100);
+    EXPECT_EQ(f.CheckBoxMask->text(), "Mask (HD<=1.5 && NS>=3)");  // the caption keeps the values
+}
+
+TEST_F(OptionDialogsTest, PointNameFollowsTheComboCancelRestores) {
+    TFormMain& f = *form;
+    TFormPointName& d = *f.FormPointName;
+    QComboBox* c = d.ComboBoxPointName;
+    EXPECT_EQ(d.windowTitle(), "Point name");
+    ASSERT_EQ(c->count(), 7);
+    f.CheckBoxBalloon->setChecked(false);
+    f.CheckBoxBalloon->setChecked(true);
+    EXPECT_EQ(c->currentText(), "Number (Num)");  // first start: numbered points
+    d.FormShow();
+
+    c->setCurrentIndex(4);  // every change applies at once
+    EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (LatLon)");
+    EXPECT_EQ(S().opt.PointNameKind, 4);
+    EXPECT_EQ(c->toolTip(), "Point name is Longitude and Latitude");
+
+    c->setEditText("Speed");  // not an item
+    EXPECT_EQ(c->currentText(), "no name (None)");
+    EXPECT_EQ(S().opt.PointNameKind, 0);
+    EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (None)");
+
+    d.ButtonCanClick();
+    EXPECT_EQ(c->currentText(), "Number (Num)");
+    EXPECT_EQ(S().opt.PointNameKind, 1);
+    EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (Num)");
+    EXPECT_TRUE(f.CheckBoxBalloon->isChecked());  // Cancel keeps the box ticked
+
+    c->setCurrentIndex(6);
+    d.ButtonOKClick();
+    EXPECT_EQ(S().opt.PointName, "Altitude (Alt)");
+    EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (Alt)");
+}
+
+TEST_F(OptionDialogsTest, DialogValuesSurviveSaveAndLoad) {
+    TFormMain& f = *form;
+    f.CheckBoxReduce->setChecked(true);
+    f.FormReduce->EditMd->setText("45.5");
+    f.FormReduce->EditEt->setText("7");
+    f.FormReduce->ButtonOKClick();
+    f.CheckBoxMask->setChecked(true);
+    f.FormLimit->EditHdopMask->setText("2.0");
+    f.FormLimit->ButtonOKClick();
+    f.FormPointName->ComboBoxPointName->setCurrentIndex(3);
+    ASSERT_TRUE(f.Front().SaveSettingsFile());
+
+    Settings s;
+    IniStore ini(f.Front().SettingsFileName);
+    LoadSettings(s, ini);
+    EXPECT_EQ(s.opt.MovingDist, "45.5");
+    EXPECT_EQ(s.opt.ElapsesTimes, "7");
+    EXPECT_TRUE(s.opt.ReduseOut);
+    EXPECT_EQ(s.ReduceCaption, "Reduce (45.5m or 7s)");
+    EXPECT_EQ(s.opt.HdopMax, 2.0);
+    EXPECT_TRUE(s.opt.MaskUse);
+    EXPECT_EQ(s.opt.PointName, "Time (Time)");
+}
