@@ -1,7 +1,6 @@
 #include "entry_crypto.h"
 
 #include <cerrno>
-#include <cstring>
 #include <stdexcept>
 
 #include <fcntl.h>

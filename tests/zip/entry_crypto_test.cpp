@@ -74,6 +74,16 @@ TEST(AesTransform, SizesAndKeyLengths)
     EXPECT_EQ(TAESCryptoTransform(192, 2, 8).GetHeaderSize(), 14u);
     EXPECT_EQ(TAESCryptoTransform(256, 2, 8).GetHeaderSize(), 18u);
     EXPECT_THROW(TAESCryptoTransform(160, 2, 8), std::invalid_argument);
+    // A cleared transform and a cut header stay within their buffers.
+    TAESCryptoTransform t(128, 2, 8);
+    t.SetPassword("x");
+    t.ClearState();
+    t.SetPassword("y");
+    EXPECT_EQ(t.GetHeaderSize(), 2u);
+    TAESCryptoTransform r(256, 2, 8);
+    TMemoryStream cut = StreamOf({1, 2, 3});
+    EXPECT_THROW(r.ReadEncryptionHeader(cut, 0), EStreamError);
+    EXPECT_FALSE(r.CheckPassword("y"));
 }
 
 TEST(AesTransform, VerifierFollowsPasswordAndSalt)
