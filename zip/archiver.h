@@ -302,7 +302,7 @@ protected:
     bool EncryptStream(TDirItem& item, TStream& source, TStream& target, TZipEntryCipher* cipher = nullptr);
     bool WriteWithRetry(TStream& stream, const void* buffer, std::int64_t count);
     // The cipher of an item with a password (null without one): AES for the AES methods with
-    // PK signatures, else the traditional cipher. Its AES extra names item's method.
+    // PK signatures, else the traditional cipher. Its AES extra names the item's method.
     virtual std::unique_ptr<TZipEntryCipher> CreateEntryCipher(const TDirItem& item);
 
     // Disk file selection.
