@@ -14,6 +14,7 @@
 #include "dir_items.h"
 #include "dir_manager.h"
 #include "errors.h"
+#include "secret_string.h"
 #include "streams.h"
 #include "wide_strings.h"
 
@@ -160,7 +161,7 @@ public:
     void SetCompressionMode(int mode);
     std::u16string CurrentVersion() const;
     void SetCurrentVersion(const std::u16string& value);
-    const std::string& Password() const { return password_; }
+    const std::string& Password() const { return password_.str(); }
     virtual void SetPassword(const std::string& password);
     std::u16string FileName;
     std::u16string BaseDir;
@@ -300,7 +301,8 @@ protected:
     // item's CRC, sizes, method and Zip64 state; false when the user cancelled.
     bool EncryptStream(TDirItem& item, TStream& source, TStream& target, TZipEntryCipher* cipher = nullptr);
     bool WriteWithRetry(TStream& stream, const void* buffer, std::int64_t count);
-    // The cipher of an item with a password; this build has none, so such items are refused.
+    // The cipher of an item with a password (null without one): AES for the AES methods with
+    // PK signatures, else the traditional cipher. Its AES extra names the item's method.
     virtual std::unique_ptr<TZipEntryCipher> CreateEntryCipher(const TDirItem& item);
 
     // Disk file selection.
@@ -335,7 +337,7 @@ private:
 
     TZipCompressionLevel compressionLevel_ = clFastest;
     int compressionMode_ = 1;
-    std::string password_;
+    TSecretString password_;
     TZipSpanningMode spanningMode_ = smNone;
     TUniStringList fileMasks_;
     TUniStringList exclusionMasks_;

@@ -79,8 +79,6 @@ int CheckZlibResult(int code)
     return code;
 }
 
-std::unique_ptr<TZipEntryCipher> TZipBaseArchiver::CreateEntryCipher(const TDirItem&) { return nullptr; }
-
 bool TZipBaseArchiver::WriteWithRetry(TStream& stream, const void* buffer, std::int64_t count)
 {
     const std::int64_t pos = stream.Position();
@@ -109,8 +107,6 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
     std::uint32_t crc = 0xFFFFFFFF;
     std::int64_t bytesRead = 0, compressed = 0;
 
-    if (!item.Password.empty() && !cipher)
-        throw std::logic_error("Encrypting archive items is not built yet");
     if (cipher && UsePKSignatures && cipher->StoredMethod() != 0)
         h.Method = cipher->StoredMethod();
 
@@ -232,10 +228,11 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
         item.HasZip64 = true;
         h.UncompressedSize = 0xFFFFFFFF;
     }
-    h.Crc32 = ~crc;
+    h.Crc32 = cipher && !cipher->StoresCrc() ? 0 : ~crc;
     if (item.HasZip64 && Zip64Mode == zmDisabled)
         FailFmt(41, {item.SourceFileName});
-    if (size == 0 && UsePKSignatures)
+    // An empty AES entry keeps method 99: its extra field names the real method.
+    if (size == 0 && UsePKSignatures && !(cipher && cipher->StoredMethod() != 0))
         h.Method = 0;
     item.Header = h;
     return true;

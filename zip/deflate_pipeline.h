@@ -42,6 +42,8 @@ public:
     virtual std::uint16_t StoredMethod() const { return 0; }
     // An extra field for the local and central headers (the AES extra), or none (tag 0).
     virtual TExtraField Extra() const { return {}; }
+    // False when the headers hold 0 in place of the data's CRC-32.
+    virtual bool StoresCrc() const { return true; }
 };
 
 }  // namespace zip

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "component.h"
+#include "secret_string.h"
 #include "streams.h"
 #include "wide_strings.h"
 
@@ -79,7 +80,7 @@ struct TDirItem {
     std::uint64_t LocalHeaderOffset64 = 0;
     std::uint32_t DiskNumberStart64 = 0;
     bool Pending = false;  // (re)written at the next commit
-    std::string Password;
+    TSecretString Password;
     // The stream that supplies the data. A stream the item does not own is the caller's: it is
     // only repositioned, never freed, whatever happens to the item.
     std::shared_ptr<TStream> SourceStream;

@@ -186,11 +186,12 @@ bool TZipBaseArchiver::ProcessItem(int index)
         if (item.HasZip64 && Zip64Mode == zmDisabled)
             FailFmt(43, {item.SourceFileName});
 
+        // A directory item has no data to encrypt.
         std::unique_ptr<TZipEntryCipher> cipher;
-        if (!item.Password.empty()) {
+        if (hasSource && !item.Password.empty()) {
+            if (size == 0)
+                item.Header.Method = 0;  // nothing to deflate; the AES extra must say so
             cipher = CreateEntryCipher(item);
-            if (!cipher)
-                throw std::logic_error("Encrypting archive items is not built yet");
         }
 
         const std::uint16_t version = item.HasZip64 ? (UsePKSignatures ? 0x002D : 0x412D)
