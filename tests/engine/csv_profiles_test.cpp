@@ -106,15 +106,6 @@ TEST(CsvProfiles, ColumnsMatchAliasesWhateverTheirCaseAndBlanks) {
     EXPECT_FALSE(c.found);
 }
 
-TEST(CsvProfiles, TheCsvWritersHeaderMapsEveryColumnButIndex) {
-    Header a;
-    a.Analyse("INDEX,RCR,DATE,TIME,VALID,LATITUDE,N/S,LONGITUDE,E/W,HEIGHT,SPEED,HDOP,NSAT,TEMPERATURE,"
-              "BAROMETER,PRESSURE ALTITUDE,GEOID\r\n");
-    ASSERT_TRUE(a.found);
-    const CsvColumnMap expected = {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 0, 17};
-    EXPECT_EQ(a.h.map, expected);
-}
-
 TEST(CsvProfiles, TheFirstProfileScoringEightyIsChosenAndApplied) {
     Header a;
     a.o.CsvInfoList = {{"Other", "X,Y,Z"}, {"GT-730FL-S", "Date / Time,Altitude,Ground Speed"}};
@@ -164,30 +155,6 @@ TEST(CsvProfiles, NumberAndCoordinateFields) {
     EXPECT_EQ(CsvCoordToDegrees("139.75 E"), 139.75);
     EXPECT_EQ(CsvCoordToDegrees("0.5W"), -0.5);
     EXPECT_EQ(CsvCoordToDegrees("South 33.9"), -33.9);
-}
-
-TEST(CsvProfiles, DateAndTimeTextsAreRearranged) {
-    std::string out;
-    CsvDateToText("240316", out);
-    EXPECT_EQ(out, "03/16/24");
-    CsvDateToText("20240316", out);
-    EXPECT_EQ(out, "03/16/2024");
-    CsvDateToText("1", out);  // too short: cut, never read outside the text
-    EXPECT_EQ(out, "1/1/");
-    CsvTimeToText("123456", out);
-    EXPECT_EQ(out, "12:34:56");
-    CsvTimeToText("123456.78", out);
-    EXPECT_EQ(out, "12:34:56.78");
-    CsvTimeToText(".", out);
-    EXPECT_EQ(out, ":.:.");
-    CsvDateTimeSplit("2024/03/16 12:34:56", out);
-    EXPECT_EQ(out, "03/16/2024 12:34:56");
-    CsvDateTimeSplit("2024/03/16", out);
-    EXPECT_EQ(out, "03/16/2024");
-    CsvDateTimeSplit("03/16/2024 12:34:56", out);
-    EXPECT_EQ(out, "03/16/2024 12:34:56");
-    CsvDateTimeSplit("20 4/03/16", out);
-    EXPECT_EQ(out, "/20 4 4/03/16");
 }
 
 TEST(CsvProfiles, FixTypeTexts) {

@@ -74,14 +74,6 @@ TEST_F(WalkTest, ReductionKeepsEveryTenMetresLastAndTaggedPoints) {
     EXPECT_NEAR(ctx.run.TotalDistance, GeoDistance(35.0, 139.0, 35.00035, 139.0).distance, 1e-6);
 }
 
-TEST_F(WalkTest, ReductionByElapsedTime) {
-    Walk(40);
-    ctx.opt.ReduseOut = true;
-    ctx.opt.MoveDistMin = 1000.0;
-    ctx.opt.ElapsedMin = (15.0 - 0.01) / 86400.0;
-    EXPECT_EQ(Written(), (std::vector<int>{0, 15, 30, 39}));
-}
-
 TEST_F(WalkTest, OutputWindowAllowsOneMillisecond) {
     Walk(10);
     ctx.opt.OutLimit = true;

@@ -48,23 +48,6 @@ struct ModelsTest : ::testing::Test {
     }
 };
 
-TEST_F(ModelsTest, FixedValueAndUnknownModel) {
-    EXPECT_TRUE(std::isnan(models.GeoidHeight(35, 139)));  // nothing selected yet
-    s.GeoidValue = "12.50";
-    s.FixedGeoid = 12.5;
-    Select(0);
-    EXPECT_EQ(s.GeoidCaption, "12.50 m");
-    EXPECT_TRUE(models.View().fixedVisible);
-    EXPECT_EQ(models.GeoidHeight(std::nan(""), 139), 12.5);
-    s.SpeedUnit = "mph";
-    Select(0);
-    EXPECT_EQ(s.GeoidCaption, "12.50 ft");
-    Select(GeoidModelIndex("EGM2008 3'"));
-    EXPECT_EQ(s.GeoidModel, 0);
-    EXPECT_EQ(s.GeoidCaption, "Fixed value");
-    EXPECT_TRUE(host.messages.empty() && host.browsed.empty());
-}
-
 // A stand-in for the 2.5' global grid: 2 degree steps, framed rows, PrePad 1.
 float EgmNode(int r, int c) { return float(r) * 0.5f - float(c) * 0.25f + 0.125f; }
 void UseSmallEgm(GeoidGridParams& p) { p = {"egm.grd", 91, 182, -90, 0, 2, 2, 91, 180, 1}; }

@@ -134,21 +134,6 @@ TEST_F(KmlView, RangeAndHeightEdges) {
     EXPECT_TRUE(std::isnan(Height3D(ctx.opt, 2, 5, p)));
 }
 
-TEST_F(KmlView, AltitudeModesOnTrackAndPoints) {
-    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 3));
-    ctx.opt.RelativeToGnd = true;
-    ctx.opt.Absolute = false;
-    std::string k = Write();
-    EXPECT_NE(k.find("<LineString>\r\n\t\t\t\t\t<extrude>1</extrude>\r\n\t\t\t\t\t<altitudeMode>relativeToGround</altitudeMode>"),
-              std::string::npos);
-    EXPECT_EQ(CountOf(k, "<Point>\r\n\t\t\t\t\t<extrude>1</extrude>\r\n\t\t\t\t\t<altitudeMode>relativeToGround"), 3);
-    ctx.opt.TrackToGnd = ctx.opt.PlaceMarkToGnd = true;
-    k = Write();
-    EXPECT_NE(k.find("<LineString>\r\n\t\t\t\t\t<tessellate>1</tessellate>"), std::string::npos);
-    EXPECT_EQ(CountOf(k, "<Point>\r\n\t\t\t\t\t<coordinates>"), 3);
-    EXPECT_EQ(CountOf(k, "<altitudeMode>"), 1);  // the LookAt's
-}
-
 TEST_F(KmlView, AutomaticHeading) {
     // A track running east: the view looks across it, north or south.
     std::vector<TLogData> pts;
@@ -170,14 +155,6 @@ TEST_F(KmlView, AutomaticHeading) {
         ctx.opt.West = d == 3;
         EXPECT_EQ(Tag(Write(), "heading"), heading) << d;
     }
-}
-
-TEST_F(KmlView, HalfWayOnlyInsideTheWindow) {
-    TrackBlock& b = AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 40));
-    ctx.opt.OutLimit = true;
-    b.RangeStart = T(2024, 3, 16, 9, 0, 30);
-    const std::string k = Write();
-    EXPECT_EQ(Tag(k, "latitude"), "35.0034000");  // points 30..39: the earlier of the two nearest the centre
 }
 
 }  // namespace

@@ -108,14 +108,6 @@ TEST_F(KmzPackager, AnExistingKmlSurvivesSuccessAndFailure) {
     EXPECT_EQ(host.messages.back(), "Can not Rename : " + P("gone.$$$"));
 }
 
-TEST_F(KmzPackager, AKmzConversionKeepsTheUsersKml) {
-    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 5));
-    Put("2024-03-16_09-00-00.kml", "user's own");
-    ASSERT_EQ(WriteKml(ctx, dir.Folder(), true), 5);
-    EXPECT_EQ(ReadFile(P("2024-03-16_09-00-00.kml")), "user's own");
-    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"2024-03-16_09-00-00.kml", "2024-03-16_09-00-00.kmz"}));
-}
-
 TEST_F(KmzPackager, StaleBackupMissingIconsAndIconSettings) {
     Put("y._$$", "stale");
     Put("y.$$$", "<kml/>");

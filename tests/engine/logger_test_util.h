@@ -1,8 +1,5 @@
-// Helpers of the binary logger tests: records in the loggers' byte layouts, a reading context
-// that keeps the points, and the checks every reading must pass.
+// Records and headers in the binary loggers' byte layouts.
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
@@ -66,56 +63,6 @@ inline std::string Tk3Header(uint32_t count, const std::string& name = "WSG1000"
     return WintecHeader("WINTECLOGTK3", 30, name, 493, count);
 }
 
-struct FixedGeoid : GeoidQuery {
-    double n = 0;
-    explicit FixedGeoid(double v) : n(v) {}
-    double GeoidHeight(double, double) override { return n; }
-};
-
-using LoggerReaderFn = int32_t (*)(EngineContext&, const std::string&);
-
-// Reads one log as its reader does in a conversion, keeping the points; no output type is ticked.
-struct LogReading {
-    TestHost host;
-    EngineContext ctx{host};
-    int32_t result = 0;
-
-    LogReading() {
-        ctx.opt.KMZout = false;
-        DeriveOptions(ctx.opt);
-        ctx.keepPoints = true;
-    }
-    int32_t Read(LoggerReaderFn reader, const std::string& path) {
-        DeriveOptions(ctx.opt);
-        result = reader(ctx, path);
-        return result;
-    }
-    int32_t ReadBytes(LoggerReaderFn reader, const std::string& bytes, const std::string& ext) {
-        TempFile f(bytes, ext);
-        return Read(reader, f.path());
-    }
-    bool HasLine(const std::string& line) const {
-        for (const auto& l : host.lines)
-            if (l == line) return true;
-        return false;
-    }
-    const TLogData& P(int i) const { return ctx.points.At(i); }
-};
-
-// Blocks number 1.., cover the stream in order, and carry their points' times.
-inline void ExpectBlocksCoverStream(const EngineContext& ctx) {
-    int32_t next = 0;
-    for (int32_t i = 0; i < ctx.blocks.Count(); ++i) {
-        const TrackBlock& b = ctx.blocks[i];
-        ASSERT_EQ(b.Number, i + 1);
-        ASSERT_EQ(b.First, next);
-        ASSERT_GE(b.Last, b.First);
-        ASSERT_LT(b.Last, ctx.points.Count());
-        EXPECT_EQ(b.StartTime, ctx.points.At(b.First).Time);
-        EXPECT_EQ(b.EndTime, ctx.points.At(b.Last).Time);
-        next = b.Last + 1;
-    }
-    ASSERT_EQ(next, ctx.points.Count());
-}
+using LogReading = Reading;
 
 }  // namespace ts::test

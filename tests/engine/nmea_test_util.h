@@ -1,9 +1,16 @@
-// Shared helpers of the NMEA tests: temporary logs and a context that keeps the point stream.
+// Shared helpers of the reader tests: temporary logs, a context that keeps the point stream, and
+// the peers' readings of the shared logs.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <regex>
+#include <vector>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -65,32 +72,87 @@ public:
     std::string answerAlt = "0", answerTemp = "15";
 };
 
+struct FixedGeoid : GeoidQuery {
+    double n = 0;
+    explicit FixedGeoid(double v) : n(v) {}
+    double GeoidHeight(double, double) override { return n; }
+};
+
+using ReaderFn = int32_t (*)(EngineContext&, const std::string&);
+
+// Reads one log as its reader does in a conversion, keeping the points; no output type is ticked.
 struct Reading {
     TestHost host;
     EngineContext ctx{host};
     int32_t result = 0;
 
     Reading() {
-        ctx.opt.KMZout = false;  // reading only: no output type ticked, so nothing is written
+        ctx.opt.KMZout = false;
         DeriveOptions(ctx.opt);
         ctx.keepPoints = true;
     }
-    // Reads a file as the given input kind, under the options the test set.
+    // Reads a file as the given input kind (the NMEA reader) or with the given reader.
     int32_t Read(const std::string& path, int kind = ikNmea) {
         ctx.inputKind = kind;
+        return Read(ReadNmeaFile, path);
+    }
+    int32_t Read(ReaderFn reader, const std::string& path) {
         DeriveOptions(ctx.opt);
-        result = ReadNmeaFile(ctx, path);
-        return result;
+        return result = reader(ctx, path);
     }
     int32_t ReadText(const std::string& text, int kind = ikNmea) {
         TempFile f(text);
         return Read(f.path(), kind);
     }
-    bool HasLine(const std::string& line) const {
-        for (const auto& l : host.lines)
-            if (l == line) return true;
-        return false;
+    int32_t ReadBytes(ReaderFn reader, const std::string& bytes, const std::string& ext) {
+        TempFile f(bytes, ext);
+        return Read(reader, f.path());
     }
+    bool HasLine(const std::string& line) const {
+        return std::find(host.lines.begin(), host.lines.end(), line) != host.lines.end();
+    }
+    const TLogData& P(int i) const { return ctx.points.At(i); }
 };
+
+// Blocks number 1.., cover the stream in order, and carry their points' times.
+inline void ExpectBlocksCoverStream(const EngineContext& ctx) {
+    int32_t next = 0;
+    for (int32_t i = 0; i < ctx.blocks.Count(); ++i) {
+        const TrackBlock& b = ctx.blocks[i];
+        ASSERT_EQ(b.Number, i + 1);
+        ASSERT_EQ(b.First, next);
+        ASSERT_GE(b.Last, b.First);
+        ASSERT_LT(b.Last, ctx.points.Count());
+        EXPECT_EQ(b.StartTime, ctx.points.At(b.First).Time);
+        EXPECT_EQ(b.EndTime, ctx.points.At(b.Last).Time);
+        next = b.Last + 1;
+    }
+    ASSERT_EQ(next, ctx.points.Count());
+}
+
+inline std::string FileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The points (trkpt or wpt) of a peer's GPX reading: position, and the text of each named child element.
+struct PeerPoint {
+    double lat = 0, lon = 0;
+    std::map<std::string, std::string> tag;
+    double Num(const std::string& name) const { return std::stod(tag.at(name)); }
+};
+inline std::vector<PeerPoint> PeerTrack(const std::string& gpxPath, const std::string& elem = "trkpt") {
+    const std::string gpx = FileText(gpxPath);
+    std::vector<PeerPoint> r;
+    const std::regex child(R"re(<(\w+)>([^<]*)</\1>)re");
+    for (size_t at = gpx.find("<" + elem + " "); at != std::string::npos; at = gpx.find("<" + elem + " ", at + 1)) {
+        const std::string pt = gpx.substr(at, gpx.find("</" + elem + ">", at) - at);
+        PeerPoint p;
+        std::sscanf(pt.c_str() + elem.size() + 2, "lat=\"%lf\" lon=\"%lf\"", &p.lat, &p.lon);
+        for (std::sregex_iterator m(pt.begin(), pt.end(), child), end; m != end; ++m) p.tag.emplace((*m)[1], (*m)[2]);
+        r.push_back(p);
+    }
+    return r;
+}
 
 }  // namespace ts::test

@@ -178,20 +178,6 @@ TEST_F(NmeaWriter, WaypointCountersStartAgainInEachBlock) {
     }
 }
 
-TEST_F(NmeaWriter, ReductionCountsTheSegmentToTheNextPoint) {
-    // Steps of about 5.5 m, 27.7 m and 5.5 m north: with 20 m the long segment ahead already counts
-    // for the second point, so the points written are the first, the second and the last.
-    AddBlock(ctx, {Pt(T(2024, 3, 16, 9, 0, 0), 35.0, 139.0), Pt(T(2024, 3, 16, 9, 0, 1), 35.00005, 139.0),
-                   Pt(T(2024, 3, 16, 9, 0, 2), 35.0003, 139.0), Pt(T(2024, 3, 16, 9, 0, 3), 35.00035, 139.0)});
-    ctx.opt.ReduseOut = true;
-    ctx.opt.MoveDistMin = 20;
-    ctx.opt.ElapsedMin = 1;
-    ASSERT_EQ(Write(), 3);
-    const std::vector<std::string> b = Bodies(dir.Files()[0]);
-    EXPECT_EQ(b[2].rfind("$GPGGA,090001,", 0), 0u) << b[2];
-    EXPECT_EQ(b[4].rfind("$GPGGA,090003,", 0), 0u) << b[4];
-}
-
 TEST_F(NmeaWriter, InputOfTheSameNameIsNotOverwritten) {
     AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 3));
     AddBlock(ctx, Walk(T(2024, 3, 16, 12, 0, 0), 3));

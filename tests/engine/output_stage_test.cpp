@@ -95,16 +95,6 @@ TEST_F(OutputStage, OneBlockOpensTheRangeDialogAndCancelWritesNothing) {
     EXPECT_EQ(ctx.LastInputName, "");  // the saved choice stays as it was
 }
 
-TEST_F(OutputStage, NoBlockSelectedWarns) {
-    TwoBlocks();
-    ctx.opt.OutLimit = true;
-    host.edit = [](BlockTable& b) { b[0].Output = b[1].Output = false; };
-    EXPECT_EQ(MakeOutputFiles(ctx, Input()), 0);
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0], " Block has not been selected. ");
-    EXPECT_TRUE(dir.Files().empty());
-}
-
 TEST_F(OutputStage, WritersRunInOrderAndFailuresStayVisible) {
     TwoBlocks();
     ctx.opt.KMZout = true;
@@ -151,21 +141,6 @@ TEST_F(OutputStage, FileTimeStamps) {
     // A log without dates names files by the time of day.
     EXPECT_EQ(FormatFileTimeStamp(ctx, EncodeTime(9, 30, 5, 0)), "09.30.05");
     EXPECT_EQ(FormatFileTimeStamp(ctx, 0.0), "00.00.00");
-}
-
-TEST_F(OutputStage, OutputFileNames) {
-    TConversionOptions& o = ctx.opt;
-    const double a = T(2024, 3, 16, 9, 0, 0), b = T(2024, 3, 16, 10, 30, 0);
-    EXPECT_EQ(MakeOutputFileName(ctx, dir.Folder(), ".gpx", a, b), dir.Folder() + "2024-03-16_09-00-00.gpx");
-    o.StartEndSep = "\\s~\\s";
-    o.DateTimeSep = "\\s";
-    EXPECT_EQ(MakeOutputFileName(ctx, dir.Folder() + "sub/../", ".csv", a, b),
-              dir.Folder() + "2024-03-16 09-00-00 ~ 2024-03-16 10-30-00.csv");
-
-    EXPECT_EQ(ClaimOutputName(ctx, "/x/a", ".kml"), "/x/a");
-    EXPECT_EQ(ClaimOutputName(ctx, "/x/a", ".kml"), "/x/a(2)");
-    EXPECT_EQ(ClaimOutputName(ctx, "/x/a", ".kmz"), "/x/a");
-    EXPECT_EQ(ClaimOutputName(ctx, "/x/a", ".kml"), "/x/a(3)");
 }
 
 TEST_F(OutputStage, BlocksWithTheSameNameDoNotOverwriteEachOther) {

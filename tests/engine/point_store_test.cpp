@@ -36,40 +36,6 @@ TEST(PointStream, RingAddressingWithWrapPoint) {
     EXPECT_EQ(c->Time, 1.0);
 }
 
-TEST(PointStream, RecordsOwnTheirVoiceNames) {
-    PointStream ps;
-    TLogData p;
-    p.VoiceName = "VOX0001.WAV";
-    ps.Append(p);
-    p.VoiceName = "changed";
-    EXPECT_EQ(ps.At(0).VoiceName, "VOX0001.WAV");
-    ps.Last().Flags |= InterestPoint;
-    EXPECT_EQ(ps.At(0).Flags, InterestPoint);
-}
-
-TEST(PointStream, NewRecordHasMissingValues) {
-    TLogData p;
-    EXPECT_TRUE(std::isnan(p.Alt));
-    EXPECT_TRUE(std::isnan(p.Speed));
-    EXPECT_TRUE(std::isnan(p.GeoidSep));
-    EXPECT_EQ(p.Sats, 99);
-    EXPECT_EQ(p.Hdop10, 0);
-}
-
-TEST(BlockTable, OpenAndCount) {
-    BlockTable bt;
-    EXPECT_EQ(bt.LastBlockIndex(), -1);
-    TrackBlock& b = bt.Open(7, 1.5);
-    EXPECT_EQ(b.Number, 1);
-    EXPECT_EQ(b.First, 7);
-    EXPECT_EQ(b.Last, 7);
-    EXPECT_EQ(b.StartTime, b.EndTime);
-    EXPECT_EQ(b.PointCount(), 1);
-    bt.Open(8, 2.0);
-    EXPECT_EQ(bt.LastBlockIndex(), 1);
-    EXPECT_EQ(bt[1].Number, 2);
-}
-
 TEST(FieldClamps, UncheckedLogValuesFitTheirFields) {
     EXPECT_EQ(Hdop10FromHdop(1.25), 12);  // ties to even
     EXPECT_EQ(Hdop10FromHdop(1.35), 14);

@@ -24,25 +24,6 @@ TEST(SafeParsers, NeverRaiseAndIgnoreLocale) {
     EXPECT_EQ(StrToIntSafe(""), 0);
 }
 
-TEST(NumberTexts, IntToStr6AndFormatFloatTrim) {
-    EXPECT_EQ(IntToStr6(42), "    42");
-    EXPECT_EQ(IntToStr6(1234567), "1234567");
-    EXPECT_EQ(FormatFloatTrim(3, 1, 12.0), "12");
-    EXPECT_EQ(FormatFloatTrim(3, 1, 7.5), "7.5");
-    EXPECT_EQ(FormatFloatTrim(3, 1, 0.0), "0");
-    EXPECT_EQ(FormatFloatTrim(3, 1, 100.0), "100");
-    EXPECT_EQ(FormatFloatTrim(3, 1, NAN), "");
-}
-
-TEST(Paths, NameParts) {
-    EXPECT_EQ(PathWithoutExt("/data/logs/day1.nmea"), "day1");
-    EXPECT_EQ(PathWithoutExt("/data/logs.d/day1"), "day1");
-    EXPECT_EQ(ExtractFileExt("/data/logs.d/day1"), "");
-    EXPECT_EQ(ExtractFileExt("track.NMEA"), ".NMEA");
-    EXPECT_EQ(ExtractFilePath("/a/b/c.txt"), "/a/b/");
-    EXPECT_EQ(ExtractFileName("/a/b/c.txt"), "c.txt");
-}
-
 TEST(DateTime, EncodeDecodeRoundTrip) {
     EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
     EXPECT_EQ(EncodeDate(1900, 1, 1), 2.0);
@@ -63,19 +44,6 @@ TEST(DateTime, EncodeDecodeRoundTrip) {
     EXPECT_THROW(EncodeDate(2023, 2, 29), ConvertError);
 }
 
-TEST(DateTime, FormatPatterns) {
-    const double t = EncodeDate(2026, 3, 7) + EncodeTime(14, 5, 9, 42);
-    EXPECT_EQ(FormatDateTime("yyyy/mm/dd hh:nn:ss", t), "2026/03/07 14:05:09");
-    EXPECT_EQ(FormatDateTime("yyyy/mm/dd", t, '-'), "2026-03-07");
-    EXPECT_EQ(FormatDateTime("d.m.yy", t), "7.3.26");
-    EXPECT_EQ(FormatDateTime("hh:mm", t), "14:05");  // m after h is minutes
-    EXPECT_EQ(FormatDateTime("h:nn ampm", t), "2:05 PM");
-    EXPECT_EQ(FormatDateTime("hh:nn:ss.zzz", t), "14:05:09.042");
-    EXPECT_EQ(FormatDateTime("\"at\" hh", t), "at 14");
-    EXPECT_EQ(FormatDateTime("mmm dddd", t), "Mar Saturday");
-    EXPECT_EQ(FormatDateTime("hh", NAN), "");
-}
-
 TEST(DateTime, ParseDatesAndTimes) {
     EXPECT_EQ(StrToDateTime("12/6/2026"), EncodeDate(2026, 12, 6));
     EXPECT_DOUBLE_EQ(StrToDateTime("12/06/26 13:30:15.250"), EncodeDate(2026, 12, 6) + EncodeTime(13, 30, 15, 250));
@@ -86,21 +54,6 @@ TEST(DateTime, ParseDatesAndTimes) {
     EXPECT_THROW(StrToDateTime("abc"), ConvertError);
     EXPECT_THROW(StrToDateTime(""), ConvertError);
     EXPECT_THROW(StrToDateTime("12"), ConvertError);
-}
-
-TEST(TimeTexts, MillisecondsAndDurations) {
-    const double t = EncodeTime(12, 0, 1, 987);
-    EXPECT_EQ(FormatTimeMs("hh:nn:ss.z", t), "12:00:01.9");
-    EXPECT_EQ(FormatTimeMs("hh:nn:ss.zz", t), "12:00:01.98");
-    EXPECT_EQ(FormatTimeMs("hh:nn:ss", t), "12:00:01");
-    EXPECT_EQ(FormatTimeMs("hh:nn:ss.", EncodeTime(12, 30, 0, 500)), "12:30:00.5");
-    EXPECT_EQ(FormatTimeMs("hh:nn:ss.", EncodeTime(12, 30, 0, 0)), "12:30:00");
-    EXPECT_EQ(FormatDuration("hh:nn:ss", 1.5), "1day 12:00:00");
-    EXPECT_EQ(FormatDuration("hh:nn:ss", 2.25), "2days 06:00:00");
-    EXPECT_EQ(FormatDuration("hh:nn:ss", 0.5), "12:00:00");
-    EXPECT_DOUBLE_EQ(StrToTimeMs("12:00:00.5"), EncodeTime(12, 0, 0, 500));
-    EXPECT_DOUBLE_EQ(StrToTimeMs("12/6/2026 12:00:00.25"), EncodeDate(2026, 12, 6) + EncodeTime(12, 0, 0, 250));
-    EXPECT_THROW(StrToTimeMs("garbage"), ConvertError);
 }
 
 TEST(TimeTexts, DatelessTimesWrapWithinTheDay) {
