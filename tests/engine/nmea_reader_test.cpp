@@ -334,31 +334,14 @@ TEST(NmeaReader, FormatDms) {
 
 // Randomly damaged copies of the sample: the reader must end normally with a valid result.
 TEST(NmeaReader, SurvivesDamagedLogs) {
-    std::ifstream in(TS_SHARED_DIR "/testdata/sample.nmea", std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    const std::string sample = ss.str().substr(0, 12000);
+    const std::string sample = test::FileText(TS_SHARED_DIR "/testdata/sample.nmea").substr(0, 12000);
     std::mt19937 rng(20261206);
-    auto pick = [&](size_t n) { return n == 0 ? size_t(0) : std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
     const int kinds[] = {ikNmea, ikTripMate, ikBarometer, ikRbt3000};
-    const char* extras[] = {"@CBDBG,1,1e308,0\n", "@LPRMC,\n", "/* LOG NOW */\n", "$CUUB \n",
-                            "$GPWPL,4231.8291,N,08807.3033,W,Trailsmith_\n", "$IISMD,1e400,-0,nan,inf\n"};
+    const std::vector<std::string> extras = {"@CBDBG,1,1e308,0\n", "@LPRMC,\n", "/* LOG NOW */\n", "$CUUB \n", "\r",
+                                             "$GPWPL,4231.8291,N,08807.3033,W,Trailsmith_\n", "$IISMD,1e400,-0,nan,inf\n"};
     for (int iter = 0; iter < 400; ++iter) {
         std::string s = sample;
-        const int edits = 1 + static_cast<int>(pick(20));
-        for (int k = 0; k < edits && !s.empty(); ++k) {
-            const size_t at = pick(s.size());
-            switch (pick(8)) {
-            case 0: s[at] = static_cast<char>(pick(256)); break;       // flipped byte
-            case 1: s[at] = '\0'; break;                               // NUL
-            case 2: s.erase(at, pick(80)); break;                      // cut
-            case 3: s.insert(at, std::string(pick(3000), "9,.*$"[pick(5)])); break;  // huge field
-            case 4: s[at] = s[at] == '\n' ? ',' : s[at]; break;       // missing line end
-            case 5: s.insert(at, extras[pick(6)]); break;
-            case 6: s.resize(at); break;                               // truncated log
-            case 7: s.insert(at, "\r"); break;
-            }
-        }
+        test::Damage(s, rng, extras, 20);
         Reading r;
         r.ctx.keepPoints = (iter % 2) == 0;
         r.ctx.opt.IgnoreSpace = iter % 3 == 0;
@@ -367,8 +350,7 @@ TEST(NmeaReader, SurvivesDamagedLogs) {
         r.ctx.opt.SplitIT = iter % 4 == 0 ? "0.25" : "240";
         if (iter % 6 == 0) r.ctx.opt.NsatMin = 5;
         r.host.answer = iter % 9 == 0;
-        const int32_t res = r.ReadText(s, kinds[iter % 4]);
-        ASSERT_GE(res, -1) << iter;
+        ASSERT_GE(r.ReadText(s, kinds[iter % 4]), -1) << iter;
         if (r.ctx.keepPoints) test::ExpectBlocksCoverStream(r.ctx);
         if (::testing::Test::HasFatalFailure()) return;
     }

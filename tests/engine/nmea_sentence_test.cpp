@@ -136,43 +136,6 @@ TEST_F(SentenceTest, RmcAndDates) {
     EXPECT_TRUE(std::isnan(e.rmc.speed));
 }
 
-TEST_F(SentenceTest, WaypointsAndLoggerLines) {
-    Parse(Nmea("GPWPL,4807.038,N,01131.000,E,Other1"));
-    EXPECT_FALSE(e.InterestTag || e.VoiceTag);
-    EXPECT_EQ(e.WplLat, 0);
-    Parse(Nmea("GPWPL,4807.038,N,01131.000,E,Trailsmith_1"));
-    EXPECT_TRUE(e.InterestTag);
-    EXPECT_NEAR(e.WplLat, 48.1173, 1e-9);
-    Parse(Nmea("GPWPL,4807.038,N,01131.000,E,VOX1"));
-    EXPECT_TRUE(e.VoiceTag);
-
-    Parse(Nmea("IISMD,1.5,1001.2,95.5,21.5"));
-    EXPECT_DOUBLE_EQ(e.pressure, 1001.2);
-    EXPECT_DOUBLE_EQ(e.pressureAlt, 95.5);
-    EXPECT_DOUBLE_EQ(e.temperature, 21.5);
-
-    // Logger lines count only in their own kinds.
-    e.InterestTag = false;
-    Parse("/* LOG NOW */");
-    EXPECT_FALSE(e.InterestTag);
-    ctx.inputKind = ikTripMate;
-    Parse("/* LOG NOW */ ");
-    EXPECT_FALSE(e.InterestTag);  // "*/" must end the line
-    Parse("/* LOG NOW */");
-    EXPECT_TRUE(e.InterestTag);
-
-    ctx.inputKind = ikBarometer;
-    e.InterestTag = false;
-    Parse("$CUUB V1.23 firmware");
-    EXPECT_EQ(e.LoggerText, "V1.23 firmware");
-    Parse("@LPRMC,1");
-    EXPECT_TRUE(e.InterestTag);
-    Parse("@CBDBG,1,0,2");
-    EXPECT_TRUE(e.PressureSeen);
-    EXPECT_DOUBLE_EQ(e.pressure, 1013.25);
-    EXPECT_NEAR(e.pressureAlt, 0.0, 1e-9);
-}
-
 TEST_F(SentenceTest, IgnoreSpaceRemovesBlanks) {
     const std::string spaced = "$GPGGA, 123519, 4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,";
     ctx.opt.IgnoreSpace = true;

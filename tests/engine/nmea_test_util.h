@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <regex>
 #include <vector>
 #include <memory>
@@ -153,6 +154,27 @@ inline std::vector<PeerPoint> PeerTrack(const std::string& gpxPath, const std::s
         r.push_back(p);
     }
     return r;
+}
+
+// Damages a log at random: flipped, zeroed or 0xFF bytes, cuts, repeated pieces, long runs of one
+// character, inserted lines from extras, and a truncated end. At most maxEdits edits.
+inline void Damage(std::string& s, std::mt19937& rng, const std::vector<std::string>& extras, int maxEdits,
+                   size_t from = 0) {
+    auto pick = [&](size_t n) { return n == 0 ? size_t(0) : std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
+    const int edits = 1 + static_cast<int>(pick(size_t(maxEdits)));
+    for (int k = 0; k < edits && s.size() > from; ++k) {
+        const size_t at = from + pick(s.size() - from), rest = s.size() - at;
+        switch (pick(8)) {
+        case 0: s[at] = static_cast<char>(pick(256)); break;
+        case 1: s[at] = '\0'; break;
+        case 2: s.erase(at, pick(80)); break;
+        case 3: s.insert(at, s.substr(at, std::min<size_t>(pick(80), rest))); break;
+        case 4: s.insert(at, std::string(pick(3000), "9,.*$:\n\xFF"[pick(8)])); break;
+        case 5: s.replace(at, std::min<size_t>(4, rest), "\xFF\xFF\xFF\x7F"); break;
+        case 6: if (!extras.empty()) s.insert(at, extras[pick(extras.size())]); break;
+        default: s.resize(at); break;
+        }
+    }
 }
 
 }  // namespace ts::test

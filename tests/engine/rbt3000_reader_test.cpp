@@ -150,23 +150,11 @@ TEST(Rbt3000Reader, SurvivesDamagedLogs) {
     std::string sample = kHead;
     for (int i = 0; i < 40; ++i) sample += Rec(i * 20, 35.5 + i * 0.0001, i % 7 == 0 ? "Satellite No: 2\r\n" : "");
     std::mt19937 rng(3000);
-    auto pick = [&](size_t n) { return n == 0 ? size_t(0) : std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
-    const char* extras[] = {"record:", "datalogs:", ":", "\r\n\r\n", "direction: 1\r\n", "year: 99999999999\r\n",
-                            "hour: 1e308\r\n", "satellite no: -2147483649\r\n", "hdop: nan\r\n"};
+    const std::vector<std::string> extras = {"record:", "datalogs:", ":", "\r\n\r\n", "direction: 1\r\n", "hdop: nan\r\n",
+                                             "year: 99999999999\r\n", "hour: 1e308\r\n", "satellite no: -2147483649\r\n"};
     for (int iter = 0; iter < 200; ++iter) {
         std::string s = sample;
-        const int edits = 1 + static_cast<int>(pick(15));
-        for (int k = 0; k < edits && !s.empty(); ++k) {
-            const size_t at = pick(s.size());
-            switch (pick(6)) {
-            case 0: s[at] = static_cast<char>(pick(256)); break;
-            case 1: s.erase(at, pick(60)); break;
-            case 2: s.insert(at, extras[pick(std::size(extras))]); break;
-            case 3: s.resize(at); break;
-            case 4: s.insert(at, std::string(pick(200), "x:\n"[pick(3)])); break;
-            case 5: s[at] = '\0'; break;
-            }
-        }
+        test::Damage(s, rng, extras, 15);
         RbtReading r;
         r.ctx.keepPoints = iter % 3 != 0;
         r.ctx.opt.SplitIT = iter % 4 == 0 ? "0.25" : "240";

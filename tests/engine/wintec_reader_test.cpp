@@ -195,23 +195,11 @@ TEST(LoggerReaders, SurviveDamagedLogs) {
                                  test::Tk3Header(40) + records, records, tks};
     const char* exts[] = {".tk1", ".tk2", ".tk3", ".TES", ".tks"};
     std::mt19937 rng(1152026);
-    auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
     for (int iter = 0; iter < 250; ++iter) {
         const int layout = iter % 5;
         std::string s = bases[layout];
-        const int edits = 1 + static_cast<int>(pick(12));
-        for (int k = 0; k < edits && !s.empty(); ++k) {
-            // Damage the header now and then, the records mostly.
-            const size_t from = layout < 3 && pick(4) != 0 ? std::min<size_t>(1024, s.size() - 1) : 0;
-            const size_t at = from + pick(s.size() - from);
-            switch (pick(5)) {
-            case 0: s[at] = static_cast<char>(pick(256)); break;
-            case 1: s.erase(at, pick(20)); break;
-            case 2: s.insert(at, std::string(pick(20), static_cast<char>(pick(256)))); break;
-            case 3: s.resize(at); break;
-            case 4: s.replace(at, std::min<size_t>(4, s.size() - at), "\xFF\xFF\xFF\x7F"); break;
-            }
-        }
+        // Damage the header now and then, the records mostly.
+        test::Damage(s, rng, {}, 12, layout < 3 && iter % 4 != 0 ? 1024 : 0);
         LogReading r;
         const int32_t res = r.ReadBytes(layout == 4 ? ReadTksFile : ReadWintecLogFile, s, exts[layout]);
         ASSERT_GE(res, layout < 3 ? -2 : -1) << iter;
