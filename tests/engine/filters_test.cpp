@@ -9,21 +9,6 @@
 
 using namespace ts;
 
-TEST(Mask, HdopAndSatellites) {
-    TConversionOptions o;
-    o.HdopMax = 2.0;
-    o.NsatMin = 5;
-    EXPECT_TRUE(PassesHdopSatMask(o, 5, 2.0));
-    EXPECT_FALSE(PassesHdopSatMask(o, 5, 2.1));
-    EXPECT_FALSE(PassesHdopSatMask(o, 4, 1.0));
-    EXPECT_TRUE(PassesHdopSatMask(o, 5, NAN));  // no HDOP: only the count decides
-    // Mask off: everything passes, also "no count" (-1) and a NaN HDOP.
-    TConversionOptions off;
-    EXPECT_TRUE(PassesHdopSatMask(off, -1, 0));
-    EXPECT_TRUE(PassesHdopSatMask(off, 0, NAN));
-    EXPECT_TRUE(PassesHdopSatMask(off, 3, 99.9));
-}
-
 namespace {
 
 // A walker heading north at ~1.11 m/s, one fix a second.

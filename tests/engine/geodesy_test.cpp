@@ -80,17 +80,6 @@ TEST(GeoDistance, AgreesWithIndependentSolver) {
     EXPECT_GE(azWithin1e6, static_cast<int>(pairs.size() * 97 / 100));
 }
 
-TEST(SpeedFromDistance, AccelerationLimitUsesTheSquaredStep) {
-    const double sec = 1.0 / 86400.0;
-    // 1 s: at most 9.8 * 0.5 * 1 * 3.6 = 17.64 km/h of change.
-    EXPECT_NEAR(SpeedFromDistance(1 * sec, 0, 100.0, 0.0, 0.5), 17.64, 1e-9);
-    EXPECT_NEAR(SpeedFromDistance(1 * sec, 0, 0.0, 50.0, 0.5), 50.0 - 17.64, 1e-9);
-    // 2 s: the limit is 70.56 km/h.
-    EXPECT_NEAR(SpeedFromDistance(2 * sec, 0, 1000.0, 0.0, 0.5), 70.56, 1e-6);
-    // Inside the limit the measured speed stands.
-    EXPECT_NEAR(SpeedFromDistance(1 * sec, 0, 3.0, 10.0, 0.5), 10.8, 1e-9);
-}
-
 TEST(SpeedFromDistance, LimitBoundaryAndSpecialSteps) {
     const double sec = 1.0 / 86400.0;
     // At 60.5 s the limit still applies (and is huge); at 61 s nothing limits.

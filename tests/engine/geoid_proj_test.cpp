@@ -52,7 +52,7 @@ std::vector<double> ProjGeoid(const testing::TempDir& dir, const std::vector<std
 }
 
 TEST(GeoidEgm96, BilinearAgreesWithProjAndLayoutsAgree) {
-    const auto gtx = testing::ReadFile("/usr/share/proj/egm96_15.gtx");
+    const auto gtx = testing::ReadBytes("/usr/share/proj/egm96_15.gtx");
     if (gtx.size() < 40) GTEST_SKIP() << "no EGM96 grid";
     // Header: big-endian south-west corner, steps, rows, columns; then rows south first.
     const double latMin = std::bit_cast<double>(Be(gtx, 0, 8)), lonMin = std::bit_cast<double>(Be(gtx, 8, 8));

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "kml_test_util.h"
+#include "writer_test_util.h"
 #include "writers.h"
 
 namespace ts {
@@ -97,25 +97,6 @@ TEST_F(KmlView, HalfWayAcrossTheMeridian) {
     // Range across the box: 1.2 times the 0.9 degrees of longitude at 16.5 S.
     const double range = std::stod(Tag(k, "range"));
     EXPECT_NEAR(range, 1.2 * 0.9 * 111320 * std::cos(16.5 * M_PI / 180), 300);
-}
-
-TEST_F(KmlView, RangeAndHeightEdges) {
-    TLogData p = Pt(T(2024, 3, 16, 9, 0, 0), 35, 139, kNaN, kNaN);
-    AddBlock(ctx, {p});
-    std::string k = Write();
-    EXPECT_EQ(Tag(k, "range"), "50.0");
-    EXPECT_EQ(Tag(k, "altitude"), "0.0");  // no altitude
-    EXPECT_EQ(Tag(k, "heading"), "90.0");  // one point: no direction
-
-    // Speed as height: no speed gives 0.0; 10 kn at multiplier 2 and offset 5 gives 42.04 m.
-    ctx.opt.AltReplace = true;
-    ctx.opt.Multi = "2";
-    ctx.opt.Offset3D = "5";
-    k = Write();
-    EXPECT_NE(k.find("<coordinates>139.0000000,35.0000000,0.0</coordinates>"), std::string::npos);
-    ctx.points.At(0).Speed = 10;
-    k = Write();
-    EXPECT_NE(k.find("<coordinates>139.0000000,35.0000000,42.0</coordinates>"), std::string::npos);
 }
 
 TEST_F(KmlView, AutomaticHeading) {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "kml_test_util.h"
+#include "writer_test_util.h"
 #include "output_stage.h"
 #include "writers.h"
 

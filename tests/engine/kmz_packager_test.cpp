@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "../zip/zip_judges.h"
-#include "kml_test_util.h"
+#include "writer_test_util.h"
 #include "writers.h"
 
 namespace ts {

@@ -8,7 +8,7 @@
 #include "date_time.h"
 #include "geodesy.h"
 #include "m241_reader.h"
-#include "nmea_test_util.h"
+#include "reader_test_util.h"
 #include "text_format.h"
 
 namespace ts {

@@ -10,7 +10,7 @@
 #include "date_time.h"
 #include "line_reader.h"
 #include "nmea_reader.h"
-#include "nmea_test_util.h"
+#include "reader_test_util.h"
 
 namespace ts {
 namespace {
@@ -93,45 +93,6 @@ TEST(NmeaReader, GgaFirstTakesTheRmcTimeAndSpeedAndTheGgaAltitude) {
     EXPECT_DOUBLE_EQ(p.Speed, 10.0);  // from the RMC
     EXPECT_EQ(SecondOfDay(p.Time), T0 + 2);
     EXPECT_GT(p.Time, 2.0);  // dated by the RMC
-}
-
-TEST(NmeaReader, GgaOnlyComputesSpeedsFromDistances) {
-    std::string log;
-    for (int i = 0; i < 6; ++i) log += Gga(T0 + i, 10 * i);  // 0.01' = 18.5 m per second
-    Reading r;
-    r.ReadText(log);
-    EXPECT_TRUE(r.HasLine("  NMEA: GGA_Only"));
-    ASSERT_EQ(r.ctx.points.Count(), 6);
-    EXPECT_TRUE(std::isnan(r.ctx.points.At(0).Speed));
-    // From 0 km/h the acceleration limit allows 17.64 km/h in the first second.
-    EXPECT_NEAR(r.ctx.points.At(1).Speed * 1.852, 17.64, 1e-9);
-    EXPECT_NEAR(r.ctx.points.At(5).Speed * 1.852, 18.53 * 3.6, 0.1);
-    EXPECT_LT(r.ctx.points.At(0).Time, 1.0);  // no RMC: times of day only
-}
-
-TEST(NmeaReader, MultiBlockGaps) {
-    std::string log;
-    for (int i = 0; i < 3; ++i) log += Gga(T0 + i, i) + Rmc(T0 + i, i);
-    for (int i = 3; i < 5; ++i) log += Gga(T0 + 600 + i, i) + Rmc(T0 + 600 + i, i);  // 10 minutes later
-    for (int i = 5; i < 6; ++i) log += Gga(T0 + 1200 + i, i) + Rmc(T0 + 1200 + i, i);
-    Reading r;
-    r.ctx.opt.SplitIT = "5";
-    r.ReadText(log);
-    ASSERT_EQ(r.ctx.blocks.Count(), 3);
-    const auto& b = r.ctx.blocks;
-    EXPECT_EQ(b[0].Number, 1);
-    EXPECT_EQ(b[0].First, 0);
-    EXPECT_EQ(b[0].Last, 2);
-    EXPECT_EQ(b[1].Number, 2);
-    EXPECT_EQ(b[1].First, 3);
-    EXPECT_EQ(b[1].Last, 4);
-    EXPECT_EQ(SecondOfDay(b[1].StartTime), T0 + 603);
-    EXPECT_EQ(SecondOfDay(b[1].EndTime), T0 + 604);
-    EXPECT_EQ(b[2].First, 5);
-    EXPECT_EQ(b[2].Last, 5);  // a block of one point
-    EXPECT_EQ(b[2].StartTime, b[2].EndTime);
-    // Each block starts without distance: the first point keeps the log's speed.
-    EXPECT_DOUBLE_EQ(r.ctx.points.At(3).Speed, 10.0);
 }
 
 TEST(NmeaReader, WaypointsTagThePointAtTheirPosition) {

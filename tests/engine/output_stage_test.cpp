@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "kml_test_util.h"
+#include "writer_test_util.h"
 
 namespace ts {
 namespace {

@@ -4,7 +4,7 @@
 #include <random>
 
 #include "date_time.h"
-#include "nmea_test_util.h"
+#include "reader_test_util.h"
 #include "rbt3000_reader.h"
 #include "text_format.h"
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "logger_test_util.h"
+#include "reader_test_util.h"
 #include "text_format.h"
 
 namespace ts {

@@ -8,8 +8,7 @@
 #include <sstream>
 
 #include "convert.h"
-#include "kml_test_util.h"
-#include "logger_test_util.h"
+#include "reader_test_util.h"
 #include "text_format.h"
 
 namespace ts {
@@ -29,25 +28,6 @@ std::string Recs(int n, int from = 0) {
     std::string s;
     for (int i = from; i < from + n; ++i) s += Rec(i, i);
     return s;
-}
-
-TEST(WintecHeader, SignaturesDeviceNamesAndLayouts) {
-    struct Case {
-        std::string header, ext, device;
-    } cases[] = {
-        {test::Tk1Header(3, "WSG1000"), ".tk1", "WSG-1000"},
-        {test::Tk1Header(3, "wbt201"), ".tk1", "WBT-201"},  // read upper-cased
-        {test::Tk1Header(3, "        "), ".tk1", "Unknown"},
-        {test::Tk3Header(3, "Gps-X 9"), ".tk3", "GPS-X 9"},
-        {test::Tk3Header(3, "WSG1000"), ".tk2", "WSG-1000"},  // the signature, not the extension, decides
-        {test::WintecHeader("wintecLogTk2", 30, "ABCDEFGHIJK", 460, 3), ".tk1", "ABCDEFGH"},  // 8 bytes at most
-    };
-    for (const Case& c : cases) {
-        LogReading r;
-        EXPECT_EQ(r.ReadBytes(ReadWintecLogFile, c.header + Rec(0, 0) + Rec(1, 1) + Rec(2, 2), c.ext), 0) << c.device;
-        EXPECT_TRUE(r.HasLine("  " + c.device + ":   3 records")) << c.device << " " << r.host.lines.back();
-        EXPECT_EQ(r.ctx.points.Count(), 3);
-    }
 }
 
 TEST(WintecHeader, UnknownHeadersAreNotThisFormat) {
