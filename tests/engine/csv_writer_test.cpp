@@ -9,10 +9,7 @@ namespace {
 
 using namespace ts::testing;
 
-struct CsvWriter : ::testing::Test {
-    RecordingHost host;
-    EngineContext ctx{host};
-    ScratchDir dir;
+struct CsvWriter : WriterTest {
     int32_t Write(const std::string& input = "") {
         DeriveOptions(ctx.opt);
         ctx.outputNames.clear();

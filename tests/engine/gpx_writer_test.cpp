@@ -10,10 +10,7 @@ namespace {
 
 using namespace ts::testing;
 
-struct GpxWriter : ::testing::Test {
-    RecordingHost host;
-    EngineContext ctx{host};
-    ScratchDir dir;
+struct GpxWriter : WriterTest {
     int32_t Write() {
         DeriveOptions(ctx.opt);
         ctx.outputNames.clear();

@@ -10,10 +10,7 @@ namespace {
 
 using namespace ts::testing;
 
-struct KmlView : ::testing::Test {
-    RecordingHost host;
-    EngineContext ctx{host};
-    ScratchDir dir;
+struct KmlView : WriterTest {
     void SetUp() override {
         ctx.opt.KMLout = true;
         ctx.opt.Mode3D = true;

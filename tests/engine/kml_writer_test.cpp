@@ -11,10 +11,7 @@ namespace {
 
 using namespace ts::testing;
 
-struct KmlWriter : ::testing::Test {
-    RecordingHost host;
-    EngineContext ctx{host};
-    ScratchDir dir;
+struct KmlWriter : WriterTest {
     void SetUp() override {
         ctx.opt.KMZout = false;
         ctx.opt.KMLout = true;

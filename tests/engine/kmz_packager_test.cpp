@@ -13,10 +13,7 @@ namespace {
 using namespace ts::testing;
 namespace fs = std::filesystem;
 
-struct KmzPackager : ::testing::Test {
-    RecordingHost host;
-    EngineContext ctx{host};
-    ScratchDir dir;
+struct KmzPackager : WriterTest {
     void SetUp() override { DeriveOptions(ctx.opt); }
     std::string P(const std::string& name) const { return dir.Folder() + name; }
     void Put(const std::string& name, const std::string& data) const {

@@ -12,10 +12,7 @@ namespace {
 
 using namespace ts::testing;
 
-struct NmeaWriter : ::testing::Test {
-    RecordingHost host;
-    EngineContext ctx{host};
-    ScratchDir dir;
+struct NmeaWriter : WriterTest {
     int32_t Write(const std::string& input = "") {
         DeriveOptions(ctx.opt);
         ctx.outputNames.clear();

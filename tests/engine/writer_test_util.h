@@ -3,6 +3,8 @@
 // back, and Python checking NMEA sentences and CSV rows on its own.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -84,6 +86,13 @@ struct ScratchDir {
         std::sort(r.begin(), r.end());
         return r;
     }
+};
+
+// A context with a recording host, and a scratch folder for the files written.
+struct WriterTest : ::testing::Test {
+    RecordingHost host;
+    EngineContext ctx{host};
+    ScratchDir dir;
 };
 
 inline TLogData Pt(double t, double lat, double lon, double alt = 100, double speedKn = 10) {

@@ -84,10 +84,7 @@ size_t JudgeOutputs(const ScratchDir& dir, const std::string& input) {
     return ref.size();
 }
 
-struct WritersThroughConversion : ::testing::Test {
-    RecordingHost host;
-    EngineContext ctx{host};
-    ScratchDir dir;
+struct WritersThroughConversion : WriterTest {
     void SetUp() override {
         ctx.opt.KMZout = false;
         ctx.opt.NMEAout = ctx.opt.GPXout = ctx.opt.CSVout = true;
