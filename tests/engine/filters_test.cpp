@@ -6,31 +6,21 @@
 
 #include "date_time.h"
 #include "geodesy.h"
+#include "writer_test_util.h"
 
 using namespace ts;
 
 namespace {
 
 // A walker heading north at ~1.11 m/s, one fix a second.
-struct WalkTest : testing::Test {
+struct WalkTest : ::testing::Test {
     RecordingHost host;
     EngineContext ctx{host};
     double t0 = EncodeDate(2026, 5, 1) + 0.5;
     void Walk(int n) {
-        for (int i = 0; i < n; ++i) {
-            TLogData p;
-            p.Time = t0 + i * kOneSecond;
-            p.Lat = 35.0 + i * 1e-5;
-            p.Lon = 139.0;
-            ctx.points.Append(p);
-        }
-        TrackBlock& b = ctx.blocks.Open(0, t0);
-        b.Last = n - 1;
-        b.EndTime = t0 + (n - 1) * kOneSecond;
-        b.RangeFirst = 0;
-        b.RangeLast = n - 1;
-        b.RangeStart = b.StartTime;
-        b.RangeEnd = b.EndTime;
+        std::vector<TLogData> pts;
+        for (int i = 0; i < n; ++i) pts.push_back(ts::testing::Pt(t0 + i * kOneSecond, 35.0 + i * 1e-5, 139.0));
+        ts::testing::AddBlock(ctx, pts);
     }
     std::vector<int> Written() {
         std::vector<int> out;

@@ -29,8 +29,8 @@ struct KmlWriter : WriterTest {
         return found;
     }
     void ExpectValid(const std::string& name) {
-        EXPECT_EQ(KmlSchemaErrors(dir.path / name), "") << ReadFile(dir.path / name);
         const std::string text = ReadFile(dir.path / name);
+        EXPECT_EQ(KmlSchemaErrors(dir.path / name), "") << text;
         for (const char* bad : {">nan", ",nan", "nan<", "nan,", ">inf", ",inf", "inf<", "inf,", "-inf", "NaN", "INF"})
             EXPECT_EQ(text.find(bad), std::string::npos) << bad;
     }
@@ -41,9 +41,8 @@ TEST_F(KmlWriter, DefaultDocumentValidatesAndSumsTheTrack) {
     pts[3].Speed = kNaN;   // no speed: hidden speed1
     pts[4].Alt = kNaN;     // no altitude: height 0.0
     pts[5].Flags = InterestPoint;
-    pts[6].Flags = VoicePoint;
+    pts[6].Flags = pts[10].Flags = VoicePoint;
     pts[6].VoiceName = "v&<1>.wav";
-    pts[10].Flags = VoicePoint;
     pts[10].VoiceName = "caf\xE9.wav";  // not UTF-8: read as Windows-1252
     pts[7].Speed = 60 / 1.852;   // speed2 bound exactly (50 km/h is below)
     pts[8].Speed = 150 / 1.852;  // speed3
