@@ -5,10 +5,8 @@
 #include "../test_temp.h"
 
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 

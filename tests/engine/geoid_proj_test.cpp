@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
-#include <cmath>
-#include <cstdio>
 #include <sstream>
 #include <random>
 

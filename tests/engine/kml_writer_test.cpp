@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "writer_test_util.h"
 #include "output_stage.h"
 #include "writers.h"

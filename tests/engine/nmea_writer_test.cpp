@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "nmea_writer.h"
 #include "output_stage.h"
 #include "writer_test_util.h"

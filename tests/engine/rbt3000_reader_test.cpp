@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <random>
 
 #include "date_time.h"
@@ -10,7 +9,6 @@
 
 namespace ts {
 namespace {
-
 
 const std::string kHead = "DataLogs: 12\r\n\r\n";
 

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "reader_test_util.h"
 #include "text_format.h"
 

@@ -1,11 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <regex>
-#include <sstream>
 
 #include "convert.h"
 #include "reader_test_util.h"

@@ -3,9 +3,6 @@
 // is registered.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdlib>
-
 #include "convert.h"
 #include "output_stage.h"
 #include "writer_test_util.h"
