@@ -73,40 +73,12 @@ struct DriverTest : testing::Test {
 
 }  // namespace
 
-TEST_F(DriverTest, ReportsPathFileAndNoData) {
-    ConvertFile(ctx, "/data/logs/track.gpx");
-    ASSERT_EQ(host.lines.size(), 4u);
-    EXPECT_EQ(host.lines[0], "Path: /data/logs/");
-    EXPECT_EQ(host.lines[1], "File: track.gpx");
-    EXPECT_EQ(host.lines[2], "  *** No data ***");
-    EXPECT_EQ(host.lines[3], "");
-    EXPECT_EQ(host.status[0], " track.gpx  *** No data ***");
-    EXPECT_TRUE(g_calls.empty());
-}
-
 TEST_F(DriverTest, BlankNameWritesOnlyTheHeader) {
     ConvertFile(ctx, "   ");
     ASSERT_EQ(host.lines.size(), 2u);
     EXPECT_EQ(host.lines[0], "Path: ");
     EXPECT_EQ(host.lines[1], "File:    ");
     EXPECT_TRUE(g_calls.empty());
-}
-
-TEST_F(DriverTest, CompletionCountsFilesOfTheWholeRun) {
-    g_nextResult = 12;
-    ConvertFile(ctx, "/d/a.nmea");
-    EXPECT_EQ(host.status[0], "  *** Completed: a.nmea  12 records ***  1 file");
-    ConvertFile(ctx, "/d/b.nmea");
-    EXPECT_EQ(host.status[0], "  *** Completed: b.nmea  12 records ***  2 files");
-    EXPECT_EQ(g_calls.back(), "1:/d/b.nmea");
-}
-
-TEST_F(DriverTest, ErrorsKeepTheReadersMessage) {
-    g_nextResult = -1;
-    host.SetStatus(0, "stale");
-    ConvertFile(ctx, "/d/a.nmea");
-    EXPECT_EQ(host.lines[2], "  *** Error!! ***");
-    EXPECT_EQ(host.status[0], " <<Error!!>> ");
 }
 
 TEST_F(DriverTest, AnEarlierWriterFailureIsNotHiddenByALaterSuccess) {
@@ -147,23 +119,4 @@ TEST_F(DriverTest, PostFixSwitchesGeoidCorrectionOff) {
     ctx.opt.PostFix = "";
     ConvertFile(ctx, "/d/walk_g.nmea");
     EXPECT_TRUE(ctx.geoidCorrection);
-}
-
-TEST_F(DriverTest, AbortStopsBeforeReading) {
-    host.abortRequested = true;
-    host.showReportAtEnd = true;
-    ConvertFile(ctx, "/d/a.nmea");
-    EXPECT_EQ(host.lines.size(), 2u);
-    EXPECT_EQ(host.reportShown, 0);
-}
-
-TEST_F(DriverTest, ShowsTheReportWhenAReaderWarned) {
-    ctx.readerLookup = [](int) -> ReaderFn {
-        return [](EngineContext& c, const std::string&) -> int32_t {
-            c.host.showReportAtEnd = true;
-            return 0;
-        };
-    };
-    ConvertFile(ctx, "/d/a.nmea");
-    EXPECT_EQ(host.reportShown, 1);
 }

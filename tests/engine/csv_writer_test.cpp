@@ -9,10 +9,7 @@ namespace {
 
 using namespace ts::testing;
 
-struct CsvWriter : ::testing::Test {
-    RecordingHost host;
-    EngineContext ctx{host};
-    ScratchDir dir;
+struct CsvWriter : WriterTest {
     int32_t Write(const std::string& input = "") {
         DeriveOptions(ctx.opt);
         ctx.outputNames.clear();
@@ -56,8 +53,6 @@ TEST_F(CsvWriter, DefaultColumnsReadByPython) {
     AddBlock(ctx, pts);
     ASSERT_EQ(Write(), 10);
     EXPECT_EQ(dir.Files(), std::vector<std::string>{"2024-03-16_03-25-09.csv"});
-    EXPECT_EQ(host.lines.back(), "  Make: 2024-03-16_03-25-09.csv      10 records");
-    EXPECT_EQ(host.status[0], " 2024-03-16_03-25-09.csv  Writing CSV ...");
     const std::vector<std::string> r = Rows();
     ASSERT_EQ(r.size(), 11u);
     EXPECT_EQ(r[0], "RCR|TIME|VALID|LATITUDE|LONGITUDE|HEIGHT|SPEED|HDOP|NSAT|TEMPERATURE|BAROMETER|PRESSURE ALTITUDE");

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "convert.h"
-#include "kml_test_util.h"
+#include "writer_test_util.h"
 
 namespace ts {
 namespace {

@@ -6,46 +6,21 @@
 
 #include "date_time.h"
 #include "geodesy.h"
+#include "writer_test_util.h"
 
 using namespace ts;
-
-TEST(Mask, HdopAndSatellites) {
-    TConversionOptions o;
-    o.HdopMax = 2.0;
-    o.NsatMin = 5;
-    EXPECT_TRUE(PassesHdopSatMask(o, 5, 2.0));
-    EXPECT_FALSE(PassesHdopSatMask(o, 5, 2.1));
-    EXPECT_FALSE(PassesHdopSatMask(o, 4, 1.0));
-    EXPECT_TRUE(PassesHdopSatMask(o, 5, NAN));  // no HDOP: only the count decides
-    // Mask off: everything passes, also "no count" (-1) and a NaN HDOP.
-    TConversionOptions off;
-    EXPECT_TRUE(PassesHdopSatMask(off, -1, 0));
-    EXPECT_TRUE(PassesHdopSatMask(off, 0, NAN));
-    EXPECT_TRUE(PassesHdopSatMask(off, 3, 99.9));
-}
 
 namespace {
 
 // A walker heading north at ~1.11 m/s, one fix a second.
-struct WalkTest : testing::Test {
+struct WalkTest : ::testing::Test {
     RecordingHost host;
     EngineContext ctx{host};
     double t0 = EncodeDate(2026, 5, 1) + 0.5;
     void Walk(int n) {
-        for (int i = 0; i < n; ++i) {
-            TLogData p;
-            p.Time = t0 + i * kOneSecond;
-            p.Lat = 35.0 + i * 1e-5;
-            p.Lon = 139.0;
-            ctx.points.Append(p);
-        }
-        TrackBlock& b = ctx.blocks.Open(0, t0);
-        b.Last = n - 1;
-        b.EndTime = t0 + (n - 1) * kOneSecond;
-        b.RangeFirst = 0;
-        b.RangeLast = n - 1;
-        b.RangeStart = b.StartTime;
-        b.RangeEnd = b.EndTime;
+        std::vector<TLogData> pts;
+        for (int i = 0; i < n; ++i) pts.push_back(ts::testing::Pt(t0 + i * kOneSecond, 35.0 + i * 1e-5, 139.0));
+        ts::testing::AddBlock(ctx, pts);
     }
     std::vector<int> Written() {
         std::vector<int> out;
@@ -72,14 +47,6 @@ TEST_F(WalkTest, ReductionKeepsEveryTenMetresLastAndTaggedPoints) {
     ctx.opt.ReduseOut = false;
     EXPECT_EQ(Written().size(), 36u);
     EXPECT_NEAR(ctx.run.TotalDistance, GeoDistance(35.0, 139.0, 35.00035, 139.0).distance, 1e-6);
-}
-
-TEST_F(WalkTest, ReductionByElapsedTime) {
-    Walk(40);
-    ctx.opt.ReduseOut = true;
-    ctx.opt.MoveDistMin = 1000.0;
-    ctx.opt.ElapsedMin = (15.0 - 0.01) / 86400.0;
-    EXPECT_EQ(Written(), (std::vector<int>{0, 15, 30, 39}));
 }
 
 TEST_F(WalkTest, OutputWindowAllowsOneMillisecond) {

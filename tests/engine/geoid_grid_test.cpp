@@ -81,16 +81,6 @@ TEST_F(GridTest, GlobalGridsWrapWhereverTheirWesternEdgeIs) {
     EXPECT_EQ(grid.GeoidInterpolate(6, 12, 720 + 33.3), grid.GeoidInterpolate(6, 12, 33.3));
 }
 
-TEST_F(GridTest, PoleZoneUsesBilinear) {
-    Make(Global(0), Smooth);
-    // Within four steps of the pole: bilinear; farther: spline.
-    EXPECT_EQ(grid.GeoidInterpolate(6, 86.5, 33.3), grid.GeoidInterpolate(0, 86.5, 33.3));
-    EXPECT_NE(grid.GeoidInterpolate(6, 85.5, 33.3), grid.GeoidInterpolate(0, 85.5, 33.3));
-    EXPECT_EQ(grid.GeoidInterpolate(6, 91, 33.3), grid.GeoidInterpolate(0, 90, 33.3));
-    EXPECT_EQ(grid.GeoidInterpolate(6, -95, 33.3), grid.GeoidInterpolate(0, -90, 33.3));
-    EXPECT_FALSE(std::isnan(grid.GeoidInterpolate(6, -90, 33.3)));
-}
-
 TEST_F(GridTest, MissingNodesSendSplineToBilinear) {
     Make(Regional(), Smooth, [](int r, int c) {
         if (r == 8 && c == 10) return 999.0f;  // hole flag

@@ -10,7 +10,7 @@
 namespace ts {
 namespace {
 
-using testing::ReadFile;
+using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteFile;
 using testing::WriteText;
@@ -47,23 +47,6 @@ struct ModelsTest : ::testing::Test {
         EXPECT_EQ(host.lines.back(), "  Geoid grid not opened: Fixed value is used.");
     }
 };
-
-TEST_F(ModelsTest, FixedValueAndUnknownModel) {
-    EXPECT_TRUE(std::isnan(models.GeoidHeight(35, 139)));  // nothing selected yet
-    s.GeoidValue = "12.50";
-    s.FixedGeoid = 12.5;
-    Select(0);
-    EXPECT_EQ(s.GeoidCaption, "12.50 m");
-    EXPECT_TRUE(models.View().fixedVisible);
-    EXPECT_EQ(models.GeoidHeight(std::nan(""), 139), 12.5);
-    s.SpeedUnit = "mph";
-    Select(0);
-    EXPECT_EQ(s.GeoidCaption, "12.50 ft");
-    Select(GeoidModelIndex("EGM2008 3'"));
-    EXPECT_EQ(s.GeoidModel, 0);
-    EXPECT_EQ(s.GeoidCaption, "Fixed value");
-    EXPECT_TRUE(host.messages.empty() && host.browsed.empty());
-}
 
 // A stand-in for the 2.5' global grid: 2 degree steps, framed rows, PrePad 1.
 float EgmNode(int r, int c) { return float(r) * 0.5f - float(c) * 0.25f + 0.125f; }
@@ -140,7 +123,7 @@ TEST_F(ModelsTest, GsiTextGridIsConvertedOnceAndRead) {
     std::vector<unsigned char> expect;  // north row first, no header
     for (int r = 2; r >= 0; --r)
         for (int c = 0; c < 4; ++c) testing::PutLe(expect, GsiValue(r, c));
-    EXPECT_EQ(ReadFile(dir / "gsi.txt.dat"), expect);
+    EXPECT_EQ(ReadBytes(dir / "gsi.txt.dat"), expect);
 
     s.Spline = false;  // bilinear
     EXPECT_EQ(models.GeoidHeight(30 + 1.0 / 60, 130.05), GsiValue(1, 2));
@@ -163,15 +146,15 @@ TEST_F(ModelsTest, GsiTextLayoutsGiveTheSameCacheAndHolesBecomeNaN) {
         WriteText(dir / "gsi.txt", kGsiHeader + body);
         std::filesystem::remove(dir / "gsi.txt.dat");
         ASSERT_TRUE(models.ConvertGeoidTextToBinary(dir / "gsi.txt")) << body;
-        if (first.empty()) first = ReadFile(dir / "gsi.txt.dat");
-        EXPECT_EQ(ReadFile(dir / "gsi.txt.dat"), first) << body;
+        if (first.empty()) first = ReadBytes(dir / "gsi.txt.dat");
+        EXPECT_EQ(ReadBytes(dir / "gsi.txt.dat"), first) << body;
     }
     EXPECT_EQ(first.size(), 48u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Folder()), {}), 2);  // no temporary left
 
     WriteText(dir / "gsi.txt", kGsiHeader + "1 2 999.0 1e39\n5 -200 7 8\n9 10 11 199.99\n");
     ASSERT_TRUE(models.ConvertGeoidTextToBinary(dir / "gsi.txt"));
-    const auto cache = ReadFile(dir / "gsi.txt.dat");
+    const auto cache = ReadBytes(dir / "gsi.txt.dat");
     auto at = [&](int northRow, int col) {
         uint32_t u = 0;
         for (int i = 3; i >= 0; --i) u = u << 8 | cache.at(size_t(northRow * 4 + col) * 4 + size_t(i));
@@ -212,27 +195,6 @@ TEST_F(ModelsTest, ShortOrBrokenGsiTextMakesNoCache) {
 }
 
 float CustomNode(int r, int c) { return float(r * 10 + c) * 0.5f; }
-
-TEST_F(ModelsTest, CustomGrids) {
-    WriteFile(dir / "small.cdat", testing::CustomGridBytes(3, 4, 35, 139, 0.5, 0.25, CustomNode));
-    EXPECT_EQ(ReadFile(dir / "small.cdat").size(), 88u);
-    s.CustomGeoidFName = "small.cdat";
-    Select(4);
-    EXPECT_TRUE(host.browsed.empty() && host.messages.empty());
-    ASSERT_EQ(s.GeoidModel, 4);
-    EXPECT_EQ(models.View().customLabel, "small.cdat");
-    EXPECT_EQ(models.GeoidHeight(36, 139), CustomNode(0, 0));  // row 0 is the northern row
-    EXPECT_EQ(models.GeoidHeight(35, 139.75), CustomNode(2, 3));
-    EXPECT_EQ(models.GeoidHeight(35.5, 139.125), (CustomNode(1, 0) + CustomNode(1, 1)) / 2);
-
-    WriteFile(dir / "world.cdat", testing::CustomGridBytes(19, 36, -90, 0, 10, 10, CustomNode));
-    s.CustomGeoidFName = "world.cdat";
-    Select(4);
-    ASSERT_TRUE(models.Grid().IsGlobal());
-    EXPECT_EQ(models.GeoidHeight(0, 360), CustomNode(9, 0));
-    EXPECT_EQ(models.GeoidHeight(0, 355), models.GeoidHeight(0, -5));
-    EXPECT_FALSE(std::isnan(models.GeoidHeight(0, 355)));
-}
 
 TEST_F(ModelsTest, MalformedCustomGridsAreRefused) {
     const auto good = testing::CustomGridBytes(3, 4, 35, 139, 0.5, 0.25, CustomNode);

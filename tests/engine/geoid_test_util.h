@@ -10,23 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "writer_test_util.h"
+
 namespace ts::testing {
 
-// A fresh folder under the system's temporary folder, removed at the end.
-class TempDir {
-public:
-    TempDir() {
-        std::string t = (std::filesystem::temp_directory_path() / "geoidtest.XXXXXX").string();
-        if (!mkdtemp(t.data())) std::abort();
-        path_ = t;
-    }
-    ~TempDir() { std::error_code ec; std::filesystem::remove_all(path_, ec); }
-    std::string Folder() const { return path_.string() + "/"; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
+using TempDir = ScratchDir;
 
 template <class T> void PutLe(std::vector<unsigned char>& out, T v) {
     using U = std::conditional_t<sizeof(T) == 8, uint64_t, uint32_t>;
@@ -38,7 +26,7 @@ inline void WriteFile(const std::string& name, const std::vector<unsigned char>&
     std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 inline void WriteText(const std::string& name, const std::string& text) { std::ofstream(name, std::ios::binary) << text; }
-inline std::vector<unsigned char> ReadFile(const std::string& name) {
+inline std::vector<unsigned char> ReadBytes(const std::string& name) {
     std::ifstream f(name, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }

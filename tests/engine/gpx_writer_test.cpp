@@ -10,10 +10,7 @@ namespace {
 
 using namespace ts::testing;
 
-struct GpxWriter : ::testing::Test {
-    RecordingHost host;
-    EngineContext ctx{host};
-    ScratchDir dir;
+struct GpxWriter : WriterTest {
     int32_t Write() {
         DeriveOptions(ctx.opt);
         ctx.outputNames.clear();
@@ -38,8 +35,6 @@ TEST_F(GpxWriter, TrackAndWaypointsValidateAndReadBack) {
     ASSERT_EQ(Write(), 30);
     const std::string name = "2024-03-16&09-00-00.gpx";
     ASSERT_EQ(dir.Files(), std::vector<std::string>{name});
-    EXPECT_EQ(host.lines.back(), "  Make: " + name + "      30 records");
-    EXPECT_EQ(host.status[0], " " + name + "  Writing GPX ...");
     const std::string g = Valid(name);
 
     // Waypoints come before the track.
@@ -92,32 +87,6 @@ TEST_F(GpxWriter, PointsWithoutDateOrHeight) {
     EXPECT_EQ(g.find("<time>"), std::string::npos);
     EXPECT_EQ(CountOf(g, "<ele>"), 4);
     EXPECT_EQ(CountOf(g, "<wpt "), 3);
-}
-
-TEST_F(GpxWriter, DecimalsUnitsAndVisibility) {
-    std::vector<TLogData> pts = {Pt(T(2024, 3, 16, 9, 0, 0), 35.6581234, 139.7017456, 12.345)};
-    pts[0].Flags = InterestPoint | VoicePoint;
-    AddBlock(ctx, pts);
-    ctx.opt.Visible[kcIrest] = ctx.opt.Visible[kcVoice] = false;
-    ASSERT_EQ(Write(), 1);
-    std::string g = Valid(dir.Files()[0]);
-    EXPECT_NE(g.find("\t<trkpt lat=\"35.6581234\" lon=\"139.7017456\">\r\n\t\t<ele>12.3</ele>"), std::string::npos);
-    EXPECT_EQ(g.find("<wpt"), std::string::npos);
-    EXPECT_NE(g.find("<desc>Total points: 1, Total time: 00:00:00, Distance: 0.000km</desc>"), std::string::npos);
-
-    ctx.opt.GpxLatLonDecimal = "4";
-    ctx.opt.GpxAltDecimal = "9";  // out of range: the midpoint, 4
-    ctx.opt.SpeedUnit = "kt";
-    ctx.opt.Visible[kcVoice] = true;
-    ctx.compactOutput = true;
-    ASSERT_EQ(Write(), 1);
-    EXPECT_EQ(ctx.opt.GpxAltDecimal, "4");
-    g = Valid(dir.Files()[0]);
-    EXPECT_NE(g.find("\r\n<trkpt lat=\"35.6581\" lon=\"139.7017\">\r\n<ele>12.3450</ele>"), std::string::npos);
-    EXPECT_EQ(CountOf(g, "<wpt "), 1);
-    EXPECT_NE(g.find("\r\n<desc>Total points: 1, Total time: 00:00:00, Distance: 0.000NM</desc>"), std::string::npos);
-    EXPECT_EQ(g.find("\r\n "), std::string::npos);
-    EXPECT_EQ(g.find("\t"), std::string::npos);
 }
 
 }  // namespace

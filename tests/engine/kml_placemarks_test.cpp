@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "kml_test_util.h"
+#include "writer_test_util.h"
 #include "writers.h"
 
 namespace ts {
@@ -47,34 +47,6 @@ struct KmlPlacemark : ::testing::Test {
     TLogData P(double speedKn = 10) { return Pt(T(2024, 3, 16, 9, 0, 0, 500), 35.5, -139.25, 100, speedKn); }
 };
 
-TEST_F(KmlPlacemark, RolesAndClasses) {
-    TLogData p = P();
-    p.Flags = InterestPoint;
-    EXPECT_EQ(Styles(Marks(p, 1, true)), (std::vector<std::string>{"Start", "Irest"}));
-    EXPECT_EQ(Styles(Marks(p)), std::vector<std::string>{"Irest"});  // no speed placemark besides
-    p.Flags = InterestPoint | VoicePoint;
-    EXPECT_EQ(Styles(Marks(p)), (std::vector<std::string>{"Irest", "Voice"}));
-    p.Flags = 0;
-    EXPECT_EQ(Styles(Marks(p, 1, true, true)), (std::vector<std::string>{"Start", "End"}));
-    EXPECT_EQ(Styles(Marks(p, 5, false, true)), std::vector<std::string>{"End"});
-
-    // Speed classes: a speed on a bound takes that class (bounds 50, 100, 200 km/h).
-    EXPECT_EQ(Styles(Marks(P(49.9 / 1.852))), std::vector<std::string>{"speed1"});
-    EXPECT_EQ(Styles(Marks(P(o.SpeedClassBounds[2]))), std::vector<std::string>{"speed2"});
-    EXPECT_EQ(Styles(Marks(P(o.SpeedClassBounds[3]))), std::vector<std::string>{"speed3"});
-    EXPECT_EQ(Styles(Marks(P(300 / 1.852))), std::vector<std::string>{"speed4"});
-
-    // No speed: a hidden speed1 that does not count as used.
-    o.Visible[kcStart] = false;  // else the block's last placemark is shown
-    std::array<bool, 8> used{};
-    const std::string t = Marks(P(kNaN), 2, false, false, &used);
-    EXPECT_EQ(Styles(t), std::vector<std::string>{"speed1"});
-    EXPECT_NE(t.find("<visibility>0</visibility>"), std::string::npos);
-    EXPECT_FALSE(used[kcSpeed1]);
-    Marks(P(), 1, true, true, &used);
-    EXPECT_EQ(used, (std::array<bool, 8>{false, false, false, false, false, false, true, true}));
-}
-
 TEST_F(KmlPlacemark, VisibilityRules) {
     // Only visible placemarks: a hidden interest class leaves the point without any placemark.
     o.VisibleOnly = true;
@@ -100,43 +72,6 @@ TEST_F(KmlPlacemark, VisibilityRules) {
     EXPECT_EQ(CountOf(Marks(P(), 1), "<visibility>1</visibility>"), 0);
 }
 
-TEST_F(KmlPlacemark, PlainNoteIsTheName) {
-    o.NoteToBalloon = false;
-    o.NoteHdop = o.NoteNsat = o.NoteTemp = o.NotePressure = o.NotePressureAlt = o.NoteVoiceFile = true;
-    Derive();
-    TLogData p = P(10);
-    p.Temperature = 21.5f;
-    p.Pressure = 1013.0f;
-    p.PressureAlt = 90.25f;
-    p.VoiceName = "a<b>&\"c\".wav";
-    const std::string t = Marks(p, 7);
-    EXPECT_EQ(Name(t),
-              "#7 2024/03/16 09:00:00 35.5000000N 139.2500000W S=18.5km/h Alt=100.0m HDOP=1.2 Nsat=7 T=21.5C "
-              "P=1013hPa PAlt=90.3m V=a&lt;b&gt;&amp;&quot;c&quot;.wav");
-    EXPECT_EQ(t.find("<description>"), std::string::npos);
-
-    // Feet for the other units; ground level taken off; no count of 99.
-    o.SpeedUnit = "kt";
-    o.GroundLevelApply = true;
-    o.GroundLevel = 10;
-    o.NoteDate = o.NoteTime = o.NoteLat = o.NoteLon = false;
-    Derive();
-    p.Sats = 99;
-    p.Temperature = p.Pressure = p.PressureAlt = kNaNf;
-    p.VoiceName.clear();
-    EXPECT_EQ(Name(Marks(p, 3)), "#3 S=10.0kt Alt=295.3ft HDOP=1.2");
-}
-
-TEST_F(KmlPlacemark, NoteWantedOnlyForTheMainItems) {
-    o.NoteDNum = o.NoteDate = o.NoteTime = o.NoteLat = o.NoteLon = o.NoteSpeed = o.NoteAlt = false;
-    o.NoteHdop = true;
-    Derive();
-    const std::string t = Marks(P());
-    EXPECT_EQ(t.find("\t\t\t\t<name>"), std::string::npos);
-    EXPECT_NE(t.find("\t\t\t<Placemark>\r\n\r\n\t\t\t\t<visibility>"), std::string::npos);
-    EXPECT_EQ(t.find("HDOP"), std::string::npos);
-}
-
 TEST_F(KmlPlacemark, BalloonAndPointNames) {
     o.NoteHdop = true;
     o.PointNameKind = 1;
@@ -147,17 +82,10 @@ TEST_F(KmlPlacemark, BalloonAndPointNames) {
               "Date= 2024/03/16<br/>Time= 09:00:00<br/>Lat= 35.5000000N<br/>Lon= 139.2500000W<br/>Spd= 18.5km/h<br/>"
               "Alt= 100.0m<br/>HDOP= 1.2<br/>");
     // The element order the schema wants: name, visibility, description, styleUrl, Point.
-    EXPECT_LT(t.find("<name>"), t.find("<visibility>"));
-    EXPECT_LT(t.find("<visibility>"), t.find("<description>"));
-    EXPECT_LT(t.find("<description>"), t.find("<styleUrl>"));
-    EXPECT_LT(t.find("<styleUrl>"), t.find("<Point>"));
+    EXPECT_TRUE(t.find("<name>") < t.find("<visibility>") && t.find("<visibility>") < t.find("<description>") &&
+                t.find("<description>") < t.find("<styleUrl>") && t.find("<styleUrl>") < t.find("<Point>"));
 
-    const std::pair<int, std::string> kinds[] = {{0, "<missing \t\t\t\t<name>>"},
-                                                 {2, "2024/03/16 09:00:00"},
-                                                 {3, "09:00:00"},
-                                                 {4, "35.5000000N 139.2500000W"},
-                                                 {5, "18.5km/h"},
-                                                 {6, "100.0m"}};
+    const std::pair<int, std::string> kinds[] = {{0, "<missing \t\t\t\t<name>>"}, {3, "09:00:00"}, {6, "100.0m"}};
     for (const auto& [kind, name] : kinds) {
         o.PointNameKind = kind;
         EXPECT_EQ(Name(Marks(P(), 4)), name) << kind;
@@ -203,17 +131,6 @@ TEST_F(KmlPlacemark, TimesWithoutDate) {
     t = Marks(p);
     EXPECT_EQ(t.find("Time="), std::string::npos);
     EXPECT_EQ(t.find("<TimeStamp>"), std::string::npos);
-}
-
-TEST_F(KmlPlacemark, ScaleText) {
-    EXPECT_EQ(ScaleText("1"), "");
-    EXPECT_EQ(ScaleText("1.0"), "");
-    EXPECT_EQ(ScaleText("abc"), "");
-    EXPECT_EQ(ScaleText(""), "");
-    EXPECT_EQ(ScaleText("  1.5 "), "1.5");
-    EXPECT_STREQ(KmlNS(0.0), "N");
-    EXPECT_STREQ(KmlNS(-0.1), "S");
-    EXPECT_STREQ(KmlEW(kNaN), "");
 }
 
 // Whole documents with every class, notes as names, time stamps, through the schema.

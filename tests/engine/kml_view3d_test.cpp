@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "kml_test_util.h"
+#include "writer_test_util.h"
 #include "writers.h"
 
 namespace ts {
@@ -10,10 +10,7 @@ namespace {
 
 using namespace ts::testing;
 
-struct KmlView : ::testing::Test {
-    RecordingHost host;
-    EngineContext ctx{host};
-    ScratchDir dir;
+struct KmlView : WriterTest {
     void SetUp() override {
         ctx.opt.KMLout = true;
         ctx.opt.Mode3D = true;
@@ -33,11 +30,7 @@ struct KmlView : ::testing::Test {
         const size_t b = k.find("</" + tag + ">", a);
         return k.substr(a + tag.size() + 2, b - a - tag.size() - 2);
     }
-    void Select(bool start, bool half, bool final) {
-        ctx.opt.Start = start;
-        ctx.opt.Half = half;
-        ctx.opt.Final = final;
-    }
+    void Select(bool start, bool half, bool final) { ctx.opt.Start = start, ctx.opt.Half = half, ctx.opt.Final = final; }
 };
 
 TEST_F(KmlView, BoundsAcrossTheMeridian) {
@@ -47,10 +40,7 @@ TEST_F(KmlView, BoundsAcrossTheMeridian) {
     p.Lon = -179.9;
     p.Lat = 10.5;
     v.AddWritten(ctx.opt, p, 0, false);
-    EXPECT_EQ(v.BoxWest, 179.9);
-    EXPECT_EQ(v.BoxEast, -179.9);
-    EXPECT_EQ(v.BoxSouth, 10);
-    EXPECT_EQ(v.BoxNorth, 10.5);
+    EXPECT_TRUE(v.BoxWest == 179.9 && v.BoxEast == -179.9 && v.BoxSouth == 10 && v.BoxNorth == 10.5);
     EXPECT_DOUBLE_EQ(v.CentreLon(), 180.0);
     p.Lon = -179.0;
     v.AddWritten(ctx.opt, p, 0, false);
@@ -80,15 +70,9 @@ TEST_F(KmlView, StartFinalHalfAndManualPositions) {
     // The second pass leaves the summary alone.
     EXPECT_EQ(k.substr(k.find("<![CDATA[Total"), 80), summary);
 
-    ctx.opt.AutoPos = false;
-    ctx.opt.ViewLat = "36.5";
-    ctx.opt.ViewLon = "-1";
-    ctx.opt.ViewAlt = "abc";
-    ctx.opt.AutoRange = false;
-    ctx.opt.Range = "1500";
-    ctx.opt.Tilt = "30";
-    ctx.opt.AutoHeading = false;
-    ctx.opt.Heading = "12.5";
+    ctx.opt.AutoPos = ctx.opt.AutoRange = ctx.opt.AutoHeading = false;
+    ctx.opt.ViewLat = "36.5", ctx.opt.ViewLon = "-1", ctx.opt.ViewAlt = "abc";
+    ctx.opt.Range = "1500", ctx.opt.Tilt = "30", ctx.opt.Heading = "12.5";
     ctx.opt.ClampToGnd = true;
     k = Write();
     EXPECT_EQ(Tag(k, "latitude"), "36.5000000");
@@ -112,43 +96,6 @@ TEST_F(KmlView, HalfWayAcrossTheMeridian) {
     EXPECT_NEAR(range, 1.2 * 0.9 * 111320 * std::cos(16.5 * M_PI / 180), 300);
 }
 
-TEST_F(KmlView, RangeAndHeightEdges) {
-    TLogData p = Pt(T(2024, 3, 16, 9, 0, 0), 35, 139, kNaN, kNaN);
-    AddBlock(ctx, {p});
-    std::string k = Write();
-    EXPECT_EQ(Tag(k, "range"), "50.0");
-    EXPECT_EQ(Tag(k, "altitude"), "0.0");  // no altitude
-    EXPECT_EQ(Tag(k, "heading"), "90.0");  // one point: no direction
-
-    // Speed as height: no speed gives 0.0; 10 kn at multiplier 2 and offset 5 gives 42.04 m.
-    ctx.opt.AltReplace = true;
-    ctx.opt.Multi = "2";
-    ctx.opt.Offset3D = "5";
-    k = Write();
-    EXPECT_NE(k.find("<coordinates>139.0000000,35.0000000,0.0</coordinates>"), std::string::npos);
-    ctx.points.At(0).Speed = 10;
-    k = Write();
-    EXPECT_NE(k.find("<coordinates>139.0000000,35.0000000,42.0</coordinates>"), std::string::npos);
-    EXPECT_EQ(Height3D(ctx.opt, 2, 5, ctx.points.At(0)), 10 * 1.852 * 2 + 5);
-    ctx.opt.Mode3D = false;
-    EXPECT_TRUE(std::isnan(Height3D(ctx.opt, 2, 5, p)));
-}
-
-TEST_F(KmlView, AltitudeModesOnTrackAndPoints) {
-    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 3));
-    ctx.opt.RelativeToGnd = true;
-    ctx.opt.Absolute = false;
-    std::string k = Write();
-    EXPECT_NE(k.find("<LineString>\r\n\t\t\t\t\t<extrude>1</extrude>\r\n\t\t\t\t\t<altitudeMode>relativeToGround</altitudeMode>"),
-              std::string::npos);
-    EXPECT_EQ(CountOf(k, "<Point>\r\n\t\t\t\t\t<extrude>1</extrude>\r\n\t\t\t\t\t<altitudeMode>relativeToGround"), 3);
-    ctx.opt.TrackToGnd = ctx.opt.PlaceMarkToGnd = true;
-    k = Write();
-    EXPECT_NE(k.find("<LineString>\r\n\t\t\t\t\t<tessellate>1</tessellate>"), std::string::npos);
-    EXPECT_EQ(CountOf(k, "<Point>\r\n\t\t\t\t\t<coordinates>"), 3);
-    EXPECT_EQ(CountOf(k, "<altitudeMode>"), 1);  // the LookAt's
-}
-
 TEST_F(KmlView, AutomaticHeading) {
     // A track running east: the view looks across it, north or south.
     std::vector<TLogData> pts;
@@ -162,22 +109,10 @@ TEST_F(KmlView, AutomaticHeading) {
 
     // A track running due north has no longitude spread: 90 or -90 by direction.
     for (int i = 0; i < 10; ++i) ctx.points.At(i).Lon = 10, ctx.points.At(i).Lat = i * 0.01;
-    const std::pair<int, const char*> dirs[] = {{0, "90.0"}, {1, "90.0"}, {2, "-90.0"}, {3, "-90.0"}};
-    for (const auto& [d, heading] : dirs) {
-        ctx.opt.North = d == 0;
-        ctx.opt.East = d == 1;
-        ctx.opt.South = d == 2;
-        ctx.opt.West = d == 3;
-        EXPECT_EQ(Tag(Write(), "heading"), heading) << d;
+    for (int d = 0; d < 4; ++d) {
+        ctx.opt.North = d == 0, ctx.opt.East = d == 1, ctx.opt.South = d == 2, ctx.opt.West = d == 3;
+        EXPECT_EQ(Tag(Write(), "heading"), d < 2 ? "90.0" : "-90.0") << d;
     }
-}
-
-TEST_F(KmlView, HalfWayOnlyInsideTheWindow) {
-    TrackBlock& b = AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 40));
-    ctx.opt.OutLimit = true;
-    b.RangeStart = T(2024, 3, 16, 9, 0, 30);
-    const std::string k = Write();
-    EXPECT_EQ(Tag(k, "latitude"), "35.0034000");  // points 30..39: the earlier of the two nearest the centre
 }
 
 }  // namespace

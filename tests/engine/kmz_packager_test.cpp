@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "../zip/zip_judges.h"
-#include "kml_test_util.h"
+#include "writer_test_util.h"
 #include "writers.h"
 
 namespace ts {
@@ -13,10 +13,7 @@ namespace {
 using namespace ts::testing;
 namespace fs = std::filesystem;
 
-struct KmzPackager : ::testing::Test {
-    RecordingHost host;
-    EngineContext ctx{host};
-    ScratchDir dir;
+struct KmzPackager : WriterTest {
     void SetUp() override { DeriveOptions(ctx.opt); }
     std::string P(const std::string& name) const { return dir.Folder() + name; }
     void Put(const std::string& name, const std::string& data) const {
@@ -55,9 +52,8 @@ TEST_F(KmzPackager, PacksTheDocumentIconsAndLogoOnce) {
     // The document refers to the members by their names.
     std::string kml;
     ASSERT_EQ(ziptest::Run("unzip -p " + Quote(P("2024-03-16_09-00-00.kmz")) + " 2024-03-16_09-00-00.kml", &kml), 0);
-    EXPECT_NE(kml.find("<href>\xE3\x82\xA2\xE3\x82\xA4\xE3\x82\xB3\xE3\x83\xB3.png</href>"), std::string::npos);
-    EXPECT_NE(kml.find("<href>start.png</href>"), std::string::npos);
-    EXPECT_NE(kml.find("<href>logo.png</href>"), std::string::npos);
+    for (const char* m : {"\xE3\x82\xA2\xE3\x82\xA4\xE3\x82\xB3\xE3\x83\xB3.png", "start.png", "logo.png"})
+        EXPECT_NE(kml.find(std::string("<href>") + m + "</href>"), std::string::npos) << m;
     std::string out;
     EXPECT_TRUE(ziptest::UnzipTest(P("2024-03-16_09-00-00.kmz"), &out)) << out;
     EXPECT_TRUE(ziptest::SevenZipTest(P("2024-03-16_09-00-00.kmz"), &out)) << out;
@@ -108,14 +104,6 @@ TEST_F(KmzPackager, AnExistingKmlSurvivesSuccessAndFailure) {
     EXPECT_EQ(host.messages.back(), "Can not Rename : " + P("gone.$$$"));
 }
 
-TEST_F(KmzPackager, AKmzConversionKeepsTheUsersKml) {
-    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 5));
-    Put("2024-03-16_09-00-00.kml", "user's own");
-    ASSERT_EQ(WriteKml(ctx, dir.Folder(), true), 5);
-    EXPECT_EQ(ReadFile(P("2024-03-16_09-00-00.kml")), "user's own");
-    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"2024-03-16_09-00-00.kml", "2024-03-16_09-00-00.kmz"}));
-}
-
 TEST_F(KmzPackager, StaleBackupMissingIconsAndIconSettings) {
     Put("y._$$", "stale");
     Put("y.$$$", "<kml/>");
@@ -131,18 +119,6 @@ TEST_F(KmzPackager, StaleBackupMissingIconsAndIconSettings) {
                                                     "  File not exist: " + P("nologo.png")}));
     EXPECT_TRUE(host.showReportAtEnd);
     EXPECT_EQ(Listing("y.kmz"), "y.kml|0|8|554e\n");
-
-    // Palette icons, or icons kept out of the archive: the document alone.
-    Put("icon.png", "i");
-    ctx.opt.ExtIconFile[2] = P("icon.png");
-    for (int source : {0, 1}) {
-        ctx.opt.IconSource = source;
-        ctx.opt.IconToKMZ = source == 0;
-        contents.logoPresent = false;
-        Put("y.$$$", "<kml/>");
-        EXPECT_EQ(PackKmz(ctx, P("y.$$$"), contents), 0);
-        EXPECT_EQ(Listing("y.kmz"), "y.kml|0|8|554e\n");
-    }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "line_reader.h"
-#include "nmea_test_util.h"
+#include "reader_test_util.h"
 
 namespace ts {
 namespace {

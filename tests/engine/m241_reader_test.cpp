@@ -8,7 +8,7 @@
 #include "date_time.h"
 #include "geodesy.h"
 #include "m241_reader.h"
-#include "nmea_test_util.h"
+#include "reader_test_util.h"
 #include "text_format.h"
 
 namespace ts {
@@ -39,51 +39,15 @@ std::string Rec(uint32_t t, float lat, float lon, float alt, std::optional<float
     return s;
 }
 
-struct M241Reading {
-    test::TestHost host;
-    EngineContext ctx{host};
-    int32_t result = 0;
+struct M241Reading : test::Reading {
     std::string name;  // of the file read last
-
-    M241Reading() {
-        ctx.opt.KMZout = false;  // reading only
-        ctx.keepPoints = true;
-        ctx.inputKind = ikM241;
-    }
+    M241Reading() { ctx.inputKind = ikM241; }
     int32_t Read(const std::string& data, const std::string& ext = ".trl") {
         TempFile f(data, ext);
         name = ExtractFileName(f.path());
-        DeriveOptions(ctx.opt);
-        return result = ReadM241File(ctx, f.path());
+        return Reading::Read(ReadM241File, f.path());
     }
-    bool HasLine(const std::string& line) const {
-        return std::find(host.lines.begin(), host.lines.end(), line) != host.lines.end();
-    }
-    const TLogData& P(int i) const { return ctx.points.At(i); }
 };
-
-class FixedGeoid : public GeoidQuery {
-public:
-    double GeoidHeight(double lat, double) override { return lat > 40 ? kNaN : 36.5; }
-};
-
-TEST(M241Reader, DetectsTheRecordSizeFromTheFirstBytes) {
-    std::string five20, six16;
-    for (int i = 0; i < 5; ++i) five20 += Rec(kT0 + i, 35.5f + i * 0.001f, 139.5f, 100.0f, 18.52f);
-    for (int i = 0; i < 6; ++i) six16 += Rec(kT0 + i, 35.5f + i * 0.001f, 139.5f, 100.0f);
-    ASSERT_EQ(five20.size(), 100u);
-    auto bytes = [](const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); };
-    EXPECT_TRUE(DetectM241RecordSize(bytes(five20), five20.size()));
-    EXPECT_FALSE(DetectM241RecordSize(bytes(six16), six16.size()));
-    EXPECT_FALSE(DetectM241RecordSize(nullptr, 0));
-    const std::string zeros(100, '\0');  // every group checks: 6 against 5
-    EXPECT_FALSE(DetectM241RecordSize(bytes(zeros), zeros.size()));
-
-    M241Reading r;
-    r.Read(five20);
-    EXPECT_EQ(r.ctx.points.Count(), 5);
-    EXPECT_NEAR(r.P(0).Speed, 10.0, 1e-6);  // 18.52 km/h, kept on the block's first point
-}
 
 TEST(M241Reader, Reads16ByteRecords) {
     std::string log;
@@ -93,13 +57,9 @@ TEST(M241Reader, Reads16ByteRecords) {
     M241Reading r;
     EXPECT_EQ(r.Read(log), 0);  // read; no output ticked
     EXPECT_TRUE(r.HasLine("  M-241:   6 records"));
-    EXPECT_EQ(r.host.status[1], "  6rec.");
     ASSERT_EQ(r.ctx.points.Count(), 6);
     ASSERT_EQ(r.ctx.blocks.Count(), 1);  // the damaged record does not end the block
-    EXPECT_EQ(r.ctx.blocks[0].First, 0);
-    EXPECT_EQ(r.ctx.blocks[0].Last, 5);
-    EXPECT_EQ(r.ctx.blocks[0].StartTime, r.P(0).Time);
-    EXPECT_EQ(r.ctx.blocks[0].EndTime, r.P(5).Time);
+    test::ExpectBlocksCoverStream(r.ctx);
     EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss", r.P(0).Time), "2008-05-05 15:06:40");
     EXPECT_DOUBLE_EQ(r.P(0).Lat, static_cast<double>(35.5f));
     EXPECT_DOUBLE_EQ(r.P(0).Lon, 139.5);
@@ -108,14 +68,6 @@ TEST(M241Reader, Reads16ByteRecords) {
     // From 0 km/h the acceleration limit allows 17.64 km/h in the first second, then the distance.
     EXPECT_NEAR(r.P(1).Speed * 1.852, 17.64, 1e-4);
     EXPECT_NEAR(r.P(5).Speed * 1.852, GeoDistance(r.P(4).Lat, 139.5, r.P(5).Lat, 139.5).distance * 3.6, 1e-4);
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(r.P(i).Hdop10, 0);
-        EXPECT_EQ(r.P(i).Sats, 99);
-        EXPECT_EQ(r.P(i).FixQuality, 1);
-        EXPECT_EQ(r.P(i).Flags, 0);
-        EXPECT_TRUE(std::isnan(r.P(i).GeoidSep));
-        EXPECT_TRUE(std::isnan(r.P(i).Pressure));
-    }
 }
 
 TEST(M241Reader, TwentyByteSpeedsAndRecordsWithoutSpeed) {
@@ -155,31 +107,6 @@ TEST(M241Reader, BlocksAndTimes) {
     EXPECT_TRUE(r.host.showReportAtEnd);
 }
 
-TEST(M241Reader, InterestPointsAndGeoid) {
-    std::string log = Rec(kT0, 135.5f, 139.5f, 100.0f);
-    log += Rec(kT0 + 1, -135.5f, 139.5f, 100.0f);
-    log += Rec(kT0 + 2, 45.0f, 139.5f, 100.0f);  // outside the fake grid
-    FixedGeoid geoid;
-    M241Reading r;
-    r.ctx.geoid = &geoid;
-    r.ctx.geoidCorrection = true;
-    r.ctx.opt.GeoidCaption = "Geoid (EGM2008)";
-    r.Read(log);
-    ASSERT_EQ(r.ctx.points.Count(), 3);
-    EXPECT_DOUBLE_EQ(r.P(0).Lat, 35.5);
-    EXPECT_EQ(r.P(0).Flags, InterestPoint);
-    EXPECT_DOUBLE_EQ(r.P(1).Lat, -35.5);
-    EXPECT_EQ(r.P(1).Flags, InterestPoint);
-    EXPECT_EQ(r.P(2).Flags, 0);
-    EXPECT_DOUBLE_EQ(r.P(0).Alt, 63.5);
-    EXPECT_FLOAT_EQ(r.P(0).GeoidSep, 36.5f);
-    EXPECT_DOUBLE_EQ(r.P(2).Alt, 100.0);
-    EXPECT_TRUE(std::isnan(r.P(2).GeoidSep));
-    EXPECT_EQ(r.host.lines.front(), "  Geoid model: Geoid (EGM2008)");
-    EXPECT_EQ(r.host.lines.back(), "  Number of Geoid outside range = 1");
-    EXPECT_TRUE(r.host.showReportAtEnd);
-}
-
 TEST(M241Reader, ResultsWithoutPoints) {
     M241Reading shortFile;
     EXPECT_EQ(shortFile.Read(std::string(15, '\0')), 0);
@@ -187,16 +114,12 @@ TEST(M241Reader, ResultsWithoutPoints) {
     EXPECT_EQ(shortFile.host.status[0], "  Data empties : " + shortFile.name);
 
     M241Reading missing;
-    DeriveOptions(missing.ctx.opt);
-    EXPECT_EQ(ReadM241File(missing.ctx, "/nonexistent/dir/x.trl"), -1);
-    EXPECT_EQ(missing.host.status[0], "  Can not open: x.trl");
-    EXPECT_TRUE(missing.HasLine("  Can not open: x.trl"));
-    EXPECT_EQ(ReadM241File(missing.ctx, std::filesystem::temp_directory_path().string()), -1);
+    EXPECT_EQ(missing.Reading::Read(ReadM241File, "/nonexistent/dir/x.trl"), -1);
+    EXPECT_EQ(missing.Reading::Read(ReadM241File, std::filesystem::temp_directory_path().string()), -1);
 
     M241Reading none;  // 16 bytes, none of them checks
     EXPECT_EQ(none.Read(Rec(kT0, 35.5f, 139.5f, 100.0f, std::nullopt, true), ".TRL"), 0);
     EXPECT_TRUE(none.HasLine("  M-241:   0 records"));
-    EXPECT_EQ(none.host.status[0], " " + none.name + "  Reading TRL file ...");
     EXPECT_EQ(none.ctx.blocks.Count(), 0);
 
     // A record cut short by the end of the file is not read from stale bytes.
@@ -207,66 +130,25 @@ TEST(M241Reader, ResultsWithoutPoints) {
     EXPECT_EQ(cut.ctx.points.Count(), 2);
 }
 
-TEST(M241Reader, AbortFreesThePoints) {
-    std::string log;
-    for (int i = 0; i < 1100; ++i) log += Rec(kT0 + i, 35.5f, 139.5f, 100.0f);
-    M241Reading r;
-    r.ctx.keepPoints = false;
-    r.host.abortAfterPumps = 2;  // the pump at the start, then the one after 512 points
-    EXPECT_EQ(r.Read(log), -1);
-    EXPECT_EQ(r.ctx.points.Count(), 0);
-    EXPECT_FALSE(r.HasLine("  M-241:   512 records"));
-}
-
 // Randomly damaged logs: the reader ends normally, and its blocks cover the stream in order.
 TEST(M241Reader, SurvivesDamagedLogs) {
     std::mt19937 rng(241);
-    auto pick = [&](size_t n) { return n == 0 ? size_t(0) : std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
-    for (int iter = 0; iter < 400; ++iter) {
+    for (int iter = 0; iter < 150; ++iter) {
         std::string s;
-        const bool twenty = iter % 2 == 0;
-        const int n = 1 + static_cast<int>(pick(60));
-        for (int i = 0; i < n; ++i)
-            s += twenty ? Rec(kT0 + i * 7, 35.5f + i * 0.001f, 139.5f, 50.0f, static_cast<float>(i))
-                        : Rec(kT0 + i * 7, 35.5f + i * 0.001f, 139.5f, 50.0f);
-        const int edits = 1 + static_cast<int>(pick(12));
-        for (int k = 0; k < edits && !s.empty(); ++k) {
-            const size_t at = pick(s.size());
-            switch (pick(5)) {
-            case 0: s[at] = static_cast<char>(pick(256)); break;
-            case 1: s.erase(at, 1 + pick(24)); break;
-            case 2: s.insert(at, std::string(1 + pick(24), static_cast<char>(pick(256)))); break;
-            case 3: s.resize(at); break;
-            case 4: for (size_t i = at; i < s.size() && i < at + 4; ++i) s[i] = '\xFF'; break;  // NaN bytes
-            }
-        }
+        for (int i = 0; i < 1 + iter % 60; ++i)
+            s += iter % 2 ? Rec(kT0 + i * 7, 35.5f + i * 0.001f, 139.5f, 50.0f)
+                          : Rec(kT0 + i * 7, 35.5f + i * 0.001f, 139.5f, 50.0f, static_cast<float>(i));
+        test::Damage(s, rng, {}, 12);
         M241Reading r;
         r.ctx.keepPoints = iter % 3 != 0;
         r.ctx.opt.SplitIT = iter % 4 == 0 ? "0.25" : "240";
-        const int32_t res = r.Read(s);
-        ASSERT_GE(res, -1) << iter;
+        ASSERT_GE(r.Read(s), -1) << iter;
         if (!r.ctx.keepPoints) continue;
-        int32_t next = 0;
-        for (const TrackBlock& b : r.ctx.blocks.Items()) {
-            ASSERT_EQ(b.First, next) << iter;
-            ASSERT_GE(b.Last, b.First) << iter;
-            next = b.Last + 1;
-        }
-        ASSERT_EQ(next, r.ctx.points.Count()) << iter;
-        for (int i = 0; i < r.ctx.points.Count(); ++i) {
+        test::ExpectBlocksCoverStream(r.ctx);
+        for (int i = 0; i < r.ctx.points.Count(); ++i)
             ASSERT_TRUE(std::isfinite(r.P(i).Lat) && std::isfinite(r.P(i).Lon) && std::isfinite(r.P(i).Alt)) << iter;
-        }
+        if (::testing::Test::HasFatalFailure()) return;
     }
-}
-
-TEST(M241Driver, TrlFilesGoToTheReader) {
-    EXPECT_EQ(ReaderForKind(ikM241), &ReadM241File);
-    test::TestHost host;
-    EngineContext ctx(host);
-    ctx.opt.KMZout = false;
-    TempFile f(Rec(kT0, 35.5f, 139.5f, 100.0f), ".trl");
-    EXPECT_EQ(ConvertFile(ctx, f.path()), 0);
-    EXPECT_NE(std::find(host.lines.begin(), host.lines.end(), "  M-241:   1 records"), host.lines.end());
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "nmea_writer.h"
 #include "output_stage.h"
 #include "writer_test_util.h"
@@ -12,10 +10,7 @@ namespace {
 
 using namespace ts::testing;
 
-struct NmeaWriter : ::testing::Test {
-    RecordingHost host;
-    EngineContext ctx{host};
-    ScratchDir dir;
+struct NmeaWriter : WriterTest {
     int32_t Write(const std::string& input = "") {
         DeriveOptions(ctx.opt);
         ctx.outputNames.clear();
@@ -38,7 +33,6 @@ std::string DegMin(double v, int decimals) {
 }
 
 TEST(NmeaText, DegreesAndMinutesAtTheirLimits) {
-    EXPECT_EQ(DegMin(35.5, 4), "3530.0000");
     EXPECT_EQ(DegMin(139.25, 4), "13915.0000");
     EXPECT_EQ(DegMin(5.5, 4), "530.0000");
     EXPECT_EQ(DegMin(-0.25, 4), "015.0000");
@@ -51,10 +45,7 @@ TEST(NmeaText, DegreesAndMinutesAtTheirLimits) {
     EXPECT_EQ(DegMin(-179.9999999, 4), "18000.0000");
     EXPECT_EQ(DegMin(35.999999, 8), "3559.99994000");
 
-    std::string s = "$GPGGA,1";
-    AddNmeaChecksum(s, 0);
-    EXPECT_EQ(s, "$GPGGA,1*4B");
-    s = "$";
+    std::string s = "$";
     AddNmeaChecksum(s, 0);
     EXPECT_EQ(s, "$*00");
 
@@ -84,8 +75,6 @@ TEST_F(NmeaWriter, SentencesOfATrackReadBackByGpsbabel) {
     ASSERT_EQ(Write(), 40);
     ASSERT_EQ(dir.Files(), std::vector<std::string>{"2024-03-16_09-00-00.nmea"});
     EXPECT_EQ(host.lines.back(), "  Make: 2024-03-16_09-00-00.nmea      40 records");
-    EXPECT_EQ(host.status[0], " 2024-03-16_09-00-00.nmea  Writing NMEA ...");
-    EXPECT_EQ(host.filesMade, 1);
     std::string counts;
     ASSERT_EQ(CheckNmeaSentences(dir.path / "2024-03-16_09-00-00.nmea", &counts), 0) << counts;
     EXPECT_EQ(counts, "GGA 40 RMC 40 WPL 4\n");
@@ -178,20 +167,6 @@ TEST_F(NmeaWriter, WaypointCountersStartAgainInEachBlock) {
     }
 }
 
-TEST_F(NmeaWriter, ReductionCountsTheSegmentToTheNextPoint) {
-    // Steps of about 5.5 m, 27.7 m and 5.5 m north: with 20 m the long segment ahead already counts
-    // for the second point, so the points written are the first, the second and the last.
-    AddBlock(ctx, {Pt(T(2024, 3, 16, 9, 0, 0), 35.0, 139.0), Pt(T(2024, 3, 16, 9, 0, 1), 35.00005, 139.0),
-                   Pt(T(2024, 3, 16, 9, 0, 2), 35.0003, 139.0), Pt(T(2024, 3, 16, 9, 0, 3), 35.00035, 139.0)});
-    ctx.opt.ReduseOut = true;
-    ctx.opt.MoveDistMin = 20;
-    ctx.opt.ElapsedMin = 1;
-    ASSERT_EQ(Write(), 3);
-    const std::vector<std::string> b = Bodies(dir.Files()[0]);
-    EXPECT_EQ(b[2].rfind("$GPGGA,090001,", 0), 0u) << b[2];
-    EXPECT_EQ(b[4].rfind("$GPGGA,090003,", 0), 0u) << b[4];
-}
-
 TEST_F(NmeaWriter, InputOfTheSameNameIsNotOverwritten) {
     AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 3));
     AddBlock(ctx, Walk(T(2024, 3, 16, 12, 0, 0), 3));
@@ -200,10 +175,7 @@ TEST_F(NmeaWriter, InputOfTheSameNameIsNotOverwritten) {
     EXPECT_EQ(Write(input), -1);
     EXPECT_EQ(ReadFile(input), "original");
     const std::string name = dir.Folder() + "2024-03-16_09-00-00.nmea";
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0], "Can't create: " + name + "\r\n Input and output file name is same.");
-    EXPECT_NE(std::find(host.lines.begin(), host.lines.end(), "   Input and output file name is same."), host.lines.end());
-    EXPECT_NE(std::find(host.lines.begin(), host.lines.end(), "  Can't create: " + name), host.lines.end());
+    EXPECT_EQ(host.messages, std::vector<std::string>{"Can't create: " + name + "\r\n Input and output file name is same."});
     EXPECT_TRUE(std::filesystem::exists(dir.path / "2024-03-16_12-00-00.nmea"));
 }
 

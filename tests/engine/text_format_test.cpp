@@ -12,68 +12,22 @@ TEST(SafeParsers, NeverRaiseAndIgnoreLocale) {
     EXPECT_EQ(StrToFloatSafe("   "), 0.0);
     EXPECT_EQ(StrToFloatSafe("abc"), 0.0);
     EXPECT_EQ(StrToFloatSafe(" 12.5 "), 12.5);
-    EXPECT_EQ(StrToFloatSafe("-3e2"), -300.0);
-    EXPECT_EQ(StrToFloatSafe("+7"), 7.0);
-    EXPECT_EQ(StrToFloatSafe("12,5"), 0.0);
-    EXPECT_EQ(StrToFloatSafe("nan"), 0.0);
-    EXPECT_EQ(StrToFloatSafe("inf"), 0.0);
-    EXPECT_EQ(StrToFloatSafe("1e999"), 0.0);
-    EXPECT_EQ(StrToIntSafe("12.5"), 0);
+    for (const char* bad : {"12,5", "nan", "inf", "1e999"}) EXPECT_EQ(StrToFloatSafe(bad), 0.0) << bad;
     EXPECT_EQ(StrToIntSafe(" -42 "), -42);
-    EXPECT_EQ(StrToIntSafe("99999999999"), 0);
-    EXPECT_EQ(StrToIntSafe(""), 0);
-}
-
-TEST(NumberTexts, IntToStr6AndFormatFloatTrim) {
-    EXPECT_EQ(IntToStr6(42), "    42");
-    EXPECT_EQ(IntToStr6(1234567), "1234567");
-    EXPECT_EQ(FormatFloatTrim(3, 1, 12.0), "12");
-    EXPECT_EQ(FormatFloatTrim(3, 1, 7.5), "7.5");
-    EXPECT_EQ(FormatFloatTrim(3, 1, 0.0), "0");
-    EXPECT_EQ(FormatFloatTrim(3, 1, 100.0), "100");
-    EXPECT_EQ(FormatFloatTrim(3, 1, NAN), "");
-}
-
-TEST(Paths, NameParts) {
-    EXPECT_EQ(PathWithoutExt("/data/logs/day1.nmea"), "day1");
-    EXPECT_EQ(PathWithoutExt("/data/logs.d/day1"), "day1");
-    EXPECT_EQ(ExtractFileExt("/data/logs.d/day1"), "");
-    EXPECT_EQ(ExtractFileExt("track.NMEA"), ".NMEA");
-    EXPECT_EQ(ExtractFilePath("/a/b/c.txt"), "/a/b/");
-    EXPECT_EQ(ExtractFileName("/a/b/c.txt"), "c.txt");
+    for (const char* bad : {"12.5", "99999999999", ""}) EXPECT_EQ(StrToIntSafe(bad), 0) << bad;
 }
 
 TEST(DateTime, EncodeDecodeRoundTrip) {
-    EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
     EXPECT_EQ(EncodeDate(1900, 1, 1), 2.0);
-    EXPECT_EQ(EncodeDate(2026, 12, 6), 46362.0);
     DateParts p;
     ASSERT_TRUE(DecodeDateTime(EncodeDate(2024, 2, 29) + EncodeTime(23, 59, 59, 999), p));
-    EXPECT_EQ(p.year, 2024);
-    EXPECT_EQ(p.month, 2);
-    EXPECT_EQ(p.day, 29);
-    EXPECT_EQ(p.hour, 23);
-    EXPECT_EQ(p.ms, 999);
+    EXPECT_TRUE(p.year == 2024 && p.month == 2 && p.day == 29 && p.hour == 23 && p.ms == 999);
     // Half a millisecond before midnight rounds into the next day.
     ASSERT_TRUE(DecodeDateTime(EncodeDate(2024, 2, 29) + 1.0 - 0.4 * kOneMs, p));
-    EXPECT_EQ(p.day, 1);
-    EXPECT_EQ(p.month, 3);
+    EXPECT_TRUE(p.day == 1 && p.month == 3);
     EXPECT_FALSE(DecodeDateTime(NAN, p));
     EXPECT_FALSE(DecodeDateTime(1e300, p));
     EXPECT_THROW(EncodeDate(2023, 2, 29), ConvertError);
-}
-
-TEST(DateTime, FormatPatterns) {
-    const double t = EncodeDate(2026, 3, 7) + EncodeTime(14, 5, 9, 42);
-    EXPECT_EQ(FormatDateTime("yyyy/mm/dd hh:nn:ss", t), "2026/03/07 14:05:09");
-    EXPECT_EQ(FormatDateTime("yyyy/mm/dd", t, '-'), "2026-03-07");
-    EXPECT_EQ(FormatDateTime("d.m.yy", t), "7.3.26");
-    EXPECT_EQ(FormatDateTime("hh:mm", t), "14:05");  // m after h is minutes
-    EXPECT_EQ(FormatDateTime("h:nn ampm", t), "2:05 PM");
-    EXPECT_EQ(FormatDateTime("hh:nn:ss.zzz", t), "14:05:09.042");
-    EXPECT_EQ(FormatDateTime("\"at\" hh", t), "at 14");
-    EXPECT_EQ(FormatDateTime("mmm dddd", t), "Mar Saturday");
-    EXPECT_EQ(FormatDateTime("hh", NAN), "");
 }
 
 TEST(DateTime, ParseDatesAndTimes) {
@@ -81,26 +35,7 @@ TEST(DateTime, ParseDatesAndTimes) {
     EXPECT_DOUBLE_EQ(StrToDateTime("12/06/26 13:30:15.250"), EncodeDate(2026, 12, 6) + EncodeTime(13, 30, 15, 250));
     EXPECT_DOUBLE_EQ(StrToDateTime("12:00:00"), 0.5);
     EXPECT_DOUBLE_EQ(StrToDateTime("1:30 PM"), EncodeTime(13, 30, 0, 0));
-    EXPECT_THROW(StrToDateTime("13/01/2026"), ConvertError);
-    EXPECT_THROW(StrToDateTime("12:61:00"), ConvertError);
-    EXPECT_THROW(StrToDateTime("abc"), ConvertError);
-    EXPECT_THROW(StrToDateTime(""), ConvertError);
-    EXPECT_THROW(StrToDateTime("12"), ConvertError);
-}
-
-TEST(TimeTexts, MillisecondsAndDurations) {
-    const double t = EncodeTime(12, 0, 1, 987);
-    EXPECT_EQ(FormatTimeMs("hh:nn:ss.z", t), "12:00:01.9");
-    EXPECT_EQ(FormatTimeMs("hh:nn:ss.zz", t), "12:00:01.98");
-    EXPECT_EQ(FormatTimeMs("hh:nn:ss", t), "12:00:01");
-    EXPECT_EQ(FormatTimeMs("hh:nn:ss.", EncodeTime(12, 30, 0, 500)), "12:30:00.5");
-    EXPECT_EQ(FormatTimeMs("hh:nn:ss.", EncodeTime(12, 30, 0, 0)), "12:30:00");
-    EXPECT_EQ(FormatDuration("hh:nn:ss", 1.5), "1day 12:00:00");
-    EXPECT_EQ(FormatDuration("hh:nn:ss", 2.25), "2days 06:00:00");
-    EXPECT_EQ(FormatDuration("hh:nn:ss", 0.5), "12:00:00");
-    EXPECT_DOUBLE_EQ(StrToTimeMs("12:00:00.5"), EncodeTime(12, 0, 0, 500));
-    EXPECT_DOUBLE_EQ(StrToTimeMs("12/6/2026 12:00:00.25"), EncodeDate(2026, 12, 6) + EncodeTime(12, 0, 0, 250));
-    EXPECT_THROW(StrToTimeMs("garbage"), ConvertError);
+    for (const char* bad : {"13/01/2026", "12:61:00", "abc", "", "12"}) EXPECT_THROW(StrToDateTime(bad), ConvertError) << bad;
 }
 
 TEST(TimeTexts, DatelessTimesWrapWithinTheDay) {

@@ -49,35 +49,6 @@ TEST(TextOut, FixedEdgeValues) {
     EXPECT_EQ(s, "12|7.5|100|0");
 }
 
-TEST(TextOut, MakeFloatFormatRepairsTheSetting) {
-    std::string d = "9";
-    EXPECT_EQ(MakeFloatFormat(d, 0, 6), "%5.3f");
-    EXPECT_EQ(d, "3");
-    d = "4";
-    EXPECT_EQ(MakeFloatFormat(d, 4, 8), "%6.4f");
-    EXPECT_EQ(d, "4");
-    d = "abc";
-    const FloatFormat f = MakeFloatFmt(d, 1, 8);
-    EXPECT_EQ(f.decimals, 4);
-    EXPECT_EQ(f.width, 6);
-    EXPECT_EQ(d, "4");
-}
-
-TEST(TextOut, AppendLineCompact) {
-    std::string b;
-    AppendLine(b, "\t\t<tag>", false);
-    EXPECT_EQ(b, "\t\t<tag>\r\n");
-    b.clear();
-    AppendLine(b, "\t\t<tag>", true);
-    EXPECT_EQ(b, "<tag>\r\n");
-    b.clear();
-    AppendLine(b, "\t  <a>\r\n\t\t<b>\r\n  <c>", true);
-    EXPECT_EQ(b, "<a>\r\n<b>\r\n  <c>\r\n");  // blanks after a line break stay
-    b.clear();
-    AppendLine(b, "", true);
-    EXPECT_EQ(b, "\r\n");
-}
-
 TEST(TextOut, XmlEscapingAndUtf8Repair) {
     EXPECT_EQ(XmlText("a&b<c>d\"e'f"), "a&amp;b&lt;c&gt;d&quot;e&apos;f");
     EXPECT_EQ(XmlText("caf\xC3\xA9"), "caf\xC3\xA9");           // valid UTF-8 stays

@@ -1,15 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <regex>
-#include <sstream>
 
 #include "convert.h"
-#include "kml_test_util.h"
-#include "logger_test_util.h"
+#include "reader_test_util.h"
 #include "text_format.h"
 
 namespace ts {
@@ -29,27 +24,6 @@ std::string Recs(int n, int from = 0) {
     std::string s;
     for (int i = from; i < from + n; ++i) s += Rec(i, i);
     return s;
-}
-
-TEST(WintecHeader, SignaturesDeviceNamesAndLayouts) {
-    struct Case {
-        std::string header, ext, device;
-    } cases[] = {
-        {test::Tk1Header(3, "WSG1000"), ".tk1", "WSG-1000"},
-        {test::Tk1Header(3, "wbt201"), ".tk1", "WBT-201"},  // read upper-cased
-        {test::Tk1Header(3, "        "), ".tk1", "Unknown"},
-        {test::Tk1Header(3, ""), ".tk1", "Unknown"},
-        {test::Tk2Header(3, "WBT201"), ".tk2", "WBT-201"},
-        {test::Tk3Header(3, "Gps-X 9"), ".tk3", "GPS-X 9"},
-        {test::Tk3Header(3, "WSG1000"), ".tk2", "WSG-1000"},  // the signature, not the extension, decides
-        {test::WintecHeader("wintecLogTk2", 30, "ABCDEFGHIJK", 460, 3), ".tk1", "ABCDEFGH"},  // 8 bytes at most
-    };
-    for (const Case& c : cases) {
-        LogReading r;
-        EXPECT_EQ(r.ReadBytes(ReadWintecLogFile, c.header + Rec(0, 0) + Rec(1, 1) + Rec(2, 2), c.ext), 0) << c.device;
-        EXPECT_TRUE(r.HasLine("  " + c.device + ":   3 records")) << c.device << " " << r.host.lines.back();
-        EXPECT_EQ(r.ctx.points.Count(), 3);
-    }
 }
 
 TEST(WintecHeader, UnknownHeadersAreNotThisFormat) {
@@ -131,51 +105,26 @@ TEST(WintecReader, DataAreaBoundsTheRecords) {
 }
 
 TEST(WintecReader, TesFiles) {
-    {
-        // 40 bytes hold two records; the last 8 bytes are not read. Any case of the extension.
-        test::TempFile f(Rec(0, 0) + Rec(1, 1) + Rec(2, 2).substr(0, 8), ".tes");
-        LogReading r;
-        EXPECT_EQ(r.Read(ReadWintecLogFile, f.path()), 0);
-        EXPECT_EQ(r.ctx.points.Count(), 2);
-        EXPECT_TRUE(r.HasLine("  WBT-202:   2 records"));
-        EXPECT_EQ(r.host.status[0], " " + ExtractFileName(f.path()) + "  Reading tes file ...");
-        EXPECT_EQ(r.host.status[1], "  Read:2rec.");
-    }
-    {
-        // A single record; the geoid note only with the geoid box ticked.
-        test::FixedGeoid g(-20.5);
-        LogReading r;
-        r.ctx.geoid = &g;
-        r.ctx.geoidCorrection = true;
-        r.ReadBytes(ReadWintecLogFile, Rec(0, 0, 0x0003), ".TES");
-        ASSERT_EQ(r.ctx.points.Count(), 1);
-        ASSERT_EQ(r.ctx.blocks.Count(), 1);
-        EXPECT_EQ(r.P(0).Flags, InterestPoint);
-        EXPECT_FLOAT_EQ(r.P(0).GeoidSep, -20.5f);
-        EXPECT_FALSE(r.HasLine("  Geoid designation value was ignored."));
-        r.ctx.opt.GeoidApply = true;
-        r.ReadBytes(ReadWintecLogFile, Rec(0, 0), ".TES");
-        EXPECT_TRUE(r.HasLine("  Geoid designation value was ignored."));
-    }
-    {
-        LogReading r;
-        EXPECT_EQ(r.ReadBytes(ReadWintecLogFile, std::string(15, '\x55'), ".TES"), 0);
-        EXPECT_TRUE(r.HasLine("  WBT-202:   0 records"));
-        EXPECT_EQ(r.Read(ReadWintecLogFile, "/nonexistent/a.TES"), -1);
-        EXPECT_EQ(r.host.status[0], "  Can not open: a.TES");
-    }
-}
-
-struct PeerPoint {
-    double lat, lon, ele;
-    std::string time;
-};
-std::vector<PeerPoint> PeerPoints(const std::string& gpx, const std::string& tag) {
-    std::vector<PeerPoint> out;
-    const std::regex re("<" + tag + R"re( lat="([-0-9.]+)" lon="([-0-9.]+)">\s*<ele>([-0-9.]+)</ele>\s*<time>([^<]+)</time>)re");
-    for (auto it = std::sregex_iterator(gpx.begin(), gpx.end(), re); it != std::sregex_iterator(); ++it)
-        out.push_back({std::stod((*it)[1]), std::stod((*it)[2]), std::stod((*it)[3]), (*it)[4]});
-    return out;
+    // 40 bytes hold two records; the last 8 bytes are not read. Any case of the extension.
+    LogReading r;
+    EXPECT_EQ(r.ReadBytes(ReadWintecLogFile, Rec(0, 0) + Rec(1, 1) + Rec(2, 2).substr(0, 8), ".tes"), 0);
+    EXPECT_EQ(r.ctx.points.Count(), 2);
+    EXPECT_TRUE(r.HasLine("  WBT-202:   2 records"));
+    EXPECT_EQ(r.ReadBytes(ReadWintecLogFile, std::string(15, '\x55'), ".TES"), 0);
+    EXPECT_TRUE(r.HasLine("  WBT-202:   0 records"));
+    // A single record; the geoid note only with the geoid box ticked.
+    test::FixedGeoid g(-20.5);
+    LogReading one;
+    one.ctx.geoid = &g;
+    one.ctx.geoidCorrection = true;
+    one.ReadBytes(ReadWintecLogFile, Rec(0, 0, 0x0003), ".TES");
+    ASSERT_EQ(one.ctx.points.Count(), 1);
+    EXPECT_EQ(one.P(0).Flags, InterestPoint);
+    EXPECT_FLOAT_EQ(one.P(0).GeoidSep, -20.5f);
+    EXPECT_FALSE(one.HasLine("  Geoid designation value was ignored."));
+    one.ctx.opt.GeoidApply = true;
+    one.ReadBytes(ReadWintecLogFile, Rec(0, 0), ".TES");
+    EXPECT_TRUE(one.HasLine("  Geoid designation value was ignored."));
 }
 
 TEST(WintecReader, RealWbt202LogMatchesThePeerReading) {
@@ -183,49 +132,31 @@ TEST(WintecReader, RealWbt202LogMatchesThePeerReading) {
     LogReading r;
     EXPECT_EQ(r.Read(ReadWintecLogFile, dir + "wbt202.TES"), 0);
     EXPECT_TRUE(r.HasLine("  WBT-202:   498 records"));
-    std::ifstream in(dir + "wbt202.TES.peer.gpx");
-    std::stringstream ss;
-    ss << in.rdbuf();
-    const std::vector<PeerPoint> track = PeerPoints(ss.str(), "trkpt"), marks = PeerPoints(ss.str(), "wpt");
+    const auto track = test::PeerTrack(dir + "wbt202.TES.peer.gpx"), marks = test::PeerTrack(dir + "wbt202.TES.peer.gpx", "wpt");
     // No blank records and one track: every record is a point of one block, as the peer has it.
     ASSERT_EQ(track.size(), 498u);
     ASSERT_EQ(r.ctx.points.Count(), 498);
     ASSERT_EQ(r.ctx.blocks.Count(), 1);
     test::ExpectBlocksCoverStream(r.ctx);
-    std::vector<PeerPoint> ours;
+    std::vector<int> ours;
     for (int i = 0; i < 498; ++i) {
         const TLogData& p = r.P(i);
-        const PeerPoint& q = track[i];
+        const test::PeerPoint& q = track[i];
         EXPECT_NEAR(p.Lat, q.lat, 5e-10) << i;
         EXPECT_NEAR(p.Lon, q.lon, 5e-10) << i;
-        EXPECT_EQ(p.Alt, q.ele) << i;
-        EXPECT_EQ(FormatDateTime("yyyy-mm-dd\"T\"hh:nn:ss\"Z\"", p.Time, '-'), q.time) << i;
+        EXPECT_EQ(p.Alt, q.Num("ele")) << i;
+        EXPECT_EQ(FormatDateTime("yyyy-mm-dd\"T\"hh:nn:ss\"Z\"", p.Time, '-'), q.tag.at("time")) << i;
         EXPECT_TRUE(std::isnan(p.Temperature)) << i;  // this logger wrote no sensor values
-        if (p.Flags & InterestPoint) ours.push_back({p.Lat, p.Lon, p.Alt, q.time});
+        if (p.Flags & InterestPoint) ours.push_back(i);
     }
     // The peer makes waypoints of the interest points.
     ASSERT_EQ(ours.size(), marks.size());
     ASSERT_EQ(marks.size(), 4u);
     for (size_t i = 0; i < marks.size(); ++i) {
-        EXPECT_NEAR(ours[i].lat, marks[i].lat, 5e-10) << i;
-        EXPECT_NEAR(ours[i].lon, marks[i].lon, 5e-10) << i;
-        EXPECT_EQ(ours[i].time, marks[i].time) << i;
+        EXPECT_NEAR(r.P(ours[i]).Lat, marks[i].lat, 5e-10) << i;
+        EXPECT_NEAR(r.P(ours[i]).Lon, marks[i].lon, 5e-10) << i;
+        EXPECT_EQ(track[ours[i]].tag.at("time"), marks[i].tag.at("time")) << i;
     }
-}
-
-TEST(WintecReader, ConvertsThroughTheDriver) {
-    for (int kind : {ikTk1, ikTk2, ikTk3, ikTes}) EXPECT_EQ(ReaderForKind(kind), &ReadWintecLogFile);
-    testing::ScratchDir dir;
-    const std::string path = dir.Folder() + "wbt202.TES";
-    std::filesystem::copy_file(TS_SHARED_DIR "/testdata/wbt202.TES", path);
-    RecordingHost host;
-    EngineContext ctx(host);
-    ctx.opt.KMZout = false;
-    ctx.opt.GPXout = true;
-    EXPECT_EQ(ConvertFile(ctx, path), 498);
-    EXPECT_EQ(host.filesMade, 1);
-    EXPECT_EQ(host.status[0], "  *** Completed: wbt202.TES  498 records ***  1 file");
-    EXPECT_EQ(dir.Files().size(), 2u);
 }
 
 // Randomly damaged logs of each layout: the reader ends normally, and its blocks cover the points
@@ -240,23 +171,11 @@ TEST(LoggerReaders, SurviveDamagedLogs) {
                                  test::Tk3Header(40) + records, records, tks};
     const char* exts[] = {".tk1", ".tk2", ".tk3", ".TES", ".tks"};
     std::mt19937 rng(1152026);
-    auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
-    for (int iter = 0; iter < 750; ++iter) {
+    for (int iter = 0; iter < 250; ++iter) {
         const int layout = iter % 5;
         std::string s = bases[layout];
-        const int edits = 1 + static_cast<int>(pick(12));
-        for (int k = 0; k < edits && !s.empty(); ++k) {
-            // Damage the header now and then, the records mostly.
-            const size_t from = layout < 3 && pick(4) != 0 ? std::min<size_t>(1024, s.size() - 1) : 0;
-            const size_t at = from + pick(s.size() - from);
-            switch (pick(5)) {
-            case 0: s[at] = static_cast<char>(pick(256)); break;
-            case 1: s.erase(at, pick(20)); break;
-            case 2: s.insert(at, std::string(pick(20), static_cast<char>(pick(256)))); break;
-            case 3: s.resize(at); break;
-            case 4: s.replace(at, std::min<size_t>(4, s.size() - at), "\xFF\xFF\xFF\x7F"); break;
-            }
-        }
+        // Damage the header now and then, the records mostly.
+        test::Damage(s, rng, {}, 12, layout < 3 && iter % 4 != 0 ? 1024 : 0);
         LogReading r;
         const int32_t res = r.ReadBytes(layout == 4 ? ReadTksFile : ReadWintecLogFile, s, exts[layout]);
         ASSERT_GE(res, layout < 3 ? -2 : -1) << iter;

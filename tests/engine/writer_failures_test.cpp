@@ -24,10 +24,7 @@ const WriterKind kWriters[] = {
     {".csv", [](EngineContext& c, const std::string& f) { return WriteCsv(c, f, f + "in.log"); }},
 };
 
-struct WriterFailures : ::testing::TestWithParam<WriterKind> {
-    RecordingHost host;
-    EngineContext ctx{host};
-    ScratchDir dir;
+struct WriterFailures : WriterTest, ::testing::WithParamInterface<WriterKind> {
     std::string ext = GetParam().ext;
     int32_t Write(EngineContext& c) {
         DeriveOptions(c.opt);

@@ -3,9 +3,6 @@
 // is registered.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdlib>
-
 #include "convert.h"
 #include "output_stage.h"
 #include "writer_test_util.h"
@@ -84,10 +81,7 @@ size_t JudgeOutputs(const ScratchDir& dir, const std::string& input) {
     return ref.size();
 }
 
-struct WritersThroughConversion : ::testing::Test {
-    RecordingHost host;
-    EngineContext ctx{host};
-    ScratchDir dir;
+struct WritersThroughConversion : WriterTest {
     void SetUp() override {
         ctx.opt.KMZout = false;
         ctx.opt.NMEAout = ctx.opt.GPXout = ctx.opt.CSVout = true;
