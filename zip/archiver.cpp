@@ -328,7 +328,9 @@ void TZipBaseArchiver::CloseArchive()
     if (active_) {
         try {
             CommitChanges();
-            if (archiveStream_ && archiveStream_->Size() == 0)
+            // An empty file opened read-only stays as it is.
+            const bool writable = OpenMode == fmCreate || (OpenMode & 3) != 0 || inMemory_ || ExternalStream;
+            if (archiveStream_ && writable && archiveStream_->Size() == 0)
                 dirManager_->SaveDir(true, nullptr);
         } catch (...) {
             active_ = false;

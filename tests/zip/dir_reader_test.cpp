@@ -268,9 +268,12 @@ TEST_F(ReaderTest, StubInFrontWithAndWithoutAdjustedOffsets)
     InSrc("zip -q -r ../plain.zip .");
     const std::string stub = "MZ" + Random(998, 5);
     Put(P("cat.zip"), stub + Bytes(P("plain.zip")));
+    // Its Zip64 locator points where the end record was before the stub came.
+    InSrc("zip -q -fz -r ../plain64.zip .");
+    Put(P("cat64.zip"), stub + Bytes(P("plain64.zip")));
     ASSERT_EQ(ziptest::Run("cp " + Quote(P("cat.zip").string()) + " " + Quote(P("adjusted.zip").string()) + " && zip -q -A " +
                   Quote(P("adjusted.zip").string())), 0);
-    for (const char* name : {"cat.zip", "adjusted.zip"}) {
+    for (const char* name : {"cat.zip", "adjusted.zip", "cat64.zip"}) {
         SCOPED_TRACE(name);
         TZipArchiver a;
         a.FileName = Wide(P(name));
@@ -531,6 +534,21 @@ TEST(ReaderEdges, RecoveryReadsDataDescriptors)
     EXPECT_EQ(h.ExternalAttr, 0x20u);  // a descriptor entry of size 0 in its header is no folder
 }
 
+TEST(ReaderEdges, EmptyFileOpenedReadOnlyStaysEmpty)
+{
+    ziptest::TempDir dir;
+    Put(dir.path() / "e.zip", "");
+    for (std::uint16_t mode : {std::uint16_t{fmOpenRead}, std::uint16_t{fmOpenReadWrite | fmShareDenyWrite}}) {
+        TZipArchiver a;
+        a.FileName = dir.wide() + u"e.zip";
+        a.OpenArchive(mode);
+        EXPECT_EQ(a.FileCount(), 0);
+        EXPECT_NO_THROW(a.CloseArchive());
+    }
+    // Read-write: closed as an empty archive, an end record alone.
+    EXPECT_EQ(Bytes(dir.path() / "e.zip"), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+}
+
 TEST(ReaderEdges, UnicodeNameExtra)
 {
     auto extra = [](std::int32_t count, const std::u16string& name, std::uint32_t sig = 0x5843554E) {
@@ -613,6 +631,18 @@ TEST(ReaderEdges, RandomDamageNeverCrashesOrHangs)
             break;
         }
         Put(t, b);
+        if (round % 10 == 0) {
+            // Adding to whatever was read must not crash either.
+            try {
+                TZipArchiver a;
+                a.FileName = Wide(t);
+                a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
+                a.BaseDir = dir.wide() + u"src";
+                a.AddFiles(u"a.kml", 0x28BF, u"");
+            } catch (const EZipException&) {
+            } catch (const EStreamError&) {
+            }
+        }
         for (bool repair : {true, false}) {
             try {
                 TZipArchiver a;
@@ -641,11 +671,13 @@ TEST(ReaderEdges, RandomDamageNeverCrashesOrHangs)
 TEST_F(ReaderTest, AppendingKeepsEarlierEntriesIntact)
 {
     InSrc("LANG=C.UTF-8 zip -q -r ../tool.zip a.txt sub empty.txt");
+    InSrc("zip -q -fz -r ../forced64.zip a.txt sub");
+    InSrc("7z a -bd -tzip ../seven.zip a.txt sub > /dev/null");
     InSrc("zip -q -r ../plain.zip a.txt sub");
     Put(P("stub.zip"), "MZ" + Random(500, 8) + Bytes(P("plain.zip")));  // offsets not counting the stub
     const std::string trackFile = P("track.kml").string();
     dir.write("track.kml", "<kml>appended</kml>\n");
-    for (const char* name : {"tool.zip", "stub.zip"}) {
+    for (const char* name : {"tool.zip", "forced64.zip", "seven.zip", "stub.zip"}) {
         SCOPED_TRACE(name);
         {
             TZipArchiver a;
