@@ -534,6 +534,43 @@ TEST(ReaderEdges, RecoveryReadsDataDescriptors)
     EXPECT_EQ(h.ExternalAttr, 0x20u);  // a descriptor entry of size 0 in its header is no folder
 }
 
+TEST(ReaderEdges, SecondSignatureFamily)
+{
+    ziptest::TempDir dir;
+    RawZip z = BuildZip({{"a.kml", "kml"}, {"b.txt", "b"}});
+    const std::size_t locals[] = {0, 30 + 5 + 3};
+    for (std::size_t at : locals)
+        SetLe(z.bytes, at, 0x05045C61, 4);
+    SetLe(z.bytes, z.end, 0x06054141, 4);
+    for (bool cut : {false, true}) {
+        SCOPED_TRACE(cut);
+        // Cut: the directory gone, its local headers are found by their own signature.
+        Put(dir.path() / "b.za", cut ? z.bytes.substr(0, z.directory) : z.bytes);
+        TZipBaseArchiver r;
+        r.FileName = dir.wide() + u"b.za";
+        r.OpenArchive(fmOpenRead);
+        EXPECT_EQ(Names(*r.DirManager()), (std::vector<std::string>{"a.kml", "b.txt"}));
+        EXPECT_EQ(r.DirManager()->StreamSizeAtRebuild >= 0, cut);
+    }
+    // The PK family does not take them.
+    TZipArchiver pk;
+    pk.FileName = dir.wide() + u"b.za";
+    pk.OpenArchive(fmOpenRead);
+    EXPECT_EQ(pk.DirManager()->Items.GetCount(), 0);
+}
+
+TEST(ReaderEdges, StubLargerThanTheFirstVolume)
+{
+    ziptest::TempDir dir;
+    dir.write("stub.exe", std::string(2000, 'S'));
+    TZipArchiver a;
+    a.SFXStub = dir.wide() + u"stub.exe";
+    a.SetSpanningMode(smSplitting);
+    a.SpanningOptions.FirstVolumeSize = 1000;
+    a.FileName = dir.wide() + u"t.exe";
+    EXPECT_EQ(NativeOf([&] { a.OpenArchive(fmCreate); }), 47);
+}
+
 TEST(ReaderEdges, EmptyFileOpenedReadOnlyStaysEmpty)
 {
     ziptest::TempDir dir;
@@ -708,6 +745,25 @@ TEST_F(ReaderTest, AppendingKeepsEarlierEntriesIntact)
     }
     EXPECT_EQ(Bytes(P("text.zip")).substr(0, text.size()), text);
     EXPECT_FALSE(ziptest::PythonCheck(P("text.zip"), {"track.kml=" + trackFile}).empty());
+}
+
+TEST_F(ReaderTest, ReplacingTheFirstEntryOfAToolArchive)
+{
+    InSrc("LANG=C.UTF-8 zip -q -r ../tool.zip a.txt sub noise.bin");
+    dir.write("new/a.txt", "replaced");
+    {
+        TZipArchiver a;
+        a.FileName = Wide(P("tool.zip"));
+        a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
+        a.BaseDir = dir.wide() + u"new";
+        a.AddFiles(u"a.txt", 0x28BF, u"");
+        EXPECT_EQ(a.FileCount(), 3);
+    }
+    std::string out;
+    EXPECT_TRUE(ziptest::UnzipTest(P("tool.zip"), &out)) << out;
+    EXPECT_FALSE(ziptest::PythonCheck(P("tool.zip"), {"a.txt=" + P("new/a.txt").string(),
+                                                      "noise.bin=" + P("src/noise.bin").string(),
+                                                      "sub/b.kml=" + P("src/sub/b.kml").string()}).empty());
 }
 
 TEST_F(ReaderTest, AppendingToARecoveredArchive)
