@@ -583,8 +583,8 @@ void TZipDirManager::RebuildFromLocalHeaders()
             h.UncompressedSize = static_cast<std::uint32_t>(GetLE(l + 22, 4));
             h.NameLength = static_cast<std::uint16_t>(nameLength);
             h.ExtraLength = static_cast<std::uint16_t>(extraLength);
-            h.ExternalAttr = h.UncompressedSize == 0 && !(h.Flags & kFlagDataDescriptor) ? faDirectory : faArchive;
             ReadItemTail(item, rest.data(), nameLength, extraLength, 0, true);
+            h.ExternalAttr = item.UncompressedSize64 == 0 && !(h.Flags & kFlagDataDescriptor) ? faDirectory : faArchive;
             SetLocalOffset(item, p);
             if (h.Flags & kFlagDataDescriptor) {
                 std::array<std::uint8_t, 16> d{};

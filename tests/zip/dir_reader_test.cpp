@@ -273,7 +273,11 @@ TEST_F(ReaderTest, StubInFrontWithAndWithoutAdjustedOffsets)
     Put(P("cat64.zip"), stub + Bytes(P("plain64.zip")));
     ASSERT_EQ(ziptest::Run("cp " + Quote(P("cat.zip").string()) + " " + Quote(P("adjusted.zip").string()) + " && zip -q -A " +
                   Quote(P("adjusted.zip").string())), 0);
-    for (const char* name : {"cat.zip", "adjusted.zip", "cat64.zip"}) {
+    // Written to a pipe: data descriptors, and local headers without CRC and sizes.
+    InSrc("python3 -c " + Quote("import zipfile, sys\nwith zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                                "    z.write('a.txt'); z.write('noise.bin')\n") + " | cat > ../piped.zip");
+    Put(P("catpiped.zip"), stub + Bytes(P("piped.zip")));
+    for (const char* name : {"cat.zip", "adjusted.zip", "cat64.zip", "catpiped.zip"}) {
         SCOPED_TRACE(name);
         TZipArchiver a;
         a.FileName = Wide(P(name));
@@ -297,6 +301,30 @@ TEST_F(ReaderTest, StubInFrontWithAndWithoutAdjustedOffsets)
     EXPECT_EQ(r.DirManager()->ArchiveStart, 1000);
     EXPECT_EQ(r.SpanningMode(), smNone);
     EXPECT_EQ(Listing(*r.DirManager()), PythonListing(P("own.exe")));
+}
+
+TEST_F(ReaderTest, ManyEntriesThroughTheZip64EndRecord)
+{
+    const int n = 65600;
+    InSrc("python3 -c " + Quote("import zipfile\nwith zipfile.ZipFile('../many.zip', 'w') as z:\n"
+                                "    for i in range(" + std::to_string(n) + "): z.writestr('e%d' % i, b'')\n"));
+    {
+        TZipArchiver a;
+        a.OpenDamaged = false;
+        a.FileName = Wide(P("many.zip"));
+        a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
+        TZipDirManager& dm = *a.DirManager();
+        EXPECT_TRUE(dm.Zip64LocatorFound);
+        ASSERT_EQ(dm.Items.GetCount(), n);
+        EXPECT_EQ(UTF8EncodeWide(dm.Items.GetItem(n - 1).Name), "e" + std::to_string(n - 1));
+        a.BaseDir = Wide(P("src"));
+        a.AddFiles(u"a.txt", 0x28BF, u"");
+    }
+    std::string out;
+    EXPECT_EQ(ziptest::Run("python3 -c 'import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); print(len(z.infolist()), "
+                           "z.read(\"a.txt\") == open(sys.argv[2], \"rb\").read())' " +
+                           Quote(P("many.zip").string()) + " " + Quote(P("src/a.txt").string()), &out), 0);
+    EXPECT_EQ(out, std::to_string(n + 1) + " True\n");
 }
 
 TEST_F(ReaderTest, SplitSetOfTheZipTool)
@@ -392,12 +420,15 @@ TEST_F(ReaderTest, DirectoryCutOffOrTruncatedIsRecoveredFromLocalHeaders)
 {
     InSrc("zip -q -r ../z.zip a.txt empty.txt sub/b.kml");
     const std::string z = Bytes(P("z.zip"));
-    const std::string expected = PythonListing(P("z.zip"));
     const std::size_t dirAt = z.find("PK\x01\x02");
     ASSERT_NE(dirAt, std::string::npos);
     Put(P("cut.zip"), z.substr(0, dirAt + 10));  // directory cut in its first entry
     Put(P("nodir.zip"), z.substr(0, dirAt));
-    for (const char* name : {"cut.zip", "nodir.zip"}) {
+    // Zip64 local headers: the sizes are taken from their extra.
+    InSrc("zip -q -fz -r ../z64.zip a.txt empty.txt sub/b.kml");
+    const std::string z64 = Bytes(P("z64.zip"));
+    Put(P("cut64.zip"), z64.substr(0, z64.find("PK\x01\x02")));
+    for (const char* name : {"cut.zip", "nodir.zip", "cut64.zip"}) {
         SCOPED_TRACE(name);
         TZipArchiver a;
         a.FileName = Wide(P(name));
@@ -407,6 +438,7 @@ TEST_F(ReaderTest, DirectoryCutOffOrTruncatedIsRecoveredFromLocalHeaders)
         EXPECT_EQ(dm.StreamSizeAtRebuild, static_cast<std::int64_t>(fs::file_size(P(name))));
         // Sizes, CRCs and offsets as the intact directory had them.
         const std::string lines = Listing(dm);
+        const std::string expected = PythonListing(P(name == std::string("cut64.zip") ? "z64.zip" : "z.zip"));
         EXPECT_EQ(lines.substr(0, lines.find("comment|")), expected.substr(0, expected.find("comment|")));
         // An empty entry without a data descriptor comes back as a folder.
         EXPECT_EQ(dm.Items.GetItem(1).Header.ExternalAttr, 0x10u);
