@@ -118,7 +118,10 @@ private:
     };
     TScanBlock scan_;
     TScanBlock descriptorScan_;
-    std::int64_t descriptorFrom_ = -1;  // last descriptor search: from where, and its answer
+    // The last descriptor search: in which stream, from where, and its answer.
+    const TStream* descriptorStream_ = nullptr;
+    std::int64_t descriptorSize_ = -1;
+    std::int64_t descriptorFrom_ = -1;
     std::int64_t descriptorAt_ = -1;
 };
 

@@ -160,11 +160,15 @@ bool TZipDirManager::FindNextDataDescriptor(std::int64_t offset, std::array<std:
         return false;
     std::int64_t found;
     // Searches move forward: an earlier answer holds for every start up to where it was found.
-    if (descriptorFrom_ >= 0 && offset >= descriptorFrom_ && (descriptorAt_ < 0 || offset <= descriptorAt_)) {
+    const bool sameStream = descriptorStream_ == Stream && descriptorSize_ == Stream->Size();
+    if (sameStream && descriptorFrom_ >= 0 && offset >= descriptorFrom_ &&
+        (descriptorAt_ < 0 || offset <= descriptorAt_)) {
         found = descriptorAt_;
     } else {
         const auto sig = SignatureBytes(kDataDescriptorSignature);
         found = ScanForward(sig.data(), 4, offset, 65535);
+        descriptorStream_ = Stream;
+        descriptorSize_ = Stream->Size();
         descriptorFrom_ = offset;
         descriptorAt_ = found;
     }
@@ -331,6 +335,9 @@ void TZipDirManager::LoadDir()
     Items.Clear();
     Zip64LocatorFound = false;
     StreamSizeAtRebuild = -1;
+    scan_ = TScanBlock{};
+    descriptorScan_ = TScanBlock{};
+    descriptorFrom_ = descriptorAt_ = -1;
     if (!Stream)
         throw EZipException::CreateNative(13, &a);
 
