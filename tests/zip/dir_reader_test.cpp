@@ -302,6 +302,39 @@ TEST_F(ReaderTest, VolumeSetsOfTheZipToolAndOfOurOwn)
     }
 }
 
+TEST(ReaderVolumes, DirectoryAcrossVolumes)
+{
+    ziptest::TempDir dir;
+    const int n = 1200;
+    for (int i = 0; i < n; ++i)
+        dir.write("src/placemark_icon_with_a_long_name_" + std::to_string(i) + ".png", std::to_string(i));
+    {
+        TZipArchiver w;
+        w.SetSpanningMode(smSplitting);
+        w.SpanningOptions.AdvancedNaming = true;
+        w.Options.FlushBuffers = false;
+        w.SpanningOptions.VolumeSize = vsCustom;
+        w.SpanningOptions.SetCustomVolumeSize(65536);
+        w.SetCompressionMode(0);
+        w.FileName = dir.wide() + u"v.zip";
+        w.OpenArchive(fmCreate);
+        w.BaseDir = dir.wide() + u"src";
+        w.AddFiles(u"*", 0x28BF, u"");
+    }
+    const std::string last = Bytes(dir.path() / "v.zip");
+    const std::size_t end = last.rfind("PK\x05\x06");
+    ASSERT_NE(end, std::string::npos);
+    // The directory begins on an earlier volume than the end record's.
+    ASSERT_LT(static_cast<unsigned char>(last[end + 6]), static_cast<unsigned char>(last[end + 4]));
+    auto a = Open(dir.path() / "v.zip");
+    EXPECT_EQ(a->SpanningMode(), smSplitting);
+    EXPECT_TRUE(a->SpanningOptions.AdvancedNaming);
+    ASSERT_EQ(a->FileCount(), n);
+    TZipArchiveItem f;
+    ASSERT_TRUE(a->FindFirst(u"placemark_icon_with_a_long_name_1199.png", f, 0x28BF, u""));
+    EXPECT_EQ(f.CRC, Crc("1199"));
+}
+
 TEST_F(ReaderTest, ManyEntriesThroughTheZip64EndRecord)
 {
     const int n = 65600;
