@@ -298,11 +298,6 @@ void TZipBaseArchiver::OpenArchive(std::uint16_t mode)
     }
 }
 
-void TZipBaseArchiver::OpenExistingArchive()
-{
-    throw std::runtime_error("Reading an existing archive is not supported yet: " + UTF8EncodeWide(FileName));
-}
-
 void TZipBaseArchiver::ReopenArchive()
 {
     TransactionDone = false;
@@ -333,7 +328,9 @@ void TZipBaseArchiver::CloseArchive()
     if (active_) {
         try {
             CommitChanges();
-            if (archiveStream_ && archiveStream_->Size() == 0)
+            // An empty file opened read-only stays as it is.
+            const bool writable = OpenMode == fmCreate || (OpenMode & 3) != 0 || inMemory_ || ExternalStream;
+            if (archiveStream_ && writable && archiveStream_->Size() == 0)
                 dirManager_->SaveDir(true, nullptr);
         } catch (...) {
             active_ = false;
@@ -732,6 +729,13 @@ std::u16string TZipBaseArchiver::VolumeFileName(int volumeNumber, bool forReadin
         const std::u16string other = build(!SpanningOptions.AdvancedNaming);
         if (WideFileExists(other))
             name = other;
+    }
+    if (forReading && !WideFileExists(name)) {
+        // Sets made elsewhere often name their volumes ".z01" rather than ".Z01".
+        const std::u16string lowerExt = name.substr(0, name.size() - WideExtractFileExt(name).size()) +
+                                        ZipWideLowerCase(WideExtractFileExt(name));
+        if (WideFileExists(lowerExt))
+            name = lowerExt;
     }
     return name;
 }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "dir_items.h"
 #include "streams.h"
@@ -54,6 +55,31 @@ public:
     // Copies the SFX stub to the start of a new archive.
     void WriteSFXStub();
 
+    // Reading an existing archive: the end records and the central directory into Items, or,
+    // when the directory cannot be read and the archiver allows it, the items found by a scan
+    // for local headers.
+    void LoadDir();
+    // The 20 bytes before the end record at endRecordPosition; sets Zip64LocatorFound.
+    void ReadZip64Locator(std::int64_t endRecordPosition);
+    // The Zip64 end record the locator points to; native 40 when there is none.
+    void ReadZip64EndRecord(std::int64_t locatorPosition);
+    // The next local header signature of the archiver's family at or after offset, or -1.
+    std::int64_t FindNextLocalHeader(std::int64_t offset);
+    // The next data descriptor (signature, CRC-32, compressed and uncompressed size) at or after
+    // offset; descriptor gets 16 bytes.
+    bool FindNextDataDescriptor(std::int64_t offset, std::array<std::uint8_t, 16>& descriptor);
+    // Forward search for pattern from the current stream position.
+    bool FindSignatureForward(const void* pattern, int length, std::int64_t& offset);
+    void FindArchiveStart(std::int64_t endRecordPosition);
+    bool CheckLocalHeader(std::int64_t position);
+    bool OffsetsIncludeStart();
+    void ShiftOffsets();
+    void CheckArchiveSize();
+    void RebuildDirectory();
+    void RebuildFromLocalHeaders();
+    // Takes the archiver's current volume stream again (a spanned directory moves on).
+    void RefreshVolumeStream();
+
     TStream* Stream;
     bool IsNew;
     bool IsCustomStream;
@@ -67,8 +93,36 @@ public:
     TEndRecord EndRecord;
     std::int64_t ArchiveStart = 0;
     std::int64_t DirectoryPosition = 0;
-    bool ReaderFlag1 = false;  // used by the directory reader
-    bool ReaderFlag2 = false;
+    bool Zip64LocatorFound = false;
+    // The stream's size when the items last came from a scan (-1 otherwise).
+    std::int64_t StreamSizeAtRebuild = -1;
+
+private:
+    // Points the directory offset of the end records at position.
+    void SetDirectoryOffset(std::int64_t position);
+    // Reads count directory bytes, moving on to the next volume of a spanned set; native 57
+    // when the archive ends first.
+    void ReadDirBytes(void* buffer, std::int64_t count);
+    // Fills item from the name, extra fields and comment that follow its fixed header.
+    void ReadItemTail(TDirItem& item, const std::uint8_t* data, std::size_t nameLength, std::size_t extraLength,
+                      std::size_t commentLength, bool local);
+    // First offset at or after from where the pattern begins, or -1. Keeps the block it read, so
+    // searches that move forward read each byte of the stream once.
+    std::int64_t ScanForward(const std::uint8_t* pattern, int length, std::int64_t from, std::int64_t blockSize);
+
+    struct TScanBlock {
+        const TStream* stream = nullptr;
+        std::int64_t size = -1;  // of the stream when the block was read
+        std::int64_t start = -1;
+        std::vector<std::uint8_t> data;
+    };
+    TScanBlock scan_;
+    TScanBlock descriptorScan_;
+    // The last descriptor search: in which stream, from where, and its answer.
+    const TStream* descriptorStream_ = nullptr;
+    std::int64_t descriptorSize_ = -1;
+    std::int64_t descriptorFrom_ = -1;
+    std::int64_t descriptorAt_ = -1;
 };
 
 }  // namespace zip

@@ -1,0 +1,621 @@
+// Opening existing archives: archives of outside tools and of our own writer listed as Python's
+// zipfile lists them, stubs in front, volume sets, damaged archives recovered or refused, and
+// appending to an opened archive.
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "archiver.h"
+#include "dir_reader.h"
+#include "test_util.h"
+#include "wide_files.h"
+#include "wide_text.h"
+#include "zip_judges.h"
+
+using namespace zip;
+namespace fs = std::filesystem;
+using ziptest::Quote;
+
+namespace {
+
+std::string Bytes(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Put(const fs::path& p, const std::string& data) { std::ofstream(p, std::ios::binary) << data; }
+
+std::string Random(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = static_cast<char>(rng());
+    return s;
+}
+
+std::u16string Wide(const fs::path& p) { return UTF8DecodeWide(p.string()); }
+
+// One line per entry, "name|size|compressed|crc|local header offset", then the comment's bytes.
+std::string PythonListing(const fs::path& zip)
+{
+    static const char* script = R"PY(
+import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+for i in z.infolist():
+    print('%s|%d|%d|%08x|%d' % (i.filename, i.file_size, i.compress_size, i.CRC, i.header_offset))
+print('comment|' + z.comment.hex())
+)PY";
+    std::string out;
+    return ziptest::Run("python3 -c " + Quote(script) + " " + Quote(zip.string()), &out) == 0 ? out : "failed: " + out;
+}
+
+std::string Listing(TZipDirManager& dm)
+{
+    std::string r;
+    char buf[16];
+    for (int i = 0; i < dm.Items.GetCount(); ++i) {
+        const TDirItem& it = dm.Items.GetItem(i);
+        const TCentralHeader& h = it.Header;
+        std::snprintf(buf, sizeof buf, "%08x", h.Crc32);
+        r += UTF8EncodeWide(it.Name) + "|" +
+             std::to_string(h.UncompressedSize == 0xFFFFFFFFu ? it.UncompressedSize64 : h.UncompressedSize) + "|" +
+             std::to_string(h.CompressedSize == 0xFFFFFFFFu ? it.CompressedSize64 : h.CompressedSize) + "|" + buf + "|" +
+             std::to_string(h.LocalHeaderOffset == 0xFFFFFFFFu ? it.LocalHeaderOffset64 : h.LocalHeaderOffset) + "\n";
+    }
+    r += "comment|";
+    for (unsigned char c : dm.ArchiveComment) {
+        std::snprintf(buf, sizeof buf, "%02x", c);
+        r += buf;
+    }
+    return r + "\n";
+}
+
+std::string Entries(const std::string& listing) { return listing.substr(0, listing.find("comment|")); }
+
+std::unique_ptr<TZipBaseArchiver> Open(const fs::path& zip, bool repair = true, std::uint16_t mode = fmOpenRead,
+                                       bool pk = true)
+{
+    std::unique_ptr<TZipBaseArchiver> a = pk ? std::make_unique<TZipArchiver>() : std::make_unique<TZipBaseArchiver>();
+    a->OpenDamaged = repair;
+    a->FileName = Wide(zip);
+    a->OpenArchive(mode);
+    return a;
+}
+
+std::string OurListing(const fs::path& zip, bool repair = true) { return Listing(*Open(zip, repair)->DirManager()); }
+
+std::vector<std::string> Names(TZipDirManager& dm)
+{
+    std::vector<std::string> r;
+    for (int i = 0; i < dm.Items.GetCount(); ++i)
+        r.push_back(UTF8EncodeWide(dm.Items.GetItem(i).Name));
+    return r;
+}
+
+int NativeOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const EZipException& e) {
+        return e.NativeError;
+    }
+    return -1;
+}
+
+void Le(std::string& s, std::uint64_t v, int n)
+{
+    for (int i = 0; i < n; ++i)
+        s += static_cast<char>(v >> (8 * i));
+}
+
+void SetLe(std::string& s, std::size_t at, std::uint64_t v, int n)
+{
+    for (int i = 0; i < n; ++i)
+        s[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+}
+
+std::uint32_t Crc(const std::string& s)
+{
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (unsigned char b : s) {
+        c ^= b;
+        for (int k = 0; k < 8; ++k)
+            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+    }
+    return ~c;
+}
+
+// A stored archive built by hand, so that single fields can be bent.
+struct RawEntry {
+    std::string name, data;
+    std::uint16_t flags = 0;
+    std::string centralExtra = {};
+};
+struct RawZip {
+    std::string bytes;
+    std::size_t directory = 0, end = 0;  // where the central directory and the end record start
+};
+
+RawZip BuildZip(const std::vector<RawEntry>& entries, const std::string& comment = "")
+{
+    RawZip z;
+    std::vector<std::size_t> offsets;
+    auto common = [&](const RawEntry& e, std::size_t extra) {
+        Le(z.bytes, e.flags, 2);
+        Le(z.bytes, 0, 2);
+        Le(z.bytes, 0x5A216000, 4);
+        Le(z.bytes, Crc(e.data), 4);
+        Le(z.bytes, e.data.size(), 4);
+        Le(z.bytes, e.data.size(), 4);
+        Le(z.bytes, e.name.size(), 2);
+        Le(z.bytes, extra, 2);
+    };
+    for (const RawEntry& e : entries) {
+        offsets.push_back(z.bytes.size());
+        Le(z.bytes, 0x0014'04034B50, 6);
+        common(e, 0);
+        z.bytes += e.name + e.data;
+    }
+    z.directory = z.bytes.size();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const RawEntry& e = entries[i];
+        Le(z.bytes, 0x0014'0014'02014B50, 8);
+        common(e, e.centralExtra.size());
+        Le(z.bytes, 0, 6);
+        Le(z.bytes, e.name.back() == '/' ? 0x10 : 0x20, 4);
+        Le(z.bytes, offsets[i], 4);
+        z.bytes += e.name + e.centralExtra;
+    }
+    z.end = z.bytes.size();
+    Le(z.bytes, 0x06054B50, 8);
+    Le(z.bytes, entries.size() * 0x10001, 4);
+    Le(z.bytes, z.end - z.directory, 4);
+    Le(z.bytes, z.directory, 4);
+    Le(z.bytes, comment.size(), 2);
+    z.bytes += comment;
+    return z;
+}
+
+class ReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir.write("src/a.txt", std::string(2000, 'a') + "trail");
+        dir.write("src/noise.bin", Random(30000, 3));
+        dir.write("src/empty.txt", "");
+        dir.write("src/sub/b.kml", "<kml/>\n");
+        dir.write("src/Grüße 東京.txt", "utf-8 name");
+    }
+    fs::path P(const std::string& rel) const { return dir.path() / rel; }
+    // Runs a shell command inside src/.
+    void InSrc(const std::string& cmd) const
+    {
+        std::string out;
+        ASSERT_EQ(ziptest::Run("cd " + Quote(dir.str() + "src") + " && " + cmd, &out), 0) << cmd << "\n" << out;
+    }
+    // Python's zipfile writing to a pipe: data descriptors, local headers without CRC and sizes.
+    void Piped(const std::string& out, const std::string& files) const
+    {
+        InSrc("python3 -c " + Quote("import zipfile, sys\nwith zipfile.ZipFile(sys.stdout.buffer, 'w', 8) as z:\n"
+                                    "    for f in '" + files + "'.split(): z.write(f)\n") + " | cat > ../" + out);
+    }
+    ziptest::TempDir dir;
+};
+
+// --- intact archives -------------------------------------------------------------------------------
+
+TEST_F(ReaderTest, ArchivesOfOutsideToolsAndOurOwnListAsZipfileListsThem)
+{
+    InSrc("echo 'a trail comment' | LANG=C.UTF-8 zip -q -r -z ../deflated.zip .");
+    InSrc("LANG=C.UTF-8 zip -q -0 -r ../stored.zip .");
+    InSrc("LANG=C.UTF-8 zip -q -fz -r ../forced64.zip .");
+    InSrc("7z a -bd -tzip ../seven.zip . > /dev/null");
+    InSrc("python3 -c " + Quote(R"PY(
+import zipfile, os
+with zipfile.ZipFile('../python.zip', 'w', zipfile.ZIP_DEFLATED) as z:
+    z.comment = b'made by zipfile'
+    for root, dirs, files in os.walk('.'):
+        for f in sorted(files):
+            p = os.path.join(root, f)[2:]
+            with open(p, 'rb') as src, z.open(p, 'w', force_zip64=True) as dst:
+                dst.write(src.read())
+    z.writestr('note.txt', b'with a comment')
+    z.getinfo('note.txt').comment = b'entry comment'
+)PY"));
+    for (TZip64Mode mode : {zmDisabled, zmAlways}) {
+        TZipArchiver w;
+        w.Zip64Mode = mode;
+        w.FileName = Wide(P(mode == zmAlways ? "own64.zip" : "own.zip"));
+        w.OpenArchive(fmCreate);
+        w.BaseDir = Wide(P("src"));
+        w.AddFiles(u"*", 0x28BF, u"");
+    }
+    for (const char* name : {"deflated.zip", "stored.zip", "forced64.zip", "seven.zip", "python.zip", "own.zip", "own64.zip"}) {
+        SCOPED_TRACE(name);
+        const std::string expected = PythonListing(P(name));
+        EXPECT_EQ(OurListing(P(name)), expected);
+        // Without repair the size check runs too; our Zip64 entries hold their sizes only in the extra.
+        EXPECT_EQ(OurListing(P(name), false), expected);
+    }
+    // 7z marks its UTF-8 names, our writer adds the Unicode name extra; zip stores the bytes
+    // unmarked, read in the OEM code page as zipfile reads them.
+    for (const char* name : {"seven.zip", "own.zip"}) {
+        auto a = Open(P(name));
+        int at = -1;
+        EXPECT_TRUE(a->DirManager()->Items.FindItem(u"Grüße 東京.txt", at)) << name;
+        EXPECT_EQ(a->FileCount(), 5);
+        EXPECT_EQ(a->DirManager()->ArchiveStart, 0);
+    }
+}
+
+TEST_F(ReaderTest, StubInFrontWithAndWithoutAdjustedOffsets)
+{
+    InSrc("zip -q -r ../plain.zip .");
+    InSrc("zip -q -fz -r ../plain64.zip .");
+    Piped("piped.zip", "a.txt noise.bin");
+    const std::string stub = "MZ" + Random(998, 5);
+    Put(P("cat.zip"), stub + Bytes(P("plain.zip")));
+    // Its Zip64 locator points where the Zip64 end record was before the stub came.
+    Put(P("cat64.zip"), stub + Bytes(P("plain64.zip")));
+    Put(P("catpiped.zip"), stub + Bytes(P("piped.zip")));
+    Put(P("adjusted.zip"), Bytes(P("cat.zip")));
+    ASSERT_EQ(ziptest::Run("zip -q -A " + Quote(P("adjusted.zip").string())), 0);
+    for (const char* name : {"cat.zip", "cat64.zip", "catpiped.zip", "adjusted.zip"}) {
+        SCOPED_TRACE(name);
+        auto a = Open(P(name));
+        EXPECT_EQ(a->DirManager()->ArchiveStart, 1000);
+        // zipfile counts offsets from the file's start, raised or not; so do we.
+        EXPECT_EQ(Listing(*a->DirManager()), PythonListing(P(name)));
+    }
+}
+
+TEST_F(ReaderTest, VolumeSetsOfTheZipToolAndOfOurOwn)
+{
+    dir.write("src/big.bin", Random(200000, 9));
+    InSrc("zip -q -0 -s 64k -r ../set.zip .");  // set.z01 ... set.z03, set.zip
+    ASSERT_TRUE(fs::exists(P("set.z03")));
+    {
+        TZipArchiver w;
+        w.SetSpanningMode(smSplitting);
+        w.SpanningOptions.VolumeSize = vsCustom;
+        w.SpanningOptions.SetCustomVolumeSize(70000);
+        w.SetCompressionMode(0);
+        w.FileName = Wide(P("own.zip"));
+        w.OpenArchive(fmCreate);
+        w.BaseDir = Wide(P("src"));
+        w.AddFiles(u"*", 0x28BF, u"");
+    }
+    ASSERT_TRUE(fs::exists(P("own.Z03")));
+    for (const char* name : {"set.zip", "own.zip"}) {
+        SCOPED_TRACE(name);
+        auto a = Open(P(name));
+        EXPECT_EQ(a->SpanningMode(), smSplitting);
+        EXPECT_EQ(a->FileCount(), 6);
+        TZipArchiveItem f;
+        ASSERT_TRUE(a->FindFirst(u"big.bin", f, 0x28BF, u""));
+        EXPECT_EQ(f.UncompressedSize, 200000);
+        EXPECT_EQ(f.CRC, Crc(Bytes(P("src/big.bin"))));
+    }
+}
+
+TEST(ReaderVolumes, DirectoryAcrossVolumes)
+{
+    ziptest::TempDir dir;
+    const int n = 1200;
+    for (int i = 0; i < n; ++i)
+        dir.write("src/placemark_icon_with_a_long_name_" + std::to_string(i) + ".png", std::to_string(i));
+    {
+        TZipArchiver w;
+        w.SetSpanningMode(smSplitting);
+        w.SpanningOptions.AdvancedNaming = true;
+        w.Options.FlushBuffers = false;
+        w.SpanningOptions.VolumeSize = vsCustom;
+        w.SpanningOptions.SetCustomVolumeSize(65536);
+        w.SetCompressionMode(0);
+        w.FileName = dir.wide() + u"v.zip";
+        w.OpenArchive(fmCreate);
+        w.BaseDir = dir.wide() + u"src";
+        w.AddFiles(u"*", 0x28BF, u"");
+    }
+    const std::string last = Bytes(dir.path() / "v.zip");
+    const std::size_t end = last.rfind("PK\x05\x06");
+    ASSERT_NE(end, std::string::npos);
+    // The directory begins on an earlier volume than the end record's.
+    ASSERT_LT(static_cast<unsigned char>(last[end + 6]), static_cast<unsigned char>(last[end + 4]));
+    auto a = Open(dir.path() / "v.zip");
+    EXPECT_EQ(a->SpanningMode(), smSplitting);
+    EXPECT_TRUE(a->SpanningOptions.AdvancedNaming);
+    ASSERT_EQ(a->FileCount(), n);
+    TZipArchiveItem f;
+    ASSERT_TRUE(a->FindFirst(u"placemark_icon_with_a_long_name_1199.png", f, 0x28BF, u""));
+    EXPECT_EQ(f.CRC, Crc("1199"));
+}
+
+TEST_F(ReaderTest, ManyEntriesThroughTheZip64EndRecord)
+{
+    const int n = 65600;
+    InSrc("python3 -c " + Quote("import zipfile\nwith zipfile.ZipFile('../many.zip', 'w') as z:\n"
+                                "    for i in range(" + std::to_string(n) + "): z.writestr('e%d' % i, b'')\n"));
+    {
+        auto a = Open(P("many.zip"), false, fmOpenReadWrite | fmShareDenyWrite);
+        TZipDirManager& dm = *a->DirManager();
+        EXPECT_TRUE(dm.Zip64LocatorFound);
+        ASSERT_EQ(dm.Items.GetCount(), n);
+        EXPECT_EQ(UTF8EncodeWide(dm.Items.GetItem(n - 1).Name), "e" + std::to_string(n - 1));
+        a->BaseDir = Wide(P("src"));
+        a->AddFiles(u"a.txt", 0x28BF, u"");
+    }
+    EXPECT_EQ(Entries(PythonListing(P("many.zip"))).substr(0, 10), "e0|0|0|000");
+    EXPECT_FALSE(ziptest::PythonCheck(P("many.zip"), {"a.txt=" + P("src/a.txt").string()}).empty());
+}
+
+// --- damaged archives ------------------------------------------------------------------------------
+
+TEST_F(ReaderTest, DamagedDirectoryIsRecoveredFromLocalHeadersOrRefused)
+{
+    InSrc("zip -q -r ../z.zip a.txt empty.txt sub/b.kml");
+    InSrc("zip -q -fz -r ../z64.zip a.txt empty.txt sub/b.kml");
+    Piped("piped.zip", "a.txt noise.bin sub/b.kml");
+    const std::string z = Bytes(P("z.zip"));
+    const std::size_t dirAt = z.find("PK\x01\x02");
+    Put(P("cut.zip"), z.substr(0, dirAt + 10));  // directory cut in its first entry
+    Put(P("nodir.zip"), z.substr(0, dirAt));
+    for (const char* intact : {"z64.zip", "piped.zip"}) {  // Zip64 extras, data descriptors
+        const std::string b = Bytes(P(intact));
+        Put(P(std::string("cut") + intact), b.substr(0, b.find("PK\x01\x02")));
+    }
+    for (auto [name, intact] : {std::pair{"cut.zip", "z.zip"}, {"nodir.zip", "z.zip"}, {"cutz64.zip", "z64.zip"},
+                                {"cutpiped.zip", "piped.zip"}}) {
+        SCOPED_TRACE(name);
+        auto a = Open(P(name));
+        TZipDirManager& dm = *a->DirManager();
+        EXPECT_EQ(dm.StreamSizeAtRebuild, static_cast<std::int64_t>(fs::file_size(P(name))));
+        // Names, sizes, CRCs and offsets as the intact directory had them.
+        EXPECT_EQ(Entries(Listing(dm)), Entries(PythonListing(P(intact))));
+        // An empty entry without a data descriptor comes back as a folder.
+        if (std::string(intact) != "piped.zip") {
+            EXPECT_EQ(dm.Items.GetItem(1).Header.ExternalAttr, 0x10u);
+            EXPECT_EQ(a->FileCount(), 2);
+        }
+    }
+    // Without repair: no end record is native 48, a directory that cannot be there native 57.
+    EXPECT_EQ(NativeOf([&] { Open(P("nodir.zip"), false); }), 48);
+    std::string bad = z;
+    SetLe(bad, bad.rfind("PK\x05\x06") + 12, 5000, 4);  // directory size beyond the file
+    Put(P("bad.zip"), bad);
+    EXPECT_EQ(NativeOf([&] { Open(P("bad.zip"), false); }), 57);
+    EXPECT_EQ(Open(P("bad.zip"))->DirManager()->Items.GetCount(), 3);
+}
+
+TEST(ReaderEdges, BentFieldsOfHandMadeArchives)
+{
+    ziptest::TempDir dir;
+    const fs::path t = dir.path() / "t.zip";
+    const RawZip z = BuildZip({{"one.txt", "first"}, {"two.txt", "second"}}, "note");
+    Put(t, z.bytes);
+    EXPECT_EQ(OurListing(t, false), PythonListing(t));
+
+    // 0xFFFF entries without a Zip64 locator: the items come from the local headers.
+    std::string b = z.bytes;
+    SetLe(b, z.end + 8, 0xFFFF'FFFF, 4);
+    Put(t, b);
+    EXPECT_EQ(Names(*Open(t, false)->DirManager()), (std::vector<std::string>{"one.txt", "two.txt"}));
+    // A locator whose Zip64 end record is nowhere: native 40.
+    std::string loc;
+    Le(loc, 0x07064B50, 8);
+    Le(loc, 3, 8);
+    Le(loc, 1, 4);
+    Put(t, z.bytes.substr(0, z.end) + loc + z.bytes.substr(z.end));
+    EXPECT_EQ(NativeOf([&] { Open(t); }), 40);
+    // A count the directory cannot hold is not believed.
+    b = z.bytes;
+    SetLe(b, z.end + 10, 5000, 2);
+    Put(t, b);
+    EXPECT_EQ(NativeOf([&] { Open(t, false); }), 57);
+    EXPECT_EQ(Open(t)->DirManager()->Items.GetCount(), 2);
+
+    // Zip64 extra with only the compressed size overflowing: its first 8 bytes are that size.
+    std::string extra;
+    Le(extra, 0x0008'0001, 4);
+    Le(extra, 5, 8);
+    RawZip z64 = BuildZip({{"one.txt", "first", 0, extra}});
+    SetLe(z64.bytes, z64.directory + 20, 0xFFFFFFFFu, 4);
+    Put(t, z64.bytes);
+    {
+        auto a = Open(t, false);
+        const TDirItem& it = a->DirManager()->Items.GetItem(0);
+        EXPECT_TRUE(it.HasZip64);
+        EXPECT_EQ(it.CompressedSize64, 5u);
+        EXPECT_EQ(it.UncompressedSize64, 5u);
+        EXPECT_EQ(it.LocalHeaderOffset64, 0u);
+    }
+
+    // The second signature family, read through its directory and through its local headers.
+    RawZip base = BuildZip({{"a.kml", "kml"}, {"b.txt", "b"}});
+    for (std::size_t at : {std::size_t{0}, std::size_t{30 + 5 + 3}, base.end})
+        SetLe(base.bytes, at, at == base.end ? 0x06054141 : 0x05045C61, 4);
+    for (bool cut : {false, true}) {
+        Put(t, cut ? base.bytes.substr(0, base.directory) : base.bytes);
+        auto a = Open(t, true, fmOpenRead, false);
+        EXPECT_EQ(Names(*a->DirManager()), (std::vector<std::string>{"a.kml", "b.txt"})) << cut;
+        EXPECT_EQ(a->DirManager()->StreamSizeAtRebuild >= 0, cut);
+    }
+    EXPECT_EQ(Open(t)->DirManager()->Items.GetCount(), 0);  // not for the PK family
+}
+
+TEST(ReaderEdges, RecoveryFindsHeadersInsideDataAndSkipsImplausibleOnes)
+{
+    ziptest::TempDir dir;
+    // A stored file whose data is itself a small archive: its local header is found too.
+    const RawZip inner = BuildZip({{"inner.txt", "nested"}});
+    const RawZip z = BuildZip({{"outer.zip", inner.bytes}, {"folder/", ""}, {"d.txt", "described", 8}});
+    std::string b = z.bytes.substr(0, z.directory);
+    const std::size_t d = b.rfind("PK\x03\x04");
+    SetLe(b, d + 14, 0, 4);  // CRC and sizes only in the descriptor
+    SetLe(b, d + 18, 0, 8);
+    Le(b, 0x08074B50, 4);
+    Le(b, Crc("described"), 4);
+    Le(b, 0x9'0000'0009, 8);
+    // Two headers more: extra length 261, and a compressed size beyond the file.
+    std::string wide = BuildZip({{"x.txt", "x"}}).bytes.substr(0, 36), huge = wide;
+    SetLe(wide, 28, 261, 2);
+    SetLe(huge, 18, 1u << 30, 4);
+    Put(dir.path() / "t.zip", b + wide + std::string(300, '.') + huge);
+    auto a = Open(dir.path() / "t.zip");
+    TZipDirManager& dm = *a->DirManager();
+    ASSERT_EQ(Names(dm), (std::vector<std::string>{"outer.zip", "inner.txt", "folder/", "d.txt"}));
+    EXPECT_EQ(dm.Items.GetItem(1).Header.LocalHeaderOffset, 30u + 9u);
+    EXPECT_EQ(dm.Items.GetItem(2).Header.ExternalAttr, 0x10u);
+    const TCentralHeader& h = dm.Items.GetItem(3).Header;
+    EXPECT_EQ(h.Crc32, Crc("described"));
+    EXPECT_EQ(h.CompressedSize, 9u);
+    EXPECT_EQ(h.ExternalAttr, 0x20u);
+}
+
+TEST(ReaderEdges, UnicodeNameExtra)
+{
+    auto data = [](std::int32_t count, const std::u16string& name, std::uint32_t sig = 0x5843554E) {
+        std::string s;
+        Le(s, sig, 4);
+        Le(s, static_cast<std::uint32_t>(count), 4);
+        for (char16_t c : name)
+            Le(s, c, 2);
+        return s;
+    };
+    TUnicodeExtendedInfo info;
+    std::string e = data(1000, u"Äbc");  // characters beyond the data are not taken
+    EXPECT_TRUE(info.LoadFromBuffer(e.data(), e.size() - 1));
+    EXPECT_EQ(info.Name, u"Äb");
+    e = data(-5, u"Äbc");
+    EXPECT_FALSE(info.LoadFromBuffer(e.data(), e.size()));
+    EXPECT_FALSE(info.LoadFromBuffer(e.data(), 6));
+
+    // In an archive: a good one renames the item; a foreign or empty one leaves the stored name.
+    auto field = [](const std::string& d) {
+        std::string s;
+        Le(s, 0x554E, 2);
+        Le(s, d.size(), 2);
+        return s + d;
+    };
+    ziptest::TempDir dir;
+    Put(dir.path() / "t.zip", BuildZip({{"a.txt", "1", 0, field(data(7, u"Ünï.txt"))},
+                                        {"b.txt", "2", 0, field(data(0, u""))},
+                                        {"c.txt", "3", 0, field(data(2, u"xy", 0x12345678))}}).bytes);
+    EXPECT_EQ(Names(*Open(dir.path() / "t.zip")->DirManager()), (std::vector<std::string>{"Ünï.txt", "b.txt", "c.txt"}));
+}
+
+TEST(ReaderEdges, RandomDamageNeverCrashesOrHangs)
+{
+    ziptest::TempDir dir;
+    dir.write("src/a.kml", std::string(3000, 'k'));
+    dir.write("src/b.bin", Random(4000, 1));
+    dir.write("src/c/d.txt", "d");
+    std::vector<std::string> bases;
+    {
+        TZipArchiver w;
+        w.Zip64Mode = zmAlways;
+        w.FileName = dir.wide() + u"own.zip";
+        w.OpenArchive(fmCreate);
+        w.BaseDir = dir.wide() + u"src";
+        w.AddFiles(u"*", 0x28BF, u"");
+    }
+    bases.push_back(Bytes(dir.path() / "own.zip"));
+    ASSERT_EQ(ziptest::Run("cd " + Quote(dir.str() + "src") + " && zip -q -fz -r ../tool.zip ."), 0);
+    bases.push_back(Bytes(dir.path() / "tool.zip"));  // with Zip64 end record and locator
+    std::mt19937 rng(2024);
+    const fs::path t = dir.path() / "t.zip";
+    int opened = 0, refused = 0;
+    for (int round = 0; round < 400; ++round) {
+        std::string b = bases[static_cast<std::size_t>(round / 4 % 2)];
+        switch (round % 4) {
+        case 0:  // byte flips anywhere, or in the directory and end records
+        case 1:
+            for (int i = 0, n = 1 + static_cast<int>(rng() % 8); i < n; ++i)
+                b[round % 4 ? b.size() - 1 - rng() % 300 : rng() % b.size()] = static_cast<char>(rng());
+            break;
+        case 2:  // truncated anywhere
+            b.resize(rng() % b.size());
+            break;
+        case 3:  // garbage in front and a flip
+            b = Random(rng() % 3000, static_cast<unsigned>(round)) + b;
+            b[rng() % b.size()] = static_cast<char>(rng());
+            break;
+        }
+        Put(t, b);
+        if (round % 10 == 0) {  // adding to whatever was read must not crash either
+            try {
+                auto a = Open(t, true, fmOpenReadWrite | fmShareDenyWrite);
+                a->BaseDir = dir.wide() + u"src";
+                a->AddFiles(u"a.kml", 0x28BF, u"");
+            } catch (const EZipException&) {
+            } catch (const EStreamError&) {
+            }
+        }
+        for (bool repair : {true, false}) {
+            try {
+                auto a = Open(t, repair);
+                EXPECT_GE(a->DirManager()->ArchiveStart, 0);
+                EXPECT_LE(a->DirManager()->ArchiveStart, static_cast<std::int64_t>(b.size()));
+                a->FileCount();
+                ++opened;
+            } catch (const EZipException&) {
+                ++refused;
+            } catch (const EStreamError&) {
+                ++refused;
+            }
+        }
+    }
+    EXPECT_GT(opened, 100);
+    EXPECT_GT(refused, 10);
+}
+
+// --- adding to an existing archive -------------------------------------------------------------------
+
+TEST_F(ReaderTest, AppendingKeepsEarlierEntriesIntact)
+{
+    InSrc("LANG=C.UTF-8 zip -q -r ../tool.zip a.txt sub noise.bin");
+    InSrc("zip -q -fz -r ../forced64.zip a.txt sub noise.bin");
+    InSrc("7z a -bd -tzip ../seven.zip a.txt sub noise.bin > /dev/null");
+    Put(P("stub.zip"), "MZ" + Random(500, 8) + Bytes(P("tool.zip")));  // offsets not counting the stub
+    const std::string t = Bytes(P("tool.zip"));
+    Put(P("cut.zip"), t.substr(0, t.find("PK\x01\x02") + 20));  // recovered first
+    dir.write("track.kml", "<kml>appended</kml>\n");
+    for (const char* name : {"tool.zip", "forced64.zip", "seven.zip", "stub.zip", "cut.zip"}) {
+        SCOPED_TRACE(name);
+        {
+            auto a = Open(P(name), true, fmOpenReadWrite | fmShareDenyWrite);
+            a->BaseDir = dir.wide();
+            a->AddFiles(u"track.kml", 0x28BF, u"");
+            EXPECT_EQ(a->FileCount(), 4);
+        }
+        std::string out;
+        EXPECT_TRUE(ziptest::UnzipTest(P(name), &out)) << out;
+        EXPECT_FALSE(ziptest::PythonCheck(P(name), {"track.kml=" + P("track.kml").string(),
+                                                    "a.txt=" + P("src/a.txt").string(),
+                                                    "noise.bin=" + P("src/noise.bin").string(),
+                                                    "sub/b.kml=" + P("src/sub/b.kml").string()}).empty());
+    }
+    // A file that is no archive keeps its bytes in front of what is added.
+    const std::string text = "not an archive\n" + Random(5000, 4);
+    Put(P("text.zip"), text);
+    {
+        auto a = Open(P("text.zip"), true, fmOpenReadWrite | fmShareDenyWrite);
+        EXPECT_EQ(a->FileCount(), 0);
+        a->BaseDir = dir.wide();
+        a->AddFiles(u"track.kml", 0x28BF, u"");
+    }
+    EXPECT_EQ(Bytes(P("text.zip")).substr(0, text.size()), text);
+    EXPECT_FALSE(ziptest::PythonCheck(P("text.zip"), {"track.kml=" + P("track.kml").string()}).empty());
+    // An empty file: opened read-only it stays empty, read-write it closes as an empty archive.
+    Put(P("e.zip"), "");
+    Open(P("e.zip"))->CloseArchive();
+    EXPECT_EQ(fs::file_size(P("e.zip")), 0u);
+    Open(P("e.zip"), true, fmOpenReadWrite | fmShareDenyWrite)->CloseArchive();
+    EXPECT_EQ(Bytes(P("e.zip")), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+}
+
+}  // namespace
