@@ -180,6 +180,31 @@ void TCipher::CtrBuffer(const std::uint8_t* s, std::uint8_t* d, std::size_t size
     }
 }
 
+// The key stream of OFB8 does not depend on the data, so both directions are the same.
+void TCipher::OfbBuffer(const std::uint8_t* s, std::uint8_t* d, std::size_t size)
+{
+    for (std::size_t i = 0; i < size; ++i) {
+        const std::uint8_t k = FeedbackKeyByte();
+        d[i] = static_cast<std::uint8_t>(s[i] ^ k);
+        ShiftIn(k);
+    }
+}
+
+void TCipher::EcbBuffer(const std::uint8_t* s, std::uint8_t* d, std::size_t size, bool decode)
+{
+    std::size_t i = 0;
+    for (; i + BufSize <= size; i += BufSize) {
+        std::memmove(d + i, s + i, BufSize);
+        if (decode)
+            DecodeBlock(d + i);
+        else
+            EncodeBlock(d + i);
+    }
+    // A partial block is xored with the encrypted vector in both directions, so decoding undoes it.
+    if (i < size)
+        EncodeTail(s + i, d + i, size - i);
+}
+
 void TCipher::MacBuffer(const std::uint8_t* s, std::size_t size)
 {
     if (Mode == cmCFB8MAC) {
@@ -232,23 +257,13 @@ void TCipher::EncodeBuffer(const void* source, void* dest, std::size_t size)
         }
         break;
     case cmOFB8:
-        for (; i < size; ++i) {
-            const std::uint8_t k = FeedbackKeyByte();
-            d[i] = static_cast<std::uint8_t>(s[i] ^ k);
-            ShiftIn(k);
-        }
+        OfbBuffer(s, d, size);
         break;
     case cmCTR:
         CtrBuffer(s, d, size);
         break;
     case cmECB:
-        for (; i + BufSize <= size; i += BufSize) {
-            std::memmove(d + i, s + i, BufSize);
-            EncodeBlock(d + i);
-        }
-        // A partial block is xored with the encrypted vector, which DecodeBuffer can undo.
-        if (i < size)
-            EncodeTail(s + i, d + i, size - i);
+        EcbBuffer(s, d, size, false);
         break;
     case cmCTSMAC:
     case cmCBCMAC:
@@ -290,22 +305,13 @@ void TCipher::DecodeBuffer(const void* source, void* dest, std::size_t size)
         }
         break;
     case cmOFB8:
-        for (; i < size; ++i) {
-            const std::uint8_t k = FeedbackKeyByte();
-            d[i] = static_cast<std::uint8_t>(s[i] ^ k);
-            ShiftIn(k);
-        }
+        OfbBuffer(s, d, size);
         break;
     case cmCTR:
         CtrBuffer(s, d, size);
         break;
     case cmECB:
-        for (; i + BufSize <= size; i += BufSize) {
-            std::memmove(d + i, s + i, BufSize);
-            DecodeBlock(d + i);
-        }
-        if (i < size)
-            EncodeTail(s + i, d + i, size - i);
+        EcbBuffer(s, d, size, true);
         break;
     case cmCTSMAC:
     case cmCBCMAC:

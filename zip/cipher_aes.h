@@ -102,6 +102,8 @@ private:
     void ShiftIn(std::uint8_t value);
     std::uint8_t FeedbackKeyByte();
     void CtrBuffer(const std::uint8_t* s, std::uint8_t* d, std::size_t size);
+    void OfbBuffer(const std::uint8_t* s, std::uint8_t* d, std::size_t size);
+    void EcbBuffer(const std::uint8_t* s, std::uint8_t* d, std::size_t size, bool decode);
     void MacBuffer(const std::uint8_t* s, std::size_t size);
 
     std::vector<std::uint8_t> buffer_, vector_, feedback_, user_, keyStream_, counter_, scratch_;
