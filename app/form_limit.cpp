@@ -1,9 +1,10 @@
 #include "form_limit.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
+
+#include "dialog_buttons.h"
 
 namespace ts {
 
@@ -24,17 +25,7 @@ TFormLimit::TFormLimit(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Custo
     grid->addWidget(new QLabel("Satellites used  >=", this), 2, 0);
     grid->addWidget(EditNsatMask, 2, 1);
     top->addLayout(grid);
-    auto* buttons = new QHBoxLayout;
-    ButtonOK = new QPushButton("OK", this);
-    ButtonOK->setObjectName("ButtonOK");
-    ButtonOK->setDefault(true);
-    ButtonCan = new QPushButton("Cancel", this);
-    ButtonCan->setObjectName("ButtonCan");
-    ButtonCan->setAutoDefault(false);
-    buttons->addStretch();
-    buttons->addWidget(ButtonOK);
-    buttons->addWidget(ButtonCan);
-    top->addLayout(buttons);
+    AddOkCancelRow(this, top, ButtonOK, ButtonCan);
     connect(ButtonOK, &QPushButton::clicked, this, &TFormLimit::ButtonOKClick);
     connect(ButtonCan, &QPushButton::clicked, this, &TFormLimit::ButtonCanClick);
     setFixedSize(sizeHint());

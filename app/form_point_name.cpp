@@ -1,10 +1,10 @@
 #include "form_point_name.h"
 
 #include <QCoreApplication>
-#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "dialog_buttons.h"
 #include "settings.h"
 
 namespace ts {
@@ -24,17 +24,7 @@ TFormPointName::TFormPointName(QWidget* parent)
     ComboBoxPointName->setEditText(kPointNameItems[0]);
     ComboBoxPointName->setMinimumWidth(200);
     top->addWidget(ComboBoxPointName);
-    auto* buttons = new QHBoxLayout;
-    ButtonOK = new QPushButton("OK", this);
-    ButtonOK->setObjectName("ButtonOK");
-    ButtonOK->setDefault(true);
-    ButtonCan = new QPushButton("Cancel", this);
-    ButtonCan->setObjectName("ButtonCan");
-    ButtonCan->setAutoDefault(false);
-    buttons->addStretch();
-    buttons->addWidget(ButtonOK);
-    buttons->addWidget(ButtonCan);
-    top->addLayout(buttons);
+    AddOkCancelRow(this, top, ButtonOK, ButtonCan);
     connect(ComboBoxPointName, &QComboBox::editTextChanged, this, &TFormPointName::ComboBoxPointNameChange);
     connect(ButtonOK, &QPushButton::clicked, this, &TFormPointName::ButtonOKClick);
     connect(ButtonCan, &QPushButton::clicked, this, &TFormPointName::ButtonCanClick);

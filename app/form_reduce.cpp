@@ -1,8 +1,9 @@
 #include "form_reduce.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QVBoxLayout>
+
+#include "dialog_buttons.h"
 
 namespace ts {
 
@@ -31,17 +32,7 @@ TFormReduce::TFormReduce(QWidget* parent)
     grid->addWidget(EditEt, 2, 1);
     grid->addWidget(new QLabel("second", this), 2, 2);
     top->addLayout(grid);
-    auto* buttons = new QHBoxLayout;
-    ButtonOK = new QPushButton("OK", this);
-    ButtonOK->setObjectName("ButtonOK");
-    ButtonOK->setDefault(true);
-    ButtonCan = new QPushButton("Cancel", this);
-    ButtonCan->setObjectName("ButtonCan");
-    ButtonCan->setAutoDefault(false);
-    buttons->addStretch();
-    buttons->addWidget(ButtonOK);
-    buttons->addWidget(ButtonCan);
-    top->addLayout(buttons);
+    AddOkCancelRow(this, top, ButtonOK, ButtonCan);
     connect(ButtonOK, &QPushButton::clicked, this, &TFormReduce::ButtonOKClick);
     connect(ButtonCan, &QPushButton::clicked, this, &TFormReduce::ButtonCanClick);
     // Enter in either edit acts as OK (the default button); Esc as Cancel (reject).
