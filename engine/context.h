@@ -76,6 +76,13 @@ namespace ts {
 // Reports a backward step of the log's time ("  Time goes back: ...") and asks for the report
 // window at the end of the file. Equal or later times report nothing.
 void CheckTimeGoesBack(EngineContext& ctx, double prevTime, double newTime);
+// The step of the reader from the previous point of the block to (lat, lon) at run.NewTime:
+// segment distance and azimuths, the running total, and the report when the time goes back.
+void StepFromPrevious(EngineContext& ctx, double lat, double lon);
+// A speed in knots from that step, for a log that holds none; a missing previous speed counts as 0.
+double SpeedFromStep(EngineContext& ctx);
+// Makes the stored point p the previous point of the next step.
+void KeepAsPrevious(RunState& r, const TLogData& p);
 // The geoid height N at a point being stored; NaN where the model has none, which is counted in
 // GeoidOutsideCount.
 double PointGeoid(EngineContext& ctx, double lat, double lon);

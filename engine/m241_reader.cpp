@@ -115,17 +115,8 @@ void StoreRecord(EngineContext& ctx, const M241Record& rec, StoreState& st) {
     r.NewTime = rec.time;
     double speed = rec.kmh / kKnotKmh;
     if (st.k > 0) {
-        const GeoResult g = GeoDistance(r.PrevLat, r.PrevLon, rec.lat, rec.lon, 0, 0);
-        r.SegmentDistance = g.distance;
-        r.ForwardAzimuth = g.forwardAzimuth;
-        r.BackAzimuth = g.backAzimuth;
-        if (std::isnan(speed)) {
-            if (std::isnan(r.PrevSpeed)) r.PrevSpeed = 0;
-            speed = SpeedFromDistance(r.NewTime, r.PrevTime, r.SegmentDistance, r.PrevSpeed * kKnotKmh,
-                                      ctx.opt.Accel_g) / kKnotKmh;
-        }
-        r.TotalDistance += r.SegmentDistance;
-        if (r.PrevTime > r.NewTime) CheckTimeGoesBack(ctx, r.PrevTime, r.NewTime);
+        StepFromPrevious(ctx, rec.lat, rec.lon);
+        if (std::isnan(speed)) speed = SpeedFromStep(ctx);
     } else {
         if (std::isnan(speed)) speed = 0;
         r.FirstTime = r.NewTime;
@@ -159,11 +150,7 @@ void StoreRecord(EngineContext& ctx, const M241Record& rec, StoreState& st) {
     p.VoiceName.clear();
     ctx.points.Append(p);
     ++st.k;
-    r.PrevLat = p.Lat;
-    r.PrevLon = p.Lon;
-    r.PrevAlt = p.Alt;
-    r.PrevTime = p.Time;
-    r.PrevSpeed = p.Speed;
+    KeepAsPrevious(r, p);
     if (st.k % 512 == 0) ctx.PollAbort();
 }
 

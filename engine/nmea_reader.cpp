@@ -116,17 +116,8 @@ void StoreEpoch(EngineContext& ctx, NmeaEpoch& e, const NmeaFix& fix, ReadPassSt
     double speed = fix.speed;
     double alt = fix.alt;
     if (st.k > 0) {
-        const GeoResult g = GeoDistance(r.PrevLat, r.PrevLon, fix.lat, fix.lon, 0, 0);
-        r.SegmentDistance = g.distance;
-        r.ForwardAzimuth = g.forwardAzimuth;
-        r.BackAzimuth = g.backAzimuth;
-        if (e.GgaOnly || std::isnan(speed)) {
-            if (std::isnan(r.PrevSpeed)) r.PrevSpeed = 0;
-            speed = SpeedFromDistance(r.NewTime, r.PrevTime, r.SegmentDistance, r.PrevSpeed * kKnotKmh,
-                                      ctx.opt.Accel_g) / kKnotKmh;
-        }
-        r.TotalDistance += r.SegmentDistance;
-        if (r.PrevTime > r.NewTime) CheckTimeGoesBack(ctx, r.PrevTime, r.NewTime);
+        StepFromPrevious(ctx, fix.lat, fix.lon);
+        if (e.GgaOnly || std::isnan(speed)) speed = SpeedFromStep(ctx);
     } else {
         r.FirstTime = r.NewTime;
         if (e.GgaOnly) speed = kNaN;
@@ -177,11 +168,7 @@ void StoreEpoch(EngineContext& ctx, NmeaEpoch& e, const NmeaFix& fix, ReadPassSt
     p.VoiceName.clear();
     ++st.k;
     ctx.points.Append(p);
-    r.PrevLat = p.Lat;
-    r.PrevLon = p.Lon;
-    r.PrevAlt = p.Alt;
-    r.PrevTime = p.Time;
-    r.PrevSpeed = p.Speed;
+    KeepAsPrevious(r, p);
     if (st.k % 512 == 0) ctx.PollAbort();
 }
 

@@ -4,6 +4,7 @@
 
 #include "context.h"
 #include "date_time.h"
+#include "geodesy.h"
 
 namespace ts {
 
@@ -28,6 +29,31 @@ void CheckTimeGoesBack(EngineContext& ctx, double prevTime, double newTime) {
     auto text = [&](double t) { return FormatDateTime(fmt, ToLocalTime(t, o.TimeOffset), o.DateSeparator); };
     ctx.Report("  Time goes back: " + text(prevTime) + " to " + text(newTime));
     ctx.host.showReportAtEnd = true;
+}
+
+void StepFromPrevious(EngineContext& ctx, double lat, double lon) {
+    RunState& r = ctx.run;
+    const GeoResult g = GeoDistance(r.PrevLat, r.PrevLon, lat, lon, 0, 0);
+    r.SegmentDistance = g.distance;
+    r.ForwardAzimuth = g.forwardAzimuth;
+    r.BackAzimuth = g.backAzimuth;
+    r.TotalDistance += r.SegmentDistance;
+    if (r.PrevTime > r.NewTime) CheckTimeGoesBack(ctx, r.PrevTime, r.NewTime);
+}
+
+double SpeedFromStep(EngineContext& ctx) {
+    RunState& r = ctx.run;
+    if (std::isnan(r.PrevSpeed)) r.PrevSpeed = 0;
+    return SpeedFromDistance(r.NewTime, r.PrevTime, r.SegmentDistance, r.PrevSpeed * kKnotKmh, ctx.opt.Accel_g) /
+           kKnotKmh;
+}
+
+void KeepAsPrevious(RunState& r, const TLogData& p) {
+    r.PrevLat = p.Lat;
+    r.PrevLon = p.Lon;
+    r.PrevAlt = p.Alt;
+    r.PrevTime = p.Time;
+    r.PrevSpeed = p.Speed;
 }
 
 double PointGeoid(EngineContext& ctx, double lat, double lon) {

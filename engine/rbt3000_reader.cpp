@@ -163,12 +163,7 @@ void StoreRecord(EngineContext& ctx, const Rbt3000Log& log, StoreState& st) {
     RunState& r = ctx.run;
     ++st.n;
     if (st.k > 0) {
-        const GeoResult g = GeoDistance(r.PrevLat, r.PrevLon, log.lat, log.lon, 0, 0);
-        r.SegmentDistance = g.distance;
-        r.ForwardAzimuth = g.forwardAzimuth;
-        r.BackAzimuth = g.backAzimuth;
-        r.TotalDistance += r.SegmentDistance;
-        if (r.PrevTime > r.NewTime) CheckTimeGoesBack(ctx, r.PrevTime, r.NewTime);
+        StepFromPrevious(ctx, log.lat, log.lon);
     } else {
         r.FirstTime = r.NewTime;
         r.SegmentDistance = 0;

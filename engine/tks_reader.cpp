@@ -107,13 +107,8 @@ int32_t BuildLoggerTrack(EngineContext& ctx, LoggerRecordSource& src) {
             r.NewTime = rec.time;
             double kmh;
             if (k > 0) {
-                const GeoResult g = GeoDistance(r.PrevLat, r.PrevLon, lat, rec.lon, 0, 0);
-                r.SegmentDistance = g.distance;
-                r.ForwardAzimuth = g.forwardAzimuth;
-                r.BackAzimuth = g.backAzimuth;
-                kmh = SpeedFromDistance(rec.time, r.PrevTime, g.distance, prevKmh, ctx.opt.Accel_g);
-                r.TotalDistance += g.distance;
-                if (r.PrevTime > rec.time) CheckTimeGoesBack(ctx, r.PrevTime, rec.time);
+                StepFromPrevious(ctx, lat, rec.lon);
+                kmh = SpeedFromDistance(rec.time, r.PrevTime, r.SegmentDistance, prevKmh, ctx.opt.Accel_g);
             } else {
                 kmh = 0;
                 r.FirstTime = rec.time;
@@ -140,11 +135,7 @@ int32_t BuildLoggerTrack(EngineContext& ctx, LoggerRecordSource& src) {
             p.VoiceName.clear();
             ctx.points.Append(p);
             ++k;
-            r.PrevLat = p.Lat;
-            r.PrevLon = p.Lon;
-            r.PrevAlt = p.Alt;
-            r.PrevTime = p.Time;
-            r.PrevSpeed = p.Speed;
+            KeepAsPrevious(r, p);
             prevKmh = kmh;
             if (k % 512 == 0) ctx.PollAbort();
             kind = src.Next(rec);
