@@ -183,6 +183,20 @@ void ReservePoints(EngineContext& ctx, int64_t dataBytes) {
     ctx.points.Reserve(static_cast<size_t>(std::min<int64_t>(records, int64_t{1} << 20)));
 }
 
+int32_t ConvertLoggerArea(EngineContext& ctx, RecordFile& file, int64_t start, int64_t end,
+                          LoggerRecordSource& src, const std::string& device, const std::string& fileName) {
+    ctx.points.Clear();
+    ctx.blocks.Clear();
+    ctx.run.GeoidOutsideCount = 0;
+    file.SetDataArea(start, end);
+    ReservePoints(ctx, std::min(end, file.Size()) - start);
+    const int32_t n = BuildLoggerTrack(ctx, src);
+    ctx.Report("  " + device + ":   " + std::to_string(n) + " records");
+    Host& host = ctx.host;
+    host.SetStatus(1, host.Status(1) + "  Read:" + std::to_string(n) + "rec.");
+    return n > 0 ? MakeOutputFiles(ctx, fileName) : 0;
+}
+
 int32_t ReadTksFile(EngineContext& ctx, const std::string& fileName) {
     Host& host = ctx.host;
     const std::string name = ExtractFileName(fileName);
@@ -198,16 +212,8 @@ int32_t ReadTksFile(EngineContext& ctx, const std::string& fileName) {
 
     int32_t result = -1;
     try {
-        ctx.points.Clear();
-        ctx.blocks.Clear();
-        ctx.run.GeoidOutsideCount = 0;
-        file.SetDataArea(0, file.Size());
-        ReservePoints(ctx, file.Size());
         TksSource src(file);
-        const int32_t n = BuildLoggerTrack(ctx, src);
-        ctx.Report("  WBT-100,200:   " + std::to_string(n) + " records");
-        host.SetStatus(1, host.Status(1) + "  Read:" + std::to_string(n) + "rec.");
-        result = n > 0 ? MakeOutputFiles(ctx, fileName) : 0;
+        result = ConvertLoggerArea(ctx, file, 0, file.Size(), src, "WBT-100,200", fileName);
     } catch (const std::exception&) {
         result = -1;
     }

@@ -118,16 +118,8 @@ int32_t ReadWintecLogFile(EngineContext& ctx, const std::string& fileName) {
         }
         if (ctx.geoidCorrection && ctx.opt.GeoidApply) ctx.Report("  Geoid designation value was ignored.");
 
-        ctx.points.Clear();
-        ctx.blocks.Clear();
-        ctx.run.GeoidOutsideCount = 0;
-        file.SetDataArea(start, end);
-        ReservePoints(ctx, std::min(end, file.Size()) - start);
         WintecSource src(file);
-        const int32_t n = BuildLoggerTrack(ctx, src);
-        ctx.Report("  " + device + ":   " + std::to_string(n) + " records");
-        host.SetStatus(1, host.Status(1) + "  Read:" + std::to_string(n) + "rec.");
-        result = n > 0 ? MakeOutputFiles(ctx, fileName) : 0;
+        result = ConvertLoggerArea(ctx, file, start, end, src, device, fileName);
     } catch (const std::exception&) {
         result = -1;
     }
