@@ -130,54 +130,40 @@ int32_t WriteCsv(EngineContext& ctx, const std::string& folder, const std::strin
     const bool csvInput = UpperCase(ExtractFileExt(inputName)) == ".CSV";
     const std::string header = CsvHeaderLine(o);
     std::string text;
-    int32_t total = 0;
-    bool anySelected = false, failed = false, refused = false;
-
-    for (const TrackBlock& block : ctx.blocks.Items()) {
-        if (!block.Output) continue;
-        anySelected = true;
-        OutFile out;
-        if (!RunBlock(ctx, out, [&]() -> bool {
-            text = header;
-            OutputFilter filter(ctx, block);
-            int32_t count = 0;
-            double lastTime = 0;
-            if (!ctx.points.Empty()) {
-                PointStream::Cursor cur = ctx.points.Seek(block.First);
-                for (int64_t i = block.First; i <= block.Last; ++i, ++cur) {
-                    const TLogData& p = *cur;
-                    if (filter.Accept(static_cast<int32_t>(i), p)) {
-                        AppendRow(text, o, f, ++count, p);
-                        lastTime = p.Time;
-                    }
-                    if ((i + 1) % 1024 == 0 && (!o.OutLimit || InOutputWindow(block, p.Time))) ctx.PollAbort();
+    bool refused = false;
+    return WriteOutputBlocks(ctx, refused, [&](const TrackBlock& block, OutFile& out, int32_t& total) -> bool {
+        text = header;
+        OutputFilter filter(ctx, block);
+        int32_t count = 0;
+        double lastTime = 0;
+        if (!ctx.points.Empty()) {
+            PointStream::Cursor cur = ctx.points.Seek(block.First);
+            for (int64_t i = block.First; i <= block.Last; ++i, ++cur) {
+                const TLogData& p = *cur;
+                if (filter.Accept(static_cast<int32_t>(i), p)) {
+                    AppendRow(text, o, f, ++count, p);
+                    lastTime = p.Time;
                 }
+                if ((i + 1) % 1024 == 0 && (!o.OutLimit || InOutputWindow(block, p.Time))) ctx.PollAbort();
             }
+        }
 
-            // A block without a written point is named after its own range.
-            const double firstTime = count > 0 ? ctx.run.FirstTime : block.RangeStart;
-            const double finalTime = count > 0 ? lastTime : block.RangeEnd;
-            const std::string name = MakeOutputFileName(ctx, folder, "", firstTime, finalTime);
-            if (csvInput) {
-                // Every block would be refused alike: say it once for the file.
-                ReportCantCreate(ctx, name + ".csv", "Extension name of input and output is CSV.");
-                refused = true;
-                return false;
-            }
-            const std::string fileName = ClaimOutputName(ctx, name, ".csv") + ".csv";
-            if (!out.Create(ctx, fileName, "Writing CSV ...")) {
-                return false;
-            }
-            out.Write(text);
-            out.Close();
-            ReportMade(ctx, ExtractFileName(fileName), count, total);
-            return true;
-        }))
-            failed = true;
-        if (refused) return -1;
-    }
-    if (!anySelected || failed) return -1;
-    return total;
+        const std::string name = BlockOutputFileName(ctx, folder, block, count, lastTime);
+        if (csvInput) {
+            // Every block would be refused alike: say it once for the file.
+            ReportCantCreate(ctx, name + ".csv", "Extension name of input and output is CSV.");
+            refused = true;
+            return false;
+        }
+        const std::string fileName = ClaimOutputName(ctx, name, ".csv") + ".csv";
+        if (!out.Create(ctx, fileName, "Writing CSV ...")) {
+            return false;
+        }
+        out.Write(text);
+        out.Close();
+        ReportMade(ctx, ExtractFileName(fileName), count, total);
+        return true;
+    });
 }
 
 }  // namespace ts

@@ -86,61 +86,47 @@ int32_t WriteGpx(EngineContext& ctx, const std::string& folder) {
     const bool compact = ctx.compactOutput;
     const bool interest = o.Visible[kcIrest], voice = o.Visible[kcVoice];
     std::string head, track, waypoints;
-    int32_t total = 0;
-    bool anySelected = false, failed = false;
-
-    for (const TrackBlock& block : ctx.blocks.Items()) {
-        if (!block.Output) continue;
-        anySelected = true;
-        OutFile out;
-        if (!RunBlock(ctx, out, [&]() -> bool {
-            head.clear();
-            track.clear();
-            waypoints.clear();
-            LineOut trackOut(track, compact), wptOut(waypoints, compact);
-            OutputFilter filter(ctx, block);
-            int32_t count = 0;
-            double lastTime = 0;
-            if (!ctx.points.Empty()) {
-                PointStream::Cursor cur = ctx.points.Seek(block.First);
-                for (int64_t i = block.First; i <= block.Last; ++i, ++cur) {
-                    const TLogData& p = *cur;
-                    if (filter.Accept(static_cast<int32_t>(i), p)) {
-                        ++count;
-                        AppendGpxPoint(trackOut, f, "trkpt", p);
-                        if (((p.Flags & InterestPoint) && interest) || ((p.Flags & VoicePoint) && voice))
-                            AppendGpxPoint(wptOut, f, "wpt", p);
-                        lastTime = p.Time;
-                    }
-                    if ((i + 1) % 1024 == 0 && (!o.OutLimit || InOutputWindow(block, p.Time))) ctx.PollAbort();
+    return WriteOutputBlocks(ctx, [&](const TrackBlock& block, OutFile& out, int32_t& total) -> bool {
+        head.clear();
+        track.clear();
+        waypoints.clear();
+        LineOut trackOut(track, compact), wptOut(waypoints, compact);
+        OutputFilter filter(ctx, block);
+        int32_t count = 0;
+        double lastTime = 0;
+        if (!ctx.points.Empty()) {
+            PointStream::Cursor cur = ctx.points.Seek(block.First);
+            for (int64_t i = block.First; i <= block.Last; ++i, ++cur) {
+                const TLogData& p = *cur;
+                if (filter.Accept(static_cast<int32_t>(i), p)) {
+                    ++count;
+                    AppendGpxPoint(trackOut, f, "trkpt", p);
+                    if (((p.Flags & InterestPoint) && interest) || ((p.Flags & VoicePoint) && voice))
+                        AppendGpxPoint(wptOut, f, "wpt", p);
+                    lastTime = p.Time;
                 }
+                if ((i + 1) % 1024 == 0 && (!o.OutLimit || InOutputWindow(block, p.Time))) ctx.PollAbort();
             }
-            AppendLine(track, "    </trkseg>", compact);
-            AppendLine(track, "  </trk>", compact);
-            AppendLine(track, "</gpx>", compact);
+        }
+        AppendLine(track, "    </trkseg>", compact);
+        AppendLine(track, "  </trk>", compact);
+        AppendLine(track, "</gpx>", compact);
 
-            // A block without a written point is named after its own range.
-            const double firstTime = count > 0 ? ctx.run.FirstTime : block.RangeStart;
-            const double finalTime = count > 0 ? lastTime : block.RangeEnd;
-            const std::string fileName =
-                ClaimOutputName(ctx, MakeOutputFileName(ctx, folder, "", firstTime, finalTime), ".gpx") + ".gpx";
-            if (!out.Create(ctx, fileName, "Writing GPX ...")) {
-                return false;
-            }
-            AppendGpxHead(head, compact);
-            if (interest || voice) head.append(waypoints);
-            AppendTrackHead(head, compact, o, PathWithoutExt(fileName), count,
-                            count > 0 ? lastTime - firstTime : 0.0, ctx.run.TotalDistance);
-            out.Write(head);
-            out.Write(track);
-            out.Close();
-            ReportMade(ctx, ExtractFileName(fileName), count, total);
-            return true;
-        }))
-            failed = true;
-    }
-    if (!anySelected || failed) return -1;
-    return total;
+        const std::string fileName =
+            ClaimOutputName(ctx, BlockOutputFileName(ctx, folder, block, count, lastTime), ".gpx") + ".gpx";
+        if (!out.Create(ctx, fileName, "Writing GPX ...")) {
+            return false;
+        }
+        AppendGpxHead(head, compact);
+        if (interest || voice) head.append(waypoints);
+        AppendTrackHead(head, compact, o, PathWithoutExt(fileName), count,
+                        count > 0 ? lastTime - ctx.run.FirstTime : 0.0, ctx.run.TotalDistance);
+        out.Write(head);
+        out.Write(track);
+        out.Close();
+        ReportMade(ctx, ExtractFileName(fileName), count, total);
+        return true;
+    });
 }
 
 }  // namespace ts

@@ -129,104 +129,90 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
     KmlPlacemarks marks(o, f, compact);
     KmlView3D view;
     std::string head, track, points;
-    int32_t total = 0;
-    bool anySelected = false, failed = false;
-
-    for (const TrackBlock& block : ctx.blocks.Items()) {
-        if (!block.Output) continue;
-        anySelected = true;
-        OutFile out;
-        if (!RunBlock(ctx, out, [&]() -> bool {
-            head.clear();
-            track.clear();
-            points.clear();
-            marks.StartBlock();
-            view.StartBlock();
-            const bool logo = FileExists(o.LogoFile);
-            LineOut trackOut(track, compact);
-            OutputFilter filter(ctx, block);
-            int32_t count = 0;
-            double lastTime = 0;
-            if (!ctx.points.Empty()) {
-                const int64_t endIndex = o.Visible[kcEnd] ? LastIndexInWindow(ctx, block) : -1;
-                PointStream::Cursor cur = ctx.points.Seek(block.First);
-                for (int64_t i = block.First; i <= block.Last; ++i, ++cur) {
-                    const TLogData& p = *cur;
-                    if (filter.Accept(static_cast<int32_t>(i), p)) {
-                        ++count;
-                        const double h = Height3D(o, f.multi, f.offset, p);
-                        view.AddWritten(o, p, h, count == 1);
-                        if (o.TrackOut) {
-                            AppendCoordinates(trackOut.Begin(5), f, p.Lon, p.Lat, h);
-                            trackOut.End();
-                        }
-                        if (o.PointOut) {
-                            // Only the last point of the range ends the block, also in a log
-                            // without times.
-                            const bool end = o.Visible[kcEnd] && (i >= block.Last || i == endIndex);
-                            marks.AddPoint(p, h, count, count == 1 && o.Visible[kcStart], end, points);
-                        }
-                        lastTime = p.Time;
+    return WriteOutputBlocks(ctx, [&](const TrackBlock& block, OutFile& out, int32_t& total) -> bool {
+        head.clear();
+        track.clear();
+        points.clear();
+        marks.StartBlock();
+        view.StartBlock();
+        const bool logo = FileExists(o.LogoFile);
+        LineOut trackOut(track, compact);
+        OutputFilter filter(ctx, block);
+        int32_t count = 0;
+        double lastTime = 0;
+        if (!ctx.points.Empty()) {
+            const int64_t endIndex = o.Visible[kcEnd] ? LastIndexInWindow(ctx, block) : -1;
+            PointStream::Cursor cur = ctx.points.Seek(block.First);
+            for (int64_t i = block.First; i <= block.Last; ++i, ++cur) {
+                const TLogData& p = *cur;
+                if (filter.Accept(static_cast<int32_t>(i), p)) {
+                    ++count;
+                    const double h = Height3D(o, f.multi, f.offset, p);
+                    view.AddWritten(o, p, h, count == 1);
+                    if (o.TrackOut) {
+                        AppendCoordinates(trackOut.Begin(5), f, p.Lon, p.Lat, h);
+                        trackOut.End();
                     }
-                    if ((i + 1) % 1024 == 0) ctx.PollAbort();
+                    if (o.PointOut) {
+                        // Only the last point of the range ends the block, also in a log
+                        // without times.
+                        const bool end = o.Visible[kcEnd] && (i >= block.Last || i == endIndex);
+                        marks.AddPoint(p, h, count, count == 1 && o.Visible[kcStart], end, points);
+                    }
+                    lastTime = p.Time;
                 }
+                if ((i + 1) % 1024 == 0) ctx.PollAbort();
             }
-            if (o.Mode3D) {
-                if (!o.AutoPos) {
-                    view.viewLat = StrToFloatSafe(o.ViewLat);
-                    view.viewLon = StrToFloatSafe(o.ViewLon);
-                    view.viewHeight = StrToFloatSafe(o.ViewAlt);
-                } else if (o.Half && count > 0) {
-                    view.PickHalfWayPoint(ctx, block, f.multi, f.offset);
-                }
+        }
+        if (o.Mode3D) {
+            if (!o.AutoPos) {
+                view.viewLat = StrToFloatSafe(o.ViewLat);
+                view.viewLon = StrToFloatSafe(o.ViewLon);
+                view.viewHeight = StrToFloatSafe(o.ViewAlt);
+            } else if (o.Half && count > 0) {
+                view.PickHalfWayPoint(ctx, block, f.multi, f.offset);
             }
-            if (o.PointOut) marks.FinishBlock(points);
-            if (o.TrackOut) {
-                trackOut.Line(5, "</coordinates>");
-                trackOut.Line(4, "</LineString>");
-                trackOut.Line(3, "</Placemark>");
-                trackOut.Line(2, "</Folder>");
-            }
-            LineOut pointOut(points, compact);
-            pointOut.Line(1, "</Document>");
-            pointOut.Line(0, "</kml>");
+        }
+        if (o.PointOut) marks.FinishBlock(points);
+        if (o.TrackOut) {
+            trackOut.Line(5, "</coordinates>");
+            trackOut.Line(4, "</LineString>");
+            trackOut.Line(3, "</Placemark>");
+            trackOut.Line(2, "</Folder>");
+        }
+        LineOut pointOut(points, compact);
+        pointOut.Line(1, "</Document>");
+        pointOut.Line(0, "</kml>");
 
-            // A block without a written point is named after its own range.
-            const double firstTime = count > 0 ? ctx.run.FirstTime : block.RangeStart;
-            const double finalTime = count > 0 ? lastTime : block.RangeEnd;
-            const std::string base = ClaimOutputName(
-                ctx, MakeOutputFileName(ctx, folder, "", firstTime, finalTime), kmz ? ".kmz" : ".kml");
-            const std::string fileName = base + (kmz ? ".$$$" : ".kml");
-            if (!out.Create(ctx, fileName, "Writing ...")) {
+        const std::string base = ClaimOutputName(
+            ctx, BlockOutputFileName(ctx, folder, block, count, lastTime), kmz ? ".kmz" : ".kml");
+        const std::string fileName = base + (kmz ? ".$$$" : ".kml");
+        if (!out.Create(ctx, fileName, "Writing ...")) {
+            return false;
+        }
+
+        LineOut headOut(head, compact);
+        AppendHead(ctx, headOut, PathWithoutExt(fileName), marks, view, logo,
+                   count > 0 ? lastTime - ctx.run.FirstTime : 0.0);
+        out.Write(head);
+        if (o.TrackOut) out.Write(track);
+        out.Write(points);
+        out.Close();
+
+        if (kmz) {
+            host.SetStatus(0, std::string(" ").append(ExtractFileName(fileName)).append("  Ziping to KMZ ..."));
+            KmzContents contents;
+            contents.styleUsed = marks.styleUsed;
+            contents.logoPresent = logo;
+            if (PackKmz(ctx, fileName, contents) != 0) {
+                host.SetStatus(0, "  *** Archive Error!! ***");
+                ctx.Report("  Archive error!! : " + ExtractFileName(base + ".kmz") + "  " + IntToStr6(count) + " records");
                 return false;
             }
-
-            LineOut headOut(head, compact);
-            AppendHead(ctx, headOut, PathWithoutExt(fileName), marks, view, logo,
-                       count > 0 ? lastTime - ctx.run.FirstTime : 0.0);
-            out.Write(head);
-            if (o.TrackOut) out.Write(track);
-            out.Write(points);
-            out.Close();
-
-            if (kmz) {
-                host.SetStatus(0, std::string(" ").append(ExtractFileName(fileName)).append("  Ziping to KMZ ..."));
-                KmzContents contents;
-                contents.styleUsed = marks.styleUsed;
-                contents.logoPresent = logo;
-                if (PackKmz(ctx, fileName, contents) != 0) {
-                    host.SetStatus(0, "  *** Archive Error!! ***");
-                    ctx.Report("  Archive error!! : " + ExtractFileName(base + ".kmz") + "  " + IntToStr6(count) + " records");
-                    return false;
-                }
-            }
-            ReportMade(ctx, ExtractFileName(kmz ? base + ".kmz" : fileName), count, total);
-            return true;
-        }))
-            failed = true;
-    }
-    if (!anySelected || failed) return -1;
-    return total;
+        }
+        ReportMade(ctx, ExtractFileName(kmz ? base + ".kmz" : fileName), count, total);
+        return true;
+    });
 }
 
 }  // namespace ts

@@ -217,69 +217,58 @@ int32_t WriteNmeaFiles(EngineContext& ctx, const std::string& folder, const std:
     const NmeaFormats fmt = MakeNmeaFormats(o);
     NmeaPointWriter pw{fmt, WaypointPrefix(o.WPL_Prefix), WaypointPrefix(o.WPV_Prefix), {}};
     std::string text;
-    int32_t total = 0;
-    bool anySelected = false, failed = false;
-
-    for (const TrackBlock& block : ctx.blocks.Items()) {
-        if (!block.Output) continue;
-        anySelected = true;
-        OutFile out;
-        if (!RunBlock(ctx, out, [&]() -> bool {
-            text.clear();
-            pw.waypoints = pw.voices = 0;
-            int32_t count = 0;
-            double firstTime = block.StartTime, lastTime = block.StartTime, sinceWritten = 0;
-            if (!ctx.points.Empty()) {
-                PointStream::Cursor cur = ctx.points.Seek(block.First);
-                firstTime = lastTime = cur->Time;
-                for (int64_t k = block.First; k <= block.Last; ++k) {
-                    const TLogData& p = *cur;
-                    const bool hasNext = k < block.Last;
-                    if (hasNext) ++cur;
-                    if (o.OutLimit && !InOutputWindow(block, p.Time)) continue;
-                    // This writer sums the segment to the next record before it decides on a point.
-                    double course = 0;
-                    if (hasNext) {
-                        const GeoResult g = GeoDistance(p.Lat, p.Lon, cur->Lat, cur->Lon, 0, 0);
-                        if (std::isfinite(g.distance)) sinceWritten += g.distance;
-                        course = g.forwardAzimuth;
-                        ctx.run.ForwardAzimuth = course;
-                    }
-                    const bool write = !o.ReduseOut || count == 0 || !hasNext ||
-                                       p.Time - lastTime >= o.ElapsedMin || sinceWritten >= o.MoveDistMin ||
-                                       (p.Flags & (InterestPoint | VoicePoint)) != 0;
-                    if (write) {
-                        pw.Add(text, p, hasNext, course);
-                        ++count;
-                        sinceWritten = 0;
-                        lastTime = p.Time;
-                    }
-                    if ((k + 1) % 1024 == 0) ctx.PollAbort();
+    return WriteOutputBlocks(ctx, [&](const TrackBlock& block, OutFile& out, int32_t& total) -> bool {
+        text.clear();
+        pw.waypoints = pw.voices = 0;
+        int32_t count = 0;
+        double firstTime = block.StartTime, lastTime = block.StartTime, sinceWritten = 0;
+        if (!ctx.points.Empty()) {
+            PointStream::Cursor cur = ctx.points.Seek(block.First);
+            firstTime = lastTime = cur->Time;
+            for (int64_t k = block.First; k <= block.Last; ++k) {
+                const TLogData& p = *cur;
+                const bool hasNext = k < block.Last;
+                if (hasNext) ++cur;
+                if (o.OutLimit && !InOutputWindow(block, p.Time)) continue;
+                // This writer sums the segment to the next record before it decides on a point.
+                double course = 0;
+                if (hasNext) {
+                    const GeoResult g = GeoDistance(p.Lat, p.Lon, cur->Lat, cur->Lon, 0, 0);
+                    if (std::isfinite(g.distance)) sinceWritten += g.distance;
+                    course = g.forwardAzimuth;
+                    ctx.run.ForwardAzimuth = course;
                 }
+                const bool write = !o.ReduseOut || count == 0 || !hasNext ||
+                                   p.Time - lastTime >= o.ElapsedMin || sinceWritten >= o.MoveDistMin ||
+                                   (p.Flags & (InterestPoint | VoicePoint)) != 0;
+                if (write) {
+                    pw.Add(text, p, hasNext, course);
+                    ++count;
+                    sinceWritten = 0;
+                    lastTime = p.Time;
+                }
+                if ((k + 1) % 1024 == 0) ctx.PollAbort();
             }
+        }
 
-            const std::string name = MakeOutputFileName(ctx, folder, "", firstTime, lastTime);
-            if (SameFileName(name + ".nmea", inputName)) {
-                ReportCantCreate(ctx, name + ".nmea", "Input and output file name is same.");
-                return false;
-            }
-            const std::string fileName = ClaimOutputName(ctx, name, ".nmea") + ".nmea";
-            if (SameFileName(fileName, inputName)) {
-                ReportCantCreate(ctx, fileName, "Input and output file name is same.");
-                return false;
-            }
-            if (!out.Create(ctx, fileName, "Writing NMEA ...")) {
-                return false;
-            }
-            out.Write(text);
-            out.Close();
-            ReportMade(ctx, ExtractFileName(fileName), count, total);
-            return true;
-        }))
-            failed = true;
-    }
-    if (!anySelected || failed) return -1;
-    return total;
+        const std::string name = MakeOutputFileName(ctx, folder, "", firstTime, lastTime);
+        if (SameFileName(name + ".nmea", inputName)) {
+            ReportCantCreate(ctx, name + ".nmea", "Input and output file name is same.");
+            return false;
+        }
+        const std::string fileName = ClaimOutputName(ctx, name, ".nmea") + ".nmea";
+        if (SameFileName(fileName, inputName)) {
+            ReportCantCreate(ctx, fileName, "Input and output file name is same.");
+            return false;
+        }
+        if (!out.Create(ctx, fileName, "Writing NMEA ...")) {
+            return false;
+        }
+        out.Write(text);
+        out.Close();
+        ReportMade(ctx, ExtractFileName(fileName), count, total);
+        return true;
+    });
 }
 
 }  // namespace ts

@@ -38,6 +38,30 @@ bool RunBlock(EngineContext& ctx, OutFile& out, Body&& body) {
     return false;
 }
 
+// Writes every block chosen for output with writeBlock(block, out, total), each run as by
+// RunBlock. Returns the total of the records made, -1 when no block is chosen or any block fails.
+// When stop has turned true after a block, the writing ends there with -1.
+template <class Body>
+int32_t WriteOutputBlocks(EngineContext& ctx, const bool& stop, Body&& writeBlock) {
+    int32_t total = 0;
+    bool anySelected = false, failed = false;
+    for (const TrackBlock& block : ctx.blocks.Items()) {
+        if (!block.Output) continue;
+        anySelected = true;
+        OutFile out;
+        if (!RunBlock(ctx, out, [&]() -> bool { return writeBlock(block, out, total); })) failed = true;
+        if (stop) return -1;
+    }
+    if (!anySelected || failed) return -1;
+    return total;
+}
+
+template <class Body>
+int32_t WriteOutputBlocks(EngineContext& ctx, Body&& writeBlock) {
+    static constexpr bool kNever = false;
+    return WriteOutputBlocks(ctx, kNever, writeBlock);
+}
+
 // Reports a made file ("  Make: " name and count), adds its records to total and counts the file
 // when it holds any.
 void ReportMade(EngineContext& ctx, const std::string& name, int32_t count, int32_t& total);

@@ -96,6 +96,13 @@ std::string MakeOutputFileName(const EngineContext& ctx, const std::string& base
     return ExpandFileName(base + stamp + ext);
 }
 
+std::string BlockOutputFileName(const EngineContext& ctx, const std::string& folder, const TrackBlock& block,
+                                int32_t count, double lastTime) {
+    const double firstTime = count > 0 ? ctx.run.FirstTime : block.RangeStart;
+    const double finalTime = count > 0 ? lastTime : block.RangeEnd;
+    return MakeOutputFileName(ctx, folder, "", firstTime, finalTime);
+}
+
 std::string ClaimOutputName(EngineContext& ctx, const std::string& name, const std::string& ext) {
     std::string candidate = name;
     for (int k = 2; !ctx.outputNames.insert(candidate + ext).second; ++k)

@@ -22,6 +22,10 @@ std::string FormatFileTimeStamp(const EngineContext& ctx, double t);
 // Full path of base + stamp(start)[ + StartEndSep + stamp(end)] + ext.
 std::string MakeOutputFileName(const EngineContext& ctx, const std::string& base, const std::string& ext,
                                double start, double end);
+// The output file name (without ext) of a block of which count points were written, the last at
+// lastTime. A block without a written point is named after its own range.
+std::string BlockOutputFileName(const EngineContext& ctx, const std::string& folder, const TrackBlock& block,
+                                int32_t count, double lastTime);
 // Claims name + ext for an output file of the current input. When an earlier file of this input
 // already took it, "(2)", "(3)", ... goes before ext. Returns the name without ext.
 std::string ClaimOutputName(EngineContext& ctx, const std::string& name, const std::string& ext);
