@@ -426,6 +426,31 @@ std::uint32_t InvMixColumn(std::uint32_t w)
          ^ kAes.Td[3][kAes.S[w & 255]];
 }
 
+// The rounds of one block with the round keys at u. Decoding runs the same rounds with the inverse
+// tables; its row shift takes the columns in the other direction.
+void CryptBlock(std::uint8_t* block, const std::uint8_t* u, int rounds, const std::uint32_t (&T)[4][256],
+                const std::uint8_t (&S)[256], bool inverse)
+{
+    const std::size_t step = inverse ? 3 : 1;
+    auto col = [step](std::size_t j, std::size_t i) { return (j + i * step) & 3; };
+    std::uint32_t s[4], t[4];
+    for (std::size_t j = 0; j < 4; ++j)
+        s[j] = LoadBE(block + 4 * j) ^ Word(u, j);
+    std::size_t k = 4;
+    for (int r = 1; r < rounds; ++r, k += 4) {
+        for (std::size_t j = 0; j < 4; ++j)
+            t[j] = T[0][s[j] >> 24] ^ T[1][(s[col(j, 1)] >> 16) & 255] ^ T[2][(s[col(j, 2)] >> 8) & 255]
+                 ^ T[3][s[col(j, 3)] & 255] ^ Word(u, k + j);
+        std::memcpy(s, t, sizeof s);
+    }
+    for (std::size_t j = 0; j < 4; ++j) {
+        const std::uint32_t w = (std::uint32_t{S[s[j] >> 24]} << 24)
+                              | (std::uint32_t{S[(s[col(j, 1)] >> 16) & 255]} << 16)
+                              | (std::uint32_t{S[(s[col(j, 2)] >> 8) & 255]} << 8) | S[s[col(j, 3)] & 255];
+        StoreBE(block + 4 * j, w ^ Word(u, k + j));
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -471,72 +496,11 @@ void TCipherAES::Init(const void* key, int keyLength, std::span<const std::uint8
     InitEnd(iv);
 }
 
-void TCipherAES::EncodeBlock(std::uint8_t* block)
-{
-    const std::uint8_t* u = User();
-    const auto& T = kAes.Te;
-    std::uint32_t s0 = LoadBE(block) ^ Word(u, 0);
-    std::uint32_t s1 = LoadBE(block + 4) ^ Word(u, 1);
-    std::uint32_t s2 = LoadBE(block + 8) ^ Word(u, 2);
-    std::uint32_t s3 = LoadBE(block + 12) ^ Word(u, 3);
-    std::size_t k = 4;
-    for (int r = 1; r < rounds_; ++r, k += 4) {
-        const std::uint32_t t0 = T[0][s0 >> 24] ^ T[1][(s1 >> 16) & 255] ^ T[2][(s2 >> 8) & 255] ^ T[3][s3 & 255]
-                               ^ Word(u, k);
-        const std::uint32_t t1 = T[0][s1 >> 24] ^ T[1][(s2 >> 16) & 255] ^ T[2][(s3 >> 8) & 255] ^ T[3][s0 & 255]
-                               ^ Word(u, k + 1);
-        const std::uint32_t t2 = T[0][s2 >> 24] ^ T[1][(s3 >> 16) & 255] ^ T[2][(s0 >> 8) & 255] ^ T[3][s1 & 255]
-                               ^ Word(u, k + 2);
-        const std::uint32_t t3 = T[0][s3 >> 24] ^ T[1][(s0 >> 16) & 255] ^ T[2][(s1 >> 8) & 255] ^ T[3][s2 & 255]
-                               ^ Word(u, k + 3);
-        s0 = t0;
-        s1 = t1;
-        s2 = t2;
-        s3 = t3;
-    }
-    const auto& S = kAes.S;
-    auto last = [&S](std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
-        return (std::uint32_t{S[a >> 24]} << 24) | (std::uint32_t{S[(b >> 16) & 255]} << 16)
-             | (std::uint32_t{S[(c >> 8) & 255]} << 8) | S[d & 255];
-    };
-    StoreBE(block, last(s0, s1, s2, s3) ^ Word(u, k));
-    StoreBE(block + 4, last(s1, s2, s3, s0) ^ Word(u, k + 1));
-    StoreBE(block + 8, last(s2, s3, s0, s1) ^ Word(u, k + 2));
-    StoreBE(block + 12, last(s3, s0, s1, s2) ^ Word(u, k + 3));
-}
+void TCipherAES::EncodeBlock(std::uint8_t* block) { CryptBlock(block, User(), rounds_, kAes.Te, kAes.S, false); }
 
 void TCipherAES::DecodeBlock(std::uint8_t* block)
 {
-    const std::uint8_t* u = User() + 4 * kDecKeys;
-    const auto& T = kAes.Td;
-    std::uint32_t s0 = LoadBE(block) ^ Word(u, 0);
-    std::uint32_t s1 = LoadBE(block + 4) ^ Word(u, 1);
-    std::uint32_t s2 = LoadBE(block + 8) ^ Word(u, 2);
-    std::uint32_t s3 = LoadBE(block + 12) ^ Word(u, 3);
-    std::size_t k = 4;
-    for (int r = 1; r < rounds_; ++r, k += 4) {
-        const std::uint32_t t0 = T[0][s0 >> 24] ^ T[1][(s3 >> 16) & 255] ^ T[2][(s2 >> 8) & 255] ^ T[3][s1 & 255]
-                               ^ Word(u, k);
-        const std::uint32_t t1 = T[0][s1 >> 24] ^ T[1][(s0 >> 16) & 255] ^ T[2][(s3 >> 8) & 255] ^ T[3][s2 & 255]
-                               ^ Word(u, k + 1);
-        const std::uint32_t t2 = T[0][s2 >> 24] ^ T[1][(s1 >> 16) & 255] ^ T[2][(s0 >> 8) & 255] ^ T[3][s3 & 255]
-                               ^ Word(u, k + 2);
-        const std::uint32_t t3 = T[0][s3 >> 24] ^ T[1][(s2 >> 16) & 255] ^ T[2][(s1 >> 8) & 255] ^ T[3][s0 & 255]
-                               ^ Word(u, k + 3);
-        s0 = t0;
-        s1 = t1;
-        s2 = t2;
-        s3 = t3;
-    }
-    const auto& S = kAes.Si;
-    auto last = [&S](std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
-        return (std::uint32_t{S[a >> 24]} << 24) | (std::uint32_t{S[(b >> 16) & 255]} << 16)
-             | (std::uint32_t{S[(c >> 8) & 255]} << 8) | S[d & 255];
-    };
-    StoreBE(block, last(s0, s3, s2, s1) ^ Word(u, k));
-    StoreBE(block + 4, last(s1, s0, s3, s2) ^ Word(u, k + 1));
-    StoreBE(block + 8, last(s2, s1, s0, s3) ^ Word(u, k + 2));
-    StoreBE(block + 12, last(s3, s2, s1, s0) ^ Word(u, k + 3));
+    CryptBlock(block, User() + 4 * kDecKeys, rounds_, kAes.Td, kAes.Si, true);
 }
 
 // ---------------------------------------------------------------------------------------------
