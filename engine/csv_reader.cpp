@@ -336,9 +336,7 @@ int32_t ReadCsvLogFile(EngineContext& ctx, const std::string& fileName) {
                 preWrapTime = ctx.run.PrevTime;
                 ctx.blocks.Clear();
             } else {
-                TrackBlock& last = ctx.blocks.Back();
-                last.Last = src.recordCount - 1;
-                last.EndTime = ctx.run.PrevTime;
+                ctx.blocks.Close(src.recordCount - 1, ctx.run.PrevTime);
             }
         }
         if (src.file.Failed()) throw std::runtime_error("read error");
@@ -346,9 +344,7 @@ int32_t ReadCsvLogFile(EngineContext& ctx, const std::string& fileName) {
         const int32_t count = src.recordCount;
         if (src.wrapPoint > 0) {
             if (!hasSpeedColumn) RecomputeSpeedsBeforeWrap(ctx, src.wrapPoint);
-            TrackBlock& last = ctx.blocks.Back();
-            last.Last = preWrapLast;
-            last.EndTime = preWrapTime;
+            ctx.blocks.Close(preWrapLast, preWrapTime);
             for (TrackBlock& blk : ctx.blocks.Items()) {
                 blk.First -= src.wrapPoint;
                 if (blk.First < 0) blk.First += count;

@@ -217,9 +217,7 @@ int32_t ReadM241File(EngineContext& ctx, const std::string& fileName) {
             do {
                 StoreRecord(ctx, rec, st);
             } while (log.ReadM241Record(rec));
-            TrackBlock& b = ctx.blocks.Back();
-            b.Last = st.n - 1;
-            b.EndTime = ctx.run.PrevTime;
+            ctx.blocks.Close(st.n - 1, ctx.run.PrevTime);
         }
 
         ctx.Report("  M-241:   " + std::to_string(st.n) + " records");

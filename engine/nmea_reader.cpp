@@ -225,11 +225,7 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
             do {
                 StoreEpoch(ctx, e, fix, st);
             } while (ReadNmeaEpoch(ctx, e, file, fix));
-            if (st.k > 0) {
-                TrackBlock& b = ctx.blocks.Back();
-                b.Last = st.n - 1;
-                b.EndTime = ctx.run.PrevTime;
-            }
+            if (st.k > 0) ctx.blocks.Close(st.n - 1, ctx.run.PrevTime);
         }
 
         if (file.Failed()) throw std::runtime_error("read error");

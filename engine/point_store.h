@@ -120,6 +120,11 @@ public:
         blocks_.push_back(b);
         return blocks_.back();
     }
+    // Ends the last block at record `last` with end time `t`.
+    void Close(int32_t last, double t) {
+        blocks_.back().Last = last;
+        blocks_.back().EndTime = t;
+    }
     TrackBlock& operator[](int32_t i) { return blocks_[i]; }
     const TrackBlock& operator[](int32_t i) const { return blocks_[i]; }
     TrackBlock& Back() { return blocks_.back(); }

@@ -260,9 +260,7 @@ int32_t ReadRbt3000File(EngineContext& ctx, const std::string& fileName) {
             do {
                 StoreRecord(ctx, log, st);
             } while (log.ReadRbt3000Record());
-            TrackBlock& b = ctx.blocks.Back();
-            b.Last = st.n - 1;
-            b.EndTime = ctx.run.PrevTime;
+            ctx.blocks.Close(st.n - 1, ctx.run.PrevTime);
         }
         if (file.Failed()) throw std::runtime_error("read error");
 

@@ -140,9 +140,7 @@ int32_t BuildLoggerTrack(EngineContext& ctx, LoggerRecordSource& src) {
             if (k % 512 == 0) ctx.PollAbort();
             kind = src.Next(rec);
         } while (kind == RecordKind::Point);
-        TrackBlock& b = ctx.blocks.Back();
-        b.Last = n - 1;
-        b.EndTime = r.PrevTime;
+        ctx.blocks.Close(n - 1, r.PrevTime);
     }
     return n;
 }
