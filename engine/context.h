@@ -88,4 +88,7 @@ void KeepAsPrevious(RunState& r, const TLogData& p);
 double PointGeoid(EngineContext& ctx, double lat, double lon);
 // Reports how many points of the file lay outside the geoid grid, when any did.
 void ReportGeoidOutside(EngineContext& ctx);
+// Reports that the input file name cannot be opened, in status panel 0 and the report; returns -1
+// for the reader to give back.
+int32_t ReportCantOpen(EngineContext& ctx, const std::string& name);
 }  // namespace ts

@@ -292,11 +292,7 @@ int32_t ReadCsvLogFile(EngineContext& ctx, const std::string& fileName) {
     Host& host = ctx.host;
     const std::string name = ExtractFileName(fileName);
     CsvRowSource src;
-    if (!src.file.Open(fileName)) {
-        host.SetStatus(0, "  Can not open: " + name);
-        ctx.Report("  Can not open: " + name);
-        return -1;
-    }
+    if (!src.file.Open(fileName)) return ReportCantOpen(ctx, name);
     const bool known = AnalyseCsvHeader(ctx.opt, src.file, src.header);
     if (src.file.Failed()) return -1;
     if (!known) {

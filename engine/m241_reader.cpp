@@ -182,11 +182,7 @@ int32_t ReadM241File(EngineContext& ctx, const std::string& fileName) {
     const std::string name = ExtractFileName(fileName);
     std::error_code ec;
     FilePtr file(std::filesystem::is_directory(fileName, ec) ? nullptr : std::fopen(fileName.c_str(), "rb"));
-    if (!file) {
-        host.SetStatus(0, "  Can not open: " + name);
-        ctx.Report("  Can not open: " + name);
-        return -1;
-    }
+    if (!file) return ReportCantOpen(ctx, name);
     const std::string ext = ExtractFileExt(name);
     host.SetStatus(0, " " + name + "  Reading " + (ext.empty() ? ext : ext.substr(1)) + " file ...");
     host.ProcessMessages();

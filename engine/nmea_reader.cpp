@@ -181,11 +181,7 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
     const std::string name = ExtractFileName(fileName);
 
     LineReader file;
-    if (!file.Open(fileName)) {
-        host.SetStatus(0, "  Can not open: " + name);
-        ctx.Report("  Can not open: " + name);
-        return -1;
-    }
+    if (!file.Open(fileName)) return ReportCantOpen(ctx, name);
     if (ctx.geoidCorrection) ctx.Report("  Geoid model: " + ctx.opt.GeoidCaption);
 
     ResetNmeaEpoch(ctx, e);

@@ -62,6 +62,12 @@ double PointGeoid(EngineContext& ctx, double lat, double lon) {
     return N;
 }
 
+int32_t ReportCantOpen(EngineContext& ctx, const std::string& name) {
+    ctx.host.SetStatus(0, "  Can not open: " + name);
+    ctx.Report("  Can not open: " + name);
+    return -1;
+}
+
 void ReportGeoidOutside(EngineContext& ctx) {
     if (ctx.run.GeoidOutsideCount <= 0) return;
     ctx.Report("  Number of Geoid outside range = " + std::to_string(ctx.run.GeoidOutsideCount));

@@ -232,11 +232,7 @@ int32_t ReadRbt3000File(EngineContext& ctx, const std::string& fileName) {
             readable = false;
         }
     }
-    if (!readable || file.Failed()) {
-        host.SetStatus(0, "  Can not open: " + name);
-        ctx.Report("  Can not open: " + name);
-        return -1;
-    }
+    if (!readable || file.Failed()) return ReportCantOpen(ctx, name);
     if (!log.recognised) {
         host.SetStatus(0, "  Not RBT-3000 Logfile : " + name);
         ctx.Report("  Not RBT-3000 Logfile : " + name);

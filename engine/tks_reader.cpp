@@ -199,11 +199,7 @@ int32_t ReadTksFile(EngineContext& ctx, const std::string& fileName) {
     Host& host = ctx.host;
     const std::string name = ExtractFileName(fileName);
     RecordFile file;
-    if (!file.Open(fileName)) {
-        host.SetStatus(0, "  Can not open: " + name);
-        ctx.Report("  Can not open: " + name);
-        return -1;
-    }
+    if (!file.Open(fileName)) return ReportCantOpen(ctx, name);
     if (ctx.geoidCorrection) ctx.Report("  Geoid designation value was ignored.");
     host.SetStatus(0, " " + name + "  Reading TKS file ...");
     host.ProcessMessages();

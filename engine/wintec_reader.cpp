@@ -89,11 +89,7 @@ int32_t ReadWintecLogFile(EngineContext& ctx, const std::string& fileName) {
     Host& host = ctx.host;
     const std::string name = ExtractFileName(fileName);
     RecordFile file;
-    if (!file.Open(fileName)) {
-        host.SetStatus(0, "  Can not open: " + name);
-        ctx.Report("  Can not open: " + name);
-        return -1;
-    }
+    if (!file.Open(fileName)) return ReportCantOpen(ctx, name);
     const std::string ext = ExtractFileExt(fileName);
     const std::string extText = ext.empty() ? ext : ext.substr(1);
     host.SetStatus(0, " " + name + "  Reading " + extText + " file ...");
