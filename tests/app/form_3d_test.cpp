@@ -116,18 +116,6 @@ TEST_F(Form3DTest, DialogShowsTogglesAndOkWritesTheSettings) {
     EXPECT_TRUE(S().opt.South && !S().opt.North);
     EXPECT_EQ(form->CheckBox3d->text(), "3D (T:45,R:2500,H:S,MP,TE,PE,Abs)");
 
-    // Saved and loaded again, the dialog and the caption show the file's values.
-    form->Front().SaveSettingsFile();
-    d.EditTilt->setText("10");
-    d.StoreValues(S().opt);
-    form->Update3DCaption();
-    EXPECT_EQ(form->CheckBox3d->text(), "3D (T:10,R:2500,H:S,MP,TE,PE,Abs)");
-    form->Front().LoadSettingsFile();
-    d.FormActivate();
-    EXPECT_EQ(d.EditTilt->text(), "45");
-    EXPECT_TRUE(d.RadioButtonHr3->isChecked());
-    EXPECT_FALSE(d.CheckBoxAutoPos->isChecked());
-    EXPECT_EQ(form->CheckBox3d->text(), "3D (T:45,R:2500,H:S,MP,TE,PE,Abs)");
 }
 
 TEST_F(Form3DTest, OkWithATextThatIsNotANumberStaysOpen) {

