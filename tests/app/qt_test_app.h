@@ -59,4 +59,10 @@ struct MainWindowTest : testing::Test {
         if (form) form->close();
     }
     ts::Settings& S() { return form->Front().settings; }
+    // How many report lines contain text.
+    int ReportCount(const QString& text) const {
+        int n = 0;
+        for (const QString& l : form->FormReport()->Lines()) n += l.contains(text) ? 1 : 0;
+        return n;
+    }
 };
