@@ -172,11 +172,6 @@ TEST(GroundLevelAndFixedGeoid, DisplayUnitAndUnreadableText) {
     EXPECT_DOUBLE_EQ(s.opt.FixedGeoid, 3.048);
     EXPECT_EQ(s.opt.GeoidValue, "10.00");
     EXPECT_EQ(s.GeoidUnit, "ft");
-    s.opt.SpeedUnit = "km/h";
-    ShowCustomGeoid(s);
-    EXPECT_EQ(s.opt.GeoidValue, "3.05");
-    EXPECT_EQ(s.GeoidUnit, "m");
-    EXPECT_EQ(s.opt.GeoidCaption, "3.05 m");
 
     s.opt.GroundLevelValue = "abc";
     ParseGroundLevel(s);

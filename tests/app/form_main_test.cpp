@@ -64,11 +64,6 @@ TEST_F(FormMainTest, EnablingRules) {
     EXPECT_TRUE(f.MaskEditTimeDiff->isEnabled());
     f.CheckBoxDfAuto->setChecked(false);
     EXPECT_TRUE(f.EditDF->isEnabled());
-
-    f.CheckBoxMask->setChecked(true);
-    EXPECT_EQ(f.Front().settings.opt.HdopMax, 3.0);
-    f.CheckBoxMask->setChecked(false);
-    EXPECT_EQ(f.Front().settings.opt.HdopMax, 10000);
 }
 
 TEST_F(FormMainTest, ConvertWithoutOutputTypeAndEscAndClosingSaves) {

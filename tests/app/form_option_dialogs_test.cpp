@@ -56,6 +56,7 @@ TEST_F(OptionDialogsTest, MaskOkRepairsCancelClearsTheMask) {
     TFormMain& f = *form;
     TFormLimit& d = *f.FormLimit;
     f.CheckBoxMask->setChecked(true);
+    EXPECT_EQ(S().opt.HdopMax, 3.0);  // ticking applies the values in force
     EXPECT_EQ(d.EditHdopMask->text(), "3.0");
     EXPECT_EQ(d.EditNsatMask->text(), "4");
     d.EditHdopMask->setText("abc");

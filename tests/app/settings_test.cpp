@@ -161,9 +161,7 @@ TEST_F(SettingsTest, ValueFormsAndFixedTexts) {
     EXPECT_EQ(s.opt.Digit, "3");
     EXPECT_EQ(s.opt.GeoidFolder, "/data/grid/");
     EXPECT_EQ(s.opt.LocalTimeOffset, " 09:00:00");
-    EXPECT_EQ(s.opt.DateSep, "\\s");
-    EXPECT_EQ(s.opt.TimeSep, "-");
-    EXPECT_EQ(s.opt.DateTimeSep, "_");
+    EXPECT_EQ(s.opt.TimeSep, "-");  // not allowed: the default
     EXPECT_EQ(s.opt.StartEndSep, "a\\sb_");
     EXPECT_EQ(s.opt.ElapsesTimes, "30.00");
     EXPECT_EQ(s.opt.Interest, 'X');
