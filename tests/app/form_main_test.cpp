@@ -111,6 +111,7 @@ TEST_F(FormMainTest, CloseDuringBatchAbortsThenCloses) {
     EXPECT_TRUE(closedDuringBatch);
     EXPECT_TRUE(f.FormReport()->Lines().contains("*** Aborted by user ***"));
     EXPECT_FALSE(f.FormReport()->Lines().contains("File: b.nmea"));
+    EXPECT_NE(f.Front().QuietExitStatus(), 0);  // an aborted batch fails
     EXPECT_FALSE(f.isVisible());
     EXPECT_TRUE(fs::exists(dir + "prog/trailsmith.ini"));
 }

@@ -97,23 +97,6 @@ TEST_F(FrontEndTest, MadeFilesAndFailuresDecideTheExitStatus) {
     EXPECT_NE(fe->QuietExitStatus(), 0);
 }
 
-TEST_F(FrontEndTest, AbortStopsBetweenFilesAndNextConvertClearsIt) {
-    fe->readerLookup = FakeLookup;
-    view.input = "good1.nmea;good2.nmea;good3.nmea";
-    view.onLine = [&](const std::string& l) {
-        if (l == "File: good1.nmea") view.abortRequested = true;
-    };
-    fe->ButtonExecClick();
-    EXPECT_EQ(view.Count("File: good2.nmea"), 0);
-    EXPECT_EQ(view.lines.back(), "*** Aborted by user ***");
-    EXPECT_EQ(view.status[0], "*** Aborted by user ***");
-    EXPECT_NE(fe->QuietExitStatus(), 0);
-
-    view.onLine = nullptr;
-    fe->ButtonExecClick();  // the flag left set by the last batch is cleared first
-    EXPECT_EQ(view.Count("*** Made: 3 files ***"), 1);
-}
-
 TEST_F(FrontEndTest, ConvertAndDropsAreRefusedWhileABatchRuns) {
     fe->readerLookup = FakeLookup;
     view.input = "good1.nmea;good2.nmea";
