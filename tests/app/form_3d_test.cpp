@@ -33,9 +33,7 @@ TEST(Form3DLogic, OkNormalisationInOrder) {
     o.Tilt = "45.50";
     o.Heading = "-0";
     o.ViewLon = "139 44 28.8759";
-    o.ViewLat = "35 39 29.1572";
     o.ViewAlt = "abc";
-    o.Multi = "0";
     o.Offset3D = "";
     std::string bad;
     ASSERT_TRUE(Normalize3DFields(o, bad));
@@ -43,9 +41,7 @@ TEST(Form3DLogic, OkNormalisationInOrder) {
     EXPECT_EQ(o.Tilt, "45.50");  // non-zero values keep their text
     EXPECT_EQ(o.Heading, "0");
     EXPECT_EQ(o.ViewLon, "139.741354");
-    EXPECT_EQ(o.ViewLat, "35.658099");
     EXPECT_EQ(o.ViewAlt, "0");
-    EXPECT_EQ(o.Multi, "1.0");
     EXPECT_EQ(o.Offset3D, "0");
 
     // An empty field is not a number either.

@@ -7,7 +7,7 @@
 
 #include <fstream>
 #include <map>
-#include <sstream>
+#include <iterator>
 
 #include "text_format.h"
 
@@ -23,12 +23,6 @@ struct SettingsTest : testing::Test {
         path = dir + "trailsmith.ini";
     }
     void Put(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-    std::string Get() {
-        std::ifstream f(path, std::ios::binary);
-        std::stringstream ss;
-        ss << f.rdbuf();
-        return ss.str();
-    }
     static Settings Fresh() {
         Settings s;
         s.WorkArea = {0, 0, 1920, 1080};
@@ -211,7 +205,8 @@ TEST_F(SettingsTest, MigrationFromOldFile) {
     EXPECT_EQ(ProfileValue(s.opt.CsvOptionList, "Wintec"), "0,0,0");
     EXPECT_EQ(ProfileValue(s.opt.CsvOptionList, "ASG-1"), "0,1,0");
 
-    const std::string text = Get();
+    std::ifstream in(path, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     for (const char* gone : {"EngFontName", "Speed1X", "Speed1Y", "IconSouce", "VisibleFL", "NewIcon", "WintecCSV", "ColumbusCSV"})
         EXPECT_EQ(text.find(gone), std::string::npos) << gone;
 
