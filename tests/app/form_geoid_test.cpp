@@ -2,18 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "../test_temp.h"
-#include "form_main.h"
 #include "options_snapshot.h"
 #include "qt_test_app.h"
 
 #include <cmath>
-#include <cstring>
-#include <filesystem>
 #include <fstream>
 
 using namespace ts;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -27,41 +22,13 @@ void WriteCustomGrid(const std::string& path, int32_t rows, int32_t cols, double
     f.write(reinterpret_cast<const char*>(geo), sizeof geo);
 }
 
-struct FakeQuery : GeoidQuery {
-    double lat = 0, lon = 0, answer = 0;
-    double GeoidHeight(double la, double lo) override {
-        lat = la;
-        lon = lo;
-        return answer;
-    }
-};
-
-struct FormGeoidTest : testing::Test {
-    std::string dir;
-    std::unique_ptr<TFormMain> form;
+struct FormGeoidTest : MainWindowTest {
     void SetUp() override {
-        TestApp();
-        dir = ProcessTempDir() + "formgeoid_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
-        fs::remove_all(dir);
-        fs::create_directories(dir + "prog");
-        fs::create_directories(dir + "grids");
-        ProgramPaths pp;
-        pp.exePath = dir + "prog/trailsmith";
-        pp.appData = dir + "appdata";
-        form = std::make_unique<TFormMain>(pp, std::vector<std::string>{}, true);
-        form->show();
-        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+        MainWindowTest::SetUp();
+        std::filesystem::create_directories(dir + "grids");
+        Start();
     }
-    void TearDown() override {
-        if (form) form->close();
-    }
-    Settings& S() { return form->Front().settings; }
     TFormGeoid& D() { return *form->FormGeoid(); }
-    int ReportCount(const QString& text) {
-        int n = 0;
-        for (const QString& l : form->FormReport()->Lines()) n += l.contains(text) ? 1 : 0;
-        return n;
-    }
     // The user picks an item; the idle hook loads it.
     void Pick(int index) {
         D().ComboBoxGeoid->setCurrentIndex(index);
@@ -78,29 +45,12 @@ struct FormGeoidTest : testing::Test {
 
 }  // namespace
 
-TEST(FormGeoidLogic, CheckTextAndFileFilter) {
-    FakeQuery q;
-    q.answer = 36.70973;
-    EXPECT_EQ(GeoidCheckText(q, "35 39 29.1572", "139 44 28.8759"), "36.7097");
-    EXPECT_NEAR(q.lat, 35.658099, 5e-7);
-    EXPECT_NEAR(q.lon, 139.741354, 5e-7);
-    q.answer = -2.5;
-    EXPECT_EQ(GeoidCheckText(q, "S 10", "W 20"), "-2.5000");
-    EXPECT_DOUBLE_EQ(q.lat, -10);
-    q.answer = NAN;
-    EXPECT_EQ(GeoidCheckText(q, "95", "0"), "Out of range.");
-
+TEST(FormGeoidLogic, FileFilterListsThePatterns) {
     EXPECT_EQ(DialogNameFilter("Geoid file|gsigeome.ver4;gsigeome.ver4.dat"), "Geoid file (gsigeome.ver4 gsigeome.ver4.dat)");
     EXPECT_EQ(DialogNameFilter("Custom Geoid file(*.cdat)|*.cdat"), "Custom Geoid file(*.cdat) (*.cdat)");
 }
 
 TEST_F(FormGeoidTest, ActivationOpensTheModelAndTheCheckAsksIt) {
-    EXPECT_EQ(D().windowTitle(), "Geoid setting");
-    EXPECT_EQ(D().ComboBoxGeoid->count(), 5);
-    EXPECT_EQ(D().ComboBoxGeoid->itemText(1), "EGM2008 2.5'x2.5'");
-    EXPECT_EQ(D().LabelWaiting->text(), "Please waiting:  Convert to binary file...");
-    EXPECT_TRUE(D().LabelWaiting->isHidden());
-
     // No model opened yet: the check refuses.
     D().ButtonCalcClick();
     EXPECT_EQ(ReportCount("Geoid data is not found."), 1);
@@ -175,15 +125,6 @@ TEST_F(FormGeoidTest, OkStaysOpenWhenTheChosenGridDoesNotOpen) {
     EXPECT_EQ(D().result(), QDialog::Accepted);
 }
 
-TEST_F(FormGeoidTest, HeadlessTickTakesTheModelTheSettingsName) {
-    UseCustomGrid();
-    form->CheckBoxGeoid->setChecked(true);
-    EXPECT_EQ(S().opt.GeoidModel, 4);
-    EXPECT_EQ(form->CheckBoxGeoid->text(), "Custom Geoid");
-    form->CheckBoxGeoid->setChecked(false);
-    EXPECT_EQ(S().opt.GeoidModel, 0);
-}
-
 TEST_F(FormGeoidTest, ConvertShowsTheFallbackInTheDialog) {
     S().GeoidModelText = "EGM2008 1'x1'";
     S().opt.GeoidModel = 2;
@@ -209,8 +150,9 @@ ReaderFn TickLookup(int kind) { return kind ? TickGeoidDuringBatch : nullptr; }
 
 TEST_F(FormGeoidTest, GeoidBoxCannotChangeWhileABatchRuns) {
     UseCustomGrid();
-    form->CheckBoxGeoid->setChecked(true);
+    form->CheckBoxGeoid->setChecked(true);  // headless: the model the settings name
     ASSERT_EQ(S().opt.GeoidModel, 4);
+    EXPECT_EQ(form->CheckBoxGeoid->text(), "Custom Geoid");
     g_form = form.get();
     form->Front().readerLookup = TickLookup;
     form->EditFn->setText(QString::fromStdString(dir + "a.nmea"));
@@ -218,6 +160,8 @@ TEST_F(FormGeoidTest, GeoidBoxCannotChangeWhileABatchRuns) {
     EXPECT_TRUE(g_tickRefused);
     EXPECT_EQ(g_modelSeen, 4);
     EXPECT_TRUE(form->CheckBoxGeoid->isChecked());
+    form->CheckBoxGeoid->setChecked(false);  // after the batch it changes again
+    EXPECT_EQ(S().opt.GeoidModel, 0);
 }
 
 TEST(GroundLevelAndFixedGeoid, DisplayUnitAndUnreadableText) {
@@ -228,11 +172,6 @@ TEST(GroundLevelAndFixedGeoid, DisplayUnitAndUnreadableText) {
     EXPECT_DOUBLE_EQ(s.opt.FixedGeoid, 3.048);
     EXPECT_EQ(s.opt.GeoidValue, "10.00");
     EXPECT_EQ(s.GeoidUnit, "ft");
-    s.opt.SpeedUnit = "km/h";
-    ShowCustomGeoid(s);
-    EXPECT_EQ(s.opt.GeoidValue, "3.05");
-    EXPECT_EQ(s.GeoidUnit, "m");
-    EXPECT_EQ(s.opt.GeoidCaption, "3.05 m");
 
     s.opt.GroundLevelValue = "abc";
     ParseGroundLevel(s);

