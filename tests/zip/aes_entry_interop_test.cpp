@@ -8,9 +8,8 @@
 #include <iterator>
 
 #include "cipher_aes.h"
-#include "crypto_test_util.h"
-#include "sha1_hmac_pbkdf2.h"
 #include "test_util.h"
+#include "sha1_hmac_pbkdf2.h"
 
 using namespace zip;
 

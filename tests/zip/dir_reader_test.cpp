@@ -226,14 +226,8 @@ with zipfile.ZipFile('../python.zip', 'w', zipfile.ZIP_DEFLATED) as z:
     z.writestr('note.txt', b'with a comment')
     z.getinfo('note.txt').comment = b'entry comment'
 )PY"));
-    for (TZip64Mode mode : {zmDisabled, zmAlways}) {
-        TZipArchiver w;
-        w.Zip64Mode = mode;
-        w.FileName = Wide(P(mode == zmAlways ? "own64.zip" : "own.zip"));
-        w.OpenArchive(fmCreate);
-        w.BaseDir = Wide(P("src"));
-        w.AddFiles(u"*", 0x28BF, u"");
-    }
+    ziptest::MakeZip(P("own.zip"), P("src"), [](TZipArchiver& w) { w.Zip64Mode = zmDisabled; });
+    ziptest::MakeZip(P("own64.zip"), P("src"), [](TZipArchiver& w) { w.Zip64Mode = zmAlways; });
     for (const char* name : {"deflated.zip", "stored.zip", "forced64.zip", "seven.zip", "python.zip", "own.zip", "own64.zip"}) {
         SCOPED_TRACE(name);
         const std::string expected = PythonListing(P(name));
@@ -278,17 +272,10 @@ TEST_F(ReaderTest, VolumeSetsOfTheZipToolAndOfOurOwn)
     dir.write("src/big.bin", Random(200000, 9));
     InSrc("zip -q -0 -s 64k -r ../set.zip .");  // set.z01 ... set.z03, set.zip
     ASSERT_TRUE(fs::exists(P("set.z03")));
-    {
-        TZipArchiver w;
-        w.SetSpanningMode(smSplitting);
-        w.SpanningOptions.VolumeSize = vsCustom;
-        w.SpanningOptions.SetCustomVolumeSize(70000);
+    ziptest::MakeZip(P("own.zip"), P("src"), [](TZipArchiver& w) {
+        ziptest::Split(w, 70000);
         w.SetCompressionMode(0);
-        w.FileName = Wide(P("own.zip"));
-        w.OpenArchive(fmCreate);
-        w.BaseDir = Wide(P("src"));
-        w.AddFiles(u"*", 0x28BF, u"");
-    }
+    });
     ASSERT_TRUE(fs::exists(P("own.Z03")));
     for (const char* name : {"set.zip", "own.zip"}) {
         SCOPED_TRACE(name);
@@ -308,19 +295,12 @@ TEST(ReaderVolumes, DirectoryAcrossVolumes)
     const int n = 1200;
     for (int i = 0; i < n; ++i)
         dir.write("src/placemark_icon_with_a_long_name_" + std::to_string(i) + ".png", std::to_string(i));
-    {
-        TZipArchiver w;
-        w.SetSpanningMode(smSplitting);
+    ziptest::MakeZip(dir.path() / "v.zip", dir.path() / "src", [](TZipArchiver& w) {
+        ziptest::Split(w, 65536);
         w.SpanningOptions.AdvancedNaming = true;
         w.Options.FlushBuffers = false;
-        w.SpanningOptions.VolumeSize = vsCustom;
-        w.SpanningOptions.SetCustomVolumeSize(65536);
         w.SetCompressionMode(0);
-        w.FileName = dir.wide() + u"v.zip";
-        w.OpenArchive(fmCreate);
-        w.BaseDir = dir.wide() + u"src";
-        w.AddFiles(u"*", 0x28BF, u"");
-    }
+    });
     const std::string last = Bytes(dir.path() / "v.zip");
     const std::size_t end = last.rfind("PK\x05\x06");
     ASSERT_NE(end, std::string::npos);
@@ -515,14 +495,7 @@ TEST(ReaderEdges, RandomDamageNeverCrashesOrHangs)
     dir.write("src/b.bin", Random(4000, 1));
     dir.write("src/c/d.txt", "d");
     std::vector<std::string> bases;
-    {
-        TZipArchiver w;
-        w.Zip64Mode = zmAlways;
-        w.FileName = dir.wide() + u"own.zip";
-        w.OpenArchive(fmCreate);
-        w.BaseDir = dir.wide() + u"src";
-        w.AddFiles(u"*", 0x28BF, u"");
-    }
+    ziptest::MakeZip(dir.path() / "own.zip", dir.path() / "src", [](TZipArchiver& w) { w.Zip64Mode = zmAlways; });
     bases.push_back(Bytes(dir.path() / "own.zip"));
     ASSERT_EQ(ziptest::Run("cd " + Quote(dir.str() + "src") + " && zip -q -fz -r ../tool.zip ."), 0);
     bases.push_back(Bytes(dir.path() / "tool.zip"));  // with Zip64 end record and locator
