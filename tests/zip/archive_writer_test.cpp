@@ -2,7 +2,7 @@
 // rollback after cancels and full disks, names, Zip64 and file selection.
 #include <filesystem>
 #include <fstream>
-#include <random>
+#include <algorithm>
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -69,6 +69,14 @@ struct Fixture {
     void Put(const std::string& name, const std::string& data) { dir.write("src/" + name, data); }
     std::string Src(const std::string& name) const { return dir.str() + "src/" + name; }
     void Add(const std::u16string& mask) { a.AddFiles(mask, 0x28BF, u""); }
+    // Python's zipfile finds the archive whole and each named member equal to its source.
+    bool Intact(const std::vector<std::string>& names) const
+    {
+        std::vector<std::string> pairs;
+        for (const auto& n : names)
+            pairs.push_back(n + "=" + Src(n));
+        return !ziptest::PythonCheck(zip(), pairs).empty();
+    }
 };
 
 }  // namespace
@@ -107,38 +115,32 @@ TEST(ItemWriter, OneKmlFileAsTheProgramPacksIt)
     EXPECT_EQ(z.substr(30, 7), "doc.kml");
     EXPECT_EQ(z.substr(41, 4), "NUCX");
     EXPECT_EQ(z.substr(49, 4), std::string("d\0o\0", 4));
-    EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"doc.kml=" + f.Src("doc.kml")}).empty());
+    EXPECT_TRUE(f.Intact({"doc.kml"}));
 }
 
 TEST(ItemWriter, NamesOutsideTheOemCodePageAreStoredAsUtf8)
 {
     Fixture f;
     f.a.Options.Recurse = true;
-    const std::string longDir(80 * 3, '\0');
-    std::string deepDir, deepFile;
-    for (int i = 0; i < 80; ++i) {
-        deepDir += "\xE3\x81\x82";   // あ
-        deepFile += "\xE3\x81\x84";  // い
-    }
-    f.Put("plain.txt", "a");
-    f.Put("caf\xC3\xA9.txt", "b");
-    f.Put("\xE6\x97\xA5\xE6\x9C\xAC.txt", "c");
-    f.Put(deepDir + "/" + deepFile + ".txt", "d");
+    std::string deep;  // a long path of three-byte characters
+    for (int i = 0; i < 80; ++i)
+        deep += "\xE3\x81\x82";
+    deep += "/" + deep + ".txt";
+    const std::vector<std::string> names = {"plain.txt", "caf\xC3\xA9.txt", "\xE6\x97\xA5\xE6\x9C\xAC.txt", deep};
     f.a.BeginUpdate();
-    for (const std::string& n : {std::string("plain.txt"), std::string("caf\xC3\xA9.txt"),
-                                 std::string("\xE6\x97\xA5\xE6\x9C\xAC.txt"), deepDir + "/" + deepFile + ".txt"})
+    for (const std::string& n : names) {
+        f.Put(n, n);
         f.Add(UTF8DecodeWide(n));
+    }
     f.a.EndUpdate();
     f.a.CloseArchive();
-    const std::string listing = ziptest::PythonCheck(
-        f.zip(), {"caf\xC3\xA9.txt=" + f.Src("caf\xC3\xA9.txt"), deepDir + "/" + deepFile + ".txt=" +
-                                                                     f.Src(deepDir + "/" + deepFile + ".txt")});
+    ASSERT_TRUE(f.Intact(names));
+    const std::string listing = ziptest::PythonCheck(f.zip());
     EXPECT_NE(listing.find("plain.txt|0|8|554e"), std::string::npos) << listing;
     EXPECT_NE(listing.find("caf\xC3\xA9.txt|0|8|554e"), std::string::npos) << listing;  // CP437 holds it
     EXPECT_NE(listing.find("\xE6\x97\xA5\xE6\x9C\xAC.txt|2048|8|554e"), std::string::npos) << listing;
-    EXPECT_NE(listing.find(deepDir + "/" + deepFile + ".txt|2048|"), std::string::npos) << listing;
-    const std::string z = Bytes(f.zip());
-    EXPECT_NE(z.find("caf\x82.txt"), std::string::npos);  // exactly in the OEM code page
+    EXPECT_NE(listing.find(deep + "|2048|"), std::string::npos) << listing;
+    EXPECT_NE(Bytes(f.zip()).find("caf\x82.txt"), std::string::npos);  // exactly in the OEM code page
     std::string out;
     EXPECT_TRUE(ziptest::UnzipTest(f.zip(), &out)) << out;
     EXPECT_TRUE(ziptest::SevenZipTest(f.zip(), &out)) << out;
@@ -158,7 +160,7 @@ TEST(Commit, AppendingKeepsEarlierBytesAndMakesNoTemporaryFile)
     EXPECT_EQ(LE(after, dirOffset, 4), 0x04034B50u);  // the new item over the old directory
     EXPECT_EQ(TempFilesIn(f.dir.path() / "tmp"), 0);
     EXPECT_EQ(f.a.FileCount(), 2);
-    EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"a.kml=" + f.Src("a.kml"), "b.png=" + f.Src("b.png")}).empty());
+    EXPECT_TRUE(f.Intact({"a.kml", "b.png"}));
 }
 
 TEST(Commit, ReplacingAnItemRewritesTheTailThroughATemporaryFile)
@@ -181,8 +183,7 @@ TEST(Commit, ReplacingAnItemRewritesTheTailThroughATemporaryFile)
     EXPECT_EQ(TempFilesIn(f.dir.path() / "tmp"), 0);
     EXPECT_EQ(f.a.FileCount(), 3);
     std::string out;
-    EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"a.kml=" + f.Src("a.kml"), "b.kml=" + f.Src("b.kml"),
-                                                "c.kml=" + f.Src("c.kml")}).empty());
+    EXPECT_TRUE(f.Intact({"a.kml", "b.kml", "c.kml"}));
     EXPECT_TRUE(ziptest::UnzipTest(f.zip(), &out)) << out;
 }
 
@@ -198,7 +199,7 @@ TEST(Commit, KeptItemsAreCopiedByTheirLocalHeaderLengths)
     f.Put("a.kml", Kml(90));
     f.Add(u"a.kml");
     std::string out;
-    EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"a.kml=" + f.Src("a.kml"), "b.kml=" + f.Src("b.kml")}).empty());
+    EXPECT_TRUE(f.Intact({"a.kml", "b.kml"}));
     EXPECT_TRUE(ziptest::UnzipTest(f.zip(), &out)) << out;
 }
 
@@ -232,7 +233,7 @@ TEST(Commit, CancelAtTheStartLeavesTheArchiveAsItWas)
     f.a.OnOverallProgress = nullptr;
     f.Add(u"b.kml");  // nothing of the cancelled add lingers
     EXPECT_EQ(f.a.FileCount(), 2);
-    EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"b.kml=" + f.Src("b.kml")}).empty());
+    EXPECT_TRUE(f.Intact({"b.kml"}));
 }
 
 TEST(Commit, AFullDiskRollsBackWithoutLosingEarlierItems)
@@ -450,10 +451,9 @@ TEST(Zip64, ManyItemsGetTheZip64EndRecords)
     EXPECT_EQ(LE(z, end - 20, 4), 0x07064B50u);
     EXPECT_EQ(LE(z, end - 20 - 56, 4), 0x06064B50u);
     EXPECT_EQ(LE(z, end - 20 - 56 + 32, 8), static_cast<std::uint64_t>(n));
+    const std::string listing = ziptest::PythonCheck(dir.path() / "many.zip");
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), n);
     std::string out;
-    EXPECT_EQ(ziptest::Run("python3 -c 'import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); print(len(z.infolist()))' " +
-                           ziptest::Quote((dir.path() / "many.zip").string()), &out), 0);
-    EXPECT_EQ(out, std::to_string(n) + "\n");
     EXPECT_TRUE(ziptest::UnzipTest(dir.path() / "many.zip", &out)) << out.substr(0, 500);
 }
 
@@ -471,7 +471,7 @@ TEST(DeflatePipeline, RatioMatchesZipAtLevelNine)
     ASSERT_EQ(ziptest::Run(sizes + ziptest::Quote(f.zip().string()), &ours), 0);
     ASSERT_EQ(ziptest::Run(sizes + ziptest::Quote(f.dir.str() + "ref.zip"), &theirs), 0);
     EXPECT_LE(std::stod(ours), std::stod(theirs) * 1.01) << ours << " vs " << theirs;
-    EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"big.kml=" + f.Src("big.kml")}).empty());
+    EXPECT_TRUE(f.Intact({"big.kml"}));
 }
 
 TEST(FileSelection, StoredNames)

@@ -106,36 +106,26 @@ TEST(CodePages, SwapWholeBuffer)
 TEST(UniStrings, LoadWithSignatures)
 {
     TUniStringList l;
-    TMemoryStream be = StreamOf(std::string("\xFE\xFF\x00\x41", 4));
-    l.LoadFromStream(be);
-    EXPECT_EQ(Lines(l), (std::vector<std::u16string>{u"A"}));
-
-    TMemoryStream beNul = StreamOf(std::string("\xFE\xFF\x00\x41\x00\x00\x00\x42", 8));
-    l.LoadFromStream(beNul);
+    auto load = [&](const std::string& bytes) {
+        TMemoryStream s = StreamOf(bytes);
+        l.LoadFromStream(s);
+        return Lines(l);
+    };
+    using V = std::vector<std::u16string>;
+    EXPECT_EQ(load(std::string("\xFE\xFF\x00\x41", 4)), V{u"A"});
+    load(std::string("\xFE\xFF\x00\x41\x00\x00\x00\x42", 8));
     EXPECT_EQ(l.GetText(), std::u16string(u"A") + u'\0' + u"B\n");  // swapped past the NUL
-
-    TMemoryStream le = StreamOf(std::string("\xFF\xFE" "a\0\r\0\n\0b\0", 10));
-    l.LoadFromStream(le);
-    EXPECT_EQ(Lines(l), (std::vector<std::u16string>{u"a", u"b"}));
-
-    TMemoryStream u8 = StreamOf("\xEF\xBB\xBF\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E");
-    l.LoadFromStream(u8);
-    EXPECT_EQ(Lines(l), (std::vector<std::u16string>{u"\u65E5\u672C\u8A9E"}));
-
-    TMemoryStream one = StreamOf("\xE9");
-    l.LoadFromStream(one);
-    EXPECT_EQ(Lines(l), (std::vector<std::u16string>{u"\u00E9"}));
-
+    EXPECT_EQ(load(std::string("\xFF\xFE" "a\0\r\0\n\0b\0", 10)), (V{u"a", u"b"}));
+    EXPECT_EQ(load("\xEF\xBB\xBF\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"), V{u"\u65E5\u672C\u8A9E"});
+    EXPECT_EQ(load("\xE9"), V{u"\u00E9"});
     TMemoryStream plain = StreamOf("x\ry\n\nz");
     EXPECT_EQ(DetectWideCharSet(plain), csBytes);
     EXPECT_EQ(plain.Position(), 0);
-    l.LoadFromStream(plain);
-    EXPECT_EQ(Lines(l), (std::vector<std::u16string>{u"x", u"y", u"", u"z"}));
-
+    EXPECT_EQ(load("x\ry\n\nz"), (V{u"x", u"y", u"", u"z"}));
     // Without signature detection the bytes are UTF-16LE, an odd last byte dropped.
     TMemoryStream raw = StreamOf(std::string("h\0i\0!", 5));
     l.LoadFromStreamBOM(raw, false);
-    EXPECT_EQ(Lines(l), (std::vector<std::u16string>{u"hi"}));
+    EXPECT_EQ(Lines(l), V{u"hi"});
 }
 
 TEST(UniStrings, SaveAndFiles)
