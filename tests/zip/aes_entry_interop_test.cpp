@@ -8,23 +8,15 @@
 #include <iterator>
 
 #include "cipher_aes.h"
-#include "crypto_test_util.h"
-#include "sha1_hmac_pbkdf2.h"
 #include "test_util.h"
+#include "sha1_hmac_pbkdf2.h"
 
 using namespace zip;
 
 namespace {
 
-std::uint16_t Le16(const std::string& s, std::size_t at)
-{
-    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(s[at]) | (static_cast<std::uint8_t>(s[at + 1]) << 8));
-}
-
-std::uint32_t Le32(const std::string& s, std::size_t at)
-{
-    return Le16(s, at) | (std::uint32_t{Le16(s, at + 2)} << 16);
-}
+std::uint16_t Le16(const std::string& s, std::size_t at) { return static_cast<std::uint16_t>(ziptest::LE(s, at, 2)); }
+std::uint32_t Le32(const std::string& s, std::size_t at) { return static_cast<std::uint32_t>(ziptest::LE(s, at, 4)); }
 
 void CheckEntry(int bits)
 {
@@ -36,11 +28,7 @@ void CheckEntry(int bits)
     const std::string password = "Secret pass";
     ziptest::RunTool("cd " + dir.str() + " && 7z a -tzip -mx0 -mem=AES" + std::to_string(bits) + " '-p" + password
                      + "' x.zip f.txt >/dev/null 2>&1");
-    std::string zip;
-    {
-        std::ifstream in(dir.path() / "x.zip", std::ios::binary);
-        zip.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    const std::string zip = ziptest::Bytes(dir.path() / "x.zip");
     ASSERT_GT(zip.size(), 30u);
     ASSERT_EQ(Le32(zip, 0), 0x04034B50u);
     ASSERT_EQ(Le16(zip, 8), 99);  // AES method

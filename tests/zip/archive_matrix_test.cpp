@@ -1,9 +1,6 @@
 // Archives of every shape the writer makes, judged by outside readers: stored and deflated, one
 // file and split into volumes, small and Zip64.
 #include <filesystem>
-#include <fstream>
-#include <random>
-
 #include <gtest/gtest.h>
 
 #include "archiver.h"
@@ -13,6 +10,7 @@
 
 using namespace zip;
 namespace fs = std::filesystem;
+using ziptest::Random;
 
 namespace {
 
@@ -22,31 +20,13 @@ struct Shape {
     bool zip64;
 };
 
-std::string Random(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = static_cast<char>(rng());
-    return s;
-}
-
-std::string Text(std::size_t lines)
-{
-    std::string s;
-    for (std::size_t i = 0; i < lines; ++i)
-        s += "      <coordinates>" + std::to_string(139.0 + static_cast<double>(i) * 1e-5) + "," +
-             std::to_string(35.0 + static_cast<double>(i % 977) * 1e-5) + ",12.5</coordinates>\n";
-    return s;
-}
-
 class ArchiveMatrix : public ::testing::TestWithParam<Shape> {};
 
 TEST_P(ArchiveMatrix, OutsideReadersAcceptTheArchiveAndItsBytes)
 {
     const Shape shape = GetParam();
     ziptest::TempDir dir;
-    dir.write("src/track.kml", Text(3000));
+    dir.write("src/track.kml", ziptest::Kml(3000));
     dir.write("src/noise.bin", Random(150000, 7));
     dir.write("src/empty.txt", "");
     dir.write("src/icons/a.png", Random(2000, 8));
@@ -56,11 +36,8 @@ TEST_P(ArchiveMatrix, OutsideReadersAcceptTheArchiveAndItsBytes)
     TZipArchiver a;
     a.SetCompressionMode(shape.deflate ? 9 : 0);
     a.Zip64Mode = shape.zip64 ? zmAlways : zmAuto;
-    if (shape.split) {
-        a.SetSpanningMode(smSplitting);
-        a.SpanningOptions.VolumeSize = vsCustom;
-        a.SpanningOptions.SetCustomVolumeSize(65536);
-    }
+    if (shape.split)
+        ziptest::Split(a, 65536);
     a.FileName = dir.wide() + u"out/set.zip";
     a.OpenArchive(fmCreate);
     a.BaseDir = dir.wide() + u"src";
@@ -126,7 +103,7 @@ TEST(ArchiveShapes, SpannedSetWithNumberedVolumes)
 {
     ziptest::TempDir dir;
     dir.write("src/noise.bin", Random(200000, 5));
-    dir.write("src/track.kml", Text(500));
+    dir.write("src/track.kml", ziptest::Kml(500));
     TZipArchiver a;
     a.SetSpanningMode(smSpanning);
     a.SpanningOptions.AdvancedNaming = true;
@@ -161,7 +138,7 @@ TEST(ArchiveShapes, SelfExtractorStubInFront)
 {
     ziptest::TempDir dir;
     dir.write("stub.exe", "MZ" + Random(998, 6));
-    dir.write("src/track.kml", Text(100));
+    dir.write("src/track.kml", ziptest::Kml(100));
     TZipArchiver a;
     a.SFXStub = dir.wide() + u"stub.exe";
     a.FileName = dir.wide() + u"t.exe";
@@ -170,8 +147,7 @@ TEST(ArchiveShapes, SelfExtractorStubInFront)
     a.BaseDir = dir.wide() + u"src";
     a.AddFiles(u"track.kml", 0x28BF, u"");
     a.CloseArchive();
-    std::ifstream in(dir.path() / "t.exe", std::ios::binary);
-    std::string z(std::istreambuf_iterator<char>(in), {});
+    const std::string z = ziptest::Bytes(dir.path() / "t.exe");
     EXPECT_EQ(z.substr(0, 2), "MZ");
     EXPECT_EQ(z.substr(1000, 4), "PK\x03\x04");  // offsets count from the file's start
     EXPECT_FALSE(ziptest::PythonCheck(dir.path() / "t.exe", {"track.kml=" + dir.str() + "src/track.kml"}).empty());
@@ -182,7 +158,7 @@ TEST(ArchiveShapes, SelfExtractorStubInFront)
 TEST(ArchiveShapes, EndRecordSearch)
 {
     ziptest::TempDir dir;
-    dir.write("src/a.kml", Text(10));
+    dir.write("src/a.kml", ziptest::Kml(10));
     TZipArchiver a;
     a.FileName = dir.wide() + u"t.zip";
     a.OpenArchive(fmCreate);
@@ -207,11 +183,6 @@ TEST(ArchiveShapes, FolderMaskWithRecursion)
     dir.write("src/sub/b.kml", "1");
     dir.write("src/sub/deeper/c.kml", "2");
     dir.write("src/sub/deeper/d.txt", "3");
-    TZipArchiver a;
-    a.FileName = dir.wide() + u"t.zip";
-    a.OpenArchive(fmCreate);
-    a.BaseDir = dir.wide() + u"src";
-    a.AddFiles(u"sub/*.kml", 0x28BF, u"");
-    a.CloseArchive();
+    ziptest::MakeZip(dir.path() / "t.zip", dir.path() / "src", {}, u"sub/*.kml");
     EXPECT_EQ(ziptest::PythonCheck(dir.path() / "t.zip"), "sub/b.kml|0|8|554e\nsub/deeper/c.kml|0|8|554e\n");
 }

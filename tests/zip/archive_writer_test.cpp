@@ -2,7 +2,7 @@
 // rollback after cancels and full disks, names, Zip64 and file selection.
 #include <filesystem>
 #include <fstream>
-#include <random>
+#include <algorithm>
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -22,41 +22,12 @@
 
 using namespace zip;
 namespace fs = std::filesystem;
+using ziptest::Bytes;
+using ziptest::Kml;
+using ziptest::LE;
+using ziptest::Random;
 
 namespace {
-
-std::string Bytes(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::uint64_t LE(const std::string& s, std::size_t at, int n)
-{
-    std::uint64_t v = 0;
-    for (int i = n - 1; i >= 0; --i)
-        v = (v << 8) | static_cast<unsigned char>(s.at(at + static_cast<std::size_t>(i)));
-    return v;
-}
-
-std::string Random(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = static_cast<char>(rng());
-    return s;
-}
-
-std::string Kml(std::size_t lines)
-{
-    std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml>\n";
-    for (std::size_t i = 0; i < lines; ++i)
-        s += "      <coordinates>" + std::to_string(139.0 + static_cast<double>(i) * 1.3e-5) + "," +
-             std::to_string(35.0 + static_cast<double>(i % 977) * 1.1e-5) + "," + std::to_string(i % 300) +
-             ".5</coordinates>\n";
-    return s + "</kml>\n";
-}
 
 int TempFilesIn(const fs::path& dir)
 {
@@ -98,26 +69,26 @@ struct Fixture {
     void Put(const std::string& name, const std::string& data) { dir.write("src/" + name, data); }
     std::string Src(const std::string& name) const { return dir.str() + "src/" + name; }
     void Add(const std::u16string& mask) { a.AddFiles(mask, 0x28BF, u""); }
+    // Python's zipfile finds the archive whole and each named member equal to its source.
+    bool Intact(const std::vector<std::string>& names) const
+    {
+        std::vector<std::string> pairs;
+        for (const auto& n : names)
+            pairs.push_back(n + "=" + Src(n));
+        return !ziptest::PythonCheck(zip(), pairs).empty();
+    }
 };
 
 }  // namespace
 
-TEST(DeflatePipeline, CrcAndTables)
+TEST(DeflatePipeline, CrcMatchesZlib)
 {
     EXPECT_EQ(~UpdateCrc32(0xFFFFFFFF, "123456789", 9), 0xCBF43926u);
     EXPECT_EQ(UpdateCrc32(0x1234, nullptr, 5), 0x1234u);
-    EXPECT_EQ(UpdateCrc32(0x1234, "x", 0), 0x1234u);
     const std::string r = Random(100000, 3);
     EXPECT_EQ(~UpdateCrc32(0xFFFFFFFF, r.data(), static_cast<std::int64_t>(r.size())),
               crc32(0, reinterpret_cast<const Bytef*>(r.data()), static_cast<uInt>(r.size())));
-    EXPECT_EQ(GetBufferSizeByMode(0), 0x100000);
-    EXPECT_EQ(GetBufferSizeByMode(2), 0x80000);
-    EXPECT_EQ(GetBufferSizeByMode(9), 0x180000);
-    EXPECT_EQ(GetBufferSizeByMode(42), 0x100000);
-    EXPECT_EQ(ModeToCompressionLevel(5), clNormal);
-    EXPECT_EQ(CompressionLevelToMode(clMax), 9);
     EXPECT_THROW(CheckZlibResult(-2), ECompressionError);
-    EXPECT_EQ(CheckZlibResult(1), 1);
 }
 
 TEST(ItemWriter, OneKmlFileAsTheProgramPacksIt)
@@ -129,62 +100,47 @@ TEST(ItemWriter, OneKmlFileAsTheProgramPacksIt)
     f.a.CloseArchive();
     const std::string z = Bytes(f.zip());
     ASSERT_GT(z.size(), 100u);
-    EXPECT_EQ(LE(z, 0, 4), 0x04034B50u);
-    EXPECT_EQ(LE(z, 4, 2), 0x0014u);  // version 2.0, MS-DOS names
-    EXPECT_EQ(LE(z, 6, 2), 0u);
-    EXPECT_EQ(LE(z, 8, 2), 8u);
-    EXPECT_EQ(LE(z, 14, 4), crc32(0, reinterpret_cast<const Bytef*>(kml.data()), 1000));
+    // Local header: version 2.0 with MS-DOS names, no flags, deflated, the Unicode name extra.
     const std::uint64_t csize = LE(z, 18, 4);
-    EXPECT_EQ(LE(z, 22, 4), 1000u);
-    EXPECT_EQ(LE(z, 26, 2), 7u);
-    EXPECT_EQ(LE(z, 28, 2), 2u * 7 + 12);
+    const std::size_t dir = 30 + 7 + 26 + csize, end = z.size() - 22;
+    const std::vector<std::array<std::uint64_t, 3>> fields = {
+        {0, 4, 0x04034B50}, {4, 2, 0x14}, {6, 2, 0}, {8, 2, 8}, {22, 4, 1000}, {26, 2, 7}, {28, 2, 26},
+        {37, 2, 0x554E}, {39, 2, 22}, {45, 4, 7},
+        {14, 4, crc32(0, reinterpret_cast<const Bytef*>(kml.data()), 1000)},
+        // One central header after the data, then the end record.
+        {dir, 4, 0x02014B50}, {end, 4, 0x06054B50}, {end + 8, 2, 1}, {end + 10, 2, 1}, {end + 16, 4, dir},
+        {end + 20, 2, 0}};
+    for (const auto& [at, n, v] : fields)
+        EXPECT_EQ(LE(z, at, static_cast<int>(n)), v) << "at " << at;
     EXPECT_EQ(z.substr(30, 7), "doc.kml");
-    EXPECT_EQ(LE(z, 37, 2), 0x554Eu);
-    EXPECT_EQ(LE(z, 39, 2), 2u * 7 + 8);
     EXPECT_EQ(z.substr(41, 4), "NUCX");
-    EXPECT_EQ(LE(z, 45, 4), 7u);
     EXPECT_EQ(z.substr(49, 4), std::string("d\0o\0", 4));
-    // One central header after the data, then the end record.
-    const std::size_t dir = 30 + 7 + 26 + csize;
-    EXPECT_EQ(LE(z, dir, 4), 0x02014B50u);
-    const std::size_t end = z.size() - 22;
-    EXPECT_EQ(LE(z, end, 4), 0x06054B50u);
-    EXPECT_EQ(LE(z, end + 8, 2), 1u);
-    EXPECT_EQ(LE(z, end + 10, 2), 1u);
-    EXPECT_EQ(LE(z, end + 16, 4), dir);
-    EXPECT_EQ(LE(z, end + 20, 2), 0u);
-    EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"doc.kml=" + f.Src("doc.kml")}).empty());
+    EXPECT_TRUE(f.Intact({"doc.kml"}));
 }
 
 TEST(ItemWriter, NamesOutsideTheOemCodePageAreStoredAsUtf8)
 {
     Fixture f;
     f.a.Options.Recurse = true;
-    const std::string longDir(80 * 3, '\0');
-    std::string deepDir, deepFile;
-    for (int i = 0; i < 80; ++i) {
-        deepDir += "\xE3\x81\x82";   // あ
-        deepFile += "\xE3\x81\x84";  // い
-    }
-    f.Put("plain.txt", "a");
-    f.Put("caf\xC3\xA9.txt", "b");
-    f.Put("\xE6\x97\xA5\xE6\x9C\xAC.txt", "c");
-    f.Put(deepDir + "/" + deepFile + ".txt", "d");
+    std::string deep;  // a long path of three-byte characters
+    for (int i = 0; i < 80; ++i)
+        deep += "\xE3\x81\x82";
+    deep += "/" + deep + ".txt";
+    const std::vector<std::string> names = {"plain.txt", "caf\xC3\xA9.txt", "\xE6\x97\xA5\xE6\x9C\xAC.txt", deep};
     f.a.BeginUpdate();
-    for (const std::string& n : {std::string("plain.txt"), std::string("caf\xC3\xA9.txt"),
-                                 std::string("\xE6\x97\xA5\xE6\x9C\xAC.txt"), deepDir + "/" + deepFile + ".txt"})
+    for (const std::string& n : names) {
+        f.Put(n, n);
         f.Add(UTF8DecodeWide(n));
+    }
     f.a.EndUpdate();
     f.a.CloseArchive();
-    const std::string listing = ziptest::PythonCheck(
-        f.zip(), {"caf\xC3\xA9.txt=" + f.Src("caf\xC3\xA9.txt"), deepDir + "/" + deepFile + ".txt=" +
-                                                                     f.Src(deepDir + "/" + deepFile + ".txt")});
+    ASSERT_TRUE(f.Intact(names));
+    const std::string listing = ziptest::PythonCheck(f.zip());
     EXPECT_NE(listing.find("plain.txt|0|8|554e"), std::string::npos) << listing;
     EXPECT_NE(listing.find("caf\xC3\xA9.txt|0|8|554e"), std::string::npos) << listing;  // CP437 holds it
     EXPECT_NE(listing.find("\xE6\x97\xA5\xE6\x9C\xAC.txt|2048|8|554e"), std::string::npos) << listing;
-    EXPECT_NE(listing.find(deepDir + "/" + deepFile + ".txt|2048|"), std::string::npos) << listing;
-    const std::string z = Bytes(f.zip());
-    EXPECT_NE(z.find("caf\x82.txt"), std::string::npos);  // exactly in the OEM code page
+    EXPECT_NE(listing.find(deep + "|2048|"), std::string::npos) << listing;
+    EXPECT_NE(Bytes(f.zip()).find("caf\x82.txt"), std::string::npos);  // exactly in the OEM code page
     std::string out;
     EXPECT_TRUE(ziptest::UnzipTest(f.zip(), &out)) << out;
     EXPECT_TRUE(ziptest::SevenZipTest(f.zip(), &out)) << out;
@@ -204,7 +160,7 @@ TEST(Commit, AppendingKeepsEarlierBytesAndMakesNoTemporaryFile)
     EXPECT_EQ(LE(after, dirOffset, 4), 0x04034B50u);  // the new item over the old directory
     EXPECT_EQ(TempFilesIn(f.dir.path() / "tmp"), 0);
     EXPECT_EQ(f.a.FileCount(), 2);
-    EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"a.kml=" + f.Src("a.kml"), "b.png=" + f.Src("b.png")}).empty());
+    EXPECT_TRUE(f.Intact({"a.kml", "b.png"}));
 }
 
 TEST(Commit, ReplacingAnItemRewritesTheTailThroughATemporaryFile)
@@ -227,8 +183,7 @@ TEST(Commit, ReplacingAnItemRewritesTheTailThroughATemporaryFile)
     EXPECT_EQ(TempFilesIn(f.dir.path() / "tmp"), 0);
     EXPECT_EQ(f.a.FileCount(), 3);
     std::string out;
-    EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"a.kml=" + f.Src("a.kml"), "b.kml=" + f.Src("b.kml"),
-                                                "c.kml=" + f.Src("c.kml")}).empty());
+    EXPECT_TRUE(f.Intact({"a.kml", "b.kml", "c.kml"}));
     EXPECT_TRUE(ziptest::UnzipTest(f.zip(), &out)) << out;
 }
 
@@ -244,7 +199,7 @@ TEST(Commit, KeptItemsAreCopiedByTheirLocalHeaderLengths)
     f.Put("a.kml", Kml(90));
     f.Add(u"a.kml");
     std::string out;
-    EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"a.kml=" + f.Src("a.kml"), "b.kml=" + f.Src("b.kml")}).empty());
+    EXPECT_TRUE(f.Intact({"a.kml", "b.kml"}));
     EXPECT_TRUE(ziptest::UnzipTest(f.zip(), &out)) << out;
 }
 
@@ -278,7 +233,7 @@ TEST(Commit, CancelAtTheStartLeavesTheArchiveAsItWas)
     f.a.OnOverallProgress = nullptr;
     f.Add(u"b.kml");  // nothing of the cancelled add lingers
     EXPECT_EQ(f.a.FileCount(), 2);
-    EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"b.kml=" + f.Src("b.kml")}).empty());
+    EXPECT_TRUE(f.Intact({"b.kml"}));
 }
 
 TEST(Commit, AFullDiskRollsBackWithoutLosingEarlierItems)
@@ -462,7 +417,7 @@ TEST(Zip64, AHugeFileWithZip64OffIsRefusedBeforeAnyByteIsWritten)
     EXPECT_EQ(native, 43);
     EXPECT_EQ(f.a.FileCount(), 0);
     f.a.CloseArchive();
-    EXPECT_EQ(Bytes(f.zip()), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+    EXPECT_EQ(Bytes(f.zip()), ziptest::EmptyZip());
 }
 
 TEST(Zip64, ManyItemsGetTheZip64EndRecords)
@@ -496,10 +451,9 @@ TEST(Zip64, ManyItemsGetTheZip64EndRecords)
     EXPECT_EQ(LE(z, end - 20, 4), 0x07064B50u);
     EXPECT_EQ(LE(z, end - 20 - 56, 4), 0x06064B50u);
     EXPECT_EQ(LE(z, end - 20 - 56 + 32, 8), static_cast<std::uint64_t>(n));
+    const std::string listing = ziptest::PythonCheck(dir.path() / "many.zip");
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), n);
     std::string out;
-    EXPECT_EQ(ziptest::Run("python3 -c 'import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); print(len(z.infolist()))' " +
-                           ziptest::Quote((dir.path() / "many.zip").string()), &out), 0);
-    EXPECT_EQ(out, std::to_string(n) + "\n");
     EXPECT_TRUE(ziptest::UnzipTest(dir.path() / "many.zip", &out)) << out.substr(0, 500);
 }
 
@@ -517,7 +471,7 @@ TEST(DeflatePipeline, RatioMatchesZipAtLevelNine)
     ASSERT_EQ(ziptest::Run(sizes + ziptest::Quote(f.zip().string()), &ours), 0);
     ASSERT_EQ(ziptest::Run(sizes + ziptest::Quote(f.dir.str() + "ref.zip"), &theirs), 0);
     EXPECT_LE(std::stod(ours), std::stod(theirs) * 1.01) << ours << " vs " << theirs;
-    EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"big.kml=" + f.Src("big.kml")}).empty());
+    EXPECT_TRUE(f.Intact({"big.kml"}));
 }
 
 TEST(FileSelection, StoredNames)
@@ -579,6 +533,13 @@ namespace {
 // Reaches the volume writer directly, on a disk of a chosen free space.
 class VolumeArchiver : public TZipArchiver {
 public:
+    explicit VolumeArchiver(const ziptest::TempDir& dir)
+    {
+        SetSpanningMode(smSplitting);
+        SpanningOptions.VolumeSize = vsCustom;
+        SpanningOptions.SetCustomVolumeSize(65536);
+        FileName = dir.wide() + u"v.zip";
+    }
     std::int64_t free = 1LL << 40;
     std::int64_t Write(const std::string& data, std::int64_t keep)
     {
@@ -598,11 +559,7 @@ public:
 TEST(Volumes, KeepTogetherAndFullDisks)
 {
     ziptest::TempDir dir;
-    VolumeArchiver a;
-    a.SetSpanningMode(smSplitting);
-    a.SpanningOptions.VolumeSize = vsCustom;
-    a.SpanningOptions.SetCustomVolumeSize(65536);
-    a.FileName = dir.wide() + u"v.zip";
+    VolumeArchiver a(dir);
     a.OpenArchive(fmCreate);
     EXPECT_EQ(a.CurrentVolumeName, dir.wide() + u"v.Z01");
     EXPECT_EQ(a.Write(std::string(65536 - 60, 'a'), -1), 65536 - 60);
@@ -629,12 +586,8 @@ TEST(Volumes, AFailedSplitCommitLeavesNoStrayVolumes)
 {
     ziptest::TempDir dir;
     dir.write("src/a.bin", Random(100000, 11));
-    VolumeArchiver a;
+    VolumeArchiver a(dir);
     a.SetCompressionMode(0);
-    a.SetSpanningMode(smSplitting);
-    a.SpanningOptions.VolumeSize = vsCustom;
-    a.SpanningOptions.SetCustomVolumeSize(65536);
-    a.FileName = dir.wide() + u"v.zip";
     a.BaseDir = dir.wide() + u"src";
     a.OpenArchive(fmCreate);
     // The disk fills up once the first volume is under way; nobody answers, so the add ends.
@@ -651,5 +604,5 @@ TEST(Volumes, AFailedSplitCommitLeavesNoStrayVolumes)
         files.push_back(e.path().filename().string());
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, (std::vector<std::string>{"src", "v.zip"}));
-    EXPECT_EQ(Bytes(dir.path() / "v.zip"), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+    EXPECT_EQ(Bytes(dir.path() / "v.zip"), ziptest::EmptyZip());
 }

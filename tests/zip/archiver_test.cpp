@@ -1,8 +1,5 @@
 #include "archiver.h"
 
-#include <filesystem>
-#include <fstream>
-
 #include <gtest/gtest.h>
 
 #include "file_selection.h"
@@ -10,6 +7,8 @@
 #include "wide_files.h"
 
 using namespace zip;
+using ziptest::Bytes;
+using ziptest::NativeOf;
 
 namespace {
 
@@ -17,7 +16,6 @@ namespace {
 // step runs a script on the item array, and commits are counted.
 class ScriptedArchiver : public TZipArchiver {
 public:
-    ScriptedArchiver() { Name = u"Archiver"; }
     int commits = 0;
     std::function<void(TZipDirArray&)> onAdd;
     std::vector<std::u16string> exclusionsSeen;
@@ -29,16 +27,23 @@ protected:
             ++commits;
         UpdateDepth = 0;  // the scripted items have no data to write
     }
-    void AddFilesInternal(TUniStrings& masks, int searchAttr, bool recurse, TUniStrings& exclusions) override
+    void AddFilesInternal(TUniStrings&, int, bool, TUniStrings& exclusions) override
     {
-        (void)masks;
-        (void)searchAttr;
-        (void)recurse;
         exclusionsSeen.clear();
         for (int i = 0; i < exclusions.Count(); ++i)
             exclusionsSeen.push_back(exclusions[i]);
         if (onAdd)
             onAdd(DirManager()->Items);
+    }
+};
+
+// A scripted archiver on a new archive in a scratch folder.
+struct OpenScripted : ScriptedArchiver {
+    ziptest::TempDir dir;
+    OpenScripted()
+    {
+        FileName = dir.wide() + u"t.kmz";
+        OpenArchive(fmCreate);
     }
 };
 
@@ -59,24 +64,6 @@ void AppendItem(TZipDirArray& items, const TDirItem& item)
     items.SetItem(items.GetCount() - 1, item);
 }
 
-std::string Bytes(const std::filesystem::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-int NativeOf(const std::function<void()>& f, std::string* message = nullptr)
-{
-    try {
-        f();
-    } catch (const EZipException& e) {
-        if (message)
-            *message = e.Message;
-        return e.NativeError;
-    }
-    return -1;
-}
-
 class RecordingPrompter : public TZipPrompter {
 public:
     std::vector<TModalResult> answers;
@@ -94,117 +81,41 @@ public:
 
 }  // namespace
 
-TEST(Archiver, ConstructionAndCompressionProperties)
+// A mode outside 0-9 is refused and the old one kept.
+TEST(Archiver, InvalidCompressionModeKeepsTheOldOne)
 {
-    TZipBaseArchiver base;
-    EXPECT_EQ(base.CompressionLevel(), clFastest);
-    EXPECT_EQ(base.CompressionMode(), 1);
-    EXPECT_EQ(base.CompressionMethod, -1);
-    EXPECT_EQ(base.Zip64Mode, zmAuto);
-    EXPECT_FALSE(base.UsePKSignatures);
-    EXPECT_EQ(base.CurrentVersion(), u"1.00 ");
-    base.SetCurrentVersion(u"9.9");
-    EXPECT_EQ(base.CurrentVersion(), u"1.00 ");
-
     TZipArchiver a;
-    EXPECT_EQ(a.CompressionMethod, 8);
-    EXPECT_EQ(a.Zip64Mode, zmDisabled);
-    EXPECT_TRUE(a.UsePKSignatures);
-    EXPECT_TRUE(a.UnicodeFilenames);
-    EXPECT_EQ(a.Options.SearchAttr, 0x28BF);
-    a.SetCompressionLevel(clNormal);
-    EXPECT_EQ(a.CompressionMode(), 6);
-    a.SetCompressionMode(5);
-    EXPECT_EQ(a.CompressionLevel(), clNormal);
     a.SetCompressionMode(9);
-    std::string msg;
-    a.Name = u"Archiver";
-    EXPECT_EQ(NativeOf([&] { a.SetCompressionMode(10); }, &msg), 5);
-    EXPECT_EQ(msg, "Archiver: Invalid compression mode. Mode must be in [0-9] range - Native error: 00005");
+    EXPECT_EQ(NativeOf([&] { a.SetCompressionMode(10); }), 5);
     EXPECT_EQ(a.CompressionMode(), 9);
-    EXPECT_EQ(a.CompressionLevel(), clMax);
-    a.SetCompressionLevel(clNone);
-    EXPECT_EQ(a.CompressionMethod, 0);
-}
-
-TEST(Archiver, PasswordSetsEncryption)
-{
-    TZipArchiver a;
-    a.SetPassword("one");
-    EXPECT_EQ(a.EncryptionMethod, caPkzipClassic);
-    a.EncryptionMethod = caAES_256;
-    a.SetPassword("two");
-    EXPECT_EQ(a.EncryptionMethod, caAES_256);
-    a.SetPassword("");
-    EXPECT_EQ(a.EncryptionMethod, caNoEncryption);
-    EXPECT_EQ(a.Password(), "");
-}
-
-TEST(Archiver, SpanningOptionsAndVolumeInfo)
-{
-    TZipSpanningOptions s;
-    s.SetCustomVolumeSize(-5);
-    EXPECT_EQ(s.CustomVolumeSize(), 65536);
-    EXPECT_EQ(s.VolumeSizeFor(0), -1);
-    s.VolumeSize = vs1_44MB;
-    EXPECT_EQ(s.VolumeSizeFor(3), 1457664);
-    s.FirstVolumeSize = 1000;
-    EXPECT_EQ(s.VolumeSizeFor(0), 1000);
-    s.VolumeSize = vs4700MB;
-    EXPECT_EQ(s.VolumeSizeFor(1), 4928307200LL);
-
-    TZipVolumeNumberInfo a, b;
-    a.Init();
-    b.Init();
-    EXPECT_TRUE(a.Equals(b));
-    a.SetFirst();
-    EXPECT_TRUE(a.IsFirst());
-    b.SetNumber(0);
-    EXPECT_TRUE(a.Equals(b));
-    a.SetNumber(2);
-    a.lastVolumeNumber = 2;
-    EXPECT_TRUE(a.IsLastVolume());
-    b.lastVolumeNumber = 2;
-    b.SetLast();
-    EXPECT_EQ(b.volumeNumber, 2);
-    EXPECT_TRUE(a.Equals(b));
 }
 
 TEST(Archiver, OpenErrors)
 {
     ziptest::TempDir dir;
     ScriptedArchiver a;
-    std::string msg;
-    EXPECT_EQ(NativeOf([&] { a.AddFiles(u"x", 0x28BF, u""); }, &msg), 13);
-    EXPECT_EQ(msg, "Archiver: Archive is not open - Native error: 00013");
-    EXPECT_EQ(NativeOf([&] { a.OpenArchive(fmCreate); }), 10);
+    EXPECT_EQ(NativeOf([&] { a.AddFiles(u"x", 0x28BF, u""); }), 13);
+    EXPECT_EQ(NativeOf([&] { a.OpenArchive(fmCreate); }), 10);  // no file name
     a.FileName = dir.wide() + u"missing.kmz";
-    EXPECT_EQ(NativeOf([&] { a.OpenArchive(0); }, &msg), 12);
-    EXPECT_EQ(msg, "Archiver: File \"" + dir.str() + "missing.kmz\" not found - Native error: 00012");
+    EXPECT_EQ(NativeOf([&] { a.OpenArchive(0); }), 12);
     EXPECT_EQ(NativeOf([&] { a.FileCount(); }), 13);
     TZipArchiveItem f;
     EXPECT_EQ(NativeOf([&] { a.FindFirst(u"*.*", f, 0, u""); }), 13);
 }
 
+// An empty archive is its end record alone; the base archiver writes its own signature family.
 TEST(Archiver, CreateAndCloseEmptyWritesEndRecord)
 {
     ziptest::TempDir dir;
     ScriptedArchiver a;
     int opened = 0;
-    a.AfterOpen = [&](TComponent* sender) {
-        EXPECT_EQ(sender, &a);
-        ++opened;
-    };
+    a.AfterOpen = [&](TComponent*) { ++opened; };
     a.FileName = dir.wide() + u"t.kmz";
     a.OpenArchive(fmCreate);
-    EXPECT_TRUE(a.Active());
     EXPECT_EQ(opened, 1);
-    EXPECT_EQ(a.CurrentVolumeName, a.FileName);
-    EXPECT_EQ(a.FileCount(), 0);
     a.CloseArchive();
     EXPECT_FALSE(a.Active());
-    EXPECT_EQ(Bytes(dir.path() / "t.kmz"), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
-
+    EXPECT_EQ(Bytes(dir.path() / "t.kmz"), ziptest::EmptyZip());
     TZipBaseArchiver base;
     base.FileName = dir.wide() + u"b.zip";
     base.OpenArchive(fmCreate);
@@ -228,7 +139,7 @@ TEST(Archiver, InMemoryArchive)
     EXPECT_FALSE(a.InMemory());
     EXPECT_TRUE(a.Active());
     EXPECT_EQ(a.FileCount(), 0);
-    EXPECT_EQ(Bytes(dir.path() / "saved.zip"), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+    EXPECT_EQ(Bytes(dir.path() / "saved.zip"), ziptest::EmptyZip());
     a.CloseArchive();
 
     dir.write("old.zip", "x");
@@ -237,70 +148,39 @@ TEST(Archiver, InMemoryArchive)
     EXPECT_EQ(NativeOf([&] { a.OpenArchive(fmOpenRead); }), 28);
 }
 
-TEST(Archiver, AddFilesCommitsAtOnceOutsideATransaction)
+// Outside a transaction each add commits at once; nested transactions commit once, at the
+// outermost end.
+TEST(Archiver, AddsCommitAtOnceOrAtTheOutermostEnd)
 {
-    ziptest::TempDir dir;
-    ScriptedArchiver a;
-    a.FileName = dir.wide() + u"t.kmz";
-    a.OpenArchive(fmCreate);
-    int n = 0;
-    a.onAdd = [&](TZipDirArray& items) { AppendItem(items, NewItem(u"f" + std::u16string(1, char16_t(u'0' + n++)))); };
+    OpenScripted a;
+    a.onAdd = [&](TZipDirArray& items) { AppendItem(items, NewItem(u"n" + std::u16string(1, char16_t(u'a' + items.GetCount())))); };
     for (int i = 0; i < 3; ++i)
-        a.AddFiles(dir.wide() + u"f.txt", 0x28BF, u"");
+        a.AddFiles(a.dir.wide() + u"f.txt", 0x28BF, u"");
     EXPECT_EQ(a.commits, 3);
-    EXPECT_EQ(a.UpdateDepth, 0);
     EXPECT_TRUE(a.TransactionDone);
-    EXPECT_EQ(a.FileCount(), 3);
     // The archive itself is always excluded, resolved to a full path.
-    ASSERT_EQ(a.exclusionsSeen.size(), 1u);
-    EXPECT_EQ(a.exclusionsSeen[0], a.FileName);
+    EXPECT_EQ(a.exclusionsSeen, (std::vector<std::u16string>{a.FileName}));
     a.AddFiles(u"x", 0x28BF, u"*.bak");
     EXPECT_EQ(a.exclusionsSeen, (std::vector<std::u16string>{u"*.bak", a.FileName}));
-}
 
-TEST(Archiver, AddFilesAddsAFileAndRestoresTheWorkingDir)
-{
-    ziptest::TempDir dir;
-    dir.write("f.kml", "x");
-    TZipArchiver a;
-    a.FileName = dir.wide() + u"t.kmz";
-    a.BaseDir = dir.wide();
-    a.OpenArchive(fmCreate);
-    a.AddFiles(dir.wide() + u"f.kml", 0x28BF, u"");
-    EXPECT_EQ(a.UpdateDepth, 0);
-    EXPECT_EQ(a.FileCount(), 1);
-    EXPECT_TRUE(a.WorkingDir.empty());  // restored after the add
-}
-
-TEST(Archiver, NestedTransactionsCommitOnceAtTheOutermostEnd)
-{
-    ziptest::TempDir dir;
-    ScriptedArchiver a;
-    a.FileName = dir.wide() + u"t.kmz";
-    a.OpenArchive(fmCreate);
-    a.onAdd = [&](TZipDirArray& items) { AppendItem(items, NewItem(u"n" + std::u16string(1, char16_t(u'a' + items.GetCount())))); };
     a.BeginUpdate();
     a.BeginUpdate();
     a.AddFiles(u"1", 0x28BF, u"");
     a.AddFiles(u"2", 0x28BF, u"");
-    EXPECT_EQ(a.UpdateDepth, 2);
     a.EndUpdate();
-    EXPECT_EQ(a.commits, 0);
+    EXPECT_EQ(a.commits, 4);
     EXPECT_EQ(a.UpdateDepth, 1);
     a.EndUpdate();
-    EXPECT_EQ(a.commits, 1);
+    EXPECT_EQ(a.commits, 5);
     EXPECT_EQ(a.UpdateDepth, 0);
     a.EndUpdate();  // nothing open: no-op
-    EXPECT_EQ(a.commits, 1);
-    EXPECT_EQ(a.FileCount(), 2);
+    EXPECT_EQ(a.commits, 5);
+    EXPECT_EQ(a.FileCount(), 6);
 }
 
 TEST(Archiver, CancelRestoresTheItemsOfAFailedAdd)
 {
-    ziptest::TempDir dir;
-    ScriptedArchiver a;
-    a.FileName = dir.wide() + u"t.kmz";
-    a.OpenArchive(fmCreate);
+    OpenScripted a;
     a.onAdd = [&](TZipDirArray& items) { AppendItem(items, NewItem(u"kept.kml")); };
     a.AddFiles(u"kept.kml", 0x28BF, u"");
     a.onAdd = [&](TZipDirArray& items) {
@@ -327,6 +207,7 @@ TEST(Archiver, CancelRestoresTheItemsOfAFailedAdd)
     EXPECT_EQ(a.commits, 1);
 }
 
+// A volume set cannot change its spanning mode once open, and takes one transaction at a time.
 TEST(Archiver, MultiVolumeTransactions)
 {
     ziptest::TempDir dir;
@@ -334,26 +215,16 @@ TEST(Archiver, MultiVolumeTransactions)
     a.SetSpanningMode(smSplitting);
     a.FileName = dir.wide() + u"t.zip";
     a.OpenArchive(fmCreate);
-    try {
-        a.SetSpanningMode(smNone);
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Cannot set spanning mode on open archive");
-    }
+    EXPECT_THROW(a.SetSpanningMode(smNone), std::runtime_error);
     a.BeginUpdate();
     a.EndUpdate();
     EXPECT_EQ(a.OpenMode, fmOpenReadWrite | fmShareDenyWrite);
-    std::string msg;
-    EXPECT_EQ(NativeOf([&] { a.BeginUpdate(); }, &msg), 62);
-    EXPECT_EQ(msg, "Multiple transactions are not supported for multi-volume archives - Native error: 00062");
+    EXPECT_EQ(NativeOf([&] { a.BeginUpdate(); }), 62);
 }
 
 TEST(Archiver, FindFirstAndFileCount)
 {
-    ziptest::TempDir dir;
-    ScriptedArchiver a;
-    a.FileName = dir.wide() + u"t.kmz";
-    a.OpenArchive(fmCreate);
+    OpenScripted a;
     a.onAdd = [&](TZipDirArray& items) {
         TDirItem doc = NewItem(u"Doc.KML");
         doc.Header.CompressedSize = 25;
@@ -415,26 +286,23 @@ TEST(Archiver, FindFirstAndFileCount)
     EXPECT_EQ(f.FileMask.size(), 1001u);
 }
 
+// Without handlers or a prompter nothing blocks; a prompter's answers become the actions.
 TEST(Archiver, DefaultHandlersAnswerWithoutBlocking)
 {
     TZipArchiver a;
-    bool confirm = false;
+    bool confirm = false, skip = false, cancel = false;
     std::u16string dest = u"d";
+    std::string pw = "old";
+    TZipAction action = fxaRetry;
     a.Options.OverwriteMode = omPrompt;
     a.DoOnConfirmOverwrite(u"s", dest, confirm);
     EXPECT_TRUE(confirm);
-    std::string pw = "old";
-    bool skip = false;
     a.DoOnPassword(u"f", pw, skip);
     EXPECT_TRUE(skip);
-    TZipAction action = fxaRetry;
     a.DoOnProcessFileFailure(u"f", poAdd, 33, 12, u"boom", action);
     EXPECT_EQ(action, fxaAbort);
-    bool cancel = false;
     a.DoOnDiskFull(0, u"/tmp/x", cancel);
     EXPECT_TRUE(cancel);
-    a.DoOnConfirmProcessFile(u"f", poAdd, confirm = false);
-    EXPECT_TRUE(confirm);
 
     RecordingPrompter p;
     a.Prompter = &p;
@@ -442,17 +310,12 @@ TEST(Archiver, DefaultHandlersAnswerWithoutBlocking)
     a.DoOnConfirmOverwrite(u"src", dest, confirm);
     EXPECT_FALSE(confirm);
     EXPECT_EQ(a.Options.OverwriteMode, omNever);
-    EXPECT_EQ(p.texts.back(), "Overwrite file \"d\" with \"src\"");
     p.answers = {mrRetry};
     a.DoOnProcessFileFailure(u"f", poAdd, 33, 12, u"Disk error", action);
     EXPECT_EQ(action, fxaRetry);
-    EXPECT_EQ(p.texts.back(), "Disk error. File processing error, possibly disk is full");
     p.answers = {mrIgnore};
     a.DoOnProcessFileFailure(u"f", poAdd, 61, 36, u"too long", action);
     EXPECT_EQ(action, fxaIgnore);
-    EXPECT_EQ(p.texts.back(), "too long");
-    a.DoOnProcessFileFailure(u"f", poAdd, 45, 24, u"x", action);
-    EXPECT_EQ(action, fxaAbort);
 
     // Spanned: the last-disk question repeats while the disk lacks the file and OK is pressed.
     a.SetSpanningMode(smSpanning);
@@ -462,29 +325,12 @@ TEST(Archiver, DefaultHandlersAnswerWithoutBlocking)
     std::u16string vol;
     a.DoOnRequestLastVolume(vol, cancel);
     EXPECT_TRUE(cancel);
-    ASSERT_EQ(p.texts.size(), 3u);
-    EXPECT_EQ(p.texts[0], "Please insert the last disk");
-    EXPECT_EQ(p.texts[1], "File '/nonexistent/t.zip' not found on inserted disk. Please insert last disk with required file");
-    p.answers = {mrOk};
-    a.DoOnRequestBlankVolume(1, vol, cancel);
-    EXPECT_FALSE(cancel);
-    EXPECT_EQ(p.texts.back(), "Please insert a blank disk #2");
-
+    EXPECT_EQ(p.texts.size(), 3u);
+    // Handlers get disk numbers counted from 1.
     int handlerNumber = -1;
     a.OnRequestBlankVolume = [&](TComponent*, int n, std::u16string&, bool&) { handlerNumber = n; };
     a.DoOnRequestBlankVolume(4, vol, cancel);
     EXPECT_EQ(handlerNumber, 5);
-    std::u16string stored = u"a/b.kml";
-    std::uint32_t attr = 0;
-    std::string comment;
-    a.OnStoreFile = [](TComponent*, std::u16string& name, std::uint32_t& at, std::string& c, const std::u16string&) {
-        name = u"x/" + name;
-        at = faArchive;
-        c = "note";
-    };
-    a.DoOnStoreFile(stored, attr, comment, u"/d/a/b.kml");
-    EXPECT_EQ(stored, u"x/a/b.kml");
-    EXPECT_EQ(comment, "note");
 }
 
 TEST(Archiver, VolumeNames)
@@ -492,11 +338,9 @@ TEST(Archiver, VolumeNames)
     TZipArchiver a;
     a.FileName = u"/d/track.kmz";
     a.SetSpanningMode(smSplitting);
-    EXPECT_EQ(a.VolumeFileName(0, false), u"/d/track.Z01");
     EXPECT_EQ(a.VolumeFileName(1, false), u"/d/track.Z02");
     EXPECT_EQ(a.VolumeFileName(-1, false), u"/d/track.kmz");
     a.SpanningOptions.AdvancedNaming = true;
-    EXPECT_EQ(a.VolumeFileName(0, false), u"/d/track_001.kmz");
     EXPECT_EQ(a.VolumeFileName(1, false), u"/d/track_002.kmz");
     a.SFXStub = u"/d/stub.exe";
     EXPECT_EQ(a.VolumeFileName(0, false), u"/d/track.exe");
@@ -505,8 +349,6 @@ TEST(Archiver, VolumeNames)
     b.FileName = u"/d/track.kmz";
     b.SetSpanningMode(smSplitting);
     EXPECT_EQ(b.VolumeFileName(2, false), u"/d/track.F03");
-    b.SetSpanningMode(smNone);
-    EXPECT_EQ(b.VolumeFileName(2, false), u"/d/track.kmz");
 }
 
 TEST(FileSelection, MakeFullPath)

@@ -2,7 +2,6 @@
 // zipfile lists them, stubs in front, volume sets, damaged archives recovered or refused, and
 // appending to an opened archive.
 #include <filesystem>
-#include <fstream>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -16,26 +15,16 @@
 
 using namespace zip;
 namespace fs = std::filesystem;
+using ziptest::Bytes;
+using ziptest::Crc;
+using ziptest::Le;
+using ziptest::NativeOf;
+using ziptest::Put;
 using ziptest::Quote;
+using ziptest::Random;
+using ziptest::SetLe;
 
 namespace {
-
-std::string Bytes(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Put(const fs::path& p, const std::string& data) { std::ofstream(p, std::ios::binary) << data; }
-
-std::string Random(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = static_cast<char>(rng());
-    return s;
-}
 
 std::u16string Wide(const fs::path& p) { return UTF8DecodeWide(p.string()); }
 
@@ -94,39 +83,6 @@ std::vector<std::string> Names(TZipDirManager& dm)
     for (int i = 0; i < dm.Items.GetCount(); ++i)
         r.push_back(UTF8EncodeWide(dm.Items.GetItem(i).Name));
     return r;
-}
-
-int NativeOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const EZipException& e) {
-        return e.NativeError;
-    }
-    return -1;
-}
-
-void Le(std::string& s, std::uint64_t v, int n)
-{
-    for (int i = 0; i < n; ++i)
-        s += static_cast<char>(v >> (8 * i));
-}
-
-void SetLe(std::string& s, std::size_t at, std::uint64_t v, int n)
-{
-    for (int i = 0; i < n; ++i)
-        s[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
-}
-
-std::uint32_t Crc(const std::string& s)
-{
-    std::uint32_t c = 0xFFFFFFFFu;
-    for (unsigned char b : s) {
-        c ^= b;
-        for (int k = 0; k < 8; ++k)
-            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
-    }
-    return ~c;
 }
 
 // A stored archive built by hand, so that single fields can be bent.
@@ -226,14 +182,8 @@ with zipfile.ZipFile('../python.zip', 'w', zipfile.ZIP_DEFLATED) as z:
     z.writestr('note.txt', b'with a comment')
     z.getinfo('note.txt').comment = b'entry comment'
 )PY"));
-    for (TZip64Mode mode : {zmDisabled, zmAlways}) {
-        TZipArchiver w;
-        w.Zip64Mode = mode;
-        w.FileName = Wide(P(mode == zmAlways ? "own64.zip" : "own.zip"));
-        w.OpenArchive(fmCreate);
-        w.BaseDir = Wide(P("src"));
-        w.AddFiles(u"*", 0x28BF, u"");
-    }
+    ziptest::MakeZip(P("own.zip"), P("src"), [](TZipArchiver& w) { w.Zip64Mode = zmDisabled; });
+    ziptest::MakeZip(P("own64.zip"), P("src"), [](TZipArchiver& w) { w.Zip64Mode = zmAlways; });
     for (const char* name : {"deflated.zip", "stored.zip", "forced64.zip", "seven.zip", "python.zip", "own.zip", "own64.zip"}) {
         SCOPED_TRACE(name);
         const std::string expected = PythonListing(P(name));
@@ -278,17 +228,10 @@ TEST_F(ReaderTest, VolumeSetsOfTheZipToolAndOfOurOwn)
     dir.write("src/big.bin", Random(200000, 9));
     InSrc("zip -q -0 -s 64k -r ../set.zip .");  // set.z01 ... set.z03, set.zip
     ASSERT_TRUE(fs::exists(P("set.z03")));
-    {
-        TZipArchiver w;
-        w.SetSpanningMode(smSplitting);
-        w.SpanningOptions.VolumeSize = vsCustom;
-        w.SpanningOptions.SetCustomVolumeSize(70000);
+    ziptest::MakeZip(P("own.zip"), P("src"), [](TZipArchiver& w) {
+        ziptest::Split(w, 70000);
         w.SetCompressionMode(0);
-        w.FileName = Wide(P("own.zip"));
-        w.OpenArchive(fmCreate);
-        w.BaseDir = Wide(P("src"));
-        w.AddFiles(u"*", 0x28BF, u"");
-    }
+    });
     ASSERT_TRUE(fs::exists(P("own.Z03")));
     for (const char* name : {"set.zip", "own.zip"}) {
         SCOPED_TRACE(name);
@@ -308,19 +251,12 @@ TEST(ReaderVolumes, DirectoryAcrossVolumes)
     const int n = 1200;
     for (int i = 0; i < n; ++i)
         dir.write("src/placemark_icon_with_a_long_name_" + std::to_string(i) + ".png", std::to_string(i));
-    {
-        TZipArchiver w;
-        w.SetSpanningMode(smSplitting);
+    ziptest::MakeZip(dir.path() / "v.zip", dir.path() / "src", [](TZipArchiver& w) {
+        ziptest::Split(w, 65536);
         w.SpanningOptions.AdvancedNaming = true;
         w.Options.FlushBuffers = false;
-        w.SpanningOptions.VolumeSize = vsCustom;
-        w.SpanningOptions.SetCustomVolumeSize(65536);
         w.SetCompressionMode(0);
-        w.FileName = dir.wide() + u"v.zip";
-        w.OpenArchive(fmCreate);
-        w.BaseDir = dir.wide() + u"src";
-        w.AddFiles(u"*", 0x28BF, u"");
-    }
+    });
     const std::string last = Bytes(dir.path() / "v.zip");
     const std::size_t end = last.rfind("PK\x05\x06");
     ASSERT_NE(end, std::string::npos);
@@ -515,14 +451,7 @@ TEST(ReaderEdges, RandomDamageNeverCrashesOrHangs)
     dir.write("src/b.bin", Random(4000, 1));
     dir.write("src/c/d.txt", "d");
     std::vector<std::string> bases;
-    {
-        TZipArchiver w;
-        w.Zip64Mode = zmAlways;
-        w.FileName = dir.wide() + u"own.zip";
-        w.OpenArchive(fmCreate);
-        w.BaseDir = dir.wide() + u"src";
-        w.AddFiles(u"*", 0x28BF, u"");
-    }
+    ziptest::MakeZip(dir.path() / "own.zip", dir.path() / "src", [](TZipArchiver& w) { w.Zip64Mode = zmAlways; });
     bases.push_back(Bytes(dir.path() / "own.zip"));
     ASSERT_EQ(ziptest::Run("cd " + Quote(dir.str() + "src") + " && zip -q -fz -r ../tool.zip ."), 0);
     bases.push_back(Bytes(dir.path() / "tool.zip"));  // with Zip64 end record and locator
@@ -615,7 +544,7 @@ TEST_F(ReaderTest, AppendingKeepsEarlierEntriesIntact)
     Open(P("e.zip"))->CloseArchive();
     EXPECT_EQ(fs::file_size(P("e.zip")), 0u);
     Open(P("e.zip"), true, fmOpenReadWrite | fmShareDenyWrite)->CloseArchive();
-    EXPECT_EQ(Bytes(P("e.zip")), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+    EXPECT_EQ(Bytes(P("e.zip")), ziptest::EmptyZip());
 }
 
 }  // namespace

@@ -1,47 +1,23 @@
 // Encrypted entries: the AES transform written and read back, salts, and archives of every
 // cipher judged by outside readers that know the password.
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <random>
 #include <set>
 
 #include <gtest/gtest.h>
 
 #include "archiver.h"
-#include "crypto_test_util.h"
-#include "entry_crypto.h"
 #include "test_util.h"
+#include "entry_crypto.h"
 #include "wide_files.h"
 #include "zip_judges.h"
 
 using namespace zip;
 namespace fs = std::filesystem;
+using ziptest::Bytes;
+using ziptest::Random;
 
 namespace {
-
-std::string Bytes(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string Random(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = static_cast<char>(rng());
-    return s;
-}
-
-std::string Text(std::size_t lines)
-{
-    std::string s;
-    for (std::size_t i = 0; i < lines; ++i)
-        s += "<coordinates>" + std::to_string(139.0 + static_cast<double>(i) * 1e-5) + ",35.5,12</coordinates>\n";
-    return s;
-}
 
 TMemoryStream StreamOf(const std::vector<std::uint8_t>& bytes)
 {
@@ -65,16 +41,10 @@ std::vector<std::uint8_t> HeaderFor(std::vector<std::uint8_t> salt, const std::s
 
 }  // namespace
 
-TEST(AesTransform, SizesAndKeyLengths)
+// Unknown strengths are refused; a cleared transform and a cut header stay within their buffers.
+TEST(AesTransform, BadStrengthAndCutHeader)
 {
-    TTraditionalKeys keys;
-    InitKeys("", keys);
-    EXPECT_EQ(keys.Key, (std::array<std::uint32_t, 3>{0x12345678u, 0x23456789u, 0x34567890u}));
-    EXPECT_EQ(TAESCryptoTransform(128, 2, 8).GetHeaderSize(), 10u);
-    EXPECT_EQ(TAESCryptoTransform(192, 2, 8).GetHeaderSize(), 14u);
-    EXPECT_EQ(TAESCryptoTransform(256, 2, 8).GetHeaderSize(), 18u);
     EXPECT_THROW(TAESCryptoTransform(160, 2, 8), std::invalid_argument);
-    // A cleared transform and a cut header stay within their buffers.
     TAESCryptoTransform t(128, 2, 8);
     t.SetPassword("x");
     t.ClearState();
@@ -247,7 +217,7 @@ TEST_P(EncryptedEntries, ReadersWithThePasswordGetTheData)
     const Case c = GetParam();
     EncryptedArchive f;
     // Two read blocks when deflating (mode 1 reads 512 KiB at a time).
-    f.dir.write("src/track.kml", Text(12000));
+    f.dir.write("src/track.kml", ziptest::Kml(12000));
     f.dir.write("src/noise.bin", Random(70000, 2));
     f.dir.write("src/empty.txt", "");
     f.dir.write("src/short.txt", "ab");
@@ -292,7 +262,7 @@ TEST(EncryptedArchives, SameDataTwiceGivesDifferentBytes)
 {
     for (TZipCryptoAlgorithm method : {caPkzipClassic, caAES_128}) {
         EncryptedArchive f;
-        f.dir.write("src/a.kml", Text(50));
+        f.dir.write("src/a.kml", ziptest::Kml(50));
         EXPECT_NE(f.Make(method, 6, kPassword, "1.zip"), f.Make(method, 6, kPassword, "2.zip")) << method;
     }
 }
@@ -301,7 +271,7 @@ TEST(EncryptedArchives, PasswordWithoutMethodStillEncrypts)
 {
     // The method reset after the password was set: the data must not go out in the clear.
     EncryptedArchive f;
-    f.dir.write("src/a.kml", Text(50));
+    f.dir.write("src/a.kml", ziptest::Kml(50));
     f.Make(caNoEncryption, 6);
     EXPECT_NE(Listing(f.zip()).find("a.kml|1|8|"), std::string::npos);
     EXPECT_EQ(Bytes(f.zip()).find("<coordinates>"), std::string::npos);
@@ -313,7 +283,7 @@ TEST(EncryptedArchives, LongPasswordsCountWhole)
     std::string password(40000, 'p');
     password.back() = 'q';
     EncryptedArchive f;
-    f.dir.write("src/a.kml", Text(50));
+    f.dir.write("src/a.kml", ziptest::Kml(50));
     f.Make(caPkzipClassic, 6, password);
     std::string out;
     EXPECT_TRUE(SevenZip("t", f.zip(), password, &out));
@@ -328,12 +298,10 @@ TEST(EncryptedArchives, SplitZip64SetWithAes)
     // Zip64, Unicode name and AES extras together, the items written through temporary files.
     EncryptedArchive f;
     f.dir.write("src/noise.bin", Random(150000, 4));
-    f.dir.write("src/track.kml", Text(200));
+    f.dir.write("src/track.kml", ziptest::Kml(200));
     f.Make(caAES_192, 6, kPassword, "t.zip", [](TZipArchiver& a) {
         a.Zip64Mode = zmAlways;
-        a.SetSpanningMode(smSplitting);
-        a.SpanningOptions.VolumeSize = vsCustom;
-        a.SpanningOptions.SetCustomVolumeSize(65536);
+        ziptest::Split(a, 65536);
     });
     int volumes = 0;
     for (; fs::exists(f.dir.path() / ("t.Z0" + std::to_string(volumes + 1))); ++volumes)  // 7z wants lower case

@@ -3,15 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 #include <string>
 
-#include "crypto_test_util.h"
 #include "test_util.h"
 
 using namespace zip;
 using ziptest::Hex;
-using ziptest::Unhex;
 
 namespace {
 
@@ -46,19 +43,13 @@ std::string Pbkdf2Hex(const std::string& password, const std::string& salt, int 
 TEST(Sha1, PublishedExamples)
 {
     EXPECT_EQ(Sha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
-    EXPECT_EQ(Sha1Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-              "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
-    EXPECT_EQ(Sha1Hex(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
     EXPECT_EQ(Sha1Hex(std::string(1000000, 'a')), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
 }
 
 // Pieces of every size up to a few blocks, fed in odd slices, against the outside tool.
 TEST(Sha1, IncrementalUpdatesMatchSha1sum)
 {
-    std::mt19937 rng(7);
-    std::string data(1000, '\0');
-    for (char& c : data)
-        c = static_cast<char>(rng());
+    const std::string data = ziptest::Random(1000, 7);
     for (std::size_t len : {0u, 1u, 55u, 56u, 63u, 64u, 65u, 119u, 120u, 128u, 1000u}) {
         const std::string part = data.substr(0, len);
         THashContext c;
@@ -79,18 +70,9 @@ TEST(Sha1, IncrementalUpdatesMatchSha1sum)
 TEST(Hmac, Rfc2202Sha1)
 {
     EXPECT_EQ(HmacHex(std::vector<std::uint8_t>(20, 0x0b), "Hi There"), "b617318655057264e28bc0b6fb378c8ef146be00");
-    EXPECT_EQ(HmacHex({'J', 'e', 'f', 'e'}, "what do ya want for nothing?"),
-              "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79");
-    EXPECT_EQ(HmacHex(std::vector<std::uint8_t>(20, 0xaa), std::string(50, '\xdd')),
-              "125d7342b9ac11cd91a39af48aa17b4f63f175d3");
-    EXPECT_EQ(HmacHex(Unhex("0102030405060708090a0b0c0d0e0f10111213141516171819"), std::string(50, '\xcd')),
-              "4c9007f4026250c6bc8414f9bf50c86c2d7235da");
     // Keys longer than a block are hashed first.
     EXPECT_EQ(HmacHex(std::vector<std::uint8_t>(80, 0xaa), "Test Using Larger Than Block-Size Key - Hash Key First"),
               "aa4ae5e15272d00e95705637ce8a3b55ed402112");
-    EXPECT_EQ(HmacHex(std::vector<std::uint8_t>(80, 0xaa),
-                      "Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data"),
-              "e8e99d0f45237d786d6bbaa7965c7808bbff1a91");
 }
 
 TEST(Hmac, UnboundContextWritesNothing)
@@ -107,12 +89,9 @@ TEST(Hmac, UnboundContextWritesNothing)
 TEST(Pbkdf2, Rfc6070Sha1)
 {
     EXPECT_EQ(Pbkdf2Hex("password", "salt", 1, 20), "0c60c80f961f0e71f3a9b524af6012062fe037a6");
-    EXPECT_EQ(Pbkdf2Hex("password", "salt", 2, 20), "ea6c014dc72d6f8ccd1ed92ace1d41f0d8de8957");
     EXPECT_EQ(Pbkdf2Hex("password", "salt", 4096, 20), "4b007901b765489abead49d926f721d065a429c1");
     EXPECT_EQ(Pbkdf2Hex("passwordPASSWORDpassword", "saltSALTsaltSALTsaltSALTsaltSALTsalt", 4096, 25),
               "3d2eec4fe41c849b80c8d83662c0e44a8b291a964cf2f07038");
-    EXPECT_EQ(Pbkdf2Hex(std::string("pass\0word", 9), std::string("sa\0lt", 5), 4096, 16),
-              "56fa6aa75548099dcc37d7f03425e0c3");
 }
 
 TEST(Pbkdf2, FailuresAndZeroIterations)
@@ -133,20 +112,12 @@ TEST(Pbkdf2, FailuresAndZeroIterations)
 
 TEST(HashRegistry, LookUpByIdAndName)
 {
-    const THashDescriptor* sha1 = FindHashByName("SHA1");
-    ASSERT_NE(sha1, nullptr);
-    EXPECT_EQ(sha1, &Sha1Descriptor());
-    EXPECT_EQ(FindHashByName("sha1"), sha1);
-    EXPECT_EQ(FindHashByName("Sha1"), sha1);
+    const THashDescriptor* sha1 = &Sha1Descriptor();
+    EXPECT_EQ(FindHashByName("sha1"), sha1);  // names compare without case
     EXPECT_EQ(FindHashByName("SHA-1"), nullptr);
-    EXPECT_EQ(FindHashById(3), sha1);
+    EXPECT_EQ(FindHashById(kSha1Id), sha1);
     EXPECT_EQ(FindHashById(2), nullptr);
-    EXPECT_EQ(FindHashById(9), nullptr);
     EXPECT_EQ(FindHashById(-1), nullptr);
-    EXPECT_EQ(sha1->BlockSize, 64);
-    EXPECT_EQ(sha1->DigestSize, 20);
-    EXPECT_EQ(sha1->Oid.size(), 6u);
-    EXPECT_EQ(sha1->Oid[5], 26u);
 }
 
 TEST(HashRegistry, RegisterChecksTheDescriptor)

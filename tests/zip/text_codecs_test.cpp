@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
-#include "crypto_test_util.h"
+#include "test_util.h"
 
 using namespace zip;
 
@@ -19,52 +18,26 @@ std::string Bytes(std::initializer_list<int> v)
     return s;
 }
 
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(rng());
-    return s;
-}
-
-std::string ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const EStringFormat& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
 }  // namespace
 
-TEST(StringFormatHex, BothCasesAndBack)
+// Either case reads back; prefixes are skipped; the first separator restarts the output, later
+// ones are skipped; an odd last digit is dropped.
+TEST(StringFormatHex, CasesPrefixesSeparatorsAndOddDigits)
 {
     const std::string two = Bytes({0x1F, 0xA0});
     EXPECT_EQ(BinaryToFormattedText(two, fmtHEX), "1FA0");
     EXPECT_EQ(BinaryToFormattedText(two, fmtHEXL), "1fa0");
-    EXPECT_EQ(FormattedTextToBinary("1fa0", fmtHEXL), two);
     EXPECT_EQ(FormattedTextToBinary("1fa0", fmtHEX), two);
     EXPECT_EQ(FormattedTextToBinary("1FA0", fmtHEXL), two);
-    const std::string all = RandomBytes(256, 1);
+    const std::string all = ziptest::Random(256, 1);
     EXPECT_EQ(FormattedTextToBinary(BinaryToFormattedText(all, fmtHEX), fmtHEX), all);
-}
-
-TEST(StringFormatHex, PrefixesSeparatorsAndOddDigits)
-{
-    const std::string two = Bytes({0x1F, 0xA0});
     EXPECT_EQ(FormattedTextToBinary("$1FA0", fmtHEX), two);
-    EXPECT_EQ(FormattedTextToBinary("0x1FA0", fmtHEX), two);
     EXPECT_EQ(FormattedTextToBinary("0X1fa0", fmtHEXL), two);
-    // The first separator restarts the output; later ones are skipped.
     EXPECT_EQ(FormattedTextToBinary("1F A0", fmtHEX), Bytes({0xA0}));
     EXPECT_EQ(FormattedTextToBinary("$1F A0", fmtHEX), Bytes({0x1F, 0xA0}));
     EXPECT_EQ(FormattedTextToBinary("1FA", fmtHEX), Bytes({0x1F}));
-    EXPECT_EQ(FormattedTextToBinary("A", fmtHEX), "");
     // Characters outside the table are rejected before decoding, and skipped by the decoder.
-    EXPECT_EQ(ErrorOf([] { FormattedTextToBinary("1FG0", fmtHEX); }), "Input is not an valid Hexadecimal Format.");
+    EXPECT_THROW(FormattedTextToBinary("1FG0", fmtHEX), EStringFormat);
     EXPECT_EQ(TStringFormatHex::Instance().TextToBytes("1FG0", 4), Bytes({0x1F}));
 }
 
@@ -84,7 +57,7 @@ TEST(StringFormatBase64, Rfc4648Vectors)
 
 TEST(StringFormatBase64, WrappedTextAndOutsideTool)
 {
-    const std::string data = RandomBytes(1000, 2);
+    const std::string data = ziptest::Random(1000, 2);
     const std::string text = BinaryToFormattedText(data, -1);
     EXPECT_EQ(text.find('\n'), std::string::npos);
     // Line breaks and blanks inside the text are skipped.
@@ -102,7 +75,7 @@ TEST(StringFormatBase64, WrappedTextAndOutsideTool)
 
 TEST(StringFormatUU, LinesOf45BytesAndOutsideTool)
 {
-    const std::string data = RandomBytes(46, 3);
+    const std::string data = ziptest::Random(46, 3);
     const std::string text = BinaryToFormattedText(data, fmtUU);
     // Length character "M" (45), 60 characters, then "!" (1) and 4 characters.
     ASSERT_EQ(text.size(), 1u + 60 + 1 + 4);
@@ -128,7 +101,7 @@ TEST(StringFormatUU, LinesOf45BytesAndOutsideTool)
 TEST(StringFormatUU, XXRoundTripAndCutText)
 {
     for (std::size_t n : {1u, 2u, 3u, 44u, 45u, 90u, 100u}) {
-        const std::string data = RandomBytes(n, static_cast<unsigned>(n));
+        const std::string data = ziptest::Random(n, static_cast<unsigned>(n));
         EXPECT_EQ(FormattedTextToBinary(BinaryToFormattedText(data, fmtXX), fmtXX), data) << n;
         EXPECT_EQ(FormattedTextToBinary(BinaryToFormattedText(data, fmtUU), fmtUU), data) << n;
     }
@@ -137,23 +110,15 @@ TEST(StringFormatUU, XXRoundTripAndCutText)
     const std::string text = BinaryToFormattedText(std::string(45, 'x'), fmtUU);
     EXPECT_EQ(TStringFormatUU::Instance().TextToBytes(text.data(), 9), std::string(6, 'x'));
     EXPECT_EQ(TStringFormatUU::Instance().TextToBytes("M", 1), "");
-    EXPECT_EQ(ErrorOf([] { FormattedTextToBinary("1Eq3o~", fmtXX); }), "Input is not an valid XX Coding Format.");
+    EXPECT_THROW(FormattedTextToBinary("1Eq3o~", fmtXX), EStringFormat);
 }
 
 TEST(StringFormatRegistry, CodesDefaultsAndErrors)
 {
     EXPECT_EQ(FindStringFormat(-1), &TStringFormatBase64::Instance());
-    EXPECT_EQ(FindStringFormat(fmtCOPY)->DisplayName(), "copy Input to Output");
-    EXPECT_EQ(FindStringFormat(fmtHEXL)->DisplayName(), "Hexadecimal lowercase");
-    EXPECT_EQ(FindStringFormat(fmtXX)->DisplayName(), "XX Coding");
     EXPECT_EQ(FindStringFormat(7), nullptr);
-    const auto list = RegisteredStringFormats();
-    ASSERT_EQ(list.size(), 6u);
-    EXPECT_EQ(list[0]->FormatCode(), fmtCOPY);
-    EXPECT_EQ(list[5]->FormatCode(), fmtXX);
-
-    EXPECT_EQ(ErrorOf([] { BinaryToFormattedText("ab", -1, 7); }), "String Format \"7\" not exists.");
-    EXPECT_EQ(ErrorOf([] { FormattedTextToBinary("ab", -1, 7); }), "String Format \"7\" not exists.");
+    EXPECT_THROW(BinaryToFormattedText("ab", -1, 7), EStringFormat);
+    EXPECT_THROW(FormattedTextToBinary("ab", -1, 7), EStringFormat);
     // Empty input gives empty text before the code is looked at; -1 stops at the first zero.
     EXPECT_EQ(BinaryToFormattedText("", -1, 7), "");
     EXPECT_EQ(BinaryToFormattedText("a\0b", -1, fmtHEX), "61");

