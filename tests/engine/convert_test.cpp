@@ -1,9 +1,5 @@
-#include "convert.h"
+#include "writer_test_util.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 using namespace ts;
 
@@ -61,7 +57,7 @@ ReaderFn Lookup(int kind) {
     return kind == ikNone ? nullptr : FakeReader;
 }
 
-struct DriverTest : testing::Test {
+struct DriverTest : ::testing::Test {
     RecordingHost host;
     EngineContext ctx{host};
     void SetUp() override {

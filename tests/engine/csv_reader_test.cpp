@@ -1,16 +1,7 @@
-#include <gtest/gtest.h>
 
-#include <cmath>
-#include <random>
 
-#include "convert.h"
 #include "csv_reader.h"
-#include "date_time.h"
-#include "geodesy.h"
-#include "writer_test_util.h"
-#include "output_stage.h"
 #include "reader_test_util.h"
-#include "text_format.h"
 
 namespace ts {
 namespace {

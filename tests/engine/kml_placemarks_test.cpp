@@ -1,9 +1,6 @@
 #include "kml_placemarks.h"
 
-#include <gtest/gtest.h>
-
 #include "writer_test_util.h"
-#include "writers.h"
 
 namespace ts {
 namespace {

@@ -1,4 +1,3 @@
-#include <gtest/gtest.h>
 
 #include "line_reader.h"
 #include "reader_test_util.h"

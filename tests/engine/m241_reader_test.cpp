@@ -1,15 +1,9 @@
-#include <gtest/gtest.h>
 
 #include <bit>
-#include <cmath>
 #include <optional>
-#include <random>
 
-#include "date_time.h"
-#include "geodesy.h"
 #include "m241_reader.h"
 #include "reader_test_util.h"
-#include "text_format.h"
 
 namespace ts {
 namespace {

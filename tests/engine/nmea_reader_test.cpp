@@ -1,9 +1,5 @@
-#include <gtest/gtest.h>
 
-#include <cmath>
-#include <random>
 
-#include "date_time.h"
 #include "line_reader.h"
 #include "nmea_reader.h"
 #include "reader_test_util.h"
@@ -171,7 +167,6 @@ TEST(NmeaReader, BarometerSearchLeavesNoStaleLineForTheReadPass) {
     EXPECT_EQ(e.host.calibrations, 0);
     EXPECT_EQ(e.ctx.points.Count(), 2);
 }
-
 
 TEST(NmeaReader, GeoidWithAndWithoutTheLogsOwnSeparation) {
     test::FixedGeoid geoid(36.5);

@@ -1,9 +1,6 @@
-#include <gtest/gtest.h>
 
-#include <cmath>
 
 #include "barometer.h"
-#include "date_time.h"
 #include "nmea_sentence.h"
 #include "reader_test_util.h"
 

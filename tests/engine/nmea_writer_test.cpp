@@ -1,9 +1,6 @@
-#include <gtest/gtest.h>
 
 #include "nmea_writer.h"
-#include "output_stage.h"
 #include "writer_test_util.h"
-#include "writers.h"
 
 namespace ts {
 namespace {

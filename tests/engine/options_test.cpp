@@ -1,6 +1,5 @@
 #include "options.h"
-
-#include <gtest/gtest.h>
+#include "writer_test_util.h"
 
 using namespace ts;
 

@@ -1,6 +1,4 @@
-#include "output_stage.h"
 
-#include <gtest/gtest.h>
 
 #include "writer_test_util.h"
 

@@ -1,11 +1,5 @@
 #include "point_store.h"
-
-#include <gtest/gtest.h>
-
-#include <cmath>
-
-#include "context.h"
-#include "date_time.h"
+#include "writer_test_util.h"
 
 using namespace ts;
 

@@ -1,11 +1,7 @@
-#include <gtest/gtest.h>
 
-#include <random>
 
-#include "date_time.h"
 #include "reader_test_util.h"
 #include "rbt3000_reader.h"
-#include "text_format.h"
 
 namespace ts {
 namespace {

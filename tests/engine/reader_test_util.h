@@ -2,8 +2,6 @@
 // the peers' readings of the shared logs.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -17,13 +15,11 @@
 #include <string>
 #include <unistd.h>
 
-#include "context.h"
-#include "date_time.h"
-#include "convert.h"
 #include "host.h"
 #include "nmea_reader.h"
 #include "tks_reader.h"
 #include "wintec_reader.h"
+#include "writer_test_util.h"
 
 namespace ts::test {
 

@@ -1,9 +1,5 @@
 #include "text_out.h"
-
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <limits>
+#include "writer_test_util.h"
 
 namespace ts {
 namespace {

@@ -1,7 +1,5 @@
-#include <gtest/gtest.h>
 
 #include "reader_test_util.h"
-#include "text_format.h"
 
 namespace ts {
 namespace {

@@ -1,11 +1,6 @@
-#include <gtest/gtest.h>
 
-#include <cmath>
-#include <random>
 
-#include "convert.h"
 #include "reader_test_util.h"
-#include "text_format.h"
 
 namespace ts {
 namespace {

@@ -1,10 +1,7 @@
 // What the NMEA, GPX and CSV writers share: a failed block stays a failure, an abort deletes only
 // the block in hand, and a block without points in the window still gets its file.
-#include <gtest/gtest.h>
 
-#include "output_stage.h"
 #include "writer_test_util.h"
-#include "writers.h"
 
 namespace ts {
 namespace {

@@ -6,16 +6,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "context.h"
+#include "convert.h"
 #include "date_time.h"
+#include "geodesy.h"
+#include "output_stage.h"
+#include "text_format.h"
+#include "writers.h"
 
 namespace ts::testing {
 

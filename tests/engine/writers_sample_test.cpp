@@ -1,10 +1,7 @@
 // Whole conversions through the output stage with NMEA, GPX and CSV ticked, judged by outside
 // tools: a track built in code under a stand-in reader, and the sample NMEA log once its reader
 // is registered.
-#include <gtest/gtest.h>
 
-#include "convert.h"
-#include "output_stage.h"
 #include "writer_test_util.h"
 
 namespace ts {
