@@ -83,8 +83,7 @@ TEST(CsvReader, TimeRunningBackOnceMakesTheLogARing) {
     CsvReading m;
     m.ReadText(kHead + Row("10:00:00") + Row("10:00:01") + Row("04:00:00") + Row("04:00:01") + Row("09:30:00"));
     EXPECT_EQ(m.ctx.points.WrapPoint(), 2);
-    ASSERT_EQ(m.ctx.blocks.Count(), 2);
-    EXPECT_EQ(m.ctx.blocks[1].First, 2);
+    ASSERT_EQ(test::BlockSpans(m.ctx), (test::Spans{{0, 1}, {2, 4}}));
     EXPECT_EQ(m.ctx.blocks[1].EndTime, Day(2024, 3, 16) + Hms(10, 0, 1));
     ExpectBlocksCoverStream(m.ctx);
 }
@@ -108,8 +107,7 @@ TEST(CsvReader, SmallStepsBackContinueTheBlock) {
     CsvReading g;
     g.ctx.opt.SplitIT = "1";
     g.ReadText(kHead + Row("10:00:00") + Row("10:00:59") + Row("10:02:01"));
-    ASSERT_EQ(g.ctx.blocks.Count(), 2);
-    EXPECT_EQ(g.ctx.blocks[1].First, 2);
+    EXPECT_EQ(test::BlockSpans(g.ctx), (test::Spans{{0, 1}, {2, 2}}));
     ExpectBlocksCoverStream(g.ctx);
 }
 
@@ -151,8 +149,7 @@ TEST(CsvReader, HeightUnitsAndGeoid) {
     for (const bool above : {false, true}) {
         CsvReading r;
         r.Profile(above ? "0,1,0,0,1" : "0,0,0,0,1");
-        r.ctx.geoid = &geoid;
-        r.ctx.geoidCorrection = true;
+        r.UseGeoid(&geoid);
         r.ctx.opt.GeoidCaption = "EGM2008";
         r.ReadText(rows);
         ASSERT_EQ(r.Count(), 2);
@@ -170,8 +167,7 @@ TEST(CsvReader, HeightUnitsAndGeoid) {
     EXPECT_EQ(own.P(0).Alt, 100);
     test::FixedGeoid outside(kNaN);
     CsvReading o;
-    o.ctx.geoid = &outside;
-    o.ctx.geoidCorrection = true;
+    o.UseGeoid(&outside);
     o.ReadText(rows);
     EXPECT_EQ(o.P(0).Alt, 100);
     EXPECT_TRUE(o.HasLine("  Number of Geoid outside range = 2"));

@@ -172,15 +172,13 @@ TEST(NmeaReader, GeoidWithAndWithoutTheLogsOwnSeparation) {
     test::FixedGeoid geoid(36.5);
     const std::string own = Gga(T0, 0, "100.0", "40.0") + Rmc(T0, 0) + Gga(T0 + 1, 1, "100.0", "40.0") + Rmc(T0 + 1, 1);
     Reading r;
-    r.ctx.geoid = &geoid;
-    r.ctx.geoidCorrection = true;
+    r.UseGeoid(&geoid);
     r.ReadText(own);
     EXPECT_DOUBLE_EQ(r.P(0).Alt, 103.5);
     EXPECT_FLOAT_EQ(r.P(0).GeoidSep, 36.5f);
     EXPECT_TRUE(r.HasLine("  Difference of geoid: 3.5000m"));
     Reading plain;  // no separation in the log: the altitude is taken as ellipsoidal
-    plain.ctx.geoid = &geoid;
-    plain.ctx.geoidCorrection = true;
+    plain.UseGeoid(&geoid);
     plain.ReadText(Gga(T0, 0) + Rmc(T0, 0));
     EXPECT_DOUBLE_EQ(plain.P(0).Alt, 63.5);
     // Outside the model: the altitude stays, the log's separation is kept, the count is reported.

@@ -113,7 +113,16 @@ struct Reading {
         return std::find(host.lines.begin(), host.lines.end(), line) != host.lines.end();
     }
     const TLogData& P(int i) const { return ctx.points.At(i); }
+    void UseGeoid(GeoidQuery* g) { ctx.geoid = g, ctx.geoidCorrection = true; }
 };
+
+// (First, Last) of each block, to compare with one assertion.
+using Spans = std::vector<std::pair<int32_t, int32_t>>;
+inline Spans BlockSpans(const EngineContext& ctx) {
+    Spans r;
+    for (int32_t i = 0; i < ctx.blocks.Count(); ++i) r.emplace_back(ctx.blocks[i].First, ctx.blocks[i].Last);
+    return r;
+}
 
 // Blocks number 1.., cover the stream in order, and carry their points' times.
 inline void ExpectBlocksCoverStream(const EngineContext& ctx) {
@@ -232,6 +241,5 @@ inline std::string Tk3Header(uint32_t count, const std::string& name = "WSG1000"
     return WintecHeader("WINTECLOGTK3", 30, name, 493, count);
 }
 
-using LogReading = Reading;
 
 }  // namespace ts::test
