@@ -135,8 +135,7 @@ TEST_F(KmlWriter, BlockOutsideTheWindowIsNamedByItsOwnRange) {
     EXPECT_EQ(dir.Files(), (std::vector<std::string>{"2024-03-16_09-00-00.kml", "2024-03-17_10-00-00.kml"}));
     ExpectValid("2024-03-17_10-00-00.kml");
     EXPECT_EQ(host.filesMade, 1);  // an empty document does not count
-    EXPECT_NE(std::find(host.lines.begin(), host.lines.end(), "  Make: 2024-03-17_10-00-00.kml       0 records"),
-              host.lines.end());
+    EXPECT_TRUE(HasLine(host, "  Make: 2024-03-17_10-00-00.kml       0 records"));
 }
 
 TEST_F(KmlWriter, CreateFailureIsAFailure) {

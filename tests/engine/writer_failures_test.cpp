@@ -38,7 +38,7 @@ TEST_P(WriterFailures, FailedCreateStaysVisible) {
     EXPECT_EQ(Write(ctx), -1);
     const std::string name = dir.Folder() + "2024-03-16_09-00-00" + ext;
     EXPECT_EQ(host.messages, std::vector<std::string>{"Can't create: " + name});
-    EXPECT_NE(std::find(host.lines.begin(), host.lines.end(), "  Can't create: " + name), host.lines.end());
+    EXPECT_TRUE(HasLine(host, "  Can't create: " + name));
     EXPECT_TRUE(std::filesystem::is_regular_file(dir.path / ("2024-03-16_12-00-00" + ext)));
     EXPECT_EQ(host.filesMade, 1);
 

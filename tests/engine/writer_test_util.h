@@ -67,6 +67,10 @@ inline std::string SchemaErrors(const std::filesystem::path& file, const std::st
 inline std::string KmlSchemaErrors(const std::filesystem::path& file) { return SchemaErrors(file, "kml21"); }
 inline std::string GpxSchemaErrors(const std::filesystem::path& file) { return SchemaErrors(file, "gpx11"); }
 
+inline bool HasLine(const RecordingHost& host, const std::string& line) {
+    return std::find(host.lines.begin(), host.lines.end(), line) != host.lines.end();
+}
+
 inline int CountOf(const std::string& text, const std::string& what) {
     int n = 0;
     for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + what.size())) ++n;
