@@ -30,17 +30,12 @@ std::string DegMin(double v, int decimals) {
 }
 
 TEST(NmeaText, DegreesAndMinutesAtTheirLimits) {
-    EXPECT_EQ(DegMin(139.25, 4), "13915.0000");
-    EXPECT_EQ(DegMin(5.5, 4), "530.0000");
-    EXPECT_EQ(DegMin(-0.25, 4), "015.0000");
-    EXPECT_EQ(DegMin(0.0, 4), "000.0000");
-    EXPECT_EQ(DegMin(35.123456789, 8), "3507.40740734");
-    EXPECT_EQ(DegMin(kNaN, 4), "");
     // Minutes that round up to 60 carry into the degrees.
-    EXPECT_EQ(DegMin(35.999999, 4), "3559.9999");
-    EXPECT_EQ(DegMin(35.9999999, 4), "3600.0000");
-    EXPECT_EQ(DegMin(-179.9999999, 4), "18000.0000");
-    EXPECT_EQ(DegMin(35.999999, 8), "3559.99994000");
+    const std::tuple<double, int, const char*> cases[] = {
+        {139.25, 4, "13915.0000"}, {5.5, 4, "530.0000"}, {-0.25, 4, "015.0000"}, {0.0, 4, "000.0000"},
+        {35.123456789, 8, "3507.40740734"}, {kNaN, 4, ""}, {35.999999, 4, "3559.9999"}, {35.9999999, 4, "3600.0000"},
+        {-179.9999999, 4, "18000.0000"}, {35.999999, 8, "3559.99994000"}};
+    for (const auto& [v, decimals, text] : cases) EXPECT_EQ(DegMin(v, decimals), text) << v;
 
     std::string s = "$";
     AddNmeaChecksum(s, 0);
