@@ -138,12 +138,7 @@ struct KmlPlacemarkDoc : KmlPlacemark {
     std::string Write() {
         ctx.opt = o;
         ctx.opt.KMLout = true;
-        DeriveOptions(ctx.opt);
-        ctx.outputNames.clear();
-        EXPECT_GT(WriteKml(ctx, dir.Folder(), false), 0);
-        const std::string name = dir.Files().back();
-        EXPECT_EQ(KmlSchemaErrors(dir.path / name), "") << ReadFile(dir.path / name);
-        return ReadFile(dir.path / name);
+        return WriteValidKml(ctx, dir);
     }
 };
 

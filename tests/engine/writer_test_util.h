@@ -107,6 +107,16 @@ struct WriterTest : ::testing::Test {
     ScratchDir dir;
 };
 
+// Writes the KML of ctx into dir, checks it against the schema and returns the newest file's text.
+inline std::string WriteValidKml(EngineContext& ctx, const ScratchDir& dir) {
+    DeriveOptions(ctx.opt);
+    ctx.outputNames.clear();
+    EXPECT_GT(WriteKml(ctx, dir.Folder(), false), 0);
+    const std::string name = dir.Files().back();
+    EXPECT_EQ(KmlSchemaErrors(dir.path / name), "") << ReadFile(dir.path / name);
+    return ReadFile(dir.path / name);
+}
+
 inline TLogData Pt(double t, double lat, double lon, double alt = 100, double speedKn = 10) {
     TLogData p;
     p.Time = t;
