@@ -25,8 +25,6 @@ struct CsvReading : test::Reading {
     int32_t Count() const { return ctx.points.Count(); }
 };
 
-double Hms(int h, int n, int s) { return EncodeTime(h, n, s, 0); }
-double Day(int y, int m, int d) { return EncodeDate(y, m, d); }
 using test::ExpectBlocksCoverStream;
 
 TEST(CsvReader, LoggerLogMatchesThePeerReading) {
@@ -70,8 +68,8 @@ TEST(CsvReader, TimeRunningBackOnceMakesTheLogARing) {
     EXPECT_EQ(r.ctx.points.WrapPoint(), 2);
     EXPECT_EQ(r.Lines("  Time goes back: "), 1);
     EXPECT_TRUE(r.HasLine("  Time goes back: 2024/03/16 10:00:01 to 2024/03/16 09:00:00"));
-    EXPECT_EQ(r.P(0).Time, Day(2024, 3, 16) + Hms(9, 0, 0));
-    EXPECT_EQ(r.P(2).Time, Day(2024, 3, 16) + Hms(10, 0, 1));
+    EXPECT_EQ(r.P(0).Time, testing::T(2024, 3, 16, 9, 0, 0));
+    EXPECT_EQ(r.P(2).Time, testing::T(2024, 3, 16, 10, 0, 1));
     ASSERT_EQ(r.ctx.blocks.Count(), 1);
     ExpectBlocksCoverStream(r.ctx);
     // Without a speed column the first record before the wrap now follows the last one in time.
@@ -84,7 +82,7 @@ TEST(CsvReader, TimeRunningBackOnceMakesTheLogARing) {
     m.ReadText(kHead + Row("10:00:00") + Row("10:00:01") + Row("04:00:00") + Row("04:00:01") + Row("09:30:00"));
     EXPECT_EQ(m.ctx.points.WrapPoint(), 2);
     ASSERT_EQ(test::BlockSpans(m.ctx), (test::Spans{{0, 1}, {2, 4}}));
-    EXPECT_EQ(m.ctx.blocks[1].EndTime, Day(2024, 3, 16) + Hms(10, 0, 1));
+    EXPECT_EQ(m.ctx.blocks[1].EndTime, testing::T(2024, 3, 16, 10, 0, 1));
     ExpectBlocksCoverStream(m.ctx);
 }
 
@@ -216,7 +214,7 @@ TEST(CsvReader, DateAndTimeFormsReadAsTheTimeParserReadsThem) {
     CsvReading one;
     one.ReadText("Date / Time,Lat,Lon\r\n2024/03/16 12:34:56,48.1,11.5\r\n");
     ASSERT_EQ(one.Count(), 1);
-    EXPECT_EQ(one.P(0).Time, Day(2024, 3, 16) + Hms(12, 34, 56));
+    EXPECT_EQ(one.P(0).Time, testing::T(2024, 3, 16, 12, 34, 56));
 
 }
 
@@ -236,7 +234,7 @@ TEST(CsvReader, OwnCsvOutputReadsBack) {
     CsvReading r;
     r.Read((dir.path / made[0]).string());
     ASSERT_EQ(r.Count(), 3);
-    EXPECT_EQ(r.P(1).Time, Day(2024, 3, 16) + EncodeTime(10, 0, 1, 250));
+    EXPECT_EQ(r.P(1).Time, testing::T(2024, 3, 16, 10, 0, 1, 250));
     EXPECT_NEAR(r.P(2).Lat, 48.1003, 1e-9);
     EXPECT_EQ(r.P(2).Alt, 100);
     EXPECT_EQ(r.P(2).FixQuality, 1);

@@ -57,10 +57,8 @@ TEST(NmeaFields, TimeFields) {
     double t = -1;
     auto ms = [&](const char* s) { return NmeaTimeOfDay(s, t) ? std::llround(t * 86400000.0) : -1LL; };
     const long long at = ((12 * 60 + 34) * 60 + 56) * 1000LL;
-    EXPECT_EQ(ms("123456"), at);
-    EXPECT_EQ(ms("123456.7"), at + 700);
-    EXPECT_EQ(ms("1234567"), at + 700);
-    EXPECT_EQ(ms("123456.789"), at + 789);
+    for (auto [text, extra] : {std::pair{"123456", 0}, {"123456.7", 700}, {"1234567", 700}, {"123456.789", 789}})
+        EXPECT_EQ(ms(text), at + extra) << text;
     EXPECT_EQ(ms("12345"), ((1 * 60 + 23) * 60 + 45) * 1000LL);
     // Shorter than the form, or out of range: no time.
     for (const char* bad : {"", ".5", "1234", "1234.5", "246000", "126000", "123460", "12a456", "123456.7x"})
@@ -71,10 +69,9 @@ TEST(NmeaFields, DateFields) {
     const NmeaDate d = NmeaFieldToDate("070804");
     ASSERT_EQ(d.state, NmeaDate::Valid);
     EXPECT_EQ(FormatDateTime("yyyy/mm/dd", d.value), "2004/08/07");
-    EXPECT_EQ(NmeaFieldToDate("").state, NmeaDate::None);
-    EXPECT_EQ(NmeaFieldToDate("0708").state, NmeaDate::None);
-    EXPECT_EQ(NmeaFieldToDate("320804").state, NmeaDate::Invalid);
-    EXPECT_EQ(NmeaFieldToDate("07a804").state, NmeaDate::Invalid);
+    for (auto [text, state] : {std::pair{"", NmeaDate::None}, {"0708", NmeaDate::None}, {"320804", NmeaDate::Invalid},
+                               {"07a804", NmeaDate::Invalid}})
+        EXPECT_EQ(NmeaFieldToDate(text).state, state) << text;
     bool ok;
     EXPECT_EQ(NmeaDateTime(NmeaFieldToDate("320804"), "120000", ok), 0.0);
     EXPECT_FALSE(ok);

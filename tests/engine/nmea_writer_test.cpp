@@ -98,12 +98,12 @@ TEST_F(NmeaWriter, SentencesOfATrackReadBackByGpsbabel) {
 }
 
 TEST_F(NmeaWriter, NoFixFormOnlyAtZeroZero) {
-    // On the equator, on the prime meridian, at 0/0, and a course due north and due east.
-    std::vector<TLogData> pts = {Pt(T(2024, 3, 16, 9, 0, 0), 0.0, 10.0), Pt(T(2024, 3, 16, 9, 0, 1), 1.0, 0.0),
-                                 Pt(T(2024, 3, 16, 9, 0, 2), 0.0, 0.0), Pt(T(2024, 3, 16, 9, 0, 3), 5.5, -0.25),
-                                 Pt(T(2024, 3, 16, 9, 0, 4), 5.6, -0.25), Pt(T(2024, 3, 16, 9, 0, 5), 0.0, 0.0),
-                                 // A course a hair west of north would round to 360.00.
-                                 Pt(T(2024, 3, 16, 9, 0, 6), 35.0, 139.0), Pt(T(2024, 3, 16, 9, 0, 7), 35.001, 138.99999991)};
+    // On the equator, on the prime meridian, at 0/0, a course due north and due east, and last a
+    // course a hair west of north that would round to 360.00; one point a second.
+    std::vector<TLogData> pts;
+    for (auto [lat, lon] : {std::pair{0.0, 10.0}, {1.0, 0.0}, {0.0, 0.0}, {5.5, -0.25}, {5.6, -0.25}, {0.0, 0.0},
+                            {35.0, 139.0}, {35.001, 138.99999991}})
+        pts.push_back(Pt(T(2024, 3, 16, 9, 0, int(pts.size())), lat, lon));
     AddBlock(ctx, pts);
     ASSERT_EQ(Write(), 8);
     const std::vector<std::string> b = Bodies(dir.Files()[0]);
