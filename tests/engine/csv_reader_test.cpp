@@ -242,7 +242,7 @@ TEST(CsvReader, OwnCsvOutputReadsBack) {
 
 // Randomly damaged logs: no crash, no hang, a sound result and blocks that cover the stream.
 TEST(CsvReader, DamagedLogsAreReadSafely) {
-    const std::string real = test::FileText(kTestData + "iblue747.csv");
+    const std::string real = testing::ReadFile(kTestData + "iblue747.csv");
     const size_t body = real.find('\n') + 1;
     std::mt19937 rng(20261206);
     for (int iter = 0; iter < 60; ++iter) {

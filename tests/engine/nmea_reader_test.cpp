@@ -245,7 +245,7 @@ TEST(NmeaReader, FormatDms) {
 
 // Randomly damaged copies of the sample: the reader must end normally with a valid result.
 TEST(NmeaReader, SurvivesDamagedLogs) {
-    const std::string sample = test::FileText(TS_SHARED_DIR "/testdata/sample.nmea").substr(0, 12000);
+    const std::string sample = testing::ReadFile(TS_SHARED_DIR "/testdata/sample.nmea").substr(0, 12000);
     std::mt19937 rng(20261206);
     const int kinds[] = {ikNmea, ikTripMate, ikBarometer, ikRbt3000};
     const std::vector<std::string> extras = {"@CBDBG,1,1e308,0\n", "@LPRMC,\n", "/* LOG NOW */\n", "$CUUB \n", "\r",

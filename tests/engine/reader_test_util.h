@@ -140,10 +140,6 @@ inline void ExpectBlocksCoverStream(const EngineContext& ctx) {
     ASSERT_EQ(next, ctx.points.Count());
 }
 
-inline std::string FileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // The points (trkpt or wpt) of a peer's GPX reading: position, and the text of each named child element.
 struct PeerPoint {
@@ -152,7 +148,7 @@ struct PeerPoint {
     double Num(const std::string& name) const { return std::stod(tag.at(name)); }
 };
 inline std::vector<PeerPoint> PeerTrack(const std::string& gpxPath, const std::string& elem = "trkpt") {
-    const std::string gpx = FileText(gpxPath);
+    const std::string gpx = testing::ReadFile(gpxPath);
     std::vector<PeerPoint> r;
     const std::regex child(R"re(<(\w+)>([^<]*)</\1>)re");
     for (size_t at = gpx.find("<" + elem + " "); at != std::string::npos; at = gpx.find("<" + elem + " ", at + 1)) {

@@ -229,17 +229,11 @@ for r in rows:
     return RunCommand("python3 -c " + Quote(kScript) + " " + Quote(file.string()), out);
 }
 
+// The lines of text, without their CR LF or LF.
 inline std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> r;
-    size_t p = 0;
-    while (p < text.size()) {
-        size_t e = text.find('\n', p);
-        if (e == std::string::npos) e = text.size();
-        std::string line = text.substr(p, e - p);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        r.push_back(line);
-        p = e + 1;
-    }
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) r.push_back(!l.empty() && l.back() == '\r' ? l.substr(0, l.size() - 1) : l);
     return r;
 }
 
