@@ -118,12 +118,9 @@ TEST(NmeaReader, BarometricLoggerCalibratesOnceAndTags) {
     r.ctx.opt.BarometerOffset = -13.25;  // 1000 hPa at 0 m
     r.ReadText(BarometerLog(), ikBarometer);
     EXPECT_EQ(r.host.calibrations, 1);
-    EXPECT_EQ(r.host.start.loggerText, "V2.0 logger");
-    EXPECT_EQ(r.host.start.latText, " 48\xC2\xB0 07' 00.000\"  N");
-    EXPECT_EQ(r.host.start.lonText, " 11\xC2\xB0 31' 00.000\"  E");
-    EXPECT_EQ(r.host.start.altText, "110.9 m");  // 1000 hPa against the standard reference
-    EXPECT_EQ(r.host.start.altEditText, "110.9");
-    EXPECT_EQ(r.host.start.offsetText, "Barometer offset: -13.25 hPa");
+    const BarometerStart& s = r.host.start;  // the height: 1000 hPa against the standard reference
+    EXPECT_EQ(s.loggerText + "|" + s.latText + "|" + s.lonText + "|" + s.altText + "|" + s.altEditText + "|" + s.offsetText,
+              "V2.0 logger| 48\xC2\xB0 07' 00.000\"  N| 11\xC2\xB0 31' 00.000\"  E|110.9 m|110.9|Barometer offset: -13.25 hPa");
     EXPECT_NEAR(r.host.firstPressure, 1000.0, 1e-9);
     ASSERT_EQ(r.ctx.points.Count(), 6);
     // Unattended: the standard reference.

@@ -17,15 +17,19 @@ std::string Rmc(const std::string& time, const std::string& speed = "1.0") {
     return Nmea("GPRMC," + time + ",A,4807.038,N,01131.000,E," + speed + ",0.0,070804,,");
 }
 
-struct SentenceTest : ::testing::Test {
+// A context and an epoch of the read pass, for the input kind.
+struct EpochContext {
     RecordingHost host;
     EngineContext ctx{host};
     NmeaEpoch e;
-    SentenceTest() {
+    explicit EpochContext(int kind = ikNmea) {
         DeriveOptions(ctx.opt);
-        ctx.inputKind = ikNmea;
+        ctx.inputKind = kind;
         e.readPass = true;
     }
+};
+
+struct SentenceTest : ::testing::Test, EpochContext {
     int32_t Parse(const std::string& line, int32_t count = 0) { return ParseNmeaLine(ctx, e, line, count); }
 };
 
@@ -126,18 +130,10 @@ TEST_F(SentenceTest, RmcAndDates) {
 }
 
 // ReadNmeaEpoch over a short log; keeps the epochs' (second of day, sats) until the end.
-struct EpochLog {
-    RecordingHost host;
-    EngineContext ctx{host};
-    NmeaEpoch e;
+struct EpochLog : EpochContext {
     std::vector<std::pair<long long, int>> epochs;
     int calls = 0;
-    explicit EpochLog(int kind = ikNmea, int nsatMin = 0) {
-        DeriveOptions(ctx.opt);
-        ctx.opt.NsatMin = nsatMin;
-        ctx.inputKind = kind;
-        e.readPass = true;
-    }
+    explicit EpochLog(int kind = ikNmea, int nsatMin = 0) : EpochContext(kind) { ctx.opt.NsatMin = nsatMin; }
     void Run(const std::string& text) {
         TempFile f(text);
         LineReader file;

@@ -49,12 +49,9 @@ TEST_P(WriterFailures, FailedCreateStaysVisible) {
 TEST_P(WriterFailures, AbortDeletesTheBlockInHandOnly) {
     AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 100));
     AddBlock(ctx, Walk(T(2024, 3, 16, 12, 0, 0), 3000));
-    struct AbortingHost : RecordingHost {
-        void ProcessMessages() override { abortRequested = true; }
-    } aborting;
+    AbortingHost aborting;
     EngineContext c2{aborting};
-    c2.points = ctx.points;
-    c2.blocks = ctx.blocks;
+    CopyTrack(c2, ctx);
     EXPECT_EQ(Write(c2), -1);
     EXPECT_EQ(dir.Files(), std::vector<std::string>{"2024-03-16_09-00-00" + ext});
     EXPECT_EQ(aborting.filesMade, 1);

@@ -117,6 +117,14 @@ inline std::string WriteValidKml(EngineContext& ctx, const ScratchDir& dir) {
     return ReadFile(dir.path / name);
 }
 
+// A host that asks to stop at its first chance, and a copy of a track under it.
+struct AbortingHost : RecordingHost {
+    void ProcessMessages() override { abortRequested = true; }
+};
+inline void CopyTrack(EngineContext& to, const EngineContext& from) {
+    to.opt = from.opt, to.points = from.points, to.blocks = from.blocks;
+}
+
 inline TLogData Pt(double t, double lat, double lon, double alt = 100, double speedKn = 10) {
     TLogData p;
     p.Time = t;
