@@ -1,34 +1,19 @@
-#include "convert.h"
+#include "writer_test_util.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 using namespace ts;
 
 TEST(DetectInputKind, KindTable) {
     TConversionOptions o;
-    EXPECT_EQ(DetectInputKind(o, "/x/track.NMEA"), ikNmea);
-    EXPECT_EQ(DetectInputKind(o, "a.nme"), ikNmea);
     EXPECT_EQ(DetectInputKind(o, "x.log"), ikBarometer);
     o.UseBarometer = false;
-    EXPECT_EQ(DetectInputKind(o, "x.log"), ikNmea);
-    EXPECT_EQ(DetectInputKind(o, "x.tks"), ikTks);
-    EXPECT_EQ(DetectInputKind(o, "x.TXT"), ikRbt3000);
-    EXPECT_EQ(DetectInputKind(o, "x.csv"), ikCsv);
-    EXPECT_EQ(DetectInputKind(o, "x.tk1"), ikTk1);
-    EXPECT_EQ(DetectInputKind(o, "x.tk2"), ikTk2);
-    EXPECT_EQ(DetectInputKind(o, "x.tk3"), ikTk3);
-    EXPECT_EQ(DetectInputKind(o, "x.TES"), ikTes);
-    EXPECT_EQ(DetectInputKind(o, "x.trl"), ikM241);
-    EXPECT_EQ(DetectInputKind(o, "x.nma"), ikTripMate);
     // No extension, an unknown one, or a folder with a dot: no reader.
-    EXPECT_EQ(DetectInputKind(o, "track"), ikNone);
-    EXPECT_EQ(DetectInputKind(o, "x.gpx"), ikNone);
-    EXPECT_EQ(DetectInputKind(o, "/a.nmea/track"), ikNone);
-    EXPECT_EQ(DetectInputKind(o, "x."), ikNone);
-    EXPECT_EQ(DetectInputKind(o, "x.nm"), ikNone);
+    const std::pair<const char*, int> kinds[] = {
+        {"/x/track.NMEA", ikNmea}, {"a.nme", ikNmea}, {"x.log", ikNmea}, {"x.tks", ikTks}, {"x.TXT", ikRbt3000},
+        {"x.csv", ikCsv}, {"x.tk1", ikTk1}, {"x.tk2", ikTk2}, {"x.tk3", ikTk3}, {"x.TES", ikTes}, {"x.trl", ikM241},
+        {"x.nma", ikTripMate}, {"track", ikNone}, {"x.gpx", ikNone}, {"/a.nmea/track", ikNone}, {"x.", ikNone},
+        {"x.nm", ikNone}};
+    for (const auto& [name, kind] : kinds) EXPECT_EQ(DetectInputKind(o, name), kind) << name;
 }
 
 TEST(DetectInputKind, EmptyMaskDoesNotShiftTheOthers) {
@@ -61,7 +46,7 @@ ReaderFn Lookup(int kind) {
     return kind == ikNone ? nullptr : FakeReader;
 }
 
-struct DriverTest : testing::Test {
+struct DriverTest : ::testing::Test {
     RecordingHost host;
     EngineContext ctx{host};
     void SetUp() override {

@@ -1,4 +1,3 @@
-#include <gtest/gtest.h>
 
 #include "csv_profiles.h"
 #include "reader_test_util.h"
@@ -109,15 +108,13 @@ TEST(CsvProfiles, NumberAndCoordinateFields) {
 }
 
 TEST(CsvProfiles, FixTypeTexts) {
-    EXPECT_EQ(CsvFixTypeCode("", false), 0);
-    EXPECT_EQ(CsvFixTypeCode("D", false), 2);
-    EXPECT_EQ(CsvFixTypeCode("ESTIMATED", true), 6);
-    EXPECT_EQ(CsvFixTypeCode("Estimated mode", false), 0);
-    EXPECT_EQ(CsvFixTypeCode("Estimated mode", true), 6);
-    EXPECT_EQ(CsvFixTypeCode("1", false), 1);
-    EXPECT_EQ(CsvFixTypeCode("0", false), 0);
-    EXPECT_EQ(CsvFixTypeCode("6", false), 0);
-    EXPECT_EQ(CsvFixTypeCode("258", false), 2);  // an 8-bit value
+    // (text, estimated accepted, code); "258" is an 8-bit value; a text that is neither a fix type
+    // nor a number says nothing about the fix.
+    const std::tuple<const char*, bool, int> cases[] = {
+        {"", false, 0}, {"D", false, 2}, {"ESTIMATED", true, 6}, {"Estimated mode", false, 0},
+        {"Estimated mode", true, 6}, {"1", false, 1}, {"0", false, 0}, {"6", false, 0}, {"258", false, 2},
+        {"Unknown", false, 1}, {"Simulator mode", false, 1}};
+    for (const auto& [text, est, code] : cases) EXPECT_EQ(CsvFixTypeCode(text, est), code) << text << est;
     // The CSV writer's texts read back to their codes.
     const char* written[] = {"No fix", "SPS", "DGPS", "PPS", "RTK", "FRTK", "Estimated (dead reckoning)",
                              "Manual input mode", "Simulator"};
@@ -125,9 +122,6 @@ TEST(CsvProfiles, FixTypeTexts) {
         EXPECT_EQ(CsvFixTypeCode(written[q], true), q) << q;
         EXPECT_EQ(CsvFixTypeCode(written[q], false), q == 6 ? 0 : q) << q;
     }
-    // A text that is neither a fix type nor a number says nothing about the fix.
-    EXPECT_EQ(CsvFixTypeCode("Unknown", false), 1);
-    EXPECT_EQ(CsvFixTypeCode("Simulator mode", false), 1);
 }
 
 }  // namespace

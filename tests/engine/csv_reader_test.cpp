@@ -1,16 +1,7 @@
-#include <gtest/gtest.h>
 
-#include <cmath>
-#include <random>
 
-#include "convert.h"
 #include "csv_reader.h"
-#include "date_time.h"
-#include "geodesy.h"
-#include "writer_test_util.h"
-#include "output_stage.h"
 #include "reader_test_util.h"
-#include "text_format.h"
 
 namespace ts {
 namespace {
@@ -34,8 +25,6 @@ struct CsvReading : test::Reading {
     int32_t Count() const { return ctx.points.Count(); }
 };
 
-double Hms(int h, int n, int s) { return EncodeTime(h, n, s, 0); }
-double Day(int y, int m, int d) { return EncodeDate(y, m, d); }
 using test::ExpectBlocksCoverStream;
 
 TEST(CsvReader, LoggerLogMatchesThePeerReading) {
@@ -79,8 +68,8 @@ TEST(CsvReader, TimeRunningBackOnceMakesTheLogARing) {
     EXPECT_EQ(r.ctx.points.WrapPoint(), 2);
     EXPECT_EQ(r.Lines("  Time goes back: "), 1);
     EXPECT_TRUE(r.HasLine("  Time goes back: 2024/03/16 10:00:01 to 2024/03/16 09:00:00"));
-    EXPECT_EQ(r.P(0).Time, Day(2024, 3, 16) + Hms(9, 0, 0));
-    EXPECT_EQ(r.P(2).Time, Day(2024, 3, 16) + Hms(10, 0, 1));
+    EXPECT_EQ(r.P(0).Time, testing::T(2024, 3, 16, 9, 0, 0));
+    EXPECT_EQ(r.P(2).Time, testing::T(2024, 3, 16, 10, 0, 1));
     ASSERT_EQ(r.ctx.blocks.Count(), 1);
     ExpectBlocksCoverStream(r.ctx);
     // Without a speed column the first record before the wrap now follows the last one in time.
@@ -92,9 +81,8 @@ TEST(CsvReader, TimeRunningBackOnceMakesTheLogARing) {
     CsvReading m;
     m.ReadText(kHead + Row("10:00:00") + Row("10:00:01") + Row("04:00:00") + Row("04:00:01") + Row("09:30:00"));
     EXPECT_EQ(m.ctx.points.WrapPoint(), 2);
-    ASSERT_EQ(m.ctx.blocks.Count(), 2);
-    EXPECT_EQ(m.ctx.blocks[1].First, 2);
-    EXPECT_EQ(m.ctx.blocks[1].EndTime, Day(2024, 3, 16) + Hms(10, 0, 1));
+    ASSERT_EQ(test::BlockSpans(m.ctx), (test::Spans{{0, 1}, {2, 4}}));
+    EXPECT_EQ(m.ctx.blocks[1].EndTime, testing::T(2024, 3, 16, 10, 0, 1));
     ExpectBlocksCoverStream(m.ctx);
 }
 
@@ -117,8 +105,7 @@ TEST(CsvReader, SmallStepsBackContinueTheBlock) {
     CsvReading g;
     g.ctx.opt.SplitIT = "1";
     g.ReadText(kHead + Row("10:00:00") + Row("10:00:59") + Row("10:02:01"));
-    ASSERT_EQ(g.ctx.blocks.Count(), 2);
-    EXPECT_EQ(g.ctx.blocks[1].First, 2);
+    EXPECT_EQ(test::BlockSpans(g.ctx), (test::Spans{{0, 1}, {2, 2}}));
     ExpectBlocksCoverStream(g.ctx);
 }
 
@@ -160,8 +147,7 @@ TEST(CsvReader, HeightUnitsAndGeoid) {
     for (const bool above : {false, true}) {
         CsvReading r;
         r.Profile(above ? "0,1,0,0,1" : "0,0,0,0,1");
-        r.ctx.geoid = &geoid;
-        r.ctx.geoidCorrection = true;
+        r.UseGeoid(&geoid);
         r.ctx.opt.GeoidCaption = "EGM2008";
         r.ReadText(rows);
         ASSERT_EQ(r.Count(), 2);
@@ -179,8 +165,7 @@ TEST(CsvReader, HeightUnitsAndGeoid) {
     EXPECT_EQ(own.P(0).Alt, 100);
     test::FixedGeoid outside(kNaN);
     CsvReading o;
-    o.ctx.geoid = &outside;
-    o.ctx.geoidCorrection = true;
+    o.UseGeoid(&outside);
     o.ReadText(rows);
     EXPECT_EQ(o.P(0).Alt, 100);
     EXPECT_TRUE(o.HasLine("  Number of Geoid outside range = 2"));
@@ -229,7 +214,7 @@ TEST(CsvReader, DateAndTimeFormsReadAsTheTimeParserReadsThem) {
     CsvReading one;
     one.ReadText("Date / Time,Lat,Lon\r\n2024/03/16 12:34:56,48.1,11.5\r\n");
     ASSERT_EQ(one.Count(), 1);
-    EXPECT_EQ(one.P(0).Time, Day(2024, 3, 16) + Hms(12, 34, 56));
+    EXPECT_EQ(one.P(0).Time, testing::T(2024, 3, 16, 12, 34, 56));
 
 }
 
@@ -249,7 +234,7 @@ TEST(CsvReader, OwnCsvOutputReadsBack) {
     CsvReading r;
     r.Read((dir.path / made[0]).string());
     ASSERT_EQ(r.Count(), 3);
-    EXPECT_EQ(r.P(1).Time, Day(2024, 3, 16) + EncodeTime(10, 0, 1, 250));
+    EXPECT_EQ(r.P(1).Time, testing::T(2024, 3, 16, 10, 0, 1, 250));
     EXPECT_NEAR(r.P(2).Lat, 48.1003, 1e-9);
     EXPECT_EQ(r.P(2).Alt, 100);
     EXPECT_EQ(r.P(2).FixQuality, 1);
@@ -257,7 +242,7 @@ TEST(CsvReader, OwnCsvOutputReadsBack) {
 
 // Randomly damaged logs: no crash, no hang, a sound result and blocks that cover the stream.
 TEST(CsvReader, DamagedLogsAreReadSafely) {
-    const std::string real = test::FileText(kTestData + "iblue747.csv");
+    const std::string real = testing::ReadFile(kTestData + "iblue747.csv");
     const size_t body = real.find('\n') + 1;
     std::mt19937 rng(20261206);
     for (int iter = 0; iter < 60; ++iter) {

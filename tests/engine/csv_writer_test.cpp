@@ -1,8 +1,5 @@
-#include <gtest/gtest.h>
 
-#include "output_stage.h"
 #include "writer_test_util.h"
-#include "writers.h"
 
 namespace ts {
 namespace {

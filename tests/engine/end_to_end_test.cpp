@@ -1,9 +1,5 @@
 // Whole conversions of a real logger log through the per-file driver.
-#include <gtest/gtest.h>
 
-#include <filesystem>
-
-#include "convert.h"
 #include "writer_test_util.h"
 
 namespace ts {

@@ -1,11 +1,5 @@
 #include "filters.h"
 
-#include <gtest/gtest.h>
-
-#include <vector>
-
-#include "date_time.h"
-#include "geodesy.h"
 #include "writer_test_util.h"
 
 using namespace ts;

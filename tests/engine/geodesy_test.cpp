@@ -1,14 +1,7 @@
-#include "geodesy.h"
 
-#include <gtest/gtest.h>
 
 #include "../test_temp.h"
-
-#include <cmath>
-#include <fstream>
-#include <random>
-#include <string>
-#include <vector>
+#include "writer_test_util.h"
 
 using namespace ts;
 

@@ -1,11 +1,5 @@
 #include "geoid_grid.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <limits>
-#include <random>
-
 #include "geoid_test_util.h"
 
 namespace ts {

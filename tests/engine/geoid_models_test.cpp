@@ -1,10 +1,5 @@
 #include "geoid_models.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <filesystem>
-
 #include "geoid_test_util.h"
 
 namespace ts {

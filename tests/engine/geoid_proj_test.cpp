@@ -1,10 +1,7 @@
 // A real geoid grid (EGM96, 15', from the distribution's PROJ data) converted into our custom and
 // GSI text layouts; PROJ's vertical grid shift is the independent bilinear reading.
-#include <gtest/gtest.h>
 
 #include <charconv>
-#include <sstream>
-#include <random>
 
 #include "geoid_models.h"
 #include "geoid_test_util.h"

@@ -1,9 +1,6 @@
-#include <gtest/gtest.h>
 
 #include "kml_placemarks.h"
-#include "output_stage.h"
 #include "writer_test_util.h"
-#include "writers.h"
 
 namespace ts {
 namespace {
@@ -51,14 +48,10 @@ TEST_F(GpxWriter, TrackAndWaypointsValidateAndReadBack) {
     EXPECT_EQ(g.compare(g.size() - tail.size(), tail.size(), tail), 0);
 
     // The summary: distance along the track, as the KML writer sums it.
-    RecordingHost h2;
-    EngineContext c2{h2};
-    c2.opt = ctx.opt;
-    c2.points = ctx.points;
-    c2.blocks = ctx.blocks;
-    c2.opt.KMLout = true;
-    DeriveOptions(c2.opt);
-    ASSERT_EQ(WriteKml(c2, dir.Folder(), false), 30);
+    ctx.opt.KMLout = true;
+    DeriveOptions(ctx.opt);
+    ctx.outputNames.clear();
+    ASSERT_EQ(WriteKml(ctx, dir.Folder(), false), 30);
     const std::string k = ReadFile(dir.path / "2024-03-16&09-00-00.kml");
     const size_t d = k.find("Distance ") + 9;
     const std::string km = k.substr(d, k.find("<br/>", d) - d);

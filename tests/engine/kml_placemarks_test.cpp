@@ -1,9 +1,6 @@
 #include "kml_placemarks.h"
 
-#include <gtest/gtest.h>
-
 #include "writer_test_util.h"
-#include "writers.h"
 
 namespace ts {
 namespace {
@@ -21,23 +18,16 @@ struct KmlPlacemark : ::testing::Test {
         DeriveOptions(o);
         f = MakeKmlFormats(o);
     }
-    // The placemark text of one point, block end included.
-    std::string Marks(const TLogData& p, int32_t n = 2, bool start = false, bool end = false,
-                      std::array<bool, 8>* used = nullptr) {
+    // The placemark text of points numbered from n, block end included.
+    std::string Marks(const std::vector<TLogData>& pts, int32_t n = 2) {
         KmlPlacemarks m(o, f, false);
         m.StartBlock();
         std::string text;
-        m.AddPoint(p, p.Alt, n, start, end, text);
+        for (const TLogData& p : pts) m.AddPoint(p, p.Alt, n++, false, false, text);
         m.FinishBlock(text);
-        if (used) *used = m.styleUsed;
         return text;
     }
-    static std::vector<std::string> Styles(const std::string& text) {
-        std::vector<std::string> r;
-        for (size_t p = text.find("#style_id_"); p != std::string::npos; p = text.find("#style_id_", p + 1))
-            r.push_back(text.substr(p + 10, text.find('<', p) - p - 10));
-        return r;
-    }
+    std::string Marks(const TLogData& p, int32_t n = 2) { return Marks(std::vector{p}, n); }
     static std::string Between(const std::string& text, const std::string& a, const std::string& b) {
         const size_t p = text.find(a);
         if (p == std::string::npos) return "<missing " + a + ">";
@@ -58,12 +48,7 @@ TEST_F(KmlPlacemark, VisibilityRules) {
     // At block end the last placemark is made visible when start markers are on.
     o.VisibleOnly = false;
     o.Visible[kcSpeed1] = false;
-    KmlPlacemarks m(o, f, false);
-    m.StartBlock();
-    std::string text;
-    m.AddPoint(P(), 100, 1, false, false, text);
-    m.AddPoint(P(), 100, 2, false, false, text);
-    m.FinishBlock(text);
+    const std::string text = Marks({P(), P()}, 1);
     EXPECT_EQ(CountOf(text, "<visibility>0</visibility>"), 1);
     EXPECT_EQ(CountOf(text, "<visibility>1</visibility>"), 1);
     EXPECT_EQ(text.rfind("<visibility>1</visibility>"), text.rfind("<visibility>"));
@@ -141,12 +126,7 @@ struct KmlPlacemarkDoc : KmlPlacemark {
     std::string Write() {
         ctx.opt = o;
         ctx.opt.KMLout = true;
-        DeriveOptions(ctx.opt);
-        ctx.outputNames.clear();
-        EXPECT_GT(WriteKml(ctx, dir.Folder(), false), 0);
-        const std::string name = dir.Files().back();
-        EXPECT_EQ(KmlSchemaErrors(dir.path / name), "") << ReadFile(dir.path / name);
-        return ReadFile(dir.path / name);
+        return WriteValidKml(ctx, dir);
     }
 };
 

@@ -1,9 +1,6 @@
 #include "kml_view3d.h"
 
-#include <gtest/gtest.h>
-
 #include "writer_test_util.h"
-#include "writers.h"
 
 namespace ts {
 namespace {
@@ -15,20 +12,19 @@ struct KmlView : WriterTest {
         ctx.opt.KMLout = true;
         ctx.opt.Mode3D = true;
     }
-    std::string Write() {
-        DeriveOptions(ctx.opt);
-        ctx.outputNames.clear();
-        EXPECT_GT(WriteKml(ctx, dir.Folder(), false), 0);
-        const std::string name = dir.Files().back();
-        EXPECT_EQ(KmlSchemaErrors(dir.path / name), "") << ReadFile(dir.path / name);
-        return ReadFile(dir.path / name);
-    }
+    std::string Write() { return WriteValidKml(ctx, dir); }
     static std::string Tag(const std::string& k, const std::string& tag) {
         const size_t p = k.find("<LookAt>");
         const size_t a = k.find("<" + tag + ">", p);
         if (p == std::string::npos || a == std::string::npos) return "<none>";
         const size_t b = k.find("</" + tag + ">", a);
         return k.substr(a + tag.size() + 2, b - a - tag.size() - 2);
+    }
+    // The LookAt values of the given tags, joined by blanks.
+    static std::string Tags(const std::string& k, std::initializer_list<const char*> tags) {
+        std::string r;
+        for (const char* t : tags) r += (r.empty() ? "" : " ") + Tag(k, t);
+        return r;
     }
     void Select(bool start, bool half, bool final) { ctx.opt.Start = start, ctx.opt.Half = half, ctx.opt.Final = final; }
 };
@@ -52,21 +48,13 @@ TEST_F(KmlView, StartFinalHalfAndManualPositions) {
     AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 21));  // 35.0000 .. 35.0020, 139.0000 .. 139.0020
     Select(true, false, false);
     std::string k = Write();
-    EXPECT_EQ(Tag(k, "longitude"), "139.0000000");
-    EXPECT_EQ(Tag(k, "latitude"), "35.0000000");
-    EXPECT_EQ(Tag(k, "altitude"), "100.0");
-    EXPECT_EQ(Tag(k, "altitudeMode"), "absolute");
+    EXPECT_EQ(Tags(k, {"longitude", "latitude", "altitude", "altitudeMode"}), "139.0000000 35.0000000 100.0 absolute");
     const std::string summary = k.substr(k.find("<![CDATA[Total"), 80);
-
     Select(false, false, true);
-    k = Write();
-    EXPECT_EQ(Tag(k, "latitude"), "35.0020000");
-    EXPECT_EQ(Tag(k, "altitude"), "120.0");
-
+    EXPECT_EQ(Tags(Write(), {"latitude", "altitude"}), "35.0020000 120.0");
     Select(false, true, false);
     k = Write();
-    EXPECT_EQ(Tag(k, "latitude"), "35.0010000");
-    EXPECT_EQ(Tag(k, "longitude"), "139.0010000");
+    EXPECT_EQ(Tags(k, {"latitude", "longitude"}), "35.0010000 139.0010000");
     // The second pass leaves the summary alone.
     EXPECT_EQ(k.substr(k.find("<![CDATA[Total"), 80), summary);
 
@@ -74,14 +62,8 @@ TEST_F(KmlView, StartFinalHalfAndManualPositions) {
     ctx.opt.ViewLat = "36.5", ctx.opt.ViewLon = "-1", ctx.opt.ViewAlt = "abc";
     ctx.opt.Range = "1500", ctx.opt.Tilt = "30", ctx.opt.Heading = "12.5";
     ctx.opt.ClampToGnd = true;
-    k = Write();
-    EXPECT_EQ(Tag(k, "latitude"), "36.5000000");
-    EXPECT_EQ(Tag(k, "longitude"), "-1.0000000");
-    EXPECT_EQ(Tag(k, "altitude"), "0.0");
-    EXPECT_EQ(Tag(k, "range"), "1500");
-    EXPECT_EQ(Tag(k, "tilt"), "30");
-    EXPECT_EQ(Tag(k, "heading"), "12.5");
-    EXPECT_EQ(Tag(k, "altitudeMode"), "clampToGround");
+    EXPECT_EQ(Tags(Write(), {"latitude", "longitude", "altitude", "range", "tilt", "heading", "altitudeMode"}),
+              "36.5000000 -1.0000000 0.0 1500 30 12.5 clampToGround");
 }
 
 TEST_F(KmlView, HalfWayAcrossTheMeridian) {

@@ -1,8 +1,5 @@
-#include <gtest/gtest.h>
 
 #include "writer_test_util.h"
-#include "output_stage.h"
-#include "writers.h"
 
 namespace ts {
 namespace {
@@ -138,8 +135,7 @@ TEST_F(KmlWriter, BlockOutsideTheWindowIsNamedByItsOwnRange) {
     EXPECT_EQ(dir.Files(), (std::vector<std::string>{"2024-03-16_09-00-00.kml", "2024-03-17_10-00-00.kml"}));
     ExpectValid("2024-03-17_10-00-00.kml");
     EXPECT_EQ(host.filesMade, 1);  // an empty document does not count
-    EXPECT_NE(std::find(host.lines.begin(), host.lines.end(), "  Make: 2024-03-17_10-00-00.kml       0 records"),
-              host.lines.end());
+    EXPECT_TRUE(HasLine(host, "  Make: 2024-03-17_10-00-00.kml       0 records"));
 }
 
 TEST_F(KmlWriter, CreateFailureIsAFailure) {
@@ -156,13 +152,9 @@ TEST_F(KmlWriter, CreateFailureIsAFailure) {
 TEST_F(KmlWriter, AbortDeletesTheBlockInHandOnly) {
     AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 100));
     AddBlock(ctx, Walk(T(2024, 3, 16, 12, 0, 0), 3000));
-    struct : RecordingHost {
-        void ProcessMessages() override { abortRequested = true; }
-    } aborting;
+    AbortingHost aborting;
     EngineContext c2{aborting};
-    c2.opt = ctx.opt;
-    c2.points = ctx.points;
-    c2.blocks = ctx.blocks;
+    CopyTrack(c2, ctx);
     EXPECT_EQ(WriteKml(c2, dir.Folder(), false), -1);
     EXPECT_EQ(dir.Files(), std::vector<std::string>{"2024-03-16_09-00-00.kml"});
     EXPECT_EQ(aborting.filesMade, 1);

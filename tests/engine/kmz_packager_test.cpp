@@ -1,11 +1,7 @@
-#include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 
 #include "../zip/zip_judges.h"
 #include "writer_test_util.h"
-#include "writers.h"
 
 namespace ts {
 namespace {

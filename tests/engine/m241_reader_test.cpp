@@ -1,15 +1,9 @@
-#include <gtest/gtest.h>
 
 #include <bit>
-#include <cmath>
 #include <optional>
-#include <random>
 
-#include "date_time.h"
-#include "geodesy.h"
 #include "m241_reader.h"
 #include "reader_test_util.h"
-#include "text_format.h"
 
 namespace ts {
 namespace {
@@ -95,11 +89,7 @@ TEST(M241Reader, BlocksAndTimes) {
     M241Reading r;
     r.ctx.opt.SplitIT = "5";
     r.Read(log);
-    ASSERT_EQ(r.ctx.blocks.Count(), 3);
-    EXPECT_EQ(r.ctx.blocks[0].Last, 1);
-    EXPECT_EQ(r.ctx.blocks[1].First, 2);
-    EXPECT_EQ(r.ctx.blocks[1].Last, 3);
-    EXPECT_EQ(r.ctx.blocks[2].First, 4);
+    ASSERT_EQ(test::BlockSpans(r.ctx), (test::Spans{{0, 1}, {2, 3}, {4, 4}}));
     EXPECT_EQ(r.ctx.blocks[2].Number, 3);
     EXPECT_EQ(r.ctx.blocks[2].StartTime, r.ctx.blocks[2].EndTime);
     EXPECT_EQ(FormatDateTime("yyyy-mm-dd", r.P(4).Time), "2046-07-23");

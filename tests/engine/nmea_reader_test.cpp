@@ -1,9 +1,5 @@
-#include <gtest/gtest.h>
 
-#include <cmath>
-#include <random>
 
-#include "date_time.h"
 #include "line_reader.h"
 #include "nmea_reader.h"
 #include "reader_test_util.h"
@@ -122,12 +118,9 @@ TEST(NmeaReader, BarometricLoggerCalibratesOnceAndTags) {
     r.ctx.opt.BarometerOffset = -13.25;  // 1000 hPa at 0 m
     r.ReadText(BarometerLog(), ikBarometer);
     EXPECT_EQ(r.host.calibrations, 1);
-    EXPECT_EQ(r.host.start.loggerText, "V2.0 logger");
-    EXPECT_EQ(r.host.start.latText, " 48\xC2\xB0 07' 00.000\"  N");
-    EXPECT_EQ(r.host.start.lonText, " 11\xC2\xB0 31' 00.000\"  E");
-    EXPECT_EQ(r.host.start.altText, "110.9 m");  // 1000 hPa against the standard reference
-    EXPECT_EQ(r.host.start.altEditText, "110.9");
-    EXPECT_EQ(r.host.start.offsetText, "Barometer offset: -13.25 hPa");
+    const BarometerStart& s = r.host.start;  // the height: 1000 hPa against the standard reference
+    EXPECT_EQ(s.loggerText + "|" + s.latText + "|" + s.lonText + "|" + s.altText + "|" + s.altEditText + "|" + s.offsetText,
+              "V2.0 logger| 48\xC2\xB0 07' 00.000\"  N| 11\xC2\xB0 31' 00.000\"  E|110.9 m|110.9|Barometer offset: -13.25 hPa");
     EXPECT_NEAR(r.host.firstPressure, 1000.0, 1e-9);
     ASSERT_EQ(r.ctx.points.Count(), 6);
     // Unattended: the standard reference.
@@ -172,20 +165,17 @@ TEST(NmeaReader, BarometerSearchLeavesNoStaleLineForTheReadPass) {
     EXPECT_EQ(e.ctx.points.Count(), 2);
 }
 
-
 TEST(NmeaReader, GeoidWithAndWithoutTheLogsOwnSeparation) {
     test::FixedGeoid geoid(36.5);
     const std::string own = Gga(T0, 0, "100.0", "40.0") + Rmc(T0, 0) + Gga(T0 + 1, 1, "100.0", "40.0") + Rmc(T0 + 1, 1);
     Reading r;
-    r.ctx.geoid = &geoid;
-    r.ctx.geoidCorrection = true;
+    r.UseGeoid(&geoid);
     r.ReadText(own);
     EXPECT_DOUBLE_EQ(r.P(0).Alt, 103.5);
     EXPECT_FLOAT_EQ(r.P(0).GeoidSep, 36.5f);
     EXPECT_TRUE(r.HasLine("  Difference of geoid: 3.5000m"));
     Reading plain;  // no separation in the log: the altitude is taken as ellipsoidal
-    plain.ctx.geoid = &geoid;
-    plain.ctx.geoidCorrection = true;
+    plain.UseGeoid(&geoid);
     plain.ReadText(Gga(T0, 0) + Rmc(T0, 0));
     EXPECT_DOUBLE_EQ(plain.P(0).Alt, 63.5);
     // Outside the model: the altitude stays, the log's separation is kept, the count is reported.
@@ -252,7 +242,7 @@ TEST(NmeaReader, FormatDms) {
 
 // Randomly damaged copies of the sample: the reader must end normally with a valid result.
 TEST(NmeaReader, SurvivesDamagedLogs) {
-    const std::string sample = test::FileText(TS_SHARED_DIR "/testdata/sample.nmea").substr(0, 12000);
+    const std::string sample = testing::ReadFile(TS_SHARED_DIR "/testdata/sample.nmea").substr(0, 12000);
     std::mt19937 rng(20261206);
     const int kinds[] = {ikNmea, ikTripMate, ikBarometer, ikRbt3000};
     const std::vector<std::string> extras = {"@CBDBG,1,1e308,0\n", "@LPRMC,\n", "/* LOG NOW */\n", "$CUUB \n", "\r",

@@ -1,9 +1,6 @@
-#include <gtest/gtest.h>
 
-#include <cmath>
 
 #include "barometer.h"
-#include "date_time.h"
 #include "nmea_sentence.h"
 #include "reader_test_util.h"
 
@@ -20,15 +17,19 @@ std::string Rmc(const std::string& time, const std::string& speed = "1.0") {
     return Nmea("GPRMC," + time + ",A,4807.038,N,01131.000,E," + speed + ",0.0,070804,,");
 }
 
-struct SentenceTest : ::testing::Test {
+// A context and an epoch of the read pass, for the input kind.
+struct EpochContext {
     RecordingHost host;
     EngineContext ctx{host};
     NmeaEpoch e;
-    SentenceTest() {
+    explicit EpochContext(int kind = ikNmea) {
         DeriveOptions(ctx.opt);
-        ctx.inputKind = ikNmea;
+        ctx.inputKind = kind;
         e.readPass = true;
     }
+};
+
+struct SentenceTest : ::testing::Test, EpochContext {
     int32_t Parse(const std::string& line, int32_t count = 0) { return ParseNmeaLine(ctx, e, line, count); }
 };
 
@@ -60,10 +61,8 @@ TEST(NmeaFields, TimeFields) {
     double t = -1;
     auto ms = [&](const char* s) { return NmeaTimeOfDay(s, t) ? std::llround(t * 86400000.0) : -1LL; };
     const long long at = ((12 * 60 + 34) * 60 + 56) * 1000LL;
-    EXPECT_EQ(ms("123456"), at);
-    EXPECT_EQ(ms("123456.7"), at + 700);
-    EXPECT_EQ(ms("1234567"), at + 700);
-    EXPECT_EQ(ms("123456.789"), at + 789);
+    for (auto [text, extra] : {std::pair{"123456", 0}, {"123456.7", 700}, {"1234567", 700}, {"123456.789", 789}})
+        EXPECT_EQ(ms(text), at + extra) << text;
     EXPECT_EQ(ms("12345"), ((1 * 60 + 23) * 60 + 45) * 1000LL);
     // Shorter than the form, or out of range: no time.
     for (const char* bad : {"", ".5", "1234", "1234.5", "246000", "126000", "123460", "12a456", "123456.7x"})
@@ -74,10 +73,9 @@ TEST(NmeaFields, DateFields) {
     const NmeaDate d = NmeaFieldToDate("070804");
     ASSERT_EQ(d.state, NmeaDate::Valid);
     EXPECT_EQ(FormatDateTime("yyyy/mm/dd", d.value), "2004/08/07");
-    EXPECT_EQ(NmeaFieldToDate("").state, NmeaDate::None);
-    EXPECT_EQ(NmeaFieldToDate("0708").state, NmeaDate::None);
-    EXPECT_EQ(NmeaFieldToDate("320804").state, NmeaDate::Invalid);
-    EXPECT_EQ(NmeaFieldToDate("07a804").state, NmeaDate::Invalid);
+    for (auto [text, state] : {std::pair{"", NmeaDate::None}, {"0708", NmeaDate::None}, {"320804", NmeaDate::Invalid},
+                               {"07a804", NmeaDate::Invalid}})
+        EXPECT_EQ(NmeaFieldToDate(text).state, state) << text;
     bool ok;
     EXPECT_EQ(NmeaDateTime(NmeaFieldToDate("320804"), "120000", ok), 0.0);
     EXPECT_FALSE(ok);
@@ -132,18 +130,10 @@ TEST_F(SentenceTest, RmcAndDates) {
 }
 
 // ReadNmeaEpoch over a short log; keeps the epochs' (second of day, sats) until the end.
-struct EpochLog {
-    RecordingHost host;
-    EngineContext ctx{host};
-    NmeaEpoch e;
+struct EpochLog : EpochContext {
     std::vector<std::pair<long long, int>> epochs;
     int calls = 0;
-    explicit EpochLog(int kind = ikNmea, int nsatMin = 0) {
-        DeriveOptions(ctx.opt);
-        ctx.opt.NsatMin = nsatMin;
-        ctx.inputKind = kind;
-        e.readPass = true;
-    }
+    explicit EpochLog(int kind = ikNmea, int nsatMin = 0) : EpochContext(kind) { ctx.opt.NsatMin = nsatMin; }
     void Run(const std::string& text) {
         TempFile f(text);
         LineReader file;
@@ -232,11 +222,11 @@ TEST(Barometer, PressureAltitudeAndCalibration) {
     EXPECT_DOUBLE_EQ(c.temperature, f.temperature);
     // The start point at 250 m now reads 250 m.
     EXPECT_NEAR(PressureAltitude(1000.0, c), 250.0, 1e-6);
-    BarometerReference bad{1000.0, 15.0}, high{1000.0, 15.0};
-    EXPECT_FALSE(CalibrateBarometer(bad, "abc", "15", false));
-    EXPECT_DOUBLE_EQ(bad.pressure, 1013.25);
-    EXPECT_FALSE(CalibrateBarometer(high, "60000", "-300", false));  // log of a negative value
-    EXPECT_DOUBLE_EQ(high.pressure, 1013.25);
+    for (auto [alt, temp] : {std::pair{"abc", "15"}, {"60000", "-300"}}) {  // the second: log of a negative value
+        BarometerReference bad{1000.0, 15.0};
+        EXPECT_FALSE(CalibrateBarometer(bad, alt, temp, false)) << alt;
+        EXPECT_DOUBLE_EQ(bad.pressure, 1013.25) << alt;
+    }
 }
 
 }  // namespace

@@ -1,9 +1,6 @@
-#include <gtest/gtest.h>
 
 #include "nmea_writer.h"
-#include "output_stage.h"
 #include "writer_test_util.h"
-#include "writers.h"
 
 namespace ts {
 namespace {
@@ -33,17 +30,12 @@ std::string DegMin(double v, int decimals) {
 }
 
 TEST(NmeaText, DegreesAndMinutesAtTheirLimits) {
-    EXPECT_EQ(DegMin(139.25, 4), "13915.0000");
-    EXPECT_EQ(DegMin(5.5, 4), "530.0000");
-    EXPECT_EQ(DegMin(-0.25, 4), "015.0000");
-    EXPECT_EQ(DegMin(0.0, 4), "000.0000");
-    EXPECT_EQ(DegMin(35.123456789, 8), "3507.40740734");
-    EXPECT_EQ(DegMin(kNaN, 4), "");
     // Minutes that round up to 60 carry into the degrees.
-    EXPECT_EQ(DegMin(35.999999, 4), "3559.9999");
-    EXPECT_EQ(DegMin(35.9999999, 4), "3600.0000");
-    EXPECT_EQ(DegMin(-179.9999999, 4), "18000.0000");
-    EXPECT_EQ(DegMin(35.999999, 8), "3559.99994000");
+    const std::tuple<double, int, const char*> cases[] = {
+        {139.25, 4, "13915.0000"}, {5.5, 4, "530.0000"}, {-0.25, 4, "015.0000"}, {0.0, 4, "000.0000"},
+        {35.123456789, 8, "3507.40740734"}, {kNaN, 4, ""}, {35.999999, 4, "3559.9999"}, {35.9999999, 4, "3600.0000"},
+        {-179.9999999, 4, "18000.0000"}, {35.999999, 8, "3559.99994000"}};
+    for (const auto& [v, decimals, text] : cases) EXPECT_EQ(DegMin(v, decimals), text) << v;
 
     std::string s = "$";
     AddNmeaChecksum(s, 0);
@@ -106,12 +98,12 @@ TEST_F(NmeaWriter, SentencesOfATrackReadBackByGpsbabel) {
 }
 
 TEST_F(NmeaWriter, NoFixFormOnlyAtZeroZero) {
-    // On the equator, on the prime meridian, at 0/0, and a course due north and due east.
-    std::vector<TLogData> pts = {Pt(T(2024, 3, 16, 9, 0, 0), 0.0, 10.0), Pt(T(2024, 3, 16, 9, 0, 1), 1.0, 0.0),
-                                 Pt(T(2024, 3, 16, 9, 0, 2), 0.0, 0.0), Pt(T(2024, 3, 16, 9, 0, 3), 5.5, -0.25),
-                                 Pt(T(2024, 3, 16, 9, 0, 4), 5.6, -0.25), Pt(T(2024, 3, 16, 9, 0, 5), 0.0, 0.0),
-                                 // A course a hair west of north would round to 360.00.
-                                 Pt(T(2024, 3, 16, 9, 0, 6), 35.0, 139.0), Pt(T(2024, 3, 16, 9, 0, 7), 35.001, 138.99999991)};
+    // On the equator, on the prime meridian, at 0/0, a course due north and due east, and last a
+    // course a hair west of north that would round to 360.00; one point a second.
+    std::vector<TLogData> pts;
+    for (auto [lat, lon] : {std::pair{0.0, 10.0}, {1.0, 0.0}, {0.0, 0.0}, {5.5, -0.25}, {5.6, -0.25}, {0.0, 0.0},
+                            {35.0, 139.0}, {35.001, 138.99999991}})
+        pts.push_back(Pt(T(2024, 3, 16, 9, 0, int(pts.size())), lat, lon));
     AddBlock(ctx, pts);
     ASSERT_EQ(Write(), 8);
     const std::vector<std::string> b = Bodies(dir.Files()[0]);

@@ -1,24 +1,18 @@
 #include "options.h"
-
-#include <gtest/gtest.h>
+#include "writer_test_util.h"
 
 using namespace ts;
 
 TEST(Options, TimeOffsetFromTheOffsetText) {
-    TConversionOptions o;
-    o.LocalTimeOffset = " 09:00:00";
-    DeriveOptions(o);
-    EXPECT_DOUBLE_EQ(o.TimeOffset, -0.375);
-    o.LocalTimeOffset = "-05:00:00";
-    DeriveOptions(o);
-    EXPECT_NEAR(o.TimeOffset, 0.208333, 1e-6);
-    o.LocalTimeOffset = "  :  :  ";
-    DeriveOptions(o);
-    EXPECT_EQ(o.TimeOffset, 0.0);
-    o.LocalTimeOffset = " 09:00:00";
-    o.ToLocaltime = false;
-    DeriveOptions(o);
-    EXPECT_EQ(o.TimeOffset, 0.0);
+    // (offset text, to local time, offset in days)
+    const std::tuple<const char*, bool, double> cases[] = {
+        {" 09:00:00", true, -0.375}, {"-05:00:00", true, 5.0 / 24}, {"  :  :  ", true, 0}, {" 09:00:00", false, 0}};
+    for (const auto& [text, local, days] : cases) {
+        TConversionOptions o;
+        o.LocalTimeOffset = text, o.ToLocaltime = local;
+        DeriveOptions(o);
+        EXPECT_DOUBLE_EQ(o.TimeOffset, days) << text << local;
+    }
     EXPECT_EQ(FormatUtcOffset(0.375), " 09:00:00");
     EXPECT_EQ(FormatUtcOffset(-5.0 / 24), "-05:00:00");
     // Whatever the machine's zone, its offset round-trips through the offset text.

@@ -1,6 +1,4 @@
-#include "output_stage.h"
 
-#include <gtest/gtest.h>
 
 #include "writer_test_util.h"
 
@@ -118,8 +116,7 @@ TEST_F(OutputStage, BlocksWithTheSameNameDoNotOverwriteEachOther) {
     ctx.opt.DateOnly = true;
     EXPECT_EQ(MakeOutputFiles(ctx, Input()), 7);
     EXPECT_EQ(dir.Files(), (std::vector<std::string>{"09-00-00(2).kml", "09-00-00.kml"}));
-    EXPECT_NE(std::find(host.lines.begin(), host.lines.end(), "  Make: 09-00-00(2).kml       4 records"),
-              host.lines.end());
+    EXPECT_TRUE(HasLine(host, "  Make: 09-00-00(2).kml       4 records"));
     // Converting again replaces the files rather than numbering further.
     EXPECT_EQ(MakeOutputFiles(ctx, Input()), 7);
     EXPECT_EQ(dir.Files().size(), 2u);

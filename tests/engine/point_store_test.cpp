@@ -1,11 +1,5 @@
 #include "point_store.h"
-
-#include <gtest/gtest.h>
-
-#include <cmath>
-
-#include "context.h"
-#include "date_time.h"
+#include "writer_test_util.h"
 
 using namespace ts;
 
@@ -32,13 +26,9 @@ TEST(PointStream, RingAddressingWithWrapPoint) {
 }
 
 TEST(FieldClamps, UncheckedLogValuesFitTheirFields) {
-    EXPECT_EQ(Hdop10FromHdop(1.25), 12);  // ties to even
-    EXPECT_EQ(Hdop10FromHdop(NAN), 0);
-    EXPECT_EQ(Hdop10FromHdop(1e9), 32767);
-    EXPECT_EQ(Hdop10FromHdop(-3), 0);
-    EXPECT_EQ(SatsFromCount(1000), 99);
-    EXPECT_EQ(SatsFromCount(-5), 0);
-    EXPECT_EQ(SatsFromCount(NAN), 99);
+    for (auto [hdop, hdop10] : {std::pair{1.25, 12}, {kNaN, 0}, {1e9, 32767}, {-3.0, 0}})  // 1.25: ties to even
+        EXPECT_EQ(Hdop10FromHdop(hdop), hdop10) << hdop;
+    for (auto [count, sats] : {std::pair{1000.0, 99}, {-5.0, 0}, {kNaN, 99}}) EXPECT_EQ(SatsFromCount(count), sats) << count;
 }
 
 TEST(CheckTimeGoesBack, ReportsBackwardStepsOnly) {

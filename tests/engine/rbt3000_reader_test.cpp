@@ -1,11 +1,7 @@
-#include <gtest/gtest.h>
 
-#include <random>
 
-#include "date_time.h"
 #include "reader_test_util.h"
 #include "rbt3000_reader.h"
-#include "text_format.h"
 
 namespace ts {
 namespace {
@@ -80,9 +76,7 @@ TEST(Rbt3000Reader, BlocksAtGapsAndAtRecordsWithoutTime) {
     RbtReading five;
     five.ctx.opt.SplitIT = "5";
     five.Read(log);
-    ASSERT_EQ(five.ctx.blocks.Count(), 2);  // 10 minutes apart, then exactly 5
-    EXPECT_EQ(five.ctx.blocks[0].Last, 0);
-    EXPECT_EQ(five.ctx.blocks[1].First, 1);
+    EXPECT_EQ(test::BlockSpans(five.ctx), (test::Spans{{0, 0}, {1, 2}}));  // 10 minutes apart, then exactly 5
     RbtReading fifteen;
     fifteen.ctx.opt.SplitIT = "15";
     fifteen.Read(log);
@@ -91,8 +85,7 @@ TEST(Rbt3000Reader, BlocksAtGapsAndAtRecordsWithoutTime) {
     // No "direction": a new block, with the previous record's time.
     RbtReading untimed;
     untimed.Read(kHead + Rec(0, 35.5) + Rec(5, 35.6, "", false) + Rec(6, 35.7));
-    ASSERT_EQ(untimed.ctx.blocks.Count(), 2);
-    EXPECT_EQ(untimed.ctx.blocks[1].First, 1);
+    ASSERT_EQ(test::BlockSpans(untimed.ctx), (test::Spans{{0, 0}, {1, 2}}));
     EXPECT_EQ(untimed.P(1).Time, untimed.P(0).Time);
     EXPECT_EQ(FormatDateTime("hh:nn:ss", untimed.P(2).Time), "10:00:06");
     // A record without time first in the file: no time rather than one of another file.

@@ -2,8 +2,6 @@
 // the peers' readings of the shared logs.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -17,13 +15,11 @@
 #include <string>
 #include <unistd.h>
 
-#include "context.h"
-#include "date_time.h"
-#include "convert.h"
 #include "host.h"
 #include "nmea_reader.h"
 #include "tks_reader.h"
 #include "wintec_reader.h"
+#include "writer_test_util.h"
 
 namespace ts::test {
 
@@ -117,7 +113,16 @@ struct Reading {
         return std::find(host.lines.begin(), host.lines.end(), line) != host.lines.end();
     }
     const TLogData& P(int i) const { return ctx.points.At(i); }
+    void UseGeoid(GeoidQuery* g) { ctx.geoid = g, ctx.geoidCorrection = true; }
 };
+
+// (First, Last) of each block, to compare with one assertion.
+using Spans = std::vector<std::pair<int32_t, int32_t>>;
+inline Spans BlockSpans(const EngineContext& ctx) {
+    Spans r;
+    for (int32_t i = 0; i < ctx.blocks.Count(); ++i) r.emplace_back(ctx.blocks[i].First, ctx.blocks[i].Last);
+    return r;
+}
 
 // Blocks number 1.., cover the stream in order, and carry their points' times.
 inline void ExpectBlocksCoverStream(const EngineContext& ctx) {
@@ -135,10 +140,6 @@ inline void ExpectBlocksCoverStream(const EngineContext& ctx) {
     ASSERT_EQ(next, ctx.points.Count());
 }
 
-inline std::string FileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // The points (trkpt or wpt) of a peer's GPX reading: position, and the text of each named child element.
 struct PeerPoint {
@@ -147,7 +148,7 @@ struct PeerPoint {
     double Num(const std::string& name) const { return std::stod(tag.at(name)); }
 };
 inline std::vector<PeerPoint> PeerTrack(const std::string& gpxPath, const std::string& elem = "trkpt") {
-    const std::string gpx = FileText(gpxPath);
+    const std::string gpx = testing::ReadFile(gpxPath);
     std::vector<PeerPoint> r;
     const std::regex child(R"re(<(\w+)>([^<]*)</\1>)re");
     for (size_t at = gpx.find("<" + elem + " "); at != std::string::npos; at = gpx.find("<" + elem + " ", at + 1)) {
@@ -236,6 +237,5 @@ inline std::string Tk3Header(uint32_t count, const std::string& name = "WSG1000"
     return WintecHeader("WINTECLOGTK3", 30, name, 493, count);
 }
 
-using LogReading = Reading;
 
 }  // namespace ts::test

@@ -1,10 +1,5 @@
-#include "text_format.h"
+#include "writer_test_util.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-
-#include "date_time.h"
 
 using namespace ts;
 

@@ -1,52 +1,30 @@
 #include "text_out.h"
-
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <limits>
+#include "writer_test_util.h"
 
 namespace ts {
 namespace {
 
 TEST(TextOut, FixedRoundsHalfAwayFromZero) {
-    EXPECT_EQ(FormatFixed(2.5, 0), "3");
-    EXPECT_EQ(FormatFixed(-2.5, 0), "-3");
-    EXPECT_EQ(FormatFixed(0.125, 2), "0.13");
-    EXPECT_EQ(FormatFixed(0.15, 1), "0.2");  // binary 0.1499999..., printf gives 0.1
-    EXPECT_EQ(FormatFixed(1.005, 2), "1.01");
-    EXPECT_EQ(FormatFixed(9.96, 1), "10.0");
-    EXPECT_EQ(FormatFixed(999.9996, 3), "1000.000");
-    EXPECT_EQ(FormatFixed(0.00000005, 7), "0.0000001");
-    EXPECT_EQ(FormatFixed(0.00000004, 7), "0.0000000");
-    EXPECT_EQ(FormatFixed(139.12345675, 7), "139.1234568");
-    EXPECT_EQ(FormatFixed(-35.5, 0), "-36");
+    // 0.15 is binary 0.1499999..., for which printf gives 0.1.
+    const std::tuple<double, int, const char*> cases[] = {
+        {2.5, 0, "3"}, {-2.5, 0, "-3"}, {0.125, 2, "0.13"}, {0.15, 1, "0.2"}, {1.005, 2, "1.01"}, {9.96, 1, "10.0"},
+        {999.9996, 3, "1000.000"}, {0.00000005, 7, "0.0000001"}, {0.00000004, 7, "0.0000000"},
+        {139.12345675, 7, "139.1234568"}, {-35.5, 0, "-36"}};
+    for (const auto& [v, decimals, text] : cases) EXPECT_EQ(FormatFixed(v, decimals), text) << v;
 }
 
 TEST(TextOut, FixedEdgeValues) {
-    EXPECT_EQ(FormatFixed(0.0, 1), "0.0");
-    EXPECT_EQ(FormatFixed(-0.0, 1), "0.0");
-    EXPECT_EQ(FormatFixed(-0.04, 1), "0.0");  // no "-0.0"
-    EXPECT_EQ(FormatFixed(12.0, 0), "12");
-    EXPECT_EQ(FormatFixed(1e20, 1), "100000000000000000000.0");
-    EXPECT_EQ(FormatFixed(1.5e-300, 3), "0.000");
+    const double inf = std::numeric_limits<double>::infinity();
+    // No "-0.0"; nothing that is not a number ever reaches a file; width pads with blanks like printf.
+    const std::tuple<double, int, int, const char*> cases[] = {
+        {0.0, 1, 0, "0.0"}, {-0.0, 1, 0, "0.0"}, {-0.04, 1, 0, "0.0"}, {12.0, 0, 0, "12"},
+        {1e20, 1, 0, "100000000000000000000.0"}, {1.5e-300, 3, 0, "0.000"}, {kNaN, 1, 0, "0.0"}, {inf, 3, 0, "0.000"},
+        {-inf, 2, 0, "0.00"}, {1.5, 1, 6, "   1.5"}, {-1.5, 1, 5, " -1.5"}, {123.456, 3, 5, "123.456"}};
+    for (const auto& [v, decimals, width, text] : cases) EXPECT_EQ(FormatFixed(v, decimals, width), text) << v;
     EXPECT_EQ(FormatFixed(std::numeric_limits<double>::max(), 0).size(), 309u);
-    // Nothing that is not a number ever reaches a file.
-    EXPECT_EQ(FormatFixed(std::nan(""), 1), "0.0");
-    EXPECT_EQ(FormatFixed(std::numeric_limits<double>::infinity(), 3), "0.000");
-    EXPECT_EQ(FormatFixed(-std::numeric_limits<double>::infinity(), 2), "0.00");
-    // Width pads with blanks like printf.
-    EXPECT_EQ(FormatFixed(1.5, 1, 6), "   1.5");
-    EXPECT_EQ(FormatFixed(-1.5, 1, 5), " -1.5");
-    EXPECT_EQ(FormatFixed(123.456, 3, 5), "123.456");
     std::string s;
-    AppendFixedTrim(s, 12.0, 1, 3);
-    s += '|';
-    AppendFixedTrim(s, 7.5, 1, 3);
-    s += '|';
-    AppendFixedTrim(s, 100.0, 1, 3);
-    s += '|';
-    AppendFixedTrim(s, 0.04, 1, 3);
-    EXPECT_EQ(s, "12|7.5|100|0");
+    for (double v : {12.0, 7.5, 100.0, 0.04}) AppendFixedTrim(s, v, 1, 3), s += '|';
+    EXPECT_EQ(s, "12|7.5|100|0|");
 }
 
 TEST(TextOut, XmlEscapingAndUtf8Repair) {

@@ -1,12 +1,9 @@
-#include <gtest/gtest.h>
 
 #include "reader_test_util.h"
-#include "text_format.h"
 
 namespace ts {
 namespace {
 
-using test::LogReading;
 using test::PackedAt;
 using test::TimeAt;
 using test::TksRec;
@@ -31,7 +28,7 @@ TEST(TksTime, PackedFieldsAndInvalidDates) {
 }
 
 TEST(TksReader, PointsOfOneTrack) {
-    LogReading r;
+    test::Reading r;
     test::TempFile f(Rec(0, 0, 5015) + Rec(1, 1, -25) + Rec(2, 2), ".tks");
     EXPECT_EQ(r.Read(ReadTksFile, f.path()), 0);  // read fine; no output type is ticked
     EXPECT_TRUE(r.HasLine("  WBT-100,200:   3 records"));
@@ -57,14 +54,12 @@ TEST(TksReader, TrackStartsZeroRecordsAndBlocks) {
     const std::string log = Start(0, 0) + Rec(1, 1) + kZero + kZero + Rec(2, 2) + Start(10, 3) + Start(11, 4) +
                             Rec(12, 5) + kZero + Start(20, 6) + TksRec(PackedAt(21), -1350000000, kLon, 0) +
                             TksRec(PackedAt(22), 950000000, kLon, 0);
-    LogReading r;
+    test::Reading r;
     r.ReadBytes(ReadTksFile, log, ".tks");
     ASSERT_EQ(r.ctx.points.Count(), 9);
     test::ExpectBlocksCoverStream(r.ctx);
-    ASSERT_EQ(r.ctx.blocks.Count(), 5);
     // Blocks end before each start: one point between two starts, one point for the last start.
-    const int32_t lasts[] = {2, 3, 5, 6, 8};
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(r.ctx.blocks[i].Last, lasts[i]) << i;
+    EXPECT_EQ(test::BlockSpans(r.ctx), (test::Spans{{0, 2}, {3, 3}, {4, 5}, {6, 6}, {7, 8}}));
     EXPECT_DOUBLE_EQ(r.P(7).Lat, -35.0);
     EXPECT_NEAR(r.P(8).Lat, -5.0, 1e-12);
     EXPECT_EQ(r.P(8).Flags, InterestPoint);
@@ -79,7 +74,7 @@ TEST(TksReader, TrackStartsZeroRecordsAndBlocks) {
 TEST(TksReader, TimesThatStandStillGoBackOrDoNotConvert) {
     // Same time: the previous speed stays; back in time: reported, no new block; month 13: time 0.
     const std::string log = Rec(0, 0) + Rec(1, 2) + Rec(1, 3) + Rec(0, 4) + TksRec(test::Packed(2024, 13, 1, 0, 0, 0), kLat, kLon, 0);
-    LogReading r;
+    test::Reading r;
     r.ReadBytes(ReadTksFile, log, ".tks");
     ASSERT_EQ(r.ctx.points.Count(), 5);
     EXPECT_EQ(r.ctx.blocks.Count(), 1);
@@ -91,15 +86,15 @@ TEST(TksReader, TimesThatStandStillGoBackOrDoNotConvert) {
 }
 
 TEST(TksReader, EmptyShortAndMissingFiles) {
-    LogReading r;
+    test::Reading r;
     EXPECT_EQ(r.ReadBytes(ReadTksFile, "", ".tks"), 0);
     EXPECT_TRUE(r.HasLine("  WBT-100,200:   0 records"));
     EXPECT_EQ(r.ctx.blocks.Count(), 0);
     // A single record, and a trailing piece shorter than a record, which is left alone.
-    LogReading one;
+    test::Reading one;
     one.ReadBytes(ReadTksFile, kZero + Rec(5, 0) + Rec(6, 1).substr(0, 15), ".tks");
     ASSERT_EQ(one.ctx.points.Count(), 1);
-    ASSERT_EQ(one.ctx.blocks.Count(), 1);
+    ASSERT_EQ(test::BlockSpans(one.ctx), (test::Spans{{0, 0}}));
     EXPECT_EQ(one.ctx.blocks[0].StartTime, one.ctx.blocks[0].EndTime);
     EXPECT_EQ(r.Read(ReadTksFile, "/nonexistent/dir/walk.tks"), -1);
     EXPECT_EQ(r.host.status[0], "  Can not open: walk.tks");

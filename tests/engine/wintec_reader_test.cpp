@@ -1,16 +1,10 @@
-#include <gtest/gtest.h>
 
-#include <cmath>
-#include <random>
 
-#include "convert.h"
 #include "reader_test_util.h"
-#include "text_format.h"
 
 namespace ts {
 namespace {
 
-using test::LogReading;
 using test::PackedAt;
 using test::TimeAt;
 using test::WintecRec;
@@ -35,7 +29,7 @@ TEST(WintecHeader, UnknownHeadersAreNotThisFormat) {
                                  "", "WINTEC", Rec(0, 0)};
     for (const std::string& content : files) {
         test::TempFile f(content, ".tk1");
-        LogReading r;
+        test::Reading r;
         EXPECT_EQ(r.Read(ReadWintecLogFile, f.path()), -2);
         const std::string msg = "  Not WBT-201, WSG-100 Logfile : " + ExtractFileName(f.path());
         EXPECT_EQ(r.host.status[0], msg);
@@ -50,13 +44,11 @@ TEST(WintecReader, FlagsMakeBlocksInterestPointsAndSensorValues) {
     const std::string log = test::Tk1Header(7) + Rec(0, 0, 0x0001) + Rec(1, 1, 0x0002) + Rec(2, 2, 0x0084) +
                             WintecRec(0x0003, 0, 0, 0, 0) +  // blank whatever its flags
                             Rec(5, 3, 0x0003) + Rec(6, 4, 0xFFFC) + Rec(7, 5);
-    LogReading r;
+    test::Reading r;
     r.ReadBytes(ReadWintecLogFile, log, ".tk1");
     ASSERT_EQ(r.ctx.points.Count(), 6);
     test::ExpectBlocksCoverStream(r.ctx);
-    ASSERT_EQ(r.ctx.blocks.Count(), 2);
-    EXPECT_EQ(r.ctx.blocks[0].Last, 2);
-    EXPECT_EQ(r.ctx.blocks[1].First, 3);
+    EXPECT_EQ(test::BlockSpans(r.ctx), (test::Spans{{0, 2}, {3, 5}}));
     const uint8_t flags[] = {0, InterestPoint, 0, InterestPoint, 0, 0};
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(r.P(i).Flags, flags[i]) << i;
@@ -66,12 +58,9 @@ TEST(WintecReader, FlagsMakeBlocksInterestPointsAndSensorValues) {
         EXPECT_EQ(r.P(i).FixQuality, 1);
         EXPECT_EQ(r.P(i).Sats, 99);
     }
-    EXPECT_TRUE(std::isnan(r.P(0).Temperature) && std::isnan(r.P(0).Pressure));
-    EXPECT_TRUE(std::isnan(r.P(1).Temperature) && std::isnan(r.P(1).Pressure));
-    EXPECT_EQ(r.P(2).Temperature, -8.0f);
-    EXPECT_EQ(r.P(2).Pressure, 590.0f);
-    EXPECT_EQ(r.P(4).Temperature, 52.0f);
-    EXPECT_EQ(r.P(4).Pressure, 1100.0f);
+    for (int i : {0, 1}) EXPECT_TRUE(std::isnan(r.P(i).Temperature) && std::isnan(r.P(i).Pressure)) << i;
+    EXPECT_EQ(std::pair(r.P(2).Temperature, r.P(2).Pressure), std::pair(-8.0f, 590.0f));
+    EXPECT_EQ(std::pair(r.P(4).Temperature, r.P(4).Pressure), std::pair(52.0f, 1100.0f));
     EXPECT_TRUE(std::isnan(r.P(4).PressureAlt));
     EXPECT_EQ(r.P(3).Speed, 0.0);  // first of its block
     EXPECT_GT(r.P(4).Speed, 0.0);
@@ -81,7 +70,7 @@ TEST(WintecReader, FlagsMakeBlocksInterestPointsAndSensorValues) {
 TEST(WintecReader, DataAreaBoundsTheRecords) {
     {
         // A count beyond the file: reading stops at the end of the file; a piece of a record is left.
-        LogReading r;
+        test::Reading r;
         r.ReadBytes(ReadWintecLogFile, test::Tk2Header(1000) + Recs(4) + Rec(9, 9).substr(0, 10), ".tk2");
         EXPECT_EQ(r.ctx.points.Count(), 4);
         EXPECT_TRUE(r.HasLine("  WBT-201:   4 records"));
@@ -89,24 +78,22 @@ TEST(WintecReader, DataAreaBoundsTheRecords) {
     {
         // A count short of the file: records after the data area are not read, not even after
         // blank records at its end.
-        LogReading r;
+        test::Reading r;
         r.ReadBytes(ReadWintecLogFile, test::Tk3Header(3) + Recs(1) + std::string(32, '\0') + Recs(2, 1), ".tk3");
         EXPECT_EQ(r.ctx.points.Count(), 1);
     }
     {
         // The last record of the area is stored even when it opens a track.
-        LogReading r;
+        test::Reading r;
         r.ReadBytes(ReadWintecLogFile, test::Tk1Header(2) + Rec(0, 0) + Rec(1, 1, 0x0001) + Recs(2, 2), ".tk1");
-        ASSERT_EQ(r.ctx.points.Count(), 2);
-        ASSERT_EQ(r.ctx.blocks.Count(), 2);
-        EXPECT_EQ(r.ctx.blocks[1].First, 1);
-        EXPECT_EQ(r.ctx.blocks[1].Last, 1);
+        EXPECT_EQ(r.ctx.points.Count(), 2);
+        EXPECT_EQ(test::BlockSpans(r.ctx), (test::Spans{{0, 0}, {1, 1}}));
     }
 }
 
 TEST(WintecReader, TesFiles) {
     // 40 bytes hold two records; the last 8 bytes are not read. Any case of the extension.
-    LogReading r;
+    test::Reading r;
     EXPECT_EQ(r.ReadBytes(ReadWintecLogFile, Rec(0, 0) + Rec(1, 1) + Rec(2, 2).substr(0, 8), ".tes"), 0);
     EXPECT_EQ(r.ctx.points.Count(), 2);
     EXPECT_TRUE(r.HasLine("  WBT-202:   2 records"));
@@ -114,9 +101,8 @@ TEST(WintecReader, TesFiles) {
     EXPECT_TRUE(r.HasLine("  WBT-202:   0 records"));
     // A single record; the geoid note only with the geoid box ticked.
     test::FixedGeoid g(-20.5);
-    LogReading one;
-    one.ctx.geoid = &g;
-    one.ctx.geoidCorrection = true;
+    test::Reading one;
+    one.UseGeoid(&g);
     one.ReadBytes(ReadWintecLogFile, Rec(0, 0, 0x0003), ".TES");
     ASSERT_EQ(one.ctx.points.Count(), 1);
     EXPECT_EQ(one.P(0).Flags, InterestPoint);
@@ -129,7 +115,7 @@ TEST(WintecReader, TesFiles) {
 
 TEST(WintecReader, RealWbt202LogMatchesThePeerReading) {
     const std::string dir = TS_SHARED_DIR "/testdata/";
-    LogReading r;
+    test::Reading r;
     EXPECT_EQ(r.Read(ReadWintecLogFile, dir + "wbt202.TES"), 0);
     EXPECT_TRUE(r.HasLine("  WBT-202:   498 records"));
     const auto track = test::PeerTrack(dir + "wbt202.TES.peer.gpx"), marks = test::PeerTrack(dir + "wbt202.TES.peer.gpx", "wpt");
@@ -176,7 +162,7 @@ TEST(LoggerReaders, SurviveDamagedLogs) {
         std::string s = bases[layout];
         // Damage the header now and then, the records mostly.
         test::Damage(s, rng, {}, 12, layout < 3 && iter % 4 != 0 ? 1024 : 0);
-        LogReading r;
+        test::Reading r;
         const int32_t res = r.ReadBytes(layout == 4 ? ReadTksFile : ReadWintecLogFile, s, exts[layout]);
         ASSERT_GE(res, layout < 3 ? -2 : -1) << iter;
         test::ExpectBlocksCoverStream(r.ctx);

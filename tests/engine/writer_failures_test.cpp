@@ -1,10 +1,7 @@
 // What the NMEA, GPX and CSV writers share: a failed block stays a failure, an abort deletes only
 // the block in hand, and a block without points in the window still gets its file.
-#include <gtest/gtest.h>
 
-#include "output_stage.h"
 #include "writer_test_util.h"
-#include "writers.h"
 
 namespace ts {
 namespace {
@@ -41,7 +38,7 @@ TEST_P(WriterFailures, FailedCreateStaysVisible) {
     EXPECT_EQ(Write(ctx), -1);
     const std::string name = dir.Folder() + "2024-03-16_09-00-00" + ext;
     EXPECT_EQ(host.messages, std::vector<std::string>{"Can't create: " + name});
-    EXPECT_NE(std::find(host.lines.begin(), host.lines.end(), "  Can't create: " + name), host.lines.end());
+    EXPECT_TRUE(HasLine(host, "  Can't create: " + name));
     EXPECT_TRUE(std::filesystem::is_regular_file(dir.path / ("2024-03-16_12-00-00" + ext)));
     EXPECT_EQ(host.filesMade, 1);
 
@@ -52,12 +49,9 @@ TEST_P(WriterFailures, FailedCreateStaysVisible) {
 TEST_P(WriterFailures, AbortDeletesTheBlockInHandOnly) {
     AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 100));
     AddBlock(ctx, Walk(T(2024, 3, 16, 12, 0, 0), 3000));
-    struct AbortingHost : RecordingHost {
-        void ProcessMessages() override { abortRequested = true; }
-    } aborting;
+    AbortingHost aborting;
     EngineContext c2{aborting};
-    c2.points = ctx.points;
-    c2.blocks = ctx.blocks;
+    CopyTrack(c2, ctx);
     EXPECT_EQ(Write(c2), -1);
     EXPECT_EQ(dir.Files(), std::vector<std::string>{"2024-03-16_09-00-00" + ext});
     EXPECT_EQ(aborting.filesMade, 1);

@@ -6,16 +6,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "context.h"
+#include "convert.h"
 #include "date_time.h"
+#include "geodesy.h"
+#include "output_stage.h"
+#include "text_format.h"
+#include "writers.h"
 
 namespace ts::testing {
 
@@ -59,6 +67,10 @@ inline std::string SchemaErrors(const std::filesystem::path& file, const std::st
 inline std::string KmlSchemaErrors(const std::filesystem::path& file) { return SchemaErrors(file, "kml21"); }
 inline std::string GpxSchemaErrors(const std::filesystem::path& file) { return SchemaErrors(file, "gpx11"); }
 
+inline bool HasLine(const RecordingHost& host, const std::string& line) {
+    return std::find(host.lines.begin(), host.lines.end(), line) != host.lines.end();
+}
+
 inline int CountOf(const std::string& text, const std::string& what) {
     int n = 0;
     for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + what.size())) ++n;
@@ -94,6 +106,24 @@ struct WriterTest : ::testing::Test {
     EngineContext ctx{host};
     ScratchDir dir;
 };
+
+// Writes the KML of ctx into dir, checks it against the schema and returns the newest file's text.
+inline std::string WriteValidKml(EngineContext& ctx, const ScratchDir& dir) {
+    DeriveOptions(ctx.opt);
+    ctx.outputNames.clear();
+    EXPECT_GT(WriteKml(ctx, dir.Folder(), false), 0);
+    const std::string name = dir.Files().back();
+    EXPECT_EQ(KmlSchemaErrors(dir.path / name), "") << ReadFile(dir.path / name);
+    return ReadFile(dir.path / name);
+}
+
+// A host that asks to stop at its first chance, and a copy of a track under it.
+struct AbortingHost : RecordingHost {
+    void ProcessMessages() override { abortRequested = true; }
+};
+inline void CopyTrack(EngineContext& to, const EngineContext& from) {
+    to.opt = from.opt, to.points = from.points, to.blocks = from.blocks;
+}
 
 inline TLogData Pt(double t, double lat, double lon, double alt = 100, double speedKn = 10) {
     TLogData p;
@@ -207,17 +237,11 @@ for r in rows:
     return RunCommand("python3 -c " + Quote(kScript) + " " + Quote(file.string()), out);
 }
 
+// The lines of text, without their CR LF or LF.
 inline std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> r;
-    size_t p = 0;
-    while (p < text.size()) {
-        size_t e = text.find('\n', p);
-        if (e == std::string::npos) e = text.size();
-        std::string line = text.substr(p, e - p);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        r.push_back(line);
-        p = e + 1;
-    }
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) r.push_back(!l.empty() && l.back() == '\r' ? l.substr(0, l.size() - 1) : l);
     return r;
 }
 

@@ -1,10 +1,7 @@
 // Whole conversions through the output stage with NMEA, GPX and CSV ticked, judged by outside
 // tools: a track built in code under a stand-in reader, and the sample NMEA log once its reader
 // is registered.
-#include <gtest/gtest.h>
 
-#include "convert.h"
-#include "output_stage.h"
 #include "writer_test_util.h"
 
 namespace ts {
@@ -42,21 +39,17 @@ size_t JudgeOutputs(const ScratchDir& dir, const std::string& input) {
     EXPECT_FALSE(ref.empty());
     const double gpxTolerance = 0.5e-7 + 1e-12, nmeaTolerance = 0.00005 / 60 + gpxTolerance;
     std::vector<LatLon> nmeaBack, gpxBack, csv;
-    for (const std::string& f : FilesWithExt(dir, ".nmea")) {
-        if (f == input) continue;
-        std::string out;
-        EXPECT_EQ(CheckNmeaSentences(dir.path / f, &out), 0) << f << ": " << out;
-        const std::vector<LatLon> b = BabelRead("nmea", dir.path / f, "trkpt", &out);
-        EXPECT_EQ(out, "") << f;
-        nmeaBack.insert(nmeaBack.end(), b.begin(), b.end());
-    }
-    for (const std::string& f : FilesWithExt(dir, ".gpx")) {
-        EXPECT_EQ(GpxSchemaErrors(dir.path / f), "") << f;
-        std::string out;
-        const std::vector<LatLon> b = BabelRead("gpx", dir.path / f, "trkpt", &out);
-        EXPECT_EQ(out, "") << f;
-        gpxBack.insert(gpxBack.end(), b.begin(), b.end());
-    }
+    for (const char* fmt : {"nmea", "gpx"})
+        for (const std::string& f : FilesWithExt(dir, std::string(".") + fmt)) {
+            if (f == input) continue;
+            std::string out;
+            if (*fmt == 'n') EXPECT_EQ(CheckNmeaSentences(dir.path / f, &out), 0) << f << ": " << out;
+            else EXPECT_EQ(GpxSchemaErrors(dir.path / f), "") << f;
+            const std::vector<LatLon> b = BabelRead(fmt, dir.path / f, "trkpt", &out);
+            EXPECT_EQ(out, "") << f;
+            std::vector<LatLon>& into = *fmt == 'n' ? nmeaBack : gpxBack;
+            into.insert(into.end(), b.begin(), b.end());
+        }
     for (const std::string& f : FilesWithExt(dir, ".csv")) {
         std::string out;
         EXPECT_EQ(ReadCsvWithPython(dir.path / f, &out), 0) << f << ": " << out;
