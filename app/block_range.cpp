@@ -45,7 +45,7 @@ std::string FormatRangeDms(int decimals, double value, const std::string& degCha
     std::snprintf(buf, sizeof buf, "%.*f", dec, sec);
     std::string s = buf;
     const size_t width = static_cast<size_t>(dec) + 3;
-    if (s.size() < width) s.insert(0, "0");
+    if (s.size() < width) s.insert(s.begin(), '0');
     if (s.compare(0, 3, "60.") == 0) s = std::string("59.9999999").substr(0, width);
     out += s;
     out += '"';

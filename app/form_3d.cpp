@@ -114,15 +114,15 @@ bool Normalize3DFields(TConversionOptions& o, std::string& badText) {
             badText = *f;
             return false;
         }
-        if (v == 0) *f = "0";
+        if (v == 0) f->assign(1, '0');
     }
     for (std::string* f : {&o.ViewLon, &o.ViewLat}) {
         const double d = ParseAngle(*f);
-        *f = d == 0 ? "0" : Fixed("%8.6f", d);
+        *f = d == 0 ? std::string(1, '0') : Fixed("%8.6f", d);
     }
-    if (StrToFloatSafe(o.ViewAlt) == 0) o.ViewAlt = "0";
+    if (StrToFloatSafe(o.ViewAlt) == 0) o.ViewAlt.assign(1, '0');
     if (StrToFloatSafe(o.Multi) == 0) o.Multi = "1.0";
-    if (StrToFloatSafe(o.Offset3D) == 0) o.Offset3D = "0";
+    if (StrToFloatSafe(o.Offset3D) == 0) o.Offset3D.assign(1, '0');
     return true;
 }
 

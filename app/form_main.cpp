@@ -806,7 +806,9 @@ void TFormMain::closeEvent(QCloseEvent* e) {
         return;
     }
     closing_ = true;
-    SetStatus(0, " " + ExtractFileName(front_->SettingsFileName) + "  saving...");
+    std::string saving(1, ' ');
+    saving.append(ExtractFileName(front_->SettingsFileName)).append("  saving...");
+    SetStatus(0, saving);
     QCoreApplication::processEvents();
     front_->SaveSettingsFile();
     report_->close();
