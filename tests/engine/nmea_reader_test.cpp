@@ -247,7 +247,7 @@ TEST(NmeaReader, SurvivesDamagedLogs) {
     const int kinds[] = {ikNmea, ikTripMate, ikBarometer, ikRbt3000};
     const std::vector<std::string> extras = {"@CBDBG,1,1e308,0\n", "@LPRMC,\n", "/* LOG NOW */\n", "$CUUB \n", "\r",
                                              "$GPWPL,4231.8291,N,08807.3033,W,Trailsmith_\n", "$IISMD,1e400,-0,nan,inf\n"};
-    for (int iter = 0; iter < 400; ++iter) {
+    for (int iter = 0; iter < 2000; ++iter) {
         std::string s = sample;
         test::Damage(s, rng, extras, 20);
         Reading r;
