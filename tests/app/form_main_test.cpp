@@ -17,7 +17,23 @@ using FormMainTest = MainWindowTest;
 TEST_F(FormMainTest, ControlsCaptionsAndStartState) {
     Start();
     TFormMain& f = *form;
-    EXPECT_EQ(f.windowTitle(), "Trailsmith  Ver2.20");
+    // The program's own texts, as the user sees them.
+    const std::pair<QString, const char*> texts[] = {
+        {f.windowTitle(), "Trailsmith  Ver2.20"},           {f.GroupBoxInput->title(), " Input file "},
+        {f.GroupBoxOuttype->title(), " Output File type"},   {f.GroupBoxTimeoffs->title(), " LocalTime - UTC "},
+        {f.GroupBoxDateFmt->title(), " Datetime format "},   {f.GroupBoxTrack->title(), " Track && Placemark  "},
+        {f.GroupBoxNMEAopt->title(), " Option "},            {f.GroupBoxGeoid->title(), " Geoid "},
+        {f.GroupBoxGroundLevel->title(), " Ground level "},  {f.GroupBoxPNote->title(), " Placemark note "},
+        {f.GroupBoxCSV->title(), " CSV option "},            {f.ButtonExec->text(), "Convert"},
+        {f.ButtonExit->text(), "Exit"},                      {f.Labelrepoet->text(), "Report"},
+        {f.BitBtnRef->toolTip(), "Open dialog"},             {f.CheckBoxFixDt->text(), "Use Fix only"},
+        {f.CheckBoxToLT->text(), "Output in Local time"},    {f.CheckBoxOutLimit->toolTip(), "Range of the output is limited "},
+        {f.EditST->toolTip(), "No effect in WBT-100,200"},   {f.CheckBoxDateTime->text(), "Date+Time"},
+        {f.CheckBoxMask->text(), "Mask (HD<=3.0 && NS>=4)"}, {f.CheckBoxReduce->text(), "Reduce (30.0m or 10.0s)"},
+        {f.CheckBoxGeoid->text(), "0.0 m"},                  {f.LabelUnit->text(), "km/h"},
+        {f.EditTF->text(), "hh:mm:ss."},                     {f.EditST->text(), "240"},
+    };
+    for (const auto& [actual, expected] : texts) EXPECT_EQ(actual.toStdString(), expected);
     // Settings are loaded at the first activation: the first-start state.
     EXPECT_EQ(f.Front().SettingsFileName, dir + "prog/trailsmith.ini");
     EXPECT_TRUE(f.CheckBoxKMZ->isChecked());
