@@ -632,10 +632,16 @@ void TFormMain::ShowSettings(const Settings& s) {
     if (!front_->FirstActivation && pos() != QPoint(s.MainLeft, s.MainTop)) move(s.MainLeft, s.MainTop);
     QFont f(Q(s.UiFontName));
     if (s.UiFontSize > 0) f.setPointSize(s.UiFontSize);
-    if (font() != f) {
-        setFont(f);
-        report_->setFont(f);
-    }
+    if (font() != f) ApplyFontToForms(f);
+}
+
+// The user's font goes to the main window and the dialogs; the icon picker and the barometer
+// dialog keep their own.
+void TFormMain::ApplyFontToForms(const QFont& f) {
+    setFont(f);
+    for (QWidget* w : std::initializer_list<QWidget*>{report_.get(), FormOutputRange, FormLimit, FormReduce, FormOutBlock,
+                                                      form3D_.get(), FormExtIcon.get(), FormPointName, formGeoid_.get()})
+        if (w) w->setFont(f);
 }
 
 // --- Host

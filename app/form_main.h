@@ -183,6 +183,7 @@ private:
     void FirstActivate();
     void AfterBatch();
     void GeoidIdle();
+    void ApplyFontToForms(const QFont& f);
     void Connect3DDialog();
     void ConnectGeoidDialog();
     // Option dialogs opened by a box: shown, or without a display taken as they stand (OK).

@@ -1,4 +1,5 @@
 #include "form_main.h"
+#include "form_ext_icon.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,8 @@
 #include <QDialog>
 #include <QKeyEvent>
 #include <QUrl>
+
+#include <fstream>
 
 using namespace ts;
 namespace fs = std::filesystem;
@@ -152,4 +155,16 @@ TEST_F(FormMainTest, DroppedFilesAreTakenWholeAndConverted) {
     EXPECT_TRUE(f.WMDropFiles({QUrl::fromLocalFile(QString::fromStdString(longName)), QUrl::fromLocalFile("/tmp/notes.doc")}));
     EXPECT_EQ(f.EditFn->text().toStdString(), longName);
     EXPECT_TRUE(f.FormReport()->Lines().contains(QString::fromStdString("File: " + std::string(300, 'n') + ".nmea")));
+}
+
+// The font of the settings file reaches the dialogs; the barometer dialog keeps its own.
+TEST_F(FormMainTest, SettingsFontReachesTheDialogs) {
+    fs::create_directories(dir + "prog");
+    { std::ofstream(dir + "prog/trailsmith.ini") << "[Option]\r\nVersion=Trailsmith  Ver2.20\r\n[Font]\r\nFontName=DejaVu Sans\r\nFontSize=13\r\n"; }
+    Start();
+    TFormMain& f = *form;
+    EXPECT_EQ(f.font().pointSize(), 13);
+    const QWidget* dialogs[] = {f.FormReport(), f.FormReduce, f.FormLimit, f.FormPointName, f.FormOutBlock,
+                                f.FormOutputRange, f.FormExtIcon.get()};
+    for (const QWidget* w : dialogs) EXPECT_EQ(w->font().pointSize(), 13) << w->objectName().toStdString();
 }
