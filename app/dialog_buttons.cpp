@@ -1,21 +1,20 @@
 #include "dialog_buttons.h"
 
-#include <QHBoxLayout>
 
 namespace ts {
 
-void AddOkCancelRow(QDialog* dialog, QBoxLayout* top, QPushButton*& ok, QPushButton*& cancel) {
+QHBoxLayout* MakeOkCancelRow(QDialog* dialog, QPushButton*& ok, QPushButton*& cancel, bool cancelTakesEnter) {
     auto* buttons = new QHBoxLayout;
     ok = new QPushButton("OK", dialog);
     ok->setObjectName("ButtonOK");
     ok->setDefault(true);
     cancel = new QPushButton("Cancel", dialog);
     cancel->setObjectName("ButtonCan");
-    cancel->setAutoDefault(false);
+    if (!cancelTakesEnter) cancel->setAutoDefault(false);
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
-    top->addLayout(buttons);
+    return buttons;
 }
 
 }  // namespace ts

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <QBoxLayout>
+#include <QHBoxLayout>
 #include <QDialog>
 #include <QPushButton>
 
 namespace ts {
 
-// Adds the right-aligned OK/Cancel row of the small option dialogs to `top`: OK is the default
-// button, Cancel never takes Enter.
-void AddOkCancelRow(QDialog* dialog, QBoxLayout* top, QPushButton*& ok, QPushButton*& cancel);
+// The right-aligned OK/Cancel row of the option dialogs: OK is the default button; Cancel takes
+// Enter only while it has the focus, and only where cancelTakesEnter is set.
+QHBoxLayout* MakeOkCancelRow(QDialog* dialog, QPushButton*& ok, QPushButton*& cancel, bool cancelTakesEnter = false);
 
 }  // namespace ts

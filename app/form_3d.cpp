@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "dialog_buttons.h"
 #include "form_main.h"
 #include "text_format.h"
 
@@ -281,15 +282,7 @@ TForm3D::TForm3D(TFormMain& main, Settings& settings) : QDialog(&main), main_(ma
     rp->addWidget(EditOffset, 2, 1);
     rp->addWidget(new QLabel("m", GroupBoxReplace), 2, 2);
 
-    ButtonOK = new QPushButton("OK", this);
-    ButtonOK->setObjectName("ButtonOK");
-    ButtonOK->setDefault(true);
-    ButtonCan = new QPushButton("Cancel", this);
-    ButtonCan->setObjectName("ButtonCan");
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ButtonOK);
-    buttons->addWidget(ButtonCan);
+    QHBoxLayout* buttons = MakeOkCancelRow(this, ButtonOK, ButtonCan, /*cancelTakesEnter=*/true);
 
     auto* right = new QVBoxLayout;
     right->addWidget(GroupBoxExtrude);

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "dialog_buttons.h"
 #include "form_3d.h"
 #include "form_main.h"
 #include "text_format.h"
@@ -96,15 +97,7 @@ TFormGeoid::TFormGeoid(TFormMain& main, Settings& settings)
     check->addWidget(EditResult, 2, 1);
     top->addWidget(GroupBoxCheck);
 
-    ButtonOK = new QPushButton("OK", this);
-    ButtonOK->setObjectName("ButtonOK");
-    ButtonOK->setDefault(true);
-    ButtonCan = new QPushButton("Cancel", this);
-    ButtonCan->setObjectName("ButtonCan");
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ButtonOK);
-    buttons->addWidget(ButtonCan);
+    QHBoxLayout* buttons = MakeOkCancelRow(this, ButtonOK, ButtonCan, /*cancelTakesEnter=*/true);
     top->addLayout(buttons);
 
     // Only a pick by the user raises the load: a selection made by code does not.

@@ -25,7 +25,7 @@ TFormLimit::TFormLimit(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Custo
     grid->addWidget(new QLabel("Satellites used  >=", this), 2, 0);
     grid->addWidget(EditNsatMask, 2, 1);
     top->addLayout(grid);
-    AddOkCancelRow(this, top, ButtonOK, ButtonCan);
+    top->addLayout(MakeOkCancelRow(this, ButtonOK, ButtonCan));
     connect(ButtonOK, &QPushButton::clicked, this, &TFormLimit::ButtonOKClick);
     connect(ButtonCan, &QPushButton::clicked, this, &TFormLimit::ButtonCanClick);
     setFixedSize(sizeHint());

@@ -24,7 +24,7 @@ TFormPointName::TFormPointName(QWidget* parent)
     ComboBoxPointName->setEditText(kPointNameItems[0]);
     ComboBoxPointName->setMinimumWidth(200);
     top->addWidget(ComboBoxPointName);
-    AddOkCancelRow(this, top, ButtonOK, ButtonCan);
+    top->addLayout(MakeOkCancelRow(this, ButtonOK, ButtonCan));
     connect(ComboBoxPointName, &QComboBox::editTextChanged, this, &TFormPointName::ComboBoxPointNameChange);
     connect(ButtonOK, &QPushButton::clicked, this, &TFormPointName::ButtonOKClick);
     connect(ButtonCan, &QPushButton::clicked, this, &TFormPointName::ButtonCanClick);

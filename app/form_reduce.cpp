@@ -32,7 +32,7 @@ TFormReduce::TFormReduce(QWidget* parent)
     grid->addWidget(EditEt, 2, 1);
     grid->addWidget(new QLabel("second", this), 2, 2);
     top->addLayout(grid);
-    AddOkCancelRow(this, top, ButtonOK, ButtonCan);
+    top->addLayout(MakeOkCancelRow(this, ButtonOK, ButtonCan));
     connect(ButtonOK, &QPushButton::clicked, this, &TFormReduce::ButtonOKClick);
     connect(ButtonCan, &QPushButton::clicked, this, &TFormReduce::ButtonCanClick);
     // Enter in either edit acts as OK (the default button); Esc as Cancel (reject).

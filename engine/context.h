@@ -70,9 +70,6 @@ struct EngineContext {
     }
 };
 
-}  // namespace ts
-
-namespace ts {
 // Reports a backward step of the log's time ("  Time goes back: ...") and asks for the report
 // window at the end of the file. Equal or later times report nothing.
 void CheckTimeGoesBack(EngineContext& ctx, double prevTime, double newTime);
