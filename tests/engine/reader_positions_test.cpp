@@ -88,8 +88,8 @@ TEST(ReaderPositions, RecordsOffTheGlobeAreDroppedAndTheOutputsValidate) {
         r.ctx.inputKind = c.kind;
         EXPECT_GT(r.Read(c.reader, input), 0);
         EXPECT_TRUE(r.HasLine(c.countLine));
-        ASSERT_EQ(r.ctx.points.Count(), 3);
-        for (int i = 0; i < 3; ++i) EXPECT_TRUE(OnTheGlobe(r.P(i).Lat, r.P(i).Lon)) << i;
+        EXPECT_EQ(r.ctx.points.Count(), 3);
+        for (int i = 0; i < r.ctx.points.Count(); ++i) EXPECT_TRUE(OnTheGlobe(r.P(i).Lat, r.P(i).Lon)) << i;
         const auto gpx = testing::FilesWithExt(dir, ".gpx");
         const auto kml = testing::FilesWithExt(dir, ".kml");
         EXPECT_FALSE(gpx.empty());
