@@ -80,8 +80,9 @@ struct FrontEndTest : testing::Test {
         for (int b = 0; b < 3; ++b)
             for (int i = 0; i < 4; ++i) {
                 char body[96];
-                std::snprintf(body, sizeof body, "GPGGA,%02d00%02d.00,3500.%04d,N,13900.0000,E,1,08,0.9,100.0,M,40.0,M,,",
-                              9 + 5 * b, i * 10, i * 100);
+                std::snprintf(body, sizeof body,
+                              "GPGGA,%02d00%02d.00,3500.%04d,N,13900.0000,E,1,08,0.9,100.0,M,40.0,M,,", 9 + 5 * b,
+                              i * 10, i * 100);
                 add(body);
                 std::snprintf(body, sizeof body, "GPRMC,%02d00%02d.00,A,3500.%04d,N,13900.0000,E,1.0,0.0,160324,,,A",
                               9 + 5 * b, i * 10, i * 100);

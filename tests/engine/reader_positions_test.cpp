@@ -45,6 +45,7 @@ struct Case {
     const char* ext;
     std::string log;
     const char* countLine;
+    int blocks;
 };
 
 TEST(ReaderPositions, RecordsOffTheGlobeAreDroppedAndTheOutputsValidate) {
@@ -55,27 +56,28 @@ TEST(ReaderPositions, RecordsOffTheGlobeAreDroppedAndTheOutputsValidate) {
         {"CSV", ReadCsvLogFile, ikCsv, ".csv",
          "DATE,TIME,LATITUDE,N/S,LONGITUDE,E/W,HEIGHT\r\n" + CsvRow(0, 48.1, 11.5) + CsvRow(1, 48.1, 658) +
              CsvRow(2, 48.1001, 11.5) + CsvRow(3, 95.5, 11.5) + CsvRow(4, 48.1002, 11.5),
-         "  Default CSV:   3 records"},
+         "  Default CSV:   3 records", 1},
         {"TKS", ReadTksFile, ikTks, ".tks",
          TksRec(PackedAt(0), 355000000, 1395000000, 100) + TksRec(PackedAt(1), 355001000, -1950000000, 100) +
              TksRec(PackedAt(2), 355002000, 1395000000, 100) +
-             // A new track whose record is dropped: the track starts at the next record kept.
+             // A new track whose record is dropped starts at the next record kept.
              TksRec(PackedAt(3), 1355003000, 1950000000, 100) + TksRec(PackedAt(4), 355004000, 1395000000, 100),
-         "  WBT-100,200:   3 records"},
+         "  WBT-100,200:   3 records", 2},
         {"TES", ReadWintecLogFile, ikTes, ".TES",
          WintecRec(1, PackedAt(0), 355000000, 1395000000, 10) + WintecRec(0, PackedAt(1), 355001000, -1950000000, 10) +
-             WintecRec(1, PackedAt(2), 355002000, 2000000000, 10) + WintecRec(0, PackedAt(3), 355003000, 1395000000, 10) +
+             WintecRec(1, PackedAt(2), 355002000, 2000000000, 10) +
+             WintecRec(0, PackedAt(3), 355003000, 1395000000, 10) +
              WintecRec(2, PackedAt(4), 355004000, 1395000000, 10),
-         "  WBT-202:   3 records"},
+         "  WBT-202:   3 records", 2},
         {"M-241", ReadM241File, ikM241, ".trl",
          M241Rec(1210000000, 35.5f, 139.5f) + M241Rec(1210000001, 35.5f, 500.0f) +
              M241Rec(1210000002, 35.5001f, 139.5f) + M241Rec(1210000003, 35.5f, -195.0f) +
              M241Rec(1210000004, 135.5002f, 139.5f),
-         "  M-241:   3 records"},
+         "  M-241:   3 records", 1},
         {"RBT-3000", ReadRbt3000File, ikRbt3000, ".txt",
          "DataLogs: 12\r\n\r\n" + RbtRec(0, 35.5, 139.5) + RbtRec(1, 95.5, 500) + RbtRec(2, 35.5001, 139.5) +
              RbtRec(3, 35.5, -180.5) + RbtRec(4, 35.5002, 139.5),
-         "  RBT-3000:   3 records"},
+         "  RBT-3000:   3 records", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -89,6 +91,7 @@ TEST(ReaderPositions, RecordsOffTheGlobeAreDroppedAndTheOutputsValidate) {
         EXPECT_GT(r.Read(c.reader, input), 0);
         EXPECT_TRUE(r.HasLine(c.countLine));
         EXPECT_EQ(r.ctx.points.Count(), 3);
+        EXPECT_EQ(r.ctx.blocks.Count(), c.blocks);
         for (int i = 0; i < r.ctx.points.Count(); ++i) EXPECT_TRUE(OnTheGlobe(r.P(i).Lat, r.P(i).Lon)) << i;
         const auto gpx = testing::FilesWithExt(dir, ".gpx");
         const auto kml = testing::FilesWithExt(dir, ".kml");
