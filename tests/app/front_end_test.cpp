@@ -292,6 +292,15 @@ TEST_F(FrontEndTest, TheNextConvertOffersTheSameLogsBlockChoiceAgain) {
     // A new batch replaces the files of the previous one.
     EXPECT_EQ(view.Count("*** Made: 2 files ***"), 1);
     EXPECT_EQ(Files(".gpx"), 2);
+
+    // A log and its geoid-corrected copy in one batch: the copy's files get numbered names.
+    fs::copy_file(dir + "walk.nmea", dir + "walk_g.nmea");
+    view.input = dir + "walk.nmea;" + dir + "walk_g.nmea";
+    fe->settings.opt.OutLimit = false;
+    fe->ButtonExecClick();
+    EXPECT_EQ(view.Count("*** Made: 6 files ***"), 1);
+    EXPECT_EQ(view.Count("  Make: 2024-03-16_09-00-00(2).gpx       4 records"), 1);
+    EXPECT_EQ(Files(".gpx"), 7);  // with the one the first choice named after its block's second point
 }
 
 // An out-of-range decimals setting is repaired in the settings themselves, so that it is saved so.
