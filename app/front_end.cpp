@@ -146,6 +146,8 @@ bool FrontEnd::SaveSettingsFile() {
     view_.StoreControls(settings);
     IniStore ini(SettingsFileName);
     if (SaveSettings(settings, ini)) return true;
+    // A file the user made read-only is left as it is, silently.
+    if (ini.ReadOnly()) return false;
     view_.MessageDlg("Cannot save : " + SettingsFileName, MsgKind::Error, mbOK, mbOK);
     return false;
 }

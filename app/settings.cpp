@@ -659,16 +659,20 @@ bool LoadSettings(Settings& s, IniStore& ini) {
     } catch (const std::exception&) {
         // The load ends where it failed; what was not read keeps its current value.
     }
+    // The keys the migration deleted; a file that keeps them is not current yet.
+    if (!ini.Flush()) s.loadComplete = false;
     return s.loadComplete;
 }
 
 bool SaveSettings(Settings& s, IniStore& ini, const std::string& caption) {
+    bool ok = true;
     try {
         Save(s, ini, caption);
-        return true;
     } catch (const std::exception&) {
-        return false;
+        // The first key that cannot be written ends the save; the keys before it are kept.
+        ok = false;
     }
+    return ini.Flush() && ok;
 }
 
 void ApplyPointName(Settings& s) {

@@ -169,6 +169,17 @@ TEST_F(FrontEndTest, SettingsFileThatCannotBeMadeIsReportedAndAFileNameKept) {
     EXPECT_EQ(view.messages.back(), "Cannot save : " + dir + "missing/trailsmith.ini");
 }
 
+// A settings file the user made read-only is kept, without a message.
+TEST_F(FrontEndTest, ReadOnlySettingsFileIsKeptSilently) {
+    std::ofstream(dir + "prog/trailsmith.ini") << "[Option]\r\nKMLout=1\r\n";
+    fs::permissions(dir + "prog/trailsmith.ini", fs::perms::owner_read);
+    fe->ParseCommandLine({});
+    EXPECT_TRUE(fe->settings.opt.KMLout);
+    EXPECT_FALSE(fe->SaveSettingsFile());
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(IniStore(dir + "prog/trailsmith.ini").ReadString("Option", "Version", "none"), "none");
+}
+
 // Three steps of the unit cycle bring every converted value back to its text.
 TEST(OptionsSnapshot, UnitCycleReturnsToTheSameValues) {
     Settings s;

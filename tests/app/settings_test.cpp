@@ -240,18 +240,48 @@ TEST_F(SettingsTest, MigrationStepsFollowTheVersionNumber) {
 // A load that stopped in the middle of a migration must not stamp the file as current.
 TEST_F(SettingsTest, IncompleteLoadKeepsTheOldVersionOnSave) {
     Put("[Option]\r\nVersion=Trailsmith  Ver1.50\r\n[WintecCSV]\r\nx=1\r\n");
-    fs::create_directories(path + ".tmp");  // every write of the store now fails
+    fs::permissions(path, fs::perms::owner_read);  // every change of the store is now refused
     Settings s = Fresh();
     EXPECT_FALSE(Load(s));
     EXPECT_FALSE(s.loadComplete);
+    {
+        IniStore ini(path);
+        EXPECT_FALSE(SaveSettings(s, ini));  // a failed save is seen by the caller
+    }
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
     IniStore ini(path);
-    EXPECT_FALSE(SaveSettings(s, ini));  // a failed save is seen by the caller
-    fs::remove_all(path + ".tmp");
     ASSERT_TRUE(SaveSettings(s, ini));
     EXPECT_EQ(ini.ReadString("Option", "Version", ""), "Trailsmith  Ver1.50");
     Settings again = Fresh();
     ASSERT_TRUE(Load(again));
-    EXPECT_TRUE(ini.ReadSection("WintecCSV").empty());
+    EXPECT_TRUE(IniStore(path).ReadSection("WintecCSV").empty());
+}
+
+// A load reads the file once and a save writes it once; a read-only file is left as it is.
+TEST_F(SettingsTest, OneReadPerLoadOneWritePerSaveAndReadOnlyFilesKept) {
+    Put("[Option]\r\nVersion=Trailsmith  Ver1.50\r\n[WintecCSV]\r\nx=1\r\n");
+    Settings s = Fresh();
+    {
+        IniStore ini(path);
+        ASSERT_TRUE(LoadSettings(s, ini));
+        EXPECT_EQ(ini.DiskReads(), 1);
+        EXPECT_EQ(ini.DiskWrites(), 1);  // the migration's deletions
+    }
+    IniStore ini(path);
+    ASSERT_TRUE(SaveSettings(s, ini));
+    EXPECT_EQ(ini.DiskReads(), 1);
+    EXPECT_EQ(ini.DiskWrites(), 1);
+
+    const std::string before = IniStore(path).ReadString("Option", "Version", "");
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
+    const auto time = fs::last_write_time(path);
+    s.opt.GPXout = !s.opt.GPXout;
+    IniStore ro(path);
+    EXPECT_FALSE(SaveSettings(s, ro));
+    EXPECT_EQ(ro.DiskWrites(), 0);
+    EXPECT_EQ(fs::last_write_time(path), time);
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_EQ(IniStore(path).ReadString("Option", "Version", ""), before);
 }
 
 TEST(SettingsHelpers, NamesIconsClampsAndVersions) {
