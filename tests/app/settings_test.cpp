@@ -1,14 +1,18 @@
 #include "settings.h"
+#include "front_end.h"
 #include "settings_file.h"
 
 #include <gtest/gtest.h>
 
 #include "qt_test_app.h"
 
+#include <QLocale>
+
 #include <fstream>
 #include <map>
 #include <iterator>
 
+#include "date_time.h"
 #include "text_format.h"
 
 using namespace ts;
@@ -51,12 +55,13 @@ std::string Changed(const std::string& sec, const std::string& key, const std::s
     static const std::map<std::string, std::string> special = {
         {"Version", kProgramCaption}, {"SpeedUnit", "mph"}, {"PointName", "Time (Time)"},
         {"GeoidModel", "EGM2008 1'x1'"}, {"Offset", " 03:00:00"}, {"MainTop", "100"}, {"MainLeft", "120"},
-        {"GeoidPath", "/tmp/grids/"}, {"IconSp1", "pal3/icon10.png"}, {"IconSp2", "pal3/icon11.png"},
+        {"GeoidPath", "/tmp/grids/"}, {"OpenFiltIdx", "3"}, {"IconSp1", "pal3/icon10.png"}, {"IconSp2", "pal3/icon11.png"},
         {"IconSp3", "pal3/icon12.png"}, {"IconSp4", "pal3/icon13.png"}, {"IconIrest", "pal2/icon1.png"},
         {"IconIrest2", "pal2/icon2.png"}, {"IconStart", "pal2/icon3.png"}, {"IconEnd", "pal2/icon63.png"}};
     if (sec == "TimeFormat" && key == "AutoFormat") return v;  // ticked, it would hide the stored format
     if (sec != "3D" || key != "Offset")
         if (auto it = special.find(key); it != special.end()) return it->second;
+    if (key.find("Decimal") != std::string::npos && v == "1") return "2";  // not a Boolean
     if (v == "0") return "1";
     if (v == "1") return "0";
     int32_t n;
@@ -308,6 +313,37 @@ TEST(SettingsHelpers, NamesIconsClampsAndVersions) {
     EXPECT_EQ(ClampWindowLeft(wa, -50, 600), 660);
     EXPECT_DOUBLE_EQ(VersionNumber("x Ver"), 0);
     EXPECT_EQ(FloatKeyText(-90.0), "-90");
+}
+
+// The user's forms from the platform's own locale data: separators, date order and a time format
+// whose AM/PM mark survives into what the output shows.
+TEST(LocaleFormatsTest, FromTheLocalesOwnFormats) {
+    const struct {
+        const char* name;
+        char dateSep, timeSep;
+        const char *datePattern, *shown;
+    } cases[] = {{"en_US", '/', ':', "mm/dd/yy", "3:29:08 PM"},   {"de_DE", '.', ':', "dd.mm.yy", "15:29:08"},
+                 {"fi_FI", '.', '.', "dd.mm.yy", "15.29.08"},     {"ja_JP", '/', ':', "yy/mm/dd", "15時29分08秒"},
+                 {"zh_CN", '/', ':', "yy/mm/dd", "15:29:08"},     {"ko_KR", '.', ':', "yy.mm.dd", "PM 3시 29분 8초"},
+                 {"bg_BG", '.', ':', "dd.mm.yy", "15:29:08 ч."}};
+    for (const auto& c : cases) {
+        const QLocale loc(c.name);
+        const LocaleFormats lf = InitLocaleFormats(loc.dateFormat(QLocale::ShortFormat).toStdString(),
+                                                   loc.timeFormat(QLocale::ShortFormat).toStdString(),
+                                                   loc.timeFormat(QLocale::LongFormat).toStdString());
+        EXPECT_EQ(lf.UserDateSep, c.dateSep) << c.name;
+        EXPECT_EQ(lf.UserTimeSep, c.timeSep) << c.name;
+        EXPECT_EQ(lf.UserDateFormatText, c.datePattern) << c.name;
+        EXPECT_EQ(FormatTimeMs(TimeFormatForOutput(lf.UserTimeFormatText), EncodeTime(15, 29, 8, 379)), c.shown)
+            << c.name << " " << lf.UserTimeFormatText;
+    }
+    // No separator after the hour: ":"; lower-case marks stay marks; typed formats as before.
+    EXPECT_EQ(InitLocaleFormats("d/M/y", "H'h'mm", "h:mm a").UserTimeSep, ':');
+    EXPECT_EQ(FormatTimeMs(TimeFormatForOutput(InitLocaleFormats("", "", "h:mm:ss ap").UserTimeFormatText), 0.75), "6:00:00 pm");
+    EXPECT_EQ(TimeFormatForOutput("HH:MM:SS 'm' AMPM"), "hh:nn:ss 'm' ampm");
+    // A date format without three elements falls back to the en-US order.
+    EXPECT_EQ(UserDateOrderPattern("yyyy-MM", '-'), "mm-dd-yy");
+    EXPECT_EQ(UserDateOrderPattern("'Day' d.M.yyyy", '.'), "dd.mm.yy");
 }
 
 TEST(SettingsFile, LocationOfTheSettingsFile) {
