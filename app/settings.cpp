@@ -149,6 +149,14 @@ std::string FormatFixed(const char* fmt, double v) {
     return buf;
 }
 
+// Older versions wrote the degree sign in the user's code page: 0x81 0x8B (Japanese) or 0xB0. The
+// store reads such bytes as Windows-1252, so the Japanese one arrives as U+FFFD U+2039.
+std::string DegreeSign(const std::string& stored) {
+    static const std::string kJapanese = ToUtf8FromLegacy("\x81\x8B");
+    if (stored == kJapanese || stored == "\x81\x8B" || stored == "\xB0") return "\xC2\xB0";
+    return stored;
+}
+
 void RemoveProfile(ProfileList& list, const std::string& name) {
     for (auto it = list.begin(); it != list.end(); ++it)
         if (it->first == name) {
@@ -380,7 +388,7 @@ void Load(Settings& s, IniStore& ini) {
         s.UiFontName = r.S("Font", eng ? "EngFontName" : "FontName", s.UiFontName);
         s.UiFontSize = r.I("Font", eng ? "EngFontSize" : "FontSize", s.UiFontSize, 1, 100);
     }
-    o.DegChar = r.S("Font", "DegChar", "\xC2\xB0");
+    o.DegChar = DegreeSign(r.S("Font", "DegChar", "\xC2\xB0"));
 
     o.IconPath = OrIfEmpty(r.S("Icon", "IconPath", kDefaultIconPath), kDefaultIconPath.c_str());
     for (int i = 0; i < 6; ++i) o.PaletteIconName[i] = LowerCase(r.S("Icon", kIconNameKeys[i], kIconDefaults[i]));

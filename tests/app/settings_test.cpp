@@ -176,6 +176,26 @@ TEST_F(SettingsTest, ValueFormsAndFixedTexts) {
     EXPECT_EQ(ini.ReadString("EGM2008_25", "dgla", ""), "0.041666666666666664");
 }
 
+// The degree sign older versions stored in a code page (and one such file saved back by us) is
+// read as the sign itself and saved as UTF-8.
+TEST_F(SettingsTest, LegacyDegreeSignsLoadAsTheSign) {
+    for (const char* stored : {"\x81\x8B", "\xB0", "\xEF\xBF\xBD\xE2\x80\xB9", "\xC2\xB0"}) {
+        Put(std::string("[Font]\r\nDegChar=") + stored + "\r\n");
+        Settings s = Fresh();
+        ASSERT_TRUE(Load(s));
+        EXPECT_EQ(s.opt.DegChar, "\xC2\xB0") << stored;
+        IniStore ini(path);
+        ASSERT_TRUE(SaveSettings(s, ini));
+        std::ifstream in(path, std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        EXPECT_NE(text.find("DegChar=\xC2\xB0\r\n"), std::string::npos) << stored;
+    }
+    Put("[Font]\r\nDegChar=deg\r\n");
+    Settings s = Fresh();
+    ASSERT_TRUE(Load(s));
+    EXPECT_EQ(s.opt.DegChar, "deg");
+}
+
 TEST_F(SettingsTest, OffsetTextForms) {
     for (auto [stored, shown] : {std::pair{"+9:00:00", "+09:00:00"}, {"-10:00:00", "-10:00:00"}, {"", " 00:00:00"}}) {
         Put(std::string("[LocalTime]\r\nAutoOffs=0\r\nOffset=") + stored + "\r\n");
