@@ -236,3 +236,17 @@ TEST_F(FrontEndTest, TheBatchOpensTheChosenGeoidModelForTheReaders) {
     EXPECT_EQ(g_seenHeight, 36.5);
     EXPECT_EQ(g_seenCaption, "36.50 m");
 }
+
+using FirstActivationTest = MainWindowTest;
+
+// With the geoid box unticked the first activation takes the fixed geoid value, whatever model the
+// file names; ticked, the file's model stays.
+TEST_F(FirstActivationTest, UntickedGeoidBoxTakesTheFixedValue) {
+    for (const char* apply : {"0", "1"}) {
+        std::ofstream(dir + "prog/trailsmith.ini") << "[Geoid]\r\nGeoidModel=EGM2008 1'x1'\r\nApply=" << apply << "\r\n";
+        Start();
+        EXPECT_EQ(S().opt.GeoidModel, *apply == '0' ? 0 : 2) << apply;
+        form->close();
+        form.reset();
+    }
+}

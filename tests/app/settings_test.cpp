@@ -196,6 +196,39 @@ TEST_F(SettingsTest, LegacyDegreeSignsLoadAsTheSign) {
     EXPECT_EQ(s.opt.DegChar, "deg");
 }
 
+// Under a Japanese locale the font keys default to the Japanese font; elsewhere to the font in use.
+TEST_F(SettingsTest, FontDefaultsFollowTheLocale) {
+    Put("[Option]\r\nVersion=Trailsmith  Ver2.20\r\n");
+    Settings jp = Fresh();
+    jp.japaneseLocale = true;
+    ASSERT_TRUE(Load(jp));
+    EXPECT_EQ(jp.UiFontCharset, 128);
+    EXPECT_EQ(jp.UiFontName, "MS PGothic");
+    EXPECT_EQ(jp.UiFontSize, 9);
+    Settings other = Fresh();
+    ASSERT_TRUE(Load(other));
+    EXPECT_EQ(other.UiFontCharset, 0);
+    EXPECT_EQ(other.UiFontName, "Arial");
+    EXPECT_EQ(other.UiFontSize, 8);
+}
+
+// The date format is saved with "/" for the user's separator and shown back as stored.
+TEST_F(SettingsTest, DateFormatIsSavedWithTheProgramsSeparator) {
+    Settings s = Fresh();
+    s.locale.UserDateSep = '.';
+    s.opt.DateAutoFormat = false;
+    s.opt.OutDateFormatText = "dd.mm.yy";
+    {
+        IniStore ini(path);
+        ASSERT_TRUE(SaveSettings(s, ini));
+        EXPECT_EQ(ini.ReadString("DateFormat", "Format", ""), "dd/mm/yy");
+    }
+    Settings again = Fresh();
+    again.locale.UserDateSep = '.';
+    ASSERT_TRUE(Load(again));
+    EXPECT_EQ(again.opt.OutDateFormatText, "dd/mm/yy");
+}
+
 TEST_F(SettingsTest, OffsetTextForms) {
     for (auto [stored, shown] : {std::pair{"+9:00:00", "+09:00:00"}, {"-10:00:00", "-10:00:00"}, {"", " 00:00:00"}}) {
         Put(std::string("[LocalTime]\r\nAutoOffs=0\r\nOffset=") + stored + "\r\n");
@@ -364,6 +397,32 @@ TEST(LocaleFormatsTest, FromTheLocalesOwnFormats) {
     // A date format without three elements falls back to the en-US order.
     EXPECT_EQ(UserDateOrderPattern("yyyy-MM", '-'), "mm-dd-yy");
     EXPECT_EQ(UserDateOrderPattern("'Day' d.M.yyyy", '.'), "dd.mm.yy");
+}
+
+// The settings beside a program whose folder cannot be written are a template: the user's copy is
+// refreshed when the template is newer and kept when it is newer itself.
+TEST(SettingsFile, UserCopyFollowsANewerTemplateOnly) {
+    const std::string base = ScratchDir("usercopy");
+    const ProgramPaths pp = ProgramIn(base);
+    const std::string tmpl = base + "prog/trailsmith.ini", copy = base + "appdata/trailsmith/trailsmith.ini";
+    auto text = [](const std::string& p) {
+        std::ifstream in(p);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    std::ofstream(tmpl) << "template 1";
+    EXPECT_EQ(UserSettingsCopy(pp, tmpl), copy);
+    EXPECT_EQ(text(copy), "template 1");
+
+    const auto now = fs::file_time_type::clock::now();
+    std::ofstream(tmpl) << "template 2";
+    fs::last_write_time(tmpl, now + std::chrono::hours(24));
+    EXPECT_EQ(UserSettingsCopy(pp, tmpl), copy);
+    EXPECT_EQ(text(copy), "template 2");  // the template is newer
+
+    std::ofstream(copy) << "user's own";
+    fs::last_write_time(copy, now + std::chrono::hours(48));
+    EXPECT_EQ(UserSettingsCopy(pp, tmpl), copy);
+    EXPECT_EQ(text(copy), "user's own");  // the copy is newer
 }
 
 TEST(SettingsFile, LocationOfTheSettingsFile) {
