@@ -326,9 +326,8 @@ void Load(Settings& s, IniStore& ini) {
         o.ElapsesTimes = FormatFixed("%3.2f", o.ElapsedMin * 86400.0);
         r.Delete("Reduce", "ElapsesTime");
     } else {
-        o.ElapsesTimes = r.N("Reduce", "ElapsesTimes", "10.0", 0, 1e9, "10.0");
+        o.ElapsesTimes = r.N("Reduce", "ElapsesTimes", "10.0", 0, 1e9);
     }
-    if (o.ElapsesTimes.empty()) o.ElapsesTimes = "10.0";
     o.MovingDist = r.N("Reduce", "MovingDist", "30.0", 0, 1e9);
 
     o.GeoidValue = r.N("Geoid", "GeoidValue", "0.0", -1e5, 1e5);
