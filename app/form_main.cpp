@@ -38,26 +38,9 @@ std::string S(const QString& s) { return s.toStdString(); }
 
 // The user's date and time forms, kept aside for what the user sees and types.
 LocaleFormats UserLocaleFormats() {
-    LocaleFormats lf;
     const QLocale loc = QLocale::system();
-    const QString df = loc.dateFormat(QLocale::ShortFormat);
-    for (QChar c : df)
-        if (!c.isLetter() && c != '\'') {
-            lf.UserDateSep = c.toLatin1() ? c.toLatin1() : '/';
-            break;
-        }
-    QString tf = loc.timeFormat(QLocale::LongFormat);
-    for (QChar c : tf)
-        if (!c.isLetter() && c != '\'') {
-            lf.UserTimeSep = c.toLatin1() ? c.toLatin1() : ':';
-            break;
-        }
-    lf.UserDateFormatText = UserDateOrderPattern(S(df), lf.UserDateSep);
-    // Time zone names have no place in a time format of ours; "AP" is our "ampm".
-    tf.remove(QLatin1Char('t'));
-    tf.replace("AP", "ampm", Qt::CaseInsensitive);
-    lf.UserTimeFormatText = S(tf.trimmed());
-    return lf;
+    return InitLocaleFormats(S(loc.dateFormat(QLocale::ShortFormat)), S(loc.timeFormat(QLocale::ShortFormat)),
+                             S(loc.timeFormat(QLocale::LongFormat)));
 }
 
 QCheckBox* Box(const QString& text, const char* name, QWidget* parent) {

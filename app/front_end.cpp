@@ -54,6 +54,36 @@ std::string JoinList(const std::vector<std::string>& names) {
 
 }  // namespace
 
+std::string TimeFormatForOutput(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        if (c == '\'' || c == '"') {
+            size_t j = text.find(c, i + 1);
+            j = j == std::string::npos ? text.size() : j + 1;
+            out.append(text, i, j - i);
+            i = j;
+            continue;
+        }
+        const std::string rest = LowerCase(text.substr(i, 5));
+        size_t mark = 0;
+        for (const char* m : {"am/pm", "ampm", "a/p"})
+            if (rest.rfind(m, 0) == 0) {
+                mark = std::char_traits<char>::length(m);
+                break;
+            }
+        if (mark) {
+            out += rest.substr(0, mark);
+            i += mark;
+            continue;
+        }
+        const char l = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        out += l == 'm' ? 'n' : l;
+        ++i;
+    }
+    return out;
+}
+
 bool FrontEnd::ButtonExecClick() {
     // The message loop runs during a batch: a second one would replace the engine state under it.
     if (busy_) return false;
@@ -71,10 +101,7 @@ bool FrontEnd::ButtonExecClick() {
     view_.abortRequested = false;
 
     o.OutDateFormatText = LowerCase(o.OutDateFormatText);
-    std::string timeFmt = LowerCase(o.TimeFormatText);
-    for (char& c : timeFmt)
-        if (c == 'm') c = 'n';
-    o.TimeFmt = timeFmt;
+    o.TimeFmt = TimeFormatForOutput(o.TimeFormatText);
     if (o.GeoidValue != settings.LastCustomGeoidText) {
         ParseCustomGeoid(settings);
         settings.LastCustomGeoidText = o.GeoidValue;
@@ -148,6 +175,8 @@ bool FrontEnd::SaveSettingsFile() {
     view_.StoreControls(settings);
     IniStore ini(SettingsFileName);
     if (SaveSettings(settings, ini)) return true;
+    // A file the user made read-only is left as it is, silently.
+    if (ini.ReadOnly()) return false;
     view_.MessageDlg("Cannot save : " + SettingsFileName, MsgKind::Error, mbOK, mbOK);
     return false;
 }

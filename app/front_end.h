@@ -15,6 +15,10 @@ namespace ts {
 // A report text as lines: the engine joins some with "\r\n".
 std::vector<std::string> SplitReportLines(const std::string& text);
 
+// The time format the output uses, from the text of the time box: lower case, with "n" for the
+// minutes ("m" would be months); AM/PM marks and quoted texts are kept.
+std::string TimeFormatForOutput(const std::string& text);
+
 class ShellView : public Host {
 public:
     virtual std::string InputText() const = 0;

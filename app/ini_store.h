@@ -1,8 +1,10 @@
-// The settings file: an INI file read and written key by key. Section and key names match without
-// regard to case and the first match wins; values are trimmed and lose one pair of surrounding
-// quotes; a read gives at most 2047 characters. Writes go to disk at once, replacing a key in place
-// or appending it, and create the file when it is missing. The file is written as UTF-8; bytes that
-// are not valid UTF-8 (older files) are read as Windows-1252.
+// The settings file: an INI file with the private-profile rules. Section and key names match
+// without regard to case and the first match wins; values are trimmed and lose one pair of
+// surrounding quotes; a read gives at most 2047 characters. The file is read and parsed once, at
+// the first access; writes replace a key in place or append it in memory, and Flush puts all of
+// them on disk in one write. The file is written as UTF-8; bytes that are not valid UTF-8 (older
+// files) are read as Windows-1252. A file without any write permission bit is read-only, whoever
+// runs the program: every write to it is refused. A linked file is written through to its target.
 #pragma once
 
 #include <string>
@@ -17,8 +19,10 @@ public:
 
     const std::string& Path() const { return path_; }
     bool Exists() const;
+    bool ReadOnly() const;
 
     std::string ReadString(const std::string& section, const std::string& key, const std::string& def) const;
+    // The changes below are refused (false) when the file is read-only.
     bool WriteString(const std::string& section, const std::string& key, const std::string& value);
     bool DeleteKey(const std::string& section, const std::string& key);
     bool EraseSection(const std::string& section);
@@ -26,21 +30,34 @@ public:
     std::vector<std::pair<std::string, std::string>> ReadSection(const std::string& section) const;
     std::vector<std::string> SectionNames() const;
 
+    // Writes the pending changes: beside the target, then renamed over it with the target's mode, so
+    // a crash half-way leaves the old file whole. True when nothing was pending.
+    bool Flush();
+    // How often the file was read and written (each at most once per load or save).
+    int DiskReads() const { return reads_; }
+    int DiskWrites() const { return writes_; }
+
     static constexpr size_t kMaxValue = 2047;
 
 private:
     struct Line {
         std::string text;     // the line as stored
         int kind = 0;         // 0 other, 1 section header, 2 key
-        std::string name;     // section or key name, trimmed
+        std::string name;     // section or key name, trimmed and lower-cased
         std::string value;    // value as read (trimmed, unquoted)
     };
-    std::vector<Line> Load() const;
-    bool Save(const std::vector<Line>& lines) const;
+    std::vector<Line>& Lines() const;
     // [begin, end) of the lines of the first section named `section`; begin is the header.
-    static bool FindSection(const std::vector<Line>& lines, const std::string& section, size_t& begin, size_t& end);
+    bool FindSection(const std::string& section, size_t& begin, size_t& end) const;
+    bool Changed();
 
     std::string path_;
+    mutable std::vector<Line> lines_;
+    mutable bool loaded_ = false;
+    mutable bool readOnly_ = false;
+    mutable int reads_ = 0;
+    int writes_ = 0;
+    bool dirty_ = false;
 };
 
 }  // namespace ts

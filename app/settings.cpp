@@ -75,13 +75,31 @@ public:
         int32_t v;
         return ParseIniInt(ini_.ReadString(sec, key, ""), v) ? v != 0 : def;
     }
-    int32_t I(const char* sec, const std::string& key, int32_t def) {
+    int32_t I(const char* sec, const std::string& key, int32_t def, int32_t lo = INT32_MIN, int32_t hi = INT32_MAX) {
         int32_t v;
-        return ParseIniInt(ini_.ReadString(sec, key, ""), v) ? v : def;
+        return ParseIniInt(ini_.ReadString(sec, key, ""), v) && v >= lo && v <= hi ? v : def;
     }
-    double F(const char* sec, const std::string& key, double def) {
+    double F(const char* sec, const std::string& key, double def, double lo = -1e300, double hi = 1e300) {
         double v;
-        return TryStrToFloat(ini_.ReadString(sec, key, ""), v) ? v : def;
+        return TryStrToFloat(ini_.ReadString(sec, key, ""), v) && v >= lo && v <= hi ? v : def;
+    }
+    // A number kept as the text its edit shows: the stored text when it is a number in [lo, hi],
+    // else the default (hand-edited values would reach the output files as they stand). An empty
+    // value gives ifEmpty where the key has a fixed text for it.
+    std::string N(const char* sec, const std::string& key, const std::string& def, double lo, double hi,
+                  const char* ifEmpty = nullptr) {
+        const std::string v = ini_.ReadString(sec, key, def);
+        if (v.empty() && ifEmpty) return ifEmpty;
+        double d;
+        return TryStrToFloat(v, d) && d >= lo && d <= hi ? v : def;
+    }
+    // The same for whole numbers.
+    std::string W(const char* sec, const std::string& key, const std::string& def, int32_t lo, int32_t hi,
+                  const char* ifEmpty = nullptr) {
+        const std::string v = ini_.ReadString(sec, key, def);
+        if (v.empty() && ifEmpty) return ifEmpty;
+        int32_t n;
+        return TryStrToInt(v, n) && n >= lo && n <= hi ? v : def;
     }
     void Delete(const char* sec, const std::string& key) {
         if (!ini_.DeleteKey(sec, key)) throw StoreError("cannot delete " + key);
@@ -131,6 +149,14 @@ std::string FormatFixed(const char* fmt, double v) {
     return buf;
 }
 
+// Older versions wrote the degree sign in the user's code page: 0x81 0x8B (Japanese) or 0xB0. The
+// store reads such bytes as Windows-1252, so the Japanese one arrives as U+FFFD U+2039.
+std::string DegreeSign(const std::string& stored) {
+    static const std::string kJapanese = ToUtf8FromLegacy("\x81\x8B");
+    if (stored == kJapanese || stored == "\x81\x8B" || stored == "\xB0") return "\xC2\xB0";
+    return stored;
+}
+
 void RemoveProfile(ProfileList& list, const std::string& name) {
     for (auto it = list.begin(); it != list.end(); ++it)
         if (it->first == name) {
@@ -159,9 +185,9 @@ void Load(Settings& s, IniStore& ini) {
     o.CSVout = r.B("Option", "CSVout", o.CSVout);
     s.NoteGroupVisible = !o.CSVout || o.KMLout || o.KMZout;
     o.ToLocaltime = r.B("Option", "ToLocaltime", o.ToLocaltime);
-    o.OverSpeed2 = OrIfEmpty(r.S("Option", "OverSpeed2", o.OverSpeed2), "50");
-    o.OverSpeed3 = OrIfEmpty(r.S("Option", "OverSpeed3", o.OverSpeed3), "100");
-    o.OverSpeed4 = OrIfEmpty(r.S("Option", "OverSpeed4", o.OverSpeed4), "200");
+    o.OverSpeed2 = r.N("Option", "OverSpeed2", o.OverSpeed2, 0, 1e6, "50");
+    o.OverSpeed3 = r.N("Option", "OverSpeed3", o.OverSpeed3, 0, 1e6, "100");
+    o.OverSpeed4 = r.N("Option", "OverSpeed4", o.OverSpeed4, 0, 1e6, "200");
     s.DataPath = r.S("Option", "DataPath", s.programDir);
     o.FixDataOnly = r.B("Option", "FixDataOnly", o.FixDataOnly);
     o.UseEstimated = r.B("Option", "UseEstimated", o.UseEstimated);
@@ -170,8 +196,8 @@ void Load(Settings& s, IniStore& ini) {
     const std::string unit = LowerCase(r.S("Option", "SpeedUnit", o.SpeedUnit));
     o.SpeedUnit = unit == "mph" ? "mph" : unit == "kt" ? "kt" : "km/h";
     s.GeoidUnit = o.SpeedUnit == "km/h" ? "m" : "ft";
-    o.SplitIT = OrIfEmpty(r.S("Option", "SplitIT", o.SplitIT), "150");
-    s.OpenFiltIdx = r.I("Option", "OpenFiltIdx", s.OpenFiltIdx);
+    o.SplitIT = r.N("Option", "SplitIT", o.SplitIT, 0, 1e7, "150");
+    s.OpenFiltIdx = r.I("Option", "OpenFiltIdx", s.OpenFiltIdx, 1, 10);
 
     std::string* masks[9] = {&o.WBTmask, &o.RBTmask, &o.iBluemask, &o.WBT201mask, &o.WBT201mask2,
                              &o.WBT201mask3, &o.WBT202mask, &o.Holuxmask, &o.TripMatemask};
@@ -183,13 +209,13 @@ void Load(Settings& s, IniStore& ini) {
     o.TrackOut = r.B("Option", "TrackOut", o.TrackOut);
     o.PointOut = r.B("Option", "PointOut", o.PointOut);
     o.OutLimit = r.B("Option", "OutLimit", o.OutLimit);
-    o.Accel_g = r.F("Option", "Accel_g", 0.5);
+    o.Accel_g = r.F("Option", "Accel_g", 0.5, 0.001, 1000);
     o.WPL_Prefix = r.S("Option", "WPL_Prefix", "Trailsmith_");
     o.WPV_Prefix = r.S("Option", "WPV_Prefix", "VOX");
     o.VisibleOnly = r.B("Option", "VisibleOnly", o.VisibleOnly);
     o.MaskUse = r.B("Option", "MaskUse", o.MaskUse);
-    o.HdopMask = r.S("Option", "HdopMask", o.HdopMask);
-    o.NsatMask = r.S("Option", "NsatMask", o.NsatMask);
+    o.HdopMask = r.N("Option", "HdopMask", o.HdopMask, 0, 1e6);
+    o.NsatMask = r.W("Option", "NsatMask", o.NsatMask, 0, 1000);
     o.NoTab = r.B("Option", "NoTab", o.NoTab);
     s.HeightFromGround = r.B("Option", "HeightFromGround", false);
     o.PointName = r.S("Option", "PointName", o.PointName);
@@ -215,15 +241,15 @@ void Load(Settings& s, IniStore& ini) {
         GeoidGridParams& g = s.Grid(i);
         const char* sec = kGridSections[i];
         g.fname = r.S(sec, "fname", d.fname);
-        g.nrows = r.I(sec, "nrows", d.nrows);
-        g.ncols = r.I(sec, "ncols", d.ncols);
-        g.glamn = r.F(sec, "glamn", d.glamn);
-        g.glomn = r.F(sec, "glomn", d.glomn);
-        g.dgla = r.F(sec, "dgla", d.dgla);
-        g.dglo = r.F(sec, "dglo", d.dglo);
-        g.nlat = r.I(sec, "nlat", d.nlat);
-        g.nlon = r.I(sec, "nlon", d.nlon);
-        g.PrePad = r.I(sec, "PrePad", d.PrePad);
+        g.nrows = r.I(sec, "nrows", d.nrows, 1, 1000000);
+        g.ncols = r.I(sec, "ncols", d.ncols, 1, 1000000);
+        g.glamn = r.F(sec, "glamn", d.glamn, -90, 90);
+        g.glomn = r.F(sec, "glomn", d.glomn, -360, 360);
+        g.dgla = r.F(sec, "dgla", d.dgla, 1e-9, 180);
+        g.dglo = r.F(sec, "dglo", d.dglo, 1e-9, 360);
+        g.nlat = r.I(sec, "nlat", d.nlat, 1, 1000000);
+        g.nlon = r.I(sec, "nlon", d.nlon, 1, 1000000);
+        g.PrePad = r.I(sec, "PrePad", d.PrePad, 0, 16);
     }
     o.Spline = r.B("GSI2000", "Spline", o.Spline);
 
@@ -235,9 +261,9 @@ void Load(Settings& s, IniStore& ini) {
     s.LabelVoiceHint = std::string("POI1 \"") + o.Interest2 + "\"";
 
     o.Mode3D = r.B("3D", "3D_mode", o.Mode3D);
-    o.Range = r.S("3D", "Range", o.Range);
-    o.Tilt = r.S("3D", "Tilt", o.Tilt);
-    o.Heading = r.S("3D", "Heading", o.Heading);
+    o.Range = r.N("3D", "Range", o.Range, 0, 1e9);
+    o.Tilt = r.N("3D", "Tilt", o.Tilt, 0, 90);
+    o.Heading = r.N("3D", "Heading", o.Heading, -360, 360);
     o.AutoPos = r.B("3D", "AutoPos", o.AutoPos);
     o.Start = r.B("3D", "Start", o.Start);
     o.Half = r.B("3D", "Half", o.Half);
@@ -248,11 +274,11 @@ void Load(Settings& s, IniStore& ini) {
     o.RelativeToGnd = r.B("3D", "RelativeToGnd", o.RelativeToGnd);
     o.Absolute = r.B("3D", "Absolute", o.Absolute);
     o.AltReplace = r.B("3D", "AltReplace", o.AltReplace);
-    o.Multi = r.S("3D", "Multi", o.Multi);
-    o.Offset3D = r.S("3D", "Offset", o.Offset3D);
-    o.ViewLon = r.S("3D", "ViewLon", o.ViewLon);
-    o.ViewLat = r.S("3D", "ViewLat", o.ViewLat);
-    o.ViewAlt = r.S("3D", "ViewAlt", o.ViewAlt);
+    o.Multi = r.N("3D", "Multi", o.Multi, -1e9, 1e9);
+    o.Offset3D = r.N("3D", "Offset", o.Offset3D, -1e9, 1e9);
+    o.ViewLon = r.N("3D", "ViewLon", o.ViewLon, -180, 180);
+    o.ViewLat = r.N("3D", "ViewLat", o.ViewLat, -90, 90);
+    o.ViewAlt = r.N("3D", "ViewAlt", o.ViewAlt, -1e9, 1e9);
     o.TrackToGnd = r.B("3D", "TrackToGnd", o.TrackToGnd);
     o.PlaceMarkToGnd = r.B("3D", "PlaceMarkToGnd", o.PlaceMarkToGnd);
     o.AutoHeading = r.B("3D", "AutoHeading", o.AutoHeading);
@@ -261,7 +287,7 @@ void Load(Settings& s, IniStore& ini) {
     o.South = r.B("3D", "South", o.South);
     o.West = r.B("3D", "West", o.West);
     o.AutoRange = r.B("3D", "AutoRange", o.AutoRange);
-    o.AutoRangeMulti = r.S("3D", "AutoRangeMulti", o.AutoRangeMulti);
+    o.AutoRangeMulti = r.N("3D", "AutoRangeMulti", o.AutoRangeMulti, 0, 1e6);
 
     o.DateSep = SanitizeName(r.S("Separator", "DateSep", "-"), '-');
     o.TimeSep = SanitizeName(r.S("Separator", "TimeSep", "-"), '-');
@@ -288,9 +314,9 @@ void Load(Settings& s, IniStore& ini) {
         o.TimeFormatText = s.locale.UserTimeFormatText;
     }
 
-    o.LineColor = static_cast<uint32_t>(r.I("Line", "Color", static_cast<int32_t>(o.LineColor)));
-    o.LineAlpha = OrIfEmpty(r.S("Line", "Alpha", o.LineAlpha), "200");
-    o.LineWidth = OrIfEmpty(r.S("Line", "Width", o.LineWidth), "3");
+    o.LineColor = static_cast<uint32_t>(r.I("Line", "Color", static_cast<int32_t>(o.LineColor), 0, 0xFFFFFF));
+    o.LineAlpha = r.W("Line", "Alpha", o.LineAlpha, 0, 255, "200");
+    o.LineWidth = r.N("Line", "Width", o.LineWidth, 0, 1000, "3");
     o.Random = r.B("Line", "Random", o.Random);
 
     o.ReduseOut = r.B("Reduce", "ReduseOut", o.ReduseOut);
@@ -300,16 +326,15 @@ void Load(Settings& s, IniStore& ini) {
         o.ElapsesTimes = FormatFixed("%3.2f", o.ElapsedMin * 86400.0);
         r.Delete("Reduce", "ElapsesTime");
     } else {
-        o.ElapsesTimes = r.S("Reduce", "ElapsesTimes", "10.0");
+        o.ElapsesTimes = r.N("Reduce", "ElapsesTimes", "10.0", 0, 1e9);
     }
-    if (o.ElapsesTimes.empty()) o.ElapsesTimes = "10.0";
-    o.MovingDist = r.S("Reduce", "MovingDist", "30.0");
+    o.MovingDist = r.N("Reduce", "MovingDist", "30.0", 0, 1e9);
 
-    o.GeoidValue = r.S("Geoid", "GeoidValue", "0.0");
+    o.GeoidValue = r.N("Geoid", "GeoidValue", "0.0", -1e5, 1e5);
     o.GeoidApply = r.B("Geoid", "Apply", false);
     o.CustomGeoidFName = r.S("Custom Geoid", "fname", "");
     o.CustomGeoidExt = r.S("Custom Geoid", "Ext", ".cdat");
-    o.GroundLevelValue = r.S("GroundLevel", "GroundLevelValue", "0.0");
+    o.GroundLevelValue = r.N("GroundLevel", "GroundLevelValue", "0.0", -1e6, 1e6);
     o.GroundLevelApply = r.B("GroundLevel", "Apply", false);
     s.LastCustomGeoidText.clear();
     s.LastGroundLevelText.clear();
@@ -330,45 +355,45 @@ void Load(Settings& s, IniStore& ini) {
     o.NoteToBalloon = r.B("Note", "NoteToBalloon", o.NoteToBalloon);
     o.NoteVoiceFile = r.B("Note", "VoiceFile", o.NoteVoiceFile);
 
-    o.NoteLatLonDecimal = r.S("Note", "LatLonDecimal", "7");
-    o.NoteAltDecimal = r.S("Note", "AltDecimal", "1");
-    o.NoteSpeedDecimal = r.S("Note", "SpeedDecimal", "1");
-    o.KmlLatLonDecimal = r.S("KMLKMZopt", "LatLonDecimal", "7");
-    o.KmlAltDecimal = r.S("KMLKMZopt", "AltDecimal", "1");
+    o.NoteLatLonDecimal = r.W("Note", "LatLonDecimal", "7", 4, 8);
+    o.NoteAltDecimal = r.W("Note", "AltDecimal", "1", 1, 8);
+    o.NoteSpeedDecimal = r.W("Note", "SpeedDecimal", "1", 1, 8);
+    o.KmlLatLonDecimal = r.W("KMLKMZopt", "LatLonDecimal", "7", 4, 8);
+    o.KmlAltDecimal = r.W("KMLKMZopt", "AltDecimal", "1", 1, 8);
     o.IconToKMZ = r.B("KMLKMZopt", "IconToKMZ", true);
     o.TimeStamp = r.B("KMLKMZopt", "TimeStamp", false);
     o.Index = r.B("CSVopt", "Index", o.Index);
     o.DateTime = r.B("CSVopt", "DateTime", o.DateTime);
     o.SNEW = r.B("CSVopt", "SNEW", o.SNEW);
-    o.CsvLatLonDecimal = r.S("CSVopt", "LatLonDecimal", "7");
-    o.CsvAltDecimal = r.S("CSVopt", "AltDecimal", "3");
-    o.CsvSpeedDecimal = r.S("CSVopt", "SpeedDecimal", "3");
+    o.CsvLatLonDecimal = r.W("CSVopt", "LatLonDecimal", "7", 4, 8);
+    o.CsvAltDecimal = r.W("CSVopt", "AltDecimal", "3", 1, 8);
+    o.CsvSpeedDecimal = r.W("CSVopt", "SpeedDecimal", "3", 1, 8);
     o.CsvGeoid = r.B("CSVopt", "Geoid", o.CsvGeoid);
-    o.GpxLatLonDecimal = r.S("GPXopt", "LatLonDecimal", "7");
-    o.GpxAltDecimal = r.S("GPXopt", "AltDecimal", "1");
-    o.NmeaLatLonDecimal = r.S("NMEAopt", "LatLonDecimal", "4");
-    o.NmeaAltDecimal = r.S("NMEAopt", "AltDecimal", "1");
-    o.NmeaSpeedDecimal = r.S("NMEAopt", "SpeedDecimal", "1");
+    o.GpxLatLonDecimal = r.W("GPXopt", "LatLonDecimal", "7", 4, 8);
+    o.GpxAltDecimal = r.W("GPXopt", "AltDecimal", "1", 1, 8);
+    o.NmeaLatLonDecimal = r.W("NMEAopt", "LatLonDecimal", "4", 4, 8);
+    o.NmeaAltDecimal = r.W("NMEAopt", "AltDecimal", "1", 1, 8);
+    o.NmeaSpeedDecimal = r.W("NMEAopt", "SpeedDecimal", "1", 1, 8);
     o.IgnoreSpace = r.B("NMEAopt", "IgnoreSpace", false);
 
     // Font. The file is UTF-8, so the degree sign is the same character in every locale.
     if (s.japaneseLocale) {
-        s.UiFontCharset = r.I("Font", "Charset", 128);
+        s.UiFontCharset = r.I("Font", "Charset", 128, 0, 255);
         s.UiFontName = r.S("Font", "FontName", "MS PGothic");
-        s.UiFontSize = r.I("Font", "FontSize", 9);
+        s.UiFontSize = r.I("Font", "FontSize", 9, 1, 100);
     } else {
         const bool eng = below(1.45);
-        s.UiFontCharset = r.I("Font", eng ? "EngCharset" : "Charset", s.UiFontCharset);
+        s.UiFontCharset = r.I("Font", eng ? "EngCharset" : "Charset", s.UiFontCharset, 0, 255);
         s.UiFontName = r.S("Font", eng ? "EngFontName" : "FontName", s.UiFontName);
-        s.UiFontSize = r.I("Font", eng ? "EngFontSize" : "FontSize", s.UiFontSize);
+        s.UiFontSize = r.I("Font", eng ? "EngFontSize" : "FontSize", s.UiFontSize, 1, 100);
     }
-    o.DegChar = r.S("Font", "DegChar", "\xC2\xB0");
+    o.DegChar = DegreeSign(r.S("Font", "DegChar", "\xC2\xB0"));
 
     o.IconPath = OrIfEmpty(r.S("Icon", "IconPath", kDefaultIconPath), kDefaultIconPath.c_str());
     for (int i = 0; i < 6; ++i) o.PaletteIconName[i] = LowerCase(r.S("Icon", kIconNameKeys[i], kIconDefaults[i]));
-    for (int i = 0; i < 8; ++i) s.InternalIconScale[i] = r.F("Icon", std::string(kIconNameKeys[i]) + "S", 1.0);
+    for (int i = 0; i < 8; ++i) s.InternalIconScale[i] = r.F("Icon", std::string(kIconNameKeys[i]) + "S", 1.0, 0, 100);
     for (int i = 0; i < 8; ++i)
-        s.ExternalIconScale[i] = r.F("ExtIcon", "ExtIcon" + std::to_string(i + 1) + "S", 1.0);
+        s.ExternalIconScale[i] = r.F("ExtIcon", "ExtIcon" + std::to_string(i + 1) + "S", 1.0, 0, 100);
     o.PaletteIconName[6] = LowerCase(r.S("Icon", below(1.55) ? "IconFL" : "IconStart", kIconDefaults[6]));
     o.PaletteIconName[7] = LowerCase(r.S("Icon", "IconEnd", kIconDefaults[7]));
 
@@ -383,7 +408,7 @@ void Load(Settings& s, IniStore& ini) {
             r.Delete("Icon", std::string(kOldIconPos[i]) + "Y");
         }
     }
-    o.IconSource = r.I("Icon", "IconSource", 0);
+    o.IconSource = r.I("Icon", "IconSource", 0, 0, 2);
     if (below(2.01)) r.Delete("Icon", "IconSouce");
     for (int i = 0; i < 8; ++i) ConvertOldIconName(o.PaletteIconName[i], oldX[i], oldY[i], kIconDefaults[i]);
 
@@ -391,9 +416,9 @@ void Load(Settings& s, IniStore& ini) {
     s.InternalImage = r.S("Icon", "InternalImage", "");
     for (int i = 0; i < 8; ++i) o.ExtIconFile[i] = r.S("ExtIcon", "ExtIcon" + std::to_string(i + 1), "");
     o.LogoFile = r.S("ExtIcon", "LogoFile", o.LogoFile);
-    o.LogoXpos = r.S("ExtIcon", "LogoXpos", o.LogoXpos);
-    o.LogoYpos = r.S("ExtIcon", "LogoYpos", o.LogoYpos);
-    o.LogoScale = r.S("ExtIcon", "LogoScale", o.LogoScale);
+    o.LogoXpos = r.N("ExtIcon", "LogoXpos", o.LogoXpos, 0, 1);
+    o.LogoYpos = r.N("ExtIcon", "LogoYpos", o.LogoYpos, 0, 1);
+    o.LogoScale = r.N("ExtIcon", "LogoScale", o.LogoScale, -1, 1);
 
     for (int i = 0; i < kCsvItemCount; ++i) s.opt.CSVitem[i] = r.S("CSVitem", kCsvItemKeys[i], kCsvItemDefaults[i]);
 
@@ -443,7 +468,7 @@ void Load(Settings& s, IniStore& ini) {
     if (below(2.05)) RemoveProfile(s.opt.CsvInfoList, "M-241");
 
     o.UseBarometer = r.B("PG-S1", "UseBarometer", o.UseBarometer);
-    o.BarometerOffset = r.F("PG-S1", "BarometerOffset", 0.0);
+    o.BarometerOffset = r.F("PG-S1", "BarometerOffset", 0.0, -10000, 10000);
     s.Fahrenheit = r.B("PG-S1", "Fahrenheit", s.Fahrenheit);
 
     UpdateLogoLabel(s);
@@ -659,16 +684,20 @@ bool LoadSettings(Settings& s, IniStore& ini) {
     } catch (const std::exception&) {
         // The load ends where it failed; what was not read keeps its current value.
     }
+    // The keys the migration deleted; a file that keeps them is not current yet.
+    if (!ini.Flush()) s.loadComplete = false;
     return s.loadComplete;
 }
 
 bool SaveSettings(Settings& s, IniStore& ini, const std::string& caption) {
+    bool ok = true;
     try {
         Save(s, ini, caption);
-        return true;
     } catch (const std::exception&) {
-        return false;
+        // The first key that cannot be written ends the save; the keys before it are kept.
+        ok = false;
     }
+    return ini.Flush() && ok;
 }
 
 void ApplyPointName(Settings& s) {
@@ -769,6 +798,51 @@ std::string SystemUtcOffsetText() {
     std::tm local{};
     localtime_r(&now, &local);
     return FormatUtcOffset(static_cast<double>(local.tm_gmtoff) / 86400.0);
+}
+
+LocaleFormats InitLocaleFormats(const std::string& shortDate, const std::string& shortTime, const std::string& longTime) {
+    auto isAsciiLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    LocaleFormats lf;
+    // The first plain character between the date's elements (letters of other scripts are words).
+    for (char c : shortDate)
+        if (static_cast<unsigned char>(c) < 0x80 && !isAsciiLetter(c) && c != '\'') {
+            lf.UserDateSep = c;
+            break;
+        }
+    lf.UserDateFormatText = UserDateOrderPattern(shortDate, lf.UserDateSep);
+
+    const size_t h = shortTime.find_first_of("hH");
+    if (h != std::string::npos) {
+        const size_t after = shortTime.find_first_not_of("hH", h);
+        const char c = after == std::string::npos ? '\0' : shortTime[after];
+        if (c > ' ' && static_cast<unsigned char>(c) < 0x80 && !isAsciiLetter(c) && c != '\'') lf.UserTimeSep = c;
+    }
+
+    // Time zone names have no place in a time format of ours; the AM/PM mark ("AP", "ap", "A" or
+    // "a") becomes ours, which writes the program's AM and PM texts.
+    std::string tf;
+    for (size_t i = 0; i < longTime.size();) {
+        const char c = longTime[i];
+        if (c == '\'') {
+            size_t j = longTime.find('\'', i + 1);
+            j = j == std::string::npos ? longTime.size() : j + 1;
+            tf.append(longTime, i, j - i);
+            i = j;
+        } else if (c == 't') {
+            ++i;
+        } else if (c == 'a' || c == 'A') {
+            tf += c == 'A' ? "ampm" : "am/pm";
+            i += i + 1 < longTime.size() && (longTime[i + 1] == 'p' || longTime[i + 1] == 'P') ? 2 : 1;
+        } else {
+            tf += c;
+            ++i;
+        }
+    }
+    tf = Trim(tf);
+    // A final "." of ours asks for milliseconds: the locale's own stays a plain dot.
+    if (!tf.empty() && tf.back() == '.') tf.replace(tf.size() - 1, 1, "'.'");
+    lf.UserTimeFormatText = tf;
+    return lf;
 }
 
 double VersionNumber(const std::string& caption) {

@@ -90,6 +90,12 @@ void UpdateGeoidCaption(Settings& s);
 // The system's offset of local time from UTC, as " hh:nn:ss" or "-hh:nn:ss".
 std::string SystemUtcOffsetText();
 
+// The user's date and time forms, from the locale's short date, short time and long time formats
+// (in the pattern language of the platform's locale data): the separators, the date order pattern
+// and the time format the "Auto" box shows. The time separator is the one between the hour and
+// the minutes of the short time, ":" when there is none; the locale's AM/PM mark stays a mark.
+LocaleFormats InitLocaleFormats(const std::string& shortDate, const std::string& shortTime, const std::string& longTime);
+
 // --- Helpers of the load.
 // The number after "Ver" in a version caption; 0 when there is none.
 double VersionNumber(const std::string& caption);

@@ -53,7 +53,10 @@ double GetFileDate(const std::string& fileName) {
 }
 
 std::string MakeWritablePath(const ProgramPaths& pp, const std::string& path) {
-    if (FolderIsWritable(ExtractFilePath(path))) return path;
+    return FolderIsWritable(ExtractFilePath(path)) ? path : UserSettingsCopy(pp, path);
+}
+
+std::string UserSettingsCopy(const ProgramPaths& pp, const std::string& path) {
     const std::string dir = pp.appData + "/" + pp.Name() + "/";
     std::error_code ec;
     if (pp.appData.empty() || (!fs::is_directory(dir, ec) && !fs::create_directories(dir, ec)))

@@ -25,6 +25,9 @@ IniLocation GetIniFileName(const ProgramPaths& pp, const std::string& name);
 // The path itself when its folder is writable, else the per-user copy. Throws std::runtime_error
 // with "Cannot create : " or "Cannot Copy : ".
 std::string MakeWritablePath(const ProgramPaths& pp, const std::string& path);
+// The per-user copy of path (made when missing), refreshed from path when path is newer; a copy
+// newer than path is kept. Throws as MakeWritablePath does.
+std::string UserSettingsCopy(const ProgramPaths& pp, const std::string& path);
 // The later of the file's creation and last-write times as a local date-time; 0 when unreadable.
 double GetFileDate(const std::string& fileName);
 bool FolderIsWritable(const std::string& dir);

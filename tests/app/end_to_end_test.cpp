@@ -9,6 +9,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+
+#include "settings.h"
+#include "text_format.h"
 
 namespace fs = std::filesystem;
 
@@ -19,8 +23,7 @@ struct RunResult {
     std::string out;
 };
 
-RunResult RunProgram(const std::string& args) {
-    const std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" TS_TRAILSMITH_EXE "' " + args + " 2>/dev/null";
+RunResult RunCommand(const std::string& cmd) {
     RunResult r;
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return r;
@@ -32,8 +35,32 @@ RunResult RunProgram(const std::string& args) {
     return r;
 }
 
+RunResult RunProgram(const std::string& args, const std::string& env = "") {
+    return RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + env + " '" TS_TRAILSMITH_EXE "' " + args +
+                      " 2>/dev/null");
+}
+
+std::string ReadText(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(f)), {});
+}
+
+// Empty when xmllint finds the file valid against the schema (kml21 or gpx11).
+std::string SchemaErrors(const fs::path& file, const std::string& xsd) {
+    const RunResult r = RunCommand("xmllint --noout --schema '" TS_SHARED_DIR "/schemas/" + xsd + ".xsd' '" +
+                                   file.string() + "' 2>&1");
+    return r.status == 0 ? std::string() : r.out.empty() ? "xmllint failed" : r.out;
+}
+
 struct EndToEnd : testing::Test {
     std::string dir;
+    // The files of one extension the run made, by name.
+    std::vector<fs::path> Made(const std::string& ext) const {
+        std::vector<fs::path> out;
+        for (const auto& e : fs::directory_iterator(dir))
+            if (e.path().extension() == ext) out.push_back(e.path());
+        return out;
+    }
     void SetUp() override {
         dir = ProcessTempDir() + "e2e_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
         fs::remove_all(dir);
@@ -96,4 +123,74 @@ TEST_F(EndToEnd, QuietRunReadsACsvLoggerLog) {
     std::string text((std::istreambuf_iterator<char>(ini)), {});
     EXPECT_NE(text.find("GT-730FL-S=Date / Time,Altitude,Ground Speed"), std::string::npos);
     EXPECT_NE(text.find("Latitude=LATITUDE,Lat,LATITUDE N/S"), std::string::npos);
+}
+
+// The automatic time format shows the time as the user's locale writes it, its AM/PM mark
+// included; the fixed format keeps ":" where the locale's long time has no plain separator.
+TEST_F(EndToEnd, NotesShowTheTimeInTheUsersLocale) {
+    const struct {
+        const char* locale;
+        bool automatic;
+        const char* shown;
+    } cases[] = {{"en_US", true, "3:29:08 AM"}, {"de_DE", true, "03:29:08"}, {"fi_FI", true, "3.29.08"},
+                 {"ja_JP", true, "3時29分08秒"}, {"zh_CN", true, "03:29:08"},  {"ko_KR", true, "AM 3시 29분 8초"},
+                 {"ja_JP", false, "03:29:08.379"}, {"fi_FI", false, "03.29.08.379"}};
+    for (const auto& c : cases) {
+        std::ofstream(dir + "t.ini") << "[Option]\r\nKMZout=0\r\nKMLout=1\r\nToLocaltime=0\r\n[TimeFormat]\r\nAutoFormat="
+                                     << (c.automatic ? "1" : "0") << "\r\n";
+        for (const fs::path& f : Made(".kml")) fs::remove(f);
+        const std::string env = std::string("LANG=") + c.locale + ".UTF-8 LC_ALL=" + c.locale + ".UTF-8";
+        ASSERT_EQ(RunProgram("'" + dir + "t.ini' /Q '" + dir + "a.nmea'", env).status, 0) << c.locale;
+        ASSERT_EQ(Made(".kml").size(), 1u);
+        const std::string kml = ReadText(Made(".kml")[0]);
+        EXPECT_NE(kml.find(std::string("Time= ") + c.shown + "<br/>"), std::string::npos)
+            << c.locale << ": " << kml.substr(kml.find("Time="), 40);
+    }
+}
+
+// Hand-edited numbers that do not parse, or lie outside what their field takes, load as their
+// defaults: every file of the run stays valid.
+TEST_F(EndToEnd, GarbageInEveryNumericKeyStillGivesValidFiles) {
+    {
+        ts::Settings fresh;
+        fresh.loadComplete = true;
+        ts::IniStore ini(dir + "defaults.ini");
+        ASSERT_TRUE(ts::SaveSettings(fresh, ini));
+    }
+    std::ofstream(dir + "logo.png") << "only its name is used";
+    const std::map<std::string, std::string> fixed = {
+        {"Version", ts::kProgramCaption}, {"KMLout", "1"}, {"KMZout", "0"}, {"GPXout", "1"}, {"NMEAout", "1"},
+        {"CSVout", "1"}, {"TrackOut", "1"}, {"PointOut", "1"}, {"3D_mode", "1"}, {"AutoRange", "0"},
+        {"AutoHeading", "0"}, {"AutoPos", "0"}, {"Random", "0"}, {"OutLimit", "0"}, {"VisibleOnly", "0"},
+        {"LogoFile", dir + "logo.png"}};
+    const ts::IniStore defaults(dir + "defaults.ini");
+    for (const char* garbage : {"abc", "-99999", "99999"}) {
+        std::string text;
+        int garbled = 0;
+        for (const std::string& sec : defaults.SectionNames()) {
+            text += "[" + sec + "]\r\n";
+            for (const auto& [key, v] : defaults.ReadSection(sec)) {
+                double d;
+                std::string value = v;
+                if (auto it = fixed.find(key); it != fixed.end()) value = it->second;
+                else if (ts::TryStrToFloat(v, d)) value = garbage, ++garbled;
+                text += key + "=" + value + "\r\n";
+            }
+        }
+        ASSERT_GT(garbled, 140);
+        std::ofstream(dir + "g.ini", std::ios::binary) << text;
+        for (const char* ext : {".kml", ".gpx", ".csv", ".nmea"})
+            for (const fs::path& f : Made(ext))
+                if (f.filename() != "a.nmea") fs::remove(f);
+        const RunResult r = RunProgram("'" + dir + "g.ini' /Q '" + dir + "a.nmea'");
+        ASSERT_EQ(r.status, 0) << garbage << "\n" << r.out;
+        ASSERT_EQ(Made(".kml").size(), 1u) << garbage;
+        ASSERT_EQ(Made(".gpx").size(), 1u) << garbage;
+        EXPECT_EQ(SchemaErrors(Made(".kml")[0], "kml21"), "") << garbage;
+        EXPECT_EQ(SchemaErrors(Made(".gpx")[0], "gpx11"), "") << garbage;
+        const std::string kml = ReadText(Made(".kml")[0]);
+        EXPECT_NE(kml.find("<width>3</width>"), std::string::npos) << garbage;
+        EXPECT_NE(kml.find("<tilt>45</tilt>"), std::string::npos) << garbage;
+        EXPECT_NE(kml.find("<color>C8"), std::string::npos) << garbage;
+    }
 }

@@ -210,6 +210,17 @@ TEST_F(FrontEndTest, SettingsFileThatCannotBeMadeIsReportedAndAFileNameKept) {
     EXPECT_EQ(view.messages.back(), "Cannot save : " + dir + "missing/trailsmith.ini");
 }
 
+// A settings file the user made read-only is kept, without a message.
+TEST_F(FrontEndTest, ReadOnlySettingsFileIsKeptSilently) {
+    std::ofstream(dir + "prog/trailsmith.ini") << "[Option]\r\nKMLout=1\r\n";
+    fs::permissions(dir + "prog/trailsmith.ini", fs::perms::owner_read);
+    fe->ParseCommandLine({});
+    EXPECT_TRUE(fe->settings.opt.KMLout);
+    EXPECT_FALSE(fe->SaveSettingsFile());
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(IniStore(dir + "prog/trailsmith.ini").ReadString("Option", "Version", "none"), "none");
+}
+
 // Three steps of the unit cycle bring every converted value back to its text.
 TEST(OptionsSnapshot, UnitCycleReturnsToTheSameValues) {
     Settings s;
@@ -315,4 +326,18 @@ TEST_F(FrontEndTest, RepairedDecimalsAreKeptInTheSettings) {
     fe->SettingsFileName = dir + "kept.ini";
     ASSERT_TRUE(fe->SaveSettingsFile());
     EXPECT_EQ(IniStore(dir + "kept.ini").ReadString("GPXopt", "LatLonDecimal", ""), "6");
+}
+
+using FirstActivationTest = MainWindowTest;
+
+// With the geoid box unticked the first activation takes the fixed geoid value, whatever model the
+// file names; ticked, the file's model stays.
+TEST_F(FirstActivationTest, UntickedGeoidBoxTakesTheFixedValue) {
+    for (const char* apply : {"0", "1"}) {
+        std::ofstream(dir + "prog/trailsmith.ini") << "[Geoid]\r\nGeoidModel=EGM2008 1'x1'\r\nApply=" << apply << "\r\n";
+        Start();
+        EXPECT_EQ(S().opt.GeoidModel, *apply == '0' ? 0 : 2) << apply;
+        form->close();
+        form.reset();
+    }
 }

@@ -44,14 +44,17 @@ TEST_F(IniTest, WritesInPlaceAppendsAndCreates) {
     IniStore ini(path);
     EXPECT_FALSE(ini.Exists());
     ASSERT_TRUE(ini.WriteString("Option", "A", "1"));
+    ASSERT_TRUE(ini.Flush());
     EXPECT_TRUE(ini.Exists());
     ASSERT_TRUE(ini.WriteString("Option", "B", "2"));
     ASSERT_TRUE(ini.WriteString("Geoid", "Digit", "3"));
     ASSERT_TRUE(ini.WriteString("option", "a", "one, \"quoted\""));
+    ASSERT_TRUE(ini.Flush());
     EXPECT_EQ(Get(), "[Option]\r\nA=one, \"quoted\"\r\nB=2\r\n\r\n[Geoid]\r\nDigit=3\r\n");
     EXPECT_EQ(ini.ReadString("Option", "A", ""), "one, \"quoted\"");
     // A new key goes after the section's last key, before the blank separator line.
     ASSERT_TRUE(ini.WriteString("Option", "C", "3"));
+    ASSERT_TRUE(ini.Flush());
     EXPECT_EQ(Get(), "[Option]\r\nA=one, \"quoted\"\r\nB=2\r\nC=3\r\n\r\n[Geoid]\r\nDigit=3\r\n");
 }
 
@@ -68,6 +71,8 @@ TEST_F(IniTest, DeleteEraseAndListInFileOrder) {
     EXPECT_TRUE(ini.ReadSection("CSV_Info").empty());
     EXPECT_EQ(ini.ReadString("Keep", "K", ""), "v");
     EXPECT_EQ(ini.SectionNames(), std::vector<std::string>{"Keep"});
+    ASSERT_TRUE(ini.Flush());
+    EXPECT_EQ(Get(), "[Keep]\r\nK=v\r\n");
 }
 
 TEST_F(IniTest, LongValuesAreCutAndLegacyBytesAreRead) {
@@ -80,6 +85,60 @@ TEST_F(IniTest, LongValuesAreCutAndLegacyBytesAreRead) {
 
 TEST_F(IniTest, UnwritableFolderReportsFailure) {
     IniStore ini("/nonexistent-folder/x.ini");
-    EXPECT_FALSE(ini.WriteString("S", "K", "v"));
-    EXPECT_EQ(ini.ReadString("S", "K", "d"), "d");
+    EXPECT_TRUE(ini.WriteString("S", "K", "v"));
+    EXPECT_FALSE(ini.Flush());
+    EXPECT_EQ(ini.DiskWrites(), 0);
+}
+
+// Changes stay in memory until the flush, which writes once and leaves no scratch file behind.
+TEST_F(IniTest, ChangesReachTheDiskAtTheFlushOnly) {
+    Put("[A]\r\nx=1\r\n");
+    IniStore ini(path);
+    ASSERT_TRUE(ini.WriteString("A", "x", "2"));
+    ASSERT_TRUE(ini.WriteString("B", "k", "v"));
+    EXPECT_EQ(ini.ReadString("A", "x", ""), "2");
+    EXPECT_EQ(Get(), "[A]\r\nx=1\r\n");
+    ASSERT_TRUE(ini.Flush());
+    ASSERT_TRUE(ini.Flush());  // nothing pending: no second write
+    EXPECT_EQ(ini.DiskWrites(), 1);
+    EXPECT_EQ(Get(), "[A]\r\nx=2\r\n\r\n[B]\r\nk=v\r\n");
+    const auto folder = std::filesystem::path(path).parent_path();
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        EXPECT_EQ(e.path().filename().string().find(".ini_ChangesReach"), std::string::npos);
+}
+
+// No write bit: left as it is, even for a process that could write it (root).
+TEST_F(IniTest, ReadOnlyFileIsLeftAsItIs) {
+    namespace fs = std::filesystem;
+    Put("[A]\r\nx=1\r\n[Old]\r\ny=2\r\n");
+    const fs::perms readable = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(path, readable);
+    IniStore ini(path);
+    EXPECT_FALSE(ini.WriteString("A", "x", "2"));
+    EXPECT_TRUE(ini.ReadOnly());
+    EXPECT_FALSE(ini.DeleteKey("A", "x"));
+    EXPECT_FALSE(ini.EraseSection("Old"));
+    EXPECT_TRUE(ini.DeleteKey("A", "missing"));  // nothing to change
+    EXPECT_TRUE(ini.Flush());
+    EXPECT_EQ(ini.ReadString("A", "x", ""), "1");
+    EXPECT_EQ(Get(), "[A]\r\nx=1\r\n[Old]\r\ny=2\r\n");
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, readable);
+}
+
+// A linked settings file stays a link; its target gets the values and keeps its mode.
+TEST_F(IniTest, LinkIsWrittenThroughToItsTarget) {
+    namespace fs = std::filesystem;
+    const std::string target = path + ".target";
+    std::ofstream(target, std::ios::binary) << "[A]\r\nx=1\r\n";
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::remove(path);
+    fs::create_symlink(fs::path(target).filename(), path);  // relative, as links often are
+    IniStore ini(path);
+    ASSERT_TRUE(ini.WriteString("A", "x", "2"));
+    ASSERT_TRUE(ini.Flush());
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_EQ(IniStore(target).ReadString("A", "x", ""), "2");
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::remove(target);
 }

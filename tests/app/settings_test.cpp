@@ -1,14 +1,19 @@
 #include "settings.h"
+#include "front_end.h"
 #include "settings_file.h"
 
 #include <gtest/gtest.h>
 
 #include "qt_test_app.h"
 
+#include <QLocale>
+
 #include <fstream>
 #include <map>
+#include <tuple>
 #include <iterator>
 
+#include "date_time.h"
 #include "text_format.h"
 
 using namespace ts;
@@ -51,12 +56,13 @@ std::string Changed(const std::string& sec, const std::string& key, const std::s
     static const std::map<std::string, std::string> special = {
         {"Version", kProgramCaption}, {"SpeedUnit", "mph"}, {"PointName", "Time (Time)"},
         {"GeoidModel", "EGM2008 1'x1'"}, {"Offset", " 03:00:00"}, {"MainTop", "100"}, {"MainLeft", "120"},
-        {"GeoidPath", "/tmp/grids/"}, {"IconSp1", "pal3/icon10.png"}, {"IconSp2", "pal3/icon11.png"},
+        {"GeoidPath", "/tmp/grids/"}, {"OpenFiltIdx", "3"}, {"IconSp1", "pal3/icon10.png"}, {"IconSp2", "pal3/icon11.png"},
         {"IconSp3", "pal3/icon12.png"}, {"IconSp4", "pal3/icon13.png"}, {"IconIrest", "pal2/icon1.png"},
         {"IconIrest2", "pal2/icon2.png"}, {"IconStart", "pal2/icon3.png"}, {"IconEnd", "pal2/icon63.png"}};
     if (sec == "TimeFormat" && key == "AutoFormat") return v;  // ticked, it would hide the stored format
     if (sec != "3D" || key != "Offset")
         if (auto it = special.find(key); it != special.end()) return it->second;
+    if (key.find("Decimal") != std::string::npos && v == "1") return "2";  // not a Boolean
     if (v == "0") return "1";
     if (v == "1") return "0";
     int32_t n;
@@ -93,7 +99,7 @@ TEST_F(SettingsTest, RoundTripKeepsEveryKey) {
         ASSERT_TRUE(SaveSettings(s, ini));
     }
     KeyMap defaults = AllKeys(dir + "defaults.ini");
-    ASSERT_GT(defaults.size(), 230u);
+    ASSERT_EQ(defaults.size(), 248u);  // every key of the table, and the built-in CSV profiles
     std::string text;
     std::string section;
     for (const auto& [sk, v] : defaults) {
@@ -171,6 +177,52 @@ TEST_F(SettingsTest, ValueFormsAndFixedTexts) {
     EXPECT_EQ(ini.ReadString("EGM2008_25", "dgla", ""), "0.041666666666666664");
 }
 
+// The degree sign older versions stored in a code page (and one such file saved back by us) is
+// read as the sign itself and saved as UTF-8.
+TEST_F(SettingsTest, LegacyDegreeSignsLoadAsTheSign) {
+    for (const char* stored : {"\x81\x8B", "\xB0", "\xEF\xBF\xBD\xE2\x80\xB9", "\xC2\xB0"}) {
+        Put(std::string("[Font]\r\nDegChar=") + stored + "\r\n");
+        Settings s = Fresh();
+        ASSERT_TRUE(Load(s));
+        EXPECT_EQ(s.opt.DegChar, "\xC2\xB0") << stored;
+        IniStore ini(path);
+        ASSERT_TRUE(SaveSettings(s, ini));
+        std::ifstream in(path, std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        EXPECT_NE(text.find("DegChar=\xC2\xB0\r\n"), std::string::npos) << stored;
+    }
+    Put("[Font]\r\nDegChar=deg\r\n");
+    Settings s = Fresh();
+    ASSERT_TRUE(Load(s));
+    EXPECT_EQ(s.opt.DegChar, "deg");
+}
+
+// Under a Japanese locale the font keys default to the Japanese font.
+TEST_F(SettingsTest, JapaneseFontDefaults) {
+    Put("[Option]\r\nVersion=Trailsmith  Ver2.20\r\n");
+    Settings jp = Fresh();
+    jp.japaneseLocale = true;
+    ASSERT_TRUE(Load(jp));
+    EXPECT_EQ(std::tie(jp.UiFontCharset, jp.UiFontName, jp.UiFontSize), std::make_tuple(128, std::string("MS PGothic"), 9));
+}
+
+// The date format is saved with "/" for the user's separator and shown back as stored.
+TEST_F(SettingsTest, DateFormatIsSavedWithTheProgramsSeparator) {
+    Settings s = Fresh();
+    s.locale.UserDateSep = '.';
+    s.opt.DateAutoFormat = false;
+    s.opt.OutDateFormatText = "dd.mm.yy";
+    {
+        IniStore ini(path);
+        ASSERT_TRUE(SaveSettings(s, ini));
+        EXPECT_EQ(ini.ReadString("DateFormat", "Format", ""), "dd/mm/yy");
+    }
+    Settings again = Fresh();
+    again.locale.UserDateSep = '.';
+    ASSERT_TRUE(Load(again));
+    EXPECT_EQ(again.opt.OutDateFormatText, "dd/mm/yy");
+}
+
 TEST_F(SettingsTest, OffsetTextForms) {
     for (auto [stored, shown] : {std::pair{"+9:00:00", "+09:00:00"}, {"-10:00:00", "-10:00:00"}, {"", " 00:00:00"}}) {
         Put(std::string("[LocalTime]\r\nAutoOffs=0\r\nOffset=") + stored + "\r\n");
@@ -240,18 +292,35 @@ TEST_F(SettingsTest, MigrationStepsFollowTheVersionNumber) {
 // A load that stopped in the middle of a migration must not stamp the file as current.
 TEST_F(SettingsTest, IncompleteLoadKeepsTheOldVersionOnSave) {
     Put("[Option]\r\nVersion=Trailsmith  Ver1.50\r\n[WintecCSV]\r\nx=1\r\n");
-    fs::create_directories(path + ".tmp");  // every write of the store now fails
+    fs::permissions(path, fs::perms::owner_read);  // every change of the store is now refused
     Settings s = Fresh();
     EXPECT_FALSE(Load(s));
     EXPECT_FALSE(s.loadComplete);
+    {
+        IniStore ini(path);
+        EXPECT_FALSE(SaveSettings(s, ini));  // a failed save is seen by the caller
+    }
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
     IniStore ini(path);
-    EXPECT_FALSE(SaveSettings(s, ini));  // a failed save is seen by the caller
-    fs::remove_all(path + ".tmp");
     ASSERT_TRUE(SaveSettings(s, ini));
     EXPECT_EQ(ini.ReadString("Option", "Version", ""), "Trailsmith  Ver1.50");
     Settings again = Fresh();
     ASSERT_TRUE(Load(again));
-    EXPECT_TRUE(ini.ReadSection("WintecCSV").empty());
+    EXPECT_TRUE(IniStore(path).ReadSection("WintecCSV").empty());
+}
+
+// A load reads the file once and a save writes it once, however many keys they touch.
+TEST_F(SettingsTest, OneReadPerLoadOneWritePerSave) {
+    Put("[Option]\r\nVersion=Trailsmith  Ver1.50\r\n[WintecCSV]\r\nx=1\r\n");
+    Settings s = Fresh();
+    IniStore load(path);
+    ASSERT_TRUE(LoadSettings(s, load));
+    EXPECT_EQ(load.DiskReads(), 1);
+    EXPECT_EQ(load.DiskWrites(), 1);  // the migration's deletions
+    IniStore save(path);
+    ASSERT_TRUE(SaveSettings(s, save));
+    EXPECT_EQ(save.DiskReads(), 1);
+    EXPECT_EQ(save.DiskWrites(), 1);
 }
 
 TEST(SettingsHelpers, NamesIconsClampsAndVersions) {
@@ -278,6 +347,63 @@ TEST(SettingsHelpers, NamesIconsClampsAndVersions) {
     EXPECT_EQ(ClampWindowLeft(wa, -50, 600), 660);
     EXPECT_DOUBLE_EQ(VersionNumber("x Ver"), 0);
     EXPECT_EQ(FloatKeyText(-90.0), "-90");
+}
+
+// The user's forms from the platform's own locale data: separators, date order and a time format
+// whose AM/PM mark survives into what the output shows.
+TEST(LocaleFormatsTest, FromTheLocalesOwnFormats) {
+    const struct {
+        const char* name;
+        char dateSep, timeSep;
+        const char *datePattern, *shown;
+    } cases[] = {{"en_US", '/', ':', "mm/dd/yy", "3:29:08 PM"},   {"de_DE", '.', ':', "dd.mm.yy", "15:29:08"},
+                 {"fi_FI", '.', '.', "dd.mm.yy", "15.29.08"},     {"ja_JP", '/', ':', "yy/mm/dd", "15時29分08秒"},
+                 {"zh_CN", '/', ':', "yy/mm/dd", "15:29:08"},     {"ko_KR", '.', ':', "yy.mm.dd", "PM 3시 29분 8초"},
+                 {"bg_BG", '.', ':', "dd.mm.yy", "15:29:08 ч."}};
+    for (const auto& c : cases) {
+        const QLocale loc(c.name);
+        const LocaleFormats lf = InitLocaleFormats(loc.dateFormat(QLocale::ShortFormat).toStdString(),
+                                                   loc.timeFormat(QLocale::ShortFormat).toStdString(),
+                                                   loc.timeFormat(QLocale::LongFormat).toStdString());
+        EXPECT_EQ(lf.UserDateSep, c.dateSep) << c.name;
+        EXPECT_EQ(lf.UserTimeSep, c.timeSep) << c.name;
+        EXPECT_EQ(lf.UserDateFormatText, c.datePattern) << c.name;
+        EXPECT_EQ(FormatTimeMs(TimeFormatForOutput(lf.UserTimeFormatText), EncodeTime(15, 29, 8, 379)), c.shown)
+            << c.name << " " << lf.UserTimeFormatText;
+    }
+    // No separator after the hour: ":"; lower-case marks stay marks; typed formats as before.
+    EXPECT_EQ(InitLocaleFormats("d/M/y", "H'h'mm", "h:mm a").UserTimeSep, ':');
+    EXPECT_EQ(FormatTimeMs(TimeFormatForOutput(InitLocaleFormats("", "", "h:mm:ss ap").UserTimeFormatText), 0.75), "6:00:00 pm");
+    EXPECT_EQ(TimeFormatForOutput("HH:MM:SS 'm' AMPM"), "hh:nn:ss 'm' ampm");
+    // A date format without three elements falls back to the en-US order.
+    EXPECT_EQ(UserDateOrderPattern("yyyy-MM", '-'), "mm-dd-yy");
+    EXPECT_EQ(UserDateOrderPattern("'Day' d.M.yyyy", '.'), "dd.mm.yy");
+}
+
+// The settings beside a program whose folder cannot be written are a template: the user's copy is
+// refreshed when the template is newer and kept when it is newer itself.
+TEST(SettingsFile, UserCopyFollowsANewerTemplateOnly) {
+    const std::string base = ScratchDir("usercopy");
+    const ProgramPaths pp = ProgramIn(base);
+    const std::string tmpl = base + "prog/trailsmith.ini", copy = base + "appdata/trailsmith/trailsmith.ini";
+    auto text = [](const std::string& p) {
+        std::ifstream in(p);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    std::ofstream(tmpl) << "template 1";
+    EXPECT_EQ(UserSettingsCopy(pp, tmpl), copy);
+    EXPECT_EQ(text(copy), "template 1");
+
+    const auto now = fs::file_time_type::clock::now();
+    std::ofstream(tmpl) << "template 2";
+    fs::last_write_time(tmpl, now + std::chrono::hours(24));
+    EXPECT_EQ(UserSettingsCopy(pp, tmpl), copy);
+    EXPECT_EQ(text(copy), "template 2");  // the template is newer
+
+    std::ofstream(copy) << "user's own";
+    fs::last_write_time(copy, now + std::chrono::hours(48));
+    EXPECT_EQ(UserSettingsCopy(pp, tmpl), copy);
+    EXPECT_EQ(text(copy), "user's own");  // the copy is newer
 }
 
 TEST(SettingsFile, LocationOfTheSettingsFile) {
