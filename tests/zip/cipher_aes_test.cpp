@@ -231,6 +231,10 @@ TEST(CipherAES, ShortVectorIsPadded)
     TCipherAES noKey;
     noKey.Init(nullptr, 16);
     EXPECT_EQ(noKey.Rounds(), 10);
+    // Without a vector the chaining starts from the all-ones block encrypted under the key.
+    auto noIv = MakeCipher(kKey128, cmCBC);
+    EXPECT_EQ(Hex(std::vector<std::uint8_t>(noIv->Vector().begin(), noIv->Vector().end())),
+              Encode(*MakeCipher(kKey128, cmECB), std::vector<std::uint8_t>(16, 0xFF)));
 }
 
 TEST(CipherAES, UseBeforeKeyAndWipe)
