@@ -450,7 +450,8 @@ void TZipDirManager::LoadDir()
             item.Header = TCentralHeader::Load(fixed.data());
             const TCentralHeader& h = item.Header;
             // Without its signature the entry is not one: the directory is damaged.
-            if (h.Signature != TCentralHeader::kSignature && (a.UsePKSignatures || h.Signature != kBaseCentralSignature))
+            if (h.Signature != TCentralHeader::kSignature &&
+                (a.UsePKSignatures || h.Signature != kBaseCentralSignature))
                 throw EZipException::CreateNative(57, &a);
             const std::size_t tail = std::size_t{h.NameLength} + h.ExtraLength + h.CommentLength;
             rest.resize(tail);
@@ -475,7 +476,8 @@ void TZipDirManager::LoadDir()
 
     if (!repair && !spanned)
         CheckArchiveSize();
-    if (a.VolumeNumberInfo.lastVolumeNumber == 0 && !StartFromDirectory(*this, zip64 ? GetLE(z + 48, 8) : EndRecord.DirectoryOffset)) {
+    const std::uint64_t storedOffset = zip64 ? GetLE(z + 48, 8) : EndRecord.DirectoryOffset;
+    if (a.VolumeNumberInfo.lastVolumeNumber == 0 && !StartFromDirectory(*this, storedOffset)) {
         FindArchiveStart(endPos);
         if (!OffsetsIncludeStart())
             ShiftOffsets();

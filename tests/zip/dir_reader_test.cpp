@@ -224,7 +224,8 @@ TEST_F(ReaderTest, StubInFrontWithAndWithoutAdjustedOffsets)
     }
     // A directory offset that cannot tell: the first header agreeing with item 0 is the start,
     // not a local header signature inside the stub.
-    std::string far = stub.substr(0, 100) + "PK\x03\x04" + std::string(26, '\0') + stub.substr(130) + Bytes(P("plain.zip"));
+    std::string far = stub.substr(0, 100) + "PK\x03\x04" + std::string(26, '\0') + stub.substr(130);
+    far += Bytes(P("plain.zip"));
     SetLe(far, far.rfind("PK\x05\x06") + 16, 0xFFFFFFFFu, 4);
     Put(P("far.zip"), far);
     auto a = Open(P("far.zip"));

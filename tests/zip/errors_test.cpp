@@ -86,7 +86,8 @@ TEST(ZipErrors, EveryNativeCodeSelectsItsText)
 TEST(ZipErrors, FormattedTexts)
 {
     Named archiver(u"Archiver"), unnamed(u"");
-    EXPECT_EQ(EZipException::CreateNative(13, &archiver).Message, "Archiver: Archive is not open - Native error: 00013");
+    EXPECT_EQ(EZipException::CreateNative(13, &archiver).Message,
+              "Archiver: Archive is not open - Native error: 00013");
     EXPECT_EQ(EZipException::CreateNativeFmt(12, &archiver, {std::u16string(u"/tmp/t€st.kmz")}).Message,
               "Archiver: File \"/tmp/t\xE2\x82\xACst.kmz\" not found - Native error: 00012");
     EXPECT_EQ(EZipException::CreateNative(5, &unnamed).Message,
