@@ -380,12 +380,14 @@ TEST(ReaderEdges, BentFieldsOfHandMadeArchives)
     EXPECT_EQ(NativeOf([&] { Open(t, false); }), 57);
     EXPECT_EQ(Open(t)->DirManager()->Items.GetCount(), 2);
 
-    // Zip64 extra with only the compressed size overflowing: its first 8 bytes are that size.
+    // Zip64 extra with only the compressed size and the disk overflowing: 8 bytes, then 4.
     std::string extra;
-    Le(extra, 0x0008'0001, 4);
+    Le(extra, 0x000C'0001, 4);
     Le(extra, 5, 8);
+    Le(extra, 0, 4);
     RawZip z64 = BuildZip({{"one.txt", "first", 0, extra}});
     SetLe(z64.bytes, z64.directory + 20, 0xFFFFFFFFu, 4);
+    SetLe(z64.bytes, z64.directory + 34, 0xFFFF, 2);
     Put(t, z64.bytes);
     {
         auto a = Open(t, false);
@@ -394,6 +396,7 @@ TEST(ReaderEdges, BentFieldsOfHandMadeArchives)
         EXPECT_EQ(it.CompressedSize64, 5u);
         EXPECT_EQ(it.UncompressedSize64, 5u);
         EXPECT_EQ(it.LocalHeaderOffset64, 0u);
+        EXPECT_EQ(it.DiskNumberStart64, 0u);
     }
 
     // The second signature family, read through its directory and through its local headers.
