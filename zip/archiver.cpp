@@ -286,7 +286,18 @@ void TZipBaseArchiver::OpenArchive(std::uint16_t mode)
     ExternalStream = false;
     OpenMode = mode;
     if (mode == fmCreate || inMemory_) {
-        CreateDirManager();
+        CurrentVolumeName.clear();
+        try {
+            CreateDirManager();
+        } catch (...) {
+            // The volume just created holds nothing: it does not stay behind.
+            const std::u16string made = CurrentVolumeName;
+            dirManager_.reset();
+            FreeArchiveStream();
+            if (!inMemory_ && !made.empty())
+                WideFileDelete(made);
+            throw;
+        }
         active_ = true;
         if (AfterOpen)
             AfterOpen(this);

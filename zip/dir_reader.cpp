@@ -26,6 +26,7 @@ constexpr std::int64_t kLocatorSize = 20;
 constexpr std::int64_t kZip64EndSize = 56;
 constexpr std::uint16_t kVersionBaseFamily = 0x4114;  // made by the second signature family
 constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
+constexpr std::uint32_t kBaseCentralSignature = 0x03025C61;
 
 std::int64_t EffectiveCompressedSize(const TDirItem& item)
 {
@@ -63,6 +64,34 @@ bool ReadAt(TStream& s, std::int64_t position, void* buffer, std::int64_t count)
     bool ok = s.Seek(position, TSeekOrigin::soBeginning) == position && s.Read(buffer, count) == count;
     s.Seek(here, TSeekOrigin::soBeginning);
     return ok;
+}
+
+// Sets dm's archive start from where its directory was found, storedOffset bytes into the archive,
+// and shifts the offsets accordingly; false when that cannot decide: an overflowed field, a
+// directory found before its offset, or no item 0 whose local header lies where the difference
+// puts it.
+bool StartFromDirectory(TZipDirManager& dm, std::uint64_t storedOffset)
+{
+    if (dm.Items.GetCount() == 0 || storedOffset == 0xFFFFFFFFu ||
+        storedOffset > static_cast<std::uint64_t>(dm.DirectoryPosition))
+        return false;
+    const std::int64_t shift = dm.DirectoryPosition - static_cast<std::int64_t>(storedOffset);
+    const std::int64_t first = EffectiveLocalOffset(dm.Items.GetItem(0));
+    if (first > dm.Stream->Size() - shift || !dm.CheckLocalHeader(first + shift))
+        return false;
+    if (shift > 0) {
+        dm.ArchiveStart = shift;
+        dm.ShiftOffsets();
+        return true;
+    }
+    // Offsets that already count the leading bytes: the archive starts at its first header.
+    dm.ArchiveStart = first;
+    for (int i = 1; i < dm.Items.GetCount(); ++i) {
+        const std::int64_t offset = EffectiveLocalOffset(dm.Items.GetItem(i));
+        if (offset >= 0 && offset < dm.ArchiveStart)
+            dm.ArchiveStart = offset;
+    }
+    return true;
 }
 
 }  // namespace
@@ -211,12 +240,8 @@ void TZipDirManager::ReadZip64EndRecord(std::int64_t locatorPosition)
         Zip64EndRecordPosition = at;
         return true;
     };
-    // Where the locator says; in a one-file archive behind a stub whose offsets do not count the
-    // stub, that is too early, and the record sits right before the locator.
+    // Only where the locator says: a record elsewhere is not searched for.
     if (readAt(GetLE(Zip64Locator.data() + 8, 8)))
-        return;
-    if (Owner.SpanningMode() == smNone && locatorPosition >= kZip64EndSize &&
-        readAt(static_cast<std::uint64_t>(locatorPosition - kZip64EndSize)))
         return;
     Zip64EndRecord.fill(0);
     throw EZipException::CreateNative(40, &Owner);
@@ -424,6 +449,10 @@ void TZipDirManager::LoadDir()
             TDirItem item;
             item.Header = TCentralHeader::Load(fixed.data());
             const TCentralHeader& h = item.Header;
+            // Without its signature the entry is not one: the directory is damaged.
+            if (h.Signature != TCentralHeader::kSignature &&
+                (a.UsePKSignatures || h.Signature != kBaseCentralSignature))
+                throw EZipException::CreateNative(57, &a);
             const std::size_t tail = std::size_t{h.NameLength} + h.ExtraLength + h.CommentLength;
             rest.resize(tail);
             ReadDirBytes(rest.data(), static_cast<std::int64_t>(tail));
@@ -433,13 +462,13 @@ void TZipDirManager::LoadDir()
             Items.SetItem(n, item);
         }
     } catch (const EZipException&) {
-        // A set of volumes cannot be scanned; its own error is the one to report.
-        if (!repair || spanned)
+        // The repair refuses a set of volumes with its own error.
+        if (!repair)
             throw;
         RebuildDirectory();
         return;
     } catch (const EStreamError&) {
-        if (!repair || spanned)
+        if (!repair)
             throw;
         RebuildDirectory();
         return;
@@ -447,7 +476,8 @@ void TZipDirManager::LoadDir()
 
     if (!repair && !spanned)
         CheckArchiveSize();
-    if (a.VolumeNumberInfo.lastVolumeNumber == 0) {
+    const std::uint64_t storedOffset = zip64 ? GetLE(z + 48, 8) : EndRecord.DirectoryOffset;
+    if (a.VolumeNumberInfo.lastVolumeNumber == 0 && !StartFromDirectory(*this, storedOffset)) {
         FindArchiveStart(endPos);
         if (!OffsetsIncludeStart())
             ShiftOffsets();
@@ -591,16 +621,24 @@ void TZipDirManager::RebuildFromLocalHeaders()
             h.NameLength = static_cast<std::uint16_t>(nameLength);
             h.ExtraLength = static_cast<std::uint16_t>(extraLength);
             ReadItemTail(item, rest.data(), nameLength, extraLength, 0, true);
-            h.ExternalAttr = item.UncompressedSize64 == 0 && !(h.Flags & kFlagDataDescriptor) ? faDirectory : faArchive;
+            // An empty file is no folder: only the name says so.
+            h.ExternalAttr = !item.Name.empty() && item.Name.back() == u'/' ? faDirectory : faArchive;
             SetLocalOffset(item, p);
             if (h.Flags & kFlagDataDescriptor) {
                 std::array<std::uint8_t, 16> d{};
                 if (FindNextDataDescriptor(end, d)) {
                     h.Crc32 = static_cast<std::uint32_t>(GetLE(d.data() + 4, 4));
-                    h.CompressedSize = static_cast<std::uint32_t>(GetLE(d.data() + 8, 4));
-                    h.UncompressedSize = static_cast<std::uint32_t>(GetLE(d.data() + 12, 4));
-                    item.CompressedSize64 = h.CompressedSize;
-                    item.UncompressedSize64 = h.UncompressedSize;
+                    std::uint64_t compressed = GetLE(d.data() + 8, 4), uncompressed = GetLE(d.data() + 12, 4);
+                    // Behind a local header with a Zip64 extra the descriptor holds 8-byte sizes.
+                    std::uint8_t wide[24];
+                    if (item.HasZip64 && ReadAt(*Stream, descriptorAt_, wide, 24)) {
+                        compressed = GetLE(wide + 8, 8);
+                        uncompressed = GetLE(wide + 16, 8);
+                    }
+                    item.CompressedSize64 = compressed;
+                    item.UncompressedSize64 = uncompressed;
+                    h.CompressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(compressed, 0xFFFFFFFFu));
+                    h.UncompressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(uncompressed, 0xFFFFFFFFu));
                 }
             }
             // The size as the Zip64 extra gives it when the field overflows.

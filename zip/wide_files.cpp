@@ -490,6 +490,13 @@ bool IsRemovableDrive(const std::string& path) { return IsFloppyDrive(path); }
 
 bool RemoveDirectoryTree(const std::string& path)
 {
+    // A link is removed itself: what it points to lies outside the tree.
+    std::string bare = path;
+    while (bare.size() > 1 && bare.back() == '/')
+        bare.pop_back();
+    struct stat link {};
+    if (::lstat(bare.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+        return ::unlink(bare.c_str()) == 0;
     const std::u16string wide = FsNameToWide(path);
     TWideSearchRec rec;
     int r = WideFindFirst(wide + u"*", faReadOnly | faHidden | faSysFile | faDirectory | faArchive, rec);

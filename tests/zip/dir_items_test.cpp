@@ -41,42 +41,6 @@ struct CountedStream : TMemoryStream {
 
 }  // namespace
 
-TEST(CentralHeader, StoreAndLoad)
-{
-    TCentralHeader h;
-    h.Signature = TCentralHeader::kSignature;
-    h.VersionMadeBy = 0x14;
-    h.Method = 8;
-    h.Crc32 = 0xDEADBEEF;
-    h.NameLength = 7;
-    h.ExternalAttr = 0x20;
-    h.LocalHeaderOffset = 0x01020304;
-    std::uint8_t buf[TCentralHeader::kSize];
-    h.Store(buf);
-    // Little-endian fields at their places.
-    for (auto [at, v] : {std::pair{0, 0x50}, {3, 0x02}, {10, 8}, {16, 0xEF}, {28, 7}, {38, 0x20}, {42, 0x04}, {45, 0x01}})
-        EXPECT_EQ(buf[at], v) << at;
-    EXPECT_EQ(TCentralHeader::Load(buf), h);
-}
-
-TEST(StringHash, ShadowingAndRemoval)
-{
-    TZipStringHash h(7);
-    h.Add(u"a", 1);
-    h.Add(u"a", 2);
-    h.Add(u"b", 3);
-    EXPECT_EQ(h.ValueOf(u"a"), 2);
-    h.Remove(u"a", 1);  // the older link only
-    EXPECT_EQ(h.ValueOf(u"a"), 2);
-    h.Remove(u"a");
-    EXPECT_EQ(h.ValueOf(u"a"), -1);
-    EXPECT_EQ(*h.Find(u"a"), nullptr);
-    ASSERT_NE(*h.Find(u"b"), nullptr);
-    EXPECT_EQ((*h.Find(u"b"))->Value, 3);
-    h.Clear();
-    EXPECT_EQ(h.ValueOf(u"b"), -1);
-}
-
 TEST(HashedList, StaleIndexesAndNames)
 {
     TZipHashedStringList l;

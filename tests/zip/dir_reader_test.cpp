@@ -153,11 +153,14 @@ protected:
         std::string out;
         ASSERT_EQ(ziptest::Run("cd " + Quote(dir.str() + "src") + " && " + cmd, &out), 0) << cmd << "\n" << out;
     }
-    // Python's zipfile writing to a pipe: data descriptors, local headers without CRC and sizes.
-    void Piped(const std::string& out, const std::string& files) const
+    // Python's zipfile writing to a pipe: data descriptors, local headers without CRC and sizes;
+    // with zip64 a Zip64 extra in each local header and 24-byte descriptors.
+    void Piped(const std::string& out, const std::string& files, bool zip64 = false) const
     {
         InSrc("python3 -c " + Quote("import zipfile, sys\nwith zipfile.ZipFile(sys.stdout.buffer, 'w', 8) as z:\n"
-                                    "    for f in '" + files + "'.split(): z.write(f)\n") + " | cat > ../" + out);
+                                    "    for f in '" + files + "'.split():\n"
+                                    "        with open(f, 'rb') as s, z.open(f, 'w', force_zip64=" +
+                                    (zip64 ? "True" : "False") + ") as d: d.write(s.read())\n") + " | cat > ../" + out);
     }
     ziptest::TempDir dir;
 };
@@ -209,18 +212,28 @@ TEST_F(ReaderTest, StubInFrontWithAndWithoutAdjustedOffsets)
     Piped("piped.zip", "a.txt noise.bin");
     const std::string stub = "MZ" + Random(998, 5);
     Put(P("cat.zip"), stub + Bytes(P("plain.zip")));
-    // Its Zip64 locator points where the Zip64 end record was before the stub came.
-    Put(P("cat64.zip"), stub + Bytes(P("plain64.zip")));
     Put(P("catpiped.zip"), stub + Bytes(P("piped.zip")));
     Put(P("adjusted.zip"), Bytes(P("cat.zip")));
     ASSERT_EQ(ziptest::Run("zip -q -A " + Quote(P("adjusted.zip").string())), 0);
-    for (const char* name : {"cat.zip", "cat64.zip", "catpiped.zip", "adjusted.zip"}) {
+    for (const char* name : {"cat.zip", "catpiped.zip", "adjusted.zip"}) {
         SCOPED_TRACE(name);
         auto a = Open(P(name));
         EXPECT_EQ(a->DirManager()->ArchiveStart, 1000);
         // zipfile counts offsets from the file's start, raised or not; so do we.
         EXPECT_EQ(Listing(*a->DirManager()), PythonListing(P(name)));
     }
+    // A directory offset that cannot tell: the first header agreeing with item 0 is the start,
+    // not a local header signature inside the stub.
+    std::string far = stub.substr(0, 100) + "PK\x03\x04" + std::string(26, '\0') + stub.substr(130);
+    far += Bytes(P("plain.zip"));
+    SetLe(far, far.rfind("PK\x05\x06") + 16, 0xFFFFFFFFu, 4);
+    Put(P("far.zip"), far);
+    auto a = Open(P("far.zip"));
+    EXPECT_EQ(a->DirManager()->ArchiveStart, 1000);
+    EXPECT_EQ(Entries(Listing(*a->DirManager())), Entries(PythonListing(P("cat.zip"))));
+    // A Zip64 locator pointing where the Zip64 end record was before the stub came: no search.
+    Put(P("cat64.zip"), stub + Bytes(P("plain64.zip")));
+    EXPECT_EQ(NativeOf([&] { Open(P("cat64.zip")); }), 40);
 }
 
 TEST_F(ReaderTest, VolumeSetsOfTheZipToolAndOfOurOwn)
@@ -243,6 +256,13 @@ TEST_F(ReaderTest, VolumeSetsOfTheZipToolAndOfOurOwn)
         EXPECT_EQ(f.UncompressedSize, 200000);
         EXPECT_EQ(f.CRC, Crc(Bytes(P("src/big.bin"))));
     }
+    // One entry more than the directory holds: damaged, and a set is not repaired.
+    std::string last = Bytes(P("own.zip"));
+    const std::size_t end = last.rfind("PK\x05\x06");
+    SetLe(last, end + 10, ziptest::LE(last, end + 10, 2) + 1, 2);
+    Put(P("own.zip"), last);
+    EXPECT_EQ(NativeOf([&] { Open(P("own.zip"), false); }), 57);
+    EXPECT_EQ(NativeOf([&] { Open(P("own.zip")); }), 44);
 }
 
 TEST(ReaderVolumes, DirectoryAcrossVolumes)
@@ -296,30 +316,30 @@ TEST_F(ReaderTest, DamagedDirectoryIsRecoveredFromLocalHeadersOrRefused)
     InSrc("zip -q -r ../z.zip a.txt empty.txt sub/b.kml");
     InSrc("zip -q -fz -r ../z64.zip a.txt empty.txt sub/b.kml");
     Piped("piped.zip", "a.txt noise.bin sub/b.kml");
+    Piped("piped64.zip", "a.txt empty.txt sub/b.kml", true);
     const std::string z = Bytes(P("z.zip"));
-    const std::size_t dirAt = z.find("PK\x01\x02");
+    const std::size_t dirAt = z.find("PK\x01\x02"), endAt = z.rfind("PK\x05\x06");
     Put(P("cut.zip"), z.substr(0, dirAt + 10));  // directory cut in its first entry
     Put(P("nodir.zip"), z.substr(0, dirAt));
-    for (const char* intact : {"z64.zip", "piped.zip"}) {  // Zip64 extras, data descriptors
+    Put(P("zeroed.zip"), z.substr(0, dirAt) + std::string(endAt - dirAt, '\0') + z.substr(endAt));
+    for (const char* intact : {"z64.zip", "piped.zip", "piped64.zip"}) {  // Zip64 extras, data descriptors
         const std::string b = Bytes(P(intact));
         Put(P(std::string("cut") + intact), b.substr(0, b.find("PK\x01\x02")));
     }
-    for (auto [name, intact] : {std::pair{"cut.zip", "z.zip"}, {"nodir.zip", "z.zip"}, {"cutz64.zip", "z64.zip"},
-                                {"cutpiped.zip", "piped.zip"}}) {
+    for (auto [name, intact] : {std::pair{"cut.zip", "z.zip"}, {"nodir.zip", "z.zip"}, {"zeroed.zip", "z.zip"},
+                                {"cutz64.zip", "z64.zip"}, {"cutpiped.zip", "piped.zip"},
+                                {"cutpiped64.zip", "piped64.zip"}}) {
         SCOPED_TRACE(name);
         auto a = Open(P(name));
         TZipDirManager& dm = *a->DirManager();
         EXPECT_EQ(dm.StreamSizeAtRebuild, static_cast<std::int64_t>(fs::file_size(P(name))));
-        // Names, sizes, CRCs and offsets as the intact directory had them.
+        // Names, sizes, CRCs and offsets as the intact directory had them; an empty file is no folder.
         EXPECT_EQ(Entries(Listing(dm)), Entries(PythonListing(P(intact))));
-        // An empty entry without a data descriptor comes back as a folder.
-        if (std::string(intact) != "piped.zip") {
-            EXPECT_EQ(dm.Items.GetItem(1).Header.ExternalAttr, 0x10u);
-            EXPECT_EQ(a->FileCount(), 2);
-        }
+        EXPECT_EQ(a->FileCount(), 3);
     }
     // Without repair: no end record is native 48, a directory that cannot be there native 57.
     EXPECT_EQ(NativeOf([&] { Open(P("nodir.zip"), false); }), 48);
+    EXPECT_EQ(NativeOf([&] { Open(P("zeroed.zip"), false); }), 57);
     std::string bad = z;
     SetLe(bad, bad.rfind("PK\x05\x06") + 12, 5000, 4);  // directory size beyond the file
     Put(P("bad.zip"), bad);
@@ -353,13 +373,21 @@ TEST(ReaderEdges, BentFieldsOfHandMadeArchives)
     Put(t, b);
     EXPECT_EQ(NativeOf([&] { Open(t, false); }), 57);
     EXPECT_EQ(Open(t)->DirManager()->Items.GetCount(), 2);
+    // Compressed sizes the file cannot hold: damaged, unless repair is asked for.
+    b = z.bytes;
+    SetLe(b, z.directory + 20, 1u << 30, 4);
+    Put(t, b);
+    EXPECT_EQ(NativeOf([&] { Open(t, false); }), 57);
+    EXPECT_EQ(Open(t)->DirManager()->Items.GetCount(), 2);
 
-    // Zip64 extra with only the compressed size overflowing: its first 8 bytes are that size.
+    // Zip64 extra with only the compressed size and the disk overflowing: 8 bytes, then 4.
     std::string extra;
-    Le(extra, 0x0008'0001, 4);
+    Le(extra, 0x000C'0001, 4);
     Le(extra, 5, 8);
+    Le(extra, 0, 4);
     RawZip z64 = BuildZip({{"one.txt", "first", 0, extra}});
     SetLe(z64.bytes, z64.directory + 20, 0xFFFFFFFFu, 4);
+    SetLe(z64.bytes, z64.directory + 34, 0xFFFF, 2);
     Put(t, z64.bytes);
     {
         auto a = Open(t, false);
@@ -368,6 +396,7 @@ TEST(ReaderEdges, BentFieldsOfHandMadeArchives)
         EXPECT_EQ(it.CompressedSize64, 5u);
         EXPECT_EQ(it.UncompressedSize64, 5u);
         EXPECT_EQ(it.LocalHeaderOffset64, 0u);
+        EXPECT_EQ(it.DiskNumberStart64, 0u);
     }
 
     // The second signature family, read through its directory and through its local headers.
@@ -410,6 +439,18 @@ TEST(ReaderEdges, RecoveryFindsHeadersInsideDataAndSkipsImplausibleOnes)
     EXPECT_EQ(h.Crc32, Crc("described"));
     EXPECT_EQ(h.CompressedSize, 9u);
     EXPECT_EQ(h.ExternalAttr, 0x20u);
+}
+
+TEST(ReaderEdges, StubLargerThanTheFirstVolumeLeavesNoFile)
+{
+    ziptest::TempDir dir;
+    dir.write("stub.exe", Random(70000, 2));
+    TZipArchiver a;
+    a.SFXStub = dir.wide() + u"stub.exe";
+    a.FileName = dir.wide() + u"t.exe";
+    ziptest::Split(a, 65536);
+    EXPECT_EQ(NativeOf([&] { a.OpenArchive(fmCreate); }), 47);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
 TEST(ReaderEdges, UnicodeNameExtra)
@@ -506,27 +547,50 @@ TEST(ReaderEdges, RandomDamageNeverCrashesOrHangs)
 
 TEST_F(ReaderTest, AppendingKeepsEarlierEntriesIntact)
 {
-    InSrc("LANG=C.UTF-8 zip -q -r ../tool.zip a.txt sub noise.bin");
-    InSrc("zip -q -fz -r ../forced64.zip a.txt sub noise.bin");
-    InSrc("7z a -bd -tzip ../seven.zip a.txt sub noise.bin > /dev/null");
-    Put(P("stub.zip"), "MZ" + Random(500, 8) + Bytes(P("tool.zip")));  // offsets not counting the stub
-    const std::string t = Bytes(P("tool.zip"));
-    Put(P("cut.zip"), t.substr(0, t.find("PK\x01\x02") + 20));  // recovered first
+    const char* files = "a.txt empty.txt sub/b.kml noise.bin";
+    InSrc(std::string("LANG=C.UTF-8 zip -q ../tool.zip sub/ ") + files);
+    InSrc(std::string("zip -q -fz ../forced64.zip ") + files);
+    InSrc(std::string("7z a -bd -tzip ../seven.zip ") + files + " > /dev/null");
+    Piped("piped64.zip", files, true);
+    // Empty folders first, and a directory listing an empty file before the entry at offset 0.
+    InSrc("python3 -c " + Quote(std::string(R"PY(
+import zipfile
+with zipfile.ZipFile('../folders.zip', 'w') as z:
+    for d in ('folder_one/', 'folder_two/', 'folder_three/'): z.writestr(d, b'')
+    for f in ')PY") + files + R"PY('.split(): z.write(f)
+with zipfile.ZipFile('../reordered.zip', 'w') as z:
+    for f in ('a.txt', 'sub/b.kml', 'noise.bin', 'empty.txt'): z.write(f)
+    z.filelist.insert(0, z.filelist.pop())
+)PY"));
+    const std::string t = Bytes(P("tool.zip")), piped = Bytes(P("piped64.zip"));
+    Put(P("stub.zip"), "MZ" + Random(500, 8) + t);  // offsets not counting the stub
+    Put(P("stubfolders.zip"), "MZ" + Random(98, 8) + Bytes(P("folders.zip")));
+    // Recovered first: a cut directory, a zeroed one, Zip64 data descriptors.
+    Put(P("cut.zip"), t.substr(0, t.find("PK\x01\x02") + 20));
+    const std::size_t dirAt = t.find("PK\x01\x02"), endAt = t.rfind("PK\x05\x06");
+    Put(P("zeroed.zip"), t.substr(0, dirAt) + std::string(endAt - dirAt, '\0') + t.substr(endAt));
+    Put(P("cutpiped64.zip"), piped.substr(0, piped.find("PK\x01\x02")));
     dir.write("track.kml", "<kml>appended</kml>\n");
-    for (const char* name : {"tool.zip", "forced64.zip", "seven.zip", "stub.zip", "cut.zip"}) {
+    for (const char* name : {"tool.zip", "forced64.zip", "seven.zip", "stub.zip", "stubfolders.zip", "reordered.zip",
+                             "cut.zip", "zeroed.zip", "cutpiped64.zip"}) {
         SCOPED_TRACE(name);
         {
             auto a = Open(P(name), true, fmOpenReadWrite | fmShareDenyWrite);
             a->BaseDir = dir.wide();
             a->AddFiles(u"track.kml", 0x28BF, u"");
-            EXPECT_EQ(a->FileCount(), 4);
+            EXPECT_EQ(a->FileCount(), 5);
         }
         std::string out;
         EXPECT_TRUE(ziptest::UnzipTest(P(name), &out)) << out;
+        EXPECT_TRUE(ziptest::SevenZipTest(P(name), &out)) << out;
         EXPECT_FALSE(ziptest::PythonCheck(P(name), {"track.kml=" + P("track.kml").string(),
                                                     "a.txt=" + P("src/a.txt").string(),
+                                                    "empty.txt=" + P("src/empty.txt").string(),
                                                     "noise.bin=" + P("src/noise.bin").string(),
                                                     "sub/b.kml=" + P("src/sub/b.kml").string()}).empty());
+        // Only names ending in "/" are folders.
+        ziptest::Run("7z l -slt " + Quote(P(name).string()) + " | grep -B1 '^Folder = +' | grep '^Path'", &out);
+        EXPECT_EQ(out.find("empty.txt"), std::string::npos) << out;
     }
     // A file that is no archive keeps its bytes in front of what is added.
     const std::string text = "not an archive\n" + Random(5000, 4);

@@ -68,6 +68,16 @@ TEST(AesTransform, VerifierFollowsPasswordAndSalt)
     r.ReadEncryptionHeader(s, 0);
     EXPECT_TRUE(r.CheckPassword("pw"));
     EXPECT_FALSE(r.CheckPassword("pv"));
+    // Both verifier bytes count.
+    for (std::size_t at : {8u, 9u}) {
+        std::vector<std::uint8_t> bent = ha;
+        bent[at] ^= 1;
+        TAESCryptoTransform b(128, 2, 0);
+        b.SetMode(ctmRead);
+        TMemoryStream bs = StreamOf(bent);
+        b.ReadEncryptionHeader(bs, 0);
+        EXPECT_FALSE(b.CheckPassword("pw")) << at;
+    }
 }
 
 TEST(AesTransform, WrittenEntryReadsBackAndTamperingShows)
@@ -197,6 +207,22 @@ for i in z.infolist():
                         ziptest::Quote(srcDir) + " " + ziptest::Quote(password)) == 0;
 }
 
+// Python decrypts each traditional header: its last two bytes are bits 16-31 of the CRC.
+bool CheckBytesFromCrc(const fs::path& zip, const std::string& password)
+{
+    static const char* script = R"PY(
+import sys, zipfile, struct
+z = zipfile.ZipFile(sys.argv[1]); f = open(sys.argv[1], 'rb')
+for i in z.infolist():
+    if not i.flag_bits & 1: continue
+    f.seek(i.header_offset); n, e = struct.unpack('<HH', f.read(30)[26:30]); f.seek(i.header_offset + 30 + n + e)
+    head = zipfile._ZipDecrypter(sys.argv[2].encode())(f.read(12))
+    if head[10] != (i.CRC >> 16) & 0xFF or head[11] != i.CRC >> 24: sys.exit(1)
+)PY";
+    return ziptest::Run("python3 -c " + ziptest::Quote(script) + " " + ziptest::Quote(zip.string()) + " " +
+                        ziptest::Quote(password)) == 0;
+}
+
 bool SevenZip(const std::string& args, const fs::path& zip, const std::string& password, std::string* out)
 {
     return ziptest::Run("7z " + args + " -bd " + ziptest::Quote("-p" + password) + " " + ziptest::Quote(zip.string()), out) == 0;
@@ -237,6 +263,15 @@ TEST_P(EncryptedEntries, ReadersWithThePasswordGetTheData)
         EXPECT_NE(listing.find("empty.txt|1|0|0|\n"), std::string::npos) << listing;
     }
     EXPECT_NE(listing.find("icons/|0|0|0|\n"), std::string::npos) << listing;  // a folder carries no cipher
+    {  // read back: the cipher from the flag or the AES extra's strength, the real method
+        TZipArchiver r;
+        r.FileName = f.dir.wide() + u"t.zip";
+        r.OpenArchive(fmOpenRead);
+        int at = -1;
+        ASSERT_TRUE(r.DirManager()->Items.FindItem(u"track.kml", at));
+        EXPECT_EQ(r.DirManager()->Items.GetItem(at).StoredEncryption, c.method);
+        EXPECT_EQ(r.DirManager()->Items.GetItem(at).TargetMethod, c.deflate ? 8 : 0);
+    }
 
     std::string out;
     EXPECT_TRUE(SevenZip("t", f.zip(), kPassword, &out)) << out;
@@ -249,6 +284,7 @@ TEST_P(EncryptedEntries, ReadersWithThePasswordGetTheData)
         EXPECT_FALSE(ziptest::Run("unzip -tq -P wrong " + ziptest::Quote(f.zip().string()), &out) == 0) << out;
         EXPECT_TRUE(PythonReads(f.zip(), f.dir.str() + "src", kPassword));
         EXPECT_FALSE(PythonReads(f.zip(), f.dir.str() + "src", "wrong"));
+        EXPECT_TRUE(CheckBytesFromCrc(f.zip(), kPassword));
     }
 }
 

@@ -75,17 +75,6 @@ TEST(Hmac, Rfc2202Sha1)
               "aa4ae5e15272d00e95705637ce8a3b55ed402112");
 }
 
-TEST(Hmac, UnboundContextWritesNothing)
-{
-    THmacContext c;
-    HmacInit(c, nullptr, "k", 1);
-    HmacUpdate(c, "data", 4);
-    std::uint8_t mac[20];
-    std::memset(mac, 0x77, sizeof mac);
-    HmacFinal(c, mac);
-    EXPECT_EQ(Hex(mac, 20), std::string(40, '7'));
-}
-
 TEST(Pbkdf2, Rfc6070Sha1)
 {
     EXPECT_EQ(Pbkdf2Hex("password", "salt", 1, 20), "0c60c80f961f0e71f3a9b524af6012062fe037a6");
@@ -96,6 +85,13 @@ TEST(Pbkdf2, Rfc6070Sha1)
 
 TEST(Pbkdf2, FailuresAndZeroIterations)
 {
+    THmacContext c;  // an unbound context writes nothing
+    HmacInit(c, nullptr, "k", 1);
+    HmacUpdate(c, "data", 4);
+    std::uint8_t mac[20];
+    std::memset(mac, 0x77, sizeof mac);
+    HmacFinal(c, mac);
+    EXPECT_EQ(Hex(mac, 20), std::string(40, '7'));
     std::uint8_t key[8];
     std::memset(key, 0x77, sizeof key);
     EXPECT_EQ(Pbkdf2(nullptr, "p", 1, 8, key, 1, 1, "s"), 1);

@@ -166,6 +166,16 @@ TEST(WideFiles, RemoveDirectoryTree)
     EXPECT_TRUE(RemoveDirectoryTree(dir.str() + "t/"));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "t"));
     EXPECT_TRUE(RemoveDirectoryTree(dir.str() + "t/"));  // already gone
+    // Links go, inside the tree or as the tree; what they point to stays.
+    std::filesystem::create_directories(dir.path() / "out/sub");
+    std::filesystem::create_directories(dir.path() / "t");
+    std::filesystem::create_directory_symlink(dir.path() / "out", dir.path() / "t/link");
+    std::filesystem::create_directory_symlink(dir.path() / "out", dir.path() / "l");
+    EXPECT_TRUE(RemoveDirectoryTree(dir.str() + "t/"));
+    EXPECT_TRUE(RemoveDirectoryTree(dir.str() + "l/"));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir.path() / "l")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "t"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "out/sub"));
 }
 
 TEST(WideFiles, Drives)
