@@ -145,30 +145,5 @@ TEST(WintecReader, RealWbt202LogMatchesThePeerReading) {
     }
 }
 
-// Randomly damaged logs of each layout: the reader ends normally, and its blocks cover the points
-// in order.
-TEST(LoggerReaders, SurviveDamagedLogs) {
-    std::string records, tks;
-    for (int i = 0; i < 40; ++i) {
-        records += i % 11 == 4 ? Rec(i, i, 0x0003) : i % 7 == 2 ? std::string(16, '\0') : Rec(i, i, uint16_t(i * 37));
-        tks += test::TksRec(PackedAt(i), kLat + (i % 11 == 4 ? -1000000000 : 0), kLon, i);
-    }
-    const std::string bases[] = {test::Tk1Header(40) + records, test::Tk2Header(40) + records,
-                                 test::Tk3Header(40) + records, records, tks};
-    const char* exts[] = {".tk1", ".tk2", ".tk3", ".TES", ".tks"};
-    std::mt19937 rng(1152026);
-    for (int iter = 0; iter < 250; ++iter) {
-        const int layout = iter % 5;
-        std::string s = bases[layout];
-        // Damage the header now and then, the records mostly.
-        test::Damage(s, rng, {}, 12, layout < 3 && iter % 4 != 0 ? 1024 : 0);
-        test::Reading r;
-        const int32_t res = r.ReadBytes(layout == 4 ? ReadTksFile : ReadWintecLogFile, s, exts[layout]);
-        ASSERT_GE(res, layout < 3 ? -2 : -1) << iter;
-        test::ExpectBlocksCoverStream(r.ctx);
-        for (int32_t i = 0; i < r.ctx.points.Count(); ++i) ASSERT_LE(std::fabs(r.P(i).Lat), 90.0) << iter;
-    }
-}
-
 }  // namespace
 }  // namespace ts
