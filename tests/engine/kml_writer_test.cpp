@@ -137,6 +137,14 @@ TEST_F(KmlWriter, OutputWindowEndsTheBlock) {
     ExpectValid("2024-03-16_09-00-01.kml");
 }
 
+TEST_F(KmlWriter, KmzThatCannotBePackedIsAnError) {
+    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 5));
+    std::filesystem::create_directories(dir.path / "2024-03-16_09-00-00.kmz" / "x");
+    EXPECT_EQ(Write(true), -1);
+    EXPECT_EQ(host.status[0], "  *** Archive Error!! ***");
+    EXPECT_EQ(host.lines.back(), "  Archive error!! : 2024-03-16_09-00-00.kmz       5 records");
+}
+
 TEST_F(KmlWriter, RingAddressedStream) {
     // Stored records run 10:00:03..10:00:05 then 10:00:00..10:00:02; the reader set WrapPoint 3.
     for (int i : {3, 4, 5, 0, 1, 2}) ctx.points.Append(Pt(T(2024, 3, 16, 10, 0, i), 35 + i * 0.001, 139));

@@ -20,6 +20,17 @@ struct M241Reading : test::Reading {
     }
 };
 
+TEST(M241Reader, RecordSizeProbe) {
+    std::string five20, six16;
+    for (int i = 0; i < 6; ++i) {
+        if (i < 5) five20 += M241Rec(kT0 + i, 35.5f, 139.5f, 100.0f, 10.0f);
+        six16 += M241Rec(kT0 + i, 35.5f, 139.5f, 100.0f);
+    }
+    // 40 zero bytes: two good groups of either size, and a tie reads 16-byte records.
+    for (auto [bytes, twenty] : {std::pair{five20, true}, {six16, false}, {std::string(40, '\0'), false}, {std::string(), false}})
+        EXPECT_EQ(DetectM241RecordSize(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), twenty) << bytes.size();
+}
+
 TEST(M241Reader, Reads16ByteRecords) {
     std::string log;
     // Steps of 1/8192 degree (13.6 m) are exact in the file's floats.

@@ -131,7 +131,7 @@ TEST(Rbt3000Reader, FieldsCarryOverAndRecordBoundaries) {
 }
 
 // The geoid in the binary and text loggers' readers: the M-241 and RBT-3000 store ellipsoidal
-// heights and subtract N; the TKS loggers store heights above the geoid, so N is only noted.
+// heights and subtract N; the Wintec loggers store heights above the geoid, so N is only noted.
 TEST(LoggerReaders, GeoidCorrection) {
     struct Case {
         const char* name;
@@ -148,6 +148,9 @@ TEST(LoggerReaders, GeoidCorrection) {
         {"TKS", ReadTksFile, ikTks, ".tks",
          test::TksRec(test::PackedAt(0), 483500000, 115000000, 5000) + test::TksRec(test::PackedAt(1), 483500000, 115000000, 5000),
          500, false},
+        {"TES", ReadWintecLogFile, ikTes, ".TES",
+         test::WintecRec(0, test::PackedAt(0), 483500000, 115000000, 50) + test::WintecRec(0, test::PackedAt(1), 483500000, 115000000, 50),
+         50, false},
     };
     for (const Case& c : cases)
         for (double n : {36.5, kNaN}) {
@@ -155,6 +158,7 @@ TEST(LoggerReaders, GeoidCorrection) {
             test::Reading r;
             r.ctx.inputKind = c.kind;
             r.ctx.opt.GeoidCaption = "EGM96";
+            r.ctx.opt.GeoidApply = true;
             r.UseGeoid(&geoid);
             r.ReadBytes(c.reader, c.log, c.ext);
             ASSERT_EQ(r.ctx.points.Count(), 2) << c.name;

@@ -106,11 +106,7 @@ TEST(WintecReader, TesFiles) {
     one.ReadBytes(ReadWintecLogFile, Rec(0, 0, 0x0003), ".TES");
     ASSERT_EQ(one.ctx.points.Count(), 1);
     EXPECT_EQ(one.P(0).Flags, InterestPoint);
-    EXPECT_FLOAT_EQ(one.P(0).GeoidSep, -20.5f);
     EXPECT_FALSE(one.HasLine("  Geoid designation value was ignored."));
-    one.ctx.opt.GeoidApply = true;
-    one.ReadBytes(ReadWintecLogFile, Rec(0, 0), ".TES");
-    EXPECT_TRUE(one.HasLine("  Geoid designation value was ignored."));
 }
 
 TEST(WintecReader, RealWbt202LogMatchesThePeerReading) {
