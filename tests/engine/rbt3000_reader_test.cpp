@@ -215,7 +215,7 @@ TEST(LoggerReaders, SurviveDamagedLogs) {
     for (int iter = 0; iter < 600; ++iter) {
         const Layout& l = layouts[iter % 8];
         std::string s = l.base;
-        test::Damage(s, rng, l.kind == ikRbt3000 ? rbtExtras : std::vector<std::string>{}, 12, iter % 4 ? l.header : 0);
+        test::Damage(s, rng, l.kind == ikRbt3000 ? rbtExtras : std::vector<std::string>{}, 12, iter / 8 % 4 ? l.header : 0);
         test::Reading r;
         r.ctx.inputKind = l.kind;
         r.ctx.keepPoints = iter % 3 != 0;
