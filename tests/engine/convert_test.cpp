@@ -31,6 +31,7 @@ namespace {
 
 std::vector<std::string> g_calls;
 int32_t g_nextResult = 0;
+bool g_askReport = false;
 
 int32_t FakeReader(EngineContext& ctx, const std::string& name) {
     g_calls.push_back(std::to_string(ctx.inputKind) + ":" + name);
@@ -64,6 +65,40 @@ TEST_F(DriverTest, BlankNameWritesOnlyTheHeader) {
     EXPECT_EQ(host.lines[0], "Path: ");
     EXPECT_EQ(host.lines[1], "File:    ");
     EXPECT_TRUE(g_calls.empty());
+}
+
+// The status and last report line of each kind of result; the reader's own message stays in the
+// error status, and a report the reader asked for is shown once the file is done.
+TEST_F(DriverTest, StatusOfEachResultAndTheReportAtTheEnd) {
+    struct Case {
+        int32_t result;
+        bool ask;
+        const char *status, *line;
+    };
+    const Case cases[] = {{-1, true, " <<Error!!>>   Can not open: a.nmea", "  *** Error!! ***"},
+                          {0, false, " a.nmea  *** No data ***", "  *** No data ***"},
+                          {3, true, "  *** Completed: a.nmea  3 records ***  1 file", nullptr}};
+    for (const Case& c : cases) {
+        RecordingHost h;
+        EngineContext x{h};
+        g_nextResult = c.result;
+        g_askReport = c.ask;
+        x.readerLookup = [](int) -> ReaderFn {
+            return [](EngineContext& e, const std::string& name) {
+                e.host.SetStatus(0, "  Can not open: " + ExtractFileName(name));
+                e.host.showReportAtEnd = g_askReport;
+                if (g_nextResult > 0) e.host.filesMade++;
+                return g_nextResult;
+            };
+        };
+        ConvertFile(x, "/d/a.nmea");
+        EXPECT_EQ(h.status[0], c.status);
+        ASSERT_GE(h.lines.size(), 2u);
+        if (c.line) {
+            EXPECT_EQ(h.lines[h.lines.size() - 2], c.line);
+        }
+        EXPECT_EQ(h.reportShown, c.ask ? 1 : 0) << c.result;
+    }
 }
 
 TEST_F(DriverTest, AnEarlierWriterFailureIsNotHiddenByALaterSuccess) {

@@ -172,6 +172,42 @@ TEST(CsvReader, TimeLimitsHoldAtEveryTimeOfDay) {
     EXPECT_EQ(over.ctx.points.WrapPoint(), 1);
 }
 
+// The profile's device quirks: the time offset added to row times, rows wrongly stamped at
+// midnight dropped, a repeated row tagging the point it repeats.
+TEST(CsvReader, ProfileQuirks) {
+    struct Case {
+        const char* profile;
+        std::vector<const char*> rows;
+        std::vector<std::string> points;  // time of day, " I" for an interest point
+        bool dropped;
+    };
+    const Case cases[] = {
+        {"1", {"10:00:00"}, {"01:00:00"}, false},  // UTC = local - 9 h
+        {"0", {"10:00:00"}, {"10:00:00"}, false},
+        {"0,0,1", {"15:00:00", "00:00:00", "15:00:01"}, {"15:00:00", "15:00:01"}, true},
+        {"0,0,0", {"15:00:00", "00:00:00"}, {"00:00:00", "15:00:00"}, false},  // a ring
+        {"0,0,1", {"15:00:00", "00:00:01"}, {"00:00:01", "15:00:00"}, false},
+        {"0,0,0,0,0,1", {"10:00:00", "10:00:00", "10:00:00", "10:00:01"}, {"10:00:00 I", "10:00:01"}, false},
+        {"0,0,0,0,0,0", {"10:00:00", "10:00:00"}, {"10:00:00", "10:00:00"}, false},
+    };
+    for (const Case& c : cases) {
+        CsvReading r;
+        r.Profile(c.profile);
+        r.ctx.opt.LocalTimeOffset = " 09:00:00";
+        std::string text = kHead;
+        for (const char* t : c.rows) text += Row(t);
+        r.ReadText(text);
+        std::vector<std::string> got;
+        for (int32_t i = 0; i < r.Count(); ++i)
+            got.push_back(FormatDateTime("hh:nn:ss", r.P(i).Time) + (r.P(i).Flags & InterestPoint ? " I" : ""));
+        EXPECT_EQ(got, c.points) << c.profile << " " << c.rows.size();
+        EXPECT_EQ(r.HasLine("  Data of illegal time was disregarded: 2024/03/16 00:00:00"), c.dropped) << c.profile;
+        if (c.dropped) {
+            EXPECT_TRUE(r.host.showReportAtEnd);
+        }
+    }
+}
+
 TEST(CsvReader, FixMaskAndPlaceholderRules) {
     const std::string head = "RCR,TIME,VALID,LATITUDE,LONGITUDE,HDOP,NSAT,VOX\r\n";
     CsvReading r;

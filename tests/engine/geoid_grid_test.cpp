@@ -79,9 +79,11 @@ TEST_F(GridTest, MissingNodesSendSplineToBilinear) {
     Make(Regional(), Smooth, [](int r, int c) {
         if (r == 8 && c == 10) return 999.0f;  // hole flag
         if (r == 12 && c == 12) return std::numeric_limits<float>::quiet_NaN();
+        if (r == 18 && c == 20) return 200.0f;  // the smallest hole flag
         return r == 3 && c == 3 ? -199.5f : 0.0f;
     });
     EXPECT_TRUE(std::isnan(grid.GeoidGridNode(8, 10)));
+    EXPECT_TRUE(std::isnan(grid.GeoidGridNode(18, 20)));
     EXPECT_EQ(grid.GeoidGridNode(3, 3), -199.5f);
     // Node (8, 10) lies in the 6 x 6 window of row 6.5, column 7.5 but not among its four.
     const double lat = Lat(6) - 0.125, lon = Lon(7) + 0.125;

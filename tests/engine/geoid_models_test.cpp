@@ -134,6 +134,23 @@ TEST_F(ModelsTest, GsiTextGridIsConvertedOnceAndRead) {
     EXPECT_EQ(models.GeoidHeight(30 + 2.0 / 60, 130), GsiValue(2, 0));
 }
 
+TEST_F(ModelsTest, GsiGridFollowsTheSplineSetting) {
+    std::string text = "30.000000 130.000000 0.016667 0.025000 12 12 1 ver4.0\n";
+    for (int r = 0; r < 12; ++r)
+        for (int c = 0; c < 12; ++c) text += std::to_string(30 + 5 * std::sin(r * 0.7) * std::cos(c * 0.5)) + " ";
+    WriteText(dir / "gsi.txt", text);
+    s.Gsi2000.fname = "gsi.txt";
+    Select(3);
+    ASSERT_EQ(s.GeoidModel, 3);
+    const double lat = 30 + 5.5 / 60, lon = 130 + 5.5 * 0.025;
+    const double spline = models.Grid().GeoidInterpolate(6, lat, lon), bilinear = models.Grid().GeoidInterpolate(0, lat, lon);
+    ASSERT_GT(std::fabs(spline - bilinear), 1e-3);
+    s.Spline = true;
+    EXPECT_EQ(models.GeoidHeight(lat, lon), spline);
+    s.Spline = false;
+    EXPECT_EQ(models.GeoidHeight(lat, lon), bilinear);
+}
+
 TEST_F(ModelsTest, GsiTextLayoutsGiveTheSameCacheAndHolesBecomeNaN) {
     std::vector<unsigned char> first;
     for (const std::string& body : {GsiBody(" ", "\n"), GsiBody(" ", " "), GsiBody("\n", "\n"), GsiBody(", ", "\r\n"),

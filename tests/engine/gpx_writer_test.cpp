@@ -66,6 +66,13 @@ TEST_F(GpxWriter, TrackAndWaypointsValidateAndReadBack) {
         EXPECT_NEAR(back[i].lon, pts[i].Lon, 0.5e-7 + 1e-12) << i;
     }
     EXPECT_EQ(BabelRead("gpx", dir.path / name, "wpt").size(), 3u);
+
+    // A point is a waypoint when one of its classes is visible.
+    for (auto [irest, voice, wpts] : {std::tuple{true, false, 2}, {false, true, 2}, {false, false, 0}}) {
+        ctx.opt.Visible[kcIrest] = irest, ctx.opt.Visible[kcVoice] = voice;
+        ASSERT_EQ(Write(), 30);
+        EXPECT_EQ(CountOf(ReadFile(dir.path / name), "<wpt "), wpts) << irest << voice;
+    }
 }
 
 TEST_F(GpxWriter, PointsWithoutDateOrHeight) {

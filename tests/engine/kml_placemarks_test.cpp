@@ -58,14 +58,14 @@ TEST_F(KmlPlacemark, VisibilityRules) {
 }
 
 TEST_F(KmlPlacemark, BalloonAndPointNames) {
-    o.NoteHdop = true;
+    o.NoteHdop = o.NoteNsat = true;
     o.PointNameKind = 1;
     Derive();
     std::string t = Marks(P(), 4);
     EXPECT_EQ(Name(t), "#4");
     EXPECT_EQ(Between(t, "<description><![CDATA[", "]]></description>"),
               "Date= 2024/03/16<br/>Time= 09:00:00<br/>Lat= 35.5000000N<br/>Lon= 139.2500000W<br/>Spd= 18.5km/h<br/>"
-              "Alt= 100.0m<br/>HDOP= 1.2<br/>");
+              "Alt= 100.0m<br/>HDOP= 1.2<br/>Nsat= 7<br/>");
     // The element order the schema wants: name, visibility, description, styleUrl, Point.
     EXPECT_TRUE(t.find("<name>") < t.find("<visibility>") && t.find("<visibility>") < t.find("<description>") &&
                 t.find("<description>") < t.find("<styleUrl>") && t.find("<styleUrl>") < t.find("<Point>"));
@@ -87,6 +87,15 @@ TEST_F(KmlPlacemark, BalloonAndPointNames) {
     p.VoiceName = "x]]><b>.wav";
     t = Marks(p);
     EXPECT_NE(t.find("Voice= x]]&gt;&lt;b&gt;.wav<br/>"), std::string::npos);
+
+    // Without balloon the note is the name, with short labels; 99 satellites is no count.
+    o.NoteTemp = true;
+    o.NoteToBalloon = o.NoteVoiceFile = o.NoteHdop = false;
+    p = P();
+    p.Temperature = 21.5f;
+    EXPECT_EQ(Name(Marks(p, 4)), "#4 2024/03/16 09:00:00 35.5000000N 139.2500000W S=18.5km/h Alt=100.0m Nsat=7 T=21.5C");
+    p.Sats = 99;
+    EXPECT_EQ(Name(Marks(p, 4)).find("Nsat"), std::string::npos);
 }
 
 TEST_F(KmlPlacemark, TimesWithoutDate) {

@@ -78,6 +78,11 @@ TEST_F(KmlView, HalfWayAcrossTheMeridian) {
     EXPECT_NEAR(range, 1.2 * 0.9 * 111320 * std::cos(16.5 * M_PI / 180), 300);
 }
 
+TEST_F(KmlView, AutomaticRangeIsAtLeast50m) {
+    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 3, 35.0, 139.0, 0.00001));  // a box of 3 m
+    EXPECT_EQ(Tag(Write(), "range"), "50.0");
+}
+
 TEST_F(KmlView, AutomaticHeading) {
     // A track running east: the view looks across it, north or south.
     std::vector<TLogData> pts;

@@ -79,19 +79,13 @@ TEST_F(KmlWriter, DefaultDocumentValidatesAndSumsTheTrack) {
     std::snprintf(expect, sizeof expect, "<![CDATA[Total time 00:00:29<br/>Distance %5.3fkm<br/>Speed %5.3fkm/h<br/>]]>",
                   sum / 1000, sum / 29 * 3.6);
     EXPECT_NE(k.find(expect), std::string::npos) << expect;
-}
-
-TEST_F(KmlWriter, OgrReadsTrackAndPoints) {
-    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 12));
-    ctx.opt.Visible = {true, true, true, true, true, true, true, true};
-    ctx.opt.TimeStamp = true;
-    ASSERT_EQ(Write(), 12);
-    std::string out;
-    ASSERT_EQ(RunCommand("ogrinfo -ro -al -so " + Quote((dir.path / Only()).string()), &out), 0) << out;
-    const size_t track = out.find("Layer name: Track"), point = out.find("Layer name: Point");
-    ASSERT_TRUE(track != std::string::npos && point != std::string::npos) << out;
-    EXPECT_NE(out.find("Feature Count: 1\n", track), std::string::npos);
-    EXPECT_NE(out.find("Feature Count: 12\n", point), std::string::npos);
+    for (auto [unit, metres, distUnit] : {std::tuple{"mph", 1609.344, "mi"}, {"kt", 1852.0, "NM"}}) {
+        ctx.opt.SpeedUnit = unit;
+        ASSERT_EQ(Write(), 30);
+        std::snprintf(expect, sizeof expect, "Distance %5.3f%s<br/>Speed %5.3f%s<br/>", sum / metres, distUnit,
+                      sum / 29 * 3600 / metres, unit);
+        EXPECT_NE(ReadFile(dir.path / name).find(expect), std::string::npos) << expect;
+    }
 }
 
 TEST_F(KmlWriter, LogoOverlayAndEscapedNames) {
@@ -125,39 +119,30 @@ TEST_F(KmlWriter, LogoOverlayAndEscapedNames) {
     EXPECT_EQ(ReadFile(dir.path / name).find("ScreenOverlay"), std::string::npos);
 }
 
-TEST_F(KmlWriter, BlockOutsideTheWindowIsNamedByItsOwnRange) {
-    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 5));
+TEST_F(KmlWriter, OutputWindowEndsTheBlock) {
+    TrackBlock& a = AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 5));
+    a.RangeStart = T(2024, 3, 16, 9, 0, 1);  // points 1 to 3
+    a.RangeEnd = T(2024, 3, 16, 9, 0, 3);
     TrackBlock& b = AddBlock(ctx, Walk(T(2024, 3, 17, 9, 0, 0), 5));
     ctx.opt.OutLimit = true;
     b.RangeStart = T(2024, 3, 17, 10, 0, 0);  // after every point of the block
     b.RangeEnd = T(2024, 3, 17, 11, 0, 0);
-    ASSERT_EQ(Write(), 5);
-    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"2024-03-16_09-00-00.kml", "2024-03-17_10-00-00.kml"}));
-    ExpectValid("2024-03-17_10-00-00.kml");
-    EXPECT_EQ(host.filesMade, 1);  // an empty document does not count
-    EXPECT_TRUE(HasLine(host, "  Make: 2024-03-17_10-00-00.kml       0 records"));
+    ASSERT_EQ(Write(), 3);
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"2024-03-16_09-00-01.kml", "2024-03-17_10-00-00.kml"}));
+    // The last point of the window carries the end marker.
+    const std::string k = ReadFile(dir.path / "2024-03-16_09-00-01.kml");
+    EXPECT_EQ(CountOf(k, "#style_id_End"), 1);
+    const size_t end = k.find("#style_id_End</styleUrl>");
+    EXPECT_EQ(k.find("<coordinates>139.0003000,35.0003000,"), k.find("<coordinates>", end));
+    ExpectValid("2024-03-16_09-00-01.kml");
 }
 
-TEST_F(KmlWriter, CreateFailureIsAFailure) {
-    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 3));
-    AddBlock(ctx, Walk(T(2024, 3, 16, 12, 0, 0), 3));
-    // The first block's name is taken by a folder: it cannot be created, the second can.
-    std::filesystem::create_directory(dir.path / "2024-03-16_09-00-00.kml");
-    EXPECT_EQ(Write(), -1);
-    EXPECT_EQ(host.messages, std::vector<std::string>{"Can't create: " + dir.Folder() + "2024-03-16_09-00-00.kml"});
-    EXPECT_TRUE(std::filesystem::is_regular_file(dir.path / "2024-03-16_12-00-00.kml"));
-    EXPECT_EQ(host.filesMade, 1);
-}
-
-TEST_F(KmlWriter, AbortDeletesTheBlockInHandOnly) {
-    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 100));
-    AddBlock(ctx, Walk(T(2024, 3, 16, 12, 0, 0), 3000));
-    AbortingHost aborting;
-    EngineContext c2{aborting};
-    CopyTrack(c2, ctx);
-    EXPECT_EQ(WriteKml(c2, dir.Folder(), false), -1);
-    EXPECT_EQ(dir.Files(), std::vector<std::string>{"2024-03-16_09-00-00.kml"});
-    EXPECT_EQ(aborting.filesMade, 1);
+TEST_F(KmlWriter, KmzThatCannotBePackedIsAnError) {
+    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 5));
+    std::filesystem::create_directories(dir.path / "2024-03-16_09-00-00.kmz" / "x");
+    EXPECT_EQ(Write(true), -1);
+    EXPECT_EQ(host.status[0], "  *** Archive Error!! ***");
+    EXPECT_EQ(host.lines.back(), "  Archive error!! : 2024-03-16_09-00-00.kmz       5 records");
 }
 
 TEST_F(KmlWriter, RingAddressedStream) {

@@ -68,19 +68,39 @@ TEST(NmeaReader, SampleMatchesThePeerReading) {
     EXPECT_DOUBLE_EQ(r.P(0).Speed, 0.17);
 }
 
-TEST(NmeaReader, GgaFirstTakesTheRmcTimeAndSpeedAndTheGgaAltitude) {
-    std::string log;
-    for (int i = 0; i < 5; ++i) log += Gga(T0 + i, i, "12" + std::to_string(i) + ".5") + Rmc(T0 + i, i);
-    Reading r;
-    r.ReadText(log);
-    EXPECT_TRUE(r.HasLine("  NMEA: GGA First"));
-    ASSERT_EQ(r.ctx.points.Count(), 5);
-    const TLogData& p = r.P(2);
-    EXPECT_NEAR(p.Lat, 48 + 7.002 / 60, 1e-9);
-    EXPECT_DOUBLE_EQ(p.Alt, 122.5);   // from the GGA
-    EXPECT_DOUBLE_EQ(p.Speed, 10.0);  // from the RMC
-    EXPECT_EQ(SecondOfDay(p.Time), T0 + 2);
-    EXPECT_GT(p.Time, 2.0);  // dated by the RMC
+// The check pass decides how sentences pair into epochs; each layout must give every epoch, with
+// the GGA's altitude and satellites and the RMC's speed and date where the log has them.
+TEST(NmeaReader, ModeOfEachSentenceLayout) {
+    const double stepKn = GeoDistance(48 + 7.001 / 60, 11.5 + 31.0 / 60, 48 + 7.002 / 60, 11.5 + 31.0 / 60).distance * 3.6 / 1.852;
+    struct Case {
+        const char* mode;
+        bool gga, rmc, rmcFirst;
+        double speed;
+        int sats;
+    };
+    const Case cases[] = {{"GGA First", true, true, false, 10.0, 8},
+                          {"RMC First", true, true, true, 10.0, 8},  // the RMC's speed goes into the GGA's set
+                          {"RMC_Only", false, true, false, 10.0, 99},
+                          {"GGA_Only", true, false, false, stepKn, 8}};
+    for (const Case& c : cases) {
+        std::string log;
+        for (int i = 0; i < 5; ++i) {
+            const std::string gga = c.gga ? Gga(T0 + i, i, "12" + std::to_string(i) + ".5") : "";
+            const std::string rmc = c.rmc ? Rmc(T0 + i, i) : "";
+            log += c.rmcFirst ? rmc + gga : gga + rmc;
+        }
+        Reading r;
+        r.ReadText(log);
+        EXPECT_TRUE(r.HasLine(std::string("  NMEA: ") + c.mode)) << c.mode;
+        ASSERT_EQ(r.ctx.points.Count(), 5) << c.mode;
+        const TLogData& p = r.P(2);
+        EXPECT_NEAR(p.Lat, 48 + 7.002 / 60, 1e-9) << c.mode;
+        EXPECT_EQ(std::isnan(p.Alt) ? -1.0 : p.Alt, c.gga ? 122.5 : -1.0) << c.mode;
+        EXPECT_NEAR(p.Speed, c.speed, 1e-6) << c.mode;
+        EXPECT_EQ(p.Sats, c.sats) << c.mode;
+        EXPECT_EQ(SecondOfDay(p.Time), T0 + 2) << c.mode;
+        EXPECT_EQ(p.Time > 2.0, c.rmc) << c.mode;  // dated by the RMC
+    }
 }
 
 TEST(NmeaReader, WaypointsAndLogNowTagThePoints) {
@@ -229,15 +249,12 @@ TEST(NmeaReader, AbortDuringEitherPass) {
 
 TEST(NmeaReader, FormatDms) {
     const std::string deg = "\xC2\xB0";
-    EXPECT_EQ(FormatDms(3, 139.5, deg), "139\xC2\xB0 30' 00.000\"");
-    EXPECT_EQ(FormatDms(1, 35.99999444444445, deg), " 35\xC2\xB0 59' 59.9\"");
-    EXPECT_EQ(FormatDms(3, NAN, deg), "");
-    EXPECT_EQ(FormatLatLonDms(3, "NS", 35.658099222, deg), " 35\xC2\xB0 39' 29.157\"  N");
+    // Seconds that would round to 60 stay below it; whole seconds keep two digits.
+    const std::tuple<int, double, const char*> cases[] = {
+        {3, 139.5, "139\xC2\xB0 30' 00.000\""}, {1, 35.99999444444445, " 35\xC2\xB0 59' 59.9\""}, {3, NAN, ""},
+        {0, 10.0 + 5.0 / 3600, " 10\xC2\xB0 00' 05\""}, {0, 10.0 + 59.7 / 3600, " 10\xC2\xB0 00' 59\""}};
+    for (const auto& [digits, v, text] : cases) EXPECT_EQ(FormatDms(digits, v, deg), text) << v;
     EXPECT_EQ(FormatLatLonDms(3, "EW", -139.5, deg), "139\xC2\xB0 30' 00.000\"  W");
-    // Whole seconds keep two digits and never read 60.
-    EXPECT_EQ(FormatDms(0, 10.0 + 5.0 / 3600, deg), " 10\xC2\xB0 00' 05\"");
-    EXPECT_EQ(FormatDms(0, 10.0 + 59.0 / 3600, deg), " 10\xC2\xB0 00' 59\"");
-    EXPECT_EQ(FormatDms(0, 10.0 + 59.7 / 3600, deg), " 10\xC2\xB0 00' 59\"");
 }
 
 // Randomly damaged copies of the sample: the reader must end normally with a valid result.

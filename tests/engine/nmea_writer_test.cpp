@@ -159,6 +159,21 @@ TEST_F(NmeaWriter, WaypointCountersStartAgainInEachBlock) {
     }
 }
 
+TEST_F(NmeaWriter, ReductionKeepsTheFirstLastTaggedAndEveryTenMetres) {
+    std::vector<TLogData> pts;  // about 1.11 m a second to the north
+    for (int i = 0; i < 36; ++i) pts.push_back(Pt(T(2024, 3, 16, 9, 0, i), 35.0 + i * 1e-5, 139.0));
+    pts[15].Flags = InterestPoint;
+    AddBlock(ctx, pts);
+    ctx.opt.ReduseOut = true;
+    ctx.opt.MoveDistMin = 10.0;
+    ctx.opt.ElapsedMin = 30.0 / 86400.0;
+    ASSERT_EQ(Write(), 5);
+    std::vector<std::string> times;
+    for (const std::string& b : Bodies(dir.Files()[0]))
+        if (b.rfind("$GPGGA,", 0) == 0) times.push_back(b.substr(7, 6));
+    EXPECT_EQ(times, (std::vector<std::string>{"090000", "090010", "090015", "090025", "090035"}));
+}
+
 TEST_F(NmeaWriter, InputOfTheSameNameIsNotOverwritten) {
     AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 3));
     AddBlock(ctx, Walk(T(2024, 3, 16, 12, 0, 0), 3));

@@ -36,3 +36,10 @@ TEST(Options, SplitTimeAndColour) {
     EXPECT_EQ(MakeKmlColor("300", 0x00123456), "FF123456");
     EXPECT_EQ(MakeKmlColor("-1", 0x00123456), "00123456");
 }
+
+TEST(Options, UserDateOrderFromTheShortDateFormat) {
+    const std::tuple<const char*, char, const char*> cases[] = {
+        {"d.M.yyyy", '.', "dd.mm.yy"}, {"yyyy-MM-dd", '-', "yy-mm-dd"}, {"M/d/yyyy", '/', "mm/dd/yy"},
+        {"dd MMM", ' ', "mm dd yy"}};  // two elements only: the en-US order
+    for (const auto& [format, sep, pattern] : cases) EXPECT_EQ(UserDateOrderPattern(format, sep), pattern) << format;
+}

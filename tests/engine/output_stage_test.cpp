@@ -59,6 +59,13 @@ TEST_F(OutputStage, SelectionIsRestoredOnlyForTheSameFileAndBlocks) {
     ctx.blocks[1].Last -= 1;
     MakeOutputFiles(ctx, dir.Folder() + "day2.nmea");
 
+    // Nothing selected: a warning, and nothing written.
+    host.edit = [](BlockTable& b) { b[0].Output = b[1].Output = false; };
+    const auto before = dir.Files();
+    EXPECT_EQ(MakeOutputFiles(ctx, Input()), 0);
+    EXPECT_EQ(host.messages, std::vector<std::string>{" Block has not been selected. "});
+    EXPECT_EQ(dir.Files(), before);
+
     // Without output limiting nothing is asked and every block is written whole.
     ctx.blocks[1].Output = false;
     ctx.opt.OutLimit = false;

@@ -1,7 +1,10 @@
 
 
 #include "reader_test_util.h"
+#include "m241_reader.h"
 #include "rbt3000_reader.h"
+#include "tks_reader.h"
+#include "wintec_reader.h"
 
 namespace ts {
 namespace {
@@ -127,6 +130,48 @@ TEST(Rbt3000Reader, FieldsCarryOverAndRecordBoundaries) {
     EXPECT_EQ(last.ctx.points.Count(), 1);
 }
 
+// The geoid in the binary and text loggers' readers: the M-241 and RBT-3000 store ellipsoidal
+// heights and subtract N; the Wintec loggers store heights above the geoid, so N is only noted.
+TEST(LoggerReaders, GeoidCorrection) {
+    struct Case {
+        const char* name;
+        ReaderFn reader;
+        int kind;
+        std::string ext, log;
+        double alt;
+        bool subtracts;
+    };
+    const Case cases[] = {
+        {"M-241", ReadM241File, ikM241, ".trl",
+         test::M241Rec(1210000000, 35.5f, 139.5f, 100.0f) + test::M241Rec(1210000001, 35.5f, 139.5f, 100.0f), 100, true},
+        {"RBT-3000", ReadRbt3000File, ikRbt3000, ".txt", kHead + Rec(0, 35.5) + Rec(1, 35.6), 12.5, true},
+        {"TKS", ReadTksFile, ikTks, ".tks",
+         test::TksRec(test::PackedAt(0), 483500000, 115000000, 5000) + test::TksRec(test::PackedAt(1), 483500000, 115000000, 5000),
+         500, false},
+        {"TES", ReadWintecLogFile, ikTes, ".TES",
+         test::WintecRec(0, test::PackedAt(0), 483500000, 115000000, 50) + test::WintecRec(0, test::PackedAt(1), 483500000, 115000000, 50),
+         50, false},
+    };
+    for (const Case& c : cases)
+        for (double n : {36.5, kNaN}) {
+            test::FixedGeoid geoid(n);
+            test::Reading r;
+            r.ctx.inputKind = c.kind;
+            r.ctx.opt.GeoidCaption = "EGM96";
+            r.ctx.opt.GeoidApply = true;
+            r.UseGeoid(&geoid);
+            r.ReadBytes(c.reader, c.log, c.ext);
+            ASSERT_EQ(r.ctx.points.Count(), 2) << c.name;
+            const bool inside = !std::isnan(n);
+            EXPECT_DOUBLE_EQ(r.P(1).Alt, c.alt - (c.subtracts && inside ? n : 0)) << c.name;
+            EXPECT_EQ(std::isnan(r.P(1).GeoidSep) ? -1.0f : r.P(1).GeoidSep, inside ? 36.5f : -1.0f) << c.name;
+            EXPECT_EQ(r.HasLine("  Geoid model: EGM96"), c.subtracts) << c.name;
+            EXPECT_EQ(r.HasLine("  Geoid designation value was ignored."), !c.subtracts) << c.name;
+            EXPECT_EQ(r.HasLine("  Number of Geoid outside range = 2"), c.subtracts && !inside) << c.name;
+            EXPECT_EQ(r.host.showReportAtEnd, c.subtracts && !inside) << c.name;
+        }
+}
+
 TEST(Rbt3000Reader, FieldsToDateTime) {
     EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", RbtFieldsToDateTime("2008", "5", "17", "23", "59", "59.99")),
               "2008-05-17 23:59:59.000");
@@ -136,23 +181,52 @@ TEST(Rbt3000Reader, FieldsToDateTime) {
     EXPECT_THROW(RbtFieldsToDateTime("2008", "1", "1", "1.79e308", "1.79e308", "0"), ConvertError);
 }
 
-// Randomly damaged logs: the reader ends normally, and its blocks cover the stream in order.
-TEST(Rbt3000Reader, SurvivesDamagedLogs) {
-    std::string sample = kHead;
-    for (int i = 0; i < 40; ++i) sample += Rec(i * 20, 35.5 + i * 0.0001, i % 7 == 0 ? "Satellite No: 2\r\n" : "");
-    std::mt19937 rng(3000);
-    const std::vector<std::string> extras = {"record:", "datalogs:", ":", "\r\n\r\n", "direction: 1\r\n", "hdop: nan\r\n",
-                                             "year: 99999999999\r\n", "hour: 1e308\r\n", "satellite no: -2147483649\r\n"};
-    for (int iter = 0; iter < 200; ++iter) {
-        std::string s = sample;
-        test::Damage(s, rng, extras, 15);
-        RbtReading r;
+// Randomly damaged logs of each logger layout: the reader ends normally, and its blocks cover the
+// points in order.
+TEST(LoggerReaders, SurviveDamagedLogs) {
+    std::string wintec, tks, m241, m241Speed, rbt = kHead;
+    for (int i = 0; i < 40; ++i) {
+        const int32_t lat = -334000000 + i * 1000, lon = 1512000000;
+        wintec += i % 11 == 4   ? test::WintecRec(0x0003, test::PackedAt(i), lat, lon, 12)
+                  : i % 7 == 2 ? std::string(16, '\0')
+                               : test::WintecRec(uint16_t(i * 37), test::PackedAt(i), lat, lon, 12);
+        tks += test::TksRec(test::PackedAt(i), lat + (i % 11 == 4 ? -1000000000 : 0), lon, i);
+        m241 += test::M241Rec(1210000000 + i * 7, 35.5f + i * 0.001f, 139.5f, 50.0f);
+        m241Speed += test::M241Rec(1210000000 + i * 7, 35.5f + i * 0.001f, 139.5f, 50.0f, float(i));
+        rbt += Rec(i * 20, 35.5 + i * 0.0001, i % 7 == 0 ? "Satellite No: 2\r\n" : "");
+    }
+    struct Layout {
+        std::string base, ext;
+        ReaderFn reader;
+        int kind;
+        size_t header;  // damaged now and then only
+    };
+    const Layout layouts[] = {{test::Tk1Header(40) + wintec, ".tk1", ReadWintecLogFile, ikTk1, 1024},
+                              {test::Tk2Header(40) + wintec, ".tk2", ReadWintecLogFile, ikTk2, 1024},
+                              {test::Tk3Header(40) + wintec, ".tk3", ReadWintecLogFile, ikTk3, 1024},
+                              {wintec, ".TES", ReadWintecLogFile, ikTes, 0},
+                              {tks, ".tks", ReadTksFile, ikTks, 0},
+                              {m241, ".trl", ReadM241File, ikM241, 0},
+                              {m241Speed, ".trl", ReadM241File, ikM241, 0},
+                              {rbt, ".txt", ReadRbt3000File, ikRbt3000, 0}};
+    const std::vector<std::string> rbtExtras = {"record:", "datalogs:", ":", "\r\n\r\n", "direction: 1\r\n", "hdop: nan\r\n",
+                                                "year: 99999999999\r\n", "hour: 1e308\r\n", "satellite no: -2147483649\r\n"};
+    std::mt19937 rng(1152026);
+    for (int iter = 0; iter < 600; ++iter) {
+        const Layout& l = layouts[iter % 8];
+        std::string s = l.base;
+        test::Damage(s, rng, l.kind == ikRbt3000 ? rbtExtras : std::vector<std::string>{}, 12, iter / 8 % 4 ? l.header : 0);
+        test::Reading r;
+        r.ctx.inputKind = l.kind;
         r.ctx.keepPoints = iter % 3 != 0;
-        r.ctx.opt.SplitIT = iter % 4 == 0 ? "0.25" : "240";
-        if (iter % 5 == 0) r.ctx.opt.NsatMin = 4;
-        const int32_t res = r.Read(s);
+        r.ctx.opt.SplitIT = iter % 5 == 0 ? "0.25" : "240";
+        if (iter % 7 == 0) r.ctx.opt.NsatMin = 4;
+        const int32_t res = r.ReadBytes(l.reader, s, l.ext);
         ASSERT_GE(res, -2) << iter;
-        if (r.ctx.keepPoints && res >= 0) test::ExpectBlocksCoverStream(r.ctx);
+        if (!r.ctx.keepPoints || res < 0) continue;  // a failed read leaves no points to write
+        test::ExpectBlocksCoverStream(r.ctx);
+        for (int32_t i = 0; i < r.ctx.points.Count(); ++i)
+            ASSERT_TRUE(std::isfinite(r.P(i).Lat) && std::isfinite(r.P(i).Lon)) << iter;
         if (::testing::Test::HasFatalFailure()) return;
     }
 }

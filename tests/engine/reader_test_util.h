@@ -3,6 +3,8 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
+#include <optional>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -196,6 +198,22 @@ inline uint32_t Packed(int y, int mo, int d, int h, int mi, int s) {
 // 2024-05-01 10:00:00 plus sec seconds (within the hour).
 inline uint32_t PackedAt(int sec) { return Packed(2024, 5, 1, 10, sec / 60, sec % 60); }
 inline double TimeAt(int sec) { return EncodeDate(2024, 5, 1) + EncodeTime(10, sec / 60, sec % 60, 0); }
+
+// An M-241 record: 20 bytes when kmh is given, else 16. The check byte makes the XOR of the record
+// 0 unless `damage` flips it.
+inline std::string M241Rec(uint32_t t, float lat, float lon, float alt, std::optional<float> kmh = std::nullopt,
+                           bool damage = false) {
+    std::string s;
+    PutBytes(s, t, 4);
+    PutBytes(s, std::bit_cast<uint32_t>(lat), 4);
+    PutBytes(s, std::bit_cast<uint32_t>(lon), 4);
+    PutBytes(s, std::bit_cast<uint32_t>(alt) >> 8, 3);  // lowest byte dropped
+    if (kmh) PutBytes(s, std::bit_cast<uint32_t>(*kmh), 4);
+    char x = 0;
+    for (char c : s) x ^= c;
+    s.push_back(static_cast<char>(damage ? x ^ 0x5A : x));
+    return s;
+}
 
 // A ".tks" record: latitude and longitude in 1e-7 degrees, altitude in decimetres.
 inline std::string TksRec(uint32_t packed, int32_t lat7, int32_t lon7, int32_t altDm) {

@@ -1,4 +1,4 @@
-// What the NMEA, GPX and CSV writers share: a failed block stays a failure, an abort deletes only
+// What the NMEA, KML, GPX and CSV writers share: a failed block stays a failure, an abort deletes only
 // the block in hand, and a block without points in the window still gets its file.
 
 #include "writer_test_util.h"
@@ -17,6 +17,7 @@ void PrintTo(const WriterKind& k, std::ostream* os) { *os << k.ext; }
 
 const WriterKind kWriters[] = {
     {".nmea", [](EngineContext& c, const std::string& f) { return WriteNmeaFiles(c, f, f + "in.log"); }},
+    {".kml", [](EngineContext& c, const std::string& f) { return WriteKml(c, f, false); }},
     {".gpx", [](EngineContext& c, const std::string& f) { return WriteGpx(c, f); }},
     {".csv", [](EngineContext& c, const std::string& f) { return WriteCsv(c, f, f + "in.log"); }},
 };
@@ -73,6 +74,8 @@ TEST_P(WriterFailures, BlockOutsideTheWindowGetsAnEmptyFile) {
         EXPECT_EQ(text, "");
     } else if (ext == ".csv") {
         EXPECT_EQ(Lines(text).size(), 1u);
+    } else if (ext == ".kml") {
+        EXPECT_EQ(KmlSchemaErrors(dir.path / name), "");
     } else {
         EXPECT_EQ(GpxSchemaErrors(dir.path / name), "");
         EXPECT_NE(text.find("<desc>Total points: 0, Total time: 00:00:00, Distance: 0.000km</desc>"), std::string::npos);
