@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "archiver.h"
+#include "le_fields.h"
 #include "wide_files.h"
 #include "wide_text.h"
 
@@ -37,9 +38,8 @@ int DirectoryDisk(const TZipDirManager& dm)
 {
     if (dm.EndRecord.DirectoryDisk != 0xFFFF)
         return dm.EndRecord.DirectoryDisk;
-    const std::uint8_t* z = dm.Zip64EndRecord.data() + 20;
-    return static_cast<int>(std::min<std::uint32_t>(
-        static_cast<std::uint32_t>(z[0] | z[1] << 8 | z[2] << 16 | static_cast<std::uint32_t>(z[3]) << 24), 0x7FFFFFFF));
+    const std::uint8_t* p = dm.Zip64EndRecord.data() + 20;
+    return static_cast<int>(std::min<std::uint32_t>(Get32(p), 0x7FFFFFFF));
 }
 
 bool DeleteSourceFile(const std::u16string& name)
