@@ -247,6 +247,7 @@ TEST(ArchiveShapes, AddingToASplitSet)
     a.CloseArchive();
     EXPECT_EQ(SetVolumes(last), old);
     EXPECT_EQ(contents(old), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "out"), fs::directory_iterator()), 3);
 
     a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
     a.BeginUpdate();
@@ -277,6 +278,41 @@ TEST(ArchiveShapes, AddingToASplitSet)
     EXPECT_EQ(ziptest::NativeOf([&] { a.EndUpdate(); }), 52);
     a.CloseArchive();
     EXPECT_TRUE(ziptest::SevenZipTest(last, &out)) << out;
+}
+
+// A set whose directory begins on the volume before the last: the append starts there.
+TEST(ArchiveShapes, AddingToASplitSetWhoseDirectorySpansTwoVolumes)
+{
+    ziptest::TempDir dir;
+    for (int i = 0; i < 30; ++i)
+        dir.write("src/f" + std::to_string(i) + ".txt", std::to_string(i));
+    dir.write("src/big.bin", Random(62200, 1));
+    dir.write("add/new.bin", Random(70000, 2));
+    TZipArchiver a;
+    a.SetCompressionMode(0);
+    ziptest::Split(a, 65536);
+    a.FileName = dir.wide() + u"set.zip";
+    a.OpenArchive(fmCreate);
+    a.BaseDir = dir.wide() + u"src";
+    a.BeginUpdate();
+    a.AddFiles(u"*.txt", 0x28BF, u"");
+    a.AddFiles(u"big.bin", 0x28BF, u"");
+    a.EndUpdate();
+    a.CloseArchive();
+    const std::string z = ziptest::Bytes(dir.path() / "set.zip");
+    const std::size_t end = z.size() - 22;
+    ASSERT_EQ(ziptest::LE(z, end + 4, 2), 1u);  // the end record's disk
+    ASSERT_EQ(ziptest::LE(z, end + 6, 2), 0u);  // the directory's first disk
+    a.BaseDir = dir.wide() + u"add";
+    a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
+    a.BeginUpdate();
+    a.AddFiles(u"new.bin", 0x28BF, u"");
+    a.EndUpdate();
+    a.CloseArchive();
+    EXPECT_EQ(SetVolumes(dir.path() / "set.zip").size(), 3u);
+    std::string out;
+    EXPECT_TRUE(ziptest::SevenZipTest(dir.path() / "set.zip", &out)) << out;
+    EXPECT_NE(out.find("Files: 32"), std::string::npos) << out;
 }
 
 TEST(ArchiveShapes, EndRecordSearch)
