@@ -71,7 +71,17 @@ void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info)
     const int number = std::max(info.volumeNumber, 0);
     bool cancel = false;
     std::u16string name;
-    if (OpenMode == fmCreate) {
+    if (OpenMode == fmCreate || ExtendingSet) {
+        // The set's last volume bears the set's name; once full it takes its numbered name, and
+        // the volume that ends the set gets the set's name when the directory is written.
+        if (ExtendingSet && archiveStream_ && CurrentVolumeName == FileName) {
+            const std::u16string own = VolumeFileName(VolumeNumberInfo.volumeNumber, false);
+            if (own != FileName) {
+                if (!WideRenameFile(FileName, own))
+                    FailFmt(19, {own});
+                CurrentVolumeName = own;
+            }
+        }
         FreeArchiveStream();
         for (;;) {
             name = FileName;
@@ -89,7 +99,15 @@ void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info)
             break;
         }
         if (!cancel) {
-            OpenVolumeFile(name);
+            const std::uint16_t mode = OpenMode;
+            OpenMode = fmCreate;
+            try {
+                OpenVolumeFile(name);
+            } catch (...) {
+                OpenMode = mode;
+                throw;
+            }
+            OpenMode = mode;
             // A volume label ("pkback# 001" ...) has no counterpart on this platform.
         }
     } else {
@@ -166,7 +184,7 @@ void TZipBaseArchiver::CopyToVolumes(TStream& source, std::int64_t count, bool p
 {
     if (count < 0)
         count = std::max<std::int64_t>(0, source.Size() - source.Position());
-    std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::min<std::int64_t>(count, 1 << 20)) + 1);
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::clamp<std::int64_t>(count, 1, 1000000)));
     bool cancel = false;
     if (progress) {
         DoOnCopyTempFileProgress(0, ppStart, cancel);

@@ -13,9 +13,9 @@
 
 namespace zip {
 
-std::mutex& ZipGlobalLock()
+std::recursive_mutex& ZipGlobalLock()
 {
-    static std::mutex lock;
+    static std::recursive_mutex lock;
     return lock;
 }
 
@@ -209,7 +209,7 @@ void TZipBaseArchiver::SetInMemory(bool value)
             Fail(29);
         // Commit what is pending before the copy, so that the file gets it too.
         CommitChanges();
-        if (archiveStream_->Size() == 0)
+        if (HoldsNoArchive())
             dirManager_->SaveDir(true, nullptr);
         {
             TUniFileStream file(FileName, fmCreate);
@@ -219,6 +219,8 @@ void TZipBaseArchiver::SetInMemory(bool value)
         inMemory_ = false;
         ReopenArchive();
     } else if (active_) {
+        if (spanningMode_ != smNone)
+            Fail(51);
         CloseArchive();
         inMemory_ = true;
         ReopenArchive();
@@ -257,6 +259,13 @@ void TZipBaseArchiver::FreeArchiveStream()
     archiveStream_ = nullptr;
 }
 
+bool TZipBaseArchiver::HoldsNoArchive() const
+{
+    // A new archive may hold its self-extractor stub alone: the directory follows it.
+    const std::int64_t start = dirManager_ && dirManager_->IsNew ? dirManager_->ArchiveStart : 0;
+    return archiveStream_ && dirManager_ && archiveStream_->Size() == start;
+}
+
 void TZipBaseArchiver::CheckOpen()
 {
     if (!active_)
@@ -282,6 +291,9 @@ void TZipBaseArchiver::OpenArchive(std::uint16_t mode)
         if (inMemory_)
             FailFmt(28, {FileName});
     }
+    // Volumes are files: a set in memory would lose every volume but the last.
+    if (inMemory_ && spanningMode_ != smNone)
+        Fail(51);
     CloseArchive();
     ExternalStream = false;
     OpenMode = mode;
@@ -341,7 +353,7 @@ void TZipBaseArchiver::CloseArchive()
             CommitChanges();
             // An empty file opened read-only stays as it is.
             const bool writable = OpenMode == fmCreate || (OpenMode & 3) != 0 || inMemory_ || ExternalStream;
-            if (archiveStream_ && writable && archiveStream_->Size() == 0)
+            if (writable && HoldsNoArchive())
                 dirManager_->SaveDir(true, nullptr);
         } catch (...) {
             active_ = false;
@@ -443,7 +455,7 @@ bool TZipBaseArchiver::FindFirst(const std::u16string& fileMask, TZipArchiveItem
 {
     CheckOpen();
     std::u16string mask = fileMask;
-    const std::u16string drive = WideExtractFileDrive(mask);
+    const std::u16string drive = NameDrivePart(mask);
     if (!drive.empty() && Options.StorePath != spFullPathWithDrive)
         mask.erase(0, drive.size());
     f.FileMask = ToArchiveSeparators(mask);
@@ -674,7 +686,12 @@ void TZipBaseArchiver::DoOnDiskFull(int volumeNumber, const std::u16string& volu
 {
     cancel = false;
     if (OnDiskFull) {
-        OnDiskFull(this, volumeNumber + 1, volumeFileName, cancel);
+        try {
+            OnDiskFull(this, volumeNumber + 1, volumeFileName, cancel);
+        } catch (...) {
+            cancel = true;  // a handler that fails refuses; the caller must not try again
+            throw;
+        }
     } else if (spanningMode_ == smSpanning) {
         const std::string text = ZipFormat(ZipPromptText(TZipPrompt::DiskFull),
                                            {SpanningOptions.VolumeSizeFor(volumeNumber), ZipFreeSpace(volumeFileName)});
@@ -716,37 +733,43 @@ std::u16string TZipBaseArchiver::VolumeFileName(int volumeNumber, bool forReadin
     const bool hasStub = (dirManager_ && dirManager_->ArchiveStart != 0) || !SFXStub.empty() ||
                          ZipWideLowerCase(ext).find(u".exe") != std::u16string::npos;
     auto number = [](const char* fmt, int n) { return FsNameToWide(ZipFormat(fmt, {std::int64_t{n}})); };
-    auto build = [&](bool advanced) -> std::u16string {
-        if (volumeNumber < 0) {  // the last volume
+    auto build = [&](bool advanced, int n) -> std::u16string {
+        if (n < 0) {  // the last volume
             if (spanningMode_ == smSplitting && hasStub)
                 return dir + base + (UsePKSignatures ? u".ZIP" : u".ZA");
             return FileName;
         }
         if (spanningMode_ == smSpanning)
-            return advanced ? dir + base + u"_" + number("%.3u", volumeNumber + 1) + (hasStub ? u".exe" : ext)
+            return advanced ? dir + base + u"_" + number("%.3u", n + 1) + (hasStub ? u".exe" : ext)
                             : FileName;
         if (spanningMode_ == smSplitting) {
-            if (volumeNumber == 0 && hasStub)
+            if (n == 0 && hasStub)
                 return dir + base + u".exe";
             if (advanced)
-                return dir + base + u"_" + number("%.3u", volumeNumber + 1) + ext;
+                return dir + base + u"_" + number("%.3u", n + 1) + ext;
             const bool baseMethod = static_cast<std::uint16_t>(CompressionMethod) >= 252;
-            return dir + base + (baseMethod ? u".F" : u".Z") + number("%.2d", volumeNumber + 1);
+            return dir + base + (baseMethod ? u".F" : u".Z") + number("%.2d", n + 1);
         }
         return FileName;
     };
-    std::u16string name = build(SpanningOptions.AdvancedNaming);
+    std::u16string name = build(SpanningOptions.AdvancedNaming, volumeNumber);
     if (forReading && spanningMode_ == smSpanning && !WideFileExists(name)) {
-        const std::u16string other = build(!SpanningOptions.AdvancedNaming);
+        const std::u16string other = build(!SpanningOptions.AdvancedNaming, volumeNumber);
         if (WideFileExists(other))
             name = other;
     }
+    // Sets made elsewhere often name their volumes ".z01" rather than ".Z01".
+    auto lowerExt = [](const std::u16string& n) {
+        return n.substr(0, n.size() - WideExtractFileExt(n).size()) + ZipWideLowerCase(WideExtractFileExt(n));
+    };
     if (forReading && !WideFileExists(name)) {
-        // Sets made elsewhere often name their volumes ".z01" rather than ".Z01".
-        const std::u16string lowerExt = name.substr(0, name.size() - WideExtractFileExt(name).size()) +
-                                        ZipWideLowerCase(WideExtractFileExt(name));
-        if (WideFileExists(lowerExt))
-            name = lowerExt;
+        if (WideFileExists(lowerExt(name)))
+            name = lowerExt(name);
+    } else if (!forReading && ExtendingSet && volumeNumber >= 0) {
+        // New volumes of such a set are named alike.
+        const std::u16string first = build(SpanningOptions.AdvancedNaming, 0);
+        if (!WideFileExists(first) && WideFileExists(lowerExt(first)))
+            name = lowerExt(name);
     }
     return name;
 }

@@ -30,8 +30,9 @@ enum TZipCryptoAlgorithm { caNoEncryption, caPkzipClassic, caAES_128, caAES_192,
 enum TZipProgressPhase { ppStart, ppProcess, ppEnd };
 enum TZipAction { fxaRetry, fxaIgnore, fxaAbort };
 
-// The process-wide lock held while an add collects files.
-std::mutex& ZipGlobalLock();
+// The process-wide lock held while an add collects files; an event handler of that add may
+// start another add on the same thread.
+std::recursive_mutex& ZipGlobalLock();
 
 class TZipOptions {
 public:
@@ -316,10 +317,14 @@ protected:
     std::set<std::string> SearchedFolders;
     TZipAction FailureAction = fxaIgnore;
     bool CommitRunning = false;
+    // A commit is appending to a set read from disk: the volumes it moves on to are new ones.
+    bool ExtendingSet = false;
     // Gathers the data of a commit to floppy disks in memory, written when a volume is full.
     std::unique_ptr<TMemoryStream> CommitBuffer;
 
     void ReopenArchive();
+    // The stream holds no archive yet (nothing, or a new archive's stub alone).
+    bool HoldsNoArchive() const;
     void CheckOpen();
     void CheckModifiable();
     [[noreturn]] void Fail(int nativeCode);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "archiver.h"
+#include "le_fields.h"
 #include "wide_files.h"
 #include "wide_text.h"
 
@@ -32,6 +33,15 @@ struct TailFile {
     }
 };
 
+// The volume where the directory of an existing set begins.
+int DirectoryDisk(const TZipDirManager& dm)
+{
+    if (dm.EndRecord.DirectoryDisk != 0xFFFF)
+        return dm.EndRecord.DirectoryDisk;
+    const std::uint8_t* p = dm.Zip64EndRecord.data() + 20;
+    return static_cast<int>(std::min<std::uint32_t>(Get32(p), 0x7FFFFFFF));
+}
+
 bool DeleteSourceFile(const std::u16string& name)
 {
     if (WideFileDelete(name))
@@ -56,6 +66,7 @@ void TZipBaseArchiver::CommitChanges()
         ~Running()
         {
             a.CommitRunning = false;
+            a.ExtendingSet = false;
             a.CommitBuffer.reset();
         }
     } running{*this};
@@ -94,6 +105,10 @@ void TZipBaseArchiver::CommitChanges()
     TailFile tail;
     std::int64_t tailStart = 0, writePos = 0;
     bool cut = false;
+    // A set read from disk grows from the volume its directory begins on; a new one from the first.
+    const bool existingSet = spanningMode_ != smNone && !dm.IsNew;
+    int startVolume = 0;
+    std::u16string startName;
 
     auto rollback = [&] {
         items.Assign(backup);
@@ -102,25 +117,33 @@ void TZipBaseArchiver::CommitChanges()
         dm.Zip64Locator = oldLocator;
         if (!cut)
             return;
-        if (spanningMode_ != smNone && (VolumeNumberInfo.volumeNumber > 0 || !archiveStream_)) {
-            // The set grew past its first volume: the later volumes go, the first one is cut back.
-            const std::u16string firstName = VolumeFileName(0, false);
+        if (spanningMode_ != smNone && (VolumeNumberInfo.volumeNumber > startVolume || !archiveStream_)) {
+            // The set grew past the volume the commit began on: the later volumes go, that one is
+            // cut back (under its own name again, if it had to give the set's name away).
+            if (startName.empty())
+                startName = VolumeFileName(startVolume, false);
             FreeArchiveStream();
-            for (int n = 1; n <= VolumeNumberInfo.volumeNumber + 1; ++n) {
+            for (int n = startVolume + 1; n <= VolumeNumberInfo.volumeNumber + 1; ++n) {
                 const std::u16string name = VolumeFileName(n, false);
-                if (name != firstName)
+                if (name != startName)
                     WideFileDelete(name);
             }
+            const std::u16string moved = VolumeFileName(startVolume, false);
+            if (!WideFileExists(startName) && moved != startName && WideFileExists(moved))
+                WideRenameFile(moved, startName);
             const std::uint16_t mode = OpenMode;
             OpenMode = fmOpenReadWrite | fmShareDenyWrite;
             try {
-                OpenVolumeFile(firstName);
+                OpenVolumeFile(startName);
             } catch (...) {
                 OpenMode = mode;
                 throw;
             }
             OpenMode = mode;
-            VolumeNumberInfo.SetFirst();
+            if (startVolume == 0)
+                VolumeNumberInfo.SetFirst();
+            else
+                VolumeNumberInfo.SetNumber(startVolume);
             dm.Stream = archiveStream_;
         }
         s = archiveStream_;
@@ -144,6 +167,22 @@ void TZipBaseArchiver::CommitChanges()
     try {
         if (!s)
             Fail(13);  // a volume request failed earlier and left no archive stream
+        if (existingSet) {
+            // Its items lie on many volumes: only appending keeps them where they are.
+            if (first < backup.GetCount())
+                Fail(52);
+            startVolume = backup.GetCount() == 0 ? 0 : DirectoryDisk(dm);
+            if (VolumeNumberInfo.volumeNumber != startVolume) {
+                TZipVolumeNumberInfo info = VolumeNumberInfo;
+                if (startVolume == 0)
+                    info.SetFirst();
+                else
+                    info.SetNumber(startVolume);
+                RequestVolume(info);
+                s = dm.Stream = archiveStream_;
+            }
+            startName = CurrentVolumeName;
+        }
         if (first < backup.GetCount()) {
             tailStart = OldLocalOffset(backup.GetItem(first));
             if (tailStart < 0 || tailStart > s->Size())
@@ -163,7 +202,11 @@ void TZipBaseArchiver::CommitChanges()
         cut = true;
         s->Seek(writePos, TSeekOrigin::soBeginning);
         s->SetSize(writePos);
-        VolumeNumberInfo.SetFirst();
+        if (startVolume == 0)
+            VolumeNumberInfo.SetFirst();
+        else
+            VolumeNumberInfo.SetNumber(startVolume);
+        ExtendingSet = existingSet;
         if (spanningMode_ == smSpanning && IsFloppyDrive(WideToFsName(FileName)))
             CommitBuffer = std::make_unique<TMemoryStream>();
 
@@ -208,6 +251,8 @@ void TZipBaseArchiver::CommitChanges()
             }
             // Inside the guard: a failed directory write puts the old archive back too.
             dm.SaveDir(true, archiveStream_);
+            if (VolumeNumberInfo.lastVolumeNumber >= 0)
+                VolumeNumberInfo.lastVolumeNumber = VolumeNumberInfo.volumeNumber;
         }
     } catch (...) {
         try {

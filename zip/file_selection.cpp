@@ -14,18 +14,21 @@ namespace zip {
 
 namespace fs = std::filesystem;
 
+std::u16string NameDrivePart(const std::u16string& name)
+{
+    const bool unc = name.size() >= 2 && name[0] == PathDelim && name[1] == PathDelim;
+    return unc ? WideExtractFileDrive(name) : std::u16string();
+}
+
 std::u16string MakeFullPath(const std::u16string& base, const std::u16string& name, const std::u16string& workingDir)
 {
     const std::u16string wd = workingDir.empty() ? WideGetCurrentDir() : workingDir;
     const std::u16string dir = ZipIncludeTrailingBackslash(base.empty() ? wd : base);
-    const bool uncName = name.size() >= 2 && name[0] == PathDelim && name[1] == PathDelim;
-    if (!WideExtractFileDrive(name).empty() && !uncName)
-        return name;  // "X:" names
-    if (uncName)
+    if (!NameDrivePart(name).empty())
         return name;
     if (!name.empty())
         return WideExpandFileName(name[0] == PathDelim ? name : dir + name);
-    if (!base.empty() && WideExtractFileDrive(base).empty() && !WideDirectoryExists(dir))
+    if (!base.empty() && NameDrivePart(base).empty() && !WideDirectoryExists(dir))
         return base;
     if (dir == std::u16string(1, PathDelim))
         return ZipIncludeTrailingBackslash(WideExpandFileName(u"."));
@@ -60,7 +63,7 @@ std::u16string MakeStoredName(const std::u16string& path, const std::u16string& 
         break;
     }
     if (storePathMode != spFullPathWithDrive) {
-        stored.erase(0, WideExtractFileDrive(stored).size());
+        stored.erase(0, NameDrivePart(stored).size());
         if (!stored.empty() && (stored[0] == PathDelim || stored[0] == u'\\'))
             stored.erase(0, 1);
     }
@@ -105,7 +108,7 @@ std::u16string TZipBaseArchiver::ResolveMask(const std::u16string& mask, bool& r
         return mask;
     if (mask.size() >= 2 && mask[0] == u'.' && mask[1] == PathDelim)
         return ZipIncludeTrailingBackslash(WorkingDir) + mask.substr(2);
-    if (!WideExtractFileDrive(mask).empty() || mask.find(u"../") != std::u16string::npos)
+    if (mask.find(u"../") != std::u16string::npos)
         return mask;
     relative = true;
     return ZipIncludeTrailingBackslash(WorkingDir) + mask;
@@ -116,7 +119,7 @@ bool TZipBaseArchiver::PathMatchesMask(const std::u16string& path, const std::u1
     if (mask == u"*.*")
         return true;
     bool relative = false;
-    const std::u16string full = !WideExtractFileDrive(mask).empty() ? mask : ResolveMask(mask, relative);
+    const std::u16string full = ResolveMask(mask, relative);
     const std::u16string p = ZipExcludeTrailingBackslash(path);
     if (relative) {
         std::u16string rel = WideExtractRelativePath(ZipIncludeTrailingBackslash(WorkingDir), p);
@@ -150,12 +153,15 @@ int TZipBaseArchiver::UpdateItems(const std::u16string& path, bool isDirectory, 
     if (stored.empty())
         return -1;  // nothing left to name the entry by
 
+    // A date a DOS stamp cannot hold becomes its first day.
+    const std::uint32_t stamp = dosTime == -1 ? (0x0021u << 16) : static_cast<std::uint32_t>(dosTime);
     TZipDirArray& items = dirManager_->Items;
     int index = -1;
     TZipProcessOperation operation = poAdd;
     if (items.FindItem(stored, index)) {
         const TDirItem& old = items.GetItem(index);
-        const std::int32_t oldTime = static_cast<std::int32_t>((static_cast<std::uint32_t>(old.Header.ModDate) << 16) | old.Header.ModTime);
+        // Compared unsigned: from 2044 on the year's top bit is set.
+        const std::uint32_t oldTime = (static_cast<std::uint32_t>(old.Header.ModDate) << 16) | old.Header.ModTime;
         bool replace = false;
         switch (Options.OverwriteMode) {
         case omPrompt: {
@@ -165,8 +171,8 @@ int TZipBaseArchiver::UpdateItems(const std::u16string& path, bool isDirectory, 
         }
         case omAlways: replace = true; break;
         case omNever: replace = false; break;
-        case omIfNewer: replace = dosTime > oldTime; break;
-        case omIfOlder: replace = dosTime < oldTime; break;
+        case omIfNewer: replace = stamp > oldTime; break;
+        case omIfOlder: replace = stamp < oldTime; break;
         }
         if (!replace)
             return -1;
@@ -184,8 +190,6 @@ int TZipBaseArchiver::UpdateItems(const std::u16string& path, bool isDirectory, 
     if (!Password().empty())
         h.Flags = kFlagEncrypted;
     h.Method = static_cast<std::uint16_t>(CompressionMethod);
-    // A date a DOS stamp cannot hold becomes its first day.
-    const std::uint32_t stamp = dosTime == -1 ? (0x0021u << 16) : static_cast<std::uint32_t>(dosTime);
     h.ModTime = static_cast<std::uint16_t>(stamp);
     h.ModDate = static_cast<std::uint16_t>(stamp >> 16);
     h.Crc32 = 0xFFFFFFFF;
@@ -302,7 +306,7 @@ void TZipBaseArchiver::CollectFilesToAdd(const std::u16string& mask, int searchA
 
 void TZipBaseArchiver::AddFilesInternal(TUniStrings& masks, int searchAttr, bool recurse, TUniStrings& exclusions)
 {
-    std::lock_guard<std::mutex> lock(ZipGlobalLock());
+    std::lock_guard<std::recursive_mutex> lock(ZipGlobalLock());
     struct Restore {
         std::u16string& dir;
         std::u16string old;

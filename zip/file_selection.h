@@ -5,6 +5,10 @@
 
 namespace zip {
 
+// The drive of a name: a "//server/share" prefix, else empty. This platform has no drive
+// letters, so a ":" is an ordinary character of a name.
+std::u16string NameDrivePart(const std::u16string& name);
+
 // The full path of name against base (or, without base, the working directory; an empty working
 // directory is the process's current one). Names with a drive stay as they are.
 std::u16string MakeFullPath(const std::u16string& base, const std::u16string& name, const std::u16string& workingDir);

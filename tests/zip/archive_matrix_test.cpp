@@ -153,6 +153,166 @@ TEST(ArchiveShapes, SelfExtractorStubInFront)
     EXPECT_FALSE(ziptest::PythonCheck(dir.path() / "t.exe", {"track.kml=" + dir.str() + "src/track.kml"}).empty());
     std::string out;
     EXPECT_TRUE(ziptest::SevenZipTest(dir.path() / "t.exe", &out)) << out;
+
+    // Nothing added: the empty directory still follows the stub.
+    TZipArchiver b;
+    b.SFXStub = a.SFXStub;
+    b.FileName = dir.wide() + u"empty.exe";
+    b.OpenArchive(fmCreate);
+    b.CloseArchive();
+    const std::string e = ziptest::Bytes(dir.path() / "empty.exe");
+    ASSERT_EQ(e.size(), 1022u);
+    EXPECT_EQ(e.substr(0, 1000), z.substr(0, 1000));
+    EXPECT_EQ(e.substr(1000, 16), ziptest::EmptyZip().substr(0, 16));
+    EXPECT_EQ(ziptest::LE(e, 1016, 4), 1000u);  // the directory's offset: after the stub
+    EXPECT_EQ(ziptest::PythonCheck(dir.path() / "empty.exe"), "\n");
+    // It opens again, and takes a file behind the stub.
+    b.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
+    EXPECT_EQ(b.FileCount(), 0);
+    b.BaseDir = dir.wide() + u"src";
+    b.AddFiles(u"track.kml", 0x28BF, u"");
+    b.CloseArchive();
+    EXPECT_EQ(ziptest::Bytes(dir.path() / "empty.exe").substr(0, 1004), z.substr(0, 1004));
+    EXPECT_TRUE(ziptest::UnzipTest(dir.path() / "empty.exe", &out)) << out;
+    EXPECT_TRUE(ziptest::SevenZipTest(dir.path() / "empty.exe", &out)) << out;
+}
+
+namespace {
+// The volumes of a split set in disk order, the last one under the set's name; the numbered ones
+// renamed to lower case, as 7z wants them.
+std::vector<fs::path> SetVolumes(const fs::path& last)
+{
+    std::vector<fs::path> volumes;
+    for (int n = 1; n < 100; ++n) {
+        char upper[8], lower[8];
+        std::snprintf(upper, sizeof upper, ".Z%02d", n);
+        std::snprintf(lower, sizeof lower, ".z%02d", n);
+        fs::path v = last, l = last;
+        v.replace_extension(upper);
+        l.replace_extension(lower);
+        if (fs::exists(v))
+            fs::rename(v, l);
+        else if (!fs::exists(l))
+            break;
+        volumes.push_back(l);
+    }
+    volumes.push_back(last);
+    return volumes;
+}
+}  // namespace
+
+// Opening a split set and adding to it in a transaction: the set grows from its last volume and
+// stays whole for outside readers, old entries and new.
+TEST(ArchiveShapes, AddingToASplitSet)
+{
+    ziptest::TempDir dir;
+    dir.write("src/noise.bin", Random(150000, 7));
+    dir.write("src/track.kml", ziptest::Kml(300));
+    dir.write("src/more.bin", Random(100000, 8));
+    fs::create_directories(dir.path() / "out");
+    {
+        TZipArchiver a;
+        a.SetCompressionMode(0);
+        ziptest::Split(a, 65536);
+        a.FileName = dir.wide() + u"out/set.zip";
+        a.OpenArchive(fmCreate);
+        a.BaseDir = dir.wide() + u"src";
+        a.AddFiles(u"noise.bin", 0x28BF, u"");
+    }
+    const fs::path last = dir.path() / "out/set.zip";
+    const std::vector<fs::path> old = SetVolumes(last);
+    ASSERT_EQ(old.size(), 3u);
+    auto contents = [](const std::vector<fs::path>& files) {
+        std::vector<std::string> v;
+        for (const auto& f : files)
+            v.push_back(ziptest::Bytes(f));
+        return v;
+    };
+    const std::vector<std::string> before = contents(old);
+    TZipArchiver a;
+    ziptest::Split(a, 65536);
+    a.FileName = dir.wide() + u"out/set.zip";
+    a.BaseDir = dir.wide() + u"src";
+    a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
+    ASSERT_EQ(a.SpanningMode(), smSplitting);
+
+    // A commit cancelled once the set has grown by a volume leaves it as it was.
+    a.OnFileProgress = [](TComponent*, const std::u16string& name, double, TZipProcessOperation, TZipProgressPhase ph,
+                          bool& cancel) { cancel = ph == ppStart && name.find(u"track") != std::u16string::npos; };
+    a.BeginUpdate();
+    a.AddFiles(u"more.bin", 0x28BF, u"");
+    a.AddFiles(u"track.kml", 0x28BF, u"");
+    a.EndUpdate();
+    a.OnFileProgress = nullptr;
+    a.CloseArchive();
+    EXPECT_EQ(SetVolumes(last), old);
+    EXPECT_EQ(contents(old), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "out"), fs::directory_iterator()), 3);
+
+    a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
+    a.BeginUpdate();
+    a.AddFiles(u"track.kml", 0x28BF, u"");
+    a.AddFiles(u"more.bin", 0x28BF, u"");
+    a.EndUpdate();
+    EXPECT_EQ(a.FileCount(), 3);
+    a.CloseArchive();
+
+    const std::vector<fs::path> volumes = SetVolumes(last);
+    EXPECT_EQ(volumes.size(), 4u);
+    std::string out;
+    EXPECT_TRUE(ziptest::SevenZipTest(last, &out)) << out;
+    EXPECT_EQ(ziptest::Run("cd " + ziptest::Quote(dir.str()) + " && 7z x -bd -ox out/set.zip >/dev/null && "
+                           "cmp x/noise.bin src/noise.bin && cmp x/track.kml src/track.kml && cmp x/more.bin src/more.bin",
+                           &out), 0) << out;
+    ASSERT_TRUE(ziptest::JoinVolumes(volumes, dir.path() / "joined.zip"));
+    EXPECT_FALSE(ziptest::PythonCheck(dir.path() / "joined.zip", {"noise.bin=" + dir.str() + "src/noise.bin",
+                                                                  "track.kml=" + dir.str() + "src/track.kml",
+                                                                  "more.bin=" + dir.str() + "src/more.bin"}).empty());
+    EXPECT_TRUE(ziptest::UnzipTest(dir.path() / "joined.zip", &out)) << out;
+
+    // It opens again with all three entries; a change in its middle is refused, nothing lost.
+    a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
+    EXPECT_EQ(a.FileCount(), 3);
+    a.BeginUpdate();
+    a.AddFiles(u"noise.bin", 0x28BF, u"");
+    EXPECT_EQ(ziptest::NativeOf([&] { a.EndUpdate(); }), 52);
+    a.CloseArchive();
+    EXPECT_TRUE(ziptest::SevenZipTest(last, &out)) << out;
+}
+
+// A set whose directory begins on the volume before the last: the append starts there.
+TEST(ArchiveShapes, AddingToASplitSetWhoseDirectorySpansTwoVolumes)
+{
+    ziptest::TempDir dir;
+    for (int i = 0; i < 30; ++i)
+        dir.write("src/f" + std::to_string(i) + ".txt", std::to_string(i));
+    dir.write("src/big.bin", Random(62200, 1));
+    dir.write("add/new.bin", Random(70000, 2));
+    TZipArchiver a;
+    a.SetCompressionMode(0);
+    ziptest::Split(a, 65536);
+    a.FileName = dir.wide() + u"set.zip";
+    a.OpenArchive(fmCreate);
+    a.BaseDir = dir.wide() + u"src";
+    a.BeginUpdate();
+    a.AddFiles(u"*.txt", 0x28BF, u"");
+    a.AddFiles(u"big.bin", 0x28BF, u"");
+    a.EndUpdate();
+    a.CloseArchive();
+    const std::string z = ziptest::Bytes(dir.path() / "set.zip");
+    const std::size_t end = z.size() - 22;
+    ASSERT_EQ(ziptest::LE(z, end + 4, 2), 1u);  // the end record's disk
+    ASSERT_EQ(ziptest::LE(z, end + 6, 2), 0u);  // the directory's first disk
+    a.BaseDir = dir.wide() + u"add";
+    a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
+    a.BeginUpdate();
+    a.AddFiles(u"new.bin", 0x28BF, u"");
+    a.EndUpdate();
+    a.CloseArchive();
+    EXPECT_EQ(SetVolumes(dir.path() / "set.zip").size(), 3u);
+    std::string out;
+    EXPECT_TRUE(ziptest::SevenZipTest(dir.path() / "set.zip", &out)) << out;
+    EXPECT_NE(out.find("Files: 32"), std::string::npos) << out;
 }
 
 TEST(ArchiveShapes, EndRecordSearch)

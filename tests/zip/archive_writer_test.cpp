@@ -3,9 +3,13 @@
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
+#include <future>
+#include <thread>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <gtest/gtest.h>
@@ -277,6 +281,28 @@ TEST(Commit, AFullDiskRollsBackWithoutLosingEarlierItems)
     }
     EXPECT_EQ(Bytes(f.zip()), two);
     EXPECT_EQ(TempFilesIn(f.dir.path() / "tmp"), 0);
+
+    // A disk-full handler that fails refuses; one that makes room and says retry gets the item.
+    int calls = 0;
+    f.a.OnDiskFull = [&](TComponent*, int, const std::u16string&, bool& cancel) {
+        cancel = ++calls > 3;  // ends what would otherwise retry for ever
+        if (!cancel)
+            throw std::runtime_error("no disk here");
+    };
+    auto limit = std::make_unique<FileSizeLimit>(static_cast<std::int64_t>(two.size()) + 500);
+    f.Add(u"big.bin");
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(Bytes(f.zip()), two);
+    calls = 0;
+    f.a.OnDiskFull = [&](TComponent*, int, const std::u16string&, bool& cancel) {
+        ++calls;
+        limit.reset();
+        cancel = false;
+    };
+    f.Add(u"big.bin");
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(f.a.FileCount(), 3);
+    EXPECT_TRUE(f.Intact({"b.bin", "big.bin"}));
     std::string out;
     EXPECT_TRUE(ziptest::UnzipTest(f.zip(), &out)) << out;
 }
@@ -493,6 +519,153 @@ TEST(FileSelection, StoredNames)
     EXPECT_EQ(MakeStoredName(base + u"/a:b.kml", base, spFullPath, u""), full.substr(0, full.size() - 9) + u"a:b.kml");
 }
 
+namespace {
+void SetYear(const std::string& path, int year)
+{
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = 5;
+    t.tm_mday = 1;
+    t.tm_hour = 12;
+    const timespec ts[2] = {{mktime(&t), 0}, {mktime(&t), 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), ts, 0), 0);
+}
+}  // namespace
+
+// An item already in the archive meets a file of the same name under each overwrite mode; dates
+// from 2044 on have the top bit of the DOS stamp set.
+TEST(FileSelection, OverwriteModesThroughAnAdd)
+{
+    struct Case {
+        TZipOverwriteMode mode;
+        int itemYear, fileYear;
+        bool replaced;
+    };
+    const Case cases[] = {
+        {omIfNewer, 2050, 2020, false}, {omIfNewer, 2020, 2050, true}, {omIfNewer, 2050, 2060, true},
+        {omIfOlder, 2050, 2020, true},  {omIfOlder, 2020, 2050, false}, {omIfOlder, 2020, 2020, false},
+        {omNever, 2020, 2030, false},   {omAlways, 2030, 2020, true},  {omPrompt, 2020, 2030, true},
+        {omPrompt, 2020, 2030, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.mode << " " << c.itemYear << " " << c.fileYear);
+        Fixture f;
+        f.Put("t.kml", "old");
+        SetYear(f.Src("t.kml"), c.itemYear);
+        f.Add(u"t.kml");
+        f.Put("t.kml", "newer");
+        SetYear(f.Src("t.kml"), c.fileYear);
+        f.a.Options.OverwriteMode = c.mode;
+        std::vector<std::u16string> asked;
+        f.a.OnConfirmOverwrite = [&](TComponent*, const std::u16string& source, std::u16string& dest, bool& confirm) {
+            asked = {source, dest};
+            confirm = c.replaced;
+        };
+        f.Add(u"t.kml");
+        EXPECT_EQ(asked.empty(), c.mode != omPrompt);
+        if (!asked.empty()) {
+            EXPECT_EQ(asked, (std::vector<std::u16string>{UTF8DecodeWide(f.Src("t.kml")), u"t.kml"}));
+        }
+        TZipArchiveItem item;
+        ASSERT_TRUE(f.a.FindFirst(u"t.kml", item, 0, u""));
+        EXPECT_EQ(item.UncompressedSize, c.replaced ? 5 : 3);
+        EXPECT_EQ((item.LastModFileDate >> 9) + 1980, c.replaced ? c.fileYear : c.itemYear);
+        EXPECT_EQ(f.a.FileCount(), 1);
+        EXPECT_FALSE(ziptest::PythonCheck(f.zip()).empty());
+    }
+}
+
+// The two events of an add: OnConfirmProcessFile vetoes, OnStoreFile renames and sets the
+// attributes and the comment.
+TEST(FileSelection, StoreAndConfirmEvents)
+{
+    Fixture f;
+    for (const char* n : {"a.kml", "b.kml", "skip.kml"})
+        f.Put(n, n);
+    std::vector<std::u16string> offered, originals;
+    f.a.OnConfirmProcessFile = [&](TComponent*, const std::u16string& name, TZipProcessOperation op, bool& confirm) {
+        EXPECT_EQ(op, poAdd);
+        EXPECT_TRUE(confirm);
+        offered.push_back(name);
+        confirm = name.find(u"skip") == std::u16string::npos;
+    };
+    f.a.OnStoreFile = [&](TComponent*, std::u16string& name, std::uint32_t& attr, std::string& comment,
+                          const std::u16string& original) {
+        originals.push_back(original);
+        if (name == u"a.kml") {
+            name = u"sub/renamed.kml";
+            attr = faReadOnly | faArchive;
+            comment = "first file";
+        }
+    };
+    f.a.BeginUpdate();
+    for (const char16_t* n : {u"a.kml", u"b.kml", u"skip.kml"})
+        f.Add(n);
+    f.a.EndUpdate();
+    EXPECT_EQ(offered.size(), 3u);
+    std::sort(originals.begin(), originals.end());
+    EXPECT_EQ(originals, (std::vector<std::u16string>{UTF8DecodeWide(f.Src("a.kml")), UTF8DecodeWide(f.Src("b.kml"))}));
+    EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"sub/renamed.kml=" + f.Src("a.kml"), "b.kml=" + f.Src("b.kml")}).empty());
+    std::string out;
+    ASSERT_EQ(ziptest::Run("python3 -c " + ziptest::Quote("import zipfile, sys\n"
+                                                          "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+                                                          "    print(i.filename, i.external_attr, i.comment.decode())") +
+                               " " + ziptest::Quote(f.zip().string()), &out), 0) << out;
+    EXPECT_EQ(out, "sub/renamed.kml 33 first file\nb.kml 32 \n");
+}
+
+// A ":" is part of a name here: no drive is cut off, and no two files become one entry.
+TEST(FileSelection, ColonsAreOrdinaryCharacters)
+{
+    Fixture f;
+    f.Put("a:x.kml", "first");
+    f.Put("b:x.kml", "second");
+    f.Put("c:d:e.kml", "third");
+    f.a.BeginUpdate();
+    f.Add(u"a:x.kml");
+    f.Add(u"b:x.kml");
+    f.Add(u"c:*.kml");
+    f.a.EndUpdate();
+    EXPECT_EQ(f.a.FileCount(), 3);
+    const std::string listing = ziptest::PythonCheck(f.zip(), {"a:x.kml=" + f.Src("a:x.kml"), "b:x.kml=" + f.Src("b:x.kml"),
+                                                               "c:d:e.kml=" + f.Src("c:d:e.kml")});
+    EXPECT_EQ(listing, "a:x.kml|0|8|554e\nb:x.kml|0|8|554e\nc:d:e.kml|0|8|554e\n");
+    TZipArchiveItem item;
+    EXPECT_TRUE(f.a.FindFirst(u"b:x.kml", item, 0, u""));
+    EXPECT_EQ(item.UncompressedSize, 6);
+    EXPECT_EQ(MakeFullPath(u"", u"a:x.kml", u"/w"), u"/w/a:x.kml");
+    EXPECT_EQ(MakeStoredName(u"a:x.kml", f.dir.wide() + u"src", spRelativePath, u""), u"a:x.kml");
+}
+
+// An event handler of one add may run another add on the same thread.
+TEST(FileSelection, AnAddFromAnEventHandler)
+{
+    Fixture f;
+    f.Put("a.kml", "a");
+    f.Put("log.txt", "log");
+    ziptest::TempDir other;
+    TZipArchiver log;
+    log.FileName = other.wide() + u"log.zip";
+    log.BaseDir = f.dir.wide() + u"src";
+    log.OpenArchive(fmCreate);
+    f.a.OnStoreFile = [&](TComponent*, std::u16string&, std::uint32_t&, std::string&, const std::u16string&) {
+        log.AddFiles(u"log.txt", 0x28BF, u"");
+    };
+    std::promise<void> done;
+    std::thread([&] {
+        f.Add(u"a.kml");
+        done.set_value();
+    }).detach();
+    if (done.get_future().wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        // A lock taken twice never returns, and every later add would wait on it too.
+        ADD_FAILURE() << "the add from the event handler never returned";
+        std::_Exit(1);
+    }
+    log.CloseArchive();
+    EXPECT_FALSE(ziptest::PythonCheck(other.path() / "log.zip", {"log.txt=" + f.Src("log.txt")}).empty());
+    EXPECT_TRUE(f.Intact({"a.kml"}));
+}
+
 TEST(FileSelection, MasksRecursionExclusionsAndTheArchiveItself)
 {
     Fixture f;
@@ -553,8 +726,32 @@ public:
         RequestVolume(next);
     }
     std::int64_t FreeSpace(const std::u16string&) override { return free; }
+    void Copy(TStream& source) { CopyToVolumes(source, -1, true); }
 };
 }  // namespace
+
+// Copies to the volumes go in pieces of at most 1,000,000 bytes, with progress after each.
+TEST(Volumes, CopyPieces)
+{
+    ziptest::TempDir dir;
+    VolumeArchiver a(dir);
+    a.SpanningOptions.SetCustomVolumeSize(3000000);
+    a.OpenArchive(fmCreate);
+    std::vector<double> progress;
+    a.OnCopyTempFileProgress = [&](TComponent*, double p, TZipProgressPhase ph, bool&) {
+        if (ph == ppProcess)
+            progress.push_back(p);
+    };
+    TMemoryStream source;
+    const std::string data = Random(2000001, 4);
+    source.WriteBuffer(data.data(), static_cast<std::int64_t>(data.size()));
+    source.SetPosition(0);
+    a.Copy(source);
+    ASSERT_EQ(progress.size(), 3u);
+    EXPECT_DOUBLE_EQ(progress[0], 1e6 / 2000001 * 100);
+    EXPECT_DOUBLE_EQ(progress[2], 100);
+    EXPECT_EQ(a.ArchiveStream()->Size(), 2000001);
+}
 
 TEST(Volumes, KeepTogetherAndFullDisks)
 {

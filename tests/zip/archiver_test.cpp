@@ -146,6 +146,19 @@ TEST(Archiver, InMemoryArchive)
     a.SetInMemory(true);
     a.FileName = dir.wide() + u"old.zip";
     EXPECT_EQ(NativeOf([&] { a.OpenArchive(fmOpenRead); }), 28);
+
+    // Volumes are files: a set in memory is refused before any of it can be lost.
+    a.FileName = dir.wide() + u"m.zip";
+    ziptest::Split(a, 65536);
+    EXPECT_EQ(NativeOf([&] { a.OpenArchive(fmCreate); }), 51);
+    EXPECT_FALSE(a.Active());
+    a.SetInMemory(false);
+    a.OpenArchive(fmCreate);
+    EXPECT_EQ(NativeOf([&] { a.SetInMemory(true); }), 51);
+    EXPECT_TRUE(a.Active());
+    EXPECT_FALSE(a.InMemory());
+    a.CloseArchive();
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "m.zip"));
 }
 
 // Outside a transaction each add commits at once; nested transactions commit once, at the
@@ -260,9 +273,7 @@ TEST(Archiver, FindFirstAndFileCount)
     a.Options.Recurse = false;
     EXPECT_EQ(names(u"*.kml", 0, u""), (std::vector<std::u16string>{u"Doc.KML"}));
     EXPECT_EQ(names(u"ICONS/*", 0, u""), (std::vector<std::u16string>{u"icons/a.kml"}));
-    // A drive in the mask is cut off unless names keep their drive.
-    EXPECT_EQ(names(u"C:icons/*.kml", 0, u""), (std::vector<std::u16string>{u"icons/a.kml"}));
-    a.Options.StorePath = spFullPathWithDrive;
+    // A ":" in the mask is part of a name: no drive is cut off.
     EXPECT_EQ(names(u"C:icons/*.kml", 0, u""), (std::vector<std::u16string>{}));
 
     TZipArchiveItem f;
@@ -325,7 +336,31 @@ TEST(Archiver, DefaultHandlersAnswerWithoutBlocking)
     std::u16string vol;
     a.DoOnRequestLastVolume(vol, cancel);
     EXPECT_TRUE(cancel);
-    EXPECT_EQ(p.texts.size(), 3u);
+    const std::string notFound = "File '/nonexistent/t.zip' not found on inserted disk. Please insert last disk with required file";
+    EXPECT_EQ(p.texts, (std::vector<std::string>{"Please insert the last disk", notFound, notFound}));
+    // The other disk questions; OK goes on, anything else cancels.
+    a.SpanningOptions.VolumeSize = vs1_44MB;
+    p.texts.clear();
+    p.answers = {mrOk, mrCancel, mrOk, mrOk};
+    a.DoOnRequestBlankVolume(0, vol, cancel);
+    EXPECT_FALSE(cancel);
+    a.DoOnRequestMiddleVolume(1, vol, cancel);
+    EXPECT_TRUE(cancel);
+    a.DoOnRequestFirstVolume(vol, cancel);
+    EXPECT_FALSE(cancel);
+    a.DoOnDiskFull(2, u"/tmp/x", cancel);
+    EXPECT_FALSE(cancel);
+    ASSERT_EQ(p.texts.size(), 4u);
+    EXPECT_EQ(p.texts[0], "Please insert a blank disk #1");
+    EXPECT_EQ(p.texts[1], "Please insert disk #2");
+    EXPECT_EQ(p.texts[2], "Please insert the first disk");
+    const std::string full = "Disk is full. Required free space: 1457664 bytes, but available only: ";
+    const std::string tail = " bytes. Clean the disk or find another blank disk";
+    EXPECT_EQ(p.texts[3].substr(0, full.size()), full);
+    ASSERT_GT(p.texts[3].size(), full.size() + tail.size());
+    EXPECT_EQ(p.texts[3].substr(p.texts[3].size() - tail.size()), tail);
+    const std::string free = p.texts[3].substr(full.size(), p.texts[3].size() - full.size() - tail.size());
+    EXPECT_EQ(free.find_first_not_of("0123456789"), std::string::npos) << free;
     // Handlers get disk numbers counted from 1.
     int handlerNumber = -1;
     a.OnRequestBlankVolume = [&](TComponent*, int n, std::u16string&, bool&) { handlerNumber = n; };
@@ -357,7 +392,7 @@ TEST(FileSelection, MakeFullPath)
     EXPECT_EQ(MakeFullPath(dir.wide(), u"a/../b.kml", u"/w"), dir.wide() + u"b.kml");
     EXPECT_EQ(MakeFullPath(u"", u"b.kml", u"/w/"), u"/w/b.kml");
     EXPECT_EQ(MakeFullPath(u"/ignored", u"/abs/b.kml", u"/w"), u"/abs/b.kml");
-    EXPECT_EQ(MakeFullPath(u"", u"C:/x.kml", u"/w"), u"C:/x.kml");
+    EXPECT_EQ(MakeFullPath(u"", u"C:/x.kml", u"/w"), u"/w/C:/x.kml");
     EXPECT_EQ(MakeFullPath(u"", u"//srv/share/x.kml", u"/w"), u"//srv/share/x.kml");
     EXPECT_EQ(MakeFullPath(dir.wide(), u"", u"/w"), dir.wide());
     EXPECT_EQ(MakeFullPath(u"/no/such/dir", u"", u"/w"), u"/no/such/dir");
