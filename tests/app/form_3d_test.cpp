@@ -4,6 +4,8 @@
 
 #include "qt_test_app.h"
 
+#include <QKeyEvent>
+#include <QMessageBox>
 #include <QTimer>
 
 using namespace ts;
@@ -78,7 +80,10 @@ TEST_F(Form3DTest, DialogShowsTogglesAndOkWritesTheSettings) {
     Start();
     TForm3D& d = *form->Form3D();
     EXPECT_EQ(form->CheckBox3d->text(), "3D (T:45,R:Auto,H:N,AP(Hw),TE,PE,Abs)");
-    d.FormActivate();
+    d.show();
+    QCoreApplication::processEvents();
+    const QSize size = d.size();
+    const QRect ok = d.ButtonOK->geometry();
     EXPECT_TRUE(d.RadioButtonHalf->isChecked());
     EXPECT_FALSE(d.GroupBoxAutoPos->isHidden());
     EXPECT_TRUE(d.GroupBoxManualPos->isHidden());
@@ -86,8 +91,13 @@ TEST_F(Form3DTest, DialogShowsTogglesAndOkWritesTheSettings) {
     EXPECT_TRUE(d.GroupBoxAutoPos->isHidden());
     EXPECT_FALSE(d.GroupBoxManualPos->isHidden());
     d.CheckBoxAutoRange->setChecked(false);
+    d.CheckBoxAutoHeading->setChecked(false);
     EXPECT_FALSE(d.GroupBoxManualRange->isHidden());
     EXPECT_TRUE(d.GroupBoxAutoRange->isHidden());
+    // One size whatever the groups show; the buttons stay where they were.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(d.size(), size);
+    EXPECT_EQ(d.ButtonOK->geometry(), ok);
 
     d.EditLat->setText("35 39 29.1572");
     d.EditMult->setText("0");
@@ -99,8 +109,8 @@ TEST_F(Form3DTest, DialogShowsTogglesAndOkWritesTheSettings) {
     EXPECT_EQ(S().opt.ViewLat, "35.658099");
     EXPECT_EQ(S().opt.Multi, "1.0");
     EXPECT_FALSE(S().opt.AutoPos);
-    EXPECT_TRUE(S().opt.South && !S().opt.North);
-    EXPECT_EQ(form->CheckBox3d->text(), "3D (T:45,R:2500,H:S,MP,TE,PE,Abs)");
+    EXPECT_TRUE(S().opt.South && !S().opt.North && !S().opt.AutoHeading);
+    EXPECT_EQ(form->CheckBox3d->text(), "3D (T:45,R:2500,H:0,MP,TE,PE,Abs)");
 
 }
 
@@ -134,9 +144,22 @@ TEST_F(Form3DTest, CancelUnticksTheBoxKeepsTypedValuesAndLeavesNoAbort) {
     EXPECT_EQ(S().opt.Tilt, "30");
     EXPECT_EQ(form->CheckBox3d->text(), "3D (T:30,R:Auto,H:N,AP(Hw),TE,PE,Abs)");
 
-    // OK keeps the box ticked.
-    QTimer::singleShot(0, &d, [&] { d.ButtonOKClick(); });
+    // Esc closes the error box over the dialog, and only that box: the later OK keeps "3D".
+    QTimer::singleShot(0, &d, [&] {
+        d.EditTilt->setText("steep");
+        QTimer::singleShot(0, &d, [] {
+            QWidget* box = QApplication::activeModalWidget();
+            ASSERT_TRUE(qobject_cast<QMessageBox*>(box));
+            QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QCoreApplication::sendEvent(box, &esc);
+        });
+        d.ButtonOKClick();
+        EXPECT_TRUE(d.isVisible());
+        d.EditTilt->setText("45");
+        d.ButtonOKClick();
+    });
     form->CheckBox3d->setChecked(true);
+    EXPECT_FALSE(d.isVisible());
     EXPECT_TRUE(form->CheckBox3d->isChecked());
     EXPECT_FALSE(form->abortRequested);
 }

@@ -84,8 +84,11 @@ TEST_F(FormGeoidTest, ActivationOpensTheModelAndTheCheckAsksIt) {
 
 TEST_F(FormGeoidTest, PickedModelLoadsOnIdleAndFallsBackWhenItsFileIsMissing) {
     UseCustomGrid();
-    D().FormActivate();
+    D().show();
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
     ASSERT_EQ(S().opt.GeoidModel, 4);
+    const QSize size = D().size();
+    const QRect ok = D().ButtonOK->geometry();
 
     Pick(1);  // EGM2008 2.5': no file, nobody to browse
     EXPECT_FALSE(form->Front().GeoidModelChanged);
@@ -96,6 +99,10 @@ TEST_F(FormGeoidTest, PickedModelLoadsOnIdleAndFallsBackWhenItsFileIsMissing) {
     EXPECT_EQ(S().GeoidModelText, "Fixed value");
     EXPECT_FALSE(D().EditGeoid->isHidden());  // the fixed height now applies: it shows
     EXPECT_TRUE(D().GroupBoxCheck->isHidden());
+    // One size for every model; the buttons stay where they were.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(D().size(), size);
+    EXPECT_EQ(D().ButtonOK->geometry(), ok);
 
     // Model 0 names its height on the main window's box.
     D().EditGeoid->setText("12.50");

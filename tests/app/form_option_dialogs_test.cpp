@@ -4,6 +4,9 @@
 
 #include "qt_test_app.h"
 
+#include <QKeyEvent>
+#include <QLineEdit>
+
 using namespace ts;
 
 namespace {
@@ -90,11 +93,27 @@ TEST_F(OptionDialogsTest, PointNameFollowsTheComboCancelRestores) {
     EXPECT_EQ(S().opt.PointNameKind, 4);
     EXPECT_EQ(c->toolTip(), "Point name is Longitude and Latitude");
 
-    c->setEditText("Speed");  // not an item
-    EXPECT_EQ(c->currentText(), "no name (None)");
-    EXPECT_EQ(S().opt.PointNameKind, 0);
+    // Typed key by key, the text stays as typed; an item once complete applies.
+    c->clearEditText();
+    QString typed;
+    for (QChar ch : QString("Speed (Spd)")) {
+        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+        QCoreApplication::sendEvent(c->lineEdit(), &key);
+        typed += ch;
+        ASSERT_EQ(c->currentText(), typed);
+        EXPECT_EQ(S().opt.PointNameKind, typed == "Speed (Spd)" ? 5 : 0) << typed.toStdString();
+    }
+    EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (Spd)");
+    c->setEditText("Speed");  // not an item: OK puts the first item in
+    EXPECT_EQ(c->currentText(), "Speed");
     EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (None)");
+    d.ButtonOKClick();
+    EXPECT_EQ(c->currentText(), "no name (None)");
+    EXPECT_EQ(S().opt.PointName, "no name (None)");
 
+    c->setCurrentIndex(1);
+    d.FormShow();
+    c->setEditText("Alt");
     d.ButtonCanClick();
     EXPECT_EQ(c->currentText(), "Number (Num)");
     EXPECT_EQ(S().opt.PointNameKind, 1);
