@@ -89,6 +89,7 @@ TEST_F(Form3DTest, DialogShowsTogglesAndOkWritesTheSettings) {
     QCoreApplication::processEvents();
     const QSize size = d.size();
     const QRect ok = d.ButtonOK->geometry();
+    ExpectNoOverlaps(&d);
     EXPECT_TRUE(d.RadioButtonHalf->isChecked());
     EXPECT_FALSE(d.GroupBoxAutoPos->isHidden());
     EXPECT_TRUE(d.GroupBoxManualPos->isHidden());
@@ -99,16 +100,19 @@ TEST_F(Form3DTest, DialogShowsTogglesAndOkWritesTheSettings) {
     d.CheckBoxAutoHeading->setChecked(false);
     EXPECT_FALSE(d.GroupBoxManualRange->isHidden());
     EXPECT_TRUE(d.GroupBoxAutoRange->isHidden());
+    EXPECT_FALSE(d.GroupBoxManualHeading->isHidden());
+    EXPECT_TRUE(d.GroupBoxAutoHeading->isHidden());
     // One size whatever the groups show; the buttons stay where they were.
     QCoreApplication::processEvents();
     EXPECT_EQ(d.size(), size);
     EXPECT_EQ(d.ButtonOK->geometry(), ok);
+    ExpectNoOverlaps(&d);
 
     d.EditLat->setText("35 39 29.1572");
     d.EditMult->setText("0");
     d.EditRange->setText("2500");
     d.RadioButtonHr3->setChecked(true);
-    d.ButtonOKClick();
+    d.ButtonOK->click();
     EXPECT_EQ(d.result(), QDialog::Accepted);
     EXPECT_EQ(d.EditLat->text(), "35.658099");
     EXPECT_EQ(S().opt.ViewLat, "35.658099");
@@ -116,6 +120,12 @@ TEST_F(Form3DTest, DialogShowsTogglesAndOkWritesTheSettings) {
     EXPECT_FALSE(S().opt.AutoPos);
     EXPECT_TRUE(S().opt.South && !S().opt.North && !S().opt.AutoHeading);
     EXPECT_EQ(form->CheckBox3d->text(), "3D (T:45,R:2500,H:0,MP,TE,PE,Abs)");
+    // The next opening shows the settings as they stand.
+    S().opt.AutoHeading = true;
+    S().opt.Tilt = "60";
+    d.show();
+    EXPECT_TRUE(d.CheckBoxAutoHeading->isChecked() && d.GroupBoxManualHeading->isHidden());
+    EXPECT_EQ(d.EditTilt->text(), "60");
 }
 
 TEST_F(Form3DTest, CancelUnticksTheBoxKeepsTypedValuesAndLeavesNoAbort) {
@@ -124,7 +134,7 @@ TEST_F(Form3DTest, CancelUnticksTheBoxKeepsTypedValuesAndLeavesNoAbort) {
     QTimer::singleShot(0, &d, [&] {
         EXPECT_TRUE(d.isVisible());
         d.EditTilt->setText("30");
-        d.ButtonCanClick();
+        d.ButtonCan->click();
     });
     form->CheckBox3d->setChecked(true);
     EXPECT_FALSE(d.isVisible());
@@ -145,11 +155,11 @@ TEST_F(Form3DTest, CancelUnticksTheBoxKeepsTypedValuesAndLeavesNoAbort) {
             QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
             QCoreApplication::sendEvent(box, &esc);
         });
-        d.ButtonOKClick();
+        d.ButtonOK->click();
         EXPECT_TRUE(d.isVisible());
         EXPECT_EQ(d.EditMult->text(), "0");  // fields after the bad one stay as typed
         d.EditTilt->setText("45");
-        d.ButtonOKClick();
+        d.ButtonOK->click();
     });
     form->CheckBox3d->setChecked(true);
     EXPECT_FALSE(d.isVisible());

@@ -52,7 +52,7 @@ TEST(FormGeoidLogic, FileFilterListsThePatterns) {
 
 TEST_F(FormGeoidTest, ActivationOpensTheModelAndTheCheckAsksIt) {
     // No model opened yet: the check refuses.
-    D().ButtonCalcClick();
+    D().ButtonCalc->click();
     EXPECT_EQ(ReportCount("Geoid data is not found."), 1);
 
     UseCustomGrid();
@@ -69,14 +69,14 @@ TEST_F(FormGeoidTest, ActivationOpensTheModelAndTheCheckAsksIt) {
 
     D().EditLat->setText("35 30");
     D().EditLon->setText("135E");
-    D().ButtonCalcClick();
+    D().ButtonCalc->click();
     EXPECT_EQ(D().EditResult->text(), "36.5000");
     D().EditLat->setText("10");
-    D().ButtonCalcClick();
+    D().ButtonCalc->click();
     EXPECT_EQ(D().EditResult->text(), "Out of range.");
 
     D().setResult(-1);
-    D().ButtonOKClick();
+    D().ButtonOK->click();
     EXPECT_EQ(D().result(), QDialog::Accepted);
     EXPECT_EQ(S().GeoidModelText, "Custom Geoid");
     EXPECT_FALSE(D().Models().Grid().IsOpen());
@@ -89,6 +89,7 @@ TEST_F(FormGeoidTest, PickedModelLoadsOnIdleAndFallsBackWhenItsFileIsMissing) {
     ASSERT_EQ(S().opt.GeoidModel, 4);
     const QSize size = D().size();
     const QRect ok = D().ButtonOK->geometry();
+    ExpectNoOverlaps(&D());
 
     Pick(1);  // EGM2008 2.5': no file, nobody to browse
     EXPECT_FALSE(form->Front().GeoidModelChanged);
@@ -103,6 +104,7 @@ TEST_F(FormGeoidTest, PickedModelLoadsOnIdleAndFallsBackWhenItsFileIsMissing) {
     QCoreApplication::processEvents();
     EXPECT_EQ(D().size(), size);
     EXPECT_EQ(D().ButtonOK->geometry(), ok);
+    ExpectNoOverlaps(&D());
 
     // Model 0 names its height on the main window's box.
     D().EditGeoid->setText("12.50");
@@ -112,7 +114,7 @@ TEST_F(FormGeoidTest, PickedModelLoadsOnIdleAndFallsBackWhenItsFileIsMissing) {
     // Cancel restores what the dialog showed when it opened.
     form->CheckBoxGeoid->setChecked(true);
     S().opt.GeoidModel = 4;
-    D().ButtonCanClick();
+    D().ButtonCan->click();
     EXPECT_EQ(D().ComboBoxGeoid->currentText(), "Custom Geoid");
     EXPECT_EQ(S().opt.CustomGeoidFName, "local.cdat");
     EXPECT_EQ(S().opt.GeoidValue, "0.0");
@@ -125,10 +127,10 @@ TEST_F(FormGeoidTest, OkStaysOpenWhenTheChosenGridDoesNotOpen) {
     D().FormActivate();
     D().ComboBoxGeoid->setCurrentIndex(2);
     D().setResult(-1);
-    D().ButtonOKClick();
+    D().ButtonOK->click();
     EXPECT_EQ(D().result(), -1);
     EXPECT_EQ(D().ComboBoxGeoid->currentText(), "Fixed value");
-    D().ButtonOKClick();  // the fixed value now is the choice
+    D().ButtonOK->click();  // the fixed value now is the choice
     EXPECT_EQ(D().result(), QDialog::Accepted);
 }
 

@@ -50,6 +50,7 @@ TEST_F(FormMainTest, ControlsCaptionsAndStartState) {
     EXPECT_EQ(f.MaskEditTimeDiff->displayText().toStdString(), SystemUtcOffsetText());
     // The laid-out size is also the largest.
     EXPECT_EQ(f.maximumSize(), f.size());
+    ExpectNoOverlaps(&f);
     // The last status panel takes the rest of the bar: its counts show whole.
     f.SetStatus(1, "  Read:498rec.");
     QLabel* panel = nullptr;

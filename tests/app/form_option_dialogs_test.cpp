@@ -29,7 +29,7 @@ TEST_F(OptionDialogsTest, ReductionOkFloorsAndCaptionsCancelUnticks) {
 
     d.EditMd->setText("0.5");
     d.EditEt->setText("0");
-    d.ButtonOKClick();
+    d.ButtonOK->click();
     EXPECT_TRUE(f.CheckBoxReduce->isChecked());
     EXPECT_EQ(f.CheckBoxReduce->text(), "Reduce (1.0m or 0.1s)");
     EXPECT_EQ(d.EditMd->text(), "1.0");
@@ -41,14 +41,14 @@ TEST_F(OptionDialogsTest, ReductionOkFloorsAndCaptionsCancelUnticks) {
     f.LabelUnitClick();
     ASSERT_EQ(f.LabelUnit->text(), "mph");
     d.EditMd->setText("100");
-    d.ButtonOKClick();
+    d.ButtonOK->click();
     EXPECT_EQ(f.CheckBoxReduce->text(), "Reduce (100ft or 0.1s)");
     EXPECT_EQ(d.LabelMdu->text(), "feet");
     EXPECT_NEAR(S().opt.MoveDistMin, 30.48, 1e-9);
 
     // Cancel unticks the box and drops what was typed; the values in force stay.
     d.EditMd->setText("5000");
-    d.ButtonCanClick();
+    d.ButtonCan->click();
     EXPECT_FALSE(f.CheckBoxReduce->isChecked());
     EXPECT_NEAR(S().opt.MoveDistMin, 30.48, 1e-9);
     f.CheckBoxReduce->setChecked(true);
@@ -64,14 +64,14 @@ TEST_F(OptionDialogsTest, MaskOkRepairsCancelClearsTheMask) {
     EXPECT_EQ(d.EditNsatMask->text(), "4");
     d.EditHdopMask->setText("abc");
     d.EditNsatMask->setText("0");
-    d.ButtonOKClick();
+    d.ButtonOK->click();
     EXPECT_EQ(d.EditHdopMask->text(), "1.5");
     EXPECT_EQ(d.EditNsatMask->text(), "3");
     EXPECT_EQ(f.CheckBoxMask->text(), "Mask (HD<=1.5 && NS>=3)");
     EXPECT_EQ(S().opt.HdopMax, 1.5);
     EXPECT_EQ(S().opt.NsatMin, 3);
 
-    d.ButtonCanClick();
+    d.ButtonCan->click();
     EXPECT_FALSE(f.CheckBoxMask->isChecked());
     EXPECT_EQ(S().opt.HdopMax, 10000);
     EXPECT_EQ(S().opt.NsatMin, -100);
@@ -107,21 +107,21 @@ TEST_F(OptionDialogsTest, PointNameFollowsTheComboCancelRestores) {
     c->setEditText("Speed");  // not an item: OK puts the first item in
     EXPECT_EQ(c->currentText(), "Speed");
     EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (None)");
-    d.ButtonOKClick();
+    d.ButtonOK->click();
     EXPECT_EQ(c->currentText(), "no name (None)");
     EXPECT_EQ(S().opt.PointName, "no name (None)");
 
     c->setCurrentIndex(1);
     d.FormShow();
     c->setEditText("Alt");
-    d.ButtonCanClick();
+    d.ButtonCan->click();
     EXPECT_EQ(c->currentText(), "Number (Num)");
     EXPECT_EQ(S().opt.PointNameKind, 1);
     EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (Num)");
     EXPECT_TRUE(f.CheckBoxBalloon->isChecked());  // Cancel keeps the box ticked
 
     c->setCurrentIndex(6);
-    d.ButtonOKClick();
+    d.ButtonOK->click();
     EXPECT_EQ(S().opt.PointName, "Altitude (Alt)");
     EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (Alt)");
 }

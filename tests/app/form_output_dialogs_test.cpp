@@ -107,6 +107,7 @@ TEST_F(OutputDialogsTest, BlockSelectorRowsClicksAndButtons) {
     // Esc does not close it: only its buttons do.
     d.Setup(log.blocks, log.o, cur);
     d.show();
+    ExpectNoOverlaps(&d);
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(d.ListView1, &esc);
     d.close();
