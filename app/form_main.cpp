@@ -17,6 +17,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <iostream>
 
 #include "form_3d.h"
@@ -81,6 +82,14 @@ void SetChecked(QCheckBox* b, bool v) {
 void SetText(QLineEdit* e, const std::string& t) {
     QSignalBlocker block(e);
     e->setText(Q(t));
+}
+
+// The offset edit's mask has a place for every digit: a shorter stored form such as "9:00" is
+// shown in full, so that what the edit holds still reads as the same offset.
+std::string OffsetForMask(const std::string& t) {
+    const bool fits = t.size() == 9 && (t[0] == ' ' || t[0] == '+' || t[0] == '-') && t[3] == ':' && t[6] == ':' &&
+                      std::all_of(t.begin() + 1, t.end(), [](char c) { return c == ':' || (c >= '0' && c <= '9'); });
+    return fits ? t : FormatUtcOffset(-ParseTimeOffset(t));
 }
 
 }  // namespace
@@ -570,7 +579,7 @@ void TFormMain::ShowSettings(const Settings& s) {
     SetChecked(CheckBoxNMEA, o.NMEAout);
     SetChecked(CheckBoxCSV, o.CSVout);
     SetNoteGroupVisible(s.NoteGroupVisible);
-    SetText(MaskEditTimeDiff, o.LocalTimeOffset);
+    SetText(MaskEditTimeDiff, OffsetForMask(o.LocalTimeOffset));
     SetChecked(CheckBoxTzAuto, o.AutoOffs);
     MaskEditTimeDiff->setEnabled(!o.AutoOffs);
     SetText(EditDF, o.OutDateFormatText);

@@ -102,9 +102,13 @@ TEST_F(FormMainTest, EnablingRules) {
         QCoreApplication::sendEvent(f.MaskEditTimeDiff, &press);
     }
     EXPECT_EQ(f.MaskEditTimeDiff->displayText(), "-15:30:00");
-    f.MaskEditTimeDiff->setText(" 09:00:00");
-    f.StoreControls(S());
-    EXPECT_EQ(S().opt.LocalTimeOffset, " 09:00:00");
+    // A short stored form ("9:30" from an older file) is shown in full and keeps its value.
+    for (const auto& [stored, shown] : {std::pair{" 9:30", " 09:30:00"}, {"-0:30", "-00:30:00"}, {" 09:00:00", " 09:00:00"}}) {
+        S().opt.LocalTimeOffset = stored;
+        f.ShowSettings(S());
+        f.StoreControls(S());
+        EXPECT_EQ(S().opt.LocalTimeOffset, shown) << stored;
+    }
     f.CheckBoxDfAuto->setChecked(false);
     EXPECT_TRUE(f.EditDF->isEnabled());
 }
