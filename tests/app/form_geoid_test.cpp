@@ -56,10 +56,12 @@ TEST_F(FormGeoidTest, ActivationOpensTheModelAndTheCheckAsksIt) {
     EXPECT_EQ(ReportCount("Geoid data is not found."), 1);
 
     UseCustomGrid();
+    form->LabelUnitClick();  // heights in feet; the check still answers in metres
     D().EditResult->setText("old");
     D().FormActivate();
     EXPECT_EQ(D().EditResult->text(), "");
     EXPECT_EQ(S().opt.GeoidModel, 4);
+    EXPECT_EQ(D().LabelGeoidUnit->text(), "ft");
     EXPECT_EQ(D().ComboBoxGeoid->currentText(), "Custom Geoid");
     EXPECT_FALSE(D().GroupBoxCheck->isHidden());
     EXPECT_TRUE(D().EditGeoid->isHidden());
