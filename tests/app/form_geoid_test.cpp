@@ -56,7 +56,7 @@ TEST_F(FormGeoidTest, ActivationOpensTheModelAndTheCheckAsksIt) {
     EXPECT_EQ(ReportCount("Geoid data is not found."), 1);
 
     UseCustomGrid();
-    form->LabelUnitClick();  // heights in feet; the check still answers in metres
+    emit form->LabelUnit->clicked();  // heights in feet; the check still answers in metres
     D().EditResult->setText("old");
     D().FormActivate();
     EXPECT_EQ(D().EditResult->text(), "");

@@ -38,7 +38,7 @@ TEST_F(OptionDialogsTest, ReductionOkFloorsAndCaptionsCancelUnticks) {
     EXPECT_NEAR(S().opt.ElapsedMin * 86400, 0.09, 1e-9);
 
     // In feet the typed distance shows in the caption and is kept in metres.
-    f.LabelUnitClick();
+    emit f.LabelSpd->clicked();
     ASSERT_EQ(f.LabelUnit->text(), "mph");
     d.EditMd->setText("100");
     d.ButtonOK->click();
