@@ -86,7 +86,8 @@ TEST_F(OptionDialogsTest, PointNameFollowsTheComboCancelRestores) {
     f.CheckBoxBalloon->setChecked(false);
     f.CheckBoxBalloon->setChecked(true);
     EXPECT_EQ(c->currentText(), "Number (Num)");  // first start: numbered points
-    d.FormShow();
+    d.show();  // keeps the choice in force for Cancel
+    ExpectNoOverlaps(&d);
 
     c->setCurrentIndex(4);  // every change applies at once
     EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (LatLon)");
