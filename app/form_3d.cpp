@@ -189,8 +189,8 @@ TForm3D::TForm3D(TFormMain& main, Settings& settings) : QDialog(&main), main_(ma
     mp->addWidget(new QLabel("Altitude(m)", GroupBoxManualPos), 2, 0);
     mp->addWidget(EditAlt, 2, 1);
     view->addWidget(CheckBoxAutoPos, 0, 0);
-    view->addWidget(GroupBoxAutoPos, 1, 0);
-    view->addWidget(GroupBoxManualPos, 1, 0);
+    view->addWidget(GroupBoxAutoPos, 1, 0, Qt::AlignTop);
+    view->addWidget(GroupBoxManualPos, 1, 0, Qt::AlignTop);
 
     CheckBoxAutoHeading = Box("CheckBoxAutoHeading", "Auto setting", GroupBoxView);
     CheckBoxAutoHeading->setChecked(true);
@@ -214,8 +214,8 @@ TForm3D::TForm3D(TFormMain& main, Settings& settings) : QDialog(&main), main_(ma
     mh->addWidget(new QLabel("degree", GroupBoxManualHeading));
     mh->addStretch();
     view->addWidget(CheckBoxAutoHeading, 2, 0);
-    view->addWidget(GroupBoxAutoHeading, 3, 0);
-    view->addWidget(GroupBoxManualHeading, 3, 0);
+    view->addWidget(GroupBoxAutoHeading, 3, 0, Qt::AlignTop);
+    view->addWidget(GroupBoxManualHeading, 3, 0, Qt::AlignTop);
 
     CheckBoxAutoRange = Box("CheckBoxAutoRange", "Auto setting", GroupBoxView);
     CheckBoxAutoRange->setChecked(true);
@@ -232,8 +232,8 @@ TForm3D::TForm3D(TFormMain& main, Settings& settings) : QDialog(&main), main_(ma
     mr->addWidget(new QLabel("m", GroupBoxManualRange));
     mr->addStretch();
     view->addWidget(CheckBoxAutoRange, 4, 0);
-    view->addWidget(GroupBoxAutoRange, 5, 0);
-    view->addWidget(GroupBoxManualRange, 5, 0);
+    view->addWidget(GroupBoxAutoRange, 5, 0, Qt::AlignTop);
+    view->addWidget(GroupBoxManualRange, 5, 0, Qt::AlignTop);
 
     GroupBoxTilt = Group("GroupBoxTilt", " Tilt ", GroupBoxView);
     auto* tl = new QHBoxLayout(GroupBoxTilt);
@@ -298,6 +298,14 @@ TForm3D::TForm3D(TFormMain& main, Settings& settings) : QDialog(&main), main_(ma
     connect(CheckBoxAutoRange, &QCheckBox::toggled, this, &TForm3D::ApplyToggles);
     connect(ButtonOK, &QPushButton::clicked, this, &TForm3D::ButtonOKClick);
     connect(ButtonCan, &QPushButton::clicked, this, &TForm3D::ButtonCanClick);
+    // Each auto group and its manual twin share a place that fits the larger: the dialog keeps
+    // one size, and its buttons one place, whichever shows.
+    for (QWidget* g : std::initializer_list<QWidget*>{GroupBoxAutoPos, GroupBoxManualPos, GroupBoxAutoHeading,
+                                                      GroupBoxManualHeading, GroupBoxAutoRange, GroupBoxManualRange}) {
+        QSizePolicy p = g->sizePolicy();
+        p.setRetainSizeWhenHidden(true);
+        g->setSizePolicy(p);
+    }
     ApplyToggles();
     adjustSize();
 }

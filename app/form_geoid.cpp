@@ -105,6 +105,14 @@ TFormGeoid::TFormGeoid(TFormMain& main, Settings& settings)
     connect(ButtonCalc, &QPushButton::clicked, this, &TFormGeoid::ButtonCalcClick);
     connect(ButtonOK, &QPushButton::clicked, this, &TFormGeoid::ButtonOKClick);
     connect(ButtonCan, &QPushButton::clicked, this, &TFormGeoid::ButtonCanClick);
+    // What a model shows or hides keeps its place, and a long grid name does not widen the
+    // dialog: it keeps one size, and its buttons one place, for every model.
+    for (QWidget* w : std::initializer_list<QWidget*>{CheckBoxSpline, EditGeoid, LabelGeoidUnit, LabelWaiting, GroupBoxCheck}) {
+        QSizePolicy p = w->sizePolicy();
+        p.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(p);
+    }
+    LabelCustomGeoid->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     adjustSize();
 }
 

@@ -17,6 +17,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <iostream>
 
 #include "form_3d.h"
@@ -66,6 +67,14 @@ void SetText(QLineEdit* e, const std::string& t) {
     e->setText(Q(t));
 }
 
+// The offset edit's mask has a place for every digit: a shorter stored form such as "9:00" is
+// shown in full, so that what the edit holds still reads as the same offset.
+std::string OffsetForMask(const std::string& t) {
+    const bool fits = t.size() == 9 && (t[0] == ' ' || t[0] == '+' || t[0] == '-') && t[3] == ':' && t[6] == ':' &&
+                      std::all_of(t.begin() + 1, t.end(), [](char c) { return c == ':' || (c >= '0' && c <= '9'); });
+    return fits ? t : FormatUtcOffset(-ParseTimeOffset(t));
+}
+
 }  // namespace
 
 QPoint MessageDlgPosition(const QRect& form, int w, int h, const Rect& wa) {
@@ -97,6 +106,7 @@ TFormMain::TFormMain(ProgramPaths paths, std::vector<std::string> args, bool hea
     setWindowTitle(kProgramCaption);
     report_ = std::make_unique<TFormReport>();
     BuildControls();
+    FixLaidOutSize();
     front_ = std::make_unique<FrontEnd>(*this, std::move(paths));
     Settings& s = front_->settings;
     s.locale = UserLocaleFormats();
@@ -164,7 +174,8 @@ void TFormMain::BuildControls() {
     GroupBoxTimeoffs->setObjectName("GroupBoxTimeoffs");
     auto* tzLay = new QHBoxLayout(GroupBoxTimeoffs);
     MaskEditTimeDiff = Edit("MaskEditTimeDiff", 80, GroupBoxTimeoffs);
-    MaskEditTimeDiff->setMaxLength(9);
+    // A sign or blank, then hours, minutes and seconds; blanks stand for what is not typed.
+    MaskEditTimeDiff->setInputMask("#99:99:99; ");
     CheckBoxTzAuto = Box("Auto", "CheckBoxTzAuto", GroupBoxTimeoffs);
     tzLay->addWidget(MaskEditTimeDiff);
     tzLay->addWidget(CheckBoxTzAuto);
@@ -387,13 +398,23 @@ void TFormMain::BuildControls() {
     StatusBar1->setSizeGripEnabled(false);
     for (int i = 0; i < 2; ++i) {
         statusPanel_[i] = new QLabel(StatusBar1);
-        statusPanel_[i]->setFixedWidth(i == 0 ? 400 : 50);
         statusPanel_[i]->setFrameShape(QFrame::Panel);
         statusPanel_[i]->setFrameShadow(QFrame::Sunken);
         statusPanel_[i]->setMinimumHeight(statusPanel_[i]->fontMetrics().height() + 6);
-        StatusBar1->addWidget(statusPanel_[i]);
     }
+    // The last panel takes the rest of the bar, so its counts are not cut.
+    statusPanel_[0]->setFixedWidth(400);
+    statusPanel_[1]->setMinimumWidth(50);
+    StatusBar1->addWidget(statusPanel_[0]);
+    StatusBar1->addWidget(statusPanel_[1], 1);
     top->addWidget(StatusBar1);
+}
+
+void TFormMain::FixLaidOutSize() {
+    // The laid-out size is also the largest: the window does not grow beyond its controls.
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    adjustSize();
+    setMaximumSize(size());
 }
 
 void TFormMain::ConnectHandlers() {
@@ -473,7 +494,8 @@ void TFormMain::StoreControls(Settings& s) {
     o.GPXout = CheckBoxGPX->isChecked();
     o.NMEAout = CheckBoxNMEA->isChecked();
     o.CSVout = CheckBoxCSV->isChecked();
-    o.LocalTimeOffset = S(MaskEditTimeDiff->text());
+    // As shown: the masked edit's text() would drop the leading blank of a positive offset.
+    o.LocalTimeOffset = S(MaskEditTimeDiff->displayText());
     o.AutoOffs = CheckBoxTzAuto->isChecked();
     o.OutDateFormatText = S(EditDF->text());
     o.DateAutoFormat = CheckBoxDfAuto->isChecked();
@@ -540,7 +562,7 @@ void TFormMain::ShowSettings(const Settings& s) {
     SetChecked(CheckBoxNMEA, o.NMEAout);
     SetChecked(CheckBoxCSV, o.CSVout);
     SetNoteGroupVisible(s.NoteGroupVisible);
-    SetText(MaskEditTimeDiff, o.LocalTimeOffset);
+    SetText(MaskEditTimeDiff, OffsetForMask(o.LocalTimeOffset));
     SetChecked(CheckBoxTzAuto, o.AutoOffs);
     MaskEditTimeDiff->setEnabled(!o.AutoOffs);
     SetText(EditDF, o.OutDateFormatText);
@@ -622,6 +644,7 @@ void TFormMain::ShowSettings(const Settings& s) {
 // dialog keep their own.
 void TFormMain::ApplyFontToForms(const QFont& f) {
     setFont(f);
+    FixLaidOutSize();
     for (QWidget* w : std::initializer_list<QWidget*>{report_.get(), FormOutputRange, FormLimit, FormReduce, FormOutBlock,
                                                       form3D_.get(), FormExtIcon.get(), FormPointName, formGeoid_.get()})
         if (w) w->setFont(f);
@@ -837,9 +860,9 @@ bool TFormMain::eventFilter(QObject* obj, QEvent* e) {
 void TFormMain::Connect3DDialog() {
     connect(CheckBox3d, &QCheckBox::toggled, this, [this](bool on) {
         if (!CheckBox3d->isEnabled() || !on) return;
-        ShowDialogCentered(*form3D_);
-        // The dialog's Cancel raised the flag; it must not abort a later conversion.
-        if (abortRequested) CheckBox3d->setChecked(false);
+        // The dialog's own answer decides, not an Esc that closed a message box over it; the
+        // flag its Cancel raised must not abort a later conversion.
+        if (ShowDialogCentered(*form3D_) == QDialog::Rejected && !headless_) CheckBox3d->setChecked(false);
         abortRequested = false;
     });
 }
@@ -951,12 +974,12 @@ void TFormMain::WireMaskDialog() {
 
 void TFormMain::WirePointNameDialog() {
     FormPointName = new TFormPointName(this);
-    FormPointName->OnApply = [this] {
+    FormPointName->OnApply = [this](bool fixText) {
         Settings& s = front_->settings;
         QComboBox* combo = FormPointName->ComboBoxPointName;
         s.opt.PointName = S(combo->currentText());
         ApplyPointName(s);
-        if (combo->currentText() != Q(s.opt.PointName)) combo->setEditText(Q(s.opt.PointName));
+        if (fixText && combo->currentText() != Q(s.opt.PointName)) combo->setEditText(Q(s.opt.PointName));
         combo->setToolTip(Q(s.PointNameHint));
         CheckBoxBalloon->setText(Q(s.BalloonCaption));
     };
@@ -977,6 +1000,10 @@ void TFormMain::WirePointNameDialog() {
 
 // --- Block selector and output range dialog: the output stage's questions.
 
+namespace {
+const char* const kRangeNotAsked = "  Output range not asked: every block is written whole.";
+}  // namespace
+
 std::array<QPixmap, 6> TFormMain::RangePreviews() const {
     std::array<QPixmap, 6> p;
     for (size_t i = 0; i < p.size(); ++i) p[i] = Images[i]->pixmap();
@@ -993,7 +1020,10 @@ void TFormMain::WireOutputDialogs() {
 
 bool TFormMain::SelectOutputRange(BlockTable& blocks, const PointStream& points, const TConversionOptions& o,
                                   int32_t curBlock) {
-    if (headless_) return Host::SelectOutputRange(blocks, points, o, curBlock);
+    if (headless_) {
+        ReportLine(kRangeNotAsked);
+        return Host::SelectOutputRange(blocks, points, o, curBlock);
+    }
     FormOutputRange->Setup(blocks, points, o, curBlock, RangePreviews());
     ShowDialogCentered(*FormOutputRange);
     // The dialog's own answer decides, not an Esc pressed in a message box over it.
@@ -1003,7 +1033,10 @@ bool TFormMain::SelectOutputRange(BlockTable& blocks, const PointStream& points,
 
 bool TFormMain::SelectOutputBlocks(BlockTable& blocks, const PointStream& points, const TConversionOptions& o,
                                    int32_t& curBlock) {
-    if (headless_) return Host::SelectOutputBlocks(blocks, points, o, curBlock);
+    if (headless_) {
+        ReportLine(kRangeNotAsked);
+        return Host::SelectOutputBlocks(blocks, points, o, curBlock);
+    }
     FormOutBlock->Setup(blocks, o, curBlock);
     FormOutBlock->OpenRange = [this, &blocks, &points, &o](int32_t block) {
         FormOutputRange->Setup(blocks, points, o, block, RangePreviews());

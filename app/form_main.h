@@ -179,6 +179,7 @@ protected:
 
 private:
     void BuildControls();
+    void FixLaidOutSize();
     void ConnectHandlers();
     void FirstActivate();
     void AfterBatch();

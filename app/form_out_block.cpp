@@ -136,6 +136,7 @@ void TFormOutBlock::ButtonCanClick() {
     done(QDialog::Rejected);
 }
 
-void TFormOutBlock::reject() { ButtonCanClick(); }
+// Esc and a close request leave the dialog open: it closes through its buttons only.
+void TFormOutBlock::reject() {}
 
 }  // namespace ts

@@ -33,7 +33,7 @@ public:
     void ButtonResetClick();
     void ButtonUnselectClick();
     void ButtonCanClick();
-    // Esc acts as Cancel: the dialog closes only through its buttons.
+    // The dialog closes only through its buttons: Esc does nothing.
     void reject() override;
 
     bool RowTicked(int row) const;

@@ -43,7 +43,7 @@ void TFormPointName::ComboBoxPointNameChange() {
     // Applying may correct the text, which reports a change again.
     if (applying_) return;
     applying_ = true;
-    if (OnApply) OnApply();
+    if (OnApply) OnApply(false);
     applying_ = false;
     QCoreApplication::processEvents();
     if (QLineEdit* le = ComboBoxPointName->lineEdit()) le->deselect();
@@ -51,7 +51,7 @@ void TFormPointName::ComboBoxPointNameChange() {
 }
 
 void TFormPointName::ButtonOKClick() {
-    if (OnApply) OnApply();
+    if (OnApply) OnApply(true);
     done(QDialog::Accepted);
 }
 
@@ -62,7 +62,7 @@ void TFormPointName::ButtonCanClick() {
         ComboBoxPointName->setEditText(SavedPointName);
         applying_ = was;
     }
-    if (OnApply) OnApply();
+    if (OnApply) OnApply(true);
     done(QDialog::Rejected);
 }
 

@@ -18,8 +18,9 @@ public:
     QPushButton *ButtonOK, *ButtonCan;
     QString SavedPointName;
 
-    // Set by the main window: takes the combo text as the choice (and may correct the text).
-    std::function<void()> OnApply;
+    // Set by the main window: takes the combo text as the choice. fixText puts a text that is
+    // no item right in the combo; while the user types the text stays as typed.
+    std::function<void(bool fixText)> OnApply;
 
     void FormShow();
     void ComboBoxPointNameChange();

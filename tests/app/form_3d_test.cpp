@@ -4,6 +4,8 @@
 
 #include "qt_test_app.h"
 
+#include <QKeyEvent>
+#include <QMessageBox>
 #include <QTimer>
 
 using namespace ts;
@@ -44,10 +46,15 @@ TEST(Form3DLogic, OkNormalisationInOrder) {
     EXPECT_EQ(o.ViewAlt, "0");
     EXPECT_EQ(o.Offset3D, "0");
 
-    // An empty field is not a number either.
+    // An empty field is not a number either; the fields before it are normalised.
     o.Range = "";
     EXPECT_FALSE(Normalize3DFields(o, bad));
     EXPECT_EQ(bad, "");
+    o.Range = "0.0";
+    o.Tilt = "x";
+    EXPECT_FALSE(Normalize3DFields(o, bad));
+    EXPECT_EQ(bad, "x");
+    EXPECT_EQ(o.Range, "0");
 }
 
 TEST(Form3DLogic, SummaryCaption) {
@@ -78,7 +85,11 @@ TEST_F(Form3DTest, DialogShowsTogglesAndOkWritesTheSettings) {
     Start();
     TForm3D& d = *form->Form3D();
     EXPECT_EQ(form->CheckBox3d->text(), "3D (T:45,R:Auto,H:N,AP(Hw),TE,PE,Abs)");
-    d.FormActivate();
+    d.show();
+    QCoreApplication::processEvents();
+    const QSize size = d.size();
+    const QRect ok = d.ButtonOK->geometry();
+    ExpectNoOverlaps(&d);
     EXPECT_TRUE(d.RadioButtonHalf->isChecked());
     EXPECT_FALSE(d.GroupBoxAutoPos->isHidden());
     EXPECT_TRUE(d.GroupBoxManualPos->isHidden());
@@ -86,37 +97,35 @@ TEST_F(Form3DTest, DialogShowsTogglesAndOkWritesTheSettings) {
     EXPECT_TRUE(d.GroupBoxAutoPos->isHidden());
     EXPECT_FALSE(d.GroupBoxManualPos->isHidden());
     d.CheckBoxAutoRange->setChecked(false);
+    d.CheckBoxAutoHeading->setChecked(false);
     EXPECT_FALSE(d.GroupBoxManualRange->isHidden());
     EXPECT_TRUE(d.GroupBoxAutoRange->isHidden());
+    EXPECT_FALSE(d.GroupBoxManualHeading->isHidden());
+    EXPECT_TRUE(d.GroupBoxAutoHeading->isHidden());
+    // One size whatever the groups show; the buttons stay where they were.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(d.size(), size);
+    EXPECT_EQ(d.ButtonOK->geometry(), ok);
+    ExpectNoOverlaps(&d);
 
     d.EditLat->setText("35 39 29.1572");
     d.EditMult->setText("0");
     d.EditRange->setText("2500");
     d.RadioButtonHr3->setChecked(true);
-    d.ButtonOKClick();
+    d.ButtonOK->click();
     EXPECT_EQ(d.result(), QDialog::Accepted);
     EXPECT_EQ(d.EditLat->text(), "35.658099");
     EXPECT_EQ(S().opt.ViewLat, "35.658099");
     EXPECT_EQ(S().opt.Multi, "1.0");
     EXPECT_FALSE(S().opt.AutoPos);
-    EXPECT_TRUE(S().opt.South && !S().opt.North);
-    EXPECT_EQ(form->CheckBox3d->text(), "3D (T:45,R:2500,H:S,MP,TE,PE,Abs)");
-
-}
-
-TEST_F(Form3DTest, OkWithATextThatIsNotANumberStaysOpen) {
-    Start();
-    TForm3D& d = *form->Form3D();
-    d.FormActivate();
-    d.setResult(-1);
-    d.EditRange->setText("0.0");
-    d.EditTilt->setText("abc");
-    d.EditMult->setText("0");
-    d.ButtonOKClick();
-    EXPECT_EQ(d.result(), -1);
-    EXPECT_EQ(ReportCount("'abc' is not a valid floating point value"), 1);
-    EXPECT_EQ(d.EditRange->text(), "0");
-    EXPECT_EQ(d.EditMult->text(), "0");
+    EXPECT_TRUE(S().opt.South && !S().opt.North && !S().opt.AutoHeading);
+    EXPECT_EQ(form->CheckBox3d->text(), "3D (T:45,R:2500,H:0,MP,TE,PE,Abs)");
+    // The next opening shows the settings as they stand.
+    S().opt.AutoHeading = true;
+    S().opt.Tilt = "60";
+    d.show();
+    EXPECT_TRUE(d.CheckBoxAutoHeading->isChecked() && d.GroupBoxManualHeading->isHidden());
+    EXPECT_EQ(d.EditTilt->text(), "60");
 }
 
 TEST_F(Form3DTest, CancelUnticksTheBoxKeepsTypedValuesAndLeavesNoAbort) {
@@ -125,7 +134,7 @@ TEST_F(Form3DTest, CancelUnticksTheBoxKeepsTypedValuesAndLeavesNoAbort) {
     QTimer::singleShot(0, &d, [&] {
         EXPECT_TRUE(d.isVisible());
         d.EditTilt->setText("30");
-        d.ButtonCanClick();
+        d.ButtonCan->click();
     });
     form->CheckBox3d->setChecked(true);
     EXPECT_FALSE(d.isVisible());
@@ -134,9 +143,26 @@ TEST_F(Form3DTest, CancelUnticksTheBoxKeepsTypedValuesAndLeavesNoAbort) {
     EXPECT_EQ(S().opt.Tilt, "30");
     EXPECT_EQ(form->CheckBox3d->text(), "3D (T:30,R:Auto,H:N,AP(Hw),TE,PE,Abs)");
 
-    // OK keeps the box ticked.
-    QTimer::singleShot(0, &d, [&] { d.ButtonOKClick(); });
+    // A tilt that is no number keeps the dialog open under an error box. Esc closes that box,
+    // and only that box: the later OK keeps "3D".
+    QTimer::singleShot(0, &d, [&] {
+        d.EditTilt->setText("steep");
+        d.EditMult->setText("0");
+        QTimer::singleShot(0, &d, [] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_TRUE(box);
+            EXPECT_EQ(box->text(), "'steep' is not a valid floating point value");
+            QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QCoreApplication::sendEvent(box, &esc);
+        });
+        d.ButtonOK->click();
+        EXPECT_TRUE(d.isVisible());
+        EXPECT_EQ(d.EditMult->text(), "0");  // fields after the bad one stay as typed
+        d.EditTilt->setText("45");
+        d.ButtonOK->click();
+    });
     form->CheckBox3d->setChecked(true);
+    EXPECT_FALSE(d.isVisible());
     EXPECT_TRUE(form->CheckBox3d->isChecked());
     EXPECT_FALSE(form->abortRequested);
 }

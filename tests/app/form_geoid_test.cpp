@@ -52,14 +52,16 @@ TEST(FormGeoidLogic, FileFilterListsThePatterns) {
 
 TEST_F(FormGeoidTest, ActivationOpensTheModelAndTheCheckAsksIt) {
     // No model opened yet: the check refuses.
-    D().ButtonCalcClick();
+    D().ButtonCalc->click();
     EXPECT_EQ(ReportCount("Geoid data is not found."), 1);
 
     UseCustomGrid();
+    emit form->LabelUnit->clicked();  // heights in feet; the check still answers in metres
     D().EditResult->setText("old");
     D().FormActivate();
     EXPECT_EQ(D().EditResult->text(), "");
     EXPECT_EQ(S().opt.GeoidModel, 4);
+    EXPECT_EQ(D().LabelGeoidUnit->text(), "ft");
     EXPECT_EQ(D().ComboBoxGeoid->currentText(), "Custom Geoid");
     EXPECT_FALSE(D().GroupBoxCheck->isHidden());
     EXPECT_TRUE(D().EditGeoid->isHidden());
@@ -69,14 +71,14 @@ TEST_F(FormGeoidTest, ActivationOpensTheModelAndTheCheckAsksIt) {
 
     D().EditLat->setText("35 30");
     D().EditLon->setText("135E");
-    D().ButtonCalcClick();
+    D().ButtonCalc->click();
     EXPECT_EQ(D().EditResult->text(), "36.5000");
     D().EditLat->setText("10");
-    D().ButtonCalcClick();
+    D().ButtonCalc->click();
     EXPECT_EQ(D().EditResult->text(), "Out of range.");
 
     D().setResult(-1);
-    D().ButtonOKClick();
+    D().ButtonOK->click();
     EXPECT_EQ(D().result(), QDialog::Accepted);
     EXPECT_EQ(S().GeoidModelText, "Custom Geoid");
     EXPECT_FALSE(D().Models().Grid().IsOpen());
@@ -84,8 +86,12 @@ TEST_F(FormGeoidTest, ActivationOpensTheModelAndTheCheckAsksIt) {
 
 TEST_F(FormGeoidTest, PickedModelLoadsOnIdleAndFallsBackWhenItsFileIsMissing) {
     UseCustomGrid();
-    D().FormActivate();
+    D().show();
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
     ASSERT_EQ(S().opt.GeoidModel, 4);
+    const QSize size = D().size();
+    const QRect ok = D().ButtonOK->geometry();
+    ExpectNoOverlaps(&D());
 
     Pick(1);  // EGM2008 2.5': no file, nobody to browse
     EXPECT_FALSE(form->Front().GeoidModelChanged);
@@ -96,6 +102,11 @@ TEST_F(FormGeoidTest, PickedModelLoadsOnIdleAndFallsBackWhenItsFileIsMissing) {
     EXPECT_EQ(S().GeoidModelText, "Fixed value");
     EXPECT_FALSE(D().EditGeoid->isHidden());  // the fixed height now applies: it shows
     EXPECT_TRUE(D().GroupBoxCheck->isHidden());
+    // One size for every model; the buttons stay where they were.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(D().size(), size);
+    EXPECT_EQ(D().ButtonOK->geometry(), ok);
+    ExpectNoOverlaps(&D());
 
     // Model 0 names its height on the main window's box.
     D().EditGeoid->setText("12.50");
@@ -105,7 +116,7 @@ TEST_F(FormGeoidTest, PickedModelLoadsOnIdleAndFallsBackWhenItsFileIsMissing) {
     // Cancel restores what the dialog showed when it opened.
     form->CheckBoxGeoid->setChecked(true);
     S().opt.GeoidModel = 4;
-    D().ButtonCanClick();
+    D().ButtonCan->click();
     EXPECT_EQ(D().ComboBoxGeoid->currentText(), "Custom Geoid");
     EXPECT_EQ(S().opt.CustomGeoidFName, "local.cdat");
     EXPECT_EQ(S().opt.GeoidValue, "0.0");
@@ -118,10 +129,10 @@ TEST_F(FormGeoidTest, OkStaysOpenWhenTheChosenGridDoesNotOpen) {
     D().FormActivate();
     D().ComboBoxGeoid->setCurrentIndex(2);
     D().setResult(-1);
-    D().ButtonOKClick();
+    D().ButtonOK->click();
     EXPECT_EQ(D().result(), -1);
     EXPECT_EQ(D().ComboBoxGeoid->currentText(), "Fixed value");
-    D().ButtonOKClick();  // the fixed value now is the choice
+    D().ButtonOK->click();  // the fixed value now is the choice
     EXPECT_EQ(D().result(), QDialog::Accepted);
 }
 

@@ -111,6 +111,19 @@ TEST_F(IconFormTest, ExtIconDialogStoresOnOkOnlyAndChecksTheLogoFields) {
     TFormExtIcon& d = *f.FormExtIcon;
     S().opt.ExtIconFile[0] = Pic("wide.png");
     d.show();
+    // Widening moves the buttons with the right edge; at the narrowest width the logo fields
+    // still clear them.
+    const int h = d.minimumHeight();
+    EXPECT_EQ(d.maximumHeight(), h);
+    d.resize(600, h);
+    QCoreApplication::processEvents();
+    const int buttonLeft = 580 - d.Buttons[0]->width() - 13;
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(d.Edits[i]->x() + d.Edits[i]->width(), buttonLeft - 5);
+    EXPECT_EQ(d.ButtonClear->x(), buttonLeft);
+    d.resize(d.minimumWidth(), h);
+    QCoreApplication::processEvents();
+    EXPECT_LT(d.LabeledEditLogoScale->geometry().right(), d.ButtonClear->x());
+
     EXPECT_EQ(d.Edits[0]->text().toStdString(), Pic("wide.png"));
     EXPECT_FALSE(d.ImageLogo->isVisibleTo(&d));  // no logo file
     d.Edits[1]->setText(QString::fromStdString(Pic("small.png")));
@@ -150,31 +163,9 @@ TEST_F(IconFormTest, ExtIconDialogStoresOnOkOnlyAndChecksTheLogoFields) {
     EXPECT_EQ(f.LabelLogo->text(), "Logo");
 }
 
-TEST_F(IconFormTest, EnterTrimsAndReloadsTheRowWithoutClosing) {
-    Start();
-    TFormExtIcon& d = *form->FormExtIcon;
-    d.show();
-    d.Edits[2]->setText(QString::fromStdString("  " + Pic("wide.png") + "  "));
-    SendKey(d.Edits[2], Qt::Key_Return);
-    EXPECT_EQ(d.Edits[2]->text().toStdString(), Pic("wide.png"));
-    EXPECT_EQ(At(d.Images[2], 0, 0), QColor(255, 0, 0));
-    EXPECT_TRUE(d.isVisible());
-    EXPECT_EQ(S().opt.ExtIconFile[2], "");  // shown, not stored
-
-    d.EditLogo->setText(QString::fromStdString(Pic("small.png") + " "));
-    SendKey(d.EditLogo, Qt::Key_Enter);
-    EXPECT_TRUE(d.ImageLogo->isVisibleTo(&d));
-    EXPECT_EQ(At(d.ImageLogo, 0, 0), QColor(0, 0, 255));
-    d.EditLogo->setText(QString::fromStdString(Pic("damaged.png")));
-    SendKey(d.EditLogo, Qt::Key_Return);
-    EXPECT_FALSE(d.ImageLogo->isVisibleTo(&d));
-    EXPECT_TRUE(d.isVisible());
-
-    if (const char* shots = std::getenv("TS_SCREENSHOT_DIR")) d.grab().save(QString(shots) + "/ext_icon.png");
-    d.ButtonCanClick();
-}
-
-TEST_F(IconFormTest, BrowseStartsInTheOpenFolderAndShowsTheChoice) {
+// Browsing starts in the open folder and shows the choice; Enter trims a row and reloads it.
+// Neither closes the dialog or stores anything.
+TEST_F(IconFormTest, BrowseAndEnterReloadRowsWithoutClosing) {
     Start();
     TFormExtIcon& d = *form->FormExtIcon;
     S().DataPath = dir + "data/";
@@ -202,6 +193,24 @@ TEST_F(IconFormTest, BrowseStartsInTheOpenFolderAndShowsTheChoice) {
     answer.clear();  // cancelled: nothing changes
     d.BrowseIconFile(3);
     EXPECT_EQ(d.Edits[2]->text(), "");
+
+    d.Edits[2]->setText(QString::fromStdString("  " + Pic("wide.png") + "  "));
+    SendKey(d.Edits[2], Qt::Key_Return);
+    EXPECT_EQ(d.Edits[2]->text().toStdString(), Pic("wide.png"));
+    EXPECT_EQ(At(d.Images[2], 0, 0), QColor(255, 0, 0));
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(S().opt.ExtIconFile[2], "");  // shown, not stored
+
+    d.EditLogo->setText(QString::fromStdString(Pic("small.png") + " "));
+    SendKey(d.EditLogo, Qt::Key_Enter);
+    EXPECT_TRUE(d.ImageLogo->isVisibleTo(&d));
+    EXPECT_EQ(At(d.ImageLogo, 0, 0), QColor(0, 0, 255));
+    d.EditLogo->setText(QString::fromStdString(Pic("damaged.png")));
+    SendKey(d.EditLogo, Qt::Key_Return);
+    EXPECT_FALSE(d.ImageLogo->isVisibleTo(&d));
+    EXPECT_TRUE(d.isVisible());
+
+    if (const char* shots = std::getenv("TS_SCREENSHOT_DIR")) d.grab().save(QString(shots) + "/ext_icon.png");
     d.ButtonCanClick();
 }
 
@@ -229,25 +238,6 @@ TEST_F(IconFormTest, OkRefreshesExternalPreviewsAndKeepsTypedScales) {
     EXPECT_EQ(S().opt.ExtIconFile[1], Pic("small.png"));
     EXPECT_EQ(Shown(f.Images[1]), Cell(S().opt.PaletteIconName[1]));
     EXPECT_EQ(S().ExternalIconScale[0], 2.5);
-}
-
-// Widening moves the buttons with the right edge; at the narrowest width the logo fields still
-// clear them.
-TEST_F(IconFormTest, ExtIconDialogLayoutFollowsItsWidth) {
-    Start();
-    TFormExtIcon& d = *form->FormExtIcon;
-    const int h = d.minimumHeight();
-    EXPECT_EQ(d.maximumHeight(), h);
-    d.show();
-    d.resize(600, h);
-    QCoreApplication::processEvents();
-    const int buttonLeft = 580 - d.Buttons[0]->width() - 13;
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(d.Edits[i]->x() + d.Edits[i]->width(), buttonLeft - 5);
-    EXPECT_EQ(d.ButtonClear->x(), buttonLeft);
-    d.resize(d.minimumWidth(), h);
-    QCoreApplication::processEvents();
-    EXPECT_LT(d.LabeledEditLogoScale->geometry().right(), d.ButtonClear->x());
-    d.ButtonCanClick();
 }
 
 TEST_F(IconFormTest, LoadedSettingsShowTheirIconsLogoAndPaletteFile) {

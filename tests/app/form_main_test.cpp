@@ -7,6 +7,9 @@
 
 #include <QCloseEvent>
 #include <QDialog>
+#include <QFileDialog>
+#include <QScreen>
+#include <QTimer>
 #include <QKeyEvent>
 #include <QUrl>
 
@@ -44,7 +47,17 @@ TEST_F(FormMainTest, ControlsCaptionsAndStartState) {
                  f.CheckBoxCSV->isChecked());
     EXPECT_TRUE(f.CheckBoxTzAuto->isChecked());
     EXPECT_FALSE(f.MaskEditTimeDiff->isEnabled());
-    EXPECT_EQ(f.MaskEditTimeDiff->text().toStdString(), SystemUtcOffsetText());
+    EXPECT_EQ(f.MaskEditTimeDiff->displayText().toStdString(), SystemUtcOffsetText());
+    // The laid-out size is also the largest.
+    EXPECT_EQ(f.maximumSize(), f.size());
+    ExpectNoOverlaps(&f);
+    // The last status panel takes the rest of the bar: its counts show whole.
+    f.SetStatus(1, "  Read:498rec.");
+    QLabel* panel = nullptr;
+    for (QLabel* l : f.StatusBar1->findChildren<QLabel*>()) panel = l->text() == "  Read:498rec." ? l : panel;
+    ASSERT_TRUE(panel);
+    EXPECT_GE(panel->contentsRect().width(), panel->fontMetrics().horizontalAdvance(panel->text()));
+    EXPECT_GE(panel->geometry().right(), f.StatusBar1->contentsRect().right() - 10);
     EXPECT_TRUE(f.CheckBoxDfAuto->isChecked());
     EXPECT_FALSE(f.EditDF->isEnabled());
     EXPECT_TRUE(f.EditTF->isEnabled());  // the time format is not automatic
@@ -81,6 +94,21 @@ TEST_F(FormMainTest, EnablingRules) {
 
     f.CheckBoxTzAuto->setChecked(false);
     EXPECT_TRUE(f.MaskEditTimeDiff->isEnabled());
+    // The offset edit takes a sign and digits in its fixed places; a positive offset keeps its blank.
+    f.MaskEditTimeDiff->setText("-05:30:00");
+    f.MaskEditTimeDiff->setCursorPosition(1);
+    for (const char* key : {"x", "1"}) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, key);
+        QCoreApplication::sendEvent(f.MaskEditTimeDiff, &press);
+    }
+    EXPECT_EQ(f.MaskEditTimeDiff->displayText(), "-15:30:00");
+    // A short stored form ("9:30" from an older file) is shown in full and keeps its value.
+    for (const auto& [stored, shown] : {std::pair{" 9:30", " 09:30:00"}, {"-0:30", "-00:30:00"}, {" 09:00:00", " 09:00:00"}}) {
+        S().opt.LocalTimeOffset = stored;
+        f.ShowSettings(S());
+        f.StoreControls(S());
+        EXPECT_EQ(S().opt.LocalTimeOffset, shown) << stored;
+    }
     f.CheckBoxDfAuto->setChecked(false);
     EXPECT_TRUE(f.EditDF->isEnabled());
 }
@@ -160,11 +188,59 @@ TEST_F(FormMainTest, DroppedFilesAreTakenWholeAndConverted) {
 // The font of the settings file reaches the dialogs; the barometer dialog keeps its own.
 TEST_F(FormMainTest, SettingsFontReachesTheDialogs) {
     fs::create_directories(dir + "prog");
-    { std::ofstream(dir + "prog/trailsmith.ini") << "[Option]\r\nVersion=Trailsmith  Ver2.20\r\n[Font]\r\nFontName=DejaVu Sans\r\nFontSize=13\r\n"; }
+    { std::ofstream(dir + "prog/trailsmith.ini") << "[Option]\r\nVersion=Trailsmith  Ver2.20\r\nMainTop=40\r\nMainLeft=30\r\n"
+                                                       "[Font]\r\nFontName=DejaVu Sans\r\nFontSize=13\r\n"; }
     Start();
     TFormMain& f = *form;
+    EXPECT_EQ(f.pos(), QPoint(30, 40));  // where the settings put it
     EXPECT_EQ(f.font().pointSize(), 13);
+    EXPECT_EQ(f.maximumSize(), f.size());  // laid out again for the font
     const QWidget* dialogs[] = {f.FormReport(), f.FormReduce, f.FormLimit, f.FormPointName, f.FormOutBlock,
                                 f.FormOutputRange, f.FormExtIcon.get()};
     for (const QWidget* w : dialogs) EXPECT_EQ(w->font().pointSize(), 13) << w->objectName().toStdString();
+}
+
+// The report label shows and closes the report window, centred on the desktop; its memo and
+// button follow its size.
+TEST_F(FormMainTest, ReportWindowToggleLayoutAndPlace) {
+    Start({}, false);
+    TFormMain& f = *form;
+    TFormReport& r = *f.FormReport();
+    emit f.Labelrepoet->clicked();
+    EXPECT_TRUE(r.isVisible());
+    const QRect desk = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((r.geometry().center() - desk.center()).manhattanLength(), 4);
+    r.resize(500, 300);
+    EXPECT_EQ(r.Memo1->geometry(), QRect(4, 4, 492, 260));
+    EXPECT_EQ(r.Button1->geometry().topRight(), QPoint(495, 269));
+    emit f.Labelrepoet->clicked();
+    EXPECT_FALSE(r.isVisible());
+}
+
+// The open dialog lists the log kinds the settings name and starts on the stored one; a pick
+// fills the input box and keeps the kind for the next time.
+TEST_F(FormMainTest, OpenDialogFiltersAndPick) {
+    Start({}, false);
+    TFormMain& f = *form;
+    std::ofstream(dir + "b.nmea") << "x";
+    S().OpenFiltIdx = 2;
+    QStringList filters;
+    QString selected;
+    QTimer::singleShot(0, &f, [&] {
+        auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(dlg);
+        filters = dlg->nameFilters();
+        selected = dlg->selectedNameFilter();
+        dlg->selectNameFilter(filters.last());
+        dlg->selectFile(QString::fromStdString(dir + "b.nmea"));
+        static_cast<QDialog*>(dlg)->accept();
+    });
+    f.BitBtnRefClick();
+    ASSERT_EQ(filters.size(), 10);
+    EXPECT_EQ(filters[0], "NMEA file (*.nmea, *.nme, log) (*.nmea *.nme *.log)");
+    EXPECT_EQ(filters[1], "WBT-100, 200 Log file (*.tks) (*.tks)");
+    EXPECT_EQ(filters[9], "All file (*.*) (*.*)");
+    EXPECT_EQ(selected, filters[1]);
+    EXPECT_EQ(f.EditFn->text().toStdString(), dir + "b.nmea");
+    EXPECT_EQ(S().OpenFiltIdx, 10);
 }

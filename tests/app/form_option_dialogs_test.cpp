@@ -4,6 +4,9 @@
 
 #include "qt_test_app.h"
 
+#include <QKeyEvent>
+#include <QLineEdit>
+
 using namespace ts;
 
 namespace {
@@ -26,7 +29,7 @@ TEST_F(OptionDialogsTest, ReductionOkFloorsAndCaptionsCancelUnticks) {
 
     d.EditMd->setText("0.5");
     d.EditEt->setText("0");
-    d.ButtonOKClick();
+    d.ButtonOK->click();
     EXPECT_TRUE(f.CheckBoxReduce->isChecked());
     EXPECT_EQ(f.CheckBoxReduce->text(), "Reduce (1.0m or 0.1s)");
     EXPECT_EQ(d.EditMd->text(), "1.0");
@@ -35,17 +38,17 @@ TEST_F(OptionDialogsTest, ReductionOkFloorsAndCaptionsCancelUnticks) {
     EXPECT_NEAR(S().opt.ElapsedMin * 86400, 0.09, 1e-9);
 
     // In feet the typed distance shows in the caption and is kept in metres.
-    f.LabelUnitClick();
+    emit f.LabelSpd->clicked();
     ASSERT_EQ(f.LabelUnit->text(), "mph");
     d.EditMd->setText("100");
-    d.ButtonOKClick();
+    d.ButtonOK->click();
     EXPECT_EQ(f.CheckBoxReduce->text(), "Reduce (100ft or 0.1s)");
     EXPECT_EQ(d.LabelMdu->text(), "feet");
     EXPECT_NEAR(S().opt.MoveDistMin, 30.48, 1e-9);
 
     // Cancel unticks the box and drops what was typed; the values in force stay.
     d.EditMd->setText("5000");
-    d.ButtonCanClick();
+    d.ButtonCan->click();
     EXPECT_FALSE(f.CheckBoxReduce->isChecked());
     EXPECT_NEAR(S().opt.MoveDistMin, 30.48, 1e-9);
     f.CheckBoxReduce->setChecked(true);
@@ -61,14 +64,14 @@ TEST_F(OptionDialogsTest, MaskOkRepairsCancelClearsTheMask) {
     EXPECT_EQ(d.EditNsatMask->text(), "4");
     d.EditHdopMask->setText("abc");
     d.EditNsatMask->setText("0");
-    d.ButtonOKClick();
+    d.ButtonOK->click();
     EXPECT_EQ(d.EditHdopMask->text(), "1.5");
     EXPECT_EQ(d.EditNsatMask->text(), "3");
     EXPECT_EQ(f.CheckBoxMask->text(), "Mask (HD<=1.5 && NS>=3)");
     EXPECT_EQ(S().opt.HdopMax, 1.5);
     EXPECT_EQ(S().opt.NsatMin, 3);
 
-    d.ButtonCanClick();
+    d.ButtonCan->click();
     EXPECT_FALSE(f.CheckBoxMask->isChecked());
     EXPECT_EQ(S().opt.HdopMax, 10000);
     EXPECT_EQ(S().opt.NsatMin, -100);
@@ -83,26 +86,43 @@ TEST_F(OptionDialogsTest, PointNameFollowsTheComboCancelRestores) {
     f.CheckBoxBalloon->setChecked(false);
     f.CheckBoxBalloon->setChecked(true);
     EXPECT_EQ(c->currentText(), "Number (Num)");  // first start: numbered points
-    d.FormShow();
+    d.show();  // keeps the choice in force for Cancel
+    ExpectNoOverlaps(&d);
 
     c->setCurrentIndex(4);  // every change applies at once
     EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (LatLon)");
     EXPECT_EQ(S().opt.PointNameKind, 4);
     EXPECT_EQ(c->toolTip(), "Point name is Longitude and Latitude");
 
-    c->setEditText("Speed");  // not an item
-    EXPECT_EQ(c->currentText(), "no name (None)");
-    EXPECT_EQ(S().opt.PointNameKind, 0);
+    // Typed key by key, the text stays as typed; an item once complete applies.
+    c->clearEditText();
+    QString typed;
+    for (QChar ch : QString("Speed (Spd)")) {
+        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+        QCoreApplication::sendEvent(c->lineEdit(), &key);
+        typed += ch;
+        ASSERT_EQ(c->currentText(), typed);
+        EXPECT_EQ(S().opt.PointNameKind, typed == "Speed (Spd)" ? 5 : 0) << typed.toStdString();
+    }
+    EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (Spd)");
+    c->setEditText("Speed");  // not an item: OK puts the first item in
+    EXPECT_EQ(c->currentText(), "Speed");
     EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (None)");
+    d.ButtonOK->click();
+    EXPECT_EQ(c->currentText(), "no name (None)");
+    EXPECT_EQ(S().opt.PointName, "no name (None)");
 
-    d.ButtonCanClick();
+    c->setCurrentIndex(1);
+    d.FormShow();
+    c->setEditText("Alt");
+    d.ButtonCan->click();
     EXPECT_EQ(c->currentText(), "Number (Num)");
     EXPECT_EQ(S().opt.PointNameKind, 1);
     EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (Num)");
     EXPECT_TRUE(f.CheckBoxBalloon->isChecked());  // Cancel keeps the box ticked
 
     c->setCurrentIndex(6);
-    d.ButtonOKClick();
+    d.ButtonOK->click();
     EXPECT_EQ(S().opt.PointName, "Altitude (Alt)");
     EXPECT_EQ(f.CheckBoxBalloon->text(), "Balloon (Alt)");
 }

@@ -7,6 +7,7 @@
 #include "qt_test_app.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QTimer>
 
 #include "block_range.h"
@@ -103,11 +104,18 @@ TEST_F(OutputDialogsTest, BlockSelectorRowsClicksAndButtons) {
     d.ButtonOKClick();
     EXPECT_FALSE(AnyBlockSelected(log.blocks));
 
-    // Esc (reject) is the Cancel button.
+    // Esc does not close it: only its buttons do.
     d.Setup(log.blocks, log.o, cur);
-    d.FormShow();
-    d.reject();
+    d.show();
+    ExpectNoOverlaps(&d);
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(d.ListView1, &esc);
+    d.close();
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_FALSE(d.Cancelled());
+    d.ButtonCanClick();
     EXPECT_TRUE(d.Cancelled());
+    EXPECT_FALSE(d.isVisible());
     EXPECT_EQ(d.ListView1->rowCount(), 0);
 }
 
@@ -122,8 +130,6 @@ TEST_F(OutputDialogsTest, RangeDialogListEditsAndOk) {
     EXPECT_EQ(d.EditEtime->text(), "2024/03/16 10:01:39");
     ASSERT_EQ(d.ListView1->rowCount(), 100);  // a block of 100 lists every point
     EXPECT_EQ(Cell(d.ListView1, 0, 0), "101");
-    EXPECT_EQ(d.RowIcons()[7], 4);   // interest point
-    EXPECT_EQ(d.RowIcons()[60], 3);  // 200 kt: fourth class
 
     d.ListView1Click(30);
     EXPECT_EQ(d.EditStime->text(), "2024/03/16 10:00:30");
@@ -165,8 +171,17 @@ TEST_F(OutputDialogsTest, MainWindowAsksAndCancelAborts) {
     Log log;
     int32_t cur = 0;
 
-    // The range dialog of a single block: OK stores the range.
+    // The range dialog of a single block: OK stores the range. Its rows show the main window's
+    // icons by speed class and point kind.
+    auto icon = [&](int row) { return f.FormOutputRange->ListView1->item(row, 0)->icon().pixmap(16, 16).toImage(); };
+    auto preview = [&](int i) {
+        return f.Images[i]->pixmap().scaled(16, 16, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).toImage();
+    };
     QTimer::singleShot(0, &f, [&] {
+        EXPECT_EQ(icon(0), preview(0));   // 1 kt: first class
+        EXPECT_EQ(icon(7), preview(4));   // interest point
+        EXPECT_EQ(icon(60), preview(3));  // 200 kt: fourth class
+        EXPECT_NE(preview(0), preview(3));
         f.FormOutputRange->EditStime->setText("2024/03/16 09:00:10");
         f.FormOutputRange->ButtonOKClick();
     });
@@ -188,4 +203,15 @@ TEST_F(OutputDialogsTest, MainWindowAsksAndCancelAborts) {
     QTimer::singleShot(0, &f, [&] { f.FormOutBlock->ButtonCanClick(); });
     EXPECT_FALSE(f.SelectOutputBlocks(log.blocks, log.ps, log.o, cur));
     EXPECT_TRUE(f.AbortRequested());
+}
+
+// Nobody to ask: every block is written whole, and the report says so.
+TEST_F(OutputDialogsTest, UnattendedRunTakesWholeBlocksAndSaysSo) {
+    TFormMain f(ProgramIn(ScratchDir("outdlg")), {}, /*headless=*/true);
+    Log log;
+    int32_t cur = 0;
+    EXPECT_TRUE(f.SelectOutputBlocks(log.blocks, log.ps, log.o, cur));
+    EXPECT_TRUE(f.SelectOutputRange(log.blocks, log.ps, log.o, 0));
+    EXPECT_EQ(f.FormReport()->Lines(), QStringList(2, "  Output range not asked: every block is written whole."));
+    EXPECT_TRUE(log.blocks[0].Output && log.blocks[1].Output && log.blocks[2].Output);
 }

@@ -2,7 +2,9 @@
 // fresh scratch folder per test, and the main window started on it.
 #pragma once
 
+#include <QAbstractScrollArea>
 #include <QApplication>
+#include <QComboBox>
 
 #include <clocale>
 #include <cstdlib>
@@ -24,6 +26,22 @@ inline QApplication& TestApp() {
     auto* a = new QApplication(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     return *a;
+}
+
+// Visible sibling controls of a shown form never cover one another, at any depth of the form's
+// own widgets (the insides of lists and combo boxes are Qt's).
+inline void ExpectNoOverlaps(const QWidget* w) {
+    std::vector<const QWidget*> kids;
+    for (const QObject* o : w->children())
+        if (auto* c = qobject_cast<const QWidget*>(o); c && !c->isWindow() && c->isVisibleTo(w)) kids.push_back(c);
+    for (size_t i = 0; i < kids.size(); ++i) {
+        for (size_t j = i + 1; j < kids.size(); ++j)
+            EXPECT_FALSE(kids[i]->geometry().intersects(kids[j]->geometry()))
+                << kids[i]->objectName().toStdString() << " covers " << kids[j]->objectName().toStdString() << " in "
+                << w->objectName().toStdString();
+        if (!qobject_cast<const QAbstractScrollArea*>(kids[i]) && !qobject_cast<const QComboBox*>(kids[i]))
+            ExpectNoOverlaps(kids[i]);
+    }
 }
 
 // An empty folder named after the running test, with a "prog" folder for the program.
