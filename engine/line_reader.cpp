@@ -4,6 +4,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 namespace ts {
 
 namespace {
@@ -23,6 +25,7 @@ bool LineReader::Open(const std::string& path) {
 
 bool LineReader::Rewind() {
     pos_ = end_ = 0;
+    fileRead_ = 0;
     lineOff_ = lineLen_ = 0;
     held_ = false;
     eof_ = false;
@@ -30,6 +33,12 @@ bool LineReader::Rewind() {
     if (!f_) return false;
     std::clearerr(f_);
     return std::fseek(f_, 0, SEEK_SET) == 0;
+}
+
+uint64_t LineReader::FileSize() const {
+    struct stat st;
+    if (!f_ || ::fstat(::fileno(f_), &st) != 0 || st.st_size < 0) return 0;
+    return static_cast<uint64_t>(st.st_size);
 }
 
 void LineReader::Close() {
@@ -57,6 +66,7 @@ bool LineReader::Fill(size_t keepFrom) {
         return false;
     }
     end_ += got;
+    fileRead_ += got;
     return true;
 }
 
