@@ -17,7 +17,11 @@ class TextSpool {
 public:
     // The temporary goes into folder (the output's, so that the copy stays on one file system),
     // else into the system's temporary folder.
-    explicit TextSpool(std::string folder, size_t bound = 1 << 20) : folder_(std::move(folder)), bound_(bound) {}
+    // Room for the bound and a record beyond it is taken at once, so that the buffer never grows;
+    // its pages take memory only when written.
+    explicit TextSpool(std::string folder, size_t bound = 256 * 1024) : folder_(std::move(folder)), bound_(bound) {
+        buf_.reserve(bound_ + bound_ / 8);
+    }
     TextSpool(const TextSpool&) = delete;
     TextSpool& operator=(const TextSpool&) = delete;
     ~TextSpool();
