@@ -14,18 +14,23 @@ namespace zip {
 
 namespace {
 
-constexpr std::array<std::uint32_t, 256> MakeCrcTable()
+// Table k gives the CRC of a byte followed by k zero bytes, so that eight bytes are taken a step.
+constexpr std::array<std::array<std::uint32_t, 256>, 8> MakeCrcTables()
 {
-    std::array<std::uint32_t, 256> t{};
+    std::array<std::array<std::uint32_t, 256>, 8> t{};
     for (std::uint32_t i = 0; i < 256; ++i) {
         std::uint32_t c = i;
         for (int k = 0; k < 8; ++k)
             c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        t[i] = c;
+        t[0][i] = c;
     }
+    for (std::uint32_t i = 0; i < 256; ++i)
+        for (int k = 1; k < 8; ++k)
+            t[k][i] = t[0][t[k - 1][i] & 0xFF] ^ (t[k - 1][i] >> 8);
     return t;
 }
-constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
+constexpr std::array<std::array<std::uint32_t, 256>, 8> kCrcTables = MakeCrcTables();
+constexpr const std::array<std::uint32_t, 256>& kCrcTable = kCrcTables[0];
 
 // Ends a zlib stream however the item's road ends.
 struct Deflater {
@@ -45,7 +50,15 @@ std::uint32_t UpdateCrc32(std::uint32_t crc, const void* buffer, std::int64_t co
     if (!buffer || count < 1)
         return crc;
     const auto* p = static_cast<const std::uint8_t*>(buffer);
-    for (std::int64_t i = 0; i < count; ++i)
+    std::int64_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const std::uint32_t lo = crc ^ (std::uint32_t{p[i]} | std::uint32_t{p[i + 1]} << 8 |
+                                        std::uint32_t{p[i + 2]} << 16 | std::uint32_t{p[i + 3]} << 24);
+        crc = kCrcTables[7][lo & 0xFF] ^ kCrcTables[6][(lo >> 8) & 0xFF] ^ kCrcTables[5][(lo >> 16) & 0xFF] ^
+              kCrcTables[4][lo >> 24] ^ kCrcTables[3][p[i + 4]] ^ kCrcTables[2][p[i + 5]] ^ kCrcTables[1][p[i + 6]] ^
+              kCrcTables[0][p[i + 7]];
+    }
+    for (; i < count; ++i)
         crc = kCrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
     return crc;
 }
