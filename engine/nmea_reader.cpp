@@ -218,7 +218,11 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
         host.SetStatus(0, " " + name + "  Reading NMEA file ...");
         ctx.blocks.Clear();
         ctx.points.Clear();
-        ctx.points.Reserve(expected);
+        try {
+            ctx.points.Reserve(expected);
+        } catch (const std::exception&) {
+            // Too much to set aside at once: the store grows as the points come.
+        }
         // A line held or an end met by an earlier pass must not leak into this one.
         if (!file.Rewind()) throw std::runtime_error("cannot rewind");
         e.EndOfLog = false;
