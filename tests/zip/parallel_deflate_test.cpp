@@ -4,6 +4,8 @@
 // outside judges.
 #include <algorithm>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <zlib.h>
 
 #include <gtest/gtest.h>
@@ -65,7 +67,56 @@ struct ShortStream : TStream {
     std::int64_t Size() override { return claimed; }
 };
 
+// An archive of one small item, to which a KML of several blocks is then added.
+struct TwoItems {
+    ziptest::TempDir dir;
+    TZipArchiver a;
+    std::string before;
+    TwoItems()
+    {
+        fs::create_directories(dir.path() / "src");
+        dir.write("src/a.kml", ziptest::Kml(100));
+        dir.write("src/big.kml", ziptest::Kml(90000));
+        a.SetCompressionMode(9);
+        a.FileName = dir.wide() + u"t.zip";
+        a.BaseDir = dir.wide() + u"src";
+        a.OpenArchive(fmCreate);
+        a.AddFiles(u"a.kml", 0x28BF, u"");
+        before = ziptest::Bytes(dir.path() / "t.zip");
+    }
+    std::string Now() const { return ziptest::Bytes(dir.path() / "t.zip"); }
+};
+
 }  // namespace
+
+TEST(ParallelDeflate, AStopInTheMiddleOfAnItemLeavesTheArchiveAsItWas)
+{
+    {   // The user cancels at the third block.
+        TwoItems t;
+        int calls = 0;
+        t.a.OnFileProgress = [&](TComponent*, const std::u16string&, double, TZipProcessOperation, TZipProgressPhase ph,
+                                 bool& cancel) {
+            if (ph == ppProcess && ++calls == 3)
+                cancel = true;
+        };
+        t.a.AddFiles(u"big.kml", 0x28BF, u"");
+        EXPECT_EQ(t.Now(), t.before);
+        EXPECT_EQ(t.a.FileCount(), 1);
+    }
+    {   // The disk fills up after the first block, and nobody makes room.
+        TwoItems t;
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit r = old;
+        r.rlim_cur = static_cast<rlim_t>(t.before.size() + 200000);
+        setrlimit(RLIMIT_FSIZE, &r);
+        t.a.AddFiles(u"big.kml", 0x28BF, u"");
+        setrlimit(RLIMIT_FSIZE, &old);
+        EXPECT_EQ(t.Now(), t.before);
+        EXPECT_EQ(t.a.FileCount(), 1);
+    }
+}
 
 TEST(ParallelDeflate, BlocksJoinIntoTheSourceWithItsCrc)
 {
