@@ -158,7 +158,7 @@ QLineEdit* TFormExtIcon::EditOf(int tag) const { return tag == 9 ? EditLogo : Ed
 QLabel* TFormExtIcon::PreviewOf(int tag) const { return tag == 9 ? ImageLogo : Images[tag - 1]; }
 
 bool TFormExtIcon::LoadRowPreview(int tag, const std::string& fileName) {
-    return LoadPictureFile(PreviewOf(tag), fileName, main_.FormIcon->Sheet(), tag == 9 ? PreviewRole::Logo : PreviewRole::Icon);
+    return LoadPictureFile(PreviewOf(tag), fileName, main_.FormIcon->SheetFor(kMissingIconName), tag == 9 ? PreviewRole::Logo : PreviewRole::Icon);
 }
 
 void TFormExtIcon::FormShow() {

@@ -21,8 +21,23 @@ TFormIcon::TFormIcon(TFormMain& main) : QDialog(&main), main_(main) {
     ImageIcon1->setMouseTracking(true);
     ImageIcon1->installEventFilter(this);
     setFixedSize(kPaletteSheetSize, kPaletteSheetSize);
-    sheet_ = MakePaletteSheet();
-    ImageIcon1->setPixmap(QPixmap::fromImage(sheet_));
+    // The built-in sheet is drawn when it is first shown or asked for.
+}
+
+const QImage& TFormIcon::Sheet() { return sheetFile_.empty() ? builtIn_.Whole() : sheet_; }
+
+const QImage& TFormIcon::SheetFor(const std::string& name) {
+    CellPos at;
+    if (!sheetFile_.empty() || !PaletteCellOrigin(name, at)) return Sheet();
+    return builtIn_.WithCell(at.x, at.y);
+}
+
+void TFormIcon::showEvent(QShowEvent* e) {
+    if (!sheetShown_) {
+        ImageIcon1->setPixmap(QPixmap::fromImage(Sheet()));
+        sheetShown_ = true;
+    }
+    QDialog::showEvent(e);
 }
 
 void TFormIcon::UseSheetFile(const std::string& fileName) {
@@ -33,6 +48,7 @@ void TFormIcon::UseSheetFile(const std::string& fileName) {
     sheetFile_ = fileName;
     sheet_ = img.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     ImageIcon1->setPixmap(QPixmap::fromImage(sheet_));
+    sheetShown_ = true;
 }
 
 void TFormIcon::ImageIcon1MouseMove(int x, int y) {
@@ -55,7 +71,7 @@ void TFormIcon::PickPaletteIcon() {
     canvas.fill(Qt::transparent);
     {
         QPainter p(&canvas);
-        p.drawImage(QPoint(0, 0), sheet_, QRect(at.x, at.y, kPaletteCell, kPaletteCell));
+        p.drawImage(QPoint(0, 0), Sheet(), QRect(at.x, at.y, kPaletteCell, kPaletteCell));
     }
     preview->setPixmap(QPixmap::fromImage(canvas));
     main_.Front().settings.opt.PaletteIconName[slot - 1] = PaletteNameAt(mouseX_, mouseY_);

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "palette_sheet.h"
+
 namespace ts {
 
 class TFormMain;
@@ -19,7 +21,11 @@ public:
 
     QLabel* ImageIcon1;  // the palette sheet
 
-    const QImage& Sheet() const { return sheet_; }
+    // The whole sheet in use.
+    const QImage& Sheet();
+    // The sheet in use with at least the cell of the palette icon name drawn (previews need no
+    // more).
+    const QImage& SheetFor(const std::string& name);
     // The sheet from a picture file (settings key InternalImage). A missing or unreadable file
     // keeps the sheet in use.
     void UseSheetFile(const std::string& fileName);
@@ -31,11 +37,14 @@ public:
 
 protected:
     bool eventFilter(QObject* obj, QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
 private:
     TFormMain& main_;
-    QImage sheet_;
+    PaletteSheet builtIn_;
+    QImage sheet_;  // from the picture file, when one is in use
     std::string sheetFile_;
+    bool sheetShown_ = false;
     int mouseX_ = 0, mouseY_ = 0;
 };
 

@@ -1073,7 +1073,7 @@ void TFormMain::ShowIcons() {
 void TFormMain::ShowInternalIcons() {
     Settings& s = front_->settings;
     for (int i = 0; i < 8; ++i) {
-        DrawPaletteIcon(Images[i], FormIcon->Sheet(), s.opt.PaletteIconName[i]);
+        DrawPaletteIcon(Images[i], FormIcon->SheetFor(s.opt.PaletteIconName[i]), s.opt.PaletteIconName[i]);
         s.opt.IconScale[i] = FloatKeyText(s.InternalIconScale[i]);
         SetText(ScaleEdits[i], s.opt.IconScale[i]);
     }
@@ -1083,7 +1083,7 @@ void TFormMain::ShowExternalIcons(bool withScales) {
     Settings& s = front_->settings;
     if (s.opt.IconSource != 1) return;
     for (int i = 0; i < 8; ++i) {
-        LoadPictureFile(Images[i], s.opt.ExtIconFile[i], FormIcon->Sheet(), PreviewRole::Icon);
+        LoadPictureFile(Images[i], s.opt.ExtIconFile[i], FormIcon->SheetFor(kMissingIconName), PreviewRole::Icon);
         if (!withScales) continue;
         s.opt.IconScale[i] = FloatKeyText(s.ExternalIconScale[i]);
         SetText(ScaleEdits[i], s.opt.IconScale[i]);

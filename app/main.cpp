@@ -39,6 +39,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Trailsmith");
 
     ts::TFormMain form(ts::ProgramPaths::FromProcess(), args, headless, headless);
+    // Without a display nobody sees the window's pixels: it is not drawn.
+    if (headless) form.setUpdatesEnabled(false);
     form.show();
     const int rc = app.exec();
     return form.ExitStatus() != 0 ? form.ExitStatus() : rc;

@@ -5,6 +5,9 @@
 #include <QPainterPath>
 #include <QPolygonF>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "icon_sets.h"
 
 namespace ts {
@@ -47,18 +50,43 @@ void DrawCell(QPainter& p, int palette, int m, const QRect& cell) {
 
 }  // namespace
 
-QImage MakePaletteSheet() {
-    QImage sheet(kPaletteSheetSize, kPaletteSheetSize, QImage::Format_ARGB32_Premultiplied);
-    sheet.fill(Qt::transparent);
-    QPainter p(&sheet);
-    p.setRenderHint(QPainter::Antialiasing);
-    for (int palette = 0; palette < 4; ++palette)
-        for (int m = 0; m < 64; ++m) {
-            const int x = (palette % 2) * 256 + (m % 8) * kPaletteCell;
-            const int y = (palette / 2) * 256 + (m / 8) * kPaletteCell;
-            DrawCell(p, palette, m, QRect(x, y, kPaletteCell, kPaletteCell));
+QImage MakePaletteSheet() { return PaletteSheet().Whole(); }
+
+void PaletteSheet::Draw(int cell) {
+    if (drawn_[cell]) return;
+    if (image_.isNull()) {
+        // Zeroed memory is transparent already; its pages are only touched where cells are drawn.
+        const size_t bytes = size_t{kPaletteSheetSize} * kPaletteSheetSize * 4;
+        if (void* mem = std::calloc(bytes, 1)) {
+            image_ = QImage(static_cast<uchar*>(mem), kPaletteSheetSize, kPaletteSheetSize, kPaletteSheetSize * 4,
+                            QImage::Format_ARGB32_Premultiplied, [](void* p) { std::free(p); }, mem);
+        } else {
+            image_ = QImage(kPaletteSheetSize, kPaletteSheetSize, QImage::Format_ARGB32_Premultiplied);
+            image_.fill(Qt::transparent);
         }
-    return sheet;
+    }
+    const int palette = cell / 64, m = cell % 64;
+    const int x = (palette % 2) * 256 + (m % 8) * kPaletteCell;
+    const int y = (palette / 2) * 256 + (m / 8) * kPaletteCell;
+    QPainter p(&image_);
+    p.setRenderHint(QPainter::Antialiasing);
+    DrawCell(p, palette, m, QRect(x, y, kPaletteCell, kPaletteCell));
+    drawn_[cell] = true;
+}
+
+const QImage& PaletteSheet::WithCell(int x, int y) {
+    x = std::clamp(x, 0, kPaletteSheetSize - 1);
+    y = std::clamp(y, 0, kPaletteSheetSize - 1);
+    const int palette = (y / 256) * 2 + x / 256;
+    Draw(palette * 64 + ((x % 256) / kPaletteCell) + 8 * ((y % 256) / kPaletteCell));
+    return image_;
+}
+
+const QImage& PaletteSheet::Whole() {
+    if (!drawn_.all()) {
+        for (int cell = 0; cell < 256; ++cell) Draw(cell);
+    }
+    return image_;
 }
 
 }  // namespace ts

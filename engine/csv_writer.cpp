@@ -8,6 +8,7 @@
 #include "output_stage.h"
 #include "text_format.h"
 #include "text_out.h"
+#include "text_spool.h"
 #include "writers.h"
 
 namespace ts {
@@ -129,10 +130,11 @@ int32_t WriteCsv(EngineContext& ctx, const std::string& folder, const std::strin
                        MakeFloatFmt(o.CsvSpeedDecimal, 1, 8), MakeFloatFmt(o.Digit, 1, 4)};
     const bool csvInput = UpperCase(ExtractFileExt(inputName)) == ".CSV";
     const std::string header = CsvHeaderLine(o);
-    std::string text;
+    TextSpool text(folder);
     bool refused = false;
     return WriteOutputBlocks(ctx, refused, [&](const TrackBlock& block, OutFile& out, int32_t& total) -> bool {
-        text = header;
+        text.Clear();
+        text.Text() = header;
         OutputFilter filter(ctx, block);
         int32_t count = 0;
         double lastTime = 0;
@@ -141,7 +143,8 @@ int32_t WriteCsv(EngineContext& ctx, const std::string& folder, const std::strin
             for (int64_t i = block.First; i <= block.Last; ++i, ++cur) {
                 const TLogData& p = *cur;
                 if (filter.Accept(static_cast<int32_t>(i), p)) {
-                    AppendRow(text, o, f, ++count, p);
+                    AppendRow(text.Text(), o, f, ++count, p);
+                    text.Flow();
                     lastTime = p.Time;
                 }
                 if ((i + 1) % 1024 == 0 && (!o.OutLimit || InOutputWindow(block, p.Time))) ctx.PollAbort();
@@ -159,7 +162,7 @@ int32_t WriteCsv(EngineContext& ctx, const std::string& folder, const std::strin
         if (!out.Create(ctx, fileName, "Writing CSV ...")) {
             return false;
         }
-        out.Write(text);
+        text.WriteTo(out);
         out.Close();
         ReportMade(ctx, ExtractFileName(fileName), count, total);
         return true;

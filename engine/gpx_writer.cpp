@@ -9,6 +9,7 @@
 #include "output_stage.h"
 #include "text_format.h"
 #include "text_out.h"
+#include "text_spool.h"
 #include "writers.h"
 
 namespace ts {
@@ -85,12 +86,13 @@ int32_t WriteGpx(EngineContext& ctx, const std::string& folder) {
     const GpxFormats f{MakeFloatFmt(o.GpxLatLonDecimal, 4, 8), MakeFloatFmt(o.GpxAltDecimal, 1, 8)};
     const bool compact = ctx.compactOutput;
     const bool interest = o.Visible[kcIrest], voice = o.Visible[kcVoice];
-    std::string head, track, waypoints;
+    std::string head;
+    TextSpool track(folder), waypoints(folder);
     return WriteOutputBlocks(ctx, [&](const TrackBlock& block, OutFile& out, int32_t& total) -> bool {
         head.clear();
-        track.clear();
-        waypoints.clear();
-        LineOut trackOut(track, compact), wptOut(waypoints, compact);
+        track.Clear();
+        waypoints.Clear();
+        LineOut trackOut(track.Text(), compact), wptOut(waypoints.Text(), compact);
         OutputFilter filter(ctx, block);
         int32_t count = 0;
         double lastTime = 0;
@@ -104,13 +106,15 @@ int32_t WriteGpx(EngineContext& ctx, const std::string& folder) {
                     if (((p.Flags & InterestPoint) && interest) || ((p.Flags & VoicePoint) && voice))
                         AppendGpxPoint(wptOut, f, "wpt", p);
                     lastTime = p.Time;
+                    track.Flow();
+                    waypoints.Flow();
                 }
                 if ((i + 1) % 1024 == 0 && (!o.OutLimit || InOutputWindow(block, p.Time))) ctx.PollAbort();
             }
         }
-        AppendLine(track, "    </trkseg>", compact);
-        AppendLine(track, "  </trk>", compact);
-        AppendLine(track, "</gpx>", compact);
+        AppendLine(track.Text(), "    </trkseg>", compact);
+        AppendLine(track.Text(), "  </trk>", compact);
+        AppendLine(track.Text(), "</gpx>", compact);
 
         const std::string fileName =
             ClaimOutputName(ctx, BlockOutputFileName(ctx, folder, block, count, lastTime), ".gpx") + ".gpx";
@@ -118,11 +122,13 @@ int32_t WriteGpx(EngineContext& ctx, const std::string& folder) {
             return false;
         }
         AppendGpxHead(head, compact);
-        if (interest || voice) head.append(waypoints);
+        out.Write(head);
+        if (interest || voice) waypoints.WriteTo(out);
+        head.clear();
         AppendTrackHead(head, compact, o, PathWithoutExt(fileName), count,
                         count > 0 ? lastTime - ctx.run.FirstTime : 0.0, ctx.run.TotalDistance);
         out.Write(head);
-        out.Write(track);
+        track.WriteTo(out);
         out.Close();
         ReportMade(ctx, ExtractFileName(fileName), count, total);
         return true;

@@ -12,6 +12,7 @@
 #include "output_file.h"
 #include "output_stage.h"
 #include "text_format.h"
+#include "text_spool.h"
 #include "writers.h"
 
 namespace ts {
@@ -128,15 +129,16 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
     const bool compact = ctx.compactOutput;
     KmlPlacemarks marks(o, f, compact);
     KmlView3D view;
-    std::string head, track, points;
+    std::string head;
+    TextSpool track(folder), points(folder);
     return WriteOutputBlocks(ctx, [&](const TrackBlock& block, OutFile& out, int32_t& total) -> bool {
         head.clear();
-        track.clear();
-        points.clear();
+        track.Clear();
+        points.Clear();
         marks.StartBlock();
         view.StartBlock();
         const bool logo = FileExists(o.LogoFile);
-        LineOut trackOut(track, compact);
+        LineOut trackOut(track.Text(), compact);
         OutputFilter filter(ctx, block);
         int32_t count = 0;
         double lastTime = 0;
@@ -157,9 +159,11 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
                         // Only the last point of the range ends the block, also in a log
                         // without times.
                         const bool end = o.Visible[kcEnd] && (i >= block.Last || i == endIndex);
-                        marks.AddPoint(p, h, count, count == 1 && o.Visible[kcStart], end, points);
+                        marks.AddPoint(p, h, count, count == 1 && o.Visible[kcStart], end, points.Text());
                     }
                     lastTime = p.Time;
+                    track.Flow();
+                    points.Flow();
                 }
                 if ((i + 1) % 1024 == 0) ctx.PollAbort();
             }
@@ -173,14 +177,14 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
                 view.PickHalfWayPoint(ctx, block, f.multi, f.offset);
             }
         }
-        if (o.PointOut) marks.FinishBlock(points);
+        if (o.PointOut) marks.FinishBlock(points.Text());
         if (o.TrackOut) {
             trackOut.Line(5, "</coordinates>");
             trackOut.Line(4, "</LineString>");
             trackOut.Line(3, "</Placemark>");
             trackOut.Line(2, "</Folder>");
         }
-        LineOut pointOut(points, compact);
+        LineOut pointOut(points.Text(), compact);
         pointOut.Line(1, "</Document>");
         pointOut.Line(0, "</kml>");
 
@@ -195,8 +199,8 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
         AppendHead(ctx, headOut, PathWithoutExt(fileName), marks, view, logo,
                    count > 0 ? lastTime - ctx.run.FirstTime : 0.0);
         out.Write(head);
-        if (o.TrackOut) out.Write(track);
-        out.Write(points);
+        if (o.TrackOut) track.WriteTo(out);
+        points.WriteTo(out);
         out.Close();
 
         if (kmz) {

@@ -4,11 +4,22 @@
 #include <cstring>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 namespace ts {
 
 namespace {
 constexpr size_t kBufferSize = 4 * LineReader::kMaxLine;
 inline bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
+
+// Index of the first CR or LF in p[from, limit), or limit.
+size_t FindLineEnd(const char* p, size_t from, size_t limit) {
+    if (from >= limit) return limit;
+    const void* lf = std::memchr(p + from, '\n', limit - from);
+    const size_t upto = lf ? static_cast<size_t>(static_cast<const char*>(lf) - p) : limit;
+    const void* cr = upto > from ? std::memchr(p + from, '\r', upto - from) : nullptr;
+    return cr ? static_cast<size_t>(static_cast<const char*>(cr) - p) : upto;
+}
 }  // namespace
 
 bool LineReader::Open(const std::string& path) {
@@ -23,6 +34,7 @@ bool LineReader::Open(const std::string& path) {
 
 bool LineReader::Rewind() {
     pos_ = end_ = 0;
+    fileRead_ = 0;
     lineOff_ = lineLen_ = 0;
     held_ = false;
     eof_ = false;
@@ -30,6 +42,12 @@ bool LineReader::Rewind() {
     if (!f_) return false;
     std::clearerr(f_);
     return std::fseek(f_, 0, SEEK_SET) == 0;
+}
+
+uint64_t LineReader::FileSize() const {
+    struct stat st;
+    if (!f_ || ::fstat(::fileno(f_), &st) != 0 || st.st_size < 0) return 0;
+    return static_cast<uint64_t>(st.st_size);
 }
 
 void LineReader::Close() {
@@ -57,6 +75,7 @@ bool LineReader::Fill(size_t keepFrom) {
         return false;
     }
     end_ += got;
+    fileRead_ += got;
     return true;
 }
 
@@ -103,8 +122,7 @@ bool LineReader::ReadLine(std::string_view& line) {
     for (;;) {
         const size_t avail = end_ - pos_;
         const size_t limit = std::min(avail, kMaxLine);
-        size_t e = scanned;
-        while (e < limit && !IsLineEnd(buf_[pos_ + e])) ++e;
+        const size_t e = FindLineEnd(buf_.data() + pos_, scanned, limit);
         if (e < limit) {
             // A CR at the end of the buffer may be the first half of CR LF: look further first.
             if (buf_[pos_ + e] == '\r' && e + 1 == avail && !eof_ && Fill(pos_)) {

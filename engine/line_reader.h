@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -28,6 +29,10 @@ public:
     bool IsOpen() const { return f_ != nullptr; }
     // A read error ended the file early.
     bool Failed() const { return error_; }
+    // Bytes of the file taken by the lines read so far (a held line counts as read).
+    uint64_t Consumed() const { return fileRead_ - (end_ - pos_); }
+    // Size of the open file, 0 when it cannot be told.
+    uint64_t FileSize() const;
 
     // True when no line is left to read from the file (a held line does not count).
     bool AtEnd();
@@ -50,6 +55,7 @@ private:
     std::FILE* f_ = nullptr;
     std::vector<char> buf_;
     size_t pos_ = 0, end_ = 0;
+    uint64_t fileRead_ = 0;  // bytes read from the file into the buffer so far
     bool eof_ = false;
     bool error_ = false;
     size_t lineOff_ = 0, lineLen_ = 0;

@@ -102,6 +102,17 @@ void BarometerStartPoint(EngineContext& ctx, NmeaEpoch& e, LineReader& file, con
     }
 }
 
+// Room for the points of the whole file, judged from the share of it the check pass read. Only
+// what is filled takes memory, while growing the store by copying would hold it twice.
+size_t ExpectedPoints(const NmeaEpoch& e, uint64_t checked, uint64_t fileSize) {
+    const uint64_t epochs = static_cast<uint64_t>(std::max<int32_t>({e.GgaCount, e.RmcCount, 0}));
+    if (epochs == 0 || checked == 0 || fileSize == 0) return 0;
+    // No sentence with a position is shorter than this.
+    const uint64_t most = fileSize / 24;
+    const double guess = static_cast<double>(fileSize) / static_cast<double>(checked) * static_cast<double>(epochs);
+    return static_cast<size_t>(std::min<double>(guess * 1.125 + 64, static_cast<double>(most)));
+}
+
 struct ReadPassState {
     int32_t n = 0;  // points stored
     int32_t k = 0;  // points stored in the current block
@@ -188,6 +199,7 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
     host.SetStatus(0, " " + name + "  Checking NMEA file ...");
     host.ProcessMessages();
     if (!CheckPass(ctx, e, file) || file.Failed()) return -1;
+    const size_t expected = ExpectedPoints(e, file.Consumed(), file.FileSize());
     if (e.GgaCount <= 0 && e.RmcCount <= 0) {
         ctx.Report("  NMEA: no valid data.");
         host.SetStatus(1, " no valid data.");
@@ -206,6 +218,11 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
         host.SetStatus(0, " " + name + "  Reading NMEA file ...");
         ctx.blocks.Clear();
         ctx.points.Clear();
+        try {
+            ctx.points.Reserve(expected);
+        } catch (const std::exception&) {
+            // Too much to set aside at once: the store grows as the points come.
+        }
         // A line held or an end met by an earlier pass must not leak into this one.
         if (!file.Rewind()) throw std::runtime_error("cannot rewind");
         e.EndOfLog = false;

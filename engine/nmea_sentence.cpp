@@ -1,6 +1,10 @@
 #include "nmea_sentence.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "convert.h"
 #include "date_time.h"
@@ -52,17 +56,61 @@ bool IsFixDigit(std::string_view q) { return q.size() == 1 && q[0] >= '1' && q[0
 
 }  // namespace
 
+namespace {
+
+// Eight bytes at a time: the high bit of each byte of the result is set where the byte of w
+// equals b (exactly, no borrow between bytes).
+inline uint64_t BytesEqual(uint64_t w, unsigned char b) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    const uint64_t x = w ^ (0x0101010101010101ULL * b);
+    return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
+
+inline uint64_t Load8(const char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+
+// Offsets of the first max commas of s, in order, a word at a time where the machine allows;
+// returns how many were found.
+int FindCommas(std::string_view s, uint32_t* at, int max) {
+    int n = 0;
+    size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 8 <= s.size(); i += 8) {
+            for (uint64_t m = BytesEqual(Load8(s.data() + i), ','); m != 0; m &= m - 1) {
+                at[n++] = static_cast<uint32_t>(i + static_cast<size_t>(__builtin_ctzll(m)) / 8);
+                if (n == max) return n;
+            }
+        }
+    }
+    for (; i < s.size(); ++i)
+        if (s[i] == ',') {
+            at[n++] = static_cast<uint32_t>(i);
+            if (n == max) return n;
+        }
+    return n;
+}
+
+}  // namespace
+
 int SplitNmeaFields(NmeaFields& out, std::string_view line) {
     out.f.fill(std::string_view());
+    uint32_t commas[kNmeaMaxFields - 1];
+    const int found = FindCommas(line, commas, kNmeaMaxFields - 1);
     int n = 0;
-    std::string_view rest = line;
-    while (n < kNmeaMaxFields - 1) {
-        const size_t c = rest.find(',');
-        if (c == std::string_view::npos) break;
-        out.f[n++] = Cut(TrimView(rest.substr(0, c)));
-        rest = rest.substr(c + 1);
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    for (; n < found; ++n) {
+        const char* a = p;
+        const char* b = line.data() + commas[n];
+        p = b + 1;
+        while (a < b && static_cast<unsigned char>(*a) <= ' ') ++a;
+        while (b > a && static_cast<unsigned char>(b[-1]) <= ' ') --b;
+        out.f[n] = std::string_view(a, std::min(static_cast<size_t>(b - a), kNmeaFieldWidth));
     }
-    std::string_view last = Cut(rest);
+    std::string_view last = Cut(std::string_view(p, static_cast<size_t>(end - p)));
     const size_t star = last.find('*');
     if (star != std::string_view::npos) last = last.substr(0, star);
     out.f[n++] = last;
@@ -71,10 +119,18 @@ int SplitNmeaFields(NmeaFields& out, std::string_view line) {
 }
 
 bool NmeaChecksumOk(std::string_view line) {
-    const size_t star = line.find('*');
-    if (star == std::string_view::npos) return false;
-    unsigned x = 0;
-    for (size_t i = 1; i < star; ++i) x ^= static_cast<unsigned char>(line[i]);
+    const void* at = line.empty() ? nullptr : std::memchr(line.data(), '*', line.size());
+    if (!at) return false;
+    const size_t star = static_cast<size_t>(static_cast<const char*>(at) - line.data());
+    // XOR of the bytes between "$" and "*": eight at a time, folded into one.
+    uint64_t acc = 0;
+    size_t i = 1;
+    for (; i + 8 <= star; i += 8) acc ^= Load8(line.data() + i);
+    acc ^= acc >> 32;
+    acc ^= acc >> 16;
+    acc ^= acc >> 8;
+    unsigned x = static_cast<unsigned>(acc & 0xFF);
+    for (; i < star; ++i) x ^= static_cast<unsigned char>(line[i]);
     const std::string_view hex = TrimView(line.substr(star + 1, 3));
     if (hex.empty()) return false;
     unsigned v = 0;
@@ -135,12 +191,19 @@ bool NmeaTimeOfDay(std::string_view t, double& out) {
     const int n = Digits2(whole.substr(p - 4, 2));
     const int s = Digits2(whole.substr(p - 2, 2));
     if (h > 23 || n > 59 || s > 59) return false;
-    double f = 0, scale = 0.1;
-    for (char c : frac) {
-        f += (c - '0') * scale;
-        scale /= 10;
+    long long ms = 0;
+    if (frac.size() <= 3) {
+        // Up to milliseconds the digits are the count itself.
+        for (char c : frac) ms = ms * 10 + (c - '0');
+        for (size_t k = frac.size(); k < 3; ++k) ms *= 10;
+    } else {
+        double f = 0, scale = 0.1;
+        for (char c : frac) {
+            f += (c - '0') * scale;
+            scale /= 10;
+        }
+        ms = std::llround(f * 1000.0);
     }
-    const long long ms = std::llround(f * 1000.0);
     out = (((h * 60.0 + n) * 60.0 + s) * 1000.0 + static_cast<double>(ms)) / 86400000.0;
     return true;
 }

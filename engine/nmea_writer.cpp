@@ -10,6 +10,7 @@
 #include "output_file.h"
 #include "output_stage.h"
 #include "text_format.h"
+#include "text_spool.h"
 #include "writers.h"
 
 namespace ts {
@@ -216,9 +217,9 @@ int32_t WriteNmeaFiles(EngineContext& ctx, const std::string& folder, const std:
     TConversionOptions& o = ctx.opt;
     const NmeaFormats fmt = MakeNmeaFormats(o);
     NmeaPointWriter pw{fmt, WaypointPrefix(o.WPL_Prefix), WaypointPrefix(o.WPV_Prefix), {}};
-    std::string text;
+    TextSpool text(folder);
     return WriteOutputBlocks(ctx, [&](const TrackBlock& block, OutFile& out, int32_t& total) -> bool {
-        text.clear();
+        text.Clear();
         pw.waypoints = pw.voices = 0;
         int32_t count = 0;
         double firstTime = block.StartTime, lastTime = block.StartTime, sinceWritten = 0;
@@ -242,7 +243,8 @@ int32_t WriteNmeaFiles(EngineContext& ctx, const std::string& folder, const std:
                                    p.Time - lastTime >= o.ElapsedMin || sinceWritten >= o.MoveDistMin ||
                                    (p.Flags & (InterestPoint | VoicePoint)) != 0;
                 if (write) {
-                    pw.Add(text, p, hasNext, course);
+                    pw.Add(text.Text(), p, hasNext, course);
+                    text.Flow();
                     ++count;
                     sinceWritten = 0;
                     lastTime = p.Time;
@@ -264,7 +266,7 @@ int32_t WriteNmeaFiles(EngineContext& ctx, const std::string& folder, const std:
         if (!out.Create(ctx, fileName, "Writing NMEA ...")) {
             return false;
         }
-        out.Write(text);
+        text.WriteTo(out);
         out.Close();
         ReportMade(ctx, ExtractFileName(fileName), count, total);
         return true;

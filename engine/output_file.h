@@ -2,25 +2,35 @@
 // block fails before it is written out.
 #pragma once
 
-#include <cstdio>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "context.h"
 
 namespace ts {
 
-struct OutFile {
-    std::FILE* f = nullptr;
-    std::string name;
+class OutFile {
+public:
+    OutFile() = default;
+    OutFile(const OutFile&) = delete;
+    OutFile& operator=(const OutFile&) = delete;
     ~OutFile() { Discard(); }
     // Creates (or replaces) fileName. On failure reports "  Can't create: ", shows the message box
     // and returns false; on success shows " <name>  <status>" in status panel 0.
     bool Create(EngineContext& ctx, const std::string& fileName, const std::string& status);
-    // Both throw std::runtime_error when the data does not reach the disk.
-    void Write(const std::string& s);
+    // These throw std::runtime_error when the data does not reach the disk.
+    void Write(std::string_view s);
+    // Appends length bytes of the file open as fd, from offset 0.
+    void CopyFrom(int fd, uint64_t length);
     void Close();
     // Closes and deletes a file that was not completed.
     void Discard();
+
+private:
+    [[noreturn]] void Fail() const;
+    int fd_ = -1;
+    std::string name_;
 };
 
 // Runs one block's writing: an abort or any other failure discards the block's file and gives

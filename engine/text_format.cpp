@@ -109,8 +109,55 @@ std::string FormatFloatTrim(int width, int decimals, double v) {
     return s;
 }
 
+namespace {
+
+std::string_view TrimmedView(std::string_view s) {
+    size_t a = 0, b = s.size();
+    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
+    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
+    return s.substr(a, b - a);
+}
+
+// Plain "[sign]digits[.digits]" with at most 15 significant digits: the digits make an exact
+// integer and the scale an exact power of ten, so one division rounds correctly, to the same
+// double the full parser gives. False for anything else.
+bool ParsePlainDecimal(std::string_view s, double& out) {
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    size_t i = 0;
+    bool neg = false;
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
+    uint64_t m = 0;
+    int digits = 0, scale = 0;
+    bool any = false, dot = false;
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c >= '0' && c <= '9') {
+            any = true;
+            if (m == 0 && c == '0') {
+                if (dot) ++scale;  // leading zeros of the fraction only scale
+                continue;
+            }
+            if (++digits > 15) return false;
+            m = m * 10 + static_cast<uint64_t>(c - '0');
+            if (dot) ++scale;
+        } else if (c == '.' && !dot) {
+            dot = true;
+        } else {
+            return false;
+        }
+    }
+    if (!any || scale > 22) return false;
+    const double v = static_cast<double>(m) / kPow10[scale];
+    out = neg ? -v : v;
+    return true;
+}
+
+}  // namespace
+
 bool TryStrToFloat(std::string_view sv, double& out) {
-    std::string s = Trim(sv);
+    const std::string_view s = TrimmedView(sv);
+    if (ParsePlainDecimal(s, out)) return true;
     size_t start = 0;
     if (!s.empty() && s[0] == '+') start = 1;
     if (start < s.size() && (s[start] == '-' || s[start] == '+') && start == 1) return false;
@@ -129,7 +176,7 @@ bool TryStrToFloat(std::string_view sv, double& out) {
 }
 
 bool TryStrToInt(std::string_view sv, int32_t& out) {
-    std::string s = Trim(sv);
+    const std::string_view s = TrimmedView(sv);
     size_t start = 0;
     if (!s.empty() && s[0] == '+') start = 1;
     if (start >= s.size() || s[start] == '+') return false;

@@ -29,7 +29,71 @@ FloatFormat MakeFloatFmt(std::string& decimals, int min, int max) {
 
 std::string MakeFloatFormat(std::string& decimals, int min, int max) { return MakeFloatFmt(decimals, min, max).Text(); }
 
+namespace {
+
+constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+// Decimal digits of n, right-aligned in buf ending at end; returns the first digit.
+char* UnsignedDigits(uint64_t n, char* end) {
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    char* p = end;
+    while (n >= 100) {
+        const unsigned r = static_cast<unsigned>(n % 100);
+        n /= 100;
+        p -= 2;
+        p[0] = kPairs[2 * r];
+        p[1] = kPairs[2 * r + 1];
+    }
+    if (n >= 10) {
+        p -= 2;
+        p[0] = kPairs[2 * n];
+        p[1] = kPairs[2 * n + 1];
+    } else {
+        *--p = static_cast<char>('0' + n);
+    }
+    return p;
+}
+
+}  // namespace
+
 void AppendFixed(std::string& out, double v, int decimals, int width) {
+    if (!std::isfinite(v)) v = 0;
+    if (decimals < 0) decimals = 0;
+    if (decimals > 20) decimals = 20;
+    if (decimals <= 15) {
+        // The value times 10^decimals, rounded by plain arithmetic. The shortest decimal form of
+        // v and v itself lie within a few units of 2^-52 of each other, so the two round alike
+        // unless x lies that close to a tie; then the digits decide.
+        const double x = std::fabs(v) * kPow10[decimals];
+        if (x < 0x1p52) {
+            const double whole = std::floor(x);
+            const double frac = x - whole;
+            if (std::fabs(frac - 0.5) > x * 0x1p-45) {
+                const uint64_t n = static_cast<uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
+                char buf[48];
+                char* const end = buf + sizeof buf;
+                char* p = UnsignedDigits(n, end);
+                // At least one digit before the point.
+                while (end - p < decimals + 1) *--p = '0';
+                const bool minus = std::signbit(v) && n != 0;
+                const int len = static_cast<int>(end - p) + (minus ? 1 : 0) + (decimals > 0 ? 1 : 0);
+                if (width > len) out.append(static_cast<size_t>(width - len), ' ');
+                if (minus) out.push_back('-');
+                out.append(p, static_cast<size_t>(end - p - decimals));
+                if (decimals > 0) {
+                    out.push_back('.');
+                    out.append(end - decimals, static_cast<size_t>(decimals));
+                }
+                return;
+            }
+        }
+    }
+    AppendFixedByDigits(out, v, decimals, width);
+}
+
+void AppendFixedByDigits(std::string& out, double v, int decimals, int width) {
     if (!std::isfinite(v)) v = 0;
     if (decimals < 0) decimals = 0;
     if (decimals > 20) decimals = 20;
@@ -132,6 +196,18 @@ namespace {
 // Copies text as valid UTF-8 without the characters XML forbids; escapes markup when asked.
 void AppendCleanText(std::string& out, std::string_view s, bool escape) {
     for (size_t i = 0; i < s.size();) {
+        // Plain printable ASCII goes over in one piece.
+        size_t j = i;
+        while (j < s.size()) {
+            const unsigned char b = static_cast<unsigned char>(s[j]);
+            if (b < 0x20 || b >= 0x80 || (escape && (b == '&' || b == '<' || b == '>' || b == '"' || b == '\''))) break;
+            ++j;
+        }
+        if (j > i) {
+            out.append(s.data() + i, j - i);
+            i = j;
+            continue;
+        }
         const unsigned char c = static_cast<unsigned char>(s[i]);
         if (c < 0x80) {
             ++i;

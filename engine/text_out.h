@@ -25,6 +25,9 @@ std::string MakeFloatFormat(std::string& decimals, int min, int max);
 void AppendFixed(std::string& out, double v, int decimals, int width = 0);
 inline void AppendFixed(std::string& out, double v, const FloatFormat& f) { AppendFixed(out, v, f.decimals, f.width); }
 std::string FormatFixed(double v, int decimals, int width = 0);
+// The same through the shortest decimal digits of v every time: the road AppendFixed takes only
+// when v lies too near a rounding tie for plain arithmetic to decide it.
+void AppendFixedByDigits(std::string& out, double v, int decimals, int width = 0);
 // As AppendFixed, then trailing zeros of the fraction and a trailing "." removed.
 void AppendFixedTrim(std::string& out, double v, int decimals, int width = 0);
 void AppendInt(std::string& out, long long v);

@@ -2,27 +2,35 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
+#include <system_error>
 
 #include <zlib.h>
 
 #include "archiver.h"
+#include "parallel_deflate.h"
 
 namespace zip {
 
 namespace {
 
-constexpr std::array<std::uint32_t, 256> MakeCrcTable()
+// Table k gives the CRC of a byte followed by k zero bytes, so that eight bytes are taken a step.
+constexpr std::array<std::array<std::uint32_t, 256>, 8> MakeCrcTables()
 {
-    std::array<std::uint32_t, 256> t{};
+    std::array<std::array<std::uint32_t, 256>, 8> t{};
     for (std::uint32_t i = 0; i < 256; ++i) {
         std::uint32_t c = i;
         for (int k = 0; k < 8; ++k)
             c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        t[i] = c;
+        t[0][i] = c;
     }
+    for (std::uint32_t i = 0; i < 256; ++i)
+        for (int k = 1; k < 8; ++k)
+            t[k][i] = t[0][t[k - 1][i] & 0xFF] ^ (t[k - 1][i] >> 8);
     return t;
 }
-constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
+constexpr std::array<std::array<std::uint32_t, 256>, 8> kCrcTables = MakeCrcTables();
+constexpr const std::array<std::uint32_t, 256>& kCrcTable = kCrcTables[0];
 
 // Ends a zlib stream however the item's road ends.
 struct Deflater {
@@ -42,7 +50,15 @@ std::uint32_t UpdateCrc32(std::uint32_t crc, const void* buffer, std::int64_t co
     if (!buffer || count < 1)
         return crc;
     const auto* p = static_cast<const std::uint8_t*>(buffer);
-    for (std::int64_t i = 0; i < count; ++i)
+    std::int64_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const std::uint32_t lo = crc ^ (std::uint32_t{p[i]} | std::uint32_t{p[i + 1]} << 8 |
+                                        std::uint32_t{p[i + 2]} << 16 | std::uint32_t{p[i + 3]} << 24);
+        crc = kCrcTables[7][lo & 0xFF] ^ kCrcTables[6][(lo >> 8) & 0xFF] ^ kCrcTables[5][(lo >> 16) & 0xFF] ^
+              kCrcTables[4][lo >> 24] ^ kCrcTables[3][p[i + 4]] ^ kCrcTables[2][p[i + 5]] ^ kCrcTables[1][p[i + 6]] ^
+              kCrcTables[0][p[i + 7]];
+    }
+    for (; i < count; ++i)
         crc = kCrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
     return crc;
 }
@@ -112,8 +128,10 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
 
     if (UsePKSignatures) {
         const std::int64_t block = std::max<std::int64_t>(1, std::min(GetBufferSizeByMode(item.ItemCompressionMode), size));
-        std::vector<std::uint8_t> in(static_cast<std::size_t>(block));
-        std::vector<std::uint8_t> out(static_cast<std::size_t>(std::max<std::int64_t>(256, (block / 10 + block + 267) & ~std::int64_t{255})));
+        // Left uninitialised: the pages of a buffer that the road in use never needs stay untouched.
+        const std::size_t outSize = static_cast<std::size_t>(std::max<std::int64_t>(256, (block / 10 + block + 267) & ~std::int64_t{255}));
+        const std::unique_ptr<std::uint8_t[]> in(new std::uint8_t[static_cast<std::size_t>(block)]);
+        const std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[outSize]);
         Deflater d;
         const bool deflating = item.TargetMethod != 0;
         if (deflating) {
@@ -126,10 +144,10 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
         if (cipher) {
             // The header of the traditional cipher carries the CRC, so it is computed first.
             while (bytesRead < size) {
-                const std::int64_t n = source.Read(in.data(), std::min(block, size - bytesRead));
+                const std::int64_t n = source.Read(in.get(), std::min(block, size - bytesRead));
                 if (n <= 0)
                     break;
-                crc = UpdateCrc32(crc, in.data(), n);
+                crc = UpdateCrc32(crc, in.get(), n);
                 bytesRead += n;
             }
             source.Seek(start, TSeekOrigin::soBeginning);
@@ -137,6 +155,17 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
             ok = WriteWithRetry(target, header.data(), static_cast<std::int64_t>(header.size()));
             compressed += static_cast<std::int64_t>(header.size());
             bytesRead = 0;
+        }
+        // Data of more than one block is deflated on every processor, the blocks in order.
+        std::unique_ptr<TParallelDeflate> parallel;
+        const int processors = AvailableProcessors();
+        if (deflating && ok && size > block && processors > 1) {
+            try {
+                parallel = std::make_unique<TParallelDeflate>(source, start, size, block,
+                                                              std::clamp<int>(item.ItemCompressionMode, 0, 9), processors);
+            } catch (const std::system_error&) {
+                // No thread to be had: one stream on this thread, as below.
+            }
         }
         bool complete = true;
         const std::u16string shown = item.SourceFileName.empty() ? item.Name : item.SourceFileName;
@@ -153,7 +182,27 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
                     break;
             }
             const std::int64_t want = std::min(block, size - bytesRead);
-            const std::int64_t n = source.Read(in.data(), want);
+            if (parallel) {
+                TDeflatedBlock b = parallel->Next();
+                bytesRead += b.read;
+                if (b.read < want) {
+                    complete = false;
+                    break;
+                }
+                if (!cipher)
+                    crc = ~static_cast<std::uint32_t>(crc32_combine(~crc, b.crc, static_cast<z_off_t>(b.read)));
+                if (!b.data.empty()) {
+                    if (cipher)
+                        cipher->Encrypt(b.data.data(), b.data.size());
+                    if (!WriteWithRetry(target, b.data.data(), static_cast<std::int64_t>(b.data.size()))) {
+                        ok = false;
+                        break;
+                    }
+                    compressed += static_cast<std::int64_t>(b.data.size());
+                }
+                continue;
+            }
+            const std::int64_t n = source.Read(in.get(), want);
             if (n > 0)
                 bytesRead += n;
             if (n < want) {
@@ -161,7 +210,7 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
                 break;
             }
             if (!cipher)
-                crc = UpdateCrc32(crc, in.data(), n);
+                crc = UpdateCrc32(crc, in.get(), n);
             const bool last = bytesRead == size;
             auto emit = [&](std::uint8_t* data, std::int64_t len) {
                 if (len <= 0)
@@ -174,23 +223,27 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
                 return true;
             };
             if (!deflating) {
-                ok = emit(in.data(), n);
+                ok = emit(in.get(), n);
                 continue;
             }
-            d.zs.next_in = in.data();
+            d.zs.next_in = in.get();
             d.zs.avail_in = static_cast<uInt>(n);
             const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
             for (;;) {
-                d.zs.next_out = out.data();
-                d.zs.avail_out = static_cast<uInt>(out.size());
+                d.zs.next_out = out.get();
+                d.zs.avail_out = static_cast<uInt>(outSize);
                 const int r = CheckZlibResult(deflate(&d.zs, flush));
-                if (!emit(out.data(), static_cast<std::int64_t>(out.size() - d.zs.avail_out))) {
+                if (!emit(out.get(), static_cast<std::int64_t>(outSize - d.zs.avail_out))) {
                     ok = false;
                     break;
                 }
                 if (flush == Z_FINISH ? r == Z_STREAM_END : d.zs.avail_out != 0)
                     break;
             }
+        }
+        if (parallel) {
+            parallel.reset();  // no worker reads the source any more
+            source.Seek(start + bytesRead, TSeekOrigin::soBeginning);
         }
         if (ok && !Cancelled && cipher) {
             const std::vector<std::uint8_t> trailer = cipher->Trailer();

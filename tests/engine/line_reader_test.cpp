@@ -41,20 +41,25 @@ TEST(LineReader, HeldLineSurvivesARefill) {
     ASSERT_TRUE(r.Open(f.path()));
     std::string_view l;
     auto next = [&] { return r.ReadLine(l) ? std::string(l) : std::string("<none>"); };
+    EXPECT_EQ(r.FileSize(), text.size() + 1);
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(r.ReadLine(l));
+    EXPECT_EQ(r.Consumed(), text.size());
     r.Hold();
     EXPECT_FALSE(r.AtEnd());
+    EXPECT_EQ(r.Consumed(), text.size());  // the refill took in more, but no line of it
     EXPECT_EQ(next(), std::string(len, 'd'));
     EXPECT_EQ(next(), "z");
     r.Hold();
     EXPECT_TRUE(r.AtEnd());  // nothing after the held line
     EXPECT_EQ(next(), "z");
     EXPECT_EQ(next(), "<none>");
+    EXPECT_EQ(r.Consumed(), text.size() + 1);
     // Rewinding forgets the held line.
     r.Hold();
     ASSERT_TRUE(r.Rewind());
     EXPECT_FALSE(r.HasHeld());
     EXPECT_EQ(next(), std::string(len, 'a'));
+    EXPECT_EQ(r.Consumed(), len + 1);
 }
 
 }  // namespace

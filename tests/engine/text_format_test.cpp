@@ -1,5 +1,7 @@
 #include "writer_test_util.h"
 
+#include <charconv>
+
 
 using namespace ts;
 
@@ -10,6 +12,35 @@ TEST(SafeParsers, NeverRaiseAndIgnoreLocale) {
     for (const char* bad : {"12,5", "nan", "inf", "1e999"}) EXPECT_EQ(StrToFloatSafe(bad), 0.0) << bad;
     EXPECT_EQ(StrToIntSafe(" -42 "), -42);
     for (const char* bad : {"12.5", "99999999999", ""}) EXPECT_EQ(StrToIntSafe(bad), 0) << bad;
+}
+
+TEST(SafeParsers, EveryDecimalReadsAsTheCorrectlyRoundedDouble) {
+    // The plain forms take a short road; it must land on the very double the full parser gives.
+    const auto full = [](std::string t) {
+        if (!t.empty() && t[0] == '+') t.erase(0, 1);
+        double v = 0;
+        std::from_chars(t.data(), t.data() + t.size(), v);
+        return v;
+    };
+    std::vector<std::string> texts = {"0.1", "35.6581234", "-0", "5.", ".5", "+5", "-000.0500", "123456789012345",
+                                      "1234567890123456", "0.30000000000000004", "0.0000000000000000000001", "4916.45"};
+    std::mt19937_64 rng(15);
+    for (int i = 0; i < 20000; ++i) {
+        std::string t = (rng() % 3 == 0) ? "-" : "";
+        const int whole = static_cast<int>(rng() % 9), frac = static_cast<int>(rng() % 14);
+        for (int k = 0; k < whole; ++k) t += static_cast<char>('0' + rng() % 10);
+        if (frac > 0 || whole == 0) t += '.';
+        for (int k = 0; k < std::max(frac, whole == 0 ? 1 : 0); ++k) t += static_cast<char>('0' + rng() % 10);
+        texts.push_back(t);
+    }
+    for (const std::string& t : texts) {
+        double v = 7;
+        ASSERT_TRUE(TryStrToFloat(t, v)) << t;
+        const double w = full(t);
+        EXPECT_TRUE(v == w && std::signbit(v) == std::signbit(w)) << t << ": " << v << " against " << w;
+    }
+    double v = 0;
+    for (const char* bad : {"+-5", "-", ".", "1.2.3", "--1", "1-"}) EXPECT_FALSE(TryStrToFloat(bad, v)) << bad;
 }
 
 TEST(DateTime, EncodeDecodeRoundTrip) {

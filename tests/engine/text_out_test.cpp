@@ -1,6 +1,8 @@
 #include "text_out.h"
 #include "writer_test_util.h"
 
+#include <random>
+
 namespace ts {
 namespace {
 
@@ -25,6 +27,29 @@ TEST(TextOut, FixedEdgeValues) {
     std::string s;
     for (double v : {12.0, 7.5, 100.0, 0.04}) AppendFixedTrim(s, v, 1, 3), s += '|';
     EXPECT_EQ(s, "12|7.5|100|0|");
+}
+
+TEST(TextOut, FixedByArithmeticMatchesFixedByDigits) {
+    // Coordinates, heights and speeds of every size, and decimal ties that arithmetic alone
+    // would round the wrong way.
+    std::mt19937_64 rng(15);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    std::vector<std::pair<double, int>> cases;
+    for (int i = 0; i < 200000; ++i) {
+        const double scale = std::pow(10.0, static_cast<int>(rng() % 14) - 4);
+        cases.emplace_back(unit(rng) * scale, static_cast<int>(rng() % 10));
+    }
+    for (int i = 0; i < 50000; ++i) {
+        const int decimals = static_cast<int>(rng() % 9);
+        const long long k = static_cast<long long>(rng() % 2000000) - 1000000;
+        cases.emplace_back((static_cast<double>(k) + 0.5) / std::pow(10.0, decimals), decimals);
+    }
+    for (const auto& [v, decimals] : cases) {
+        std::string fast, digits;
+        AppendFixed(fast, v, decimals, 6);
+        AppendFixedByDigits(digits, v, decimals, 6);
+        ASSERT_EQ(fast, digits) << v << " with " << decimals;
+    }
 }
 
 TEST(TextOut, XmlEscapingAndUtf8Repair) {
