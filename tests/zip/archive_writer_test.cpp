@@ -167,6 +167,8 @@ TEST(Commit, AppendingKeepsEarlierBytesAndMakesNoTemporaryFile)
     EXPECT_TRUE(f.Intact({"a.kml", "b.png"}));
 }
 
+// The kept items are copied by their local header lengths and get the central signature, whatever
+// their central copies say.
 TEST(Commit, ReplacingAnItemRewritesTheTailThroughATemporaryFile)
 {
     Fixture f;
@@ -175,13 +177,14 @@ TEST(Commit, ReplacingAnItemRewritesTheTailThroughATemporaryFile)
     f.a.BeginUpdate();
     f.Add(u"*.kml");
     f.a.EndUpdate();
+    f.a.DirManager()->Items.GetItem(1).ExtraFields.clear();  // central extras differ from the local ones
+    f.a.DirManager()->Items.GetItem(2).Header.Signature = 0x04034B50;  // as rebuilt from a local header
     f.Put("a.kml", Kml(300));
     int tempsSeen = -1;
-    f.a.OnFileProgress = [&](TComponent*, const std::u16string&, double, TZipProcessOperation op, TZipProgressPhase ph,
-                             bool&) {
-        if (ph == ppStart && op == poUpdate)
+    ziptest::OnItemStart(f.a, [&](const std::u16string&, TZipProcessOperation op, bool&) {
+        if (op == poUpdate)
             tempsSeen = TempFilesIn(f.dir.path() / "tmp");
-    };
+    });
     f.Add(u"a.kml");
     EXPECT_EQ(tempsSeen, 1);
     EXPECT_EQ(TempFilesIn(f.dir.path() / "tmp"), 0);
@@ -189,55 +192,6 @@ TEST(Commit, ReplacingAnItemRewritesTheTailThroughATemporaryFile)
     std::string out;
     EXPECT_TRUE(f.Intact({"a.kml", "b.kml", "c.kml"}));
     EXPECT_TRUE(ziptest::UnzipTest(f.zip(), &out)) << out;
-}
-
-TEST(Commit, KeptItemsAreCopiedByTheirLocalHeaderLengths)
-{
-    Fixture f;
-    f.Put("a.kml", Kml(100));
-    f.Put("b.kml", Kml(120));
-    f.Add(u"a.kml");
-    f.Add(u"b.kml");
-    // The central copy of b's extras differs from its local header (here: none at all).
-    f.a.DirManager()->Items.GetItem(1).ExtraFields.clear();
-    f.Put("a.kml", Kml(90));
-    f.Add(u"a.kml");
-    std::string out;
-    EXPECT_TRUE(f.Intact({"a.kml", "b.kml"}));
-    EXPECT_TRUE(ziptest::UnzipTest(f.zip(), &out)) << out;
-}
-
-TEST(Commit, CentralEntriesAlwaysCarryTheCentralSignature)
-{
-    Fixture f;
-    f.Put("a.kml", Kml(10));
-    f.Add(u"a.kml");
-    // As an item rebuilt from a local header would have it.
-    f.a.DirManager()->Items.GetItem(0).Header.Signature = 0x04034B50;
-    f.a.BeginUpdate();
-    f.a.EndUpdate();
-    const std::string z = Bytes(f.zip());
-    EXPECT_EQ(LE(z, LE(z, z.size() - 6, 4), 4), 0x02014B50u);
-    EXPECT_FALSE(ziptest::PythonCheck(f.zip()).empty());
-}
-
-TEST(Commit, CancelAtTheStartLeavesTheArchiveAsItWas)
-{
-    Fixture f;
-    f.Put("a.kml", Kml(10));
-    f.Put("b.kml", Kml(20));
-    f.Add(u"a.kml");
-    const std::string before = Bytes(f.zip());
-    f.a.OnOverallProgress = [](TComponent*, double, TZipProcessOperation, TZipProgressPhase ph, bool& cancel) {
-        cancel = ph == ppStart;
-    };
-    f.Add(u"b.kml");
-    EXPECT_EQ(Bytes(f.zip()), before);
-    EXPECT_EQ(f.a.FileCount(), 1);
-    f.a.OnOverallProgress = nullptr;
-    f.Add(u"b.kml");  // nothing of the cancelled add lingers
-    EXPECT_EQ(f.a.FileCount(), 2);
-    EXPECT_TRUE(f.Intact({"b.kml"}));
 }
 
 TEST(Commit, AFullDiskRollsBackWithoutLosingEarlierItems)
@@ -313,11 +267,10 @@ TEST(Commit, ARetriedItemGetsItsExtrasOnce)
     f.Put("a.kml", Kml(10));
     const std::string src = f.Src("a.kml");
     int starts = 0, failures = 0;
-    f.a.OnFileProgress = [&](TComponent*, const std::u16string&, double, TZipProcessOperation, TZipProgressPhase ph,
-                             bool&) {
-        if (ph == ppStart && starts++ == 0)
+    ziptest::OnItemStart(f.a, [&](const std::u16string&, TZipProcessOperation, bool&) {
+        if (starts++ == 0)
             fs::rename(src, src + ".away");  // the first attempt cannot open it
-    };
+    });
     f.a.OnProcessFileFailure = [&](TComponent*, const std::u16string&, TZipProcessOperation, int native, int,
                                    const std::u16string&, TZipAction& action) {
         ++failures;
@@ -332,21 +285,28 @@ TEST(Commit, ARetriedItemGetsItsExtrasOnce)
     EXPECT_EQ(listing, "a.kml|0|8|554e\n");
 }
 
-TEST(Commit, IgnoredAndAbortedItems)
+// Cancelled, ignored and aborted adds leave the archive as it was.
+TEST(Commit, CancelledIgnoredAndAbortedItems)
 {
     Fixture f;
     f.Put("a.kml", Kml(10));
     f.Put("b.kml", Kml(20));
     f.Add(u"a.kml");
     const std::string before = Bytes(f.zip());
+    f.a.OnOverallProgress = [](TComponent*, double, TZipProcessOperation, TZipProgressPhase ph, bool& cancel) {
+        cancel = ph == ppStart;
+    };
+    f.Add(u"b.kml");
+    EXPECT_EQ(Bytes(f.zip()), before);
+    EXPECT_EQ(f.a.FileCount(), 1);
+    f.a.OnOverallProgress = nullptr;
     TZipAction answer = fxaIgnore;
     f.a.OnProcessFileFailure = [&](TComponent*, const std::u16string&, TZipProcessOperation, int, int,
                                    const std::u16string&, TZipAction& action) { action = answer; };
-    f.a.OnFileProgress = [&](TComponent*, const std::u16string& name, double, TZipProcessOperation, TZipProgressPhase ph,
-                             bool&) {
-        if (ph == ppStart && name.find(u"b.kml") != std::u16string::npos)
+    ziptest::OnItemStart(f.a, [&](const std::u16string& name, TZipProcessOperation, bool&) {
+        if (name.find(u"b.kml") != std::u16string::npos)
             fs::remove(f.Src("b.kml"));
-    };
+    });
     f.Add(u"b.kml");  // ignored: the new item is dropped, the archive stays complete
     EXPECT_EQ(f.a.FileCount(), 1);
     EXPECT_EQ(Bytes(f.zip()), before);
@@ -361,14 +321,15 @@ TEST(Commit, IgnoredAndAbortedItems)
     const std::string old = Bytes(f.Src("a.kml"));
     f.dir.write("keep.kml", old);
     f.Put("a.kml", Kml(30));
-    f.a.OnFileProgress = [&](TComponent*, const std::u16string&, double, TZipProcessOperation, TZipProgressPhase ph,
-                             bool&) {
-        if (ph == ppStart)
-            fs::remove(f.Src("a.kml"));
-    };
+    ziptest::OnItemStart(f.a, [&](const std::u16string&, TZipProcessOperation, bool&) { fs::remove(f.Src("a.kml")); });
     f.Add(u"a.kml");
     EXPECT_EQ(f.a.FileCount(), 1);
     EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"a.kml=" + f.dir.str() + "keep.kml"}).empty());
+    f.a.OnFileProgress = nullptr;
+    f.Put("b.kml", Kml(20));
+    f.Add(u"b.kml");  // nothing of the failed adds lingers
+    EXPECT_EQ(f.a.FileCount(), 2);
+    EXPECT_TRUE(f.Intact({"b.kml"}));
 }
 
 TEST(ItemWriter, DatesBefore1980)
@@ -500,7 +461,7 @@ TEST(DeflatePipeline, RatioMatchesZipAtLevelNine)
     EXPECT_TRUE(f.Intact({"big.kml"}));
 }
 
-TEST(FileSelection, StoredNames)
+TEST(FileSelection, StoredNamesAndFullPaths)
 {
     ziptest::TempDir dir;
     dir.write("data/route.kml", "x");
@@ -517,6 +478,16 @@ TEST(FileSelection, StoredNames)
     EXPECT_EQ(MakeStoredName(base + u"/sub/", base, spRelativePath, u""), u"sub");
     // A colon inside a name is no drive here.
     EXPECT_EQ(MakeStoredName(base + u"/a:b.kml", base, spFullPath, u""), full.substr(0, full.size() - 9) + u"a:b.kml");
+    EXPECT_EQ(MakeStoredName(u"a:x.kml", base, spRelativePath, u""), u"a:x.kml");
+
+    EXPECT_EQ(MakeFullPath(dir.wide(), u"a/../b.kml", u"/w"), dir.wide() + u"b.kml");
+    EXPECT_EQ(MakeFullPath(u"", u"b.kml", u"/w/"), u"/w/b.kml");
+    EXPECT_EQ(MakeFullPath(u"/ignored", u"/abs/b.kml", u"/w"), u"/abs/b.kml");
+    EXPECT_EQ(MakeFullPath(u"", u"C:/x.kml", u"/w"), u"/w/C:/x.kml");
+    EXPECT_EQ(MakeFullPath(u"", u"//srv/share/x.kml", u"/w"), u"//srv/share/x.kml");
+    EXPECT_EQ(MakeFullPath(dir.wide(), u"", u"/w"), dir.wide());
+    EXPECT_EQ(MakeFullPath(u"/no/such/dir", u"", u"/w"), u"/no/such/dir");
+    EXPECT_EQ(MakeFullPath(u"", u"", u"/"), WideExpandFileName(u".") + u"/");
 }
 
 namespace {
@@ -633,8 +604,6 @@ TEST(FileSelection, ColonsAreOrdinaryCharacters)
     TZipArchiveItem item;
     EXPECT_TRUE(f.a.FindFirst(u"b:x.kml", item, 0, u""));
     EXPECT_EQ(item.UncompressedSize, 6);
-    EXPECT_EQ(MakeFullPath(u"", u"a:x.kml", u"/w"), u"/w/a:x.kml");
-    EXPECT_EQ(MakeStoredName(u"a:x.kml", f.dir.wide() + u"src", spRelativePath, u""), u"a:x.kml");
 }
 
 // An event handler of one add may run another add on the same thread.
@@ -788,11 +757,7 @@ TEST(Volumes, AFailedSplitCommitLeavesNoStrayVolumes)
     a.BaseDir = dir.wide() + u"src";
     a.OpenArchive(fmCreate);
     // The disk fills up once the first volume is under way; nobody answers, so the add ends.
-    a.OnFileProgress = [&](TComponent*, const std::u16string&, double, TZipProcessOperation, TZipProgressPhase ph,
-                           bool&) {
-        if (ph == ppStart)
-            a.free = 60000;
-    };
+    ziptest::OnItemStart(a, [&](const std::u16string&, TZipProcessOperation, bool&) { a.free = 60000; });
     a.AddFiles(u"a.bin", 0x28BF, u"");
     EXPECT_EQ(a.FileCount(), 0);
     a.CloseArchive();

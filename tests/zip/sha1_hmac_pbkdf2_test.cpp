@@ -106,7 +106,7 @@ TEST(Pbkdf2, FailuresAndZeroIterations)
     EXPECT_EQ(Hex(key, 8), std::string(16, '0'));
 }
 
-TEST(HashRegistry, LookUpByIdAndName)
+TEST(HashRegistry, LookUpAndRegister)
 {
     const THashDescriptor* sha1 = &Sha1Descriptor();
     EXPECT_EQ(FindHashByName("sha1"), sha1);  // names compare without case
@@ -114,10 +114,6 @@ TEST(HashRegistry, LookUpByIdAndName)
     EXPECT_EQ(FindHashById(kSha1Id), sha1);
     EXPECT_EQ(FindHashById(2), nullptr);
     EXPECT_EQ(FindHashById(-1), nullptr);
-}
-
-TEST(HashRegistry, RegisterChecksTheDescriptor)
-{
     // The registry keeps the pointer, so the descriptor outlives the test.
     static THashDescriptor other;
     other = Sha1Descriptor();
