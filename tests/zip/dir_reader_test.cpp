@@ -267,24 +267,6 @@ TEST_F(ReaderTest, VolumeSetsOfTheZipToolAndOfOurOwn)
     EXPECT_EQ(NativeOf([&] { Open(P("own.zip")); }), 44);
 }
 
-TEST_F(ReaderTest, ManyEntriesThroughTheZip64EndRecord)
-{
-    const int n = 65600;
-    InSrc("python3 -c " + Quote("import zipfile\nwith zipfile.ZipFile('../many.zip', 'w') as z:\n"
-                                "    for i in range(" + std::to_string(n) + "): z.writestr('e%d' % i, b'')\n"));
-    {
-        auto a = Open(P("many.zip"), false, fmOpenReadWrite | fmShareDenyWrite);
-        TZipDirManager& dm = *a->DirManager();
-        EXPECT_TRUE(dm.Zip64LocatorFound);
-        ASSERT_EQ(dm.Items.GetCount(), n);
-        EXPECT_EQ(UTF8EncodeWide(dm.Items.GetItem(n - 1).Name), "e" + std::to_string(n - 1));
-        a->BaseDir = Wide(P("src"));
-        a->AddFiles(u"a.txt", 0x28BF, u"");
-    }
-    EXPECT_EQ(Entries(PythonListing(P("many.zip"))).substr(0, 10), "e0|0|0|000");
-    EXPECT_FALSE(ziptest::PythonCheck(P("many.zip"), {"a.txt=" + P("src/a.txt").string()}).empty());
-}
-
 // --- damaged archives ------------------------------------------------------------------------------
 
 TEST_F(ReaderTest, DamagedDirectoryIsRecoveredFromLocalHeadersOrRefused)

@@ -41,7 +41,7 @@ TEST(StringFormatHex, CasesPrefixesSeparatorsAndOddDigits)
     EXPECT_EQ(TStringFormatHex::Instance().TextToBytes("1FG0", 4), Bytes({0x1F}));
 }
 
-TEST(StringFormatBase64, Rfc4648Vectors)
+TEST(StringFormatBase64, Rfc4648VectorsWrappedTextAndOutsideTool)
 {
     const char* plain[] = {"f", "fo", "foo", "foob", "fooba", "foobar"};
     const char* coded[] = {"Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
@@ -53,10 +53,7 @@ TEST(StringFormatBase64, Rfc4648Vectors)
     EXPECT_EQ(FormattedTextToBinary("Zg", fmtMIME64), "f");
     EXPECT_EQ(FormattedTextToBinary("Zm9vYmE", fmtMIME64), "fooba");
     EXPECT_EQ(BinaryToFormattedText(Bytes({0xFB, 0xFF}), fmtMIME64), "+/8=");
-}
 
-TEST(StringFormatBase64, WrappedTextAndOutsideTool)
-{
     const std::string data = ziptest::Random(1000, 2);
     const std::string text = BinaryToFormattedText(data, -1);
     EXPECT_EQ(text.find('\n'), std::string::npos);
@@ -84,17 +81,13 @@ TEST(StringFormatUU, LinesOf45BytesAndOutsideTool)
     EXPECT_EQ(FormattedTextToBinary(text, fmtUU), data);
     if (ziptest::HaveTool("python3")) {
         const std::string hex = ziptest::Hex(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
-        const std::string lines = ziptest::RunTool(
-            "python3 -c \"import binascii,sys;d=bytes.fromhex('" + hex
-            + "');sys.stdout.write(''.join(binascii.b2a_uu(d[i:i+45],backtick=True).decode().strip('\\n') "
-              "for i in range(0,len(d),45)))\"");
-        EXPECT_EQ(lines, text);
-        // The tool's own line layout, with line breaks, reads back.
-        EXPECT_EQ(FormattedTextToBinary(ziptest::RunTool("python3 -c \"import binascii,sys;d=bytes.fromhex('" + hex
-                                                         + "');sys.stdout.write(''.join(binascii.b2a_uu(d[i:i+45],"
-                                                           "backtick=True).decode() for i in range(0,len(d),45)))\""),
-                                        fmtUU),
-                  data);
+        auto uu = [&](const std::string& strip) {
+            return ziptest::RunTool("python3 -c \"import binascii,sys;d=bytes.fromhex('" + hex +
+                                    "');sys.stdout.write(''.join(binascii.b2a_uu(d[i:i+45],backtick=True).decode()" +
+                                    strip + " for i in range(0,len(d),45)))\"");
+        };
+        EXPECT_EQ(uu(".strip('\\n')"), text);
+        EXPECT_EQ(FormattedTextToBinary(uu(""), fmtUU), data);  // the tool's lines, with breaks, read back
     }
 }
 
