@@ -39,7 +39,7 @@ for i in z.infolist():
 print('comment|' + z.comment.hex())
 )PY";
     std::string out;
-    return ziptest::Run("python3 -c " + Quote(script) + " " + Quote(zip.string()), &out) == 0 ? out : "failed: " + out;
+    return ziptest::Python(script, {zip.string()}, &out) == 0 ? out : "failed: " + out;
 }
 
 std::string Listing(TZipDirManager& dm)
@@ -318,13 +318,6 @@ TEST(ReaderEdges, BentFieldsOfHandMadeArchives)
     SetLe(b, z.end + 8, 0xFFFF'FFFF, 4);
     Put(t, b);
     EXPECT_EQ(Names(*Open(t, false)->DirManager()), (std::vector<std::string>{"one.txt", "two.txt"}));
-    // A locator whose Zip64 end record is nowhere: native 40.
-    std::string loc;
-    Le(loc, 0x07064B50, 8);
-    Le(loc, 3, 8);
-    Le(loc, 1, 4);
-    Put(t, z.bytes.substr(0, z.end) + loc + z.bytes.substr(z.end));
-    EXPECT_EQ(NativeOf([&] { Open(t); }), 40);
     // A count the directory cannot hold is not believed.
     b = z.bytes;
     SetLe(b, z.end + 10, 5000, 2);

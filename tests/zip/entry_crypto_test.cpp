@@ -188,7 +188,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
     print('%s|%d|%d|%d|%s' % (i.filename, i.flag_bits & 1, i.compress_type, i.CRC, aes))
 )PY";
     std::string out;
-    return ziptest::Run("python3 -c " + ziptest::Quote(script) + " " + ziptest::Quote(zip.string()), &out) == 0 ? out : "";
+    return ziptest::Python(script, {zip.string()}, &out) == 0 ? out : "";
 }
 
 // Python reads every member with the password and compares it with its source.
@@ -201,8 +201,7 @@ for i in z.infolist():
     if i.is_dir(): continue
     if z.read(i) != open(os.path.join(sys.argv[2], i.filename), 'rb').read(): sys.exit(1)
 )PY";
-    return ziptest::Run("python3 -c " + ziptest::Quote(script) + " " + ziptest::Quote(zip.string()) + " " +
-                        ziptest::Quote(srcDir) + " " + ziptest::Quote(password)) == 0;
+    return ziptest::Python(script, {zip.string(), srcDir, password}) == 0;
 }
 
 // Python decrypts each traditional header: its last two bytes are bits 16-31 of the CRC.
@@ -217,8 +216,7 @@ for i in z.infolist():
     head = zipfile._ZipDecrypter(sys.argv[2].encode())(f.read(12))
     if head[10] != (i.CRC >> 16) & 0xFF or head[11] != i.CRC >> 24: sys.exit(1)
 )PY";
-    return ziptest::Run("python3 -c " + ziptest::Quote(script) + " " + ziptest::Quote(zip.string()) + " " +
-                        ziptest::Quote(password)) == 0;
+    return ziptest::Python(script, {zip.string(), password}) == 0;
 }
 
 bool SevenZip(const std::string& args, const fs::path& zip, const std::string& password, std::string* out)

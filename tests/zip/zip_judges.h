@@ -20,6 +20,23 @@ inline std::string Quote(const std::string& s)
 // Runs a shell command; returns its exit status, with stdout and stderr in out.
 inline int Run(const std::string& cmd, std::string* out = nullptr) { return RunCommand(cmd + " 2>&1", out); }
 
+// Runs a Python script with the given arguments; returns its exit status, with its output in out.
+inline int Python(const std::string& script, const std::vector<std::string>& args, std::string* out = nullptr)
+{
+    std::string cmd = "python3 -c " + Quote(script);
+    for (const auto& a : args)
+        cmd += " " + Quote(a);
+    return Run(cmd, out);
+}
+
+// Python's zipfile: a line per member, the expression expr over its ZipInfo i.
+inline std::string PythonFields(const std::filesystem::path& zip, const std::string& expr)
+{
+    std::string out;
+    return Python("import sys, zipfile\nfor i in zipfile.ZipFile(sys.argv[1]).infolist(): print(" + expr + ")",
+                  {zip.string()}, &out) == 0 ? out : "failed: " + out;
+}
+
 // Python's zipfile: testzip passes, and each member named in pairs ("member=source file") holds
 // exactly the source's bytes. Prints the member names, flags and extra tags, one line each, as
 // "name|flag bits|method|extra tags" (central directory). Empty text means a failure.
@@ -41,11 +58,10 @@ for i in z.infolist():
         t, n = struct.unpack('<HH', i.extra[p:p+4]); tags.append('%04x' % t); p += 4 + n
     print('%s|%d|%d|%s' % (i.filename, i.flag_bits, i.compress_type, ','.join(tags)))
 )PY";
-    std::string cmd = "python3 -c " + Quote(script) + " " + Quote(zip.string());
-    for (const auto& p : pairs)
-        cmd += " " + Quote(p);
+    std::vector<std::string> args = {zip.string()};
+    args.insert(args.end(), pairs.begin(), pairs.end());
     std::string out;
-    return Run(cmd, &out) == 0 ? (out.empty() ? std::string("\n") : out) : std::string();
+    return Python(script, args, &out) == 0 ? (out.empty() ? std::string("\n") : out) : std::string();
 }
 
 inline bool UnzipTest(const std::filesystem::path& zip, std::string* out = nullptr)
@@ -117,10 +133,10 @@ n = min(count, 0xFFFF)
 tail += struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, n, n, min(len(cd), 0xFFFFFFFF), min(start, 0xFFFFFFFF), 0)
 open(out, 'wb').write(d + cd + tail)
 )PY";
-    std::string cmd = "python3 -c " + Quote(script) + " " + Quote(out.string());
+    std::vector<std::string> args = {out.string()};
     for (const auto& v : volumes)
-        cmd += " " + Quote(v.string());
-    return Run(cmd) == 0;
+        args.push_back(v.string());
+    return Python(script, args) == 0;
 }
 
 }  // namespace ziptest
