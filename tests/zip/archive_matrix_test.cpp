@@ -92,21 +92,16 @@ TEST(ArchiveShapes, SpannedSetWithNumberedVolumes)
     ziptest::TempDir dir;
     dir.write("src/noise.bin", Random(200000, 5));
     dir.write("src/track.kml", ziptest::Kml(500));
-    TZipArchiver a;
-    a.SetSpanningMode(smSpanning);
-    a.SpanningOptions.AdvancedNaming = true;
-    a.SpanningOptions.VolumeSize = vsCustom;
-    a.SpanningOptions.SetCustomVolumeSize(65536);
     std::vector<int> asked;
-    a.OnRequestBlankVolume = [&](TComponent*, int number, std::u16string&, bool& cancel) {
-        asked.push_back(number);
-        cancel = false;
-    };
-    a.FileName = dir.wide() + u"t.zip";
-    a.OpenArchive(fmCreate);
-    a.BaseDir = dir.wide() + u"src";
-    a.AddFiles(u"*", 0x28BF, u"");
-    a.CloseArchive();
+    ziptest::MakeZip(dir.path() / "t.zip", dir.path() / "src", [&](TZipArchiver& a) {
+        ziptest::Split(a, 65536);
+        a.SetSpanningMode(smSpanning);
+        a.SpanningOptions.AdvancedNaming = true;
+        a.OnRequestBlankVolume = [&](TComponent*, int number, std::u16string&, bool& cancel) {
+            asked.push_back(number);
+            cancel = false;
+        };
+    });
     // Blank disks 1 to 4 were asked for; the last one took the archive's own name.
     EXPECT_EQ(asked, (std::vector<int>{1, 2, 3, 4}));
     std::vector<fs::path> volumes;
@@ -174,16 +169,11 @@ TEST(ArchiveShapes, AddingToASplitSet)
     dir.write("src/track.kml", ziptest::Kml(300));
     dir.write("src/more.bin", Random(100000, 8));
     fs::create_directories(dir.path() / "out");
-    {
-        TZipArchiver a;
-        a.SetCompressionMode(0);
-        ziptest::Split(a, 65536);
-        a.FileName = dir.wide() + u"out/set.zip";
-        a.OpenArchive(fmCreate);
-        a.BaseDir = dir.wide() + u"src";
-        a.AddFiles(u"noise.bin", 0x28BF, u"");
-    }
     const fs::path last = dir.path() / "out/set.zip";
+    ziptest::MakeZip(last, dir.path() / "src", [](TZipArchiver& w) {
+        w.SetCompressionMode(0);
+        ziptest::Split(w, 65536);
+    }, u"noise.bin");
     const std::vector<fs::path> old = ziptest::SetVolumes(last);
     ASSERT_EQ(old.size(), 3u);
     auto contents = [](const std::vector<fs::path>& files) {

@@ -225,7 +225,7 @@ TEST(CipherAES, KeyAndVectorLengths)
               Encode(*MakeCipher(kKey128, cmECB), std::vector<std::uint8_t>(16, 0xFF)));
 }
 
-TEST(CipherAES, UseBeforeKeyAndWipe)
+TEST(CipherAES, KeyingUseBeforeKeyAndWipe)
 {
     TCipherAES aes;
     std::uint8_t b[16] = {};
@@ -238,20 +238,17 @@ TEST(CipherAES, UseBeforeKeyAndWipe)
     EXPECT_FALSE(c->Initialized());
     EXPECT_EQ(Hex(std::vector<std::uint8_t>(c->Vector().begin(), c->Vector().end())), std::string(32, 'f'));
     EXPECT_EQ(CipherErrorCode([&] { c->EncodeBuffer(b, b, 16); }), ceNotInitialized);
-}
 
-// The constructor keys the cipher and leaves the caller's key encrypted; a new cipher starts
-// at counter 1 with the real key, as AES entries need.
-TEST(CipherAES, CreateWithKeyEncryptsTheCallersCopy)
-{
+    // The constructor keys the cipher and leaves the caller's key encrypted; a new cipher starts
+    // at counter 1 with the real key, as AES entries need.
     std::vector<std::uint8_t> key = Unhex(kKey128);
-    TCipherAES aes(key);
-    EXPECT_TRUE(aes.Initialized());
+    TCipherAES keyed(key);
+    EXPECT_TRUE(keyed.Initialized());
     EXPECT_EQ(key.size(), 16u);
     EXPECT_NE(Hex(key), kKey128);
-    aes.Mode = cmCTR;
+    keyed.Mode = cmCTR;
     const auto plain = RandomBytes(33, 8);
-    EXPECT_EQ(Encode(aes, plain), Encode(*MakeCipher(kKey128, cmCTR), plain));
+    EXPECT_EQ(Encode(keyed, plain), Encode(*MakeCipher(kKey128, cmCTR), plain));
 
     std::vector<std::uint8_t> longKey(40, 3);
     TCipherAES cut(longKey);  // cut to 32 bytes, no error
