@@ -117,47 +117,37 @@ TEST(ArchiveShapes, SpannedSetWithNumberedVolumes)
     EXPECT_TRUE(ziptest::UnzipTest(dir.path() / "joined.zip", &out)) << out;
 }
 
+// An archive behind a stub: created empty it is the stub and the end record, whose offsets count
+// from the file's start; opened again it takes a file.
 TEST(ArchiveShapes, SelfExtractorStubInFront)
 {
     ziptest::TempDir dir;
-    dir.write("stub.exe", "MZ" + Random(998, 6));
+    const std::string stub = "MZ" + Random(998, 6);
+    dir.write("stub.exe", stub);
     dir.write("src/track.kml", ziptest::Kml(100));
-    TZipArchiver a;
-    a.SFXStub = dir.wide() + u"stub.exe";
-    a.FileName = dir.wide() + u"t.exe";
-    a.OpenArchive(fmCreate);
-    EXPECT_EQ(a.DirManager()->ArchiveStart, 1000);
-    a.BaseDir = dir.wide() + u"src";
-    a.AddFiles(u"track.kml", 0x28BF, u"");
-    a.CloseArchive();
-    const std::string z = ziptest::Bytes(dir.path() / "t.exe");
-    EXPECT_EQ(z.substr(0, 2), "MZ");
-    EXPECT_EQ(z.substr(1000, 4), "PK\x03\x04");  // offsets count from the file's start
-    EXPECT_FALSE(ziptest::PythonCheck(dir.path() / "t.exe", {"track.kml=" + dir.str() + "src/track.kml"}).empty());
-    std::string out;
-    EXPECT_TRUE(ziptest::SevenZipTest(dir.path() / "t.exe", &out)) << out;
-
-    // Nothing added: the empty directory still follows the stub.
+    const fs::path exe = dir.path() / "t.exe";
     TZipArchiver b;
-    b.SFXStub = a.SFXStub;
-    b.FileName = dir.wide() + u"empty.exe";
+    b.SFXStub = dir.wide() + u"stub.exe";
+    b.FileName = dir.wide() + u"t.exe";
     b.OpenArchive(fmCreate);
+    EXPECT_EQ(b.DirManager()->ArchiveStart, 1000);
     b.CloseArchive();
-    const std::string e = ziptest::Bytes(dir.path() / "empty.exe");
+    const std::string e = ziptest::Bytes(exe);
     ASSERT_EQ(e.size(), 1022u);
-    EXPECT_EQ(e.substr(0, 1000), z.substr(0, 1000));
+    EXPECT_EQ(e.substr(0, 1000), stub);
     EXPECT_EQ(e.substr(1000, 16), ziptest::EmptyZip().substr(0, 16));
     EXPECT_EQ(ziptest::LE(e, 1016, 4), 1000u);  // the directory's offset: after the stub
-    EXPECT_EQ(ziptest::PythonCheck(dir.path() / "empty.exe"), "\n");
-    // It opens again, and takes a file behind the stub.
+    EXPECT_EQ(ziptest::PythonCheck(exe), "\n");
     b.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
     EXPECT_EQ(b.FileCount(), 0);
     b.BaseDir = dir.wide() + u"src";
     b.AddFiles(u"track.kml", 0x28BF, u"");
     b.CloseArchive();
-    EXPECT_EQ(ziptest::Bytes(dir.path() / "empty.exe").substr(0, 1004), z.substr(0, 1004));
-    EXPECT_TRUE(ziptest::UnzipTest(dir.path() / "empty.exe", &out)) << out;
-    EXPECT_TRUE(ziptest::SevenZipTest(dir.path() / "empty.exe", &out)) << out;
+    EXPECT_EQ(ziptest::Bytes(exe).substr(0, 1004), stub + "PK\x03\x04");
+    EXPECT_FALSE(ziptest::PythonCheck(exe, {"track.kml=" + dir.str() + "src/track.kml"}).empty());
+    std::string out;
+    EXPECT_TRUE(ziptest::UnzipTest(exe, &out)) << out;
+    EXPECT_TRUE(ziptest::SevenZipTest(exe, &out)) << out;
 }
 
 // Opening a split set and adding to it in a transaction: the set grows from its last volume and
