@@ -1,5 +1,5 @@
 // Archives of every shape the writer makes, judged by outside readers: stored and deflated, one
-// file and split into volumes, small and Zip64.
+// file and split into volumes, small and Zip64, in the clear and encrypted with each cipher.
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -18,38 +18,49 @@ struct Shape {
     bool deflate;
     bool split;
     bool zip64;
+    TZipCryptoAlgorithm cipher = caNoEncryption;
 };
+
+const char* kPassword = "Trail pass 7";
 
 class ArchiveMatrix : public ::testing::TestWithParam<Shape> {};
 
 TEST_P(ArchiveMatrix, OutsideReadersAcceptTheArchiveAndItsBytes)
 {
     const Shape shape = GetParam();
+    const bool aes = shape.cipher >= caAES_128;
+    const std::string password = shape.cipher == caNoEncryption ? "" : kPassword;
     ziptest::TempDir dir;
-    dir.write("src/track.kml", ziptest::Kml(3000));
+    // Encrypted and deflated at level 1, the text takes two read blocks of 512 KiB.
+    dir.write("src/track.kml", ziptest::Kml(password.empty() ? 3000 : 12000));
     dir.write("src/noise.bin", Random(150000, 7));
     dir.write("src/empty.txt", "");
+    dir.write("src/short.txt", "ab");
     dir.write("src/icons/a.png", Random(2000, 8));
     fs::create_directories(dir.path() / "src/icons/none");
     fs::create_directories(dir.path() / "out");
 
     TZipArchiver a;
-    a.SetCompressionMode(shape.deflate ? 9 : 0);
+    a.SetCompressionMode(!shape.deflate ? 0 : password.empty() ? 9 : 1);
     a.Zip64Mode = shape.zip64 ? zmAlways : zmAuto;
     if (shape.split)
         ziptest::Split(a, 65536);
     a.FileName = dir.wide() + u"out/set.zip";
     a.OpenArchive(fmCreate);
     a.BaseDir = dir.wide() + u"src";
+    if (!password.empty()) {
+        a.SetPassword(password);
+        a.EncryptionMethod = shape.cipher;
+    }
     a.BeginUpdate();
     a.AddFiles(u"*", 0x28BF | faDirectory, u"");
     a.EndUpdate();
-    EXPECT_EQ(a.FileCount(), 4);
+    EXPECT_EQ(a.FileCount(), 5);
     a.CloseArchive();
 
-    const std::vector<std::string> pairs = {
-        "track.kml=" + dir.str() + "src/track.kml", "noise.bin=" + dir.str() + "src/noise.bin",
-        "empty.txt=" + dir.str() + "src/empty.txt", "icons/a.png=" + dir.str() + "src/icons/a.png"};
+    std::vector<std::string> pairs;
+    for (const char* name : {"track.kml", "noise.bin", "empty.txt", "short.txt", "icons/a.png"})
+        pairs.push_back(name + ("=" + dir.str() + "src/") + name);
     fs::path single = dir.path() / "out/set.zip";
     std::string out;
     if (shape.split) {
@@ -58,32 +69,71 @@ TEST_P(ArchiveMatrix, OutsideReadersAcceptTheArchiveAndItsBytes)
         for (std::size_t i = 0; i + 1 < volumes.size(); ++i)
             EXPECT_EQ(fs::file_size(volumes[i]), 65536u) << volumes[i];
         // 7z reads the set itself.
-        EXPECT_TRUE(ziptest::SevenZipTest(single, &out)) << out;
+        EXPECT_TRUE(ziptest::SevenZip("t", single, &out, password)) << out;
         single = dir.path() / "joined.zip";
         ASSERT_TRUE(ziptest::JoinVolumes(volumes, single));
     }
-    const std::string listing = ziptest::PythonCheck(single, pairs);
-    ASSERT_FALSE(listing.empty());
-    EXPECT_NE(listing.find("icons/none/|"), std::string::npos) << listing;  // the directory item
-    EXPECT_NE(listing.find(std::string("noise.bin|0|") + (shape.deflate ? "8" : "0")), std::string::npos) << listing;
-    EXPECT_NE(listing.find("empty.txt|0|0|"), std::string::npos) << listing;  // empty: stored
-    EXPECT_TRUE(ziptest::UnzipTest(single, &out)) << out;
-    EXPECT_TRUE(ziptest::SevenZipTest(single, &out)) << out;
+    EXPECT_TRUE(ziptest::SevenZip("t", single, &out, password)) << out;
     if (shape.zip64) {
         EXPECT_EQ(ziptest::Run("zipinfo -v " + ziptest::Quote(single.string()), &out), 0);
         EXPECT_NE(out.find("minimum software version required to extract:   4.5"), std::string::npos) << out;
     }
+    if (!aes) {  // Python and unzip know the traditional cipher only
+        const std::string listing = ziptest::PythonCheck(single, pairs, password);
+        ASSERT_FALSE(listing.empty());
+        const std::string flag = password.empty() ? "0" : "1";
+        EXPECT_NE(listing.find("icons/none/|"), std::string::npos) << listing;  // the directory item
+        EXPECT_NE(listing.find("noise.bin|" + flag + "|" + (shape.deflate ? "8" : "0")), std::string::npos) << listing;
+        EXPECT_NE(listing.find("empty.txt|" + flag + "|0|"), std::string::npos) << listing;  // empty: stored
+        EXPECT_TRUE(ziptest::UnzipTest(single, &out, password)) << out;
+    }
+    if (password.empty())
+        return;
+    EXPECT_FALSE(ziptest::SevenZip("t", single, &out, "Trail pass 8")) << out;
+    EXPECT_TRUE(ziptest::SevenZip("x -o" + ziptest::Quote(dir.str() + "x"), single, &out, password)) << out;
+    for (const char* name : {"track.kml", "noise.bin", "empty.txt", "short.txt", "icons/a.png"})
+        EXPECT_EQ(ziptest::Bytes(dir.path() / "x" / name), ziptest::Bytes(dir.path() / "src" / name)) << name;
+    const std::string listing = ziptest::CipherListing(single);
+    const std::string strength = shape.cipher == caAES_128 ? "01" : shape.cipher == caAES_192 ? "02" : "03";
+    if (aes) {
+        // Method 99, no CRC, and the extra naming the real method (stored for the empty file).
+        EXPECT_NE(listing.find("track.kml|1|99|0|02004145" + strength + (shape.deflate ? "0800" : "0000")),
+                  std::string::npos) << listing;
+        EXPECT_NE(listing.find("empty.txt|1|99|0|02004145" + strength + "0000"), std::string::npos) << listing;
+    } else {
+        EXPECT_FALSE(ziptest::UnzipTest(single, &out, "wrong")) << out;
+        EXPECT_TRUE(ziptest::PythonCheck(single, pairs, "wrong").empty());
+        EXPECT_TRUE(ziptest::CheckBytesFromCrc(single, password));
+        EXPECT_NE(listing.find("empty.txt|1|0|0|\n"), std::string::npos) << listing;
+    }
+    EXPECT_NE(listing.find("icons/none/|0|0|0|\n"), std::string::npos) << listing;  // a folder carries no cipher
+    // Read back: the cipher from the flag or the AES extra's strength, the real method.
+    TZipArchiver r;
+    r.FileName = UTF8DecodeWide(single.string());
+    r.OpenArchive(fmOpenRead);
+    int at = -1;
+    ASSERT_TRUE(r.DirManager()->Items.FindItem(u"track.kml", at));
+    EXPECT_EQ(r.DirManager()->Items.GetItem(at).StoredEncryption, shape.cipher);
+    EXPECT_EQ(r.DirManager()->Items.GetItem(at).TargetMethod, shape.deflate ? 8 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Shapes, ArchiveMatrix,
-                         ::testing::Values(Shape{false, false, false}, Shape{true, false, false},
-                                           Shape{false, true, false}, Shape{true, true, false},
-                                           Shape{false, false, true}, Shape{true, false, true},
-                                           Shape{false, true, true}, Shape{true, true, true}),
-                         [](const ::testing::TestParamInfo<Shape>& i) {
-                             return std::string(i.param.deflate ? "Deflated" : "Stored") +
-                                    (i.param.split ? "Split" : "Plain") + (i.param.zip64 ? "Zip64" : "Small");
-                         });
+std::string ShapeName(const ::testing::TestParamInfo<Shape>& i)
+{
+    static const char* ciphers[] = {"", "Pkware", "Aes128", "Aes192", "Aes256"};
+    return std::string(i.param.deflate ? "Deflated" : "Stored") + (i.param.split ? "Split" : "Plain") +
+           (i.param.zip64 ? "Zip64" : "Small") + ciphers[i.param.cipher];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, ArchiveMatrix,
+    ::testing::Values(Shape{false, false, false}, Shape{true, false, false}, Shape{false, true, false},
+                      Shape{true, true, false}, Shape{false, false, true}, Shape{true, false, true},
+                      Shape{false, true, true}, Shape{true, true, true}, Shape{false, false, false, caPkzipClassic},
+                      Shape{true, false, false, caPkzipClassic}, Shape{false, false, false, caAES_128},
+                      Shape{true, false, false, caAES_128}, Shape{true, false, false, caAES_192},
+                      Shape{false, false, false, caAES_256}, Shape{true, false, false, caAES_256},
+                      Shape{true, true, true, caAES_192}),
+    ShapeName);
 
 }  // namespace
 
