@@ -374,7 +374,7 @@ TEST(Commit, MovedSourcesGoOnlyAfterASuccessfulCommit)
     EXPECT_EQ(a.FileCount(), 1);
 }
 
-TEST(Zip64, LocalSizesAreReservedWheneverEitherSizeCanOverflow)
+TEST(Zip64, SizesThatCanOverflow)
 {
     EXPECT_FALSE(LocalZip64Needed(1000, 9, zmAuto));
     EXPECT_TRUE(LocalZip64Needed(0xFFFFFFFFLL - 1000, 9, zmAuto));  // only the compressed size can
@@ -382,10 +382,8 @@ TEST(Zip64, LocalSizesAreReservedWheneverEitherSizeCanOverflow)
     EXPECT_TRUE(LocalZip64Needed(-1, 0, zmAuto));
     EXPECT_TRUE(LocalZip64Needed(10, 0, zmAlways));
     EXPECT_FALSE(LocalZip64Needed(0xFFFFFFFFLL - 1000, 9, zmDisabled));  // the size check reports it
-}
 
-TEST(Zip64, AHugeFileWithZip64OffIsRefusedBeforeAnyByteIsWritten)
-{
+    // With Zip64 off a huge file is refused before any byte is written.
     Fixture f;
     {
         std::ofstream(f.Src("huge.bin"));
