@@ -102,7 +102,7 @@ TEST(StringFormatUU, XXAndCutText)
     EXPECT_THROW(FormattedTextToBinary("1Eq3o~", fmtXX), EStringFormat);
 }
 
-TEST(StringFormatRegistry, CodesDefaultsAndErrors)
+TEST(StringFormatRegistry, CodesDefaultsErrorsAndReplacements)
 {
     EXPECT_EQ(FindStringFormat(-1), &TStringFormatBase64::Instance());
     EXPECT_EQ(FindStringFormat(7), nullptr);
@@ -113,10 +113,8 @@ TEST(StringFormatRegistry, CodesDefaultsAndErrors)
     EXPECT_EQ(BinaryToFormattedText("a\0b", -1, fmtHEX), "61");
     EXPECT_EQ(BinaryToFormattedText("a\0b", 3, fmtHEX), "610062");
     EXPECT_EQ(FormattedTextToBinary("\x01\xFF", fmtCOPY), "\x01\xFF");
-}
 
-TEST(StringFormatRegistry, SameCodeReplaces)
-{
+    // A format registered under a known code replaces the old one.
     struct Shouting : TStringFormat {
         std::string BytesToText(const std::uint8_t*, std::size_t) const override { return "HEX!"; }
         int FormatCode() const override { return fmtHEX; }
