@@ -1,8 +1,9 @@
 #include "archiver.h"
 
+#include <regex>
+
 #include <gtest/gtest.h>
 
-#include "file_selection.h"
 #include "test_util.h"
 #include "wide_files.h"
 
@@ -81,19 +82,13 @@ public:
 
 }  // namespace
 
-// A mode outside 0-9 is refused and the old one kept.
-TEST(Archiver, InvalidCompressionModeKeepsTheOldOne)
-{
-    TZipArchiver a;
-    a.SetCompressionMode(9);
-    EXPECT_EQ(NativeOf([&] { a.SetCompressionMode(10); }), 5);
-    EXPECT_EQ(a.CompressionMode(), 9);
-}
-
-TEST(Archiver, OpenErrors)
+TEST(Archiver, OpenErrorsAndEmptyArchives)
 {
     ziptest::TempDir dir;
     ScriptedArchiver a;
+    a.SetCompressionMode(9);
+    EXPECT_EQ(NativeOf([&] { a.SetCompressionMode(10); }), 5);  // refused, the old mode kept
+    EXPECT_EQ(a.CompressionMode(), 9);
     EXPECT_EQ(NativeOf([&] { a.AddFiles(u"x", 0x28BF, u""); }), 13);
     EXPECT_EQ(NativeOf([&] { a.OpenArchive(fmCreate); }), 10);  // no file name
     a.FileName = dir.wide() + u"missing.kmz";
@@ -101,13 +96,8 @@ TEST(Archiver, OpenErrors)
     EXPECT_EQ(NativeOf([&] { a.FileCount(); }), 13);
     TZipArchiveItem f;
     EXPECT_EQ(NativeOf([&] { a.FindFirst(u"*.*", f, 0, u""); }), 13);
-}
 
-// An empty archive is its end record alone; the base archiver writes its own signature family.
-TEST(Archiver, CreateAndCloseEmptyWritesEndRecord)
-{
-    ziptest::TempDir dir;
-    ScriptedArchiver a;
+    // An empty archive is its end record alone; the base archiver writes its own signature family.
     int opened = 0;
     a.AfterOpen = [&](TComponent*) { ++opened; };
     a.FileName = dir.wide() + u"t.kmz";
@@ -354,13 +344,10 @@ TEST(Archiver, DefaultHandlersAnswerWithoutBlocking)
     EXPECT_EQ(p.texts[0], "Please insert a blank disk #1");
     EXPECT_EQ(p.texts[1], "Please insert disk #2");
     EXPECT_EQ(p.texts[2], "Please insert the first disk");
-    const std::string full = "Disk is full. Required free space: 1457664 bytes, but available only: ";
-    const std::string tail = " bytes. Clean the disk or find another blank disk";
-    EXPECT_EQ(p.texts[3].substr(0, full.size()), full);
-    ASSERT_GT(p.texts[3].size(), full.size() + tail.size());
-    EXPECT_EQ(p.texts[3].substr(p.texts[3].size() - tail.size()), tail);
-    const std::string free = p.texts[3].substr(full.size(), p.texts[3].size() - full.size() - tail.size());
-    EXPECT_EQ(free.find_first_not_of("0123456789"), std::string::npos) << free;
+    EXPECT_TRUE(std::regex_match(p.texts[3], std::regex("Disk is full\\. Required free space: 1457664 bytes, but "
+                                                        "available only: [0-9]+ bytes\\. Clean the disk or find "
+                                                        "another blank disk")))
+        << p.texts[3];
     // Handlers get disk numbers counted from 1.
     int handlerNumber = -1;
     a.OnRequestBlankVolume = [&](TComponent*, int n, std::u16string&, bool&) { handlerNumber = n; };
@@ -384,17 +371,4 @@ TEST(Archiver, VolumeNames)
     b.FileName = u"/d/track.kmz";
     b.SetSpanningMode(smSplitting);
     EXPECT_EQ(b.VolumeFileName(2, false), u"/d/track.F03");
-}
-
-TEST(FileSelection, MakeFullPath)
-{
-    ziptest::TempDir dir;
-    EXPECT_EQ(MakeFullPath(dir.wide(), u"a/../b.kml", u"/w"), dir.wide() + u"b.kml");
-    EXPECT_EQ(MakeFullPath(u"", u"b.kml", u"/w/"), u"/w/b.kml");
-    EXPECT_EQ(MakeFullPath(u"/ignored", u"/abs/b.kml", u"/w"), u"/abs/b.kml");
-    EXPECT_EQ(MakeFullPath(u"", u"C:/x.kml", u"/w"), u"/w/C:/x.kml");
-    EXPECT_EQ(MakeFullPath(u"", u"//srv/share/x.kml", u"/w"), u"//srv/share/x.kml");
-    EXPECT_EQ(MakeFullPath(dir.wide(), u"", u"/w"), dir.wide());
-    EXPECT_EQ(MakeFullPath(u"/no/such/dir", u"", u"/w"), u"/no/such/dir");
-    EXPECT_EQ(MakeFullPath(u"", u"", u"/"), WideExpandFileName(u".") + u"/");
 }

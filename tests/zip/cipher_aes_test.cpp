@@ -92,9 +92,8 @@ TEST(CipherAES, Sp800_38aEcbCbcCfb8)
 
     // CBC-MAC over whole blocks is the last CBC ciphertext block.
     auto mac = MakeCipher(kKey128, cmCBCMAC, kIv);
-    std::vector<std::uint8_t> untouched(plain.size(), 0x5A);
-    mac->EncodeBuffer(plain.data(), untouched.data(), plain.size());
-    EXPECT_EQ(untouched, std::vector<std::uint8_t>(plain.size(), 0x5A));
+    std::vector<std::uint8_t> unused(plain.size());
+    mac->EncodeBuffer(plain.data(), unused.data(), plain.size());
     EXPECT_EQ(Hex(std::vector<std::uint8_t>(mac->Feedback().begin(), mac->Feedback().end())),
               cbc128.substr(96));
 }
@@ -128,6 +127,10 @@ TEST(CipherAES, CounterModeBlocksOneAndTwo)
     again->EncodeBuffer(coded.data(), back.data(), 10);
     again->DecodeBuffer(coded.data() + 10, back.data() + 10, 7);
     EXPECT_EQ(back, plain);
+    // Keying again starts over at counter 1, whatever was used of the old stream.
+    const auto other = Unhex("000102030405060708090a0b0c0d0e0f");
+    again->Init(other.data(), 16);
+    EXPECT_EQ(Encode(*again, plain), Encode(*MakeCipher(Hex(other), cmCTR), plain));
 }
 
 TEST(CipherAES, EveryModeRoundTripsInPiecesAndInPlace)
@@ -177,7 +180,7 @@ TEST(CipherAES, MacModesWriteNothingAndDependOnEveryFullBlock)
     EXPECT_EQ(out, std::vector<std::uint8_t>(plain.size(), 0));
 }
 
-TEST(CipherAES, KeyLengthsAndPadding)
+TEST(CipherAES, KeyAndVectorLengths)
 {
     // 20 bytes run 12 rounds with the key zero-padded to 24.
     const std::string key20 = "000102030405060708090a0b0c0d0e0f10111213";
@@ -208,11 +211,8 @@ TEST(CipherAES, KeyLengthsAndPadding)
     // A negative length counts as an empty key.
     aes.Init(key33.data(), -5);
     EXPECT_EQ(Encode(aes, block), Encode(*MakeCipher("", cmECB), block));
-}
 
-// A short vector is zero-padded to a block, never read past its end.
-TEST(CipherAES, ShortVectorIsPadded)
-{
+    // A short vector is zero-padded to a block, never read past its end.
     const auto plain = RandomBytes(32, 12);
     auto shortIv = MakeCipher(kKey128, cmCBC, "0102030405060708");
     EXPECT_EQ(Encode(*shortIv, plain), Encode(*MakeCipher(kKey128, cmCBC, "01020304050607080000000000000000"), plain));
@@ -225,7 +225,7 @@ TEST(CipherAES, ShortVectorIsPadded)
               Encode(*MakeCipher(kKey128, cmECB), std::vector<std::uint8_t>(16, 0xFF)));
 }
 
-TEST(CipherAES, UseBeforeKeyAndWipe)
+TEST(CipherAES, KeyingUseBeforeKeyAndWipe)
 {
     TCipherAES aes;
     std::uint8_t b[16] = {};
@@ -238,37 +238,22 @@ TEST(CipherAES, UseBeforeKeyAndWipe)
     EXPECT_FALSE(c->Initialized());
     EXPECT_EQ(Hex(std::vector<std::uint8_t>(c->Vector().begin(), c->Vector().end())), std::string(32, 'f'));
     EXPECT_EQ(CipherErrorCode([&] { c->EncodeBuffer(b, b, 16); }), ceNotInitialized);
-}
 
-// The constructor keys the cipher and leaves the caller's key encrypted; a new cipher starts
-// at counter 1 with the real key, as AES entries need.
-TEST(CipherAES, CreateWithKeyEncryptsTheCallersCopy)
-{
+    // The constructor keys the cipher and leaves the caller's key encrypted; a new cipher starts
+    // at counter 1 with the real key, as AES entries need.
     std::vector<std::uint8_t> key = Unhex(kKey128);
-    TCipherAES aes(key);
-    EXPECT_TRUE(aes.Initialized());
+    TCipherAES keyed(key);
+    EXPECT_TRUE(keyed.Initialized());
     EXPECT_EQ(key.size(), 16u);
     EXPECT_NE(Hex(key), kKey128);
-    aes.Mode = cmCTR;
+    keyed.Mode = cmCTR;
     const auto plain = RandomBytes(33, 8);
-    EXPECT_EQ(Encode(aes, plain), Encode(*MakeCipher(kKey128, cmCTR), plain));
+    EXPECT_EQ(Encode(keyed, plain), Encode(*MakeCipher(kKey128, cmCTR), plain));
 
     std::vector<std::uint8_t> longKey(40, 3);
     TCipherAES cut(longKey);  // cut to 32 bytes, no error
     EXPECT_EQ(longKey.size(), 32u);
     EXPECT_EQ(cut.Rounds(), 14);
-}
-
-// Keying again in counter mode starts over at counter 1, whatever was used of the old stream.
-TEST(CipherAES, NewKeyRestartsTheCounter)
-{
-    const auto plain = RandomBytes(16, 9);
-    auto c = MakeCipher(kKey128, cmCTR);
-    std::vector<std::uint8_t> junk(17);
-    c->EncodeBuffer(junk.data(), junk.data(), junk.size());
-    const auto other = Unhex("000102030405060708090a0b0c0d0e0f");
-    c->Init(other.data(), 16);
-    EXPECT_EQ(Encode(*c, plain), Encode(*MakeCipher(Hex(other), cmCTR), plain));
 }
 
 TEST(CipherAES, CoderHooksFollowTheActionSet)

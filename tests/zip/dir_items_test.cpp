@@ -69,21 +69,10 @@ TEST(HashedList, StaleIndexesAndNames)
     EXPECT_EQ(l.IndexOf(u"x"), 0);
 }
 
+// Lookups ignore case; a rename or an update touches only its own item's entry.
 TEST(DirArray, NamesDifferingOnlyInCase)
 {
-    TZipDirArray a;
-    Append(a, u"A.txt");
-    Append(a, u"a.TXT");
-    Append(a, u"b.txt");
     int index = -1;
-    ASSERT_TRUE(a.FindItem(u"B.TXT", index));  // lookups ignore case
-    EXPECT_EQ(index, 2);
-    EXPECT_EQ(a.GetItem(2).Name, u"b.txt");
-    a.Delete(0);  // removes item 0's own entry
-    ExpectInStep(a);
-    EXPECT_TRUE(a.FindItem(u"b.txt", index));
-    EXPECT_EQ(index, 1);
-
     TZipDirArray r;
     Append(r, u"X.txt");
     Append(r, u"x.txt");
@@ -106,15 +95,23 @@ TEST(DirArray, NamesDifferingOnlyInCase)
     EXPECT_EQ(index, 0);
 }
 
-TEST(DirArray, RenameWhileReadingInOrder)
+// A reused array: Clear keeps the slots, their names and headers, but drops extras and the
+// index; the reader renames them in order.
+TEST(DirArray, ClearKeepsTheSlotsForRenamesInOrder)
 {
-    // A reused array: after Clear and SetCount the slots still carry their old names.
     TZipDirArray a;
     Append(a, u"x");
     Append(a, u"y");
+    a.GetItem(1).ExtraFields.push_back({0x554E, {9}});
+    a.GetItem(1).Header.Crc32 = 42;
+    const int cap = a.Capacity();
     a.Clear();
     a.SetCount(2);
+    EXPECT_EQ(a.Capacity(), cap);
     EXPECT_EQ(a.GetItem(1).Name, u"y");
+    EXPECT_EQ(a.GetItem(1).Header.Crc32, 42u);
+    EXPECT_TRUE(a.GetItem(1).ExtraFields.empty());
+    EXPECT_EQ(a.Names().GetCount(), 0);
     a.RenameItem(0, u"y");
     a.RenameItem(1, u"x");
     ExpectInStep(a);
@@ -136,24 +133,6 @@ TEST(DirArray, ErrorCodesLeaveTheArrayUnchanged)
     a.GetItem(2).ExtraFields.push_back({0x5455, {1, 2, 3}});
     EXPECT_EQ(NativeOf([&] { a.SetItem(2, withExtra); }), 58);  // entry 1 is missing
     EXPECT_EQ(a.GetItem(2).ExtraFields.size(), 1u);
-}
-
-// Clear keeps the slots, their names and headers, but drops extras and the index.
-TEST(DirArray, ClearKeepsTheSlots)
-{
-    TZipDirArray b;
-    for (const char16_t* n : {u"a", u"b", u"c"})
-        Append(b, n);
-    b.GetItem(1).ExtraFields.push_back({0x554E, {9}});
-    b.GetItem(1).Header.Crc32 = 42;
-    const int cap = b.Capacity();
-    b.Clear();
-    b.SetCount(3);
-    EXPECT_EQ(b.Capacity(), cap);
-    EXPECT_EQ(b.GetItem(1).Name, u"b");
-    EXPECT_EQ(b.GetItem(1).Header.Crc32, 42u);
-    EXPECT_TRUE(b.GetItem(1).ExtraFields.empty());
-    EXPECT_EQ(b.Names().GetCount(), 0);
 }
 
 TEST(DirArray, CopiesAreDeepAndStreamsOwnedOrNot)

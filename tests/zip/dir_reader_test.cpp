@@ -39,7 +39,7 @@ for i in z.infolist():
 print('comment|' + z.comment.hex())
 )PY";
     std::string out;
-    return ziptest::Run("python3 -c " + Quote(script) + " " + Quote(zip.string()), &out) == 0 ? out : "failed: " + out;
+    return ziptest::Python(script, {zip.string()}, &out) == 0 ? out : "failed: " + out;
 }
 
 std::string Listing(TZipDirManager& dm)
@@ -243,13 +243,15 @@ TEST_F(ReaderTest, VolumeSetsOfTheZipToolAndOfOurOwn)
     ASSERT_TRUE(fs::exists(P("set.z03")));
     ziptest::MakeZip(P("own.zip"), P("src"), [](TZipArchiver& w) {
         ziptest::Split(w, 70000);
+        w.SpanningOptions.AdvancedNaming = true;
         w.SetCompressionMode(0);
     });
-    ASSERT_TRUE(fs::exists(P("own.Z03")));
+    ASSERT_TRUE(fs::exists(P("own_003.zip")));
     for (const char* name : {"set.zip", "own.zip"}) {
         SCOPED_TRACE(name);
         auto a = Open(P(name));
         EXPECT_EQ(a->SpanningMode(), smSplitting);
+        EXPECT_EQ(a->SpanningOptions.AdvancedNaming, name[0] == 'o');
         EXPECT_EQ(a->FileCount(), 6);
         TZipArchiveItem f;
         ASSERT_TRUE(a->FindFirst(u"big.bin", f, 0x28BF, u""));
@@ -263,50 +265,6 @@ TEST_F(ReaderTest, VolumeSetsOfTheZipToolAndOfOurOwn)
     Put(P("own.zip"), last);
     EXPECT_EQ(NativeOf([&] { Open(P("own.zip"), false); }), 57);
     EXPECT_EQ(NativeOf([&] { Open(P("own.zip")); }), 44);
-}
-
-TEST(ReaderVolumes, DirectoryAcrossVolumes)
-{
-    ziptest::TempDir dir;
-    const int n = 1200;
-    for (int i = 0; i < n; ++i)
-        dir.write("src/placemark_icon_with_a_long_name_" + std::to_string(i) + ".png", std::to_string(i));
-    ziptest::MakeZip(dir.path() / "v.zip", dir.path() / "src", [](TZipArchiver& w) {
-        ziptest::Split(w, 65536);
-        w.SpanningOptions.AdvancedNaming = true;
-        w.Options.FlushBuffers = false;
-        w.SetCompressionMode(0);
-    });
-    const std::string last = Bytes(dir.path() / "v.zip");
-    const std::size_t end = last.rfind("PK\x05\x06");
-    ASSERT_NE(end, std::string::npos);
-    // The directory begins on an earlier volume than the end record's.
-    ASSERT_LT(static_cast<unsigned char>(last[end + 6]), static_cast<unsigned char>(last[end + 4]));
-    auto a = Open(dir.path() / "v.zip");
-    EXPECT_EQ(a->SpanningMode(), smSplitting);
-    EXPECT_TRUE(a->SpanningOptions.AdvancedNaming);
-    ASSERT_EQ(a->FileCount(), n);
-    TZipArchiveItem f;
-    ASSERT_TRUE(a->FindFirst(u"placemark_icon_with_a_long_name_1199.png", f, 0x28BF, u""));
-    EXPECT_EQ(f.CRC, Crc("1199"));
-}
-
-TEST_F(ReaderTest, ManyEntriesThroughTheZip64EndRecord)
-{
-    const int n = 65600;
-    InSrc("python3 -c " + Quote("import zipfile\nwith zipfile.ZipFile('../many.zip', 'w') as z:\n"
-                                "    for i in range(" + std::to_string(n) + "): z.writestr('e%d' % i, b'')\n"));
-    {
-        auto a = Open(P("many.zip"), false, fmOpenReadWrite | fmShareDenyWrite);
-        TZipDirManager& dm = *a->DirManager();
-        EXPECT_TRUE(dm.Zip64LocatorFound);
-        ASSERT_EQ(dm.Items.GetCount(), n);
-        EXPECT_EQ(UTF8EncodeWide(dm.Items.GetItem(n - 1).Name), "e" + std::to_string(n - 1));
-        a->BaseDir = Wide(P("src"));
-        a->AddFiles(u"a.txt", 0x28BF, u"");
-    }
-    EXPECT_EQ(Entries(PythonListing(P("many.zip"))).substr(0, 10), "e0|0|0|000");
-    EXPECT_FALSE(ziptest::PythonCheck(P("many.zip"), {"a.txt=" + P("src/a.txt").string()}).empty());
 }
 
 // --- damaged archives ------------------------------------------------------------------------------
@@ -340,11 +298,6 @@ TEST_F(ReaderTest, DamagedDirectoryIsRecoveredFromLocalHeadersOrRefused)
     // Without repair: no end record is native 48, a directory that cannot be there native 57.
     EXPECT_EQ(NativeOf([&] { Open(P("nodir.zip"), false); }), 48);
     EXPECT_EQ(NativeOf([&] { Open(P("zeroed.zip"), false); }), 57);
-    std::string bad = z;
-    SetLe(bad, bad.rfind("PK\x05\x06") + 12, 5000, 4);  // directory size beyond the file
-    Put(P("bad.zip"), bad);
-    EXPECT_EQ(NativeOf([&] { Open(P("bad.zip"), false); }), 57);
-    EXPECT_EQ(Open(P("bad.zip"))->DirManager()->Items.GetCount(), 3);
 }
 
 TEST(ReaderEdges, BentFieldsOfHandMadeArchives)
@@ -360,25 +313,15 @@ TEST(ReaderEdges, BentFieldsOfHandMadeArchives)
     SetLe(b, z.end + 8, 0xFFFF'FFFF, 4);
     Put(t, b);
     EXPECT_EQ(Names(*Open(t, false)->DirManager()), (std::vector<std::string>{"one.txt", "two.txt"}));
-    // A locator whose Zip64 end record is nowhere: native 40.
-    std::string loc;
-    Le(loc, 0x07064B50, 8);
-    Le(loc, 3, 8);
-    Le(loc, 1, 4);
-    Put(t, z.bytes.substr(0, z.end) + loc + z.bytes.substr(z.end));
-    EXPECT_EQ(NativeOf([&] { Open(t); }), 40);
-    // A count the directory cannot hold is not believed.
-    b = z.bytes;
-    SetLe(b, z.end + 10, 5000, 2);
-    Put(t, b);
-    EXPECT_EQ(NativeOf([&] { Open(t, false); }), 57);
-    EXPECT_EQ(Open(t)->DirManager()->Items.GetCount(), 2);
-    // Compressed sizes the file cannot hold: damaged, unless repair is asked for.
-    b = z.bytes;
-    SetLe(b, z.directory + 20, 1u << 30, 4);
-    Put(t, b);
-    EXPECT_EQ(NativeOf([&] { Open(t, false); }), 57);
-    EXPECT_EQ(Open(t)->DirManager()->Items.GetCount(), 2);
+    // A count the directory cannot hold, a directory size or a compressed size beyond the file:
+    // damaged, unless repair is asked for.
+    for (auto [at, value, n] : {std::tuple{z.end + 10, 5000u, 2}, {z.end + 12, 5000u, 4}, {z.directory + 20, 1u << 30, 4}}) {
+        b = z.bytes;
+        SetLe(b, at, value, n);
+        Put(t, b);
+        EXPECT_EQ(NativeOf([&] { Open(t, false); }), 57) << at;
+        EXPECT_EQ(Open(t)->DirManager()->Items.GetCount(), 2) << at;
+    }
 
     // Zip64 extra with only the compressed size and the disk overflowing: 8 bytes, then 4.
     std::string extra;

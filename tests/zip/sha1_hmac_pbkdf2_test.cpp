@@ -40,15 +40,11 @@ std::string Pbkdf2Hex(const std::string& password, const std::string& salt, int 
 
 }  // namespace
 
-TEST(Sha1, PublishedExamples)
+TEST(Sha1, PublishedExamplesAndPiecesMatchSha1sum)
 {
     EXPECT_EQ(Sha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
     EXPECT_EQ(Sha1Hex(std::string(1000000, 'a')), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
-}
-
-// Pieces of every size up to a few blocks, fed in odd slices, against the outside tool.
-TEST(Sha1, IncrementalUpdatesMatchSha1sum)
-{
+    // Pieces of every size up to a few blocks, fed in odd slices, against the outside tool.
     const std::string data = ziptest::Random(1000, 7);
     for (std::size_t len : {0u, 1u, 55u, 56u, 63u, 64u, 65u, 119u, 120u, 128u, 1000u}) {
         const std::string part = data.substr(0, len);
@@ -106,7 +102,7 @@ TEST(Pbkdf2, FailuresAndZeroIterations)
     EXPECT_EQ(Hex(key, 8), std::string(16, '0'));
 }
 
-TEST(HashRegistry, LookUpByIdAndName)
+TEST(HashRegistry, LookUpAndRegister)
 {
     const THashDescriptor* sha1 = &Sha1Descriptor();
     EXPECT_EQ(FindHashByName("sha1"), sha1);  // names compare without case
@@ -114,10 +110,6 @@ TEST(HashRegistry, LookUpByIdAndName)
     EXPECT_EQ(FindHashById(kSha1Id), sha1);
     EXPECT_EQ(FindHashById(2), nullptr);
     EXPECT_EQ(FindHashById(-1), nullptr);
-}
-
-TEST(HashRegistry, RegisterChecksTheDescriptor)
-{
     // The registry keeps the pointer, so the descriptor outlives the test.
     static THashDescriptor other;
     other = Sha1Descriptor();

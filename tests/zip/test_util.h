@@ -195,6 +195,39 @@ inline void Split(zip::TZipArchiver& a, int volumeSize)
     a.SpanningOptions.SetCustomVolumeSize(volumeSize);
 }
 
+// Calls f with the item's name, the operation and the cancel flag as each item of an add starts.
+inline void OnItemStart(zip::TZipArchiver& a,
+                        const std::function<void(const std::u16string&, zip::TZipProcessOperation, bool&)>& f)
+{
+    a.OnFileProgress = [f](zip::TComponent*, const std::u16string& name, double, zip::TZipProcessOperation op,
+                           zip::TZipProgressPhase ph, bool& cancel) {
+        if (ph == zip::ppStart)
+            f(name, op, cancel);
+    };
+}
+
+// The volumes of a split set in disk order, the last one under the set's name; the numbered ones
+// renamed to lower case, as 7z wants them.
+inline std::vector<std::filesystem::path> SetVolumes(const std::filesystem::path& last)
+{
+    std::vector<std::filesystem::path> volumes;
+    for (int n = 1; n < 100; ++n) {
+        char upper[8], lower[8];
+        std::snprintf(upper, sizeof upper, ".Z%02d", n);
+        std::snprintf(lower, sizeof lower, ".z%02d", n);
+        std::filesystem::path v = last, l = last;
+        v.replace_extension(upper);
+        l.replace_extension(lower);
+        if (std::filesystem::exists(v))
+            std::filesystem::rename(v, l);
+        else if (!std::filesystem::exists(l))
+            break;
+        volumes.push_back(l);
+    }
+    volumes.push_back(last);
+    return volumes;
+}
+
 // Packs mask (all files by default) from the folder src into the archive zip; setup adjusts the
 // archiver before the archive is created.
 inline void MakeZip(const std::filesystem::path& zip, const std::filesystem::path& src,

@@ -29,6 +29,10 @@ TEST(WidePaths, PartsDrivesAndRelativePaths)
     EXPECT_EQ(WideExpandFileName(u"/a/./b/../c.txt"), u"/a/c.txt");
     EXPECT_EQ(WideExpandFileName(u"/.."), u"/");
     EXPECT_EQ(WideExpandFileName(u"x.txt"), ZipIncludeTrailingBackslash(WideGetCurrentDir()) + u"x.txt");
+    EXPECT_TRUE(IsFloppyDrive("a:/x.zip"));
+    EXPECT_TRUE(IsRemovableDrive("B:x.zip"));
+    EXPECT_FALSE(IsRemovableDrive("/media/a:/x.zip"));
+    EXPECT_EQ(ZipExtractFileExt("/d/x.KMZ"), u".KMZ");
 }
 
 TEST(WideStrings, Replace)
@@ -176,14 +180,6 @@ TEST(WideFiles, RemoveDirectoryTree)
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir.path() / "l")));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "t"));
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "out/sub"));
-}
-
-TEST(WideFiles, Drives)
-{
-    EXPECT_TRUE(IsFloppyDrive("a:/x.zip"));
-    EXPECT_TRUE(IsRemovableDrive("B:x.zip"));
-    EXPECT_FALSE(IsRemovableDrive("/media/a:/x.zip"));
-    EXPECT_EQ(ZipExtractFileExt("/d/x.KMZ"), u".KMZ");
 }
 
 TEST(WideText, Utf8RoundTripAndCase)

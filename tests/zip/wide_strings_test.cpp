@@ -84,7 +84,7 @@ TEST(Utf7, VerboseSafeAndInvalidInput)
     EXPECT_THROW(UTF7ToWideString("\xE2\x82\xAC"), EUniGeneralError);
 }
 
-TEST(CodePages, AnsiOemAndUtf8)
+TEST(CodePages, AnsiOemUtf8AndSwaps)
 {
     EXPECT_EQ(WideStringToStringEx(u"\u20ACd\u00E9\u65E5", CP_ACP), "\x80" "d\xE9?");
     EXPECT_EQ(StringToWideStringEx("\x80" "d\xE9\x81", 1252), u"\u20ACd\u00E9\u0081");
@@ -94,10 +94,6 @@ TEST(CodePages, AnsiOemAndUtf8)
     EXPECT_EQ(WideStringToStringEx(u"\U0001F600x", 1252), "?x");  // one "?" for the whole pair
     EXPECT_EQ(StringToWideStringEx("\x93\xFA\x96\x7B", 932), u"\u65E5\u672C");
     EXPECT_EQ(StringToWideStringEx("x", 4242424), u"");  // no such code page
-}
-
-TEST(CodePages, SwapWholeBuffer)
-{
     std::u16string s = {char16_t(0x4100), 0, char16_t(0x4200)};
     SwapWideByteOrder(s);
     EXPECT_EQ(s, (std::u16string{u'A', 0, u'B'}));

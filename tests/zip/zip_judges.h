@@ -20,18 +20,38 @@ inline std::string Quote(const std::string& s)
 // Runs a shell command; returns its exit status, with stdout and stderr in out.
 inline int Run(const std::string& cmd, std::string* out = nullptr) { return RunCommand(cmd + " 2>&1", out); }
 
-// Python's zipfile: testzip passes, and each member named in pairs ("member=source file") holds
-// exactly the source's bytes. Prints the member names, flags and extra tags, one line each, as
-// "name|flag bits|method|extra tags" (central directory). Empty text means a failure.
-inline std::string PythonCheck(const std::filesystem::path& zip, const std::vector<std::string>& pairs = {})
+// Runs a Python script with the given arguments; returns its exit status, with its output in out.
+inline int Python(const std::string& script, const std::vector<std::string>& args, std::string* out = nullptr)
+{
+    std::string cmd = "python3 -c " + Quote(script);
+    for (const auto& a : args)
+        cmd += " " + Quote(a);
+    return Run(cmd, out);
+}
+
+// Python's zipfile: a line per member, the expression expr over its ZipInfo i.
+inline std::string PythonFields(const std::filesystem::path& zip, const std::string& expr)
+{
+    std::string out;
+    return Python("import sys, zipfile\nfor i in zipfile.ZipFile(sys.argv[1]).infolist(): print(" + expr + ")",
+                  {zip.string()}, &out) == 0 ? out : "failed: " + out;
+}
+
+// Python's zipfile, with the password if one is given: testzip passes, and each member named in
+// pairs ("member=source file") holds exactly the source's bytes. Prints the member names, flags and
+// extra tags, one line each, as "name|flag bits|method|extra tags" (central directory). Empty text
+// means a failure.
+inline std::string PythonCheck(const std::filesystem::path& zip, const std::vector<std::string>& pairs = {},
+                               const std::string& password = "")
 {
     static const char* script = R"PY(
 import sys, zipfile, struct
 z = zipfile.ZipFile(sys.argv[1])
+z.setpassword(sys.argv[2].encode())
 bad = z.testzip()
 if bad is not None:
     print('BAD', bad); sys.exit(1)
-for pair in sys.argv[2:]:
+for pair in sys.argv[3:]:
     member, src = pair.split('=', 1)
     if z.read(member) != open(src, 'rb').read():
         print('DIFF', member); sys.exit(1)
@@ -41,21 +61,58 @@ for i in z.infolist():
         t, n = struct.unpack('<HH', i.extra[p:p+4]); tags.append('%04x' % t); p += 4 + n
     print('%s|%d|%d|%s' % (i.filename, i.flag_bits, i.compress_type, ','.join(tags)))
 )PY";
-    std::string cmd = "python3 -c " + Quote(script) + " " + Quote(zip.string());
-    for (const auto& p : pairs)
-        cmd += " " + Quote(p);
+    std::vector<std::string> args = {zip.string(), password};
+    args.insert(args.end(), pairs.begin(), pairs.end());
     std::string out;
-    return Run(cmd, &out) == 0 ? (out.empty() ? std::string("\n") : out) : std::string();
+    return Python(script, args, &out) == 0 ? (out.empty() ? std::string("\n") : out) : std::string();
 }
 
-inline bool UnzipTest(const std::filesystem::path& zip, std::string* out = nullptr)
+inline bool UnzipTest(const std::filesystem::path& zip, std::string* out = nullptr, const std::string& password = "")
 {
-    return Run("unzip -tq " + Quote(zip.string()), out) == 0;
+    return Run("unzip -tq " + (password.empty() ? "" : "-P " + Quote(password) + " ") + Quote(zip.string()), out) == 0;
 }
 
-inline bool SevenZipTest(const std::filesystem::path& zip, std::string* out = nullptr)
+// 7z with a command ("t", "x -o...") and the password if one is given.
+inline bool SevenZip(const std::string& command, const std::filesystem::path& zip, std::string* out = nullptr,
+                     const std::string& password = "")
 {
-    return Run("7z t -bd " + Quote(zip.string()), out) == 0;
+    return Run("7z " + command + " -bd " + (password.empty() ? "" : Quote("-p" + password) + " ") + Quote(zip.string()),
+               out) == 0;
+}
+
+inline bool SevenZipTest(const std::filesystem::path& zip, std::string* out = nullptr) { return SevenZip("t", zip, out); }
+
+// Python's zipfile listing of an encrypted archive, without reading it: per member
+// "name|flag bit 0|method|CRC|AES extra data in hex".
+inline std::string CipherListing(const std::filesystem::path& zip)
+{
+    static const char* script = R"PY(
+import sys, zipfile, struct
+for i in zipfile.ZipFile(sys.argv[1]).infolist():
+    aes, p = '', 0
+    while p + 4 <= len(i.extra):
+        t, n = struct.unpack('<HH', i.extra[p:p+4])
+        if t == 0x9901: aes = i.extra[p+4:p+4+n].hex()
+        p += 4 + n
+    print('%s|%d|%d|%d|%s' % (i.filename, i.flag_bits & 1, i.compress_type, i.CRC, aes))
+)PY";
+    std::string out;
+    return Python(script, {zip.string()}, &out) == 0 ? out : "";
+}
+
+// Python decrypts each traditional header: its last two bytes are bits 16-31 of the CRC.
+inline bool CheckBytesFromCrc(const std::filesystem::path& zip, const std::string& password)
+{
+    static const char* script = R"PY(
+import sys, zipfile, struct
+z = zipfile.ZipFile(sys.argv[1]); f = open(sys.argv[1], 'rb')
+for i in z.infolist():
+    if not i.flag_bits & 1: continue
+    f.seek(i.header_offset); n, e = struct.unpack('<HH', f.read(30)[26:30]); f.seek(i.header_offset + 30 + n + e)
+    head = zipfile._ZipDecrypter(sys.argv[2].encode())(f.read(12))
+    if head[10] != (i.CRC >> 16) & 0xFF or head[11] != i.CRC >> 24: sys.exit(1)
+)PY";
+    return Python(script, {zip.string(), password}) == 0;
 }
 
 // Joins the volumes of a split set (in disk order, the last one holding the directory) into one
@@ -117,10 +174,10 @@ n = min(count, 0xFFFF)
 tail += struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, n, n, min(len(cd), 0xFFFFFFFF), min(start, 0xFFFFFFFF), 0)
 open(out, 'wb').write(d + cd + tail)
 )PY";
-    std::string cmd = "python3 -c " + Quote(script) + " " + Quote(out.string());
+    std::vector<std::string> args = {out.string()};
     for (const auto& v : volumes)
-        cmd += " " + Quote(v.string());
-    return Run(cmd) == 0;
+        args.push_back(v.string());
+    return Python(script, args) == 0;
 }
 
 }  // namespace ziptest
