@@ -1,6 +1,3 @@
-
-
-#include "csv_reader.h"
 #include "reader_test_util.h"
 
 namespace ts {
@@ -54,12 +51,8 @@ TEST(CsvReader, LoggerLogMatchesThePeerReading) {
     }
 }
 
-const std::string kHead = "DATE,TIME,LATITUDE,N/S,LONGITUDE,E/W,HEIGHT\r\n";
-std::string Row(const std::string& time, double lat = 48.1, const std::string& date = "2024/03/16") {
-    char b[128];
-    std::snprintf(b, sizeof b, "%s,%s,%.6f,N,11.5,E,100\r\n", date.c_str(), time.c_str(), lat);
-    return b;
-}
+const std::string& kHead = test::kCsvHead;
+template <class... A> std::string Row(A... a) { return test::CsvLine(a...); }
 
 TEST(CsvReader, TimeRunningBackOnceMakesTheLogARing) {
     CsvReading r;

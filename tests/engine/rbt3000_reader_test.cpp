@@ -1,27 +1,10 @@
-
-
 #include "reader_test_util.h"
-#include "m241_reader.h"
-#include "rbt3000_reader.h"
-#include "tks_reader.h"
-#include "wintec_reader.h"
 
 namespace ts {
 namespace {
 
-const std::string kHead = "DataLogs: 12\r\n\r\n";
-
-// One record of the logger, `sec` seconds after 2008-05-17 10:00:00. `more` goes after the usual
-// fields (a repeated key overrides); without `direction` the record carries no time.
-std::string Rec(int sec, double lat, const std::string& more = "", bool direction = true) {
-    char b[512];
-    std::snprintf(b, sizeof b,
-                  "Record: 1\r\nEvent Type: Log\r\nYear: 2008\r\nMonth: 5\r\nDay: 17\r\nHour: %d\r\nMinute: %d\r\n"
-                  "Second: %d\r\nLatitude: %.6f\r\nLongitude: 139.5\r\nAltitude: 12.5\r\nPDOP: 2.1\r\nHDOP: 1.25\r\n"
-                  "Satellite No: 7\r\nSpeed(kms/hr): 36\r\n",
-                  10 + sec / 3600, sec / 60 % 60, sec % 60, lat);
-    return b + more + (direction ? "Direction: 120\r\n" : "") + "\r\n";
-}
+const std::string& kHead = test::kRbtHead;
+template <class... A> std::string Rec(A... a) { return test::RbtRec(a...); }
 
 struct RbtReading : test::Reading {
     RbtReading() { ctx.inputKind = ikRbt3000; }

@@ -1,4 +1,3 @@
-
 #include "reader_test_util.h"
 
 namespace ts {
