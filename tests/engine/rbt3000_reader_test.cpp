@@ -18,18 +18,9 @@ TEST(Rbt3000Reader, ReadsRecordsInAnyLetterCase) {
     EXPECT_TRUE(r.HasLine("  RBT-3000:   2 records"));
     ASSERT_EQ(r.ctx.points.Count(), 2);
     ASSERT_EQ(r.ctx.blocks.Count(), 1);
-    const TLogData& p = r.P(0);
-    EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", p.Time), "2008-05-17 10:00:00.000");
-    EXPECT_DOUBLE_EQ(p.Lat, 35.5);
-    EXPECT_DOUBLE_EQ(p.Lon, 139.5);
-    EXPECT_DOUBLE_EQ(p.Alt, 12.5);
-    EXPECT_DOUBLE_EQ(p.Speed, 36 / 1.852);
-    EXPECT_EQ(p.Hdop10, 12);  // 12.5 rounds to even
-    EXPECT_EQ(p.Sats, 7);
-    EXPECT_DOUBLE_EQ(r.P(1).Lat, 35.7);
-    EXPECT_DOUBLE_EQ(r.P(1).Speed, 10.0);
-    // The fraction of the second is dropped.
-    EXPECT_EQ(FormatDateTime("hh:nn:ss.zzz", r.P(1).Time), "10:00:59.000");
+    // HDOP 12.5 rounds to even; the fraction of the second is dropped.
+    EXPECT_EQ(test::Describe(r.P(0)), "2008-05-17 10:00:00.000 35.5000000 139.5000000 12.50 36.000 12 7 1 0");
+    EXPECT_EQ(test::Describe(r.P(1)), "2008-05-17 10:00:59.000 35.7000000 139.5000000 12.50 18.520 12 7 1 0");
     EXPECT_EQ(r.ctx.blocks[0].EndTime, r.P(1).Time);
 }
 
@@ -95,12 +86,7 @@ TEST(Rbt3000Reader, FieldsCarryOverAndRecordBoundaries) {
     // A record right after another, with no blank line between, is a record of its own.
     r.Read(kHead + Rec(0, 35.5) + bare + Rec(2, 35.6));
     ASSERT_EQ(r.ctx.points.Count(), 3);
-    EXPECT_DOUBLE_EQ(r.P(1).Lat, 35.5);
-    EXPECT_DOUBLE_EQ(r.P(1).Alt, 12.5);
-    EXPECT_DOUBLE_EQ(r.P(1).Speed, 36 / 1.852);
-    EXPECT_EQ(r.P(1).Hdop10, 0);
-    EXPECT_EQ(r.P(1).Sats, 99);
-    EXPECT_EQ(FormatDateTime("hh:nn:ss", r.P(1).Time), "10:00:01");
+    EXPECT_EQ(test::Describe(r.P(1)), "2008-05-17 10:00:01.000 35.5000000 139.5000000 12.50 36.000 0 99 1 0");
 
     // The search for a record gives up after 30 lines; a "record:" on the last line holds nothing.
     RbtReading far;

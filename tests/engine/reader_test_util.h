@@ -103,6 +103,15 @@ struct Reading {
     void UseGeoid(GeoidQuery* g) { ctx.geoid = g, ctx.geoidCorrection = true; }
 };
 
+// A point's time, position, height, km/h, HDOP x 10, satellites, fix quality and flags, to compare
+// in one assertion.
+inline std::string Describe(const TLogData& p) {
+    char b[256];
+    std::snprintf(b, sizeof b, "%s %.7f %.7f %.2f %.3f %d %d %d %d", FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", p.Time).c_str(),
+                  p.Lat, p.Lon, p.Alt, p.Speed * 1.852, p.Hdop10, p.Sats, p.FixQuality, p.Flags);
+    return b;
+}
+
 // (First, Last) of each block, to compare with one assertion.
 using Spans = std::vector<std::pair<int32_t, int32_t>>;
 inline Spans BlockSpans(const EngineContext& ctx) {
