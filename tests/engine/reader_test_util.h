@@ -157,6 +157,22 @@ inline std::vector<PeerPoint> PeerTrack(const std::string& gpxPath, const std::s
     return r;
 }
 
+// The reading holds the peer's n points in one block: positions within tol, the same heights, and
+// times that print as the peer's in UTC in the form timeForm.
+inline void ExpectPeerTrack(const Reading& r, const std::vector<PeerPoint>& peer, size_t n, double tol,
+                            const char* timeForm) {
+    ASSERT_EQ(peer.size(), n);
+    ASSERT_EQ(size_t(r.ctx.points.Count()), n);
+    ASSERT_EQ(r.ctx.blocks.Count(), 1);
+    ExpectBlocksCoverStream(r.ctx);
+    for (size_t i = 0; i < n; ++i) {
+        const TLogData& p = r.P(int32_t(i));
+        EXPECT_TRUE(std::fabs(p.Lat - peer[i].lat) <= tol && std::fabs(p.Lon - peer[i].lon) <= tol) << i;
+        EXPECT_NEAR(p.Alt, peer[i].Num("ele"), 1e-9) << i;
+        EXPECT_EQ(FormatDateTime(timeForm, p.Time, '-'), peer[i].tag.at("time")) << i;
+    }
+}
+
 // Damages a log at random: flipped, zeroed or 0xFF bytes, cuts, repeated pieces, long runs of one
 // character, inserted lines from extras, and a truncated end. At most maxEdits edits.
 inline void Damage(std::string& s, std::mt19937& rng, const std::vector<std::string>& extras, int maxEdits,

@@ -114,20 +114,11 @@ TEST(WintecReader, RealWbt202LogMatchesThePeerReading) {
     EXPECT_TRUE(r.HasLine("  WBT-202:   498 records"));
     const auto track = test::PeerTrack(dir + "wbt202.TES.peer.gpx"), marks = test::PeerTrack(dir + "wbt202.TES.peer.gpx", "wpt");
     // No blank records and one track: every record is a point of one block, as the peer has it.
-    ASSERT_EQ(track.size(), 498u);
-    ASSERT_EQ(r.ctx.points.Count(), 498);
-    ASSERT_EQ(r.ctx.blocks.Count(), 1);
-    test::ExpectBlocksCoverStream(r.ctx);
+    ASSERT_NO_FATAL_FAILURE(test::ExpectPeerTrack(r, track, 498, 5e-10, "yyyy-mm-dd\"T\"hh:nn:ss\"Z\""));
     std::vector<int> ours;
     for (int i = 0; i < 498; ++i) {
-        const TLogData& p = r.P(i);
-        const test::PeerPoint& q = track[i];
-        EXPECT_NEAR(p.Lat, q.lat, 5e-10) << i;
-        EXPECT_NEAR(p.Lon, q.lon, 5e-10) << i;
-        EXPECT_EQ(p.Alt, q.Num("ele")) << i;
-        EXPECT_EQ(FormatDateTime("yyyy-mm-dd\"T\"hh:nn:ss\"Z\"", p.Time, '-'), q.tag.at("time")) << i;
-        EXPECT_TRUE(std::isnan(p.Temperature)) << i;  // this logger wrote no sensor values
-        if (p.Flags & InterestPoint) ours.push_back(i);
+        EXPECT_TRUE(std::isnan(r.P(i).Temperature)) << i;  // this logger wrote no sensor values
+        if (r.P(i).Flags & InterestPoint) ours.push_back(i);
     }
     // The peer makes waypoints of the interest points.
     ASSERT_EQ(ours.size(), marks.size());
