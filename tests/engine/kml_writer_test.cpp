@@ -48,6 +48,8 @@ TEST_F(KmlWriter, DefaultDocumentValidatesAndSumsTheTrack) {
     EXPECT_EQ(name, "2024-03-16_09-00-00.kml");
     ExpectValid(name);
     const std::string k = ReadFile(dir.path / name);
+    EXPECT_NE(k.find("<Document>\r\n\t\t<name>2024-03-16_09-00-00</name>\r\n\t\t<visibility>1</visibility>\r\n"),
+              std::string::npos);
     // One placemark a point, and start, interest, voice and end in place of speed classes.
     EXPECT_EQ(CountOf(k, "<Placemark>"), 31);
     EXPECT_NE(k.find("Voice= caf\xC3\xA9.wav"), std::string::npos);
