@@ -52,6 +52,10 @@ TEST_F(KmlPlacemark, VisibilityRules) {
     EXPECT_EQ(CountOf(text, "<visibility>0</visibility>"), 1);
     EXPECT_EQ(CountOf(text, "<visibility>1</visibility>"), 1);
     EXPECT_EQ(text.rfind("<visibility>1</visibility>"), text.rfind("<visibility>"));
+    // A point both of interest and with a voice note gets a placemark of each.
+    TLogData both = P();
+    both.Flags = InterestPoint | VoicePoint;
+    EXPECT_EQ(CountOf(Marks(both), "<Placemark>"), 2);
     // Without start markers nothing is forced.
     o.Visible[kcStart] = false;
     EXPECT_EQ(CountOf(Marks(P(), 1), "<visibility>1</visibility>"), 0);
