@@ -8,9 +8,7 @@ using namespace ts::testing;
 
 struct GpxWriter : WriterTest {
     int32_t Write() {
-        DeriveOptions(ctx.opt);
-        ctx.outputNames.clear();
-        return WriteGpx(ctx, dir.Folder());
+        return WriteGpx(Fresh(ctx), dir.Folder());
     }
     std::string Valid(const std::string& name) {
         EXPECT_EQ(GpxSchemaErrors(dir.path / name), "");
@@ -45,9 +43,7 @@ TEST_F(GpxWriter, TrackAndWaypointsValidateAndReadBack) {
 
     // The summary: distance along the track, as the KML writer sums it.
     ctx.opt.KMLout = true;
-    DeriveOptions(ctx.opt);
-    ctx.outputNames.clear();
-    ASSERT_EQ(WriteKml(ctx, dir.Folder(), false), 30);
+    ASSERT_EQ(WriteKml(Fresh(ctx), dir.Folder(), false), 30);
     const std::string k = ReadFile(dir.path / "2024-03-16&09-00-00.kml");
     const size_t d = k.find("Distance ") + 9;
     const std::string km = k.substr(d, k.find("<br/>", d) - d);

@@ -12,9 +12,7 @@ struct KmlWriter : WriterTest {
     }
     // Writes the KML of every selected block; returns the writer's result.
     int32_t Write(bool kmz = false) {
-        DeriveOptions(ctx.opt);
-        ctx.outputNames.clear();
-        return WriteKml(ctx, dir.Folder(), kmz);
+        return WriteKml(Fresh(ctx), dir.Folder(), kmz);
     }
     std::string Only() {
         std::string found;

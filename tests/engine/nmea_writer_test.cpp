@@ -9,9 +9,7 @@ using namespace ts::testing;
 
 struct NmeaWriter : WriterTest {
     int32_t Write(const std::string& input = "") {
-        DeriveOptions(ctx.opt);
-        ctx.outputNames.clear();
-        return WriteNmeaFiles(ctx, dir.Folder(), input.empty() ? dir.Folder() + "in.log" : input);
+        return WriteNmeaFiles(Fresh(ctx), dir.Folder(), input.empty() ? dir.Folder() + "in.log" : input);
     }
     // The file's sentences without their checksums (those are checked by Python).
     std::vector<std::string> Bodies(const std::string& name) {

@@ -94,6 +94,13 @@ struct ScratchDir {
     }
 };
 
+// Options derived and the batch's names forgotten, as before each conversion.
+inline EngineContext& Fresh(EngineContext& ctx) {
+    DeriveOptions(ctx.opt);
+    ctx.outputNames.clear();
+    return ctx;
+}
+
 // A context with a recording host, and a scratch folder for the files written.
 struct WriterTest : ::testing::Test {
     RecordingHost host;
@@ -103,9 +110,7 @@ struct WriterTest : ::testing::Test {
 
 // Writes the KML of ctx into dir, checks it against the schema and returns the newest file's text.
 inline std::string WriteValidKml(EngineContext& ctx, const ScratchDir& dir) {
-    DeriveOptions(ctx.opt);
-    ctx.outputNames.clear();
-    EXPECT_GT(WriteKml(ctx, dir.Folder(), false), 0);
+    EXPECT_GT(WriteKml(Fresh(ctx), dir.Folder(), false), 0);
     const std::string name = dir.Files().back();
     EXPECT_EQ(KmlSchemaErrors(dir.path / name), "") << ReadFile(dir.path / name);
     return ReadFile(dir.path / name);
