@@ -315,10 +315,8 @@ TEST(CsvReader, OwnCsvOutputReadsBack) {
     CsvReading r;
     r.Read((dir.path / made[0]).string());
     ASSERT_EQ(r.Count(), 3);
-    EXPECT_EQ(r.P(1).Time, testing::T(2024, 3, 16, 10, 0, 1, 250));
-    EXPECT_NEAR(r.P(2).Lat, 48.1003, 1e-9);
-    EXPECT_EQ(r.P(2).Alt, 100);
-    EXPECT_EQ(r.P(2).FixQuality, 1);
+    EXPECT_EQ(test::Describe(r.P(1)), "2024-03-16 10:00:01.250 48.1001000 11.5000000 100.00 27.563 0 99 1 0");
+    EXPECT_EQ(test::Describe(r.P(2)), "2024-03-16 10:00:03.000 48.1003000 11.5000000 100.00 45.748 0 99 1 0");
 }
 
 // Randomly damaged logs: no crash, no hang, a sound result and blocks that cover the stream.
