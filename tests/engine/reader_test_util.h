@@ -229,7 +229,6 @@ inline uint32_t Packed(int y, int mo, int d, int h, int mi, int s) {
 }
 // 2024-05-01 10:00:00 plus sec seconds (within the hour).
 inline uint32_t PackedAt(int sec) { return Packed(2024, 5, 1, 10, sec / 60, sec % 60); }
-inline double TimeAt(int sec) { return EncodeDate(2024, 5, 1) + EncodeTime(10, sec / 60, sec % 60, 0); }
 
 // An M-241 record: 20 bytes when kmh is given, else 16. The check byte makes the XOR of the record
 // 0 unless `damage` flips it.
