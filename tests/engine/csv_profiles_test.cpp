@@ -1,4 +1,3 @@
-
 #include "csv_profiles.h"
 #include "reader_test_util.h"
 

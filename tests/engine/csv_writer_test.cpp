@@ -8,9 +8,7 @@ using namespace ts::testing;
 
 struct CsvWriter : WriterTest {
     int32_t Write(const std::string& input = "") {
-        DeriveOptions(ctx.opt);
-        ctx.outputNames.clear();
-        return WriteCsv(ctx, dir.Folder(), input.empty() ? dir.Folder() + "in.nmea" : input);
+        return WriteCsv(Fresh(ctx), dir.Folder(), input.empty() ? dir.Folder() + "in.nmea" : input);
     }
     // Python's reading of the only CSV file, one row a line.
     std::vector<std::string> Rows() {

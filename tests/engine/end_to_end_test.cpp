@@ -25,6 +25,7 @@ TEST(EndToEnd, SampleNmeaToKml) {
              o.PointNameKind = 1;
              o.TimeStamp = true;
          }},
+        {"notes as names", [](TConversionOptions& o) { o.NoteHdop = o.TimeStamp = true, o.NoteToBalloon = false; }},
         {"3D", [](TConversionOptions& o) { o.Mode3D = true; }},
         {"every class visible", [](TConversionOptions& o) { o.Visible.fill(true); }},
     };

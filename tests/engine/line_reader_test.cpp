@@ -1,5 +1,3 @@
-
-#include "line_reader.h"
 #include "reader_test_util.h"
 
 namespace ts {

@@ -1,5 +1,3 @@
-
-#include "m241_reader.h"
 #include "reader_test_util.h"
 
 namespace ts {
@@ -43,13 +41,10 @@ TEST(M241Reader, Reads16ByteRecords) {
     ASSERT_EQ(r.ctx.points.Count(), 6);
     ASSERT_EQ(r.ctx.blocks.Count(), 1);  // the damaged record does not end the block
     test::ExpectBlocksCoverStream(r.ctx);
-    EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss", r.P(0).Time), "2008-05-05 15:06:40");
-    EXPECT_DOUBLE_EQ(r.P(0).Lat, static_cast<double>(35.5f));
-    EXPECT_DOUBLE_EQ(r.P(0).Lon, 139.5);
-    EXPECT_DOUBLE_EQ(r.P(3).Alt, 103.0);
-    EXPECT_DOUBLE_EQ(r.P(0).Speed, 0.0);
     // From 0 km/h the acceleration limit allows 17.64 km/h in the first second, then the distance.
-    EXPECT_NEAR(r.P(1).Speed * 1.852, 17.64, 1e-4);
+    EXPECT_EQ(test::Describe(r.P(0)), "2008-05-05 15:06:40.000 35.5000000 139.5000000 100.00 0.000 0 99 1 0");
+    EXPECT_EQ(test::Describe(r.P(1)), "2008-05-05 15:06:41.000 35.5001221 139.5000000 101.00 17.640 0 99 1 0");
+    EXPECT_DOUBLE_EQ(r.P(3).Alt, 103.0);
     EXPECT_NEAR(r.P(5).Speed * 1.852, GeoDistance(r.P(4).Lat, 139.5, r.P(5).Lat, 139.5).distance * 3.6, 1e-4);
 }
 

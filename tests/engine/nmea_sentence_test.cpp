@@ -1,5 +1,3 @@
-
-
 #include "barometer.h"
 #include "nmea_sentence.h"
 #include "reader_test_util.h"
@@ -164,22 +162,6 @@ TEST(NmeaEpochs, MaskDropsEpochsButKeepsTheOneBeforeAWaypoint) {
     EpochLog c(ikNmea, 4);
     c.Run(Epoch(1) + Epoch(2, 3));
     EXPECT_EQ(c.epochs.size(), 1u);
-}
-
-TEST(NmeaEpochs, HeldBoundaryLinesAreConsumedOnce) {
-    // Each of these lines ends the epoch before it; the next call must take it and go on.
-    const std::pair<int, std::string> held[] = {
-        {ikNmea, Nmea("GPWPL,4807.038,N,01131.000,E,Trailsmith_1")},
-        {ikTripMate, "/* LOG NOW */"},
-        {ikBarometer, "@LPRMC,1"},
-        {ikBarometer, "@CBDBG,1,0,100"},
-    };
-    for (const auto& [kind, line] : held) {
-        EpochLog a(kind);
-        a.Run(Epoch(1) + line + "\n" + Epoch(2) + line + "\n" + Epoch(3));
-        EXPECT_EQ(a.epochs.size(), 3u) << line;
-        EXPECT_LT(a.calls, 10) << line;
-    }
 }
 
 TEST(NmeaEpochs, TimeGapOpensANewBlockOnlyWithFullValues) {

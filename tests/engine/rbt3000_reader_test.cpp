@@ -1,27 +1,10 @@
-
-
 #include "reader_test_util.h"
-#include "m241_reader.h"
-#include "rbt3000_reader.h"
-#include "tks_reader.h"
-#include "wintec_reader.h"
 
 namespace ts {
 namespace {
 
-const std::string kHead = "DataLogs: 12\r\n\r\n";
-
-// One record of the logger, `sec` seconds after 2008-05-17 10:00:00. `more` goes after the usual
-// fields (a repeated key overrides); without `direction` the record carries no time.
-std::string Rec(int sec, double lat, const std::string& more = "", bool direction = true) {
-    char b[512];
-    std::snprintf(b, sizeof b,
-                  "Record: 1\r\nEvent Type: Log\r\nYear: 2008\r\nMonth: 5\r\nDay: 17\r\nHour: %d\r\nMinute: %d\r\n"
-                  "Second: %d\r\nLatitude: %.6f\r\nLongitude: 139.5\r\nAltitude: 12.5\r\nPDOP: 2.1\r\nHDOP: 1.25\r\n"
-                  "Satellite No: 7\r\nSpeed(kms/hr): 36\r\n",
-                  10 + sec / 3600, sec / 60 % 60, sec % 60, lat);
-    return b + more + (direction ? "Direction: 120\r\n" : "") + "\r\n";
-}
+const std::string& kHead = test::kRbtHead;
+template <class... A> std::string Rec(A... a) { return test::RbtRec(a...); }
 
 struct RbtReading : test::Reading {
     RbtReading() { ctx.inputKind = ikRbt3000; }
@@ -35,18 +18,9 @@ TEST(Rbt3000Reader, ReadsRecordsInAnyLetterCase) {
     EXPECT_TRUE(r.HasLine("  RBT-3000:   2 records"));
     ASSERT_EQ(r.ctx.points.Count(), 2);
     ASSERT_EQ(r.ctx.blocks.Count(), 1);
-    const TLogData& p = r.P(0);
-    EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", p.Time), "2008-05-17 10:00:00.000");
-    EXPECT_DOUBLE_EQ(p.Lat, 35.5);
-    EXPECT_DOUBLE_EQ(p.Lon, 139.5);
-    EXPECT_DOUBLE_EQ(p.Alt, 12.5);
-    EXPECT_DOUBLE_EQ(p.Speed, 36 / 1.852);
-    EXPECT_EQ(p.Hdop10, 12);  // 12.5 rounds to even
-    EXPECT_EQ(p.Sats, 7);
-    EXPECT_DOUBLE_EQ(r.P(1).Lat, 35.7);
-    EXPECT_DOUBLE_EQ(r.P(1).Speed, 10.0);
-    // The fraction of the second is dropped.
-    EXPECT_EQ(FormatDateTime("hh:nn:ss.zzz", r.P(1).Time), "10:00:59.000");
+    // HDOP 12.5 rounds to even; the fraction of the second is dropped.
+    EXPECT_EQ(test::Describe(r.P(0)), "2008-05-17 10:00:00.000 35.5000000 139.5000000 12.50 36.000 12 7 1 0");
+    EXPECT_EQ(test::Describe(r.P(1)), "2008-05-17 10:00:59.000 35.7000000 139.5000000 12.50 18.520 12 7 1 0");
     EXPECT_EQ(r.ctx.blocks[0].EndTime, r.P(1).Time);
 }
 
@@ -112,12 +86,7 @@ TEST(Rbt3000Reader, FieldsCarryOverAndRecordBoundaries) {
     // A record right after another, with no blank line between, is a record of its own.
     r.Read(kHead + Rec(0, 35.5) + bare + Rec(2, 35.6));
     ASSERT_EQ(r.ctx.points.Count(), 3);
-    EXPECT_DOUBLE_EQ(r.P(1).Lat, 35.5);
-    EXPECT_DOUBLE_EQ(r.P(1).Alt, 12.5);
-    EXPECT_DOUBLE_EQ(r.P(1).Speed, 36 / 1.852);
-    EXPECT_EQ(r.P(1).Hdop10, 0);
-    EXPECT_EQ(r.P(1).Sats, 99);
-    EXPECT_EQ(FormatDateTime("hh:nn:ss", r.P(1).Time), "10:00:01");
+    EXPECT_EQ(test::Describe(r.P(1)), "2008-05-17 10:00:01.000 35.5000000 139.5000000 12.50 36.000 0 99 1 0");
 
     // The search for a record gives up after 30 lines; a "record:" on the last line holds nothing.
     RbtReading far;

@@ -2,23 +2,17 @@
 // the peers' readings of the shared logs.
 #pragma once
 
-#include <algorithm>
 #include <bit>
-#include <optional>
-#include <cstdint>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <random>
+#include <optional>
 #include <regex>
-#include <vector>
-#include <memory>
-#include <string>
-#include <unistd.h>
 
-#include "host.h"
+#include "../test_temp.h"
+#include "csv_reader.h"
+#include "line_reader.h"
+#include "m241_reader.h"
 #include "nmea_reader.h"
+#include "rbt3000_reader.h"
 #include "tks_reader.h"
 #include "wintec_reader.h"
 #include "writer_test_util.h"
@@ -34,21 +28,14 @@ inline std::string Nmea(const std::string& body) {
     return "$" + body + cs;
 }
 
-class TempFile {
-public:
+// A log file in the process's scratch folder, removed with the object.
+struct TempFile {
     explicit TempFile(const std::string& content, const std::string& ext = ".nmea") {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "nmea_test_XXXXXX").string();
-        const int fd = mkstemp(tmpl.data());
-        if (fd >= 0) close(fd);
-        std::filesystem::remove(tmpl);
-        path_ = tmpl + ext;
-        std::ofstream(path_, std::ios::binary) << content;
-        std::filesystem::remove(tmpl);
+        static int n = 0;
+        std::ofstream(path_ = ProcessTempDir() + "log" + std::to_string(++n) + ext, std::ios::binary) << content;
     }
     ~TempFile() { std::filesystem::remove(path_); }
     const std::string& path() const { return path_; }
-
-private:
     std::string path_;
 };
 
@@ -111,12 +98,19 @@ struct Reading {
         TempFile f(bytes, ext);
         return Read(reader, f.path());
     }
-    bool HasLine(const std::string& line) const {
-        return std::find(host.lines.begin(), host.lines.end(), line) != host.lines.end();
-    }
+    bool HasLine(const std::string& line) const { return testing::HasLine(host, line); }
     const TLogData& P(int i) const { return ctx.points.At(i); }
     void UseGeoid(GeoidQuery* g) { ctx.geoid = g, ctx.geoidCorrection = true; }
 };
+
+// A point's time, position, height, km/h, HDOP x 10, satellites, fix quality and flags, to compare
+// in one assertion.
+inline std::string Describe(const TLogData& p) {
+    char b[256];
+    std::snprintf(b, sizeof b, "%s %.7f %.7f %.2f %.3f %d %d %d %d", FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", p.Time).c_str(),
+                  p.Lat, p.Lon, p.Alt, p.Speed * 1.852, p.Hdop10, p.Sats, p.FixQuality, p.Flags);
+    return b;
+}
 
 // (First, Last) of each block, to compare with one assertion.
 using Spans = std::vector<std::pair<int32_t, int32_t>>;
@@ -163,6 +157,22 @@ inline std::vector<PeerPoint> PeerTrack(const std::string& gpxPath, const std::s
     return r;
 }
 
+// The reading holds the peer's n points in one block: positions within tol, the same heights, and
+// times that print as the peer's in UTC in the form timeForm.
+inline void ExpectPeerTrack(const Reading& r, const std::vector<PeerPoint>& peer, size_t n, double tol,
+                            const char* timeForm) {
+    ASSERT_EQ(peer.size(), n);
+    ASSERT_EQ(size_t(r.ctx.points.Count()), n);
+    ASSERT_EQ(r.ctx.blocks.Count(), 1);
+    ExpectBlocksCoverStream(r.ctx);
+    for (size_t i = 0; i < n; ++i) {
+        const TLogData& p = r.P(int32_t(i));
+        EXPECT_TRUE(std::fabs(p.Lat - peer[i].lat) <= tol && std::fabs(p.Lon - peer[i].lon) <= tol) << i;
+        EXPECT_NEAR(p.Alt, peer[i].Num("ele"), 1e-9) << i;
+        EXPECT_EQ(FormatDateTime(timeForm, p.Time, '-'), peer[i].tag.at("time")) << i;
+    }
+}
+
 // Damages a log at random: flipped, zeroed or 0xFF bytes, cuts, repeated pieces, long runs of one
 // character, inserted lines from extras, and a truncated end. At most maxEdits edits.
 inline void Damage(std::string& s, std::mt19937& rng, const std::vector<std::string>& extras, int maxEdits,
@@ -184,9 +194,31 @@ inline void Damage(std::string& s, std::mt19937& rng, const std::vector<std::str
     }
 }
 
+// A CSV log's header of date, time and position columns, and one of its rows.
+inline const std::string kCsvHead = "DATE,TIME,LATITUDE,N/S,LONGITUDE,E/W,HEIGHT\r\n";
+inline std::string CsvLine(const std::string& time, double lat = 48.1, const std::string& date = "2024/03/16",
+                          double lon = 11.5) {
+    char b[160];
+    std::snprintf(b, sizeof b, "%s,%s,%.6f,N,%.6f,E,100\r\n", date.c_str(), time.c_str(), lat, lon);
+    return b;
+}
+
+// The RBT-3000 text log's first line, and one record `sec` seconds after 2008-05-17 10:00:00.
+// `more` goes after the usual fields (a repeated key overrides); without `direction` the record
+// carries no time.
+inline const std::string kRbtHead = "DataLogs: 12\r\n\r\n";
+inline std::string RbtRec(int sec, double lat, const std::string& more = "", bool direction = true,
+                          double lon = 139.5) {
+    char b[512];
+    std::snprintf(b, sizeof b,
+                  "Record: 1\r\nEvent Type: Log\r\nYear: 2008\r\nMonth: 5\r\nDay: 17\r\nHour: %d\r\nMinute: %d\r\n"
+                  "Second: %d\r\nLatitude: %.6f\r\nLongitude: %.6f\r\nAltitude: 12.5\r\nPDOP: 2.1\r\nHDOP: 1.25\r\n"
+                  "Satellite No: 7\r\nSpeed(kms/hr): 36\r\n",
+                  10 + sec / 3600, sec / 60 % 60, sec % 60, lat, lon);
+    return b + more + (direction ? "Direction: 120\r\n" : "") + "\r\n";
+}
+
 // Binary loggers' records and headers, in their byte layouts.
-
-
 inline void PutBytes(std::string& out, uint64_t v, int n) {
     for (int i = 0; i < n; ++i) out.push_back(static_cast<char>(v >> (8 * i) & 0xFF));
 }
@@ -197,7 +229,6 @@ inline uint32_t Packed(int y, int mo, int d, int h, int mi, int s) {
 }
 // 2024-05-01 10:00:00 plus sec seconds (within the hour).
 inline uint32_t PackedAt(int sec) { return Packed(2024, 5, 1, 10, sec / 60, sec % 60); }
-inline double TimeAt(int sec) { return EncodeDate(2024, 5, 1) + EncodeTime(10, sec / 60, sec % 60, 0); }
 
 // An M-241 record: 20 bytes when kmh is given, else 16. The check byte makes the XOR of the record
 // 0 unless `damage` flips it.

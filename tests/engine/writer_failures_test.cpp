@@ -25,9 +25,7 @@ const WriterKind kWriters[] = {
 struct WriterFailures : WriterTest, ::testing::WithParamInterface<WriterKind> {
     std::string ext = GetParam().ext;
     int32_t Write(EngineContext& c) {
-        DeriveOptions(c.opt);
-        c.outputNames.clear();
-        return GetParam().write(c, dir.Folder());
+        return GetParam().write(Fresh(c), dir.Folder());
     }
 };
 

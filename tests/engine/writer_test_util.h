@@ -7,15 +7,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <limits>
 #include <random>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "context.h"
 #include "convert.h"
@@ -26,7 +21,6 @@
 #include "writers.h"
 
 namespace ts::testing {
-
 
 inline std::string ReadFile(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -100,6 +94,13 @@ struct ScratchDir {
     }
 };
 
+// Options derived and the batch's names forgotten, as before each conversion.
+inline EngineContext& Fresh(EngineContext& ctx) {
+    DeriveOptions(ctx.opt);
+    ctx.outputNames.clear();
+    return ctx;
+}
+
 // A context with a recording host, and a scratch folder for the files written.
 struct WriterTest : ::testing::Test {
     RecordingHost host;
@@ -109,9 +110,7 @@ struct WriterTest : ::testing::Test {
 
 // Writes the KML of ctx into dir, checks it against the schema and returns the newest file's text.
 inline std::string WriteValidKml(EngineContext& ctx, const ScratchDir& dir) {
-    DeriveOptions(ctx.opt);
-    ctx.outputNames.clear();
-    EXPECT_GT(WriteKml(ctx, dir.Folder(), false), 0);
+    EXPECT_GT(WriteKml(Fresh(ctx), dir.Folder(), false), 0);
     const std::string name = dir.Files().back();
     EXPECT_EQ(KmlSchemaErrors(dir.path / name), "") << ReadFile(dir.path / name);
     return ReadFile(dir.path / name);
@@ -171,23 +170,25 @@ struct LatLon {
     double lat, lon;
 };
 
-// The positions of gpsbabel's reading of a file (input format fmt), of the elements named tag
-// ("trkpt" or "wpt") in its GPX output. complaint receives anything gpsbabel said besides.
+// The positions of the elements named tag ("trkpt" or "wpt") of a GPX text, in order.
+inline std::vector<LatLon> GpxPositions(const std::string& gpx, const std::string& tag) {
+    std::vector<LatLon> r;
+    const std::string start = "<" + tag + " lat=\"";
+    for (size_t p = gpx.find(start); p != std::string::npos; p = gpx.find(start, p + 1)) {
+        LatLon ll{};
+        if (std::sscanf(gpx.c_str() + p + start.size(), "%lf\" lon=\"%lf\"", &ll.lat, &ll.lon) == 2) r.push_back(ll);
+    }
+    return r;
+}
+
+// gpsbabel's reading of a file (input format fmt): the positions of tag in its GPX output.
+// complaint receives anything gpsbabel said besides.
 inline std::vector<LatLon> BabelRead(const std::string& fmt, const std::filesystem::path& file, const std::string& tag,
                                      std::string* complaint = nullptr) {
     std::string out;
-    std::vector<LatLon> r;
-    if (RunCommand("gpsbabel -i " + fmt + " -f " + Quote(file.string()) + " -o gpx -F -", &out) != 0) {
-        if (complaint) *complaint = out;
-        return r;
-    }
-    const std::string start = "<" + tag + " lat=\"";
-    for (size_t p = out.find(start); p != std::string::npos; p = out.find(start, p + 1)) {
-        LatLon ll{};
-        if (std::sscanf(out.c_str() + p + start.size(), "%lf\" lon=\"%lf\"", &ll.lat, &ll.lon) == 2) r.push_back(ll);
-    }
-    if (complaint) *complaint = out.substr(0, out.find("<?xml"));
-    return r;
+    const bool ok = RunCommand("gpsbabel -i " + fmt + " -f " + Quote(file.string()) + " -o gpx -F -", &out) == 0;
+    if (complaint) *complaint = ok ? out.substr(0, out.find("<?xml")) : out;
+    return ok ? GpxPositions(out, tag) : std::vector<LatLon>{};
 }
 
 // Python checks every line of an NMEA file on its own: CR LF endings, "$", the checksum, and the

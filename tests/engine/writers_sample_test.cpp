@@ -13,12 +13,8 @@ using namespace ts::testing;
 std::vector<LatLon> GpxTrack(const ScratchDir& dir) {
     std::vector<LatLon> r;
     for (const std::string& f : FilesWithExt(dir, ".gpx")) {
-        const std::string g = ReadFile(dir.path / f);
-        const std::string start = "<trkpt lat=\"";
-        for (size_t p = g.find(start); p != std::string::npos; p = g.find(start, p + 1)) {
-            LatLon ll{};
-            if (std::sscanf(g.c_str() + p + start.size(), "%lf\" lon=\"%lf\"", &ll.lat, &ll.lon) == 2) r.push_back(ll);
-        }
+        const std::vector<LatLon> p = GpxPositions(ReadFile(dir.path / f), "trkpt");
+        r.insert(r.end(), p.begin(), p.end());
     }
     return r;
 }
