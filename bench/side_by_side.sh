@@ -81,7 +81,7 @@ for n in $sizes; do
   echo "  (peak target: below gpsbabel's GPX peak, $(( gpxP / 1024 )) MiB)"
 done
 
-if command -v taskset >/dev/null && [ -z "${CPUS:-}" ]; then
+if command -v taskset >/dev/null && [ -z "${CPUS:-}" ] && [ -n "${log:-}" ]; then
   pin=(taskset -c 0,1)
   read -r w p < <(ours KMZ "$repeats")
   pin=()
