@@ -29,7 +29,11 @@ void AppendGpxPoint(LineOut& out, const GpxFormats& f, const char* tag, const TL
     b.append("<").append(tag).append(" lat=\"");
     AppendFixed(b, p.Lat, f.latLon);
     b.append("\" lon=\"");
+    const size_t lon = b.size();
     AppendFixed(b, p.Lon, f.latLon);
+    // GPX longitudes lie in [-180, 180): the 180th meridian, or a longitude that rounds to it,
+    // is written as -180.
+    if (b.compare(lon, 3, "180") == 0) b.insert(lon, 1, '-');
     b.append("\">");
     out.End();
     if (!std::isnan(p.Alt)) {

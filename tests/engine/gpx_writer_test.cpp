@@ -68,7 +68,8 @@ TEST_F(GpxWriter, TrackAndWaypointsValidateAndReadBack) {
 }
 
 TEST_F(GpxWriter, PointsWithoutDateOrHeight) {
-    std::vector<TLogData> pts = {Pt(0, 35, 139), Pt(0.5, 35.001, 139), Pt(1.25, 35.002, 139)};
+    // The last two lie on the 180th meridian, which the schema allows only as -180.
+    std::vector<TLogData> pts = {Pt(0, 35, 139), Pt(0.5, 35.001, 180), Pt(1.25, 35.002, 179.999999999)};
     for (TLogData& p : pts) p.Flags = InterestPoint;
     pts[1].Alt = kNaN;
     AddBlock(ctx, pts);
@@ -77,6 +78,7 @@ TEST_F(GpxWriter, PointsWithoutDateOrHeight) {
     ASSERT_EQ(dir.Files().size(), 1u);
     const std::string g = Valid(dir.Files()[0]);
     EXPECT_EQ(g.find("<time>"), std::string::npos);
+    EXPECT_EQ(CountOf(g, "lon=\"-180.0000000\""), 4);
     EXPECT_EQ(CountOf(g, "<ele>"), 4);
     EXPECT_EQ(CountOf(g, "<wpt "), 3);
 }
