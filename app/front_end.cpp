@@ -34,7 +34,7 @@ void ShellView::Echo(const std::string& line) const {
     if (echoReport) std::cout << line << '\n' << std::flush;
 }
 
-FrontEnd::FrontEnd(ShellView& view, ProgramPaths paths) : view_(view), paths_(std::move(paths)) {
+FrontEnd::FrontEnd(ShellView& view, ProgramPaths paths) : view_(view), paths_(std::move(paths)), engine_(view) {
     view_.settings = &settings;
     settings.programDir = paths_.Dir();
     settings.DataPath = settings.programDir;
@@ -64,7 +64,8 @@ bool FrontEnd::ButtonExecClick() {
         return true;
     }
     busy_ = true;
-    EngineContext ctx(view_);
+    EngineContext& ctx = engine_;
+    ctx.BeginBatch();
     ctx.readerLookup = readerLookup;
     ctx.locale = settings.locale;
     view_.abortRequested = false;
@@ -110,6 +111,7 @@ bool FrontEnd::ButtonExecClick() {
         if (name.empty()) continue;
         const int made = view_.filesMade;
         const int32_t result = ConvertFile(ctx, name);
+        if (KeepRepairedDecimals(ctx.opt, settings.opt)) view_.ShowSettings(settings);
         if (result <= 0 || view_.filesMade == made) ++filesFailed_;
     }
     batchAborted_ = view_.AbortRequested();

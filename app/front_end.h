@@ -73,6 +73,9 @@ public:
 private:
     ShellView& view_;
     ProgramPaths paths_;
+    // Lives for the program run: the output stage offers the previous block choice again when the
+    // same file is converted at the next Convert.
+    EngineContext engine_;
     bool busy_ = false;
     bool batchRan_ = false;
     bool batchAborted_ = false;

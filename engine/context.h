@@ -55,12 +55,15 @@ struct EngineContext {
     BlockTable SavedBlockTable;
     std::string LastInputName;
     int32_t LastBlockCount = -1;
-    // Output files made for the current input, so that no file of it overwrites another.
+    // Output files made in the current batch, so that no input of it overwrites a file an earlier
+    // one made.
     std::unordered_set<std::string> outputNames;
 
     // Tests: the reader leaves the point stream filled when it returns, instead of freeing it.
     bool keepPoints = false;
 
+    // A new batch may replace the files of the previous one.
+    void BeginBatch() { outputNames.clear(); }
     void Report(const std::string& line) { host.ReportLine(line); }
     double GeoidHeight(double lat, double lon) { return geoid ? geoid->GeoidHeight(lat, lon) : kNaN; }
     // Lets the message loop run, then raises AbortError when the user asked to stop.

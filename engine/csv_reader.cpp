@@ -14,6 +14,13 @@ namespace ts {
 namespace {
 
 constexpr double kOneMinute = 1.0 / 1440.0;
+// Row times are whole milliseconds, but their day fractions are not exact: every limit is
+// compared with half a millisecond of slack, so that a step of exactly the limit counts as the
+// limit at any time of day.
+constexpr double kHalfMs = 0.5 / 86400000.0;
+
+// More than 60 s back: a wrap, or a midnight row.
+bool StepsBackOverAMinute(double prevTime, double t) { return prevTime - t > kOneMinute + kHalfMs; }
 
 std::string_view TrimView(std::string_view s) {
     size_t a = 0, b = s.size();
@@ -164,9 +171,10 @@ bool ParseRow(EngineContext& ctx, CsvRowSource& src, std::string_view line) {
     }
     // 90/0 is a logger's placeholder for a missing position; 0/0 is what empty fields give.
     if (row.Lon == 0 && (row.Lat == 90 || row.Lat == 0)) accepted = false;
+    if (!OnTheGlobe(row.Lat, row.Lon)) accepted = false;
 
     const double prevTime = ctx.run.PrevTime;
-    if (po.CsvDropMidnightRows && prevTime - row.NewTime > kOneMinute && IsMidnight(row.NewTime)) {
+    if (po.CsvDropMidnightRows && StepsBackOverAMinute(prevTime, row.NewTime) && IsMidnight(row.NewTime)) {
         ctx.Report("  Data of illegal time was disregarded: " +
                    FormatDateTime(o.OutDateFormat, row.NewTime, o.DateSeparator) + " " +
                    FormatTimeMs("hh:nn:ss.", row.NewTime));
@@ -277,13 +285,13 @@ CsvRowResult ParseCsvDataLine(EngineContext& ctx, CsvRowSource& src) {
     res.RowAvailable = true;
     const RunState& r = ctx.run;
     const double t = src.row.NewTime;
-    if (src.wrapPoint == 0 && src.recordCount > 0 && r.PrevTime - t > kOneMinute) {
+    if (src.wrapPoint == 0 && src.recordCount > 0 && StepsBackOverAMinute(r.PrevTime, t)) {
         src.wrapPoint = src.recordCount;
         src.wrapAtRow = true;
         CheckTimeGoesBack(ctx, r.PrevTime, t);
         res.ContinuesBlock = false;
     } else {
-        res.ContinuesBlock = t - r.PrevTime <= ctx.opt.SplitTime / 1440.0;
+        res.ContinuesBlock = t - r.PrevTime <= ctx.opt.SplitTime / 1440.0 + kHalfMs;
     }
     return res;
 }

@@ -20,6 +20,10 @@ struct GeoResult {
 // last estimate). NaN in any coordinate gives a NaN distance.
 GeoResult GeoDistance(double lat1, double lon1, double lat2, double lon2, double h1 = 0, double h2 = 0);
 
+// True for a latitude in [-90, 90] and a longitude in [-180, 180]; false for NaN. Readers drop
+// records outside, as records without a position: no output could hold them.
+inline bool OnTheGlobe(double lat, double lon) { return lat >= -90 && lat <= 90 && lon >= -180 && lon <= 180; }
+
 // Speed in km/h between two fixes (times as date-time days, distance in metres), limited to an
 // acceleration of accelG g against prevKmh for steps up to 60.5 s. Both times 0 give NaN; a
 // non-positive or NaN step gives prevKmh.

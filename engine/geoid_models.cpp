@@ -72,6 +72,14 @@ int64_t FileSize(const std::string& name) {
     return ec ? -1 : int64_t(size);
 }
 
+// True when rows x cols nodes of 4 bytes plus extra bytes make exactly size bytes. The counts come
+// from files and settings: they are checked by division, as their product may not fit 64 bits.
+bool GridFillsFile(int64_t rows, int64_t cols, int64_t extra, int64_t size) {
+    if (rows <= 0 || cols <= 0 || size < extra || (size - extra) % 4 != 0) return false;
+    const int64_t nodes = (size - extra) / 4;
+    return nodes % cols == 0 && nodes / cols == rows;
+}
+
 GeoidGridGeometry GeometryOf(const GeoidGridParams& p) {
     GeoidGridGeometry g;
     g.Stride = p.ncols;
@@ -209,7 +217,7 @@ bool GeoidModels::CheckRecordMarker(const std::string& fileName, int32_t nodesPe
 
 bool GeoidModels::GsiCacheUsable(const std::string& cacheName) const {
     const int64_t size = FileSize(cacheName);
-    return size >= 0 && size == int64_t(s_.Gsi2000.nlat) * int64_t(s_.Gsi2000.ncols) * 4;
+    return size >= 0 && GridFillsFile(s_.Gsi2000.nlat, s_.Gsi2000.ncols, 0, size);
 }
 
 bool GeoidModels::OpenGsiGeoidBinary(const std::string& fileName) {
@@ -344,7 +352,7 @@ bool GeoidModels::OpenCustomGeoid(const std::string& fullName) {
     g.DLat = LeDouble(t + 24);
     g.DLon = LeDouble(t + 32);
     g.HeaderOffset = 0;
-    if (!CheckGeoidGeometry(g).empty() || size != int64_t(g.NRows) * int64_t(g.NCols) * 4 + 40 ||
+    if (!CheckGeoidGeometry(g).empty() || !GridFillsFile(g.NRows, g.NCols, 40, size) ||
         !grid_.Open(fullName, g, nullptr, 40)) {
         grid_.Close();
         ErrorBox(illegal);

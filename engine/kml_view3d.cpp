@@ -45,7 +45,8 @@ void KmlView3D::AddWritten(const TConversionOptions& o, const TLogData& p, doubl
         viewLon = p.Lon;
         viewHeight = h3d;
     }
-    // The heading needs these sums whether or not the position is automatic.
+    // Gathered only with the automatic position: without it the heading is 90 or -90.
+    if (!o.AutoPos) return;
     sumLonLat += p.Lon * p.Lat;
     sumLon += p.Lon;
     sumLon2 += p.Lon * p.Lon;

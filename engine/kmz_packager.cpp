@@ -66,6 +66,11 @@ public:
             failure_ = zip::UTF8EncodeWide(message);
             action = zip::fxaAbort;
         };
+        // The add takes its name as a mask, and "*" and "?" are legal in names here: only the file
+        // meant is confirmed, and no subfolder is searched.
+        a_.Options.Recurse = false;
+        a_.OnConfirmProcessFile = [this](zip::TComponent*, const std::u16string& name, zip::TZipProcessOperation,
+                                         bool& confirm) { confirm = zip::WideExtractFileName(name) == wanted_; };
     }
 
     void Open(const std::string& kmzName) {
@@ -80,6 +85,7 @@ public:
         const std::u16string bare = Wide(ExtractFileName(fileName));
         a_.BaseDir = Wide(folder);
         failure_.clear();
+        wanted_ = bare;
         a_.AddFiles(bare, 0x28BF, u"");
         zip::TZipArchiveItem f;
         if (!failure_.empty() || a_.Cancelled || !a_.FindFirst(bare, f, 0x3F, u""))
@@ -106,6 +112,7 @@ private:
     EngineContext& ctx_;
     zip::TZipArchiver a_;
     std::string failure_;
+    std::u16string wanted_;  // bare name of the file being added
     std::string packedNames_ = "|";
 };
 

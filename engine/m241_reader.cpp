@@ -63,6 +63,7 @@ bool DecodeM241Record(const uint8_t* r, size_t size, M241Record& out) {
         lat -= 100;
         out.interest = true;
     }
+    if (!OnTheGlobe(lat, lon)) return false;
     // Unsigned: the logger writes no time before 1970, and this keeps times after 2038.
     out.time = UnixTimeToDateTime(U32At(r));
     out.lat = lat;

@@ -231,8 +231,8 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
             ctx.Report("  Difference of geoid: " + FormatFixed(6, 4, st.diffSum / st.diffCount) + "m");
         ReportGeoidOutside(ctx);
         host.SetStatus(1, host.Status(1) + "  Read:" + std::to_string(st.n) + "rec.");
-        // Sentences without a single positioned fix are no usable data, not a failure.
-        result = st.n > 0 ? MakeOutputFiles(ctx, fileName) : 0;
+        // Sentences without a single positioned fix end as an error.
+        if (st.n > 0) result = MakeOutputFiles(ctx, fileName);
     } catch (const std::exception&) {
         result = -1;
     }

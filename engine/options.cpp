@@ -158,6 +158,22 @@ void DeriveOptions(TConversionOptions& o) {
     }
 }
 
+bool KeepRepairedDecimals(const TConversionOptions& used, TConversionOptions& settings) {
+    using O = TConversionOptions;
+    static constexpr std::string O::*kDecimals[] = {
+        &O::Digit,            &O::KmlLatLonDecimal, &O::KmlAltDecimal,     &O::NoteLatLonDecimal,
+        &O::NoteAltDecimal,   &O::NoteSpeedDecimal, &O::GpxLatLonDecimal,  &O::GpxAltDecimal,
+        &O::NmeaLatLonDecimal, &O::NmeaAltDecimal,  &O::NmeaSpeedDecimal,  &O::CsvLatLonDecimal,
+        &O::CsvAltDecimal,    &O::CsvSpeedDecimal};
+    bool changed = false;
+    for (std::string O::*m : kDecimals) {
+        if (settings.*m == used.*m) continue;
+        settings.*m = used.*m;
+        changed = true;
+    }
+    return changed;
+}
+
 }  // namespace ts
 
 namespace ts {

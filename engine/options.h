@@ -173,6 +173,10 @@ std::string NormalizeDateFormat(const std::string& text, char& sep);
 // window's controls are corrected ("0.25", "kt"); the window writes them back.
 void DeriveOptions(TConversionOptions& o);
 
+// The writers repair an out-of-range decimals setting in the snapshot of the file they write;
+// this copies such repairs from that snapshot back into the settings. True when any changed.
+bool KeepRepairedDecimals(const TConversionOptions& used, TConversionOptions& settings);
+
 // Display unit <-> knots, following the caption in o.SpeedUnit (a caption other than the three
 // units becomes "kt").
 double DisplaySpeedToKnots(TConversionOptions& o, const std::string& text);

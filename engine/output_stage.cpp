@@ -127,7 +127,6 @@ int32_t MakeOutputFiles(EngineContext& ctx, const std::string& fileName) {
     }
 
     const std::string folder = ExtractFilePath(fileName);
-    ctx.outputNames.clear();
     const auto run = [&](auto&& writer) {
         try {
             result = writer();

@@ -26,8 +26,9 @@ std::string MakeOutputFileName(const EngineContext& ctx, const std::string& base
 // lastTime. A block without a written point is named after its own range.
 std::string BlockOutputFileName(const EngineContext& ctx, const std::string& folder, const TrackBlock& block,
                                 int32_t count, double lastTime);
-// Claims name + ext for an output file of the current input. When an earlier file of this input
-// already took it, "(2)", "(3)", ... goes before ext. Returns the name without ext.
+// Claims name + ext for an output file of the current batch. When an earlier file of the batch
+// (of this input or another) already took it, "(2)", "(3)", ... goes before ext. Returns the name
+// without ext.
 std::string ClaimOutputName(EngineContext& ctx, const std::string& name, const std::string& ext);
 
 // Appends a distance in metres as "%5.3f" in the unit of the speed shown: "mi" for mph, "NM" for

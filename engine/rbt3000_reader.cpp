@@ -122,7 +122,7 @@ public:
                 case RbtKey::Other: break;
                 }
             }
-            if (PassesHdopSatMask(ctx_.opt, sats, hdop)) break;
+            if (PassesHdopSatMask(ctx_.opt, sats, hdop) && OnTheGlobe(lat, lon)) break;
             if (AtEnd()) return NoteEnd();
         }
         if (!timed) return false;  // keeps the previous time and starts a block

@@ -89,13 +89,31 @@ bool FoldLatitude(double& lat) {
     return folded;
 }
 
+namespace {
+
+// The next record whose folded position lies on the globe. Others are dropped as records without
+// a position; a new track that one of them began starts at the next record kept.
+RecordKind NextOnTheGlobe(LoggerRecordSource& src, LoggerRecord& rec) {
+    bool newTrack = false;
+    for (;;) {
+        const RecordKind kind = src.Next(rec);
+        if (kind == RecordKind::End) return kind;
+        newTrack = newTrack || kind == RecordKind::NewTrack;
+        double lat = rec.lat;
+        FoldLatitude(lat);
+        if (OnTheGlobe(lat, rec.lon)) return newTrack ? RecordKind::NewTrack : kind;
+    }
+}
+
+}  // namespace
+
 int32_t BuildLoggerTrack(EngineContext& ctx, LoggerRecordSource& src) {
     RunState& r = ctx.run;
     TLogData& p = r.CurrentPoint;
     LoggerRecord rec;
     int32_t n = 0;
     double prevKmh = 0;  // the previous point's speed as computed, km/h
-    RecordKind kind = src.Next(rec);
+    RecordKind kind = NextOnTheGlobe(src, rec);
     while (kind != RecordKind::End) {
         int32_t k = 0;
         do {
@@ -138,7 +156,7 @@ int32_t BuildLoggerTrack(EngineContext& ctx, LoggerRecordSource& src) {
             KeepAsPrevious(r, p);
             prevKmh = kmh;
             if (k % 512 == 0) ctx.PollAbort();
-            kind = src.Next(rec);
+            kind = NextOnTheGlobe(src, rec);
         } while (kind == RecordKind::Point);
         ctx.blocks.Close(n - 1, r.PrevTime);
     }

@@ -32,6 +32,11 @@ public:
     std::string InputText() const override { return input; }
     void SetInputText(const std::string& t) override { input = t; }
     void ClearReport() override { lines.clear(); }
+    bool SelectOutputBlocks(BlockTable& blocks, const PointStream&, const TConversionOptions&, int32_t&) override {
+        offered.push_back(blocks);
+        if (choose) choose(blocks);
+        return true;
+    }
 
     int Count(const std::string& line) const { return static_cast<int>(std::count(lines.begin(), lines.end(), line)); }
 
@@ -39,6 +44,8 @@ public:
     std::string status[2];
     std::string input;
     std::function<void(const std::string&)> onLine;
+    std::vector<BlockTable> offered;  // the block table as each block dialog was shown it
+    std::function<void(BlockTable&)> choose;
 };
 
 // A reader that "makes" one file for names containing "good" and fails on the others.
@@ -59,6 +66,39 @@ struct FrontEndTest : testing::Test {
         dir = ScratchDir("frontend");
         pp = ProgramIn(dir);
         fe = std::make_unique<FrontEnd>(view, pp);
+    }
+    // A GGA+RMC log of three blocks hours apart, four fixes each; only GPX output ticked.
+    std::string ThreeBlockLog() {
+        std::string log;
+        const auto add = [&](const char* body) {
+            unsigned x = 0;
+            for (const char* c = body; *c; ++c) x ^= static_cast<unsigned char>(*c);
+            char sum[4];
+            std::snprintf(sum, sizeof sum, "%02X", x);
+            log += std::string("$") + body + "*" + sum + "\r\n";
+        };
+        for (int b = 0; b < 3; ++b)
+            for (int i = 0; i < 4; ++i) {
+                char body[96];
+                std::snprintf(body, sizeof body, "GPGGA,%02d00%02d.00,3500.%04d,N,13900.0000,E,1,08,0.9,100.0,M,40.0,M,,",
+                              9 + 5 * b, i * 10, i * 100);
+                add(body);
+                std::snprintf(body, sizeof body, "GPRMC,%02d00%02d.00,A,3500.%04d,N,13900.0000,E,1.0,0.0,160324,,,A",
+                              9 + 5 * b, i * 10, i * 100);
+                add(body);
+            }
+        const std::string name = dir + "walk.nmea";
+        std::ofstream(name, std::ios::binary) << log;
+        TConversionOptions& o = fe->settings.opt;
+        o.NMEAout = o.KMZout = o.KMLout = o.CSVout = false;
+        o.GPXout = true;
+        view.input = name;
+        return name;
+    }
+    int Files(const std::string& ext) const {
+        int n = 0;
+        for (const auto& e : fs::directory_iterator(dir)) n += e.path().extension() == ext;
+        return n;
     }
 };
 
@@ -224,4 +264,45 @@ TEST_F(FrontEndTest, TheBatchOpensTheChosenGeoidModelForTheReaders) {
     fe->ButtonExecClick();
     EXPECT_EQ(g_seenHeight, 36.5);
     EXPECT_EQ(g_seenCaption, "36.50 m");
+}
+
+TEST_F(FrontEndTest, TheNextConvertOffersTheSameLogsBlockChoiceAgain) {
+    ThreeBlockLog();
+    fe->settings.opt.OutLimit = true;
+    const double tenSeconds = 10.0 / 86400;
+    view.choose = [&](BlockTable& b) {
+        b[1].Output = false;
+        b[2].RangeFirst = b[2].First + 1;
+        b[2].RangeStart = b[2].StartTime + tenSeconds;
+    };
+    fe->ButtonExecClick();
+    EXPECT_EQ(view.Count("*** Made: 2 files ***"), 1);
+
+    view.choose = nullptr;
+    fe->ButtonExecClick();
+    ASSERT_EQ(view.offered.size(), 2u);
+    const BlockTable& again = view.offered[1];
+    ASSERT_EQ(again.Count(), 3);
+    EXPECT_TRUE(again[0].Output && !again[1].Output && again[2].Output);
+    EXPECT_EQ(again[0].RangeFirst, again[0].First);
+    EXPECT_EQ(again[2].RangeFirst, again[2].First + 1);
+    EXPECT_EQ(again[2].RangeStart, again[2].StartTime + tenSeconds);
+    EXPECT_EQ(again[2].RangeEnd, again[2].EndTime);
+    // A new batch replaces the files of the previous one.
+    EXPECT_EQ(view.Count("*** Made: 2 files ***"), 1);
+    EXPECT_EQ(Files(".gpx"), 2);
+}
+
+// An out-of-range decimals setting is repaired in the settings themselves, so that it is saved so.
+TEST_F(FrontEndTest, RepairedDecimalsAreKeptInTheSettings) {
+    ThreeBlockLog();
+    fe->settings.opt.GpxLatLonDecimal = "9";
+    fe->settings.opt.GpxAltDecimal = "2";
+    fe->ButtonExecClick();
+    EXPECT_EQ(view.Count("*** Made: 3 files ***"), 1);
+    EXPECT_EQ(fe->settings.opt.GpxLatLonDecimal, "6");
+    EXPECT_EQ(fe->settings.opt.GpxAltDecimal, "2");
+    fe->SettingsFileName = dir + "kept.ini";
+    ASSERT_TRUE(fe->SaveSettingsFile());
+    EXPECT_EQ(IniStore(dir + "kept.ini").ReadString("GPXopt", "LatLonDecimal", ""), "6");
 }

@@ -109,6 +109,69 @@ TEST(CsvReader, SmallStepsBackContinueTheBlock) {
     ExpectBlocksCoverStream(g.ctx);
 }
 
+// "hh:nn:ss.zzz" of a time of day in milliseconds.
+std::string TimeOfDay(int64_t ms) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%02d:%02d:%02d.%03d", int(ms / 3600000), int(ms / 60000 % 60), int(ms / 1000 % 60),
+                  int(ms % 1000));
+    return b;
+}
+
+// Whether a step lands on the limit or just off it depends on the day fractions' binary form, so
+// every limit is met at many times of day.
+TEST(CsvReader, TimeLimitsHoldAtEveryTimeOfDay) {
+    constexpr int64_t kMinute = 60000;
+    for (const int64_t offset : {0, 123, 999, 30001}) {
+        // Every 5 minutes with a split time of 5 minutes: one block all day.
+        std::string log = kHead;
+        for (int64_t t = offset; t < 1440 * kMinute; t += 5 * kMinute) log += Row(TimeOfDay(t));
+        CsvReading split;
+        split.ctx.opt.SplitIT = "5";
+        split.ReadText(log);
+        EXPECT_EQ(split.Count(), 288) << offset;
+        EXPECT_EQ(split.ctx.blocks.Count(), 1) << offset;
+
+        // Two minutes on, one minute back, all day: exactly 60 s back continues the block.
+        log = kHead;
+        for (int64_t t = kMinute + offset; t < 1439 * kMinute; t += kMinute)
+            log += Row(TimeOfDay(t + kMinute)) + Row(TimeOfDay(t));
+        CsvReading back;
+        back.ReadText(log);
+        EXPECT_EQ(back.Count(), 2 * 1438) << offset;
+        EXPECT_EQ(back.ctx.points.WrapPoint(), 0) << offset;
+        EXPECT_EQ(back.Lines("  Time goes back: "), 0) << offset;
+        EXPECT_EQ(back.ctx.blocks.Count(), 1) << offset;
+    }
+
+    // A midnight row exactly 60 s back is kept, on any date.
+    std::string log = kHead;
+    for (int day = 1; day <= 28; ++day)
+        for (int month = 1; month <= 12; month += 3) {
+            char date[16];
+            std::snprintf(date, sizeof date, "2024/%02d/%02d", month, day);
+            log += Row("00:01:00", 48.1, date) + Row("00:00:00", 48.1, date);
+        }
+    CsvReading midnight;
+    midnight.Profile("0,0,1,0,0,0");
+    midnight.ReadText(log);
+    EXPECT_EQ(midnight.Count(), 2 * 28 * 4);
+    EXPECT_EQ(midnight.Lines("  Data of illegal time was disregarded: "), 0);
+
+    // Just past each limit: the slack is no wider than half a millisecond.
+    CsvReading gap;
+    gap.ctx.opt.SplitIT = "5";
+    gap.ReadText(kHead + Row("10:00:00.000") + Row("10:05:00.001"));
+    EXPECT_EQ(gap.ctx.blocks.Count(), 2);
+    CsvReading over;
+    over.Profile("0,0,1,0,0,0");
+    over.ReadText(kHead + Row("10:01:00.000") + Row("09:59:59.999") + Row("00:01:00.001", 48.1, "2024/03/17") +
+                  Row("00:00:00", 48.1, "2024/03/17"));
+    EXPECT_EQ(over.Count(), 3);
+    EXPECT_EQ(over.Lines("  Data of illegal time was disregarded: "), 1);
+    EXPECT_EQ(over.Lines("  Time goes back: "), 1);
+    EXPECT_EQ(over.ctx.points.WrapPoint(), 1);
+}
+
 TEST(CsvReader, FixMaskAndPlaceholderRules) {
     const std::string head = "RCR,TIME,VALID,LATITUDE,LONGITUDE,HDOP,NSAT,VOX\r\n";
     CsvReading r;

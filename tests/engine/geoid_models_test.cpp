@@ -187,6 +187,13 @@ TEST_F(ModelsTest, ShortOrBrokenGsiTextMakesNoCache) {
     EXPECT_EQ(host.status[0], " Error: Can not found: gsi.txt");
     EXPECT_EQ(host.messages, std::vector<std::string>{"Geoid file is not found:\r\n" + (dir / "gsi.txt")});
     ExpectFallback();
+
+    // Settings that claim 2^31 - 1 rows and columns: no cache fits them, and sizing them must not
+    // overflow.
+    WriteFile(dir / "gsi.txt.dat", std::vector<unsigned char>(48, 0));
+    s.Gsi2000.nlat = s.Gsi2000.ncols = s.Gsi2000.nlon = 2147483647;
+    Select(3);
+    ExpectFallback();
 }
 
 float CustomNode(int r, int c) { return float(r * 10 + c) * 0.5f; }
@@ -198,8 +205,11 @@ TEST_F(ModelsTest, MalformedCustomGridsAreRefused) {
     // Rows x columns x 4 + 40 that equals the size only modulo 2^32.
     auto wrapped = testing::CustomGridBytes(1, 1, 35, 139, 0.5, 0.25, CustomNode);
     wrapped[7] = 0x40;  // 2^30 + 1 rows
+    // 2^31 - 1 rows and columns: their size does not fit 64 bits.
+    auto huge = wrapped;
+    for (size_t i = 4; i < 12; ++i) huge[i] = i == 7 || i == 11 ? 0x7F : 0xFF;
     const std::vector<unsigned char> files[] = {
-        longer, {good.end() - 39, good.end()}, {}, wrapped,
+        longer, {good.end() - 39, good.end()}, {}, wrapped, huge,
         testing::CustomGridBytes(3, 4, 35, 139, std::nan(""), 0.25, CustomNode),
         testing::CustomGridBytes(3, 4, 35, 139, 0.5, -0.25, CustomNode)};
     for (const auto& bytes : files) {

@@ -83,11 +83,17 @@ TEST_F(KmlView, AutomaticHeading) {
     std::vector<TLogData> pts;
     for (int i = 0; i < 10; ++i) pts.push_back(Pt(T(2024, 3, 16, 9, 0, i), 0.0, 10 + i * 0.01));
     AddBlock(ctx, pts);
-    ctx.opt.AutoPos = false;  // the heading still follows the track
     EXPECT_EQ(Tag(Write(), "heading"), "0.0");
     ctx.opt.North = false;
     ctx.opt.South = true;
     EXPECT_EQ(Tag(Write(), "heading"), "-180.0");
+    // Without the automatic position the track is not followed.
+    ctx.opt.AutoPos = false;
+    EXPECT_EQ(Tag(Write(), "heading"), "-90.0");
+    ctx.opt.South = false;
+    ctx.opt.North = true;
+    EXPECT_EQ(Tag(Write(), "heading"), "90.0");
+    ctx.opt.AutoPos = true;
 
     // A track running due north has no longitude spread: 90 or -90 by direction.
     for (int i = 0; i < 10; ++i) ctx.points.At(i).Lon = 10, ctx.points.At(i).Lat = i * 0.01;

@@ -117,5 +117,21 @@ TEST_F(KmzPackager, StaleBackupMissingIconsAndIconSettings) {
     EXPECT_EQ(Listing("y.kmz"), "y.kml|0|8|554e\n");
 }
 
+// "*" and "?" are legal in names here (a date format "dd?mm?yyyy" makes them): each file is packed
+// by its own name, never as a mask, and no subfolder is searched.
+TEST_F(KmzPackager, NamesAreTakenLiterally) {
+    Put("16?03?2024.$$$", "<kml/>");
+    Put("16x03x2024.kml", "private");
+    Put("old/16x03x2024.kml", "private too");
+    for (const char* n : {"ic*.png", "ic1.png", "ic2.png", "sub/ic3.png"}) Put(n, n);
+    ctx.opt.IconSource = 1;
+    ctx.opt.ExtIconFile[0] = P("ic*.png");
+    KmzContents contents;
+    contents.styleUsed[0] = true;
+    EXPECT_EQ(PackKmz(ctx, P("16?03?2024.$$$"), contents), 0);
+    EXPECT_EQ(Listing("16?03?2024.kmz", {"ic*.png=" + P("ic*.png")}), "16?03?2024.kml|0|8|554e\nic*.png|0|8|554e\n");
+    EXPECT_EQ(ReadFile(P("16x03x2024.kml")), "private");
+}
+
 }  // namespace
 }  // namespace ts

@@ -199,11 +199,11 @@ TEST(NmeaReader, ResultsWithoutPoints) {
     EXPECT_TRUE(none.HasLine("  NMEA: no valid data."));
     EXPECT_EQ(none.host.status[1], " no valid data.");
 
-    // Sentences, but not one with a position: no usable data (0), not a failure.
+    // Sentences, but not one with a position: an error.
     Reading nopos;
     EXPECT_EQ(nopos.ReadText(Nmea("GPGGA,120000,,,,,1,08,0.9,100.0,M,,M,,") + "\r\n" +
                              Nmea("GPRMC,120000,A,,,,,1.0,0.0,070804,,") + "\r\n"),
-              0);
+              -1);
     EXPECT_TRUE(nopos.HasLine("  NMEA:   0 records"));
     EXPECT_EQ(nopos.ctx.blocks.Count(), 0);
 }

@@ -117,9 +117,16 @@ TEST_F(OutputStage, BlocksWithTheSameNameDoNotOverwriteEachOther) {
     EXPECT_EQ(MakeOutputFiles(ctx, Input()), 7);
     EXPECT_EQ(dir.Files(), (std::vector<std::string>{"09-00-00(2).kml", "09-00-00.kml"}));
     EXPECT_TRUE(HasLine(host, "  Make: 09-00-00(2).kml       4 records"));
-    // Converting again replaces the files rather than numbering further.
+    // Another input of the same batch (a geoid-corrected copy, say) never replaces them ...
+    EXPECT_EQ(MakeOutputFiles(ctx, dir.Folder() + "day1_g.nmea"), 7);
+    EXPECT_EQ(dir.Files().size(), 4u);
+    EXPECT_TRUE(HasLine(host, "  Make: 09-00-00(3).kml       3 records"));
+    EXPECT_EQ(host.filesMade, 4);
+    // ... while the next batch replaces them rather than numbering further.
+    ctx.BeginBatch();
     EXPECT_EQ(MakeOutputFiles(ctx, Input()), 7);
-    EXPECT_EQ(dir.Files().size(), 2u);
+    EXPECT_EQ(dir.Files().size(), 4u);
+    EXPECT_EQ(host.lines.back(), "  Make: 09-00-00(2).kml       4 records");
 }
 
 }  // namespace
