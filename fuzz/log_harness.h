@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <set>
 #include <string>
 
 #include "context.h"
@@ -31,7 +33,11 @@ private:
     int max_;
 };
 
-inline int RunLog(const uint8_t* data, size_t size, const std::string& ext, unsigned outputs, int maxBlocks = 2) {
+// tune may change the options and lay files beside the log (in folders of its own); pictures are
+// the bare names of those a KMZ may carry.
+inline int RunLog(const uint8_t* data, size_t size, const std::string& ext, unsigned outputs, int maxBlocks = 2,
+                  const std::function<void(ts::TConversionOptions&, const std::filesystem::path&)>& tune = {},
+                  const std::set<std::string>& pictures = {}) {
     if (size > 64 * 1024) return 0;  // bigger logs add time, not paths
     const std::filesystem::path& dir = FreshScratch();
     const std::string inName = "in" + ext;
@@ -46,8 +52,9 @@ inline int RunLog(const uint8_t* data, size_t size, const std::string& ext, unsi
     ctx.opt.CSVout = outputs & kCsv;
     ctx.opt.OutLimit = true;  // so that the block selector above is asked
     ctx.opt.AutoOffs = false;  // the same input converts the same way on every machine
+    if (tune) tune(ctx.opt, dir);
     ts::ConvertFile(ctx, (dir / inName).string());
-    CheckOutputs(dir, inName);
+    CheckOutputs(dir, inName, pictures);
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -181,9 +182,10 @@ inline void CheckCsv(const std::string& text, const std::string& name) {
     }
 }
 
-// The KMZ opens with the project's own reader, holds "<stem>.kml" first, and every entry reads back
-// whole with its CRC; the documents inside pass the KML checks.
-inline void CheckKmz(const std::filesystem::path& file) {
+// The KMZ opens with the project's own reader, holds "<stem>.kml" first and otherwise only the
+// pictures it may carry, each once, and every entry reads back whole with its CRC; the documents
+// inside pass the KML checks.
+inline void CheckKmz(const std::filesystem::path& file, const std::set<std::string>& pictures) {
     const std::string name = file.filename().string();
     const std::string bytes = ReadBytes(file);
     zip::TZipArchiver a;
@@ -198,23 +200,28 @@ inline void CheckKmz(const std::filesystem::path& file) {
     const std::string doc = file.stem().string() + ".kml";
     Check(zip::UTF8EncodeWide(dm.Items.GetItem(0).Name) == doc,
           "KMZ's first entry is " + zip::UTF8EncodeWide(dm.Items.GetItem(0).Name) + ", not " + doc);
+    std::set<std::string> seen;
     for (int i = 0; i < dm.Items.GetCount(); ++i) {
         const zip::TDirItem& it = dm.Items.GetItem(i);
         const std::string entry = zip::UTF8EncodeWide(it.Name);
+        if (std::getenv("FUZZ_VERBOSE")) std::fprintf(stderr, "    entry %s\n", entry.c_str());
+        Check(seen.insert(entry).second, "KMZ holds " + entry + " twice: " + name);
+        Check(i == 0 || pictures.count(entry), "KMZ holds a file it should not: " + name + ": " + entry);
         const Extracted x = ExtractItem(bytes, it, "", size_t(1) << 30);
         Check(x.read && x.crcOk, "KMZ entry does not read back: " + name + ": " + entry);
         if (entry.size() > 4 && entry.compare(entry.size() - 4, 4, ".kml") == 0) CheckKml(x.data, name + ":" + entry);
     }
 }
 
-// Checks every file in dir but skip by its extension.
-inline void CheckOutputs(const std::filesystem::path& dir, const std::string& skip) {
+// Checks every file in dir but skip by its extension; pictures are the bare names a KMZ may carry.
+inline void CheckOutputs(const std::filesystem::path& dir, const std::string& skip,
+                         const std::set<std::string>& pictures = {}) {
     for (const auto& e : std::filesystem::directory_iterator(dir)) {
         const std::string n = e.path().filename().string();
-        if (n == skip) continue;
+        if (n == skip || e.is_directory()) continue;
         if (std::getenv("FUZZ_VERBOSE")) std::fprintf(stderr, "  made %s\n", n.c_str());
         const std::string ext = Lower(e.path().extension().string());
-        if (ext == ".kmz") CheckKmz(e.path());
+        if (ext == ".kmz") CheckKmz(e.path(), pictures);
         else if (ext == ".kml") CheckKml(ReadBytes(e.path()), n);
         else if (ext == ".gpx") CheckGpx(ReadBytes(e.path()), n);
         else if (ext == ".nmea") CheckNmea(ReadBytes(e.path()), n);
