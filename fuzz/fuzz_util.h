@@ -96,6 +96,12 @@ struct Rng {
     double Uniform(double lo, double hi) { return lo + (hi - lo) * double(Next() >> 11) / double(1ull << 53); }
 };
 
+inline std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
 inline uint64_t Hash(std::string_view s) {
     uint64_t h = 1469598103934665603ull;
     for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;

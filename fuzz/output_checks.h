@@ -26,10 +26,6 @@ inline bool Number(const std::string& s, double& v) {
     v = std::strtod(s.c_str(), &end);
     return end == s.c_str() + s.size();
 }
-inline std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 // A field that reads as NaN or infinity, as a number or as text printed from one.
 inline bool NotFinite(const std::string& s) {
     double v;
