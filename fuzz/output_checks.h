@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -41,6 +42,23 @@ inline void CheckFinite(const std::string& field, const std::string& where) {
     Check(!NotFinite(field), "not a finite number in " + where + ": " + field);
 }
 
+// No number printed from NaN or an infinity anywhere in an XML text: "nan" or "inf" standing as a
+// value of its own (after a blank, ">", ":", "=", "," or "(", before a blank, "<", "," or ")").
+inline void CheckNoNonFiniteText(const std::string& text, const std::string& where) {
+    const auto sep = [](char c, const char* set) { return std::strchr(set, c) != nullptr; };
+    for (size_t i = 0; i + 3 <= text.size(); ++i) {
+        const std::string w = Lower(text.substr(i, 3));
+        if (w != "nan" && w != "inf") continue;
+        size_t b = i;
+        if (b > 0 && (text[b - 1] == '-' || text[b - 1] == '+')) --b;
+        const bool before = b == 0 || sep(text[b - 1], " \t\r\n>:=,(");
+        size_t e = i + 3;
+        if (w == "inf" && Lower(text.substr(e, 5)) == "inity") e += 5;
+        const bool after = e == text.size() || sep(text[e], " \t\r\n<,)");
+        Check(!(before && after), "non-finite number in " + where + ": " + text.substr(b > 20 ? b - 20 : 0, 50));
+    }
+}
+
 // Texts between <tag> and </tag>.
 inline std::vector<std::string> Elements(const std::string& text, const std::string& tag) {
     std::vector<std::string> r;
@@ -63,6 +81,7 @@ inline std::vector<std::string> Split(const std::string& s, char sep) {
 
 inline void CheckKml(const std::string& text, const std::string& name) {
     Check(text.find("</kml>") != std::string::npos, "KML not ended: " + name);
+    CheckNoNonFiniteText(text, name);
     for (const std::string& coords : Elements(text, "coordinates")) {
         std::string tuple;
         for (size_t i = 0; i <= coords.size(); ++i) {
@@ -100,6 +119,7 @@ inline bool Attribute(const std::string& text, size_t p, const std::string& attr
 
 inline void CheckGpx(const std::string& text, const std::string& name) {
     Check(text.find("</gpx>") != std::string::npos, "GPX not ended: " + name);
+    CheckNoNonFiniteText(text, name);
     for (const char* tag : {"<trkpt ", "<wpt "})
         for (size_t p = text.find(tag); p != std::string::npos; p = text.find(tag, p + 1)) {
             std::string a, o;
