@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the whole suite with AddressSanitizer and UndefinedBehaviorSanitizer and runs it.
+# Builds the whole suite with AddressSanitizer and UndefinedBehaviorSanitizer and runs it; the fuzz
+# harnesses are built with it as plain programs and replay their seed corpus (ctest -R fuzz_replay).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 "$here/scripts/setup.sh"

@@ -146,7 +146,7 @@ TEST_F(SettingsTest, ValueFormsAndFixedTexts) {
         "[LocalTime]\r\nAutoOffs=0\r\nOffset=9:00:00\r\n"
         "[Separator]\r\nDateSep=\\s\r\nTimeSep=/\r\nDateTimeSep=:\r\nStartEndSep=a b1\r\n"
         "[Reduce]\r\nElapsesTime=0.5\r\n"
-        "[CSVtag]\r\nInterest=x\r\nInterest2=\r\n");
+        "[CSVtag]\r\nInterest=x\r\nInterest2=\r\n[Line]\r\nColor=-1\r\n");
     Settings s = Fresh();
     ASSERT_TRUE(Load(s));
     EXPECT_EQ(s.opt.SpeedUnit, "mph");
@@ -175,6 +175,7 @@ TEST_F(SettingsTest, ValueFormsAndFixedTexts) {
     EXPECT_EQ(ini.ReadString("Reduce", "ElapsesTimes", ""), "30.00");
     EXPECT_EQ(ini.ReadString("Option", "Accel_g", ""), "0.5");
     EXPECT_EQ(ini.ReadString("EGM2008_25", "dgla", ""), "0.041666666666666664");
+    EXPECT_EQ(ini.ReadString("Line", "Color", ""), "-1");  // the next load must read it again
 }
 
 // The degree sign older versions stored in a code page (and one such file saved back by us) is

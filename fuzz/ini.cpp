@@ -1,0 +1,35 @@
+// The INI store over any file: list and read everything, then a write, a delete and an erase must
+// do what they say and leave a file the store reads again.
+#include "ini_store.h"
+#include "fuzz_util.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > 16 * 1024) return 0;
+    const std::filesystem::path& dir = fuzz::FreshScratch();
+    fuzz::WriteBytes(dir / "t.ini", data, size);
+    ts::IniStore ini((dir / "t.ini").string());
+    const std::vector<std::string> sections = ini.SectionNames();
+    for (size_t i = 0; i < sections.size() && i < 16; ++i)
+        for (const auto& [key, value] : ini.ReadSection(sections[i])) {
+            const std::string v = ini.ReadString(sections[i], key, "");
+            fuzz::Check(v.size() <= ts::IniStore::kMaxValue, "value longer than a read gives");
+            (void)value;
+        }
+    const std::string section = sections.empty() ? "Fuzz" : sections.front();
+    const auto pairs = ini.ReadSection(section);
+    const std::string key = pairs.empty() || pairs.front().first.empty() ? "Key" : pairs.front().first;
+    fuzz::Check(ini.WriteString(section, key, "written, 1"), "write failed");
+    fuzz::Check(ini.ReadString(section, key, "-") == "written, 1",
+                "a written key reads back otherwise: [" + section + "] " + key);
+    fuzz::Check(ini.WriteString("Fuzz New", "k", "v") && ini.ReadString("fuzz new", "K", "-") == "v",
+                "a new section does not read back");
+    ini.DeleteKey("Fuzz New", "k");
+    fuzz::Check(ini.ReadString("Fuzz New", "k", "-") == "-", "a deleted key still reads");
+    // Names match without regard to case: a second section of the same name may answer after the
+    // first is erased.
+    size_t sameName = 0;
+    for (const std::string& n : ini.SectionNames()) sameName += fuzz::Lower(n) == fuzz::Lower(section);
+    ini.EraseSection(section);
+    fuzz::Check(sameName > 1 || ini.ReadString(section, key, "-") == "-", "an erased section still reads");
+    return 0;
+}
