@@ -588,7 +588,7 @@ void Save(Settings& s, IniStore& ini, const std::string& caption) {
     w.B("DateFormat", "AutoFormat", o.DateAutoFormat);
     w.B("TimeFormat", "AutoFormat", o.TimeAutoFormat);
 
-    w.I("Line", "Color", static_cast<int32_t>(o.LineColor));  // read back as a signed integer
+    w.I("Line", "Color", o.LineColor);
     w.S("Line", "Alpha", o.LineAlpha);
     w.S("Line", "Width", o.LineWidth);
     w.B("Line", "Random", o.Random);

@@ -175,7 +175,8 @@ TEST_F(SettingsTest, ValueFormsAndFixedTexts) {
     EXPECT_EQ(ini.ReadString("Reduce", "ElapsesTimes", ""), "30.00");
     EXPECT_EQ(ini.ReadString("Option", "Accel_g", ""), "0.5");
     EXPECT_EQ(ini.ReadString("EGM2008_25", "dgla", ""), "0.041666666666666664");
-    EXPECT_EQ(ini.ReadString("Line", "Color", ""), "-1");  // the next load must read it again
+    // A colour outside 24 bits loads as the colour in use and is saved so, never as 4294967295.
+    EXPECT_EQ(ini.ReadString("Line", "Color", ""), std::to_string(Fresh().opt.LineColor));
 }
 
 // The degree sign older versions stored in a code page (and one such file saved back by us) is
