@@ -22,12 +22,7 @@ void WriteCustomGrid(const std::string& path, int32_t rows, int32_t cols, double
     f.write(reinterpret_cast<const char*>(geo), sizeof geo);
 }
 
-struct FormGeoidTest : MainWindowTest {
-    void SetUp() override {
-        MainWindowTest::SetUp();
-        std::filesystem::create_directories(dir + "grids");
-        Start();
-    }
+struct FormGeoidTest : StartedWindowTest {
     TFormGeoid& D() { return *form->FormGeoid(); }
     // The user picks an item; the idle hook loads it.
     void Pick(int index) {
@@ -36,6 +31,7 @@ struct FormGeoidTest : MainWindowTest {
         for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
     }
     void UseCustomGrid() {
+        std::filesystem::create_directories(dir + "grids");
         WriteCustomGrid(dir + "grids/local.cdat", 10, 10, 30.0, 130.0, 36.5f);
         S().opt.GeoidFolder = dir + "grids/";
         S().opt.CustomGeoidFName = "local.cdat";

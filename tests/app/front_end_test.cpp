@@ -204,7 +204,7 @@ TEST_F(FrontEndTest, SettingsFileThatCannotBeMadeIsReportedAndAFileNameKept) {
     FrontEnd other(view, pp);
     other.ParseCommandLine({});
     ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.messages[0].rfind("Cannot create : ", 0), 0u);
+    EXPECT_EQ(view.messages[0], "Cannot create : " + dir + "blocker/trailsmith/");
     EXPECT_EQ(other.SettingsFileName, dir + "missing/trailsmith.ini");
     EXPECT_FALSE(other.SaveSettingsFile());
     EXPECT_EQ(view.messages.back(), "Cannot save : " + dir + "missing/trailsmith.ini");

@@ -4,11 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "../test_temp.h"
+#include "qt_test_app.h"
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 using namespace ts;
 
@@ -21,12 +20,7 @@ struct IniTest : testing::Test {
         std::filesystem::remove(path);
     }
     void Put(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-    std::string Get() {
-        std::ifstream f(path, std::ios::binary);
-        std::stringstream ss;
-        ss << f.rdbuf();
-        return ss.str();
-    }
+    std::string Get() const { return ReadBytes(path); }
 };
 
 }  // namespace
