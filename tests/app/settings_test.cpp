@@ -150,7 +150,10 @@ TEST_F(SettingsTest, ValueFormsAndFixedTexts) {
         "[Separator]\r\nDateSep=\\s\r\nTimeSep=/\r\nDateTimeSep=:\r\nStartEndSep=a b1\r\n"
         "[Reduce]\r\nElapsesTime=0.5\r\n"
         "[CSVtag]\r\nInterest=x\r\nInterest2=\r\n");
-    Settings s = Loaded();
+    Settings s = Fresh();
+    s.japaneseLocale = true;  // font keys the file lacks take the Japanese font
+    ASSERT_TRUE(Load(s));
+    EXPECT_EQ(std::tie(s.UiFontCharset, s.UiFontName, s.UiFontSize), std::make_tuple(128, std::string("MS PGothic"), 9));
     EXPECT_EQ(s.opt.SpeedUnit, "mph");
     EXPECT_EQ(s.GeoidUnit, "ft");
     EXPECT_EQ(s.opt.SplitIT, "150");  // empty: the default
@@ -191,15 +194,6 @@ TEST_F(SettingsTest, LegacyDegreeSignsLoadAsTheSign) {
     }
     Put("[Font]\r\nDegChar=deg\r\n");
     EXPECT_EQ(Loaded().opt.DegChar, "deg");
-}
-
-// Under a Japanese locale the font keys default to the Japanese font.
-TEST_F(SettingsTest, JapaneseFontDefaults) {
-    Put("[Option]\r\nVersion=Trailsmith  Ver2.20\r\n");
-    Settings jp = Fresh();
-    jp.japaneseLocale = true;
-    ASSERT_TRUE(Load(jp));
-    EXPECT_EQ(std::tie(jp.UiFontCharset, jp.UiFontName, jp.UiFontSize), std::make_tuple(128, std::string("MS PGothic"), 9));
 }
 
 // The date format is saved with "/" for the user's separator and shown back as stored.
