@@ -41,11 +41,6 @@ struct FormGeoidTest : StartedWindowTest {
 
 }  // namespace
 
-TEST(FormGeoidLogic, FileFilterListsThePatterns) {
-    EXPECT_EQ(DialogNameFilter("Geoid file|gsigeome.ver4;gsigeome.ver4.dat"), "Geoid file (gsigeome.ver4 gsigeome.ver4.dat)");
-    EXPECT_EQ(DialogNameFilter("Custom Geoid file(*.cdat)|*.cdat"), "Custom Geoid file(*.cdat) (*.cdat)");
-}
-
 TEST_F(FormGeoidTest, ActivationOpensTheModelAndTheCheckAsksIt) {
     // No model opened yet: the check refuses.
     D().ButtonCalc->click();
@@ -121,7 +116,7 @@ TEST_F(FormGeoidTest, PickedModelLoadsOnIdleAndFallsBackWhenItsFileIsMissing) {
     EXPECT_FALSE(D().Models().Grid().IsOpen());
 }
 
-TEST_F(FormGeoidTest, OkStaysOpenWhenTheChosenGridDoesNotOpen) {
+TEST_F(FormGeoidTest, OkAndConvertFallBackWhenTheChosenGridDoesNotOpen) {
     D().FormActivate();
     D().ComboBoxGeoid->setCurrentIndex(2);
     D().setResult(-1);
@@ -130,9 +125,8 @@ TEST_F(FormGeoidTest, OkStaysOpenWhenTheChosenGridDoesNotOpen) {
     EXPECT_EQ(D().ComboBoxGeoid->currentText(), "Fixed value");
     D().ButtonOK->click();  // the fixed value now is the choice
     EXPECT_EQ(D().result(), QDialog::Accepted);
-}
 
-TEST_F(FormGeoidTest, ConvertShowsTheFallbackInTheDialog) {
+    // Convert shows its fallback in the dialog too.
     S().GeoidModelText = "EGM2008 1'x1'";
     S().opt.GeoidModel = 2;
     form->CheckBoxGeoid->setChecked(true);
@@ -171,7 +165,9 @@ TEST_F(FormGeoidTest, GeoidBoxCannotChangeWhileABatchRuns) {
     EXPECT_EQ(S().opt.GeoidModel, 0);
 }
 
-TEST(GroundLevelAndFixedGeoid, DisplayUnitAndUnreadableText) {
+TEST(FormGeoidLogic, FilterPatternsDisplayUnitAndUnreadableText) {
+    EXPECT_EQ(DialogNameFilter("Geoid file|gsigeome.ver4;gsigeome.ver4.dat"), "Geoid file (gsigeome.ver4 gsigeome.ver4.dat)");
+    EXPECT_EQ(DialogNameFilter("Custom Geoid file(*.cdat)|*.cdat"), "Custom Geoid file(*.cdat) (*.cdat)");
     Settings s;
     s.opt.SpeedUnit = "mph";
     s.opt.GeoidValue = "10";
