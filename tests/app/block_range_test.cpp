@@ -45,16 +45,13 @@ struct Track {
 
 }  // namespace
 
-TEST(BlockRange, IntToStrSepGroupsThousands) {
+TEST(BlockRange, ThousandsAndDegreesMinutesSeconds) {
     EXPECT_EQ(IntToStrSep(999), "999");
     EXPECT_EQ(IntToStrSep(1000), "1,000");
     EXPECT_EQ(IntToStrSep(1234567), "1,234,567");
     // A negative count keeps its sign in front of the first group.
     EXPECT_EQ(IntToStrSep(-100), "-100");
     EXPECT_EQ(IntToStrSep(-1234), "-1,234");
-}
-
-TEST(BlockRange, DegreesMinutesSeconds) {
     const std::string deg = "\xC2\xB0";
     EXPECT_EQ(FormatRangeDms(2, 35 + 40 / 60.0 + 12.34 / 3600, deg), " 35" + deg + "40' 12.34\"");
     // The rounding nudge carries into the degrees.
@@ -76,9 +73,7 @@ TEST(BlockRange, ParsesLocalDateTimesInTheFormatsOrder) {
     EXPECT_EQ(ParseLocalDateTime("2024/03/16", "yyyymmdd"), 0.0);
     // A dateless log shows the time of day alone, and it reads back as that time.
     EXPECT_DOUBLE_EQ(ParseLocalDateTime("12:00:00", "yy/mm/dd"), 0.5);
-}
-
-TEST(BlockRange, ShownTimesReadBack) {
+    // Shown times read back.
     const TConversionOptions o = Opts();
     const double t = kDay + EncodeTime(9, 30, 15, 250);
     const std::string text = DateTimeToText(t, o);

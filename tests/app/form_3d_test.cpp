@@ -4,7 +4,6 @@
 
 #include "qt_test_app.h"
 
-#include <QKeyEvent>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -152,8 +151,7 @@ TEST_F(Form3DTest, CancelUnticksTheBoxKeepsTypedValuesAndLeavesNoAbort) {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             ASSERT_TRUE(box);
             EXPECT_EQ(box->text(), "'steep' is not a valid floating point value");
-            QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-            QCoreApplication::sendEvent(box, &esc);
+            SendKey(box, Qt::Key_Escape);
         });
         d.ButtonOK->click();
         EXPECT_TRUE(d.isVisible());

@@ -22,12 +22,7 @@ void WriteCustomGrid(const std::string& path, int32_t rows, int32_t cols, double
     f.write(reinterpret_cast<const char*>(geo), sizeof geo);
 }
 
-struct FormGeoidTest : MainWindowTest {
-    void SetUp() override {
-        MainWindowTest::SetUp();
-        std::filesystem::create_directories(dir + "grids");
-        Start();
-    }
+struct FormGeoidTest : StartedWindowTest {
     TFormGeoid& D() { return *form->FormGeoid(); }
     // The user picks an item; the idle hook loads it.
     void Pick(int index) {
@@ -36,6 +31,7 @@ struct FormGeoidTest : MainWindowTest {
         for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
     }
     void UseCustomGrid() {
+        std::filesystem::create_directories(dir + "grids");
         WriteCustomGrid(dir + "grids/local.cdat", 10, 10, 30.0, 130.0, 36.5f);
         S().opt.GeoidFolder = dir + "grids/";
         S().opt.CustomGeoidFName = "local.cdat";
@@ -44,11 +40,6 @@ struct FormGeoidTest : MainWindowTest {
 };
 
 }  // namespace
-
-TEST(FormGeoidLogic, FileFilterListsThePatterns) {
-    EXPECT_EQ(DialogNameFilter("Geoid file|gsigeome.ver4;gsigeome.ver4.dat"), "Geoid file (gsigeome.ver4 gsigeome.ver4.dat)");
-    EXPECT_EQ(DialogNameFilter("Custom Geoid file(*.cdat)|*.cdat"), "Custom Geoid file(*.cdat) (*.cdat)");
-}
 
 TEST_F(FormGeoidTest, ActivationOpensTheModelAndTheCheckAsksIt) {
     // No model opened yet: the check refuses.
@@ -125,7 +116,7 @@ TEST_F(FormGeoidTest, PickedModelLoadsOnIdleAndFallsBackWhenItsFileIsMissing) {
     EXPECT_FALSE(D().Models().Grid().IsOpen());
 }
 
-TEST_F(FormGeoidTest, OkStaysOpenWhenTheChosenGridDoesNotOpen) {
+TEST_F(FormGeoidTest, OkAndConvertFallBackWhenTheChosenGridDoesNotOpen) {
     D().FormActivate();
     D().ComboBoxGeoid->setCurrentIndex(2);
     D().setResult(-1);
@@ -134,9 +125,8 @@ TEST_F(FormGeoidTest, OkStaysOpenWhenTheChosenGridDoesNotOpen) {
     EXPECT_EQ(D().ComboBoxGeoid->currentText(), "Fixed value");
     D().ButtonOK->click();  // the fixed value now is the choice
     EXPECT_EQ(D().result(), QDialog::Accepted);
-}
 
-TEST_F(FormGeoidTest, ConvertShowsTheFallbackInTheDialog) {
+    // Convert shows its fallback in the dialog too.
     S().GeoidModelText = "EGM2008 1'x1'";
     S().opt.GeoidModel = 2;
     form->CheckBoxGeoid->setChecked(true);
@@ -175,7 +165,9 @@ TEST_F(FormGeoidTest, GeoidBoxCannotChangeWhileABatchRuns) {
     EXPECT_EQ(S().opt.GeoidModel, 0);
 }
 
-TEST(GroundLevelAndFixedGeoid, DisplayUnitAndUnreadableText) {
+TEST(FormGeoidLogic, FilterPatternsDisplayUnitAndUnreadableText) {
+    EXPECT_EQ(DialogNameFilter("Geoid file|gsigeome.ver4;gsigeome.ver4.dat"), "Geoid file (gsigeome.ver4 gsigeome.ver4.dat)");
+    EXPECT_EQ(DialogNameFilter("Custom Geoid file(*.cdat)|*.cdat"), "Custom Geoid file(*.cdat) (*.cdat)");
     Settings s;
     s.opt.SpeedUnit = "mph";
     s.opt.GeoidValue = "10";

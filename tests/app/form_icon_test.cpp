@@ -8,10 +8,7 @@
 
 #include "qt_test_app.h"
 
-#include <QKeyEvent>
 #include <QMouseEvent>
-
-#include <fstream>
 
 #include "picture_test_util.h"
 
@@ -42,11 +39,6 @@ struct IconFormTest : MainWindowTest {
     static QColor At(const QLabel* l, int x, int y) { return PreviewImage(l).pixelColor(x, y); }
 };
 
-void SendKey(QWidget* w, int key) {
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &press);
-}
-
 void SendMouse(QWidget* w, QEvent::Type type, QPoint at) {
     QMouseEvent e(type, QPointF(at), w->mapToGlobal(QPointF(at)), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
                   type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
@@ -65,9 +57,7 @@ TEST_F(IconFormTest, PickerNamesAndDrawsTheClickedCell) {
     f.ImageSp1Click(8);  // the dialog needs a user; the slot is taken all the same
     EXPECT_EQ(f.IconSlot, 8);
     picker.show();
-    SendMouse(picker.ImageIcon1, QEvent::MouseMove, {10, 500});
-    SendMouse(picker.ImageIcon1, QEvent::MouseButtonPress, {10, 500});
-    SendMouse(picker.ImageIcon1, QEvent::MouseButtonRelease, {10, 500});
+    for (auto t : {QEvent::MouseMove, QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) SendMouse(picker.ImageIcon1, t, {10, 500});
     EXPECT_EQ(S().opt.PaletteIconName[7], "pal4/icon56.png");
     EXPECT_EQ(Shown(f.Images[7]), Cell("pal4/icon56.png"));
     EXPECT_FALSE(picker.isVisible());

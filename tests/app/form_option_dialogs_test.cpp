@@ -4,19 +4,11 @@
 
 #include "qt_test_app.h"
 
-#include <QKeyEvent>
 #include <QLineEdit>
 
 using namespace ts;
 
-namespace {
-struct OptionDialogsTest : MainWindowTest {
-    void SetUp() override {
-        MainWindowTest::SetUp();
-        Start();
-    }
-};
-}  // namespace
+using OptionDialogsTest = StartedWindowTest;
 
 TEST_F(OptionDialogsTest, ReductionOkFloorsAndCaptionsCancelUnticks) {
     TFormMain& f = *form;
@@ -98,8 +90,7 @@ TEST_F(OptionDialogsTest, PointNameFollowsTheComboCancelRestores) {
     c->clearEditText();
     QString typed;
     for (QChar ch : QString("Speed (Spd)")) {
-        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
-        QCoreApplication::sendEvent(c->lineEdit(), &key);
+        SendKey(c->lineEdit(), 0, QString(ch));
         typed += ch;
         ASSERT_EQ(c->currentText(), typed);
         EXPECT_EQ(S().opt.PointNameKind, typed == "Speed (Spd)" ? 5 : 0) << typed.toStdString();

@@ -7,7 +7,6 @@
 #include "qt_test_app.h"
 
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QTimer>
 
 #include "block_range.h"
@@ -26,6 +25,7 @@ struct Log {
     BlockTable blocks;
     TConversionOptions o;
     Log() {
+        TestApp();
         o.OutDateFormatText = "yyyy/mm/dd";
         o.SpeedUnit = "km/h";
         o.Visible = {true, true, true, true, true, true, true, true};
@@ -52,13 +52,9 @@ struct Log {
 
 QString Cell(QTableWidget* t, int r, int c) { return t->item(r, c) ? t->item(r, c)->text() : QString("<none>"); }
 
-struct OutputDialogsTest : testing::Test {
-    void SetUp() override { TestApp(); }
-};
-
 }  // namespace
 
-TEST_F(OutputDialogsTest, BlockSelectorRowsClicksAndButtons) {
+TEST(OutputDialogsTest, BlockSelectorRowsClicksAndButtons) {
     Log log;
     log.blocks[1].Output = false;
     TFormOutBlock d;
@@ -108,8 +104,7 @@ TEST_F(OutputDialogsTest, BlockSelectorRowsClicksAndButtons) {
     d.Setup(log.blocks, log.o, cur);
     d.show();
     ExpectNoOverlaps(&d);
-    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QCoreApplication::sendEvent(d.ListView1, &esc);
+    SendKey(d.ListView1, Qt::Key_Escape);
     d.close();
     EXPECT_TRUE(d.isVisible());
     EXPECT_FALSE(d.Cancelled());
@@ -119,7 +114,7 @@ TEST_F(OutputDialogsTest, BlockSelectorRowsClicksAndButtons) {
     EXPECT_EQ(d.ListView1->rowCount(), 0);
 }
 
-TEST_F(OutputDialogsTest, RangeDialogListEditsAndOk) {
+TEST(OutputDialogsTest, RangeDialogListEditsAndOk) {
     Log log;
     TFormOutputRange d;
     std::vector<std::string> warnings;
@@ -166,9 +161,9 @@ TEST_F(OutputDialogsTest, RangeDialogListEditsAndOk) {
     EXPECT_TRUE(d.Cancelled());
 }
 
-TEST_F(OutputDialogsTest, MainWindowAsksAndCancelAborts) {
-    TFormMain f(ProgramIn(ScratchDir("outdlg")), {}, /*headless=*/false);
+TEST(OutputDialogsTest, MainWindowAsksAndCancelAborts) {
     Log log;
+    TFormMain f(ProgramIn(ScratchDir("outdlg")), {}, /*headless=*/false);
     int32_t cur = 0;
 
     // The range dialog of a single block: OK stores the range. Its rows show the main window's
@@ -206,9 +201,9 @@ TEST_F(OutputDialogsTest, MainWindowAsksAndCancelAborts) {
 }
 
 // Nobody to ask: every block is written whole, and the report says so.
-TEST_F(OutputDialogsTest, UnattendedRunTakesWholeBlocksAndSaysSo) {
-    TFormMain f(ProgramIn(ScratchDir("outdlg")), {}, /*headless=*/true);
+TEST(OutputDialogsTest, UnattendedRunTakesWholeBlocksAndSaysSo) {
     Log log;
+    TFormMain f(ProgramIn(ScratchDir("outdlg")), {}, /*headless=*/true);
     int32_t cur = 0;
     EXPECT_TRUE(f.SelectOutputBlocks(log.blocks, log.ps, log.o, cur));
     EXPECT_TRUE(f.SelectOutputRange(log.blocks, log.ps, log.o, 0));

@@ -29,12 +29,6 @@ struct FormPAltTest : testing::Test {
 
 }  // namespace
 
-TEST(FormPAltLogic, TemperatureTextBothWays) {
-    EXPECT_EQ(ConvertTemperatureText("-40", true), "-40");
-    EXPECT_EQ(ConvertTemperatureText("68", false), "20");
-    EXPECT_EQ(ConvertTemperatureText("abc", true), "32");
-}
-
 TEST_F(FormPAltTest, PrepareFillsTheStartPointAndKeepsTypedAltitude) {
     d->Prepare(SampleStart());
     EXPECT_EQ(d->LabelVers->text(), "PG-S1 V1.02");
@@ -64,6 +58,7 @@ TEST_F(FormPAltTest, FahrenheitBoxConvertsTheTemperature) {
     d->LabeledEditTemp->setText(" ");
     d->CheckBoxF->setChecked(true);
     EXPECT_EQ(d->LabeledEditTemp->text(), "59.0");
+    EXPECT_EQ(ConvertTemperatureText("abc", true), "32");  // unreadable: 0 C
 
     // The saved unit is shown with the next log, without converting the text.
     s.Fahrenheit = false;

@@ -81,17 +81,14 @@ TEST(IconSets, PreviewSizeScalesSwitchAndLogoFields) {
 
 namespace {
 
-struct PictureTest : testing::Test {
-    std::string dir = ScratchDir("pictures");
-};
-
 void PutBe32(std::string& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = char(v >> (24 - 8 * i));
 }
 
 }  // namespace
 
-TEST_F(PictureTest, PngAndJpegDecodeToRgba) {
+TEST(PictureTest, PngAndJpegDecodeToRgba) {
+    const std::string dir = ScratchDir("pictures");
     const std::string png = dir + "a.png";
     ASSERT_TRUE(WriteTestPng(png, 3, 2, [](int x, int y) { return 0x80000000u | uint32_t(x * 100) << 16 | uint32_t(y * 200); }));
     Picture pic;
@@ -111,7 +108,8 @@ TEST_F(PictureTest, PngAndJpegDecodeToRgba) {
     EXPECT_EQ(p[3], 255);
 }
 
-TEST_F(PictureTest, DamagedAndOversizedPicturesFailCleanly) {
+TEST(PictureTest, DamagedAndOversizedPicturesFailCleanly) {
+    const std::string dir = ScratchDir("pictures");
     Picture pic;
     std::string err;
     EXPECT_FALSE(ReadPngPicture(dir + "missing.png", pic, err));

@@ -4,11 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "../test_temp.h"
+#include "qt_test_app.h"
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 using namespace ts;
 
@@ -21,12 +20,7 @@ struct IniTest : testing::Test {
         std::filesystem::remove(path);
     }
     void Put(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-    std::string Get() {
-        std::ifstream f(path, std::ios::binary);
-        std::stringstream ss;
-        ss << f.rdbuf();
-        return ss.str();
-    }
+    std::string Get() const { return ReadBytes(path); }
 };
 
 }  // namespace
@@ -40,22 +34,29 @@ TEST_F(IniTest, ReadsCaseInsensitivelyFirstMatchTrimmedAndUnquoted) {
     EXPECT_EQ(ini.ReadString("Missing", "Key", "def"), "def");
 }
 
-TEST_F(IniTest, WritesInPlaceAppendsAndCreates) {
+// Changes stay in memory until the flush, which writes once and leaves no scratch file behind.
+TEST_F(IniTest, WritesInPlaceAppendsAndCreatesAtTheFlushOnly) {
     IniStore ini(path);
     EXPECT_FALSE(ini.Exists());
     ASSERT_TRUE(ini.WriteString("Option", "A", "1"));
     ASSERT_TRUE(ini.Flush());
     EXPECT_TRUE(ini.Exists());
+    const std::string first = Get();
     ASSERT_TRUE(ini.WriteString("Option", "B", "2"));
     ASSERT_TRUE(ini.WriteString("Geoid", "Digit", "3"));
     ASSERT_TRUE(ini.WriteString("option", "a", "one, \"quoted\""));
+    EXPECT_EQ(Get(), first);
     ASSERT_TRUE(ini.Flush());
+    ASSERT_TRUE(ini.Flush());  // nothing pending: no second write
+    EXPECT_EQ(ini.DiskWrites(), 2);
     EXPECT_EQ(Get(), "[Option]\r\nA=one, \"quoted\"\r\nB=2\r\n\r\n[Geoid]\r\nDigit=3\r\n");
     EXPECT_EQ(ini.ReadString("Option", "A", ""), "one, \"quoted\"");
     // A new key goes after the section's last key, before the blank separator line.
     ASSERT_TRUE(ini.WriteString("Option", "C", "3"));
     ASSERT_TRUE(ini.Flush());
     EXPECT_EQ(Get(), "[Option]\r\nA=one, \"quoted\"\r\nB=2\r\nC=3\r\n\r\n[Geoid]\r\nDigit=3\r\n");
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(path).parent_path()))
+        EXPECT_EQ(e.path().filename().string().find(".ini_WritesInPlace"), std::string::npos);
 }
 
 TEST_F(IniTest, DeleteEraseAndListInFileOrder) {
@@ -88,23 +89,6 @@ TEST_F(IniTest, UnwritableFolderReportsFailure) {
     EXPECT_TRUE(ini.WriteString("S", "K", "v"));
     EXPECT_FALSE(ini.Flush());
     EXPECT_EQ(ini.DiskWrites(), 0);
-}
-
-// Changes stay in memory until the flush, which writes once and leaves no scratch file behind.
-TEST_F(IniTest, ChangesReachTheDiskAtTheFlushOnly) {
-    Put("[A]\r\nx=1\r\n");
-    IniStore ini(path);
-    ASSERT_TRUE(ini.WriteString("A", "x", "2"));
-    ASSERT_TRUE(ini.WriteString("B", "k", "v"));
-    EXPECT_EQ(ini.ReadString("A", "x", ""), "2");
-    EXPECT_EQ(Get(), "[A]\r\nx=1\r\n");
-    ASSERT_TRUE(ini.Flush());
-    ASSERT_TRUE(ini.Flush());  // nothing pending: no second write
-    EXPECT_EQ(ini.DiskWrites(), 1);
-    EXPECT_EQ(Get(), "[A]\r\nx=2\r\n\r\n[B]\r\nk=v\r\n");
-    const auto folder = std::filesystem::path(path).parent_path();
-    for (const auto& e : std::filesystem::directory_iterator(folder))
-        EXPECT_EQ(e.path().filename().string().find(".ini_ChangesReach"), std::string::npos);
 }
 
 // No write bit: left as it is, even for a process that could write it (root).

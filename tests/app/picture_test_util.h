@@ -5,8 +5,6 @@
 #include <QImage>
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "qt_test_app.h"
@@ -31,13 +29,4 @@ inline bool WriteSolidJpeg(const std::string& name, int w, int h, uint8_t r, uin
     QImage img(w, h, QImage::Format_RGB32);
     img.fill(QColor(r, g, b));
     return img.save(QString::fromStdString(name), "JPEG", 95);
-}
-
-inline std::string ReadBytes(const std::string& name) {
-    std::ifstream f(name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteBytes(const std::string& name, const std::string& bytes) {
-    std::ofstream(name, std::ios::binary) << bytes;
 }

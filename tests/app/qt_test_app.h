@@ -5,10 +5,13 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +29,21 @@ inline QApplication& TestApp() {
     auto* a = new QApplication(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     return *a;
+}
+
+// A key press sent straight to w: a key code, or typed text.
+inline void SendKey(QWidget* w, int key, const QString& text = {}) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(w, &press);
+}
+
+inline std::string ReadBytes(const std::string& name) {
+    std::ifstream f(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteBytes(const std::string& name, const std::string& bytes) {
+    std::ofstream(name, std::ios::binary) << bytes;
 }
 
 // Visible sibling controls of a shown form never cover one another, at any depth of the form's
@@ -82,5 +100,13 @@ struct MainWindowTest : testing::Test {
         int n = 0;
         for (const QString& l : form->FormReport()->Lines()) n += l.contains(text) ? 1 : 0;
         return n;
+    }
+};
+
+// The same, started in SetUp.
+struct StartedWindowTest : MainWindowTest {
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        Start();
     }
 };
