@@ -74,6 +74,7 @@ TEST(DateTime, FormatPatterns) {
         {"ddd d mmm yyyy", "Sat 7 Mar 2026"},
         {"dddd mmmm", "Saturday March"},
         {"hh:mm am/pm", "03_04 pm"},  // minutes after an hour
+        {"hh:mm mm", "15_04 03"},     // only right after it
         {"h \"h\" 'mm' A/P", "3 h mm p"},
         {"hhmmAMPM", "0304PM"},
         {"yyyyy-mmmmm", "2026-March3"},
