@@ -200,8 +200,6 @@ void StoreRow(EngineContext& ctx, CsvRowSource& src, BlockState& b, bool hasSpee
     if (!first) {
         const GeoResult g = GeoDistance(r.PrevLat, r.PrevLon, row.Lat, row.Lon, 0, 0);
         r.SegmentDistance = g.distance;
-        r.ForwardAzimuth = g.forwardAzimuth;
-        r.BackAzimuth = g.backAzimuth;
         r.TotalDistance += g.distance;
         if (!hasSpeedColumn)
             row.RowSpeed = SpeedFromDistance(row.NewTime, r.PrevTime, r.SegmentDistance, r.PrevSpeed, o.Accel_g);

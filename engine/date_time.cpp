@@ -1,8 +1,12 @@
 #include "date_time.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <ctime>
+#include <string_view>
+#include <vector>
 
 #include "text_format.h"
 
@@ -43,13 +47,6 @@ void CivilFromDays(long long z, int& y, int& m, int& d) {
 constexpr long long kEpochOffset = 25569;  // 1970-01-01 as a date-time value
 
 bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-std::string Pad(int v, int width) {
-    std::string s = std::to_string(v < 0 ? -v : v);
-    if (static_cast<int>(s.size()) < width) s.insert(0, width - s.size(), '0');
-    if (v < 0) s.insert(0, 1, '-');
-    return s;
-}
 
 int CurrentYear() {
     std::time_t now = std::time(nullptr);
@@ -123,20 +120,37 @@ bool DecodeDateTime(double t, DateParts& p) {
     return true;
 }
 
-std::string FormatDateTime(const std::string& fmt, double t, char dateSep, char timeSep) {
-    DateParts p;
-    if (!DecodeDateTime(t, p)) return std::string();
-    const long long dayNum = static_cast<long long>(std::trunc(t)) - kEpochOffset;
-    const int weekday = static_cast<int>(((dayNum % 7) + 7 + 4) % 7);  // 1970-01-01 was a Thursday
+namespace {
 
-    // A 12-hour clock when the pattern carries an am/pm element.
-    bool twelve = false;
-    for (size_t i = 0; i < fmt.size(); ++i)
-        if (StartsWithNoCase(fmt, i, "am/pm") || StartsWithNoCase(fmt, i, "a/p") ||
-            StartsWithNoCase(fmt, i, "ampm"))
-            twelve = true;
+// A date-time pattern read once into the steps that produce its text: the pattern is read the
+// same way for every value, and the writers format one per point.
+enum class DtOp : uint8_t {
+    Text, AmPm, AP, AMPM, Year2, Year4, Minute1, Minute2, Month1, Month2, MonthShort, MonthLong,
+    Day1, Day2, DayShort, DayLong, Hour1, Hour2, Second1, Second2, Ms1, Ms3, DateSep, TimeSep
+};
 
-    std::string out;
+struct DtStep {
+    DtOp op;
+    std::string text;  // for DtOp::Text
+};
+
+struct DtPattern {
+    std::string fmt;
+    bool twelve = false;  // a 12-hour clock: the pattern carries an am/pm element
+    std::vector<DtStep> steps;
+};
+
+DtPattern CompilePattern(const std::string& fmt) {
+    DtPattern r;
+    r.fmt = fmt;
+    for (size_t i = 0; i < fmt.size() && !r.twelve; ++i)
+        if (StartsWithNoCase(fmt, i, "am/pm") || StartsWithNoCase(fmt, i, "a/p") || StartsWithNoCase(fmt, i, "ampm"))
+            r.twelve = true;
+    auto op = [&](DtOp o) { r.steps.push_back({o, std::string()}); };
+    auto text = [&](std::string_view t) {
+        if (r.steps.empty() || r.steps.back().op != DtOp::Text) r.steps.push_back({DtOp::Text, std::string()});
+        r.steps.back().text.append(t);
+    };
     bool afterHour = false;
     size_t i = 0;
     while (i < fmt.size()) {
@@ -147,95 +161,165 @@ std::string FormatDateTime(const std::string& fmt, double t, char dateSep, char 
         if (c == '"' || c == '\'') {
             size_t j = fmt.find(c, i + 1);
             if (j == std::string::npos) j = fmt.size();
-            out.append(fmt, i + 1, j - i - 1);
+            text(std::string_view(fmt).substr(i + 1, j - i - 1));
             i = j + 1;
             continue;
         }
         if (StartsWithNoCase(fmt, i, "am/pm")) {
-            out += p.hour < 12 ? "am" : "pm";
+            op(DtOp::AmPm);
             i += 5;
             continue;
         }
         if (StartsWithNoCase(fmt, i, "a/p")) {
-            out += p.hour < 12 ? "a" : "p";
+            op(DtOp::AP);
             i += 3;
             continue;
         }
         if (StartsWithNoCase(fmt, i, "ampm")) {
-            out += p.hour < 12 ? "AM" : "PM";
+            op(DtOp::AMPM);
             i += 4;
             continue;
         }
         switch (lc) {
         case 'y':
-            out += run <= 2 ? Pad(p.year % 100, 2) : Pad(p.year, 4);
+            op(run <= 2 ? DtOp::Year2 : DtOp::Year4);
             afterHour = false;
             break;
         case 'm':
             if (afterHour) {
-                out += run == 1 ? std::to_string(p.minute) : Pad(p.minute, 2);
+                op(run == 1 ? DtOp::Minute1 : DtOp::Minute2);
                 afterHour = false;
                 run = std::min<size_t>(run, 2);
             } else if (run == 1) {
-                out += std::to_string(p.month);
+                op(DtOp::Month1);
             } else if (run == 2) {
-                out += Pad(p.month, 2);
+                op(DtOp::Month2);
             } else if (run == 3) {
-                out += kShortMonth[p.month - 1];
+                op(DtOp::MonthShort);
             } else {
-                out += kLongMonth[p.month - 1];
+                op(DtOp::MonthLong);
                 run = 4;
             }
             break;
         case 'd':
-            if (run == 1) out += std::to_string(p.day);
-            else if (run == 2) out += Pad(p.day, 2);
-            else if (run == 3) out += kShortDay[weekday];
+            if (run == 1) op(DtOp::Day1);
+            else if (run == 2) op(DtOp::Day2);
+            else if (run == 3) op(DtOp::DayShort);
             else {
-                out += kLongDay[weekday];
+                op(DtOp::DayLong);
                 run = 4;
             }
             afterHour = false;
             break;
-        case 'h': {
-            int h = p.hour;
-            if (twelve) {
-                h %= 12;
-                if (h == 0) h = 12;
-            }
+        case 'h':
             run = std::min<size_t>(run, 2);
-            out += run == 1 ? std::to_string(h) : Pad(h, 2);
+            op(run == 1 ? DtOp::Hour1 : DtOp::Hour2);
             afterHour = true;
             break;
-        }
         case 'n':
             run = std::min<size_t>(run, 2);
-            out += run == 1 ? std::to_string(p.minute) : Pad(p.minute, 2);
+            op(run == 1 ? DtOp::Minute1 : DtOp::Minute2);
             afterHour = false;
             break;
         case 's':
             run = std::min<size_t>(run, 2);
-            out += run == 1 ? std::to_string(p.second) : Pad(p.second, 2);
+            op(run == 1 ? DtOp::Second1 : DtOp::Second2);
             afterHour = false;
             break;
         case 'z':
             run = run >= 3 ? 3 : 1;
-            out += run == 1 ? std::to_string(p.ms) : Pad(p.ms, 3);
+            op(run == 1 ? DtOp::Ms1 : DtOp::Ms3);
             break;
         case '/':
             run = 1;
-            out += dateSep;
+            op(DtOp::DateSep);
             break;
         case ':':
             run = 1;
-            out += timeSep;
+            op(DtOp::TimeSep);
             break;
         default:
             run = 1;
-            out += c;
+            text(std::string_view(&c, 1));
             break;
         }
         i += run;
+    }
+    return r;
+}
+
+// The few patterns in use at a time, read once each.
+const DtPattern& Pattern(const std::string& fmt) {
+    constexpr size_t kKept = 4;
+    thread_local std::vector<DtPattern> kept;
+    thread_local size_t nextSlot = 0;
+    for (const DtPattern& p : kept)
+        if (p.fmt == fmt) return p;
+    if (kept.size() < kKept) {
+        kept.push_back(CompilePattern(fmt));
+        return kept.back();
+    }
+    DtPattern& slot = kept[nextSlot];
+    nextSlot = (nextSlot + 1) % kKept;
+    slot = CompilePattern(fmt);
+    return slot;
+}
+
+// v in decimal, with at least `width` digits (zeros in front) after a minus sign.
+void AppendNumber(std::string& out, int v, int width) {
+    char buf[16];
+    unsigned u = v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
+    int n = 0;
+    do {
+        buf[n++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    if (v < 0) out.push_back('-');
+    for (int k = n; k < width; ++k) out.push_back('0');
+    while (n > 0) out.push_back(buf[--n]);
+}
+
+}  // namespace
+
+std::string FormatDateTime(const std::string& fmt, double t, char dateSep, char timeSep) {
+    DateParts p;
+    if (!DecodeDateTime(t, p)) return std::string();
+    const long long dayNum = static_cast<long long>(std::trunc(t)) - kEpochOffset;
+    const int weekday = static_cast<int>(((dayNum % 7) + 7 + 4) % 7);  // 1970-01-01 was a Thursday
+    const DtPattern& pat = Pattern(fmt);
+    int h12 = p.hour;
+    if (pat.twelve) {
+        h12 %= 12;
+        if (h12 == 0) h12 = 12;
+    }
+    std::string out;
+    for (const DtStep& s : pat.steps) {
+        switch (s.op) {
+        case DtOp::Text: out += s.text; break;
+        case DtOp::AmPm: out += p.hour < 12 ? "am" : "pm"; break;
+        case DtOp::AP: out += p.hour < 12 ? "a" : "p"; break;
+        case DtOp::AMPM: out += p.hour < 12 ? "AM" : "PM"; break;
+        case DtOp::Year2: AppendNumber(out, p.year % 100, 2); break;
+        case DtOp::Year4: AppendNumber(out, p.year, 4); break;
+        case DtOp::Minute1: AppendNumber(out, p.minute, 1); break;
+        case DtOp::Minute2: AppendNumber(out, p.minute, 2); break;
+        case DtOp::Month1: AppendNumber(out, p.month, 1); break;
+        case DtOp::Month2: AppendNumber(out, p.month, 2); break;
+        case DtOp::MonthShort: out += kShortMonth[p.month - 1]; break;
+        case DtOp::MonthLong: out += kLongMonth[p.month - 1]; break;
+        case DtOp::Day1: AppendNumber(out, p.day, 1); break;
+        case DtOp::Day2: AppendNumber(out, p.day, 2); break;
+        case DtOp::DayShort: out += kShortDay[weekday]; break;
+        case DtOp::DayLong: out += kLongDay[weekday]; break;
+        case DtOp::Hour1: AppendNumber(out, h12, 1); break;
+        case DtOp::Hour2: AppendNumber(out, h12, 2); break;
+        case DtOp::Second1: AppendNumber(out, p.second, 1); break;
+        case DtOp::Second2: AppendNumber(out, p.second, 2); break;
+        case DtOp::Ms1: AppendNumber(out, p.ms, 1); break;
+        case DtOp::Ms3: AppendNumber(out, p.ms, 3); break;
+        case DtOp::DateSep: out += dateSep; break;
+        case DtOp::TimeSep: out += timeSep; break;
+        }
     }
     return out;
 }

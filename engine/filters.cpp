@@ -30,10 +30,8 @@ bool OutputFilter::Accept(int32_t i, const TLogData& p) {
         r.FirstTime = p.Time;
         r.SegmentDistance = 0;
     } else {
-        const GeoResult g = GeoDistance(r.PrevLat, r.PrevLon, p.Lat, p.Lon, 0, 0);
-        r.SegmentDistance = std::isfinite(g.distance) ? g.distance : 0.0;
-        r.ForwardAzimuth = g.forwardAzimuth;
-        r.BackAzimuth = g.backAzimuth;
+        const double d = GeoDistanceOnly(r.PrevLat, r.PrevLon, p.Lat, p.Lon, r.LatCache);
+        r.SegmentDistance = std::isfinite(d) ? d : 0.0;
         r.TotalDistance += r.SegmentDistance;
         sinceWritten_ += r.SegmentDistance;
     }

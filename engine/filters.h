@@ -13,7 +13,7 @@ bool PassesHdopSatMask(const TConversionOptions& o, int32_t sats, double hdop);
 bool InOutputWindow(const TrackBlock& b, double t);
 
 // Walks the records of one selected block in order and decides which ones a writer writes. It keeps
-// the distances in the run state (SegmentDistance, TotalDistance, FirstTime, azimuths) for the
+// the distances in the run state (SegmentDistance, TotalDistance, FirstTime) for the
 // writer to use.
 class OutputFilter {
 public:

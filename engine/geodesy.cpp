@@ -1,11 +1,19 @@
 #include "geodesy.h"
 
+#include <bit>
 #include <cmath>
 #include <limits>
 
 namespace ts {
 
-GeoResult GeoDistance(double lat1, double lon1, double lat2, double lon2, double h1, double h2) {
+namespace {
+
+// The one body of both entry points, so that the distance comes out of the same operations in
+// the same order whichever is used. The azimuths cost two more atan2 and are left out when not
+// wanted; the latitude terms of a point are taken from the cache when the point was the second
+// end of the pair before.
+template <bool Azimuths>
+GeoResult Inverse(double lat1, double lon1, double lat2, double lon2, double h1, double h2, GeoLatCache* cache) {
     constexpr double kPi = 3.14159265358979323846;
     constexpr double kDeg = kPi / 180.0;
     constexpr double f = kGrs80F;
@@ -23,11 +31,19 @@ GeoResult GeoDistance(double lat1, double lon1, double lat2, double lon2, double
         return {std::fabs(h1 - h2), 0.0, 180.0};
 
     const double r = 1 - f;
-    double tu1 = r * std::tan(glat1);
+    double tu1, cu1;
+    const uint64_t key1 = std::bit_cast<uint64_t>(glat1);
+    if (cache && cache->valid && cache->key == key1) {
+        tu1 = cache->tu;
+        cu1 = cache->cu;
+    } else {
+        tu1 = r * std::tan(glat1);
+        cu1 = 1.0 / std::sqrt(tu1 * tu1 + 1.0);
+    }
     double tu2 = r * std::tan(glat2);
-    const double cu1 = 1.0 / std::sqrt(tu1 * tu1 + 1.0);
     const double su1 = cu1 * tu1;
     const double cu2 = 1.0 / std::sqrt(tu2 * tu2 + 1.0);
+    if (cache) *cache = {true, std::bit_cast<uint64_t>(glat2), tu2, cu2};
     double s = cu1 * cu2;
     double baz = s * tu2;
     double faz = baz * tu1;
@@ -55,9 +71,12 @@ GeoResult GeoDistance(double lat1, double lon1, double lat2, double lon2, double
         ++iterations;
     } while (std::fabs(d - x) > eps && iterations < 21);
 
-    double fwd = std::atan2(tu1, tu2) / kDeg;
-    if (fwd < 0) fwd += 360.0;
-    const double back = (std::atan2(cu1 * sx, baz * cx - su1 * cu2) + kPi) / kDeg;
+    double fwd = nan, back = nan;
+    if constexpr (Azimuths) {
+        fwd = std::atan2(tu1, tu2) / kDeg;
+        if (fwd < 0) fwd += 360.0;
+        back = (std::atan2(cu1 * sx, baz * cx - su1 * cu2) + kPi) / kDeg;
+    }
 
     x = std::sqrt((1.0 / r / r - 1.0) * c2a + 1.0) + 1.0;
     x = (x - 2.0) / x;
@@ -67,6 +86,16 @@ GeoResult GeoDistance(double lat1, double lon1, double lat2, double lon2, double
     s = 1.0 - e - e;
     s = ((((sy * sy * 4.0 - 3.0) * s * cz * d / 6.0 - x) * d / 4.0 + cz) * sy * d + y) * c * a * r;
     return {std::sqrt(s * s + (h1 - h2) * (h1 - h2)), fwd, back};
+}
+
+}  // namespace
+
+GeoResult GeoDistance(double lat1, double lon1, double lat2, double lon2, double h1, double h2) {
+    return Inverse<true>(lat1, lon1, lat2, lon2, h1, h2, nullptr);
+}
+
+double GeoDistanceOnly(double lat1, double lon1, double lat2, double lon2, GeoLatCache& cache) {
+    return Inverse<false>(lat1, lon1, lat2, lon2, 0, 0, &cache).distance;
 }
 
 double SpeedFromDistance(double t2, double t1, double dist, double prevKmh, double accelG) {

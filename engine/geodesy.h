@@ -1,6 +1,8 @@
 // Distances on the GRS80 ellipsoid and the speed plausibility limiter.
 #pragma once
 
+#include <cstdint>
+
 namespace ts {
 
 inline constexpr double kGrs80A = 6378137.0;             // semi-major axis, metres
@@ -19,6 +21,17 @@ struct GeoResult {
 // converges (everywhere except near-antipodal pairs, where it stops after 21 rounds and keeps the
 // last estimate). NaN in any coordinate gives a NaN distance.
 GeoResult GeoDistance(double lat1, double lon1, double lat2, double lon2, double h1 = 0, double h2 = 0);
+
+// The reduced-latitude terms of the last second end of a pair. A walk along a track passes the
+// same cache each time: the previous point's terms are then not computed again.
+struct GeoLatCache {
+    bool valid = false;
+    uint64_t key = 0;  // bits of the latitude in radians
+    double tu = 0, cu = 0;
+};
+
+// GeoDistance(lat1, lon1, lat2, lon2).distance to the last bit, without the azimuths.
+double GeoDistanceOnly(double lat1, double lon1, double lat2, double lon2, GeoLatCache& cache);
 
 // True for a latitude in [-90, 90] and a longitude in [-180, 180]; false for NaN. Readers drop
 // records outside, as records without a position: no output could hold them.

@@ -139,8 +139,6 @@ std::string KmlView3D::HeadingText(EngineContext& ctx) const {
     double h = (fa + ba + 180) / 2 + 90;
     if (h > 180) h -= 360;
     const double back = h < 0 ? h + 180 : h - 180;
-    ctx.run.ForwardAzimuth = h;
-    ctx.run.BackAzimuth = back;
     double v;
     if (o.East) v = (h >= 0 && h <= 180) ? h : back;
     // The southern half only: a heading of exactly 90 looks east, not south.

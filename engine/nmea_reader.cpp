@@ -127,8 +127,14 @@ void StoreEpoch(EngineContext& ctx, NmeaEpoch& e, const NmeaFix& fix, ReadPassSt
     double speed = fix.speed;
     double alt = fix.alt;
     if (st.k > 0) {
-        StepFromPrevious(ctx, fix.lat, fix.lon);
-        if (e.GgaOnly || std::isnan(speed)) speed = SpeedFromStep(ctx);
+        // The step's length only serves a speed the log does not give; the writers measure the
+        // track themselves.
+        if (e.GgaOnly || std::isnan(speed)) {
+            StepFromPrevious(ctx, fix.lat, fix.lon);
+            speed = SpeedFromStep(ctx);
+        } else if (r.PrevTime > r.NewTime) {
+            CheckTimeGoesBack(ctx, r.PrevTime, r.NewTime);
+        }
     } else {
         r.FirstTime = r.NewTime;
         if (e.GgaOnly) speed = kNaN;

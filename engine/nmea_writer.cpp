@@ -237,7 +237,6 @@ int32_t WriteNmeaFiles(EngineContext& ctx, const std::string& folder, const std:
                     const GeoResult g = GeoDistance(p.Lat, p.Lon, cur->Lat, cur->Lon, 0, 0);
                     if (std::isfinite(g.distance)) sinceWritten += g.distance;
                     course = g.forwardAzimuth;
-                    ctx.run.ForwardAzimuth = course;
                 }
                 const bool write = !o.ReduseOut || count == 0 || !hasNext ||
                                    p.Time - lastTime >= o.ElapsedMin || sinceWritten >= o.MoveDistMin ||

@@ -33,10 +33,7 @@ void CheckTimeGoesBack(EngineContext& ctx, double prevTime, double newTime) {
 
 void StepFromPrevious(EngineContext& ctx, double lat, double lon) {
     RunState& r = ctx.run;
-    const GeoResult g = GeoDistance(r.PrevLat, r.PrevLon, lat, lon, 0, 0);
-    r.SegmentDistance = g.distance;
-    r.ForwardAzimuth = g.forwardAzimuth;
-    r.BackAzimuth = g.backAzimuth;
+    r.SegmentDistance = GeoDistanceOnly(r.PrevLat, r.PrevLon, lat, lon, r.LatCache);
     r.TotalDistance += r.SegmentDistance;
     if (r.PrevTime > r.NewTime) CheckTimeGoesBack(ctx, r.PrevTime, r.NewTime);
 }

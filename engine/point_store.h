@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "geodesy.h"
+
 namespace ts {
 
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -144,7 +146,7 @@ struct RunState {
     double TotalDistance = 0;
     double FirstTime = 0;
     int32_t GeoidOutsideCount = 0;
-    double ForwardAzimuth = 0, BackAzimuth = 0;
+    GeoLatCache LatCache;  // for the distances along the track
 };
 
 // Reader results besides a positive record count.

@@ -14,11 +14,6 @@ struct CsvReading : test::Reading {
     int32_t ReadText(const std::string& text) { return ReadBytes(ReadCsvLogFile, text, ".csv"); }
     // Every profile option comes from the "Default" line.
     void Profile(const std::string& options) { ctx.opt.CsvOptionList = {{"Default", options}}; }
-    int Lines(const std::string& prefix) const {
-        int n = 0;
-        for (const auto& l : host.lines) n += l.rfind(prefix, 0) == 0;
-        return n;
-    }
     int32_t Count() const { return ctx.points.Count(); }
 };
 

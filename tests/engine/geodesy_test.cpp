@@ -1,4 +1,5 @@
 #include <array>
+#include <cstring>
 
 #include "../test_temp.h"
 #include "writer_test_util.h"
@@ -12,6 +13,33 @@ TEST(GeoDistance, AntipodesStayFiniteAndNaNGivesNaN) {
     EXPECT_TRUE(near > 19.8e6 && near < 20.1e6) << near;
     EXPECT_TRUE(std::isnan(GeoDistance(NAN, 0, 1, 1).distance));
     EXPECT_TRUE(std::isnan(GeoDistance(0, 0, 1, NAN).distance));
+}
+
+// The distance-only road along a track gives the full computation's distance to the last bit,
+// whatever the cache last held: a walk, repeated and antipodal points, NaN, a jump elsewhere.
+TEST(GeoDistance, DistanceOnlyAlongATrackIsBitIdentical) {
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> step(-1e-3, 1e-3), ulat(-89.0, 89.0), ulon(-180.0, 180.0);
+    std::vector<std::array<double, 2>> track{{48.1, 11.5}};
+    for (int i = 0; i < 3000; ++i) {
+        const auto& b = track.back();
+        if (i % 500 == 7) track.push_back(b);                       // the same point again
+        else if (i % 500 == 11) track.push_back({-b[0], b[1] + 180});  // its antipode
+        else if (i % 500 == 13) track.push_back({NAN, b[1]});
+        else if (i % 500 == 17) track.push_back({ulat(rng), ulon(rng)});  // far away
+        else track.push_back({std::clamp(b[0] + step(rng), -90.0, 90.0), b[1] + step(rng)});
+    }
+    GeoLatCache cache;
+    for (size_t i = 1; i < track.size(); ++i) {
+        const auto& a = track[i - 1];
+        const auto& b = track[i];
+        const double full = GeoDistance(a[0], a[1], b[0], b[1]).distance;
+        const double only = GeoDistanceOnly(a[0], a[1], b[0], b[1], cache);
+        ASSERT_EQ(std::memcmp(&full, &only, sizeof full), 0) << i << ": " << full << " " << only;
+        // A cache left by another pair must not be taken for this one's first end.
+        const double again = GeoDistanceOnly(a[0], a[1], b[0], b[1], cache);
+        ASSERT_EQ(std::memcmp(&full, &again, sizeof full), 0) << i;
+    }
 }
 
 // Compares with an independent geodesic solver on random pairs, short and long.

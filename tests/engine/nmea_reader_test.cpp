@@ -74,8 +74,10 @@ TEST(NmeaReader, ModeOfEachSentenceLayout) {
     for (const Case& c : cases) {
         std::string log;
         for (int i = 0; i < 5; ++i) {
-            const std::string gga = c.gga ? Gga(T0 + i, i, "12" + std::to_string(i) + ".5") : "";
-            const std::string rmc = c.rmc ? Rmc(T0 + i, i) : "";
+            // The last epoch steps back in time: said in every layout, with or without a logged speed.
+            const int sec = i == 4 ? T0 + 2 : T0 + i;
+            const std::string gga = c.gga ? Gga(sec, i, "12" + std::to_string(i) + ".5") : "";
+            const std::string rmc = c.rmc ? Rmc(sec, i) : "";
             log += c.rmcFirst ? rmc + gga : gga + rmc;
         }
         Reading r;
@@ -89,6 +91,7 @@ TEST(NmeaReader, ModeOfEachSentenceLayout) {
         EXPECT_EQ(p.Sats, c.sats) << c.mode;
         EXPECT_EQ(SecondOfDay(p.Time), T0 + 2) << c.mode;
         EXPECT_EQ(p.Time > 2.0, c.rmc) << c.mode;  // dated by the RMC
+        EXPECT_EQ(r.Lines("  Time goes back: "), 1) << c.mode;
     }
 }
 

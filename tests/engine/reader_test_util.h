@@ -99,6 +99,12 @@ struct Reading {
         return Read(reader, f.path());
     }
     bool HasLine(const std::string& line) const { return testing::HasLine(host, line); }
+    // Report lines that start with prefix.
+    int Lines(const std::string& prefix) const {
+        int n = 0;
+        for (const auto& l : host.lines) n += l.rfind(prefix, 0) == 0;
+        return n;
+    }
     const TLogData& P(int i) const { return ctx.points.At(i); }
     void UseGeoid(GeoidQuery* g) { ctx.geoid = g, ctx.geoidCorrection = true; }
 };

@@ -64,6 +64,25 @@ TEST(DateTime, ParseDatesAndTimes) {
     for (const char* bad : {"13/01/2026", "12:61:00", "abc", "", "12"}) EXPECT_THROW(StrToDateTime(bad), ConvertError) << bad;
 }
 
+// Each pattern element, and more patterns in turn than are kept read: a pattern read again gives
+// the same text.
+TEST(DateTime, FormatPatterns) {
+    const double t = EncodeDate(2026, 3, 7) + EncodeTime(15, 4, 5, 67);
+    const std::pair<const char*, const char*> cases[] = {
+        {"yyyy/mm/dd hh:nn:ss.zzz", "2026.03.07 15_04_05.067"},
+        {"yy-m-d h:n:s.z", "26-3-7 15_4_5.67"},
+        {"ddd d mmm yyyy", "Sat 7 Mar 2026"},
+        {"dddd mmmm", "Saturday March"},
+        {"hh:mm am/pm", "03_04 pm"},  // minutes after an hour
+        {"hh:mm mm", "15_04 03"},     // only right after it
+        {"h \"h\" 'mm' A/P", "3 h mm p"},
+        {"hhmmAMPM", "0304PM"},
+        {"yyyyy-mmmmm", "2026-March3"},
+    };
+    for (int round = 0; round < 3; ++round)
+        for (const auto& [fmt, want] : cases) EXPECT_EQ(FormatDateTime(fmt, t, '.', '_'), want) << fmt;
+}
+
 TEST(TimeTexts, DatelessTimesWrapWithinTheDay) {
     // 01:00 UTC shown five hours behind UTC is 20:00, not a negative time.
     const double t = EncodeTime(1, 0, 0, 0);
