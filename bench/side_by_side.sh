@@ -7,17 +7,16 @@
 # Environment: SIZES (epochs, default "300000 1000000"), REPEATS (best of, default 3),
 # GB_REPEATS (gpsbabel runs, default 1: it takes a minute per million epochs), CPUS (a taskset
 # list for Trailsmith's runs, e.g. 0,1), KEEP_WORK (keep the work folder).
-# A release build with TRAILSMITH_BENCH=ON is made in BUILD_DIR (default build-bench) when needed.
+# A release build with TRAILSMITH_BENCH=ON is made or brought up to date in BUILD_DIR (default build-bench).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$here/build-bench}"
 sizes="${SIZES:-300000 1000000}"
 repeats="${REPEATS:-3}"
 gbRepeats="${GB_REPEATS:-1}"
-if [ ! -x "$build/app/trailsmith" ] || [ ! -x "$build/bench/gen_nmea" ]; then
-  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRAILSMITH_TESTS=OFF -DTRAILSMITH_BENCH=ON >/dev/null
-  cmake --build "$build" --target trailsmith gen_nmea >/dev/null
-fi
+# Always brought up to date, so that the figures are the tree's as it is.
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRAILSMITH_TESTS=OFF -DTRAILSMITH_BENCH=ON >/dev/null
+cmake --build "$build" --target trailsmith gen_nmea >/dev/null
 command -v gpsbabel >/dev/null || { echo "gpsbabel is not installed" >&2; exit 1; }
 work="$(mktemp -d)"
 [ -n "${KEEP_WORK:-}" ] && echo "work folder: $work" || trap 'rm -rf "$work"' EXIT
