@@ -96,7 +96,7 @@ int FindCommas(std::string_view s, uint32_t* at, int max) {
 }  // namespace
 
 int SplitNmeaFields(NmeaFields& out, std::string_view line) {
-    out.f.fill(std::string_view());
+    // Fields past the count are never read (Field() checks it), so they are not cleared.
     uint32_t commas[kNmeaMaxFields - 1];
     const int found = FindCommas(line, commas, kNmeaMaxFields - 1);
     int n = 0;
@@ -118,10 +118,10 @@ int SplitNmeaFields(NmeaFields& out, std::string_view line) {
     return n;
 }
 
-bool NmeaChecksumOk(std::string_view line) {
-    const void* at = line.empty() ? nullptr : std::memchr(line.data(), '*', line.size());
-    if (!at) return false;
-    const size_t star = static_cast<size_t>(static_cast<const char*>(at) - line.data());
+namespace {
+
+// The checksum test with the first "*" of the line already found at star.
+bool ChecksumOkAt(std::string_view line, size_t star) {
     // XOR of the bytes between "$" and "*": eight at a time, folded into one.
     uint64_t acc = 0;
     size_t i = 1;
@@ -143,6 +143,13 @@ bool NmeaChecksumOk(std::string_view line) {
         v = v * 16 + static_cast<unsigned>(d);
     }
     return v == x;
+}
+
+}  // namespace
+
+bool NmeaChecksumOk(std::string_view line) {
+    const size_t star = line.find('*');
+    return star != std::string_view::npos && ChecksumOkAt(line, star);
 }
 
 namespace {
@@ -233,7 +240,50 @@ double NmeaDateTime(const NmeaDate& date, std::string_view timeField, bool& ok) 
     return date.state == NmeaDate::Valid ? date.value + tod : tod;
 }
 
+bool NmeaFieldMemo::Holds(std::string_view a, std::string_view b) const {
+    return filled && a.size() == lenA && b.size() == lenB && a.compare(0, lenA, key.data(), lenA) == 0 &&
+           b.compare(0, lenB, key.data() + lenA, lenB) == 0;
+}
+
+void NmeaFieldMemo::Keep(std::string_view a, std::string_view b, double v, bool good) {
+    filled = a.size() <= kNmeaFieldWidth && b.size() <= kNmeaFieldWidth;
+    if (!filled) return;
+    a.copy(key.data(), a.size());
+    b.copy(key.data() + a.size(), b.size());
+    lenA = static_cast<uint8_t>(a.size());
+    lenB = static_cast<uint8_t>(b.size());
+    value = v;
+    ok = good;
+}
+
 namespace {
+
+// NmeaDateTime with the time of day converted once while the field repeats.
+double MemoDateTime(NmeaEpoch& e, const NmeaDate& date, std::string_view timeField, bool& ok) {
+    ok = false;
+    if (date.state == NmeaDate::Invalid) return 0.0;
+    NmeaFieldMemo& m = e.timeMemo;
+    if (!m.Holds(timeField, std::string_view())) {
+        double tod = 0;
+        const bool good = NmeaTimeOfDay(timeField, tod);
+        m.Keep(timeField, std::string_view(), tod, good);
+        if (!m.filled) {
+            ok = good;
+            return !ok ? 0.0 : date.state == NmeaDate::Valid ? date.value + tod : tod;
+        }
+    }
+    ok = m.ok;
+    if (!ok) return 0.0;
+    return date.state == NmeaDate::Valid ? date.value + m.value : m.value;
+}
+
+// NmeaCoordToDeg, converted once while the coordinate and its hemisphere repeat.
+double MemoCoord(NmeaFieldMemo& m, std::string_view coord, std::string_view hemisphere, double maxDeg) {
+    if (m.Holds(coord, hemisphere)) return m.value;
+    const double v = NmeaCoordToDeg(coord, hemisphere, maxDeg);
+    m.Keep(coord, hemisphere, v, true);
+    return v;
+}
 
 // The date of an RMC; parsing is skipped while the field repeats.
 NmeaDate CachedDate(NmeaEpoch& e, std::string_view field) {
@@ -269,7 +319,7 @@ int32_t ParseGga(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f, int32_t 
     if (o.UseFixOnly && !IsFixDigit(q)) return 0;
     e.ggaQuality = QualityFromField(q);
     bool ok;
-    e.gga.time = NmeaDateTime(e.DateText, f.Field(2), ok);
+    e.gga.time = MemoDateTime(e, e.DateText, f.Field(2), ok);
     if (ok) ++e.GgaCount;
     int32_t result = 1;
     if (!e.readPass) {
@@ -278,8 +328,8 @@ int32_t ParseGga(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f, int32_t 
     } else {
         e.sats = StrToIntSafe(f.Field(8));
         e.hdop = StrToFloatSafe(f.Field(9));
-        e.gga.lat = NmeaCoordToDeg(f.Field(3), f.Field(4), 90.0);
-        e.gga.lon = NmeaCoordToDeg(f.Field(5), f.Field(6), 180.0);
+        e.gga.lat = MemoCoord(e.latMemo, f.Field(3), f.Field(4), 90.0);
+        e.gga.lon = MemoCoord(e.lonMemo, f.Field(5), f.Field(6), 180.0);
         e.gga.alt = FloatOrNaN(f.Field(10));
         const double sep = FloatOrNaN(f.Field(12));
         e.OwnGeoidSep = std::fabs(sep) > 150.0 ? kNaN : sep;
@@ -302,7 +352,7 @@ int32_t ParseRmc(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f, int32_t 
     e.rmcQuality = status == "A" ? 1 : 0;
     e.DateText = CachedDate(e, f.Field(10));
     bool ok;
-    e.rmc.time = NmeaDateTime(e.DateText, f.Field(2), ok);
+    e.rmc.time = MemoDateTime(e, e.DateText, f.Field(2), ok);
     if (ok) ++e.RmcCount;
     int32_t result = 2;
     if (!e.readPass) {
@@ -312,8 +362,8 @@ int32_t ParseRmc(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f, int32_t 
         e.rmcKey.assign(f.Field(4)).append(f.Field(6));
         if (e.rmcKey == e.ggaKey && e.rmc.time == e.gga.time) ++e.GgaRmcPairs;
     } else {
-        e.rmc.lat = NmeaCoordToDeg(f.Field(4), f.Field(5), 90.0);
-        e.rmc.lon = NmeaCoordToDeg(f.Field(6), f.Field(7), 180.0);
+        e.rmc.lat = MemoCoord(e.latMemo, f.Field(4), f.Field(5), 90.0);
+        e.rmc.lon = MemoCoord(e.lonMemo, f.Field(6), f.Field(7), 180.0);
         e.rmc.speed = FloatOrNaN(f.Field(8));
         e.rmc.alt = e.gga.alt;
         if (e.GgaFirst) {
@@ -385,7 +435,8 @@ int32_t ParseNmeaLine(EngineContext& ctx, NmeaEpoch& e, std::string_view line, i
         SplitNmeaFields(e.fields, s);
         const SentenceId id = LookUpName(e.fields.Field(1));
         if (id == sNone) return 0;
-        if (s.find('*') != std::string_view::npos && !NmeaChecksumOk(s)) return 0;
+        const size_t star = s.find('*');
+        if (star != std::string_view::npos && !ChecksumOkAt(s, star)) return 0;
         switch (id) {
         case sGga: return ParseGga(ctx, e, e.fields, count);
         case sRmc: return ParseRmc(ctx, e, e.fields, count);

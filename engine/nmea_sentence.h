@@ -59,6 +59,17 @@ struct NmeaValueSet {
     double speed = kNaN;  // knots
 };
 
+// The last result of a field conversion kept with the field texts it came from: a GGA and the RMC
+// of the same epoch mostly carry the same time and position.
+struct NmeaFieldMemo {
+    std::array<char, 2 * kNmeaFieldWidth> key{};
+    uint8_t lenA = 0, lenB = 0;
+    bool filled = false, ok = false;
+    double value = 0;
+    bool Holds(std::string_view a, std::string_view b) const;
+    void Keep(std::string_view a, std::string_view b, double v, bool good);
+};
+
 // The working record of one NMEA reader call, shared by the check pass and the read pass.
 struct NmeaEpoch {
     bool readPass = false;
@@ -93,6 +104,7 @@ struct NmeaEpoch {
     std::array<char, 6> lastDateField{};
     NmeaDate lastDate;
     bool lastDateCached = false;
+    NmeaFieldMemo timeMemo, latMemo, lonMemo;
 };
 
 void ClearSensorValues(NmeaEpoch& e);

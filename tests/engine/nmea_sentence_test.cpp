@@ -125,6 +125,32 @@ TEST_F(SentenceTest, RmcAndDates) {
     EXPECT_TRUE(std::isnan(e.rmc.speed));
 }
 
+// Consecutive sentences that share some fields: a value converted for one sentence must not be
+// reused for the next once any of its texts (hemisphere included) differ.
+TEST_F(SentenceTest, RepeatedFieldsConvertLikeFreshOnes) {
+    const struct {
+        const char* body;
+        double lat, lon, secondOfDay;
+    } rows[] = {
+        {"GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", 48.1173, 11.516666666666667, 45319},
+        {"GPRMC,123519,A,4807.038,S,01131.000,W,1.0,0.0,,,", -48.1173, -11.516666666666667, 45319},
+        {"GPGGA,123519.5,4807.038,S,01131.000,W,1,08,0.9,545.4,M,46.9,M,,", -48.1173, -11.516666666666667, 45319.5},
+        {"GPGGA,123520,4807.0380,S,1131.000,W,1,08,0.9,545.4,M,46.9,M,,", -48.1173, -11.516666666666667, 45320},
+        {"GPGGA,123520,4807.039,S,01131.001,W,1,08,0.9,545.4,M,46.9,M,,", -48.117316666666667, -11.516683333333333,
+         45320},
+        {"GPGGA,1235,4807.039,S,01131.001,W,1,08,0.9,545.4,M,46.9,M,,", -48.117316666666667, -11.516683333333333, -1},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.body);
+        ParseNmeaLine(ctx, e, Nmea(r.body), 0);
+        const NmeaValueSet& v = r.body[2] == 'G' ? e.gga : e.rmc;
+        EXPECT_NEAR(v.lat, r.lat, 1e-12);
+        EXPECT_NEAR(v.lon, r.lon, 1e-12);
+        if (r.secondOfDay < 0) EXPECT_EQ(v.time, 0.0);
+        else EXPECT_DOUBLE_EQ(v.time * 86400.0, r.secondOfDay);
+    }
+}
+
 // ReadNmeaEpoch over a short log; keeps the epochs' (second of day, sats) until the end.
 struct EpochLog : EpochContext {
     std::vector<std::pair<long long, int>> epochs;
