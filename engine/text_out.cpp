@@ -262,29 +262,33 @@ void AppendCDataText(std::string& out, std::string_view text) {
 bool AppendXmlDateTime(std::string& out, double t) {
     DateParts d;
     if (!DecodeDateTime(t, d) || d.year < 1 || d.year > 9999) return false;
-    const auto two = [&](int v) {
-        out.push_back(static_cast<char>('0' + v / 10));
-        out.push_back(static_cast<char>('0' + v % 10));
+    // Built in place and appended once: the writers call this for every point.
+    char buf[24];
+    char* q = buf;
+    const auto two = [&q](int v) {
+        *q++ = static_cast<char>('0' + v / 10);
+        *q++ = static_cast<char>('0' + v % 10);
     };
     two(d.year / 100);
     two(d.year % 100);
-    out.push_back('-');
+    *q++ = '-';
     two(d.month);
-    out.push_back('-');
+    *q++ = '-';
     two(d.day);
-    out.push_back('T');
+    *q++ = 'T';
     two(d.hour);
-    out.push_back(':');
+    *q++ = ':';
     two(d.minute);
-    out.push_back(':');
+    *q++ = ':';
     two(d.second);
     if (d.ms > 0) {
-        out.push_back('.');
-        out.push_back(static_cast<char>('0' + d.ms / 100));
-        if (d.ms % 100) out.push_back(static_cast<char>('0' + d.ms / 10 % 10));
-        if (d.ms % 10) out.push_back(static_cast<char>('0' + d.ms % 10));
+        *q++ = '.';
+        *q++ = static_cast<char>('0' + d.ms / 100);
+        if (d.ms % 100) *q++ = static_cast<char>('0' + d.ms / 10 % 10);
+        if (d.ms % 10) *q++ = static_cast<char>('0' + d.ms % 10);
     }
-    out.push_back('Z');
+    *q++ = 'Z';
+    out.append(buf, static_cast<size_t>(q - buf));
     return true;
 }
 
