@@ -198,9 +198,8 @@ void StoreRow(EngineContext& ctx, CsvRowSource& src, BlockState& b, bool hasSpee
     const bool first = b.first;
     b.first = false;
     if (!first) {
-        const GeoResult g = GeoDistance(r.PrevLat, r.PrevLon, row.Lat, row.Lon, 0, 0);
-        r.SegmentDistance = g.distance;
-        r.TotalDistance += g.distance;
+        r.SegmentDistance = GeoDistanceOnly(r.PrevLat, r.PrevLon, row.Lat, row.Lon, r.LatCache);
+        r.TotalDistance += r.SegmentDistance;
         if (!hasSpeedColumn)
             row.RowSpeed = SpeedFromDistance(row.NewTime, r.PrevTime, r.SegmentDistance, r.PrevSpeed, o.Accel_g);
     } else {
@@ -260,9 +259,8 @@ void RecomputeSpeedsBeforeWrap(EngineContext& ctx, int32_t wrapPoint) {
     RunState& r = ctx.run;
     for (int32_t s = 0; s < wrapPoint; ++s) {
         TLogData& p = ctx.points.At(s);  // the wrap point is not set yet: stored order
-        const GeoResult g = GeoDistance(r.PrevLat, r.PrevLon, p.Lat, p.Lon, 0, 0);
-        r.SegmentDistance = g.distance;
-        const double v = SpeedFromDistance(p.Time, r.PrevTime, g.distance, r.PrevSpeed, ctx.opt.Accel_g);
+        r.SegmentDistance = GeoDistanceOnly(r.PrevLat, r.PrevLon, p.Lat, p.Lon, r.LatCache);
+        const double v = SpeedFromDistance(p.Time, r.PrevTime, r.SegmentDistance, r.PrevSpeed, ctx.opt.Accel_g);
         p.Speed = std::isnan(v) ? kNaN : v / kKnotKmh;
         r.PrevLat = p.Lat;
         r.PrevLon = p.Lon;
