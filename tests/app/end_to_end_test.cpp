@@ -102,9 +102,8 @@ TEST_F(EndToEnd, NotesShowTheTimeInTheUsersLocale) {
         const char* locale;
         bool automatic;
         const char* shown;
-    } cases[] = {{"en_US", true, "3:29:08 AM"}, {"de_DE", true, "03:29:08"}, {"fi_FI", true, "3.29.08"},
-                 {"ja_JP", true, "3時29分08秒"}, {"zh_CN", true, "03:29:08"},  {"ko_KR", true, "AM 3시 29분 8초"},
-                 {"ja_JP", false, "03:29:08.379"}, {"fi_FI", false, "03.29.08.379"}};
+    } cases[] = {{"en_US", true, "3:29:08 AM"},     {"fi_FI", true, "3.29.08"}, {"ko_KR", true, "AM 3시 29분 8초"},
+                 {"ja_JP", false, "03:29:08.379"}, {"fi_FI", false, "03.29.08.379"}};  // the others: LocaleFormatsTest
     for (const auto& c : cases) {
         std::ofstream(dir + "t.ini") << "[Option]\r\nKMZout=0\r\nKMLout=1\r\nToLocaltime=0\r\n[TimeFormat]\r\nAutoFormat="
                                      << (c.automatic ? "1" : "0") << "\r\n";

@@ -103,12 +103,9 @@ TEST_F(FrontEndTest, ListIsTrimmedAndMadeFilesAndFailuresDecideTheExitStatus) {
     fe->settings.opt.OutDateFormatText = "YY/MM/DD";
     fe->settings.opt.TimeFormatText = "HH:MM:SS";
     fe->ButtonExecClick();
-    EXPECT_EQ(view.Count("Path: " + fs::current_path().string() + "/"), 2);
-    EXPECT_EQ(view.Count("File: good1.nmea"), 1);
-    EXPECT_EQ(view.Count("File: b.tks"), 1);
-    EXPECT_EQ(view.Count("File: "), 0);
-    EXPECT_EQ(view.Count("  *** Error!! ***"), 1);
-    EXPECT_EQ(view.Count("*** Made: 1 files ***"), 1);
+    for (const auto& [line, n] : {std::pair{"Path: " + fs::current_path().string() + "/", 2}, {"File: good1.nmea", 1},
+                                  {"File: b.tks", 1}, {"File: ", 0}, {"  *** Error!! ***", 1}, {"*** Made: 1 files ***", 1}})
+        EXPECT_EQ(view.Count(line), n) << line;
     EXPECT_EQ(fe->FilesFailed(), 1);
     EXPECT_NE(fe->QuietExitStatus(), 0);
     EXPECT_EQ(fe->settings.opt.OutDateFormatText, "yy/mm/dd");

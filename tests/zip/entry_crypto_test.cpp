@@ -167,9 +167,8 @@ TEST(EncryptedArchives, Passwords)
     std::string password(40000, 'p');
     password.back() = 'q';
     make(caPkzipClassic, password);
-    std::string out;
-    EXPECT_TRUE(ziptest::SevenZip("t", dir.path() / "t.zip", &out, password)) << out;
-    EXPECT_FALSE(ziptest::SevenZip("t", dir.path() / "t.zip", &out, password.substr(0, 32764))) << out;
+    EXPECT_TRUE(ziptest::SevenZip("t", dir.path() / "t.zip", nullptr, password));
+    EXPECT_FALSE(ziptest::SevenZip("t", dir.path() / "t.zip", nullptr, password.substr(0, 32764)));
     // 7z cuts AES passwords to 99 characters, so the AES key is compared here.
     const std::vector<std::uint8_t> salt(8, 7);
     EXPECT_NE(HeaderFor(salt, password), HeaderFor(salt, password.substr(0, 32764)));

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "test_util.h"
 
 namespace ziptest {
@@ -67,20 +69,43 @@ for i in z.infolist():
     return Python(script, args, &out) == 0 ? (out.empty() ? std::string("\n") : out) : std::string();
 }
 
-inline bool UnzipTest(const std::filesystem::path& zip, std::string* out = nullptr, const std::string& password = "")
+// A tool's exit status 0, its output (also in out) as the message either way.
+inline testing::AssertionResult Judge(const std::string& cmd, std::string* out)
 {
-    return Run("unzip -tq " + (password.empty() ? "" : "-P " + Quote(password) + " ") + Quote(zip.string()), out) == 0;
+    std::string text;
+    const bool ok = Run(cmd, &text) == 0;
+    if (out)
+        *out = text;
+    return (ok ? testing::AssertionSuccess() : testing::AssertionFailure()) << text.substr(0, 2000);
+}
+
+// "member=folder/member" pairs for PythonCheck.
+inline std::vector<std::string> SourcePairs(const std::string& folder, const std::vector<std::string>& members)
+{
+    std::vector<std::string> pairs;
+    for (const std::string& m : members)
+        pairs.push_back(m + "=" + folder + m);
+    return pairs;
+}
+
+inline testing::AssertionResult UnzipTest(const std::filesystem::path& zip, std::string* out = nullptr,
+                                          const std::string& password = "")
+{
+    return Judge("unzip -tq " + (password.empty() ? "" : "-P " + Quote(password) + " ") + Quote(zip.string()), out);
 }
 
 // 7z with a command ("t", "x -o...") and the password if one is given.
-inline bool SevenZip(const std::string& command, const std::filesystem::path& zip, std::string* out = nullptr,
-                     const std::string& password = "")
+inline testing::AssertionResult SevenZip(const std::string& command, const std::filesystem::path& zip,
+                                         std::string* out = nullptr, const std::string& password = "")
 {
-    return Run("7z " + command + " -bd " + (password.empty() ? "" : Quote("-p" + password) + " ") + Quote(zip.string()),
-               out) == 0;
+    return Judge("7z " + command + " -bd " + (password.empty() ? "" : Quote("-p" + password) + " ") + Quote(zip.string()),
+                 out);
 }
 
-inline bool SevenZipTest(const std::filesystem::path& zip, std::string* out = nullptr) { return SevenZip("t", zip, out); }
+inline testing::AssertionResult SevenZipTest(const std::filesystem::path& zip, std::string* out = nullptr)
+{
+    return SevenZip("t", zip, out);
+}
 
 // Python's zipfile listing of an encrypted archive, without reading it: per member
 // "name|flag bit 0|method|CRC|AES extra data in hex".
