@@ -90,17 +90,18 @@ TEST_F(Form3DTest, DialogShowsTogglesAndOkWritesTheSettings) {
     const QRect ok = d.ButtonOK->geometry();
     ExpectNoOverlaps(&d);
     EXPECT_TRUE(d.RadioButtonHalf->isChecked());
-    EXPECT_FALSE(d.GroupBoxAutoPos->isHidden());
-    EXPECT_TRUE(d.GroupBoxManualPos->isHidden());
+    // Each automatic box shows one of its two groups.
+    auto manual = [](const QWidget* autoGroup, const QWidget* manualGroup) {
+        EXPECT_NE(autoGroup->isHidden(), manualGroup->isHidden());
+        return autoGroup->isHidden();
+    };
+    EXPECT_FALSE(manual(d.GroupBoxAutoPos, d.GroupBoxManualPos));
     d.CheckBoxAutoPos->setChecked(false);
-    EXPECT_TRUE(d.GroupBoxAutoPos->isHidden());
-    EXPECT_FALSE(d.GroupBoxManualPos->isHidden());
     d.CheckBoxAutoRange->setChecked(false);
     d.CheckBoxAutoHeading->setChecked(false);
-    EXPECT_FALSE(d.GroupBoxManualRange->isHidden());
-    EXPECT_TRUE(d.GroupBoxAutoRange->isHidden());
-    EXPECT_FALSE(d.GroupBoxManualHeading->isHidden());
-    EXPECT_TRUE(d.GroupBoxAutoHeading->isHidden());
+    EXPECT_TRUE(manual(d.GroupBoxAutoPos, d.GroupBoxManualPos));
+    EXPECT_TRUE(manual(d.GroupBoxAutoRange, d.GroupBoxManualRange));
+    EXPECT_TRUE(manual(d.GroupBoxAutoHeading, d.GroupBoxManualHeading));
     // One size whatever the groups show; the buttons stay where they were.
     QCoreApplication::processEvents();
     EXPECT_EQ(d.size(), size);
@@ -123,7 +124,7 @@ TEST_F(Form3DTest, DialogShowsTogglesAndOkWritesTheSettings) {
     S().opt.AutoHeading = true;
     S().opt.Tilt = "60";
     d.show();
-    EXPECT_TRUE(d.CheckBoxAutoHeading->isChecked() && d.GroupBoxManualHeading->isHidden());
+    EXPECT_TRUE(d.CheckBoxAutoHeading->isChecked() && !manual(d.GroupBoxAutoHeading, d.GroupBoxManualHeading));
     EXPECT_EQ(d.EditTilt->text(), "60");
 }
 

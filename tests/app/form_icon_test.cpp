@@ -121,14 +121,17 @@ TEST_F(IconFormTest, ExtIconDialogStoresOnOkOnlyAndChecksTheLogoFields) {
     d.LabeledEditLogoX->setText("2");
     d.LabeledEditLogoY->setText("-0.5");
     d.LabeledEditLogoScale->setText("-1");
+    auto stored = [&] {
+        EXPECT_EQ(S().opt.ExtIconFile[1], Pic("small.png"));
+        EXPECT_EQ(S().opt.LogoFile, Pic("small.png"));
+        EXPECT_EQ(f.LabelLogo->text(), "LOGO");
+    };
     d.ButtonOKClick();
     EXPECT_FALSE(d.isVisible());
-    EXPECT_EQ(S().opt.ExtIconFile[1], Pic("small.png"));
-    EXPECT_EQ(S().opt.LogoFile, Pic("small.png"));
+    stored();
     EXPECT_EQ(S().opt.LogoXpos, "0");
     EXPECT_EQ(S().opt.LogoYpos, "1");
     EXPECT_EQ(S().opt.LogoScale, "-1");
-    EXPECT_EQ(f.LabelLogo->text(), "LOGO");
 
     // Cancel stores nothing and puts the logo fields back; the next opening shows the stored
     // files. Esc and the window's close button cancel the same way.
@@ -140,9 +143,7 @@ TEST_F(IconFormTest, ExtIconDialogStoresOnOkOnlyAndChecksTheLogoFields) {
     d.reject();
     EXPECT_EQ(d.EditLogo->text().toStdString(), Pic("small.png"));
     EXPECT_EQ(d.LabeledEditLogoY->text(), "1");
-    EXPECT_EQ(S().opt.ExtIconFile[1], Pic("small.png"));
-    EXPECT_EQ(S().opt.LogoFile, Pic("small.png"));
-    EXPECT_EQ(f.LabelLogo->text(), "LOGO");
+    stored();
 
     d.show();
     EXPECT_EQ(d.Edits[1]->text().toStdString(), Pic("small.png"));
