@@ -2,7 +2,6 @@
 // zipfile lists them, stubs in front, volume sets, damaged archives recovered or refused, and
 // appending to an opened archive.
 #include <filesystem>
-#include <random>
 
 #include <gtest/gtest.h>
 
@@ -300,6 +299,8 @@ TEST_F(ReaderTest, DamagedDirectoryIsRecoveredFromLocalHeadersOrRefused)
     EXPECT_EQ(NativeOf([&] { Open(P("zeroed.zip"), false); }), 57);
 }
 
+// Damage of any kind is the zip_read and zip_append fuzz harnesses' work, their finds replayed with
+// the tests; here the fields whose bending must be seen.
 TEST(ReaderEdges, BentFieldsOfHandMadeArchives)
 {
     ziptest::TempDir dir;
@@ -426,64 +427,6 @@ TEST(ReaderEdges, UnicodeNameExtra)
                                         {"b.txt", "2", 0, field(data(0, u""))},
                                         {"c.txt", "3", 0, field(data(2, u"xy", 0x12345678))}}).bytes);
     EXPECT_EQ(Names(*Open(dir.path() / "t.zip")->DirManager()), (std::vector<std::string>{"Ünï.txt", "b.txt", "c.txt"}));
-}
-
-TEST(ReaderEdges, RandomDamageNeverCrashesOrHangs)
-{
-    ziptest::TempDir dir;
-    dir.write("src/a.kml", std::string(3000, 'k'));
-    dir.write("src/b.bin", Random(4000, 1));
-    dir.write("src/c/d.txt", "d");
-    std::vector<std::string> bases;
-    ziptest::MakeZip(dir.path() / "own.zip", dir.path() / "src", [](TZipArchiver& w) { w.Zip64Mode = zmAlways; });
-    bases.push_back(Bytes(dir.path() / "own.zip"));
-    ASSERT_EQ(ziptest::Run("cd " + Quote(dir.str() + "src") + " && zip -q -fz -r ../tool.zip ."), 0);
-    bases.push_back(Bytes(dir.path() / "tool.zip"));  // with Zip64 end record and locator
-    std::mt19937 rng(2024);
-    const fs::path t = dir.path() / "t.zip";
-    int opened = 0, refused = 0;
-    for (int round = 0; round < 400; ++round) {
-        std::string b = bases[static_cast<std::size_t>(round / 4 % 2)];
-        switch (round % 4) {
-        case 0:  // byte flips anywhere, or in the directory and end records
-        case 1:
-            for (int i = 0, n = 1 + static_cast<int>(rng() % 8); i < n; ++i)
-                b[round % 4 ? b.size() - 1 - rng() % 300 : rng() % b.size()] = static_cast<char>(rng());
-            break;
-        case 2:  // truncated anywhere
-            b.resize(rng() % b.size());
-            break;
-        case 3:  // garbage in front and a flip
-            b = Random(rng() % 3000, static_cast<unsigned>(round)) + b;
-            b[rng() % b.size()] = static_cast<char>(rng());
-            break;
-        }
-        Put(t, b);
-        if (round % 10 == 0) {  // adding to whatever was read must not crash either
-            try {
-                auto a = Open(t, true, fmOpenReadWrite | fmShareDenyWrite);
-                a->BaseDir = dir.wide() + u"src";
-                a->AddFiles(u"a.kml", 0x28BF, u"");
-            } catch (const EZipException&) {
-            } catch (const EStreamError&) {
-            }
-        }
-        for (bool repair : {true, false}) {
-            try {
-                auto a = Open(t, repair);
-                EXPECT_GE(a->DirManager()->ArchiveStart, 0);
-                EXPECT_LE(a->DirManager()->ArchiveStart, static_cast<std::int64_t>(b.size()));
-                a->FileCount();
-                ++opened;
-            } catch (const EZipException&) {
-                ++refused;
-            } catch (const EStreamError&) {
-                ++refused;
-            }
-        }
-    }
-    EXPECT_GT(opened, 100);
-    EXPECT_GT(refused, 10);
 }
 
 // --- adding to an existing archive -------------------------------------------------------------------
