@@ -61,32 +61,31 @@ int CipherErrorCode(const std::function<void()>& f)
 
 TEST(CipherAES, Sp800_38aEcbCbcCfb8)
 {
-    const auto plain = Unhex(kPlain);
-    auto ecb = MakeCipher("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4", cmECB);
-    const std::string ecb256 = "f3eed1bdb5d2a03c064b5a7e3db181f8591ccb10d410ed26dc5ba74a31362870"
-                               "b6ed21b99ca6f4f9f153e7b1beafed1d23304b7a39f9f3ff067d8d8f9e24ecc7";
-    EXPECT_EQ(Encode(*ecb, plain), ecb256);
-    EXPECT_EQ(Decode(*ecb, Unhex(ecb256)), kPlain);
-
     const std::string cbc128 = "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2"
                                "73bed6b8e3c1743b7116e69e222295163ff1caa1681fac09120eca307586e1a7";
-    auto cbc = MakeCipher(kKey128, cmCBC, kIv);
-    EXPECT_EQ(Encode(*cbc, plain), cbc128);
-    cbc->Done();
-    EXPECT_EQ(Decode(*cbc, Unhex(cbc128)), kPlain);
-
-    auto cfb = MakeCipher(kKey128, cmCFB8, kIv);
-    const auto plain18 = Unhex("6bc1bee22e409f96e93d7e117393172aae2d");
-    EXPECT_EQ(Encode(*cfb, plain18), "3b79424c9c0dd436bace9e0ed4586a4f32b9");
-    cfb->Done();
-    EXPECT_EQ(Decode(*cfb, Unhex("3b79424c9c0dd436bace9e0ed4586a4f32b9")), Hex(plain18));
-
+    const struct {
+        std::string key;
+        std::uint8_t mode;
+        std::string iv, plain, coded;
+    } cases[] = {
+        {"603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4", cmECB, "", kPlain,
+         "f3eed1bdb5d2a03c064b5a7e3db181f8591ccb10d410ed26dc5ba74a31362870"
+         "b6ed21b99ca6f4f9f153e7b1beafed1d23304b7a39f9f3ff067d8d8f9e24ecc7"},
+        {kKey128, cmCBC, kIv, kPlain, cbc128},
+        {kKey128, cmCFB8, kIv, "6bc1bee22e409f96e93d7e117393172aae2d", "3b79424c9c0dd436bace9e0ed4586a4f32b9"},
+    };
+    for (const auto& c : cases) {
+        auto cipher = MakeCipher(c.key, c.mode, c.iv);
+        EXPECT_EQ(Encode(*cipher, Unhex(c.plain)), c.coded) << int(c.mode);
+        cipher->Done();  // back to the vector
+        EXPECT_EQ(Decode(*cipher, Unhex(c.coded)), c.plain) << int(c.mode);
+    }
     // CBC-MAC over whole blocks is the last CBC ciphertext block.
+    const auto plain = Unhex(kPlain);
     auto mac = MakeCipher(kKey128, cmCBCMAC, kIv);
     std::vector<std::uint8_t> unused(plain.size());
     mac->EncodeBuffer(plain.data(), unused.data(), plain.size());
-    EXPECT_EQ(HexOf(mac->Feedback()),
-              cbc128.substr(96));
+    EXPECT_EQ(HexOf(mac->Feedback()), cbc128.substr(96));
 }
 
 // The counter block holds a little-endian count from 1; each key stream block is that block
