@@ -123,9 +123,14 @@ TEST_F(Form3DTest, DialogShowsTogglesAndOkWritesTheSettings) {
     // The next opening shows the settings as they stand.
     S().opt.AutoHeading = true;
     S().opt.Tilt = "60";
+    S().opt.Range = "800";
+    S().opt.South = false;
+    S().opt.North = true;
     d.show();
     EXPECT_TRUE(d.CheckBoxAutoHeading->isChecked() && !manual(d.GroupBoxAutoHeading, d.GroupBoxManualHeading));
     EXPECT_EQ(d.EditTilt->text(), "60");
+    EXPECT_EQ(d.EditRange->text(), "800");
+    EXPECT_TRUE(d.RadioButtonHr1->isChecked() && !d.RadioButtonHr3->isChecked());
 }
 
 TEST_F(Form3DTest, CancelUnticksTheBoxKeepsTypedValuesAndLeavesNoAbort) {
