@@ -204,15 +204,12 @@ TEST_F(SettingsTest, DateFormatIsSavedWithTheProgramsSeparator) {
     s.locale.UserDateSep = '.';
     s.opt.DateAutoFormat = false;
     s.opt.OutDateFormatText = "dd.mm.yy";
-    {
-        IniStore ini(path);
-        ASSERT_TRUE(SaveSettings(s, ini));
-        EXPECT_EQ(ini.ReadString("DateFormat", "Format", ""), "dd/mm/yy");
-    }
-    Settings again = Fresh();
-    again.locale.UserDateSep = '.';
-    ASSERT_TRUE(Load(again));
-    EXPECT_EQ(again.opt.OutDateFormatText, "dd/mm/yy");
+    ASSERT_TRUE(Save(s));
+    EXPECT_EQ(IniStore(path).ReadString("DateFormat", "Format", ""), "dd/mm/yy");
+    s = Fresh();
+    s.locale.UserDateSep = '.';
+    ASSERT_TRUE(Load(s));
+    EXPECT_EQ(s.opt.OutDateFormatText, "dd/mm/yy");
 }
 
 TEST_F(SettingsTest, OffsetTextForms) {
