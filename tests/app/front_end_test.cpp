@@ -218,6 +218,7 @@ TEST(OptionsSnapshot, UnitCycleReturnsToTheSameValues) {
     EXPECT_EQ(s.opt.SpeedUnit, "mph");
     EXPECT_EQ(s.opt.OverSpeed2, "31.1");
     EXPECT_EQ(s.opt.GeoidValue, "41.01");
+    EXPECT_EQ(s.opt.GroundLevelValue, "9.84");
     EXPECT_EQ(s.ReduceCaption, "Reduce (98.4ft or 10.0s)");
     CycleSpeedUnit(s);
     CycleSpeedUnit(s);
