@@ -4,9 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <cstdio>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace ts {
@@ -60,6 +64,59 @@ private:
     bool error_ = false;
     size_t lineOff_ = 0, lineLen_ = 0;
     bool held_ = false;
+};
+
+// The lines of buf[0, size) that start in [from, to), cut as LineReader cuts them; buf[0] must be
+// the start of the file or the byte before from. eof: the file ends at size. False when the bytes
+// end before the last of those lines does (read more and call again).
+bool FindLinesIn(const char* buf, size_t size, bool eof, size_t from, size_t to, std::vector<std::string_view>& lines);
+
+// Reads a file in chunks on worker threads, each chunk holding the lines that start in its share
+// of the file (the same lines LineReader gives), and hands the chunks out in file order. A bounded
+// number of chunks is in flight, so memory does not grow with the file.
+class ChunkedLineFeed {
+public:
+    struct Chunk {
+        std::vector<char> bytes;
+        std::vector<std::string_view> lines;
+        size_t slot = 0;
+        bool last = false;    // the file ends in this chunk
+        bool failed = false;  // reading failed: the lines are not given
+    };
+    // Runs on a worker thread (0 .. workers-1) once a chunk's lines are found.
+    using Work = std::function<void(Chunk&, unsigned worker)>;
+
+    ChunkedLineFeed() = default;
+    ChunkedLineFeed(const ChunkedLineFeed&) = delete;
+    ChunkedLineFeed& operator=(const ChunkedLineFeed&) = delete;
+    ~ChunkedLineFeed() { Stop(); }
+
+    // False when the file cannot be opened.
+    bool Start(const std::string& path, unsigned workers, size_t chunkBytes, Work work);
+    // Slots a feed with this many workers keeps: the chunks in flight at most.
+    static size_t SlotsFor(unsigned workers) { return 2 * static_cast<size_t>(workers); }
+    // The next chunk, nullptr after the last one or a failed one; gives back the one handed out
+    // before.
+    const Chunk* Next();
+    bool Failed() const { return failed_; }
+    void Stop();
+
+private:
+    void WorkerLoop(unsigned id);
+    void Fill(Chunk& c, uint64_t index);
+    bool ReadAt(std::vector<char>& buf, uint64_t offset, size_t want, size_t& got);
+
+    int fd_ = -1;
+    size_t chunkBytes_ = 0;
+    Work work_;
+    std::vector<Chunk> slots_;
+    std::vector<uint8_t> ready_;
+    std::mutex m_;
+    std::condition_variable workCv_, readyCv_;
+    uint64_t nextToFill_ = 0, nextToHand_ = 0, released_ = 0;
+    uint64_t endChunk_ = UINT64_MAX;  // the chunk the file ends in, once known
+    bool stop_ = false, handed_ = false, failed_ = false, waiting_ = false;
+    std::vector<std::thread> threads_;
 };
 
 }  // namespace ts

@@ -5,7 +5,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 #include <stdexcept>
+#include <thread>
+
+#include <sched.h>
 
 #include "barometer.h"
 #include "convert.h"
@@ -112,6 +116,72 @@ size_t ExpectedPoints(const NmeaEpoch& e, uint64_t checked, uint64_t fileSize) {
     const double guess = static_cast<double>(fileSize) / static_cast<double>(checked) * static_cast<double>(epochs);
     return static_cast<size_t>(std::min<double>(guess * 1.125 + 64, static_cast<double>(most)));
 }
+
+unsigned UsableProcessors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(CPU_COUNT(&set));
+    return std::thread::hardware_concurrency();
+}
+
+// Worker threads for the read pass of a file of this size; 0 keeps it on the calling thread.
+unsigned ReadWorkers(uint64_t fileSize) {
+    const NmeaThreading& t = NmeaReadThreading();
+    if (fileSize < t.minFileBytes) return 0;
+    if (t.workers > 0) return t.workers;
+    const unsigned cpus = UsableProcessors();
+    return cpus > 1 ? std::min(cpus - 1, 8u) : 0;
+}
+
+// The lines of a file described on worker threads, handed out in file order.
+class DescribedFeed : public NmeaFactsSource {
+public:
+    explicit DescribedFeed(const NmeaLineRules& rules) : rules_(rules) {}
+
+    bool Start(const std::string& path, unsigned workers, size_t chunkBytes) {
+        scratch_.assign(workers, NmeaLineScratch());
+        facts_.assign(ChunkedLineFeed::SlotsFor(workers), std::vector<NmeaLineFacts>());
+        return feed_.Start(path, workers, chunkBytes, [this](ChunkedLineFeed::Chunk& c, unsigned w) {
+            std::vector<NmeaLineFacts>& out = facts_[c.slot];
+            out.resize(c.lines.size());
+            for (size_t i = 0; i < c.lines.size(); ++i) DescribeNmeaLine(rules_, scratch_[w], c.lines[i], out[i]);
+        });
+    }
+    bool Failed() const { return feed_.Failed(); }
+
+    bool AtEnd() override {
+        while (!cur_ || next_ == cur_->size()) {
+            if (done_) return true;
+            const ChunkedLineFeed::Chunk* c = feed_.Next();
+            if (!c) {
+                done_ = true;
+                cur_ = nullptr;
+                return true;
+            }
+            cur_ = &facts_[c->slot];
+            next_ = 0;
+        }
+        return false;
+    }
+    const NmeaLineFacts* Next() override {
+        if (held_) {
+            held_ = false;
+            return last_;
+        }
+        if (AtEnd()) return nullptr;
+        return last_ = &(*cur_)[next_++];
+    }
+
+private:
+    NmeaLineRules rules_;
+    std::vector<NmeaLineScratch> scratch_;             // one per worker
+    std::vector<std::vector<NmeaLineFacts>> facts_;    // one per slot of the feed
+    const std::vector<NmeaLineFacts>* cur_ = nullptr;  // the chunk being read
+    size_t next_ = 0;
+    const NmeaLineFacts* last_ = nullptr;
+    bool done_ = false;
+    ChunkedLineFeed feed_;  // last: its threads stop before the rest goes
+};
 
 struct ReadPassState {
     int32_t n = 0;  // points stored
@@ -231,23 +301,32 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
         }
         // A line held or an end met by an earlier pass must not leak into this one.
         if (!file.Rewind()) throw std::runtime_error("cannot rewind");
+        std::unique_ptr<DescribedFeed> feed;
+        if (const unsigned workers = ReadWorkers(file.FileSize())) {
+            feed = std::make_unique<DescribedFeed>(NmeaRulesOf(ctx, true));
+            if (!feed->Start(fileName, workers, NmeaReadThreading().chunkBytes)) feed.reset();
+        }
+        const auto readEpoch = [&](NmeaFix& f) {
+            return feed ? ReadNmeaEpoch(ctx, e, *feed, f) : ReadNmeaEpoch(ctx, e, file, f);
+        };
         e.EndOfLog = false;
         ctx.run.GeoidOutsideCount = 0;
         e.WplLat = e.WplLon = 0;
         e.InterestTag = e.VoiceTag = false;
         ReadPassState st;
         NmeaFix fix;
-        ReadNmeaEpoch(ctx, e, file, fix);
+        readEpoch(fix);
         while (!e.EndOfLog) {
             st.k = 0;
             ResetNmeaEpoch(ctx, e);
             do {
                 StoreEpoch(ctx, e, fix, st);
-            } while (ReadNmeaEpoch(ctx, e, file, fix));
+            } while (readEpoch(fix));
             if (st.k > 0) ctx.blocks.Close(st.n - 1, ctx.run.PrevTime);
         }
 
-        if (file.Failed()) throw std::runtime_error("read error");
+        if (feed ? feed->Failed() : file.Failed()) throw std::runtime_error("read error");
+        feed.reset();
 
         ctx.Report("  NMEA:   " + std::to_string(st.n) + " records");
         if (st.diffCount > 0)
@@ -261,6 +340,11 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
     }
     if (!ctx.keepPoints) ctx.points = PointStream();
     return result;
+}
+
+NmeaThreading& NmeaReadThreading() {
+    static NmeaThreading t;
+    return t;
 }
 
 std::string FormatDms(int digits, double value, const std::string& degChar) {
