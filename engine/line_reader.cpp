@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -186,8 +187,10 @@ bool ChunkedLineFeed::Start(const std::string& path, unsigned workers, size_t ch
     for (size_t i = 0; i < slots_.size(); ++i) slots_[i].slot = i;
     ready_.assign(slots_.size(), 0);
     nextToFill_ = nextToHand_ = released_ = 0;
+    idle_ = 0;
     endChunk_ = UINT64_MAX;
     stop_ = handed_ = failed_ = waiting_ = false;
+    workers_ = workers;
     for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this, i] { WorkerLoop(i); });
     return true;
 }
@@ -213,12 +216,20 @@ const ChunkedLineFeed::Chunk* ChunkedLineFeed::Next() {
         handed_ = false;
         ready_[s] = 0;
         released_ = nextToHand_;
-        workCv_.notify_one();  // one slot free: one worker to fill it
+        // Idle workers are woken once half the slots are free, not for every slot: a wake-up
+        // costs this thread more than handing out a chunk.
+        if (idle_ > 0 && released_ + slots_.size() - nextToFill_ >= (slots_.size() + 1) / 2) workCv_.notify_all();
         if (end) return nullptr;
     }
     if (nextToHand_ > endChunk_ || failed_) return nullptr;
     const size_t s = nextToHand_ % slots_.size();
-    if (!ready_[s]) {
+    while (!ready_[s]) {
+        // Rather than wait, fill a chunk no worker has taken yet (on few processors the workers
+        // alone cannot keep up).
+        if (CanTake()) {
+            RunChunk(lk, workers_);
+            continue;
+        }
         waiting_ = true;
         readyCv_.wait(lk, [&] { return ready_[s] != 0; });
         waiting_ = false;
@@ -232,27 +243,34 @@ const ChunkedLineFeed::Chunk* ChunkedLineFeed::Next() {
     return &slots_[s];
 }
 
+void ChunkedLineFeed::RunChunk(std::unique_lock<std::mutex>& lk, unsigned id) {
+    const uint64_t index = nextToFill_++;
+    Chunk& c = slots_[index % slots_.size()];
+    lk.unlock();
+    try {
+        Fill(c, index);
+        if (!c.failed) work_(c, id);
+    } catch (const std::exception&) {
+        c.failed = true;
+    }
+    lk.lock();
+    if (c.last || c.failed) {
+        endChunk_ = std::min(endChunk_, index);
+        workCv_.notify_all();
+    }
+    ready_[c.slot] = 1;
+    if (waiting_ && c.slot == nextToHand_ % slots_.size()) readyCv_.notify_one();
+}
+
 void ChunkedLineFeed::WorkerLoop(unsigned id) {
+    ::pthread_setname_np(::pthread_self(), "line-feed");
     std::unique_lock<std::mutex> lk(m_);
     for (;;) {
-        workCv_.wait(lk, [&] { return stop_ || nextToFill_ > endChunk_ || nextToFill_ < released_ + slots_.size(); });
+        ++idle_;
+        workCv_.wait(lk, [&] { return stop_ || nextToFill_ > endChunk_ || CanTake(); });
+        --idle_;
         if (stop_ || nextToFill_ > endChunk_) return;
-        const uint64_t index = nextToFill_++;
-        Chunk& c = slots_[index % slots_.size()];
-        lk.unlock();
-        try {
-            Fill(c, index);
-            if (!c.failed) work_(c, id);
-        } catch (const std::exception&) {
-            c.failed = true;
-        }
-        lk.lock();
-        if (c.last || c.failed) {
-            endChunk_ = std::min(endChunk_, index);
-            workCv_.notify_all();
-        }
-        ready_[c.slot] = 1;
-        if (waiting_ && c.slot == nextToHand_ % slots_.size()) readyCv_.notify_one();
+        RunChunk(lk, id);
     }
 }
 

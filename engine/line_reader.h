@@ -83,7 +83,8 @@ public:
         bool last = false;    // the file ends in this chunk
         bool failed = false;  // reading failed: the lines are not given
     };
-    // Runs on a worker thread (0 .. workers-1) once a chunk's lines are found.
+    // Runs once a chunk's lines are found: on worker thread 0 .. workers-1, or as `workers` on
+    // the thread calling Next, which fills chunks itself rather than wait.
     using Work = std::function<void(Chunk&, unsigned worker)>;
 
     ChunkedLineFeed() = default;
@@ -103,18 +104,24 @@ public:
 
 private:
     void WorkerLoop(unsigned id);
+    // A chunk can be taken to fill: one is left and its slot is free.
+    bool CanTake() const { return nextToFill_ <= endChunk_ && nextToFill_ < released_ + slots_.size() && !stop_; }
+    // Takes the next chunk and fills it; called and returns with the lock held.
+    void RunChunk(std::unique_lock<std::mutex>& lk, unsigned id);
     void Fill(Chunk& c, uint64_t index);
     bool ReadAt(std::vector<char>& buf, uint64_t offset, size_t want, size_t& got);
 
     int fd_ = -1;
     size_t chunkBytes_ = 0;
+    unsigned workers_ = 0;
     Work work_;
     std::vector<Chunk> slots_;
     std::vector<uint8_t> ready_;
     std::mutex m_;
     std::condition_variable workCv_, readyCv_;
     uint64_t nextToFill_ = 0, nextToHand_ = 0, released_ = 0;
-    uint64_t endChunk_ = UINT64_MAX;  // the chunk the file ends in, once known
+    uint64_t endChunk_ = UINT64_MAX;
+    unsigned idle_ = 0;  // workers waiting for a free slot  // the chunk the file ends in, once known
     bool stop_ = false, handed_ = false, failed_ = false, waiting_ = false;
     std::vector<std::thread> threads_;
 };

@@ -139,7 +139,7 @@ public:
     explicit DescribedFeed(const NmeaLineRules& rules) : rules_(rules) {}
 
     bool Start(const std::string& path, unsigned workers, size_t chunkBytes) {
-        scratch_.assign(workers, NmeaLineScratch());
+        scratch_.assign(workers + 1, NmeaLineScratch());  // the calling thread helps
         facts_.assign(ChunkedLineFeed::SlotsFor(workers), std::vector<NmeaLineFacts>());
         return feed_.Start(path, workers, chunkBytes, [this](ChunkedLineFeed::Chunk& c, unsigned w) {
             std::vector<NmeaLineFacts>& out = facts_[c.slot];
@@ -174,7 +174,7 @@ public:
 
 private:
     NmeaLineRules rules_;
-    std::vector<NmeaLineScratch> scratch_;             // one per worker
+    std::vector<NmeaLineScratch> scratch_;             // one per thread
     std::vector<std::vector<NmeaLineFacts>> facts_;    // one per slot of the feed
     const std::vector<NmeaLineFacts>* cur_ = nullptr;  // the chunk being read
     size_t next_ = 0;
