@@ -133,56 +133,6 @@ unsigned ReadWorkers(uint64_t fileSize) {
     return cpus > 1 ? std::min(cpus - 1, 8u) : 0;
 }
 
-// The lines of a file described on worker threads, handed out in file order.
-class DescribedFeed : public NmeaFactsSource {
-public:
-    explicit DescribedFeed(const NmeaLineRules& rules) : rules_(rules) {}
-
-    bool Start(const std::string& path, unsigned workers, size_t chunkBytes) {
-        scratch_.assign(workers + 1, NmeaLineScratch());  // the calling thread helps
-        facts_.assign(ChunkedLineFeed::SlotsFor(workers), std::vector<NmeaLineFacts>());
-        return feed_.Start(path, workers, chunkBytes, [this](ChunkedLineFeed::Chunk& c, unsigned w) {
-            std::vector<NmeaLineFacts>& out = facts_[c.slot];
-            out.resize(c.lines.size());
-            for (size_t i = 0; i < c.lines.size(); ++i) DescribeNmeaLine(rules_, scratch_[w], c.lines[i], out[i]);
-        });
-    }
-    bool Failed() const { return feed_.Failed(); }
-
-    bool AtEnd() override {
-        while (!cur_ || next_ == cur_->size()) {
-            if (done_) return true;
-            const ChunkedLineFeed::Chunk* c = feed_.Next();
-            if (!c) {
-                done_ = true;
-                cur_ = nullptr;
-                return true;
-            }
-            cur_ = &facts_[c->slot];
-            next_ = 0;
-        }
-        return false;
-    }
-    const NmeaLineFacts* Next() override {
-        if (held_) {
-            held_ = false;
-            return last_;
-        }
-        if (AtEnd()) return nullptr;
-        return last_ = &(*cur_)[next_++];
-    }
-
-private:
-    NmeaLineRules rules_;
-    std::vector<NmeaLineScratch> scratch_;             // one per thread
-    std::vector<std::vector<NmeaLineFacts>> facts_;    // one per slot of the feed
-    const std::vector<NmeaLineFacts>* cur_ = nullptr;  // the chunk being read
-    size_t next_ = 0;
-    const NmeaLineFacts* last_ = nullptr;
-    bool done_ = false;
-    ChunkedLineFeed feed_;  // last: its threads stop before the rest goes
-};
-
 struct ReadPassState {
     int32_t n = 0;  // points stored
     int32_t k = 0;  // points stored in the current block
@@ -301,9 +251,9 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
         }
         // A line held or an end met by an earlier pass must not leak into this one.
         if (!file.Rewind()) throw std::runtime_error("cannot rewind");
-        std::unique_ptr<DescribedFeed> feed;
+        std::unique_ptr<NmeaDescribedLines> feed;
         if (const unsigned workers = ReadWorkers(file.FileSize())) {
-            feed = std::make_unique<DescribedFeed>(NmeaRulesOf(ctx, true));
+            feed = std::make_unique<NmeaDescribedLines>(NmeaRulesOf(ctx, true));
             if (!feed->Start(fileName, workers, NmeaReadThreading().chunkBytes)) feed.reset();
         }
         const auto readEpoch = [&](NmeaFix& f) {

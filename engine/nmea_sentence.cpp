@@ -552,6 +552,29 @@ int32_t ApplyNmeaLine(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, 
     return 0;
 }
 
+bool NmeaDescribedLines::Start(const std::string& path, unsigned workers, size_t chunkBytes) {
+    scratch_.assign(workers + 1, NmeaLineScratch());  // the calling thread helps
+    facts_.assign(ChunkedLineFeed::SlotsFor(workers), std::vector<NmeaLineFacts>());
+    return feed_.Start(path, workers, chunkBytes, [this](ChunkedLineFeed::Chunk& c, unsigned w) {
+        std::vector<NmeaLineFacts>& out = facts_[c.slot];
+        out.resize(c.lines.size());
+        for (size_t i = 0; i < c.lines.size(); ++i) DescribeNmeaLine(rules_, scratch_[w], c.lines[i], out[i]);
+    });
+}
+
+bool NmeaDescribedLines::NextChunk() {
+    while (!done_) {
+        const ChunkedLineFeed::Chunk* c = feed_.Next();
+        if (!c) break;
+        cur_ = &facts_[c->slot];
+        next_ = 0;
+        if (!cur_->empty()) return true;
+    }
+    done_ = true;
+    cur_ = nullptr;
+    return false;
+}
+
 int32_t ParseNmeaLine(EngineContext& ctx, NmeaEpoch& e, std::string_view line, int32_t count) {
     DescribeNmeaLine(NmeaRulesOf(ctx, e.readPass), e.scratch, line, e.facts);
     return ApplyNmeaLine(ctx, e, e.facts, count);
@@ -587,7 +610,7 @@ struct TextLines {
 // Lines described ahead.
 struct DescribedLines {
     using Line = const NmeaLineFacts*;
-    NmeaFactsSource& src;
+    NmeaDescribedLines& src;
     bool HasHeld() const { return src.HasHeld(); }
     bool AtEnd() { return src.AtEnd(); }
     void Hold() { src.Hold(); }
@@ -663,7 +686,7 @@ bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, LineReader& file, NmeaFix& 
     return ReadEpoch(ctx, e, TextLines{file}, fix);
 }
 
-bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, NmeaFactsSource& src, NmeaFix& fix) {
+bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, NmeaDescribedLines& src, NmeaFix& fix) {
     return ReadEpoch(ctx, e, DescribedLines{src}, fix);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "barometer.h"
 #include "context.h"
@@ -169,20 +170,42 @@ struct NmeaFix {
 // opens a new block, or the log is exhausted when e.EndOfLog is set. Sets ctx.run.NewTime.
 bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, LineReader& file, NmeaFix& fix);
 
-// Lines described ahead, in file order, as ReadNmeaEpoch takes them (the threaded read pass).
-class NmeaFactsSource {
+// The lines of a file described on worker threads, taken in file order as from a LineReader
+// (the threaded read pass).
+class NmeaDescribedLines {
 public:
-    virtual ~NmeaFactsSource() = default;
+    explicit NmeaDescribedLines(const NmeaLineRules& rules) : rules_(rules) {}
+    // False when the file cannot be opened.
+    bool Start(const std::string& path, unsigned workers, size_t chunkBytes);
+    bool Failed() const { return feed_.Failed(); }
+
+    bool AtEnd() { return !(cur_ && next_ < cur_->size()) && !NextChunk(); }
     // The next line's facts, valid until the next call of Next or AtEnd; nullptr at the end.
-    virtual const NmeaLineFacts* Next() = 0;
-    virtual bool AtEnd() = 0;
+    const NmeaLineFacts* Next() {
+        if (held_) {
+            held_ = false;
+            return last_;
+        }
+        if (AtEnd()) return nullptr;
+        return last_ = &(*cur_)[next_++];
+    }
     // Next returns the line it returned last once more.
     void Hold() { held_ = true; }
     bool HasHeld() const { return held_; }
 
-protected:
-    bool held_ = false;
+private:
+    // False at the end of the file.
+    bool NextChunk();
+
+    NmeaLineRules rules_;
+    std::vector<NmeaLineScratch> scratch_;             // one per thread
+    std::vector<std::vector<NmeaLineFacts>> facts_;    // one per slot of the feed
+    const std::vector<NmeaLineFacts>* cur_ = nullptr;  // the chunk being read
+    size_t next_ = 0;
+    const NmeaLineFacts* last_ = nullptr;
+    bool held_ = false, done_ = false;
+    ChunkedLineFeed feed_;  // last: its threads stop before the rest goes
 };
-bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, NmeaFactsSource& src, NmeaFix& fix);
+bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, NmeaDescribedLines& src, NmeaFix& fix);
 
 }  // namespace ts
