@@ -95,7 +95,7 @@ public:
     // False when the file cannot be opened.
     bool Start(const std::string& path, unsigned workers, size_t chunkBytes, Work work);
     // Slots a feed with this many workers keeps: the chunks in flight at most.
-    static size_t SlotsFor(unsigned workers) { return 2 * static_cast<size_t>(workers); }
+    static size_t SlotsFor(unsigned workers) { return static_cast<size_t>(workers) + 2; }
     // The next chunk, nullptr after the last one or a failed one; gives back the one handed out
     // before.
     const Chunk* Next();

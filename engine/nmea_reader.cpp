@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include <sched.h>
@@ -253,8 +254,12 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
         if (!file.Rewind()) throw std::runtime_error("cannot rewind");
         std::unique_ptr<NmeaDescribedLines> feed;
         if (const unsigned workers = ReadWorkers(file.FileSize())) {
-            feed = std::make_unique<NmeaDescribedLines>(NmeaRulesOf(ctx, true));
-            if (!feed->Start(fileName, workers, NmeaReadThreading().chunkBytes)) feed.reset();
+            try {
+                feed = std::make_unique<NmeaDescribedLines>(NmeaRulesOf(ctx, true));
+                if (!feed->Start(fileName, workers, NmeaReadThreading().chunkBytes)) feed.reset();
+            } catch (const std::system_error&) {
+                feed.reset();  // no threads to be had: the calling thread reads alone
+            }
         }
         const auto readEpoch = [&](NmeaFix& f) {
             return feed ? ReadNmeaEpoch(ctx, e, *feed, f) : ReadNmeaEpoch(ctx, e, file, f);
