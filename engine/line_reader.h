@@ -3,8 +3,8 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <mutex>
@@ -120,8 +120,8 @@ private:
     std::mutex m_;
     std::condition_variable workCv_, readyCv_;
     uint64_t nextToFill_ = 0, nextToHand_ = 0, released_ = 0;
-    uint64_t endChunk_ = UINT64_MAX;
-    unsigned idle_ = 0;  // workers waiting for a free slot  // the chunk the file ends in, once known
+    uint64_t endChunk_ = UINT64_MAX;  // the chunk the file ends in, once known
+    unsigned idle_ = 0;               // workers waiting for a free slot
     bool stop_ = false, handed_ = false, failed_ = false, waiting_ = false;
     std::vector<std::thread> threads_;
 };
