@@ -171,11 +171,11 @@ bool FindLinesIn(const char* buf, size_t size, bool eof, size_t from, size_t to,
     }
 }
 
-bool ChunkedLineFeed::Start(const std::string& path, unsigned workers, size_t chunkBytes, Work work) {
+bool ChunkedLineFeed::Start(const LineReader& file, unsigned workers, size_t chunkBytes, Work work) {
     Stop();
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return false;
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A descriptor of its own on the same open file: reading at offsets leaves the reader's
+    // position alone, and a file renamed or replaced meanwhile is not read instead.
+    fd_ = file.IsOpen() ? ::fcntl(file.Descriptor(), F_DUPFD_CLOEXEC, 0) : -1;
     if (fd_ < 0) return false;
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -31,6 +31,7 @@ public:
     bool Rewind();
     void Close();
     bool IsOpen() const { return f_ != nullptr; }
+    int Descriptor() const { return f_ ? ::fileno(f_) : -1; }
     // A read error ended the file early.
     bool Failed() const { return error_; }
     // Bytes of the file taken by the lines read so far (a held line counts as read).
@@ -92,8 +93,8 @@ public:
     ChunkedLineFeed& operator=(const ChunkedLineFeed&) = delete;
     ~ChunkedLineFeed() { Stop(); }
 
-    // False when the file cannot be opened.
-    bool Start(const std::string& path, unsigned workers, size_t chunkBytes, Work work);
+    // Reads the file the reader has open, from its start. False when it cannot be.
+    bool Start(const LineReader& file, unsigned workers, size_t chunkBytes, Work work);
     // Slots a feed with this many workers keeps: the chunks in flight at most.
     static size_t SlotsFor(unsigned workers) { return static_cast<size_t>(workers) + 2; }
     // The next chunk, nullptr after the last one or a failed one; gives back the one handed out

@@ -256,7 +256,7 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
         if (const unsigned workers = ReadWorkers(file.FileSize())) {
             try {
                 feed = std::make_unique<NmeaDescribedLines>(NmeaRulesOf(ctx, true));
-                if (!feed->Start(fileName, workers, NmeaReadThreading().chunkBytes)) feed.reset();
+                if (!feed->Start(file, workers, NmeaReadThreading().chunkBytes)) feed.reset();
             } catch (const std::system_error&) {
                 feed.reset();  // no threads to be had: the calling thread reads alone
             }

@@ -552,10 +552,10 @@ int32_t ApplyNmeaLine(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, 
     return 0;
 }
 
-bool NmeaDescribedLines::Start(const std::string& path, unsigned workers, size_t chunkBytes) {
+bool NmeaDescribedLines::Start(const LineReader& file, unsigned workers, size_t chunkBytes) {
     scratch_.assign(workers + 1, NmeaLineScratch());  // the calling thread helps
     facts_.assign(ChunkedLineFeed::SlotsFor(workers), std::vector<NmeaLineFacts>());
-    return feed_.Start(path, workers, chunkBytes, [this](ChunkedLineFeed::Chunk& c, unsigned w) {
+    return feed_.Start(file, workers, chunkBytes, [this](ChunkedLineFeed::Chunk& c, unsigned w) {
         std::vector<NmeaLineFacts>& out = facts_[c.slot];
         out.resize(c.lines.size());
         for (size_t i = 0; i < c.lines.size(); ++i) DescribeNmeaLine(rules_, scratch_[w], c.lines[i], out[i]);

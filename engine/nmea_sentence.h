@@ -175,8 +175,8 @@ bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, LineReader& file, NmeaFix& 
 class NmeaDescribedLines {
 public:
     explicit NmeaDescribedLines(const NmeaLineRules& rules) : rules_(rules) {}
-    // False when the file cannot be opened.
-    bool Start(const std::string& path, unsigned workers, size_t chunkBytes);
+    // Reads the file the reader has open. False when it cannot be.
+    bool Start(const LineReader& file, unsigned workers, size_t chunkBytes);
     bool Failed() const { return feed_.Failed(); }
 
     bool AtEnd() { return !(cur_ && next_ < cur_->size()) && !NextChunk(); }

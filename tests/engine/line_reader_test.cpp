@@ -70,12 +70,14 @@ TEST(ChunkedLineFeed, SameLinesAsTheLineReaderWhereverChunksCut) {
     for (const std::string& text : texts) {
         const auto expected = ReadAll(text);
         test::TempFile f(text, ".txt");
+        LineReader file;
+        ASSERT_TRUE(file.Open(f.path()));
         for (size_t chunk : {size_t(1), size_t(2), size_t(3), size_t(7), size_t(4096), LineReader::kMaxLine + 1}) {
             if (chunk < 4 && text.size() > 1000) continue;  // slow, and cut like the short texts
             for (unsigned workers : {1u, 3u}) {
                 std::vector<std::vector<std::string>> perSlot(ChunkedLineFeed::SlotsFor(workers));
                 ChunkedLineFeed feed;  // stops its workers before perSlot goes
-                ASSERT_TRUE(feed.Start(f.path(), workers, chunk, [&](ChunkedLineFeed::Chunk& c, unsigned) {
+                ASSERT_TRUE(feed.Start(file, workers, chunk, [&](ChunkedLineFeed::Chunk& c, unsigned) {
                     perSlot[c.slot].assign(c.lines.begin(), c.lines.end());
                 }));
                 std::vector<std::string> got;
