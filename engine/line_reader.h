@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -96,7 +97,7 @@ public:
     // Reads the file the reader has open, from its start. False when it cannot be.
     bool Start(const LineReader& file, unsigned workers, size_t chunkBytes, Work work);
     // Slots a feed with this many workers keeps: the chunks in flight at most.
-    static size_t SlotsFor(unsigned workers) { return static_cast<size_t>(workers) + 2; }
+    static size_t SlotsFor(unsigned workers) { return std::max<size_t>(workers + 2, 6); }
     // The next chunk, nullptr after the last one or a failed one; gives back the one handed out
     // before.
     const Chunk* Next();
