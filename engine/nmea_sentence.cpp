@@ -473,8 +473,8 @@ uint8_t NmeaLineStarts(int inputKind, std::string_view line) {
 }
 
 void DescribeNmeaLine(const NmeaLineRules& r, NmeaLineScratch& sc, std::string_view line, NmeaLineFacts& out) {
+    out = NmeaLineFacts();  // nothing left over from the line described here before
     out.line = line;
-    out.kind = NmeaLineFacts::Skip;
     out.starts = NmeaLineStarts(r.inputKind, line);
     if (r.inputKind == ikTripMate && StartsWith(line, "/*")) {
         out.kind = NmeaLineFacts::Other;
