@@ -4,7 +4,12 @@
 #include <cstring>
 #include <filesystem>
 
+#include <cerrno>
+
+#include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace ts {
 
@@ -147,6 +152,166 @@ bool LineReader::ReadLine(std::string_view& line) {
             line = View();
             return true;
         }
+    }
+}
+
+bool FindLinesIn(const char* buf, size_t size, bool eof, size_t from, size_t to, std::vector<std::string_view>& lines) {
+    lines.clear();
+    size_t p = from;
+    for (;;) {
+        // A line starts at the file's start and after a line end; CR LF is one end.
+        while (p < to && p < size && p != 0 && buf[p - 1] != '\n' && !(buf[p - 1] == '\r' && buf[p] != '\n')) ++p;
+        if (p >= to) return true;
+        if (p >= size) return eof;
+        const size_t limit = std::min(size, p + LineReader::kMaxLine);
+        const size_t e = FindLineEnd(buf, p, limit);
+        if (e == limit && limit < p + LineReader::kMaxLine && !eof) return false;
+        lines.emplace_back(buf + p, e - p);
+        p = std::max(e, p + 1);
+    }
+}
+
+bool ChunkedLineFeed::Start(const LineReader& file, unsigned workers, size_t chunkBytes, Work work) {
+    Stop();
+    // A descriptor of its own on the same open file: reading at offsets leaves the reader's
+    // position alone, and a file renamed or replaced meanwhile is not read instead.
+    fd_ = file.IsOpen() ? ::fcntl(file.Descriptor(), F_DUPFD_CLOEXEC, 0) : -1;
+    if (fd_ < 0) return false;
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    workers = std::max(1u, workers);
+    chunkBytes_ = std::max<size_t>(1, chunkBytes);
+    work_ = std::move(work);
+    slots_.assign(SlotsFor(workers), Chunk());
+    for (size_t i = 0; i < slots_.size(); ++i) slots_[i].slot = i;
+    ready_.assign(slots_.size(), 0);
+    nextToFill_ = nextToHand_ = released_ = 0;
+    idle_ = 0;
+    endChunk_ = UINT64_MAX;
+    stop_ = handed_ = failed_ = waiting_ = false;
+    workers_ = workers;
+    for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this, i] { WorkerLoop(i); });
+    return true;
+}
+
+void ChunkedLineFeed::Stop() {
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        stop_ = true;
+    }
+    workCv_.notify_all();
+    for (std::thread& t : threads_) t.join();
+    threads_.clear();
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+const ChunkedLineFeed::Chunk* ChunkedLineFeed::Next() {
+    std::unique_lock<std::mutex> lk(m_);
+    if (handed_) {
+        const size_t s = (nextToHand_ - 1) % slots_.size();
+        // Read before the slot goes back to the workers.
+        const bool end = slots_[s].last || slots_[s].failed;
+        handed_ = false;
+        ready_[s] = 0;
+        released_ = nextToHand_;
+        // Idle workers are woken once half the slots are free, not for every slot: a wake-up
+        // costs this thread more than handing out a chunk.
+        if (idle_ > 0 && released_ + slots_.size() - nextToFill_ >= (slots_.size() + 1) / 2) workCv_.notify_all();
+        if (end) return nullptr;
+    }
+    if (nextToHand_ > endChunk_ || failed_) return nullptr;
+    const size_t s = nextToHand_ % slots_.size();
+    while (!ready_[s]) {
+        // Rather than wait, fill a chunk no worker has taken yet (on few processors the workers
+        // alone cannot keep up).
+        if (CanTake()) {
+            RunChunk(lk, workers_);
+            continue;
+        }
+        waiting_ = true;
+        readyCv_.wait(lk, [&] { return ready_[s] != 0; });
+        waiting_ = false;
+    }
+    ++nextToHand_;
+    handed_ = true;
+    if (slots_[s].failed) {
+        failed_ = true;
+        return nullptr;
+    }
+    return &slots_[s];
+}
+
+void ChunkedLineFeed::RunChunk(std::unique_lock<std::mutex>& lk, unsigned id) {
+    const uint64_t index = nextToFill_++;
+    Chunk& c = slots_[index % slots_.size()];
+    lk.unlock();
+    try {
+        Fill(c, index);
+        if (!c.failed) work_(c, id);
+    } catch (const std::exception&) {
+        c.failed = true;
+    }
+    lk.lock();
+    if (c.last || c.failed) {
+        endChunk_ = std::min(endChunk_, index);
+        workCv_.notify_all();
+    }
+    ready_[c.slot] = 1;
+    if (waiting_ && c.slot == nextToHand_ % slots_.size()) readyCv_.notify_one();
+}
+
+void ChunkedLineFeed::WorkerLoop(unsigned id) {
+    ::pthread_setname_np(::pthread_self(), "line-feed");
+    std::unique_lock<std::mutex> lk(m_);
+    for (;;) {
+        ++idle_;
+        workCv_.wait(lk, [&] { return stop_ || nextToFill_ > endChunk_ || CanTake(); });
+        --idle_;
+        if (stop_ || nextToFill_ > endChunk_) return;
+        RunChunk(lk, id);
+    }
+}
+
+bool ChunkedLineFeed::ReadAt(std::vector<char>& buf, uint64_t offset, size_t want, size_t& got) {
+    if (buf.size() < want) buf.resize(want);
+    while (got < want) {
+        const ssize_t r = ::pread(fd_, buf.data() + got, want - got, static_cast<off_t>(offset + got));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (r == 0) break;
+        got += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+void ChunkedLineFeed::Fill(Chunk& c, uint64_t index) {
+    c.lines.clear();
+    c.last = c.failed = false;
+    const uint64_t a = index * chunkBytes_;
+    // One byte before the share tells whether a line starts at its first byte.
+    const uint64_t r0 = a == 0 ? 0 : a - 1;
+    const size_t from = static_cast<size_t>(a - r0), to = from + chunkBytes_;
+    // Enough for the usual last line; the longest one needs a second read.
+    size_t want = to + 4096, got = 0;
+    for (int round = 0;; ++round) {
+        if (!ReadAt(c.bytes, r0, want, got)) {
+            c.failed = true;
+            return;
+        }
+        const bool eof = got < want;
+        if (FindLinesIn(c.bytes.data(), got, eof, from, to, c.lines)) {
+            c.last = eof && got <= to;
+            return;
+        }
+        if (round > 0) {
+            c.failed = true;  // cannot happen: the second read holds the longest line
+            return;
+        }
+        want = to + LineReader::kMaxLine + 2;
     }
 }
 

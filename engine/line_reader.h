@@ -3,10 +3,15 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace ts {
@@ -27,6 +32,7 @@ public:
     bool Rewind();
     void Close();
     bool IsOpen() const { return f_ != nullptr; }
+    int Descriptor() const { return f_ ? ::fileno(f_) : -1; }
     // A read error ended the file early.
     bool Failed() const { return error_; }
     // Bytes of the file taken by the lines read so far (a held line counts as read).
@@ -60,6 +66,66 @@ private:
     bool error_ = false;
     size_t lineOff_ = 0, lineLen_ = 0;
     bool held_ = false;
+};
+
+// The lines of buf[0, size) that start in [from, to), cut as LineReader cuts them; buf[0] must be
+// the start of the file or the byte before from. eof: the file ends at size. False when the bytes
+// end before the last of those lines does (read more and call again).
+bool FindLinesIn(const char* buf, size_t size, bool eof, size_t from, size_t to, std::vector<std::string_view>& lines);
+
+// Reads a file in chunks on worker threads, each chunk holding the lines that start in its share
+// of the file (the same lines LineReader gives), and hands the chunks out in file order. A bounded
+// number of chunks is in flight, so memory does not grow with the file.
+class ChunkedLineFeed {
+public:
+    struct Chunk {
+        std::vector<char> bytes;
+        std::vector<std::string_view> lines;
+        size_t slot = 0;
+        bool last = false;    // the file ends in this chunk
+        bool failed = false;  // reading failed: the lines are not given
+    };
+    // Runs once a chunk's lines are found: on worker thread 0 .. workers-1, or as `workers` on
+    // the thread calling Next, which fills chunks itself rather than wait.
+    using Work = std::function<void(Chunk&, unsigned worker)>;
+
+    ChunkedLineFeed() = default;
+    ChunkedLineFeed(const ChunkedLineFeed&) = delete;
+    ChunkedLineFeed& operator=(const ChunkedLineFeed&) = delete;
+    ~ChunkedLineFeed() { Stop(); }
+
+    // Reads the file the reader has open, from its start. False when it cannot be.
+    bool Start(const LineReader& file, unsigned workers, size_t chunkBytes, Work work);
+    // Slots a feed with this many workers keeps: the chunks in flight at most.
+    static size_t SlotsFor(unsigned workers) { return std::max<size_t>(workers + 2, 6); }
+    // The next chunk, nullptr after the last one or a failed one; gives back the one handed out
+    // before.
+    const Chunk* Next();
+    bool Failed() const { return failed_; }
+    void Stop();
+
+private:
+    void WorkerLoop(unsigned id);
+    // A chunk can be taken to fill: one is left and its slot is free.
+    bool CanTake() const { return nextToFill_ <= endChunk_ && nextToFill_ < released_ + slots_.size() && !stop_; }
+    // Takes the next chunk and fills it; called and returns with the lock held.
+    void RunChunk(std::unique_lock<std::mutex>& lk, unsigned id);
+    void Fill(Chunk& c, uint64_t index);
+    bool ReadAt(std::vector<char>& buf, uint64_t offset, size_t want, size_t& got);
+
+    int fd_ = -1;
+    size_t chunkBytes_ = 0;
+    unsigned workers_ = 0;
+    Work work_;
+    std::vector<Chunk> slots_;
+    std::vector<uint8_t> ready_;
+    std::mutex m_;
+    std::condition_variable workCv_, readyCv_;
+    uint64_t nextToFill_ = 0, nextToHand_ = 0, released_ = 0;
+    uint64_t endChunk_ = UINT64_MAX;  // the chunk the file ends in, once known
+    unsigned idle_ = 0;               // workers waiting for a free slot
+    bool stop_ = false, handed_ = false, failed_ = false, waiting_ = false;
+    std::vector<std::thread> threads_;
 };
 
 }  // namespace ts

@@ -5,7 +5,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
+
+#include <sched.h>
 
 #include "barometer.h"
 #include "convert.h"
@@ -111,6 +116,22 @@ size_t ExpectedPoints(const NmeaEpoch& e, uint64_t checked, uint64_t fileSize) {
     const uint64_t most = fileSize / 24;
     const double guess = static_cast<double>(fileSize) / static_cast<double>(checked) * static_cast<double>(epochs);
     return static_cast<size_t>(std::min<double>(guess * 1.125 + 64, static_cast<double>(most)));
+}
+
+unsigned UsableProcessors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(CPU_COUNT(&set));
+    return std::thread::hardware_concurrency();
+}
+
+// Worker threads for the read pass of a file of this size; 0 keeps it on the calling thread.
+unsigned ReadWorkers(uint64_t fileSize) {
+    const NmeaThreading& t = NmeaReadThreading();
+    if (fileSize < t.minFileBytes) return 0;
+    if (t.workers > 0) return t.workers;
+    const unsigned cpus = UsableProcessors();
+    return cpus > 1 ? std::min(cpus - 1, 8u) : 0;
 }
 
 struct ReadPassState {
@@ -231,23 +252,36 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
         }
         // A line held or an end met by an earlier pass must not leak into this one.
         if (!file.Rewind()) throw std::runtime_error("cannot rewind");
+        std::unique_ptr<NmeaDescribedLines> feed;
+        if (const unsigned workers = ReadWorkers(file.FileSize())) {
+            try {
+                feed = std::make_unique<NmeaDescribedLines>(NmeaRulesOf(ctx, true));
+                if (!feed->Start(file, workers, NmeaReadThreading().chunkBytes)) feed.reset();
+            } catch (const std::system_error&) {
+                feed.reset();  // no threads to be had: the calling thread reads alone
+            }
+        }
+        const auto readEpoch = [&](NmeaFix& f) {
+            return feed ? ReadNmeaEpoch(ctx, e, *feed, f) : ReadNmeaEpoch(ctx, e, file, f);
+        };
         e.EndOfLog = false;
         ctx.run.GeoidOutsideCount = 0;
         e.WplLat = e.WplLon = 0;
         e.InterestTag = e.VoiceTag = false;
         ReadPassState st;
         NmeaFix fix;
-        ReadNmeaEpoch(ctx, e, file, fix);
+        readEpoch(fix);
         while (!e.EndOfLog) {
             st.k = 0;
             ResetNmeaEpoch(ctx, e);
             do {
                 StoreEpoch(ctx, e, fix, st);
-            } while (ReadNmeaEpoch(ctx, e, file, fix));
+            } while (readEpoch(fix));
             if (st.k > 0) ctx.blocks.Close(st.n - 1, ctx.run.PrevTime);
         }
 
-        if (file.Failed()) throw std::runtime_error("read error");
+        if (feed ? feed->Failed() : file.Failed()) throw std::runtime_error("read error");
+        feed.reset();
 
         ctx.Report("  NMEA:   " + std::to_string(st.n) + " records");
         if (st.diffCount > 0)
@@ -261,6 +295,11 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
     }
     if (!ctx.keepPoints) ctx.points = PointStream();
     return result;
+}
+
+NmeaThreading& NmeaReadThreading() {
+    static NmeaThreading t;
+    return t;
 }
 
 std::string FormatDms(int digits, double value, const std::string& degChar) {

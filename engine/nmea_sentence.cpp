@@ -258,23 +258,23 @@ void NmeaFieldMemo::Keep(std::string_view a, std::string_view b, double v, bool 
 
 namespace {
 
-// NmeaDateTime with the time of day converted once while the field repeats.
-double MemoDateTime(NmeaEpoch& e, const NmeaDate& date, std::string_view timeField, bool& ok) {
-    ok = false;
-    if (date.state == NmeaDate::Invalid) return 0.0;
-    NmeaFieldMemo& m = e.timeMemo;
+// The time of day of a field, converted once while the field repeats.
+bool MemoTimeOfDay(NmeaFieldMemo& m, std::string_view timeField, double& tod) {
     if (!m.Holds(timeField, std::string_view())) {
-        double tod = 0;
+        tod = 0;
         const bool good = NmeaTimeOfDay(timeField, tod);
         m.Keep(timeField, std::string_view(), tod, good);
-        if (!m.filled) {
-            ok = good;
-            return !ok ? 0.0 : date.state == NmeaDate::Valid ? date.value + tod : tod;
-        }
+        if (!m.filled) return good;
     }
-    ok = m.ok;
+    tod = m.value;
+    return m.ok;
+}
+
+// NmeaDateTime of a time of day already converted.
+double DateTimeOf(const NmeaDate& date, const NmeaLineFacts& f, bool& ok) {
+    ok = date.state != NmeaDate::Invalid && f.todOk;
     if (!ok) return 0.0;
-    return date.state == NmeaDate::Valid ? date.value + m.value : m.value;
+    return date.state == NmeaDate::Valid ? date.value + f.tod : f.tod;
 }
 
 // NmeaCoordToDeg, converted once while the coordinate and its hemisphere repeat.
@@ -286,53 +286,73 @@ double MemoCoord(NmeaFieldMemo& m, std::string_view coord, std::string_view hemi
 }
 
 // The date of an RMC; parsing is skipped while the field repeats.
-NmeaDate CachedDate(NmeaEpoch& e, std::string_view field) {
-    if (field.size() >= 6 && e.lastDateCached && field.substr(0, 6) == std::string_view(e.lastDateField.data(), 6))
-        return e.lastDate;
+NmeaDate CachedDate(NmeaLineScratch& sc, std::string_view field) {
+    if (field.size() >= 6 && sc.lastDateCached && field.substr(0, 6) == std::string_view(sc.lastDateField.data(), 6))
+        return sc.lastDate;
     const NmeaDate d = NmeaFieldToDate(field);
     if (field.size() >= 6) {
-        field.copy(e.lastDateField.data(), 6);
-        e.lastDate = d;
-        e.lastDateCached = true;
+        field.copy(sc.lastDateField.data(), 6);
+        sc.lastDate = d;
+        sc.lastDateCached = true;
     }
     return d;
 }
 
-}  // namespace
-
-void ClearSensorValues(NmeaEpoch& e) {
-    e.SensorValue1 = e.pressure = e.pressureAlt = e.temperature = kNaN;
-}
-
-void ResetNmeaEpoch(EngineContext& ctx, NmeaEpoch& e) {
-    e.EndOfLog = false;
-    e.DateText = e.FirstDateText;
-    e.gga.time = e.rmc.time = 0;
-    e.gga.alt = e.rmc.alt = kNaN;
-    e.GgaCount = e.RmcCount = 0;
-    ctx.run.TotalDistance = 0;
-}
-
-int32_t ParseGga(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f, int32_t count) {
-    const TConversionOptions& o = ctx.opt;
+void DescribeGga(const NmeaLineRules& r, NmeaLineScratch& sc, const NmeaFields& f, NmeaLineFacts& out) {
     const std::string_view q = f.Field(7);
-    if (o.UseFixOnly && !IsFixDigit(q)) return 0;
-    e.ggaQuality = QualityFromField(q);
+    if (r.useFixOnly && !IsFixDigit(q)) return;
+    out.kind = NmeaLineFacts::Gga;
+    out.quality = QualityFromField(q);
+    out.estimated = q == "6";
+    out.todOk = MemoTimeOfDay(sc.timeMemo, f.Field(2), out.tod);
+    if (!r.positions) {
+        sc.latText = f.Field(3);
+        sc.lonText = f.Field(5);
+        return;
+    }
+    out.sats = StrToIntSafe(f.Field(8));
+    out.hdop = StrToFloatSafe(f.Field(9));
+    out.lat = MemoCoord(sc.latMemo, f.Field(3), f.Field(4), 90.0);
+    out.lon = MemoCoord(sc.lonMemo, f.Field(5), f.Field(6), 180.0);
+    out.alt = FloatOrNaN(f.Field(10));
+    const double sep = FloatOrNaN(f.Field(12));
+    out.sep = std::fabs(sep) > 150.0 ? kNaN : sep;
+}
+
+void DescribeRmc(const NmeaLineRules& r, NmeaLineScratch& sc, const NmeaFields& f, NmeaLineFacts& out) {
+    const std::string_view status = f.Field(3);
+    if (r.useFixOnly && status != "A") return;
+    out.kind = NmeaLineFacts::Rmc;
+    out.quality = status == "A" ? 1 : 0;
+    out.date = CachedDate(sc, f.Field(10));
+    out.todOk = MemoTimeOfDay(sc.timeMemo, f.Field(2), out.tod);
+    if (!r.positions) {
+        sc.latText = f.Field(4);
+        sc.lonText = f.Field(6);
+        return;
+    }
+    out.lat = MemoCoord(sc.latMemo, f.Field(4), f.Field(5), 90.0);
+    out.lon = MemoCoord(sc.lonMemo, f.Field(6), f.Field(7), 180.0);
+    out.speed = FloatOrNaN(f.Field(8));
+}
+
+int32_t ApplyGga(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32_t count) {
+    const TConversionOptions& o = ctx.opt;
+    e.ggaQuality = f.quality;
     bool ok;
-    e.gga.time = MemoDateTime(e, e.DateText, f.Field(2), ok);
+    e.gga.time = DateTimeOf(e.DateText, f, ok);
     if (ok) ++e.GgaCount;
     int32_t result = 1;
     if (!e.readPass) {
-        e.ggaKey.assign(f.Field(3)).append(f.Field(5));
+        e.ggaKey.assign(e.scratch.latText).append(e.scratch.lonText);
         if (e.ggaKey == e.rmcKey && e.rmc.time == e.gga.time) ++e.RmcGgaPairs;
     } else {
-        e.sats = StrToIntSafe(f.Field(8));
-        e.hdop = StrToFloatSafe(f.Field(9));
-        e.gga.lat = MemoCoord(e.latMemo, f.Field(3), f.Field(4), 90.0);
-        e.gga.lon = MemoCoord(e.lonMemo, f.Field(5), f.Field(6), 180.0);
-        e.gga.alt = FloatOrNaN(f.Field(10));
-        const double sep = FloatOrNaN(f.Field(12));
-        e.OwnGeoidSep = std::fabs(sep) > 150.0 ? kNaN : sep;
+        e.sats = f.sats;
+        e.hdop = f.hdop;
+        e.gga.lat = f.lat;
+        e.gga.lon = f.lon;
+        e.gga.alt = f.alt;
+        e.OwnGeoidSep = f.sep;
         e.gga.speed = e.rmc.speed;
         if (!e.GgaFirst) {
             e.rmc.lat = e.rmc.lon = e.rmc.time = e.rmc.speed = 0;
@@ -340,31 +360,28 @@ int32_t ParseGga(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f, int32_t 
         }
         if (!o.UseFixOnly && e.gga.lat == 0 && e.gga.lon == 0) result = 0;
     }
-    e.EstimatedSeen = !o.AcceptEstimated && q == "6";
+    e.EstimatedSeen = !o.AcceptEstimated && f.estimated;
     if (e.EstimatedSeen) result = (!e.GgaFirst || e.GgaOnly) ? -count : 0;
     return result;
 }
 
-int32_t ParseRmc(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f, int32_t count) {
+int32_t ApplyRmc(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32_t count) {
     const TConversionOptions& o = ctx.opt;
-    const std::string_view status = f.Field(3);
-    if (o.UseFixOnly && status != "A") return 0;
-    e.rmcQuality = status == "A" ? 1 : 0;
-    e.DateText = CachedDate(e, f.Field(10));
+    e.rmcQuality = f.quality;
+    e.DateText = f.date;
     bool ok;
-    e.rmc.time = MemoDateTime(e, e.DateText, f.Field(2), ok);
+    e.rmc.time = DateTimeOf(e.DateText, f, ok);
     if (ok) ++e.RmcCount;
     int32_t result = 2;
     if (!e.readPass) {
         // Until the first date is known the GGA times carry none: compare like with like.
-        if (e.FirstDateText.state == NmeaDate::None && e.gga.time != 0)
-            e.rmc.time = NmeaDateTime(NmeaDate(), f.Field(2), ok);
-        e.rmcKey.assign(f.Field(4)).append(f.Field(6));
+        if (e.FirstDateText.state == NmeaDate::None && e.gga.time != 0) e.rmc.time = f.todOk ? f.tod : 0.0;
+        e.rmcKey.assign(e.scratch.latText).append(e.scratch.lonText);
         if (e.rmcKey == e.ggaKey && e.rmc.time == e.gga.time) ++e.GgaRmcPairs;
     } else {
-        e.rmc.lat = MemoCoord(e.latMemo, f.Field(4), f.Field(5), 90.0);
-        e.rmc.lon = MemoCoord(e.lonMemo, f.Field(6), f.Field(7), 180.0);
-        e.rmc.speed = FloatOrNaN(f.Field(8));
+        e.rmc.lat = f.lat;
+        e.rmc.lon = f.lon;
+        e.rmc.speed = f.speed;
         e.rmc.alt = e.gga.alt;
         if (e.GgaFirst) {
             e.gga.lat = e.gga.lon = e.gga.time = 0;
@@ -378,6 +395,121 @@ int32_t ParseRmc(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f, int32_t 
         e.EstimatedSeen = false;
     }
     return result;
+}
+
+// The sentence a line carries once blanks (when ignored) and anything before "$GP" are gone;
+// s is that text, nullptr when the line carries no sentence (not a "$" line, or a "$CUUB " one).
+SentenceId FindSentence(const NmeaLineRules& r, NmeaLineScratch& sc, std::string_view line, std::string_view& s) {
+    if (!StartsWith(line, "$")) return sNone;
+    if (r.inputKind == ikBarometer && StartsWith(line, "$CUUB ")) return sNone;
+    s = line;
+    if (r.ignoreSpace && s.find(' ') != std::string_view::npos) {
+        sc.compact.clear();
+        for (char c : s)
+            if (c != ' ') sc.compact += c;
+        s = sc.compact;
+    }
+    const size_t gp = s.find("$GP", 1);
+    if (gp != std::string_view::npos) s = s.substr(gp);
+    SplitNmeaFields(sc.fields, s);
+    const SentenceId id = LookUpName(sc.fields.Field(1));
+    if (id == sNone) return sNone;
+    const size_t star = s.find('*');
+    if (star != std::string_view::npos && !ChecksumOkAt(s, star)) return sNone;
+    return id;
+}
+
+// Lines whose effect depends on the epoch so far, read from their text in file order.
+void ParseOtherLine(EngineContext& ctx, NmeaEpoch& e, std::string_view line) {
+    const int kind = ctx.inputKind;
+    if (kind == ikTripMate && StartsWith(line, "/*")) {
+        const size_t close = line.find("*/");
+        if (close != std::string_view::npos && close + 2 == line.size() &&
+            line.find("LOG NOW") != std::string_view::npos)
+            e.InterestTag = true;
+        return;
+    }
+    if (StartsWith(line, "$")) {
+        if (kind == ikBarometer && StartsWith(line, "$CUUB ")) {
+            e.LoggerText.assign(line.substr(6, 50));
+            return;
+        }
+        std::string_view s;
+        switch (FindSentence(NmeaRulesOf(ctx, e.readPass), e.scratch, line, s)) {
+        case sWpl: ParseWpl(ctx, e, e.scratch.fields); return;
+        case sIismd: ParseIismd(e, e.scratch.fields); return;
+        default: return;
+        }
+    }
+    if (kind == ikBarometer) {
+        if (StartsWith(line, "@LPRMC,")) e.InterestTag = true;
+        else if (StartsWith(line, "@CBDBG,")) ParseCbdbg(ctx, e, line);
+    }
+}
+
+}  // namespace
+
+NmeaLineRules NmeaRulesOf(const EngineContext& ctx, bool positions) {
+    NmeaLineRules r;
+    r.inputKind = ctx.inputKind;
+    r.ignoreSpace = ctx.opt.IgnoreSpace;
+    r.useFixOnly = ctx.opt.UseFixOnly;
+    r.positions = positions;
+    return r;
+}
+
+uint8_t NmeaLineStarts(int inputKind, std::string_view line) {
+    uint8_t s = 0;
+    if (StartsWith(line, "$GP")) {
+        const std::string_view name = line.substr(3, 3);
+        if (name == "GGA") s |= NmeaLineFacts::StartsGga;
+        else if (name == "RMC") s |= NmeaLineFacts::StartsRmc;
+        else if (name == "WPL") s |= NmeaLineFacts::StartsWpl;
+    }
+    if (inputKind == ikTripMate && line.find("LOG NOW") != std::string_view::npos) s |= NmeaLineFacts::KeepTag;
+    if (inputKind == ikBarometer && (StartsWith(line, "@LPRMC,") || StartsWith(line, "@CBDBG,")))
+        s |= NmeaLineFacts::KeepTag;
+    return s;
+}
+
+void DescribeNmeaLine(const NmeaLineRules& r, NmeaLineScratch& sc, std::string_view line, NmeaLineFacts& out) {
+    out = NmeaLineFacts();  // nothing left over from the line described here before
+    out.line = line;
+    out.starts = NmeaLineStarts(r.inputKind, line);
+    if (r.inputKind == ikTripMate && StartsWith(line, "/*")) {
+        out.kind = NmeaLineFacts::Other;
+        return;
+    }
+    if (StartsWith(line, "$")) {
+        if (r.inputKind == ikBarometer && StartsWith(line, "$CUUB ")) {
+            out.kind = NmeaLineFacts::Other;
+            return;
+        }
+        std::string_view s;
+        switch (FindSentence(r, sc, line, s)) {
+        case sGga: DescribeGga(r, sc, sc.fields, out); return;
+        case sRmc: DescribeRmc(r, sc, sc.fields, out); return;
+        case sWpl:
+        case sIismd: out.kind = NmeaLineFacts::Other; return;
+        case sNone: return;
+        }
+        return;
+    }
+    if (r.inputKind == ikBarometer && (StartsWith(line, "@LPRMC,") || StartsWith(line, "@CBDBG,")))
+        out.kind = NmeaLineFacts::Other;
+}
+
+void ClearSensorValues(NmeaEpoch& e) {
+    e.SensorValue1 = e.pressure = e.pressureAlt = e.temperature = kNaN;
+}
+
+void ResetNmeaEpoch(EngineContext& ctx, NmeaEpoch& e) {
+    e.EndOfLog = false;
+    e.DateText = e.FirstDateText;
+    e.gga.time = e.rmc.time = 0;
+    e.gga.alt = e.rmc.alt = kNaN;
+    e.GgaCount = e.RmcCount = 0;
+    ctx.run.TotalDistance = 0;
 }
 
 void ParseWpl(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f) {
@@ -402,55 +534,50 @@ void ParseIismd(NmeaEpoch& e, const NmeaFields& f) {
 }
 
 void ParseCbdbg(EngineContext& ctx, NmeaEpoch& e, std::string_view line) {
-    SplitNmeaFields(e.fields, line);
-    const double h = StrToFloatSafe(e.fields.Field(3));
+    NmeaFields& f = e.scratch.fields;
+    SplitNmeaFields(f, line);
+    const double h = StrToFloatSafe(f.Field(3));
     e.pressure = PressureFromHeight(h, ctx.opt.BarometerOffset);
     e.pressureAlt = PressureAltitude(e.pressure, e.baro);
     e.PressureSeen = true;
 }
 
-int32_t ParseNmeaLine(EngineContext& ctx, NmeaEpoch& e, std::string_view line, int32_t count) {
-    const int kind = ctx.inputKind;
-    if (kind == ikTripMate && StartsWith(line, "/*")) {
-        const size_t close = line.find("*/");
-        if (close != std::string_view::npos && close + 2 == line.size() &&
-            line.find("LOG NOW") != std::string_view::npos)
-            e.InterestTag = true;
-        return 0;
-    }
-    if (StartsWith(line, "$")) {
-        if (kind == ikBarometer && StartsWith(line, "$CUUB ")) {
-            e.LoggerText.assign(line.substr(6, 50));
-            return 0;
-        }
-        std::string_view s = line;
-        if (ctx.opt.IgnoreSpace && s.find(' ') != std::string_view::npos) {
-            e.compact.clear();
-            for (char c : s)
-                if (c != ' ') e.compact += c;
-            s = e.compact;
-        }
-        const size_t gp = s.find("$GP", 1);
-        if (gp != std::string_view::npos) s = s.substr(gp);
-        SplitNmeaFields(e.fields, s);
-        const SentenceId id = LookUpName(e.fields.Field(1));
-        if (id == sNone) return 0;
-        const size_t star = s.find('*');
-        if (star != std::string_view::npos && !ChecksumOkAt(s, star)) return 0;
-        switch (id) {
-        case sGga: return ParseGga(ctx, e, e.fields, count);
-        case sRmc: return ParseRmc(ctx, e, e.fields, count);
-        case sWpl: ParseWpl(ctx, e, e.fields); return 0;
-        case sIismd: ParseIismd(e, e.fields); return 0;
-        case sNone: return 0;
-        }
-        return 0;
-    }
-    if (kind == ikBarometer) {
-        if (StartsWith(line, "@LPRMC,")) e.InterestTag = true;
-        else if (StartsWith(line, "@CBDBG,")) ParseCbdbg(ctx, e, line);
+int32_t ApplyNmeaLine(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32_t count) {
+    switch (f.kind) {
+    case NmeaLineFacts::Gga: return ApplyGga(ctx, e, f, count);
+    case NmeaLineFacts::Rmc: return ApplyRmc(ctx, e, f, count);
+    case NmeaLineFacts::Other: ParseOtherLine(ctx, e, f.line); return 0;
+    case NmeaLineFacts::Skip: return 0;
     }
     return 0;
+}
+
+bool NmeaDescribedLines::Start(const LineReader& file, unsigned workers, size_t chunkBytes) {
+    scratch_.assign(workers + 1, NmeaLineScratch());  // the calling thread helps
+    facts_.assign(ChunkedLineFeed::SlotsFor(workers), std::vector<NmeaLineFacts>());
+    return feed_.Start(file, workers, chunkBytes, [this](ChunkedLineFeed::Chunk& c, unsigned w) {
+        std::vector<NmeaLineFacts>& out = facts_[c.slot];
+        out.resize(c.lines.size());
+        for (size_t i = 0; i < c.lines.size(); ++i) DescribeNmeaLine(rules_, scratch_[w], c.lines[i], out[i]);
+    });
+}
+
+bool NmeaDescribedLines::NextChunk() {
+    while (!done_) {
+        const ChunkedLineFeed::Chunk* c = feed_.Next();
+        if (!c) break;
+        cur_ = &facts_[c->slot];
+        next_ = 0;
+        if (!cur_->empty()) return true;
+    }
+    done_ = true;
+    cur_ = nullptr;
+    return false;
+}
+
+int32_t ParseNmeaLine(EngineContext& ctx, NmeaEpoch& e, std::string_view line, int32_t count) {
+    DescribeNmeaLine(NmeaRulesOf(ctx, e.readPass), e.scratch, line, e.facts);
+    return ApplyNmeaLine(ctx, e, e.facts, count);
 }
 
 namespace {
@@ -459,14 +586,40 @@ enum BoundaryKind { bNone, bFix, bKeep };
 
 // A line that starts the next epoch. bKeep lines (waypoints and tags) end the epoch before them
 // whatever the mask says.
-BoundaryKind Boundary(const EngineContext& ctx, const NmeaEpoch& e, std::string_view line) {
-    if (StartsWith(line, "$GPGGA") && (e.GgaFirst || e.GgaOnly)) return bFix;
-    if (StartsWith(line, "$GPRMC") && (!e.GgaFirst || e.RmcOnly)) return bFix;
-    if (StartsWith(line, "$GPWPL")) return bKeep;
-    if (ctx.inputKind == ikTripMate && line.find("LOG NOW") != std::string_view::npos) return bKeep;
-    if (ctx.inputKind == ikBarometer && (StartsWith(line, "@LPRMC,") || StartsWith(line, "@CBDBG,"))) return bKeep;
+BoundaryKind Boundary(const NmeaEpoch& e, uint8_t starts) {
+    if ((starts & NmeaLineFacts::StartsGga) && (e.GgaFirst || e.GgaOnly)) return bFix;
+    if ((starts & NmeaLineFacts::StartsRmc) && (!e.GgaFirst || e.RmcOnly)) return bFix;
+    if (starts & (NmeaLineFacts::StartsWpl | NmeaLineFacts::KeepTag)) return bKeep;
     return bNone;
 }
+
+// The lines of a file, read and described one at a time.
+struct TextLines {
+    using Line = std::string_view;
+    LineReader& file;
+    bool HasHeld() const { return file.HasHeld(); }
+    bool AtEnd() { return file.AtEnd(); }
+    void Hold() { file.Hold(); }
+    bool Take(std::string_view& line) { return file.ReadLine(line); }
+    static uint8_t Starts(const EngineContext& ctx, std::string_view line) { return NmeaLineStarts(ctx.inputKind, line); }
+    static int32_t Parse(EngineContext& ctx, NmeaEpoch& e, std::string_view line, int32_t n) {
+        return ParseNmeaLine(ctx, e, line, n);
+    }
+};
+
+// Lines described ahead.
+struct DescribedLines {
+    using Line = const NmeaLineFacts*;
+    NmeaDescribedLines& src;
+    bool HasHeld() const { return src.HasHeld(); }
+    bool AtEnd() { return src.AtEnd(); }
+    void Hold() { src.Hold(); }
+    bool Take(const NmeaLineFacts*& f) { return (f = src.Next()) != nullptr; }
+    static uint8_t Starts(const EngineContext&, const NmeaLineFacts* f) { return f->starts; }
+    static int32_t Parse(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts* f, int32_t n) {
+        return ApplyNmeaLine(ctx, e, *f, n);
+    }
+};
 
 void StartEpoch(NmeaEpoch& e, int32_t& n) {
     e.sats = -1;
@@ -477,9 +630,8 @@ void StartEpoch(NmeaEpoch& e, int32_t& n) {
     n = 0;
 }
 
-}  // namespace
-
-bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, LineReader& file, NmeaFix& fix) {
+template <class Lines>
+bool ReadEpoch(EngineContext& ctx, NmeaEpoch& e, Lines file, NmeaFix& fix) {
     if (!file.HasHeld() && file.AtEnd()) {
         e.EndOfLog = true;
         return false;
@@ -497,16 +649,16 @@ bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, LineReader& file, NmeaFix& 
             held = bNone;
         }
         if (!file.HasHeld() && file.AtEnd()) break;
-        std::string_view line;
-        if (!file.ReadLine(line)) break;
+        typename Lines::Line line;
+        if (!file.Take(line)) break;
         if (n > 0) {
-            held = Boundary(ctx, e, line);
+            held = Boundary(e, file.Starts(ctx, line));
             if (held != bNone) {
                 file.Hold();
                 continue;
             }
         }
-        n += ParseNmeaLine(ctx, e, line, n);
+        n += file.Parse(ctx, e, line, n);
     }
     if (n <= 0 || (held == bNone && !PassesHdopSatMask(ctx.opt, e.sats, e.hdop))) {
         // Only the end of the log ends an epoch without a fix.
@@ -526,6 +678,16 @@ bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, LineReader& file, NmeaFix& 
     const bool gap = r.NewTime - r.PrevTime > ctx.opt.SplitTime / 1440.0;
     return !(gap && !std::isnan(fix.lat) && !std::isnan(fix.lon) && !std::isnan(fix.alt) && !std::isnan(fix.speed) &&
              r.NewTime != 0);
+}
+
+}  // namespace
+
+bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, LineReader& file, NmeaFix& fix) {
+    return ReadEpoch(ctx, e, TextLines{file}, fix);
+}
+
+bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, NmeaDescribedLines& src, NmeaFix& fix) {
+    return ReadEpoch(ctx, e, DescribedLines{src}, fix);
 }
 
 }  // namespace ts

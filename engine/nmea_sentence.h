@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "barometer.h"
 #include "context.h"
@@ -70,6 +71,54 @@ struct NmeaFieldMemo {
     void Keep(std::string_view a, std::string_view b, double v, bool good);
 };
 
+// Scratch space and conversion memos of whoever describes lines: the reader itself, or one worker
+// thread each on the threaded read pass.
+struct NmeaLineScratch {
+    NmeaFields fields;
+    std::string compact;
+    std::array<char, 6> lastDateField{};
+    NmeaDate lastDate;
+    bool lastDateCached = false;
+    NmeaFieldMemo timeMemo, latMemo, lonMemo;
+    // Check pass only: the coordinate texts that pair a GGA with an RMC, of the line described last.
+    std::string_view latText, lonText;
+};
+
+// The options and input kind a line's description depends on, copied so that worker threads
+// read nothing the calling thread may touch.
+struct NmeaLineRules {
+    int inputKind = 0;
+    bool ignoreSpace = false, useFixOnly = false;
+    // The read pass needs positions, altitudes, speeds; the check pass times and field texts only.
+    bool positions = false;
+};
+
+// What one line says on its own, whatever came before it. ApplyNmeaLine then adds it to the
+// epoch in file order.
+struct NmeaLineFacts {
+    // Skip: changes nothing. Other: applied from its text (tags, waypoints, sensor lines).
+    enum Kind : uint8_t { Skip, Gga, Rmc, Other };
+    // Line starts the epoch reader's boundaries look at.
+    enum Start : uint8_t { StartsGga = 1, StartsRmc = 2, StartsWpl = 4, KeepTag = 8 };
+    std::string_view line;
+    Kind kind = Skip;
+    uint8_t starts = 0;
+    uint8_t quality = 0;     // GGA: the quality field; RMC: 1 for status "A", else 0
+    bool estimated = false;  // GGA quality "6"
+    bool todOk = false;
+    NmeaDate date;  // RMC
+    int32_t sats = 0;
+    double tod = 0;
+    double lat = kNaN, lon = kNaN;
+    double alt = kNaN;    // GGA
+    double speed = kNaN;  // RMC, knots
+    double sep = kNaN, hdop = 0;
+};
+
+NmeaLineRules NmeaRulesOf(const EngineContext& ctx, bool positions);
+uint8_t NmeaLineStarts(int inputKind, std::string_view line);
+void DescribeNmeaLine(const NmeaLineRules& rules, NmeaLineScratch& scratch, std::string_view line, NmeaLineFacts& out);
+
 // The working record of one NMEA reader call, shared by the check pass and the read pass.
 struct NmeaEpoch {
     bool readPass = false;
@@ -97,14 +146,8 @@ struct NmeaEpoch {
     // Values of the epoch ReadNmeaEpoch returned last.
     uint8_t quality = 255;
 
-    // Scratch space reused from line to line.
-    NmeaFields fields;
-    std::string compact;
-    std::string dateText;
-    std::array<char, 6> lastDateField{};
-    NmeaDate lastDate;
-    bool lastDateCached = false;
-    NmeaFieldMemo timeMemo, latMemo, lonMemo;
+    NmeaLineScratch scratch;
+    NmeaLineFacts facts;
 };
 
 void ClearSensorValues(NmeaEpoch& e);
@@ -112,9 +155,9 @@ void ClearSensorValues(NmeaEpoch& e);
 void ResetNmeaEpoch(EngineContext& ctx, NmeaEpoch& e);
 // The amount to add to the epoch's sentence count: GGA 1, RMC 2, others 0, negative to cancel.
 int32_t ParseNmeaLine(EngineContext& ctx, NmeaEpoch& e, std::string_view line, int32_t count);
+// The same for a line already described (with rules of the same pass).
+int32_t ApplyNmeaLine(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32_t count);
 
-int32_t ParseGga(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f, int32_t count);
-int32_t ParseRmc(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f, int32_t count);
 void ParseWpl(EngineContext& ctx, NmeaEpoch& e, const NmeaFields& f);
 void ParseIismd(NmeaEpoch& e, const NmeaFields& f);
 void ParseCbdbg(EngineContext& ctx, NmeaEpoch& e, std::string_view line);
@@ -126,5 +169,43 @@ struct NmeaFix {
 // Reads the lines of one fix (read pass). True: the fix continues the current block; false: it
 // opens a new block, or the log is exhausted when e.EndOfLog is set. Sets ctx.run.NewTime.
 bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, LineReader& file, NmeaFix& fix);
+
+// The lines of a file described on worker threads, taken in file order as from a LineReader
+// (the threaded read pass).
+class NmeaDescribedLines {
+public:
+    explicit NmeaDescribedLines(const NmeaLineRules& rules) : rules_(rules) {}
+    // Reads the file the reader has open. False when it cannot be.
+    bool Start(const LineReader& file, unsigned workers, size_t chunkBytes);
+    bool Failed() const { return feed_.Failed(); }
+
+    bool AtEnd() { return !(cur_ && next_ < cur_->size()) && !NextChunk(); }
+    // The next line's facts, valid until the next call of Next or AtEnd; nullptr at the end.
+    const NmeaLineFacts* Next() {
+        if (held_) {
+            held_ = false;
+            return last_;
+        }
+        if (AtEnd()) return nullptr;
+        return last_ = &(*cur_)[next_++];
+    }
+    // Next returns the line it returned last once more.
+    void Hold() { held_ = true; }
+    bool HasHeld() const { return held_; }
+
+private:
+    // False at the end of the file.
+    bool NextChunk();
+
+    NmeaLineRules rules_;
+    std::vector<NmeaLineScratch> scratch_;             // one per thread
+    std::vector<std::vector<NmeaLineFacts>> facts_;    // one per slot of the feed
+    const std::vector<NmeaLineFacts>* cur_ = nullptr;  // the chunk being read
+    size_t next_ = 0;
+    const NmeaLineFacts* last_ = nullptr;
+    bool held_ = false, done_ = false;
+    ChunkedLineFeed feed_;  // last: its threads stop before the rest goes
+};
+bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, NmeaDescribedLines& src, NmeaFix& fix);
 
 }  // namespace ts

@@ -60,5 +60,34 @@ TEST(LineReader, HeldLineSurvivesARefill) {
     EXPECT_EQ(r.Consumed(), len + 1);
 }
 
+// The chunked feed gives exactly the lines of LineReader, in order, wherever the chunks cut: line
+// ends split between chunks, empty lines, lines longer than kept, a last line without an end.
+TEST(ChunkedLineFeed, SameLinesAsTheLineReaderWhereverChunksCut) {
+    const std::string longLine(LineReader::kMaxLine + 5, 'x');
+    const std::string texts[] = {"", "\n", "\r", "a", "a\r\nb\rc\nd", "\r\n\r\n\n\r\r", "ab\r", "x\n\r\ny\r\r\nz\n",
+                                 longLine + "\r\n" + longLine + "\rtail\n" + longLine,
+                                 std::string(LineReader::kMaxLine, 'y') + "\r\nz"};
+    for (const std::string& text : texts) {
+        const auto expected = ReadAll(text);
+        test::TempFile f(text, ".txt");
+        LineReader file;
+        ASSERT_TRUE(file.Open(f.path()));
+        for (size_t chunk : {size_t(1), size_t(2), size_t(3), size_t(7), size_t(4096), LineReader::kMaxLine + 1}) {
+            if (chunk < 4 && text.size() > 1000) continue;  // slow, and cut like the short texts
+            for (unsigned workers : {1u, 3u}) {
+                std::vector<std::vector<std::string>> perSlot(ChunkedLineFeed::SlotsFor(workers));
+                ChunkedLineFeed feed;  // stops its workers before perSlot goes
+                ASSERT_TRUE(feed.Start(file, workers, chunk, [&](ChunkedLineFeed::Chunk& c, unsigned) {
+                    perSlot[c.slot].assign(c.lines.begin(), c.lines.end());
+                }));
+                std::vector<std::string> got;
+                while (const ChunkedLineFeed::Chunk* c = feed.Next()) got.insert(got.end(), perSlot[c->slot].begin(), perSlot[c->slot].end());
+                EXPECT_FALSE(feed.Failed());
+                EXPECT_EQ(got, expected) << chunk << " " << workers << " " << text.substr(0, 20);
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace ts

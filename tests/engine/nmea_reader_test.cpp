@@ -284,5 +284,66 @@ TEST(NmeaReader, OverlongLinesAreCutNotHeld) {
     }
 }
 
+// Every field of a point, bit for bit.
+std::string Bits(const TLogData& p) {
+    char b[256];
+    std::snprintf(b, sizeof b, "%llx %llx %llx %llx %llx %d %d %x %x %x %x %d %d %s",
+                  (unsigned long long)std::bit_cast<uint64_t>(p.Time), (unsigned long long)std::bit_cast<uint64_t>(p.Lat),
+                  (unsigned long long)std::bit_cast<uint64_t>(p.Lon), (unsigned long long)std::bit_cast<uint64_t>(p.Alt),
+                  (unsigned long long)std::bit_cast<uint64_t>(p.Speed), p.Hdop10, p.Sats, std::bit_cast<uint32_t>(p.GeoidSep),
+                  std::bit_cast<uint32_t>(p.Pressure), std::bit_cast<uint32_t>(p.Temperature),
+                  std::bit_cast<uint32_t>(p.PressureAlt), p.Flags, p.FixQuality, p.VoiceName.c_str());
+    return b;
+}
+
+// The threaded read pass gives what the single-thread one gives: result, report, status, pumps,
+// blocks and every point, on ordinary and damaged logs, with the file cut into chunks anywhere.
+TEST(NmeaReader, ThreadedReadMatchesSingleThread) {
+    struct Restore {
+        NmeaThreading saved = NmeaReadThreading();
+        ~Restore() { NmeaReadThreading() = saved; }
+    } restore;
+    const std::string sample = testing::ReadFile(TS_SHARED_DIR "/testdata/sample.nmea").substr(0, 12000);
+    std::mt19937 rng(20261207);
+    const int kinds[] = {ikNmea, ikTripMate, ikBarometer};
+    const std::vector<std::string> extras = {"@CBDBG,1,1e308,0\n", "@LPRMC,\n", "/* LOG NOW */\n", "$CUUB x\n", "\r",
+                                             "$GPWPL,4231.8291,N,08807.3033,W,Trailsmith_\n", "$IISMD,1,2,3,4\n",
+                                             "\r\n", "\n\r"};
+    const size_t chunks[] = {1, 13, 200, 4096};
+    for (int iter = 0; iter < 160; ++iter) {
+        std::string s = sample;
+        if (iter % 4 != 0) test::Damage(s, rng, extras, 20);
+        if (iter % 10 == 3) {
+            // A line longer than any line kept, ended by each kind of line end.
+            const size_t at = s.find('\n', std::uniform_int_distribution<size_t>(0, s.size())(rng));
+            s.insert(at == std::string::npos ? s.size() : at + 1,
+                     std::string(LineReader::kMaxLine + iter, 'x') + (iter % 3 == 0 ? "\r" : iter % 3 == 1 ? "\n" : "\r\n"));
+        }
+        if (iter % 8 == 5) std::replace(s.begin(), s.end(), '\n', '\r');
+        test::TempFile f(s);
+        Reading r[2];
+        for (int road = 0; road < 2; ++road) {
+            Reading& x = r[road];
+            x.ctx.opt.IgnoreSpace = iter % 3 == 0;
+            x.ctx.opt.FixDataOnly = iter % 5 != 0;
+            x.ctx.opt.UseEstimated = iter % 7 == 0;
+            x.ctx.opt.SplitIT = iter % 4 == 0 ? "0.25" : "240";
+            if (iter % 6 == 0) x.ctx.opt.NsatMin = 5;
+            x.host.answer = iter % 9 == 0;
+            if (iter % 11 == 0) x.host.abortAfterPumps = 3 + iter % 4;
+            NmeaReadThreading() = NmeaThreading();
+            if (road == 1) NmeaReadThreading() = NmeaThreading{0, 1u + iter % 3, chunks[iter % 4]};
+            x.Read(f.path(), kinds[iter % 3]);
+        }
+        ASSERT_EQ(r[0].result, r[1].result) << iter;
+        ASSERT_EQ(r[0].host.lines, r[1].host.lines) << iter;
+        ASSERT_EQ(r[0].host.status[1], r[1].host.status[1]) << iter;
+        ASSERT_EQ(r[0].host.pumps, r[1].host.pumps) << iter;
+        ASSERT_EQ(test::BlockSpans(r[0].ctx), test::BlockSpans(r[1].ctx)) << iter;
+        ASSERT_EQ(r[0].ctx.points.Count(), r[1].ctx.points.Count()) << iter;
+        for (int32_t i = 0; i < r[0].ctx.points.Count(); ++i) ASSERT_EQ(Bits(r[0].P(i)), Bits(r[1].P(i))) << iter << " " << i;
+    }
+}
+
 }  // namespace
 }  // namespace ts

@@ -85,6 +85,9 @@ TEST_F(SentenceTest, ChecksumNamesAndPrefixes) {
     bad.back() = bad.back() == '0' ? '1' : '0';
     EXPECT_EQ(Parse(bad), 0);
     EXPECT_EQ(Parse(gga.substr(0, gga.find('*'))), 1);  // no "*": taken unchecked
+    std::string lower = Gga("1", "123522");                // checksum 4F, also read as "4f"
+    lower.back() = 'f';
+    EXPECT_EQ(Parse(lower), 1);
     EXPECT_EQ(Parse("$PXYZ,junk" + gga), 1);             // text before "$GP" is cut
     EXPECT_EQ(Parse("junk" + gga), 0);                   // not a "$" line
     // Whole names only: none of these is a GGA or RMC.
