@@ -92,6 +92,9 @@ private:
             }
             // The slot is this worker's alone until it is marked ready.
             Slot& s = slots_[static_cast<size_t>(k) % slots_.size()];
+            // Room for a chunk and some more at once: grown by doubling, the slots would take
+            // twice what they hold.
+            if (s.text.capacity() < reserve_) s.text.reserve(reserve_);
             try {
                 format_(k, s.text);
             } catch (...) {
@@ -108,6 +111,7 @@ private:
     }
 
     const int64_t chunks_;
+    const size_t reserve_ = static_cast<size_t>(WriterChunking().bytes + WriterChunking().bytes / 4);
     const std::function<void(int64_t, std::string&)>& format_;
     std::vector<Slot> slots_;
     std::mutex m_;

@@ -14,7 +14,7 @@ namespace ts {
 // How the writers cut their records: the text a chunk is to hold, and the threads for a long run
 // (0: one per processor). Tests set small values to drive the threaded road with small logs.
 struct ChunkSettings {
-    int64_t bytes = 512 * 1024;
+    int64_t bytes = 128 * 1024;
     int threads = 0;
     // Fewer chunks than this are made on the calling thread.
     int64_t minChunksForThreads = 4;
