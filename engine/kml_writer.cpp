@@ -194,13 +194,21 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             return false;
         }
 
+        // The KMZ's deflate runs along with the writing.
+        std::unique_ptr<KmzDeflate> deflate = kmz ? KmzDeflate::Start(fileName, folder) : nullptr;
+        int64_t written = 0;
+        const auto put = [&](const std::string& text) {
+            out.Write(text);
+            written += static_cast<int64_t>(text.size());
+            if (deflate) deflate->Grown(written);
+        };
         LineOut headOut(head, compact);
         AppendHead(ctx, headOut, PathWithoutExt(fileName), marks, view, logo,
                    count > 0 ? lastTime - ctx.run.FirstTime : 0.0);
-        out.Write(head);
+        put(head);
         const auto writeChunks = [&](int64_t perChunk) {
             return [&, perChunk, k = int64_t{0}](std::string& text) mutable {
-                out.Write(text);
+                put(text);
                 const int64_t first = block.First + k++ * perChunk;
                 if (AbortPollDue(first, std::min<int64_t>(block.Last, first + perChunk - 1))) ctx.PollAbort();
             };
@@ -229,7 +237,7 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             headOut.Line(4, "</LineString>");
             headOut.Line(3, "</Placemark>");
             headOut.Line(2, "</Folder>");
-            out.Write(head);
+            put(head);
         }
         if (o.PointOut) {
             MakeChunksInOrder(
@@ -253,12 +261,12 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
                 writeChunks(markChunk));
             head.clear();
             if (firstBuilt >= 0) headOut.Line(2, "</Folder>");
-            out.Write(head);
+            put(head);
         }
         head.clear();
         headOut.Line(1, "</Document>");
         headOut.Line(0, "</kml>");
-        out.Write(head);
+        put(head);
         out.Close();
 
         if (kmz) {
@@ -266,6 +274,8 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             KmzContents contents;
             contents.styleUsed = marks.styleUsed;
             contents.logoPresent = logo;
+            if (deflate) contents.deflated = deflate->Finish(written, base + ".kml");
+            deflate.reset();
             if (PackKmz(ctx, fileName, contents) != 0) {
                 host.SetStatus(0, "  *** Archive Error!! ***");
                 ctx.Report("  Archive error!! : " + ExtractFileName(base + ".kmz") + "  " + IntToStr6(count) + " records");

@@ -7,6 +7,9 @@
 
 #include "kml_placemarks.h"
 #include "ordered_chunks.h"
+#include "deflate_pipeline.h"
+#include "parallel_deflate.h"
+#include "streams.h"
 #include "writer_test_util.h"
 
 namespace ts {
@@ -82,6 +85,7 @@ struct ChunkedWriting : WriterTest {
 };
 
 int32_t Kml(EngineContext& c, const std::string& f) { return WriteKml(c, f, false); }
+int32_t Kmz(EngineContext& c, const std::string& f) { return WriteKml(c, f, true); }
 int32_t Gpx(EngineContext& c, const std::string& f) { return WriteGpx(c, f); }
 
 TEST_F(ChunkedWriting, ThreadsMakeTheSameFilesAsOneThread) {
@@ -109,7 +113,7 @@ struct LateAbortHost : RecordingHost {
 
 TEST_F(ChunkedWriting, AStopWhileChunksAreMadeLeavesNoFile) {
     Chunking chunking(4000, 3);
-    for (auto* write : {&Kml, &Gpx}) {
+    for (auto* write : {&Kml, &Kmz, &Gpx}) {
         // 5000 records poll four times on the way through the filter; the sixth poll comes while
         // the chunks are written.
         LateAbortHost h(6);
@@ -119,6 +123,80 @@ TEST_F(ChunkedWriting, AStopWhileChunksAreMadeLeavesNoFile) {
         EXPECT_LE(h.left, 0);
         EXPECT_EQ(dir.Files(), std::vector<std::string>{});
     }
+}
+
+// The first member's stored data of an archive: CRC, sizes and the deflated bytes.
+std::string FirstMemberData(const std::string& zip) {
+    const auto le = [&](size_t at, int n) {
+        uint32_t v = 0;
+        for (int i = n - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(zip[at + static_cast<size_t>(i)]);
+        return v;
+    };
+    if (zip.size() < 30) return {};
+    const size_t data = 30 + le(26, 2) + le(28, 2);
+    return zip.substr(14, 12) + zip.substr(data, le(18, 4));
+}
+
+TEST_F(ChunkedWriting, AKmzDeflatedWhileWrittenHoldsTheArchivesOwnBlocks) {
+    if (zip::AvailableProcessors() < 2) GTEST_SKIP() << "one processor: the archive deflates on its own";
+    // Three deflate blocks of document.
+    AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 9000));
+    ScratchDir kml, pack;
+    ASSERT_GT(WriteKml(Fresh(ctx), dir.Folder(), true), 0);
+    ASSERT_GT(WriteKml(Fresh(ctx), kml.Folder(), false), 0);
+    const std::string name = "2024-03-16_09-00-00";
+    ASSERT_GT(std::filesystem::file_size(kml.path / (name + ".kml")), 3u * 1024 * 1024);
+    // The archive's own deflate of the same document.
+    std::filesystem::copy_file(kml.path / (name + ".kml"), pack.path / (name + ".$$$"));
+    ASSERT_EQ(PackKmz(Fresh(ctx), pack / (name + ".$$$"), KmzContents{}), 0);
+    const std::string ours = ReadFile(dir.path / (name + ".kmz"));
+    EXPECT_TRUE(FirstMemberData(ours) == FirstMemberData(ReadFile(pack.path / (name + ".kmz"))));
+    std::string member;
+    EXPECT_EQ(RunCommand("unzip -p " + Quote(dir / (name + ".kmz")), &member), 0);
+    EXPECT_TRUE(member == ReadFile(kml.path / (name + ".kml")));
+    EXPECT_EQ(dir.Files(), std::vector<std::string>{name + ".kmz"});
+}
+
+TEST_F(ChunkedWriting, TheBlocksDeflatedAlongFitTheirFileOnly) {
+    if (zip::AvailableProcessors() < 2) GTEST_SKIP() << "one processor: nothing is deflated along";
+    const std::string text = ReadFile(std::string(TS_SHARED_DIR) + "/testdata/sample.nmea");
+    std::string doc;
+    while (doc.size() < 4 * 1024 * 1024) doc += text;
+    const std::string file = dir / "doc.$$$";
+    std::FILE* f = std::fopen(file.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::unique_ptr<KmzDeflate> d = KmzDeflate::Start(file, dir.Folder());
+    ASSERT_TRUE(d);
+    for (size_t at = 0; at < doc.size(); at += 100000) {
+        const size_t n = std::min<size_t>(100000, doc.size() - at);
+        std::fwrite(doc.data() + at, 1, n, f);
+        std::fflush(f);
+        d->Grown(static_cast<int64_t>(at + n));
+    }
+    std::fclose(f);
+    const auto size = static_cast<int64_t>(doc.size());
+    std::shared_ptr<zip::TDeflatedSource> blocks = d->Finish(size, dir / "doc.kml");
+    ASSERT_TRUE(blocks);
+    const int64_t cut = zip::GetBufferSizeByMode(9);
+    EXPECT_TRUE(blocks->Fits(u"/elsewhere/doc.kml", size, cut, 9));
+    EXPECT_FALSE(blocks->Fits(u"/elsewhere/doc.kml", size - 1, cut, 9));
+    EXPECT_FALSE(blocks->Fits(u"/elsewhere/doc.kml", size, cut, 6));
+    EXPECT_FALSE(blocks->Fits(u"/elsewhere/icon.png", size, cut, 9));
+    zip::TMemoryStream source;
+    source.Write(doc.data(), size);
+    zip::TParallelDeflate own(source, 0, size, cut, 9, 2);
+    for (int64_t read = 0; read < size;) {
+        const zip::TDeflatedBlock a = blocks->Next(), b = own.Next();
+        ASSERT_GT(a.read, 0);
+        EXPECT_EQ(a.read, b.read);
+        EXPECT_EQ(a.crc, b.crc);
+        EXPECT_TRUE(a.data == b.data) << "block at " << read;
+        read += a.read;
+    }
+    // A document of one block is left to the archive.
+    std::unique_ptr<KmzDeflate> small = KmzDeflate::Start(file, dir.Folder());
+    ASSERT_TRUE(small);
+    EXPECT_FALSE(small->Finish(1000, dir / "doc.kml"));
 }
 
 TEST(MakeChunksInOrder, OrderAndFailuresOnEitherSide) {
