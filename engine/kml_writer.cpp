@@ -194,12 +194,17 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             return false;
         }
 
-        // The KMZ's deflate runs along with the writing.
-        std::unique_ptr<KmzDeflate> deflate = kmz ? KmzDeflate::Start(fileName, folder) : nullptr;
+        // The KMZ's deflate runs along with the writing, once the document outgrows one block.
+        std::unique_ptr<KmzDeflate> deflate;
+        bool deflateTried = !kmz;
         int64_t written = 0;
         const auto put = [&](const std::string& text) {
             out.Write(text);
             written += static_cast<int64_t>(text.size());
+            if (!deflateTried && written > KmzDeflate::BlockSize()) {
+                deflateTried = true;
+                deflate = KmzDeflate::Start(fileName, folder);
+            }
             if (deflate) deflate->Grown(written);
         };
         LineOut headOut(head, compact);

@@ -160,6 +160,8 @@ private:
 
 }  // namespace
 
+int64_t KmzDeflate::BlockSize() { return zip::GetBufferSizeByMode(kKmzLevel); }
+
 std::unique_ptr<KmzDeflate> KmzDeflate::Start(const std::string& fileName, const std::string& folder) {
     if (zip::AvailableProcessors() < 2) return nullptr;
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
@@ -205,7 +207,7 @@ void KmzDeflate::Grown(int64_t written) {
 }
 
 std::shared_ptr<zip::TDeflatedSource> KmzDeflate::Finish(int64_t size, const std::string& docName) {
-    const int64_t blockSize = zip::GetBufferSizeByMode(kKmzLevel);
+    const int64_t blockSize = BlockSize();
     if (failed_ || size <= blockSize) return nullptr;
     deflate_->End(size);
     const size_t blocks = static_cast<size_t>((size + blockSize - 1) / blockSize);

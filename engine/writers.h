@@ -44,6 +44,8 @@ class KmzDeflate {
 public:
     // Null when the machine has one processor or the file cannot be read back.
     static std::unique_ptr<KmzDeflate> Start(const std::string& fileName, const std::string& folder);
+    // The archive's block: a document of one block is left to the archive.
+    static int64_t BlockSize();
     ~KmzDeflate();
     // The file now holds written bytes: stores the blocks done so far.
     void Grown(int64_t written);
