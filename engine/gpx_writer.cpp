@@ -102,25 +102,20 @@ int32_t WriteGpx(EngineContext& ctx, const std::string& folder) {
         LineOut wptOut(waypoints.Text(), compact);
         // The head needs the count, the last time and the distance: the filter runs first, and
         // the track is then written straight into the file.
-        OutputFilter filter(ctx, block);
         int32_t count = 0;
         double lastTime = 0;
-        if (!ctx.points.Empty()) {
-            PointStream::Cursor cur = ctx.points.Seek(block.First);
-            for (int64_t i = block.First; i <= block.Last; ++i, ++cur) {
-                const TLogData& p = *cur;
-                if (filter.Accept(static_cast<int32_t>(i), p)) {
-                    accepted.Add(i);
-                    ++count;
-                    if (((p.Flags & InterestPoint) && interest) || ((p.Flags & VoicePoint) && voice)) {
-                        AppendGpxPoint(wptOut, f, "wpt", p);
-                        waypoints.Flow();
-                    }
-                    lastTime = p.Time;
+        FilterBlock(ctx, block, [&](int64_t i, const TLogData& p, bool passed) {
+            if (passed) {
+                accepted.Add(i);
+                ++count;
+                if (((p.Flags & InterestPoint) && interest) || ((p.Flags & VoicePoint) && voice)) {
+                    AppendGpxPoint(wptOut, f, "wpt", p);
+                    waypoints.Flow();
                 }
-                if ((i + 1) % 1024 == 0 && (!o.OutLimit || InOutputWindow(block, p.Time))) ctx.PollAbort();
+                lastTime = p.Time;
             }
-        }
+            if ((i + 1) % 1024 == 0 && (!o.OutLimit || InOutputWindow(block, p.Time))) ctx.PollAbort();
+        });
 
         const std::string fileName =
             ClaimOutputName(ctx, BlockOutputFileName(ctx, folder, block, count, lastTime), ".gpx") + ".gpx";

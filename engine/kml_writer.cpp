@@ -145,38 +145,33 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
         const bool logo = FileExists(o.LogoFile);
         // What the head needs (name, styles, camera, summary) is gathered first; the document is
         // then written straight into the file in order.
-        OutputFilter filter(ctx, block);
         int32_t count = 0;
         double lastTime = 0;
         int64_t firstBuilt = -1, lastBuilt = -1;  // records of the first and last placemark made
         const int64_t endIndex = o.Visible[kcEnd] && !ctx.points.Empty() ? LastIndexInWindow(ctx, block) : -1;
         const auto isEnd = [&](int64_t i) { return o.Visible[kcEnd] && (i >= block.Last || i == endIndex); };
-        if (!ctx.points.Empty()) {
-            PointStream::Cursor cur = ctx.points.Seek(block.First);
-            for (int64_t i = block.First; i <= block.Last; ++i, ++cur) {
-                if ((i - block.First) % markChunk == 0) countBefore.push_back(count);
-                const TLogData& p = *cur;
-                if (filter.Accept(static_cast<int32_t>(i), p)) {
-                    accepted.Add(i);
-                    ++count;
-                    view.AddWritten(o, p, Height3D(o, f.multi, f.offset, p), count == 1);
-                    if (o.PointOut) {
-                        // Only the last point of the range ends the block, also in a log
-                        // without times.
-                        PlacemarkRole roles[4];
-                        const int n = marks.Roles(p, count == 1 && o.Visible[kcStart], isEnd(i), roles);
-                        for (int r = 0; r < n; ++r) {
-                            if (roles[r].used) marks.styleUsed[roles[r].cls] = true;
-                            if (!marks.Built(roles[r])) continue;
-                            if (firstBuilt < 0) firstBuilt = i;
-                            lastBuilt = i;
-                        }
+        FilterBlock(ctx, block, [&](int64_t i, const TLogData& p, bool passed) {
+            if ((i - block.First) % markChunk == 0) countBefore.push_back(count);
+            if (passed) {
+                accepted.Add(i);
+                ++count;
+                view.AddWritten(o, p, Height3D(o, f.multi, f.offset, p), count == 1);
+                if (o.PointOut) {
+                    // Only the last point of the range ends the block, also in a log
+                    // without times.
+                    PlacemarkRole roles[4];
+                    const int n = marks.Roles(p, count == 1 && o.Visible[kcStart], isEnd(i), roles);
+                    for (int r = 0; r < n; ++r) {
+                        if (roles[r].used) marks.styleUsed[roles[r].cls] = true;
+                        if (!marks.Built(roles[r])) continue;
+                        if (firstBuilt < 0) firstBuilt = i;
+                        lastBuilt = i;
                     }
-                    lastTime = p.Time;
                 }
-                if ((i + 1) % 1024 == 0) ctx.PollAbort();
+                lastTime = p.Time;
             }
-        }
+            if ((i + 1) % 1024 == 0) ctx.PollAbort();
+        });
         if (o.Mode3D) {
             if (!o.AutoPos) {
                 view.viewLat = StrToFloatSafe(o.ViewLat);

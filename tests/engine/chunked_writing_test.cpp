@@ -80,6 +80,10 @@ struct ChunkedWriting : WriterTest {
         EXPECT_GT(write(Fresh(run), out.Folder()), 0) << c.name;
         std::string all;
         for (const std::string& name : out.Files()) all += name + "\n" + ReadFile(out.path / name);
+        // The distances the filter leaves behind, to the last bit.
+        const RunState& r = run.run;
+        for (double v : {r.TotalDistance, r.SegmentDistance, r.FirstTime, r.PrevLat, r.PrevLon, r.PrevTime})
+            all.append(reinterpret_cast<const char*>(&v), sizeof v);
         return all;
     }
 };
