@@ -2,6 +2,8 @@
 // (output window and track reduction).
 #pragma once
 
+#include <functional>
+
 #include "context.h"
 
 namespace ts {
@@ -31,5 +33,11 @@ private:
     double sinceWritten_ = 0;
     double lastWrittenTime_ = 0;
 };
+
+// The OutputFilter's walk over a whole block: each(i, p, accepted) for every record in order on the
+// calling thread, leaving the run state as Accept does. Without the track reduction a record's
+// passing does not hang on distances, so on a long block these are measured on worker threads.
+void FilterBlock(EngineContext& ctx, const TrackBlock& block,
+                 const std::function<void(int64_t, const TLogData&, bool)>& each);
 
 }  // namespace ts

@@ -1,10 +1,12 @@
 // One GPX 1.1 file per selected block: the interest and voice points as waypoints, then one track
 // of one segment. Waypoints come first because the GPX 1.1 schema puts wpt before trk.
+#include <algorithm>
 #include <cmath>
 
 #include "date_time.h"
 #include "filters.h"
 #include "kml_placemarks.h"
+#include "ordered_chunks.h"
 #include "output_file.h"
 #include "output_stage.h"
 #include "text_format.h"
@@ -91,34 +93,29 @@ int32_t WriteGpx(EngineContext& ctx, const std::string& folder) {
     const bool compact = ctx.compactOutput;
     const bool interest = o.Visible[kcIrest], voice = o.Visible[kcVoice];
     std::string head;
-    TextSpool track(folder), waypoints(folder);
+    TextSpool waypoints(folder);
+    RecordSet accepted;
     return WriteOutputBlocks(ctx, [&](const TrackBlock& block, OutFile& out, int32_t& total) -> bool {
         head.clear();
-        track.Clear();
         waypoints.Clear();
-        LineOut trackOut(track.Text(), compact), wptOut(waypoints.Text(), compact);
-        OutputFilter filter(ctx, block);
+        accepted.Reset(block.First, block.Last);
+        LineOut wptOut(waypoints.Text(), compact);
+        // The head needs the count, the last time and the distance: the filter runs first, and
+        // the track is then written straight into the file.
         int32_t count = 0;
         double lastTime = 0;
-        if (!ctx.points.Empty()) {
-            PointStream::Cursor cur = ctx.points.Seek(block.First);
-            for (int64_t i = block.First; i <= block.Last; ++i, ++cur) {
-                const TLogData& p = *cur;
-                if (filter.Accept(static_cast<int32_t>(i), p)) {
-                    ++count;
-                    AppendGpxPoint(trackOut, f, "trkpt", p);
-                    if (((p.Flags & InterestPoint) && interest) || ((p.Flags & VoicePoint) && voice))
-                        AppendGpxPoint(wptOut, f, "wpt", p);
-                    lastTime = p.Time;
-                    track.Flow();
+        FilterBlock(ctx, block, [&](int64_t i, const TLogData& p, bool passed) {
+            if (passed) {
+                accepted.Add(i);
+                ++count;
+                if (((p.Flags & InterestPoint) && interest) || ((p.Flags & VoicePoint) && voice)) {
+                    AppendGpxPoint(wptOut, f, "wpt", p);
                     waypoints.Flow();
                 }
-                if ((i + 1) % 1024 == 0 && (!o.OutLimit || InOutputWindow(block, p.Time))) ctx.PollAbort();
+                lastTime = p.Time;
             }
-        }
-        AppendLine(track.Text(), "    </trkseg>", compact);
-        AppendLine(track.Text(), "  </trk>", compact);
-        AppendLine(track.Text(), "</gpx>", compact);
+            if ((i + 1) % 1024 == 0 && (!o.OutLimit || InOutputWindow(block, p.Time))) ctx.PollAbort();
+        });
 
         const std::string fileName =
             ClaimOutputName(ctx, BlockOutputFileName(ctx, folder, block, count, lastTime), ".gpx") + ".gpx";
@@ -132,7 +129,29 @@ int32_t WriteGpx(EngineContext& ctx, const std::string& folder) {
         AppendTrackHead(head, compact, o, PathWithoutExt(fileName), count,
                         count > 0 ? lastTime - ctx.run.FirstTime : 0.0, ctx.run.TotalDistance);
         out.Write(head);
-        track.WriteTo(out);
+
+        const int64_t perChunk = ChunkRecords(112);
+        const int64_t chunks = ctx.points.Empty() || count == 0 ? 0 : (block.PointCount() + perChunk - 1) / perChunk;
+        MakeChunksInOrder(
+            chunks,
+            [&](int64_t k, std::string& text) {
+                LineOut lines(text, compact);
+                const int64_t first = block.First + k * perChunk;
+                const int64_t last = std::min<int64_t>(block.Last, first + perChunk - 1);
+                PointStream::Cursor cur = ctx.points.Seek(static_cast<int32_t>(first));
+                for (int64_t i = first; i <= last; ++i, ++cur)
+                    if (accepted.Has(i)) AppendGpxPoint(lines, f, "trkpt", *cur);
+            },
+            [&, k = int64_t{0}](std::string& text) mutable {
+                out.Write(text);
+                const int64_t first = block.First + k++ * perChunk;
+                if (AbortPollDue(first, std::min<int64_t>(block.Last, first + perChunk - 1))) ctx.PollAbort();
+            });
+        head.clear();
+        AppendLine(head, "    </trkseg>", compact);
+        AppendLine(head, "  </trk>", compact);
+        AppendLine(head, "</gpx>", compact);
+        out.Write(head);
         out.Close();
         ReportMade(ctx, ExtractFileName(fileName), count, total);
         return true;

@@ -216,6 +216,40 @@ void KmlPlacemarks::AppendPointName(std::string& s, const TLogData& p, int32_t n
     }
 }
 
+int KmlPlacemarks::Roles(const TLogData& p, bool start, bool end, PlacemarkRole (&roles)[4]) const {
+    bool startP = start, irestP = (p.Flags & InterestPoint) != 0, voiceP = (p.Flags & VoicePoint) != 0, endP = end;
+    int n = 0;
+    do {
+        PlacemarkRole& r = roles[n++];
+        r = PlacemarkRole();
+        r.used = true;
+        if (startP) {
+            r.cls = kcStart;
+            r.visible = true;
+            startP = false;
+        } else if (irestP) {
+            r.cls = kcIrest;
+            r.visible = o_.Visible[kcIrest];
+            irestP = false;
+        } else if (voiceP) {
+            r.cls = kcVoice;
+            r.visible = o_.Visible[kcVoice];
+            voiceP = false;
+        } else if (endP) {
+            r.cls = kcEnd;
+            r.visible = true;
+            endP = false;
+        } else if (!std::isnan(p.Speed)) {
+            const auto reaches = [&](int k) { return p.Speed >= std::fabs(o_.SpeedClassBounds[k]); };
+            r.cls = reaches(4) ? kcSpeed4 : reaches(3) ? kcSpeed3 : reaches(2) ? kcSpeed2 : kcSpeed1;
+            r.visible = o_.Visible[r.cls];
+        } else {
+            r.used = false;  // no speed: hidden speed1, which is always written anyway
+        }
+    } while (startP || irestP || voiceP || endP);
+    return n;
+}
+
 void KmlPlacemarks::AddPoint(const TLogData& p, double h3d, int32_t n, bool start, bool end, std::string& pointText) {
     const bool noteWanted = o_.PointNoteWanted;
     if (noteWanted) {
@@ -223,35 +257,12 @@ void KmlPlacemarks::AddPoint(const TLogData& p, double h3d, int32_t n, bool star
         name_.clear();
         if (balloon_) AppendPointName(name_, p, n);
     }
-    bool startP = start, irestP = (p.Flags & InterestPoint) != 0, voiceP = (p.Flags & VoicePoint) != 0, endP = end;
-    do {
-        int cls = kcSpeed1;
-        bool visible = false;
-        bool used = true;
-        if (startP) {
-            cls = kcStart;
-            visible = true;
-            startP = false;
-        } else if (irestP) {
-            cls = kcIrest;
-            visible = o_.Visible[kcIrest];
-            irestP = false;
-        } else if (voiceP) {
-            cls = kcVoice;
-            visible = o_.Visible[kcVoice];
-            voiceP = false;
-        } else if (endP) {
-            cls = kcEnd;
-            visible = true;
-            endP = false;
-        } else if (!std::isnan(p.Speed)) {
-            const auto reaches = [&](int k) { return p.Speed >= std::fabs(o_.SpeedClassBounds[k]); };
-            cls = reaches(4) ? kcSpeed4 : reaches(3) ? kcSpeed3 : reaches(2) ? kcSpeed2 : kcSpeed1;
-            visible = o_.Visible[cls];
-        } else {
-            used = false;  // no speed: hidden speed1, which is always written anyway
-        }
-        if (used) styleUsed[cls] = true;
+    PlacemarkRole roles[4];
+    const int count = Roles(p, start, end, roles);
+    for (int r = 0; r < count; ++r) {
+        const int cls = roles[r].cls;
+        const bool visible = roles[r].visible;
+        if (roles[r].used) styleUsed[cls] = true;
 
         pointText += pending_;
         pending_.clear();
@@ -307,11 +318,21 @@ void KmlPlacemarks::AddPoint(const TLogData& p, double h3d, int32_t n, bool star
         out.Line(4, "</Point>");
         out.Line(3, "</Placemark>");
         lastBuiltVisible_ = visible;
-    } while (startP || irestP || voiceP || endP);
+    }
 }
 
 void KmlPlacemarks::FinishBlock(std::string& pointText) {
-    if (o_.Visible[kcStart] && !lastBuiltVisible_ && !pending_.empty()) {
+    FinishPiece(pointText, true);
+    if (folderStarted_) LineOut(pointText, compact_).Line(2, "</Folder>");
+}
+
+void KmlPlacemarks::StartPiece(bool folderStarted) {
+    StartBlock();
+    folderStarted_ = folderStarted;
+}
+
+void KmlPlacemarks::FinishPiece(std::string& pointText, bool lastOfBlock) {
+    if (lastOfBlock && o_.Visible[kcStart] && !lastBuiltVisible_ && !pending_.empty()) {
         static constexpr std::string_view kHidden = "<visibility>0</visibility>";
         for (size_t i = 0; i + kHidden.size() <= pending_.size(); ++i) {
             bool match = true;
@@ -325,7 +346,6 @@ void KmlPlacemarks::FinishBlock(std::string& pointText) {
     }
     pointText += pending_;
     pending_.clear();
-    if (folderStarted_) LineOut(pointText, compact_).Line(2, "</Folder>");
 }
 
 }  // namespace ts

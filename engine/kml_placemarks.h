@@ -36,14 +36,31 @@ void AppendIconStyle(LineOut& out, const TConversionOptions& o, int k);
 // Appends "lon,lat,height" with the coordinate and height formats; a NaN height is 0.0.
 void AppendCoordinates(std::string& out, const KmlFormats& f, double lon, double lat, double h3d);
 
+// One placemark a written point asks for: its style class, whether it shows, and whether its
+// style is one the document uses.
+struct PlacemarkRole {
+    int cls = kcSpeed1;
+    bool visible = false, used = false;
+};
+
 class KmlPlacemarks {
 public:
     KmlPlacemarks(const TConversionOptions& o, const KmlFormats& f, bool compact);
     void StartBlock();
+    // The placemarks of a written point in the order they are made (1 to 4); start and end are
+    // its roles. Returns their number.
+    int Roles(const TLogData& p, bool start, bool end, PlacemarkRole (&roles)[4]) const;
+    // True when a placemark of this role is written at all.
+    bool Built(const PlacemarkRole& r) const { return !(o_.VisibleOnly && !r.visible); }
     // One written point: n is its 1-based written count; start and end are its roles.
     void AddPoint(const TLogData& p, double h3d, int32_t n, bool start, bool end, std::string& pointText);
     // Flushes the last placemark and closes the point folder.
     void FinishBlock(std::string& pointText);
+    // For a block written in pieces: a piece that follows placemarks already written starts
+    // without the folder head, and the piece holding the block's last placemark ends with
+    // lastOfBlock, which lets it show when the block's start point is shown.
+    void StartPiece(bool folderStarted);
+    void FinishPiece(std::string& pointText, bool lastOfBlock);
 
     std::array<bool, 8> styleUsed{};
 

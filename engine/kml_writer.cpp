@@ -1,18 +1,20 @@
 // The KML document of each selected block: head (name, camera, styles, logo, track frame with its
 // summary), the track coordinates and the point placemarks. Elements are written in the order
 // the KML 2.1 schema requires.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "date_time.h"
 #include "filters.h"
 #include "kml_placemarks.h"
 #include "kml_view3d.h"
+#include "ordered_chunks.h"
 #include "output_file.h"
 #include "output_stage.h"
 #include "text_format.h"
-#include "text_spool.h"
 #include "writers.h"
 
 namespace ts {
@@ -130,44 +132,46 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
     KmlPlacemarks marks(o, f, compact);
     KmlView3D view;
     std::string head;
-    TextSpool track(folder), points(folder);
+    RecordSet accepted;
+    std::vector<int32_t> countBefore;  // written points before each placemark chunk
+    // A placemark takes about 400 bytes of text, a track line about 35.
+    const int64_t markChunk = ChunkRecords(400), trackChunk = ChunkRecords(36);
     return WriteOutputBlocks(ctx, [&](const TrackBlock& block, OutFile& out, int32_t& total) -> bool {
         head.clear();
-        track.Clear();
-        points.Clear();
         marks.StartBlock();
         view.StartBlock();
+        accepted.Reset(block.First, block.Last);
+        countBefore.clear();
         const bool logo = FileExists(o.LogoFile);
-        LineOut trackOut(track.Text(), compact);
-        OutputFilter filter(ctx, block);
+        // What the head needs (name, styles, camera, summary) is gathered first; the document is
+        // then written straight into the file in order.
         int32_t count = 0;
         double lastTime = 0;
-        if (!ctx.points.Empty()) {
-            const int64_t endIndex = o.Visible[kcEnd] ? LastIndexInWindow(ctx, block) : -1;
-            PointStream::Cursor cur = ctx.points.Seek(block.First);
-            for (int64_t i = block.First; i <= block.Last; ++i, ++cur) {
-                const TLogData& p = *cur;
-                if (filter.Accept(static_cast<int32_t>(i), p)) {
-                    ++count;
-                    const double h = Height3D(o, f.multi, f.offset, p);
-                    view.AddWritten(o, p, h, count == 1);
-                    if (o.TrackOut) {
-                        AppendCoordinates(trackOut.Begin(5), f, p.Lon, p.Lat, h);
-                        trackOut.End();
+        int64_t firstBuilt = -1, lastBuilt = -1;  // records of the first and last placemark made
+        const int64_t endIndex = o.Visible[kcEnd] && !ctx.points.Empty() ? LastIndexInWindow(ctx, block) : -1;
+        const auto isEnd = [&](int64_t i) { return o.Visible[kcEnd] && (i >= block.Last || i == endIndex); };
+        FilterBlock(ctx, block, [&](int64_t i, const TLogData& p, bool passed) {
+            if ((i - block.First) % markChunk == 0) countBefore.push_back(count);
+            if (passed) {
+                accepted.Add(i);
+                ++count;
+                view.AddWritten(o, p, Height3D(o, f.multi, f.offset, p), count == 1);
+                if (o.PointOut) {
+                    // Only the last point of the range ends the block, also in a log
+                    // without times.
+                    PlacemarkRole roles[4];
+                    const int n = marks.Roles(p, count == 1 && o.Visible[kcStart], isEnd(i), roles);
+                    for (int r = 0; r < n; ++r) {
+                        if (roles[r].used) marks.styleUsed[roles[r].cls] = true;
+                        if (!marks.Built(roles[r])) continue;
+                        if (firstBuilt < 0) firstBuilt = i;
+                        lastBuilt = i;
                     }
-                    if (o.PointOut) {
-                        // Only the last point of the range ends the block, also in a log
-                        // without times.
-                        const bool end = o.Visible[kcEnd] && (i >= block.Last || i == endIndex);
-                        marks.AddPoint(p, h, count, count == 1 && o.Visible[kcStart], end, points.Text());
-                    }
-                    lastTime = p.Time;
-                    track.Flow();
-                    points.Flow();
                 }
-                if ((i + 1) % 1024 == 0) ctx.PollAbort();
+                lastTime = p.Time;
             }
-        }
+            if ((i + 1) % 1024 == 0) ctx.PollAbort();
+        });
         if (o.Mode3D) {
             if (!o.AutoPos) {
                 view.viewLat = StrToFloatSafe(o.ViewLat);
@@ -177,16 +181,6 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
                 view.PickHalfWayPoint(ctx, block, f.multi, f.offset);
             }
         }
-        if (o.PointOut) marks.FinishBlock(points.Text());
-        if (o.TrackOut) {
-            trackOut.Line(5, "</coordinates>");
-            trackOut.Line(4, "</LineString>");
-            trackOut.Line(3, "</Placemark>");
-            trackOut.Line(2, "</Folder>");
-        }
-        LineOut pointOut(points.Text(), compact);
-        pointOut.Line(1, "</Document>");
-        pointOut.Line(0, "</kml>");
 
         const std::string base = ClaimOutputName(
             ctx, BlockOutputFileName(ctx, folder, block, count, lastTime), kmz ? ".kmz" : ".kml");
@@ -195,12 +189,84 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             return false;
         }
 
+        // The KMZ's deflate runs along with the writing, once the document outgrows one block.
+        std::unique_ptr<KmzDeflate> deflate;
+        bool deflateTried = !kmz;
+        int64_t written = 0;
+        const auto put = [&](const std::string& text) {
+            out.Write(text);
+            written += static_cast<int64_t>(text.size());
+            if (!deflateTried && written > KmzDeflate::BlockSize()) {
+                deflateTried = true;
+                deflate = KmzDeflate::Start(fileName, folder);
+            }
+            if (deflate) deflate->Grown(written);
+        };
         LineOut headOut(head, compact);
         AppendHead(ctx, headOut, PathWithoutExt(fileName), marks, view, logo,
                    count > 0 ? lastTime - ctx.run.FirstTime : 0.0);
-        out.Write(head);
-        if (o.TrackOut) track.WriteTo(out);
-        points.WriteTo(out);
+        put(head);
+        const auto writeChunks = [&](int64_t perChunk) {
+            return [&, perChunk, k = int64_t{0}](std::string& text) mutable {
+                put(text);
+                const int64_t first = block.First + k++ * perChunk;
+                if (AbortPollDue(first, std::min<int64_t>(block.Last, first + perChunk - 1))) ctx.PollAbort();
+            };
+        };
+        const auto chunks = [&](int64_t perChunk) {
+            return ctx.points.Empty() || count == 0 ? 0 : (block.PointCount() + perChunk - 1) / perChunk;
+        };
+        if (o.TrackOut) {
+            MakeChunksInOrder(
+                chunks(trackChunk),
+                [&](int64_t k, std::string& text) {
+                    LineOut lines(text, compact);
+                    const int64_t first = block.First + k * trackChunk;
+                    const int64_t last = std::min<int64_t>(block.Last, first + trackChunk - 1);
+                    PointStream::Cursor cur = ctx.points.Seek(static_cast<int32_t>(first));
+                    for (int64_t i = first; i <= last; ++i, ++cur) {
+                        if (!accepted.Has(i)) continue;
+                        const TLogData& p = *cur;
+                        AppendCoordinates(lines.Begin(5), f, p.Lon, p.Lat, Height3D(o, f.multi, f.offset, p));
+                        lines.End();
+                    }
+                },
+                writeChunks(trackChunk));
+            head.clear();
+            headOut.Line(5, "</coordinates>");
+            headOut.Line(4, "</LineString>");
+            headOut.Line(3, "</Placemark>");
+            headOut.Line(2, "</Folder>");
+            put(head);
+        }
+        if (o.PointOut) {
+            MakeChunksInOrder(
+                firstBuilt < 0 ? 0 : chunks(markChunk),
+                [&](int64_t k, std::string& text) {
+                    const int64_t first = block.First + k * markChunk;
+                    const int64_t last = std::min<int64_t>(block.Last, first + markChunk - 1);
+                    KmlPlacemarks piece(o, f, compact);
+                    piece.StartPiece(firstBuilt < first);
+                    int32_t n = countBefore[static_cast<size_t>(k)];
+                    PointStream::Cursor cur = ctx.points.Seek(static_cast<int32_t>(first));
+                    for (int64_t i = first; i <= last; ++i, ++cur) {
+                        if (!accepted.Has(i)) continue;
+                        const TLogData& p = *cur;
+                        ++n;
+                        piece.AddPoint(p, Height3D(o, f.multi, f.offset, p), n, n == 1 && o.Visible[kcStart],
+                                       isEnd(i), text);
+                    }
+                    piece.FinishPiece(text, first <= lastBuilt && lastBuilt <= last);
+                },
+                writeChunks(markChunk));
+            head.clear();
+            if (firstBuilt >= 0) headOut.Line(2, "</Folder>");
+            put(head);
+        }
+        head.clear();
+        headOut.Line(1, "</Document>");
+        headOut.Line(0, "</kml>");
+        put(head);
         out.Close();
 
         if (kmz) {
@@ -208,6 +274,8 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             KmzContents contents;
             contents.styleUsed = marks.styleUsed;
             contents.logoPresent = logo;
+            if (deflate) contents.deflated = deflate->Finish(written, base + ".kml");
+            deflate.reset();
             if (PackKmz(ctx, fileName, contents) != 0) {
                 host.SetStatus(0, "  *** Archive Error!! ***");
                 ctx.Report("  Archive error!! : " + ExtractFileName(base + ".kmz") + "  " + IntToStr6(count) + " records");

@@ -77,15 +77,18 @@ void AppendFixed(std::string& out, double v, int decimals, int width) {
                 char* p = UnsignedDigits(n, end);
                 // At least one digit before the point.
                 while (end - p < decimals + 1) *--p = '0';
-                const bool minus = std::signbit(v) && n != 0;
-                const int len = static_cast<int>(end - p) + (minus ? 1 : 0) + (decimals > 0 ? 1 : 0);
-                if (width > len) out.append(static_cast<size_t>(width - len), ' ');
-                if (minus) out.push_back('-');
-                out.append(p, static_cast<size_t>(end - p - decimals));
                 if (decimals > 0) {
-                    out.push_back('.');
-                    out.append(end - decimals, static_cast<size_t>(decimals));
+                    // The whole part moves one place left to make room for the point: the
+                    // number then goes out in one piece.
+                    char* const point = end - decimals - 1;
+                    for (char* q = p; q <= point; ++q) q[-1] = q[0];
+                    --p;
+                    *point = '.';
                 }
+                if (std::signbit(v) && n != 0) *--p = '-';
+                const int len = static_cast<int>(end - p);
+                if (width > len) out.append(static_cast<size_t>(width - len), ' ');
+                out.append(p, static_cast<size_t>(len));
                 return;
             }
         }

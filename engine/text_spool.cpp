@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -63,6 +64,21 @@ void TextSpool::Clear() {
         ::close(fd_);
         fd_ = -1;
     }
+}
+
+bool TextSpool::ReadAt(uint64_t offset, char* dst, size_t n) const {
+    if (offset + n > Size()) return false;
+    while (n > 0 && offset < spilled_) {
+        const ssize_t got = ::pread(fd_, dst, static_cast<size_t>(std::min<uint64_t>(n, spilled_ - offset)),
+                                    static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        dst += got;
+        offset += static_cast<uint64_t>(got);
+        n -= static_cast<size_t>(got);
+    }
+    if (n > 0) buf_.copy(dst, n, static_cast<size_t>(offset - spilled_));
+    return true;
 }
 
 void TextSpool::WriteTo(OutFile& out) {

@@ -38,6 +38,8 @@ public:
     uint64_t Size() const { return spilled_ + buf_.size(); }
     // Appends the whole text to out; throws std::runtime_error when it does not reach the disk.
     void WriteTo(OutFile& out);
+    // Copies n bytes of the text from offset on to dst; false when they cannot be read back.
+    bool ReadAt(uint64_t offset, char* dst, size_t n) const;
 
 private:
     void Spill();

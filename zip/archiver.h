@@ -13,6 +13,7 @@
 #include "deflate_pipeline.h"
 #include "dir_items.h"
 #include "dir_manager.h"
+#include "parallel_deflate.h"
 #include "errors.h"
 #include "secret_string.h"
 #include "streams.h"
@@ -184,6 +185,9 @@ public:
     TZip64Mode Zip64Mode = zmAuto;
     bool UnicodeFilenames = true;
     TZipCryptoAlgorithm EncryptionMethod = caNoEncryption;
+    // Blocks of a file to be added, deflated by its writer as it wrote it; the commit takes them
+    // for the item they fit (unencrypted, at its level and block size) instead of deflating it.
+    std::shared_ptr<TDeflatedSource> Predeflated;
 
     // --- events ---
     TZipFileProgressEvent OnFileProgress;

@@ -159,7 +159,12 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
         // Data of more than one block is deflated on every processor, the blocks in order.
         std::unique_ptr<TParallelDeflate> parallel;
         const int processors = AvailableProcessors();
-        if (deflating && ok && size > block && processors > 1) {
+        const int level = std::clamp<int>(item.ItemCompressionMode, 0, 9);
+        TDeflatedSource* prepared = nullptr;
+        if (deflating && ok && !cipher && start == 0 && size > block && processors > 1 && Predeflated &&
+            Predeflated->Fits(item.SourceFileName, size, block, level))
+            prepared = Predeflated.get();
+        if (!prepared && deflating && ok && size > block && processors > 1) {
             try {
                 parallel = std::make_unique<TParallelDeflate>(source, start, size, block,
                                                               std::clamp<int>(item.ItemCompressionMode, 0, 9), processors);
@@ -182,8 +187,8 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
                     break;
             }
             const std::int64_t want = std::min(block, size - bytesRead);
-            if (parallel) {
-                TDeflatedBlock b = parallel->Next();
+            if (parallel || prepared) {
+                TDeflatedBlock b = prepared ? prepared->Next() : parallel->Next();
                 bytesRead += b.read;
                 if (b.read < want) {
                     complete = false;
@@ -241,7 +246,7 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
                     break;
             }
         }
-        if (parallel) {
+        if (parallel || prepared) {
             parallel.reset();  // no worker reads the source any more
             source.Seek(start + bytesRead, TSeekOrigin::soBeginning);
         }

@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <limits>
 
 #include <zlib.h>
 
@@ -31,10 +32,22 @@ int AvailableProcessors()
 
 TParallelDeflate::TParallelDeflate(TStream& source, std::int64_t start, std::int64_t size, std::int64_t blockSize,
                                    int level, int threads)
-    : source_(source), start_(start), size_(size), blockSize_(std::max<std::int64_t>(1, blockSize)),
+    : source_(source), start_(start), blockSize_(std::max<std::int64_t>(1, blockSize)), size_(size),
       blocks_((size + blockSize_ - 1) / blockSize_), level_(level)
 {
-    threads = static_cast<int>(std::clamp<std::int64_t>(threads, 1, std::max<std::int64_t>(1, blocks_)));
+    Start(static_cast<int>(std::clamp<std::int64_t>(threads, 1, std::max<std::int64_t>(1, blocks_))));
+}
+
+TParallelDeflate::TParallelDeflate(TStream& source, std::int64_t blockSize, int level, int threads)
+    : source_(source), start_(0), blockSize_(std::max<std::int64_t>(1, blockSize)),
+      size_(std::numeric_limits<std::int64_t>::max()), blocks_(std::numeric_limits<std::int64_t>::max()),
+      growing_(true), level_(level)
+{
+    Start(std::max(1, threads));
+}
+
+void TParallelDeflate::Start(int threads)
+{
     // Blocks done ahead of the writer wait in memory: one more than the workers keeps them busy.
     window_ = threads + 1;
     workers_.reserve(static_cast<std::size_t>(threads));
@@ -45,6 +58,40 @@ TParallelDeflate::TParallelDeflate(TStream& source, std::int64_t start, std::int
         if (workers_.empty())
             throw;  // no thread at all: the caller's own road takes over
     }
+}
+
+void TParallelDeflate::Grown(std::int64_t available)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        available_ = std::max(available_, available);
+    }
+    workCv_.notify_all();
+}
+
+void TParallelDeflate::End(std::int64_t size)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        size_ = size;
+        blocks_ = (size + blockSize_ - 1) / blockSize_;
+        available_ = size;
+        growing_ = false;
+    }
+    workCv_.notify_all();
+}
+
+bool TParallelDeflate::NextReady()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return consumed_ >= blocks_ || done_.count(consumed_) > 0;
+}
+
+// With m_ held: whether a worker may take block next_ now. A block of a growing source waits
+// until data lies beyond it, so that it is known not to be the last.
+bool TParallelDeflate::Takeable() const
+{
+    return next_ < consumed_ + window_ && (!growing_ || (next_ + 1) * blockSize_ < available_);
 }
 
 TParallelDeflate::~TParallelDeflate()
@@ -81,20 +128,23 @@ void TParallelDeflate::Work()
     const bool live = deflateInit2(&zs, level_, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
     std::vector<std::uint8_t> piece(kPiece);
     for (;;) {
-        std::int64_t k;
+        std::int64_t k, length;
+        bool last;
         {
             std::unique_lock<std::mutex> lock(m_);
-            workCv_.wait(lock, [&] { return stop_ || next_ >= blocks_ || next_ < consumed_ + window_; });
+            workCv_.wait(lock, [&] { return stop_ || next_ >= blocks_ || Takeable(); });
             if (stop_ || next_ >= blocks_)
                 break;
             k = next_++;
+            length = std::min(blockSize_, size_ - k * blockSize_);
+            last = k == blocks_ - 1;
         }
         Result r;
         if (!live) {
             r.failed = true;
         } else {
             try {
-                r = Deflate(&zs, k, piece);
+                r = Deflate(&zs, k, length, last, piece);
             } catch (...) {
                 r = Result();
                 r.failed = true;
@@ -125,13 +175,12 @@ std::int64_t TParallelDeflate::ReadAt(std::int64_t offset, void* buffer, std::in
     return got;
 }
 
-TParallelDeflate::Result TParallelDeflate::Deflate(void* stream, std::int64_t index, std::vector<std::uint8_t>& piece)
+TParallelDeflate::Result TParallelDeflate::Deflate(void* stream, std::int64_t index, std::int64_t length, bool last,
+                                                   std::vector<std::uint8_t>& piece)
 {
     z_stream& zs = *static_cast<z_stream*>(stream);
     Result r;
     const std::int64_t offset = index * blockSize_;
-    const std::int64_t length = std::min(blockSize_, size_ - offset);
-    const bool last = index == blocks_ - 1;
     if (deflateReset(&zs) != Z_OK) {
         r.failed = true;
         return r;

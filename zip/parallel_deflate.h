@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -25,11 +26,31 @@ struct TDeflatedBlock {
     std::vector<std::uint8_t> data;  // raw deflate; empty after a short read
 };
 
+// Blocks of an item's data deflated ahead of the commit, cut and made as TParallelDeflate makes
+// them (by a writer that deflates its file while it writes it): the commit takes them in place
+// of deflating the file again.
+class TDeflatedSource {
+public:
+    virtual ~TDeflatedSource() = default;
+    // True when the blocks are those of the file fileName (a path; its bare name is compared) of
+    // size bytes, cut at blockSize and deflated at level.
+    virtual bool Fits(const std::u16string& fileName, std::int64_t size, std::int64_t blockSize, int level) const = 0;
+    // The next block in order, as TParallelDeflate::Next gives it.
+    virtual TDeflatedBlock Next() = 0;
+};
+
 class TParallelDeflate {
 public:
     // source holds size bytes from start on; threads is at least 1. Workers start at once.
     TParallelDeflate(TStream& source, std::int64_t start, std::int64_t size, std::int64_t blockSize, int level,
                      int threads);
+    // A source that is still being written, from position 0 on: Grown says how far it is
+    // written, End its final size. A block is deflated once the data beyond it is there.
+    TParallelDeflate(TStream& source, std::int64_t blockSize, int level, int threads);
+    void Grown(std::int64_t available);
+    void End(std::int64_t size);
+    // True when the next block in order is done (or none is left), so that Next does not wait.
+    bool NextReady();
     TParallelDeflate(const TParallelDeflate&) = delete;
     TParallelDeflate& operator=(const TParallelDeflate&) = delete;
     ~TParallelDeflate();  // stops the workers and waits for them
@@ -43,11 +64,16 @@ private:
         bool failed = false;
     };
     void Work();
-    Result Deflate(void* stream, std::int64_t index, std::vector<std::uint8_t>& piece);
+    void Start(int threads);
+    bool Takeable() const;
+    Result Deflate(void* stream, std::int64_t index, std::int64_t length, bool last, std::vector<std::uint8_t>& piece);
     std::int64_t ReadAt(std::int64_t offset, void* buffer, std::int64_t count);
 
     TStream& source_;
-    const std::int64_t start_, size_, blockSize_, blocks_;
+    const std::int64_t start_, blockSize_;
+    std::int64_t size_, blocks_;  // with m_ held while the source grows
+    std::int64_t available_ = 0;
+    bool growing_ = false;
     const int level_;
     std::int64_t window_ = 1;
 

@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "archiver.h"
 #include "deflate_pipeline.h"
 #include "parallel_deflate.h"
@@ -143,6 +146,42 @@ TEST(ParallelDeflate, BlocksJoinIntoTheSourceWithItsCrc)
         EXPECT_EQ(Inflate(joined), data) << threads;
         EXPECT_LE(std::abs(static_cast<double>(joined.size()) - static_cast<double>(single)), single * 0.005)
             << threads << ": " << joined.size() << " against " << single;
+    }
+}
+
+TEST(ParallelDeflate, AGrowingSourceGivesTheBlocksOfAFinishedOne)
+{
+    const std::int64_t block = 64 * 1024;
+    // The second size ends on a block border: its last full block must still be the finishing one.
+    for (const std::int64_t size : {std::int64_t{300000}, 4 * block}) {
+        const std::string data = ziptest::Kml(40000).substr(0, static_cast<std::size_t>(size));
+        ASSERT_EQ(static_cast<std::int64_t>(data.size()), size);
+        TMemoryStream whole, growing;
+        whole.Write(data.data(), size);
+        growing.Write(data.data(), size);
+        TParallelDeflate fixed(whole, 0, size, block, 9, 3);
+        TParallelDeflate fed(growing, block, 9, 3);
+        std::vector<TDeflatedBlock> got;
+        for (std::int64_t at = 0; at < size + 7777; at += 7777) {
+            fed.Grown(std::min(at, size));
+            while (fed.NextReady())
+                got.push_back(fed.Next());
+        }
+        // The block that may be the last waits for the end, however long it is given.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        while (fed.NextReady())
+            got.push_back(fed.Next());
+        EXPECT_LT(got.size(), static_cast<std::size_t>((size + block - 1) / block));
+        fed.End(size);
+        for (TDeflatedBlock b = fed.Next(); b.read > 0; b = fed.Next())
+            got.push_back(std::move(b));
+        ASSERT_EQ(got.size(), static_cast<std::size_t>((size + block - 1) / block));
+        for (const TDeflatedBlock& b : got) {
+            const TDeflatedBlock f = fixed.Next();
+            EXPECT_EQ(b.read, f.read);
+            EXPECT_EQ(b.crc, f.crc);
+            EXPECT_TRUE(b.data == f.data) << size;
+        }
     }
 }
 
