@@ -50,11 +50,6 @@ PictureSize ScaledPictureSize(int sw, int sh, int dw, int dh) {
     return {dw, static_cast<int>(int64_t(dw) * sh / sw)};
 }
 
-double StrToFloatOr1(const std::string& s) {
-    double v = 0;
-    return TryStrToFloat(s, v) ? v : 1.0;
-}
-
 int NextIconSource(int source) {
     // Values the settings file should not hold go to the internal set too.
     return source == 0 ? 1 : 0;

@@ -34,9 +34,6 @@ struct PictureSize {
 // is when it fits, else shrunk to the preview keeping its aspect ratio (sizes truncated).
 PictureSize ScaledPictureSize(int sw, int sh, int dw, int dh);
 
-// A scale edit's text as a number; text that is not a number gives 1.0.
-double StrToFloatOr1(const std::string& s);
-
 // The icon set after a click on the set label: internal and external alternate; web goes to
 // internal.
 int NextIconSource(int source);

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "icon_sets.h"
 #include "text_format.h"
 
 namespace ts {
@@ -23,6 +22,12 @@ const std::array<const char*, 7> kPointNameItems = {
     "Latitude Longitude (LatLon)", "Speed (Spd)", "Altitude (Alt)"};
 
 namespace {
+
+// A scale edit's text as a number; text that is not a number gives 1.0.
+double StrToFloatOr1(const std::string& s) {
+    double v = 0;
+    return TryStrToFloat(s, v) ? v : 1.0;
+}
 
 const char* const kGridSections[3] = {"EGM2008_25", "EGM2008_10", "GSI2000"};
 GeoidGridParams TConversionOptions::* const kGridFields[3] = {&TConversionOptions::Egm2008_25, &TConversionOptions::Egm2008_10,

@@ -8,12 +8,6 @@
 
 namespace ts {
 
-// Input kinds.
-enum InputKindId : int {
-    ikNone = 0, ikNmea = 1, ikTks = 2, ikRbt3000 = 3, ikCsv = 4, ikTk1 = 5, ikTk2 = 6, ikTk3 = 7,
-    ikTes = 8, ikM241 = 9, ikTripMate = 10, ikBarometer = 11
-};
-
 // The kind of a file from its extension (case-insensitive) under the options' file masks.
 int DetectInputKind(const TConversionOptions& o, const std::string& fileName);
 

@@ -13,7 +13,6 @@
 #include <sched.h>
 
 #include "barometer.h"
-#include "convert.h"
 #include "geodesy.h"
 #include "nmea_sentence.h"
 #include "output_stage.h"

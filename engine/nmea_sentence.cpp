@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "convert.h"
 #include "date_time.h"
 #include "filters.h"
 #include "text_format.h"
