@@ -12,10 +12,10 @@
 #include <new>
 #include <string>
 
-#include "context.h"
-#include "convert.h"
-#include "csv_reader.h"
-#include "host.h"
+#include "core/context.h"
+#include "readers/convert.h"
+#include "readers/csv_reader.h"
+#include "core/host.h"
 
 namespace {
 std::atomic<long long> g_allocs{0};

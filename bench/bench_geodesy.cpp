@@ -1,7 +1,7 @@
 // Cost of the per-point numeric routines that every reader and writer calls.
 #include <benchmark/benchmark.h>
 
-#include "geodesy.h"
+#include "core/geodesy.h"
 
 static void BM_GeoDistanceShortStep(benchmark::State& state) {
     double lat = 35.0;

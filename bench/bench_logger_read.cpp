@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <string>
 
-#include "context.h"
-#include "host.h"
-#include "tks_reader.h"
-#include "wintec_reader.h"
+#include "core/context.h"
+#include "core/host.h"
+#include "readers/tks_reader.h"
+#include "readers/wintec_reader.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <fstream>
 #include <string>
 
-#include "context.h"
-#include "convert.h"
-#include "host.h"
-#include "m241_reader.h"
-#include "rbt3000_reader.h"
+#include "core/context.h"
+#include "readers/convert.h"
+#include "core/host.h"
+#include "readers/m241_reader.h"
+#include "readers/rbt3000_reader.h"
 
 namespace {
 

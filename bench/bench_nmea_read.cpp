@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <string>
 
-#include "context.h"
-#include "convert.h"
-#include "host.h"
-#include "nmea_reader.h"
+#include "core/context.h"
+#include "readers/convert.h"
+#include "core/host.h"
+#include "readers/nmea_reader.h"
 
 namespace {
 

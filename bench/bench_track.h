@@ -4,8 +4,8 @@
 
 #include <cmath>
 
-#include "context.h"
-#include "date_time.h"
+#include "core/context.h"
+#include "core/date_time.h"
 
 namespace ts::bench {
 

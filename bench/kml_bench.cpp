@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "bench_track.h"
-#include "writers.h"
+#include "output/writers.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <string>
 
-#include "archiver.h"
-#include "wide_files.h"
-#include "wide_text.h"
+#include "archive/archiver.h"
+#include "text/wide_files.h"
+#include "text/wide_text.h"
 
 namespace {
 

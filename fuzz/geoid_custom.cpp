@@ -1,5 +1,5 @@
 // The custom geoid grid: nodes followed by a 40-byte geometry trailer, then queries.
-#include "geoid_models.h"
+#include "geoid/geoid_models.h"
 #include "geoid_queries.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

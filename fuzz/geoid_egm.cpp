@@ -2,7 +2,7 @@
 // then the grid file, then queries.
 #include <cstring>
 
-#include "geoid_models.h"
+#include "geoid/geoid_models.h"
 #include "geoid_queries.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

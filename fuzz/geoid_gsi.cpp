@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "geoid_models.h"
+#include "geoid/geoid_models.h"
 #include "geoid_queries.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz_util.h"
-#include "geoid_grid.h"
+#include "geoid/geoid_grid.h"
 
 namespace fuzz {
 

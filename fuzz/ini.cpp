@@ -1,6 +1,6 @@
 // The INI store over any file: list and read everything, then a write, a delete and an erase must
 // do what they say and leave a file the store reads again.
-#include "ini_store.h"
+#include "settings/ini_store.h"
 #include "fuzz_util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

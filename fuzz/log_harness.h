@@ -7,8 +7,8 @@
 #include <set>
 #include <string>
 
-#include "context.h"
-#include "convert.h"
+#include "core/context.h"
+#include "readers/convert.h"
 #include "output_checks.h"
 
 namespace fuzz {

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "archiver.h"
-#include "dir_manager.h"
+#include "archive/archiver.h"
+#include "archive/dir_manager.h"
 #include "fuzz_util.h"
-#include "wide_files.h"
-#include "wide_text.h"
+#include "text/wide_files.h"
+#include "text/wide_text.h"
 #include "zip_extract.h"
 
 namespace fuzz {

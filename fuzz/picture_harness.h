@@ -2,7 +2,7 @@
 // nothing.
 #pragma once
 #include "fuzz_util.h"
-#include "picture_file.h"
+#include "pictures/picture_file.h"
 
 namespace fuzz {
 

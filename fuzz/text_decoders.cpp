@@ -2,9 +2,9 @@
 // must keep and the buffer limits of the UTF-7 converters.
 #include <span>
 
-#include "code_pages.h"
+#include "text/code_pages.h"
 #include "fuzz_util.h"
-#include "wide_text.h"
+#include "text/wide_text.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The hex, base 64, UU and XX text forms (the first byte picks one): any text decodes or is
 // refused, and any bytes encode and decode back to themselves.
 #include "fuzz_util.h"
-#include "text_codecs.h"
+#include "crypto/text_codecs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || size > 16 * 1024) return 0;

@@ -2,12 +2,12 @@
 // recovery and an encrypted add), add one entry, close; the archive must reopen and give the entry
 // back whole. An archive that opened without recovery before must do so after, with one entry more;
 // one that needed recovery keeps needing it (its damaged entries are carried over as they were).
-#include "archiver.h"
-#include "dir_manager.h"
-#include "errors.h"
-#include "streams.h"
-#include "wide_files.h"
-#include "wide_text.h"
+#include "archive/archiver.h"
+#include "archive/dir_manager.h"
+#include "text/errors.h"
+#include "text/streams.h"
+#include "text/wide_files.h"
+#include "text/wide_text.h"
 #include "zip_extract.h"
 
 namespace {

@@ -8,8 +8,8 @@
 
 #include <zlib.h>
 
-#include "dir_items.h"
-#include "entry_crypto.h"
+#include "archive/dir_items.h"
+#include "archive/entry_crypto.h"
 #include "fuzz_util.h"
 
 namespace fuzz {

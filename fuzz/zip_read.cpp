@@ -1,11 +1,11 @@
 // The archive directory reader and its recovery: open the bytes as an archive (the first byte
 // picks recovery on or off and the archiver class), list, search and read every entry back.
-#include "archiver.h"
-#include "dir_manager.h"
-#include "errors.h"
-#include "streams.h"
-#include "wide_files.h"
-#include "wide_text.h"
+#include "archive/archiver.h"
+#include "archive/dir_manager.h"
+#include "text/errors.h"
+#include "text/streams.h"
+#include "text/wide_files.h"
+#include "text/wide_text.h"
 #include "zip_extract.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "../test_temp.h"
-#include "form_main.h"
+#include "test_temp.h"
+#include "forms/form_main.h"
 
 inline QApplication& TestApp() {
     if (auto* a = qobject_cast<QApplication*>(QCoreApplication::instance())) return *a;

@@ -7,14 +7,14 @@
 #include <optional>
 #include <regex>
 
-#include "../test_temp.h"
-#include "csv_reader.h"
-#include "line_reader.h"
-#include "m241_reader.h"
-#include "nmea_reader.h"
-#include "rbt3000_reader.h"
-#include "tks_reader.h"
-#include "wintec_reader.h"
+#include "test_temp.h"
+#include "readers/csv_reader.h"
+#include "readers/line_reader.h"
+#include "readers/m241_reader.h"
+#include "readers/nmea_reader.h"
+#include "readers/rbt3000_reader.h"
+#include "readers/tks_reader.h"
+#include "readers/wintec_reader.h"
 #include "writer_test_util.h"
 
 namespace ts::test {

@@ -12,13 +12,13 @@
 #include <random>
 #include <sstream>
 
-#include "context.h"
-#include "convert.h"
-#include "date_time.h"
-#include "geodesy.h"
-#include "output_stage.h"
-#include "text_format.h"
-#include "writers.h"
+#include "core/context.h"
+#include "readers/convert.h"
+#include "core/date_time.h"
+#include "core/geodesy.h"
+#include "output/output_stage.h"
+#include "core/text_format.h"
+#include "output/writers.h"
 
 namespace ts::testing {
 

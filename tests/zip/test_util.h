@@ -15,10 +15,10 @@
 
 #include <stdlib.h>
 
-#include "archiver.h"
-#include "errors.h"
-#include "wide_files.h"
-#include "wide_text.h"
+#include "archive/archiver.h"
+#include "text/errors.h"
+#include "text/wide_files.h"
+#include "text/wide_text.h"
 
 namespace ziptest {
 

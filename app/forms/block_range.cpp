@@ -1,0 +1,243 @@
+#include "forms/block_range.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+
+#include "core/date_time.h"
+#include "core/text_format.h"
+
+namespace ts {
+
+std::string IntToStrSep(int64_t n) {
+    // The magnitude alone is grouped, so a negative count cannot put a comma after the sign.
+    const bool negative = n < 0;
+    std::string digits = std::to_string(n);
+    if (negative) digits.erase(0, 1);
+    std::string out;
+    const size_t len = digits.size();
+    for (size_t i = 0; i < len; ++i) {
+        if (i > 0 && (len - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return negative ? "-" + out : out;
+}
+
+std::string FormatRangeDms(int decimals, double value, const std::string& degChar) {
+    double v = std::fabs(value);
+    // Beyond this the whole degrees no longer fit an integer: no text, as for NaN.
+    if (!(v < 1e15)) return std::string();
+    if (decimals >= 0 && decimals <= 5) v += 0.05 * std::pow(10.0, -decimals) / 3600.0;
+    const int dec = std::clamp(decimals, 0, 15);
+    const double deg = std::floor(v);
+    const double minutes = (v - deg) * 60.0;
+    const double min = std::floor(minutes);
+    const double sec = (minutes - min) * 60.0;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%3.0f", deg);
+    std::string out = buf;
+    out += degChar;
+    std::snprintf(buf, sizeof buf, "%02.0f", min);
+    out += buf;
+    out += "' ";
+    std::snprintf(buf, sizeof buf, "%.*f", dec, sec);
+    std::string s = buf;
+    const size_t width = static_cast<size_t>(dec) + 3;
+    if (s.size() < width) s.insert(s.begin(), '0');
+    if (s.compare(0, 3, "60.") == 0) s = std::string("59.9999999").substr(0, width);
+    out += s;
+    out += '"';
+    return out;
+}
+
+std::string FormatRangeDmsHemi(const std::string& hemi, int decimals, double value, const std::string& degChar) {
+    std::string s = FormatRangeDms(decimals, std::fabs(value), degChar);
+    const size_t k = value >= 0 ? 0 : 1;
+    if (k < hemi.size()) s += hemi[k];
+    return s;
+}
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+
+// The field order of a date format: three of 'm', 'd', 'y' from its letter groups.
+bool DateFieldOrder(const std::string& fmt, char order[3]) {
+    int n = 0;
+    bool sepSeen = true;
+    for (char c : LowerCase(fmt)) {
+        if (!IsLetter(c)) {
+            sepSeen = true;
+            continue;
+        }
+        if (n == 0 || (sepSeen && c != order[n - 1])) {
+            if (n == 3) break;
+            order[n++] = c;
+        }
+        sepSeen = false;
+    }
+    if (n != 3) return false;
+    const std::string f(order, 3);
+    return f.find('m') != std::string::npos && f.find('d') != std::string::npos && f.find('y') != std::string::npos;
+}
+
+}  // namespace
+
+bool TryParseLocalDateTime(const std::string& text, const std::string& dateFormatText, double& out) {
+    try {
+        const std::string t = Trim(text);
+        // A dateless log shows the time of day alone; its digits are not date fields.
+        const std::string firstToken = t.substr(0, t.find(' '));
+        if (firstToken.find(':') != std::string::npos) {
+            try {
+                const double v = StrToDateTime(t);
+                if (v >= 0 && v < 1.0) {
+                    out = v;
+                    return true;
+                }
+            } catch (const ConvertError&) {
+            }
+        }
+        char order[3];
+        if (!DateFieldOrder(dateFormatText, order)) return false;
+        std::string fields[3];
+        size_t i = 0;
+        while (i < text.size() && !IsDigit(text[i])) ++i;
+        for (int k = 0; k < 3; ++k) {
+            if (k > 0 && i < text.size()) ++i;  // one separator
+            while (i < text.size() && IsDigit(text[i])) fields[k] += text[i++];
+        }
+        const std::string rest = text.substr(std::min(i, text.size()), 15);
+        std::string m, d, y;
+        for (int k = 0; k < 3; ++k) {
+            if (order[k] == 'm') m = fields[k];
+            else if (order[k] == 'd') d = fields[k];
+            else y = fields[k];
+        }
+        out = StrToDateTime(m + "/" + d + "/" + y + rest);
+        return std::isfinite(out);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+double ParseLocalDateTime(const std::string& text, const std::string& dateFormatText) {
+    double v = 0;
+    return TryParseLocalDateTime(text, dateFormatText, v) ? v : 0.0;
+}
+
+std::string DateTimeToText(double t, const TConversionOptions& o) {
+    if (t > 1.0) return FormatDateTime(o.OutDateFormat, t) + " " + FormatTimeMs("hh:nn:ss.", t);
+    return FormatTimeMs(o.TimeFmt, t);
+}
+
+void ClampRangeEdits(std::string& startText, std::string& finalText, const TrackBlock& b,
+                     const TConversionOptions& o) {
+    // A text that does not convert is caught by its own failure, not by a zero sum: with a time
+    // offset the sum of a failed parse is not zero.
+    double p = 0;
+    if (!TryParseLocalDateTime(startText, o.OutDateFormatText, p) || p + o.TimeOffset < b.StartTime)
+        startText = DateTimeToText(b.StartTime - o.TimeOffset, o);
+    if (!TryParseLocalDateTime(finalText, o.OutDateFormatText, p) || p + o.TimeOffset > b.EndTime)
+        finalText = DateTimeToText(b.EndTime - o.TimeOffset, o);
+}
+
+int32_t FindRecordByTime(const PointStream& ps, const TrackBlock& b, double t) {
+    if (ps.Empty()) return b.First;
+    int64_t lo = b.First, hi = b.Last, mid = lo;
+    do {
+        mid = (lo + hi) / 2;
+        const double rt = ps.At(static_cast<int32_t>(mid)).Time;
+        const bool up = t + kOneMs >= rt;
+        const bool down = t - kOneMs <= rt;
+        if (up) lo = mid + 1;
+        if (down) hi = mid - 1;
+        if (!up && !down) break;  // NaN on either side: no order to follow
+    } while (lo <= hi);
+    return static_cast<int32_t>(mid);
+}
+
+BlockRowTexts BlockRangeTexts(const TrackBlock& b, const TConversionOptions& o) {
+    return {DateTimeToText(b.RangeStart - o.TimeOffset, o), DateTimeToText(b.RangeEnd - o.TimeOffset, o),
+            IntToStrSep(static_cast<int64_t>(b.RangeLast) - b.RangeFirst + 1)};
+}
+
+void ResetBlockRanges(BlockTable& blocks) {
+    for (TrackBlock& b : blocks.Items()) {
+        b.RangeStart = b.StartTime;
+        b.RangeEnd = b.EndTime;
+        b.RangeFirst = b.First;
+        b.RangeLast = b.Last;
+    }
+}
+
+int RangeIconIndex(const TLogData& p, const TConversionOptions& o) {
+    if ((p.Flags & InterestPoint) && o.Visible[4]) return 4;
+    if ((p.Flags & VoicePoint) && o.Visible[5]) return 5;
+    if (std::isnan(p.Speed)) return -1;
+    if (std::fabs(o.SpeedClassBounds[4]) <= p.Speed && o.Visible[3]) return 3;
+    if (std::fabs(o.SpeedClassBounds[3]) <= p.Speed && o.Visible[2]) return 2;
+    if (std::fabs(o.SpeedClassBounds[2]) <= p.Speed && o.Visible[1]) return 1;
+    return o.Visible[0] ? 0 : -1;
+}
+
+PointList FillPointList(const PointStream& ps, const TrackBlock& b, const TConversionOptions& o,
+                        const std::string& text) {
+    PointList list;
+    if (ps.Empty()) return list;
+    const int32_t c = FindRecordByTime(ps, b, ParseLocalDateTime(text, o.OutDateFormatText) + o.TimeOffset);
+    const int32_t lo = std::max<int64_t>(static_cast<int64_t>(c) - 100, b.First);
+    const int32_t hi = std::min<int64_t>(static_cast<int64_t>(c) + 100, b.Last);
+    list.first = lo;
+    if (hi < lo) return list;
+    list.rows.reserve(static_cast<size_t>(hi - lo + 1));
+    auto cur = ps.Seek(lo);
+    char buf[64];
+    for (int64_t i = lo; i <= hi; ++i, ++cur) {
+        const TLogData& p = *cur;
+        RangeRow r;
+        r.icon = RangeIconIndex(p, o);
+        r.point = IntToStrSep(i + 1);
+        r.dateTime = DateTimeToText(p.Time - o.TimeOffset, o);
+        r.lon = FormatRangeDmsHemi("EW", 4, p.Lon, o.DegChar);
+        r.lat = FormatRangeDmsHemi("NS", 4, p.Lat, o.DegChar);
+        const double speed = p.Speed * o.SpeedFactor;
+        if (std::isfinite(speed)) {
+            std::snprintf(buf, sizeof buf, "%3.1f", speed);
+            r.speed = buf;
+        }
+        list.rows.push_back(std::move(r));
+    }
+    list.selected = c - lo;
+    return list;
+}
+
+std::string RangeTitle(int32_t curBlock, const TrackBlock& b, const TConversionOptions& o) {
+    return "Block:" + std::to_string(static_cast<int64_t>(curBlock) + 1) + "   " +
+           DateTimeToText(b.StartTime - o.TimeOffset, o) + "  to  " + DateTimeToText(b.EndTime - o.TimeOffset, o);
+}
+
+std::string SpeedColumnTitle(const TConversionOptions& o) { return "Spd(" + o.SpeedUnit + ")"; }
+
+RangeOkResult ApplyRangeEdits(std::string& startText, std::string& finalText, TrackBlock& b, const PointStream& ps,
+                              const TConversionOptions& o) {
+    try {
+        ClampRangeEdits(startText, finalText, b, o);
+        const double start = ParseLocalDateTime(startText, o.OutDateFormatText) + o.TimeOffset;
+        const double end = ParseLocalDateTime(finalText, o.OutDateFormatText) + o.TimeOffset;
+        // Stored only when they make a range: a rejected pair must not outlive a later Cancel.
+        if (!(start <= end)) return RangeOkResult::StartAfterEnd;
+        b.RangeStart = start;
+        b.RangeEnd = end;
+        b.RangeFirst = FindRecordByTime(ps, b, start);
+        b.RangeLast = FindRecordByTime(ps, b, end);
+        return RangeOkResult::Accepted;
+    } catch (const std::exception&) {
+        return RangeOkResult::BadFormat;
+    }
+}
+
+}  // namespace ts

@@ -1,0 +1,44 @@
+#include "forms/form_report.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace ts {
+
+TFormReport::TFormReport(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName("FormReport");
+    setWindowTitle("Report");
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName("Memo1");
+    Memo1->setReadOnly(true);
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->move(4, 4);
+    Button1 = new QPushButton("Close", this);
+    Button1->setObjectName("Button1");
+    connect(Button1, &QPushButton::clicked, this, &QWidget::close);
+    resize(560, 420);
+    if (QScreen* sc = QGuiApplication::primaryScreen()) {
+        const QRect r = sc->availableGeometry();
+        move(r.left() + (r.width() - width()) / 2, r.top() + (r.height() - height()) / 2);
+    }
+}
+
+void TFormReport::AddLine(const QString& line) { Memo1->appendPlainText(line); }
+
+void TFormReport::Clear() { Memo1->clear(); }
+
+QStringList TFormReport::Lines() const {
+    const QString t = Memo1->toPlainText();
+    return t.isEmpty() ? QStringList() : t.split('\n');
+}
+
+void TFormReport::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    const int left = Memo1->x();
+    Memo1->resize(width() - 2 * left, height() - 40);
+    Button1->move(width() - Button1->width() - left, Memo1->y() + Memo1->height() + 5);
+}
+
+}  // namespace ts

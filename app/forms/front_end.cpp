@@ -1,0 +1,235 @@
+#include "forms/front_end.h"
+
+#include <iostream>
+
+#include "readers/convert.h"
+#include "geoid/geoid_models.h"
+#include "settings/options_snapshot.h"
+#include "core/text_format.h"
+
+namespace ts {
+
+std::vector<std::string> SplitReportLines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (;;) {
+        const size_t p = text.find("\r\n", start);
+        out.push_back(text.substr(start, p == std::string::npos ? std::string::npos : p - start));
+        if (p == std::string::npos) return out;
+        start = p + 2;
+    }
+}
+
+void ShellView::ReadConversionOptions(TConversionOptions& o) {
+    if (!settings) {
+        DeriveOptions(o);
+        return;
+    }
+    StoreControls(*settings);
+    TakeSnapshot(*settings, o);
+    ShowSettings(*settings);
+}
+
+void ShellView::Echo(const std::string& line) const {
+    if (echoReport) std::cout << line << '\n' << std::flush;
+}
+
+FrontEnd::FrontEnd(ShellView& view, ProgramPaths paths) : view_(view), paths_(std::move(paths)), engine_(view) {
+    view_.settings = &settings;
+    settings.programDir = paths_.Dir();
+    settings.DataPath = settings.programDir;
+}
+
+namespace {
+
+bool AnyOutput(const TConversionOptions& o) { return o.NMEAout || o.KMZout || o.KMLout || o.GPXout || o.CSVout; }
+
+bool IsIni(const std::string& name) { return LowerCase(ExtractFileExt(name)) == ".ini"; }
+
+std::string JoinList(const std::vector<std::string>& names) {
+    std::string list;
+    for (const std::string& n : names) list += (list.empty() ? "" : ";") + n;
+    return list;
+}
+
+}  // namespace
+
+std::string TimeFormatForOutput(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        if (c == '\'' || c == '"') {
+            size_t j = text.find(c, i + 1);
+            j = j == std::string::npos ? text.size() : j + 1;
+            out.append(text, i, j - i);
+            i = j;
+            continue;
+        }
+        const std::string rest = LowerCase(text.substr(i, 5));
+        size_t mark = 0;
+        for (const char* m : {"am/pm", "ampm", "a/p"})
+            if (rest.rfind(m, 0) == 0) {
+                mark = std::char_traits<char>::length(m);
+                break;
+            }
+        if (mark) {
+            out += rest.substr(0, mark);
+            i += mark;
+            continue;
+        }
+        const char l = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        out += l == 'm' ? 'n' : l;
+        ++i;
+    }
+    return out;
+}
+
+bool FrontEnd::ButtonExecClick() {
+    // The message loop runs during a batch: a second one would replace the engine state under it.
+    if (busy_) return false;
+    view_.StoreControls(settings);
+    TConversionOptions& o = settings.opt;
+    if (!AnyOutput(o)) {
+        view_.MessageDlg(" Please select \"Output File type\". ", MsgKind::Warning, mbOK, mbOK);
+        return true;
+    }
+    busy_ = true;
+    EngineContext& ctx = engine_;
+    ctx.BeginBatch();
+    ctx.readerLookup = readerLookup;
+    ctx.locale = settings.locale;
+    view_.abortRequested = false;
+
+    o.OutDateFormatText = LowerCase(o.OutDateFormatText);
+    o.TimeFmt = TimeFormatForOutput(o.TimeFormatText);
+    if (o.GeoidValue != settings.LastCustomGeoidText) {
+        ParseCustomGeoid(settings);
+        settings.LastCustomGeoidText = o.GeoidValue;
+    }
+    if (o.GroundLevelValue != settings.LastGroundLevelText) {
+        ParseGroundLevel(settings);
+        settings.LastGroundLevelText = o.GroundLevelValue;
+    }
+    view_.ShowSettings(settings);
+
+    view_.SetStatus(0, "");
+    view_.SetStatus(1, "");
+    view_.ClearReport();
+    // The grid opens for the batch, after the report was cleared so that its fallback line stays.
+    GeoidModels geoid(view_, o);
+    geoid.SelectGeoidModel();
+    // A grid that did not open fell back to the fixed value: the geoid dialog shows it so.
+    if (o.GeoidApply) settings.GeoidModelText = geoid.View().modelText;
+    view_.ShowSettings(settings);
+    ctx.geoid = &geoid;
+    view_.filesMade = 0;
+    filesFailed_ = 0;
+    batchRan_ = true;
+    ctx.opt = o;
+
+    // Empty names (a trailing or doubled ";") are skipped rather than converted as nothing.
+    std::string list = Trim(view_.InputText());
+    size_t start = 0;
+    while (start <= list.size() && !view_.AbortRequested()) {
+        size_t p = list.find(';', start);
+        if (p == std::string::npos) p = list.size();
+        const std::string name = Trim(list.substr(start, p - start));
+        start = p + 1;
+        if (name.empty()) continue;
+        const int made = view_.filesMade;
+        const int32_t result = ConvertFile(ctx, name);
+        if (KeepRepairedDecimals(ctx.opt, settings.opt)) view_.ShowSettings(settings);
+        if (result <= 0 || view_.filesMade == made) ++filesFailed_;
+    }
+    batchAborted_ = view_.AbortRequested();
+    if (!batchAborted_) {
+        if (view_.filesMade > 0) view_.ReportLine("*** Made: " + std::to_string(view_.filesMade) + " files ***");
+    } else {
+        view_.ReportLine("*** Aborted by user ***");
+        view_.SetStatus(0, "*** Aborted by user ***");
+        view_.SetStatus(1, "");
+    }
+    geoid.CloseGeoid();
+    ctx.geoid = nullptr;
+    busy_ = false;
+    return true;
+}
+
+void FrontEnd::UseSettingsFile(const std::string& name) {
+    const IniLocation loc = GetIniFileName(paths_, name);
+    if (!loc.error.empty()) view_.MessageDlg(loc.error, MsgKind::Error, mbOK, mbOK);
+    SettingsFileName = loc.path;
+    LoadSettingsFile();
+}
+
+bool FrontEnd::LoadSettingsFile() {
+    view_.StoreControls(settings);
+    IniStore ini(SettingsFileName);
+    const bool ok = LoadSettings(settings, ini);
+    view_.ShowSettings(settings);
+    return ok;
+}
+
+bool FrontEnd::SaveSettingsFile() {
+    if (SettingsFileName.empty()) return true;
+    view_.StoreControls(settings);
+    IniStore ini(SettingsFileName);
+    if (SaveSettings(settings, ini)) return true;
+    // A file the user made read-only is left as it is, silently.
+    if (ini.ReadOnly()) return false;
+    view_.MessageDlg("Cannot save : " + SettingsFileName, MsgKind::Error, mbOK, mbOK);
+    return false;
+}
+
+void FrontEnd::ParseCommandLine(const std::vector<std::string>& args) {
+    bool anyIni = false;
+    for (const std::string& a : args)
+        if (IsIni(a)) {
+            anyIni = true;
+            UseSettingsFile(a);
+        }
+    if (!anyIni) UseSettingsFile("");
+    view_.ShowIcons();
+
+    std::vector<std::string> inputs;
+    for (const std::string& a : args) {
+        if (IsIni(a)) continue;
+        if (a == "/Q" || a == "/q") QuietMode = true;
+        else if (DetectInputKind(settings.opt, a) != 0) inputs.push_back(a);
+    }
+    view_.SetInputText(JoinList(inputs));
+    view_.echoReport = QuietMode && !inputs.empty();
+    if (!inputs.empty()) ButtonExecClick();
+    else QuietMode = false;
+}
+
+bool FrontEnd::DropFiles(const std::vector<std::string>& names) {
+    if (busy_) return false;
+    std::vector<std::string> inputs;
+    for (const std::string& n : names) {
+        if (IsIni(n)) {
+            SaveSettingsFile();
+            UseSettingsFile(n);
+            view_.ShowIcons();
+        } else if (DetectInputKind(settings.opt, n) != 0) {
+            inputs.push_back(n);
+        }
+    }
+    view_.SetInputText(JoinList(inputs));
+    ButtonExecClick();
+    return true;
+}
+
+void FrontEnd::SetInputFiles(const std::vector<std::string>& names) {
+    if (names.empty()) return;
+    settings.DataPath = ExtractFilePath(names.front());
+    view_.SetInputText(JoinList(names));
+    view_.SetStatus(0, "");
+    view_.SetStatus(1, "");
+}
+
+int FrontEnd::QuietExitStatus() const {
+    return batchRan_ && !batchAborted_ && view_.filesMade > 0 && filesFailed_ == 0 ? 0 : 1;
+}
+
+}  // namespace ts

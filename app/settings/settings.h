@@ -1,0 +1,113 @@
+// The settings file and everything the shell keeps in it. `Settings` holds the state of the
+// window's and the dialogs' controls as plain values (the window copies its controls in before a
+// save or a snapshot and shows them again after a load), plus the program globals that hold
+// settings. LoadSettings and SaveSettings walk the key table in its fixed order.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "settings/ini_store.h"
+#include "core/options.h"
+
+namespace ts {
+
+// The caption of the main window; saved as the settings file's version.
+inline constexpr const char* kProgramCaption = "Trailsmith  Ver2.20";
+
+struct Rect {
+    int left = 0, top = 0, right = 1024, bottom = 768;
+};
+
+// The settings keys of the 17 column alias lists of the CSV reader (the lists are in the options).
+extern const std::array<const char*, kCsvItemCount> kCsvItemKeys;
+
+extern const std::array<const char*, 7> kPointNameItems;
+
+struct Settings {
+    Settings();
+
+    // Values of controls and globals the engine reads; text fields hold what their edit shows.
+    TConversionOptions opt;
+    // The user's own date and time forms and the desktop, filled by the window before a load.
+    LocaleFormats locale;
+    bool japaneseLocale = false;
+    Rect WorkArea;
+    std::string programDir;  // with its trailing separator
+
+    std::string SettingsVersion;
+    int MainTop = -50, MainLeft = -50, MainWidth = 800, MainHeight = 600;
+    std::string DataPath;
+    int OpenFiltIdx = 1;
+    std::string OpenFilter;
+    bool HeightFromGround = false;
+    std::string InterestText = "B", Interest2Text = "V";  // as stored
+    // The grid parameters of EGM2008_25, EGM2008_10 and GSI2000, held in the options.
+    GeoidGridParams& Grid(int i) { return i == 0 ? opt.Egm2008_25 : i == 1 ? opt.Egm2008_10 : opt.Gsi2000; }
+    std::string GeoidModelText = "Fixed value";
+    std::string GeoidUnit = "m";  // the geoid dialog's unit label
+    std::string GroundLevelUnit = "m";
+    // The height edits as last parsed; a Convert parses them again only when they changed.
+    std::string LastCustomGeoidText, LastGroundLevelText;
+    std::string UiFontName = "Arial";
+    int UiFontCharset = 0, UiFontSize = 8;
+    std::array<double, 8> InternalIconScale{1, 1, 1, 1, 1, 1, 1, 1};
+    std::array<double, 8> ExternalIconScale{1, 1, 1, 1, 1, 1, 1, 1};
+    std::string InternalImage;
+    bool Fahrenheit = false;
+
+    // Captions, hints and visibility the apply procedures derive.
+    bool NoteGroupVisible = true;
+    std::string MaskCaption = "Mask", ReduceCaption = "Reduce ", BalloonCaption = "Balloon";
+    std::string PointNameHint, ReduceUnitLabel = "m";
+    std::string LabelIntHint, LabelVoiceHint;
+    std::string LogoLabel = "Logo", IconSetLabel = "Int.\r\nIcon";
+
+    // What the last load did: a save over a file that was not fully read keeps its version, so the
+    // steps that did not run are run at the next load.
+    bool loadComplete = false;
+    bool versionRead = false;
+};
+
+// --- Loading and saving. Both return false when they stopped early; the keys handled before stay.
+bool LoadSettings(Settings& s, IniStore& ini);
+bool SaveSettings(Settings& s, IniStore& ini, const std::string& caption = kProgramCaption);
+
+// --- Apply procedures of the small dialogs (also run by the load).
+void ApplyPointName(Settings& s);
+void ApplyMaskSettings(Settings& s);
+void ApplyReduceSettings(Settings& s);
+void ReadReduceDialog(Settings& s);
+// Scale texts of the current icon set from its scales, and back.
+void ShowIconScales(Settings& s);
+void StoreIconScales(Settings& s);
+void UpdateLogoLabel(Settings& s);
+void ShowIconSetLabel(Settings& s);
+void UpdateGeoidCaption(Settings& s);
+// The system's offset of local time from UTC, as " hh:nn:ss" or "-hh:nn:ss".
+std::string SystemUtcOffsetText();
+
+// The user's date and time forms, from the locale's short date, short time and long time formats
+// (in the pattern language of the platform's locale data): the separators, the date order pattern
+// and the time format the "Auto" box shows. The time separator is the one between the hour and
+// the minutes of the short time, ":" when there is none; the locale's AM/PM mark stays a mark.
+LocaleFormats InitLocaleFormats(const std::string& shortDate, const std::string& shortTime, const std::string& longTime);
+
+// --- Helpers of the load.
+// The number after "Ver" in a version caption; 0 when there is none.
+double VersionNumber(const std::string& caption);
+std::string SanitizeName(const std::string& s, char c);
+void ConvertOldIconName(std::string& name, const std::string& x, const std::string& y, const std::string& def);
+int ClampWindowTop(const Rect& wa, int top, int height);
+int ClampWindowLeft(const Rect& wa, int left, int width);
+void MergeDefaultCsvProfiles(Settings& s);
+std::string OpenDialogFilter(const TConversionOptions& o);
+// Shortest decimal text of a number with ".", as float keys are written.
+std::string FloatKeyText(double v);
+// The value of a name in a profile list; empty when absent.
+std::string ProfileValue(const ProfileList& list, const std::string& name);
+
+}  // namespace ts

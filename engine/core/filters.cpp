@@ -1,0 +1,133 @@
+#include "core/filters.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "core/date_time.h"
+#include "core/geodesy.h"
+#include "core/ordered_chunks.h"
+
+namespace ts {
+
+bool PassesHdopSatMask(const TConversionOptions& o, int32_t sats, double hdop) {
+    if (hdop > o.HdopMax) return false;
+    return sats >= o.NsatMin;
+}
+
+bool InOutputWindow(const TrackBlock& b, double t) {
+    return b.RangeStart - kOneMs <= t && t <= b.RangeEnd + kOneMs;
+}
+
+OutputFilter::OutputFilter(EngineContext& ctx, const TrackBlock& block)
+    : ctx_(ctx), block_(block), limit_(ctx.opt.OutLimit), reduce_(ctx.opt.ReduseOut) {
+    ctx_.run.TotalDistance = 0;
+    ctx_.run.SegmentDistance = 0;
+}
+
+bool OutputFilter::Accept(int32_t i, const TLogData& p) {
+    RunState& r = ctx_.run;
+    if (limit_ && !InOutputWindow(block_, p.Time)) return false;
+    if (!anyPassed_) {
+        anyPassed_ = true;
+        r.FirstTime = p.Time;
+        r.SegmentDistance = 0;
+    } else {
+        const double d = GeoDistanceOnly(r.PrevLat, r.PrevLon, p.Lat, p.Lon, r.LatCache);
+        r.SegmentDistance = std::isfinite(d) ? d : 0.0;
+        r.TotalDistance += r.SegmentDistance;
+        sinceWritten_ += r.SegmentDistance;
+    }
+    r.PrevLat = p.Lat;
+    r.PrevLon = p.Lon;
+    r.PrevAlt = p.Alt;
+    r.PrevTime = p.Time;
+
+    const bool dropped = reduce_ && anyWritten_ && i != block_.Last &&
+                         p.Time - lastWrittenTime_ < ctx_.opt.ElapsedMin &&
+                         sinceWritten_ < ctx_.opt.MoveDistMin &&
+                         (p.Flags & (InterestPoint | VoicePoint)) == 0;
+    if (dropped) return false;
+    anyWritten_ = true;
+    sinceWritten_ = 0;
+    lastWrittenTime_ = p.Time;
+    return true;
+}
+
+void FilterBlock(EngineContext& ctx, const TrackBlock& block,
+                 const std::function<void(int64_t, const TLogData&, bool)>& each) {
+    if (ctx.points.Empty()) {
+        OutputFilter nothing(ctx, block);  // the distances start again all the same
+        return;
+    }
+    const int64_t perChunk = ChunkRecords(sizeof(double));
+    const int64_t chunks = (static_cast<int64_t>(block.PointCount()) + perChunk - 1) / perChunk;
+    if (ctx.opt.ReduseOut || chunks < WriterChunking().minChunksForThreads) {
+        OutputFilter filter(ctx, block);
+        PointStream::Cursor cur = ctx.points.Seek(block.First);
+        for (int64_t i = block.First; i <= block.Last; ++i, ++cur) each(i, *cur, filter.Accept(static_cast<int32_t>(i), *cur));
+        return;
+    }
+    const bool limit = ctx.opt.OutLimit;
+    RunState& r = ctx.run;
+    r.TotalDistance = 0;
+    r.SegmentDistance = 0;
+    bool anyPassed = false;
+    int64_t k = 0;
+    MakeChunksInOrder(
+        chunks,
+        // The distances from each passed record to the one before it in the same chunk.
+        [&](int64_t c, std::string& text) {
+            const int64_t first = block.First + c * perChunk;
+            const int64_t last = std::min<int64_t>(block.Last, first + perChunk - 1);
+            GeoLatCache cache;
+            const TLogData* prev = nullptr;
+            PointStream::Cursor cur = ctx.points.Seek(static_cast<int32_t>(first));
+            for (int64_t i = first; i <= last; ++i, ++cur) {
+                const TLogData& p = *cur;
+                if (limit && !InOutputWindow(block, p.Time)) continue;
+                if (prev) {
+                    const double d = GeoDistanceOnly(prev->Lat, prev->Lon, p.Lat, p.Lon, cache);
+                    text.append(reinterpret_cast<const char*>(&d), sizeof d);
+                }
+                prev = &p;
+            }
+        },
+        [&](std::string& text) {
+            const int64_t first = block.First + k++ * perChunk;
+            const int64_t last = std::min<int64_t>(block.Last, first + perChunk - 1);
+            size_t at = 0;
+            bool firstInChunk = true;
+            PointStream::Cursor cur = ctx.points.Seek(static_cast<int32_t>(first));
+            for (int64_t i = first; i <= last; ++i, ++cur) {
+                const TLogData& p = *cur;
+                const bool accepted = !limit || InOutputWindow(block, p.Time);
+                if (accepted) {
+                    if (!anyPassed) {
+                        anyPassed = true;
+                        r.FirstTime = p.Time;
+                        r.SegmentDistance = 0;
+                    } else {
+                        double d;
+                        if (firstInChunk) {
+                            d = GeoDistanceOnly(r.PrevLat, r.PrevLon, p.Lat, p.Lon, r.LatCache);
+                        } else {
+                            std::memcpy(&d, text.data() + at, sizeof d);
+                            at += sizeof d;
+                        }
+                        r.SegmentDistance = std::isfinite(d) ? d : 0.0;
+                        r.TotalDistance += r.SegmentDistance;
+                    }
+                    firstInChunk = false;
+                    r.PrevLat = p.Lat;
+                    r.PrevLon = p.Lon;
+                    r.PrevAlt = p.Alt;
+                    r.PrevTime = p.Time;
+                }
+                each(i, p, accepted);
+            }
+        });
+}
+
+}  // namespace ts

@@ -1,0 +1,260 @@
+// KMZ packaging: the block's ".$$$" document becomes "<name>.kml" inside "<name>.kmz" together
+// with the external icons and the logo it refers to by bare file name. A ".kml" of the same name
+// that is already there is parked as "._$$" meanwhile and always put back.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "archive/archiver.h"
+#include "archive/parallel_deflate.h"
+#include "text/streams.h"
+#include "core/text_format.h"
+#include "output/text_spool.h"
+#include "text/wide_files.h"
+#include "text/wide_text.h"
+#include "output/writers.h"
+
+namespace ts {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Exists(const std::string& name) {
+    std::error_code ec;
+    return !name.empty() && fs::exists(fs::path(name), ec);
+}
+
+void DeleteIfExists(const std::string& name) {
+    std::error_code ec;
+    if (Exists(name)) fs::remove(fs::path(name), ec);
+}
+
+// Renames a file, refusing to replace one; says so in a message box when it cannot.
+bool RenameOutputFile(EngineContext& ctx, const std::string& oldName, const std::string& newName) {
+    std::error_code ec;
+    if (!Exists(newName)) {
+        fs::rename(fs::path(oldName), fs::path(newName), ec);
+        if (!ec) return true;
+    }
+    ctx.host.MessageDlg("Can not Rename : " + oldName, MsgKind::Error, mbOK, mbOK);
+    return false;
+}
+
+std::u16string Wide(const std::string& s) { return zip::UTF8DecodeWide(s); }
+
+constexpr int kKmzLevel = 9;
+
+// The archive as the program configures it: deflate level 9, OEM names with the Unicode name
+// extra, one file, no Zip64, no encryption.
+void Configure(zip::TZipArchiver& a) {
+    a.ExtractCorruptedFiles = false;
+    a.SetCompressionLevel(zip::clMax);
+    a.SetCompressionMode(kKmzLevel);
+    a.SetSpanningMode(zip::smNone);
+    a.SpanningOptions.AdvancedNaming = true;
+    a.SpanningOptions.VolumeSize = zip::vsAutoDetect;
+    a.Options.FlushBuffers = true;
+    a.Options.OEMFileNames = true;
+    a.SetInMemory(false);
+    a.Zip64Mode = zip::zmDisabled;
+    a.UnicodeFilenames = true;
+    a.EncryptionMethod = zip::caNoEncryption;
+}
+
+class KmzArchive {
+public:
+    explicit KmzArchive(EngineContext& ctx) : ctx_(ctx) {
+        Configure(a_);
+        // A file that cannot be packed ends the commit; the add below then reports it.
+        a_.OnProcessFileFailure = [this](zip::TComponent*, const std::u16string&, zip::TZipProcessOperation, int, int,
+                                         const std::u16string& message, zip::TZipAction& action) {
+            failure_ = zip::UTF8EncodeWide(message);
+            action = zip::fxaAbort;
+        };
+        // The add takes its name as a mask, and "*" and "?" are legal in names here: only the file
+        // meant is confirmed, and no subfolder is searched.
+        a_.Options.Recurse = false;
+        a_.OnConfirmProcessFile = [this](zip::TComponent*, const std::u16string& name, zip::TZipProcessOperation,
+                                         bool& confirm) { confirm = zip::WideExtractFileName(name) == wanted_; };
+    }
+
+    // Offered for the adds that follow.
+    void Offer(std::shared_ptr<zip::TDeflatedSource> deflated) { a_.Predeflated = std::move(deflated); }
+
+    void Open(const std::string& kmzName) {
+        a_.FileName = Wide(kmzName);
+        a_.OpenArchive(zip::fmCreate);
+    }
+
+    // Adds one file at the root of the archive under its bare name.
+    void Add(const std::string& fileName) {
+        std::string folder = ExtractFilePath(fileName);
+        if (folder.size() > 1) folder.pop_back();
+        const std::u16string bare = Wide(ExtractFileName(fileName));
+        a_.BaseDir = Wide(folder);
+        failure_.clear();
+        wanted_ = bare;
+        a_.AddFiles(bare, 0x28BF, u"");
+        zip::TZipArchiveItem f;
+        if (!failure_.empty() || a_.Cancelled || !a_.FindFirst(bare, f, 0x3F, u""))
+            throw std::runtime_error(failure_.empty() ? "Cannot add " + fileName : failure_);
+    }
+
+    // Each file once; a missing one is reported once per archive and left out.
+    void AddOnce(const std::string& fileName) {
+        if (fileName.empty()) return;
+        if (packedNames_.find("|" + fileName + "|") != std::string::npos) return;
+        if (Exists(fileName)) {
+            Add(fileName);
+        } else {
+            ctx_.Report("  File not exist: " + fileName);
+            ctx_.host.showReportAtEnd = true;
+        }
+        packedNames_ += fileName + "|";
+    }
+
+    int FileCount() { return a_.FileCount(); }
+    void Close() { a_.CloseArchive(); }
+
+private:
+    EngineContext& ctx_;
+    zip::TZipArchiver a_;
+    std::string failure_;
+    std::u16string wanted_;  // bare name of the file being added
+    std::string packedNames_ = "|";
+};
+
+// The stored blocks of a document, handed to the archive one by one.
+class StoredBlocks : public zip::TDeflatedSource {
+public:
+    StoredBlocks(std::unique_ptr<TextSpool> store, std::vector<KmzDeflate::Block> blocks, std::u16string name,
+                 int64_t size)
+        : store_(std::move(store)), blocks_(std::move(blocks)), name_(std::move(name)), size_(size) {}
+    bool Fits(const std::u16string& fileName, int64_t size, int64_t blockSize, int level) const override {
+        return zip::WideExtractFileName(fileName) == name_ && size == size_ &&
+               blockSize == zip::GetBufferSizeByMode(kKmzLevel) && level == kKmzLevel;
+    }
+    zip::TDeflatedBlock Next() override {
+        zip::TDeflatedBlock b;
+        if (next_ >= blocks_.size()) return b;
+        const KmzDeflate::Block& k = blocks_[next_++];
+        b.read = k.read;
+        b.crc = k.crc;
+        b.data.resize(static_cast<size_t>(k.size));
+        if (!store_->ReadAt(k.at, reinterpret_cast<char*>(b.data.data()), b.data.size()))
+            throw zip::ECompressionError();
+        return b;
+    }
+
+private:
+    std::unique_ptr<TextSpool> store_;
+    std::vector<KmzDeflate::Block> blocks_;
+    std::u16string name_;
+    int64_t size_;
+    size_t next_ = 0;
+};
+
+}  // namespace
+
+int64_t KmzDeflate::BlockSize() { return zip::GetBufferSizeByMode(kKmzLevel); }
+
+std::unique_ptr<KmzDeflate> KmzDeflate::Start(const std::string& fileName, const std::string& folder) {
+    if (zip::AvailableProcessors() < 2) return nullptr;
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    std::unique_ptr<KmzDeflate> d(new KmzDeflate(fd, folder));
+    try {
+        d->deflate_ = std::make_unique<zip::TParallelDeflate>(*d->source_, zip::GetBufferSizeByMode(kKmzLevel),
+                                                             kKmzLevel, zip::AvailableProcessors());
+    } catch (const std::system_error&) {
+        return nullptr;  // no thread to be had: the archive deflates the document itself
+    }
+    return d;
+}
+
+KmzDeflate::KmzDeflate(int fd, const std::string& folder)
+    : fd_(fd), store_(std::make_unique<TextSpool>(folder)), source_(std::make_unique<zip::THandleStream>(fd)) {}
+
+KmzDeflate::~KmzDeflate() {
+    deflate_.reset();  // the workers stop before their source closes
+    ::close(fd_);
+}
+
+void KmzDeflate::Take() {
+    // A block that fails is left to the archive, which meets the failure again and reports it.
+    try {
+        zip::TDeflatedBlock b = deflate_->Next();
+        if (b.data.empty()) {  // a short read: the file is not what was written
+            failed_ = true;
+            return;
+        }
+        blocks_.push_back(Block{b.read, b.crc, store_->Size(), b.data.size()});
+        store_->Text().append(reinterpret_cast<const char*>(b.data.data()), b.data.size());
+        store_->Flow();
+    } catch (const zip::ECompressionError&) {
+        failed_ = true;
+    }
+}
+
+void KmzDeflate::Grown(int64_t written) {
+    if (failed_) return;
+    deflate_->Grown(written);
+    while (!failed_ && deflate_->NextReady()) Take();
+}
+
+std::shared_ptr<zip::TDeflatedSource> KmzDeflate::Finish(int64_t size, const std::string& docName) {
+    const int64_t blockSize = BlockSize();
+    if (failed_ || size <= blockSize) return nullptr;
+    deflate_->End(size);
+    const size_t blocks = static_cast<size_t>((size + blockSize - 1) / blockSize);
+    while (!failed_ && blocks_.size() < blocks) Take();
+    int64_t read = 0;
+    for (const Block& b : blocks_) read += b.read;
+    if (failed_ || read != size) return nullptr;
+    deflate_.reset();
+    return std::make_shared<StoredBlocks>(std::move(store_), std::move(blocks_), Wide(ExtractFileName(docName)),
+                                          size);
+}
+
+int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzContents& contents) {
+    const std::string stem = tempName.substr(0, tempName.size() - ExtractFileExt(tempName).size());
+    const std::string docName = stem + ".kml";
+    const std::string kmzName = stem + ".kmz";
+    const std::string backupName = stem + "._$$";
+    const TConversionOptions& o = ctx.opt;
+
+    DeleteIfExists(backupName);
+    if (Exists(docName) && !RenameOutputFile(ctx, docName, backupName)) return -1;
+    int32_t result = 0;
+    if (!RenameOutputFile(ctx, tempName, docName)) {
+        result = -1;  // the ".$$$" stays; the parked file goes back below
+    } else {
+        DeleteIfExists(kmzName);
+        try {
+            KmzArchive archive(ctx);
+            archive.Open(kmzName);
+            archive.Offer(contents.deflated);
+            archive.Add(docName);
+            archive.Offer(nullptr);
+            if (o.IconToKMZ && o.IconSource == 1)
+                for (size_t k = 0; k < contents.styleUsed.size(); ++k)
+                    if (contents.styleUsed[k]) archive.AddOnce(o.ExtIconFile[k]);
+            if (o.IconToKMZ && contents.logoPresent) archive.AddOnce(o.LogoFile);
+            if (archive.FileCount() < 1) result = -1;
+            archive.Close();
+        } catch (const std::exception&) {
+            result = -1;  // the archive closed with the object
+        }
+        DeleteIfExists(docName);
+    }
+    // The user's own ".kml" comes back on every road out.
+    if (Exists(backupName) && !RenameOutputFile(ctx, backupName, docName)) return -1;
+    if (result != 0) DeleteIfExists(kmzName);
+    return result;
+}
+
+}  // namespace ts

@@ -1,0 +1,128 @@
+#include "settings/ini_store.h"
+
+#include "core/text_format.h"
+
+#include <gtest/gtest.h>
+
+#include "qt_test_app.h"
+
+#include <filesystem>
+#include <fstream>
+
+using namespace ts;
+
+namespace {
+
+struct IniTest : testing::Test {
+    std::string path;
+    void SetUp() override {
+        path = ProcessTempDir() + "ini_" + testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
+        std::filesystem::remove(path);
+    }
+    void Put(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+    std::string Get() const { return ReadBytes(path); }
+};
+
+}  // namespace
+
+TEST_F(IniTest, ReadsCaseInsensitivelyFirstMatchTrimmedAndUnquoted) {
+    Put("[Option]\r\nSpeedUnit = km/h \r\nspeedunit=mph\r\nName=\" a b \"\r\n; SpeedUnit=kt\r\n[option]\r\nOther=1\r\n");
+    IniStore ini(path);
+    EXPECT_EQ(ini.ReadString("OPTION", "speedUNIT", "x"), "km/h");
+    EXPECT_EQ(ini.ReadString("Option", "Name", "x"), " a b ");
+    EXPECT_EQ(ini.ReadString("Option", "Other", "def"), "def");  // the second [option] is never reached
+    EXPECT_EQ(ini.ReadString("Missing", "Key", "def"), "def");
+}
+
+// Changes stay in memory until the flush, which writes once and leaves no scratch file behind.
+TEST_F(IniTest, WritesInPlaceAppendsAndCreatesAtTheFlushOnly) {
+    IniStore ini(path);
+    EXPECT_FALSE(ini.Exists());
+    ASSERT_TRUE(ini.WriteString("Option", "A", "1"));
+    ASSERT_TRUE(ini.Flush());
+    EXPECT_TRUE(ini.Exists());
+    const std::string first = Get();
+    ASSERT_TRUE(ini.WriteString("Option", "B", "2"));
+    ASSERT_TRUE(ini.WriteString("Geoid", "Digit", "3"));
+    ASSERT_TRUE(ini.WriteString("option", "a", "one, \"quoted\""));
+    EXPECT_EQ(Get(), first);
+    ASSERT_TRUE(ini.Flush());
+    ASSERT_TRUE(ini.Flush());  // nothing pending: no second write
+    EXPECT_EQ(ini.DiskWrites(), 2);
+    EXPECT_EQ(Get(), "[Option]\r\nA=one, \"quoted\"\r\nB=2\r\n\r\n[Geoid]\r\nDigit=3\r\n");
+    EXPECT_EQ(ini.ReadString("Option", "A", ""), "one, \"quoted\"");
+    // A new key goes after the section's last key, before the blank separator line.
+    ASSERT_TRUE(ini.WriteString("Option", "C", "3"));
+    ASSERT_TRUE(ini.Flush());
+    EXPECT_EQ(Get(), "[Option]\r\nA=one, \"quoted\"\r\nB=2\r\nC=3\r\n\r\n[Geoid]\r\nDigit=3\r\n");
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(path).parent_path()))
+        EXPECT_EQ(e.path().filename().string().find(".ini_WritesInPlace"), std::string::npos);
+}
+
+TEST_F(IniTest, DeleteEraseAndListInFileOrder) {
+    Put("[CSV_Info]\nZeta=1\nAlpha=2\n[Keep]\nK=v\n");
+    IniStore ini(path);
+    auto s = ini.ReadSection("csv_info");
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(s[0].first, "Zeta");
+    EXPECT_EQ(s[1].first, "Alpha");
+    ASSERT_TRUE(ini.DeleteKey("CSV_Info", "zeta"));
+    EXPECT_EQ(ini.ReadSection("CSV_Info").size(), 1u);
+    ASSERT_TRUE(ini.EraseSection("csv_info"));
+    EXPECT_TRUE(ini.ReadSection("CSV_Info").empty());
+    EXPECT_EQ(ini.ReadString("Keep", "K", ""), "v");
+    EXPECT_EQ(ini.SectionNames(), std::vector<std::string>{"Keep"});
+    ASSERT_TRUE(ini.Flush());
+    EXPECT_EQ(Get(), "[Keep]\r\nK=v\r\n");
+}
+
+TEST_F(IniTest, LongValuesAreCutAndLegacyBytesAreRead) {
+    Put("[S]\nLong=" + std::string(5000, 'x') + "\nName=Caf\xE9 \x80\n");
+    IniStore ini(path);
+    EXPECT_EQ(ini.ReadString("S", "Long", "").size(), 2047u);
+    EXPECT_EQ(ini.ReadString("S", "Name", ""), "Caf\xC3\xA9 \xE2\x82\xAC");
+    EXPECT_EQ(ToUtf8FromLegacy("\xC3\xA9"), "\xC3\xA9");  // valid UTF-8 stays
+}
+
+TEST_F(IniTest, UnwritableFolderReportsFailure) {
+    IniStore ini("/nonexistent-folder/x.ini");
+    EXPECT_TRUE(ini.WriteString("S", "K", "v"));
+    EXPECT_FALSE(ini.Flush());
+    EXPECT_EQ(ini.DiskWrites(), 0);
+}
+
+// No write bit: left as it is, even for a process that could write it (root).
+TEST_F(IniTest, ReadOnlyFileIsLeftAsItIs) {
+    namespace fs = std::filesystem;
+    Put("[A]\r\nx=1\r\n[Old]\r\ny=2\r\n");
+    const fs::perms readable = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(path, readable);
+    IniStore ini(path);
+    EXPECT_FALSE(ini.WriteString("A", "x", "2"));
+    EXPECT_TRUE(ini.ReadOnly());
+    EXPECT_FALSE(ini.DeleteKey("A", "x"));
+    EXPECT_FALSE(ini.EraseSection("Old"));
+    EXPECT_TRUE(ini.DeleteKey("A", "missing"));  // nothing to change
+    EXPECT_TRUE(ini.Flush());
+    EXPECT_EQ(ini.ReadString("A", "x", ""), "1");
+    EXPECT_EQ(Get(), "[A]\r\nx=1\r\n[Old]\r\ny=2\r\n");
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, readable);
+}
+
+// A linked settings file stays a link; its target gets the values and keeps its mode.
+TEST_F(IniTest, LinkIsWrittenThroughToItsTarget) {
+    namespace fs = std::filesystem;
+    const std::string target = path + ".target";
+    std::ofstream(target, std::ios::binary) << "[A]\r\nx=1\r\n";
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::remove(path);
+    fs::create_symlink(fs::path(target).filename(), path);  // relative, as links often are
+    IniStore ini(path);
+    ASSERT_TRUE(ini.WriteString("A", "x", "2"));
+    ASSERT_TRUE(ini.Flush());
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_EQ(IniStore(target).ReadString("A", "x", ""), "2");
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::remove(target);
+}

@@ -1,0 +1,225 @@
+// The file behind an archive: one file, or the volumes of a spanned or split set, written through
+// one volume writer that moves on to the next volume when the current one is full.
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "archive/archiver.h"
+#include "text/wide_files.h"
+#include "text/wide_text.h"
+
+namespace zip {
+
+bool IsSFXFile(const std::u16string& name)
+{
+    return ZipWideLowerCase(WideExtractFileExt(name)).find(u".exe") != std::u16string::npos;
+}
+
+std::int64_t TZipBaseArchiver::FreeSpace(const std::u16string& name) { return ZipFreeSpace(name); }
+
+std::u16string TZipBaseArchiver::MakeTempFileName()
+{
+    std::u16string dir = TempDir;
+    if (dir.empty()) {
+        const char* env = std::getenv("TMPDIR");
+        dir = FsNameToWide(env && *env ? env : "/tmp");
+    }
+    std::string tmpl = WideToFsName(ZipIncludeTrailingBackslash(dir)) + "FCXXXXXX";
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0)
+        FailFmt(19, {FsNameToWide(tmpl)});
+    ::close(fd);
+    return FsNameToWide(tmpl);
+}
+
+void TZipBaseArchiver::CreateDirManager()
+{
+    if (inMemory_) {
+        SetArchiveStream(std::make_unique<TMemoryStream>());
+    } else {
+        FreeArchiveStream();
+        VolumeNumberInfo.SetFirst();
+        RequestVolume(VolumeNumberInfo);
+    }
+    dirManager_ = std::make_unique<TZipDirManager>(archiveStream_, *this, true);
+    if (!SFXStub.empty())
+        dirManager_->WriteSFXStub();
+}
+
+void TZipBaseArchiver::OpenVolumeFile(const std::u16string& name)
+{
+    FreeArchiveStream();
+    try {
+        SetArchiveStream(std::make_unique<TUniFileStream>(name, OpenMode));
+    } catch (const EStreamError&) {
+        FailFmt(OpenMode == fmCreate ? 19 : 33, {name});
+    }
+    CurrentVolumeName = name;
+}
+
+void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info)
+{
+    if (spanningMode_ == smNone) {
+        if (!archiveStream_)
+            OpenVolumeFile(FileName);
+        VolumeNumberInfo = info;
+        return;
+    }
+    const int number = std::max(info.volumeNumber, 0);
+    bool cancel = false;
+    std::u16string name;
+    if (OpenMode == fmCreate || ExtendingSet) {
+        // The set's last volume bears the set's name; once full it takes its numbered name, and
+        // the volume that ends the set gets the set's name when the directory is written.
+        if (ExtendingSet && archiveStream_ && CurrentVolumeName == FileName) {
+            const std::u16string own = VolumeFileName(VolumeNumberInfo.volumeNumber, false);
+            if (own != FileName) {
+                if (!WideRenameFile(FileName, own))
+                    FailFmt(19, {own});
+                CurrentVolumeName = own;
+            }
+        }
+        FreeArchiveStream();
+        for (;;) {
+            name = FileName;
+            DoOnRequestBlankVolume(number, name, cancel);
+            if (cancel)
+                break;
+            const std::int64_t free = FreeSpace(name);
+            const std::int64_t volumeSize = SpanningOptions.VolumeSizeFor(number);
+            if (free <= 65536 || (spanningMode_ == smSpanning && volumeSize > 0 && free < volumeSize)) {
+                DoOnDiskFull(number, name, cancel);
+                if (cancel)
+                    break;
+                continue;
+            }
+            break;
+        }
+        if (!cancel) {
+            const std::uint16_t mode = OpenMode;
+            OpenMode = fmCreate;
+            try {
+                OpenVolumeFile(name);
+            } catch (...) {
+                OpenMode = mode;
+                throw;
+            }
+            OpenMode = mode;
+            // A volume label ("pkback# 001" ...) has no counterpart on this platform.
+        }
+    } else {
+        if (info.IsFirst())
+            DoOnRequestFirstVolume(name, cancel);
+        else if (info.IsLastVolume())
+            DoOnRequestLastVolume(name, cancel);
+        else
+            DoOnRequestMiddleVolume(number, name, cancel);
+        if (!cancel)
+            OpenVolumeFile(name);
+    }
+    if (cancel)
+        Fail(45);
+    if (&info != &VolumeNumberInfo)
+        VolumeNumberInfo = info;
+}
+
+std::int64_t TZipBaseArchiver::WriteToVolume(const void* buffer, std::int64_t count, TStream* pending,
+                                             std::int64_t keepTogether, TStream*& stream)
+{
+    if (count <= 0)
+        return 0;
+    if (spanningMode_ == smNone)
+        return stream->Write(buffer, count);
+    const auto* p = static_cast<const std::uint8_t*>(buffer);
+    std::int64_t done = 0;
+    while (done < count) {
+        const std::int64_t pendingSize = pending ? pending->Size() : 0;
+        std::int64_t room = FreeSpace(CurrentVolumeName) - pendingSize;
+        const std::int64_t volumeSize = SpanningOptions.VolumeSizeFor(std::max(VolumeNumberInfo.volumeNumber, 0));
+        const std::int64_t used = stream->Size();
+        if (volumeSize != -1)
+            room = std::min(room, volumeSize - used - pendingSize);
+        if (room < 0)
+            break;
+        const std::int64_t left = count - done;
+        // A record that must stay whole goes to the next volume, unless this one is still empty.
+        const bool skip = keepTogether >= 0 && keepTogether + left > room && used + pendingSize > 0;
+        if (!skip) {
+            const std::int64_t n = std::min(room, left);
+            TStream* to = pending ? pending : stream;
+            const std::int64_t written = n > 0 ? to->Write(p + done, n) : 0;
+            done += written;
+            if (written < n)
+                break;
+        }
+        if (done < count) {
+            if (pending && pending->Size() > 0) {
+                pending->SetPosition(0);
+                stream->CopyFrom(*pending, pending->Size());
+                pending->SetSize(0);
+            }
+            if (spanningMode_ == smSpanning)
+                if (auto* h = dynamic_cast<THandleStream*>(stream))
+                    ::fsync(h->Handle());
+            TZipVolumeNumberInfo next = VolumeNumberInfo;
+            next.SetNumber(VolumeNumberInfo.volumeNumber + 1);
+            RequestVolume(next);
+            stream = archiveStream_;
+        }
+    }
+    return done;
+}
+
+void TZipBaseArchiver::WriteExact(const void* buffer, std::int64_t count, TStream* pending,
+                                  std::int64_t keepTogether, TStream*& stream)
+{
+    if (WriteToVolume(buffer, count, pending, keepTogether, stream) < count)
+        Fail(46);
+}
+
+void TZipBaseArchiver::CopyToVolumes(TStream& source, std::int64_t count, bool progress)
+{
+    if (count < 0)
+        count = std::max<std::int64_t>(0, source.Size() - source.Position());
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::clamp<std::int64_t>(count, 1, 1000000)));
+    bool cancel = false;
+    if (progress) {
+        DoOnCopyTempFileProgress(0, ppStart, cancel);
+        if (cancel)
+            return;
+    }
+    TStream* stream = archiveStream_;
+    std::int64_t done = 0;
+    while (done < count) {
+        const std::int64_t n = std::min<std::int64_t>(count - done, static_cast<std::int64_t>(buf.size()));
+        source.ReadBuffer(buf.data(), n);
+        WriteExact(buf.data(), n, CommitBuffer.get(), -1, stream);
+        done += n;
+        if (progress) {
+            DoOnCopyTempFileProgress(static_cast<double>(done) / static_cast<double>(count) * 100.0, ppProcess, cancel);
+            if (cancel)
+                return;
+        }
+    }
+    if (progress)
+        DoOnCopyTempFileProgress(100, ppEnd, cancel);
+}
+
+void TZipDirManager::WriteSFXStub()
+{
+    TUniFileStream stub(Owner.SFXStub, fmOpenRead | fmShareDenyNone);
+    const std::int64_t size = stub.Size();
+    const std::int64_t first = Owner.SpanningOptions.VolumeSizeFor(0);
+    if (Owner.SpanningMode() != smNone && first != -1 && size > first)
+        throw EZipException::CreateNative(47, &Owner);
+    Stream->SetSize(0);
+    Stream->SetPosition(0);
+    stub.SetPosition(0);
+    Stream->CopyFrom(stub, size);
+    ArchiveStart = size;
+}
+
+}  // namespace zip

@@ -1,0 +1,302 @@
+// The commit: turns the items a transaction added or replaced into a valid archive, and puts the
+// old archive back when anything fails or the user cancels.
+#include <algorithm>
+
+#include <unistd.h>
+
+#include "archive/archiver.h"
+#include "archive/le_fields.h"
+#include "text/wide_files.h"
+#include "text/wide_text.h"
+
+namespace zip {
+
+namespace {
+
+std::int64_t OldLocalOffset(const TDirItem& item)
+{
+    return item.Header.LocalHeaderOffset == 0xFFFFFFFFu ? static_cast<std::int64_t>(item.LocalHeaderOffset64)
+                                                        : static_cast<std::int64_t>(item.Header.LocalHeaderOffset);
+}
+
+// The saved tail of the old archive: deleted with the object unless kept (a failed restore
+// leaves the old items there rather than nowhere).
+struct TailFile {
+    std::u16string name;
+    std::unique_ptr<TUniFileStream> stream;
+    bool keep = false;
+    ~TailFile()
+    {
+        stream.reset();
+        if (!name.empty() && !keep)
+            WideFileDelete(name);
+    }
+};
+
+// The volume where the directory of an existing set begins.
+int DirectoryDisk(const TZipDirManager& dm)
+{
+    if (dm.EndRecord.DirectoryDisk != 0xFFFF)
+        return dm.EndRecord.DirectoryDisk;
+    const std::uint8_t* p = dm.Zip64EndRecord.data() + 20;
+    return static_cast<int>(std::min<std::uint32_t>(Get32(p), 0x7FFFFFFF));
+}
+
+bool DeleteSourceFile(const std::u16string& name)
+{
+    if (WideFileDelete(name))
+        return true;
+    WideFileSetAttr(name, 0);
+    return WideFileDelete(name);
+}
+
+}  // namespace
+
+void TZipBaseArchiver::CommitChanges()
+{
+    if (UpdateDepth < 1)
+        return;
+    UpdateDepth = 0;
+    ItemsProcessed = ItemsToProcess = 0;
+    Cancelled = false;
+    CommitRunning = true;
+    BytesToProcess = BytesProcessed = 0;
+    struct Running {
+        TZipBaseArchiver& a;
+        ~Running()
+        {
+            a.CommitRunning = false;
+            a.ExtendingSet = false;
+            a.CommitBuffer.reset();
+        }
+    } running{*this};
+
+    TZipDirManager& dm = *dirManager_;
+    TZipDirArray& items = dm.Items;
+    TZipDirArray& backup = dm.BackupItems;
+    TZipProcessOperation operation = poAdd;
+    for (int i = 0; i < items.GetCount(); ++i) {
+        const TDirItem& it = items.GetItem(i);
+        if (!it.Pending)
+            continue;
+        BytesToProcess += it.HasZip64 ? static_cast<std::int64_t>(it.UncompressedSize64) : it.Header.UncompressedSize;
+        if (ItemsToProcess++ == 0)
+            operation = it.ItemOperation;
+    }
+    int first = std::min(items.GetCount(), backup.GetCount());
+    for (int i = 0; i < items.GetCount(); ++i) {
+        if (items.GetItem(i).Pending || i >= backup.GetCount() || items.GetItem(i).Name != backup.GetItem(i).Name) {
+            first = i;
+            break;
+        }
+    }
+
+    DoOnOverallProgress(0, operation, ppStart, Cancelled);
+    if (Cancelled) {
+        // Nothing was written: the items of the transaction must not reach a later directory.
+        items.Assign(backup);
+        return;
+    }
+
+    TStream* s = archiveStream_;
+    const TEndRecord oldEnd = dm.EndRecord;
+    const auto oldZip64End = dm.Zip64EndRecord;
+    const auto oldLocator = dm.Zip64Locator;
+    TailFile tail;
+    std::int64_t tailStart = 0, writePos = 0;
+    bool cut = false;
+    // A set read from disk grows from the volume its directory begins on; a new one from the first.
+    const bool existingSet = spanningMode_ != smNone && !dm.IsNew;
+    int startVolume = 0;
+    std::u16string startName;
+
+    auto rollback = [&] {
+        items.Assign(backup);
+        dm.EndRecord = oldEnd;
+        dm.Zip64EndRecord = oldZip64End;
+        dm.Zip64Locator = oldLocator;
+        if (!cut)
+            return;
+        if (spanningMode_ != smNone && (VolumeNumberInfo.volumeNumber > startVolume || !archiveStream_)) {
+            // The set grew past the volume the commit began on: the later volumes go, that one is
+            // cut back (under its own name again, if it had to give the set's name away).
+            if (startName.empty())
+                startName = VolumeFileName(startVolume, false);
+            FreeArchiveStream();
+            for (int n = startVolume + 1; n <= VolumeNumberInfo.volumeNumber + 1; ++n) {
+                const std::u16string name = VolumeFileName(n, false);
+                if (name != startName)
+                    WideFileDelete(name);
+            }
+            const std::u16string moved = VolumeFileName(startVolume, false);
+            if (!WideFileExists(startName) && moved != startName && WideFileExists(moved))
+                WideRenameFile(moved, startName);
+            const std::uint16_t mode = OpenMode;
+            OpenMode = fmOpenReadWrite | fmShareDenyWrite;
+            try {
+                OpenVolumeFile(startName);
+            } catch (...) {
+                OpenMode = mode;
+                throw;
+            }
+            OpenMode = mode;
+            if (startVolume == 0)
+                VolumeNumberInfo.SetFirst();
+            else
+                VolumeNumberInfo.SetNumber(startVolume);
+            dm.Stream = archiveStream_;
+        }
+        s = archiveStream_;
+        if (!s)
+            return;
+        if (!tail.stream) {
+            s->Seek(writePos, TSeekOrigin::soBeginning);
+            s->SetSize(writePos);
+            dm.SaveDir(true, s);
+        } else {
+            tail.keep = true;  // until the old tail is back in place
+            s->Seek(tailStart, TSeekOrigin::soBeginning);
+            s->SetSize(tailStart);
+            tail.stream->SetPosition(0);
+            s->CopyFrom(*tail.stream, tail.stream->Size());
+            tail.keep = false;
+        }
+    };
+
+    bool aborted = false;
+    try {
+        if (!s)
+            Fail(13);  // a volume request failed earlier and left no archive stream
+        if (existingSet) {
+            // Its items lie on many volumes: only appending keeps them where they are.
+            if (first < backup.GetCount())
+                Fail(52);
+            startVolume = backup.GetCount() == 0 ? 0 : DirectoryDisk(dm);
+            if (VolumeNumberInfo.volumeNumber != startVolume) {
+                TZipVolumeNumberInfo info = VolumeNumberInfo;
+                if (startVolume == 0)
+                    info.SetFirst();
+                else
+                    info.SetNumber(startVolume);
+                RequestVolume(info);
+                s = dm.Stream = archiveStream_;
+            }
+            startName = CurrentVolumeName;
+        }
+        if (first < backup.GetCount()) {
+            tailStart = OldLocalOffset(backup.GetItem(first));
+            if (tailStart < 0 || tailStart > s->Size())
+                Fail(35);
+            tail.name = MakeTempFileName();
+            tail.stream = std::make_unique<TUniFileStream>(tail.name, fmCreate);
+            s->Seek(tailStart, TSeekOrigin::soBeginning);
+            tail.stream->CopyFrom(*s, std::max<std::int64_t>(0, s->Size() - tailStart));
+            writePos = tailStart;
+        } else if (backup.GetCount() == 0) {
+            writePos = dm.ArchiveStart;
+        } else {
+            writePos = dm.DirectoryOffset();
+        }
+        if (writePos < 0 || writePos > s->Size())
+            Fail(35);  // the old directory points outside the archive
+        cut = true;
+        s->Seek(writePos, TSeekOrigin::soBeginning);
+        s->SetSize(writePos);
+        if (startVolume == 0)
+            VolumeNumberInfo.SetFirst();
+        else
+            VolumeNumberInfo.SetNumber(startVolume);
+        ExtendingSet = existingSet;
+        if (spanningMode_ == smSpanning && IsFloppyDrive(WideToFsName(FileName)))
+            CommitBuffer = std::make_unique<TMemoryStream>();
+
+        int i = first;
+        while (i < items.GetCount() && !Cancelled) {
+            bool written;
+            do {
+                FailureAction = fxaIgnore;
+                const TDirItem& it = items.GetItem(i);
+                if (!it.Pending || it.ItemOperation == poRename || it.ItemOperation == poChangeComment ||
+                    it.ItemOperation == poChangeAttr) {
+                    AddFileItem(i, tailStart, tail.stream.get());
+                    written = true;
+                } else {
+                    written = ProcessItem(i);
+                }
+            } while (!written && FailureAction == fxaRetry && !Cancelled);
+            if (FailureAction == fxaAbort || Cancelled)
+                break;
+            if (!written) {
+                int old = -1;
+                if (backup.FindItem(items.GetItem(i).Name, old)) {
+                    // It was in the archive before: its old version stays.
+                    items.SetItem(i, backup.GetItem(old));
+                    AddFileItem(i, tailStart, tail.stream.get());
+                    ++i;
+                } else {
+                    items.Delete(i);
+                }
+            } else {
+                ++ItemsProcessed;
+                ++i;
+            }
+        }
+        aborted = FailureAction == fxaAbort || Cancelled;
+        if (!aborted) {
+            if (CommitBuffer && CommitBuffer->Size() > 0) {
+                TStream* v = archiveStream_;
+                CommitBuffer->SetPosition(0);
+                v->CopyFrom(*CommitBuffer, CommitBuffer->Size());
+                CommitBuffer->SetSize(0);
+            }
+            // Inside the guard: a failed directory write puts the old archive back too.
+            dm.SaveDir(true, archiveStream_);
+            if (VolumeNumberInfo.lastVolumeNumber >= 0)
+                VolumeNumberInfo.lastVolumeNumber = VolumeNumberInfo.volumeNumber;
+        }
+    } catch (...) {
+        try {
+            rollback();
+        } catch (...) {
+            // The first failure is the one to report; the old tail stays in its temporary file.
+        }
+        throw;
+    }
+    if (aborted) {
+        rollback();
+        return;
+    }
+
+    // Sources of moved items go only after a commit that stored them.
+    bool deleteAborted = false;
+    for (int pass = 0; pass < 2 && !deleteAborted; ++pass) {
+        for (int i = 0; i < items.GetCount() && !deleteAborted; ++i) {
+            const TDirItem& it = items.GetItem(i);
+            const bool isDir = (it.Header.ExternalAttr & faDirectory) != 0;
+            if (it.ItemOperation != poMove || !it.Pending || it.SourceFileName.empty() || isDir != (pass == 1))
+                continue;
+            for (;;) {
+                const bool ok = isDir ? RemoveDirectoryTree(WideToFsName(ZipIncludeTrailingBackslash(it.SourceFileName)))
+                                      : DeleteSourceFile(it.SourceFileName);
+                if (ok)
+                    break;
+                const EZipException e = EZipException::CreateNativeFmt(isDir ? 60 : 27, this, {it.SourceFileName});
+                TZipAction action = fxaIgnore;
+                DoOnProcessFileFailure(it.SourceFileName, poMove, e.NativeError, e.ErrorCode,
+                                       UTF8DecodeWide(e.Message), action);
+                if (action == fxaRetry)
+                    continue;
+                if (action == fxaAbort)
+                    deleteAborted = true;
+                break;
+            }
+        }
+    }
+    if (!deleteAborted)
+        DoOnOverallProgress(100, operation, ppEnd, Cancelled);
+    if (Options.FlushBuffers && archiveStream_)
+        if (auto* h = dynamic_cast<THandleStream*>(archiveStream_))
+            ::fsync(h->Handle());
+}
+
+}  // namespace zip
