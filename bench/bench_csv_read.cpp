@@ -13,9 +13,9 @@
 #include <string>
 
 #include "core/context.h"
+#include "core/host.h"
 #include "readers/convert.h"
 #include "readers/csv_reader.h"
-#include "core/host.h"
 
 namespace {
 std::atomic<long long> g_allocs{0};
@@ -42,9 +42,10 @@ bool Generate(const std::string& path) {
     std::fputs("INDEX,RCR,DATE,TIME,VALID,LATITUDE,N/S,LONGITUDE,E/W,HEIGHT,SPEED,HDOP,NSAT (USED/VIEW),\r\n", f);
     for (long long i = 0; i < kRows; ++i) {
         const long long s = 8 * 3600 + i;  // one row a second from 08:00
-        std::fprintf(f, "%lld,T,2024/03/%02lld,%02lld:%02lld:%02lld.%03lld,SPS,%.6f,N,%.6f,E,%.1f,%.1f,%.1f,%lld(%lld),\r\n",
-                     i + 1, 1 + s / 86400 % 28, s / 3600 % 24, s / 60 % 60, s % 60, i % 1000, 48.1 + (i % 5000) * 1e-5,
-                     11.5 + (i % 7000) * 1e-5, 500.0 + i % 100, 10.0 + i % 20, 0.8 + (i % 10) * 0.1, 4 + i % 8, 12 + i % 4);
+        std::fprintf(
+            f, "%lld,T,2024/03/%02lld,%02lld:%02lld:%02lld.%03lld,SPS,%.6f,N,%.6f,E,%.1f,%.1f,%.1f,%lld(%lld),\r\n",
+            i + 1, 1 + s / 86400 % 28, s / 3600 % 24, s / 60 % 60, s % 60, i % 1000, 48.1 + (i % 5000) * 1e-5,
+            11.5 + (i % 7000) * 1e-5, 500.0 + i % 100, 10.0 + i % 20, 0.8 + (i % 10) * 0.1, 4 + i % 8, 12 + i % 4);
     }
     return std::fclose(f) == 0;
 }
@@ -69,7 +70,8 @@ void BM_ReadCsvLog(benchmark::State& state) {
     getrusage(RUSAGE_SELF, &ru);
     state.counters["points"] = points;
     state.counters["allocations"] = static_cast<double>(allocs);
-    state.counters["rows_per_s"] = benchmark::Counter(static_cast<double>(kRows), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["rows_per_s"] =
+        benchmark::Counter(static_cast<double>(kRows), benchmark::Counter::kIsIterationInvariantRate);
     state.counters["peak_rss_MB"] = static_cast<double>(ru.ru_maxrss) / 1024.0;
 }
 BENCHMARK(BM_ReadCsvLog)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

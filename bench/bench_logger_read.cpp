@@ -25,13 +25,15 @@ void Put(std::FILE* f, uint32_t v, int n) {
 // A track wandering around 48 N 11 E, one record a second, a new track every 10000 records.
 std::string MakeLog(bool tes) {
     const std::string path =
-        (std::filesystem::temp_directory_path() / (tes ? "trailsmith_bench_1m.TES" : "trailsmith_bench_1m.tks")).string();
+        (std::filesystem::temp_directory_path() / (tes ? "trailsmith_bench_1m.TES" : "trailsmith_bench_1m.tks"))
+            .string();
     if (std::filesystem::exists(path)) return path;
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return path;
     for (int i = 0; i < kRecords; ++i) {
         const int day = 1 + i / 86400 % 28, s = i % 86400;
-        const uint32_t t = static_cast<uint32_t>(s % 60 | (s / 60 % 60) << 6 | (s / 3600) << 12 | day << 17 | 5 << 22 | 24 << 26);
+        const uint32_t t =
+            static_cast<uint32_t>(s % 60 | (s / 60 % 60) << 6 | (s / 3600) << 12 | day << 17 | 5 << 22 | 24 << 26);
         int32_t lat = static_cast<int32_t>(480000000 + 100000 * std::sin(i * 1e-3));
         const int32_t lon = static_cast<int32_t>(110000000 + 100000 * std::cos(i * 1.3e-3));
         const bool start = i % 10000 == 0;
@@ -53,7 +55,8 @@ std::string MakeLog(bool tes) {
     return path;
 }
 
-template <bool kTes> void BM_ReadLoggerLog(benchmark::State& state) {
+template <bool kTes>
+void BM_ReadLoggerLog(benchmark::State& state) {
     const std::string log = MakeLog(kTes);
     int32_t points = 0;
     for (auto _ : state) {

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "core/context.h"
-#include "readers/convert.h"
 #include "core/host.h"
+#include "readers/convert.h"
 #include "readers/m241_reader.h"
 #include "readers/rbt3000_reader.h"
 

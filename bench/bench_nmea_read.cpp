@@ -10,8 +10,8 @@
 #include <string>
 
 #include "core/context.h"
-#include "readers/convert.h"
 #include "core/host.h"
+#include "readers/convert.h"
 #include "readers/nmea_reader.h"
 
 namespace {
@@ -35,7 +35,8 @@ void BM_ReadNmeaLog(benchmark::State& state) {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
     state.counters["points"] = points;
-    state.counters["epochs_per_s"] = benchmark::Counter(static_cast<double>(kEpochs), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["epochs_per_s"] =
+        benchmark::Counter(static_cast<double>(kEpochs), benchmark::Counter::kIsIterationInvariantRate);
     state.counters["peak_rss_MB"] = static_cast<double>(ru.ru_maxrss) / 1024.0;
 }
 BENCHMARK(BM_ReadNmeaLog)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

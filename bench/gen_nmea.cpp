@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
         lon += 1.2e-5 * std::sin(heading);
         alt = 40.0 + 10.0 * std::sin(heading * 0.1);
         const long long day = t / 86400, sod = t % 86400;
-        const int hh = static_cast<int>(sod / 3600), mm = static_cast<int>(sod / 60 % 60), ss = static_cast<int>(sod % 60);
+        const int hh = static_cast<int>(sod / 3600), mm = static_cast<int>(sod / 60 % 60),
+                  ss = static_cast<int>(sod % 60);
         // Calendar date from day number since 2026-01-01 (enough for a few years).
         int y = 2026, doy = static_cast<int>(day);
         auto leap = [](int yr) { return (yr % 4 == 0 && yr % 100 != 0) || yr % 400 == 0; };
@@ -63,12 +64,12 @@ int main(int argc, char** argv) {
         while (doy >= md[mon] + (mon == 1 && leap(y))) doy -= md[mon] + (mon == 1 && leap(y)), ++mon;
         DegMin(lat, 2, la, sizeof la);
         DegMin(lon, 3, lo, sizeof lo);
-        std::snprintf(body, sizeof body, "$GPGGA,%02d%02d%02d.000,%s,%c,%s,%c,1,08,0.9,%.1f,M,39.5,M,,",
-                      hh, mm, ss, la, lat >= 0 ? 'N' : 'S', lo, lon >= 0 ? 'E' : 'W', alt);
+        std::snprintf(body, sizeof body, "$GPGGA,%02d%02d%02d.000,%s,%c,%s,%c,1,08,0.9,%.1f,M,39.5,M,,", hh, mm, ss, la,
+                      lat >= 0 ? 'N' : 'S', lo, lon >= 0 ? 'E' : 'W', alt);
         Emit(f, body);
-        std::snprintf(body, sizeof body, "$GPRMC,%02d%02d%02d.000,A,%s,%c,%s,%c,2.7,%.1f,%02d%02d%02d,,,A", hh, mm,
-                      ss, la, lat >= 0 ? 'N' : 'S', lo, lon >= 0 ? 'E' : 'W', std::fmod(heading * 57.29578, 360.0),
-                      doy + 1, mon + 1, y % 100);
+        std::snprintf(body, sizeof body, "$GPRMC,%02d%02d%02d.000,A,%s,%c,%s,%c,2.7,%.1f,%02d%02d%02d,,,A", hh, mm, ss,
+                      la, lat >= 0 ? 'N' : 'S', lo, lon >= 0 ? 'E' : 'W', std::fmod(heading * 57.29578, 360.0), doy + 1,
+                      mon + 1, y % 100);
         Emit(f, body);
         ++t;
     }

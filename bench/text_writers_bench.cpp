@@ -7,8 +7,8 @@
 #include <filesystem>
 
 #include "bench_track.h"
-#include "readers/convert.h"
 #include "output/writers.h"
+#include "readers/convert.h"
 
 namespace {
 

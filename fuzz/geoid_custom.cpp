@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ts::GeoidModels models(host, s);
     models.SelectGeoidModel();
     if (s.GeoidModel == 4 && models.Grid().IsOpen())
-        for (auto [lat, lon] : fuzz::GeoidQueryPoints(models.Grid(), fuzz::Hash({reinterpret_cast<const char*>(data), size})))
+        for (auto [lat, lon] :
+             fuzz::GeoidQueryPoints(models.Grid(), fuzz::Hash({reinterpret_cast<const char*>(data), size})))
             fuzz::CheckGeoidAnswer(models.GeoidHeight(lat, lon), lat, lon);
     return 0;
 }

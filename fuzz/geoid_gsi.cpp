@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.GeoidModel = 3;
     s.Spline = flags & 1;
     if (flags & 2)
-        for (int32_t* v : {&s.Gsi2000.nrows, &s.Gsi2000.ncols, &s.Gsi2000.nlat, &s.Gsi2000.nlon}) *v = int32_t(in.U32());
+        for (int32_t* v : {&s.Gsi2000.nrows, &s.Gsi2000.ncols, &s.Gsi2000.nlat, &s.Gsi2000.nlon})
+            *v = int32_t(in.U32());
     s.GeoidFolder = dir.string() + "/";
     fuzz::WriteBytes(dir / (s.Gsi2000.fname + (flags & 4 ? ".dat" : "")), in.Rest().data(), in.Rest().size());
 

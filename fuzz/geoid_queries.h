@@ -16,11 +16,19 @@ inline std::vector<std::pair<double, double>> GeoidQueryPoints(const ts::GeoidGr
     Rng r(seed);
     std::vector<std::pair<double, double>> q;
     const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-    for (auto p : {std::pair{nan, 0.0}, {0.0, nan}, {inf, 0.0}, {0.0, -inf}, {90.0, 180.0}, {-90.0, -180.0},
-                   {g.LatMin, g.LonMin}, {grid.LatMax(), grid.LonMax()}, {1e300, 1e300}})
+    for (auto p : {std::pair{nan, 0.0},
+                   {0.0, nan},
+                   {inf, 0.0},
+                   {0.0, -inf},
+                   {90.0, 180.0},
+                   {-90.0, -180.0},
+                   {g.LatMin, g.LonMin},
+                   {grid.LatMax(), grid.LonMax()},
+                   {1e300, 1e300}})
         q.push_back(p);
     for (int i = 0; i < 24; ++i) {
-        const double row = double(r.Next() % uint64_t(g.NRows + 2)) - 1, col = double(r.Next() % uint64_t(g.NCols + 2)) - 1;
+        const double row = double(r.Next() % uint64_t(g.NRows + 2)) - 1,
+                     col = double(r.Next() % uint64_t(g.NCols + 2)) - 1;
         const double frac = (r.Next() % 3) * 0.5;
         q.emplace_back(g.LatMin + (row + frac) * g.DLat, g.LonMin + (col + frac) * g.DLon);
     }

@@ -1,7 +1,7 @@
 // The INI store over any file: list and read everything, then a write, a delete and an erase must
 // do what they say and leave a file the store reads again.
-#include "settings/ini_store.h"
 #include "fuzz_util.h"
+#include "settings/ini_store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 16 * 1024) return 0;

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "core/context.h"
-#include "readers/convert.h"
 #include "output_checks.h"
+#include "readers/convert.h"
 
 namespace fuzz {
 
@@ -50,7 +50,7 @@ inline int RunLog(const uint8_t* data, size_t size, const std::string& ext, unsi
     ctx.opt.KMLout = outputs & kKml;
     ctx.opt.GPXout = outputs & kGpx;
     ctx.opt.CSVout = outputs & kCsv;
-    ctx.opt.OutLimit = true;  // so that the block selector above is asked
+    ctx.opt.OutLimit = true;   // so that the block selector above is asked
     ctx.opt.AutoOffs = false;  // the same input converts the same way on every machine
     if (tune) tune(ctx.opt, dir);
     ts::ConvertFile(ctx, (dir / inName).string());

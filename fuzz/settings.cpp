@@ -1,7 +1,7 @@
 // The settings load over any settings file; what is then saved must load and save again to the
 // same file.
-#include "fuzz_util.h"
 #include "settings/settings.h"
+#include "fuzz_util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 8 * 1024) return 0;

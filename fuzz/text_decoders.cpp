@@ -2,16 +2,15 @@
 // must keep and the buffer limits of the UTF-7 converters.
 #include <span>
 
-#include "text/code_pages.h"
 #include "fuzz_util.h"
+#include "text/code_pages.h"
 #include "text/wide_text.h"
 
 namespace {
 
 std::u16string AsWide(std::string_view b) {
     std::u16string w(b.size() / 2, u'\0');
-    for (size_t i = 0; i < w.size(); ++i)
-        w[i] = char16_t(uint8_t(b[2 * i]) | uint16_t(uint8_t(b[2 * i + 1])) << 8);
+    for (size_t i = 0; i < w.size(); ++i) w[i] = char16_t(uint8_t(b[2 * i]) | uint16_t(uint8_t(b[2 * i + 1])) << 8);
     return w;
 }
 
@@ -59,16 +58,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const std::u16string w = zip::UTF7ToWideString(bytes);
             fuzz::Check(zip::UTF7ToWideString(zip::WideStringToUTF7(w)) == w, "decoded UTF-7 does not round trip");
         } catch (const zip::EUniGeneralError&) {
-        } catch (const zip::EUniInternalError&) {
-        }
+        } catch (const zip::EUniInternalError&) {}
         std::vector<char16_t> target(pick / 5 % 16);
         size_t written = 0;
         zip::ConvertUTF7ToWide(std::span<const char>(rest.data(), rest.size()), target, written);
         fuzz::Check(written <= target.size(), "UTF-7 decoder wrote past its target");
         try {
             zip::StringToWideStringEx(bytes, zip::CP_UTF7);  // raises for invalid UTF-7, as documented
-        } catch (const zip::EUniGeneralError&) {
-        }
+        } catch (const zip::EUniGeneralError&) {}
         break;
     }
     case 3: {  // UTF-16 encoded as UTF-7 in all four modes and into small buffers, then decoded back

@@ -1,7 +1,7 @@
 // The hex, base 64, UU and XX text forms (the first byte picks one): any text decodes or is
 // refused, and any bytes encode and decode back to themselves.
-#include "fuzz_util.h"
 #include "crypto/text_codecs.h"
+#include "fuzz_util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || size > 16 * 1024) return 0;
@@ -12,8 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Check(f != nullptr, "format not registered");
     try {
         zip::FormattedTextToBinary(rest, format);
-    } catch (const zip::EStringFormat&) {
-    }
+    } catch (const zip::EStringFormat&) {}
     f->IsValid(rest.data(), rest.size(), true);
     f->IsValid(rest.data(), rest.size(), false);
     const std::string text = zip::BinaryToFormattedText(rest, format);

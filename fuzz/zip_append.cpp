@@ -68,9 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     zip::TZipDirManager& dm = *b->DirManager();
     if (cleanBefore)
-        fuzz::Check(dm.Items.GetCount() == before + (present ? 0 : 1), "entries before " + std::to_string(before) +
-                                                                            ", after the add " +
-                                                                            std::to_string(dm.Items.GetCount()));
+        fuzz::Check(
+            dm.Items.GetCount() == before + (present ? 0 : 1),
+            "entries before " + std::to_string(before) + ", after the add " + std::to_string(dm.Items.GetCount()));
     const int i = IndexOf(dm, zip::UTF8DecodeWide(added));
     fuzz::Check(i >= 0, "the added entry is missing");
     const fuzz::Extracted x = fuzz::ExtractItem(fuzz::ReadBytes(zipPath), dm.Items.GetItem(i), password);

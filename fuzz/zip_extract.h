@@ -21,8 +21,8 @@ inline uint32_t Le(const std::string& b, size_t at, int n) {
 }
 
 struct Extracted {
-    bool read = false;    // the data could be reached and decoded
-    bool crcOk = false;   // and matched the directory's CRC-32
+    bool read = false;     // the data could be reached and decoded
+    bool crcOk = false;    // and matched the directory's CRC-32
     bool skipped = false;  // kept for someone else: AES, another volume, an unknown method
     std::string data;
 };

@@ -98,8 +98,7 @@ bool TryParseLocalDateTime(const std::string& text, const std::string& dateForma
                     out = v;
                     return true;
                 }
-            } catch (const ConvertError&) {
-            }
+            } catch (const ConvertError&) {}
         }
         char order[3];
         if (!DateFieldOrder(dateFormatText, order)) return false;
@@ -134,8 +133,7 @@ std::string DateTimeToText(double t, const TConversionOptions& o) {
     return FormatTimeMs(o.TimeFmt, t);
 }
 
-void ClampRangeEdits(std::string& startText, std::string& finalText, const TrackBlock& b,
-                     const TConversionOptions& o) {
+void ClampRangeEdits(std::string& startText, std::string& finalText, const TrackBlock& b, const TConversionOptions& o) {
     // A text that does not convert is caught by its own failure, not by a zero sum: with a time
     // offset the sum of a failed parse is not zero.
     double p = 0;

@@ -33,8 +33,7 @@ std::string DateTimeToText(double t, const TConversionOptions& o);
 
 // Puts the range edits back into the block: a start text that does not convert or lies before
 // the block's start becomes the start; likewise the final text against the block's end.
-void ClampRangeEdits(std::string& startText, std::string& finalText, const TrackBlock& b,
-                     const TConversionOptions& o);
+void ClampRangeEdits(std::string& startText, std::string& finalText, const TrackBlock& b, const TConversionOptions& o);
 
 // Binary search over the block's records (in time order) for a record within 1 ms of t (UTC);
 // without one, a record next to where t falls. Never more than about log2(length) + 1 reads.
@@ -58,8 +57,8 @@ struct RangeRow {
     std::string point, dateTime, lon, lat, speed;
 };
 struct PointList {
-    int32_t first = 0;     // record index of rows[0]
-    int selected = -1;     // the row of the record found for the edit's time
+    int32_t first = 0;  // record index of rows[0]
+    int selected = -1;  // the row of the record found for the edit's time
     std::vector<RangeRow> rows;
 };
 // Up to 201 records of the block around the time in `text` (local, already clamped).

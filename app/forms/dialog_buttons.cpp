@@ -1,6 +1,5 @@
 #include "forms/dialog_buttons.h"
 
-
 namespace ts {
 
 QHBoxLayout* MakeOkCancelRow(QDialog* dialog, QPushButton*& ok, QPushButton*& cancel, bool cancelTakesEnter) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QHBoxLayout>
 #include <QDialog>
+#include <QHBoxLayout>
 #include <QPushButton>
 
 namespace ts {

@@ -11,9 +11,9 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "core/text_format.h"
 #include "forms/dialog_buttons.h"
 #include "forms/form_main.h"
-#include "core/text_format.h"
 
 namespace ts {
 
@@ -356,7 +356,8 @@ void TForm3D::ShowValues(const TConversionOptions& o) {
     EditLat->setText(Q(o.ViewLat));
     EditAlt->setText(Q(o.ViewAlt));
     SetBox(CheckBoxAutoHeading, o.AutoHeading);
-    SetRadios({{RadioButtonHr1, o.North}, {RadioButtonHr2, o.East}, {RadioButtonHr3, o.South}, {RadioButtonHr4, o.West}});
+    SetRadios(
+        {{RadioButtonHr1, o.North}, {RadioButtonHr2, o.East}, {RadioButtonHr3, o.South}, {RadioButtonHr4, o.West}});
     EditHead->setText(Q(o.Heading));
     SetBox(CheckBoxAutoRange, o.AutoRange);
     EditX->setText(Q(o.AutoRangeMulti));

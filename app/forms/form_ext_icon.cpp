@@ -4,11 +4,11 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 
+#include "core/text_format.h"
 #include "forms/form_icon.h"
 #include "forms/form_main.h"
 #include "pictures/icon_preview.h"
 #include "pictures/icon_sets.h"
-#include "core/text_format.h"
 
 namespace ts {
 
@@ -89,9 +89,10 @@ TFormExtIcon::TFormExtIcon(TFormMain& main) : QDialog(&main), main_(main) {
         const char* hint;
         int left;
     };
-    const LabeledEdit fields[3] = {{LabeledEditLogoX, LabelLogoX, "LabeledEditLogoX", "X pos", "0 to 1.0", 10},
-                                   {LabeledEditLogoY, LabelLogoY, "LabeledEditLogoY", "Y pos", "0 to 1.0", 80},
-                                   {LabeledEditLogoScale, LabelLogoScale, "LabeledEditLogoScale", "Scale", " 0 to 1.0 and -1", 150}};
+    const LabeledEdit fields[3] = {
+        {LabeledEditLogoX, LabelLogoX, "LabeledEditLogoX", "X pos", "0 to 1.0", 10},
+        {LabeledEditLogoY, LabelLogoY, "LabeledEditLogoY", "Y pos", "0 to 1.0", 80},
+        {LabeledEditLogoScale, LabelLogoScale, "LabeledEditLogoScale", "Scale", " 0 to 1.0 and -1", 150}};
     for (const LabeledEdit& f : fields) {
         f.label = new QLabel(f.caption, GroupBoxLogo);
         f.label->setGeometry(f.left, 58, 60, 16);
@@ -158,7 +159,8 @@ QLineEdit* TFormExtIcon::EditOf(int tag) const { return tag == 9 ? EditLogo : Ed
 QLabel* TFormExtIcon::PreviewOf(int tag) const { return tag == 9 ? ImageLogo : Images[tag - 1]; }
 
 bool TFormExtIcon::LoadRowPreview(int tag, const std::string& fileName) {
-    return LoadPictureFile(PreviewOf(tag), fileName, main_.FormIcon->SheetFor(kMissingIconName), tag == 9 ? PreviewRole::Logo : PreviewRole::Icon);
+    return LoadPictureFile(PreviewOf(tag), fileName, main_.FormIcon->SheetFor(kMissingIconName),
+                           tag == 9 ? PreviewRole::Logo : PreviewRole::Icon);
 }
 
 void TFormExtIcon::FormShow() {

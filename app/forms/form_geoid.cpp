@@ -10,10 +10,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/text_format.h"
 #include "forms/dialog_buttons.h"
 #include "forms/form_3d.h"
 #include "forms/form_main.h"
-#include "core/text_format.h"
 
 namespace ts {
 
@@ -107,7 +107,8 @@ TFormGeoid::TFormGeoid(TFormMain& main, Settings& settings)
     connect(ButtonCan, &QPushButton::clicked, this, &TFormGeoid::ButtonCanClick);
     // What a model shows or hides keeps its place, and a long grid name does not widen the
     // dialog: it keeps one size, and its buttons one place, for every model.
-    for (QWidget* w : std::initializer_list<QWidget*>{CheckBoxSpline, EditGeoid, LabelGeoidUnit, LabelWaiting, GroupBoxCheck}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{CheckBoxSpline, EditGeoid, LabelGeoidUnit, LabelWaiting, GroupBoxCheck}) {
         QSizePolicy p = w->sizePolicy();
         p.setRetainSizeWhenHidden(true);
         w->setSizePolicy(p);

@@ -82,7 +82,8 @@ bool TFormIcon::eventFilter(QObject* obj, QEvent* e) {
         if (e->type() == QEvent::MouseMove || e->type() == QEvent::MouseButtonPress) {
             const QPoint p = static_cast<QMouseEvent*>(e)->position().toPoint();
             ImageIcon1MouseMove(p.x(), p.y());
-        } else if (e->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
+        } else if (e->type() == QEvent::MouseButtonRelease &&
+                   static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
             ImageIcon1Click();
             return true;
         }

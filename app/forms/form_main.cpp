@@ -20,15 +20,15 @@
 #include <algorithm>
 #include <iostream>
 
+#include "core/text_format.h"
 #include "forms/form_3d.h"
-#include "forms/form_geoid.h"
-#include "forms/form_palt.h"
 #include "forms/form_ext_icon.h"
+#include "forms/form_geoid.h"
 #include "forms/form_icon.h"
+#include "forms/form_palt.h"
 #include "pictures/icon_preview.h"
 #include "pictures/icon_sets.h"
 #include "settings/options_snapshot.h"
-#include "core/text_format.h"
 
 namespace ts {
 
@@ -131,9 +131,7 @@ TFormMain::TFormMain(ProgramPaths paths, std::vector<std::string> args, bool hea
     qApp->installEventFilter(this);
 }
 
-TFormMain::~TFormMain() {
-    qApp->removeEventFilter(this);
-}
+TFormMain::~TFormMain() { qApp->removeEventFilter(this); }
 
 void TFormMain::BuildControls() {
     auto* top = new QVBoxLayout(this);
@@ -275,7 +273,8 @@ void TFormMain::BuildControls() {
     EditLineW = Edit("EditLineW", 30, GroupBoxTrack);
     EditLineW->setToolTip("Recommended range of 0 - 4 pixels");
     auto* lineRow = new QHBoxLayout;
-    for (QWidget* w : std::initializer_list<QWidget*>{LabelColor, PanelColor, LabelAlpha, EditAlpha, LabelLineW, EditLineW})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{LabelColor, PanelColor, LabelAlpha, EditAlpha, LabelLineW, EditLineW})
         lineRow->addWidget(w);
     lineRow->addStretch();
     tr->addLayout(lineRow, 1, 0, 1, 6);
@@ -292,8 +291,10 @@ void TFormMain::BuildControls() {
     tr->addWidget(LabelUnit, 2, 3);
     tr->addWidget(new QLabel("Scale", GroupBoxTrack), 2, 4);
 
-    static const char* const imageNames[8] = {"ImageSp1", "ImageSp2", "ImageSp3", "ImageSp4", "ImageIrest", "ImageVoice", "ImageStart", "ImageEnd"};
-    static const char* const boxNames[8] = {"CheckBoxSp1", "CheckBoxSp2", "CheckBoxSp3", "CheckBoxSp4", "CheckBoxIrest", "CheckBoxVoice", "CheckBoxStart", "CheckBoxEnd"};
+    static const char* const imageNames[8] = {"ImageSp1",   "ImageSp2",   "ImageSp3",   "ImageSp4",
+                                              "ImageIrest", "ImageVoice", "ImageStart", "ImageEnd"};
+    static const char* const boxNames[8] = {"CheckBoxSp1",   "CheckBoxSp2",   "CheckBoxSp3",   "CheckBoxSp4",
+                                            "CheckBoxIrest", "CheckBoxVoice", "CheckBoxStart", "CheckBoxEnd"};
     EditSp2 = Edit("EditSp2", 50, GroupBoxTrack);
     EditSp3 = Edit("EditSp3", 50, GroupBoxTrack);
     EditSp4 = Edit("EditSp4", 50, GroupBoxTrack);
@@ -305,7 +306,8 @@ void TFormMain::BuildControls() {
     labelStart->setToolTip("First point");
     auto* labelEnd = new QLabel("End", GroupBoxTrack);
     labelEnd->setToolTip("Last point");
-    QWidget* rowLabel[8] = {new QLabel("0 -", GroupBoxTrack), EditSp2, EditSp3, EditSp4, LabelInt, LabelVoice, labelStart, labelEnd};
+    QWidget* rowLabel[8] = {
+        new QLabel("0 -", GroupBoxTrack), EditSp2, EditSp3, EditSp4, LabelInt, LabelVoice, labelStart, labelEnd};
     for (int i = 0; i < 8; ++i) {
         Images[i] = new ClickLabel(GroupBoxTrack);
         Images[i]->setObjectName(imageNames[i]);
@@ -358,8 +360,9 @@ void TFormMain::BuildControls() {
     CheckBoxBarom = Box("Pressure", "CheckBoxBarom", GroupBoxPNote);
     CheckBoxPrAlt = Box("P-Alt", "CheckBoxPrAlt", GroupBoxPNote);
     CheckBoxVoiceName = Box("Voice file", "CheckBoxVoiceName", GroupBoxPNote);
-    QCheckBox* notes[13] = {CheckBoxPNum, CheckBoxPDate, CheckBoxPTime, CheckBoxPLat, CheckBoxPlon, CheckBoxPSpd, CheckBoxPAlt,
-                            CheckBoxHdop, CheckBoxNsat, CheckBoxTemp, CheckBoxBarom, CheckBoxPrAlt, CheckBoxVoiceName};
+    QCheckBox* notes[13] = {CheckBoxPNum,  CheckBoxPDate, CheckBoxPTime,    CheckBoxPLat, CheckBoxPlon,
+                            CheckBoxPSpd,  CheckBoxPAlt,  CheckBoxHdop,     CheckBoxNsat, CheckBoxTemp,
+                            CheckBoxBarom, CheckBoxPrAlt, CheckBoxVoiceName};
     for (int i = 0; i < 13; ++i) pn->addWidget(notes[i], i / 7, i % 7);
     right->addWidget(GroupBoxPNote);
 
@@ -439,13 +442,15 @@ void TFormMain::ConnectHandlers() {
     });
     connect(CheckBoxPointOut, &QCheckBox::toggled, this, [this](bool on) {
         if (!on) CheckBoxTrackOut->setChecked(true);
-        for (QWidget* w : std::initializer_list<QWidget*>{CheckBoxBalloon, CheckBoxTimeStamp, CheckBoxVisOnly}) w->setEnabled(on);
+        for (QWidget* w : std::initializer_list<QWidget*>{CheckBoxBalloon, CheckBoxTimeStamp, CheckBoxVisOnly})
+            w->setEnabled(on);
     });
     connect(CheckBoxRandom, &QCheckBox::toggled, this, [this](bool on) { EnableColorControls(on); });
 
     auto pickColor = [this] {
         if (headless_) return;
-        const QColor c = QColorDialog::getColor(QColor(panelColor_ & 0xFF, (panelColor_ >> 8) & 0xFF, (panelColor_ >> 16) & 0xFF), this);
+        const QColor c = QColorDialog::getColor(
+            QColor(panelColor_ & 0xFF, (panelColor_ >> 8) & 0xFF, (panelColor_ >> 16) & 0xFF), this);
         if (!c.isValid()) return;
         Settings& s = front_->settings;
         StoreControls(s);
@@ -484,7 +489,8 @@ void TFormMain::SetNoteGroupVisible(bool v) {
 }
 
 void TFormMain::EnableColorControls(bool random) {
-    for (QWidget* w : std::initializer_list<QWidget*>{LabelAlpha, EditAlpha, LabelColor, PanelColor}) w->setEnabled(!random);
+    for (QWidget* w : std::initializer_list<QWidget*>{LabelAlpha, EditAlpha, LabelColor, PanelColor})
+        w->setEnabled(!random);
 }
 
 void TFormMain::StoreControls(Settings& s) {
@@ -601,7 +607,8 @@ void TFormMain::ShowSettings(const Settings& s) {
     SetChecked(CheckBoxBalloon, o.NoteToBalloon);
     CheckBoxBalloon->setText(Q(s.BalloonCaption));
     SetChecked(CheckBoxTimeStamp, o.TimeStamp);
-    for (QWidget* w : std::initializer_list<QWidget*>{CheckBoxBalloon, CheckBoxTimeStamp, CheckBoxVisOnly}) w->setEnabled(o.PointOut);
+    for (QWidget* w : std::initializer_list<QWidget*>{CheckBoxBalloon, CheckBoxTimeStamp, CheckBoxVisOnly})
+        w->setEnabled(o.PointOut);
     SetText(EditST, o.SplitIT);
     SetChecked(CheckBoxFixDt, o.FixDataOnly);
     SetChecked(CheckBoxEstim, o.UseEstimated);
@@ -645,8 +652,9 @@ void TFormMain::ShowSettings(const Settings& s) {
 void TFormMain::ApplyFontToForms(const QFont& f) {
     setFont(f);
     FixLaidOutSize();
-    for (QWidget* w : std::initializer_list<QWidget*>{report_.get(), FormOutputRange, FormLimit, FormReduce, FormOutBlock,
-                                                      form3D_.get(), FormExtIcon.get(), FormPointName, formGeoid_.get()})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{report_.get(), FormOutputRange, FormLimit, FormReduce, FormOutBlock,
+                                         form3D_.get(), FormExtIcon.get(), FormPointName, formGeoid_.get()})
         if (w) w->setFont(f);
 }
 
@@ -748,7 +756,8 @@ void TFormMain::BitBtnRefClick() {
     dlg.setDirectory(Q(s.DataPath));
     QStringList filters;
     const QStringList parts = Q(s.OpenFilter).split('|');
-    for (int i = 0; i + 1 < parts.size(); i += 2) filters << parts[i] + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        filters << parts[i] + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
     dlg.setNameFilters(filters);
     if (s.OpenFiltIdx >= 1 && s.OpenFiltIdx <= filters.size()) dlg.selectNameFilter(filters[s.OpenFiltIdx - 1]);
     if (dlg.exec() != QDialog::Accepted) return;

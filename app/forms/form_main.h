@@ -17,13 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "forms/front_end.h"
-#include "forms/form_report.h"
 #include "forms/form_limit.h"
 #include "forms/form_out_block.h"
 #include "forms/form_output_range.h"
 #include "forms/form_point_name.h"
 #include "forms/form_reduce.h"
+#include "forms/form_report.h"
+#include "forms/front_end.h"
 
 class QDialog;
 class QUrl;
@@ -112,8 +112,8 @@ public:
     TFormOutputRange* FormOutputRange = nullptr;
 
     // Controls, by the names the settings and handlers use.
-    QGroupBox *GroupBoxInput, *GroupBoxOuttype, *GroupBoxTimeoffs, *GroupBoxDateFmt, *GroupBoxTrack,
-        *GroupBoxNMEAopt, *GroupBoxGeoid, *GroupBoxGroundLevel, *GroupBoxPNote, *GroupBoxCSV;
+    QGroupBox *GroupBoxInput, *GroupBoxOuttype, *GroupBoxTimeoffs, *GroupBoxDateFmt, *GroupBoxTrack, *GroupBoxNMEAopt,
+        *GroupBoxGeoid, *GroupBoxGroundLevel, *GroupBoxPNote, *GroupBoxCSV;
     QLineEdit* EditFn;
     QPushButton* BitBtnRef;
     QCheckBox *CheckBoxKML, *CheckBoxKMZ, *CheckBoxGPX, *CheckBoxNMEA, *CheckBoxCSV;
@@ -127,9 +127,10 @@ public:
     QLineEdit *EditAlpha, *EditLineW;
     ClickLabel *LabelSpd, *LabelUnit;
     QLineEdit *EditSp2, *EditSp3, *EditSp4;
-    std::array<ClickLabel*, 8> Images{};           // ImageSp1..4, ImageIrest, ImageVoice, ImageStart, ImageEnd
-    std::array<QCheckBox*, 8> VisibleBoxes{};      // CheckBoxSp1..4, CheckBoxIrest, CheckBoxVoice, CheckBoxStart, CheckBoxEnd
-    std::array<QLineEdit*, 8> ScaleEdits{};        // EditSc1..8
+    std::array<ClickLabel*, 8> Images{};  // ImageSp1..4, ImageIrest, ImageVoice, ImageStart, ImageEnd
+    std::array<QCheckBox*, 8>
+        VisibleBoxes{};                      // CheckBoxSp1..4, CheckBoxIrest, CheckBoxVoice, CheckBoxStart, CheckBoxEnd
+    std::array<QLineEdit*, 8> ScaleEdits{};  // EditSc1..8
     QLabel *LabelInt, *LabelVoice;
     ClickLabel *LabelIconS, *LabelLogo;
     QCheckBox *CheckBoxVisOnly, *CheckBoxNoTab, *CheckBox3d, *CheckBoxBalloon, *CheckBoxTimeStamp;
@@ -139,9 +140,8 @@ public:
     QLineEdit* EditGroundLevel;
     QLabel* LabelGroundLevelUnit;
     QCheckBox* CheckBoxGroundLevel;
-    QCheckBox *CheckBoxPNum, *CheckBoxPDate, *CheckBoxPTime, *CheckBoxPLat, *CheckBoxPlon, *CheckBoxPSpd,
-        *CheckBoxPAlt, *CheckBoxHdop, *CheckBoxNsat, *CheckBoxTemp, *CheckBoxBarom, *CheckBoxPrAlt,
-        *CheckBoxVoiceName;
+    QCheckBox *CheckBoxPNum, *CheckBoxPDate, *CheckBoxPTime, *CheckBoxPLat, *CheckBoxPlon, *CheckBoxPSpd, *CheckBoxPAlt,
+        *CheckBoxHdop, *CheckBoxNsat, *CheckBoxTemp, *CheckBoxBarom, *CheckBoxPrAlt, *CheckBoxVoiceName;
     QCheckBox *CheckBoxIndex, *CheckBoxDateTime, *CheckBoxSNEW, *CheckBoxGeoidOut;
     QPushButton *ButtonExec, *ButtonExit;
     ClickLabel* Labelrepoet;

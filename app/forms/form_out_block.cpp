@@ -68,8 +68,10 @@ void TFormOutBlock::SetRowTicked(int row, bool on) {
     if (QTableWidgetItem* it = ListView1->item(row, 0)) it->setCheckState(on ? Qt::Checked : Qt::Unchecked);
 }
 
-void TFormOutBlock::SetRowTexts(int row, const std::string& start, const std::string& final, const std::string& points) {
-    const QString texts[3] = {QString::fromStdString(start), QString::fromStdString(final), QString::fromStdString(points)};
+void TFormOutBlock::SetRowTexts(int row, const std::string& start, const std::string& final,
+                                const std::string& points) {
+    const QString texts[3] = {QString::fromStdString(start), QString::fromStdString(final),
+                              QString::fromStdString(points)};
     for (int c = 0; c < 3; ++c) {
         auto* it = new QTableWidgetItem(texts[c]);
         it->setTextAlignment(c < 2 ? Qt::AlignCenter : (Qt::AlignRight | Qt::AlignVCenter));

@@ -117,8 +117,9 @@ void TFormOutputRange::Setup(BlockTable& blocks, const PointStream& points, cons
 
 void TFormOutputRange::BuildRangeImageList() {
     for (size_t i = 0; i < icons_.size(); ++i)
-        icons_[i] = previews_[i].isNull() ? QPixmap()
-                                          : previews_[i].scaled(16, 16, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        icons_[i] = previews_[i].isNull()
+                        ? QPixmap()
+                        : previews_[i].scaled(16, 16, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 void TFormOutputRange::FormShow() {
@@ -151,7 +152,8 @@ void TFormOutputRange::FillPointList(bool startMode) {
     if (Q(st) != EditStime->text()) EditStime->setText(Q(st));
     if (Q(fin) != EditEtime->text()) EditEtime->setText(Q(fin));
     LabelView->setText(startMode ? "Select Start time" : "Select Final time");
-    ListView1->setToolTip(startMode ? "\"Start time\" is updated when clicking" : "\"Final time\" is updated when clicking");
+    ListView1->setToolTip(startMode ? "\"Start time\" is updated when clicking"
+                                    : "\"Final time\" is updated when clicking");
     const PointList list = ts::FillPointList(*points_, b, o, startMode ? st : fin);
     if (QTableWidgetItem* h = ListView1->horizontalHeaderItem(4)) h->setText(Q(SpeedColumnTitle(o)));
     ListView1->setRowCount(0);

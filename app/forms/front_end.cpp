@@ -2,10 +2,10 @@
 
 #include <iostream>
 
-#include "readers/convert.h"
-#include "geoid/geoid_models.h"
-#include "settings/options_snapshot.h"
 #include "core/text_format.h"
+#include "geoid/geoid_models.h"
+#include "readers/convert.h"
+#include "settings/options_snapshot.h"
 
 namespace ts {
 

@@ -6,9 +6,9 @@
 
 #include <filesystem>
 
+#include "core/text_format.h"
 #include "pictures/icon_sets.h"
 #include "pictures/picture_file.h"
-#include "core/text_format.h"
 
 namespace ts {
 
@@ -22,9 +22,7 @@ QImage BlankPreview(const QLabel* label) {
 
 }  // namespace
 
-QImage PreviewImage(const QLabel* preview) {
-    return preview->pixmap().toImage();
-}
+QImage PreviewImage(const QLabel* preview) { return preview->pixmap().toImage(); }
 
 void DrawPaletteIcon(QLabel* image, const QImage& sheet, const std::string& name) {
     image->setFixedSize(kPaletteCell, kPaletteCell);
@@ -46,7 +44,8 @@ void DrawScaled(QLabel* dest, const QImage& src) {
             p.drawImage(QPoint(0, 0), src);
         } else {
             p.setRenderHint(QPainter::SmoothPixmapTransform);
-            p.drawImage(QPoint(0, 0), src.scaled(size.width, size.height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+            p.drawImage(QPoint(0, 0),
+                        src.scaled(size.width, size.height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
         }
     }
     dest->setPixmap(QPixmap::fromImage(canvas));
@@ -72,7 +71,8 @@ bool ReadPictureImage(const std::string& fileName, QImage& out, std::string& err
         return true;
     }
     Picture pic;
-    const bool ok = kind == PictureKind::Png ? ReadPngPicture(fileName, pic, error) : ReadJpegPicture(fileName, pic, error);
+    const bool ok =
+        kind == PictureKind::Png ? ReadPngPicture(fileName, pic, error) : ReadJpegPicture(fileName, pic, error);
     if (!ok) return false;
     QImage img(pic.width, pic.height, QImage::Format_RGBA8888);
     if (img.isNull()) {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "settings/settings.h"
 #include "core/text_format.h"
+#include "settings/settings.h"
 
 namespace ts {
 
@@ -28,7 +28,8 @@ bool PaletteCellOrigin(const std::string& name, CellPos& at) {
     if (p != std::string::npos) {
         const size_t from = p + 5;
         const size_t dot = name.find('.', from);
-        m = StrToIntSafe(std::string_view(name).substr(from, dot == std::string::npos ? std::string::npos : dot - from));
+        m = StrToIntSafe(
+            std::string_view(name).substr(from, dot == std::string::npos ? std::string::npos : dot - from));
     }
     if (m < 0 || m > 63) return false;
     at = {(m % 8) * kPaletteCell, (m / 8) * kPaletteCell};
@@ -61,8 +62,8 @@ std::string CheckRangeText(const std::string& text, double min, double max, doub
     return FloatKeyText(def);
 }
 
-std::string BrowseStartFolder(const std::string& editText, const std::string& dialogDir,
-                              const std::string& edit1Text, const std::string& mainOpenDir) {
+std::string BrowseStartFolder(const std::string& editText, const std::string& dialogDir, const std::string& edit1Text,
+                              const std::string& mainOpenDir) {
     if (!editText.empty()) return ExtractFilePath(editText);
     if (!dialogDir.empty()) return dialogDir;
     if (!edit1Text.empty()) return ExtractFilePath(edit1Text);

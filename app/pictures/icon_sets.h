@@ -45,7 +45,7 @@ std::string CheckRangeText(const std::string& text, double min, double max, doub
 // Start folder of the browse dialog of a row: the folder of the row's text; with an empty row and
 // no start folder yet, the folder of the first icon's text, else the main window's open folder.
 // `dialogDir` is the browse dialog's current start folder; the result is its next one.
-std::string BrowseStartFolder(const std::string& editText, const std::string& dialogDir,
-                              const std::string& edit1Text, const std::string& mainOpenDir);
+std::string BrowseStartFolder(const std::string& editText, const std::string& dialogDir, const std::string& edit1Text,
+                              const std::string& mainOpenDir);
 
 }  // namespace ts

@@ -58,8 +58,9 @@ void PaletteSheet::Draw(int cell) {
         // Zeroed memory is transparent already; its pages are only touched where cells are drawn.
         const size_t bytes = size_t{kPaletteSheetSize} * kPaletteSheetSize * 4;
         if (void* mem = std::calloc(bytes, 1)) {
-            image_ = QImage(static_cast<uchar*>(mem), kPaletteSheetSize, kPaletteSheetSize, kPaletteSheetSize * 4,
-                            QImage::Format_ARGB32_Premultiplied, [](void* p) { std::free(p); }, mem);
+            image_ = QImage(
+                static_cast<uchar*>(mem), kPaletteSheetSize, kPaletteSheetSize, kPaletteSheetSize * 4,
+                QImage::Format_ARGB32_Premultiplied, [](void* p) { std::free(p); }, mem);
         } else {
             image_ = QImage(kPaletteSheetSize, kPaletteSheetSize, QImage::Format_ARGB32_Premultiplied);
             image_.fill(Qt::transparent);

@@ -80,8 +80,8 @@ extern "C" void JpegOutputMessage(j_common_ptr) {}
 
 // Decodes into a malloc'd RGBA buffer. Only C data lives in this frame and in the frames libjpeg
 // jumps out of, so the longjmp skips no destructor. The caller frees *pixels and destroys cinfo.
-int DecodeJpeg(std::FILE* file, jpeg_decompress_struct* cinfo, JpegError* err, unsigned char** pixels,
-               unsigned* width, unsigned* height) {
+int DecodeJpeg(std::FILE* file, jpeg_decompress_struct* cinfo, JpegError* err, unsigned char** pixels, unsigned* width,
+               unsigned* height) {
     if (setjmp(err->jump)) return 0;
     jpeg_create_decompress(cinfo);
     jpeg_stdio_src(cinfo, file);

@@ -61,8 +61,8 @@ bool ReplaceFile(const std::string& target, const std::string& text) {
         mode = 0666 & ~mask;
     }
     const fs::path t = target;
-    std::string tmp = (t.parent_path().empty() ? fs::path(".") : t.parent_path()).string() + "/." +
-                      t.filename().string() + ".XXXXXX";
+    std::string tmp =
+        (t.parent_path().empty() ? fs::path(".") : t.parent_path()).string() + "/." + t.filename().string() + ".XXXXXX";
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0) return false;
     bool ok = WriteAll(fd, text) && ::fchmod(fd, mode) == 0;

@@ -41,10 +41,10 @@ public:
 
 private:
     struct Line {
-        std::string text;     // the line as stored
-        int kind = 0;         // 0 other, 1 section header, 2 key
-        std::string name;     // section or key name, trimmed and lower-cased
-        std::string value;    // value as read (trimmed, unquoted)
+        std::string text;   // the line as stored
+        int kind = 0;       // 0 other, 1 section header, 2 key
+        std::string name;   // section or key name, trimmed and lower-cased
+        std::string value;  // value as read (trimmed, unquoted)
     };
     std::vector<Line>& Lines() const;
     // [begin, end) of the lines of the first section named `section`; begin is the header.

@@ -14,12 +14,12 @@
 namespace ts {
 
 const std::array<const char*, kCsvItemCount> kCsvItemKeys = {
-    "RCR", "Date", "Time", "Valid", "Latitude", "NS", "Longitude", "EW", "Height",
-    "Speed", "HDOP", "Nsat", "Temp", "Barom", "PAlt", "Voice", "Geoid"};
+    "RCR",   "Date", "Time", "Valid", "Latitude", "NS",   "Longitude", "EW",   "Height",
+    "Speed", "HDOP", "Nsat", "Temp",  "Barom",    "PAlt", "Voice",     "Geoid"};
 
 const std::array<const char*, 7> kPointNameItems = {
-    "no name (None)", "Number (Num)", "Date Time (Date)", "Time (Time)",
-    "Latitude Longitude (LatLon)", "Speed (Spd)", "Altitude (Alt)"};
+    "no name (None)", "Number (Num)",  "Date Time (Date)", "Time (Time)", "Latitude Longitude (LatLon)",
+    "Speed (Spd)",    "Altitude (Alt)"};
 
 namespace {
 
@@ -30,14 +30,15 @@ double StrToFloatOr1(const std::string& s) {
 }
 
 const char* const kGridSections[3] = {"EGM2008_25", "EGM2008_10", "GSI2000"};
-GeoidGridParams TConversionOptions::* const kGridFields[3] = {&TConversionOptions::Egm2008_25, &TConversionOptions::Egm2008_10,
-                                                              &TConversionOptions::Gsi2000};
+GeoidGridParams TConversionOptions::*const kGridFields[3] = {
+    &TConversionOptions::Egm2008_25, &TConversionOptions::Egm2008_10, &TConversionOptions::Gsi2000};
 
-
-const char* const kIconNameKeys[8] = {"IconSp1", "IconSp2", "IconSp3", "IconSp4", "IconIrest", "IconIrest2", "IconStart", "IconEnd"};
+const char* const kIconNameKeys[8] = {"IconSp1",   "IconSp2",    "IconSp3",   "IconSp4",
+                                      "IconIrest", "IconIrest2", "IconStart", "IconEnd"};
 const char* const kIconDefaults[8] = {"pal4/icon57.png", "pal4/icon49.png", "pal4/icon51.png", "pal2/icon56.png",
                                       "pal4/icon46.png", "pal5/icon29.png", "pal5/icon26.png", "pal5/icon60.png"};
-const char* const kVisibleKeys[8] = {"Visible1", "Visible2", "Visible3", "Visible4", "VisibleIrest", "VisibleIrest2", "VisibleStart", "VisibleEnd"};
+const char* const kVisibleKeys[8] = {"Visible1",     "Visible2",      "Visible3",     "Visible4",
+                                     "VisibleIrest", "VisibleIrest2", "VisibleStart", "VisibleEnd"};
 const char* const kOldIconPos[8] = {"Speed1", "Speed2", "Speed3", "Speed4", "Irest", "Irest2", "Start", "End"};
 
 const char* const kBuiltinCsvInfo[] = {
@@ -47,9 +48,9 @@ const char* const kBuiltinCsvInfo[] = {
     "M-241 Ver1.12=M-241 Ver1.12",
     "M-241 Ver1.13=M-241 Ver1.13",
     "GT-730FL-S=Date / Time,Altitude,Ground Speed"};
-const char* const kBuiltinCsvOption[] = {
-    "Default=0,0,0", "Wintec=1,1,0", "V-900, VGPS-900=0,1,1", "M-241=0,1,0", "M-241 Ver1.12=0,1,0",
-    "M-241 Ver1.13=0,1,0", "GPSport 245=0,1,0", "ASG-1=0,1,0", "GT-730FL-S=0,1,0,2,0,1"};
+const char* const kBuiltinCsvOption[] = {"Default=0,0,0",     "Wintec=1,1,0",        "V-900, VGPS-900=0,1,1",
+                                         "M-241=0,1,0",       "M-241 Ver1.12=0,1,0", "M-241 Ver1.13=0,1,0",
+                                         "GPSport 245=0,1,0", "ASG-1=0,1,0",         "GT-730FL-S=0,1,0,2,0,1"};
 
 const std::string kDefaultIconPath = TConversionOptions().IconPath;
 
@@ -75,7 +76,9 @@ std::string BoolText(bool b) { return b ? "1" : "0"; }
 class Reader {
 public:
     explicit Reader(IniStore& ini) : ini_(ini) {}
-    std::string S(const char* sec, const std::string& key, const std::string& def) { return ini_.ReadString(sec, key, def); }
+    std::string S(const char* sec, const std::string& key, const std::string& def) {
+        return ini_.ReadString(sec, key, def);
+    }
     bool B(const char* sec, const std::string& key, bool def) {
         int32_t v;
         return ParseIniInt(ini_.ReadString(sec, key, ""), v) ? v != 0 : def;
@@ -204,9 +207,9 @@ void Load(Settings& s, IniStore& ini) {
     o.SplitIT = r.N("Option", "SplitIT", o.SplitIT, 0, 1e7, "150");
     s.OpenFiltIdx = r.I("Option", "OpenFiltIdx", s.OpenFiltIdx, 1, 10);
 
-    std::string* masks[9] = {&o.WBTmask, &o.RBTmask, &o.iBluemask, &o.WBT201mask, &o.WBT201mask2,
+    std::string* masks[9] = {&o.WBTmask,     &o.RBTmask,    &o.iBluemask, &o.WBT201mask,  &o.WBT201mask2,
                              &o.WBT201mask3, &o.WBT202mask, &o.Holuxmask, &o.TripMatemask};
-    const char* maskKeys[9] = {"WBTmask", "RBTmask", "iBluemask", "WBT201mask", "WBT201mask2",
+    const char* maskKeys[9] = {"WBTmask",     "RBTmask",    "iBluemask", "WBT201mask",  "WBT201mask2",
                                "WBT201mask3", "WBT202mask", "Holuxmask", "TripMatemask"};
     const char* maskDefs[9] = {"*.tks", "*.txt", "*.csv", "*.tk1", "*.tk2", "*.tk3", "*.TES", "*.trl", "*.nma"};
     for (int i = 0; i < 9; ++i) *masks[i] = LowerCase(r.S("Option", maskKeys[i], maskDefs[i]));
@@ -718,8 +721,9 @@ void ApplyPointName(Settings& s) {
     const size_t paren = o.PointName.find('(');
     s.BalloonCaption = "Balloon " + o.PointName.substr(paren == std::string::npos ? 0 : paren, 10);
     static const char* const hints[7] = {
-        "Point name is blank", "Point name is Point number", "Point name is Date and Time", "Point name is Time",
-        "Point name is Longitude and Latitude", "Point name is Speed", "Point name is Altitude"};
+        "Point name is blank",   "Point name is Point number",           "Point name is Date and Time",
+        "Point name is Time",    "Point name is Longitude and Latitude", "Point name is Speed",
+        "Point name is Altitude"};
     s.PointNameHint = hints[o.PointNameKind];
 }
 
@@ -805,7 +809,8 @@ std::string SystemUtcOffsetText() {
     return FormatUtcOffset(static_cast<double>(local.tm_gmtoff) / 86400.0);
 }
 
-LocaleFormats InitLocaleFormats(const std::string& shortDate, const std::string& shortTime, const std::string& longTime) {
+LocaleFormats InitLocaleFormats(const std::string& shortDate, const std::string& shortTime,
+                                const std::string& longTime) {
     auto isAsciiLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
     LocaleFormats lf;
     // The first plain character between the date's elements (letters of other scripts are words).
@@ -881,15 +886,15 @@ std::string SanitizeName(const std::string& in, char c) {
 
 void ConvertOldIconName(std::string& name, const std::string& x, const std::string& y, const std::string& def) {
     // Old palette pictures, located by pixel position.
-    if (name.rfind("palette-", 0) == 0 && name.size() >= 13 && name.compare(9, 4, ".png") == 0 &&
-        name[8] >= '2' && name[8] <= '5') {
+    if (name.rfind("palette-", 0) == 0 && name.size() >= 13 && name.compare(9, 4, ".png") == 0 && name[8] >= '2' &&
+        name[8] <= '5') {
         const int32_t n = (StrToIntSafe(x) / 32 + 56) - StrToIntSafe(y) / 4;
         name = std::string("pal") + name[8] + "/icon" + std::to_string(n) + ".png";
         return;
     }
     for (size_t at : {size_t(10), size_t(11)}) {
-        if (name.size() >= at + 4 && name.compare(at, 4, ".png") == 0 && name.rfind("pal", 0) == 0 &&
-            name[3] >= '2' && name[3] <= '5' && name.compare(4, 5, "/icon") == 0) {
+        if (name.size() >= at + 4 && name.compare(at, 4, ".png") == 0 && name.rfind("pal", 0) == 0 && name[3] >= '2' &&
+            name[3] <= '5' && name.compare(4, 5, "/icon") == 0) {
             int32_t n;
             if (TryStrToInt(name.substr(9, at - 9), n) && n >= 0 && n <= 63 &&
                 std::isdigit(static_cast<unsigned char>(name[9])))
@@ -929,17 +934,15 @@ void MergeDefaultCsvProfiles(Settings& s) {
 }
 
 std::string OpenDialogFilter(const TConversionOptions& o) {
-    const std::string &m1 = o.WBTmask, &m2 = o.RBTmask, &m3 = o.iBluemask, &m4 = o.WBT201mask,
-                      &m5 = o.WBT201mask2, &m6 = o.WBT201mask3, &m7 = o.WBT202mask, &m8 = o.Holuxmask,
-                      &m9 = o.TripMatemask;
+    const std::string &m1 = o.WBTmask, &m2 = o.RBTmask, &m3 = o.iBluemask, &m4 = o.WBT201mask, &m5 = o.WBT201mask2,
+                      &m6 = o.WBT201mask3, &m7 = o.WBT202mask, &m8 = o.Holuxmask, &m9 = o.TripMatemask;
     return "NMEA file (*.nmea, *.nme, log)|*.nmea;*.nme;*.log|WBT-100, 200 Log file (" + m1 + ")|" + m1 +
            "|RBT-3000 Log file (" + m2 + ")|" + m2 + "|i-Blue747, BT-Q1000 Log file (" + m3 + ")|" + m3 +
-           "|WBT-201 Log file (" + m4 + "," + m5 + "," + m6 + ")|" + m4 + ";" + m5 + ";" + m6 +
-           "|WBT-202 Log file (" + m7 + ")|" + m7 + "|M-241 Log file (" + m8 + ")|" + m8 +
-           "|TripMate Log file (" + m9 + ")|" + m9 + "|All Log file (*.nmea, *.nme, *.log " + m1 + ", " + m2 +
-           ", " + m3 + ", " + m4 + ", " + m7 + ", " + m5 + ", " + m6 + ", " + m8 + ", " + m9 +
-           ")|*.nmea;*.nme;*.log;" + m1 + ";" + m2 + ";" + m3 + ";" + m4 + ";" + m7 + ";" + m5 + ";" + m6 +
-           ";" + m8 + ";" + m9 + "|All file (*.*)|*.*";
+           "|WBT-201 Log file (" + m4 + "," + m5 + "," + m6 + ")|" + m4 + ";" + m5 + ";" + m6 + "|WBT-202 Log file (" +
+           m7 + ")|" + m7 + "|M-241 Log file (" + m8 + ")|" + m8 + "|TripMate Log file (" + m9 + ")|" + m9 +
+           "|All Log file (*.nmea, *.nme, *.log " + m1 + ", " + m2 + ", " + m3 + ", " + m4 + ", " + m7 + ", " + m5 +
+           ", " + m6 + ", " + m8 + ", " + m9 + ")|*.nmea;*.nme;*.log;" + m1 + ";" + m2 + ";" + m3 + ";" + m4 + ";" +
+           m7 + ";" + m5 + ";" + m6 + ";" + m8 + ";" + m9 + "|All file (*.*)|*.*";
 }
 
 std::string FloatKeyText(double v) {

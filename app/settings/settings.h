@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "settings/ini_store.h"
 #include "core/options.h"
+#include "settings/ini_store.h"
 
 namespace ts {
 
@@ -94,7 +94,8 @@ std::string SystemUtcOffsetText();
 // (in the pattern language of the platform's locale data): the separators, the date order pattern
 // and the time format the "Auto" box shows. The time separator is the one between the hour and
 // the minutes of the short time, ":" when there is none; the locale's AM/PM mark stays a mark.
-LocaleFormats InitLocaleFormats(const std::string& shortDate, const std::string& shortTime, const std::string& longTime);
+LocaleFormats InitLocaleFormats(const std::string& shortDate, const std::string& shortTime,
+                                const std::string& longTime);
 
 // --- Helpers of the load.
 // The number after "Ver" in a version caption; 0 when there is none.

@@ -7,8 +7,8 @@
 namespace ts {
 
 struct ProgramPaths {
-    std::string exePath;   // the running program, full path
-    std::string appData;   // the per-user settings root ($APPDATA, $XDG_CONFIG_HOME or ~/.config)
+    std::string exePath;  // the running program, full path
+    std::string appData;  // the per-user settings root ($APPDATA, $XDG_CONFIG_HOME or ~/.config)
     // From the running process and its environment.
     static ProgramPaths FromProcess();
     std::string Dir() const;   // with its trailing separator

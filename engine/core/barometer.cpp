@@ -8,11 +8,11 @@ namespace ts {
 
 namespace {
 constexpr double kT0Kelvin = 288.15;
-constexpr double kLapse = 0.0065;                 // K per metre
-constexpr double kExpPressure = 5.255876113;      // g M / (R L)
-constexpr double kExpAltitude = 0.190263236;      // its inverse
-constexpr double kScaleHeight = 44330.76923;      // T0 / L, metres
-constexpr double kTempTerm = 1.052056221;         // 303.15 / 288.15
+constexpr double kLapse = 0.0065;             // K per metre
+constexpr double kExpPressure = 5.255876113;  // g M / (R L)
+constexpr double kExpAltitude = 0.190263236;  // its inverse
+constexpr double kScaleHeight = 44330.76923;  // T0 / L, metres
+constexpr double kTempTerm = 1.052056221;     // 303.15 / 288.15
 }  // namespace
 
 double PressureFromHeight(double h, double offset) {

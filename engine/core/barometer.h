@@ -12,7 +12,7 @@ inline constexpr double kStdTemperature = 15.0;  // degrees C
 
 // The pressure at which pressure altitude is 0, and the temperature term of the scale.
 struct BarometerReference {
-    double pressure = kStdPressure;     // hPa
+    double pressure = kStdPressure;        // hPa
     double temperature = kStdTemperature;  // degrees C at the reference
 };
 

@@ -14,8 +14,18 @@ namespace ts {
 
 // Input kinds.
 enum InputKindId : int {
-    ikNone = 0, ikNmea = 1, ikTks = 2, ikRbt3000 = 3, ikCsv = 4, ikTk1 = 5, ikTk2 = 6, ikTk3 = 7,
-    ikTes = 8, ikM241 = 9, ikTripMate = 10, ikBarometer = 11
+    ikNone = 0,
+    ikNmea = 1,
+    ikTks = 2,
+    ikRbt3000 = 3,
+    ikCsv = 4,
+    ikTk1 = 5,
+    ikTk2 = 6,
+    ikTk3 = 7,
+    ikTes = 8,
+    ikM241 = 9,
+    ikTripMate = 10,
+    ikBarometer = 11
 };
 
 // Answers the geoid height N (metres) at a position, NaN where the model has no value.

@@ -16,8 +16,7 @@ namespace {
 
 const char* const kShortDay[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char* const kLongDay[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
-const char* const kShortMonth[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* const kShortMonth[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 const char* const kLongMonth[] = {"January", "February", "March",     "April",   "May",      "June",
                                   "July",    "August",   "September", "October", "November", "December"};
 
@@ -98,8 +97,7 @@ double EncodeDate(int y, int m, int d) {
 }
 
 double EncodeTime(int h, int n, int s, int ms) {
-    if (h < 0 || h > 23 || n < 0 || n > 59 || s < 0 || s > 59 || ms < 0 || ms > 999)
-        throw ConvertError("invalid time");
+    if (h < 0 || h > 23 || n < 0 || n > 59 || s < 0 || s > 59 || ms < 0 || ms > 999) throw ConvertError("invalid time");
     return (((h * 60.0 + n) * 60.0 + s) * 1000.0 + ms) / 86400000.0;
 }
 
@@ -125,8 +123,30 @@ namespace {
 // A date-time pattern read once into the steps that produce its text: the pattern is read the
 // same way for every value, and the writers format one per point.
 enum class DtOp : uint8_t {
-    Text, AmPm, AP, AMPM, Year2, Year4, Minute1, Minute2, Month1, Month2, MonthShort, MonthLong,
-    Day1, Day2, DayShort, DayLong, Hour1, Hour2, Second1, Second2, Ms1, Ms3, DateSep, TimeSep
+    Text,
+    AmPm,
+    AP,
+    AMPM,
+    Year2,
+    Year4,
+    Minute1,
+    Minute2,
+    Month1,
+    Month2,
+    MonthShort,
+    MonthLong,
+    Day1,
+    Day2,
+    DayShort,
+    DayLong,
+    Hour1,
+    Hour2,
+    Second1,
+    Second2,
+    Ms1,
+    Ms3,
+    DateSep,
+    TimeSep
 };
 
 struct DtStep {

@@ -16,9 +16,7 @@ bool PassesHdopSatMask(const TConversionOptions& o, int32_t sats, double hdop) {
     return sats >= o.NsatMin;
 }
 
-bool InOutputWindow(const TrackBlock& b, double t) {
-    return b.RangeStart - kOneMs <= t && t <= b.RangeEnd + kOneMs;
-}
+bool InOutputWindow(const TrackBlock& b, double t) { return b.RangeStart - kOneMs <= t && t <= b.RangeEnd + kOneMs; }
 
 OutputFilter::OutputFilter(EngineContext& ctx, const TrackBlock& block)
     : ctx_(ctx), block_(block), limit_(ctx.opt.OutLimit), reduce_(ctx.opt.ReduseOut) {
@@ -45,8 +43,7 @@ bool OutputFilter::Accept(int32_t i, const TLogData& p) {
     r.PrevTime = p.Time;
 
     const bool dropped = reduce_ && anyWritten_ && i != block_.Last &&
-                         p.Time - lastWrittenTime_ < ctx_.opt.ElapsedMin &&
-                         sinceWritten_ < ctx_.opt.MoveDistMin &&
+                         p.Time - lastWrittenTime_ < ctx_.opt.ElapsedMin && sinceWritten_ < ctx_.opt.MoveDistMin &&
                          (p.Flags & (InterestPoint | VoicePoint)) == 0;
     if (dropped) return false;
     anyWritten_ = true;
@@ -66,7 +63,8 @@ void FilterBlock(EngineContext& ctx, const TrackBlock& block,
     if (ctx.opt.ReduseOut || chunks < WriterChunking().minChunksForThreads) {
         OutputFilter filter(ctx, block);
         PointStream::Cursor cur = ctx.points.Seek(block.First);
-        for (int64_t i = block.First; i <= block.Last; ++i, ++cur) each(i, *cur, filter.Accept(static_cast<int32_t>(i), *cur));
+        for (int64_t i = block.First; i <= block.Last; ++i, ++cur)
+            each(i, *cur, filter.Accept(static_cast<int32_t>(i), *cur));
         return;
     }
     const bool limit = ctx.opt.OutLimit;

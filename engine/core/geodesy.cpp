@@ -20,8 +20,7 @@ GeoResult Inverse(double lat1, double lon1, double lat2, double lon2, double h1,
     constexpr double a = kGrs80A;
     constexpr double eps = 5e-12;
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    if (std::isnan(lat1) || std::isnan(lon1) || std::isnan(lat2) || std::isnan(lon2))
-        return {nan, nan, nan};
+    if (std::isnan(lat1) || std::isnan(lon1) || std::isnan(lat2) || std::isnan(lon2)) return {nan, nan, nan};
 
     double glat1 = lat1 * kDeg, glon1 = lon1 * kDeg;
     const double glat2 = lat2 * kDeg, glon2 = lon2 * kDeg;

@@ -5,9 +5,9 @@
 
 namespace ts {
 
-inline constexpr double kGrs80A = 6378137.0;             // semi-major axis, metres
-inline constexpr double kGrs80F = 1.0 / 298.257222101;   // flattening
-inline constexpr double kKnotKmh = 1.852;                // km/h per knot
+inline constexpr double kGrs80A = 6378137.0;            // semi-major axis, metres
+inline constexpr double kGrs80F = 1.0 / 298.257222101;  // flattening
+inline constexpr double kKnotKmh = 1.852;               // km/h per knot
 
 struct GeoResult {
     double distance;        // metres

@@ -20,9 +20,7 @@ void RecordingHost::SetStatus(int panel, const std::string& text) {
     if (panel == 0 || panel == 1) status[panel] = text;
 }
 
-std::string RecordingHost::Status(int panel) const {
-    return panel == 0 || panel == 1 ? status[panel] : std::string();
-}
+std::string RecordingHost::Status(int panel) const { return panel == 0 || panel == 1 ? status[panel] : std::string(); }
 
 MsgButton RecordingHost::MessageDlg(const std::string& text, MsgKind, unsigned, MsgButton def) {
     messages.push_back(text);

@@ -17,11 +17,11 @@ enum MsgButton : unsigned { mbOK = 1, mbCancel = 2, mbYes = 4, mbNo = 8 };
 // What the barometer calibration shows of a log's start point, as ready texts.
 struct BarometerStart {
     std::string fileName;
-    std::string loggerText;    // the logger's version line
+    std::string loggerText;  // the logger's version line
     std::string latText, lonText;
-    std::string altText;       // pressure altitude against 1013.25 hPa and 15 C, "%3.1f m"
-    std::string altEditText;   // the same, "%3.1f": the proposal when the altitude edit is empty
-    std::string offsetText;    // "Barometer offset: ... hPa", empty when there is no offset
+    std::string altText;      // pressure altitude against 1013.25 hPa and 15 C, "%3.1f m"
+    std::string altEditText;  // the same, "%3.1f": the proposal when the altitude edit is empty
+    std::string offsetText;   // "Barometer offset: ... hPa", empty when there is no offset
 };
 
 class Host {
@@ -41,13 +41,17 @@ public:
     virtual void SetBusyCursor(bool /*busy*/) {}
     // A message box; answers one of the buttons offered. Unattended hosts take defaultButton.
     virtual MsgButton MessageDlg(const std::string& /*text*/, MsgKind /*kind*/, unsigned /*buttons*/,
-                                 MsgButton defaultButton) { return defaultButton; }
+                                 MsgButton defaultButton) {
+        return defaultButton;
+    }
 
     // Lets the user locate a geoid grid file: starts in folder, proposes fileName, offers filter
     // ("description|pattern;pattern"). Answers the chosen file's full name; empty when cancelled
     // or when nobody can answer.
     virtual std::string BrowseGeoidFile(const std::string& /*folder*/, const std::string& /*fileName*/,
-                                        const std::string& /*filter*/) { return {}; }
+                                        const std::string& /*filter*/) {
+        return {};
+    }
     // Shows or hides the geoid dialog's note that a text grid is being converted.
     virtual void ShowGeoidConverting(bool /*shown*/) {}
 
@@ -55,9 +59,13 @@ public:
     // They edit Output and the range fields of the table in place and answer false when the user
     // cancelled. Unattended hosts answer at once and leave the table as it is: every block whole.
     virtual bool SelectOutputBlocks(BlockTable& /*blocks*/, const PointStream& /*points*/,
-                                    const TConversionOptions& /*o*/, int32_t& /*curBlock*/) { return true; }
+                                    const TConversionOptions& /*o*/, int32_t& /*curBlock*/) {
+        return true;
+    }
     virtual bool SelectOutputRange(BlockTable& /*blocks*/, const PointStream& /*points*/,
-                                   const TConversionOptions& /*o*/, int32_t /*curBlock*/) { return true; }
+                                   const TConversionOptions& /*o*/, int32_t /*curBlock*/) {
+        return true;
+    }
 
     // Calibrates the barometer at a log's start point (modal in the window, through
     // CalibrateBarometer). ref.pressure holds the log's first pressure on entry. Nobody to ask:

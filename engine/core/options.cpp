@@ -23,8 +23,8 @@ std::string HexUpper(uint64_t v, int minDigits) {
 
 std::string BuildExtensionList(const TConversionOptions& o) {
     std::string list = ".nme.nmea.log";
-    for (const std::string* m : {&o.WBTmask, &o.RBTmask, &o.iBluemask, &o.WBT201mask, &o.WBT201mask2,
-                                 &o.WBT201mask3, &o.WBT202mask, &o.Holuxmask, &o.TripMatemask})
+    for (const std::string* m : {&o.WBTmask, &o.RBTmask, &o.iBluemask, &o.WBT201mask, &o.WBT201mask2, &o.WBT201mask3,
+                                 &o.WBT202mask, &o.Holuxmask, &o.TripMatemask})
         list += MaskExt(*m);
     return list + ".";
 }
@@ -115,9 +115,15 @@ std::string ReplaceChar(std::string s, char from, char to) {
 }
 }  // namespace
 
-std::string TimeSepToUser(const LocaleFormats& lf, std::string s) { return ReplaceChar(std::move(s), lf.FileTimeSep, lf.UserTimeSep); }
-std::string DateSepToUser(const LocaleFormats& lf, std::string s) { return ReplaceChar(std::move(s), lf.FileDateSep, lf.UserDateSep); }
-std::string DateSepToEn(const LocaleFormats& lf, std::string s) { return ReplaceChar(std::move(s), lf.UserDateSep, lf.FileDateSep); }
+std::string TimeSepToUser(const LocaleFormats& lf, std::string s) {
+    return ReplaceChar(std::move(s), lf.FileTimeSep, lf.UserTimeSep);
+}
+std::string DateSepToUser(const LocaleFormats& lf, std::string s) {
+    return ReplaceChar(std::move(s), lf.FileDateSep, lf.UserDateSep);
+}
+std::string DateSepToEn(const LocaleFormats& lf, std::string s) {
+    return ReplaceChar(std::move(s), lf.UserDateSep, lf.FileDateSep);
+}
 
 std::string UserDateOrderPattern(const std::string& shortDateFormat, char sep) {
     std::string rest = LowerCase(shortDateFormat);
@@ -160,11 +166,20 @@ void DeriveOptions(TConversionOptions& o) {
 
 bool KeepRepairedDecimals(const TConversionOptions& used, TConversionOptions& settings) {
     using O = TConversionOptions;
-    static constexpr std::string O::*kDecimals[] = {
-        &O::Digit,            &O::KmlLatLonDecimal, &O::KmlAltDecimal,     &O::NoteLatLonDecimal,
-        &O::NoteAltDecimal,   &O::NoteSpeedDecimal, &O::GpxLatLonDecimal,  &O::GpxAltDecimal,
-        &O::NmeaLatLonDecimal, &O::NmeaAltDecimal,  &O::NmeaSpeedDecimal,  &O::CsvLatLonDecimal,
-        &O::CsvAltDecimal,    &O::CsvSpeedDecimal};
+    static constexpr std::string O::*kDecimals[] = {&O::Digit,
+                                                    &O::KmlLatLonDecimal,
+                                                    &O::KmlAltDecimal,
+                                                    &O::NoteLatLonDecimal,
+                                                    &O::NoteAltDecimal,
+                                                    &O::NoteSpeedDecimal,
+                                                    &O::GpxLatLonDecimal,
+                                                    &O::GpxAltDecimal,
+                                                    &O::NmeaLatLonDecimal,
+                                                    &O::NmeaAltDecimal,
+                                                    &O::NmeaSpeedDecimal,
+                                                    &O::CsvLatLonDecimal,
+                                                    &O::CsvAltDecimal,
+                                                    &O::CsvSpeedDecimal};
     bool changed = false;
     for (std::string O::*m : kDecimals) {
         if (settings.*m == used.*m) continue;

@@ -22,13 +22,42 @@ struct GeoidGridParams {
 // The CSV log reader's column items, in the order of their settings keys, and the alias lists a
 // new settings file gets.
 inline constexpr int kCsvItemCount = 17;
-enum CsvItemIndex { ciRCR, ciDate, ciTime, ciValid, ciLatitude, ciNS, ciLongitude, ciEW, ciHeight,
-                    ciSpeed, ciHDOP, ciNsat, ciTemp, ciBarom, ciPAlt, ciVoice, ciGeoid };
-inline constexpr std::array<const char*, kCsvItemCount> kCsvItemDefaults = {
-    "RCR,TAG", "DATE,Date Created,UTC DATE,Date / Time", "TIME,UTC TIME", "VALID",
-    "LATITUDE,Lat,LATITUDE N/S", "N/S,NS", "LONGITUDE,Lon,Long,LONGITUDE E/W", "E/W,EW",
-    "HEIGHT,Elevation,Altitude,Alt", "SPEED,Ground Speed", "HDOP", "NSAT (USED/VIEW),Nsat,Used sat",
-    "TEMPERATURE", "BAROMETER", "PRESSURE ALTITUDE", "VOX", "Geoid"};
+enum CsvItemIndex {
+    ciRCR,
+    ciDate,
+    ciTime,
+    ciValid,
+    ciLatitude,
+    ciNS,
+    ciLongitude,
+    ciEW,
+    ciHeight,
+    ciSpeed,
+    ciHDOP,
+    ciNsat,
+    ciTemp,
+    ciBarom,
+    ciPAlt,
+    ciVoice,
+    ciGeoid
+};
+inline constexpr std::array<const char*, kCsvItemCount> kCsvItemDefaults = {"RCR,TAG",
+                                                                            "DATE,Date Created,UTC DATE,Date / Time",
+                                                                            "TIME,UTC TIME",
+                                                                            "VALID",
+                                                                            "LATITUDE,Lat,LATITUDE N/S",
+                                                                            "N/S,NS",
+                                                                            "LONGITUDE,Lon,Long,LONGITUDE E/W",
+                                                                            "E/W,EW",
+                                                                            "HEIGHT,Elevation,Altitude,Alt",
+                                                                            "SPEED,Ground Speed",
+                                                                            "HDOP",
+                                                                            "NSAT (USED/VIEW),Nsat,Used sat",
+                                                                            "TEMPERATURE",
+                                                                            "BAROMETER",
+                                                                            "PRESSURE ALTITUDE",
+                                                                            "VOX",
+                                                                            "Geoid"};
 std::array<std::string, kCsvItemCount> DefaultCsvItems();
 // Lines name=value of a settings section, in file order.
 using ProfileList = std::vector<std::pair<std::string, std::string>>;
@@ -42,9 +71,8 @@ struct TConversionOptions {
     bool DateOnly = false;
 
     // Logger file masks (lower case, "*.ext") and the extension list built from them.
-    std::string WBTmask = "*.tks", RBTmask = "*.txt", iBluemask = "*.csv", WBT201mask = "*.tk1",
-                WBT201mask2 = "*.tk2", WBT201mask3 = "*.tk3", WBT202mask = "*.tes",
-                Holuxmask = "*.trl", TripMatemask = "*.nma";
+    std::string WBTmask = "*.tks", RBTmask = "*.txt", iBluemask = "*.csv", WBT201mask = "*.tk1", WBT201mask2 = "*.tk2",
+                WBT201mask3 = "*.tk3", WBT202mask = "*.tes", Holuxmask = "*.trl", TripMatemask = "*.nma";
     std::string ExtensionList;  // filled by BuildExtensionList
 
     // --- Time
@@ -92,10 +120,10 @@ struct TConversionOptions {
     std::string PostFix = "_g";
     std::string Digit = "3";
     std::string CustomGeoidFName, CustomGeoidExt = ".cdat";
-    GeoidGridParams Egm2008_25{"Und_min2.5x2.5_egm2008_isw=82_WGS84_TideFree_SE", 4321, 8642, -90.0, 0.0,
-                               2.5 / 60, 2.5 / 60, 4321, 8640, 1};
-    GeoidGridParams Egm2008_10{"Und_min1x1_egm2008_isw=82_WGS84_TideFree_SE", 10801, 21602, -90.0, 0.0,
-                               1.0 / 60, 1.0 / 60, 10801, 21600, 1};
+    GeoidGridParams Egm2008_25{
+        "Und_min2.5x2.5_egm2008_isw=82_WGS84_TideFree_SE", 4321, 8642, -90.0, 0.0, 2.5 / 60, 2.5 / 60, 4321, 8640, 1};
+    GeoidGridParams Egm2008_10{
+        "Und_min1x1_egm2008_isw=82_WGS84_TideFree_SE", 10801, 21602, -90.0, 0.0, 1.0 / 60, 1.0 / 60, 10801, 21600, 1};
     GeoidGridParams Gsi2000{"gsigeome.ver4", 1801, 1201, 20.0, 120.0, 1.0 / 60, 0.025, 1801, 1201, 0};
     bool GroundLevelApply = false;
     std::string GroundLevelValue = "0.0";
@@ -113,10 +141,10 @@ struct TConversionOptions {
     bool IconToKMZ = true;
     std::string PointName = "no name (None)";
     int PointNameKind = 0;
-    bool NoteDNum = true, NoteDate = true, NoteTime = true, NoteLat = true, NoteLon = true,
-         NoteSpeed = true, NoteAlt = true;
-    bool NoteHdop = false, NoteNsat = false, NoteTemp = false, NotePressure = false,
-         NotePressureAlt = false, NoteVoiceFile = false;
+    bool NoteDNum = true, NoteDate = true, NoteTime = true, NoteLat = true, NoteLon = true, NoteSpeed = true,
+         NoteAlt = true;
+    bool NoteHdop = false, NoteNsat = false, NoteTemp = false, NotePressure = false, NotePressureAlt = false,
+         NoteVoiceFile = false;
     bool PointNoteWanted = true;  // derived
     std::string NoteLatLonDecimal = "7", NoteAltDecimal = "1", NoteSpeedDecimal = "1";
     int IconSource = 0;
@@ -129,12 +157,12 @@ struct TConversionOptions {
     std::array<bool, 8> Visible{false, false, true, true, true, true, true, true};
     std::string LogoFile, LogoXpos = "0", LogoYpos = "1", LogoScale = "0.2";
     bool Mode3D = false;  // settings key 3D_mode
-    std::string Range = "1000", Tilt = "45", Heading = "0", Multi = "1.0", Offset3D = "0",
-                ViewLon = "0", ViewLat = "0", ViewAlt = "0", AutoRangeMulti = "1.2";
+    std::string Range = "1000", Tilt = "45", Heading = "0", Multi = "1.0", Offset3D = "0", ViewLon = "0", ViewLat = "0",
+                ViewAlt = "0", AutoRangeMulti = "1.2";
     bool AutoPos = true, Start = false, Half = true, Final = false, LExtrude = true, PExtrude = true,
-         ClampToGnd = false, RelativeToGnd = false, Absolute = true, AltReplace = false,
-         TrackToGnd = false, PlaceMarkToGnd = false, AutoHeading = true, North = true, East = false,
-         South = false, West = false, AutoRange = true;
+         ClampToGnd = false, RelativeToGnd = false, Absolute = true, AltReplace = false, TrackToGnd = false,
+         PlaceMarkToGnd = false, AutoHeading = true, North = true, East = false, South = false, West = false,
+         AutoRange = true;
 
     // --- GPX, NMEA and CSV
     std::string GpxLatLonDecimal = "7", GpxAltDecimal = "1";

@@ -83,8 +83,7 @@ private:
                 std::unique_lock<std::mutex> lock(m_);
                 ++idleWorkers_;
                 workCv_.wait(lock, [&] {
-                    return stop_ || next_ >= chunks_ ||
-                           next_ < consumed_ + static_cast<int64_t>(slots_.size());
+                    return stop_ || next_ >= chunks_ || next_ < consumed_ + static_cast<int64_t>(slots_.size());
                 });
                 --idleWorkers_;
                 if (stop_ || next_ >= chunks_) return;
@@ -127,8 +126,8 @@ private:
 void MakeChunksInOrder(int64_t chunks, const std::function<void(int64_t, std::string&)>& format,
                        const std::function<void(std::string&)>& take) {
     const ChunkSettings& c = WriterChunking();
-    const int threads = static_cast<int>(
-        std::min<int64_t>(c.threads > 0 ? c.threads : zip::AvailableProcessors(), chunks));
+    const int threads =
+        static_cast<int>(std::min<int64_t>(c.threads > 0 ? c.threads : zip::AvailableProcessors(), chunks));
     if (threads > 1 && chunks >= c.minChunksForThreads) {
         std::optional<ChunkWorkers> workers;
         try {

@@ -9,7 +9,7 @@
 namespace ts {
 
 int16_t Hdop10FromHdop(double hdop) {
-    if (!(hdop > 0)) return 0;  // also NaN
+    if (!(hdop > 0)) return 0;                     // also NaN
     const double v = std::nearbyint(hdop * 10.0);  // ties to even under the default rounding mode
     if (v >= 32767.0) return 32767;
     return static_cast<int16_t>(v);

@@ -18,15 +18,15 @@ inline constexpr float kNaNf = std::numeric_limits<float>::quiet_NaN();
 enum PointFlags : uint8_t { TimeRecord = 1, InterestPoint = 2, VoicePoint = 4 };
 
 struct TLogData {
-    double Time = 0;         // UTC date-time (days since 1899-12-30); <= 2.0 holds a time of day only
-    double Lat = 0;          // degrees, north positive
-    double Lon = 0;          // degrees, east positive
-    double Alt = kNaN;       // metres
-    double Speed = kNaN;     // knots
-    int16_t Hdop10 = 0;      // HDOP x 10; <= 0 means none
-    int8_t Sats = 99;        // satellites used; 99 when not logged
-    float GeoidSep = kNaNf;  // metres
-    float Pressure = kNaNf;  // hPa
+    double Time = 0;            // UTC date-time (days since 1899-12-30); <= 2.0 holds a time of day only
+    double Lat = 0;             // degrees, north positive
+    double Lon = 0;             // degrees, east positive
+    double Alt = kNaN;          // metres
+    double Speed = kNaN;        // knots
+    int16_t Hdop10 = 0;         // HDOP x 10; <= 0 means none
+    int8_t Sats = 99;           // satellites used; 99 when not logged
+    float GeoidSep = kNaNf;     // metres
+    float Pressure = kNaNf;     // hPa
     float Temperature = kNaNf;  // degrees C
     float PressureAlt = kNaNf;  // metres
     uint8_t Flags = 0;
@@ -49,7 +49,10 @@ inline float ToSingle(double v) {
 // record (i + WrapPoint) mod N.
 class PointStream {
 public:
-    void Clear() { recs_.clear(); wrapPoint_ = 0; }
+    void Clear() {
+        recs_.clear();
+        wrapPoint_ = 0;
+    }
     void Reserve(size_t n) { recs_.reserve(n); }
     int32_t Count() const { return static_cast<int32_t>(recs_.size()); }
     bool Empty() const { return recs_.empty(); }

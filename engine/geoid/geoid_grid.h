@@ -11,11 +11,11 @@ namespace ts {
 // Where the nodes of a grid lie in its file. Node (row i, column j), row 0 the northern-most, column
 // 0 at LonMin, is the single at byte (j + Stride * i + HeaderOffset) * 4.
 struct GeoidGridGeometry {
-    int32_t Stride = 0;   // words from one stored row to the next
-    double LatMin = 0;    // degrees, southern-most node row
-    double LonMin = 0;    // degrees, western-most node column
-    double DLat = 0;      // degrees between rows
-    double DLon = 0;      // degrees between columns
+    int32_t Stride = 0;  // words from one stored row to the next
+    double LatMin = 0;   // degrees, southern-most node row
+    double LonMin = 0;   // degrees, western-most node column
+    double DLat = 0;     // degrees between rows
+    double DLon = 0;     // degrees between columns
     int32_t NRows = 0;
     int32_t NCols = 0;
     int32_t HeaderOffset = 0;  // words from the start of a stored row to its first node
@@ -45,8 +45,8 @@ public:
     ~GeoidGrid() { Close(); }
 
     // Opens path read-only and takes the geometry; the file must hold exactly NRows stored rows of
-    // Stride words (plus trailerBytes). On failure nothing is open and why tells the reason (for the log, not the user).
-    // trailerBytes: bytes after the last row (a geometry trailer).
+    // Stride words (plus trailerBytes). On failure nothing is open and why tells the reason (for the log, not the
+    // user). trailerBytes: bytes after the last row (a geometry trailer).
     bool Open(const std::string& path, const GeoidGridGeometry& g, std::string* why = nullptr,
               int64_t trailerBytes = 0);
     void Close();

@@ -1,8 +1,8 @@
 #include "geoid/geoid_models.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <bit>
@@ -168,16 +168,12 @@ bool ParseGsiGeoidHeader(std::string_view line, GeoidGridParams& p) {
 double GeoidModels::GeoidHeight(double lat, double lon) {
     if (!loaded_) return kNaN;
     switch (s_.GeoidModel) {
-    case 0:
-        return s_.FixedGeoid;
+    case 0: return s_.FixedGeoid;
     case 1:
     case 2:
-    case 4:
-        return grid_.GeoidInterpolate(GeoidGrid::kSplineOrder, lat, lon);
-    case 3:
-        return grid_.GeoidInterpolate(s_.Spline ? GeoidGrid::kSplineOrder : 0, lat, lon);
-    default:
-        return kNaN;
+    case 4: return grid_.GeoidInterpolate(GeoidGrid::kSplineOrder, lat, lon);
+    case 3: return grid_.GeoidInterpolate(s_.Spline ? GeoidGrid::kSplineOrder : 0, lat, lon);
+    default: return kNaN;
     }
 }
 
@@ -404,8 +400,8 @@ void GeoidModels::SelectGeoidModel() {
         break;
     case 3:
         view_.splineVisible = true;
-        loaded_ = OpenGsiGeoidBinary(s_.Gsi2000.fname) &&
-                  OpenGeoidGrid(s_.Gsi2000.fname + ".dat", GeometryOf(s_.Gsi2000));
+        loaded_ =
+            OpenGsiGeoidBinary(s_.Gsi2000.fname) && OpenGeoidGrid(s_.Gsi2000.fname + ".dat", GeometryOf(s_.Gsi2000));
         break;
     case 4:
         loaded_ = !s_.CustomGeoidFName.empty() && OpenCustomGeoid(s_.GeoidFolder + s_.CustomGeoidFName);

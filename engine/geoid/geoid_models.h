@@ -8,9 +8,9 @@
 #include <string_view>
 
 #include "core/context.h"
-#include "geoid/geoid_grid.h"
 #include "core/host.h"
 #include "core/options.h"
+#include "geoid/geoid_grid.h"
 
 namespace ts {
 

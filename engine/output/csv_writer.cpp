@@ -4,9 +4,9 @@
 
 #include "core/date_time.h"
 #include "core/filters.h"
+#include "core/text_format.h"
 #include "output/output_file.h"
 #include "output/output_stage.h"
-#include "core/text_format.h"
 #include "output/text_out.h"
 #include "output/text_spool.h"
 #include "output/writers.h"
@@ -16,8 +16,8 @@ namespace ts {
 namespace {
 
 const char* FixQualityText(int quality) {
-    static const char* const kText[] = {"No fix", "SPS",  "DGPS", "PPS", "RTK", "FRTK", "Estimated (dead reckoning)",
-                                        "Manual input mode", "Simulator"};
+    static const char* const kText[] = {
+        "No fix", "SPS", "DGPS", "PPS", "RTK", "FRTK", "Estimated (dead reckoning)", "Manual input mode", "Simulator"};
     return quality >= 0 && quality <= 8 ? kText[quality] : "No fix";
 }
 

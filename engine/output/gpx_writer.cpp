@@ -5,11 +5,11 @@
 
 #include "core/date_time.h"
 #include "core/filters.h"
-#include "output/kml_placemarks.h"
 #include "core/ordered_chunks.h"
+#include "core/text_format.h"
+#include "output/kml_placemarks.h"
 #include "output/output_file.h"
 #include "output/output_stage.h"
-#include "core/text_format.h"
 #include "output/text_out.h"
 #include "output/text_spool.h"
 #include "output/writers.h"

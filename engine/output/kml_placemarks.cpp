@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "core/date_time.h"
-#include "output/kml_view3d.h"
 #include "core/text_format.h"
+#include "output/kml_view3d.h"
 
 namespace ts {
 
@@ -74,7 +74,11 @@ std::string_view TrimView(std::string_view s) {
 }  // namespace
 
 KmlPlacemarks::KmlPlacemarks(const TConversionOptions& o, const KmlFormats& f, bool compact)
-    : o_(o), f_(f), compact_(compact), balloon_(o.NoteToBalloon), itemSep_(balloon_ ? "<br/>" : " "),
+    : o_(o),
+      f_(f),
+      compact_(compact),
+      balloon_(o.NoteToBalloon),
+      itemSep_(balloon_ ? "<br/>" : " "),
       labelSep_(balloon_ ? "= " : "=") {}
 
 void KmlPlacemarks::StartBlock() {
@@ -192,9 +196,7 @@ void KmlPlacemarks::AppendPointName(std::string& s, const TLogData& p, int32_t n
         s.push_back(' ');
         s.append(FormatTimeMs(o_.TimeFmt, local));
         break;
-    case 3:
-        s.append(FormatTimeMs(o_.TimeFmt, local));
-        break;
+    case 3: s.append(FormatTimeMs(o_.TimeFmt, local)); break;
     case 4:
         AppendFixed(s, std::fabs(p.Lat), f_.noteDeg);
         s.append(KmlNS(p.Lat)).push_back(' ');
@@ -211,8 +213,7 @@ void KmlPlacemarks::AppendPointName(std::string& s, const TLogData& p, int32_t n
     case 6:
         if (!std::isnan(p.Alt)) AppendAltitude(s, p.Alt, true);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

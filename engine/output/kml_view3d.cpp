@@ -100,12 +100,12 @@ void KmlView3D::PickHalfWayPoint(EngineContext& ctx, const TrackBlock& block, do
     for (int64_t i = block.First; i <= block.Last; ++i, ++cur) {
         const TLogData& p = *cur;
         if (filter.Accept(static_cast<int32_t>(i), p)) {
-            const double sw = (BoxSouth - p.Lat) * (BoxSouth - p.Lat) +
-                              std::pow(c * LonDiff(BoxWest, p.Lon, crossing), 2);
-            const double ne = (BoxNorth - p.Lat) * (BoxNorth - p.Lat) +
-                              std::pow(c * LonDiff(BoxEast, p.Lon, crossing), 2);
-            const double score = std::fabs(sw - ne) + (cLat - p.Lat) * (cLat - p.Lat) +
-                                 std::pow(c * LonDiff(cLon, p.Lon, crossing), 2);
+            const double sw =
+                (BoxSouth - p.Lat) * (BoxSouth - p.Lat) + std::pow(c * LonDiff(BoxWest, p.Lon, crossing), 2);
+            const double ne =
+                (BoxNorth - p.Lat) * (BoxNorth - p.Lat) + std::pow(c * LonDiff(BoxEast, p.Lon, crossing), 2);
+            const double score =
+                std::fabs(sw - ne) + (cLat - p.Lat) * (cLat - p.Lat) + std::pow(c * LonDiff(cLon, p.Lon, crossing), 2);
             if (score < best) {
                 best = score;
                 viewLat = p.Lat;

@@ -9,12 +9,12 @@
 
 #include "core/date_time.h"
 #include "core/filters.h"
+#include "core/ordered_chunks.h"
+#include "core/text_format.h"
 #include "output/kml_placemarks.h"
 #include "output/kml_view3d.h"
-#include "core/ordered_chunks.h"
 #include "output/output_file.h"
 #include "output/output_stage.h"
-#include "core/text_format.h"
 #include "output/writers.h"
 
 namespace ts {
@@ -182,8 +182,8 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             }
         }
 
-        const std::string base = ClaimOutputName(
-            ctx, BlockOutputFileName(ctx, folder, block, count, lastTime), kmz ? ".kmz" : ".kml");
+        const std::string base =
+            ClaimOutputName(ctx, BlockOutputFileName(ctx, folder, block, count, lastTime), kmz ? ".kmz" : ".kml");
         const std::string fileName = base + (kmz ? ".$$$" : ".kml");
         if (!out.Create(ctx, fileName, "Writing ...")) {
             return false;
@@ -253,8 +253,8 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
                         if (!accepted.Has(i)) continue;
                         const TLogData& p = *cur;
                         ++n;
-                        piece.AddPoint(p, Height3D(o, f.multi, f.offset, p), n, n == 1 && o.Visible[kcStart],
-                                       isEnd(i), text);
+                        piece.AddPoint(p, Height3D(o, f.multi, f.offset, p), n, n == 1 && o.Visible[kcStart], isEnd(i),
+                                       text);
                     }
                     piece.FinishPiece(text, first <= lastBuilt && lastBuilt <= last);
                 },
@@ -278,7 +278,8 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             deflate.reset();
             if (PackKmz(ctx, fileName, contents) != 0) {
                 host.SetStatus(0, "  *** Archive Error!! ***");
-                ctx.Report("  Archive error!! : " + ExtractFileName(base + ".kmz") + "  " + IntToStr6(count) + " records");
+                ctx.Report("  Archive error!! : " + ExtractFileName(base + ".kmz") + "  " + IntToStr6(count) +
+                           " records");
                 return false;
             }
         }

@@ -10,12 +10,12 @@
 
 #include "archive/archiver.h"
 #include "archive/parallel_deflate.h"
-#include "text/streams.h"
 #include "core/text_format.h"
 #include "output/text_spool.h"
+#include "output/writers.h"
+#include "text/streams.h"
 #include "text/wide_files.h"
 #include "text/wide_text.h"
-#include "output/writers.h"
 
 namespace ts {
 
@@ -169,7 +169,7 @@ std::unique_ptr<KmzDeflate> KmzDeflate::Start(const std::string& fileName, const
     std::unique_ptr<KmzDeflate> d(new KmzDeflate(fd, folder));
     try {
         d->deflate_ = std::make_unique<zip::TParallelDeflate>(*d->source_, zip::GetBufferSizeByMode(kKmzLevel),
-                                                             kKmzLevel, zip::AvailableProcessors());
+                                                              kKmzLevel, zip::AvailableProcessors());
     } catch (const std::system_error&) {
         return nullptr;  // no thread to be had: the archive deflates the document itself
     }
@@ -216,8 +216,7 @@ std::shared_ptr<zip::TDeflatedSource> KmzDeflate::Finish(int64_t size, const std
     for (const Block& b : blocks_) read += b.read;
     if (failed_ || read != size) return nullptr;
     deflate_.reset();
-    return std::make_shared<StoredBlocks>(std::move(store_), std::move(blocks_), Wide(ExtractFileName(docName)),
-                                          size);
+    return std::make_shared<StoredBlocks>(std::move(store_), std::move(blocks_), Wide(ExtractFileName(docName)), size);
 }
 
 int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzContents& contents) {

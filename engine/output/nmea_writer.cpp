@@ -7,9 +7,9 @@
 #include "core/date_time.h"
 #include "core/filters.h"
 #include "core/geodesy.h"
+#include "core/text_format.h"
 #include "output/output_file.h"
 #include "output/output_stage.h"
-#include "core/text_format.h"
 #include "output/text_spool.h"
 #include "output/writers.h"
 
@@ -238,9 +238,8 @@ int32_t WriteNmeaFiles(EngineContext& ctx, const std::string& folder, const std:
                     if (std::isfinite(g.distance)) sinceWritten += g.distance;
                     course = g.forwardAzimuth;
                 }
-                const bool write = !o.ReduseOut || count == 0 || !hasNext ||
-                                   p.Time - lastTime >= o.ElapsedMin || sinceWritten >= o.MoveDistMin ||
-                                   (p.Flags & (InterestPoint | VoicePoint)) != 0;
+                const bool write = !o.ReduseOut || count == 0 || !hasNext || p.Time - lastTime >= o.ElapsedMin ||
+                                   sinceWritten >= o.MoveDistMin || (p.Flags & (InterestPoint | VoicePoint)) != 0;
                 if (write) {
                     pw.Add(text.Text(), p, hasNext, course);
                     text.Flow();

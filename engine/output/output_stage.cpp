@@ -88,8 +88,8 @@ std::string FormatFileTimeStamp(const EngineContext& ctx, double t) {
     return s;
 }
 
-std::string MakeOutputFileName(const EngineContext& ctx, const std::string& base, const std::string& ext,
-                               double start, double end) {
+std::string MakeOutputFileName(const EngineContext& ctx, const std::string& base, const std::string& ext, double start,
+                               double end) {
     std::string stamp = FormatFileTimeStamp(ctx, start);
     if (!ctx.opt.StartEndSep.empty()) stamp += ctx.opt.StartEndSep + FormatFileTimeStamp(ctx, end);
     ReplaceAll(stamp, std::string("\\s"), std::string(" "));

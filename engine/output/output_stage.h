@@ -20,8 +20,8 @@ bool AnyBlockSelected(const BlockTable& blocks);
 // The local time of t as a file-name stamp, with the user's separators. Never holds a "/".
 std::string FormatFileTimeStamp(const EngineContext& ctx, double t);
 // Full path of base + stamp(start)[ + StartEndSep + stamp(end)] + ext.
-std::string MakeOutputFileName(const EngineContext& ctx, const std::string& base, const std::string& ext,
-                               double start, double end);
+std::string MakeOutputFileName(const EngineContext& ctx, const std::string& base, const std::string& ext, double start,
+                               double end);
 // The output file name (without ext) of a block of which count points were written, the last at
 // lastTime. A block without a written point is named after its own range.
 std::string BlockOutputFileName(const EngineContext& ctx, const std::string& folder, const TrackBlock& block,

@@ -4,13 +4,13 @@
 #include <utility>
 #include <vector>
 
-#include "readers/m241_reader.h"
+#include "core/text_format.h"
 #include "readers/csv_reader.h"
+#include "readers/m241_reader.h"
 #include "readers/nmea_reader.h"
+#include "readers/rbt3000_reader.h"
 #include "readers/tks_reader.h"
 #include "readers/wintec_reader.h"
-#include "readers/rbt3000_reader.h"
-#include "core/text_format.h"
 
 namespace ts {
 
@@ -20,9 +20,9 @@ int DetectInputKind(const TConversionOptions& o, const std::string& fileName) {
     // Each mask maps to its own kind, so an empty mask leaves the others where they are; the first
     // entry naming an extension wins.
     const std::pair<const std::string*, int> masks[] = {
-        {&o.WBTmask, ikTks},      {&o.RBTmask, ikRbt3000},     {&o.iBluemask, ikCsv},
-        {&o.WBT201mask, ikTk1},   {&o.WBT201mask2, ikTk2},     {&o.WBT201mask3, ikTk3},
-        {&o.WBT202mask, ikTes},   {&o.Holuxmask, ikM241},      {&o.TripMatemask, ikTripMate}};
+        {&o.WBTmask, ikTks},    {&o.RBTmask, ikRbt3000}, {&o.iBluemask, ikCsv},
+        {&o.WBT201mask, ikTk1}, {&o.WBT201mask2, ikTk2}, {&o.WBT201mask3, ikTk3},
+        {&o.WBT202mask, ikTes}, {&o.Holuxmask, ikM241},  {&o.TripMatemask, ikTripMate}};
     if (ext == ".nme" || ext == ".nmea") return ikNmea;
     if (ext == ".log") return o.UseBarometer ? ikBarometer : ikNmea;
     for (const auto& [mask, kind] : masks)
@@ -34,15 +34,16 @@ ReaderFn ReaderForKind(int kind) {
     switch (kind) {
     case ikNmea:
     case ikTripMate:
-    case ikBarometer:
-        return ReadNmeaFile;
+    case ikBarometer: return ReadNmeaFile;
     case ikTks: return ReadTksFile;
-    case ikTk1: case ikTk2: case ikTk3: case ikTes: return ReadWintecLogFile;
+    case ikTk1:
+    case ikTk2:
+    case ikTk3:
+    case ikTes: return ReadWintecLogFile;
     case ikRbt3000: return ReadRbt3000File;
     case ikM241: return ReadM241File;
     case ikCsv: return ReadCsvLogFile;
-    default:
-        return nullptr;
+    default: return nullptr;
     }
 }
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "readers/line_reader.h"
 #include "core/options.h"
+#include "readers/line_reader.h"
 
 namespace ts {
 

@@ -6,8 +6,8 @@
 #include "core/date_time.h"
 #include "core/filters.h"
 #include "core/geodesy.h"
-#include "output/output_stage.h"
 #include "core/text_format.h"
+#include "output/output_stage.h"
 
 namespace ts {
 
@@ -175,9 +175,9 @@ bool ParseRow(EngineContext& ctx, CsvRowSource& src, std::string_view line) {
 
     const double prevTime = ctx.run.PrevTime;
     if (po.CsvDropMidnightRows && StepsBackOverAMinute(prevTime, row.NewTime) && IsMidnight(row.NewTime)) {
-        ctx.Report("  Data of illegal time was disregarded: " +
-                   FormatDateTime(o.OutDateFormat, row.NewTime, o.DateSeparator) + " " +
-                   FormatTimeMs("hh:nn:ss.", row.NewTime));
+        ctx.Report(
+            "  Data of illegal time was disregarded: " + FormatDateTime(o.OutDateFormat, row.NewTime, o.DateSeparator) +
+            " " + FormatTimeMs("hh:nn:ss.", row.NewTime));
         ctx.host.showReportAtEnd = true;
         accepted = false;
     }

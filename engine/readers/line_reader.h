@@ -2,9 +2,9 @@
 // CR, LF or CR LF. The last line read can be held: the next ReadLine returns it again, once.
 #pragma once
 
-#include <cstddef>
 #include <algorithm>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <functional>

@@ -9,8 +9,8 @@
 
 #include "core/date_time.h"
 #include "core/geodesy.h"
-#include "output/output_stage.h"
 #include "core/text_format.h"
+#include "output/output_stage.h"
 
 namespace ts {
 
@@ -32,8 +32,8 @@ double F32At(const uint8_t* p) { return std::bit_cast<float>(U32At(p)); }
 
 // One taken record, in the units of the file.
 struct M241Record {
-    double time = 0;    // date-time
-    double lat = 0;     // folded back into -90..90 for interest points
+    double time = 0;  // date-time
+    double lat = 0;   // folded back into -90..90 for interest points
     double lon = 0;
     double alt = kNaN;  // metres
     double kmh = kNaN;  // 20-byte records only; NaN when none

@@ -14,9 +14,9 @@
 
 #include "core/barometer.h"
 #include "core/geodesy.h"
-#include "readers/nmea_sentence.h"
-#include "output/output_stage.h"
 #include "core/text_format.h"
+#include "output/output_stage.h"
+#include "readers/nmea_sentence.h"
 
 namespace ts {
 
@@ -309,7 +309,7 @@ std::string FormatDms(int digits, double value, const std::string& degChar) {
     // A nudge of a tenth of half the last shown unit of the second, against representation
     // errors that would show a value one unit low.
     static const double kNudge[] = {1.388888888888889e-05, 1.388888888888889e-06, 1.388888888888889e-07,
-                                       1.388888888888889e-08, 1.388888888888889e-09, 1.3888888888888888e-10};
+                                    1.388888888888889e-08, 1.388888888888889e-09, 1.3888888888888888e-10};
     if (digits <= 5) v += kNudge[digits];
     if (!(v < 1e9)) return std::string();
     const double d = std::trunc(v);

@@ -227,8 +227,7 @@ NmeaDate NmeaFieldToDate(std::string_view text) {
     try {
         d.value = StrToDateTime(s);
         d.state = NmeaDate::Valid;
-    } catch (const ConvertError&) {
-    }
+    } catch (const ConvertError&) {}
     return d;
 }
 
@@ -498,9 +497,7 @@ void DescribeNmeaLine(const NmeaLineRules& r, NmeaLineScratch& sc, std::string_v
         out.kind = NmeaLineFacts::Other;
 }
 
-void ClearSensorValues(NmeaEpoch& e) {
-    e.SensorValue1 = e.pressure = e.pressureAlt = e.temperature = kNaN;
-}
+void ClearSensorValues(NmeaEpoch& e) { e.SensorValue1 = e.pressure = e.pressureAlt = e.temperature = kNaN; }
 
 void ResetNmeaEpoch(EngineContext& ctx, NmeaEpoch& e) {
     e.EndOfLog = false;
@@ -600,7 +597,9 @@ struct TextLines {
     bool AtEnd() { return file.AtEnd(); }
     void Hold() { file.Hold(); }
     bool Take(std::string_view& line) { return file.ReadLine(line); }
-    static uint8_t Starts(const EngineContext& ctx, std::string_view line) { return NmeaLineStarts(ctx.inputKind, line); }
+    static uint8_t Starts(const EngineContext& ctx, std::string_view line) {
+        return NmeaLineStarts(ctx.inputKind, line);
+    }
     static int32_t Parse(EngineContext& ctx, NmeaEpoch& e, std::string_view line, int32_t n) {
         return ParseNmeaLine(ctx, e, line, n);
     }

@@ -7,9 +7,9 @@
 #include "core/date_time.h"
 #include "core/filters.h"
 #include "core/geodesy.h"
-#include "readers/line_reader.h"
-#include "output/output_stage.h"
 #include "core/text_format.h"
+#include "output/output_stage.h"
+#include "readers/line_reader.h"
 
 namespace ts {
 
@@ -19,7 +19,19 @@ namespace {
 constexpr int kSearchLines = 30;
 
 enum class RbtKey {
-    Other, Year, Month, Day, Hour, Minute, Second, Latitude, Longitude, Altitude, Hdop, Satellites, Speed,
+    Other,
+    Year,
+    Month,
+    Day,
+    Hour,
+    Minute,
+    Second,
+    Latitude,
+    Longitude,
+    Altitude,
+    Hdop,
+    Satellites,
+    Speed,
     Direction
 };
 
@@ -29,12 +41,19 @@ RbtKey KeyOf(std::string_view key) {
         RbtKey key;
     };
     // "event type" and "pdop" are known keys that nothing uses.
-    static constexpr Entry kKeys[] = {
-        {"year", RbtKey::Year},           {"month", RbtKey::Month},         {"day", RbtKey::Day},
-        {"hour", RbtKey::Hour},           {"minute", RbtKey::Minute},       {"second", RbtKey::Second},
-        {"latitude", RbtKey::Latitude},   {"longitude", RbtKey::Longitude}, {"altitude", RbtKey::Altitude},
-        {"hdop", RbtKey::Hdop},           {"satellite no", RbtKey::Satellites},
-        {"speed(kms/hr)", RbtKey::Speed}, {"direction", RbtKey::Direction}};
+    static constexpr Entry kKeys[] = {{"year", RbtKey::Year},
+                                      {"month", RbtKey::Month},
+                                      {"day", RbtKey::Day},
+                                      {"hour", RbtKey::Hour},
+                                      {"minute", RbtKey::Minute},
+                                      {"second", RbtKey::Second},
+                                      {"latitude", RbtKey::Latitude},
+                                      {"longitude", RbtKey::Longitude},
+                                      {"altitude", RbtKey::Altitude},
+                                      {"hdop", RbtKey::Hdop},
+                                      {"satellite no", RbtKey::Satellites},
+                                      {"speed(kms/hr)", RbtKey::Speed},
+                                      {"direction", RbtKey::Direction}};
     for (const Entry& e : kKeys)
         if (e.text == key) return e.key;
     return RbtKey::Other;

@@ -11,8 +11,8 @@
 
 #include "core/date_time.h"
 #include "core/geodesy.h"
-#include "output/output_stage.h"
 #include "core/text_format.h"
+#include "output/output_stage.h"
 
 namespace ts {
 
@@ -199,8 +199,8 @@ void ReservePoints(EngineContext& ctx, int64_t dataBytes) {
     ctx.points.Reserve(static_cast<size_t>(std::min<int64_t>(records, int64_t{1} << 20)));
 }
 
-int32_t ConvertLoggerArea(EngineContext& ctx, RecordFile& file, int64_t start, int64_t end,
-                          LoggerRecordSource& src, const std::string& device, const std::string& fileName) {
+int32_t ConvertLoggerArea(EngineContext& ctx, RecordFile& file, int64_t start, int64_t end, LoggerRecordSource& src,
+                          const std::string& device, const std::string& fileName) {
     ctx.points.Clear();
     ctx.blocks.Clear();
     ctx.run.GeoidOutsideCount = 0;

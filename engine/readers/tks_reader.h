@@ -90,7 +90,7 @@ int32_t BuildLoggerTrack(EngineContext& ctx, LoggerRecordSource& src);
 // The common run of the logger readers: fresh points and blocks from the records of the data area
 // start..end through src, the record count reported under the device name, then the output files.
 // Returns what MakeOutputFiles returns, 0 when there are no records.
-int32_t ConvertLoggerArea(EngineContext& ctx, RecordFile& file, int64_t start, int64_t end,
-                          LoggerRecordSource& src, const std::string& device, const std::string& fileName);
+int32_t ConvertLoggerArea(EngineContext& ctx, RecordFile& file, int64_t start, int64_t end, LoggerRecordSource& src,
+                          const std::string& device, const std::string& fileName);
 
 }  // namespace ts

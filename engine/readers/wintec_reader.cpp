@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "output/output_stage.h"
 #include "core/text_format.h"
+#include "output/output_stage.h"
 
 namespace ts {
 
@@ -72,8 +72,8 @@ int32_t CheckWintecLogHeader(RecordFile& file, std::string& deviceName) {
     for (const HeaderLayout& l : kLayouts) {
         if (sig != l.signature) continue;
         const size_t nameAt = static_cast<size_t>(l.nameOffset);
-        const std::string dev = got > nameAt ? BytesToNameString(h + nameAt, std::min<size_t>(8, got - nameAt))
-                                             : std::string();
+        const std::string dev =
+            got > nameAt ? BytesToNameString(h + nameAt, std::min<size_t>(8, got - nameAt)) : std::string();
         if (dev == "WBT201") deviceName = "WBT-201";
         else if (dev == "WSG1000") deviceName = "WSG-1000";
         else if (Trim(dev).empty()) deviceName = "Unknown";

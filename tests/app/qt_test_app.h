@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "test_temp.h"
 #include "forms/form_main.h"
+#include "test_temp.h"
 
 inline QApplication& TestApp() {
     if (auto* a = qobject_cast<QApplication*>(QCoreApplication::instance())) return *a;
@@ -64,7 +64,8 @@ inline void ExpectNoOverlaps(const QWidget* w) {
 
 // An empty folder named after the running test, with a "prog" folder for the program.
 inline std::string ScratchDir(const std::string& prefix) {
-    const std::string dir = ProcessTempDir() + prefix + "_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+    const std::string dir =
+        ProcessTempDir() + prefix + "_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir + "prog");
     return dir;

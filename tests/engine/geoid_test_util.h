@@ -16,16 +16,20 @@ namespace ts::testing {
 
 using TempDir = ScratchDir;
 
-template <class T> void PutLe(std::vector<unsigned char>& out, T v) {
+template <class T>
+void PutLe(std::vector<unsigned char>& out, T v) {
     using U = std::conditional_t<sizeof(T) == 8, uint64_t, uint32_t>;
     const U u = std::bit_cast<U>(v);
     for (size_t i = 0; i < sizeof(U); ++i) out.push_back(static_cast<unsigned char>(u >> (8 * i)));
 }
 
 inline void WriteFile(const std::string& name, const std::vector<unsigned char>& bytes) {
-    std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
-inline void WriteText(const std::string& name, const std::string& text) { std::ofstream(name, std::ios::binary) << text; }
+inline void WriteText(const std::string& name, const std::string& text) {
+    std::ofstream(name, std::ios::binary) << text;
+}
 inline std::vector<unsigned char> ReadBytes(const std::string& name) {
     std::ifstream f(name, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};

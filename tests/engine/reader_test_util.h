@@ -7,7 +7,6 @@
 #include <optional>
 #include <regex>
 
-#include "test_temp.h"
 #include "readers/csv_reader.h"
 #include "readers/line_reader.h"
 #include "readers/m241_reader.h"
@@ -15,6 +14,7 @@
 #include "readers/rbt3000_reader.h"
 #include "readers/tks_reader.h"
 #include "readers/wintec_reader.h"
+#include "test_temp.h"
 #include "writer_test_util.h"
 
 namespace ts::test {
@@ -113,8 +113,9 @@ struct Reading {
 // in one assertion.
 inline std::string Describe(const TLogData& p) {
     char b[256];
-    std::snprintf(b, sizeof b, "%s %.7f %.7f %.2f %.3f %d %d %d %d", FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", p.Time).c_str(),
-                  p.Lat, p.Lon, p.Alt, p.Speed * 1.852, p.Hdop10, p.Sats, p.FixQuality, p.Flags);
+    std::snprintf(b, sizeof b, "%s %.7f %.7f %.2f %.3f %d %d %d %d",
+                  FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", p.Time).c_str(), p.Lat, p.Lon, p.Alt, p.Speed * 1.852,
+                  p.Hdop10, p.Sats, p.FixQuality, p.Flags);
     return b;
 }
 
@@ -141,7 +142,6 @@ inline void ExpectBlocksCoverStream(const EngineContext& ctx) {
     }
     ASSERT_EQ(next, ctx.points.Count());
 }
-
 
 // The points (trkpt or wpt) of a peer's GPX reading: position, and the text of each named child element.
 struct PeerPoint {
@@ -194,7 +194,9 @@ inline void Damage(std::string& s, std::mt19937& rng, const std::vector<std::str
         case 3: s.insert(at, s.substr(at, std::min<size_t>(pick(80), rest))); break;
         case 4: s.insert(at, std::string(pick(3000), "9,.*$:\n\xFF"[pick(8)])); break;
         case 5: s.replace(at, std::min<size_t>(4, rest), "\xFF\xFF\xFF\x7F"); break;
-        case 6: if (!extras.empty()) s.insert(at, extras[pick(extras.size())]); break;
+        case 6:
+            if (!extras.empty()) s.insert(at, extras[pick(extras.size())]);
+            break;
         default: s.resize(at); break;
         }
     }
@@ -203,7 +205,7 @@ inline void Damage(std::string& s, std::mt19937& rng, const std::vector<std::str
 // A CSV log's header of date, time and position columns, and one of its rows.
 inline const std::string kCsvHead = "DATE,TIME,LATITUDE,N/S,LONGITUDE,E/W,HEIGHT\r\n";
 inline std::string CsvLine(const std::string& time, double lat = 48.1, const std::string& date = "2024/03/16",
-                          double lon = 11.5) {
+                           double lon = 11.5) {
     char b[160];
     std::snprintf(b, sizeof b, "%s,%s,%.6f,N,%.6f,E,100\r\n", date.c_str(), time.c_str(), lat, lon);
     return b;
@@ -291,6 +293,5 @@ inline std::string Tk2Header(uint32_t count, const std::string& name = "WBT201")
 inline std::string Tk3Header(uint32_t count, const std::string& name = "WSG1000") {
     return WintecHeader("WINTECLOGTK3", 30, name, 493, count);
 }
-
 
 }  // namespace ts::test

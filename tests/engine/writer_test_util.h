@@ -13,12 +13,12 @@
 #include <sstream>
 
 #include "core/context.h"
-#include "readers/convert.h"
 #include "core/date_time.h"
 #include "core/geodesy.h"
-#include "output/output_stage.h"
 #include "core/text_format.h"
+#include "output/output_stage.h"
 #include "output/writers.h"
+#include "readers/convert.h"
 
 namespace ts::testing {
 
@@ -165,7 +165,6 @@ inline double T(int y, int m, int d, int h = 0, int n = 0, int s = 0, int ms = 0
     return EncodeDate(y, m, d) + EncodeTime(h, n, s, ms);
 }
 
-
 struct LatLon {
     double lat, lon;
 };
@@ -242,7 +241,8 @@ for r in rows:
 inline std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> r;
     std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) r.push_back(!l.empty() && l.back() == '\r' ? l.substr(0, l.size() - 1) : l);
+    for (std::string l; std::getline(in, l);)
+        r.push_back(!l.empty() && l.back() == '\r' ? l.substr(0, l.size() - 1) : l);
     return r;
 }
 

@@ -11,11 +11,9 @@
 
 namespace ziptest {
 
-inline std::string Quote(const std::string& s)
-{
+inline std::string Quote(const std::string& s) {
     std::string r = "'";
-    for (char c : s)
-        r += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : s) r += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return r + "'";
 }
 
@@ -23,20 +21,19 @@ inline std::string Quote(const std::string& s)
 inline int Run(const std::string& cmd, std::string* out = nullptr) { return RunCommand(cmd + " 2>&1", out); }
 
 // Runs a Python script with the given arguments; returns its exit status, with its output in out.
-inline int Python(const std::string& script, const std::vector<std::string>& args, std::string* out = nullptr)
-{
+inline int Python(const std::string& script, const std::vector<std::string>& args, std::string* out = nullptr) {
     std::string cmd = "python3 -c " + Quote(script);
-    for (const auto& a : args)
-        cmd += " " + Quote(a);
+    for (const auto& a : args) cmd += " " + Quote(a);
     return Run(cmd, out);
 }
 
 // Python's zipfile: a line per member, the expression expr over its ZipInfo i.
-inline std::string PythonFields(const std::filesystem::path& zip, const std::string& expr)
-{
+inline std::string PythonFields(const std::filesystem::path& zip, const std::string& expr) {
     std::string out;
     return Python("import sys, zipfile\nfor i in zipfile.ZipFile(sys.argv[1]).infolist(): print(" + expr + ")",
-                  {zip.string()}, &out) == 0 ? out : "failed: " + out;
+                  {zip.string()}, &out) == 0
+               ? out
+               : "failed: " + out;
 }
 
 // Python's zipfile, with the password if one is given: testzip passes, and each member named in
@@ -44,8 +41,7 @@ inline std::string PythonFields(const std::filesystem::path& zip, const std::str
 // extra tags, one line each, as "name|flag bits|method|extra tags" (central directory). Empty text
 // means a failure.
 inline std::string PythonCheck(const std::filesystem::path& zip, const std::vector<std::string>& pairs = {},
-                               const std::string& password = "")
-{
+                               const std::string& password = "") {
     static const char* script = R"PY(
 import sys, zipfile, struct
 z = zipfile.ZipFile(sys.argv[1])
@@ -70,47 +66,39 @@ for i in z.infolist():
 }
 
 // A tool's exit status 0, its output (also in out) as the message either way.
-inline testing::AssertionResult Judge(const std::string& cmd, std::string* out)
-{
+inline testing::AssertionResult Judge(const std::string& cmd, std::string* out) {
     std::string text;
     const bool ok = Run(cmd, &text) == 0;
-    if (out)
-        *out = text;
+    if (out) *out = text;
     return (ok ? testing::AssertionSuccess() : testing::AssertionFailure()) << text.substr(0, 2000);
 }
 
 // "member=folder/member" pairs for PythonCheck.
-inline std::vector<std::string> SourcePairs(const std::string& folder, const std::vector<std::string>& members)
-{
+inline std::vector<std::string> SourcePairs(const std::string& folder, const std::vector<std::string>& members) {
     std::vector<std::string> pairs;
-    for (const std::string& m : members)
-        pairs.push_back(m + "=" + folder + m);
+    for (const std::string& m : members) pairs.push_back(m + "=" + folder + m);
     return pairs;
 }
 
 inline testing::AssertionResult UnzipTest(const std::filesystem::path& zip, std::string* out = nullptr,
-                                          const std::string& password = "")
-{
+                                          const std::string& password = "") {
     return Judge("unzip -tq " + (password.empty() ? "" : "-P " + Quote(password) + " ") + Quote(zip.string()), out);
 }
 
 // 7z with a command ("t", "x -o...") and the password if one is given.
 inline testing::AssertionResult SevenZip(const std::string& command, const std::filesystem::path& zip,
-                                         std::string* out = nullptr, const std::string& password = "")
-{
-    return Judge("7z " + command + " -bd " + (password.empty() ? "" : Quote("-p" + password) + " ") + Quote(zip.string()),
-                 out);
+                                         std::string* out = nullptr, const std::string& password = "") {
+    return Judge(
+        "7z " + command + " -bd " + (password.empty() ? "" : Quote("-p" + password) + " ") + Quote(zip.string()), out);
 }
 
-inline testing::AssertionResult SevenZipTest(const std::filesystem::path& zip, std::string* out = nullptr)
-{
+inline testing::AssertionResult SevenZipTest(const std::filesystem::path& zip, std::string* out = nullptr) {
     return SevenZip("t", zip, out);
 }
 
 // Python's zipfile listing of an encrypted archive, without reading it: per member
 // "name|flag bit 0|method|CRC|AES extra data in hex".
-inline std::string CipherListing(const std::filesystem::path& zip)
-{
+inline std::string CipherListing(const std::filesystem::path& zip) {
     static const char* script = R"PY(
 import sys, zipfile, struct
 for i in zipfile.ZipFile(sys.argv[1]).infolist():
@@ -126,8 +114,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
 }
 
 // Python decrypts each traditional header: its last two bytes are bits 16-31 of the CRC.
-inline bool CheckBytesFromCrc(const std::filesystem::path& zip, const std::string& password)
-{
+inline bool CheckBytesFromCrc(const std::filesystem::path& zip, const std::string& password) {
     static const char* script = R"PY(
 import sys, zipfile, struct
 z = zipfile.ZipFile(sys.argv[1]); f = open(sys.argv[1], 'rb')
@@ -142,8 +129,7 @@ for i in z.infolist():
 
 // Joins the volumes of a split set (in disk order, the last one holding the directory) into one
 // archive: the volumes back to back, then the directory again with absolute offsets.
-inline bool JoinVolumes(const std::vector<std::filesystem::path>& volumes, const std::filesystem::path& out)
-{
+inline bool JoinVolumes(const std::vector<std::filesystem::path>& volumes, const std::filesystem::path& out) {
     static const char* script = R"PY(
 import sys, struct
 out = sys.argv[1]
@@ -200,8 +186,7 @@ tail += struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, n, n, min(len(cd), 0xFFFFFFFF
 open(out, 'wb').write(d + cd + tail)
 )PY";
     std::vector<std::string> args = {out.string()};
-    for (const auto& v : volumes)
-        args.push_back(v.string());
+    for (const auto& v : volumes) args.push_back(v.string());
     return Python(script, args) == 0;
 }
 

@@ -13,15 +13,13 @@
 
 namespace zip {
 
-bool IsSFXFile(const std::u16string& name)
-{
+bool IsSFXFile(const std::u16string& name) {
     return ZipWideLowerCase(WideExtractFileExt(name)).find(u".exe") != std::u16string::npos;
 }
 
 std::int64_t TZipBaseArchiver::FreeSpace(const std::u16string& name) { return ZipFreeSpace(name); }
 
-std::u16string TZipBaseArchiver::MakeTempFileName()
-{
+std::u16string TZipBaseArchiver::MakeTempFileName() {
     std::u16string dir = TempDir;
     if (dir.empty()) {
         const char* env = std::getenv("TMPDIR");
@@ -29,14 +27,12 @@ std::u16string TZipBaseArchiver::MakeTempFileName()
     }
     std::string tmpl = WideToFsName(ZipIncludeTrailingBackslash(dir)) + "FCXXXXXX";
     const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0)
-        FailFmt(19, {FsNameToWide(tmpl)});
+    if (fd < 0) FailFmt(19, {FsNameToWide(tmpl)});
     ::close(fd);
     return FsNameToWide(tmpl);
 }
 
-void TZipBaseArchiver::CreateDirManager()
-{
+void TZipBaseArchiver::CreateDirManager() {
     if (inMemory_) {
         SetArchiveStream(std::make_unique<TMemoryStream>());
     } else {
@@ -45,12 +41,10 @@ void TZipBaseArchiver::CreateDirManager()
         RequestVolume(VolumeNumberInfo);
     }
     dirManager_ = std::make_unique<TZipDirManager>(archiveStream_, *this, true);
-    if (!SFXStub.empty())
-        dirManager_->WriteSFXStub();
+    if (!SFXStub.empty()) dirManager_->WriteSFXStub();
 }
 
-void TZipBaseArchiver::OpenVolumeFile(const std::u16string& name)
-{
+void TZipBaseArchiver::OpenVolumeFile(const std::u16string& name) {
     FreeArchiveStream();
     try {
         SetArchiveStream(std::make_unique<TUniFileStream>(name, OpenMode));
@@ -60,11 +54,9 @@ void TZipBaseArchiver::OpenVolumeFile(const std::u16string& name)
     CurrentVolumeName = name;
 }
 
-void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info)
-{
+void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info) {
     if (spanningMode_ == smNone) {
-        if (!archiveStream_)
-            OpenVolumeFile(FileName);
+        if (!archiveStream_) OpenVolumeFile(FileName);
         VolumeNumberInfo = info;
         return;
     }
@@ -77,8 +69,7 @@ void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info)
         if (ExtendingSet && archiveStream_ && CurrentVolumeName == FileName) {
             const std::u16string own = VolumeFileName(VolumeNumberInfo.volumeNumber, false);
             if (own != FileName) {
-                if (!WideRenameFile(FileName, own))
-                    FailFmt(19, {own});
+                if (!WideRenameFile(FileName, own)) FailFmt(19, {own});
                 CurrentVolumeName = own;
             }
         }
@@ -86,14 +77,12 @@ void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info)
         for (;;) {
             name = FileName;
             DoOnRequestBlankVolume(number, name, cancel);
-            if (cancel)
-                break;
+            if (cancel) break;
             const std::int64_t free = FreeSpace(name);
             const std::int64_t volumeSize = SpanningOptions.VolumeSizeFor(number);
             if (free <= 65536 || (spanningMode_ == smSpanning && volumeSize > 0 && free < volumeSize)) {
                 DoOnDiskFull(number, name, cancel);
-                if (cancel)
-                    break;
+                if (cancel) break;
                 continue;
             }
             break;
@@ -111,28 +100,19 @@ void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info)
             // A volume label ("pkback# 001" ...) has no counterpart on this platform.
         }
     } else {
-        if (info.IsFirst())
-            DoOnRequestFirstVolume(name, cancel);
-        else if (info.IsLastVolume())
-            DoOnRequestLastVolume(name, cancel);
-        else
-            DoOnRequestMiddleVolume(number, name, cancel);
-        if (!cancel)
-            OpenVolumeFile(name);
+        if (info.IsFirst()) DoOnRequestFirstVolume(name, cancel);
+        else if (info.IsLastVolume()) DoOnRequestLastVolume(name, cancel);
+        else DoOnRequestMiddleVolume(number, name, cancel);
+        if (!cancel) OpenVolumeFile(name);
     }
-    if (cancel)
-        Fail(45);
-    if (&info != &VolumeNumberInfo)
-        VolumeNumberInfo = info;
+    if (cancel) Fail(45);
+    if (&info != &VolumeNumberInfo) VolumeNumberInfo = info;
 }
 
 std::int64_t TZipBaseArchiver::WriteToVolume(const void* buffer, std::int64_t count, TStream* pending,
-                                             std::int64_t keepTogether, TStream*& stream)
-{
-    if (count <= 0)
-        return 0;
-    if (spanningMode_ == smNone)
-        return stream->Write(buffer, count);
+                                             std::int64_t keepTogether, TStream*& stream) {
+    if (count <= 0) return 0;
+    if (spanningMode_ == smNone) return stream->Write(buffer, count);
     const auto* p = static_cast<const std::uint8_t*>(buffer);
     std::int64_t done = 0;
     while (done < count) {
@@ -140,10 +120,8 @@ std::int64_t TZipBaseArchiver::WriteToVolume(const void* buffer, std::int64_t co
         std::int64_t room = FreeSpace(CurrentVolumeName) - pendingSize;
         const std::int64_t volumeSize = SpanningOptions.VolumeSizeFor(std::max(VolumeNumberInfo.volumeNumber, 0));
         const std::int64_t used = stream->Size();
-        if (volumeSize != -1)
-            room = std::min(room, volumeSize - used - pendingSize);
-        if (room < 0)
-            break;
+        if (volumeSize != -1) room = std::min(room, volumeSize - used - pendingSize);
+        if (room < 0) break;
         const std::int64_t left = count - done;
         // A record that must stay whole goes to the next volume, unless this one is still empty.
         const bool skip = keepTogether >= 0 && keepTogether + left > room && used + pendingSize > 0;
@@ -152,8 +130,7 @@ std::int64_t TZipBaseArchiver::WriteToVolume(const void* buffer, std::int64_t co
             TStream* to = pending ? pending : stream;
             const std::int64_t written = n > 0 ? to->Write(p + done, n) : 0;
             done += written;
-            if (written < n)
-                break;
+            if (written < n) break;
         }
         if (done < count) {
             if (pending && pending->Size() > 0) {
@@ -162,8 +139,7 @@ std::int64_t TZipBaseArchiver::WriteToVolume(const void* buffer, std::int64_t co
                 pending->SetSize(0);
             }
             if (spanningMode_ == smSpanning)
-                if (auto* h = dynamic_cast<THandleStream*>(stream))
-                    ::fsync(h->Handle());
+                if (auto* h = dynamic_cast<THandleStream*>(stream)) ::fsync(h->Handle());
             TZipVolumeNumberInfo next = VolumeNumberInfo;
             next.SetNumber(VolumeNumberInfo.volumeNumber + 1);
             RequestVolume(next);
@@ -173,23 +149,18 @@ std::int64_t TZipBaseArchiver::WriteToVolume(const void* buffer, std::int64_t co
     return done;
 }
 
-void TZipBaseArchiver::WriteExact(const void* buffer, std::int64_t count, TStream* pending,
-                                  std::int64_t keepTogether, TStream*& stream)
-{
-    if (WriteToVolume(buffer, count, pending, keepTogether, stream) < count)
-        Fail(46);
+void TZipBaseArchiver::WriteExact(const void* buffer, std::int64_t count, TStream* pending, std::int64_t keepTogether,
+                                  TStream*& stream) {
+    if (WriteToVolume(buffer, count, pending, keepTogether, stream) < count) Fail(46);
 }
 
-void TZipBaseArchiver::CopyToVolumes(TStream& source, std::int64_t count, bool progress)
-{
-    if (count < 0)
-        count = std::max<std::int64_t>(0, source.Size() - source.Position());
+void TZipBaseArchiver::CopyToVolumes(TStream& source, std::int64_t count, bool progress) {
+    if (count < 0) count = std::max<std::int64_t>(0, source.Size() - source.Position());
     std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::clamp<std::int64_t>(count, 1, 1000000)));
     bool cancel = false;
     if (progress) {
         DoOnCopyTempFileProgress(0, ppStart, cancel);
-        if (cancel)
-            return;
+        if (cancel) return;
     }
     TStream* stream = archiveStream_;
     std::int64_t done = 0;
@@ -200,21 +171,17 @@ void TZipBaseArchiver::CopyToVolumes(TStream& source, std::int64_t count, bool p
         done += n;
         if (progress) {
             DoOnCopyTempFileProgress(static_cast<double>(done) / static_cast<double>(count) * 100.0, ppProcess, cancel);
-            if (cancel)
-                return;
+            if (cancel) return;
         }
     }
-    if (progress)
-        DoOnCopyTempFileProgress(100, ppEnd, cancel);
+    if (progress) DoOnCopyTempFileProgress(100, ppEnd, cancel);
 }
 
-void TZipDirManager::WriteSFXStub()
-{
+void TZipDirManager::WriteSFXStub() {
     TUniFileStream stub(Owner.SFXStub, fmOpenRead | fmShareDenyNone);
     const std::int64_t size = stub.Size();
     const std::int64_t first = Owner.SpanningOptions.VolumeSizeFor(0);
-    if (Owner.SpanningMode() != smNone && first != -1 && size > first)
-        throw EZipException::CreateNative(47, &Owner);
+    if (Owner.SpanningMode() != smNone && first != -1 && size > first) throw EZipException::CreateNative(47, &Owner);
     Stream->SetSize(0);
     Stream->SetPosition(0);
     stub.SetPosition(0);

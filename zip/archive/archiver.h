@@ -9,13 +9,13 @@
 #include <set>
 #include <string>
 
-#include "text/component.h"
 #include "archive/deflate_pipeline.h"
 #include "archive/dir_items.h"
 #include "archive/dir_manager.h"
 #include "archive/parallel_deflate.h"
-#include "text/errors.h"
 #include "crypto/secret_string.h"
+#include "text/component.h"
+#include "text/errors.h"
 #include "text/streams.h"
 #include "text/wide_strings.h"
 
@@ -25,7 +25,18 @@ enum TZipSpanningMode { smNone, smSpanning, smSplitting };
 enum TZipStorePathMode { spNoPath, spRelativePath, spFullPath, spFullPathWithDrive };
 enum TZipFileShareMode { smShareCompat, smShareExclusive, smShareDenyWrite, smShareDenyRead, smShareDenyNone };
 enum TZipOverwriteMode { omPrompt, omAlways, omNever, omIfNewer, omIfOlder };
-enum TZipVolumeSize { vsAutoDetect, vsCustom, vs1_44MB, vs100MB, vs200MB, vs250MB, vs600MB, vs650MB, vs700MB, vs4700MB };
+enum TZipVolumeSize {
+    vsAutoDetect,
+    vsCustom,
+    vs1_44MB,
+    vs100MB,
+    vs200MB,
+    vs250MB,
+    vs600MB,
+    vs650MB,
+    vs700MB,
+    vs4700MB
+};
 enum TZip64Mode { zmDisabled, zmAuto, zmAlways };
 enum TZipCryptoAlgorithm { caNoEncryption, caPkzipClassic, caAES_128, caAES_192, caAES_256 };
 enum TZipProgressPhase { ppStart, ppProcess, ppEnd };
@@ -69,12 +80,25 @@ private:
 class TZipVolumeNumberInfo {
 public:
     enum State { vnsFirst = 0, vnsLast = 1, vnsNumbered = 2, vnsUndetermined = 3 };
-    void Init() { state = vnsUndetermined; volumeNumber = -1; lastVolumeNumber = -1; }
+    void Init() {
+        state = vnsUndetermined;
+        volumeNumber = -1;
+        lastVolumeNumber = -1;
+    }
     bool IsFirst() const { return volumeNumber == 0; }
-    void SetFirst() { volumeNumber = 0; state = vnsFirst; }
+    void SetFirst() {
+        volumeNumber = 0;
+        state = vnsFirst;
+    }
     bool IsLastVolume() const { return lastVolumeNumber >= 0 ? volumeNumber == lastVolumeNumber : state == vnsLast; }
-    void SetLast() { volumeNumber = lastVolumeNumber; state = vnsLast; }
-    void SetNumber(int n) { state = vnsNumbered; volumeNumber = n; }
+    void SetLast() {
+        volumeNumber = lastVolumeNumber;
+        state = vnsLast;
+    }
+    void SetNumber(int n) {
+        state = vnsNumbered;
+        volumeNumber = n;
+    }
     bool Equals(const TZipVolumeNumberInfo& o) const;
 
     State state = vnsUndetermined;
@@ -106,8 +130,15 @@ struct TZipArchiveItem {
 
 // Buttons and answers of the default handlers' questions.
 enum TMsgDlgBtn : unsigned {
-    mbYes = 1, mbNo = 2, mbOK = 4, mbCancel = 8, mbAbort = 16, mbRetry = 32, mbIgnore = 64,
-    mbNoToAll = 128, mbYesToAll = 256,
+    mbYes = 1,
+    mbNo = 2,
+    mbOK = 4,
+    mbCancel = 8,
+    mbAbort = 16,
+    mbRetry = 32,
+    mbIgnore = 64,
+    mbNoToAll = 128,
+    mbYesToAll = 256,
 };
 enum TModalResult { mrNone, mrOk, mrCancel, mrAbort, mrRetry, mrIgnore, mrYes, mrNo, mrNoToAll, mrYesToAll };
 
@@ -123,32 +154,34 @@ public:
 using TNotifyEvent = std::function<void(TComponent* sender)>;
 using TZipProgressEvent = std::function<void(TComponent* sender, double progress, TZipProcessOperation operation,
                                              TZipProgressPhase phase, bool& cancel)>;
-using TZipFileProgressEvent = std::function<void(TComponent* sender, const std::u16string& fileName, double progress,
-                                                 TZipProcessOperation operation, TZipProgressPhase phase, bool& cancel)>;
-using TZipCopyTempFileProgressEvent = std::function<void(TComponent* sender, double progress, TZipProgressPhase phase,
-                                                         bool& cancel)>;
+using TZipFileProgressEvent =
+    std::function<void(TComponent* sender, const std::u16string& fileName, double progress,
+                       TZipProcessOperation operation, TZipProgressPhase phase, bool& cancel)>;
+using TZipCopyTempFileProgressEvent =
+    std::function<void(TComponent* sender, double progress, TZipProgressPhase phase, bool& cancel)>;
 using TZipConfirmOverwriteEvent = std::function<void(TComponent* sender, const std::u16string& sourceFileName,
                                                      std::u16string& destFileName, bool& confirm)>;
 using TZipConfirmProcessFileEvent = std::function<void(TComponent* sender, const std::u16string& fileName,
                                                        TZipProcessOperation operation, bool& confirm)>;
-using TZipOnPasswordEvent = std::function<void(TComponent* sender, const std::u16string& fileName,
-                                               std::string& newPassword, bool& skipFile)>;
-using TZipProcessFileFailureEvent = std::function<void(TComponent* sender, const std::u16string& fileName,
-                                                       TZipProcessOperation operation, int nativeError, int errorCode,
-                                                       const std::u16string& errorMessage, TZipAction& action)>;
-using TZipOnRequestBlankVolumeEvent = std::function<void(TComponent* sender, int volumeNumber,
-                                                         std::u16string& volumeFileName, bool& cancel)>;
+using TZipOnPasswordEvent =
+    std::function<void(TComponent* sender, const std::u16string& fileName, std::string& newPassword, bool& skipFile)>;
+using TZipProcessFileFailureEvent =
+    std::function<void(TComponent* sender, const std::u16string& fileName, TZipProcessOperation operation,
+                       int nativeError, int errorCode, const std::u16string& errorMessage, TZipAction& action)>;
+using TZipOnRequestBlankVolumeEvent =
+    std::function<void(TComponent* sender, int volumeNumber, std::u16string& volumeFileName, bool& cancel)>;
 using TZipOnRequestMiddleVolumeEvent = TZipOnRequestBlankVolumeEvent;
-using TZipOnRequestFirstVolumeEvent = std::function<void(TComponent* sender, std::u16string& volumeFileName, bool& cancel)>;
+using TZipOnRequestFirstVolumeEvent =
+    std::function<void(TComponent* sender, std::u16string& volumeFileName, bool& cancel)>;
 using TZipOnRequestLastVolumeEvent = TZipOnRequestFirstVolumeEvent;
-using TZipOnDiskFullEvent = std::function<void(TComponent* sender, int volumeNumber, const std::u16string& volumeFileName,
-                                               bool& cancel)>;
+using TZipOnDiskFullEvent =
+    std::function<void(TComponent* sender, int volumeNumber, const std::u16string& volumeFileName, bool& cancel)>;
 using TZipOnStoreFileEvent = std::function<void(TComponent* sender, std::u16string& fileName, std::uint32_t& fileAttr,
                                                 std::string& comment, const std::u16string& originalFileName)>;
 using TZipOnExtractFileEvent = std::function<void(TComponent* sender, std::u16string& fileName, std::uint32_t& fileAttr,
                                                   const std::string& comment)>;
-using TZipInternalEvent = std::function<void(TComponent* sender, std::uint8_t kind, std::uint32_t a, std::uint32_t b,
-                                             std::uint32_t c)>;
+using TZipInternalEvent =
+    std::function<void(TComponent* sender, std::uint8_t kind, std::uint32_t a, std::uint32_t b, std::uint32_t c)>;
 
 class TZipBaseArchiver : public TComponent {
 public:
@@ -253,9 +286,8 @@ public:
                                       bool& confirm);
     virtual void DoOnConfirmProcessFile(const std::u16string& fileName, TZipProcessOperation operation, bool& confirm);
     virtual void DoOnPassword(const std::u16string& fileName, std::string& newPassword, bool& skipFile);
-    virtual void DoOnProcessFileFailure(const std::u16string& fileName, TZipProcessOperation operation,
-                                        int nativeError, int errorCode, const std::u16string& errorMessage,
-                                        TZipAction& action);
+    virtual void DoOnProcessFileFailure(const std::u16string& fileName, TZipProcessOperation operation, int nativeError,
+                                        int errorCode, const std::u16string& errorMessage, TZipAction& action);
     virtual void DoOnRequestBlankVolume(int volumeNumber, std::u16string& volumeFileName, bool& cancel);
     virtual void DoOnRequestFirstVolume(std::u16string& volumeFileName, bool& cancel);
     virtual void DoOnRequestLastVolume(std::u16string& volumeFileName, bool& cancel);
@@ -285,8 +317,8 @@ protected:
     // sends a record that does not fit on this volume whole to the next one.
     void OpenVolumeFile(const std::u16string& name);
     void RequestVolume(TZipVolumeNumberInfo& info);
-    std::int64_t WriteToVolume(const void* buffer, std::int64_t count, TStream* pending,
-                               std::int64_t keepTogether, TStream*& stream);
+    std::int64_t WriteToVolume(const void* buffer, std::int64_t count, TStream* pending, std::int64_t keepTogether,
+                               TStream*& stream);
     void WriteExact(const void* buffer, std::int64_t count, TStream* pending, std::int64_t keepTogether,
                     TStream*& stream);
     // Copies count bytes of source (everything up to its end when count is -1) to the volumes.

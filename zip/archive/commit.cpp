@@ -13,8 +13,7 @@ namespace zip {
 
 namespace {
 
-std::int64_t OldLocalOffset(const TDirItem& item)
-{
+std::int64_t OldLocalOffset(const TDirItem& item) {
     return item.Header.LocalHeaderOffset == 0xFFFFFFFFu ? static_cast<std::int64_t>(item.LocalHeaderOffset64)
                                                         : static_cast<std::int64_t>(item.Header.LocalHeaderOffset);
 }
@@ -25,37 +24,29 @@ struct TailFile {
     std::u16string name;
     std::unique_ptr<TUniFileStream> stream;
     bool keep = false;
-    ~TailFile()
-    {
+    ~TailFile() {
         stream.reset();
-        if (!name.empty() && !keep)
-            WideFileDelete(name);
+        if (!name.empty() && !keep) WideFileDelete(name);
     }
 };
 
 // The volume where the directory of an existing set begins.
-int DirectoryDisk(const TZipDirManager& dm)
-{
-    if (dm.EndRecord.DirectoryDisk != 0xFFFF)
-        return dm.EndRecord.DirectoryDisk;
+int DirectoryDisk(const TZipDirManager& dm) {
+    if (dm.EndRecord.DirectoryDisk != 0xFFFF) return dm.EndRecord.DirectoryDisk;
     const std::uint8_t* p = dm.Zip64EndRecord.data() + 20;
     return static_cast<int>(std::min<std::uint32_t>(Get32(p), 0x7FFFFFFF));
 }
 
-bool DeleteSourceFile(const std::u16string& name)
-{
-    if (WideFileDelete(name))
-        return true;
+bool DeleteSourceFile(const std::u16string& name) {
+    if (WideFileDelete(name)) return true;
     WideFileSetAttr(name, 0);
     return WideFileDelete(name);
 }
 
 }  // namespace
 
-void TZipBaseArchiver::CommitChanges()
-{
-    if (UpdateDepth < 1)
-        return;
+void TZipBaseArchiver::CommitChanges() {
+    if (UpdateDepth < 1) return;
     UpdateDepth = 0;
     ItemsProcessed = ItemsToProcess = 0;
     Cancelled = false;
@@ -63,8 +54,7 @@ void TZipBaseArchiver::CommitChanges()
     BytesToProcess = BytesProcessed = 0;
     struct Running {
         TZipBaseArchiver& a;
-        ~Running()
-        {
+        ~Running() {
             a.CommitRunning = false;
             a.ExtendingSet = false;
             a.CommitBuffer.reset();
@@ -77,11 +67,9 @@ void TZipBaseArchiver::CommitChanges()
     TZipProcessOperation operation = poAdd;
     for (int i = 0; i < items.GetCount(); ++i) {
         const TDirItem& it = items.GetItem(i);
-        if (!it.Pending)
-            continue;
+        if (!it.Pending) continue;
         BytesToProcess += it.HasZip64 ? static_cast<std::int64_t>(it.UncompressedSize64) : it.Header.UncompressedSize;
-        if (ItemsToProcess++ == 0)
-            operation = it.ItemOperation;
+        if (ItemsToProcess++ == 0) operation = it.ItemOperation;
     }
     int first = std::min(items.GetCount(), backup.GetCount());
     for (int i = 0; i < items.GetCount(); ++i) {
@@ -115,18 +103,15 @@ void TZipBaseArchiver::CommitChanges()
         dm.EndRecord = oldEnd;
         dm.Zip64EndRecord = oldZip64End;
         dm.Zip64Locator = oldLocator;
-        if (!cut)
-            return;
+        if (!cut) return;
         if (spanningMode_ != smNone && (VolumeNumberInfo.volumeNumber > startVolume || !archiveStream_)) {
             // The set grew past the volume the commit began on: the later volumes go, that one is
             // cut back (under its own name again, if it had to give the set's name away).
-            if (startName.empty())
-                startName = VolumeFileName(startVolume, false);
+            if (startName.empty()) startName = VolumeFileName(startVolume, false);
             FreeArchiveStream();
             for (int n = startVolume + 1; n <= VolumeNumberInfo.volumeNumber + 1; ++n) {
                 const std::u16string name = VolumeFileName(n, false);
-                if (name != startName)
-                    WideFileDelete(name);
+                if (name != startName) WideFileDelete(name);
             }
             const std::u16string moved = VolumeFileName(startVolume, false);
             if (!WideFileExists(startName) && moved != startName && WideFileExists(moved))
@@ -140,15 +125,12 @@ void TZipBaseArchiver::CommitChanges()
                 throw;
             }
             OpenMode = mode;
-            if (startVolume == 0)
-                VolumeNumberInfo.SetFirst();
-            else
-                VolumeNumberInfo.SetNumber(startVolume);
+            if (startVolume == 0) VolumeNumberInfo.SetFirst();
+            else VolumeNumberInfo.SetNumber(startVolume);
             dm.Stream = archiveStream_;
         }
         s = archiveStream_;
-        if (!s)
-            return;
+        if (!s) return;
         if (!tail.stream) {
             s->Seek(writePos, TSeekOrigin::soBeginning);
             s->SetSize(writePos);
@@ -165,19 +147,15 @@ void TZipBaseArchiver::CommitChanges()
 
     bool aborted = false;
     try {
-        if (!s)
-            Fail(13);  // a volume request failed earlier and left no archive stream
+        if (!s) Fail(13);  // a volume request failed earlier and left no archive stream
         if (existingSet) {
             // Its items lie on many volumes: only appending keeps them where they are.
-            if (first < backup.GetCount())
-                Fail(52);
+            if (first < backup.GetCount()) Fail(52);
             startVolume = backup.GetCount() == 0 ? 0 : DirectoryDisk(dm);
             if (VolumeNumberInfo.volumeNumber != startVolume) {
                 TZipVolumeNumberInfo info = VolumeNumberInfo;
-                if (startVolume == 0)
-                    info.SetFirst();
-                else
-                    info.SetNumber(startVolume);
+                if (startVolume == 0) info.SetFirst();
+                else info.SetNumber(startVolume);
                 RequestVolume(info);
                 s = dm.Stream = archiveStream_;
             }
@@ -185,8 +163,7 @@ void TZipBaseArchiver::CommitChanges()
         }
         if (first < backup.GetCount()) {
             tailStart = OldLocalOffset(backup.GetItem(first));
-            if (tailStart < 0 || tailStart > s->Size())
-                Fail(35);
+            if (tailStart < 0 || tailStart > s->Size()) Fail(35);
             tail.name = MakeTempFileName();
             tail.stream = std::make_unique<TUniFileStream>(tail.name, fmCreate);
             s->Seek(tailStart, TSeekOrigin::soBeginning);
@@ -197,15 +174,12 @@ void TZipBaseArchiver::CommitChanges()
         } else {
             writePos = dm.DirectoryOffset();
         }
-        if (writePos < 0 || writePos > s->Size())
-            Fail(35);  // the old directory points outside the archive
+        if (writePos < 0 || writePos > s->Size()) Fail(35);  // the old directory points outside the archive
         cut = true;
         s->Seek(writePos, TSeekOrigin::soBeginning);
         s->SetSize(writePos);
-        if (startVolume == 0)
-            VolumeNumberInfo.SetFirst();
-        else
-            VolumeNumberInfo.SetNumber(startVolume);
+        if (startVolume == 0) VolumeNumberInfo.SetFirst();
+        else VolumeNumberInfo.SetNumber(startVolume);
         ExtendingSet = existingSet;
         if (spanningMode_ == smSpanning && IsFloppyDrive(WideToFsName(FileName)))
             CommitBuffer = std::make_unique<TMemoryStream>();
@@ -224,8 +198,7 @@ void TZipBaseArchiver::CommitChanges()
                     written = ProcessItem(i);
                 }
             } while (!written && FailureAction == fxaRetry && !Cancelled);
-            if (FailureAction == fxaAbort || Cancelled)
-                break;
+            if (FailureAction == fxaAbort || Cancelled) break;
             if (!written) {
                 int old = -1;
                 if (backup.FindItem(items.GetItem(i).Name, old)) {
@@ -276,27 +249,23 @@ void TZipBaseArchiver::CommitChanges()
             if (it.ItemOperation != poMove || !it.Pending || it.SourceFileName.empty() || isDir != (pass == 1))
                 continue;
             for (;;) {
-                const bool ok = isDir ? RemoveDirectoryTree(WideToFsName(ZipIncludeTrailingBackslash(it.SourceFileName)))
-                                      : DeleteSourceFile(it.SourceFileName);
-                if (ok)
-                    break;
+                const bool ok = isDir
+                                    ? RemoveDirectoryTree(WideToFsName(ZipIncludeTrailingBackslash(it.SourceFileName)))
+                                    : DeleteSourceFile(it.SourceFileName);
+                if (ok) break;
                 const EZipException e = EZipException::CreateNativeFmt(isDir ? 60 : 27, this, {it.SourceFileName});
                 TZipAction action = fxaIgnore;
-                DoOnProcessFileFailure(it.SourceFileName, poMove, e.NativeError, e.ErrorCode,
-                                       UTF8DecodeWide(e.Message), action);
-                if (action == fxaRetry)
-                    continue;
-                if (action == fxaAbort)
-                    deleteAborted = true;
+                DoOnProcessFileFailure(it.SourceFileName, poMove, e.NativeError, e.ErrorCode, UTF8DecodeWide(e.Message),
+                                       action);
+                if (action == fxaRetry) continue;
+                if (action == fxaAbort) deleteAborted = true;
                 break;
             }
         }
     }
-    if (!deleteAborted)
-        DoOnOverallProgress(100, operation, ppEnd, Cancelled);
+    if (!deleteAborted) DoOnOverallProgress(100, operation, ppEnd, Cancelled);
     if (Options.FlushBuffers && archiveStream_)
-        if (auto* h = dynamic_cast<THandleStream*>(archiveStream_))
-            ::fsync(h->Handle());
+        if (auto* h = dynamic_cast<THandleStream*>(archiveStream_)) ::fsync(h->Handle());
 }
 
 }  // namespace zip

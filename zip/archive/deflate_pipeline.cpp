@@ -15,18 +15,15 @@ namespace zip {
 namespace {
 
 // Table k gives the CRC of a byte followed by k zero bytes, so that eight bytes are taken a step.
-constexpr std::array<std::array<std::uint32_t, 256>, 8> MakeCrcTables()
-{
+constexpr std::array<std::array<std::uint32_t, 256>, 8> MakeCrcTables() {
     std::array<std::array<std::uint32_t, 256>, 8> t{};
     for (std::uint32_t i = 0; i < 256; ++i) {
         std::uint32_t c = i;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
         t[0][i] = c;
     }
     for (std::uint32_t i = 0; i < 256; ++i)
-        for (int k = 1; k < 8; ++k)
-            t[k][i] = t[0][t[k - 1][i] & 0xFF] ^ (t[k - 1][i] >> 8);
+        for (int k = 1; k < 8; ++k) t[k][i] = t[0][t[k - 1][i] & 0xFF] ^ (t[k - 1][i] >> 8);
     return t;
 }
 constexpr std::array<std::array<std::uint32_t, 256>, 8> kCrcTables = MakeCrcTables();
@@ -36,19 +33,15 @@ constexpr const std::array<std::uint32_t, 256>& kCrcTable = kCrcTables[0];
 struct Deflater {
     z_stream zs{};
     bool live = false;
-    ~Deflater()
-    {
-        if (live)
-            deflateEnd(&zs);
+    ~Deflater() {
+        if (live) deflateEnd(&zs);
     }
 };
 
 }  // namespace
 
-std::uint32_t UpdateCrc32(std::uint32_t crc, const void* buffer, std::int64_t count)
-{
-    if (!buffer || count < 1)
-        return crc;
+std::uint32_t UpdateCrc32(std::uint32_t crc, const void* buffer, std::int64_t count) {
+    if (!buffer || count < 1) return crc;
     const auto* p = static_cast<const std::uint8_t*>(buffer);
     std::int64_t i = 0;
     for (; i + 8 <= count; i += 8) {
@@ -58,27 +51,21 @@ std::uint32_t UpdateCrc32(std::uint32_t crc, const void* buffer, std::int64_t co
               kCrcTables[4][lo >> 24] ^ kCrcTables[3][p[i + 4]] ^ kCrcTables[2][p[i + 5]] ^ kCrcTables[1][p[i + 6]] ^
               kCrcTables[0][p[i + 7]];
     }
-    for (; i < count; ++i)
-        crc = kCrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    for (; i < count; ++i) crc = kCrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
     return crc;
 }
 
-std::int64_t GetBufferSizeByMode(int mode)
-{
-    if (mode >= 1 && mode <= 3)
-        return 0x80000;
-    if (mode >= 7 && mode <= 9)
-        return 0x180000;
+std::int64_t GetBufferSizeByMode(int mode) {
+    if (mode >= 1 && mode <= 3) return 0x80000;
+    if (mode >= 7 && mode <= 9) return 0x180000;
     return 0x100000;
 }
 
-TZipCompressionLevel ModeToCompressionLevel(int mode)
-{
+TZipCompressionLevel ModeToCompressionLevel(int mode) {
     return mode <= 0 ? clNone : mode <= 3 ? clFastest : mode <= 6 ? clNormal : clMax;
 }
 
-int CompressionLevelToMode(TZipCompressionLevel level)
-{
+int CompressionLevelToMode(TZipCompressionLevel level) {
     switch (level) {
     case clNone: return 0;
     case clFastest: return 1;
@@ -88,19 +75,15 @@ int CompressionLevelToMode(TZipCompressionLevel level)
     return 1;
 }
 
-int CheckZlibResult(int code)
-{
-    if (code < 0)
-        throw ECompressionError();
+int CheckZlibResult(int code) {
+    if (code < 0) throw ECompressionError();
     return code;
 }
 
-bool TZipBaseArchiver::WriteWithRetry(TStream& stream, const void* buffer, std::int64_t count)
-{
+bool TZipBaseArchiver::WriteWithRetry(TStream& stream, const void* buffer, std::int64_t count) {
     const std::int64_t pos = stream.Position();
     for (;;) {
-        if (stream.Write(buffer, count) == count)
-            return true;
+        if (stream.Write(buffer, count) == count) return true;
         bool cancel = true;
         try {
             DoOnDiskFull(-1, FileName, cancel);
@@ -115,21 +98,21 @@ bool TZipBaseArchiver::WriteWithRetry(TStream& stream, const void* buffer, std::
     }
 }
 
-bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& target, TZipEntryCipher* cipher)
-{
+bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& target, TZipEntryCipher* cipher) {
     TCentralHeader h = item.Header;
     const std::int64_t start = std::max<std::int64_t>(0, source.Position());
     const std::int64_t size = std::max<std::int64_t>(0, source.Size() - start);
     std::uint32_t crc = 0xFFFFFFFF;
     std::int64_t bytesRead = 0, compressed = 0;
 
-    if (cipher && UsePKSignatures && cipher->StoredMethod() != 0)
-        h.Method = cipher->StoredMethod();
+    if (cipher && UsePKSignatures && cipher->StoredMethod() != 0) h.Method = cipher->StoredMethod();
 
     if (UsePKSignatures) {
-        const std::int64_t block = std::max<std::int64_t>(1, std::min(GetBufferSizeByMode(item.ItemCompressionMode), size));
+        const std::int64_t block =
+            std::max<std::int64_t>(1, std::min(GetBufferSizeByMode(item.ItemCompressionMode), size));
         // Left uninitialised: the pages of a buffer that the road in use never needs stay untouched.
-        const std::size_t outSize = static_cast<std::size_t>(std::max<std::int64_t>(256, (block / 10 + block + 267) & ~std::int64_t{255}));
+        const std::size_t outSize =
+            static_cast<std::size_t>(std::max<std::int64_t>(256, (block / 10 + block + 267) & ~std::int64_t{255}));
         const std::unique_ptr<std::uint8_t[]> in(new std::uint8_t[static_cast<std::size_t>(block)]);
         const std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[outSize]);
         Deflater d;
@@ -145,8 +128,7 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
             // The header of the traditional cipher carries the CRC, so it is computed first.
             while (bytesRead < size) {
                 const std::int64_t n = source.Read(in.get(), std::min(block, size - bytesRead));
-                if (n <= 0)
-                    break;
+                if (n <= 0) break;
                 crc = UpdateCrc32(crc, in.get(), n);
                 bytesRead += n;
             }
@@ -166,8 +148,8 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
             prepared = Predeflated.get();
         if (!prepared && deflating && ok && size > block && processors > 1) {
             try {
-                parallel = std::make_unique<TParallelDeflate>(source, start, size, block,
-                                                              std::clamp<int>(item.ItemCompressionMode, 0, 9), processors);
+                parallel = std::make_unique<TParallelDeflate>(
+                    source, start, size, block, std::clamp<int>(item.ItemCompressionMode, 0, 9), processors);
             } catch (const std::system_error&) {
                 // No thread to be had: one stream on this thread, as below.
             }
@@ -178,13 +160,12 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
             if (CommitRunning) {
                 DoOnFileProgress(shown, static_cast<double>(bytesRead) / static_cast<double>(size) * 100.0,
                                  item.ItemOperation, ppProcess, Cancelled);
-                if (Cancelled)
-                    break;
+                if (Cancelled) break;
                 const double overall = BytesToProcess == 0 ? 50.0
-                    : static_cast<double>(BytesProcessed + bytesRead) / static_cast<double>(BytesToProcess) * 100.0;
+                                                           : static_cast<double>(BytesProcessed + bytesRead) /
+                                                                 static_cast<double>(BytesToProcess) * 100.0;
                 DoOnOverallProgress(overall, item.ItemOperation, ppProcess, Cancelled);
-                if (Cancelled)
-                    break;
+                if (Cancelled) break;
             }
             const std::int64_t want = std::min(block, size - bytesRead);
             if (parallel || prepared) {
@@ -197,8 +178,7 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
                 if (!cipher)
                     crc = ~static_cast<std::uint32_t>(crc32_combine(~crc, b.crc, static_cast<z_off_t>(b.read)));
                 if (!b.data.empty()) {
-                    if (cipher)
-                        cipher->Encrypt(b.data.data(), b.data.size());
+                    if (cipher) cipher->Encrypt(b.data.data(), b.data.size());
                     if (!WriteWithRetry(target, b.data.data(), static_cast<std::int64_t>(b.data.size()))) {
                         ok = false;
                         break;
@@ -208,22 +188,17 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
                 continue;
             }
             const std::int64_t n = source.Read(in.get(), want);
-            if (n > 0)
-                bytesRead += n;
+            if (n > 0) bytesRead += n;
             if (n < want) {
                 complete = false;  // a short read: the size check below reports it
                 break;
             }
-            if (!cipher)
-                crc = UpdateCrc32(crc, in.get(), n);
+            if (!cipher) crc = UpdateCrc32(crc, in.get(), n);
             const bool last = bytesRead == size;
             auto emit = [&](std::uint8_t* data, std::int64_t len) {
-                if (len <= 0)
-                    return true;
-                if (cipher)
-                    cipher->Encrypt(data, static_cast<std::size_t>(len));
-                if (!WriteWithRetry(target, data, len))
-                    return false;
+                if (len <= 0) return true;
+                if (cipher) cipher->Encrypt(data, static_cast<std::size_t>(len));
+                if (!WriteWithRetry(target, data, len)) return false;
                 compressed += len;
                 return true;
             };
@@ -242,8 +217,7 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
                     ok = false;
                     break;
                 }
-                if (flush == Z_FINISH ? r == Z_STREAM_END : d.zs.avail_out != 0)
-                    break;
+                if (flush == Z_FINISH ? r == Z_STREAM_END : d.zs.avail_out != 0) break;
             }
         }
         if (parallel || prepared) {
@@ -260,18 +234,15 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
             d.live = false;
             const int r = deflateEnd(&d.zs);
             // An unfinished stream ends with Z_DATA_ERROR; only a finished one is checked.
-            if (!Cancelled && ok && complete && bytesRead == size)
-                CheckZlibResult(r);
+            if (!Cancelled && ok && complete && bytesRead == size) CheckZlibResult(r);
         }
     }
 
     if (size != bytesRead) {
-        if (!Cancelled)
-            FailFmt(34, {size, bytesRead});
+        if (!Cancelled) FailFmt(34, {size, bytesRead});
         return false;
     }
-    if (Cancelled)
-        return false;
+    if (Cancelled) return false;
     item.CompressedSize64 = static_cast<std::uint64_t>(compressed);
     item.UncompressedSize64 = static_cast<std::uint64_t>(size);
     if (compressed < 0xFFFFFFFFLL && Zip64Mode != zmAlways) {
@@ -287,11 +258,9 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
         h.UncompressedSize = 0xFFFFFFFF;
     }
     h.Crc32 = cipher && !cipher->StoresCrc() ? 0 : ~crc;
-    if (item.HasZip64 && Zip64Mode == zmDisabled)
-        FailFmt(41, {item.SourceFileName});
+    if (item.HasZip64 && Zip64Mode == zmDisabled) FailFmt(41, {item.SourceFileName});
     // An empty AES entry keeps method 99: its extra field names the real method.
-    if (size == 0 && UsePKSignatures && !(cipher && cipher->StoredMethod() != 0))
-        h.Method = 0;
+    if (size == 0 && UsePKSignatures && !(cipher && cipher->StoredMethod() != 0)) h.Method = 0;
     item.Header = h;
     return true;
 }

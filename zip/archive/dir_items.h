@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "text/component.h"
 #include "crypto/secret_string.h"
+#include "text/component.h"
 #include "text/streams.h"
 #include "text/wide_strings.h"
 

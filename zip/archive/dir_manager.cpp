@@ -11,8 +11,7 @@
 
 namespace zip {
 
-void TEndRecord::Store(std::uint8_t* out) const
-{
+void TEndRecord::Store(std::uint8_t* out) const {
     std::uint8_t* p = out;
     Put32(p, Signature);
     Put16(p, ThisDisk);
@@ -24,8 +23,7 @@ void TEndRecord::Store(std::uint8_t* out) const
     Put16(p, CommentLength);
 }
 
-TEndRecord TEndRecord::Load(const std::uint8_t* in)
-{
+TEndRecord TEndRecord::Load(const std::uint8_t* in) {
     const std::uint8_t* p = in;
     TEndRecord r;
     r.Signature = Get32(p);
@@ -40,41 +38,31 @@ TEndRecord TEndRecord::Load(const std::uint8_t* in)
 }
 
 TZipDirManager::TZipDirManager(TStream* stream, TZipBaseArchiver& owner, bool isNew, bool customStream)
-    : Stream(stream), IsNew(isNew), IsCustomStream(customStream), Owner(owner)
-{
+    : Stream(stream), IsNew(isNew), IsCustomStream(customStream), Owner(owner) {
     BackupItems.Owner = Items.Owner = &owner;
     Reset();
-    if (isNew)
-        owner.VolumeNumberInfo.SetFirst();
+    if (isNew) owner.VolumeNumberInfo.SetFirst();
 }
 
-void TZipDirManager::Reset()
-{
+void TZipDirManager::Reset() {
     Items.SetCount(0);
     EndRecord = TEndRecord{};
     EndRecord.Signature = Owner.UsePKSignatures ? TEndRecord::kSignature : TEndRecord::kBaseSignature;
 }
 
-void TZipDirManager::SaveDir(bool atEnd, TStream* stream)
-{
-    if (stream)
-        Stream = stream;
-    if (!Stream)
-        return;
+void TZipDirManager::SaveDir(bool atEnd, TStream* stream) {
+    if (stream) Stream = stream;
+    if (!Stream) return;
     TZipBaseArchiver& a = Owner;
     std::int64_t start = -1;
     if (!atEnd) {
         std::int64_t endAt = -1;
         bool found = false;
-        if (!a.UsePKSignatures)
-            found = FindSignatureBackward(TEndRecord::kSignature, endAt);
-        if (!found)
-            found = FindSignatureBackward(EndRecord.Signature, endAt);
-        if (found)
-            start = DirectoryOffset();
+        if (!a.UsePKSignatures) found = FindSignatureBackward(TEndRecord::kSignature, endAt);
+        if (!found) found = FindSignatureBackward(EndRecord.Signature, endAt);
+        if (found) start = DirectoryOffset();
     }
-    if (start < 0)
-        start = Stream->Seek(0, TSeekOrigin::soEnd);
+    if (start < 0) start = Stream->Seek(0, TSeekOrigin::soEnd);
     Stream->Seek(start, TSeekOrigin::soBeginning);
     Stream->SetSize(start);
 
@@ -98,26 +86,19 @@ void TZipDirManager::SaveDir(bool atEnd, TStream* stream)
         TCentralHeader h = item.Header;
         bool utf8 = (h.Flags & kFlagUtf8Name) != 0;
         const std::string name = StoredNameBytes(item.Name, a.Options.OEMFileNames, utf8);
-        if (utf8)
-            h.Flags |= kFlagUtf8Name;
+        if (utf8) h.Flags |= kFlagUtf8Name;
         // Rebuilt items may carry another record's signature; a central entry has its own.
         h.Signature = centralSignature;
         std::vector<std::uint8_t> zip64;
-        if (h.UncompressedSize == 0xFFFFFFFF)
-            PutLE(zip64, item.UncompressedSize64, 8);
-        if (h.CompressedSize == 0xFFFFFFFF)
-            PutLE(zip64, item.CompressedSize64, 8);
-        if (h.LocalHeaderOffset == 0xFFFFFFFF)
-            PutLE(zip64, item.LocalHeaderOffset64, 8);
-        if (h.DiskNumberStart == 0xFFFF)
-            PutLE(zip64, item.DiskNumberStart64, 4);
+        if (h.UncompressedSize == 0xFFFFFFFF) PutLE(zip64, item.UncompressedSize64, 8);
+        if (h.CompressedSize == 0xFFFFFFFF) PutLE(zip64, item.CompressedSize64, 8);
+        if (h.LocalHeaderOffset == 0xFFFFFFFF) PutLE(zip64, item.LocalHeaderOffset64, 8);
+        if (h.DiskNumberStart == 0xFFFF) PutLE(zip64, item.DiskNumberStart64, 4);
         std::size_t extraLength = zip64.empty() ? 0 : 4 + zip64.size();
         for (const TExtraField& e : item.ExtraFields)
-            if (e.Tag != kTagZip64)
-                extraLength += 4 + e.Size();
+            if (e.Tag != kTagZip64) extraLength += 4 + e.Size();
         const std::size_t commentLength = std::min<std::size_t>(item.Comment.size(), 0xFFFF);
-        if (name.size() > 0xFFFF || extraLength > 0xFFFF)
-            throw EZipException::CreateNativeFmt(61, &a, {item.Name});
+        if (name.size() > 0xFFFF || extraLength > 0xFFFF) throw EZipException::CreateNativeFmt(61, &a, {item.Name});
         h.NameLength = static_cast<std::uint16_t>(name.size());
         h.ExtraLength = static_cast<std::uint16_t>(extraLength);
         h.CommentLength = static_cast<std::uint16_t>(commentLength);
@@ -132,8 +113,7 @@ void TZipDirManager::SaveDir(bool atEnd, TStream* stream)
             rec.insert(rec.end(), zip64.begin(), zip64.end());
         }
         for (const TExtraField& e : item.ExtraFields) {
-            if (e.Tag == kTagZip64)
-                continue;
+            if (e.Tag == kTagZip64) continue;
             PutLE(rec, e.Tag, 2);
             PutLE(rec, e.Size(), 2);
             rec.insert(rec.end(), e.Data.begin(), e.Data.begin() + e.Size());
@@ -195,8 +175,7 @@ void TZipDirManager::SaveDir(bool atEnd, TStream* stream)
         const std::u16string finalName = a.VolumeFileName(-1, false);
         if (finalName != a.CurrentVolumeName) {
             // The set was created anew, so an older file of the final name gives way.
-            if (WideFileExists(finalName))
-                WideFileDelete(finalName);
+            if (WideFileExists(finalName)) WideFileDelete(finalName);
             if (!WideRenameFile(a.CurrentVolumeName, finalName))
                 throw EZipException::CreateNativeFmt(19, &a, {finalName});
             a.CurrentVolumeName = finalName;
@@ -204,31 +183,25 @@ void TZipDirManager::SaveDir(bool atEnd, TStream* stream)
     }
 }
 
-bool TZipDirManager::FindSignatureBackward(std::uint32_t signature, std::int64_t& offset)
-{
+bool TZipDirManager::FindSignatureBackward(std::uint32_t signature, std::int64_t& offset) {
     offset = -1;
-    if (!Stream)
-        return false;
+    if (!Stream) return false;
     const std::int64_t size = Stream->Size();
     const std::int64_t len = std::min<std::int64_t>(size, 65600);
-    if (len < static_cast<std::int64_t>(TEndRecord::kSize))
-        return false;
+    if (len < static_cast<std::int64_t>(TEndRecord::kSize)) return false;
     std::vector<std::uint8_t> buf(static_cast<std::size_t>(len));
     const std::int64_t base = size - len;
     const std::int64_t pos = Stream->Position();
     Stream->Seek(base, TSeekOrigin::soBeginning);
     const std::int64_t got = Stream->Read(buf.data(), len);
     Stream->Seek(pos, TSeekOrigin::soBeginning);
-    if (got != len)
-        return false;
+    if (got != len) return false;
     for (std::int64_t i = len - static_cast<std::int64_t>(TEndRecord::kSize); i >= 0; --i) {
         const std::uint8_t* p = buf.data() + i;
-        if (GetLE(p, 4) != signature)
-            continue;
+        if (GetLE(p, 4) != signature) continue;
         const TEndRecord r = TEndRecord::Load(p);
         const std::int64_t after = len - i - static_cast<std::int64_t>(TEndRecord::kSize);
-        if (after != r.CommentLength)
-            continue;
+        if (after != r.CommentLength) continue;
         EndRecord = r;
         ArchiveComment.assign(reinterpret_cast<const char*>(p + TEndRecord::kSize), r.CommentLength);
         offset = base + i;
@@ -249,18 +222,15 @@ bool TZipDirManager::FindSignatureBackward(std::uint32_t signature, std::int64_t
     return false;
 }
 
-bool TZipDirManager::LocateEndRecord()
-{
+bool TZipDirManager::LocateEndRecord() {
     std::int64_t offset = -1;
-    const bool found = FindSignatureBackward(
-        Owner.UsePKSignatures ? TEndRecord::kSignature : TEndRecord::kBaseSignature, offset);
+    const bool found =
+        FindSignatureBackward(Owner.UsePKSignatures ? TEndRecord::kSignature : TEndRecord::kBaseSignature, offset);
     return found || Owner.OpenDamaged;
 }
 
-std::int64_t TZipDirManager::DirectoryOffset() const
-{
-    if (EndRecord.DirectoryOffset != 0xFFFFFFFFu)
-        return EndRecord.DirectoryOffset;
+std::int64_t TZipDirManager::DirectoryOffset() const {
+    if (EndRecord.DirectoryOffset != 0xFFFFFFFFu) return EndRecord.DirectoryOffset;
     return static_cast<std::int64_t>(GetLE(Zip64EndRecord.data() + 48, 8));
 }
 

@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "archive/archiver.h"
-#include "text/code_pages.h"
 #include "archive/item_writer.h"
+#include "text/code_pages.h"
 #include "text/wide_files.h"
 #include "text/wide_text.h"
 
@@ -28,20 +28,17 @@ constexpr std::uint16_t kVersionBaseFamily = 0x4114;  // made by the second sign
 constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
 constexpr std::uint32_t kBaseCentralSignature = 0x03025C61;
 
-std::int64_t EffectiveCompressedSize(const TDirItem& item)
-{
+std::int64_t EffectiveCompressedSize(const TDirItem& item) {
     return item.Header.CompressedSize == 0xFFFFFFFFu ? static_cast<std::int64_t>(item.CompressedSize64)
                                                      : static_cast<std::int64_t>(item.Header.CompressedSize);
 }
 
-std::int64_t EffectiveLocalOffset(const TDirItem& item)
-{
+std::int64_t EffectiveLocalOffset(const TDirItem& item) {
     return item.Header.LocalHeaderOffset == 0xFFFFFFFFu ? static_cast<std::int64_t>(item.LocalHeaderOffset64)
                                                         : static_cast<std::int64_t>(item.Header.LocalHeaderOffset);
 }
 
-void SetLocalOffset(TDirItem& item, std::int64_t offset)
-{
+void SetLocalOffset(TDirItem& item, std::int64_t offset) {
     item.LocalHeaderOffset64 = static_cast<std::uint64_t>(offset);
     if (offset >= 0xFFFFFFFFLL) {
         item.Header.LocalHeaderOffset = 0xFFFFFFFFu;
@@ -51,15 +48,13 @@ void SetLocalOffset(TDirItem& item, std::int64_t offset)
     }
 }
 
-std::array<std::uint8_t, 4> SignatureBytes(std::uint32_t signature)
-{
+std::array<std::uint8_t, 4> SignatureBytes(std::uint32_t signature) {
     return {static_cast<std::uint8_t>(signature), static_cast<std::uint8_t>(signature >> 8),
             static_cast<std::uint8_t>(signature >> 16), static_cast<std::uint8_t>(signature >> 24)};
 }
 
 // Reads exactly count bytes at position, leaving the stream where it was.
-bool ReadAt(TStream& s, std::int64_t position, void* buffer, std::int64_t count)
-{
+bool ReadAt(TStream& s, std::int64_t position, void* buffer, std::int64_t count) {
     const std::int64_t here = s.Position();
     bool ok = s.Seek(position, TSeekOrigin::soBeginning) == position && s.Read(buffer, count) == count;
     s.Seek(here, TSeekOrigin::soBeginning);
@@ -70,15 +65,13 @@ bool ReadAt(TStream& s, std::int64_t position, void* buffer, std::int64_t count)
 // and shifts the offsets accordingly; false when that cannot decide: an overflowed field, a
 // directory found before its offset, or no item 0 whose local header lies where the difference
 // puts it.
-bool StartFromDirectory(TZipDirManager& dm, std::uint64_t storedOffset)
-{
+bool StartFromDirectory(TZipDirManager& dm, std::uint64_t storedOffset) {
     if (dm.Items.GetCount() == 0 || storedOffset == 0xFFFFFFFFu ||
         storedOffset > static_cast<std::uint64_t>(dm.DirectoryPosition))
         return false;
     const std::int64_t shift = dm.DirectoryPosition - static_cast<std::int64_t>(storedOffset);
     const std::int64_t first = EffectiveLocalOffset(dm.Items.GetItem(0));
-    if (first > dm.Stream->Size() - shift || !dm.CheckLocalHeader(first + shift))
-        return false;
+    if (first > dm.Stream->Size() - shift || !dm.CheckLocalHeader(first + shift)) return false;
     if (shift > 0) {
         dm.ArchiveStart = shift;
         dm.ShiftOffsets();
@@ -88,8 +81,7 @@ bool StartFromDirectory(TZipDirManager& dm, std::uint64_t storedOffset)
     dm.ArchiveStart = first;
     for (int i = 1; i < dm.Items.GetCount(); ++i) {
         const std::int64_t offset = EffectiveLocalOffset(dm.Items.GetItem(i));
-        if (offset >= 0 && offset < dm.ArchiveStart)
-            dm.ArchiveStart = offset;
+        if (offset >= 0 && offset < dm.ArchiveStart) dm.ArchiveStart = offset;
     }
     return true;
 }
@@ -98,57 +90,46 @@ bool StartFromDirectory(TZipDirManager& dm, std::uint64_t storedOffset)
 
 // --- the Unicode name extra ------------------------------------------------------------------------
 
-bool TUnicodeExtendedInfo::LoadFromBuffer(const void* data, std::size_t size)
-{
+bool TUnicodeExtendedInfo::LoadFromBuffer(const void* data, std::size_t size) {
     TMemoryStream s;
-    if (size > 0)
-        s.WriteBuffer(data, static_cast<std::int64_t>(size));
+    if (size > 0) s.WriteBuffer(data, static_cast<std::int64_t>(size));
     return LoadFromStream(s);
 }
 
-bool TUnicodeExtendedInfo::LoadFromStream(TStream& stream)
-{
+bool TUnicodeExtendedInfo::LoadFromStream(TStream& stream) {
     Name.clear();
     Signature = 0;
     stream.SetPosition(0);
     std::uint8_t b[4];
-    if (stream.Read(b, 4) != 4)
-        return false;
+    if (stream.Read(b, 4) != 4) return false;
     Signature = static_cast<std::uint32_t>(GetLE(b, 4));
-    if (Signature != kSignature || stream.Read(b, 4) != 4)
-        return false;
+    if (Signature != kSignature || stream.Read(b, 4) != 4) return false;
     const auto length = static_cast<std::int32_t>(GetLE(b, 4));
-    if (length < 0)
-        return false;
+    if (length < 0) return false;
     const std::int64_t chars = std::min<std::int64_t>(length, (stream.Size() - 8) / 2);
     std::vector<std::uint8_t> raw(static_cast<std::size_t>(chars) * 2);
-    if (chars > 0 && stream.Read(raw.data(), chars * 2) != chars * 2)
-        return false;
+    if (chars > 0 && stream.Read(raw.data(), chars * 2) != chars * 2) return false;
     Name.resize(static_cast<std::size_t>(chars));
-    for (std::size_t i = 0; i < Name.size(); ++i)
-        Name[i] = static_cast<char16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
+    for (std::size_t i = 0; i < Name.size(); ++i) Name[i] = static_cast<char16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
     return true;
 }
 
 // --- signature searches ----------------------------------------------------------------------------
 
 std::int64_t TZipDirManager::ScanForward(const std::uint8_t* pattern, int length, std::int64_t from,
-                                         std::int64_t blockSize)
-{
+                                         std::int64_t blockSize) {
     TScanBlock& block = length == 4 && GetLE(pattern, 4) == kDataDescriptorSignature ? descriptorScan_ : scan_;
     const std::int64_t size = Stream->Size();
     from = std::max<std::int64_t>(from, 0);
     for (;;) {
-        if (from > size - length)
-            return -1;
+        if (from > size - length) return -1;
         const auto blockEnd = block.start + static_cast<std::int64_t>(block.data.size());
         if (block.stream != Stream || block.size != size || block.start < 0 || from < block.start ||
             from + length > blockEnd) {
             const std::int64_t n = std::min(blockSize, size - from);
             block.data.resize(static_cast<std::size_t>(n));
             block.start = -1;
-            if (!ReadAt(*Stream, from, block.data.data(), n))
-                return -1;
+            if (!ReadAt(*Stream, from, block.data.data(), n)) return -1;
             block.stream = Stream;
             block.size = size;
             block.start = from;
@@ -156,37 +137,31 @@ std::int64_t TZipDirManager::ScanForward(const std::uint8_t* pattern, int length
         }
         const std::uint8_t* d = block.data.data();
         const std::size_t len = block.data.size();
-        for (std::size_t i = static_cast<std::size_t>(from - block.start); i + static_cast<std::size_t>(length) <= len;) {
+        for (std::size_t i = static_cast<std::size_t>(from - block.start);
+             i + static_cast<std::size_t>(length) <= len;) {
             const void* hit = std::memchr(d + i, pattern[0], len - static_cast<std::size_t>(length) + 1 - i);
-            if (!hit)
-                break;
+            if (!hit) break;
             i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - d);
             if (std::memcmp(d + i, pattern, static_cast<std::size_t>(length)) == 0)
                 return block.start + static_cast<std::int64_t>(i);
             ++i;
         }
-        if (blockEnd >= size)
-            return -1;
+        if (blockEnd >= size) return -1;
         // The next block overlaps this one, so that a pattern across the boundary is found.
         from = blockEnd - length + 1;
     }
 }
 
-std::int64_t TZipDirManager::FindNextLocalHeader(std::int64_t offset)
-{
-    if (!Stream)
-        return -1;
+std::int64_t TZipDirManager::FindNextLocalHeader(std::int64_t offset) {
+    if (!Stream) return -1;
     const auto sig = SignatureBytes(Owner.UsePKSignatures ? kLocalHeaderSignature : kBaseLocalHeaderSignature);
     const std::int64_t found = ScanForward(sig.data(), 4, offset, 65535);
-    if (found < 0 || Stream->Size() - found < kLocalHeaderSize)
-        return -1;
+    if (found < 0 || Stream->Size() - found < kLocalHeaderSize) return -1;
     return found;
 }
 
-bool TZipDirManager::FindNextDataDescriptor(std::int64_t offset, std::array<std::uint8_t, 16>& descriptor)
-{
-    if (!Stream)
-        return false;
+bool TZipDirManager::FindNextDataDescriptor(std::int64_t offset, std::array<std::uint8_t, 16>& descriptor) {
+    if (!Stream) return false;
     std::int64_t found;
     // Searches move forward: an earlier answer holds for every start up to where it was found.
     const bool sameStream = descriptorStream_ == Stream && descriptorSize_ == Stream->Size();
@@ -204,32 +179,26 @@ bool TZipDirManager::FindNextDataDescriptor(std::int64_t offset, std::array<std:
     return found >= 0 && Stream->Size() - found >= 16 && ReadAt(*Stream, found, descriptor.data(), 16);
 }
 
-bool TZipDirManager::FindSignatureForward(const void* pattern, int length, std::int64_t& offset)
-{
+bool TZipDirManager::FindSignatureForward(const void* pattern, int length, std::int64_t& offset) {
     offset = -1;
-    if (!Stream || length <= 0)
-        return false;
+    if (!Stream || length <= 0) return false;
     offset = ScanForward(static_cast<const std::uint8_t*>(pattern), length, Stream->Position(), 10000);
     return offset >= 0;
 }
 
 // --- end records -----------------------------------------------------------------------------------
 
-void TZipDirManager::ReadZip64Locator(std::int64_t endRecordPosition)
-{
+void TZipDirManager::ReadZip64Locator(std::int64_t endRecordPosition) {
     Zip64LocatorFound = false;
     Zip64Locator.fill(0);
-    if (endRecordPosition < kLocatorSize)
-        return;
+    if (endRecordPosition < kLocatorSize) return;
     if (ReadAt(*Stream, endRecordPosition - kLocatorSize, Zip64Locator.data(), kLocatorSize) &&
         GetLE(Zip64Locator.data(), 4) == kZip64LocatorSignature)
         Zip64LocatorFound = true;
-    else
-        Zip64Locator.fill(0);
+    else Zip64Locator.fill(0);
 }
 
-void TZipDirManager::ReadZip64EndRecord(std::int64_t locatorPosition)
-{
+void TZipDirManager::ReadZip64EndRecord(std::int64_t locatorPosition) {
     auto readAt = [&](std::uint64_t position) {
         if (position > static_cast<std::uint64_t>(locatorPosition - kZip64EndSize) || locatorPosition < kZip64EndSize)
             return false;
@@ -241,38 +210,33 @@ void TZipDirManager::ReadZip64EndRecord(std::int64_t locatorPosition)
         return true;
     };
     // Only where the locator says: a record elsewhere is not searched for.
-    if (readAt(GetLE(Zip64Locator.data() + 8, 8)))
-        return;
+    if (readAt(GetLE(Zip64Locator.data() + 8, 8))) return;
     Zip64EndRecord.fill(0);
     throw EZipException::CreateNative(40, &Owner);
 }
 
-void TZipDirManager::SetDirectoryOffset(std::int64_t position)
-{
+void TZipDirManager::SetDirectoryOffset(std::int64_t position) {
     if (position < 0xFFFFFFFFLL) {
         EndRecord.DirectoryOffset = static_cast<std::uint32_t>(position);
         return;
     }
     EndRecord.DirectoryOffset = 0xFFFFFFFFu;
     for (int i = 0; i < 8; ++i)
-        Zip64EndRecord[static_cast<std::size_t>(48 + i)] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(position) >> (8 * i));
+        Zip64EndRecord[static_cast<std::size_t>(48 + i)] =
+            static_cast<std::uint8_t>(static_cast<std::uint64_t>(position) >> (8 * i));
 }
 
-void TZipDirManager::RefreshVolumeStream()
-{
-    if (!IsCustomStream)
-        Stream = Owner.ArchiveStream();
+void TZipDirManager::RefreshVolumeStream() {
+    if (!IsCustomStream) Stream = Owner.ArchiveStream();
 }
 
-void TZipDirManager::ReadDirBytes(void* buffer, std::int64_t count)
-{
+void TZipDirManager::ReadDirBytes(void* buffer, std::int64_t count) {
     auto* p = static_cast<std::uint8_t*>(buffer);
     while (count > 0) {
         const std::int64_t got = Stream ? Stream->Read(p, count) : 0;
         p += std::max<std::int64_t>(got, 0);
         count -= std::max<std::int64_t>(got, 0);
-        if (count == 0)
-            break;
+        if (count == 0) break;
         TZipVolumeNumberInfo& v = Owner.VolumeNumberInfo;
         if (Owner.SpanningMode() == smNone || got < 0 || v.volumeNumber < 0 || v.volumeNumber >= v.lastVolumeNumber)
             throw EZipException::CreateNative(57, &Owner);
@@ -287,8 +251,7 @@ void TZipDirManager::ReadDirBytes(void* buffer, std::int64_t count)
 // --- items -----------------------------------------------------------------------------------------
 
 void TZipDirManager::ReadItemTail(TDirItem& item, const std::uint8_t* data, std::size_t nameLength,
-                                  std::size_t extraLength, std::size_t commentLength, bool local)
-{
+                                  std::size_t extraLength, std::size_t commentLength, bool local) {
     TCentralHeader& h = item.Header;
     item.UncompressedSize64 = h.UncompressedSize;
     item.CompressedSize64 = h.CompressedSize;
@@ -297,15 +260,12 @@ void TZipDirManager::ReadItemTail(TDirItem& item, const std::uint8_t* data, std:
         item.DiskNumberStart64 = h.DiskNumberStart;
     }
     item.TargetMethod = h.Method;
-    if ((h.Flags & kFlagEncrypted) && h.VersionMadeBy < kVersionBaseFamily)
-        item.StoredEncryption = sePkzip;
+    if ((h.Flags & kFlagEncrypted) && h.VersionMadeBy < kVersionBaseFamily) item.StoredEncryption = sePkzip;
 
     const std::string raw(reinterpret_cast<const char*>(data), nameLength);
     std::u16string name;
-    if (h.Flags & kFlagUtf8Name)
-        name = UTF8DecodeWide(raw);
-    else
-        name = StringToWideStringEx(raw, Owner.Options.OEMFileNames ? CP_OEMCP : CP_ACP);
+    if (h.Flags & kFlagUtf8Name) name = UTF8DecodeWide(raw);
+    else name = StringToWideStringEx(raw, Owner.Options.OEMFileNames ? CP_OEMCP : CP_ACP);
 
     const std::uint8_t* e = data + nameLength;
     std::size_t left = extraLength;
@@ -326,19 +286,15 @@ void TZipDirManager::ReadItemTail(TDirItem& item, const std::uint8_t* data, std:
                 at += static_cast<std::size_t>(bytes);
                 return v;
             };
-            if (h.UncompressedSize == 0xFFFFFFFFu && at + 8 <= size)
-                item.UncompressedSize64 = take(8);
-            if (h.CompressedSize == 0xFFFFFFFFu && at + 8 <= size)
-                item.CompressedSize64 = take(8);
-            if (!local && h.LocalHeaderOffset == 0xFFFFFFFFu && at + 8 <= size)
-                item.LocalHeaderOffset64 = take(8);
+            if (h.UncompressedSize == 0xFFFFFFFFu && at + 8 <= size) item.UncompressedSize64 = take(8);
+            if (h.CompressedSize == 0xFFFFFFFFu && at + 8 <= size) item.CompressedSize64 = take(8);
+            if (!local && h.LocalHeaderOffset == 0xFFFFFFFFu && at + 8 <= size) item.LocalHeaderOffset64 = take(8);
             if (!local && h.DiskNumberStart == 0xFFFF && at + 4 <= size)
                 item.DiskNumberStart64 = static_cast<std::uint32_t>(take(4));
         } else if (field.Tag == kTagUnicodeName) {
             TUnicodeExtendedInfo info;
             // An empty name from the extra would only lose the stored one.
-            if (info.LoadFromBuffer(d, size) && !info.Name.empty())
-                name = info.Name;
+            if (info.LoadFromBuffer(d, size) && !info.Name.empty()) name = info.Name;
         } else if (field.Tag == kTagAes && h.VersionMadeBy < kVersionBaseFamily && size >= 7) {
             const std::uint8_t strength = d[4];
             if (strength >= 1 && strength <= 3) {
@@ -349,12 +305,10 @@ void TZipDirManager::ReadItemTail(TDirItem& item, const std::uint8_t* data, std:
         item.ExtraFields.push_back(std::move(field));
     }
     item.Name = std::move(name);
-    if (!local)
-        item.Comment.assign(reinterpret_cast<const char*>(data + nameLength + extraLength), commentLength);
+    if (!local) item.Comment.assign(reinterpret_cast<const char*>(data + nameLength + extraLength), commentLength);
 }
 
-void TZipDirManager::LoadDir()
-{
+void TZipDirManager::LoadDir() {
     TZipBaseArchiver& a = Owner;
     ArchiveStart = 0;
     Items.Clear();
@@ -363,13 +317,11 @@ void TZipDirManager::LoadDir()
     scan_ = TScanBlock{};
     descriptorScan_ = TScanBlock{};
     descriptorFrom_ = descriptorAt_ = -1;
-    if (!Stream)
-        throw EZipException::CreateNative(13, &a);
+    if (!Stream) throw EZipException::CreateNative(13, &a);
 
     std::int64_t endPos = -1;
     bool found = FindSignatureBackward(a.UsePKSignatures ? TEndRecord::kSignature : TEndRecord::kBaseSignature, endPos);
-    if (!found && !a.UsePKSignatures)
-        found = FindSignatureBackward(TEndRecord::kSignature, endPos);
+    if (!found && !a.UsePKSignatures) found = FindSignatureBackward(TEndRecord::kSignature, endPos);
     if (!found) {
         RebuildDirectory();
         return;
@@ -377,8 +329,7 @@ void TZipDirManager::LoadDir()
     Zip64EndRecord.fill(0);
     Zip64EndRecordPosition = 0;
     ReadZip64Locator(endPos);
-    if (Zip64LocatorFound)
-        ReadZip64EndRecord(endPos - kLocatorSize);
+    if (Zip64LocatorFound) ReadZip64EndRecord(endPos - kLocatorSize);
     else if (EndRecord.TotalEntries == 0xFFFF) {
         RebuildDirectory();
         return;
@@ -390,41 +341,35 @@ void TZipDirManager::LoadDir()
     const bool repair = a.OpenDamaged;
     try {
         const std::uint64_t dirDisk = EndRecord.DirectoryDisk != 0xFFFF ? EndRecord.DirectoryDisk
-                                      : zip64                          ? GetLE(z + 20, 4)
-                                                                       : 0;
+                                      : zip64                           ? GetLE(z + 20, 4)
+                                                                        : 0;
         std::uint64_t thisDisk = EndRecord.ThisDisk;
         if (thisDisk == 0xFFFF) {
             const std::uint64_t disks = zip64 ? GetLE(Zip64Locator.data() + 16, 4) : 0;
             thisDisk = disks > 0 ? disks - 1 : 0;
         }
-        if (thisDisk >= INT_MAX || dirDisk > thisDisk)
-            throw EZipException::CreateNative(57, &a);
+        if (thisDisk >= INT_MAX || dirDisk > thisDisk) throw EZipException::CreateNative(57, &a);
         a.VolumeNumberInfo.lastVolumeNumber = static_cast<int>(thisDisk);
         a.VolumeNumberInfo.SetLast();
         if (spanned && dirDisk != thisDisk) {
             TZipVolumeNumberInfo info = a.VolumeNumberInfo;
-            if (dirDisk == 0)
-                info.SetFirst();
-            else
-                info.SetNumber(static_cast<int>(dirDisk));
+            if (dirDisk == 0) info.SetFirst();
+            else info.SetNumber(static_cast<int>(dirDisk));
             a.RequestVolume(info);
         }
-        if (spanned)
-            RefreshVolumeStream();
+        if (spanned) RefreshVolumeStream();
 
         const std::uint64_t dirSize = zip64 ? GetLE(z + 40, 8) : EndRecord.DirectorySize;
         const std::uint64_t count = zip64 ? GetLE(z + 32, 8) : EndRecord.TotalEntries;
         std::int64_t start;
         if (spanned) {
             const std::uint64_t offset = zip64 ? GetLE(z + 48, 8) : EndRecord.DirectoryOffset;
-            if (offset > static_cast<std::uint64_t>(Stream->Size()))
-                throw EZipException::CreateNative(57, &a);
+            if (offset > static_cast<std::uint64_t>(Stream->Size())) throw EZipException::CreateNative(57, &a);
             start = static_cast<std::int64_t>(offset);
         } else {
             // Found from where the end record lies, whatever bytes precede the archive.
             const std::int64_t base = zip64 ? Zip64EndRecordPosition : endPos;
-            if (dirSize > static_cast<std::uint64_t>(base))
-                throw EZipException::CreateNative(57, &a);
+            if (dirSize > static_cast<std::uint64_t>(base)) throw EZipException::CreateNative(57, &a);
             start = base - static_cast<std::int64_t>(dirSize);
         }
         // Every entry takes 46 bytes at least; a count beyond that is not believed.
@@ -463,72 +408,57 @@ void TZipDirManager::LoadDir()
         }
     } catch (const EZipException&) {
         // The repair refuses a set of volumes with its own error.
-        if (!repair)
-            throw;
+        if (!repair) throw;
         RebuildDirectory();
         return;
     } catch (const EStreamError&) {
-        if (!repair)
-            throw;
+        if (!repair) throw;
         RebuildDirectory();
         return;
     }
 
-    if (!repair && !spanned)
-        CheckArchiveSize();
+    if (!repair && !spanned) CheckArchiveSize();
     const std::uint64_t storedOffset = zip64 ? GetLE(z + 48, 8) : EndRecord.DirectoryOffset;
     if (a.VolumeNumberInfo.lastVolumeNumber == 0 && !StartFromDirectory(*this, storedOffset)) {
         FindArchiveStart(endPos);
-        if (!OffsetsIncludeStart())
-            ShiftOffsets();
+        if (!OffsetsIncludeStart()) ShiftOffsets();
     }
     // A commit appends where the directory really begins, not where a stub-blind record says.
-    if (!spanned)
-        SetDirectoryOffset(DirectoryPosition);
+    if (!spanned) SetDirectoryOffset(DirectoryPosition);
 }
 
-void TZipDirManager::CheckArchiveSize()
-{
+void TZipDirManager::CheckArchiveSize() {
     const std::int64_t size = Stream->Size();
     std::int64_t sum = 0;
     for (int i = 0; i < Items.GetCount(); ++i) {
         const std::int64_t c = EffectiveCompressedSize(Items.GetItem(i));
-        if (c < 0 || c > size - sum)
-            throw EZipException::CreateNative(57, &Owner);
+        if (c < 0 || c > size - sum) throw EZipException::CreateNative(57, &Owner);
         sum += c;
     }
 }
 
-bool TZipDirManager::CheckLocalHeader(std::int64_t position)
-{
+bool TZipDirManager::CheckLocalHeader(std::int64_t position) {
     const std::int64_t size = Stream->Size();
-    if (position < 0 || size - position < kLocalHeaderSize)
-        return false;
+    if (position < 0 || size - position < kLocalHeaderSize) return false;
     std::uint8_t l[kLocalHeaderSize];
-    if (!ReadAt(*Stream, position, l, kLocalHeaderSize))
-        return false;
-    if (GetLE(l, 4) != (Owner.UsePKSignatures ? kLocalHeaderSignature : kBaseLocalHeaderSignature))
-        return false;
+    if (!ReadAt(*Stream, position, l, kLocalHeaderSize)) return false;
+    if (GetLE(l, 4) != (Owner.UsePKSignatures ? kLocalHeaderSignature : kBaseLocalHeaderSignature)) return false;
     if (static_cast<std::int64_t>(GetLE(l + 26, 2)) > size - position - kLocalHeaderSize)
         return false;  // the name runs past the end
-    if (position == 0)
-        return true;
-    if (Items.GetCount() == 0)
-        return false;
+    if (position == 0) return true;
+    if (Items.GetCount() == 0) return false;
     const TCentralHeader& h = Items.GetItem(0).Header;
     if (GetLE(l + 4, 2) != h.VersionNeeded || GetLE(l + 8, 2) != h.Method || GetLE(l + 10, 2) != h.ModTime ||
         GetLE(l + 12, 2) != h.ModDate)
         return false;
     // With a data descriptor the local CRC and sizes are zero; a Zip64 local size is in its extra.
-    if (GetLE(l + 6, 2) & kFlagDataDescriptor)
-        return true;
+    if (GetLE(l + 6, 2) & kFlagDataDescriptor) return true;
     const auto crc = GetLE(l + 14, 4), compressed = GetLE(l + 18, 4), uncompressed = GetLE(l + 22, 4);
     return crc == h.Crc32 && (compressed == 0xFFFFFFFFu || compressed == h.CompressedSize) &&
            (uncompressed == 0xFFFFFFFFu || uncompressed == h.UncompressedSize);
 }
 
-void TZipDirManager::FindArchiveStart(std::int64_t endRecordPosition)
-{
+void TZipDirManager::FindArchiveStart(std::int64_t endRecordPosition) {
     if (Items.GetCount() == 0) {
         ArchiveStart = endRecordPosition;
         return;
@@ -540,8 +470,7 @@ void TZipDirManager::FindArchiveStart(std::int64_t endRecordPosition)
     while (candidate >= 0 && candidate < size) {
         Stream->Seek(candidate, TSeekOrigin::soBeginning);
         std::int64_t p = -1;
-        if (!FindSignatureForward(sig.data(), 4, p))
-            break;
+        if (!FindSignatureForward(sig.data(), 4, p)) break;
         if (CheckLocalHeader(p)) {
             ArchiveStart = p;
             break;
@@ -551,18 +480,15 @@ void TZipDirManager::FindArchiveStart(std::int64_t endRecordPosition)
     Stream->Seek(here, TSeekOrigin::soBeginning);
 }
 
-bool TZipDirManager::OffsetsIncludeStart()
-{
+bool TZipDirManager::OffsetsIncludeStart() {
     for (int i = 0; i < Items.GetCount(); ++i) {
         const TDirItem& item = Items.GetItem(i);
-        if (EffectiveCompressedSize(item) != 0)
-            return EffectiveLocalOffset(item) >= ArchiveStart;
+        if (EffectiveCompressedSize(item) != 0) return EffectiveLocalOffset(item) >= ArchiveStart;
     }
     return true;
 }
 
-void TZipDirManager::ShiftOffsets()
-{
+void TZipDirManager::ShiftOffsets() {
     // Folder items too: their headers moved with the rest, and a later directory lists them.
     for (int i = 0; i < Items.GetCount(); ++i) {
         TDirItem& item = Items.GetItem(i);
@@ -572,11 +498,9 @@ void TZipDirManager::ShiftOffsets()
 
 // --- recovery --------------------------------------------------------------------------------------
 
-void TZipDirManager::RebuildDirectory()
-{
+void TZipDirManager::RebuildDirectory() {
     Items.Clear();
-    if (Owner.SpanningMode() != smNone)
-        throw EZipException::CreateNative(44, &Owner);
+    if (Owner.SpanningMode() != smNone) throw EZipException::CreateNative(44, &Owner);
     scan_ = TScanBlock{};
     descriptorScan_ = TScanBlock{};
     descriptorFrom_ = descriptorAt_ = -1;
@@ -585,12 +509,10 @@ void TZipDirManager::RebuildDirectory()
     // New items go after everything there is; with nothing recovered the file's bytes stay in
     // front of the archive rather than being overwritten.
     SetDirectoryOffset(StreamSizeAtRebuild);
-    if (Items.GetCount() == 0)
-        ArchiveStart = StreamSizeAtRebuild;
+    if (Items.GetCount() == 0) ArchiveStart = StreamSizeAtRebuild;
 }
 
-void TZipDirManager::RebuildFromLocalHeaders()
-{
+void TZipDirManager::RebuildFromLocalHeaders() {
     const std::int64_t size = Stream->Size();
     const std::uint32_t family = Owner.UsePKSignatures ? kLocalHeaderSignature : kBaseLocalHeaderSignature;
     std::vector<std::uint8_t> rest;
@@ -598,15 +520,13 @@ void TZipDirManager::RebuildFromLocalHeaders()
     while (p >= 0 && Items.GetCount() < INT_MAX - 1) {
         std::int64_t next = p + 4;
         std::uint8_t l[kLocalHeaderSize];
-        if (!ReadAt(*Stream, p, l, kLocalHeaderSize))
-            break;
+        if (!ReadAt(*Stream, p, l, kLocalHeaderSize)) break;
         const auto nameLength = static_cast<std::size_t>(GetLE(l + 26, 2));
         const auto extraLength = static_cast<std::size_t>(GetLE(l + 28, 2));
         const std::int64_t end = p + kLocalHeaderSize + static_cast<std::int64_t>(nameLength + extraLength);
         if (extraLength <= 260 && end <= size) {
             rest.resize(nameLength + extraLength);
-            if (!ReadAt(*Stream, p + kLocalHeaderSize, rest.data(), static_cast<std::int64_t>(rest.size())))
-                break;
+            if (!ReadAt(*Stream, p + kLocalHeaderSize, rest.data(), static_cast<std::int64_t>(rest.size()))) break;
             TDirItem item;
             TCentralHeader& h = item.Header;
             h.Signature = family;
@@ -656,8 +576,7 @@ void TZipDirManager::RebuildFromLocalHeaders()
 
 // --- opening ---------------------------------------------------------------------------------------
 
-void TZipBaseArchiver::OpenExistingArchive()
-{
+void TZipBaseArchiver::OpenExistingArchive() {
     spanningMode_ = smNone;
     VolumeNumberInfo.Init();
     const bool repair = OpenDamaged;
@@ -686,11 +605,9 @@ void TZipBaseArchiver::OpenExistingArchive()
         if (!splitExists) {
             SpanningOptions.AdvancedNaming = !SpanningOptions.AdvancedNaming;
             splitExists = WideFileExists(VolumeFileName(probe, true));
-            if (!splitExists)
-                SpanningOptions.AdvancedNaming = !SpanningOptions.AdvancedNaming;
+            if (!splitExists) SpanningOptions.AdvancedNaming = !SpanningOptions.AdvancedNaming;
         }
-        if (splitExists && disk != 0)
-            return;
+        if (splitExists && disk != 0) return;
         const bool removable = IsRemovableDrive(WideToFsName(FileName));
         spanningMode_ = splitExists || IsSFXFile(FileName) || (disk == 0 && !removable) ? smNone : smSpanning;
     };
@@ -714,20 +631,16 @@ void TZipBaseArchiver::OpenExistingArchive()
                 // The last volume of a split set behind a stub is named apart.
                 spanningMode_ = smSplitting;
                 const std::u16string last = VolumeFileName(-1, true);
-                if (last != FileName && WideFileExists(last))
-                    attempt();
-                if (!found)
-                    spanningMode_ = smNone;
+                if (last != FileName && WideFileExists(last)) attempt();
+                if (!found) spanningMode_ = smNone;
             }
         }
         while (!found) {
             attempt();
-            if (spanningMode_ == smNone)
-                break;
+            if (spanningMode_ == smNone) break;
         }
         OpenDamaged = repair;
-        if (!found && !repair)
-            Fail(48);
+        if (!found && !repair) Fail(48);
         dirManager_->LoadDir();
     } catch (...) {
         dirManager_.reset();

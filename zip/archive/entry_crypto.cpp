@@ -13,8 +13,7 @@
 
 namespace zip {
 
-void ZipRandomBytes(void* buffer, std::size_t count)
-{
+void ZipRandomBytes(void* buffer, std::size_t count) {
     auto* p = static_cast<std::uint8_t*>(buffer);
     std::size_t done = 0;
     while (done < count) {
@@ -23,82 +22,64 @@ void ZipRandomBytes(void* buffer, std::size_t count)
             done += static_cast<std::size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
+        if (n < 0 && errno == EINTR) continue;
         break;
     }
-    if (done == count)
-        return;
+    if (done == count) return;
     // Kernels without getrandom still have the device.
     const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
     while (fd >= 0 && done < count) {
         const ssize_t n = read(fd, p + done, count - done);
-        if (n > 0)
-            done += static_cast<std::size_t>(n);
-        else if (!(n < 0 && errno == EINTR))
-            break;
+        if (n > 0) done += static_cast<std::size_t>(n);
+        else if (!(n < 0 && errno == EINTR)) break;
     }
-    if (fd >= 0)
-        close(fd);
-    if (done != count)
-        throw std::runtime_error("No random source for encryption");
+    if (fd >= 0) close(fd);
+    if (done != count) throw std::runtime_error("No random source for encryption");
 }
 
 // --- traditional cipher ---
 
 std::uint32_t CrcByte(std::uint32_t crc, std::uint8_t value) { return UpdateCrc32(crc, &value, 1); }
 
-void UpdateKeys(std::uint8_t value, TTraditionalKeys& keys)
-{
+void UpdateKeys(std::uint8_t value, TTraditionalKeys& keys) {
     keys.Key[0] = CrcByte(keys.Key[0], value);
     keys.Key[1] = (keys.Key[1] + (keys.Key[0] & 0xFF)) * 134775813u + 1;
     keys.Key[2] = CrcByte(keys.Key[2], static_cast<std::uint8_t>(keys.Key[1] >> 24));
 }
 
-std::uint8_t StreamByte(const TTraditionalKeys& keys)
-{
+std::uint8_t StreamByte(const TTraditionalKeys& keys) {
     const std::uint32_t t = (keys.Key[2] | 2) & 0xFFFF;
     return static_cast<std::uint8_t>((t * (t ^ 1)) >> 8);
 }
 
-void InitKeys(std::string_view password, TTraditionalKeys& keys)
-{
+void InitKeys(std::string_view password, TTraditionalKeys& keys) {
     keys.Key = {0x12345678u, 0x23456789u, 0x34567890u};
-    for (char c : password)
-        UpdateKeys(static_cast<std::uint8_t>(c), keys);
+    for (char c : password) UpdateKeys(static_cast<std::uint8_t>(c), keys);
 }
 
-std::uint8_t TraditionalEncryptByte(std::uint8_t plain, TTraditionalKeys& keys)
-{
+std::uint8_t TraditionalEncryptByte(std::uint8_t plain, TTraditionalKeys& keys) {
     const std::uint8_t c = StreamByte(keys) ^ plain;
     UpdateKeys(plain, keys);
     return c;
 }
 
-void TraditionalEncryptBuffer(std::size_t count, std::size_t offset, std::uint8_t* buffer, TTraditionalKeys& keys)
-{
-    for (std::size_t i = offset; i < offset + count; ++i)
-        buffer[i] = TraditionalEncryptByte(buffer[i], keys);
+void TraditionalEncryptBuffer(std::size_t count, std::size_t offset, std::uint8_t* buffer, TTraditionalKeys& keys) {
+    for (std::size_t i = offset; i < offset + count; ++i) buffer[i] = TraditionalEncryptByte(buffer[i], keys);
 }
 
 // --- key derivation ---
 
 TPBKDF2::TPBKDF2(std::string_view password, std::int32_t iterations, std::uint16_t saltLength)
-    : Iterations(iterations), salt_(saltLength), password_(password)
-{
+    : Iterations(iterations), salt_(saltLength), password_(password) {
     ZipRandomBytes(salt_.data(), salt_.size());
 }
 
-TPBKDF2::TPBKDF2(std::string_view password, std::int32_t iterations, std::uint16_t saltLength,
-                 const std::uint8_t* salt)
-    : Iterations(iterations), salt_(salt, salt + (salt ? saltLength : 0)), password_(password)
-{
-}
+TPBKDF2::TPBKDF2(std::string_view password, std::int32_t iterations, std::uint16_t saltLength, const std::uint8_t* salt)
+    : Iterations(iterations), salt_(salt, salt + (salt ? saltLength : 0)), password_(password) {}
 
 TPBKDF2::~TPBKDF2() { WipeMemory(salt_.data(), salt_.size()); }
 
-std::vector<std::uint8_t> TPBKDF2::GetKey(std::uint16_t keyLength) const
-{
+std::vector<std::uint8_t> TPBKDF2::GetKey(std::uint16_t keyLength) const {
     std::vector<std::uint8_t> key(keyLength);
     Pbkdf2Sha1(password_.data(), password_.size(), salt_.data(), keyLength, key.data(), Iterations,
                static_cast<std::uint16_t>(salt_.size()));
@@ -109,8 +90,7 @@ std::vector<std::uint8_t> TPBKDF2::GetKey(std::uint16_t keyLength) const
 
 namespace {
 
-void Wipe(std::vector<std::uint8_t>& v)
-{
+void Wipe(std::vector<std::uint8_t>& v) {
     WipeMemory(v.data(), v.size());
     v.clear();
 }
@@ -118,21 +98,20 @@ void Wipe(std::vector<std::uint8_t>& v)
 }  // namespace
 
 TAESCryptoTransform::TAESCryptoTransform(int keyBits, std::uint16_t vendorVersion, std::uint16_t method)
-    : VendorVersion(vendorVersion), CompressionMethod(method), hash_(FindHashByName("SHA1")),
-      keyLength_(static_cast<std::size_t>(keyBits / 8))
-{
+    : VendorVersion(vendorVersion),
+      CompressionMethod(method),
+      hash_(FindHashByName("SHA1")),
+      keyLength_(static_cast<std::size_t>(keyBits / 8)) {
     if (keyBits != 128 && keyBits != 192 && keyBits != 256)
         throw std::invalid_argument("AES key of " + std::to_string(keyBits) + " bits");
 }
 
-TAESCryptoTransform::~TAESCryptoTransform()
-{
+TAESCryptoTransform::~TAESCryptoTransform() {
     FreeKeys();
     WipeMemory(&hmac_, sizeof hmac_);
 }
 
-void TAESCryptoTransform::FreeKeys()
-{
+void TAESCryptoTransform::FreeKeys() {
     pbkdf2_.reset();
     cipher_.reset();
     Wipe(hmacKey_);
@@ -144,33 +123,28 @@ void TAESCryptoTransform::FreeKeys()
     macFinished_ = false;
 }
 
-void TAESCryptoTransform::ClearState()
-{
+void TAESCryptoTransform::ClearState() {
     FreeKeys();
     password_.Wipe();
     keyLength_ = 0;
 }
 
-std::vector<std::uint8_t> TAESCryptoTransform::Derive(std::string_view password) const
-{
+std::vector<std::uint8_t> TAESCryptoTransform::Derive(std::string_view password) const {
     TPBKDF2 kdf(password, kAesIterations, static_cast<std::uint16_t>(salt_.size()), salt_.data());
     return kdf.GetKey(static_cast<std::uint16_t>(2 * keyLength_ + 2));
 }
 
-void TAESCryptoTransform::SetPassword(std::string_view password)
-{
+void TAESCryptoTransform::SetPassword(std::string_view password) {
     password_ = TSecretString(password);
     const auto saltLength = static_cast<std::uint16_t>(keyLength_ / 2);
     if (Mode == ctmRead && !salt_.empty())
         pbkdf2_ = std::make_unique<TPBKDF2>(password, kAesIterations, saltLength, salt_.data());
-    else
-        pbkdf2_ = std::make_unique<TPBKDF2>(password, kAesIterations, saltLength);
+    else pbkdf2_ = std::make_unique<TPBKDF2>(password, kAesIterations, saltLength);
     salt_ = pbkdf2_->GetSalt();
     SetupKeys();
 }
 
-void TAESCryptoTransform::SetupKeys()
-{
+void TAESCryptoTransform::SetupKeys() {
     std::vector<std::uint8_t> salt = salt_;
     FreeKeys();
     salt_ = std::move(salt);
@@ -190,45 +164,37 @@ void TAESCryptoTransform::SetupKeys()
     cipher_->Mode = cmCTR;
 }
 
-bool TAESCryptoTransform::CheckPassword(std::string_view password)
-{
-    if (verifier_.size() != 2)
-        return false;
+bool TAESCryptoTransform::CheckPassword(std::string_view password) {
+    if (verifier_.size() != 2) return false;
     std::vector<std::uint8_t> derived = Derive(password);
     const bool match = derived[2 * keyLength_] == verifier_[0] && derived[2 * keyLength_ + 1] == verifier_[1];
     Wipe(derived);
     return match;
 }
 
-std::size_t TAESCryptoTransform::DecryptBuffer(const std::uint8_t* source, std::size_t sourceOffset,
-                                               std::uint8_t* dest, std::size_t destOffset, std::size_t count)
-{
-    if (!cipher_ || count == 0)
-        return 0;
+std::size_t TAESCryptoTransform::DecryptBuffer(const std::uint8_t* source, std::size_t sourceOffset, std::uint8_t* dest,
+                                               std::size_t destOffset, std::size_t count) {
+    if (!cipher_ || count == 0) return 0;
     HmacUpdate(hmac_, source + sourceOffset, count);
     cipher_->DecodeBuffer(source + sourceOffset, dest + destOffset, count);
     return count;
 }
 
-std::size_t TAESCryptoTransform::EncryptBuffer(const std::uint8_t* source, std::size_t sourceOffset,
-                                               std::uint8_t* dest, std::size_t destOffset, std::size_t count)
-{
-    if (!cipher_ || count == 0)
-        return 0;
+std::size_t TAESCryptoTransform::EncryptBuffer(const std::uint8_t* source, std::size_t sourceOffset, std::uint8_t* dest,
+                                               std::size_t destOffset, std::size_t count) {
+    if (!cipher_ || count == 0) return 0;
     cipher_->EncodeBuffer(source + sourceOffset, dest + destOffset, count);
     HmacUpdate(hmac_, dest + destOffset, count);
     return count;
 }
 
-std::vector<std::uint8_t> TAESCryptoTransform::GetEncryptionHeader() const
-{
+std::vector<std::uint8_t> TAESCryptoTransform::GetEncryptionHeader() const {
     std::vector<std::uint8_t> header = salt_;
     header.insert(header.end(), verifier_.begin(), verifier_.end());
     return header;
 }
 
-void TAESCryptoTransform::ReadEncryptionHeader(TStream& stream, std::int64_t offset)
-{
+void TAESCryptoTransform::ReadEncryptionHeader(TStream& stream, std::int64_t offset) {
     stream.Seek(offset, TSeekOrigin::soCurrent);
     salt_.assign(keyLength_ / 2, 0);
     stream.ReadBuffer(salt_.data(), static_cast<std::int64_t>(salt_.size()));
@@ -237,10 +203,8 @@ void TAESCryptoTransform::ReadEncryptionHeader(TStream& stream, std::int64_t off
     stream.ReadBuffer(verifier_.data(), 2);
 }
 
-std::vector<std::uint8_t> TAESCryptoTransform::GetAuthCode()
-{
-    if (VendorVersion == 1)
-        return {};
+std::vector<std::uint8_t> TAESCryptoTransform::GetAuthCode() {
+    if (VendorVersion == 1) return {};
     if (!macFinished_) {
         std::uint8_t mac[kHashMaxDigest] = {};
         HmacFinal(hmac_, mac);
@@ -251,33 +215,27 @@ std::vector<std::uint8_t> TAESCryptoTransform::GetAuthCode()
     return authCode_;
 }
 
-void TAESCryptoTransform::ReadAuthCode(TStream& stream, std::int64_t offset)
-{
-    if (VendorVersion == 1)
-        return;
+void TAESCryptoTransform::ReadAuthCode(TStream& stream, std::int64_t offset) {
+    if (VendorVersion == 1) return;
     stream.Seek(offset, TSeekOrigin::soCurrent);
     authCode_.assign(AuthCodeLength, 0);
     stream.ReadBuffer(authCode_.data(), AuthCodeLength);
 }
 
-bool TAESCryptoTransform::CheckAuthCode(const TDirItem& item, std::uint32_t crc)
-{
-    if (VendorVersion == 1)
-        return item.Header.Crc32 != crc;
+bool TAESCryptoTransform::CheckAuthCode(const TDirItem& item, std::uint32_t crc) {
+    if (VendorVersion == 1) return item.Header.Crc32 != crc;
     if (authCode_.size() != AuthCodeLength || macFinished_)
         return true;  // nothing read to compare with, or the code was already used
     std::uint8_t mac[kHashMaxDigest] = {};
     HmacFinal(hmac_, mac);
     macFinished_ = true;
     std::uint8_t diff = 0;  // every byte compared, whatever the first difference
-    for (std::size_t i = 0; i < AuthCodeLength; ++i)
-        diff |= static_cast<std::uint8_t>(mac[i] ^ authCode_[i]);
+    for (std::size_t i = 0; i < AuthCodeLength; ++i) diff |= static_cast<std::uint8_t>(mac[i] ^ authCode_[i]);
     WipeMemory(mac, sizeof mac);
     return diff != 0;
 }
 
-TExtraField TAESCryptoTransform::WriteExtraField() const
-{
+TExtraField TAESCryptoTransform::WriteExtraField() const {
     TExtraField e{kTagAes, {}};
     PutLE(e.Data, VendorVersion, 2);
     PutLE(e.Data, kAesVendorId, 2);
@@ -293,8 +251,7 @@ namespace {
 class TTraditionalEntryCipher : public TZipEntryCipher {
 public:
     explicit TTraditionalEntryCipher(const TSecretString& password) { InitKeys(password.str(), keys_); }
-    std::vector<std::uint8_t> Header(std::uint32_t crc) override
-    {
+    std::vector<std::uint8_t> Header(std::uint32_t crc) override {
         std::vector<std::uint8_t> h(12);
         ZipRandomBytes(h.data(), 10);
         // Readers check the last byte (older ones both) against the CRC's high bytes.
@@ -311,9 +268,7 @@ private:
 
 class TAesEntryCipher : public TZipEntryCipher {
 public:
-    TAesEntryCipher(int keyBits, std::uint16_t method, const TSecretString& password)
-        : transform_(keyBits, 2, method)
-    {
+    TAesEntryCipher(int keyBits, std::uint16_t method, const TSecretString& password) : transform_(keyBits, 2, method) {
         transform_.SetMode(ctmWrite);
         transform_.SetPassword(password.str());
     }
@@ -331,10 +286,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TZipEntryCipher> TZipBaseArchiver::CreateEntryCipher(const TDirItem& item)
-{
-    if (item.Password.empty())
-        return nullptr;
+std::unique_ptr<TZipEntryCipher> TZipBaseArchiver::CreateEntryCipher(const TDirItem& item) {
+    if (item.Password.empty()) return nullptr;
     if (UsePKSignatures) {
         switch (EncryptionMethod) {
         case caAES_128: return std::make_unique<TAesEntryCipher>(128, item.Header.Method, item.Password);

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "crypto/cipher_aes.h"
 #include "archive/dir_items.h"
+#include "crypto/cipher_aes.h"
 #include "crypto/secret_string.h"
 #include "crypto/sha1_hmac_pbkdf2.h"
 #include "text/streams.h"

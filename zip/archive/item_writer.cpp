@@ -11,27 +11,21 @@
 
 namespace zip {
 
-void PutLE(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+void PutLE(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-std::uint64_t GetLE(const std::uint8_t* p, int bytes)
-{
+std::uint64_t GetLE(const std::uint8_t* p, int bytes) {
     std::uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        v = (v << 8) | p[i];
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
     return v;
 }
 
-std::string StoredNameBytes(const std::u16string& name, bool oemFileNames, bool& utf8)
-{
+std::string StoredNameBytes(const std::u16string& name, bool oemFileNames, bool& utf8) {
     if (!utf8) {
         const std::uint32_t cp = oemFileNames ? CP_OEMCP : CP_ACP;
         std::string bytes = WideStringToStringEx(name, cp);
-        if (StringToWideStringEx(bytes, cp) == name)
-            return bytes;
+        if (StringToWideStringEx(bytes, cp) == name) return bytes;
         utf8 = true;  // "?" in place of a character would break every reference to the name
     }
     return UTF8EncodeWide(name);
@@ -44,14 +38,12 @@ constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;
 // Longest stored name: its Unicode extra and Zip64 extra must fit the 16-bit extra length.
 constexpr std::size_t kMaxNameChars = 32000;
 
-std::int64_t OldLocalOffset(const TDirItem& item)
-{
+std::int64_t OldLocalOffset(const TDirItem& item) {
     return item.Header.LocalHeaderOffset == 0xFFFFFFFFu ? static_cast<std::int64_t>(item.LocalHeaderOffset64)
                                                         : static_cast<std::int64_t>(item.Header.LocalHeaderOffset);
 }
 
-std::uint32_t ShareFlag(TZipFileShareMode mode)
-{
+std::uint32_t ShareFlag(TZipFileShareMode mode) {
     switch (mode) {
     case smShareCompat: return fmShareCompat;
     case smShareExclusive: return fmShareExclusive;
@@ -64,26 +56,22 @@ std::uint32_t ShareFlag(TZipFileShareMode mode)
 
 // Largest compressed size the pipeline can give for a source of size bytes: stored deflate
 // blocks, the sync-flush markers between read blocks, and room for an encryption header.
-std::int64_t WorstCompressedSize(std::int64_t size, int mode)
-{
+std::int64_t WorstCompressedSize(std::int64_t size, int mode) {
     const std::int64_t blocks = size / GetBufferSizeByMode(mode) + 2;
     return size + (size / 16000 + 1) * 5 + blocks * 16 + 128;
 }
 
 }  // namespace
 
-bool LocalZip64Needed(std::int64_t size, int compressionMode, int zip64Mode)
-{
-    if (zip64Mode == zmAlways || size < 0 || size >= 0xFFFFFFFFLL)
-        return true;
+bool LocalZip64Needed(std::int64_t size, int compressionMode, int zip64Mode) {
+    if (zip64Mode == zmAlways || size < 0 || size >= 0xFFFFFFFFLL) return true;
     // With Zip64 off the size check after the data reports an overflow (native 41) instead.
     return zip64Mode != zmDisabled && WorstCompressedSize(size, compressionMode) >= 0xFFFFFFFFLL;
 }
 
 namespace {
 
-void SetLocalOffset(TDirItem& item, std::int64_t offset, bool always64)
-{
+void SetLocalOffset(TDirItem& item, std::int64_t offset, bool always64) {
     item.LocalHeaderOffset64 = static_cast<std::uint64_t>(offset);
     if (offset < 0xFFFFFFFFLL && !always64) {
         item.Header.LocalHeaderOffset = static_cast<std::uint32_t>(offset);
@@ -93,8 +81,7 @@ void SetLocalOffset(TDirItem& item, std::int64_t offset, bool always64)
     }
 }
 
-void SetDiskNumber(TDirItem& item, int volume)
-{
+void SetDiskNumber(TDirItem& item, int volume) {
     const int v = std::max(volume, 0);
     item.DiskNumberStart64 = static_cast<std::uint32_t>(v);
     if (v < 0xFFFF) {
@@ -109,26 +96,22 @@ void SetDiskNumber(TDirItem& item, int volume)
 struct TempFile {
     std::u16string name;
     std::unique_ptr<TUniFileStream> stream;
-    ~TempFile()
-    {
+    ~TempFile() {
         stream.reset();
-        if (!name.empty())
-            WideFileDelete(name);
+        if (!name.empty()) WideFileDelete(name);
     }
 };
 
 }  // namespace
 
-bool TZipBaseArchiver::ProcessItem(int index)
-{
+bool TZipBaseArchiver::ProcessItem(int index) {
     TZipDirArray& items = dirManager_->Items;
     UpdateCompressionMethod();
     TDirItem& item = items.GetItem(index);
     const TZipProcessOperation operation = item.ItemOperation;
     const std::u16string shown = operation == poUpdate ? item.Name : item.SourceFileName;
     DoOnFileProgress(shown, 0, operation, ppStart, Cancelled);
-    if (Cancelled)
-        return false;
+    if (Cancelled) return false;
 
     TStream* const volume = archiveStream_;
     const int startVolume = VolumeNumberInfo.volumeNumber;
@@ -140,10 +123,8 @@ bool TZipBaseArchiver::ProcessItem(int index)
     TempFile temp;
     auto closeSource = [&] {
         if (source && source == item.SourceStream.get()) {
-            if (item.OwnsSourceStream)
-                item.SourceStream.reset();
-            else
-                source->Seek(savedSourcePos, TSeekOrigin::soBeginning);
+            if (item.OwnsSourceStream) item.SourceStream.reset();
+            else source->Seek(savedSourcePos, TSeekOrigin::soBeginning);
         }
         ownedSource.reset();
         source = nullptr;
@@ -155,8 +136,7 @@ bool TZipBaseArchiver::ProcessItem(int index)
         item.ExtraFields.clear();
         item.Header.Flags &= static_cast<std::uint16_t>(~kFlagUtf8Name);
         const bool isDir = (item.Header.ExternalAttr & faDirectory) != 0;
-        if (!isDir)
-            item.Header.Method = item.TargetMethod;
+        if (!isDir) item.Header.Method = item.TargetMethod;
 
         std::int64_t size = 0;
         if (item.SourceStream) {
@@ -165,10 +145,10 @@ bool TZipBaseArchiver::ProcessItem(int index)
             source->Seek(item.SourcePosition, TSeekOrigin::soBeginning);
             size = source->Size() - item.SourcePosition;
         } else if (!isDir) {
-            if (item.SourceFileName.size() >= 260)
-                FailFmt(61, {item.SourceFileName});
+            if (item.SourceFileName.size() >= 260) FailFmt(61, {item.SourceFileName});
             try {
-                ownedSource = std::make_unique<TUniFileStream>(item.SourceFileName, fmOpenRead | ShareFlag(Options.ShareMode));
+                ownedSource =
+                    std::make_unique<TUniFileStream>(item.SourceFileName, fmOpenRead | ShareFlag(Options.ShareMode));
             } catch (const EStreamError&) {
                 FailFmt(33, {item.SourceFileName});
             }
@@ -177,34 +157,29 @@ bool TZipBaseArchiver::ProcessItem(int index)
         }
         const bool hasSource = source != nullptr;
 
-        if (!spanning)
-            SetLocalOffset(item, volume->Position(), Zip64Mode == zmAlways);
+        if (!spanning) SetLocalOffset(item, volume->Position(), Zip64Mode == zmAlways);
         // The local Zip64 extra holds both sizes; it is reserved whenever either can overflow.
         const bool reserve64 = hasSource && LocalZip64Needed(size, item.ItemCompressionMode, Zip64Mode);
-        if (reserve64)
-            item.HasZip64 = true;
-        if (item.HasZip64 && Zip64Mode == zmDisabled)
-            FailFmt(43, {item.SourceFileName});
+        if (reserve64) item.HasZip64 = true;
+        if (item.HasZip64 && Zip64Mode == zmDisabled) FailFmt(43, {item.SourceFileName});
 
         // A directory item has no data to encrypt.
         std::unique_ptr<TZipEntryCipher> cipher;
         if (hasSource && !item.Password.empty()) {
-            if (size == 0)
-                item.Header.Method = 0;  // nothing to deflate; the AES extra must say so
+            if (size == 0) item.Header.Method = 0;  // nothing to deflate; the AES extra must say so
             cipher = CreateEntryCipher(item);
         }
 
-        const std::uint16_t version = item.HasZip64 ? (UsePKSignatures ? 0x002D : 0x412D)
-                                    : !UsePKSignatures ? 0x4114 : Options.OEMFileNames ? 0x0014 : 0x0B14;
+        const std::uint16_t version = item.HasZip64          ? (UsePKSignatures ? 0x002D : 0x412D)
+                                      : !UsePKSignatures     ? 0x4114
+                                      : Options.OEMFileNames ? 0x0014
+                                                             : 0x0B14;
         item.Header.VersionMadeBy = item.Header.VersionNeeded = version;
-        if (item.Name.size() > kMaxNameChars)
-            FailFmt(61, {item.Name});
+        if (item.Name.size() > kMaxNameChars) FailFmt(61, {item.Name});
         bool utf8 = false;
         const std::string name = StoredNameBytes(item.Name, Options.OEMFileNames, utf8);
-        if (name.size() > 0xFFFF)
-            FailFmt(61, {item.Name});
-        if (utf8)
-            item.Header.Flags |= kFlagUtf8Name;
+        if (name.size() > 0xFFFF) FailFmt(61, {item.Name});
+        if (utf8) item.Header.Flags |= kFlagUtf8Name;
 
         std::vector<std::uint8_t> extras;
         if (reserve64) {
@@ -217,25 +192,22 @@ bool TZipBaseArchiver::ProcessItem(int index)
             TExtraField nu{kTagUnicodeName, {}};
             PutLE(nu.Data, 0x5843554E, 4);  // "NUCX"
             PutLE(nu.Data, item.Name.size(), 4);
-            for (char16_t c : item.Name)
-                PutLE(nu.Data, c, 2);
+            for (char16_t c : item.Name) PutLE(nu.Data, c, 2);
             item.ExtraFields.push_back(std::move(nu));
         }
         if (cipher && UsePKSignatures && version < 0x4114) {
             TExtraField aes = cipher->Extra();
-            if (aes.Tag != 0)
-                item.ExtraFields.push_back(std::move(aes));
+            if (aes.Tag != 0) item.ExtraFields.push_back(std::move(aes));
         }
         for (const TExtraField& e : item.ExtraFields) {
             PutLE(extras, e.Tag, 2);
             PutLE(extras, e.Size(), 2);
             extras.insert(extras.end(), e.Data.begin(), e.Data.end());
         }
-        if (extras.size() > 0xFFFF)
-            FailFmt(61, {item.Name});
+        if (extras.size() > 0xFFFF) FailFmt(61, {item.Name});
 
-        const std::uint16_t localMethod = cipher && cipher->StoredMethod() != 0 && UsePKSignatures
-                                              ? cipher->StoredMethod() : item.Header.Method;
+        const std::uint16_t localMethod =
+            cipher && cipher->StoredMethod() != 0 && UsePKSignatures ? cipher->StoredMethod() : item.Header.Method;
         auto header = [&](std::uint32_t crc, std::uint32_t csize, std::uint16_t method) {
             std::vector<std::uint8_t> h;
             PutLE(h, UsePKSignatures ? kLocalHeaderSignature : kBaseLocalHeaderSignature, 4);
@@ -261,7 +233,8 @@ bool TZipBaseArchiver::ProcessItem(int index)
         }
         auto put = [&](const std::vector<std::uint8_t>& bytes) {
             if (spanning) {
-                if (target->Write(bytes.data(), static_cast<std::int64_t>(bytes.size())) != static_cast<std::int64_t>(bytes.size()))
+                if (target->Write(bytes.data(), static_cast<std::int64_t>(bytes.size())) !=
+                    static_cast<std::int64_t>(bytes.size()))
                     Fail(46);
             } else {
                 WriteExact(bytes.data(), static_cast<std::int64_t>(bytes.size()), nullptr, -1, target);
@@ -287,7 +260,8 @@ bool TZipBaseArchiver::ProcessItem(int index)
                 FailFmt(41, {item.SourceFileName});  // never a size field without its Zip64 value
             const std::uint32_t csize = reserve64 ? 0xFFFFFFFFu : item.Header.CompressedSize;
             target->Seek(headerAt, TSeekOrigin::soBeginning);
-            std::vector<std::uint8_t> final = header(item.Header.Crc32, csize, localMethod == 99 ? 99 : item.Header.Method);
+            std::vector<std::uint8_t> final =
+                header(item.Header.Crc32, csize, localMethod == 99 ? 99 : item.Header.Method);
             if (reserve64) {
                 final.insert(final.end(), name.begin(), name.end());
                 PutLE(final, kTagZip64, 2);
@@ -326,8 +300,7 @@ bool TZipBaseArchiver::ProcessItem(int index)
                 volume->Seek(startPos, TSeekOrigin::soBeginning);
                 volume->SetSize(startPos);
                 clean = true;
-            } catch (const std::exception&) {
-            }
+            } catch (const std::exception&) {}
         }
         if (!archiveStream_ || !clean) {
             // Nothing to retry on: the bytes of the failed item cannot be taken back here.
@@ -344,26 +317,23 @@ bool TZipBaseArchiver::ProcessItem(int index)
     }
 }
 
-void TZipBaseArchiver::AddFileItem(int index, std::int64_t tailStart, TStream* tail)
-{
+void TZipBaseArchiver::AddFileItem(int index, std::int64_t tailStart, TStream* tail) {
     TZipDirArray& items = dirManager_->Items;
     TZipDirArray& backup = dirManager_->BackupItems;
     int old = -1;
     {
         const TDirItem& item = items.GetItem(index);
-        const bool found = item.ItemOperation == poRename ? backup.FindItem(item.OldName, old) || backup.FindItem(item.Name, old)
-                                                          : backup.FindItem(item.Name, old);
-        if (!found || !tail)
-            Fail(7);
-        if (item.ItemOperation == poUpdate)
-            items.SetItem(index, backup.GetItem(old));
+        const bool found = item.ItemOperation == poRename
+                               ? backup.FindItem(item.OldName, old) || backup.FindItem(item.Name, old)
+                               : backup.FindItem(item.Name, old);
+        if (!found || !tail) Fail(7);
+        if (item.ItemOperation == poUpdate) items.SetItem(index, backup.GetItem(old));
     }
     TDirItem& item = items.GetItem(index);
     const TDirItem& oldItem = backup.GetItem(old);
     const std::int64_t pos = OldLocalOffset(oldItem) - tailStart;
     std::uint8_t h[kLocalHeaderSize];
-    if (pos < 0 || pos > tail->Size() - kLocalHeaderSize)
-        Fail(35);
+    if (pos < 0 || pos > tail->Size() - kLocalHeaderSize) Fail(35);
     tail->Seek(pos, TSeekOrigin::soBeginning);
     if (tail->Read(h, kLocalHeaderSize) != kLocalHeaderSize ||
         (GetLE(h, 4) != kLocalHeaderSignature && GetLE(h, 4) != kBaseLocalHeaderSignature))
@@ -371,11 +341,11 @@ void TZipBaseArchiver::AddFileItem(int index, std::int64_t tailStart, TStream* t
     // The record's own lengths: the central extras often differ from the local ones.
     const std::int64_t nameLength = static_cast<std::int64_t>(GetLE(h + 26, 2));
     const std::int64_t extraLength = static_cast<std::int64_t>(GetLE(h + 28, 2));
-    std::int64_t dataLength = oldItem.Header.CompressedSize == 0xFFFFFFFFu ? static_cast<std::int64_t>(oldItem.CompressedSize64)
-                                                                           : oldItem.Header.CompressedSize;
+    std::int64_t dataLength = oldItem.Header.CompressedSize == 0xFFFFFFFFu
+                                  ? static_cast<std::int64_t>(oldItem.CompressedSize64)
+                                  : oldItem.Header.CompressedSize;
     const std::int64_t available = tail->Size() - (pos + kLocalHeaderSize + nameLength + extraLength);
-    if (dataLength < 0 || dataLength > available)
-        Fail(35);
+    if (dataLength < 0 || dataLength > available) Fail(35);
     if (GetLE(h + 6, 2) & 0x0008) {
         // A data descriptor follows the data: with its signature 16 bytes (24 with Zip64), else 12.
         std::uint8_t sig[4] = {};
@@ -383,8 +353,7 @@ void TZipBaseArchiver::AddFileItem(int index, std::int64_t tailStart, TStream* t
         const bool signed_ = tail->Read(sig, 4) == 4 && GetLE(sig, 4) == kDataDescriptorSignature;
         dataLength += signed_ ? (oldItem.HasZip64 ? 24 : 16) : 12;
     }
-    if (dataLength > available)
-        Fail(35);
+    if (dataLength > available) Fail(35);
 
     std::vector<std::uint8_t> head;
     if (item.ItemOperation == poRename) {
@@ -399,18 +368,15 @@ void TZipBaseArchiver::AddFileItem(int index, std::int64_t tailStart, TStream* t
             PutLE(extras, item.CompressedSize64, 8);
         }
         for (const TExtraField& e : item.ExtraFields) {
-            if (e.Tag == kTagZip64)
-                continue;
+            if (e.Tag == kTagZip64) continue;
             PutLE(extras, e.Tag, 2);
             PutLE(extras, e.Size(), 2);
             extras.insert(extras.end(), e.Data.begin(), e.Data.end());
         }
-        if (name.size() > 0xFFFF || extras.size() > 0xFFFF)
-            FailFmt(61, {item.Name});
+        if (name.size() > 0xFFFF || extras.size() > 0xFFFF) FailFmt(61, {item.Name});
         head.assign(h, h + kLocalHeaderSize);
         std::uint16_t flags = static_cast<std::uint16_t>(GetLE(h + 6, 2) & ~kFlagUtf8Name);
-        if (utf8)
-            flags |= kFlagUtf8Name;
+        if (utf8) flags |= kFlagUtf8Name;
         head[6] = static_cast<std::uint8_t>(flags);
         head[7] = static_cast<std::uint8_t>(flags >> 8);
         head[26] = static_cast<std::uint8_t>(name.size());
@@ -430,8 +396,7 @@ void TZipBaseArchiver::AddFileItem(int index, std::int64_t tailStart, TStream* t
     WriteExact(head.data(), headLength, CommitBuffer.get(), headLength, s);
     const std::int64_t at = (CommitBuffer ? CommitBuffer->Size() + s->Size() : s->Position()) - headLength;
     SetLocalOffset(item, at, false);
-    if (spanningMode_ != smNone)
-        SetDiskNumber(item, VolumeNumberInfo.volumeNumber);
+    if (spanningMode_ != smNone) SetDiskNumber(item, VolumeNumberInfo.volumeNumber);
     tail->Seek(pos + kLocalHeaderSize + nameLength + extraLength, TSeekOrigin::soBeginning);
     CopyToVolumes(*tail, dataLength, false);
 }

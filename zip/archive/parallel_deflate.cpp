@@ -18,50 +18,50 @@ constexpr std::size_t kPiece = 32 * 1024;     // the source is read in pieces of
 
 }  // namespace
 
-int AvailableProcessors()
-{
+int AvailableProcessors() {
     cpu_set_t set;
     CPU_ZERO(&set);
     if (sched_getaffinity(0, sizeof set, &set) == 0) {
         const int n = CPU_COUNT(&set);
-        if (n > 0)
-            return n;
+        if (n > 0) return n;
     }
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
 TParallelDeflate::TParallelDeflate(TStream& source, std::int64_t start, std::int64_t size, std::int64_t blockSize,
                                    int level, int threads)
-    : source_(source), start_(start), blockSize_(std::max<std::int64_t>(1, blockSize)), size_(size),
-      blocks_((size + blockSize_ - 1) / blockSize_), level_(level)
-{
+    : source_(source),
+      start_(start),
+      blockSize_(std::max<std::int64_t>(1, blockSize)),
+      size_(size),
+      blocks_((size + blockSize_ - 1) / blockSize_),
+      level_(level) {
     Start(static_cast<int>(std::clamp<std::int64_t>(threads, 1, std::max<std::int64_t>(1, blocks_))));
 }
 
 TParallelDeflate::TParallelDeflate(TStream& source, std::int64_t blockSize, int level, int threads)
-    : source_(source), start_(0), blockSize_(std::max<std::int64_t>(1, blockSize)),
-      size_(std::numeric_limits<std::int64_t>::max()), blocks_(std::numeric_limits<std::int64_t>::max()),
-      growing_(true), level_(level)
-{
+    : source_(source),
+      start_(0),
+      blockSize_(std::max<std::int64_t>(1, blockSize)),
+      size_(std::numeric_limits<std::int64_t>::max()),
+      blocks_(std::numeric_limits<std::int64_t>::max()),
+      growing_(true),
+      level_(level) {
     Start(std::max(1, threads));
 }
 
-void TParallelDeflate::Start(int threads)
-{
+void TParallelDeflate::Start(int threads) {
     // Blocks done ahead of the writer wait in memory: one more than the workers keeps them busy.
     window_ = threads + 1;
     workers_.reserve(static_cast<std::size_t>(threads));
     try {
-        for (int i = 0; i < threads; ++i)
-            workers_.emplace_back([this] { Work(); });
+        for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
     } catch (...) {
-        if (workers_.empty())
-            throw;  // no thread at all: the caller's own road takes over
+        if (workers_.empty()) throw;  // no thread at all: the caller's own road takes over
     }
 }
 
-void TParallelDeflate::Grown(std::int64_t available)
-{
+void TParallelDeflate::Grown(std::int64_t available) {
     {
         std::lock_guard<std::mutex> lock(m_);
         available_ = std::max(available_, available);
@@ -69,8 +69,7 @@ void TParallelDeflate::Grown(std::int64_t available)
     workCv_.notify_all();
 }
 
-void TParallelDeflate::End(std::int64_t size)
-{
+void TParallelDeflate::End(std::int64_t size) {
     {
         std::lock_guard<std::mutex> lock(m_);
         size_ = size;
@@ -81,35 +80,29 @@ void TParallelDeflate::End(std::int64_t size)
     workCv_.notify_all();
 }
 
-bool TParallelDeflate::NextReady()
-{
+bool TParallelDeflate::NextReady() {
     std::lock_guard<std::mutex> lock(m_);
     return consumed_ >= blocks_ || done_.count(consumed_) > 0;
 }
 
 // With m_ held: whether a worker may take block next_ now. A block of a growing source waits
 // until data lies beyond it, so that it is known not to be the last.
-bool TParallelDeflate::Takeable() const
-{
+bool TParallelDeflate::Takeable() const {
     return next_ < consumed_ + window_ && (!growing_ || (next_ + 1) * blockSize_ < available_);
 }
 
-TParallelDeflate::~TParallelDeflate()
-{
+TParallelDeflate::~TParallelDeflate() {
     {
         std::lock_guard<std::mutex> lock(m_);
         stop_ = true;
     }
     workCv_.notify_all();
-    for (std::thread& t : workers_)
-        t.join();
+    for (std::thread& t : workers_) t.join();
 }
 
-TDeflatedBlock TParallelDeflate::Next()
-{
+TDeflatedBlock TParallelDeflate::Next() {
     std::unique_lock<std::mutex> lock(m_);
-    if (consumed_ >= blocks_)
-        return {};
+    if (consumed_ >= blocks_) return {};
     doneCv_.wait(lock, [&] { return done_.count(consumed_) > 0; });
     auto it = done_.find(consumed_);
     Result r = std::move(it->second);
@@ -117,13 +110,11 @@ TDeflatedBlock TParallelDeflate::Next()
     ++consumed_;
     lock.unlock();
     workCv_.notify_all();
-    if (r.failed)
-        throw ECompressionError();
+    if (r.failed) throw ECompressionError();
     return std::move(r.block);
 }
 
-void TParallelDeflate::Work()
-{
+void TParallelDeflate::Work() {
     z_stream zs{};
     const bool live = deflateInit2(&zs, level_, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
     std::vector<std::uint8_t> piece(kPiece);
@@ -133,8 +124,7 @@ void TParallelDeflate::Work()
         {
             std::unique_lock<std::mutex> lock(m_);
             workCv_.wait(lock, [&] { return stop_ || next_ >= blocks_ || Takeable(); });
-            if (stop_ || next_ >= blocks_)
-                break;
+            if (stop_ || next_ >= blocks_) break;
             k = next_++;
             length = std::min(blockSize_, size_ - k * blockSize_);
             last = k == blocks_ - 1;
@@ -156,28 +146,23 @@ void TParallelDeflate::Work()
         }
         doneCv_.notify_all();
     }
-    if (live)
-        deflateEnd(&zs);
+    if (live) deflateEnd(&zs);
 }
 
-std::int64_t TParallelDeflate::ReadAt(std::int64_t offset, void* buffer, std::int64_t count)
-{
+std::int64_t TParallelDeflate::ReadAt(std::int64_t offset, void* buffer, std::int64_t count) {
     std::lock_guard<std::mutex> lock(sourceMutex_);
-    if (source_.Seek(offset, TSeekOrigin::soBeginning) != offset)
-        return 0;
+    if (source_.Seek(offset, TSeekOrigin::soBeginning) != offset) return 0;
     std::int64_t got = 0;
     while (got < count) {
         const std::int64_t n = source_.Read(static_cast<std::uint8_t*>(buffer) + got, count - got);
-        if (n <= 0)
-            break;
+        if (n <= 0) break;
         got += n;
     }
     return got;
 }
 
 TParallelDeflate::Result TParallelDeflate::Deflate(void* stream, std::int64_t index, std::int64_t length, bool last,
-                                                   std::vector<std::uint8_t>& piece)
-{
+                                                   std::vector<std::uint8_t>& piece) {
     z_stream& zs = *static_cast<z_stream*>(stream);
     Result r;
     const std::int64_t offset = index * blockSize_;
@@ -217,8 +202,7 @@ TParallelDeflate::Result TParallelDeflate::Deflate(void* stream, std::int64_t in
         zs.next_in = piece.data();
         zs.avail_in = static_cast<uInt>(n);
         for (;;) {
-            if (out.size() - used < 4096)
-                out.resize(std::max(out.size() + out.size() / 2, used + 65536));
+            if (out.size() - used < 4096) out.resize(std::max(out.size() + out.size() / 2, used + 65536));
             zs.next_out = out.data() + used;
             zs.avail_out = static_cast<uInt>(out.size() - used);
             const int rc = deflate(&zs, flush);

@@ -8,8 +8,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
-#include <string>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 

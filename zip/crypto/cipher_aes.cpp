@@ -17,32 +17,33 @@ void RaiseCipherException(int code, const std::string& message) { throw ECipherE
 // TCipher
 
 TCipher::TCipher(const TCipherContext& context)
-    : BufSize(context.BufSize), KeySize(context.KeySize), UserSize(context.UserSize),
-      buffer_(BufSize), vector_(BufSize), feedback_(BufSize), user_(UserSize), keyStream_(BufSize),
-      counter_(BufSize), scratch_(BufSize), counterPosition_(BufSize)
-{
+    : BufSize(context.BufSize),
+      KeySize(context.KeySize),
+      UserSize(context.UserSize),
+      buffer_(BufSize),
+      vector_(BufSize),
+      feedback_(BufSize),
+      user_(UserSize),
+      keyStream_(BufSize),
+      counter_(BufSize),
+      scratch_(BufSize),
+      counterPosition_(BufSize) {
     TCipher::Protect();
 }
 
-TCipher::~TCipher()
-{
+TCipher::~TCipher() {
     TCipher::Protect();
     for (auto* v : {&buffer_, &vector_, &feedback_, &user_, &keyStream_, &counter_, &scratch_})
         WipeMemory(v->data(), v->size());
 }
 
-void TCipher::SetFlag(int bit, bool value)
-{
-    if (bit < 0 || bit >= 32)
-        return;
-    if (value)
-        flags_ |= 1u << bit;
-    else
-        flags_ &= ~(1u << bit);
+void TCipher::SetFlag(int bit, bool value) {
+    if (bit < 0 || bit >= 32) return;
+    if (value) flags_ |= 1u << bit;
+    else flags_ &= ~(1u << bit);
 }
 
-void TCipher::Protect()
-{
+void TCipher::Protect() {
     SetFlag(0, false);
     SetFlag(cfInitialized, false);
     for (auto* v : {&vector_, &feedback_, &buffer_, &user_}) {
@@ -51,18 +52,15 @@ void TCipher::Protect()
     }
     std::fill(vector_.begin(), vector_.end(), 0xFF);
     std::fill(feedback_.begin(), feedback_.end(), 0xFF);
-    for (auto* v : {&buffer_, &user_, &counter_, &keyStream_, &scratch_})
-        std::fill(v->begin(), v->end(), 0);
+    for (auto* v : {&buffer_, &user_, &counter_, &keyStream_, &scratch_}) std::fill(v->begin(), v->end(), 0);
     // A new key starts at counter 1; no key stream of the old key may be used up after it.
     counterPosition_ = BufSize;
 }
 
-void TCipher::InitBegin(int& keyLength)
-{
+void TCipher::InitBegin(int& keyLength) {
     SetFlag(cfInitialized, false);
     Protect();
-    if (keyLength < 0)
-        keyLength = 0;
+    if (keyLength < 0) keyLength = 0;
     if (static_cast<std::size_t>(keyLength) > KeySize) {
         if (StrictCipherKeySize)
             RaiseCipherException(
@@ -73,8 +71,7 @@ void TCipher::InitBegin(int& keyLength)
     }
 }
 
-void TCipher::InitEnd(std::span<const std::uint8_t> iv)
-{
+void TCipher::InitEnd(std::span<const std::uint8_t> iv) {
     if (!iv.empty()) {
         std::fill(vector_.begin(), vector_.end(), 0);
         std::memcpy(vector_.data(), iv.data(), std::min(iv.size(), BufSize));
@@ -85,8 +82,7 @@ void TCipher::InitEnd(std::span<const std::uint8_t> iv)
     SetFlag(cfInitialized, true);
 }
 
-void TCipher::InitKey(std::vector<std::uint8_t>& key)
-{
+void TCipher::InitKey(std::vector<std::uint8_t>& key) {
     const std::size_t length = std::min(key.size(), KeySize);
     Init(key.data(), static_cast<int>(length), {});
     std::vector<std::uint8_t> encrypted(length);
@@ -96,82 +92,65 @@ void TCipher::InitKey(std::vector<std::uint8_t>& key)
     Done();
 }
 
-void TCipher::Done()
-{
+void TCipher::Done() {
     if (feedback_ != vector_) {
         buffer_ = feedback_;
         feedback_ = vector_;
     }
 }
 
-void TCipher::CheckInitialized() const
-{
+void TCipher::CheckInitialized() const {
     if (!GetFlag(cfInitialized))
         RaiseCipherException(ceNotInitialized,
                              std::string(ClassName()) + " is not initialized call Init() or InitKey() before.");
 }
 
-void TCipher::InitCoding(int action)
-{
+void TCipher::InitCoding(int action) {
     CheckInitialized();
-    if (action == paWipe)
-        RndXorBuffer(RndTimeSeed(), feedback_.data(), feedback_.size());
-    else if (action != paCalculate)
-        Done();
+    if (action == paWipe) RndXorBuffer(RndTimeSeed(), feedback_.data(), feedback_.size());
+    else if (action != paCalculate) Done();
     TCoder::InitCoding(action);
 }
 
-void TCipher::DoneCoding(int action)
-{
+void TCipher::DoneCoding(int action) {
     TCoder::DoneCoding(action);
-    if (action == paWipe)
-        RndXorBuffer(RndTimeSeed(), feedback_.data(), feedback_.size());
-    else if (action != paCalculate)
-        Done();
+    if (action == paWipe) RndXorBuffer(RndTimeSeed(), feedback_.data(), feedback_.size());
+    else if (action != paCalculate) Done();
 }
 
-void TCipher::CodeBlock(std::uint8_t* buffer, std::size_t size, int action)
-{
+void TCipher::CodeBlock(std::uint8_t* buffer, std::size_t size, int action) {
     if (action == paDecode) {
-        if (HasAction(action))
-            DecodeBuffer(buffer, buffer, size);
+        if (HasAction(action)) DecodeBuffer(buffer, buffer, size);
         TCoder::CodeBlock(buffer, size, action);
     } else {
         TCoder::CodeBlock(buffer, size, action);
-        if (HasAction(action))
-            EncodeBuffer(buffer, buffer, size);
+        if (HasAction(action)) EncodeBuffer(buffer, buffer, size);
     }
 }
 
 // The partial last block of the block modes: xor with the encrypted feedback.
-void TCipher::EncodeTail(const std::uint8_t* s, std::uint8_t* d, std::size_t n)
-{
+void TCipher::EncodeTail(const std::uint8_t* s, std::uint8_t* d, std::size_t n) {
     buffer_ = feedback_;
     EncodeBlock(buffer_.data());
-    for (std::size_t k = 0; k < n; ++k)
-        d[k] = static_cast<std::uint8_t>(s[k] ^ buffer_[k]);
+    for (std::size_t k = 0; k < n; ++k) d[k] = static_cast<std::uint8_t>(s[k] ^ buffer_[k]);
 }
 
-std::uint8_t TCipher::FeedbackKeyByte()
-{
+std::uint8_t TCipher::FeedbackKeyByte() {
     buffer_ = feedback_;
     EncodeBlock(buffer_.data());
     return buffer_[0];
 }
 
-void TCipher::ShiftIn(std::uint8_t value)
-{
+void TCipher::ShiftIn(std::uint8_t value) {
     std::memmove(feedback_.data(), feedback_.data() + 1, BufSize - 1);
     feedback_[BufSize - 1] = value;
 }
 
-void TCipher::CtrBuffer(const std::uint8_t* s, std::uint8_t* d, std::size_t size)
-{
+void TCipher::CtrBuffer(const std::uint8_t* s, std::uint8_t* d, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) {
         if (counterPosition_ >= BufSize) {
             for (std::size_t k = 0; k < 8 && k < BufSize; ++k)
-                if (++counter_[k] != 0)
-                    break;
+                if (++counter_[k] != 0) break;
             keyStream_ = counter_;
             EncodeBlock(keyStream_.data());
             counterPosition_ = 0;
@@ -181,8 +160,7 @@ void TCipher::CtrBuffer(const std::uint8_t* s, std::uint8_t* d, std::size_t size
 }
 
 // The key stream of OFB8 does not depend on the data, so both directions are the same.
-void TCipher::OfbBuffer(const std::uint8_t* s, std::uint8_t* d, std::size_t size)
-{
+void TCipher::OfbBuffer(const std::uint8_t* s, std::uint8_t* d, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) {
         const std::uint8_t k = FeedbackKeyByte();
         d[i] = static_cast<std::uint8_t>(s[i] ^ k);
@@ -190,36 +168,28 @@ void TCipher::OfbBuffer(const std::uint8_t* s, std::uint8_t* d, std::size_t size
     }
 }
 
-void TCipher::EcbBuffer(const std::uint8_t* s, std::uint8_t* d, std::size_t size, bool decode)
-{
+void TCipher::EcbBuffer(const std::uint8_t* s, std::uint8_t* d, std::size_t size, bool decode) {
     std::size_t i = 0;
     for (; i + BufSize <= size; i += BufSize) {
         std::memmove(d + i, s + i, BufSize);
-        if (decode)
-            DecodeBlock(d + i);
-        else
-            EncodeBlock(d + i);
+        if (decode) DecodeBlock(d + i);
+        else EncodeBlock(d + i);
     }
     // A partial block is xored with the encrypted vector in both directions, so decoding undoes it.
-    if (i < size)
-        EncodeTail(s + i, d + i, size - i);
+    if (i < size) EncodeTail(s + i, d + i, size - i);
 }
 
-void TCipher::MacBuffer(const std::uint8_t* s, std::size_t size)
-{
+void TCipher::MacBuffer(const std::uint8_t* s, std::size_t size) {
     if (Mode == cmCFB8MAC) {
-        for (std::size_t i = 0; i < size; ++i)
-            ShiftIn(static_cast<std::uint8_t>(s[i] ^ FeedbackKeyByte()));
+        for (std::size_t i = 0; i < size; ++i) ShiftIn(static_cast<std::uint8_t>(s[i] ^ FeedbackKeyByte()));
         return;
     }
     std::size_t i = 0;
     for (; i + BufSize <= size; i += BufSize) {
         XorBuffers(s + i, feedback_.data(), BufSize, buffer_.data());
         EncodeBlock(buffer_.data());
-        if (Mode == cmCTSMAC)
-            XorBuffers(buffer_.data(), feedback_.data(), BufSize, feedback_.data());
-        else
-            feedback_ = buffer_;
+        if (Mode == cmCTSMAC) XorBuffers(buffer_.data(), feedback_.data(), BufSize, feedback_.data());
+        else feedback_ = buffer_;
     }
     if (i < size) {
         buffer_ = feedback_;
@@ -228,8 +198,7 @@ void TCipher::MacBuffer(const std::uint8_t* s, std::size_t size)
     }
 }
 
-void TCipher::EncodeBuffer(const void* source, void* dest, std::size_t size)
-{
+void TCipher::EncodeBuffer(const void* source, void* dest, std::size_t size) {
     CheckInitialized();
     const auto* s = static_cast<const std::uint8_t*>(source);
     auto* d = static_cast<std::uint8_t*>(dest);
@@ -241,13 +210,10 @@ void TCipher::EncodeBuffer(const void* source, void* dest, std::size_t size)
             XorBuffers(s + i, feedback_.data(), BufSize, buffer_.data());
             EncodeBlock(buffer_.data());
             std::memcpy(d + i, buffer_.data(), BufSize);
-            if (Mode == cmCTS)
-                XorBuffers(feedback_.data(), buffer_.data(), BufSize, feedback_.data());
-            else
-                feedback_ = buffer_;
+            if (Mode == cmCTS) XorBuffers(feedback_.data(), buffer_.data(), BufSize, feedback_.data());
+            else feedback_ = buffer_;
         }
-        if (i < size)
-            EncodeTail(s + i, d + i, size - i);
+        if (i < size) EncodeTail(s + i, d + i, size - i);
         break;
     case cmCFB8:
         for (; i < size; ++i) {
@@ -256,27 +222,17 @@ void TCipher::EncodeBuffer(const void* source, void* dest, std::size_t size)
             ShiftIn(out);
         }
         break;
-    case cmOFB8:
-        OfbBuffer(s, d, size);
-        break;
-    case cmCTR:
-        CtrBuffer(s, d, size);
-        break;
-    case cmECB:
-        EcbBuffer(s, d, size, false);
-        break;
+    case cmOFB8: OfbBuffer(s, d, size); break;
+    case cmCTR: CtrBuffer(s, d, size); break;
+    case cmECB: EcbBuffer(s, d, size, false); break;
     case cmCTSMAC:
     case cmCBCMAC:
-    case cmCFB8MAC:
-        MacBuffer(s, size);
-        break;
-    default:
-        break;
+    case cmCFB8MAC: MacBuffer(s, size); break;
+    default: break;
     }
 }
 
-void TCipher::DecodeBuffer(const void* source, void* dest, std::size_t size)
-{
+void TCipher::DecodeBuffer(const void* source, void* dest, std::size_t size) {
     CheckInitialized();
     const auto* s = static_cast<const std::uint8_t*>(source);
     auto* d = static_cast<std::uint8_t*>(dest);
@@ -289,13 +245,10 @@ void TCipher::DecodeBuffer(const void* source, void* dest, std::size_t size)
             buffer_ = scratch_;
             DecodeBlock(buffer_.data());
             XorBuffers(buffer_.data(), feedback_.data(), BufSize, d + i);
-            if (Mode == cmCTS)
-                XorBuffers(feedback_.data(), scratch_.data(), BufSize, feedback_.data());
-            else
-                feedback_ = scratch_;
+            if (Mode == cmCTS) XorBuffers(feedback_.data(), scratch_.data(), BufSize, feedback_.data());
+            else feedback_ = scratch_;
         }
-        if (i < size)
-            EncodeTail(s + i, d + i, size - i);
+        if (i < size) EncodeTail(s + i, d + i, size - i);
         break;
     case cmCFB8:
         for (; i < size; ++i) {
@@ -304,22 +257,13 @@ void TCipher::DecodeBuffer(const void* source, void* dest, std::size_t size)
             ShiftIn(in);
         }
         break;
-    case cmOFB8:
-        OfbBuffer(s, d, size);
-        break;
-    case cmCTR:
-        CtrBuffer(s, d, size);
-        break;
-    case cmECB:
-        EcbBuffer(s, d, size, true);
-        break;
+    case cmOFB8: OfbBuffer(s, d, size); break;
+    case cmCTR: CtrBuffer(s, d, size); break;
+    case cmECB: EcbBuffer(s, d, size, true); break;
     case cmCTSMAC:
     case cmCBCMAC:
-    case cmCFB8MAC:
-        MacBuffer(s, size);
-        break;
-    default:
-        break;
+    case cmCFB8MAC: MacBuffer(s, size); break;
+    default: break;
     }
 }
 
@@ -328,22 +272,17 @@ void TCipher::DecodeBuffer(const void* source, void* dest, std::size_t size)
 
 namespace {
 
-constexpr std::uint8_t Mul(std::uint8_t a, std::uint8_t b)
-{
+constexpr std::uint8_t Mul(std::uint8_t a, std::uint8_t b) {
     std::uint8_t r = 0;
     while (b) {
-        if (b & 1)
-            r = static_cast<std::uint8_t>(r ^ a);
+        if (b & 1) r = static_cast<std::uint8_t>(r ^ a);
         a = static_cast<std::uint8_t>((a << 1) ^ ((a & 0x80) ? 0x1B : 0));
         b = static_cast<std::uint8_t>(b >> 1);
     }
     return r;
 }
 
-constexpr std::uint8_t Rotl8(std::uint8_t x, int n)
-{
-    return static_cast<std::uint8_t>((x << n) | (x >> (8 - n)));
-}
+constexpr std::uint8_t Rotl8(std::uint8_t x, int n) { return static_cast<std::uint8_t>((x << n) | (x >> (8 - n))); }
 
 constexpr std::uint32_t Ror32(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
@@ -354,8 +293,7 @@ struct AesTables {
     std::uint32_t Td[4][256];
 };
 
-constexpr AesTables MakeTables()
-{
+constexpr AesTables MakeTables() {
     AesTables t{};
     // Walk the multiplicative group with generator 3 and its inverse 1/3 side by side.
     std::uint8_t p = 1, q = 1;
@@ -364,21 +302,19 @@ constexpr AesTables MakeTables()
         q = static_cast<std::uint8_t>(q ^ (q << 1));
         q = static_cast<std::uint8_t>(q ^ (q << 2));
         q = static_cast<std::uint8_t>(q ^ (q << 4));
-        if (q & 0x80)
-            q = static_cast<std::uint8_t>(q ^ 0x09);
+        if (q & 0x80) q = static_cast<std::uint8_t>(q ^ 0x09);
         const auto x = static_cast<std::uint8_t>(q ^ Rotl8(q, 1) ^ Rotl8(q, 2) ^ Rotl8(q, 3) ^ Rotl8(q, 4));
         t.S[p] = static_cast<std::uint8_t>(x ^ 0x63);
     } while (p != 1);
     t.S[0] = 0x63;
-    for (int i = 0; i < 256; ++i)
-        t.Si[t.S[i]] = static_cast<std::uint8_t>(i);
+    for (int i = 0; i < 256; ++i) t.Si[t.S[i]] = static_cast<std::uint8_t>(i);
     for (int i = 0; i < 256; ++i) {
         const std::uint8_t s = t.S[i];
-        const std::uint32_t e = (std::uint32_t{Mul(s, 2)} << 24) | (std::uint32_t{s} << 16) | (std::uint32_t{s} << 8)
-                              | Mul(s, 3);
+        const std::uint32_t e =
+            (std::uint32_t{Mul(s, 2)} << 24) | (std::uint32_t{s} << 16) | (std::uint32_t{s} << 8) | Mul(s, 3);
         const std::uint8_t si = t.Si[i];
-        const std::uint32_t d = (std::uint32_t{Mul(si, 14)} << 24) | (std::uint32_t{Mul(si, 9)} << 16)
-                              | (std::uint32_t{Mul(si, 13)} << 8) | Mul(si, 11);
+        const std::uint32_t d = (std::uint32_t{Mul(si, 14)} << 24) | (std::uint32_t{Mul(si, 9)} << 16) |
+                                (std::uint32_t{Mul(si, 13)} << 8) | Mul(si, 11);
         for (int k = 0; k < 4; ++k) {
             t.Te[k][i] = k == 0 ? e : Ror32(e, 8 * k);
             t.Td[k][i] = k == 0 ? d : Ror32(d, 8 * k);
@@ -389,13 +325,11 @@ constexpr AesTables MakeTables()
 
 constexpr AesTables kAes = MakeTables();
 
-std::uint32_t LoadBE(const std::uint8_t* p)
-{
+std::uint32_t LoadBE(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
 }
 
-void StoreBE(std::uint8_t* p, std::uint32_t v)
-{
+void StoreBE(std::uint8_t* p, std::uint32_t v) {
     p[0] = static_cast<std::uint8_t>(v >> 24);
     p[1] = static_cast<std::uint8_t>(v >> 16);
     p[2] = static_cast<std::uint8_t>(v >> 8);
@@ -405,8 +339,7 @@ void StoreBE(std::uint8_t* p, std::uint32_t v)
 // Round key words live in the byte area User: encryption keys at word 0, decryption at 60.
 constexpr std::size_t kDecKeys = 60;
 
-std::uint32_t Word(const std::uint8_t* user, std::size_t index)
-{
+std::uint32_t Word(const std::uint8_t* user, std::size_t index) {
     std::uint32_t w;
     std::memcpy(&w, user + 4 * index, 4);
     return w;
@@ -414,39 +347,35 @@ std::uint32_t Word(const std::uint8_t* user, std::size_t index)
 
 void SetWord(std::uint8_t* user, std::size_t index, std::uint32_t w) { std::memcpy(user + 4 * index, &w, 4); }
 
-std::uint32_t SubWord(std::uint32_t w)
-{
-    return (std::uint32_t{kAes.S[w >> 24]} << 24) | (std::uint32_t{kAes.S[(w >> 16) & 255]} << 16)
-         | (std::uint32_t{kAes.S[(w >> 8) & 255]} << 8) | kAes.S[w & 255];
+std::uint32_t SubWord(std::uint32_t w) {
+    return (std::uint32_t{kAes.S[w >> 24]} << 24) | (std::uint32_t{kAes.S[(w >> 16) & 255]} << 16) |
+           (std::uint32_t{kAes.S[(w >> 8) & 255]} << 8) | kAes.S[w & 255];
 }
 
-std::uint32_t InvMixColumn(std::uint32_t w)
-{
-    return kAes.Td[0][kAes.S[w >> 24]] ^ kAes.Td[1][kAes.S[(w >> 16) & 255]] ^ kAes.Td[2][kAes.S[(w >> 8) & 255]]
-         ^ kAes.Td[3][kAes.S[w & 255]];
+std::uint32_t InvMixColumn(std::uint32_t w) {
+    return kAes.Td[0][kAes.S[w >> 24]] ^ kAes.Td[1][kAes.S[(w >> 16) & 255]] ^ kAes.Td[2][kAes.S[(w >> 8) & 255]] ^
+           kAes.Td[3][kAes.S[w & 255]];
 }
 
 // The rounds of one block with the round keys at u. Decoding runs the same rounds with the inverse
 // tables; its row shift takes the columns in the other direction.
 void CryptBlock(std::uint8_t* block, const std::uint8_t* u, int rounds, const std::uint32_t (&T)[4][256],
-                const std::uint8_t (&S)[256], bool inverse)
-{
+                const std::uint8_t (&S)[256], bool inverse) {
     const std::size_t step = inverse ? 3 : 1;
     auto col = [step](std::size_t j, std::size_t i) { return (j + i * step) & 3; };
     std::uint32_t s[4], t[4];
-    for (std::size_t j = 0; j < 4; ++j)
-        s[j] = LoadBE(block + 4 * j) ^ Word(u, j);
+    for (std::size_t j = 0; j < 4; ++j) s[j] = LoadBE(block + 4 * j) ^ Word(u, j);
     std::size_t k = 4;
     for (int r = 1; r < rounds; ++r, k += 4) {
         for (std::size_t j = 0; j < 4; ++j)
-            t[j] = T[0][s[j] >> 24] ^ T[1][(s[col(j, 1)] >> 16) & 255] ^ T[2][(s[col(j, 2)] >> 8) & 255]
-                 ^ T[3][s[col(j, 3)] & 255] ^ Word(u, k + j);
+            t[j] = T[0][s[j] >> 24] ^ T[1][(s[col(j, 1)] >> 16) & 255] ^ T[2][(s[col(j, 2)] >> 8) & 255] ^
+                   T[3][s[col(j, 3)] & 255] ^ Word(u, k + j);
         std::memcpy(s, t, sizeof s);
     }
     for (std::size_t j = 0; j < 4; ++j) {
-        const std::uint32_t w = (std::uint32_t{S[s[j] >> 24]} << 24)
-                              | (std::uint32_t{S[(s[col(j, 1)] >> 16) & 255]} << 16)
-                              | (std::uint32_t{S[(s[col(j, 2)] >> 8) & 255]} << 8) | S[s[col(j, 3)] & 255];
+        const std::uint32_t w = (std::uint32_t{S[s[j] >> 24]} << 24) |
+                                (std::uint32_t{S[(s[col(j, 1)] >> 16) & 255]} << 16) |
+                                (std::uint32_t{S[(s[col(j, 2)] >> 8) & 255]} << 8) | S[s[col(j, 3)] & 255];
         StoreBE(block + 4 * j, w ^ Word(u, k + j));
     }
 }
@@ -460,20 +389,16 @@ TCipherAES::TCipherAES() : TCipher(Context()) {}
 
 TCipherAES::TCipherAES(std::vector<std::uint8_t>& key) : TCipher(Context()) { InitKey(key); }
 
-void TCipherAES::Init(const void* key, int keyLength, std::span<const std::uint8_t> iv)
-{
-    if (!key)
-        keyLength = 0;
+void TCipherAES::Init(const void* key, int keyLength, std::span<const std::uint8_t> iv) {
+    if (!key) keyLength = 0;
     InitBegin(keyLength);
     rounds_ = keyLength <= 16 ? 10 : keyLength <= 24 ? 12 : 14;
     const std::size_t nk = static_cast<std::size_t>(rounds_ - 6);
     std::uint8_t padded[32] = {};
-    if (keyLength > 0)
-        std::memcpy(padded, key, static_cast<std::size_t>(keyLength));
+    if (keyLength > 0) std::memcpy(padded, key, static_cast<std::size_t>(keyLength));
     std::uint8_t* u = User();
     const std::size_t words = 4 * static_cast<std::size_t>(rounds_ + 1);
-    for (std::size_t i = 0; i < nk; ++i)
-        SetWord(u, i, LoadBE(padded + 4 * i));
+    for (std::size_t i = 0; i < nk; ++i) SetWord(u, i, LoadBE(padded + 4 * i));
     std::uint32_t rcon = 1;
     for (std::size_t i = nk; i < words; ++i) {
         std::uint32_t t = Word(u, i - 1);
@@ -498,8 +423,7 @@ void TCipherAES::Init(const void* key, int keyLength, std::span<const std::uint8
 
 void TCipherAES::EncodeBlock(std::uint8_t* block) { CryptBlock(block, User(), rounds_, kAes.Te, kAes.S, false); }
 
-void TCipherAES::DecodeBlock(std::uint8_t* block)
-{
+void TCipherAES::DecodeBlock(std::uint8_t* block) {
     CryptBlock(block, User() + 4 * kDecKeys, rounds_, kAes.Td, kAes.Si, true);
 }
 
@@ -512,13 +436,10 @@ std::unique_ptr<TCipher> CreateAES() { return std::make_unique<TCipherAES>(); }
 
 const TCipherClass kAESClass = {"TCipherAES", CreateAES};
 
-std::string DefaultCipherName(const std::string& className)
-{
+std::string DefaultCipherName(const std::string& className) {
     std::string n = className;
-    if (!n.empty() && n[0] == 'T')
-        n.erase(0, 1);
-    if (n.rfind("Cipher", 0) == 0)
-        n.erase(0, 6);
+    if (!n.empty() && n[0] == 'T') n.erase(0, 1);
+    if (n.rfind("Cipher", 0) == 0) n.erase(0, 6);
     return n;
 }
 
@@ -527,8 +448,7 @@ struct CipherRegistry {
     std::vector<TCipherListEntry> Entries;
 };
 
-CipherRegistry& Ciphers()
-{
+CipherRegistry& Ciphers() {
     static CipherRegistry r{{}, {{&kAESClass, DefaultCipherName(kAESClass.ClassName) + "="}}};
     return r;
 }
@@ -537,8 +457,7 @@ CipherRegistry& Ciphers()
 
 const TCipherClass& CipherAESClass() { return kAESClass; }
 
-void RegisterCipher(const TCipherClass& cls, const std::string& name, const std::string& description)
-{
+void RegisterCipher(const TCipherClass& cls, const std::string& name, const std::string& description) {
     const std::string text = (name.empty() ? DefaultCipherName(cls.ClassName) : name) + "=" + description;
     CipherRegistry& r = Ciphers();
     std::lock_guard<std::mutex> hold(r.Lock);
@@ -550,8 +469,7 @@ void RegisterCipher(const TCipherClass& cls, const std::string& name, const std:
     r.Entries.push_back({&cls, text});
 }
 
-std::vector<TCipherListEntry> CipherList()
-{
+std::vector<TCipherListEntry> CipherList() {
     CipherRegistry& r = Ciphers();
     std::lock_guard<std::mutex> hold(r.Lock);
     return r.Entries;

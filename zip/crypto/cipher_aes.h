@@ -24,11 +24,11 @@ enum : int { ceKeyLength = 2, ceNotInitialized = 3 };
 [[noreturn]] void RaiseCipherException(int code, const std::string& message);
 
 enum : std::uint8_t {
-    cmCTS = 0,     // full blocks chained by xor of all ciphertext so far
+    cmCTS = 0,  // full blocks chained by xor of all ciphertext so far
     cmCBC = 1,
     cmCFB8 = 2,
     cmOFB8 = 3,
-    cmCTR = 4,     // little-endian counter in the low 8 bytes, starting at 1
+    cmCTR = 4,  // little-endian counter in the low 8 bytes, starting at 1
     cmECB = 5,
     cmCTSMAC = 6,  // the MAC modes write nothing; the MAC is left in the feedback
     cmCBCMAC = 7,

@@ -12,61 +12,45 @@ namespace zip {
 
 TProgressProc ProgressProc;
 
-void DoProgress(const void* sender, std::int64_t position, std::int64_t total)
-{
-    if (ProgressProc)
-        ProgressProc(sender, position, total);
+void DoProgress(const void* sender, std::int64_t position, std::int64_t total) {
+    if (ProgressProc) ProgressProc(sender, position, total);
 }
 
-void WipeMemory(void* p, std::size_t size)
-{
-    if (size == 0)
-        return;
+void WipeMemory(void* p, std::size_t size) {
+    if (size == 0) return;
     std::memset(p, 0, size);
     // The barrier makes the stores observable, so they are not dropped as dead before a free.
     __asm__ __volatile__("" : : "r"(p) : "memory");
 }
 
-void TCoder::SetProtection(TCoderRef value)
-{
-    if (value == protection_)
-        return;
+void TCoder::SetProtection(TCoderRef value) {
+    if (value == protection_) return;
     for (const TCoder* c = value.get(); c; c = c->protection_.get())
-        if (c == this)
-            throw ECoder("Circular Protection detected, Protection Object is invalid.");
+        if (c == this) throw ECoder("Circular Protection detected, Protection Object is invalid.");
     protection_ = std::move(value);
 }
 
-void TCoder::InitCoding(int action)
-{
-    if (protection_)
-        protection_->InitCoding(action);
+void TCoder::InitCoding(int action) {
+    if (protection_) protection_->InitCoding(action);
 }
 
-void TCoder::DoneCoding(int action)
-{
-    if (protection_)
-        protection_->DoneCoding(action);
+void TCoder::DoneCoding(int action) {
+    if (protection_) protection_->DoneCoding(action);
 }
 
-void TCoder::CodeBlock(std::uint8_t* buffer, std::size_t size, int action)
-{
-    if (protection_)
-        protection_->CodeBlock(buffer, size, action);
+void TCoder::CodeBlock(std::uint8_t* buffer, std::size_t size, int action) {
+    if (protection_) protection_->CodeBlock(buffer, size, action);
 }
 
-std::size_t TCoder::CodeBuffer(void* buffer, std::size_t size, int action)
-{
+std::size_t TCoder::CodeBuffer(void* buffer, std::size_t size, int action) {
     InitCoding(action);
     CodeBlock(static_cast<std::uint8_t*>(buffer), size, action);
     DoneCoding(action);
     return size;
 }
 
-void TCoder::CodeStream(TStream* source, TStream* dest, std::int64_t dataSize, int action)
-{
-    if (!source)
-        return;
+void TCoder::CodeStream(TStream* source, TStream* dest, std::int64_t dataSize, int action) {
+    if (!source) return;
     if (dataSize < 0) {
         source->SetPosition(0);
         dataSize = source->Size();
@@ -83,8 +67,7 @@ void TCoder::CodeStream(TStream* source, TStream* dest, std::int64_t dataSize, i
         source->SetPosition(readPos);
         const std::int64_t want = std::min<std::int64_t>(dataSize - done, static_cast<std::int64_t>(buf.size()));
         const std::int64_t got = source->Read(buf.data(), want);
-        if (got <= 0)
-            break;
+        if (got <= 0) break;
         readPos += got;
         CodeBlock(buf.data(), static_cast<std::size_t>(got), action);
         if (action != paCalculate) {
@@ -100,8 +83,7 @@ void TCoder::CodeStream(TStream* source, TStream* dest, std::int64_t dataSize, i
     DoneCoding(action);
 }
 
-void TCoder::CodeFile(const std::u16string& source, const std::u16string& dest, int action)
-{
+void TCoder::CodeFile(const std::u16string& source, const std::u16string& dest, int action) {
     const bool blank = std::all_of(dest.begin(), dest.end(), [](char16_t c) { return c <= u' '; });
     // Compare the expanded names so that "./a" and "a" count as one file and are never
     // truncated by the create below.
@@ -121,66 +103,52 @@ void TCoder::CodeFile(const std::u16string& source, const std::u16string& dest, 
     }
 }
 
-std::string TCoder::CodeString(const std::string& source, int action, int format)
-{
-    if (source.empty())
-        return {};
+std::string TCoder::CodeString(const std::string& source, int action, int format) {
+    if (source.empty()) return {};
     const std::string bytes = action == paDecode ? FormattedTextToBinary(source, format) : source;
     TMemoryStream ms;
     ms.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
     ms.SetPosition(0);
     CodeStream(&ms, nullptr, static_cast<std::int64_t>(bytes.size()), action);
     const std::vector<std::uint8_t>& coded = ms.Data();
-    if (action == paDecode)
-        return std::string(coded.begin(), coded.end());
+    if (action == paDecode) return std::string(coded.begin(), coded.end());
     return BinaryToFormattedText(coded.data(), static_cast<std::ptrdiff_t>(coded.size()), format);
 }
 
-std::uint32_t SwapInteger(std::uint32_t value)
-{
+std::uint32_t SwapInteger(std::uint32_t value) {
     return (value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) | (value << 24);
 }
 
-void SwapIntegerBuffer(const std::uint32_t* source, std::uint32_t* dest, std::size_t count)
-{
-    for (std::size_t i = 0; i < count; ++i)
-        dest[i] = SwapInteger(source[i]);
+void SwapIntegerBuffer(const std::uint32_t* source, std::uint32_t* dest, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) dest[i] = SwapInteger(source[i]);
 }
 
-int CompareMemDiff(const void* a, const void* b, std::size_t size)
-{
+int CompareMemDiff(const void* a, const void* b, std::size_t size) {
     const auto* p = static_cast<const std::uint8_t*>(a);
     const auto* q = static_cast<const std::uint8_t*>(b);
     for (std::size_t i = 0; i < size; ++i)
-        if (p[i] != q[i])
-            return int{p[i]} - int{q[i]};
+        if (p[i] != q[i]) return int{p[i]} - int{q[i]};
     return 0;
 }
 
-void XorBuffers(const void* a, const void* b, std::size_t size, void* dest)
-{
+void XorBuffers(const void* a, const void* b, std::size_t size, void* dest) {
     const auto* p = static_cast<const std::uint8_t*>(a);
     const auto* q = static_cast<const std::uint8_t*>(b);
     auto* d = static_cast<std::uint8_t*>(dest);
-    for (std::size_t i = 0; i < size; ++i)
-        d[i] = static_cast<std::uint8_t>(p[i] ^ q[i]);
+    for (std::size_t i = 0; i < size; ++i) d[i] = static_cast<std::uint8_t>(p[i] ^ q[i]);
 }
 
-std::ptrdiff_t FindByteInBuffer(std::uint8_t value, const void* buffer, std::size_t size)
-{
+std::ptrdiff_t FindByteInBuffer(std::uint8_t value, const void* buffer, std::size_t size) {
     const auto* p = static_cast<const std::uint8_t*>(buffer);
     for (std::size_t i = 0; i < size; ++i)
-        if (p[i] == value)
-            return static_cast<std::ptrdiff_t>(i);
+        if (p[i] == value) return static_cast<std::ptrdiff_t>(i);
     return -1;
 }
 
-std::uint32_t RndTimeSeed()
-{
+std::uint32_t RndTimeSeed() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    const std::uint32_t msOfDay =
-        static_cast<std::uint32_t>((now.tv_sec % 86400) * 1000 + now.tv_nsec / 1000000);
+    const std::uint32_t msOfDay = static_cast<std::uint32_t>((now.tv_sec % 86400) * 1000 + now.tv_nsec / 1000000);
     timespec tick{};
     clock_gettime(CLOCK_MONOTONIC, &tick);
     const std::uint64_t counter =
@@ -188,8 +156,7 @@ std::uint32_t RndTimeSeed()
     return msOfDay ^ static_cast<std::uint32_t>(counter) ^ static_cast<std::uint32_t>(counter >> 32);
 }
 
-void RndXorBuffer(std::uint32_t seed, void* buffer, std::size_t size)
-{
+void RndXorBuffer(std::uint32_t seed, void* buffer, std::size_t size) {
     auto* p = static_cast<std::uint8_t*>(buffer);
     for (std::size_t i = 0; i < size; ++i) {
         seed = (seed ^ p[i]) * 134775813u + 1u;

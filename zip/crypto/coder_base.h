@@ -66,8 +66,7 @@ void DoProgress(const void* sender, std::int64_t position, std::int64_t total);
 // Overwrites memory in a way the optimiser keeps.
 void WipeMemory(void* p, std::size_t size);
 
-inline std::uint32_t RotateLeft32(std::uint32_t value, unsigned shift)
-{
+inline std::uint32_t RotateLeft32(std::uint32_t value, unsigned shift) {
     shift &= 31;
     return shift == 0 ? value : (value << shift) | (value >> (32 - shift));
 }

@@ -19,16 +19,14 @@ public:
     TSecretString(const TSecretString& other) : text_(other.text_) {}
     // A short string moves by copying its bytes, so the source is wiped either way.
     TSecretString(TSecretString&& other) noexcept : text_(std::move(other.text_)) { other.Wipe(); }
-    TSecretString& operator=(const TSecretString& other)
-    {
+    TSecretString& operator=(const TSecretString& other) {
         if (this != &other) {
             Wipe();
             text_ = other.text_;
         }
         return *this;
     }
-    TSecretString& operator=(TSecretString&& other) noexcept
-    {
+    TSecretString& operator=(TSecretString&& other) noexcept {
         if (this != &other) {
             Wipe();
             text_ = std::move(other.text_);
@@ -45,8 +43,7 @@ public:
     bool operator==(const TSecretString& other) const { return text_ == other.text_; }
 
     // Overwrites the whole allocation, not only the characters in use, and empties the string.
-    void Wipe() noexcept
-    {
+    void Wipe() noexcept {
         text_.resize(text_.capacity());
         WipeMemory(text_.data(), text_.size());
         text_.clear();

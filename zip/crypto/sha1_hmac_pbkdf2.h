@@ -14,7 +14,7 @@ struct TSha1Context {
     std::uint32_t State[5];
     std::uint64_t BitCount;  // message length in bits, modulo 2^64
     std::uint8_t Block[64];
-    std::uint32_t Fill;      // bytes waiting in Block
+    std::uint32_t Fill;  // bytes waiting in Block
 };
 
 // Room for the running state of any registered hash.
@@ -26,8 +26,8 @@ inline constexpr std::uint16_t kHashMagic = 0x3D7A;
 inline constexpr std::uint16_t kHashDescriptorSize = 80;
 inline constexpr std::uint32_t kHashVersion = 0x00010003;
 inline constexpr int kHashSlots = 9;
-inline constexpr std::size_t kHashMaxBlock = 128;   // largest BlockSize an HMAC key block holds
-inline constexpr std::size_t kHashMaxDigest = 64;   // largest DigestSize PBKDF2 and HMAC handle
+inline constexpr std::size_t kHashMaxBlock = 128;  // largest BlockSize an HMAC key block holds
+inline constexpr std::size_t kHashMaxDigest = 64;  // largest DigestSize PBKDF2 and HMAC handle
 inline constexpr std::uint8_t kSha1Id = 3;
 
 struct THashDescriptor {
@@ -73,9 +73,8 @@ void HmacFinal(THmacContext& context, std::uint8_t* mac);
 
 // PBKDF2 over the descriptor's HMAC: 0 on success, 1 for a null descriptor, 2 for one without a
 // digest (or a malformed one). On failure the key is zeroed.
-int Pbkdf2(const THashDescriptor* descriptor, const void* password, std::size_t passwordLength,
-           std::uint16_t keyLength, std::uint8_t* key, std::int32_t iterations, std::uint16_t saltLength,
-           const void* salt);
+int Pbkdf2(const THashDescriptor* descriptor, const void* password, std::size_t passwordLength, std::uint16_t keyLength,
+           std::uint8_t* key, std::int32_t iterations, std::uint16_t saltLength, const void* salt);
 
 // While set, a failed derivation stops the program with exit status 254: a key that silently
 // came out as zeros would encrypt with a known key.

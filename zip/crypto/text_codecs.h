@@ -109,12 +109,10 @@ std::vector<const TStringFormat*> RegisteredStringFormats();
 // the format rejects.
 std::string BinaryToFormattedText(const void* data, std::ptrdiff_t length, int format);
 std::string FormattedTextToBinary(const char* text, std::ptrdiff_t length, int format);
-inline std::string BinaryToFormattedText(std::string_view bytes, int format)
-{
+inline std::string BinaryToFormattedText(std::string_view bytes, int format) {
     return BinaryToFormattedText(bytes.data(), static_cast<std::ptrdiff_t>(bytes.size()), format);
 }
-inline std::string FormattedTextToBinary(std::string_view text, int format)
-{
+inline std::string FormattedTextToBinary(std::string_view text, int format) {
     return FormattedTextToBinary(text.data(), static_cast<std::ptrdiff_t>(text.size()), format);
 }
 

@@ -17,19 +17,16 @@ namespace {
 std::atomic<std::uint32_t> g_ansiCodePage{1252};
 std::atomic<std::uint32_t> g_oemCodePage{437};
 
-std::uint32_t ResolveCodePage(std::uint32_t cp)
-{
+std::uint32_t ResolveCodePage(std::uint32_t cp) {
     if (cp == CP_ACP || cp == 3)  // 3: the thread's ANSI code page
         return DefaultSystemCodePage();
-    if (cp == CP_OEMCP)
-        return OemCodePage();
+    if (cp == CP_OEMCP) return OemCodePage();
     if (cp == 2)  // the Macintosh code page
         return 10000;
     return cp;
 }
 
-std::string IconvName(std::uint32_t cp)
-{
+std::string IconvName(std::uint32_t cp) {
     switch (cp) {
     case 1200: return "UTF-16LE";
     case 1201: return "UTF-16BE";
@@ -47,22 +44,18 @@ std::string IconvName(std::uint32_t cp)
     case 54936: return "GB18030";
     default: break;
     }
-    if (cp >= 28591 && cp <= 28599)
-        return "ISO-8859-" + std::to_string(cp - 28590);
+    if (cp >= 28591 && cp <= 28599) return "ISO-8859-" + std::to_string(cp - 28590);
     return "CP" + std::to_string(cp);
 }
 
 // iconv descriptors are not thread-safe: each thread keeps its own, opened once per direction.
 class IconvCache {
 public:
-    ~IconvCache()
-    {
+    ~IconvCache() {
         for (auto& [key, cd] : map_)
-            if (cd != reinterpret_cast<iconv_t>(-1))
-                iconv_close(cd);
+            if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
     }
-    iconv_t Get(std::uint32_t cp, bool toWide)
-    {
+    iconv_t Get(std::uint32_t cp, bool toWide) {
         const auto key = std::make_pair(cp, toWide);
         auto it = map_.find(key);
         if (it == map_.end()) {
@@ -84,8 +77,7 @@ thread_local IconvCache t_iconv;
 // Runs iconv over the input; on a byte or character the other side cannot take, onBad is told
 // the remaining input and returns how many input bytes to skip after appending its replacement.
 template <typename OnBad>
-bool RunIconv(iconv_t cd, const char* in, std::size_t inLeft, std::string& out, OnBad onBad)
-{
+bool RunIconv(iconv_t cd, const char* in, std::size_t inLeft, std::string& out, OnBad onBad) {
     std::vector<char> buf(inLeft * 4 + 16);
     char* inPtr = const_cast<char*>(in);
     while (inLeft > 0) {
@@ -93,12 +85,9 @@ bool RunIconv(iconv_t cd, const char* in, std::size_t inLeft, std::string& out, 
         std::size_t outLeft = buf.size();
         const std::size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
         out.append(buf.data(), static_cast<std::size_t>(outPtr - buf.data()));
-        if (r != static_cast<std::size_t>(-1))
-            continue;
-        if (errno == E2BIG)
-            continue;
-        if (errno != EILSEQ && errno != EINVAL)
-            return false;
+        if (r != static_cast<std::size_t>(-1)) continue;
+        if (errno == E2BIG) continue;
+        if (errno != EILSEQ && errno != EINVAL) return false;
         const std::size_t skip = std::min(inLeft, onBad(inPtr, inLeft, out));
         inPtr += skip;
         inLeft -= skip;
@@ -111,8 +100,7 @@ bool RunIconv(iconv_t cd, const char* in, std::size_t inLeft, std::string& out, 
     return true;
 }
 
-std::u16string FromUtf16LEBytes(const std::string& b)
-{
+std::u16string FromUtf16LEBytes(const std::string& b) {
     std::u16string w(b.size() / 2, u'\0');
     for (std::size_t i = 0; i < w.size(); ++i)
         w[i] = static_cast<char16_t>(static_cast<unsigned char>(b[2 * i]) |
@@ -120,8 +108,7 @@ std::u16string FromUtf16LEBytes(const std::string& b)
     return w;
 }
 
-std::string ToUtf16LEBytes(const std::u16string& w)
-{
+std::string ToUtf16LEBytes(const std::u16string& w) {
     std::string b(w.size() * 2, '\0');
     for (std::size_t i = 0; i < w.size(); ++i) {
         b[2 * i] = static_cast<char>(w[i] & 0xFF);
@@ -141,8 +128,7 @@ struct Utf7Tables {
     bool mustShiftSafe[128];  // optional set O shifted too
     bool mustShiftOpt[128];   // set O written directly
     signed char invBase64[128];
-    Utf7Tables()
-    {
+    Utf7Tables() {
         for (int i = 0; i < 128; ++i) {
             mustShiftSafe[i] = mustShiftOpt[i] = true;
             invBase64[i] = -1;
@@ -151,15 +137,12 @@ struct Utf7Tables {
             mustShiftSafe[static_cast<int>(*p)] = mustShiftOpt[static_cast<int>(*p)] = false;
         for (const char* p = kSpaces; *p; ++p)
             mustShiftSafe[static_cast<int>(*p)] = mustShiftOpt[static_cast<int>(*p)] = false;
-        for (const char* p = kOptional; *p; ++p)
-            mustShiftOpt[static_cast<int>(*p)] = false;
-        for (int i = 0; i < 64; ++i)
-            invBase64[static_cast<int>(kBase64[i])] = static_cast<signed char>(i);
+        for (const char* p = kOptional; *p; ++p) mustShiftOpt[static_cast<int>(*p)] = false;
+        for (int i = 0; i < 64; ++i) invBase64[static_cast<int>(kBase64[i])] = static_cast<signed char>(i);
     }
 };
 
-const Utf7Tables& BuildUTF7Tables()
-{
+const Utf7Tables& BuildUTF7Tables() {
     static const Utf7Tables tables;
     return tables;
 }
@@ -173,18 +156,13 @@ std::uint32_t OemCodePage() { return g_oemCodePage.load(); }
 void SetDefaultSystemCodePage(std::uint32_t codePage) { g_ansiCodePage = codePage ? codePage : 1252; }
 void SetOemCodePage(std::uint32_t codePage) { g_oemCodePage = codePage ? codePage : 437; }
 
-std::u16string StringToWideStringEx(const std::string& s, std::uint32_t codePage)
-{
+std::u16string StringToWideStringEx(const std::string& s, std::uint32_t codePage) {
     const std::uint32_t cp = ResolveCodePage(codePage);
-    if (cp == CP_UTF7)
-        return UTF7ToWideString(s);
-    if (cp == CP_UTF8)
-        return UTF8DecodeWide(s);
-    if (s.empty())
-        return {};
+    if (cp == CP_UTF7) return UTF7ToWideString(s);
+    if (cp == CP_UTF8) return UTF8DecodeWide(s);
+    if (s.empty()) return {};
     iconv_t cd = t_iconv.Get(cp, true);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return {};
+    if (cd == reinterpret_cast<iconv_t>(-1)) return {};
     std::string bytes;
     const bool ok = RunIconv(cd, s.data(), s.size(), bytes, [cp](const char* p, std::size_t, std::string& out) {
         // Windows-1252 maps its five undefined bytes to the C1 controls of the same value.
@@ -197,18 +175,13 @@ std::u16string StringToWideStringEx(const std::string& s, std::uint32_t codePage
     return ok ? FromUtf16LEBytes(bytes) : std::u16string();
 }
 
-std::string WideStringToStringEx(const std::u16string& w, std::uint32_t codePage)
-{
+std::string WideStringToStringEx(const std::u16string& w, std::uint32_t codePage) {
     const std::uint32_t cp = ResolveCodePage(codePage);
-    if (cp == CP_UTF7)
-        return WideStringToUTF7(w);
-    if (cp == CP_UTF8)
-        return UTF8EncodeWide(w);
-    if (w.empty())
-        return {};
+    if (cp == CP_UTF7) return WideStringToUTF7(w);
+    if (cp == CP_UTF8) return UTF8EncodeWide(w);
+    if (w.empty()) return {};
     iconv_t cd = t_iconv.Get(cp, false);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return {};
+    if (cd == reinterpret_cast<iconv_t>(-1)) return {};
     const std::string in = ToUtf16LEBytes(w);
     std::string out;
     const bool ok = RunIconv(cd, in.data(), in.size(), out, [cp](const char* p, std::size_t left, std::string& o) {
@@ -225,15 +198,13 @@ std::string WideStringToStringEx(const std::u16string& w, std::uint32_t codePage
     return ok ? out : std::string();
 }
 
-int ConvertWideToUTF7(std::span<const char16_t> source, std::span<char> target, std::size_t& written,
-                      bool verbose, bool optionalDirect)
-{
+int ConvertWideToUTF7(std::span<const char16_t> source, std::span<char> target, std::size_t& written, bool verbose,
+                      bool optionalDirect) {
     const Utf7Tables& t = BuildUTF7Tables();
     const bool* mustShift = optionalDirect ? t.mustShiftOpt : t.mustShiftSafe;
     written = 0;
     auto put = [&](char c) {
-        if (written >= target.size())
-            return false;
+        if (written >= target.size()) return false;
         target[written++] = c;
         return true;
     };
@@ -242,8 +213,7 @@ int ConvertWideToUTF7(std::span<const char16_t> source, std::span<char> target, 
     int bitCount = 0;
     auto flushBits = [&]() {
         if (bitCount > 0) {
-            if (!put(kBase64[(bitBuffer << (6 - bitCount)) & 0x3F]))
-                return false;
+            if (!put(kBase64[(bitBuffer << (6 - bitCount)) & 0x3F])) return false;
             bitCount = 0;
             bitBuffer = 0;
         }
@@ -254,8 +224,7 @@ int ConvertWideToUTF7(std::span<const char16_t> source, std::span<char> target, 
         bitCount += 16;
         while (bitCount >= 6) {
             bitCount -= 6;
-            if (!put(kBase64[(bitBuffer >> bitCount) & 0x3F]))
-                return false;
+            if (!put(kBase64[(bitBuffer >> bitCount) & 0x3F])) return false;
         }
         bitBuffer &= (1u << bitCount) - 1;
         return true;
@@ -265,41 +234,33 @@ int ConvertWideToUTF7(std::span<const char16_t> source, std::span<char> target, 
         const bool needShift = r > 0x7F || mustShift[r];
         if (shifted) {
             if (needShift) {
-                if (!putBits(r))
-                    return utf7TargetFull;
+                if (!putBits(r)) return utf7TargetFull;
                 continue;
             }
-            if (!flushBits())
-                return utf7TargetFull;
-            if ((verbose || IsBase64(r) || r == u'-') && !put('-'))
-                return utf7TargetFull;
+            if (!flushBits()) return utf7TargetFull;
+            if ((verbose || IsBase64(r) || r == u'-') && !put('-')) return utf7TargetFull;
             shifted = false;
         }
         if (r == u'+') {
-            if (!put('+') || !put('-'))
-                return utf7TargetFull;
+            if (!put('+') || !put('-')) return utf7TargetFull;
         } else if (needShift) {
-            if (!put('+') || !putBits(r))
-                return utf7TargetFull;
+            if (!put('+') || !putBits(r)) return utf7TargetFull;
             shifted = true;
         } else if (!put(static_cast<char>(r))) {
             return utf7TargetFull;
         }
     }
     if (shifted) {
-        if (!flushBits() || (verbose && !put('-')))
-            return utf7TargetFull;
+        if (!flushBits() || (verbose && !put('-'))) return utf7TargetFull;
     }
     return utf7Ok;
 }
 
-int ConvertUTF7ToWide(std::span<const char> source, std::span<char16_t> target, std::size_t& written)
-{
+int ConvertUTF7ToWide(std::span<const char> source, std::span<char16_t> target, std::size_t& written) {
     const Utf7Tables& t = BuildUTF7Tables();
     written = 0;
     auto put = [&](char16_t c) {
-        if (written >= target.size())
-            return false;
+        if (written >= target.size()) return false;
         target[written++] = c;
         return true;
     };
@@ -307,17 +268,14 @@ int ConvertUTF7ToWide(std::span<const char> source, std::span<char16_t> target, 
     const std::size_t n = source.size();
     while (i < n) {
         const unsigned char c = static_cast<unsigned char>(source[i++]);
-        if (c >= 0x80)
-            return utf7Invalid;  // UTF-7 is a 7-bit form
+        if (c >= 0x80) return utf7Invalid;  // UTF-7 is a 7-bit form
         if (c != '+') {
-            if (!put(c))
-                return utf7TargetFull;
+            if (!put(c)) return utf7TargetFull;
             continue;
         }
         if (i < n && source[i] == '-') {
             ++i;
-            if (!put(u'+'))
-                return utf7TargetFull;
+            if (!put(u'+')) return utf7TargetFull;
             continue;
         }
         std::uint32_t bitBuffer = 0;
@@ -325,51 +283,42 @@ int ConvertUTF7ToWide(std::span<const char> source, std::span<char16_t> target, 
         int produced = 0;
         while (i < n && static_cast<unsigned char>(source[i]) < 0x80 &&
                t.invBase64[static_cast<unsigned char>(source[i])] >= 0) {
-            bitBuffer = (bitBuffer << 6) | static_cast<std::uint32_t>(t.invBase64[static_cast<unsigned char>(source[i++])]);
+            bitBuffer =
+                (bitBuffer << 6) | static_cast<std::uint32_t>(t.invBase64[static_cast<unsigned char>(source[i++])]);
             bitCount += 6;
             if (bitCount >= 16) {
                 bitCount -= 16;
-                if (!put(static_cast<char16_t>(bitBuffer >> bitCount)))
-                    return utf7TargetFull;
+                if (!put(static_cast<char16_t>(bitBuffer >> bitCount))) return utf7TargetFull;
                 ++produced;
             }
             bitBuffer &= (1u << bitCount) - 1;
         }
-        if (produced == 0 || bitBuffer != 0)
-            return utf7Invalid;
-        if (i < n && source[i] == '-')
-            ++i;  // the run's closing dash is dropped
+        if (produced == 0 || bitBuffer != 0) return utf7Invalid;
+        if (i < n && source[i] == '-') ++i;  // the run's closing dash is dropped
     }
     return utf7Ok;
 }
 
-std::string WideStringToUTF7(const std::u16string& w)
-{
+std::string WideStringToUTF7(const std::u16string& w) {
     std::string out(w.size() * 7, '\0');
     std::size_t written = 0;
-    if (ConvertWideToUTF7(w, out, written, false, true) != utf7Ok)
-        throw EUniInternalError("Buffer overflow");
+    if (ConvertWideToUTF7(w, out, written, false, true) != utf7Ok) throw EUniInternalError("Buffer overflow");
     out.resize(written);
     return out;
 }
 
-std::u16string UTF7ToWideString(const std::string& s)
-{
+std::u16string UTF7ToWideString(const std::string& s) {
     std::u16string out(s.size(), u'\0');
     std::size_t written = 0;
     const int r = ConvertUTF7ToWide(s, out, written);
-    if (r == utf7Invalid)
-        throw EUniGeneralError("Invalid UTF7");
-    if (r == utf7TargetFull)
-        throw EUniInternalError("Buffer overflow");
+    if (r == utf7Invalid) throw EUniGeneralError("Invalid UTF7");
+    if (r == utf7TargetFull) throw EUniInternalError("Buffer overflow");
     out.resize(written);
     return out;
 }
 
-void SwapWideByteOrder(std::span<char16_t> text)
-{
-    for (auto& c : text)
-        c = static_cast<char16_t>((c >> 8) | (c << 8));
+void SwapWideByteOrder(std::span<char16_t> text) {
+    for (auto& c : text) c = static_cast<char16_t>((c >> 8) | (c << 8));
 }
 
 }  // namespace zip

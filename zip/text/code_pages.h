@@ -40,8 +40,8 @@ std::string WideStringToStringEx(const std::u16string& w, std::uint32_t codePage
 // UTF-7 (RFC 2152) over buffers. Results: 0 done, 1 invalid input, 2 target full; written tells
 // how much of the target was filled.
 enum : int { utf7Ok = 0, utf7Invalid = 1, utf7TargetFull = 2 };
-int ConvertWideToUTF7(std::span<const char16_t> source, std::span<char> target, std::size_t& written,
-                      bool verbose, bool optionalDirect);
+int ConvertWideToUTF7(std::span<const char16_t> source, std::span<char> target, std::size_t& written, bool verbose,
+                      bool optionalDirect);
 int ConvertUTF7ToWide(std::span<const char> source, std::span<char16_t> target, std::size_t& written);
 // Raise EUniGeneralError "Invalid UTF7" / EUniInternalError "Buffer overflow".
 std::string WideStringToUTF7(const std::u16string& w);

@@ -41,7 +41,8 @@ const char* const kMessages[41] = {
     "MakeSFX is not allowed for splitted or spanned archives. Set SFXStub before archive creation instead of MakeSFX",
     "Archive already has SFX stub",
     "Multi-volume archive is not allowed for custom stream",
-    "Multi-spanned archive is not allowed for modification. Use BeginUpdate/EndUpdate methods to add files several times",
+    "Multi-spanned archive is not allowed for modification. Use BeginUpdate/EndUpdate methods to add files several "
+    "times",
     "Deflate64 compression method is not supported",
     "MakeSFX error",
     "Hashed list of file names is invalid",
@@ -72,22 +73,20 @@ const char* const kPrompts[10] = {
     "Please insert the first disk",
     "Please insert the last disk",
     "Please insert disk #%d",
-    "Disk is full. Required free space: %d bytes, but available only: %d bytes. Clean the disk or find another blank disk",
+    "Disk is full. Required free space: %d bytes, but available only: %d bytes. Clean the disk or find another blank "
+    "disk",
     "%s. File processing error, possibly disk is full",
     "File '%s' not found on inserted disk. Please insert last disk with required file",
 };
 
-std::string ArgText(const TZipFmtArg& a)
-{
-    if (const auto* s = std::get_if<std::u16string>(&a))
-        return UTF8EncodeWide(*s);
+std::string ArgText(const TZipFmtArg& a) {
+    if (const auto* s = std::get_if<std::u16string>(&a)) return UTF8EncodeWide(*s);
     return std::to_string(std::get<std::int64_t>(a));
 }
 
 }  // namespace
 
-std::string ZipFormat(const std::string& fmt, std::initializer_list<TZipFmtArg> args)
-{
+std::string ZipFormat(const std::string& fmt, std::initializer_list<TZipFmtArg> args) {
     std::string out;
     auto next = args.begin();
     std::size_t i = 0;
@@ -104,7 +103,10 @@ std::string ZipFormat(const std::string& fmt, std::initializer_list<TZipFmtArg> 
         }
         const std::size_t specStart = i - 1;
         bool left = false;
-        if (fmt[i] == '-') { left = true; ++i; }
+        if (fmt[i] == '-') {
+            left = true;
+            ++i;
+        }
         std::size_t width = 0, prec = 0;
         bool hasPrec = false;
         while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9' && width < 1000)
@@ -127,67 +129,54 @@ std::string ZipFormat(const std::string& fmt, std::initializer_list<TZipFmtArg> 
                 std::int64_t v = std::get<std::int64_t>(a);
                 const bool neg = v < 0;
                 std::string digits = std::to_string(v);
-                if (neg)
-                    digits.erase(0, 1);
-                if (hasPrec && digits.size() < prec)
-                    digits.insert(0, prec - digits.size(), '0');
+                if (neg) digits.erase(0, 1);
+                if (hasPrec && digits.size() < prec) digits.insert(0, prec - digits.size(), '0');
                 field = (neg ? "-" : "") + digits;
             } else {
                 field = ArgText(a);
-                if (kind == 's' && hasPrec && field.size() > prec)
-                    field.resize(prec);
+                if (kind == 's' && hasPrec && field.size() > prec) field.resize(prec);
             }
         }
         if (field.size() < width)
-            field = left ? field + std::string(width - field.size(), ' ')
-                         : std::string(width - field.size(), ' ') + field;
+            field =
+                left ? field + std::string(width - field.size(), ' ') : std::string(width - field.size(), ' ') + field;
         out += field;
     }
     return out;
 }
 
-int ZipErrorIndex(int nativeCode)
-{
-    if (nativeCode < 0 || nativeCode >= static_cast<int>(std::size(kCodeMap)))
-        return 0;
+int ZipErrorIndex(int nativeCode) {
+    if (nativeCode < 0 || nativeCode >= static_cast<int>(std::size(kCodeMap))) return 0;
     return kCodeMap[nativeCode];
 }
 
-const char* ZipErrorText(int index)
-{
-    if (index < 0 || index >= static_cast<int>(std::size(kMessages)))
-        return "";
+const char* ZipErrorText(int index) {
+    if (index < 0 || index >= static_cast<int>(std::size(kMessages))) return "";
     return kMessages[index];
 }
 
-const char* ZipPromptText(TZipPrompt prompt)
-{
+const char* ZipPromptText(TZipPrompt prompt) {
     const auto i = static_cast<std::size_t>(prompt);
     return i < std::size(kPrompts) ? kPrompts[i] : "";
 }
 
 EZipException::EZipException(int nativeCode, const TComponent* component, const std::string& text)
-    : ErrorCode(ZipErrorIndex(nativeCode)), NativeError(nativeCode)
-{
+    : ErrorCode(ZipErrorIndex(nativeCode)), NativeError(nativeCode) {
     std::string msg = text;
-    if (component && !component->Name.empty())
-        msg = UTF8EncodeWide(component->Name) + ": " + msg;
+    if (component && !component->Name.empty()) msg = UTF8EncodeWide(component->Name) + ": " + msg;
     // Five places, blanks turned into zeros: 13 gives "00013".
     std::string number = ZipFormat("%5d", {static_cast<std::int64_t>(nativeCode)});
     for (auto& ch : number)
-        if (ch == ' ')
-            ch = '0';
+        if (ch == ' ') ch = '0';
     Message = msg + " - Native error: " + number;
 }
 
-EZipException EZipException::CreateNative(int nativeCode, const TComponent* component)
-{
+EZipException EZipException::CreateNative(int nativeCode, const TComponent* component) {
     return EZipException(nativeCode, component, ZipErrorText(ZipErrorIndex(nativeCode)));
 }
 
 EZipException EZipException::CreateNativeFmt(int nativeCode, const TComponent* component,
-                                             std::initializer_list<TZipFmtArg> args)
-{
+                                             std::initializer_list<TZipFmtArg> args) {
     return EZipException(nativeCode, component, ZipFormat(ZipErrorText(ZipErrorIndex(nativeCode)), args));
 }
 

@@ -39,8 +39,8 @@ int ZipErrorIndex(int nativeCode);
 const char* ZipErrorText(int index);
 
 enum class TZipPrompt {
-    OverwriteFile,   // "Overwrite file "%s" with "%s""
-    PasswordFor,     // "Password for "%s""
+    OverwriteFile,  // "Overwrite file "%s" with "%s""
+    PasswordFor,    // "Password for "%s""
     EnterPassword,
     InsertBlankDisk,
     InsertFirstDisk,

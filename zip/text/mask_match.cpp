@@ -4,10 +4,8 @@
 
 namespace zip {
 
-bool WideMatchesMask(const std::u16string& name, const std::u16string& mask, bool ignoreCase)
-{
-    if (mask == u"*.*")
-        return true;
+bool WideMatchesMask(const std::u16string& name, const std::u16string& mask, bool ignoreCase) {
+    if (mask == u"*.*") return true;
     auto same = [ignoreCase](char16_t a, char16_t b) {
         return ignoreCase ? WideCharUpper(a) == WideCharUpper(b) : a == b;
     };
@@ -28,8 +26,7 @@ bool WideMatchesMask(const std::u16string& name, const std::u16string& mask, boo
             return false;
         }
     }
-    while (m < mask.size() && mask[m] == u'*')
-        ++m;
+    while (m < mask.size() && mask[m] == u'*') ++m;
     return m == mask.size();
 }
 

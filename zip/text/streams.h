@@ -69,7 +69,10 @@ public:
     void SetSize(std::int64_t newSize) override;
     std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
     const std::vector<std::uint8_t>& Data() const { return data_; }
-    void Clear() { data_.clear(); pos_ = 0; }
+    void Clear() {
+        data_.clear();
+        pos_ = 0;
+    }
 
 private:
     std::vector<std::uint8_t> data_;

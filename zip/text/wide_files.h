@@ -127,9 +127,10 @@ std::u16string ZipExcludeTrailingBackslash(const std::u16string& s);
 inline bool ZipDirectoryExists(const std::u16string& s) { return WideDirectoryExists(s); }
 inline bool ZipFileExists(const std::u16string& s) { return WideFileExists(s); }
 bool ZipMatchesMask(const std::u16string& name, const std::u16string& mask);
-inline std::u16string ZipStringReplace(const std::u16string& s, const std::u16string& o,
-                                       const std::u16string& n, bool wholeWord, unsigned flags)
-{ return WideStringReplace(s, o, n, wholeWord, flags); }
+inline std::u16string ZipStringReplace(const std::u16string& s, const std::u16string& o, const std::u16string& n,
+                                       bool wholeWord, unsigned flags) {
+    return WideStringReplace(s, o, n, wholeWord, flags);
+}
 inline std::size_t ZipByteLength(const std::u16string& s) { return s.size() * 2; }
 inline bool ZipDeleteFile(const std::u16string& s) { return WideFileDelete(s); }
 inline bool ZipRenameFile(const std::u16string& a, const std::u16string& b) { return WideRenameFile(a, b); }
@@ -138,8 +139,9 @@ inline int ZipFindNext(TWideSearchRec& r) { return WideFindNext(r); }
 inline void ZipFindClose(TWideSearchRec& r) { WideFindClose(r); }
 inline std::int32_t ZipFileGetAttr(const std::u16string& s) { return WideFileGetAttr(s); }
 inline bool ZipFileSetAttr(const std::u16string& s, std::uint32_t a) { return WideFileSetAttr(s, a); }
-inline std::u16string ZipExtractRelativePath(const std::u16string& b, const std::u16string& d)
-{ return WideExtractRelativePath(b, d); }
+inline std::u16string ZipExtractRelativePath(const std::u16string& b, const std::u16string& d) {
+    return WideExtractRelativePath(b, d);
+}
 inline std::u16string ZipExtractFileName(const std::u16string& s) { return WideExtractFileName(s); }
 inline std::u16string ZipExpandFileName(const std::u16string& s) { return WideExpandFileName(s); }
 inline std::u16string ZipExtractFilePath(const std::u16string& s) { return WideExtractFilePath(s); }

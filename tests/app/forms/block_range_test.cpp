@@ -137,7 +137,9 @@ TEST(BlockRange, PointListWindowAroundTheEditedTime) {
     PointList l = FillPointList(small.ps, small.B(), o, "2024/03/16 09:00:49");
     EXPECT_EQ(l.rows.size(), 50u);
     EXPECT_EQ(l.selected, 49);
-    EXPECT_EQ(l.rows[0].lon, "139\xC2\xB0" "15' 00.0000\"E");
+    EXPECT_EQ(l.rows[0].lon,
+              "139\xC2\xB0"
+              "15' 00.0000\"E");
     EXPECT_EQ(l.rows[0].speed, "18.5");  // 10 kt in km/h
     small.ps.At(1).Speed = std::nan("");
     l = FillPointList(small.ps, small.B(), o, "");

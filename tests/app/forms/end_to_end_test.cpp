@@ -11,8 +11,8 @@
 #include <fstream>
 #include <map>
 
-#include "settings/settings.h"
 #include "core/text_format.h"
+#include "settings/settings.h"
 
 namespace fs = std::filesystem;
 
@@ -36,14 +36,14 @@ RunResult RunCommand(const std::string& cmd) {
 }
 
 RunResult RunProgram(const std::string& args, const std::string& env = "") {
-    return RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + env + " '" TS_TRAILSMITH_EXE "' " + args +
-                      " 2>/dev/null");
+    return RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + env + " '" TS_TRAILSMITH_EXE "' " +
+                      args + " 2>/dev/null");
 }
 
 // Empty when xmllint finds the file valid against the schema (kml21 or gpx11).
 std::string SchemaErrors(const fs::path& file, const std::string& xsd) {
-    const RunResult r = RunCommand("xmllint --noout --schema '" TS_SHARED_DIR "/schemas/" + xsd + ".xsd' '" +
-                                   file.string() + "' 2>&1");
+    const RunResult r =
+        RunCommand("xmllint --noout --schema '" TS_SHARED_DIR "/schemas/" + xsd + ".xsd' '" + file.string() + "' 2>&1");
     return r.status == 0 ? std::string() : r.out.empty() ? "xmllint failed" : r.out;
 }
 
@@ -102,11 +102,15 @@ TEST_F(EndToEnd, NotesShowTheTimeInTheUsersLocale) {
         const char* locale;
         bool automatic;
         const char* shown;
-    } cases[] = {{"en_US", true, "3:29:08 AM"},     {"fi_FI", true, "3.29.08"}, {"ko_KR", true, "AM 3시 29분 8초"},
-                 {"ja_JP", false, "03:29:08.379"}, {"fi_FI", false, "03.29.08.379"}};  // the others: LocaleFormatsTest
+    } cases[] = {{"en_US", true, "3:29:08 AM"},
+                 {"fi_FI", true, "3.29.08"},
+                 {"ko_KR", true, "AM 3시 29분 8초"},
+                 {"ja_JP", false, "03:29:08.379"},
+                 {"fi_FI", false, "03.29.08.379"}};  // the others: LocaleFormatsTest
     for (const auto& c : cases) {
-        std::ofstream(dir + "t.ini") << "[Option]\r\nKMZout=0\r\nKMLout=1\r\nToLocaltime=0\r\n[TimeFormat]\r\nAutoFormat="
-                                     << (c.automatic ? "1" : "0") << "\r\n";
+        std::ofstream(dir + "t.ini")
+            << "[Option]\r\nKMZout=0\r\nKMLout=1\r\nToLocaltime=0\r\n[TimeFormat]\r\nAutoFormat="
+            << (c.automatic ? "1" : "0") << "\r\n";
         for (const fs::path& f : Made(".kml")) fs::remove(f);
         const std::string env = std::string("LANG=") + c.locale + ".UTF-8 LC_ALL=" + c.locale + ".UTF-8";
         ASSERT_EQ(RunProgram("'" + dir + "t.ini' /Q '" + dir + "a.nmea'", env).status, 0) << c.locale;
@@ -127,11 +131,22 @@ TEST_F(EndToEnd, GarbageInEveryNumericKeyStillGivesValidFiles) {
         ASSERT_TRUE(ts::SaveSettings(fresh, ini));
     }
     std::ofstream(dir + "logo.png") << "only its name is used";
-    const std::map<std::string, std::string> fixed = {
-        {"Version", ts::kProgramCaption}, {"KMLout", "1"}, {"KMZout", "0"}, {"GPXout", "1"}, {"NMEAout", "1"},
-        {"CSVout", "1"}, {"TrackOut", "1"}, {"PointOut", "1"}, {"3D_mode", "1"}, {"AutoRange", "0"},
-        {"AutoHeading", "0"}, {"AutoPos", "0"}, {"Random", "0"}, {"OutLimit", "0"}, {"VisibleOnly", "0"},
-        {"LogoFile", dir + "logo.png"}};
+    const std::map<std::string, std::string> fixed = {{"Version", ts::kProgramCaption},
+                                                      {"KMLout", "1"},
+                                                      {"KMZout", "0"},
+                                                      {"GPXout", "1"},
+                                                      {"NMEAout", "1"},
+                                                      {"CSVout", "1"},
+                                                      {"TrackOut", "1"},
+                                                      {"PointOut", "1"},
+                                                      {"3D_mode", "1"},
+                                                      {"AutoRange", "0"},
+                                                      {"AutoHeading", "0"},
+                                                      {"AutoPos", "0"},
+                                                      {"Random", "0"},
+                                                      {"OutLimit", "0"},
+                                                      {"VisibleOnly", "0"},
+                                                      {"LogoFile", dir + "logo.png"}};
     const ts::IniStore defaults(dir + "defaults.ini");
     for (const char* garbage : {"abc", "-99999", "99999"}) {
         std::string text;

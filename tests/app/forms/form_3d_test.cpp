@@ -18,8 +18,12 @@ TEST(ParseAngle, DecimalAndSexagesimalFormsWithSigns) {
     EXPECT_DOUBLE_EQ(ParseAngle("w 1 30"), -1.5);
     EXPECT_DOUBLE_EQ(ParseAngle("   "), 0.0);
     // Degree, minute and second marks are separators, the letter may stand anywhere.
-    EXPECT_NEAR(ParseAngle("35\xC2\xB0" "39'29.1572\"N"), 35.658099, 5e-7);
-    EXPECT_NEAR(ParseAngle("W139\xC2\xB0" "44'"), -(139 + 44 / 60.0), 1e-12);
+    EXPECT_NEAR(ParseAngle("35\xC2\xB0"
+                           "39'29.1572\"N"),
+                35.658099, 5e-7);
+    EXPECT_NEAR(ParseAngle("W139\xC2\xB0"
+                           "44'"),
+                -(139 + 44 / 60.0), 1e-12);
     // A sign after the first number separates; it does not negate.
     EXPECT_NEAR(ParseAngle("35-39-29.1572"), 35.658099, 5e-7);
     // A fourth number is ignored, even one that would not convert.

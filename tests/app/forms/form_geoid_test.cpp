@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "settings/options_snapshot.h"
 #include "qt_test_app.h"
+#include "settings/options_snapshot.h"
 
 #include <cmath>
 #include <fstream>
@@ -166,7 +166,8 @@ TEST_F(FormGeoidTest, GeoidBoxCannotChangeWhileABatchRuns) {
 }
 
 TEST(FormGeoidLogic, FilterPatternsDisplayUnitAndUnreadableText) {
-    EXPECT_EQ(DialogNameFilter("Geoid file|gsigeome.ver4;gsigeome.ver4.dat"), "Geoid file (gsigeome.ver4 gsigeome.ver4.dat)");
+    EXPECT_EQ(DialogNameFilter("Geoid file|gsigeome.ver4;gsigeome.ver4.dat"),
+              "Geoid file (gsigeome.ver4 gsigeome.ver4.dat)");
     EXPECT_EQ(DialogNameFilter("Custom Geoid file(*.cdat)|*.cdat"), "Custom Geoid file(*.cdat) (*.cdat)");
     Settings s;
     s.opt.SpeedUnit = "mph";

@@ -1,5 +1,5 @@
-#include "forms/form_ext_icon.h"
 #include "forms/form_icon.h"
+#include "forms/form_ext_icon.h"
 #include "forms/form_main.h"
 #include "pictures/icon_preview.h"
 #include "pictures/icon_sets.h"
@@ -40,7 +40,8 @@ struct IconFormTest : MainWindowTest {
 };
 
 void SendMouse(QWidget* w, QEvent::Type type, QPoint at) {
-    QMouseEvent e(type, QPointF(at), w->mapToGlobal(QPointF(at)), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+    QMouseEvent e(type, QPointF(at), w->mapToGlobal(QPointF(at)),
+                  type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
                   type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(w, &e);
 }
@@ -57,7 +58,8 @@ TEST_F(IconFormTest, PickerNamesAndDrawsTheClickedCell) {
     f.ImageSp1Click(8);  // the dialog needs a user; the slot is taken all the same
     EXPECT_EQ(f.IconSlot, 8);
     picker.show();
-    for (auto t : {QEvent::MouseMove, QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) SendMouse(picker.ImageIcon1, t, {10, 500});
+    for (auto t : {QEvent::MouseMove, QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+        SendMouse(picker.ImageIcon1, t, {10, 500});
     EXPECT_EQ(S().opt.PaletteIconName[7], "pal4/icon56.png");
     EXPECT_EQ(Shown(f.Images[7]), Cell("pal4/icon56.png"));
     EXPECT_FALSE(picker.isVisible());
@@ -79,8 +81,8 @@ TEST_F(IconFormTest, ExternalPreviewsScaleThePicturesOrShowTheStandIn) {
     fs::copy_file(Pic("small.png"), Pic("png.gif"));
     Start();
     TFormMain& f = *form;
-    S().opt.ExtIconFile = {Pic("wide.png"), Pic("tall.jpg"), Pic("small.png"), Pic("damaged.png"),
-                             Pic("missing.png"), Pic("yellow.bmp"), Pic("png.gif"), " "};
+    S().opt.ExtIconFile = {Pic("wide.png"),    Pic("tall.jpg"),   Pic("small.png"), Pic("damaged.png"),
+                           Pic("missing.png"), Pic("yellow.bmp"), Pic("png.gif"),   " "};
     S().opt.IconSource = 1;
     f.ShowIcons();
 

@@ -25,11 +25,16 @@ TEST_F(FormMainTest, ControlsCaptionsAndStartState) {
     // The texts set after construction, from the settings or by a call; the literal captions
     // of the constructors are not repeated here.
     const std::pair<QString, const char*> texts[] = {
-        {f.windowTitle(), "Trailsmith  Ver2.20"},            {f.BitBtnRef->toolTip(), "Open dialog"},
+        {f.windowTitle(), "Trailsmith  Ver2.20"},
+        {f.BitBtnRef->toolTip(), "Open dialog"},
         {f.CheckBoxOutLimit->toolTip(), "Range of the output is limited "},
-        {f.EditST->toolTip(), "No effect in WBT-100,200"},   {f.CheckBoxMask->text(), "Mask (HD<=3.0 && NS>=4)"},
-        {f.CheckBoxReduce->text(), "Reduce (30.0m or 10.0s)"}, {f.CheckBoxGeoid->text(), "0.0 m"},
-        {f.LabelUnit->text(), "km/h"}, {f.EditTF->text(), "hh:mm:ss."}, {f.EditST->text(), "240"},
+        {f.EditST->toolTip(), "No effect in WBT-100,200"},
+        {f.CheckBoxMask->text(), "Mask (HD<=3.0 && NS>=4)"},
+        {f.CheckBoxReduce->text(), "Reduce (30.0m or 10.0s)"},
+        {f.CheckBoxGeoid->text(), "0.0 m"},
+        {f.LabelUnit->text(), "km/h"},
+        {f.EditTF->text(), "hh:mm:ss."},
+        {f.EditST->text(), "240"},
     };
     for (const auto& [actual, expected] : texts) EXPECT_EQ(actual.toStdString(), expected);
     // Settings are loaded at the first activation: the first-start state.
@@ -91,7 +96,8 @@ TEST_F(FormMainTest, EnablingRules) {
     for (const char* key : {"x", "1"}) SendKey(f.MaskEditTimeDiff, 0, key);
     EXPECT_EQ(f.MaskEditTimeDiff->displayText(), "-15:30:00");
     // A short stored form ("9:30" from an older file) is shown in full and keeps its value.
-    for (const auto& [stored, shown] : {std::pair{" 9:30", " 09:30:00"}, {"-0:30", "-00:30:00"}, {" 09:00:00", " 09:00:00"}}) {
+    for (const auto& [stored, shown] :
+         {std::pair{" 9:30", " 09:30:00"}, {"-0:30", "-00:30:00"}, {" 09:00:00", " 09:00:00"}}) {
         S().opt.LocalTimeOffset = stored;
         f.ShowSettings(S());
         f.StoreControls(S());
@@ -166,22 +172,24 @@ TEST_F(FormMainTest, DroppedFilesAreTakenWholeAndConverted) {
     Start();
     TFormMain& f = *form;
     const std::string longName = dir + std::string(300, 'n') + ".nmea";
-    EXPECT_TRUE(f.WMDropFiles({QUrl::fromLocalFile(QString::fromStdString(longName)), QUrl::fromLocalFile("/tmp/notes.doc")}));
+    EXPECT_TRUE(
+        f.WMDropFiles({QUrl::fromLocalFile(QString::fromStdString(longName)), QUrl::fromLocalFile("/tmp/notes.doc")}));
     EXPECT_EQ(f.EditFn->text().toStdString(), longName);
     EXPECT_TRUE(f.FormReport()->Lines().contains(QString::fromStdString("File: " + std::string(300, 'n') + ".nmea")));
 }
 
 // The font of the settings file reaches the dialogs; the barometer dialog keeps its own.
 TEST_F(FormMainTest, SettingsFontReachesTheDialogs) {
-    std::ofstream(dir + "prog/trailsmith.ini") << "[Option]\r\nVersion=Trailsmith  Ver2.20\r\nMainTop=40\r\nMainLeft=30\r\n"
-                                                  "[Font]\r\nFontName=DejaVu Sans\r\nFontSize=13\r\n";
+    std::ofstream(dir + "prog/trailsmith.ini")
+        << "[Option]\r\nVersion=Trailsmith  Ver2.20\r\nMainTop=40\r\nMainLeft=30\r\n"
+           "[Font]\r\nFontName=DejaVu Sans\r\nFontSize=13\r\n";
     Start();
     TFormMain& f = *form;
     EXPECT_EQ(f.pos(), QPoint(30, 40));  // where the settings put it
     EXPECT_EQ(f.font().pointSize(), 13);
     EXPECT_EQ(f.maximumSize(), f.size());  // laid out again for the font
-    const QWidget* dialogs[] = {f.FormReport(), f.FormReduce, f.FormLimit, f.FormPointName, f.FormOutBlock,
-                                f.FormOutputRange, f.FormExtIcon.get()};
+    const QWidget* dialogs[] = {f.FormReport(), f.FormReduce,      f.FormLimit,        f.FormPointName,
+                                f.FormOutBlock, f.FormOutputRange, f.FormExtIcon.get()};
     for (const QWidget* w : dialogs) EXPECT_EQ(w->font().pointSize(), 13) << w->objectName().toStdString();
 }
 

@@ -78,7 +78,7 @@ TEST_F(OptionDialogsTest, PointNameFollowsTheComboCancelRestores) {
     f.CheckBoxBalloon->setChecked(false);
     f.CheckBoxBalloon->setChecked(true);
     EXPECT_EQ(c->currentText(), "Number (Num)");  // first start: numbered points
-    d.show();  // keeps the choice in force for Cancel
+    d.show();                                     // keeps the choice in force for Cancel
     ExpectNoOverlaps(&d);
 
     c->setCurrentIndex(4);  // every change applies at once

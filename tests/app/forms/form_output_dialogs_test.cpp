@@ -9,8 +9,8 @@
 #include <QHeaderView>
 #include <QTimer>
 
-#include "forms/block_range.h"
 #include "core/date_time.h"
+#include "forms/block_range.h"
 #include "output/output_stage.h"
 
 using namespace ts;

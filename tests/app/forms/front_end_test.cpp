@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <fstream>
+#include <functional>
 
-#include "settings/options_snapshot.h"
 #include "qt_test_app.h"
+#include "settings/options_snapshot.h"
 
 using namespace ts;
 namespace fs = std::filesystem;
@@ -103,8 +103,12 @@ TEST_F(FrontEndTest, ListIsTrimmedAndMadeFilesAndFailuresDecideTheExitStatus) {
     fe->settings.opt.OutDateFormatText = "YY/MM/DD";
     fe->settings.opt.TimeFormatText = "HH:MM:SS";
     fe->ButtonExecClick();
-    for (const auto& [line, n] : {std::pair{"Path: " + fs::current_path().string() + "/", 2}, {"File: good1.nmea", 1},
-                                  {"File: b.tks", 1}, {"File: ", 0}, {"  *** Error!! ***", 1}, {"*** Made: 1 files ***", 1}})
+    for (const auto& [line, n] : {std::pair{"Path: " + fs::current_path().string() + "/", 2},
+                                  {"File: good1.nmea", 1},
+                                  {"File: b.tks", 1},
+                                  {"File: ", 0},
+                                  {"  *** Error!! ***", 1},
+                                  {"*** Made: 1 files ***", 1}})
         EXPECT_EQ(view.Count(line), n) << line;
     EXPECT_EQ(fe->FilesFailed(), 1);
     EXPECT_NE(fe->QuietExitStatus(), 0);
@@ -320,7 +324,8 @@ using FirstActivationTest = MainWindowTest;
 // file names; ticked, the file's model stays.
 TEST_F(FirstActivationTest, UntickedGeoidBoxTakesTheFixedValue) {
     for (const char* apply : {"0", "1"}) {
-        std::ofstream(dir + "prog/trailsmith.ini") << "[Geoid]\r\nGeoidModel=EGM2008 1'x1'\r\nApply=" << apply << "\r\n";
+        std::ofstream(dir + "prog/trailsmith.ini")
+            << "[Geoid]\r\nGeoidModel=EGM2008 1'x1'\r\nApply=" << apply << "\r\n";
         Start();
         EXPECT_EQ(S().opt.GeoidModel, *apply == '0' ? 0 : 2) << apply;
         form->close();

@@ -90,12 +90,14 @@ void PutBe32(std::string& b, size_t at, uint32_t v) {
 TEST(PictureTest, PngAndJpegDecodeToRgba) {
     const std::string dir = ScratchDir("pictures");
     const std::string png = dir + "a.png";
-    ASSERT_TRUE(WriteTestPng(png, 3, 2, [](int x, int y) { return 0x80000000u | uint32_t(x * 100) << 16 | uint32_t(y * 200); }));
+    ASSERT_TRUE(WriteTestPng(png, 3, 2,
+                             [](int x, int y) { return 0x80000000u | uint32_t(x * 100) << 16 | uint32_t(y * 200); }));
     Picture pic;
     std::string err;
     ASSERT_TRUE(ReadPngPicture(png, pic, err)) << err;
     ASSERT_TRUE(pic.width == 3 && pic.height == 2 && pic.rgba.size() == 24u);
-    EXPECT_EQ(std::vector<uint8_t>(pic.rgba.begin() + 20, pic.rgba.end()), (std::vector<uint8_t>{200, 0, 200, 0x80}));  // pixel (2, 1)
+    EXPECT_EQ(std::vector<uint8_t>(pic.rgba.begin() + 20, pic.rgba.end()),
+              (std::vector<uint8_t>{200, 0, 200, 0x80}));  // pixel (2, 1)
 
     const std::string jpg = dir + "a.jpg";
     ASSERT_TRUE(WriteSolidJpeg(jpg, 17, 9, 200, 40, 10));
@@ -133,7 +135,8 @@ TEST(PictureTest, DamagedAndOversizedPicturesFailCleanly) {
     for (const auto& [name, bytes] : bad) {
         WriteBytes(dir + name, bytes);
         pic.width = 99;
-        const bool ok = name.ends_with(".png") ? ReadPngPicture(dir + name, pic, err) : ReadJpegPicture(dir + name, pic, err);
+        const bool ok =
+            name.ends_with(".png") ? ReadPngPicture(dir + name, pic, err) : ReadJpegPicture(dir + name, pic, err);
         EXPECT_FALSE(ok) << name;
         EXPECT_EQ(pic.width, 0) << name;
         EXPECT_TRUE(pic.rgba.empty()) << name;

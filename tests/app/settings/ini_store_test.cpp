@@ -26,7 +26,8 @@ struct IniTest : testing::Test {
 }  // namespace
 
 TEST_F(IniTest, ReadsCaseInsensitivelyFirstMatchTrimmedAndUnquoted) {
-    Put("[Option]\r\nSpeedUnit = km/h \r\nspeedunit=mph\r\nName=\" a b \"\r\n; SpeedUnit=kt\r\n[option]\r\nOther=1\r\n");
+    Put("[Option]\r\nSpeedUnit = km/h \r\nspeedunit=mph\r\nName=\" a b \"\r\n; "
+        "SpeedUnit=kt\r\n[option]\r\nOther=1\r\n");
     IniStore ini(path);
     EXPECT_EQ(ini.ReadString("OPTION", "speedUNIT", "x"), "km/h");
     EXPECT_EQ(ini.ReadString("Option", "Name", "x"), " a b ");

@@ -61,12 +61,23 @@ KeyMap AllKeys(const std::string& file) {
 
 // A value of the same type that differs from v and survives the load's checks.
 std::string Changed(const std::string& sec, const std::string& key, const std::string& v) {
-    static const std::map<std::string, std::string> special = {
-        {"Version", kProgramCaption}, {"SpeedUnit", "mph"}, {"PointName", "Time (Time)"},
-        {"GeoidModel", "EGM2008 1'x1'"}, {"Offset", " 03:00:00"}, {"MainTop", "100"}, {"MainLeft", "120"},
-        {"GeoidPath", "/tmp/grids/"}, {"OpenFiltIdx", "3"}, {"IconSp1", "pal3/icon10.png"}, {"IconSp2", "pal3/icon11.png"},
-        {"IconSp3", "pal3/icon12.png"}, {"IconSp4", "pal3/icon13.png"}, {"IconIrest", "pal2/icon1.png"},
-        {"IconIrest2", "pal2/icon2.png"}, {"IconStart", "pal2/icon3.png"}, {"IconEnd", "pal2/icon63.png"}};
+    static const std::map<std::string, std::string> special = {{"Version", kProgramCaption},
+                                                               {"SpeedUnit", "mph"},
+                                                               {"PointName", "Time (Time)"},
+                                                               {"GeoidModel", "EGM2008 1'x1'"},
+                                                               {"Offset", " 03:00:00"},
+                                                               {"MainTop", "100"},
+                                                               {"MainLeft", "120"},
+                                                               {"GeoidPath", "/tmp/grids/"},
+                                                               {"OpenFiltIdx", "3"},
+                                                               {"IconSp1", "pal3/icon10.png"},
+                                                               {"IconSp2", "pal3/icon11.png"},
+                                                               {"IconSp3", "pal3/icon12.png"},
+                                                               {"IconSp4", "pal3/icon13.png"},
+                                                               {"IconIrest", "pal2/icon1.png"},
+                                                               {"IconIrest2", "pal2/icon2.png"},
+                                                               {"IconStart", "pal2/icon3.png"},
+                                                               {"IconEnd", "pal2/icon63.png"}};
     if (sec == "TimeFormat" && key == "AutoFormat") return v;  // ticked, it would hide the stored format
     if (sec != "3D" || key != "Offset")
         if (auto it = special.find(key); it != special.end()) return it->second;
@@ -153,15 +164,16 @@ TEST_F(SettingsTest, ValueFormsAndFixedTexts) {
     Settings s = Fresh();
     s.japaneseLocale = true;  // font keys the file lacks take the Japanese font
     ASSERT_TRUE(Load(s));
-    EXPECT_EQ(std::tie(s.UiFontCharset, s.UiFontName, s.UiFontSize), std::make_tuple(128, std::string("MS PGothic"), 9));
+    EXPECT_EQ(std::tie(s.UiFontCharset, s.UiFontName, s.UiFontSize),
+              std::make_tuple(128, std::string("MS PGothic"), 9));
     EXPECT_EQ(s.opt.SpeedUnit, "mph");
     EXPECT_EQ(s.GeoidUnit, "ft");
     EXPECT_EQ(s.opt.SplitIT, "150");  // empty: the default
     EXPECT_EQ(s.opt.WBT202mask, "*.tes");
     EXPECT_EQ(s.MainTop, (1080 - 500) / 2);
-    EXPECT_TRUE(s.opt.KMLout);     // hexadecimal integer
-    EXPECT_FALSE(s.opt.GPXout);    // not a number: the current state
-    EXPECT_EQ(s.opt.Accel_g, 0.5); // not a "." number: the fixed default
+    EXPECT_TRUE(s.opt.KMLout);      // hexadecimal integer
+    EXPECT_FALSE(s.opt.GPXout);     // not a number: the current state
+    EXPECT_EQ(s.opt.Accel_g, 0.5);  // not a "." number: the fixed default
     EXPECT_EQ(s.OpenFiltIdx, 10);
     EXPECT_EQ(s.opt.Digit, "3");
     EXPECT_EQ(s.opt.GeoidFolder, "/data/grid/");
@@ -222,7 +234,8 @@ TEST_F(SettingsTest, OffsetTextForms) {
 TEST_F(SettingsTest, MigrationFromOldFile) {
     Put("[Option]\r\nVersion=Trailsmith  Ver1.40\r\n"
         "[Font]\r\nEngFontName=Tahoma\r\nEngFontSize=10\r\nFontName=Ignored\r\n"
-        "[Icon]\r\nIconFL=PAL3/ICON7.PNG\r\nIconStart=pal2/icon1.png\r\nIconSp1=palette-4.png\r\nSpeed1X=64\r\nSpeed1Y=32\r\n"
+        "[Icon]\r\nIconFL=PAL3/ICON7.PNG\r\nIconStart=pal2/"
+        "icon1.png\r\nIconSp1=palette-4.png\r\nSpeed1X=64\r\nSpeed1Y=32\r\n"
         "IconSp2=pal4/icon64.png\r\nIconSp3=pal1/icon5.png\r\nIconSouce=1\r\nVisibleFL=1\r\nNewIcon=1\r\n"
         "[CSVitem]\r\nRCR=RCR\r\nDate=DATE\r\nTime=TIME\r\nHeight=HEIGHT,Altitude\r\nNS=N/S\r\nEW=E/W\r\n"
         "[Note]\r\nDNum=1\r\n"
@@ -244,7 +257,8 @@ TEST_F(SettingsTest, MigrationFromOldFile) {
     EXPECT_EQ(ProfileValue(s.opt.CsvOptionList, "ASG-1"), "0,1,0");
 
     const std::string text = ReadBytes(path);
-    for (const char* gone : {"EngFontName", "Speed1X", "Speed1Y", "IconSouce", "VisibleFL", "NewIcon", "WintecCSV", "ColumbusCSV"})
+    for (const char* gone :
+         {"EngFontName", "Speed1X", "Speed1Y", "IconSouce", "VisibleFL", "NewIcon", "WintecCSV", "ColumbusCSV"})
         EXPECT_EQ(text.find(gone), std::string::npos) << gone;
 
     IniStore ini(path);
@@ -308,7 +322,8 @@ TEST(SettingsHelpers, NamesIconsClampsAndVersions) {
     std::string n = "palette-4.png";
     ConvertOldIconName(n, "0", "0", "d");
     EXPECT_EQ(n, "pal4/icon56.png");
-    for (const char* bad : {"pal4/icon64.png", "pal1/icon5.png", "pal4/icon-1.png", "pal4/icon.png", "", "pal4/icon5"}) {
+    for (const char* bad :
+         {"pal4/icon64.png", "pal1/icon5.png", "pal4/icon-1.png", "pal4/icon.png", "", "pal4/icon5"}) {
         n = bad;
         ConvertOldIconName(n, "", "", "def");
         EXPECT_EQ(n, "def") << bad;
@@ -335,9 +350,9 @@ TEST(LocaleFormatsTest, FromTheLocalesOwnFormats) {
         const char* name;
         char dateSep, timeSep;
         const char *datePattern, *shown;
-    } cases[] = {{"en_US", '/', ':', "mm/dd/yy", "3:29:08 PM"},   {"de_DE", '.', ':', "dd.mm.yy", "15:29:08"},
-                 {"fi_FI", '.', '.', "dd.mm.yy", "15.29.08"},     {"ja_JP", '/', ':', "yy/mm/dd", "15時29分08秒"},
-                 {"zh_CN", '/', ':', "yy/mm/dd", "15:29:08"},     {"ko_KR", '.', ':', "yy.mm.dd", "PM 3시 29분 8초"},
+    } cases[] = {{"en_US", '/', ':', "mm/dd/yy", "3:29:08 PM"}, {"de_DE", '.', ':', "dd.mm.yy", "15:29:08"},
+                 {"fi_FI", '.', '.', "dd.mm.yy", "15.29.08"},   {"ja_JP", '/', ':', "yy/mm/dd", "15時29分08秒"},
+                 {"zh_CN", '/', ':', "yy/mm/dd", "15:29:08"},   {"ko_KR", '.', ':', "yy.mm.dd", "PM 3시 29분 8초"},
                  {"bg_BG", '.', ':', "dd.mm.yy", "15:29:08 ч."}};
     for (const auto& c : cases) {
         const QLocale loc(c.name);
@@ -352,7 +367,8 @@ TEST(LocaleFormatsTest, FromTheLocalesOwnFormats) {
     }
     // No separator after the hour: ":"; lower-case marks stay marks; typed formats as before.
     EXPECT_EQ(InitLocaleFormats("d/M/y", "H'h'mm", "h:mm a").UserTimeSep, ':');
-    EXPECT_EQ(FormatTimeMs(TimeFormatForOutput(InitLocaleFormats("", "", "h:mm:ss ap").UserTimeFormatText), 0.75), "6:00:00 pm");
+    EXPECT_EQ(FormatTimeMs(TimeFormatForOutput(InitLocaleFormats("", "", "h:mm:ss ap").UserTimeFormatText), 0.75),
+              "6:00:00 pm");
     EXPECT_EQ(TimeFormatForOutput("HH:MM:SS 'm' AMPM"), "hh:nn:ss 'm' ampm");
     // A date format without three elements falls back to the en-US order.
     EXPECT_EQ(UserDateOrderPattern("yyyy-MM", '-'), "mm-dd-yy");

@@ -23,7 +23,7 @@ TEST(GeoDistance, DistanceOnlyAlongATrackIsBitIdentical) {
     std::vector<std::array<double, 2>> track{{48.1, 11.5}};
     for (int i = 0; i < 3000; ++i) {
         const auto& b = track.back();
-        if (i % 500 == 7) track.push_back(b);                       // the same point again
+        if (i % 500 == 7) track.push_back(b);                          // the same point again
         else if (i % 500 == 11) track.push_back({-b[0], b[1] + 180});  // its antipode
         else if (i % 500 == 13) track.push_back({NAN, b[1]});
         else if (i % 500 == 17) track.push_back({ulat(rng), ulon(rng)});  // far away

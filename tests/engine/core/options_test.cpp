@@ -39,7 +39,9 @@ TEST(Options, SplitTimeAndColour) {
 
 TEST(Options, UserDateOrderFromTheShortDateFormat) {
     const std::tuple<const char*, char, const char*> cases[] = {
-        {"d.M.yyyy", '.', "dd.mm.yy"}, {"yyyy-MM-dd", '-', "yy-mm-dd"}, {"M/d/yyyy", '/', "mm/dd/yy"},
+        {"d.M.yyyy", '.', "dd.mm.yy"},
+        {"yyyy-MM-dd", '-', "yy-mm-dd"},
+        {"M/d/yyyy", '/', "mm/dd/yy"},
         {"dd MMM", ' ', "mm dd yy"}};  // two elements only: the en-US order
     for (const auto& [format, sep, pattern] : cases) EXPECT_EQ(UserDateOrderPattern(format, sep), pattern) << format;
 }

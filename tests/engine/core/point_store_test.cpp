@@ -28,7 +28,8 @@ TEST(PointStream, RingAddressingWithWrapPoint) {
 TEST(FieldClamps, UncheckedLogValuesFitTheirFields) {
     for (auto [hdop, hdop10] : {std::pair{1.25, 12}, {kNaN, 0}, {1e9, 32767}, {-3.0, 0}})  // 1.25: ties to even
         EXPECT_EQ(Hdop10FromHdop(hdop), hdop10) << hdop;
-    for (auto [count, sats] : {std::pair{1000.0, 99}, {-5.0, 0}, {kNaN, 99}}) EXPECT_EQ(SatsFromCount(count), sats) << count;
+    for (auto [count, sats] : {std::pair{1000.0, 99}, {-5.0, 0}, {kNaN, 99}})
+        EXPECT_EQ(SatsFromCount(count), sats) << count;
 }
 
 TEST(CheckTimeGoesBack, ReportsBackwardStepsInLocalTime) {

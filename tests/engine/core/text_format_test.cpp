@@ -2,7 +2,6 @@
 
 #include <charconv>
 
-
 using namespace ts;
 
 TEST(SafeParsers, NeverRaiseAndIgnoreLocale) {
@@ -22,8 +21,18 @@ TEST(SafeParsers, EveryDecimalReadsAsTheCorrectlyRoundedDouble) {
         std::from_chars(t.data(), t.data() + t.size(), v);
         return v;
     };
-    std::vector<std::string> texts = {"0.1", "35.6581234", "-0", "5.", ".5", "+5", "-000.0500", "123456789012345",
-                                      "1234567890123456", "0.30000000000000004", "0.0000000000000000000001", "4916.45"};
+    std::vector<std::string> texts = {"0.1",
+                                      "35.6581234",
+                                      "-0",
+                                      "5.",
+                                      ".5",
+                                      "+5",
+                                      "-000.0500",
+                                      "123456789012345",
+                                      "1234567890123456",
+                                      "0.30000000000000004",
+                                      "0.0000000000000000000001",
+                                      "4916.45"};
     std::mt19937_64 rng(15);
     for (int i = 0; i < 20000; ++i) {
         std::string t = (rng() % 3 == 0) ? "-" : "";
@@ -61,7 +70,8 @@ TEST(DateTime, ParseDatesAndTimes) {
     EXPECT_DOUBLE_EQ(StrToDateTime("12/06/26 13:30:15.250"), EncodeDate(2026, 12, 6) + EncodeTime(13, 30, 15, 250));
     EXPECT_DOUBLE_EQ(StrToDateTime("12:00:00"), 0.5);
     EXPECT_DOUBLE_EQ(StrToDateTime("1:30 PM"), EncodeTime(13, 30, 0, 0));
-    for (const char* bad : {"13/01/2026", "12:61:00", "abc", "", "12"}) EXPECT_THROW(StrToDateTime(bad), ConvertError) << bad;
+    for (const char* bad : {"13/01/2026", "12:61:00", "abc", "", "12"})
+        EXPECT_THROW(StrToDateTime(bad), ConvertError) << bad;
 }
 
 // Each pattern element, and more patterns in turn than are kept read: a pattern read again gives

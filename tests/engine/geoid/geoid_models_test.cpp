@@ -12,7 +12,8 @@ using testing::WriteText;
 
 class BrowseHost : public RecordingHost {
 public:
-    std::string BrowseGeoidFile(const std::string& folder, const std::string& name, const std::string& filter) override {
+    std::string BrowseGeoidFile(const std::string& folder, const std::string& name,
+                                const std::string& filter) override {
         browsed.push_back(folder + "|" + name + "|" + filter);
         return answer;
     }
@@ -50,7 +51,8 @@ void UseSmallEgm(GeoidGridParams& p) { p = {"egm.grd", 91, 182, -90, 0, 2, 2, 91
 TEST_F(ModelsTest, EgmGridMissingThenFoundInAnotherFolder) {
     Select(2);  // nothing anywhere, the host cannot answer
     ASSERT_EQ(host.browsed.size(), 1u);
-    EXPECT_EQ(host.messages, std::vector<std::string>{"Geoid file is not found:\r\nUnd_min1x1_egm2008_isw=82_WGS84_TideFree_SE"});
+    EXPECT_EQ(host.messages,
+              std::vector<std::string>{"Geoid file is not found:\r\nUnd_min1x1_egm2008_isw=82_WGS84_TideFree_SE"});
     ExpectFallback();
 
     TempDir other;
@@ -143,7 +145,8 @@ TEST_F(ModelsTest, GsiGridFollowsTheSplineSetting) {
     Select(3);
     ASSERT_EQ(s.GeoidModel, 3);
     const double lat = 30 + 5.5 / 60, lon = 130 + 5.5 * 0.025;
-    const double spline = models.Grid().GeoidInterpolate(6, lat, lon), bilinear = models.Grid().GeoidInterpolate(0, lat, lon);
+    const double spline = models.Grid().GeoidInterpolate(6, lat, lon),
+                 bilinear = models.Grid().GeoidInterpolate(0, lat, lon);
     ASSERT_GT(std::fabs(spline - bilinear), 1e-3);
     s.Spline = true;
     EXPECT_EQ(models.GeoidHeight(lat, lon), spline);
@@ -188,9 +191,9 @@ TEST_F(ModelsTest, ShortOrBrokenGsiTextMakesNoCache) {
     EXPECT_EQ(s.Gsi2000.nlat, 1801);  // the settings keep their geometry
     ExpectFallback();
 
-    for (const char* text : {"30 130 0.016667 0.025 3 4 1 v\n1 2 x 4 5 6 7 8 9 10 11 12\n",  // not a number
-                             "30 130 0 0.025 3 4 1 v\n1 2 3 4 5 6 7 8 9 10 11 12\n",           // zero step
-                             "30 130 0.016667 0.025 -3 4 1 v\n1 2 3 4 5 6 7 8 9 10 11 12\n",   // negative rows
+    for (const char* text : {"30 130 0.016667 0.025 3 4 1 v\n1 2 x 4 5 6 7 8 9 10 11 12\n",   // not a number
+                             "30 130 0 0.025 3 4 1 v\n1 2 3 4 5 6 7 8 9 10 11 12\n",          // zero step
+                             "30 130 0.016667 0.025 -3 4 1 v\n1 2 3 4 5 6 7 8 9 10 11 12\n",  // negative rows
                              "30 130 0.016667 0.025 100000 100000 1 v\n1 2 3\n",              // far too few
                              ""}) {
         WriteText(dir / "gsi.txt", text);
@@ -225,10 +228,13 @@ TEST_F(ModelsTest, MalformedCustomGridsAreRefused) {
     // 2^31 - 1 rows and columns: their size does not fit 64 bits.
     auto huge = wrapped;
     for (size_t i = 4; i < 12; ++i) huge[i] = i == 7 || i == 11 ? 0x7F : 0xFF;
-    const std::vector<unsigned char> files[] = {
-        longer, {good.end() - 39, good.end()}, {}, wrapped, huge,
-        testing::CustomGridBytes(3, 4, 35, 139, std::nan(""), 0.25, CustomNode),
-        testing::CustomGridBytes(3, 4, 35, 139, 0.5, -0.25, CustomNode)};
+    const std::vector<unsigned char> files[] = {longer,
+                                                {good.end() - 39, good.end()},
+                                                {},
+                                                wrapped,
+                                                huge,
+                                                testing::CustomGridBytes(3, 4, 35, 139, std::nan(""), 0.25, CustomNode),
+                                                testing::CustomGridBytes(3, 4, 35, 139, 0.5, -0.25, CustomNode)};
     for (const auto& bytes : files) {
         WriteFile(dir / "bad.cdat", bytes);
         s.CustomGeoidFName = "bad.cdat";

@@ -23,7 +23,8 @@ std::vector<double> ProjGeoid(const testing::TempDir& dir, const std::vector<std
     testing::WriteText(dir / "points.txt", in.str());
     std::string out;
     std::vector<double> r;
-    const std::string cmd = "(cct -d 6 +proj=vgridshift +grids=egm96_15.gtx +multiplier=1 < " + testing::Quote(dir / "points.txt");
+    const std::string cmd =
+        "(cct -d 6 +proj=vgridshift +grids=egm96_15.gtx +multiplier=1 < " + testing::Quote(dir / "points.txt");
     if (testing::RunCommand(cmd + " 2>/dev/null)", &out) != 0) return r;
     std::istringstream lines(out);
     // Longitude, latitude, height, time (which may read "inf").
@@ -39,11 +40,14 @@ TEST(GeoidEgm96, BilinearAgreesWithProjAndLayoutsAgree) {
     const double step = std::bit_cast<double>(Be(gtx, 16, 8));
     const int rows = int(Be(gtx, 32, 4)), cols = int(Be(gtx, 36, 4));
     ASSERT_EQ(gtx.size(), 40 + size_t(rows) * size_t(cols) * 4);
-    auto south = [&](int r, int c) { return std::bit_cast<float>(uint32_t(Be(gtx, 40 + 4 * (size_t(r) * cols + c), 4))); };
+    auto south = [&](int r, int c) {
+        return std::bit_cast<float>(uint32_t(Be(gtx, 40 + 4 * (size_t(r) * cols + c), 4)));
+    };
 
     testing::TempDir dir;
-    testing::WriteFile(dir / "egm96.cdat", testing::CustomGridBytes(rows, cols, latMin, lonMin, step, step,
-                                                                    [&](int r, int c) { return south(rows - 1 - r, c); }));
+    testing::WriteFile(dir / "egm96.cdat",
+                       testing::CustomGridBytes(rows, cols, latMin, lonMin, step, step,
+                                                [&](int r, int c) { return south(rows - 1 - r, c); }));
     std::string text = "-90 -180 0.25 0.25 " + std::to_string(rows) + " " + std::to_string(cols) + " 1 egm96\n";
     char buf[32];
     for (int r = 0; r < rows; ++r)
@@ -76,7 +80,8 @@ TEST(GeoidEgm96, BilinearAgreesWithProjAndLayoutsAgree) {
     const std::vector<double> proj = ProjGeoid(dir, pts);
     if (proj.size() != pts.size()) GTEST_SKIP() << "PROJ's cct is not available";
     for (size_t i = 0; i < pts.size(); ++i)
-        EXPECT_NEAR(gsiModel.GeoidHeight(pts[i].first, pts[i].second), proj[i], 1e-3) << pts[i].first << " " << pts[i].second;
+        EXPECT_NEAR(gsiModel.GeoidHeight(pts[i].first, pts[i].second), proj[i], 1e-3)
+            << pts[i].first << " " << pts[i].second;
 }
 
 }  // namespace

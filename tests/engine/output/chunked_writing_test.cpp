@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <thread>
 
-#include "output/kml_placemarks.h"
-#include "core/ordered_chunks.h"
 #include "archive/deflate_pipeline.h"
 #include "archive/parallel_deflate.h"
+#include "core/ordered_chunks.h"
+#include "output/kml_placemarks.h"
 #include "text/streams.h"
 #include "writer_test_util.h"
 
@@ -38,17 +38,20 @@ const Case kCases[] = {
     // The last placemark is a hidden speed point, shown because the start point is.
     {"end hidden", [](EngineContext& c) { c.opt.Visible[kcEnd] = false; }},
     // Only shown placemarks: the folder opens at the start point's chunk only.
-    {"visible only", [](EngineContext& c) {
+    {"visible only",
+     [](EngineContext& c) {
          c.opt.VisibleOnly = true;
          c.opt.Visible[kcStart] = false;
      }},
     // The window ends early: the last placemark lies in a chunk before the last one.
-    {"window", [](EngineContext& c) {
+    {"window",
+     [](EngineContext& c) {
          c.opt.OutLimit = true;
          c.opt.Visible[kcEnd] = false;
          for (TrackBlock& b : c.blocks.Items()) b.RangeEnd = b.StartTime + 150 * kOneSecond;
      }},
-    {"reduced, 3D, balloon off", [](EngineContext& c) {
+    {"reduced, 3D, balloon off",
+     [](EngineContext& c) {
          c.opt.ReduseOut = true;
          c.opt.Mode3D = true;
          c.opt.NoteToBalloon = false;

@@ -54,8 +54,9 @@ TEST_F(CsvWriter, DefaultColumnsReadByPython) {
     EXPECT_EQ(r[1], "T|2024/03/16 03:25:09.000|No fix|35.5000000|139.2500000|100.000|18.520|1.2|7|21|1013.3|123.4|");
     const char* const rcr[] = {"T", "B", "V", "BV", "TB"};
     for (int i = 0; i < 5; ++i) EXPECT_EQ(r[1 + i].substr(0, r[1 + i].find('|')), rcr[i]);
-    const char* const valid[] = {"No fix", "SPS", "DGPS", "PPS", "RTK", "FRTK", "Estimated (dead reckoning)",
-                                 "Manual input mode", "Simulator", "No fix"};
+    const char* const valid[] = {
+        "No fix",    "SPS",   "DGPS", "PPS", "RTK", "FRTK", "Estimated (dead reckoning)", "Manual input mode",
+        "Simulator", "No fix"};
     for (int q = 0; q <= 9; ++q) {
         const std::string& row = r[1 + q];
         const size_t a = row.find('|', row.find('|') + 1) + 1;
@@ -82,9 +83,11 @@ TEST_F(CsvWriter, OptionalColumnsAndTheDateSeparator) {
     EXPECT_EQ(ctx.opt.CsvLatLonDecimal, "6");
     const std::vector<std::string> r = Rows();
     ASSERT_EQ(r.size(), 3u);
-    EXPECT_EQ(r[0], "INDEX|RCR|DATE|TIME|VALID|LATITUDE|N/S|LONGITUDE|E/W|HEIGHT|SPEED|HDOP|NSAT|TEMPERATURE|"
-                    "BAROMETER|PRESSURE ALTITUDE|GEOID");
-    EXPECT_EQ(r[1], "1|T|2024/03/16|03:25:09.000|SPS|33.500000|S|70.250000|W|100.000|18.520|1.2|7|21|1013.3|123.4|36.700|");
+    EXPECT_EQ(r[0],
+              "INDEX|RCR|DATE|TIME|VALID|LATITUDE|N/S|LONGITUDE|E/W|HEIGHT|SPEED|HDOP|NSAT|TEMPERATURE|"
+              "BAROMETER|PRESSURE ALTITUDE|GEOID");
+    EXPECT_EQ(r[1],
+              "1|T|2024/03/16|03:25:09.000|SPS|33.500000|S|70.250000|W|100.000|18.520|1.2|7|21|1013.3|123.4|36.700|");
     // A time of day without a date has an empty date.
     EXPECT_EQ(r[2], "2|T||12:00:00.000|SPS|33.500000|N|70.250000|E|100.000|18.520|1.2|7|21|1013.3|123.4|36.700|");
 }
@@ -95,8 +98,10 @@ TEST_F(CsvWriter, CsvInputIsRefusedOncePerFile) {
     EXPECT_EQ(Write(dir.Folder() + "log.CSV"), -1);
     EXPECT_TRUE(dir.Files().empty());
     const std::string name = dir.Folder() + "2024-03-16_09-00-00.csv";
-    EXPECT_EQ(host.messages, std::vector<std::string>{"Can't create: " + name + "\r\n Extension name of input and output is CSV."});
-    EXPECT_EQ(host.lines, (std::vector<std::string>{"  Can't create: " + name, "   Extension name of input and output is CSV."}));
+    EXPECT_EQ(host.messages,
+              std::vector<std::string>{"Can't create: " + name + "\r\n Extension name of input and output is CSV."});
+    EXPECT_EQ(host.lines,
+              (std::vector<std::string>{"  Can't create: " + name, "   Extension name of input and output is CSV."}));
 }
 
 }  // namespace

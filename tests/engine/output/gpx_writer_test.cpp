@@ -7,9 +7,7 @@ namespace {
 using namespace ts::testing;
 
 struct GpxWriter : WriterTest {
-    int32_t Write() {
-        return WriteGpx(Fresh(ctx), dir.Folder());
-    }
+    int32_t Write() { return WriteGpx(Fresh(ctx), dir.Folder()); }
     std::string Valid(const std::string& name) {
         EXPECT_EQ(GpxSchemaErrors(dir.path / name), "");
         return ReadFile(dir.path / name);
@@ -47,7 +45,8 @@ TEST_F(GpxWriter, TrackAndWaypointsValidateAndReadBack) {
     const std::string k = ReadFile(dir.path / "2024-03-16&09-00-00.kml");
     const size_t d = k.find("Distance ") + 9;
     const std::string km = k.substr(d, k.find("<br/>", d) - d);
-    EXPECT_NE(g.find("<desc>Total points: 30, Total time: 00:00:29, Distance: " + km + "</desc>"), std::string::npos) << km;
+    EXPECT_NE(g.find("<desc>Total points: 30, Total time: 00:00:29, Distance: " + km + "</desc>"), std::string::npos)
+        << km;
 
     std::string said;
     const std::vector<LatLon> back = BabelRead("gpx", dir.path / name, "trkpt", &said);

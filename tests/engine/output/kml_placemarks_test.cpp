@@ -97,7 +97,8 @@ TEST_F(KmlPlacemark, BalloonAndPointNames) {
     o.NoteToBalloon = o.NoteVoiceFile = o.NoteHdop = false;
     p = P();
     p.Temperature = 21.5f;
-    EXPECT_EQ(Name(Marks(p, 4)), "#4 2024/03/16 09:00:00 35.5000000N 139.2500000W S=18.5km/h Alt=100.0m Nsat=7 T=21.5C");
+    EXPECT_EQ(Name(Marks(p, 4)),
+              "#4 2024/03/16 09:00:00 35.5000000N 139.2500000W S=18.5km/h Alt=100.0m Nsat=7 T=21.5C");
     p.Sats = 99;
     EXPECT_EQ(Name(Marks(p, 4)).find("Nsat"), std::string::npos);
 }

@@ -26,7 +26,9 @@ struct KmlView : WriterTest {
         for (const char* t : tags) r += (r.empty() ? "" : " ") + Tag(k, t);
         return r;
     }
-    void Select(bool start, bool half, bool final) { ctx.opt.Start = start, ctx.opt.Half = half, ctx.opt.Final = final; }
+    void Select(bool start, bool half, bool final) {
+        ctx.opt.Start = start, ctx.opt.Half = half, ctx.opt.Final = final;
+    }
 };
 
 TEST_F(KmlView, BoundsAcrossTheMeridian) {
@@ -89,8 +91,8 @@ TEST_F(KmlView, AutomaticHeading) {
     for (int i = 0; i < 10; ++i) pts.push_back(Pt(T(2024, 3, 16, 9, 0, i), 0.0, 10 + i * 0.01));
     AddBlock(ctx, pts);
     // Without the automatic position the track is not followed.
-    for (auto [north, autoPos, heading] : {std::tuple{true, true, "0.0"}, {false, true, "-180.0"}, {false, false, "-90.0"},
-                                           {true, false, "90.0"}}) {
+    for (auto [north, autoPos, heading] :
+         {std::tuple{true, true, "0.0"}, {false, true, "-180.0"}, {false, false, "-90.0"}, {true, false, "90.0"}}) {
         ctx.opt.North = north, ctx.opt.South = !north, ctx.opt.AutoPos = autoPos;
         EXPECT_EQ(Tag(Write(), "heading"), heading) << north << autoPos;
     }

@@ -11,9 +11,7 @@ struct KmlWriter : WriterTest {
         ctx.opt.KMLout = true;
     }
     // Writes the KML of every selected block; returns the writer's result.
-    int32_t Write(bool kmz = false) {
-        return WriteKml(Fresh(ctx), dir.Folder(), kmz);
-    }
+    int32_t Write(bool kmz = false) { return WriteKml(Fresh(ctx), dir.Folder(), kmz); }
     std::string Only() {
         std::string found;
         for (const std::string& f : dir.Files()) found = f.ends_with(".kml") ? f : found;
@@ -30,15 +28,15 @@ struct KmlWriter : WriterTest {
 
 TEST_F(KmlWriter, DefaultDocumentValidatesAndSumsTheTrack) {
     std::vector<TLogData> pts = Walk(T(2024, 3, 16, 9, 0, 0), 30);
-    pts[3].Speed = kNaN;   // no speed: hidden speed1
-    pts[4].Alt = kNaN;     // no altitude: height 0.0
+    pts[3].Speed = kNaN;  // no speed: hidden speed1
+    pts[4].Alt = kNaN;    // no altitude: height 0.0
     pts[5].Flags = InterestPoint;
     pts[6].Flags = pts[10].Flags = VoicePoint;
     pts[6].VoiceName = "v&<1>.wav";
     pts[10].VoiceName = "caf\xE9.wav";  // not UTF-8: read as Windows-1252
-    pts[7].Speed = 60 / 1.852;   // speed2 bound exactly (50 km/h is below)
-    pts[8].Speed = 150 / 1.852;  // speed3
-    pts[9].Speed = 250 / 1.852;  // speed4
+    pts[7].Speed = 60 / 1.852;          // speed2 bound exactly (50 km/h is below)
+    pts[8].Speed = 150 / 1.852;         // speed3
+    pts[9].Speed = 250 / 1.852;         // speed4
     AddBlock(ctx, pts);
     ctx.opt.NoteVoiceFile = true;
     ASSERT_EQ(Write(), 30);
@@ -69,8 +67,9 @@ TEST_F(KmlWriter, DefaultDocumentValidatesAndSumsTheTrack) {
         sum += s;
     }
     char expect[200];
-    std::snprintf(expect, sizeof expect, "<![CDATA[Total time 00:00:29<br/>Distance %5.3fkm<br/>Speed %5.3fkm/h<br/>]]>",
-                  sum / 1000, sum / 29 * 3.6);
+    std::snprintf(expect, sizeof expect,
+                  "<![CDATA[Total time 00:00:29<br/>Distance %5.3fkm<br/>Speed %5.3fkm/h<br/>]]>", sum / 1000,
+                  sum / 29 * 3.6);
     EXPECT_NE(k.find(expect), std::string::npos) << expect;
     for (auto [unit, metres, distUnit] : {std::tuple{"mph", 1609.344, "mi"}, {"kt", 1852.0, "NM"}}) {
         ctx.opt.SpeedUnit = unit;
@@ -98,9 +97,11 @@ TEST_F(KmlWriter, LogoOverlayAndEscapedNames) {
     ExpectValid(name);
     const std::string k = ReadFile(dir.path / name);
     EXPECT_NE(k.find("<name>2024-03-16&amp;09-00-00</name>"), std::string::npos);
-    EXPECT_NE(k.find("<ScreenOverlay>\r\n\t\t\t<name>Logo</name>\r\n\t\t\t<Icon><href>logo &amp; &lt;co&gt;.png</href>"),
+    EXPECT_NE(
+        k.find("<ScreenOverlay>\r\n\t\t\t<name>Logo</name>\r\n\t\t\t<Icon><href>logo &amp; &lt;co&gt;.png</href>"),
+        std::string::npos);
+    EXPECT_NE(k.find("\t\t\t\t<scale>1.5</scale>\r\n\t\t\t\t<Icon>\r\n\t\t\t\t\t<href>a&amp;b.png</href>"),
               std::string::npos);
-    EXPECT_NE(k.find("\t\t\t\t<scale>1.5</scale>\r\n\t\t\t\t<Icon>\r\n\t\t\t\t\t<href>a&amp;b.png</href>"), std::string::npos);
     EXPECT_NE(k.find("<IconStyle>\r\n\t\t\t\t<Icon>\r\n\t\t\t\t\t<href>st&apos;art.png</href>"), std::string::npos);
 
     // A logo setting naming a missing file writes no overlay.

@@ -1,7 +1,7 @@
 
 
-#include "zip/zip_judges.h"
 #include "writer_test_util.h"
+#include "zip/zip_judges.h"
 
 namespace ts {
 namespace {
@@ -31,20 +31,21 @@ TEST_F(KmzPackager, PacksTheDocumentIconsAndLogoOnce) {
     Put("icons/\xE3\x82\xA2\xE3\x82\xA4\xE3\x82\xB3\xE3\x83\xB3.png", "shared icon");
     Put("icons/start.png", "start icon");
     Put("logo/logo.png", "logo");
-    o.ExtIconFile.fill(shared);  // every class shares one file ...
+    o.ExtIconFile.fill(shared);               // every class shares one file ...
     o.ExtIconFile[6] = P("icons/start.png");  // ... but Start
     o.LogoFile = P("logo/logo.png");
     ASSERT_EQ(WriteKml(ctx, dir.Folder(), true), 40);
     EXPECT_EQ(dir.Files(), (std::vector<std::string>{"2024-03-16_09-00-00.kmz", "icons", "logo"}));
     EXPECT_EQ(host.lines.back(), "  Make: 2024-03-16_09-00-00.kmz      40 records");
 
-    const std::string listing = Listing("2024-03-16_09-00-00.kmz",
-                                        {"\xE3\x82\xA2\xE3\x82\xA4\xE3\x82\xB3\xE3\x83\xB3.png=" + shared,
-                                         "start.png=" + P("icons/start.png"), "logo.png=" + P("logo/logo.png")});
-    EXPECT_EQ(listing, "2024-03-16_09-00-00.kml|0|8|554e\n"
-                       "\xE3\x82\xA2\xE3\x82\xA4\xE3\x82\xB3\xE3\x83\xB3.png|2048|8|554e\n"
-                       "start.png|0|8|554e\n"
-                       "logo.png|0|8|554e\n");
+    const std::string listing =
+        Listing("2024-03-16_09-00-00.kmz", {"\xE3\x82\xA2\xE3\x82\xA4\xE3\x82\xB3\xE3\x83\xB3.png=" + shared,
+                                            "start.png=" + P("icons/start.png"), "logo.png=" + P("logo/logo.png")});
+    EXPECT_EQ(listing,
+              "2024-03-16_09-00-00.kml|0|8|554e\n"
+              "\xE3\x82\xA2\xE3\x82\xA4\xE3\x82\xB3\xE3\x83\xB3.png|2048|8|554e\n"
+              "start.png|0|8|554e\n"
+              "logo.png|0|8|554e\n");
     // The document refers to the members by their names.
     std::string kml;
     ASSERT_EQ(ziptest::Run("unzip -p " + Quote(P("2024-03-16_09-00-00.kmz")) + " 2024-03-16_09-00-00.kml", &kml), 0);

@@ -29,10 +29,16 @@ std::string DegMin(double v, int decimals) {
 
 TEST(NmeaText, DegreesAndMinutesAtTheirLimits) {
     // Minutes that round up to 60 carry into the degrees.
-    const std::tuple<double, int, const char*> cases[] = {
-        {139.25, 4, "13915.0000"}, {5.5, 4, "530.0000"}, {-0.25, 4, "015.0000"}, {0.0, 4, "000.0000"},
-        {35.123456789, 8, "3507.40740734"}, {kNaN, 4, ""}, {35.999999, 4, "3559.9999"}, {35.9999999, 4, "3600.0000"},
-        {-179.9999999, 4, "18000.0000"}, {35.999999, 8, "3559.99994000"}};
+    const std::tuple<double, int, const char*> cases[] = {{139.25, 4, "13915.0000"},
+                                                          {5.5, 4, "530.0000"},
+                                                          {-0.25, 4, "015.0000"},
+                                                          {0.0, 4, "000.0000"},
+                                                          {35.123456789, 8, "3507.40740734"},
+                                                          {kNaN, 4, ""},
+                                                          {35.999999, 4, "3559.9999"},
+                                                          {35.9999999, 4, "3600.0000"},
+                                                          {-179.9999999, 4, "18000.0000"},
+                                                          {35.999999, 8, "3559.99994000"}};
     for (const auto& [v, decimals, text] : cases) EXPECT_EQ(DegMin(v, decimals), text) << v;
 
     TConversionOptions o;
@@ -95,8 +101,14 @@ TEST_F(NmeaWriter, NoFixFormOnlyAtZeroZero) {
     // On the equator, on the prime meridian, at 0/0, a course due north and due east, and last a
     // course a hair west of north that would round to 360.00; one point a second.
     std::vector<TLogData> pts;
-    for (auto [lat, lon] : {std::pair{0.0, 10.0}, {1.0, 0.0}, {0.0, 0.0}, {5.5, -0.25}, {5.6, -0.25}, {0.0, 0.0},
-                            {35.0, 139.0}, {35.001, 138.99999991}})
+    for (auto [lat, lon] : {std::pair{0.0, 10.0},
+                            {1.0, 0.0},
+                            {0.0, 0.0},
+                            {5.5, -0.25},
+                            {5.6, -0.25},
+                            {0.0, 0.0},
+                            {35.0, 139.0},
+                            {35.001, 138.99999991}})
         pts.push_back(Pt(T(2024, 3, 16, 9, 0, int(pts.size())), lat, lon));
     AddBlock(ctx, pts);
     ASSERT_EQ(Write(), 8);
@@ -117,7 +129,7 @@ TEST_F(NmeaWriter, FixQualityStatusAndTimes) {
         pts.push_back(Pt(T(2024, 3, 16, 9, 0, q), 35, 139 + q * 0.001));
         pts.back().FixQuality = static_cast<uint8_t>(q);
     }
-    pts[0].Time = 0;                  // no time at all
+    pts[0].Time = 0;                   // no time at all
     pts[1].Time = 0.5 + 250 * kOneMs;  // a time of day without date
     AddBlock(ctx, pts);
     ctx.blocks[0].StartTime = ctx.blocks[0].RangeStart = 0;
@@ -176,7 +188,8 @@ TEST_F(NmeaWriter, InputOfTheSameNameIsNotOverwritten) {
     EXPECT_EQ(Write(input), -1);
     EXPECT_EQ(ReadFile(input), "original");
     const std::string name = dir.Folder() + "2024-03-16_09-00-00.nmea";
-    EXPECT_EQ(host.messages, std::vector<std::string>{"Can't create: " + name + "\r\n Input and output file name is same."});
+    EXPECT_EQ(host.messages,
+              std::vector<std::string>{"Can't create: " + name + "\r\n Input and output file name is same."});
     EXPECT_TRUE(std::filesystem::exists(dir.path / "2024-03-16_12-00-00.nmea"));
 }
 

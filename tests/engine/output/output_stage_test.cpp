@@ -54,7 +54,9 @@ TEST_F(OutputStage, SelectionIsRestoredOnlyForTheSameFileAndBlocks) {
     MakeOutputFiles(ctx, Input());
 
     // Another file, or the same one with other blocks: everything whole again.
-    host.edit = [](BlockTable& b) { EXPECT_TRUE(b[0].Output && b[1].RangeFirst == b[1].First && b[1].RangeStart == b[1].StartTime); };
+    host.edit = [](BlockTable& b) {
+        EXPECT_TRUE(b[0].Output && b[1].RangeFirst == b[1].First && b[1].RangeStart == b[1].StartTime);
+    };
     MakeOutputFiles(ctx, dir.Folder() + "day2.nmea");
     ctx.blocks[1].Last -= 1;
     MakeOutputFiles(ctx, dir.Folder() + "day2.nmea");

@@ -8,20 +8,35 @@ namespace {
 
 TEST(TextOut, FixedRoundsHalfAwayFromZero) {
     // 0.15 is binary 0.1499999..., for which printf gives 0.1.
-    const std::tuple<double, int, const char*> cases[] = {
-        {2.5, 0, "3"}, {-2.5, 0, "-3"}, {0.125, 2, "0.13"}, {0.15, 1, "0.2"}, {1.005, 2, "1.01"}, {9.96, 1, "10.0"},
-        {999.9996, 3, "1000.000"}, {0.00000005, 7, "0.0000001"}, {0.00000004, 7, "0.0000000"},
-        {139.12345675, 7, "139.1234568"}, {-35.5, 0, "-36"}};
+    const std::tuple<double, int, const char*> cases[] = {{2.5, 0, "3"},
+                                                          {-2.5, 0, "-3"},
+                                                          {0.125, 2, "0.13"},
+                                                          {0.15, 1, "0.2"},
+                                                          {1.005, 2, "1.01"},
+                                                          {9.96, 1, "10.0"},
+                                                          {999.9996, 3, "1000.000"},
+                                                          {0.00000005, 7, "0.0000001"},
+                                                          {0.00000004, 7, "0.0000000"},
+                                                          {139.12345675, 7, "139.1234568"},
+                                                          {-35.5, 0, "-36"}};
     for (const auto& [v, decimals, text] : cases) EXPECT_EQ(FormatFixed(v, decimals), text) << v;
 }
 
 TEST(TextOut, FixedEdgeValues) {
     const double inf = std::numeric_limits<double>::infinity();
     // No "-0.0"; nothing that is not a number ever reaches a file; width pads with blanks like printf.
-    const std::tuple<double, int, int, const char*> cases[] = {
-        {0.0, 1, 0, "0.0"}, {-0.0, 1, 0, "0.0"}, {-0.04, 1, 0, "0.0"}, {12.0, 0, 0, "12"},
-        {1e20, 1, 0, "100000000000000000000.0"}, {1.5e-300, 3, 0, "0.000"}, {kNaN, 1, 0, "0.0"}, {inf, 3, 0, "0.000"},
-        {-inf, 2, 0, "0.00"}, {1.5, 1, 6, "   1.5"}, {-1.5, 1, 5, " -1.5"}, {123.456, 3, 5, "123.456"}};
+    const std::tuple<double, int, int, const char*> cases[] = {{0.0, 1, 0, "0.0"},
+                                                               {-0.0, 1, 0, "0.0"},
+                                                               {-0.04, 1, 0, "0.0"},
+                                                               {12.0, 0, 0, "12"},
+                                                               {1e20, 1, 0, "100000000000000000000.0"},
+                                                               {1.5e-300, 3, 0, "0.000"},
+                                                               {kNaN, 1, 0, "0.0"},
+                                                               {inf, 3, 0, "0.000"},
+                                                               {-inf, 2, 0, "0.00"},
+                                                               {1.5, 1, 6, "   1.5"},
+                                                               {-1.5, 1, 5, " -1.5"},
+                                                               {123.456, 3, 5, "123.456"}};
     for (const auto& [v, decimals, width, text] : cases) EXPECT_EQ(FormatFixed(v, decimals, width), text) << v;
     EXPECT_EQ(FormatFixed(std::numeric_limits<double>::max(), 0).size(), 309u);
     std::string s;
@@ -54,14 +69,16 @@ TEST(TextOut, FixedByArithmeticMatchesFixedByDigits) {
 
 TEST(TextOut, XmlEscapingAndUtf8Repair) {
     EXPECT_EQ(XmlText("a&b<c>d\"e'f"), "a&amp;b&lt;c&gt;d&quot;e&apos;f");
-    EXPECT_EQ(XmlText("caf\xC3\xA9"), "caf\xC3\xA9");           // valid UTF-8 stays
-    EXPECT_EQ(XmlText("caf\xE9"), "caf\xC3\xA9");               // Windows-1252 byte becomes UTF-8
-    EXPECT_EQ(XmlText("\x80"), "\xE2\x82\xAC");                 // euro sign
-    EXPECT_EQ(XmlText("a\x01" "b\tc"), "ab\tc");                // control character dropped
-    EXPECT_EQ(XmlText("\xC0\xAF"), "\xC3\x80\xC2\xAF");         // overlong form is not UTF-8
+    EXPECT_EQ(XmlText("caf\xC3\xA9"), "caf\xC3\xA9");  // valid UTF-8 stays
+    EXPECT_EQ(XmlText("caf\xE9"), "caf\xC3\xA9");      // Windows-1252 byte becomes UTF-8
+    EXPECT_EQ(XmlText("\x80"), "\xE2\x82\xAC");        // euro sign
+    EXPECT_EQ(XmlText("a\x01"
+                      "b\tc"),
+              "ab\tc");                                                  // control character dropped
+    EXPECT_EQ(XmlText("\xC0\xAF"), "\xC3\x80\xC2\xAF");                  // overlong form is not UTF-8
     EXPECT_EQ(XmlText("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC");  // nor is a surrogate
-    EXPECT_EQ(XmlText("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");  // four-byte form stays
-    EXPECT_EQ(XmlText("\xE2\x82"), "\xC3\xA2\xE2\x80\x9A");     // cut-off sequence
+    EXPECT_EQ(XmlText("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");          // four-byte form stays
+    EXPECT_EQ(XmlText("\xE2\x82"), "\xC3\xA2\xE2\x80\x9A");              // cut-off sequence
     std::string c;
     AppendCDataText(c, "x]]>y<b>");
     EXPECT_EQ(c, "x]]]]><![CDATA[>y<b>");

@@ -24,9 +24,7 @@ const WriterKind kWriters[] = {
 
 struct WriterFailures : WriterTest, ::testing::WithParamInterface<WriterKind> {
     std::string ext = GetParam().ext;
-    int32_t Write(EngineContext& c) {
-        return GetParam().write(Fresh(c), dir.Folder());
-    }
+    int32_t Write(EngineContext& c) { return GetParam().write(Fresh(c), dir.Folder()); }
 };
 
 TEST_P(WriterFailures, FailedCreateStaysVisible) {
@@ -76,7 +74,8 @@ TEST_P(WriterFailures, BlockOutsideTheWindowGetsAnEmptyFile) {
         EXPECT_EQ(KmlSchemaErrors(dir.path / name), "");
     } else {
         EXPECT_EQ(GpxSchemaErrors(dir.path / name), "");
-        EXPECT_NE(text.find("<desc>Total points: 0, Total time: 00:00:00, Distance: 0.000km</desc>"), std::string::npos);
+        EXPECT_NE(text.find("<desc>Total points: 0, Total time: 00:00:00, Distance: 0.000km</desc>"),
+                  std::string::npos);
     }
 }
 

@@ -51,14 +51,14 @@ size_t JudgeOutputs(const ScratchDir& dir, const std::string& input) {
         EXPECT_EQ(ReadCsvWithPython(dir.path / f, &out), 0) << f << ": " << out;
         const std::vector<std::string> rows = Lines(out);
         if (rows.empty()) continue;
-        EXPECT_EQ(rows[0], "RCR|TIME|VALID|LATITUDE|LONGITUDE|HEIGHT|SPEED|HDOP|NSAT|TEMPERATURE|BAROMETER|"
-                           "PRESSURE ALTITUDE");
+        EXPECT_EQ(rows[0],
+                  "RCR|TIME|VALID|LATITUDE|LONGITUDE|HEIGHT|SPEED|HDOP|NSAT|TEMPERATURE|BAROMETER|"
+                  "PRESSURE ALTITUDE");
         for (size_t r = 1; r < rows.size(); ++r) {
             char date[32], valid[32];
             LatLon ll{};
-            EXPECT_EQ(std::sscanf(rows[r].c_str(), "%*[A-Z]|%31[0-9/ :.]|%31[^|]|%lf|%lf|", date, valid, &ll.lat,
-                                  &ll.lon),
-                      4)
+            EXPECT_EQ(
+                std::sscanf(rows[r].c_str(), "%*[A-Z]|%31[0-9/ :.]|%31[^|]|%lf|%lf|", date, valid, &ll.lat, &ll.lon), 4)
                 << rows[r];
             EXPECT_EQ(std::string(date).size(), 23u) << rows[r];  // yyyy/mm/dd hh:nn:ss.zzz
             csv.push_back(ll);

@@ -1,6 +1,5 @@
 #include "writer_test_util.h"
 
-
 using namespace ts;
 
 TEST(DetectInputKind, KindTable) {
@@ -9,15 +8,17 @@ TEST(DetectInputKind, KindTable) {
     o.UseBarometer = false;
     // No extension, an unknown one, or a folder with a dot: no reader.
     const std::pair<const char*, int> kinds[] = {
-        {"/x/track.NMEA", ikNmea}, {"a.nme", ikNmea}, {"x.log", ikNmea}, {"x.tks", ikTks}, {"x.TXT", ikRbt3000},
-        {"x.csv", ikCsv}, {"x.tk1", ikTk1}, {"x.tk2", ikTk2}, {"x.tk3", ikTk3}, {"x.TES", ikTes}, {"x.trl", ikM241},
-        {"x.nma", ikTripMate}, {"track", ikNone}, {"x.gpx", ikNone}, {"/a.nmea/track", ikNone}, {"x.", ikNone},
+        {"/x/track.NMEA", ikNmea}, {"a.nme", ikNmea}, {"x.log", ikNmea},         {"x.tks", ikTks},
+        {"x.TXT", ikRbt3000},      {"x.csv", ikCsv},  {"x.tk1", ikTk1},          {"x.tk2", ikTk2},
+        {"x.tk3", ikTk3},          {"x.TES", ikTes},  {"x.trl", ikM241},         {"x.nma", ikTripMate},
+        {"track", ikNone},         {"x.gpx", ikNone}, {"/a.nmea/track", ikNone}, {"x.", ikNone},
         {"x.nm", ikNone}};
     for (const auto& [name, kind] : kinds) EXPECT_EQ(DetectInputKind(o, name), kind) << name;
     // An empty mask does not shift the others; an extension listed twice resolves to its first entry.
     o.WBTmask = "";
     o.Holuxmask = "*.csv";
-    for (const auto& [name, kind] : {std::pair{"x.txt", ikRbt3000}, {"x.nma", ikTripMate}, {"x.tks", ikNone}, {"x.csv", ikCsv}})
+    for (const auto& [name, kind] :
+         {std::pair{"x.txt", ikRbt3000}, {"x.nma", ikTripMate}, {"x.tks", ikNone}, {"x.csv", ikCsv}})
         EXPECT_EQ(DetectInputKind(o, name), kind) << name;
 }
 

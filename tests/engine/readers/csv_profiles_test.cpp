@@ -66,7 +66,6 @@ TEST(CsvProfiles, HeaderIsLookedForInTheFirstFiveLines) {
     b.Analyse("1\r\n2\r\n3\r\n4\r\n5\r\n" + header);
     EXPECT_FALSE(b.found);
     EXPECT_EQ(b.h.CsvProfileName, "Default");
-
 }
 
 TEST(CsvProfiles, TheFirstProfileScoringEightyIsChosenAndApplied) {
@@ -90,7 +89,6 @@ TEST(CsvProfiles, TheFirstProfileScoringEightyIsChosenAndApplied) {
     EXPECT_EQ(CsvHeaderScore(f, "DATE / TIME,ALTITUDE,GROUND SPEED"), 66);
     EXPECT_EQ(CsvHeaderScore(f, ""), 0);
     EXPECT_EQ(CsvHeaderScore(Split("A,A").fields, "A"), 200);  // a repeated name counts twice
-
 }
 
 TEST(CsvProfiles, NumberAndCoordinateFields) {
@@ -109,14 +107,21 @@ TEST(CsvProfiles, NumberAndCoordinateFields) {
 TEST(CsvProfiles, FixTypeTexts) {
     // (text, estimated accepted, code); "258" is an 8-bit value; a text that is neither a fix type
     // nor a number says nothing about the fix.
-    const std::tuple<const char*, bool, int> cases[] = {
-        {"", false, 0}, {"D", false, 2}, {"ESTIMATED", true, 6}, {"Estimated mode", false, 0},
-        {"Estimated mode", true, 6}, {"1", false, 1}, {"0", false, 0}, {"6", false, 0}, {"258", false, 2},
-        {"Unknown", false, 1}, {"Simulator mode", false, 1}};
+    const std::tuple<const char*, bool, int> cases[] = {{"", false, 0},
+                                                        {"D", false, 2},
+                                                        {"ESTIMATED", true, 6},
+                                                        {"Estimated mode", false, 0},
+                                                        {"Estimated mode", true, 6},
+                                                        {"1", false, 1},
+                                                        {"0", false, 0},
+                                                        {"6", false, 0},
+                                                        {"258", false, 2},
+                                                        {"Unknown", false, 1},
+                                                        {"Simulator mode", false, 1}};
     for (const auto& [text, est, code] : cases) EXPECT_EQ(CsvFixTypeCode(text, est), code) << text << est;
     // The CSV writer's texts read back to their codes.
-    const char* written[] = {"No fix", "SPS", "DGPS", "PPS", "RTK", "FRTK", "Estimated (dead reckoning)",
-                             "Manual input mode", "Simulator"};
+    const char* written[] = {
+        "No fix", "SPS", "DGPS", "PPS", "RTK", "FRTK", "Estimated (dead reckoning)", "Manual input mode", "Simulator"};
     for (int q = 0; q <= 8; ++q) {
         EXPECT_EQ(CsvFixTypeCode(written[q], true), q) << q;
         EXPECT_EQ(CsvFixTypeCode(written[q], false), q == 6 ? 0 : q) << q;

@@ -40,7 +40,10 @@ TEST(CsvReader, LoggerLogMatchesThePeerReading) {
 }
 
 const std::string& kHead = test::kCsvHead;
-template <class... A> std::string Row(A... a) { return test::CsvLine(a...); }
+template <class... A>
+std::string Row(A... a) {
+    return test::CsvLine(a...);
+}
 
 TEST(CsvReader, TimeRunningBackOnceMakesTheLogARing) {
     CsvReading r;
@@ -278,8 +281,9 @@ TEST(CsvReader, DateAndTimeFormsReadAsTheTimeParserReadsThem) {
     std::string text = "DATE,TIME,LATITUDE,LONGITUDE\r\n";
     for (const Case& c : cases) text += std::string(c.date) + "," + c.time + ",48.1,11.5\r\n";
     // Rows that do not parse are skipped.
-    text += "05/01/2005,10:61:00,48.1,11.5\r\n02/30/2005,10:00:00,48.1,11.5\r\n2005/05/01,x,48.1,11.5\r\n"
-            "05.01.2005,10:12:47,48.1,11.5\r\n";
+    text +=
+        "05/01/2005,10:61:00,48.1,11.5\r\n02/30/2005,10:00:00,48.1,11.5\r\n2005/05/01,x,48.1,11.5\r\n"
+        "05.01.2005,10:12:47,48.1,11.5\r\n";
     CsvReading r;
     r.ReadText(text);
     ASSERT_EQ(r.Count(), static_cast<int32_t>(std::size(cases)));
@@ -291,7 +295,6 @@ TEST(CsvReader, DateAndTimeFormsReadAsTheTimeParserReadsThem) {
     one.ReadText("Date / Time,Lat,Lon\r\n2024/03/16 12:34:56,48.1,11.5\r\n");
     ASSERT_EQ(one.Count(), 1);
     EXPECT_EQ(one.P(0).Time, testing::T(2024, 3, 16, 12, 34, 56));
-
 }
 
 // The program's own CSV output reads back to the same points, also with date and time in one

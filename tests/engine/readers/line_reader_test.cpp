@@ -64,7 +64,14 @@ TEST(LineReader, HeldLineSurvivesARefill) {
 // ends split between chunks, empty lines, lines longer than kept, a last line without an end.
 TEST(ChunkedLineFeed, SameLinesAsTheLineReaderWhereverChunksCut) {
     const std::string longLine(LineReader::kMaxLine + 5, 'x');
-    const std::string texts[] = {"", "\n", "\r", "a", "a\r\nb\rc\nd", "\r\n\r\n\n\r\r", "ab\r", "x\n\r\ny\r\r\nz\n",
+    const std::string texts[] = {"",
+                                 "\n",
+                                 "\r",
+                                 "a",
+                                 "a\r\nb\rc\nd",
+                                 "\r\n\r\n\n\r\r",
+                                 "ab\r",
+                                 "x\n\r\ny\r\r\nz\n",
                                  longLine + "\r\n" + longLine + "\rtail\n" + longLine,
                                  std::string(LineReader::kMaxLine, 'y') + "\r\nz"};
     for (const std::string& text : texts) {
@@ -81,7 +88,8 @@ TEST(ChunkedLineFeed, SameLinesAsTheLineReaderWhereverChunksCut) {
                     perSlot[c.slot].assign(c.lines.begin(), c.lines.end());
                 }));
                 std::vector<std::string> got;
-                while (const ChunkedLineFeed::Chunk* c = feed.Next()) got.insert(got.end(), perSlot[c->slot].begin(), perSlot[c->slot].end());
+                while (const ChunkedLineFeed::Chunk* c = feed.Next())
+                    got.insert(got.end(), perSlot[c->slot].begin(), perSlot[c->slot].end());
                 EXPECT_FALSE(feed.Failed());
                 EXPECT_EQ(got, expected) << chunk << " " << workers << " " << text.substr(0, 20);
             }

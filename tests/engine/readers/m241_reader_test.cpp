@@ -5,7 +5,10 @@ namespace {
 
 using test::TempFile;
 // One record in the logger's layout (see M241Rec).
-template <class... A> std::string Rec(A... a) { return test::M241Rec(a...); }
+template <class... A>
+std::string Rec(A... a) {
+    return test::M241Rec(a...);
+}
 
 constexpr uint32_t kT0 = 1210000000;  // 2008-05-05 15:06:40 UTC
 
@@ -26,8 +29,10 @@ TEST(M241Reader, RecordSizeProbe) {
         six16 += Rec(kT0 + i, 35.5f, 139.5f, 100.0f);
     }
     // 40 zero bytes: two good groups of either size, and a tie reads 16-byte records.
-    for (auto [bytes, twenty] : {std::pair{five20, true}, {six16, false}, {std::string(40, '\0'), false}, {std::string(), false}})
-        EXPECT_EQ(DetectM241RecordSize(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), twenty) << bytes.size();
+    for (auto [bytes, twenty] :
+         {std::pair{five20, true}, {six16, false}, {std::string(40, '\0'), false}, {std::string(), false}})
+        EXPECT_EQ(DetectM241RecordSize(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), twenty)
+            << bytes.size();
 }
 
 TEST(M241Reader, Reads16ByteRecords) {
@@ -53,7 +58,7 @@ TEST(M241Reader, TwentyByteSpeedsAndRecordsWithoutSpeed) {
     std::string log = Rec(kT0, 35.5f, 139.5f, 100.0f, nan, true);  // no speed: the check is not applied
     log += Rec(kT0 + 1, 35.5f + 1 / 8192.0f, 139.5f, 100.0f, 18.52f);
     log += Rec(kT0 + 2, 35.5f + 2 / 8192.0f, 139.5f, 100.0f, nan, true);
-    log += Rec(kT0 + 3, nan, 139.5f, 100.0f, nan, true);  // but never a position that is no number
+    log += Rec(kT0 + 3, nan, 139.5f, 100.0f, nan, true);         // but never a position that is no number
     log += Rec(kT0 + 4, 35.5003f, 139.5f, 100.0f, 36.0f, true);  // with a speed the check holds
     M241Reading r;
     r.Read(log);
@@ -66,10 +71,10 @@ TEST(M241Reader, TwentyByteSpeedsAndRecordsWithoutSpeed) {
 
 TEST(M241Reader, BlocksAndTimes) {
     std::string log = Rec(kT0, 35.5f, 139.5f, 100.0f);
-    log += Rec(kT0 + 300, 35.5f, 139.5f, 100.0f);      // exactly the split time: same block
-    log += Rec(kT0 + 601, 35.5f, 139.5f, 100.0f);      // longer: a new block
-    log += Rec(kT0 + 600, 35.5f, 139.5f, 100.0f);      // time goes back, inside the block
-    log += Rec(0x90000000u, 35.5f, 139.5f, 100.0f);    // after 2038
+    log += Rec(kT0 + 300, 35.5f, 139.5f, 100.0f);    // exactly the split time: same block
+    log += Rec(kT0 + 601, 35.5f, 139.5f, 100.0f);    // longer: a new block
+    log += Rec(kT0 + 600, 35.5f, 139.5f, 100.0f);    // time goes back, inside the block
+    log += Rec(0x90000000u, 35.5f, 139.5f, 100.0f);  // after 2038
     M241Reading r;
     r.ctx.opt.SplitIT = "5";
     r.Read(log);

@@ -21,7 +21,8 @@ std::string Hms(int sec) {
 }
 // The GGA and RMC sentences of second sec of the day, at the i-th position.
 std::string Gga(int sec, int i, const std::string& alt = "100.0", const std::string& sep = "") {
-    return Nmea("GPGGA," + Hms(sec) + "," + LatText(i) + ",N,01131.000,E,1,08,0.9," + alt + ",M," + sep + ",M,,") + "\r\n";
+    return Nmea("GPGGA," + Hms(sec) + "," + LatText(i) + ",N,01131.000,E,1,08,0.9," + alt + ",M," + sep + ",M,,") +
+           "\r\n";
 }
 std::string Rmc(int sec, int i) {
     return Nmea("GPRMC," + Hms(sec) + ",A," + LatText(i) + ",N,01131.000,E,10.0,0.0,070804,,") + "\r\n";
@@ -60,7 +61,8 @@ TEST(NmeaReader, SampleMatchesThePeerReading) {
 // The check pass decides how sentences pair into epochs; each layout must give every epoch, with
 // the GGA's altitude and satellites and the RMC's speed and date where the log has them.
 TEST(NmeaReader, ModeOfEachSentenceLayout) {
-    const double stepKn = GeoDistance(48 + 7.001 / 60, 11.5 + 31.0 / 60, 48 + 7.002 / 60, 11.5 + 31.0 / 60).distance * 3.6 / 1.852;
+    const double stepKn =
+        GeoDistance(48 + 7.001 / 60, 11.5 + 31.0 / 60, 48 + 7.002 / 60, 11.5 + 31.0 / 60).distance * 3.6 / 1.852;
     struct Case {
         const char* mode;
         bool gga, rmc, rmcFirst;
@@ -99,7 +101,8 @@ TEST(NmeaReader, WaypointsAndLogNowTagThePoints) {
     // A waypoint tags the point at its position; another name tags nothing.
     const std::string at2 = "GPWPL," + LatText(2) + ",N,01131.000,E,";
     Reading r;
-    r.ReadText(Epochs(5, Nmea(at2 + "Trailsmith_1") + "\r\n" + Nmea(at2 + "VOX1") + "\r\n" + Nmea(at2 + "Other") + "\r\n", 2));
+    r.ReadText(
+        Epochs(5, Nmea(at2 + "Trailsmith_1") + "\r\n" + Nmea(at2 + "VOX1") + "\r\n" + Nmea(at2 + "Other") + "\r\n", 2));
     ASSERT_EQ(r.ctx.points.Count(), 5);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(r.P(i).Flags, i == 2 ? InterestPoint | VoicePoint : 0) << i;
     // An unmatched tag waits for a later point at the waypoint's position.
@@ -131,8 +134,10 @@ TEST(NmeaReader, BarometricLoggerCalibratesOnceAndTags) {
     r.ReadText(BarometerLog(), ikBarometer);
     EXPECT_EQ(r.host.calibrations, 1);
     const BarometerStart& s = r.host.start;  // the height: 1000 hPa against the standard reference
-    EXPECT_EQ(s.loggerText + "|" + s.latText + "|" + s.lonText + "|" + s.altText + "|" + s.altEditText + "|" + s.offsetText,
-              "V2.0 logger| 48\xC2\xB0 07' 00.000\"  N| 11\xC2\xB0 31' 00.000\"  E|110.9 m|110.9|Barometer offset: -13.25 hPa");
+    EXPECT_EQ(
+        s.loggerText + "|" + s.latText + "|" + s.lonText + "|" + s.altText + "|" + s.altEditText + "|" + s.offsetText,
+        "V2.0 logger| 48\xC2\xB0 07' 00.000\"  N| 11\xC2\xB0 31' 00.000\"  E|110.9 m|110.9|Barometer offset: -13.25 "
+        "hPa");
     EXPECT_NEAR(r.host.firstPressure, 1000.0, 1e-9);
     ASSERT_EQ(r.ctx.points.Count(), 6);
     // Unattended: the standard reference.
@@ -160,8 +165,8 @@ TEST(NmeaReader, BarometricLoggerCalibratesOnceAndTags) {
 TEST(NmeaReader, BarometerSearchLeavesNoStaleLineForTheReadPass) {
     // The search stops at the epoch that ends with a held "@LPRMC," line; the read pass must
     // start afresh at the top of the file.
-    std::string log = Gga(T0, 0) + Rmc(T0, 0) + "@CBDBG,1,0,0\r\n" + Gga(T0 + 1, 1) + Rmc(T0 + 1, 1) +
-                      "@LPRMC,1\r\n" + Gga(T0 + 2, 2) + Rmc(T0 + 2, 2);
+    std::string log = Gga(T0, 0) + Rmc(T0, 0) + "@CBDBG,1,0,0\r\n" + Gga(T0 + 1, 1) + Rmc(T0 + 1, 1) + "@LPRMC,1\r\n" +
+                      Gga(T0 + 2, 2) + Rmc(T0 + 2, 2);
     Reading r;
     r.ReadText(log, ikBarometer);
     EXPECT_EQ(r.host.calibrations, 1);
@@ -242,9 +247,11 @@ TEST(NmeaReader, AbortDuringEitherPass) {
 TEST(NmeaReader, FormatDms) {
     const std::string deg = "\xC2\xB0";
     // Seconds that would round to 60 stay below it; whole seconds keep two digits.
-    const std::tuple<int, double, const char*> cases[] = {
-        {3, 139.5, "139\xC2\xB0 30' 00.000\""}, {1, 35.99999444444445, " 35\xC2\xB0 59' 59.9\""}, {3, NAN, ""},
-        {0, 10.0 + 5.0 / 3600, " 10\xC2\xB0 00' 05\""}, {0, 10.0 + 59.7 / 3600, " 10\xC2\xB0 00' 59\""}};
+    const std::tuple<int, double, const char*> cases[] = {{3, 139.5, "139\xC2\xB0 30' 00.000\""},
+                                                          {1, 35.99999444444445, " 35\xC2\xB0 59' 59.9\""},
+                                                          {3, NAN, ""},
+                                                          {0, 10.0 + 5.0 / 3600, " 10\xC2\xB0 00' 05\""},
+                                                          {0, 10.0 + 59.7 / 3600, " 10\xC2\xB0 00' 59\""}};
     for (const auto& [digits, v, text] : cases) EXPECT_EQ(FormatDms(digits, v, deg), text) << v;
     EXPECT_EQ(FormatLatLonDms(3, "EW", -139.5, deg), "139\xC2\xB0 30' 00.000\"  W");
 }
@@ -254,8 +261,13 @@ TEST(NmeaReader, SurvivesDamagedLogs) {
     const std::string sample = testing::ReadFile(TS_SHARED_DIR "/testdata/sample.nmea").substr(0, 12000);
     std::mt19937 rng(20261206);
     const int kinds[] = {ikNmea, ikTripMate, ikBarometer, ikRbt3000};
-    const std::vector<std::string> extras = {"@CBDBG,1,1e308,0\n", "@LPRMC,\n", "/* LOG NOW */\n", "$CUUB \n", "\r",
-                                             "$GPWPL,4231.8291,N,08807.3033,W,Trailsmith_\n", "$IISMD,1e400,-0,nan,inf\n"};
+    const std::vector<std::string> extras = {"@CBDBG,1,1e308,0\n",
+                                             "@LPRMC,\n",
+                                             "/* LOG NOW */\n",
+                                             "$CUUB \n",
+                                             "\r",
+                                             "$GPWPL,4231.8291,N,08807.3033,W,Trailsmith_\n",
+                                             "$IISMD,1e400,-0,nan,inf\n"};
     for (int iter = 0; iter < 2000; ++iter) {
         std::string s = sample;
         test::Damage(s, rng, extras, 20);
@@ -287,12 +299,13 @@ TEST(NmeaReader, OverlongLinesAreCutNotHeld) {
 // Every field of a point, bit for bit.
 std::string Bits(const TLogData& p) {
     char b[256];
-    std::snprintf(b, sizeof b, "%llx %llx %llx %llx %llx %d %d %x %x %x %x %d %d %s",
-                  (unsigned long long)std::bit_cast<uint64_t>(p.Time), (unsigned long long)std::bit_cast<uint64_t>(p.Lat),
-                  (unsigned long long)std::bit_cast<uint64_t>(p.Lon), (unsigned long long)std::bit_cast<uint64_t>(p.Alt),
-                  (unsigned long long)std::bit_cast<uint64_t>(p.Speed), p.Hdop10, p.Sats, std::bit_cast<uint32_t>(p.GeoidSep),
-                  std::bit_cast<uint32_t>(p.Pressure), std::bit_cast<uint32_t>(p.Temperature),
-                  std::bit_cast<uint32_t>(p.PressureAlt), p.Flags, p.FixQuality, p.VoiceName.c_str());
+    std::snprintf(
+        b, sizeof b, "%llx %llx %llx %llx %llx %d %d %x %x %x %x %d %d %s",
+        (unsigned long long)std::bit_cast<uint64_t>(p.Time), (unsigned long long)std::bit_cast<uint64_t>(p.Lat),
+        (unsigned long long)std::bit_cast<uint64_t>(p.Lon), (unsigned long long)std::bit_cast<uint64_t>(p.Alt),
+        (unsigned long long)std::bit_cast<uint64_t>(p.Speed), p.Hdop10, p.Sats, std::bit_cast<uint32_t>(p.GeoidSep),
+        std::bit_cast<uint32_t>(p.Pressure), std::bit_cast<uint32_t>(p.Temperature),
+        std::bit_cast<uint32_t>(p.PressureAlt), p.Flags, p.FixQuality, p.VoiceName.c_str());
     return b;
 }
 
@@ -306,9 +319,10 @@ TEST(NmeaReader, ThreadedReadMatchesSingleThread) {
     const std::string sample = testing::ReadFile(TS_SHARED_DIR "/testdata/sample.nmea").substr(0, 12000);
     std::mt19937 rng(20261207);
     const int kinds[] = {ikNmea, ikTripMate, ikBarometer};
-    const std::vector<std::string> extras = {"@CBDBG,1,1e308,0\n", "@LPRMC,\n", "/* LOG NOW */\n", "$CUUB x\n", "\r",
-                                             "$GPWPL,4231.8291,N,08807.3033,W,Trailsmith_\n", "$IISMD,1,2,3,4\n",
-                                             "\r\n", "\n\r"};
+    const std::vector<std::string> extras = {
+        "@CBDBG,1,1e308,0\n", "@LPRMC,\n", "/* LOG NOW */\n",
+        "$CUUB x\n",          "\r",        "$GPWPL,4231.8291,N,08807.3033,W,Trailsmith_\n",
+        "$IISMD,1,2,3,4\n",   "\r\n",      "\n\r"};
     const size_t chunks[] = {1, 13, 200, 4096};
     for (int iter = 0; iter < 160; ++iter) {
         std::string s = sample;
@@ -317,7 +331,9 @@ TEST(NmeaReader, ThreadedReadMatchesSingleThread) {
             // A line longer than any line kept, ended by each kind of line end.
             const size_t at = s.find('\n', std::uniform_int_distribution<size_t>(0, s.size())(rng));
             s.insert(at == std::string::npos ? s.size() : at + 1,
-                     std::string(LineReader::kMaxLine + iter, 'x') + (iter % 3 == 0 ? "\r" : iter % 3 == 1 ? "\n" : "\r\n"));
+                     std::string(LineReader::kMaxLine + iter, 'x') + (iter % 3 == 0   ? "\r"
+                                                                      : iter % 3 == 1 ? "\n"
+                                                                                      : "\r\n"));
         }
         if (iter % 8 == 5) std::replace(s.begin(), s.end(), '\n', '\r');
         test::TempFile f(s);
@@ -341,7 +357,8 @@ TEST(NmeaReader, ThreadedReadMatchesSingleThread) {
         ASSERT_EQ(r[0].host.pumps, r[1].host.pumps) << iter;
         ASSERT_EQ(test::BlockSpans(r[0].ctx), test::BlockSpans(r[1].ctx)) << iter;
         ASSERT_EQ(r[0].ctx.points.Count(), r[1].ctx.points.Count()) << iter;
-        for (int32_t i = 0; i < r[0].ctx.points.Count(); ++i) ASSERT_EQ(Bits(r[0].P(i)), Bits(r[1].P(i))) << iter << " " << i;
+        for (int32_t i = 0; i < r[0].ctx.points.Count(); ++i)
+            ASSERT_EQ(Bits(r[0].P(i)), Bits(r[1].P(i))) << iter << " " << i;
     }
 }
 

@@ -1,5 +1,5 @@
-#include "core/barometer.h"
 #include "readers/nmea_sentence.h"
+#include "core/barometer.h"
 #include "reader_test_util.h"
 
 namespace ts {
@@ -71,7 +71,9 @@ TEST(NmeaFields, DateFields) {
     const NmeaDate d = NmeaFieldToDate("070804");
     ASSERT_EQ(d.state, NmeaDate::Valid);
     EXPECT_EQ(FormatDateTime("yyyy/mm/dd", d.value), "2004/08/07");
-    for (auto [text, state] : {std::pair{"", NmeaDate::None}, {"0708", NmeaDate::None}, {"320804", NmeaDate::Invalid},
+    for (auto [text, state] : {std::pair{"", NmeaDate::None},
+                               {"0708", NmeaDate::None},
+                               {"320804", NmeaDate::Invalid},
                                {"07a804", NmeaDate::Invalid}})
         EXPECT_EQ(NmeaFieldToDate(text).state, state) << text;
     bool ok;
@@ -85,11 +87,11 @@ TEST_F(SentenceTest, ChecksumNamesAndPrefixes) {
     bad.back() = bad.back() == '0' ? '1' : '0';
     EXPECT_EQ(Parse(bad), 0);
     EXPECT_EQ(Parse(gga.substr(0, gga.find('*'))), 1);  // no "*": taken unchecked
-    std::string lower = Gga("1", "123522");                // checksum 4F, also read as "4f"
+    std::string lower = Gga("1", "123522");             // checksum 4F, also read as "4f"
     lower.back() = 'f';
     EXPECT_EQ(Parse(lower), 1);
-    EXPECT_EQ(Parse("$PXYZ,junk" + gga), 1);             // text before "$GP" is cut
-    EXPECT_EQ(Parse("junk" + gga), 0);                   // not a "$" line
+    EXPECT_EQ(Parse("$PXYZ,junk" + gga), 1);  // text before "$GP" is cut
+    EXPECT_EQ(Parse("junk" + gga), 0);        // not a "$" line
     // Whole names only: none of these is a GGA or RMC.
     for (const char* s : {"$", "$GP", "$GPR", "$GPG", "$GPGGAX,123519,4807.038,N,01131.000,E,1,08,0.9,5,M,4,M,,",
                           "$GPRMCX,123519,A,4807.038,N,01131.000,E,1,,070804,,"})

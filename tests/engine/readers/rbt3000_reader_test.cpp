@@ -4,7 +4,10 @@ namespace ts {
 namespace {
 
 const std::string& kHead = test::kRbtHead;
-template <class... A> std::string Rec(A... a) { return test::RbtRec(a...); }
+template <class... A>
+std::string Rec(A... a) {
+    return test::RbtRec(a...);
+}
 
 struct RbtReading : test::Reading {
     RbtReading() { ctx.inputKind = ikRbt3000; }
@@ -80,8 +83,9 @@ TEST(Rbt3000Reader, BlocksAtGapsAndAtRecordsWithoutTime) {
 
 TEST(Rbt3000Reader, FieldsCarryOverAndRecordBoundaries) {
     // Position, altitude and speed carry over to a record without them; HDOP and satellites do not.
-    const std::string bare = "Record: 2\r\nYear: 2008\r\nMonth: 5\r\nDay: 17\r\nHour: 10\r\nMinute: 0\r\n"
-                             "Second: 1\r\nDirection: 0\r\n";
+    const std::string bare =
+        "Record: 2\r\nYear: 2008\r\nMonth: 5\r\nDay: 17\r\nHour: 10\r\nMinute: 0\r\n"
+        "Second: 1\r\nDirection: 0\r\n";
     RbtReading r;
     // A record right after another, with no blank line between, is a record of its own.
     r.Read(kHead + Rec(0, 35.5) + bare + Rec(2, 35.6));
@@ -112,13 +116,16 @@ TEST(LoggerReaders, GeoidCorrection) {
     };
     const Case cases[] = {
         {"M-241", ReadM241File, ikM241, ".trl",
-         test::M241Rec(1210000000, 35.5f, 139.5f, 100.0f) + test::M241Rec(1210000001, 35.5f, 139.5f, 100.0f), 100, true},
+         test::M241Rec(1210000000, 35.5f, 139.5f, 100.0f) + test::M241Rec(1210000001, 35.5f, 139.5f, 100.0f), 100,
+         true},
         {"RBT-3000", ReadRbt3000File, ikRbt3000, ".txt", kHead + Rec(0, 35.5) + Rec(1, 35.6), 12.5, true},
         {"TKS", ReadTksFile, ikTks, ".tks",
-         test::TksRec(test::PackedAt(0), 483500000, 115000000, 5000) + test::TksRec(test::PackedAt(1), 483500000, 115000000, 5000),
+         test::TksRec(test::PackedAt(0), 483500000, 115000000, 5000) +
+             test::TksRec(test::PackedAt(1), 483500000, 115000000, 5000),
          500, false},
         {"TES", ReadWintecLogFile, ikTes, ".TES",
-         test::WintecRec(0, test::PackedAt(0), 483500000, 115000000, 50) + test::WintecRec(0, test::PackedAt(1), 483500000, 115000000, 50),
+         test::WintecRec(0, test::PackedAt(0), 483500000, 115000000, 50) +
+             test::WintecRec(0, test::PackedAt(1), 483500000, 115000000, 50),
          50, false},
     };
     for (const Case& c : cases)
@@ -156,7 +163,7 @@ TEST(LoggerReaders, SurviveDamagedLogs) {
     std::string wintec, tks, m241, m241Speed, rbt = kHead;
     for (int i = 0; i < 40; ++i) {
         const int32_t lat = -334000000 + i * 1000, lon = 1512000000;
-        wintec += i % 11 == 4   ? test::WintecRec(0x0003, test::PackedAt(i), lat, lon, 12)
+        wintec += i % 11 == 4  ? test::WintecRec(0x0003, test::PackedAt(i), lat, lon, 12)
                   : i % 7 == 2 ? std::string(16, '\0')
                                : test::WintecRec(uint16_t(i * 37), test::PackedAt(i), lat, lon, 12);
         tks += test::TksRec(test::PackedAt(i), lat + (i % 11 == 4 ? -1000000000 : 0), lon, i);
@@ -178,13 +185,21 @@ TEST(LoggerReaders, SurviveDamagedLogs) {
                               {m241, ".trl", ReadM241File, ikM241, 0},
                               {m241Speed, ".trl", ReadM241File, ikM241, 0},
                               {rbt, ".txt", ReadRbt3000File, ikRbt3000, 0}};
-    const std::vector<std::string> rbtExtras = {"record:", "datalogs:", ":", "\r\n\r\n", "direction: 1\r\n", "hdop: nan\r\n",
-                                                "year: 99999999999\r\n", "hour: 1e308\r\n", "satellite no: -2147483649\r\n"};
+    const std::vector<std::string> rbtExtras = {"record:",
+                                                "datalogs:",
+                                                ":",
+                                                "\r\n\r\n",
+                                                "direction: 1\r\n",
+                                                "hdop: nan\r\n",
+                                                "year: 99999999999\r\n",
+                                                "hour: 1e308\r\n",
+                                                "satellite no: -2147483649\r\n"};
     std::mt19937 rng(1152026);
     for (int iter = 0; iter < 600; ++iter) {
         const Layout& l = layouts[iter % 8];
         std::string s = l.base;
-        test::Damage(s, rng, l.kind == ikRbt3000 ? rbtExtras : std::vector<std::string>{}, 12, iter / 8 % 4 ? l.header : 0);
+        test::Damage(s, rng, l.kind == ikRbt3000 ? rbtExtras : std::vector<std::string>{}, 12,
+                     iter / 8 % 4 ? l.header : 0);
         test::Reading r;
         r.ctx.inputKind = l.kind;
         r.ctx.keepPoints = iter % 3 != 0;

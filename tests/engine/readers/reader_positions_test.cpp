@@ -17,7 +17,9 @@ TEST(ReaderPositions, RecordsOffTheGlobeAreDroppedAndTheOutputsValidate) {
         const char* countLine;
         int blocks;
     };
-    auto csv = [](int s, double lat, double lon) { return CsvLine("10:00:0" + std::to_string(s), lat, "2024/03/16", lon); };
+    auto csv = [](int s, double lat, double lon) {
+        return CsvLine("10:00:0" + std::to_string(s), lat, "2024/03/16", lon);
+    };
     auto m241 = [](uint32_t s, float lat, float lon) { return M241Rec(1210000000 + s, lat, lon, 100.0f); };
     const std::vector<Case> cases = {
         {"CSV", ReadCsvLogFile, ikCsv, ".csv",

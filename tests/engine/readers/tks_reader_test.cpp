@@ -15,7 +15,8 @@ std::string Rec(int sec, int i, int32_t altDm = 5000) { return TksRec(PackedAt(s
 std::string Start(int sec, int i) { return TksRec(PackedAt(sec), kLat + i * 1000 + 1000000000, kLon, 5000); }
 
 TEST(TksTime, PackedFieldsAndInvalidDates) {
-    for (auto [y, mo, d, h, mi, s] : {std::array{2009, 12, 25, 13, 52, 54}, {2063, 2, 28, 23, 59, 59}, {2024, 2, 29, 0, 0, 0}})
+    for (auto [y, mo, d, h, mi, s] :
+         {std::array{2009, 12, 25, 13, 52, 54}, {2063, 2, 28, 23, 59, 59}, {2024, 2, 29, 0, 0, 0}})
         EXPECT_EQ(TksTimeToDateTime(test::Packed(y, mo, d, h, mi, s)), testing::T(y, mo, d, h, mi, s)) << y;
     for (uint32_t bad : {test::Packed(2024, 13, 1, 0, 0, 0), test::Packed(2023, 2, 29, 0, 0, 0),
                          test::Packed(2024, 4, 31, 0, 0, 0), test::Packed(2024, 5, 1, 24, 0, 0), 0u, 0xFFFFFFFFu})
@@ -62,7 +63,8 @@ TEST(TksReader, TrackStartsZeroRecordsAndBlocks) {
 
 TEST(TksReader, TimesThatStandStillGoBackOrDoNotConvert) {
     // Same time: the previous speed stays; back in time: reported, no new block; month 13: time 0.
-    const std::string log = Rec(0, 0) + Rec(1, 2) + Rec(1, 3) + Rec(0, 4) + TksRec(test::Packed(2024, 13, 1, 0, 0, 0), kLat, kLon, 0);
+    const std::string log =
+        Rec(0, 0) + Rec(1, 2) + Rec(1, 3) + Rec(0, 4) + TksRec(test::Packed(2024, 13, 1, 0, 0, 0), kLat, kLon, 0);
     test::Reading r;
     r.ReadBytes(ReadTksFile, log, ".tks");
     ASSERT_EQ(r.ctx.points.Count(), 5);

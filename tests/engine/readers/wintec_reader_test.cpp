@@ -20,10 +20,14 @@ std::string Recs(int n, int from = 0) {
 TEST(WintecHeader, UnknownHeadersAreNotThisFormat) {
     std::string noZero = test::Tk1Header(3);
     noZero.replace(0, 16, "WINTECLOGFORMATX");  // 16 bytes without a zero byte
-    const std::string files[] = {test::Tk1Header(0) + Rec(0, 0), test::Tk1Header(0x80000000u) + Rec(0, 0),
-                                 noZero + Rec(0, 0), test::WintecHeader("WINTECLOGTK4", 30, "WBT201", 460, 3) + Rec(0, 0),
+    const std::string files[] = {test::Tk1Header(0) + Rec(0, 0),
+                                 test::Tk1Header(0x80000000u) + Rec(0, 0),
+                                 noZero + Rec(0, 0),
+                                 test::WintecHeader("WINTECLOGTK4", 30, "WBT201", 460, 3) + Rec(0, 0),
                                  test::Tk3Header(3).substr(0, 495),  // the count field is cut
-                                 "", "WINTEC", Rec(0, 0)};
+                                 "",
+                                 "WINTEC",
+                                 Rec(0, 0)};
     for (const std::string& content : files) {
         test::TempFile f(content, ".tk1");
         test::Reading r;
@@ -109,7 +113,8 @@ TEST(WintecReader, RealWbt202LogMatchesThePeerReading) {
     test::Reading r;
     EXPECT_EQ(r.Read(ReadWintecLogFile, dir + "wbt202.TES"), 0);
     EXPECT_TRUE(r.HasLine("  WBT-202:   498 records"));
-    const auto track = test::PeerTrack(dir + "wbt202.TES.peer.gpx"), marks = test::PeerTrack(dir + "wbt202.TES.peer.gpx", "wpt");
+    const auto track = test::PeerTrack(dir + "wbt202.TES.peer.gpx"),
+               marks = test::PeerTrack(dir + "wbt202.TES.peer.gpx", "wpt");
     // No blank records and one track: every record is a point of one block, as the peer has it.
     ASSERT_NO_FATAL_FAILURE(test::ExpectPeerTrack(r, track, 498, 5e-10, "yyyy-mm-dd\"T\"hh:nn:ss\"Z\""));
     std::vector<int> ours;

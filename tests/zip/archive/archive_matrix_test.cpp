@@ -1,7 +1,7 @@
 // Archives of every shape the writer makes, judged by outside readers: stored and deflated, one
 // file and split into volumes, small and Zip64, in the clear and encrypted with each cipher.
-#include <filesystem>
 #include <gtest/gtest.h>
+#include <filesystem>
 
 #include "archive/archiver.h"
 #include "test_util.h"
@@ -25,8 +25,7 @@ const char* kPassword = "Trail pass 7";
 
 class ArchiveMatrix : public ::testing::TestWithParam<Shape> {};
 
-TEST_P(ArchiveMatrix, OutsideReadersAcceptTheArchiveAndItsBytes)
-{
+TEST_P(ArchiveMatrix, OutsideReadersAcceptTheArchiveAndItsBytes) {
     const Shape shape = GetParam();
     const bool aes = shape.cipher >= caAES_128;
     const std::string password = shape.cipher == caNoEncryption ? "" : kPassword;
@@ -43,8 +42,7 @@ TEST_P(ArchiveMatrix, OutsideReadersAcceptTheArchiveAndItsBytes)
     TZipArchiver a;
     a.SetCompressionMode(!shape.deflate ? 0 : password.empty() ? 9 : 1);
     a.Zip64Mode = shape.zip64 ? zmAlways : zmAuto;
-    if (shape.split)
-        ziptest::Split(a, 65536);
+    if (shape.split) ziptest::Split(a, 65536);
     a.FileName = dir.wide() + u"out/set.zip";
     a.OpenArchive(fmCreate);
     a.BaseDir = dir.wide() + u"src";
@@ -65,8 +63,7 @@ TEST_P(ArchiveMatrix, OutsideReadersAcceptTheArchiveAndItsBytes)
     if (shape.split) {
         std::vector<fs::path> volumes = ziptest::SetVolumes(single);
         EXPECT_GE(volumes.size(), 3u);
-        for (std::size_t i = 0; i + 1 < volumes.size(); ++i)
-            EXPECT_EQ(fs::file_size(volumes[i]), 65536u) << volumes[i];
+        for (std::size_t i = 0; i + 1 < volumes.size(); ++i) EXPECT_EQ(fs::file_size(volumes[i]), 65536u) << volumes[i];
         // 7z reads the set itself.
         EXPECT_TRUE(ziptest::SevenZip("t", single, nullptr, password));
         single = dir.path() / "joined.zip";
@@ -86,8 +83,7 @@ TEST_P(ArchiveMatrix, OutsideReadersAcceptTheArchiveAndItsBytes)
         EXPECT_NE(listing.find("empty.txt|" + flag + "|0|"), std::string::npos) << listing;  // empty: stored
         EXPECT_TRUE(ziptest::UnzipTest(single, nullptr, password));
     }
-    if (password.empty())
-        return;
+    if (password.empty()) return;
     EXPECT_FALSE(ziptest::SevenZip("t", single, nullptr, "Trail pass 8"));
     EXPECT_TRUE(ziptest::SevenZip("x -o" + ziptest::Quote(dir.str() + "x"), single, nullptr, password));
     for (const std::string& name : names)
@@ -97,7 +93,8 @@ TEST_P(ArchiveMatrix, OutsideReadersAcceptTheArchiveAndItsBytes)
     if (aes) {
         // Method 99, no CRC, and the extra naming the real method (stored for the empty file).
         EXPECT_NE(listing.find("track.kml|1|99|0|02004145" + strength + (shape.deflate ? "0800" : "0000")),
-                  std::string::npos) << listing;
+                  std::string::npos)
+            << listing;
         EXPECT_NE(listing.find("empty.txt|1|99|0|02004145" + strength + "0000"), std::string::npos) << listing;
     } else {
         EXPECT_FALSE(ziptest::UnzipTest(single, nullptr, "wrong"));
@@ -116,28 +113,27 @@ TEST_P(ArchiveMatrix, OutsideReadersAcceptTheArchiveAndItsBytes)
     EXPECT_EQ(r.DirManager()->Items.GetItem(at).TargetMethod, shape.deflate ? 8 : 0);
 }
 
-std::string ShapeName(const ::testing::TestParamInfo<Shape>& i)
-{
+std::string ShapeName(const ::testing::TestParamInfo<Shape>& i) {
     static const char* ciphers[] = {"", "Pkware", "Aes128", "Aes192", "Aes256"};
     return std::string(i.param.deflate ? "Deflated" : "Stored") + (i.param.split ? "Split" : "Plain") +
            (i.param.zip64 ? "Zip64" : "Small") + ciphers[i.param.cipher];
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, ArchiveMatrix,
-    ::testing::Values(Shape{false, false, false}, Shape{true, false, false}, Shape{false, true, false},
-                      Shape{true, true, false}, Shape{false, false, true}, Shape{true, false, true},
-                      Shape{false, true, true}, Shape{true, true, true}, Shape{false, false, false, caPkzipClassic},
-                      Shape{true, false, false, caPkzipClassic}, Shape{false, false, false, caAES_128},
-                      Shape{true, false, false, caAES_128}, Shape{true, false, false, caAES_192},
-                      Shape{false, false, false, caAES_256}, Shape{true, false, false, caAES_256},
-                      Shape{true, true, true, caAES_192}),
-    ShapeName);
+INSTANTIATE_TEST_SUITE_P(Shapes, ArchiveMatrix,
+                         ::testing::Values(Shape{false, false, false}, Shape{true, false, false},
+                                           Shape{false, true, false}, Shape{true, true, false},
+                                           Shape{false, false, true}, Shape{true, false, true},
+                                           Shape{false, true, true}, Shape{true, true, true},
+                                           Shape{false, false, false, caPkzipClassic},
+                                           Shape{true, false, false, caPkzipClassic},
+                                           Shape{false, false, false, caAES_128}, Shape{true, false, false, caAES_128},
+                                           Shape{true, false, false, caAES_192}, Shape{false, false, false, caAES_256},
+                                           Shape{true, false, false, caAES_256}, Shape{true, true, true, caAES_192}),
+                         ShapeName);
 
 }  // namespace
 
-TEST(ArchiveShapes, SpannedSetWithNumberedVolumes)
-{
+TEST(ArchiveShapes, SpannedSetWithNumberedVolumes) {
     ziptest::TempDir dir;
     dir.write("src/noise.bin", Random(200000, 5));
     dir.write("src/track.kml", ziptest::Kml(500));
@@ -160,15 +156,15 @@ TEST(ArchiveShapes, SpannedSetWithNumberedVolumes)
     }
     EXPECT_FALSE(fs::exists(dir.path() / "t_004.zip"));
     ASSERT_TRUE(ziptest::JoinVolumes(volumes, dir.path() / "joined.zip"));
-    EXPECT_FALSE(
-        ziptest::PythonCheck(dir.path() / "joined.zip", ziptest::SourcePairs(dir.str() + "src/", {"noise.bin", "track.kml"})).empty());
+    EXPECT_FALSE(ziptest::PythonCheck(dir.path() / "joined.zip",
+                                      ziptest::SourcePairs(dir.str() + "src/", {"noise.bin", "track.kml"}))
+                     .empty());
     EXPECT_TRUE(ziptest::UnzipTest(dir.path() / "joined.zip"));
 }
 
 // An archive behind a stub: created empty it is the stub and the end record, whose offsets count
 // from the file's start; opened again it takes a file.
-TEST(ArchiveShapes, SelfExtractorStubInFront)
-{
+TEST(ArchiveShapes, SelfExtractorStubInFront) {
     ziptest::TempDir dir;
     const std::string stub = "MZ" + Random(998, 6);
     dir.write("stub.exe", stub);
@@ -199,24 +195,25 @@ TEST(ArchiveShapes, SelfExtractorStubInFront)
 
 // Opening a split set and adding to it in a transaction: the set grows from its last volume and
 // stays whole for outside readers, old entries and new.
-TEST(ArchiveShapes, AddingToASplitSet)
-{
+TEST(ArchiveShapes, AddingToASplitSet) {
     ziptest::TempDir dir;
     dir.write("src/noise.bin", Random(150000, 7));
     dir.write("src/track.kml", ziptest::Kml(300));
     dir.write("src/more.bin", Random(100000, 8));
     fs::create_directories(dir.path() / "out");
     const fs::path last = dir.path() / "out/set.zip";
-    ziptest::MakeZip(last, dir.path() / "src", [](TZipArchiver& w) {
-        w.SetCompressionMode(0);
-        ziptest::Split(w, 65536);
-    }, u"noise.bin");
+    ziptest::MakeZip(
+        last, dir.path() / "src",
+        [](TZipArchiver& w) {
+            w.SetCompressionMode(0);
+            ziptest::Split(w, 65536);
+        },
+        u"noise.bin");
     const std::vector<fs::path> old = ziptest::SetVolumes(last);
     ASSERT_EQ(old.size(), 3u);
     auto contents = [](const std::vector<fs::path>& files) {
         std::vector<std::string> v;
-        for (const auto& f : files)
-            v.push_back(ziptest::Bytes(f));
+        for (const auto& f : files) v.push_back(ziptest::Bytes(f));
         return v;
     };
     const std::vector<std::string> before = contents(old);
@@ -254,7 +251,8 @@ TEST(ArchiveShapes, AddingToASplitSet)
     EXPECT_TRUE(ziptest::SevenZipTest(last));
     ASSERT_TRUE(ziptest::JoinVolumes(volumes, dir.path() / "joined.zip"));
     EXPECT_FALSE(ziptest::PythonCheck(dir.path() / "joined.zip",
-                                      ziptest::SourcePairs(dir.str() + "src/", {"noise.bin", "track.kml", "more.bin"})).empty());
+                                      ziptest::SourcePairs(dir.str() + "src/", {"noise.bin", "track.kml", "more.bin"}))
+                     .empty());
     EXPECT_TRUE(ziptest::UnzipTest(dir.path() / "joined.zip"));
 
     // It opens again with all three entries; a change in its middle is refused, nothing lost.
@@ -268,11 +266,9 @@ TEST(ArchiveShapes, AddingToASplitSet)
 }
 
 // A set whose directory begins on the volume before the last: the append starts there.
-TEST(ArchiveShapes, AddingToASplitSetWhoseDirectorySpansTwoVolumes)
-{
+TEST(ArchiveShapes, AddingToASplitSetWhoseDirectorySpansTwoVolumes) {
     ziptest::TempDir dir;
-    for (int i = 0; i < 30; ++i)
-        dir.write("src/f" + std::to_string(i) + ".txt", std::to_string(i));
+    for (int i = 0; i < 30; ++i) dir.write("src/f" + std::to_string(i) + ".txt", std::to_string(i));
     dir.write("src/big.bin", Random(62200, 1));
     dir.write("add/new.bin", Random(70000, 2));
     TZipArchiver a;
@@ -302,8 +298,7 @@ TEST(ArchiveShapes, AddingToASplitSetWhoseDirectorySpansTwoVolumes)
     EXPECT_NE(out.find("Files: 32"), std::string::npos) << out;
 }
 
-TEST(ArchiveShapes, EndRecordSearch)
-{
+TEST(ArchiveShapes, EndRecordSearch) {
     ziptest::TempDir dir;
     dir.write("src/a.kml", ziptest::Kml(10));
     TZipArchiver a;
@@ -321,8 +316,7 @@ TEST(ArchiveShapes, EndRecordSearch)
     EXPECT_EQ(at, -1);
 }
 
-TEST(ArchiveShapes, FolderMaskWithRecursion)
-{
+TEST(ArchiveShapes, FolderMaskWithRecursion) {
     ziptest::TempDir dir;
     dir.write("src/top.kml", "0");
     dir.write("src/sub/b.kml", "1");

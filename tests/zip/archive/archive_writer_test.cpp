@@ -1,8 +1,8 @@
 // The write path of the archive component: headers as written, appends and middle changes,
 // rollback after cancels and full disks, names, Zip64 and file selection.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
 #include <future>
 #include <thread>
 
@@ -18,8 +18,8 @@
 #include "archive/deflate_pipeline.h"
 #include "archive/file_selection.h"
 #include "archive/item_writer.h"
-#include "text/mask_match.h"
 #include "test_util.h"
+#include "text/mask_match.h"
 #include "text/wide_files.h"
 #include "text/wide_text.h"
 #include "zip_judges.h"
@@ -33,19 +33,16 @@ using ziptest::Random;
 
 namespace {
 
-int TempFilesIn(const fs::path& dir)
-{
+int TempFilesIn(const fs::path& dir) {
     int n = 0;
-    for (const auto& e : fs::directory_iterator(dir))
-        n += e.path().filename().string().rfind("FC", 0) == 0;
+    for (const auto& e : fs::directory_iterator(dir)) n += e.path().filename().string().rfind("FC", 0) == 0;
     return n;
 }
 
 // Lets writes beyond limit bytes of any file fail as on a full disk.
 struct FileSizeLimit {
     rlimit old{};
-    explicit FileSizeLimit(std::int64_t limit)
-    {
+    explicit FileSizeLimit(std::int64_t limit) {
         signal(SIGXFSZ, SIG_IGN);
         getrlimit(RLIMIT_FSIZE, &old);
         rlimit r = old;
@@ -59,8 +56,7 @@ struct FileSizeLimit {
 struct Fixture {
     ziptest::TempDir dir;
     TZipArchiver a;
-    Fixture()
-    {
+    Fixture() {
         fs::create_directories(dir.path() / "src");
         fs::create_directories(dir.path() / "tmp");
         a.SetCompressionMode(9);
@@ -75,11 +71,9 @@ struct Fixture {
     void Add(const std::u16string& mask) { a.AddFiles(mask, 0x28BF, u""); }
     // Python's zipfile finds the archive whole and each named member equal to its source; its
     // listing, empty on failure.
-    std::string Check(const std::vector<std::string>& names) const
-    {
+    std::string Check(const std::vector<std::string>& names) const {
         std::vector<std::string> pairs;
-        for (const auto& n : names)
-            pairs.push_back(n + "=" + Src(n));
+        for (const auto& n : names) pairs.push_back(n + "=" + Src(n));
         return ziptest::PythonCheck(zip(), pairs);
     }
     bool Intact(const std::vector<std::string>& names) const { return !Check(names).empty(); }
@@ -87,8 +81,7 @@ struct Fixture {
 
 }  // namespace
 
-TEST(DeflatePipeline, CrcMatchesZlib)
-{
+TEST(DeflatePipeline, CrcMatchesZlib) {
     EXPECT_EQ(UpdateCrc32(0x1234, nullptr, 5), 0x1234u);
     const std::string r = Random(100000, 3);
     EXPECT_EQ(~UpdateCrc32(0xFFFFFFFF, r.data(), static_cast<std::int64_t>(r.size())),
@@ -98,8 +91,7 @@ TEST(DeflatePipeline, CrcMatchesZlib)
 
 // One KML file as the program packs it, then an append that keeps the earlier bytes and makes no
 // temporary file.
-TEST(ItemWriter, OneKmlFileAsTheProgramPacksItThenAnAppend)
-{
+TEST(ItemWriter, OneKmlFileAsTheProgramPacksItThenAnAppend) {
     Fixture f;
     const std::string kml = Kml(30).substr(0, 1000);
     f.Put("doc.kml", kml);
@@ -111,14 +103,25 @@ TEST(ItemWriter, OneKmlFileAsTheProgramPacksItThenAnAppend)
     const std::uint64_t csize = LE(z, 18, 4);
     const std::size_t dir = 30 + 7 + 26 + csize, end = z.size() - 22;
     const std::vector<std::array<std::uint64_t, 3>> fields = {
-        {0, 4, 0x04034B50}, {4, 2, 0x14}, {6, 2, 0}, {8, 2, 8}, {22, 4, 1000}, {26, 2, 7}, {28, 2, 26},
-        {37, 2, 0x554E}, {39, 2, 22}, {45, 4, 7},
+        {0, 4, 0x04034B50},
+        {4, 2, 0x14},
+        {6, 2, 0},
+        {8, 2, 8},
+        {22, 4, 1000},
+        {26, 2, 7},
+        {28, 2, 26},
+        {37, 2, 0x554E},
+        {39, 2, 22},
+        {45, 4, 7},
         {14, 4, crc32(0, reinterpret_cast<const Bytef*>(kml.data()), 1000)},
         // One central header after the data, then the end record.
-        {dir, 4, 0x02014B50}, {end, 4, 0x06054B50}, {end + 8, 2, 1}, {end + 10, 2, 1}, {end + 16, 4, dir},
+        {dir, 4, 0x02014B50},
+        {end, 4, 0x06054B50},
+        {end + 8, 2, 1},
+        {end + 10, 2, 1},
+        {end + 16, 4, dir},
         {end + 20, 2, 0}};
-    for (const auto& [at, n, v] : fields)
-        EXPECT_EQ(LE(z, at, static_cast<int>(n)), v) << "at " << at;
+    for (const auto& [at, n, v] : fields) EXPECT_EQ(LE(z, at, static_cast<int>(n)), v) << "at " << at;
     EXPECT_EQ(z.substr(30, 7), "doc.kml");
     EXPECT_EQ(z.substr(41, 4), "NUCX");
     EXPECT_EQ(z.substr(49, 4), std::string("d\0o\0", 4));
@@ -132,13 +135,11 @@ TEST(ItemWriter, OneKmlFileAsTheProgramPacksItThenAnAppend)
     EXPECT_TRUE(f.Intact({"doc.kml", "b.png"}));
 }
 
-TEST(ItemWriter, NamesOutsideTheOemCodePageAreStoredAsUtf8)
-{
+TEST(ItemWriter, NamesOutsideTheOemCodePageAreStoredAsUtf8) {
     Fixture f;
     f.a.Options.Recurse = true;
     std::string deep;  // a long path of three-byte characters
-    for (int i = 0; i < 80; ++i)
-        deep += "\xE3\x81\x82";
+    for (int i = 0; i < 80; ++i) deep += "\xE3\x81\x82";
     deep += "/" + deep + ".txt";
     const std::vector<std::string> names = {"plain.txt", "caf\xC3\xA9.txt", "\xE6\x97\xA5\xE6\x9C\xAC.txt", deep};
     f.a.BeginUpdate();
@@ -160,21 +161,18 @@ TEST(ItemWriter, NamesOutsideTheOemCodePageAreStoredAsUtf8)
 
 // The kept items are copied by their local header lengths and get the central signature, whatever
 // their central copies say.
-TEST(Commit, ReplacingAnItemRewritesTheTailThroughATemporaryFile)
-{
+TEST(Commit, ReplacingAnItemRewritesTheTailThroughATemporaryFile) {
     Fixture f;
-    for (const char* n : {"a.kml", "b.kml", "c.kml"})
-        f.Put(n, Kml(100) + n);
+    for (const char* n : {"a.kml", "b.kml", "c.kml"}) f.Put(n, Kml(100) + n);
     f.a.BeginUpdate();
     f.Add(u"*.kml");
     f.a.EndUpdate();
-    f.a.DirManager()->Items.GetItem(1).ExtraFields.clear();  // central extras differ from the local ones
+    f.a.DirManager()->Items.GetItem(1).ExtraFields.clear();            // central extras differ from the local ones
     f.a.DirManager()->Items.GetItem(2).Header.Signature = 0x04034B50;  // as rebuilt from a local header
     f.Put("a.kml", Kml(300));
     int tempsSeen = -1;
     ziptest::OnItemStart(f.a, [&](const std::u16string&, TZipProcessOperation op, bool&) {
-        if (op == poUpdate)
-            tempsSeen = TempFilesIn(f.dir.path() / "tmp");
+        if (op == poUpdate) tempsSeen = TempFilesIn(f.dir.path() / "tmp");
     });
     f.Add(u"a.kml");
     EXPECT_EQ(tempsSeen, 1);
@@ -184,8 +182,7 @@ TEST(Commit, ReplacingAnItemRewritesTheTailThroughATemporaryFile)
     EXPECT_TRUE(ziptest::UnzipTest(f.zip()));
 }
 
-TEST(Commit, AFullDiskRollsBackWithoutLosingEarlierItems)
-{
+TEST(Commit, AFullDiskRollsBackWithoutLosingEarlierItems) {
     Fixture f;
     f.a.SetCompressionMode(0);  // stored: sizes known in advance
     f.Put("a.bin", Random(1000, 1));
@@ -195,14 +192,14 @@ TEST(Commit, AFullDiskRollsBackWithoutLosingEarlierItems)
     const std::string one = Bytes(f.zip());
     const std::int64_t dirOffset = static_cast<std::int64_t>(LE(one, one.size() - 6, 4));
 
-    {   // The data does not fit: no OnDiskFull handler, so the commit is cancelled and undone.
+    {  // The data does not fit: no OnDiskFull handler, so the commit is cancelled and undone.
         FileSizeLimit limit(static_cast<std::int64_t>(one.size()) + 500);
         f.Add(u"b.bin");
     }
     EXPECT_EQ(Bytes(f.zip()), one);
     EXPECT_EQ(f.a.FileCount(), 1);
 
-    {   // The data fits, the new directory does not: the old one is written again.
+    {  // The data fits, the new directory does not: the old one is written again.
         const std::int64_t bRecord = 30 + 5 + 22 + 5000;
         FileSizeLimit limit(dirOffset + bRecord + 40);
         try {
@@ -217,7 +214,7 @@ TEST(Commit, AFullDiskRollsBackWithoutLosingEarlierItems)
 
     f.Add(u"b.bin");
     const std::string two = Bytes(f.zip());
-    {   // A change in the middle: the old tail comes back from the temporary file.
+    {  // A change in the middle: the old tail comes back from the temporary file.
         f.Put("a.bin", Random(3000, 5));
         const std::int64_t records = (30 + 5 + 22 + 3000) + (30 + 5 + 22 + 5000);
         FileSizeLimit limit(records + 40);
@@ -230,8 +227,7 @@ TEST(Commit, AFullDiskRollsBackWithoutLosingEarlierItems)
     int calls = 0;
     f.a.OnDiskFull = [&](TComponent*, int, const std::u16string&, bool& cancel) {
         cancel = ++calls > 3;  // ends what would otherwise retry for ever
-        if (!cancel)
-            throw std::runtime_error("no disk here");
+        if (!cancel) throw std::runtime_error("no disk here");
     };
     auto limit = std::make_unique<FileSizeLimit>(static_cast<std::int64_t>(two.size()) + 500);
     f.Add(u"big.bin");
@@ -250,15 +246,13 @@ TEST(Commit, AFullDiskRollsBackWithoutLosingEarlierItems)
     EXPECT_TRUE(ziptest::UnzipTest(f.zip()));
 }
 
-TEST(Commit, ARetriedItemGetsItsExtrasOnce)
-{
+TEST(Commit, ARetriedItemGetsItsExtrasOnce) {
     Fixture f;
     f.Put("a.kml", Kml(10));
     const std::string src = f.Src("a.kml");
     int starts = 0, failures = 0;
     ziptest::OnItemStart(f.a, [&](const std::u16string&, TZipProcessOperation, bool&) {
-        if (starts++ == 0)
-            fs::rename(src, src + ".away");  // the first attempt cannot open it
+        if (starts++ == 0) fs::rename(src, src + ".away");  // the first attempt cannot open it
     });
     f.a.OnProcessFileFailure = [&](TComponent*, const std::u16string&, TZipProcessOperation, int native, int,
                                    const std::u16string&, TZipAction& action) {
@@ -275,8 +269,7 @@ TEST(Commit, ARetriedItemGetsItsExtrasOnce)
 }
 
 // Cancelled, ignored and aborted adds leave the archive as it was.
-TEST(Commit, CancelledIgnoredAndAbortedItems)
-{
+TEST(Commit, CancelledIgnoredAndAbortedItems) {
     Fixture f;
     f.Put("a.kml", Kml(10));
     f.Put("b.kml", Kml(20));
@@ -296,8 +289,7 @@ TEST(Commit, CancelledIgnoredAndAbortedItems)
     f.a.OnProcessFileFailure = [&](TComponent*, const std::u16string&, TZipProcessOperation, int, int,
                                    const std::u16string&, TZipAction& action) { action = answer; };
     ziptest::OnItemStart(f.a, [&](const std::u16string& name, TZipProcessOperation, bool&) {
-        if (name.find(u"b.kml") != std::u16string::npos)
-            fs::remove(f.Src("b.kml"));
+        if (name.find(u"b.kml") != std::u16string::npos) fs::remove(f.Src("b.kml"));
     });
     f.Add(u"b.kml");  // ignored: the new item is dropped, the archive stays complete
     unchanged();
@@ -322,8 +314,7 @@ TEST(Commit, CancelledIgnoredAndAbortedItems)
     EXPECT_TRUE(f.Intact({"b.kml"}));
 }
 
-TEST(ItemWriter, DatesBefore1980)
-{
+TEST(ItemWriter, DatesBefore1980) {
     Fixture f;
     f.Put("old.kml", "x");
     fs::last_write_time(f.Src("old.kml"), fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 60));
@@ -335,18 +326,15 @@ namespace {
 // Marks every added item as moved, as a move operation would.
 class MovingArchiver : public TZipArchiver {
 protected:
-    void AddFilesInternal(TUniStrings& masks, int searchAttr, bool recurse, TUniStrings& exclusions) override
-    {
+    void AddFilesInternal(TUniStrings& masks, int searchAttr, bool recurse, TUniStrings& exclusions) override {
         TZipArchiver::AddFilesInternal(masks, searchAttr, recurse, exclusions);
         for (int i = 0; i < DirManager()->Items.GetCount(); ++i)
-            if (DirManager()->Items.GetItem(i).Pending)
-                DirManager()->Items.GetItem(i).ItemOperation = poMove;
+            if (DirManager()->Items.GetItem(i).Pending) DirManager()->Items.GetItem(i).ItemOperation = poMove;
     }
 };
 }  // namespace
 
-TEST(Commit, MovedSourcesGoOnlyAfterASuccessfulCommit)
-{
+TEST(Commit, MovedSourcesGoOnlyAfterASuccessfulCommit) {
     ziptest::TempDir dir;
     dir.write("a.kml", Kml(10));
     MovingArchiver a;
@@ -364,8 +352,7 @@ TEST(Commit, MovedSourcesGoOnlyAfterASuccessfulCommit)
     EXPECT_EQ(a.FileCount(), 1);
 }
 
-TEST(Zip64, SizesThatCanOverflow)
-{
+TEST(Zip64, SizesThatCanOverflow) {
     EXPECT_FALSE(LocalZip64Needed(1000, 9, zmAuto));
     EXPECT_TRUE(LocalZip64Needed(0xFFFFFFFFLL - 1000, 9, zmAuto));  // only the compressed size can
     EXPECT_TRUE(LocalZip64Needed(0xFFFFFFFFLL, 0, zmAuto));
@@ -392,8 +379,7 @@ TEST(Zip64, SizesThatCanOverflow)
     EXPECT_EQ(Bytes(f.zip()), ziptest::EmptyZip());
 }
 
-TEST(Zip64, ManyItemsGetTheZip64EndRecords)
-{
+TEST(Zip64, ManyItemsGetTheZip64EndRecords) {
     ziptest::TempDir dir;
     TZipArchiver a;
     a.SetCompressionMode(0);
@@ -435,23 +421,22 @@ TEST(Zip64, ManyItemsGetTheZip64EndRecords)
     EXPECT_EQ(listing.substr(0, 2), "0|");
 }
 
-TEST(DeflatePipeline, RatioMatchesZipAtLevelNine)
-{
+TEST(DeflatePipeline, RatioMatchesZipAtLevelNine) {
     Fixture f;
     f.Put("big.kml", Kml(60000));  // about 3.5 MB: three read blocks of 1.5 MiB
     ASSERT_GT(fs::file_size(f.Src("big.kml")), 3u * 0x100000);
     f.Add(u"big.kml");
     f.a.CloseArchive();
     std::string out;
-    ASSERT_EQ(ziptest::Run("cd " + ziptest::Quote(f.dir.str() + "src") + " && zip -q -9 ../ref.zip big.kml", &out), 0) << out;
+    ASSERT_EQ(ziptest::Run("cd " + ziptest::Quote(f.dir.str() + "src") + " && zip -q -9 ../ref.zip big.kml", &out), 0)
+        << out;
     const std::string ours = ziptest::PythonFields(f.zip(), "i.compress_size");
     const std::string theirs = ziptest::PythonFields(f.dir.path() / "ref.zip", "i.compress_size");
     EXPECT_LE(std::stod(ours), std::stod(theirs) * 1.01) << ours << " vs " << theirs;
     EXPECT_TRUE(f.Intact({"big.kml"}));
 }
 
-TEST(FileSelection, StoredNamesAndFullPaths)
-{
+TEST(FileSelection, StoredNamesAndFullPaths) {
     ziptest::TempDir dir;
     dir.write("data/route.kml", "x");
     const std::u16string base = dir.wide() + u"data";
@@ -463,7 +448,8 @@ TEST(FileSelection, StoredNamesAndFullPaths)
     EXPECT_EQ(MakeStoredName(file, base, spFullPath, u""), full);
     EXPECT_EQ(MakeStoredName(file, base, spFullPathWithDrive, u""), file);
     // Outside the base folder: the full path.
-    EXPECT_EQ(MakeStoredName(dir.wide() + u"other.kml", base, spRelativePath, u""), dir.wide().substr(1) + u"other.kml");
+    EXPECT_EQ(MakeStoredName(dir.wide() + u"other.kml", base, spRelativePath, u""),
+              dir.wide().substr(1) + u"other.kml");
     EXPECT_EQ(MakeStoredName(base + u"/sub/", base, spRelativePath, u""), u"sub");
     // A colon inside a name is no drive here.
     EXPECT_EQ(MakeStoredName(base + u"/a:b.kml", base, spFullPath, u""), full.substr(0, full.size() - 9) + u"a:b.kml");
@@ -480,8 +466,7 @@ TEST(FileSelection, StoredNamesAndFullPaths)
 }
 
 namespace {
-void SetYear(const std::string& path, int year)
-{
+void SetYear(const std::string& path, int year) {
     std::tm t{};
     t.tm_year = year - 1900;
     t.tm_mon = 5;
@@ -494,17 +479,16 @@ void SetYear(const std::string& path, int year)
 
 // An item already in the archive meets a file of the same name under each overwrite mode; dates
 // from 2044 on have the top bit of the DOS stamp set.
-TEST(FileSelection, OverwriteModesThroughAnAdd)
-{
+TEST(FileSelection, OverwriteModesThroughAnAdd) {
     struct Case {
         TZipOverwriteMode mode;
         int itemYear, fileYear;
         bool replaced;
     };
     const Case cases[] = {
-        {omIfNewer, 2050, 2020, false}, {omIfNewer, 2020, 2050, true}, {omIfNewer, 2050, 2060, true},
+        {omIfNewer, 2050, 2020, false}, {omIfNewer, 2020, 2050, true},  {omIfNewer, 2050, 2060, true},
         {omIfOlder, 2050, 2020, true},  {omIfOlder, 2020, 2050, false}, {omIfOlder, 2020, 2020, false},
-        {omNever, 2020, 2030, false},   {omAlways, 2030, 2020, true},  {omPrompt, 2020, 2030, true},
+        {omNever, 2020, 2030, false},   {omAlways, 2030, 2020, true},   {omPrompt, 2020, 2030, true},
         {omPrompt, 2020, 2030, false},
     };
     for (const Case& c : cases) {
@@ -537,11 +521,9 @@ TEST(FileSelection, OverwriteModesThroughAnAdd)
 
 // The two events of an add: OnConfirmProcessFile vetoes, OnStoreFile renames and sets the
 // attributes and the comment.
-TEST(FileSelection, StoreAndConfirmEvents)
-{
+TEST(FileSelection, StoreAndConfirmEvents) {
     Fixture f;
-    for (const char* n : {"a.kml", "b.kml", "skip.kml"})
-        f.Put(n, n);
+    for (const char* n : {"a.kml", "b.kml", "skip.kml"}) f.Put(n, n);
     std::vector<std::u16string> offered, originals;
     f.a.OnConfirmProcessFile = [&](TComponent*, const std::u16string& name, TZipProcessOperation op, bool& confirm) {
         EXPECT_EQ(op, poAdd);
@@ -559,20 +541,19 @@ TEST(FileSelection, StoreAndConfirmEvents)
         }
     };
     f.a.BeginUpdate();
-    for (const char16_t* n : {u"a.kml", u"b.kml", u"skip.kml"})
-        f.Add(n);
+    for (const char16_t* n : {u"a.kml", u"b.kml", u"skip.kml"}) f.Add(n);
     f.a.EndUpdate();
     EXPECT_EQ(offered.size(), 3u);
     std::sort(originals.begin(), originals.end());
     EXPECT_EQ(originals, (std::vector<std::u16string>{UTF8DecodeWide(f.Src("a.kml")), UTF8DecodeWide(f.Src("b.kml"))}));
-    EXPECT_FALSE(ziptest::PythonCheck(f.zip(), {"sub/renamed.kml=" + f.Src("a.kml"), "b.kml=" + f.Src("b.kml")}).empty());
+    EXPECT_FALSE(
+        ziptest::PythonCheck(f.zip(), {"sub/renamed.kml=" + f.Src("a.kml"), "b.kml=" + f.Src("b.kml")}).empty());
     EXPECT_EQ(ziptest::PythonFields(f.zip(), "i.filename, i.external_attr, i.comment.decode()"),
               "sub/renamed.kml 33 first file\nb.kml 32 \n");
 }
 
 // A ":" is part of a name here: no drive is cut off, and no two files become one entry.
-TEST(FileSelection, ColonsAreOrdinaryCharacters)
-{
+TEST(FileSelection, ColonsAreOrdinaryCharacters) {
     Fixture f;
     f.Put("a:x.kml", "first");
     f.Put("b:x.kml", "second");
@@ -590,8 +571,7 @@ TEST(FileSelection, ColonsAreOrdinaryCharacters)
 }
 
 // An event handler of one add may run another add on the same thread.
-TEST(FileSelection, AnAddFromAnEventHandler)
-{
+TEST(FileSelection, AnAddFromAnEventHandler) {
     Fixture f;
     f.Put("a.kml", "a");
     f.Put("log.txt", "log");
@@ -618,8 +598,7 @@ TEST(FileSelection, AnAddFromAnEventHandler)
     EXPECT_TRUE(f.Intact({"a.kml"}));
 }
 
-TEST(FileSelection, MasksRecursionExclusionsAndTheArchiveItself)
-{
+TEST(FileSelection, MasksRecursionExclusionsAndTheArchiveItself) {
     Fixture f;
     // A folder whose name looks like a pattern is only a folder.
     f.Put("what?/doc.kml", "1");
@@ -636,7 +615,7 @@ TEST(FileSelection, MasksRecursionExclusionsAndTheArchiveItself)
     f.Put("sub/deeper/c.kml", "4");
     f.Put("sub/deeper/d.txt", "5");
     fs::create_directory_symlink("../..", f.dir.path() / "src/sub/deeper/up");  // a loop
-    f.a.FileName = f.dir.wide() + u"src/self.zip";  // the archive lies among its sources
+    f.a.FileName = f.dir.wide() + u"src/self.zip";                              // the archive lies among its sources
     f.a.OpenArchive(fmCreate);
     f.a.NoCompressionMasks().Add(u"*.png");
     f.a.BeginUpdate();
@@ -658,21 +637,18 @@ namespace {
 // Reaches the volume writer directly, on a disk of a chosen free space.
 class VolumeArchiver : public TZipArchiver {
 public:
-    explicit VolumeArchiver(const ziptest::TempDir& dir)
-    {
+    explicit VolumeArchiver(const ziptest::TempDir& dir) {
         SetSpanningMode(smSplitting);
         SpanningOptions.VolumeSize = vsCustom;
         SpanningOptions.SetCustomVolumeSize(65536);
         FileName = dir.wide() + u"v.zip";
     }
     std::int64_t free = 1LL << 40;
-    std::int64_t Write(const std::string& data, std::int64_t keep)
-    {
+    std::int64_t Write(const std::string& data, std::int64_t keep) {
         TStream* s = ArchiveStream();
         return WriteToVolume(data.data(), static_cast<std::int64_t>(data.size()), nullptr, keep, s);
     }
-    void NextVolume()
-    {
+    void NextVolume() {
         TZipVolumeNumberInfo next = VolumeNumberInfo;
         next.SetNumber(next.volumeNumber + 1);
         RequestVolume(next);
@@ -683,16 +659,14 @@ public:
 }  // namespace
 
 // Copies to the volumes go in pieces of at most 1,000,000 bytes, with progress after each.
-TEST(Volumes, CopyPieces)
-{
+TEST(Volumes, CopyPieces) {
     ziptest::TempDir dir;
     VolumeArchiver a(dir);
     a.SpanningOptions.SetCustomVolumeSize(3000000);
     a.OpenArchive(fmCreate);
     std::vector<double> progress;
     a.OnCopyTempFileProgress = [&](TComponent*, double p, TZipProgressPhase ph, bool&) {
-        if (ph == ppProcess)
-            progress.push_back(p);
+        if (ph == ppProcess) progress.push_back(p);
     };
     TMemoryStream source;
     const std::string data = Random(2000001, 4);
@@ -705,8 +679,7 @@ TEST(Volumes, CopyPieces)
     EXPECT_EQ(a.ArchiveStream()->Size(), 2000001);
 }
 
-TEST(Volumes, KeepTogetherAndFullDisks)
-{
+TEST(Volumes, KeepTogetherAndFullDisks) {
     ziptest::TempDir dir;
     VolumeArchiver a(dir);
     a.OpenArchive(fmCreate);
@@ -731,8 +704,7 @@ TEST(Volumes, KeepTogetherAndFullDisks)
     EXPECT_EQ(diskFull, 2);
 }
 
-TEST(Volumes, AFailedSplitCommitLeavesNoStrayVolumes)
-{
+TEST(Volumes, AFailedSplitCommitLeavesNoStrayVolumes) {
     ziptest::TempDir dir;
     dir.write("src/a.bin", Random(100000, 11));
     VolumeArchiver a(dir);
@@ -745,8 +717,7 @@ TEST(Volumes, AFailedSplitCommitLeavesNoStrayVolumes)
     EXPECT_EQ(a.FileCount(), 0);
     a.CloseArchive();
     std::vector<std::string> files;
-    for (const auto& e : fs::directory_iterator(dir.path()))
-        files.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(dir.path())) files.push_back(e.path().filename().string());
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, (std::vector<std::string>{"src", "v.zip"}));
     EXPECT_EQ(Bytes(dir.path() / "v.zip"), ziptest::EmptyZip());

@@ -22,34 +22,27 @@ public:
     std::vector<std::u16string> exclusionsSeen;
 
 protected:
-    void CommitChanges() override
-    {
-        if (UpdateDepth >= 1)
-            ++commits;
+    void CommitChanges() override {
+        if (UpdateDepth >= 1) ++commits;
         UpdateDepth = 0;  // the scripted items have no data to write
     }
-    void AddFilesInternal(TUniStrings&, int, bool, TUniStrings& exclusions) override
-    {
+    void AddFilesInternal(TUniStrings&, int, bool, TUniStrings& exclusions) override {
         exclusionsSeen.clear();
-        for (int i = 0; i < exclusions.Count(); ++i)
-            exclusionsSeen.push_back(exclusions[i]);
-        if (onAdd)
-            onAdd(DirManager()->Items);
+        for (int i = 0; i < exclusions.Count(); ++i) exclusionsSeen.push_back(exclusions[i]);
+        if (onAdd) onAdd(DirManager()->Items);
     }
 };
 
 // A scripted archiver on a new archive in a scratch folder.
 struct OpenScripted : ScriptedArchiver {
     ziptest::TempDir dir;
-    OpenScripted()
-    {
+    OpenScripted() {
         FileName = dir.wide() + u"t.kmz";
         OpenArchive(fmCreate);
     }
 };
 
-TDirItem NewItem(const std::u16string& name, std::uint32_t attr = faArchive)
-{
+TDirItem NewItem(const std::u16string& name, std::uint32_t attr = faArchive) {
     TDirItem it;
     it.Header.Signature = TCentralHeader::kSignature;
     it.Header.Crc32 = 0xFFFFFFFF;
@@ -59,8 +52,7 @@ TDirItem NewItem(const std::u16string& name, std::uint32_t attr = faArchive)
     return it;
 }
 
-void AppendItem(TZipDirArray& items, const TDirItem& item)
-{
+void AppendItem(TZipDirArray& items, const TDirItem& item) {
     items.SetCount(items.GetCount() + 1);
     items.SetItem(items.GetCount() - 1, item);
 }
@@ -69,11 +61,9 @@ class RecordingPrompter : public TZipPrompter {
 public:
     std::vector<TModalResult> answers;
     std::vector<std::string> texts;
-    TModalResult MessageDlg(const std::string& text, unsigned) override
-    {
+    TModalResult MessageDlg(const std::string& text, unsigned) override {
         texts.push_back(text);
-        if (answers.empty())
-            return mrCancel;
+        if (answers.empty()) return mrCancel;
         const TModalResult r = answers.front();
         answers.erase(answers.begin());
         return r;
@@ -82,8 +72,7 @@ public:
 
 }  // namespace
 
-TEST(Archiver, OpenErrorsAndEmptyArchives)
-{
+TEST(Archiver, OpenErrorsAndEmptyArchives) {
     ziptest::TempDir dir;
     ScriptedArchiver a;
     a.SetCompressionMode(9);
@@ -113,8 +102,7 @@ TEST(Archiver, OpenErrorsAndEmptyArchives)
     EXPECT_EQ(Bytes(dir.path() / "b.zip").substr(0, 4), std::string("AA\x05\x06", 4));
 }
 
-TEST(Archiver, InMemoryArchive)
-{
+TEST(Archiver, InMemoryArchive) {
     ScriptedArchiver a;
     a.SetInMemory(true);
     a.OpenArchive(fmCreate);
@@ -153,12 +141,12 @@ TEST(Archiver, InMemoryArchive)
 
 // Outside a transaction each add commits at once; nested transactions commit once, at the
 // outermost end.
-TEST(Archiver, AddsCommitAtOnceOrAtTheOutermostEnd)
-{
+TEST(Archiver, AddsCommitAtOnceOrAtTheOutermostEnd) {
     OpenScripted a;
-    a.onAdd = [&](TZipDirArray& items) { AppendItem(items, NewItem(u"n" + std::u16string(1, char16_t(u'a' + items.GetCount())))); };
-    for (int i = 0; i < 3; ++i)
-        a.AddFiles(a.dir.wide() + u"f.txt", 0x28BF, u"");
+    a.onAdd = [&](TZipDirArray& items) {
+        AppendItem(items, NewItem(u"n" + std::u16string(1, char16_t(u'a' + items.GetCount()))));
+    };
+    for (int i = 0; i < 3; ++i) a.AddFiles(a.dir.wide() + u"f.txt", 0x28BF, u"");
     EXPECT_EQ(a.commits, 3);
     EXPECT_TRUE(a.TransactionDone);
     // The archive itself is always excluded, resolved to a full path.
@@ -181,8 +169,7 @@ TEST(Archiver, AddsCommitAtOnceOrAtTheOutermostEnd)
     EXPECT_EQ(a.FileCount(), 6);
 }
 
-TEST(Archiver, CancelRestoresTheItemsOfAFailedAdd)
-{
+TEST(Archiver, CancelRestoresTheItemsOfAFailedAdd) {
     OpenScripted a;
     a.onAdd = [&](TZipDirArray& items) { AppendItem(items, NewItem(u"kept.kml")); };
     a.AddFiles(u"kept.kml", 0x28BF, u"");
@@ -211,8 +198,7 @@ TEST(Archiver, CancelRestoresTheItemsOfAFailedAdd)
 }
 
 // A volume set cannot change its spanning mode once open, and takes one transaction at a time.
-TEST(Archiver, MultiVolumeTransactions)
-{
+TEST(Archiver, MultiVolumeTransactions) {
     ziptest::TempDir dir;
     ScriptedArchiver a;
     a.SetSpanningMode(smSplitting);
@@ -225,8 +211,7 @@ TEST(Archiver, MultiVolumeTransactions)
     EXPECT_EQ(NativeOf([&] { a.BeginUpdate(); }), 62);
 }
 
-TEST(Archiver, FindFirstAndFileCount)
-{
+TEST(Archiver, FindFirstAndFileCount) {
     OpenScripted a;
     a.onAdd = [&](TZipDirArray& items) {
         TDirItem doc = NewItem(u"Doc.KML");
@@ -251,8 +236,7 @@ TEST(Archiver, FindFirstAndFileCount)
     auto names = [&](const std::u16string& mask, int attr, const std::u16string& ex) {
         std::vector<std::u16string> v;
         TZipArchiveItem f;
-        for (bool ok = a.FindFirst(mask, f, attr, ex); ok; ok = a.FindNext(f))
-            v.push_back(f.StoredPath + f.FileName);
+        for (bool ok = a.FindFirst(mask, f, attr, ex); ok; ok = a.FindNext(f)) v.push_back(f.StoredPath + f.FileName);
         return v;
     };
     EXPECT_EQ(names(u"*.kml", 0, u""), (std::vector<std::u16string>{u"Doc.KML", u"icons/a.kml"}));
@@ -288,8 +272,7 @@ TEST(Archiver, FindFirstAndFileCount)
 }
 
 // Without handlers or a prompter nothing blocks; a prompter's answers become the actions.
-TEST(Archiver, DefaultHandlersAnswerWithoutBlocking)
-{
+TEST(Archiver, DefaultHandlersAnswerWithoutBlocking) {
     TZipArchiver a;
     bool confirm = false, skip = false, cancel = false;
     std::u16string dest = u"d";
@@ -326,7 +309,8 @@ TEST(Archiver, DefaultHandlersAnswerWithoutBlocking)
     std::u16string vol;
     a.DoOnRequestLastVolume(vol, cancel);
     EXPECT_TRUE(cancel);
-    const std::string notFound = "File '/nonexistent/t.zip' not found on inserted disk. Please insert last disk with required file";
+    const std::string notFound =
+        "File '/nonexistent/t.zip' not found on inserted disk. Please insert last disk with required file";
     EXPECT_EQ(p.texts, (std::vector<std::string>{"Please insert the last disk", notFound, notFound}));
     // The other disk questions; OK goes on, anything else cancels.
     a.SpanningOptions.VolumeSize = vs1_44MB;
@@ -342,7 +326,8 @@ TEST(Archiver, DefaultHandlersAnswerWithoutBlocking)
     EXPECT_FALSE(cancel);
     ASSERT_EQ(p.texts.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(p.texts.begin(), p.texts.begin() + 3),
-              (std::vector<std::string>{"Please insert a blank disk #1", "Please insert disk #2", "Please insert the first disk"}));
+              (std::vector<std::string>{"Please insert a blank disk #1", "Please insert disk #2",
+                                        "Please insert the first disk"}));
     EXPECT_TRUE(std::regex_match(p.texts[3], std::regex("Disk is full\\. Required free space: 1457664 bytes, but "
                                                         "available only: [0-9]+ bytes\\. Clean the disk or find "
                                                         "another blank disk")))
@@ -354,8 +339,7 @@ TEST(Archiver, DefaultHandlersAnswerWithoutBlocking)
     EXPECT_EQ(handlerNumber, 5);
 }
 
-TEST(Archiver, VolumeNames)
-{
+TEST(Archiver, VolumeNames) {
     // The plain and the advanced names are read back in the volume set tests; a stub's first
     // volume takes its extension, and the base archiver its own letter.
     TZipArchiver a;

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "text/errors.h"
 #include "test_util.h"
+#include "text/errors.h"
 #include "text/wide_text.h"
 
 using namespace zip;
@@ -11,26 +11,22 @@ using ziptest::NativeOf;
 
 namespace {
 
-TDirItem Item(const std::u16string& name)
-{
+TDirItem Item(const std::u16string& name) {
     TDirItem it;
     it.Header.Signature = TCentralHeader::kSignature;
     it.Name = name;
     return it;
 }
 
-void Append(TZipDirArray& a, const std::u16string& name)
-{
+void Append(TZipDirArray& a, const std::u16string& name) {
     a.SetCount(a.GetCount() + 1);
     a.SetItem(a.GetCount() - 1, Item(name));
 }
 
 // The index must name item i at entry i.
-void ExpectInStep(const TZipDirArray& a)
-{
+void ExpectInStep(const TZipDirArray& a) {
     ASSERT_EQ(a.Names().GetCount(), a.GetCount());
-    for (int i = 0; i < a.GetCount(); ++i)
-        EXPECT_EQ(a.Names().Get(i), ZipWideLowerCase(a.GetItem(i).Name)) << i;
+    for (int i = 0; i < a.GetCount(); ++i) EXPECT_EQ(a.Names().Get(i), ZipWideLowerCase(a.GetItem(i).Name)) << i;
 }
 
 struct CountedStream : TMemoryStream {
@@ -41,8 +37,7 @@ struct CountedStream : TMemoryStream {
 
 }  // namespace
 
-TEST(HashedList, StaleIndexesAndNames)
-{
+TEST(HashedList, StaleIndexesAndNames) {
     TZipHashedStringList l;
     l.Add(u"a=1");
     l.Add(u"b=2");
@@ -70,8 +65,7 @@ TEST(HashedList, StaleIndexesAndNames)
 }
 
 // Lookups ignore case; a rename or an update touches only its own item's entry.
-TEST(DirArray, NamesDifferingOnlyInCase)
-{
+TEST(DirArray, NamesDifferingOnlyInCase) {
     int index = -1;
     TZipDirArray r;
     Append(r, u"X.txt");
@@ -97,8 +91,7 @@ TEST(DirArray, NamesDifferingOnlyInCase)
 
 // A reused array: Clear keeps the slots, their names and headers, but drops extras and the
 // index; the reader renames them in order.
-TEST(DirArray, ClearKeepsTheSlotsForRenamesInOrder)
-{
+TEST(DirArray, ClearKeepsTheSlotsForRenamesInOrder) {
     TZipDirArray a;
     Append(a, u"x");
     Append(a, u"y");
@@ -120,8 +113,7 @@ TEST(DirArray, ClearKeepsTheSlotsForRenamesInOrder)
     EXPECT_EQ(NativeOf([&] { a.RenameItem(3, u"q"); }), 59);  // entry 2 is not indexed yet
 }
 
-TEST(DirArray, ErrorCodesLeaveTheArrayUnchanged)
-{
+TEST(DirArray, ErrorCodesLeaveTheArrayUnchanged) {
     TZipDirArray a;
     Append(a, u"one");
     EXPECT_EQ(NativeOf([&] { a.GetItem(1); }), 3);
@@ -135,8 +127,7 @@ TEST(DirArray, ErrorCodesLeaveTheArrayUnchanged)
     EXPECT_EQ(a.GetItem(2).ExtraFields.size(), 1u);
 }
 
-TEST(DirArray, CopiesAreDeepAndStreamsOwnedOrNot)
-{
+TEST(DirArray, CopiesAreDeepAndStreamsOwnedOrNot) {
     TZipDirArray a;
     Append(a, u"k");
     a.GetItem(0).ExtraFields.push_back({0x554E, {1, 2}});
@@ -164,15 +155,13 @@ TEST(DirArray, CopiesAreDeepAndStreamsOwnedOrNot)
     EXPECT_EQ(callers->Size(), 1);
 }
 
-TEST(DirArray, GrowthWithTwinsDifferingInCase)
-{
+TEST(DirArray, GrowthWithTwinsDifferingInCase) {
     TZipDirArray a;
     Append(a, u"Twin.kml");
     int index = -1;
     EXPECT_TRUE(a.FindItem(u"TWIN.KML", index));  // the value index now exists
     Append(a, u"TWIN.KML");
-    for (int i = 0; i < 5000; ++i)
-        Append(a, u"Icon" + WideFromAscii(std::to_string(i).c_str()) + u".PNG");
+    for (int i = 0; i < 5000; ++i) Append(a, u"Icon" + WideFromAscii(std::to_string(i).c_str()) + u".PNG");
     EXPECT_EQ(a.Names().ValueHashSize(), 0u);  // dropped past five entries a bucket
     ASSERT_TRUE(a.FindItem(u"icon4999.png", index));
     EXPECT_EQ(index, 5001);

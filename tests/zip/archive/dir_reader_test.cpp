@@ -28,8 +28,7 @@ namespace {
 std::u16string Wide(const fs::path& p) { return UTF8DecodeWide(p.string()); }
 
 // One line per entry, "name|size|compressed|crc|local header offset", then the comment's bytes.
-std::string PythonListing(const fs::path& zip)
-{
+std::string PythonListing(const fs::path& zip) {
     static const char* script = R"PY(
 import sys, zipfile
 z = zipfile.ZipFile(sys.argv[1])
@@ -41,8 +40,7 @@ print('comment|' + z.comment.hex())
     return ziptest::Python(script, {zip.string()}, &out) == 0 ? out : "failed: " + out;
 }
 
-std::string Listing(TZipDirManager& dm)
-{
+std::string Listing(TZipDirManager& dm) {
     std::string r;
     char buf[16];
     for (int i = 0; i < dm.Items.GetCount(); ++i) {
@@ -51,8 +49,9 @@ std::string Listing(TZipDirManager& dm)
         std::snprintf(buf, sizeof buf, "%08x", h.Crc32);
         r += UTF8EncodeWide(it.Name) + "|" +
              std::to_string(h.UncompressedSize == 0xFFFFFFFFu ? it.UncompressedSize64 : h.UncompressedSize) + "|" +
-             std::to_string(h.CompressedSize == 0xFFFFFFFFu ? it.CompressedSize64 : h.CompressedSize) + "|" + buf + "|" +
-             std::to_string(h.LocalHeaderOffset == 0xFFFFFFFFu ? it.LocalHeaderOffset64 : h.LocalHeaderOffset) + "\n";
+             std::to_string(h.CompressedSize == 0xFFFFFFFFu ? it.CompressedSize64 : h.CompressedSize) + "|" + buf +
+             "|" + std::to_string(h.LocalHeaderOffset == 0xFFFFFFFFu ? it.LocalHeaderOffset64 : h.LocalHeaderOffset) +
+             "\n";
     }
     r += "comment|";
     for (unsigned char c : dm.ArchiveComment) {
@@ -65,8 +64,7 @@ std::string Listing(TZipDirManager& dm)
 std::string Entries(const std::string& listing) { return listing.substr(0, listing.find("comment|")); }
 
 std::unique_ptr<TZipBaseArchiver> Open(const fs::path& zip, bool repair = true, std::uint16_t mode = fmOpenRead,
-                                       bool pk = true)
-{
+                                       bool pk = true) {
     std::unique_ptr<TZipBaseArchiver> a = pk ? std::make_unique<TZipArchiver>() : std::make_unique<TZipBaseArchiver>();
     a->OpenDamaged = repair;
     a->FileName = Wide(zip);
@@ -76,11 +74,9 @@ std::unique_ptr<TZipBaseArchiver> Open(const fs::path& zip, bool repair = true, 
 
 std::string OurListing(const fs::path& zip, bool repair = true) { return Listing(*Open(zip, repair)->DirManager()); }
 
-std::vector<std::string> Names(TZipDirManager& dm)
-{
+std::vector<std::string> Names(TZipDirManager& dm) {
     std::vector<std::string> r;
-    for (int i = 0; i < dm.Items.GetCount(); ++i)
-        r.push_back(UTF8EncodeWide(dm.Items.GetItem(i).Name));
+    for (int i = 0; i < dm.Items.GetCount(); ++i) r.push_back(UTF8EncodeWide(dm.Items.GetItem(i).Name));
     return r;
 }
 
@@ -95,8 +91,7 @@ struct RawZip {
     std::size_t directory = 0, end = 0;  // where the central directory and the end record start
 };
 
-RawZip BuildZip(const std::vector<RawEntry>& entries, const std::string& comment = "")
-{
+RawZip BuildZip(const std::vector<RawEntry>& entries, const std::string& comment = "") {
     RawZip z;
     std::vector<std::size_t> offsets;
     auto common = [&](const RawEntry& e, std::size_t extra) {
@@ -137,8 +132,7 @@ RawZip BuildZip(const std::vector<RawEntry>& entries, const std::string& comment
 
 class ReaderTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         dir.write("src/a.txt", std::string(2000, 'a') + "trail");
         dir.write("src/noise.bin", Random(30000, 3));
         dir.write("src/empty.txt", "");
@@ -147,27 +141,28 @@ protected:
     }
     fs::path P(const std::string& rel) const { return dir.path() / rel; }
     // Runs a shell command inside src/.
-    void InSrc(const std::string& cmd) const
-    {
+    void InSrc(const std::string& cmd) const {
         std::string out;
         ASSERT_EQ(ziptest::Run("cd " + Quote(dir.str() + "src") + " && " + cmd, &out), 0) << cmd << "\n" << out;
     }
     // Python's zipfile writing to a pipe: data descriptors, local headers without CRC and sizes;
     // with zip64 a Zip64 extra in each local header and 24-byte descriptors.
-    void Piped(const std::string& out, const std::string& files, bool zip64 = false) const
-    {
-        InSrc("python3 -c " + Quote("import zipfile, sys\nwith zipfile.ZipFile(sys.stdout.buffer, 'w', 8) as z:\n"
-                                    "    for f in '" + files + "'.split():\n"
-                                    "        with open(f, 'rb') as s, z.open(f, 'w', force_zip64=" +
-                                    (zip64 ? "True" : "False") + ") as d: d.write(s.read())\n") + " | cat > ../" + out);
+    void Piped(const std::string& out, const std::string& files, bool zip64 = false) const {
+        InSrc("python3 -c " +
+              Quote("import zipfile, sys\nwith zipfile.ZipFile(sys.stdout.buffer, 'w', 8) as z:\n"
+                    "    for f in '" +
+                    files +
+                    "'.split():\n"
+                    "        with open(f, 'rb') as s, z.open(f, 'w', force_zip64=" +
+                    (zip64 ? "True" : "False") + ") as d: d.write(s.read())\n") +
+              " | cat > ../" + out);
     }
     ziptest::TempDir dir;
 };
 
 // --- intact archives -------------------------------------------------------------------------------
 
-TEST_F(ReaderTest, ArchivesOfOutsideToolsAndOurOwnListAsZipfileListsThem)
-{
+TEST_F(ReaderTest, ArchivesOfOutsideToolsAndOurOwnListAsZipfileListsThem) {
     InSrc("echo 'a trail comment' | LANG=C.UTF-8 zip -q -r -z ../deflated.zip .");
     InSrc("LANG=C.UTF-8 zip -q -0 -r ../stored.zip .");
     InSrc("LANG=C.UTF-8 zip -q -fz -r ../forced64.zip .");
@@ -186,7 +181,8 @@ with zipfile.ZipFile('../python.zip', 'w', zipfile.ZIP_DEFLATED) as z:
 )PY"));
     ziptest::MakeZip(P("own.zip"), P("src"), [](TZipArchiver& w) { w.Zip64Mode = zmDisabled; });
     ziptest::MakeZip(P("own64.zip"), P("src"), [](TZipArchiver& w) { w.Zip64Mode = zmAlways; });
-    for (const char* name : {"deflated.zip", "stored.zip", "forced64.zip", "seven.zip", "python.zip", "own.zip", "own64.zip"}) {
+    for (const char* name :
+         {"deflated.zip", "stored.zip", "forced64.zip", "seven.zip", "python.zip", "own.zip", "own64.zip"}) {
         SCOPED_TRACE(name);
         const std::string expected = PythonListing(P(name));
         EXPECT_EQ(OurListing(P(name)), expected);
@@ -204,8 +200,7 @@ with zipfile.ZipFile('../python.zip', 'w', zipfile.ZIP_DEFLATED) as z:
     }
 }
 
-TEST_F(ReaderTest, StubInFrontWithAndWithoutAdjustedOffsets)
-{
+TEST_F(ReaderTest, StubInFrontWithAndWithoutAdjustedOffsets) {
     InSrc("zip -q -r ../plain.zip .");
     InSrc("zip -q -fz -r ../plain64.zip .");
     Piped("piped.zip", "a.txt noise.bin");
@@ -235,8 +230,7 @@ TEST_F(ReaderTest, StubInFrontWithAndWithoutAdjustedOffsets)
     EXPECT_EQ(NativeOf([&] { Open(P("cat64.zip")); }), 40);
 }
 
-TEST_F(ReaderTest, VolumeSetsOfTheZipToolAndOfOurOwn)
-{
+TEST_F(ReaderTest, VolumeSetsOfTheZipToolAndOfOurOwn) {
     dir.write("src/big.bin", Random(200000, 9));
     InSrc("zip -q -0 -s 64k -r ../set.zip .");  // set.z01 ... set.z03, set.zip
     ASSERT_TRUE(fs::exists(P("set.z03")));
@@ -268,8 +262,7 @@ TEST_F(ReaderTest, VolumeSetsOfTheZipToolAndOfOurOwn)
 
 // --- damaged archives ------------------------------------------------------------------------------
 
-TEST_F(ReaderTest, DamagedDirectoryIsRecoveredFromLocalHeadersOrRefused)
-{
+TEST_F(ReaderTest, DamagedDirectoryIsRecoveredFromLocalHeadersOrRefused) {
     InSrc("zip -q -r ../z.zip a.txt empty.txt sub/b.kml");
     InSrc("zip -q -fz -r ../z64.zip a.txt empty.txt sub/b.kml");
     Piped("piped.zip", "a.txt noise.bin sub/b.kml");
@@ -283,8 +276,11 @@ TEST_F(ReaderTest, DamagedDirectoryIsRecoveredFromLocalHeadersOrRefused)
         const std::string b = Bytes(P(intact));
         Put(P(std::string("cut") + intact), b.substr(0, b.find("PK\x01\x02")));
     }
-    for (auto [name, intact] : {std::pair{"cut.zip", "z.zip"}, {"nodir.zip", "z.zip"}, {"zeroed.zip", "z.zip"},
-                                {"cutz64.zip", "z64.zip"}, {"cutpiped.zip", "piped.zip"},
+    for (auto [name, intact] : {std::pair{"cut.zip", "z.zip"},
+                                {"nodir.zip", "z.zip"},
+                                {"zeroed.zip", "z.zip"},
+                                {"cutz64.zip", "z64.zip"},
+                                {"cutpiped.zip", "piped.zip"},
                                 {"cutpiped64.zip", "piped64.zip"}}) {
         SCOPED_TRACE(name);
         auto a = Open(P(name));
@@ -301,8 +297,7 @@ TEST_F(ReaderTest, DamagedDirectoryIsRecoveredFromLocalHeadersOrRefused)
 
 // Damage of any kind is the zip_read and zip_append fuzz harnesses' work, their finds replayed with
 // the tests; here the fields whose bending must be seen.
-TEST(ReaderEdges, BentFieldsOfHandMadeArchives)
-{
+TEST(ReaderEdges, BentFieldsOfHandMadeArchives) {
     ziptest::TempDir dir;
     const fs::path t = dir.path() / "t.zip";
     const RawZip z = BuildZip({{"one.txt", "first"}, {"two.txt", "second"}}, "note");
@@ -316,7 +311,8 @@ TEST(ReaderEdges, BentFieldsOfHandMadeArchives)
     EXPECT_EQ(Names(*Open(t, false)->DirManager()), (std::vector<std::string>{"one.txt", "two.txt"}));
     // A count the directory cannot hold, a directory size or a compressed size beyond the file:
     // damaged, unless repair is asked for.
-    for (auto [at, value, n] : {std::tuple{z.end + 10, 5000u, 2}, {z.end + 12, 5000u, 4}, {z.directory + 20, 1u << 30, 4}}) {
+    for (auto [at, value, n] :
+         {std::tuple{z.end + 10, 5000u, 2}, {z.end + 12, 5000u, 4}, {z.directory + 20, 1u << 30, 4}}) {
         b = z.bytes;
         SetLe(b, at, value, n);
         Put(t, b);
@@ -356,8 +352,7 @@ TEST(ReaderEdges, BentFieldsOfHandMadeArchives)
     EXPECT_EQ(Open(t)->DirManager()->Items.GetCount(), 0);  // not for the PK family
 }
 
-TEST(ReaderEdges, RecoveryFindsHeadersInsideDataAndSkipsImplausibleOnes)
-{
+TEST(ReaderEdges, RecoveryFindsHeadersInsideDataAndSkipsImplausibleOnes) {
     ziptest::TempDir dir;
     // A stored file whose data is itself a small archive: its local header is found too.
     const RawZip inner = BuildZip({{"inner.txt", "nested"}});
@@ -385,8 +380,7 @@ TEST(ReaderEdges, RecoveryFindsHeadersInsideDataAndSkipsImplausibleOnes)
     EXPECT_EQ(h.ExternalAttr, 0x20u);
 }
 
-TEST(ReaderEdges, StubLargerThanTheFirstVolumeLeavesNoFile)
-{
+TEST(ReaderEdges, StubLargerThanTheFirstVolumeLeavesNoFile) {
     ziptest::TempDir dir;
     dir.write("stub.exe", Random(70000, 2));
     TZipArchiver a;
@@ -397,14 +391,12 @@ TEST(ReaderEdges, StubLargerThanTheFirstVolumeLeavesNoFile)
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
-TEST(ReaderEdges, UnicodeNameExtra)
-{
+TEST(ReaderEdges, UnicodeNameExtra) {
     auto data = [](std::int32_t count, const std::u16string& name, std::uint32_t sig = 0x5843554E) {
         std::string s;
         Le(s, sig, 4);
         Le(s, static_cast<std::uint32_t>(count), 4);
-        for (char16_t c : name)
-            Le(s, c, 2);
+        for (char16_t c : name) Le(s, c, 2);
         return s;
     };
     TUnicodeExtendedInfo info;
@@ -425,14 +417,15 @@ TEST(ReaderEdges, UnicodeNameExtra)
     ziptest::TempDir dir;
     Put(dir.path() / "t.zip", BuildZip({{"a.txt", "1", 0, field(data(7, u"Ünï.txt"))},
                                         {"b.txt", "2", 0, field(data(0, u""))},
-                                        {"c.txt", "3", 0, field(data(2, u"xy", 0x12345678))}}).bytes);
-    EXPECT_EQ(Names(*Open(dir.path() / "t.zip")->DirManager()), (std::vector<std::string>{"Ünï.txt", "b.txt", "c.txt"}));
+                                        {"c.txt", "3", 0, field(data(2, u"xy", 0x12345678))}})
+                                  .bytes);
+    EXPECT_EQ(Names(*Open(dir.path() / "t.zip")->DirManager()),
+              (std::vector<std::string>{"Ünï.txt", "b.txt", "c.txt"}));
 }
 
 // --- adding to an existing archive -------------------------------------------------------------------
 
-TEST_F(ReaderTest, AppendingKeepsEarlierEntriesIntact)
-{
+TEST_F(ReaderTest, AppendingKeepsEarlierEntriesIntact) {
     const char* files = "a.txt empty.txt sub/b.kml noise.bin";
     InSrc(std::string("LANG=C.UTF-8 zip -q ../tool.zip sub/ ") + files);
     InSrc(std::string("zip -q -fz ../forced64.zip ") + files);
@@ -469,7 +462,8 @@ with zipfile.ZipFile('../reordered.zip', 'w') as z:
         std::string out;
         EXPECT_TRUE(ziptest::UnzipTest(P(name)));
         EXPECT_TRUE(ziptest::SevenZipTest(P(name)));
-        std::vector<std::string> pairs = ziptest::SourcePairs(dir.str() + "src/", {"a.txt", "empty.txt", "noise.bin", "sub/b.kml"});
+        std::vector<std::string> pairs =
+            ziptest::SourcePairs(dir.str() + "src/", {"a.txt", "empty.txt", "noise.bin", "sub/b.kml"});
         pairs.push_back("track.kml=" + P("track.kml").string());
         EXPECT_FALSE(ziptest::PythonCheck(P(name), pairs).empty());
         // Only names ending in "/" are folders.

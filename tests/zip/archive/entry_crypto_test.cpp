@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "archive/archiver.h"
-#include "test_util.h"
 #include "archive/entry_crypto.h"
+#include "test_util.h"
 #include "text/wide_files.h"
 #include "zip_judges.h"
 
@@ -17,8 +17,7 @@ using ziptest::Random;
 
 namespace {
 
-TMemoryStream StreamOf(const std::vector<std::uint8_t>& bytes)
-{
+TMemoryStream StreamOf(const std::vector<std::uint8_t>& bytes) {
     TMemoryStream s;
     s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
     s.SetPosition(0);
@@ -26,8 +25,7 @@ TMemoryStream StreamOf(const std::vector<std::uint8_t>& bytes)
 }
 
 // A header as a reader finds it: the salt given, the verifier derived from password.
-std::vector<std::uint8_t> HeaderFor(std::vector<std::uint8_t> salt, const std::string& password)
-{
+std::vector<std::uint8_t> HeaderFor(std::vector<std::uint8_t> salt, const std::string& password) {
     TAESCryptoTransform t(128, 2, 0);
     t.SetMode(ctmRead);
     salt.resize(salt.size() + 2);
@@ -40,8 +38,7 @@ std::vector<std::uint8_t> HeaderFor(std::vector<std::uint8_t> salt, const std::s
 }  // namespace
 
 // Unknown strengths are refused; a cleared transform and a cut header stay within their buffers.
-TEST(AesTransform, BadStrengthAndCutHeader)
-{
+TEST(AesTransform, BadStrengthAndCutHeader) {
     EXPECT_THROW(TAESCryptoTransform(160, 2, 8), std::invalid_argument);
     TAESCryptoTransform t(128, 2, 8);
     t.SetPassword("x");
@@ -54,8 +51,7 @@ TEST(AesTransform, BadStrengthAndCutHeader)
     EXPECT_FALSE(r.CheckPassword("y"));
 }
 
-TEST(AesTransform, VerifierFollowsPasswordAndSalt)
-{
+TEST(AesTransform, VerifierFollowsPasswordAndSalt) {
     const std::vector<std::uint8_t> a = {1, 2, 3, 4, 5, 6, 7, 8}, b = {1, 2, 3, 4, 5, 6, 7, 9};
     const auto ha = HeaderFor(a, "pw"), hb = HeaderFor(b, "pw");
     EXPECT_EQ(ha, HeaderFor(a, "pw"));
@@ -76,8 +72,7 @@ TEST(AesTransform, VerifierFollowsPasswordAndSalt)
     }
 }
 
-TEST(AesTransform, WrittenEntryReadsBackAndTamperingShows)
-{
+TEST(AesTransform, WrittenEntryReadsBackAndTamperingShows) {
     const std::string plain = Random(5000, 1);
     TAESCryptoTransform w(256, 2, 0);
     w.SetPassword("secret");
@@ -127,16 +122,14 @@ TEST(AesTransform, WrittenEntryReadsBackAndTamperingShows)
     EXPECT_TRUE(v1.CheckAuthCode(item, 0xCAFF));
 }
 
-TEST(AesTransform, SaltsAreFreshAndUseEveryByteValue)
-{
+TEST(AesTransform, SaltsAreFreshAndUseEveryByteValue) {
     std::set<std::vector<std::uint8_t>> seen;
     bool high = false;
     for (int i = 0; i < 1000; ++i) {
         const std::vector<std::uint8_t> salt = TPBKDF2("pw", 1, 16).GetSalt();
         ASSERT_EQ(salt.size(), 16u);
         seen.insert(salt);
-        for (std::uint8_t b : salt)
-            high |= b == 0xFF;
+        for (std::uint8_t b : salt) high |= b == 0xFF;
     }
     EXPECT_EQ(seen.size(), 1000u);
     EXPECT_TRUE(high);
@@ -144,8 +137,7 @@ TEST(AesTransform, SaltsAreFreshAndUseEveryByteValue)
 
 // Fresh salts and headers each time; a password without a method still encrypts; long passwords
 // count whole. The archives of every cipher are judged in the archive matrix.
-TEST(EncryptedArchives, Passwords)
-{
+TEST(EncryptedArchives, Passwords) {
     ziptest::TempDir dir;
     dir.write("src/a.kml", ziptest::Kml(50));
     const std::string src = "a.kml=" + dir.str() + "src/a.kml";

@@ -24,8 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Inflate(const std::string& raw)
-{
+std::string Inflate(const std::string& raw) {
     z_stream zs{};
     EXPECT_EQ(inflateInit2(&zs, -15), Z_OK);
     std::string out(raw.size() * 40 + 1024, '\0');
@@ -41,8 +40,7 @@ std::string Inflate(const std::string& raw)
 }
 
 // Today's single stream: one deflate call per block, a sync flush between blocks.
-std::size_t SingleStreamSize(const std::string& data, std::size_t block, int level)
-{
+std::size_t SingleStreamSize(const std::string& data, std::size_t block, int level) {
     z_stream zs{};
     deflateInit2(&zs, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
     std::vector<std::uint8_t> out(deflateBound(&zs, data.size()) + 1024);
@@ -75,8 +73,7 @@ struct TwoItems {
     ziptest::TempDir dir;
     TZipArchiver a;
     std::string before;
-    TwoItems()
-    {
+    TwoItems() {
         fs::create_directories(dir.path() / "src");
         dir.write("src/a.kml", ziptest::Kml(100));
         dir.write("src/big.kml", ziptest::Kml(90000));
@@ -92,21 +89,19 @@ struct TwoItems {
 
 }  // namespace
 
-TEST(ParallelDeflate, AStopInTheMiddleOfAnItemLeavesTheArchiveAsItWas)
-{
-    {   // The user cancels at the third block.
+TEST(ParallelDeflate, AStopInTheMiddleOfAnItemLeavesTheArchiveAsItWas) {
+    {  // The user cancels at the third block.
         TwoItems t;
         int calls = 0;
         t.a.OnFileProgress = [&](TComponent*, const std::u16string&, double, TZipProcessOperation, TZipProgressPhase ph,
                                  bool& cancel) {
-            if (ph == ppProcess && ++calls == 3)
-                cancel = true;
+            if (ph == ppProcess && ++calls == 3) cancel = true;
         };
         t.a.AddFiles(u"big.kml", 0x28BF, u"");
         EXPECT_EQ(t.Now(), t.before);
         EXPECT_EQ(t.a.FileCount(), 1);
     }
-    {   // The disk fills up after the first block, and nobody makes room.
+    {  // The disk fills up after the first block, and nobody makes room.
         TwoItems t;
         signal(SIGXFSZ, SIG_IGN);
         rlimit old{};
@@ -121,8 +116,7 @@ TEST(ParallelDeflate, AStopInTheMiddleOfAnItemLeavesTheArchiveAsItWas)
     }
 }
 
-TEST(ParallelDeflate, BlocksJoinIntoTheSourceWithItsCrc)
-{
+TEST(ParallelDeflate, BlocksJoinIntoTheSourceWithItsCrc) {
     // Text with repeats across block borders, and noise that does not compress.
     const std::string data = ziptest::Kml(12000) + ziptest::Random(150000, 7) + ziptest::Kml(3000);
     const std::int64_t block = 96 * 1024;
@@ -149,8 +143,7 @@ TEST(ParallelDeflate, BlocksJoinIntoTheSourceWithItsCrc)
     }
 }
 
-TEST(ParallelDeflate, AGrowingSourceGivesTheBlocksOfAFinishedOne)
-{
+TEST(ParallelDeflate, AGrowingSourceGivesTheBlocksOfAFinishedOne) {
     const std::int64_t block = 64 * 1024;
     // The second size ends on a block border: its last full block must still be the finishing one.
     for (const std::int64_t size : {std::int64_t{300000}, 4 * block}) {
@@ -164,17 +157,14 @@ TEST(ParallelDeflate, AGrowingSourceGivesTheBlocksOfAFinishedOne)
         std::vector<TDeflatedBlock> got;
         for (std::int64_t at = 0; at < size + 7777; at += 7777) {
             fed.Grown(std::min(at, size));
-            while (fed.NextReady())
-                got.push_back(fed.Next());
+            while (fed.NextReady()) got.push_back(fed.Next());
         }
         // The block that may be the last waits for the end, however long it is given.
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        while (fed.NextReady())
-            got.push_back(fed.Next());
+        while (fed.NextReady()) got.push_back(fed.Next());
         EXPECT_LT(got.size(), static_cast<std::size_t>((size + block - 1) / block));
         fed.End(size);
-        for (TDeflatedBlock b = fed.Next(); b.read > 0; b = fed.Next())
-            got.push_back(std::move(b));
+        for (TDeflatedBlock b = fed.Next(); b.read > 0; b = fed.Next()) got.push_back(std::move(b));
         ASSERT_EQ(got.size(), static_cast<std::size_t>((size + block - 1) / block));
         for (const TDeflatedBlock& b : got) {
             const TDeflatedBlock f = fixed.Next();
@@ -185,8 +175,7 @@ TEST(ParallelDeflate, AGrowingSourceGivesTheBlocksOfAFinishedOne)
     }
 }
 
-TEST(ParallelDeflate, ASourceThatEndsEarlyGivesAShortBlock)
-{
+TEST(ParallelDeflate, ASourceThatEndsEarlyGivesAShortBlock) {
     const std::string data = ziptest::Kml(4000);
     ShortStream source;
     source.data.Write(data.data(), static_cast<std::int64_t>(data.size()));
@@ -205,8 +194,7 @@ TEST(ParallelDeflate, ASourceThatEndsEarlyGivesAShortBlock)
     EXPECT_EQ(read, static_cast<std::int64_t>(data.size()));
 }
 
-TEST(ParallelDeflate, AKmlOfSeveralBlocksPassesTheJudges)
-{
+TEST(ParallelDeflate, AKmlOfSeveralBlocksPassesTheJudges) {
     ziptest::TempDir dir;
     fs::create_directories(dir.path() / "src");
     const std::string kml = ziptest::Kml(90000);  // about 5 MiB: four blocks of the maximum level

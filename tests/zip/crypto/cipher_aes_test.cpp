@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "test_util.h"
 #include "crypto/text_codecs.h"
+#include "test_util.h"
 
 using namespace zip;
 using ziptest::Hex;
@@ -14,11 +14,11 @@ namespace {
 
 const std::string kKey128 = "2b7e151628aed2a6abf7158809cf4f3c";
 const std::string kIv = "000102030405060708090a0b0c0d0e0f";
-const std::string kPlain = "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
-                           "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710";
+const std::string kPlain =
+    "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+    "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710";
 
-std::unique_ptr<TCipherAES> MakeCipher(const std::string& keyHex, std::uint8_t mode, const std::string& ivHex = {})
-{
+std::unique_ptr<TCipherAES> MakeCipher(const std::string& keyHex, std::uint8_t mode, const std::string& ivHex = {}) {
     auto c = std::make_unique<TCipherAES>();
     const auto key = Unhex(keyHex);
     const auto iv = Unhex(ivHex);
@@ -27,28 +27,24 @@ std::unique_ptr<TCipherAES> MakeCipher(const std::string& keyHex, std::uint8_t m
     return c;
 }
 
-std::string Encode(TCipher& c, const std::vector<std::uint8_t>& in)
-{
+std::string Encode(TCipher& c, const std::vector<std::uint8_t>& in) {
     std::vector<std::uint8_t> out(in.size());
     c.EncodeBuffer(in.data(), out.data(), in.size());
     return Hex(out);
 }
 
-std::string Decode(TCipher& c, const std::vector<std::uint8_t>& in)
-{
+std::string Decode(TCipher& c, const std::vector<std::uint8_t>& in) {
     std::vector<std::uint8_t> out(in.size());
     c.DecodeBuffer(in.data(), out.data(), in.size());
     return Hex(out);
 }
 
 template <class Bytes>
-std::string HexOf(const Bytes& b)
-{
+std::string HexOf(const Bytes& b) {
     return Hex(std::vector<std::uint8_t>(b.begin(), b.end()));
 }
 
-int CipherErrorCode(const std::function<void()>& f)
-{
+int CipherErrorCode(const std::function<void()>& f) {
     try {
         f();
     } catch (const ECipherException& e) {
@@ -59,10 +55,10 @@ int CipherErrorCode(const std::function<void()>& f)
 
 }  // namespace
 
-TEST(CipherAES, Sp800_38aEcbCbcCfb8)
-{
-    const std::string cbc128 = "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2"
-                               "73bed6b8e3c1743b7116e69e222295163ff1caa1681fac09120eca307586e1a7";
+TEST(CipherAES, Sp800_38aEcbCbcCfb8) {
+    const std::string cbc128 =
+        "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2"
+        "73bed6b8e3c1743b7116e69e222295163ff1caa1681fac09120eca307586e1a7";
     const struct {
         std::string key;
         std::uint8_t mode;
@@ -90,25 +86,24 @@ TEST(CipherAES, Sp800_38aEcbCbcCfb8)
 
 // The counter block holds a little-endian count from 1; each key stream block is that block
 // encrypted, checked against the outside tool's plain AES.
-TEST(CipherAES, CounterModeBlocksOneAndTwo)
-{
+TEST(CipherAES, CounterModeBlocksOneAndTwo) {
     const auto plain = RandomBytes(17, 4);
     auto ctr = MakeCipher(kKey128, cmCTR);
     std::vector<std::uint8_t> coded(plain.size());
     ctr->EncodeBuffer(plain.data(), coded.data(), plain.size());
 
     auto ecb = MakeCipher(kKey128, cmECB);
-    std::vector<std::uint8_t> counters = Unhex("01000000000000000000000000000000"
-                                               "02000000000000000000000000000000");
+    std::vector<std::uint8_t> counters = Unhex(
+        "01000000000000000000000000000000"
+        "02000000000000000000000000000000");
     std::vector<std::uint8_t> stream(32);
     ecb->EncodeBuffer(counters.data(), stream.data(), 32);
     if (ziptest::HaveTool("openssl") && ziptest::HaveTool("xxd")) {
-        EXPECT_EQ(ziptest::RunTool("echo " + Hex(counters) + " | xxd -r -p | openssl enc -aes-128-ecb -nopad -K "
-                                   + kKey128 + " | xxd -p -c 64 | tr -d '\\n'"),
+        EXPECT_EQ(ziptest::RunTool("echo " + Hex(counters) + " | xxd -r -p | openssl enc -aes-128-ecb -nopad -K " +
+                                   kKey128 + " | xxd -p -c 64 | tr -d '\\n'"),
                   Hex(stream));
     }
-    for (std::size_t i = 0; i < plain.size(); ++i)
-        EXPECT_EQ(coded[i], plain[i] ^ stream[i]) << i;
+    for (std::size_t i = 0; i < plain.size(); ++i) EXPECT_EQ(coded[i], plain[i] ^ stream[i]) << i;
 
     // A fresh cipher with the same key restores the input; Done leaves the counter running.
     auto again = MakeCipher(kKey128, cmCTR);
@@ -123,8 +118,7 @@ TEST(CipherAES, CounterModeBlocksOneAndTwo)
     EXPECT_EQ(Encode(*again, plain), Encode(*MakeCipher(Hex(other), cmCTR), plain));
 }
 
-TEST(CipherAES, EveryModeRoundTripsInPiecesAndInPlace)
-{
+TEST(CipherAES, EveryModeRoundTripsInPiecesAndInPlace) {
     const auto plain = RandomBytes(75, 5);  // four blocks and a partial one
     for (std::uint8_t mode : {cmCTS, cmCBC, cmCFB8, cmOFB8, cmCTR, cmECB}) {
         auto whole = MakeCipher(kKey128, mode, kIv);
@@ -144,8 +138,7 @@ TEST(CipherAES, EveryModeRoundTripsInPiecesAndInPlace)
     }
 }
 
-TEST(CipherAES, MacModesWriteNothingAndDependOnEveryFullBlock)
-{
+TEST(CipherAES, MacModesWriteNothingAndDependOnEveryFullBlock) {
     const auto plain = RandomBytes(40, 6);
     auto changed = plain;
     changed[5] ^= 1;
@@ -164,8 +157,7 @@ TEST(CipherAES, MacModesWriteNothingAndDependOnEveryFullBlock)
     mac(9, plain, false);  // an unknown mode writes nothing either
 }
 
-TEST(CipherAES, KeyAndVectorLengths)
-{
+TEST(CipherAES, KeyAndVectorLengths) {
     // 20 bytes run 12 rounds with the key zero-padded to 24.
     const std::string key20 = "000102030405060708090a0b0c0d0e0f10111213";
     auto c20 = MakeCipher(key20, cmECB);
@@ -175,8 +167,8 @@ TEST(CipherAES, KeyAndVectorLengths)
     const std::string coded = Encode(*c20, block);
     EXPECT_EQ(coded, Encode(*c24, block));
     if (ziptest::HaveTool("openssl") && ziptest::HaveTool("xxd")) {
-        EXPECT_EQ(ziptest::RunTool("echo " + Hex(block) + " | xxd -r -p | openssl enc -aes-192-ecb -nopad -K " + key20
-                                   + "00000000 | xxd -p | tr -d '\\n'"),
+        EXPECT_EQ(ziptest::RunTool("echo " + Hex(block) + " | xxd -r -p | openssl enc -aes-192-ecb -nopad -K " + key20 +
+                                   "00000000 | xxd -p | tr -d '\\n'"),
                   coded);
     }
     EXPECT_EQ(MakeCipher("00", cmECB)->Rounds(), 10);
@@ -205,12 +197,10 @@ TEST(CipherAES, KeyAndVectorLengths)
     EXPECT_EQ(noKey.Rounds(), 10);
     // Without a vector the chaining starts from the all-ones block encrypted under the key.
     auto noIv = MakeCipher(kKey128, cmCBC);
-    EXPECT_EQ(HexOf(noIv->Vector()),
-              Encode(*MakeCipher(kKey128, cmECB), std::vector<std::uint8_t>(16, 0xFF)));
+    EXPECT_EQ(HexOf(noIv->Vector()), Encode(*MakeCipher(kKey128, cmECB), std::vector<std::uint8_t>(16, 0xFF)));
 }
 
-TEST(CipherAES, KeyingUseBeforeKeyAndWipe)
-{
+TEST(CipherAES, KeyingUseBeforeKeyAndWipe) {
     TCipherAES aes;
     std::uint8_t b[16] = {};
     EXPECT_EQ(CipherErrorCode([&] { aes.EncodeBuffer(b, b, 16); }), ceNotInitialized);
@@ -240,8 +230,7 @@ TEST(CipherAES, KeyingUseBeforeKeyAndWipe)
     EXPECT_EQ(cut.Rounds(), 14);
 }
 
-TEST(CipherAES, CoderHooksFollowTheActionSet)
-{
+TEST(CipherAES, CoderHooksFollowTheActionSet) {
     const auto plain = RandomBytes(48, 10);
     auto c = MakeCipher(kKey128, cmCBC, kIv);
     std::vector<std::uint8_t> buf = plain;
@@ -260,4 +249,3 @@ TEST(CipherAES, CoderHooksFollowTheActionSet)
     EXPECT_NE(HexOf(c->Feedback()), kIv);
     EXPECT_EQ(HexOf(c->Vector()), kIv);
 }
-

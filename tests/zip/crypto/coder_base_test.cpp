@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "text/streams.h"
-#include "test_util.h"
 #include "crypto/text_codecs.h"
+#include "test_util.h"
+#include "text/streams.h"
 #include "text/wide_files.h"
 
 using namespace zip;
@@ -14,28 +14,23 @@ namespace {
 // Adds its key to every byte when encoding, subtracts it when decoding.
 struct AddCoder : TCoder {
     explicit AddCoder(std::uint8_t k) : key(k) {}
-    void CodeBlock(std::uint8_t* buffer, std::size_t size, int action) override
-    {
+    void CodeBlock(std::uint8_t* buffer, std::size_t size, int action) override {
         ++blocks;
         if (action == paDecode) {
-            for (std::size_t i = 0; i < size; ++i)
-                buffer[i] = static_cast<std::uint8_t>(buffer[i] - key);
+            for (std::size_t i = 0; i < size; ++i) buffer[i] = static_cast<std::uint8_t>(buffer[i] - key);
             TCoder::CodeBlock(buffer, size, action);
         } else {
             TCoder::CodeBlock(buffer, size, action);
             if (action == paEncode)
-                for (std::size_t i = 0; i < size; ++i)
-                    buffer[i] = static_cast<std::uint8_t>(buffer[i] + key);
+                for (std::size_t i = 0; i < size; ++i) buffer[i] = static_cast<std::uint8_t>(buffer[i] + key);
         }
         seen += size;
     }
-    void InitCoding(int action) override
-    {
+    void InitCoding(int action) override {
         ++inits;
         TCoder::InitCoding(action);
     }
-    void DoneCoding(int action) override
-    {
+    void DoneCoding(int action) override {
         ++dones;
         TCoder::DoneCoding(action);
     }
@@ -44,27 +39,20 @@ struct AddCoder : TCoder {
     std::size_t seen = 0;
 };
 
-std::string Pattern(std::size_t n)
-{
+std::string Pattern(std::size_t n) {
     std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>(i * 7 + i / 251);
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i * 7 + i / 251);
     return s;
 }
 
-std::string Shifted(std::string s, int k)
-{
-    for (char& c : s)
-        c = static_cast<char>(static_cast<std::uint8_t>(c) + k);
+std::string Shifted(std::string s, int k) {
+    for (char& c : s) c = static_cast<char>(static_cast<std::uint8_t>(c) + k);
     return s;
 }
 
 struct ProgressLog {
-    ProgressLog()
-    {
-        ProgressProc = [this](const void*, std::int64_t pos, std::int64_t total) {
-            calls.push_back({pos, total});
-        };
+    ProgressLog() {
+        ProgressProc = [this](const void*, std::int64_t pos, std::int64_t total) { calls.push_back({pos, total}); };
     }
     ~ProgressLog() { ProgressProc = nullptr; }
     std::vector<std::pair<std::int64_t, std::int64_t>> calls;
@@ -72,8 +60,7 @@ struct ProgressLog {
 
 }  // namespace
 
-TEST(CoderProtection, CyclesAreRefusedAndTheOldChainKept)
-{
+TEST(CoderProtection, CyclesAreRefusedAndTheOldChainKept) {
     auto a = std::make_shared<AddCoder>(1);
     auto b = std::make_shared<AddCoder>(2);
     auto c = std::make_shared<AddCoder>(3);
@@ -97,8 +84,7 @@ TEST(CoderProtection, CyclesAreRefusedAndTheOldChainKept)
     EXPECT_EQ(data, Shifted("abc", 1));
 }
 
-TEST(CoderStream, InPlaceSeparateAndCalculate)
-{
+TEST(CoderStream, InPlaceSeparateAndCalculate) {
     const std::string data = Pattern(10000);
     AddCoder coder(5);
     ProgressLog log;
@@ -137,8 +123,7 @@ TEST(CoderStream, InPlaceSeparateAndCalculate)
     coder.CodeStream(nullptr, &out, 100, paEncode);
 }
 
-TEST(CoderFile, SeparateInPlaceAndSameFileUnderAnotherName)
-{
+TEST(CoderFile, SeparateInPlaceAndSameFileUnderAnotherName) {
     ziptest::TempDir dir;
     const std::string data = Pattern(9000);
     dir.write("a.bin", data);
@@ -166,8 +151,7 @@ TEST(CoderFile, SeparateInPlaceAndSameFileUnderAnotherName)
     EXPECT_THROW(coder.CodeFile(dir.wide() + u"missing.bin", b, paEncode), EStreamError);
 }
 
-TEST(CoderString, FormatsBothWays)
-{
+TEST(CoderString, FormatsBothWays) {
     AddCoder coder(1);
     EXPECT_EQ(coder.CodeString("", paEncode, fmtHEX), "");
     EXPECT_EQ(coder.CodeString("ab", paEncode, fmtHEX), "6263");
@@ -178,8 +162,7 @@ TEST(CoderString, FormatsBothWays)
     EXPECT_THROW(coder.CodeString("ab", paEncode, 7), EStringFormat);
 }
 
-TEST(CoderUtilities, BuffersSwapsAndScramble)
-{
+TEST(CoderUtilities, BuffersSwapsAndScramble) {
     EXPECT_EQ(CompareMemDiff("abXd", "abcd", 4), 'X' - 'c');
     EXPECT_EQ(CompareMemDiff("\xFF", "\x01", 1), 254);  // bytes compare unsigned
     EXPECT_EQ(CompareMemDiff("a", "b", 0), 0);

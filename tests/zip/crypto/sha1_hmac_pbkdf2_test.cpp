@@ -12,15 +12,13 @@ using ziptest::Hex;
 
 namespace {
 
-std::string Sha1Hex(const std::string& data)
-{
+std::string Sha1Hex(const std::string& data) {
     std::uint8_t d[20];
     HashFull(FindHashByName("SHA1"), data.data(), data.size(), d);
     return Hex(d, 20);
 }
 
-std::string HmacHex(const std::vector<std::uint8_t>& key, const std::string& data)
-{
+std::string HmacHex(const std::vector<std::uint8_t>& key, const std::string& data) {
     THmacContext c;
     HmacInit(c, FindHashById(kSha1Id), key.data(), key.size());
     HmacUpdate(c, data.data(), data.size());
@@ -29,19 +27,17 @@ std::string HmacHex(const std::vector<std::uint8_t>& key, const std::string& dat
     return Hex(mac, 20);
 }
 
-std::string Pbkdf2Hex(const std::string& password, const std::string& salt, int iterations, int length)
-{
+std::string Pbkdf2Hex(const std::string& password, const std::string& salt, int iterations, int length) {
     std::vector<std::uint8_t> key(static_cast<std::size_t>(length));
-    EXPECT_EQ(Pbkdf2Sha1(password.data(), password.size(), salt.data(), static_cast<std::uint16_t>(length),
-                         key.data(), iterations, static_cast<std::uint16_t>(salt.size())),
+    EXPECT_EQ(Pbkdf2Sha1(password.data(), password.size(), salt.data(), static_cast<std::uint16_t>(length), key.data(),
+                         iterations, static_cast<std::uint16_t>(salt.size())),
               0);
     return Hex(key);
 }
 
 }  // namespace
 
-TEST(Sha1, PublishedExamplesAndPiecesMatchSha1sum)
-{
+TEST(Sha1, PublishedExamplesAndPiecesMatchSha1sum) {
     EXPECT_EQ(Sha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
     EXPECT_EQ(Sha1Hex(std::string(1000000, 'a')), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
     // Pieces of every size up to a few blocks, fed in odd slices, against the outside tool.
@@ -63,24 +59,21 @@ TEST(Sha1, PublishedExamplesAndPiecesMatchSha1sum)
     }
 }
 
-TEST(Hmac, Rfc2202Sha1)
-{
+TEST(Hmac, Rfc2202Sha1) {
     EXPECT_EQ(HmacHex(std::vector<std::uint8_t>(20, 0x0b), "Hi There"), "b617318655057264e28bc0b6fb378c8ef146be00");
     // Keys longer than a block are hashed first.
     EXPECT_EQ(HmacHex(std::vector<std::uint8_t>(80, 0xaa), "Test Using Larger Than Block-Size Key - Hash Key First"),
               "aa4ae5e15272d00e95705637ce8a3b55ed402112");
 }
 
-TEST(Pbkdf2, Rfc6070Sha1)
-{
+TEST(Pbkdf2, Rfc6070Sha1) {
     EXPECT_EQ(Pbkdf2Hex("password", "salt", 1, 20), "0c60c80f961f0e71f3a9b524af6012062fe037a6");
     EXPECT_EQ(Pbkdf2Hex("password", "salt", 4096, 20), "4b007901b765489abead49d926f721d065a429c1");
     EXPECT_EQ(Pbkdf2Hex("passwordPASSWORDpassword", "saltSALTsaltSALTsaltSALTsaltSALTsalt", 4096, 25),
               "3d2eec4fe41c849b80c8d83662c0e44a8b291a964cf2f07038");
 }
 
-TEST(Pbkdf2, FailuresAndZeroIterations)
-{
+TEST(Pbkdf2, FailuresAndZeroIterations) {
     THmacContext c;  // an unbound context writes nothing
     HmacInit(c, nullptr, "k", 1);
     HmacUpdate(c, "data", 4);
@@ -102,8 +95,7 @@ TEST(Pbkdf2, FailuresAndZeroIterations)
     EXPECT_EQ(Hex(key, 8), std::string(16, '0'));
 }
 
-TEST(HashRegistry, LookUpAndRegister)
-{
+TEST(HashRegistry, LookUpAndRegister) {
     const THashDescriptor* sha1 = &Sha1Descriptor();
     EXPECT_EQ(FindHashByName("sha1"), sha1);  // names compare without case
     EXPECT_EQ(FindHashByName("SHA-1"), nullptr);
@@ -137,8 +129,7 @@ TEST(HashRegistry, LookUpAndRegister)
     EXPECT_EQ(FindHashByName("SHA1"), &Sha1Descriptor());
 }
 
-TEST(Pbkdf2DeathTest, StrictErrorsStopTheProgram)
-{
+TEST(Pbkdf2DeathTest, StrictErrorsStopTheProgram) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {

@@ -10,11 +10,9 @@ using namespace zip;
 
 namespace {
 
-std::string Bytes(std::initializer_list<int> v)
-{
+std::string Bytes(std::initializer_list<int> v) {
     std::string s;
-    for (int b : v)
-        s += static_cast<char>(b);
+    for (int b : v) s += static_cast<char>(b);
     return s;
 }
 
@@ -22,8 +20,7 @@ std::string Bytes(std::initializer_list<int> v)
 
 // Either case reads back; prefixes are skipped; the first separator restarts the output, later
 // ones are skipped; an odd last digit is dropped.
-TEST(StringFormatHex, CasesPrefixesSeparatorsAndOddDigits)
-{
+TEST(StringFormatHex, CasesPrefixesSeparatorsAndOddDigits) {
     const std::string two = Bytes({0x1F, 0xA0});
     EXPECT_EQ(BinaryToFormattedText(two, fmtHEX), "1FA0");
     EXPECT_EQ(BinaryToFormattedText(two, fmtHEXL), "1fa0");
@@ -41,8 +38,7 @@ TEST(StringFormatHex, CasesPrefixesSeparatorsAndOddDigits)
     EXPECT_EQ(TStringFormatHex::Instance().TextToBytes("1FG0", 4), Bytes({0x1F}));
 }
 
-TEST(StringFormatBase64, Rfc4648VectorsWrappedTextAndOutsideTool)
-{
+TEST(StringFormatBase64, Rfc4648VectorsWrappedTextAndOutsideTool) {
     const char* plain[] = {"f", "fo", "foo", "foob", "fooba", "foobar"};
     const char* coded[] = {"Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
     for (int i = 0; i < 6; ++i) {
@@ -59,19 +55,17 @@ TEST(StringFormatBase64, Rfc4648VectorsWrappedTextAndOutsideTool)
     EXPECT_EQ(text.find('\n'), std::string::npos);
     // Line breaks and blanks inside the text are skipped.
     std::string wrapped;
-    for (std::size_t i = 0; i < text.size(); i += 76)
-        wrapped += text.substr(i, 76) + "\r\n ";
+    for (std::size_t i = 0; i < text.size(); i += 76) wrapped += text.substr(i, 76) + "\r\n ";
     EXPECT_EQ(FormattedTextToBinary(wrapped, fmtMIME64), data);
     if (ziptest::HaveTool("python3")) {
         const std::string hex = ziptest::Hex(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
-        EXPECT_EQ(ziptest::RunTool("python3 -c \"import base64,sys;sys.stdout.write(base64.b64encode(bytes.fromhex('"
-                                   + hex + "')).decode())\""),
+        EXPECT_EQ(ziptest::RunTool("python3 -c \"import base64,sys;sys.stdout.write(base64.b64encode(bytes.fromhex('" +
+                                   hex + "')).decode())\""),
                   text);
     }
 }
 
-TEST(StringFormatUU, LinesOf45BytesAndOutsideTool)
-{
+TEST(StringFormatUU, LinesOf45BytesAndOutsideTool) {
     const std::string data = ziptest::Random(46, 3);
     const std::string text = BinaryToFormattedText(data, fmtUU);
     // Length character "M" (45), 60 characters, then "!" (1) and 4 characters.
@@ -92,8 +86,7 @@ TEST(StringFormatUU, LinesOf45BytesAndOutsideTool)
 }
 
 // Round trips of every format on any text are the text_formats fuzz harness's check.
-TEST(StringFormatUU, XXAndCutText)
-{
+TEST(StringFormatUU, XXAndCutText) {
     EXPECT_EQ(BinaryToFormattedText("Cat", -1, fmtXX), "1Eq3o");
     // A line cut short yields what its characters hold and reads nothing beyond the text.
     const std::string text = BinaryToFormattedText(std::string(45, 'x'), fmtUU);
@@ -102,8 +95,7 @@ TEST(StringFormatUU, XXAndCutText)
     EXPECT_THROW(FormattedTextToBinary("1Eq3o~", fmtXX), EStringFormat);
 }
 
-TEST(StringFormatRegistry, CodesDefaultsErrorsAndReplacements)
-{
+TEST(StringFormatRegistry, CodesDefaultsErrorsAndReplacements) {
     EXPECT_EQ(FindStringFormat(-1), &TStringFormatBase64::Instance());
     EXPECT_EQ(FindStringFormat(7), nullptr);
     EXPECT_THROW(BinaryToFormattedText("ab", -1, 7), EStringFormat);

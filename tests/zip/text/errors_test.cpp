@@ -16,8 +16,7 @@ struct Named : TComponent {
 }  // namespace
 
 // Every native code 0..62 with the text it selects; the index is the text's place in the table.
-TEST(ZipErrors, EveryNativeCodeSelectsItsText)
-{
+TEST(ZipErrors, EveryNativeCodeSelectsItsText) {
     const std::vector<std::pair<const char*, std::vector<int>>> table = {
         {"Unknown error", {0}},
         {"Index out of bounds", {1, 2, 3, 4, 7, 16, 21, 24}},
@@ -83,8 +82,7 @@ TEST(ZipErrors, EveryNativeCodeSelectsItsText)
 
 // The component's name leads the text when it has one; arguments are formatted into the table's
 // texts; unknown codes still make an error.
-TEST(ZipErrors, FormattedTexts)
-{
+TEST(ZipErrors, FormattedTexts) {
     Named archiver(u"Archiver"), unnamed(u"");
     EXPECT_EQ(EZipException::CreateNative(13, &archiver).Message,
               "Archiver: Archive is not open - Native error: 00013");
@@ -100,7 +98,7 @@ TEST(ZipErrors, FormattedTexts)
     EXPECT_EQ(unknown.Message, "Unknown error - Native error: 00099");
     EXPECT_EQ(unknown.ErrorCode, 0);
     EXPECT_EQ(EZipException::CreateNative(-1, nullptr).ErrorCode, 0);
-    EXPECT_EQ(ZipFormat("%.3u|%.2d|%5d|%-3s|%%|%s|%x", {std::int64_t{7}, std::int64_t{4}, std::int64_t{13},
-                                                       std::u16string(u"a")}),
+    EXPECT_EQ(ZipFormat("%.3u|%.2d|%5d|%-3s|%%|%s|%x",
+                        {std::int64_t{7}, std::int64_t{4}, std::int64_t{13}, std::u16string(u"a")}),
               "007|04|   13|a  |%||%x");
 }

@@ -11,8 +11,7 @@
 
 using namespace zip;
 
-TEST(WidePaths, PartsDrivesAndRelativePaths)
-{
+TEST(WidePaths, PartsDrivesAndRelativePaths) {
     EXPECT_EQ(WideExtractFileExt(u"/data/v1.2/readme"), u"");
     EXPECT_EQ(WideExtractFileExt(u"/data/x.tar.gz"), u".gz");
     EXPECT_EQ(WideExtractFilePath(u"C:route.kml"), u"C:");
@@ -35,8 +34,7 @@ TEST(WidePaths, PartsDrivesAndRelativePaths)
     EXPECT_EQ(ZipExtractFileExt("/d/x.KMZ"), u".KMZ");
 }
 
-TEST(WideStrings, Replace)
-{
+TEST(WideStrings, Replace) {
     EXPECT_EQ(WideStringReplace(u"a-b-c", u"-", u"+", false, 0), u"a+b-c");
     EXPECT_EQ(WideStringReplace(u"a-b-c", u"-", u"+", false, rfReplaceAll), u"a+b+c");
     // Ignoring case finds the pattern, but the copied text keeps its own letters.
@@ -49,8 +47,7 @@ TEST(WideStrings, Replace)
     EXPECT_EQ(WideStringReplace(u"abc", u"", u"x", false, rfReplaceAll), u"abc");
 }
 
-TEST(WideStrings, CopyResultToBuffer)
-{
+TEST(WideStrings, CopyResultToBuffer) {
     const std::u16string s = u"/abc/def";
     std::u16string buf(20, u'#');
     EXPECT_EQ(CopyWideResultToBuffer(std::span(buf.data(), 20), s, 0), s.size());
@@ -71,8 +68,7 @@ TEST(WideStrings, CopyResultToBuffer)
     EXPECT_EQ(CopyWideResultToBuffer(std::span<char16_t>(), s, cwEmptyOnOverflow), s.size() + 1);
 }
 
-TEST(WideFiles, StreamCreateOpenAndErrors)
-{
+TEST(WideFiles, StreamCreateOpenAndErrors) {
     ziptest::TempDir dir;
     const std::u16string name = dir.wide() + u"Ünï€.bin";
     {
@@ -93,8 +89,7 @@ TEST(WideFiles, StreamCreateOpenAndErrors)
     EXPECT_EQ(WideFileOpen(name, 0x50), -1);
 }
 
-TEST(WideFiles, FindFirstSkipsExcludedEntries)
-{
+TEST(WideFiles, FindFirstSkipsExcludedEntries) {
     ziptest::TempDir dir;
     dir.write("a.kml", "1");
     dir.write(".hidden.kml", "22");
@@ -102,8 +97,7 @@ TEST(WideFiles, FindFirstSkipsExcludedEntries)
     auto collect = [&](const std::u16string& mask, std::uint32_t attr) {
         std::set<std::u16string> names;
         TWideSearchRec rec;
-        for (int r = WideFindFirst(dir.wide() + mask, attr, rec); r == 0; r = WideFindNext(rec))
-            names.insert(rec.Name);
+        for (int r = WideFindFirst(dir.wide() + mask, attr, rec); r == 0; r = WideFindNext(rec)) names.insert(rec.Name);
         WideFindClose(rec);
         return names;
     };
@@ -121,8 +115,7 @@ TEST(WideFiles, FindFirstSkipsExcludedEntries)
     EXPECT_EQ(WideFindNext(rec), EBADF);
 }
 
-TEST(WideFiles, AttributesAgeRenameDelete)
-{
+TEST(WideFiles, AttributesAgeRenameDelete) {
     ziptest::TempDir dir;
     dir.write("f.txt", "x");
     const std::u16string f = dir.wide() + u"f.txt";
@@ -132,13 +125,20 @@ TEST(WideFiles, AttributesAgeRenameDelete)
 
     // 2026-07-04 13:45:58 local time -> DOS date and time.
     struct tm tm {};
-    tm.tm_year = 126; tm.tm_mon = 6; tm.tm_mday = 4; tm.tm_hour = 13; tm.tm_min = 45; tm.tm_sec = 58;
+    tm.tm_year = 126;
+    tm.tm_mon = 6;
+    tm.tm_mday = 4;
+    tm.tm_hour = 13;
+    tm.tm_min = 45;
+    tm.tm_sec = 58;
     tm.tm_isdst = -1;
     const time_t t = mktime(&tm);
-    const std::filesystem::file_time_type ft = std::filesystem::file_time_type::clock::now() +
+    const std::filesystem::file_time_type ft =
+        std::filesystem::file_time_type::clock::now() +
         (std::chrono::system_clock::from_time_t(t) - std::chrono::system_clock::now());
     std::filesystem::last_write_time(dir.path() / "f.txt", ft);
-    EXPECT_EQ(static_cast<std::uint32_t>(WideFileAge(f)), (46u << 25 | 7u << 21 | 4u << 16 | 13u << 11 | 45u << 5 | 29u));
+    EXPECT_EQ(static_cast<std::uint32_t>(WideFileAge(f)),
+              (46u << 25 | 7u << 21 | 4u << 16 | 13u << 11 | 45u << 5 | 29u));
     // Before 1980 a DOS stamp cannot hold the date.
     std::filesystem::last_write_time(dir.path() / "f.txt", ft - std::chrono::hours(24 * 365 * 50));
     EXPECT_EQ(WideFileAge(f), -1);
@@ -158,8 +158,7 @@ TEST(WideFiles, AttributesAgeRenameDelete)
     EXPECT_FALSE(WideFileDelete(dir.wide() + u"h.txt"));
 }
 
-TEST(WideFiles, RemoveDirectoryTree)
-{
+TEST(WideFiles, RemoveDirectoryTree) {
     ziptest::TempDir dir;
     std::filesystem::create_directories(dir.path() / "t/a1/deep");
     std::filesystem::create_directories(dir.path() / "t/b2");
@@ -182,12 +181,13 @@ TEST(WideFiles, RemoveDirectoryTree)
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "out/sub"));
 }
 
-TEST(WideText, Utf8RoundTripAndCase)
-{
+TEST(WideText, Utf8RoundTripAndCase) {
     const std::u16string w = u"A\u00e9\u65e5\U0001F600";
     EXPECT_EQ(UTF8EncodeWide(w), "A\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80");
     EXPECT_EQ(UTF8DecodeWide(UTF8EncodeWide(w)), w);
-    EXPECT_EQ(UTF8DecodeWide("a\xFF" "b\xE6\x97"), u"a\uFFFDb\uFFFD");
+    EXPECT_EQ(UTF8DecodeWide("a\xFF"
+                             "b\xE6\x97"),
+              u"a\uFFFDb\uFFFD");
     EXPECT_EQ(UTF8EncodeWide(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
     EXPECT_EQ(ZipWideLowerCase(u"DOC.KML ÄÖ Σ"), u"doc.kml äö σ");
     EXPECT_EQ(ZipWideUpperCase(u"straße"), u"STRAßE");  // one-to-one mapping keeps the length

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
-#include "text/code_pages.h"
 #include "test_util.h"
+#include "text/code_pages.h"
 #include "text/wide_text.h"
 
 using namespace zip;
@@ -12,8 +12,7 @@ using namespace zip;
 namespace {
 
 // Decodes UTF-7 with the C library as an independent reader.
-std::u16string IconvFromUtf7(const std::string& s)
-{
+std::u16string IconvFromUtf7(const std::string& s) {
     iconv_t cd = iconv_open("UTF-16LE", "UTF-7");
     EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
     std::string out(s.size() * 4 + 8, '\0');
@@ -24,20 +23,18 @@ std::u16string IconvFromUtf7(const std::string& s)
     iconv_close(cd);
     std::u16string w((out.size() - outLeft) / 2, u'\0');
     for (std::size_t i = 0; i < w.size(); ++i)
-        w[i] = static_cast<char16_t>(static_cast<unsigned char>(out[2 * i]) | (static_cast<unsigned char>(out[2 * i + 1]) << 8));
+        w[i] = static_cast<char16_t>(static_cast<unsigned char>(out[2 * i]) |
+                                     (static_cast<unsigned char>(out[2 * i + 1]) << 8));
     return w;
 }
 
-std::vector<std::u16string> Lines(const TUniStrings& l)
-{
+std::vector<std::u16string> Lines(const TUniStrings& l) {
     std::vector<std::u16string> v;
-    for (int i = 0; i < l.Count(); ++i)
-        v.push_back(l[i]);
+    for (int i = 0; i < l.Count(); ++i) v.push_back(l[i]);
     return v;
 }
 
-TMemoryStream StreamOf(const std::string& bytes)
-{
+TMemoryStream StreamOf(const std::string& bytes) {
     TMemoryStream s;
     s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
     s.SetPosition(0);
@@ -46,8 +43,7 @@ TMemoryStream StreamOf(const std::string& bytes)
 
 }  // namespace
 
-TEST(Utf7, Rfc2152Examples)
-{
+TEST(Utf7, Rfc2152Examples) {
     struct Case {
         std::u16string text;
         std::string rfc;      // the form RFC 2152 prints
@@ -68,8 +64,7 @@ TEST(Utf7, Rfc2152Examples)
     EXPECT_EQ(StringToWideStringEx("A+-B", CP_UTF7), u"A+B");
 }
 
-TEST(Utf7, VerboseSafeAndInvalidInput)
-{
+TEST(Utf7, VerboseSafeAndInvalidInput) {
     std::string buf(64, '\0');
     std::size_t n = 0;
     const std::u16string text = u"\u263A!~";
@@ -78,16 +73,20 @@ TEST(Utf7, VerboseSafeAndInvalidInput)
     EXPECT_EQ(IconvFromUtf7(buf.substr(0, n)), text);
     EXPECT_EQ(ConvertWideToUTF7(text, std::span(buf.data(), 3), n, true, false), utf7TargetFull);
 
-    EXPECT_THROW(UTF7ToWideString("+"), EUniGeneralError);      // a run that yields nothing
+    EXPECT_THROW(UTF7ToWideString("+"), EUniGeneralError);  // a run that yields nothing
     EXPECT_THROW(UTF7ToWideString("a+!"), EUniGeneralError);
     EXPECT_THROW(UTF7ToWideString("+ZeVnLIqeB-"), EUniGeneralError);  // leftover bits not zero
     EXPECT_THROW(UTF7ToWideString("\xE2\x82\xAC"), EUniGeneralError);
 }
 
-TEST(CodePages, AnsiOemUtf8AndSwaps)
-{
-    EXPECT_EQ(WideStringToStringEx(u"\u20ACd\u00E9\u65E5", CP_ACP), "\x80" "d\xE9?");
-    EXPECT_EQ(StringToWideStringEx("\x80" "d\xE9\x81", 1252), u"\u20ACd\u00E9\u0081");
+TEST(CodePages, AnsiOemUtf8AndSwaps) {
+    EXPECT_EQ(WideStringToStringEx(u"\u20ACd\u00E9\u65E5", CP_ACP),
+              "\x80"
+              "d\xE9?");
+    EXPECT_EQ(StringToWideStringEx("\x80"
+                                   "d\xE9\x81",
+                                   1252),
+              u"\u20ACd\u00E9\u0081");
     EXPECT_EQ(WideStringToStringEx(u"\u0081", 1252), "\x81");
     EXPECT_EQ(WideStringToStringEx(u"\u00E9\u2500", CP_OEMCP), "\x82\xC4");
     EXPECT_EQ(StringToWideStringEx("\x82\xC4", 437), u"\u00E9\u2500");
@@ -99,8 +98,7 @@ TEST(CodePages, AnsiOemUtf8AndSwaps)
     EXPECT_EQ(s, (std::u16string{u'A', 0, u'B'}));
 }
 
-TEST(UniStrings, LoadWithSignatures)
-{
+TEST(UniStrings, LoadWithSignatures) {
     TUniStringList l;
     auto load = [&](const std::string& bytes) {
         TMemoryStream s = StreamOf(bytes);
@@ -111,7 +109,10 @@ TEST(UniStrings, LoadWithSignatures)
     EXPECT_EQ(load(std::string("\xFE\xFF\x00\x41", 4)), V{u"A"});
     load(std::string("\xFE\xFF\x00\x41\x00\x00\x00\x42", 8));
     EXPECT_EQ(l.GetText(), std::u16string(u"A") + u'\0' + u"B\n");  // swapped past the NUL
-    EXPECT_EQ(load(std::string("\xFF\xFE" "a\0\r\0\n\0b\0", 10)), (V{u"a", u"b"}));
+    EXPECT_EQ(load(std::string("\xFF\xFE"
+                               "a\0\r\0\n\0b\0",
+                               10)),
+              (V{u"a", u"b"}));
     EXPECT_EQ(load("\xEF\xBB\xBF\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"), V{u"\u65E5\u672C\u8A9E"});
     EXPECT_EQ(load("\xE9"), V{u"\u00E9"});
     TMemoryStream plain = StreamOf("x\ry\n\nz");
@@ -124,8 +125,7 @@ TEST(UniStrings, LoadWithSignatures)
     EXPECT_EQ(Lines(l), V{u"hi"});
 }
 
-TEST(UniStrings, SaveAndFiles)
-{
+TEST(UniStrings, SaveAndFiles) {
     TUniStringList l;
     TMemoryStream empty;
     l.SaveToStream(empty);
@@ -152,8 +152,7 @@ TEST(UniStrings, SaveAndFiles)
     EXPECT_EQ(l[1], u"é");
 }
 
-TEST(UniStringList, SortedFindDuplicatesAndNames)
-{
+TEST(UniStringList, SortedFindDuplicatesAndNames) {
     TUniStringList l;
     l.SetSorted(true);
     EXPECT_EQ(l.Add(u"b"), 0);
@@ -167,8 +166,7 @@ TEST(UniStringList, SortedFindDuplicatesAndNames)
     TUniStringList eq;
     eq.Duplicates = dupAccept;
     eq.SetSorted(true);
-    for (int i = 0; i < 3; ++i)
-        eq.Add(u"x");
+    for (int i = 0; i < 3; ++i) eq.Add(u"x");
     int index = -1;
     EXPECT_TRUE(eq.Find(u"x", index));
     EXPECT_EQ(index, 0);
@@ -186,8 +184,7 @@ TEST(UniStringList, SortedFindDuplicatesAndNames)
     int changes = 0;
     n.OnChange = [&](TUniStringList&) { ++changes; };
     n.BeginUpdate();
-    for (const char16_t* s : {u"k2=v2", u"K1=v1", u"x"})
-        n.Add(s);
+    for (const char16_t* s : {u"k2=v2", u"K1=v1", u"x"}) n.Add(s);
     n.EndUpdate();
     EXPECT_EQ(changes, 1);  // one for the whole update
     EXPECT_EQ(n.IndexOfName(u"k1"), 1);
@@ -196,11 +193,9 @@ TEST(UniStringList, SortedFindDuplicatesAndNames)
     EXPECT_THROW(n.Insert(4, u"z"), EStringListError);
 }
 
-TEST(UniStringList, CustomSortAndExchange)
-{
+TEST(UniStringList, CustomSortAndExchange) {
     TUniStringList l;
-    for (const char16_t* s : {u"pear", u"Apple", u"fig", u"banana", u"apple"})
-        l.Add(s);
+    for (const char16_t* s : {u"pear", u"Apple", u"fig", u"banana", u"apple"}) l.Add(s);
     l.CustomSort([](TUniStringList& list, int a, int b) {
         return static_cast<int>(list[a].size()) - static_cast<int>(list[b].size());
     });
