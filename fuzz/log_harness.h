@@ -2,7 +2,10 @@
 // the harness names; then every file made is checked.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <set>
 #include <string>
@@ -10,6 +13,7 @@
 #include "core/context.h"
 #include "output_checks.h"
 #include "readers/convert.h"
+#include "readers/nmea_reader.h"
 
 namespace fuzz {
 
@@ -56,6 +60,52 @@ inline int RunLog(const uint8_t* data, size_t size, const std::string& ext, unsi
     ts::ConvertFile(ctx, (dir / inName).string());
     CheckOutputs(dir, inName, pictures);
     return 0;
+}
+
+// Every field of a point, bit for bit.
+inline bool SameBits(const ts::TLogData& a, const ts::TLogData& b) {
+    auto d = [](double x) { return std::bit_cast<uint64_t>(x); };
+    auto f = [](float x) { return std::bit_cast<uint32_t>(x); };
+    return d(a.Time) == d(b.Time) && d(a.Lat) == d(b.Lat) && d(a.Lon) == d(b.Lon) && d(a.Alt) == d(b.Alt) &&
+           d(a.Speed) == d(b.Speed) && a.Hdop10 == b.Hdop10 && a.Sats == b.Sats && f(a.GeoidSep) == f(b.GeoidSep) &&
+           f(a.Pressure) == f(b.Pressure) && f(a.Temperature) == f(b.Temperature) &&
+           f(a.PressureAlt) == f(b.PressureAlt) && a.Flags == b.Flags && a.FixQuality == b.FixQuality &&
+           a.VoiceName == b.VoiceName;
+}
+
+// An NMEA log read on the threaded road (two workers, the file cut into small chunks) must give what
+// the single road gives: result, report, messages, blocks and every point.
+inline void CheckNmeaReadingRoadsAgree(const uint8_t* data, size_t size, const std::string& ext) {
+    if (size > 64 * 1024) return;
+    const std::filesystem::path& dir = FreshScratch();
+    const std::string name = (dir / ("in" + ext)).string();
+    WriteBytes(name, data, size);
+    struct Run {
+        ts::RecordingHost host;
+        ts::EngineContext ctx{host};
+        int32_t result = 0;
+    } runs[2];
+    const ts::NmeaThreading saved = ts::NmeaReadThreading();
+    for (int road = 0; road < 2; ++road) {
+        Run& r = runs[road];
+        r.ctx.opt.NMEAout = r.ctx.opt.KMZout = r.ctx.opt.KMLout = r.ctx.opt.GPXout = r.ctx.opt.CSVout = false;
+        r.ctx.opt.AutoOffs = false;
+        ts::NmeaReadThreading() = road == 0 ? ts::NmeaThreading{} : ts::NmeaThreading{0, 2, 1 + size % 509};
+        r.result = ts::ConvertFile(r.ctx, name);
+    }
+    ts::NmeaReadThreading() = saved;
+    const Run &a = runs[0], &b = runs[1];
+    bool same = a.result == b.result && a.host.lines == b.host.lines && a.host.messages == b.host.messages &&
+                a.ctx.points.Count() == b.ctx.points.Count() &&
+                a.ctx.blocks.Items().size() == b.ctx.blocks.Items().size();
+    for (size_t i = 0; same && i < a.ctx.blocks.Items().size(); ++i)
+        same = a.ctx.blocks.Items()[i].First == b.ctx.blocks.Items()[i].First &&
+               a.ctx.blocks.Items()[i].Last == b.ctx.blocks.Items()[i].Last;
+    for (int32_t i = 0; same && i < a.ctx.points.Count(); ++i) same = SameBits(a.ctx.points.At(i), b.ctx.points.At(i));
+    if (!same) {
+        std::fprintf(stderr, "the threaded NMEA reading differs from the single road\n");
+        std::abort();
+    }
 }
 
 }  // namespace fuzz
