@@ -8,10 +8,8 @@
 #include <memory>
 #include <stdexcept>
 #include <system_error>
-#include <thread>
 
-#include <sched.h>
-
+#include "archive/parallel_deflate.h"
 #include "core/barometer.h"
 #include "core/geodesy.h"
 #include "core/text_format.h"
@@ -117,19 +115,12 @@ size_t ExpectedPoints(const NmeaEpoch& e, uint64_t checked, uint64_t fileSize) {
     return static_cast<size_t>(std::min<double>(guess * 1.125 + 64, static_cast<double>(most)));
 }
 
-unsigned UsableProcessors() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(CPU_COUNT(&set));
-    return std::thread::hardware_concurrency();
-}
-
 // Worker threads for the read pass of a file of this size; 0 keeps it on the calling thread.
 unsigned ReadWorkers(uint64_t fileSize) {
     const NmeaThreading& t = NmeaReadThreading();
     if (fileSize < t.minFileBytes) return 0;
     if (t.workers > 0) return t.workers;
-    const unsigned cpus = UsableProcessors();
+    const unsigned cpus = static_cast<unsigned>(zip::AvailableProcessors());
     return cpus > 1 ? std::min(cpus - 1, 8u) : 0;
 }
 
