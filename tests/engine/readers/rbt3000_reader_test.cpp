@@ -31,9 +31,6 @@ TEST(Rbt3000Reader, OtherFilesAreNotThisFormat) {
     RbtReading r;  // an NMEA log, or a log without the "datalogs:" line
     EXPECT_EQ(r.Read(test::Nmea("GPGGA,120000,4807.000,N,01131.000,E,1,08,0.9,100.0,M,,M,,") + "\r\n"), -2);
     EXPECT_EQ(r.Read(Rec(0, 35.5)), -2);
-    EXPECT_EQ(r.Read(kHead + "Event Type: Log\r\n"), 0);  // recognised, but no record
-    EXPECT_TRUE(r.HasLine("  RBT-3000:   0 records"));
-    EXPECT_EQ(r.Reading::Read(ReadRbt3000File, "/nonexistent/dir/x.txt"), -1);
 }
 
 TEST(Rbt3000Reader, MaskSkipsRecordsAlsoAtTheEnd) {
