@@ -84,13 +84,6 @@ TEST(CsvReader, SmallStepsBackContinueTheBlock) {
     EXPECT_EQ(old.Count(), 2);
     EXPECT_LT(old.P(0).Time, 0);
     EXPECT_EQ(old.Lines("  Time goes back: "), 0);
-
-    // A gap over the split time starts a block.
-    CsvReading g;
-    g.ctx.opt.SplitIT = "1";
-    g.ReadText(kHead + Row("10:00:00") + Row("10:00:59") + Row("10:02:01"));
-    EXPECT_EQ(test::BlockSpans(g.ctx), (test::Spans{{0, 1}, {2, 2}}));
-    ExpectBlocksCoverStream(g.ctx);
 }
 
 // "hh:nn:ss.zzz" of a time of day in milliseconds.
