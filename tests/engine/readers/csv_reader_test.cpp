@@ -310,27 +310,5 @@ TEST(CsvReader, OwnCsvOutputReadsBack) {
     EXPECT_EQ(test::Describe(r.P(2)), "2024-03-16 10:00:03.000 48.1003000 11.5000000 100.00 45.748 0 99 1 0");
 }
 
-// Randomly damaged logs: no crash, no hang, a sound result and blocks that cover the stream.
-TEST(CsvReader, DamagedLogsAreReadSafely) {
-    const std::string real = testing::ReadFile(kTestData + "iblue747.csv");
-    const size_t body = real.find('\n') + 1;
-    std::mt19937 rng(20261206);
-    for (int iter = 0; iter < 60; ++iter) {
-        // A slice of the log with a repeated piece, so that time runs back and jumps.
-        const size_t start = body + std::uniform_int_distribution<size_t>(0, real.size() - body - 8000)(rng);
-        std::string text = real.substr(0, body) + real.substr(start, 6000) + real.substr(body, 2000);
-        test::Damage(text, rng, {",", "\r\n", "S", "W", "B", "\"", "-/:."}, 40, iter % 10 == 0 ? 0 : body);
-        CsvReading r;
-        r.ctx.opt.FixDataOnly = iter % 2 == 0;
-        r.ctx.opt.SplitIT = iter % 3 == 0 ? "0.25" : "240";
-        r.Profile(std::to_string(iter % 2) + ",0," + std::to_string(iter / 2 % 2) + "," + std::to_string(iter % 3) +
-                  ",0," + std::to_string(iter / 3 % 2));
-        r.ReadText(text);
-        EXPECT_GE(r.result, iter % 10 == 0 ? -2 : -1) << iter;
-        ExpectBlocksCoverStream(r.ctx);
-        if (::testing::Test::HasFailure()) return;
-    }
-}
-
 }  // namespace
 }  // namespace ts

@@ -154,8 +154,8 @@ TEST(Rbt3000Reader, FieldsToDateTime) {
     EXPECT_THROW(RbtFieldsToDateTime("2008", "1", "1", "1.79e308", "1.79e308", "0"), ConvertError);
 }
 
-// Randomly damaged logs of each logger layout: the reader ends normally, and its blocks cover the
-// points in order.
+// Randomly damaged logs of each logger layout and of a real CSV log: the reader ends normally, and
+// its blocks cover the points in order.
 TEST(LoggerReaders, SurviveDamagedLogs) {
     std::string wintec, tks, m241, m241Speed, rbt = kHead;
     for (int i = 0; i < 40; ++i) {
@@ -168,6 +168,9 @@ TEST(LoggerReaders, SurviveDamagedLogs) {
         m241Speed += test::M241Rec(1210000000 + i * 7, 35.5f + i * 0.001f, 139.5f, 50.0f, float(i));
         rbt += Rec(i * 20, 35.5 + i * 0.0001, i % 7 == 0 ? "Satellite No: 2\r\n" : "");
     }
+    // A slice of the CSV log with a repeated piece, so that time runs back and jumps.
+    const std::string csv = testing::ReadFile(TS_SHARED_DIR "/testdata/iblue747.csv");
+    const size_t csvHead = csv.find('\n') + 1;
     struct Layout {
         std::string base, ext;
         ReaderFn reader;
@@ -181,7 +184,9 @@ TEST(LoggerReaders, SurviveDamagedLogs) {
                               {tks, ".tks", ReadTksFile, ikTks, 0},
                               {m241, ".trl", ReadM241File, ikM241, 0},
                               {m241Speed, ".trl", ReadM241File, ikM241, 0},
-                              {rbt, ".txt", ReadRbt3000File, ikRbt3000, 0}};
+                              {rbt, ".txt", ReadRbt3000File, ikRbt3000, 0},
+                              {csv.substr(0, csvHead) + csv.substr(csvHead + 20000, 6000) + csv.substr(csvHead, 2000),
+                               ".csv", ReadCsvLogFile, ikCsv, csvHead}};
     const std::vector<std::string> rbtExtras = {"record:",
                                                 "datalogs:",
                                                 ":",
@@ -192,16 +197,24 @@ TEST(LoggerReaders, SurviveDamagedLogs) {
                                                 "hour: 1e308\r\n",
                                                 "satellite no: -2147483649\r\n"};
     std::mt19937 rng(1152026);
-    for (int iter = 0; iter < 600; ++iter) {
-        const Layout& l = layouts[iter % 8];
+    const std::vector<std::string> csvExtras = {",", "\r\n", "S", "W", "B", "\"", "-/:."};
+    for (int iter = 0; iter < 720; ++iter) {
+        const Layout& l = layouts[iter % 9];
         std::string s = l.base;
-        test::Damage(s, rng, l.kind == ikRbt3000 ? rbtExtras : std::vector<std::string>{}, 12,
-                     iter / 8 % 4 ? l.header : 0);
+        test::Damage(s, rng,
+                     l.kind == ikRbt3000 ? rbtExtras
+                     : l.kind == ikCsv   ? csvExtras
+                                         : std::vector<std::string>{},
+                     l.kind == ikCsv ? 40 : 12, iter / 9 % 4 ? l.header : 0);
         test::Reading r;
         r.ctx.inputKind = l.kind;
         r.ctx.keepPoints = iter % 3 != 0;
         r.ctx.opt.SplitIT = iter % 5 == 0 ? "0.25" : "240";
         if (iter % 7 == 0) r.ctx.opt.NsatMin = 4;
+        r.ctx.opt.FixDataOnly = iter % 2 == 0;
+        const int k = iter / 9;  // the CSV profile's options in turn
+        r.ctx.opt.CsvOptionList = {{"Default", std::to_string(k % 2) + ",0," + std::to_string(k / 2 % 2) + "," +
+                                                   std::to_string(k % 3) + ",0," + std::to_string(k / 3 % 2)}};
         const int32_t res = r.ReadBytes(l.reader, s, l.ext);
         ASSERT_GE(res, -2) << iter;
         if (!r.ctx.keepPoints || res < 0) continue;  // a failed read leaves no points to write
