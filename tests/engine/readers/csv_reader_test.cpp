@@ -45,45 +45,42 @@ std::string Row(A... a) {
     return test::CsvLine(a...);
 }
 
-TEST(CsvReader, TimeRunningBackOnceMakesTheLogARing) {
-    CsvReading r;
-    r.ReadText(kHead + Row("10:00:00", 48.1) + Row("10:00:01", 48.1001) + Row("09:00:00", 48.2));
-    ASSERT_EQ(r.Count(), 3);
-    EXPECT_EQ(r.ctx.points.WrapPoint(), 2);
-    EXPECT_EQ(r.Lines("  Time goes back: "), 1);
-    EXPECT_TRUE(r.HasLine("  Time goes back: 2024/03/16 10:00:01 to 2024/03/16 09:00:00"));
-    EXPECT_EQ(r.P(0).Time, testing::T(2024, 3, 16, 9, 0, 0));
-    EXPECT_EQ(r.P(2).Time, testing::T(2024, 3, 16, 10, 0, 1));
-    ASSERT_EQ(r.ctx.blocks.Count(), 1);
-    ExpectBlocksCoverStream(r.ctx);
+// A step back of more than a minute makes the log a ring, once: blocks after the wrap keep their
+// gaps and the rows before it end the last block. Small steps back continue the block, and a first
+// row dated before 1899-12-30 has no earlier row to step back from.
+TEST(CsvReader, StepsBackInTime) {
+    struct Case {
+        std::string rows;
+        int32_t wrap;
+        test::Spans spans;
+        int reported;
+    };
+    const Case cases[] = {
+        {Row("10:00:00", 48.1) + Row("10:00:01", 48.1001) + Row("09:00:00", 48.2), 2, {{0, 2}}, 1},
+        {Row("10:00:00") + Row("10:00:01") + Row("04:00:00") + Row("04:00:01") + Row("09:30:00"),
+         2,
+         {{0, 1}, {2, 4}},
+         1},
+        {Row("10:00:30") + Row("10:00:00") + Row("10:01:00") + Row("10:00:01"), 0, {{0, 3}}, 0},
+        {Row("10:00:00", 48.1, "1850/01/01") + Row("10:00:01", 48.1, "1850/01/01"), 0, {{0, 1}}, 0},
+    };
+    CsvReading r[std::size(cases)];
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        r[i].ReadText(kHead + cases[i].rows);
+        ASSERT_EQ(test::BlockSpans(r[i].ctx), cases[i].spans);
+        EXPECT_EQ(r[i].ctx.points.WrapPoint(), cases[i].wrap);
+        EXPECT_EQ(r[i].Lines("  Time goes back: "), cases[i].reported);
+        ExpectBlocksCoverStream(r[i].ctx);
+    }
+    EXPECT_TRUE(r[0].HasLine("  Time goes back: 2024/03/16 10:00:01 to 2024/03/16 09:00:00"));
+    EXPECT_EQ(r[0].P(0).Time, testing::T(2024, 3, 16, 9, 0, 0));
+    EXPECT_EQ(r[0].P(2).Time, testing::T(2024, 3, 16, 10, 0, 1));
     // Without a speed column the first record before the wrap now follows the last one in time.
-    EXPECT_EQ(r.P(0).Speed, 0);
-    const double d = GeoDistance(48.2, 11.5, 48.1, 11.5).distance;
-    EXPECT_NEAR(r.P(1).Speed, d / 3600 * 3.6 / 1.852, 1e-9);
-
-    // Blocks after the wrap keep their gaps; the rows before it end the last block.
-    CsvReading m;
-    m.ReadText(kHead + Row("10:00:00") + Row("10:00:01") + Row("04:00:00") + Row("04:00:01") + Row("09:30:00"));
-    EXPECT_EQ(m.ctx.points.WrapPoint(), 2);
-    ASSERT_EQ(test::BlockSpans(m.ctx), (test::Spans{{0, 1}, {2, 4}}));
-    EXPECT_EQ(m.ctx.blocks[1].EndTime, testing::T(2024, 3, 16, 10, 0, 1));
-    ExpectBlocksCoverStream(m.ctx);
-}
-
-TEST(CsvReader, SmallStepsBackContinueTheBlock) {
-    CsvReading r;
-    r.ReadText(kHead + Row("10:00:30") + Row("10:00:00") + Row("10:01:00") + Row("10:00:01"));
-    EXPECT_EQ(r.Count(), 4);
-    EXPECT_EQ(r.ctx.points.WrapPoint(), 0);
-    EXPECT_EQ(r.ctx.blocks.Count(), 1);
-    EXPECT_EQ(r.Lines("  Time goes back: "), 0);
-
-    // A first row dated before 1899-12-30 has no earlier row to step back from.
-    CsvReading old;
-    old.ReadText(kHead + Row("10:00:00", 48.1, "1850/01/01") + Row("10:00:01", 48.1, "1850/01/01"));
-    EXPECT_EQ(old.Count(), 2);
-    EXPECT_LT(old.P(0).Time, 0);
-    EXPECT_EQ(old.Lines("  Time goes back: "), 0);
+    EXPECT_EQ(r[0].P(0).Speed, 0);
+    EXPECT_NEAR(r[0].P(1).Speed, GeoDistance(48.2, 11.5, 48.1, 11.5).distance / 3600 * 3.6 / 1.852, 1e-9);
+    EXPECT_EQ(r[1].ctx.blocks[1].EndTime, testing::T(2024, 3, 16, 10, 0, 1));
+    EXPECT_LT(r[3].P(0).Time, 0);
 }
 
 // "hh:nn:ss.zzz" of a time of day in milliseconds.
