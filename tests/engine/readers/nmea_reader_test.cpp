@@ -239,6 +239,7 @@ TEST(NmeaReader, FormatDms) {
                                                           {0, 10.0 + 59.7 / 3600, " 10\xC2\xB0 00' 59\""}};
     for (const auto& [digits, v, text] : cases) EXPECT_EQ(FormatDms(digits, v, deg), text) << v;
     EXPECT_EQ(FormatLatLonDms(3, "EW", -139.5, deg), "139\xC2\xB0 30' 00.000\"  W");
+    EXPECT_EQ(FormatLatLonDms(0, "NS", 0.0, deg), "  0\xC2\xB0 00' 00\"  N");
 }
 
 TEST(NmeaReader, OverlongLinesAreCutNotHeld) {
