@@ -39,11 +39,8 @@ TEST(CsvReader, LoggerLogMatchesThePeerReading) {
     }
 }
 
-const std::string& kHead = test::kCsvHead;
-template <class... A>
-std::string Row(A... a) {
-    return test::CsvLine(a...);
-}
+using test::CsvLine;
+using test::kCsvHead;
 
 // A step back of more than a minute makes the log a ring, once: blocks after the wrap keep their
 // gaps and the rows before it end the last block. Small steps back continue the block, and a first
@@ -56,18 +53,18 @@ TEST(CsvReader, StepsBackInTime) {
         int reported;
     };
     const Case cases[] = {
-        {Row("10:00:00", 48.1) + Row("10:00:01", 48.1001) + Row("09:00:00", 48.2), 2, {{0, 2}}, 1},
-        {Row("10:00:00") + Row("10:00:01") + Row("04:00:00") + Row("04:00:01") + Row("09:30:00"),
+        {CsvLine("10:00:00", 48.1) + CsvLine("10:00:01", 48.1001) + CsvLine("09:00:00", 48.2), 2, {{0, 2}}, 1},
+        {CsvLine("10:00:00") + CsvLine("10:00:01") + CsvLine("04:00:00") + CsvLine("04:00:01") + CsvLine("09:30:00"),
          2,
          {{0, 1}, {2, 4}},
          1},
-        {Row("10:00:30") + Row("10:00:00") + Row("10:01:00") + Row("10:00:01"), 0, {{0, 3}}, 0},
-        {Row("10:00:00", 48.1, "1850/01/01") + Row("10:00:01", 48.1, "1850/01/01"), 0, {{0, 1}}, 0},
+        {CsvLine("10:00:30") + CsvLine("10:00:00") + CsvLine("10:01:00") + CsvLine("10:00:01"), 0, {{0, 3}}, 0},
+        {CsvLine("10:00:00", 48.1, "1850/01/01") + CsvLine("10:00:01", 48.1, "1850/01/01"), 0, {{0, 1}}, 0},
     };
     CsvReading r[std::size(cases)];
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);
-        r[i].ReadText(kHead + cases[i].rows);
+        r[i].ReadText(kCsvHead + cases[i].rows);
         ASSERT_EQ(test::BlockSpans(r[i].ctx), cases[i].spans);
         EXPECT_EQ(r[i].ctx.points.WrapPoint(), cases[i].wrap);
         EXPECT_EQ(r[i].Lines("  Time goes back: "), cases[i].reported);
@@ -97,8 +94,8 @@ TEST(CsvReader, TimeLimitsHoldAtEveryTimeOfDay) {
     constexpr int64_t kMinute = 60000;
     for (const int64_t offset : {0, 123, 999, 30001}) {
         // Every 5 minutes with a split time of 5 minutes: one block all day.
-        std::string log = kHead;
-        for (int64_t t = offset; t < 1440 * kMinute; t += 5 * kMinute) log += Row(TimeOfDay(t));
+        std::string log = kCsvHead;
+        for (int64_t t = offset; t < 1440 * kMinute; t += 5 * kMinute) log += CsvLine(TimeOfDay(t));
         CsvReading split;
         split.ctx.opt.SplitIT = "5";
         split.ReadText(log);
@@ -106,9 +103,9 @@ TEST(CsvReader, TimeLimitsHoldAtEveryTimeOfDay) {
         EXPECT_EQ(split.ctx.blocks.Count(), 1) << offset;
 
         // Two minutes on, one minute back, all day: exactly 60 s back continues the block.
-        log = kHead;
+        log = kCsvHead;
         for (int64_t t = kMinute + offset; t < 1439 * kMinute; t += kMinute)
-            log += Row(TimeOfDay(t + kMinute)) + Row(TimeOfDay(t));
+            log += CsvLine(TimeOfDay(t + kMinute)) + CsvLine(TimeOfDay(t));
         CsvReading back;
         back.ReadText(log);
         EXPECT_EQ(back.Count(), 2 * 1438) << offset;
@@ -118,12 +115,12 @@ TEST(CsvReader, TimeLimitsHoldAtEveryTimeOfDay) {
     }
 
     // A midnight row exactly 60 s back is kept, on any date.
-    std::string log = kHead;
+    std::string log = kCsvHead;
     for (int day = 1; day <= 28; ++day)
         for (int month = 1; month <= 12; month += 3) {
             char date[16];
             std::snprintf(date, sizeof date, "2024/%02d/%02d", month, day);
-            log += Row("00:01:00", 48.1, date) + Row("00:00:00", 48.1, date);
+            log += CsvLine("00:01:00", 48.1, date) + CsvLine("00:00:00", 48.1, date);
         }
     CsvReading midnight;
     midnight.Profile("0,0,1,0,0,0");
@@ -134,12 +131,12 @@ TEST(CsvReader, TimeLimitsHoldAtEveryTimeOfDay) {
     // Just past each limit: the slack is no wider than half a millisecond.
     CsvReading gap;
     gap.ctx.opt.SplitIT = "5";
-    gap.ReadText(kHead + Row("10:00:00.000") + Row("10:05:00.001"));
+    gap.ReadText(kCsvHead + CsvLine("10:00:00.000") + CsvLine("10:05:00.001"));
     EXPECT_EQ(gap.ctx.blocks.Count(), 2);
     CsvReading over;
     over.Profile("0,0,1,0,0,0");
-    over.ReadText(kHead + Row("10:01:00.000") + Row("09:59:59.999") + Row("00:01:00.001", 48.1, "2024/03/17") +
-                  Row("00:00:00", 48.1, "2024/03/17"));
+    over.ReadText(kCsvHead + CsvLine("10:01:00.000") + CsvLine("09:59:59.999") +
+                  CsvLine("00:01:00.001", 48.1, "2024/03/17") + CsvLine("00:00:00", 48.1, "2024/03/17"));
     EXPECT_EQ(over.Count(), 3);
     EXPECT_EQ(over.Lines("  Data of illegal time was disregarded: "), 1);
     EXPECT_EQ(over.Lines("  Time goes back: "), 1);
@@ -168,8 +165,8 @@ TEST(CsvReader, ProfileQuirks) {
         CsvReading r;
         r.Profile(c.profile);
         r.ctx.opt.LocalTimeOffset = " 09:00:00";
-        std::string text = kHead;
-        for (const char* t : c.rows) text += Row(t);
+        std::string text = kCsvHead;
+        for (const char* t : c.rows) text += CsvLine(t);
         r.ReadText(text);
         std::vector<std::string> got;
         for (int32_t i = 0; i < r.Count(); ++i)
@@ -292,7 +289,7 @@ TEST(CsvReader, DateAndTimeFormsReadAsTheTimeParserReadsThem) {
 TEST(CsvReader, OwnCsvOutputReadsBack) {
     ScratchDir dir;
     CsvReading in;
-    in.ReadText(kHead + Row("10:00:00", 48.1) + Row("10:00:01.250", 48.1001) + Row("10:00:03", 48.1003));
+    in.ReadText(kCsvHead + CsvLine("10:00:00", 48.1) + CsvLine("10:00:01.250", 48.1001) + CsvLine("10:00:03", 48.1003));
     ASSERT_EQ(in.Count(), 3);
     // The writer will not write a CSV beside a CSV input: write it as if from another log.
     in.ctx.opt.CSVout = true;

@@ -3,11 +3,8 @@
 namespace ts {
 namespace {
 
-const std::string& kHead = test::kRbtHead;
-template <class... A>
-std::string Rec(A... a) {
-    return test::RbtRec(a...);
-}
+using test::kRbtHead;
+using test::RbtRec;
 
 struct RbtReading : test::Reading {
     RbtReading() { ctx.inputKind = ikRbt3000; }
@@ -15,9 +12,9 @@ struct RbtReading : test::Reading {
 };
 
 TEST(Rbt3000Reader, ReadsRecordsInAnyLetterCase) {
-    std::string upper = Rec(1, 35.6, "LATITUDE: 35.7\r\nSECOND: 59.9\r\nSPEED(KMS/HR): 18.52\r\n");
+    std::string upper = RbtRec(1, 35.6, "LATITUDE: 35.7\r\nSECOND: 59.9\r\nSPEED(KMS/HR): 18.52\r\n");
     RbtReading r;
-    EXPECT_EQ(r.Read(kHead + Rec(0, 35.5) + upper), 0);  // read; no output ticked
+    EXPECT_EQ(r.Read(kRbtHead + RbtRec(0, 35.5) + upper), 0);  // read; no output ticked
     EXPECT_TRUE(r.HasLine("  RBT-3000:   2 records"));
     ASSERT_EQ(r.ctx.points.Count(), 2);
     ASSERT_EQ(r.ctx.blocks.Count(), 1);
@@ -30,7 +27,7 @@ TEST(Rbt3000Reader, ReadsRecordsInAnyLetterCase) {
 TEST(Rbt3000Reader, OtherFilesAreNotThisFormat) {
     RbtReading r;  // an NMEA log, or a log without the "datalogs:" line
     EXPECT_EQ(r.Read(test::Nmea("GPGGA,120000,4807.000,N,01131.000,E,1,08,0.9,100.0,M,,M,,") + "\r\n"), -2);
-    EXPECT_EQ(r.Read(Rec(0, 35.5)), -2);
+    EXPECT_EQ(r.Read(RbtRec(0, 35.5)), -2);
 }
 
 TEST(Rbt3000Reader, MaskSkipsRecordsAlsoAtTheEnd) {
@@ -38,8 +35,8 @@ TEST(Rbt3000Reader, MaskSkipsRecordsAlsoAtTheEnd) {
     for (bool lastFails : {false, true}) {
         RbtReading r;
         r.ctx.opt.NsatMin = 5;
-        std::string log = kHead + Rec(0, 35.5) + Rec(1, 35.6, few) + Rec(2, 35.7, "HDOP: 0.5\r\n");
-        if (lastFails) log += Rec(3, 35.8, few);
+        std::string log = kRbtHead + RbtRec(0, 35.5) + RbtRec(1, 35.6, few) + RbtRec(2, 35.7, "HDOP: 0.5\r\n");
+        if (lastFails) log += RbtRec(3, 35.8, few);
         r.Read(log);
         ASSERT_EQ(r.ctx.points.Count(), 2) << lastFails;
         EXPECT_DOUBLE_EQ(r.P(1).Lat, 35.7);
@@ -49,7 +46,7 @@ TEST(Rbt3000Reader, MaskSkipsRecordsAlsoAtTheEnd) {
 }
 
 TEST(Rbt3000Reader, BlocksAtGapsAndAtRecordsWithoutTime) {
-    const std::string log = kHead + Rec(0, 35.5) + Rec(600, 35.6) + Rec(900, 35.7);
+    const std::string log = kRbtHead + RbtRec(0, 35.5) + RbtRec(600, 35.6) + RbtRec(900, 35.7);
     RbtReading five;
     five.ctx.opt.SplitIT = "5";
     five.Read(log);
@@ -61,18 +58,18 @@ TEST(Rbt3000Reader, BlocksAtGapsAndAtRecordsWithoutTime) {
 
     // No "direction": a new block, with the previous record's time.
     RbtReading untimed;
-    untimed.Read(kHead + Rec(0, 35.5) + Rec(5, 35.6, "", false) + Rec(6, 35.7));
+    untimed.Read(kRbtHead + RbtRec(0, 35.5) + RbtRec(5, 35.6, "", false) + RbtRec(6, 35.7));
     ASSERT_EQ(test::BlockSpans(untimed.ctx), (test::Spans{{0, 0}, {1, 2}}));
     EXPECT_EQ(untimed.P(1).Time, untimed.P(0).Time);
     EXPECT_EQ(FormatDateTime("hh:nn:ss", untimed.P(2).Time), "10:00:06");
     // A record without time first in the file: no time rather than one of another file.
     untimed.host.lines.clear();
-    untimed.Read(kHead + Rec(0, 35.5, "", false));
+    untimed.Read(kRbtHead + RbtRec(0, 35.5, "", false));
     ASSERT_EQ(untimed.ctx.points.Count(), 1);
     EXPECT_EQ(untimed.P(0).Time, 0.0);
 
     RbtReading back;
-    back.Read(kHead + Rec(5, 35.5) + Rec(1, 35.6));
+    back.Read(kRbtHead + RbtRec(5, 35.5) + RbtRec(1, 35.6));
     EXPECT_EQ(back.ctx.blocks.Count(), 1);
     EXPECT_TRUE(back.HasLine("  Time goes back: 2008/05/17 10:00:05 to 2008/05/17 10:00:01"));
     EXPECT_TRUE(back.host.showReportAtEnd);
@@ -85,7 +82,7 @@ TEST(Rbt3000Reader, FieldsCarryOverAndRecordBoundaries) {
         "Second: 1\r\nDirection: 0\r\n";
     RbtReading r;
     // A record right after another, with no blank line between, is a record of its own.
-    r.Read(kHead + Rec(0, 35.5) + bare + Rec(2, 35.6));
+    r.Read(kRbtHead + RbtRec(0, 35.5) + bare + RbtRec(2, 35.6));
     ASSERT_EQ(r.ctx.points.Count(), 3);
     EXPECT_EQ(test::Describe(r.P(1)), "2008-05-17 10:00:01.000 35.5000000 139.5000000 12.50 36.000 0 99 1 0");
 
@@ -93,10 +90,10 @@ TEST(Rbt3000Reader, FieldsCarryOverAndRecordBoundaries) {
     RbtReading far;
     std::string junk;
     for (int i = 0; i < 30; ++i) junk += "noise\r\n";
-    far.Read(kHead + Rec(0, 35.5) + junk + Rec(1, 35.6));
+    far.Read(kRbtHead + RbtRec(0, 35.5) + junk + RbtRec(1, 35.6));
     EXPECT_EQ(far.ctx.points.Count(), 1);
     RbtReading last;
-    last.Read(kHead + Rec(0, 35.5) + "Record: 9");
+    last.Read(kRbtHead + RbtRec(0, 35.5) + "Record: 9");
     EXPECT_EQ(last.ctx.points.Count(), 1);
 }
 
@@ -115,7 +112,7 @@ TEST(LoggerReaders, GeoidCorrection) {
         {"M-241", ReadM241File, ikM241, ".trl",
          test::M241Rec(1210000000, 35.5f, 139.5f, 100.0f) + test::M241Rec(1210000001, 35.5f, 139.5f, 100.0f), 100,
          true},
-        {"RBT-3000", ReadRbt3000File, ikRbt3000, ".txt", kHead + Rec(0, 35.5) + Rec(1, 35.6), 12.5, true},
+        {"RBT-3000", ReadRbt3000File, ikRbt3000, ".txt", kRbtHead + RbtRec(0, 35.5) + RbtRec(1, 35.6), 12.5, true},
         {"TKS", ReadTksFile, ikTks, ".tks",
          test::TksRec(test::PackedAt(0), 483500000, 115000000, 5000) +
              test::TksRec(test::PackedAt(1), 483500000, 115000000, 5000),
@@ -157,7 +154,7 @@ TEST(Rbt3000Reader, FieldsToDateTime) {
 // Randomly damaged logs of each logger layout and of a real CSV log: the reader ends normally, and
 // its blocks cover the points in order.
 TEST(LoggerReaders, SurviveDamagedLogs) {
-    std::string wintec, tks, m241, m241Speed, rbt = kHead;
+    std::string wintec, tks, m241, m241Speed, rbt = kRbtHead;
     for (int i = 0; i < 40; ++i) {
         const int32_t lat = -334000000 + i * 1000, lon = 1512000000;
         wintec += i % 11 == 4  ? test::WintecRec(0x0003, test::PackedAt(i), lat, lon, 12)
@@ -166,7 +163,7 @@ TEST(LoggerReaders, SurviveDamagedLogs) {
         tks += test::TksRec(test::PackedAt(i), lat + (i % 11 == 4 ? -1000000000 : 0), lon, i);
         m241 += test::M241Rec(1210000000 + i * 7, 35.5f + i * 0.001f, 139.5f, 50.0f);
         m241Speed += test::M241Rec(1210000000 + i * 7, 35.5f + i * 0.001f, 139.5f, 50.0f, float(i));
-        rbt += Rec(i * 20, 35.5 + i * 0.0001, i % 7 == 0 ? "Satellite No: 2\r\n" : "");
+        rbt += RbtRec(i * 20, 35.5 + i * 0.0001, i % 7 == 0 ? "Satellite No: 2\r\n" : "");
     }
     // A slice of the CSV log with a repeated piece, so that time runs back and jumps.
     const std::string csv = testing::ReadFile(TS_SHARED_DIR "/testdata/iblue747.csv");
