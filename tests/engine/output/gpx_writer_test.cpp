@@ -47,13 +47,8 @@ TEST_F(GpxWriter, TrackAndWaypointsValidateAndReadBack) {
         << km;
 
     std::string said;
-    const std::vector<LatLon> back = BabelRead("gpx", dir.path / name, "trkpt", &said);
+    ExpectSamePositions(BabelRead("gpx", dir.path / name, "trkpt", &said), Positions(pts), 0.5e-7 + 1e-12);
     EXPECT_EQ(said, "");
-    ASSERT_EQ(back.size(), pts.size());
-    for (size_t i = 0; i < pts.size(); ++i) {
-        EXPECT_NEAR(back[i].lat, pts[i].Lat, 0.5e-7 + 1e-12) << i;
-        EXPECT_NEAR(back[i].lon, pts[i].Lon, 0.5e-7 + 1e-12) << i;
-    }
     EXPECT_EQ(BabelRead("gpx", dir.path / name, "wpt").size(), 3u);
 
     // A point is a waypoint when one of its classes is visible.
