@@ -182,28 +182,6 @@ TEST(NmeaReader, BarometerSearchLeavesNoStaleLineForTheReadPass) {
     EXPECT_EQ(e.ctx.points.Count(), 2);
 }
 
-TEST(NmeaReader, GeoidWithAndWithoutTheLogsOwnSeparation) {
-    test::FixedGeoid geoid(36.5);
-    const std::string own = Gga(T0, 0, "100.0", "40.0") + Rmc(T0, 0) + Gga(T0 + 1, 1, "100.0", "40.0") + Rmc(T0 + 1, 1);
-    Reading r;
-    r.UseGeoid(&geoid);
-    r.ReadText(own);
-    EXPECT_DOUBLE_EQ(r.P(0).Alt, 103.5);
-    EXPECT_FLOAT_EQ(r.P(0).GeoidSep, 36.5f);
-    EXPECT_TRUE(r.HasLine("  Difference of geoid: 3.5000m"));
-    Reading plain;  // no separation in the log: the altitude is taken as ellipsoidal
-    plain.UseGeoid(&geoid);
-    plain.ReadText(Gga(T0, 0) + Rmc(T0, 0));
-    EXPECT_DOUBLE_EQ(plain.P(0).Alt, 63.5);
-    // Outside the model: the altitude stays, the log's separation is kept, the count is reported.
-    Reading outside;
-    outside.ctx.geoidCorrection = true;  // no model open: NaN everywhere
-    outside.ReadText(own);
-    EXPECT_DOUBLE_EQ(outside.P(0).Alt, 100.0);
-    EXPECT_FLOAT_EQ(outside.P(0).GeoidSep, 40.0f);
-    EXPECT_TRUE(outside.HasLine("  Number of Geoid outside range = 2"));
-}
-
 TEST(NmeaReader, NoValidDataStatus) {
     Reading none;
     EXPECT_EQ(none.ReadText("hello\r\n$GPGSA,A,3*00\r\n"), 0);

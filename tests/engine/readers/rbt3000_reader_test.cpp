@@ -97,8 +97,9 @@ TEST(Rbt3000Reader, FieldsCarryOverAndRecordBoundaries) {
     EXPECT_EQ(last.ctx.points.Count(), 1);
 }
 
-// The geoid in the binary and text loggers' readers: the M-241 and RBT-3000 store ellipsoidal
-// heights and subtract N; the Wintec loggers store heights above the geoid, so N is only noted.
+// The geoid in the readers: the M-241 and RBT-3000 store ellipsoidal heights and subtract N; the
+// Wintec loggers store heights above the geoid, so N is only noted; an NMEA log's height is taken as
+// ellipsoidal unless the log gives its own separation, which the model's then replaces.
 TEST(LoggerReaders, GeoidCorrection) {
     struct Case {
         const char* name;
@@ -107,8 +108,18 @@ TEST(LoggerReaders, GeoidCorrection) {
         std::string ext, log;
         double alt;
         bool subtracts;
+        double own = kNaN;  // the log's own separation
+    };
+    const auto epochs = [](const std::string& sep) {
+        std::string log;
+        for (const char* t : {"120000", "120001"})
+            log += test::Nmea(std::string("GPGGA,") + t + ",4807.000,N,01131.000,E,1,08,0.9,100.0,M," + sep + ",M,,") +
+                   "\r\n";
+        return log;
     };
     const Case cases[] = {
+        {"NMEA", ReadNmeaFile, ikNmea, ".nmea", epochs(""), 100, true},
+        {"NMEA with separation", ReadNmeaFile, ikNmea, ".nmea", epochs("40.0"), 100, true, 40},
         {"M-241", ReadM241File, ikM241, ".trl",
          test::M241Rec(1210000000, 35.5f, 139.5f, 100.0f) + test::M241Rec(1210000001, 35.5f, 139.5f, 100.0f), 100,
          true},
@@ -132,9 +143,13 @@ TEST(LoggerReaders, GeoidCorrection) {
             r.UseGeoid(&geoid);
             r.ReadBytes(c.reader, c.log, c.ext);
             ASSERT_EQ(r.ctx.points.Count(), 2) << c.name;
-            const bool inside = !std::isnan(n);
-            EXPECT_DOUBLE_EQ(r.P(1).Alt, c.alt - (c.subtracts && inside ? n : 0)) << c.name;
-            EXPECT_EQ(std::isnan(r.P(1).GeoidSep) ? -1.0f : r.P(1).GeoidSep, inside ? 36.5f : -1.0f) << c.name;
+            const bool inside = !std::isnan(n), own = !std::isnan(c.own);
+            EXPECT_DOUBLE_EQ(r.P(1).Alt, c.alt + (c.subtracts && inside ? (own ? c.own : 0) - n : 0)) << c.name;
+            EXPECT_EQ(std::isnan(r.P(1).GeoidSep) ? -1.0f : r.P(1).GeoidSep, inside ? 36.5f
+                                                                             : own  ? float(c.own)
+                                                                                    : -1.0f)
+                << c.name;
+            EXPECT_EQ(r.HasLine("  Difference of geoid: 3.5000m"), own && inside) << c.name;
             EXPECT_EQ(r.HasLine("  Geoid model: EGM96"), c.subtracts) << c.name;
             EXPECT_EQ(r.HasLine("  Geoid designation value was ignored."), !c.subtracts) << c.name;
             EXPECT_EQ(r.HasLine("  Number of Geoid outside range = 2"), c.subtracts && !inside) << c.name;
