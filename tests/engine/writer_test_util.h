@@ -180,6 +180,21 @@ inline std::vector<LatLon> GpxPositions(const std::string& gpx, const std::strin
     return r;
 }
 
+// Positions read back agree with the reference ones within tolerance.
+inline void ExpectSamePositions(const std::vector<LatLon>& back, const std::vector<LatLon>& ref, double tolerance,
+                                const char* what = "") {
+    ASSERT_EQ(back.size(), ref.size()) << what;
+    for (size_t i = 0; i < ref.size(); ++i) {
+        EXPECT_NEAR(back[i].lat, ref[i].lat, tolerance) << what << " " << i;
+        EXPECT_NEAR(back[i].lon, ref[i].lon, tolerance) << what << " " << i;
+    }
+}
+inline std::vector<LatLon> Positions(const std::vector<TLogData>& pts) {
+    std::vector<LatLon> r;
+    for (const TLogData& p : pts) r.push_back({p.Lat, p.Lon});
+    return r;
+}
+
 // gpsbabel's reading of a file (input format fmt): the positions of tag in its GPX output.
 // complaint receives anything gpsbabel said besides.
 inline std::vector<LatLon> BabelRead(const std::string& fmt, const std::filesystem::path& file, const std::string& tag,

@@ -4,7 +4,7 @@
 
 using namespace ts;
 
-TEST(OutputFilter, OutputWindowAllowsOneMillisecond) {
+TEST(OutputFilter, OutputWindowAllowsOneMillisecondAndReduction) {
     RecordingHost host;
     EngineContext ctx{host};
     // A walker heading north at ~1.11 m/s, one fix a second.
@@ -27,4 +27,8 @@ TEST(OutputFilter, OutputWindowAllowsOneMillisecond) {
     EXPECT_EQ(written(), (std::vector<int>{4, 5, 6}));
     // Skipped records take no part in the distance.
     EXPECT_NEAR(ctx.run.TotalDistance, GeoDistance(35.00004, 139.0, 35.00006, 139.0).distance, 1e-6);
+    // The reduction keeps a record once enough time has passed, and the last.
+    ctx.opt.OutLimit = false, ctx.opt.ReduseOut = true, ctx.opt.MoveDistMin = 1000,
+    ctx.opt.ElapsedMin = 3.5 * kOneSecond;
+    EXPECT_EQ(written(), (std::vector<int>{0, 4, 8, 9}));
 }

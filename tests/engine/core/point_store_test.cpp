@@ -3,17 +3,9 @@
 
 using namespace ts;
 
-namespace {
-TLogData Pt(double t) {
-    TLogData p;
-    p.Time = t;
-    return p;
-}
-}  // namespace
-
 TEST(PointStream, RingAddressingWithWrapPoint) {
     PointStream ps;
-    for (int i = 0; i < 5; ++i) ps.Append(Pt(i));
+    for (int i = 0; i < 5; ++i) ps.Append(ts::testing::Pt(i, 0, 0));
     EXPECT_EQ(ps.At(0).Time, 0.0);
     ps.SetWrapPoint(3);
     // Record 0 is stored record 3; record 2 wraps to stored record 0.

@@ -75,24 +75,6 @@ TEST_F(ModelsTest, EgmGridMissingThenFoundInAnotherFolder) {
     EXPECT_TRUE(std::isnan(models.GeoidHeight(30, 34)));
 }
 
-TEST_F(ModelsTest, MalformedEgmGridsAreRefused) {
-    UseSmallEgm(s.Egm2008_25);
-    auto shortFile = testing::GridBytes(91, 180, EgmNode, true);
-    shortFile.pop_back();
-    const std::vector<unsigned char> files[] = {shortFile, testing::GridBytes(91, 182, EgmNode)};  // no record marks
-    for (const auto& bytes : files) {
-        WriteFile(dir / "egm.grd", bytes);
-        Select(1);
-        EXPECT_EQ(host.messages, std::vector<std::string>{"Illegal geoid file: \r\n\r\n" + (dir / "egm.grd")});
-        ExpectFallback();
-    }
-    WriteFile(dir / "egm.grd", testing::GridBytes(91, 180, EgmNode, true));
-    s.Egm2008_25.dglo = 0;
-    Select(1);
-    EXPECT_EQ(host.messages.size(), 1u);
-    ExpectFallback();
-}
-
 // A GSI text grid: 3 rows from 30 N, 4 columns from 130 E, steps 1' and 1.5', south row first.
 const std::string kGsiHeader = "30.000000 130.000000 0.016667 0.025000 3 4 1 ver4.0\n";
 float GsiValue(int southRow, int col) { return 30.0f + float(southRow) + float(col) * 0.25f; }
@@ -218,7 +200,11 @@ TEST_F(ModelsTest, ShortOrBrokenGsiTextMakesNoCache) {
 
 float CustomNode(int r, int c) { return float(r * 10 + c) * 0.5f; }
 
-TEST_F(ModelsTest, MalformedCustomGridsAreRefused) {
+// Grids whose size or geometry does not fit: refused with a message, and the fixed value is used.
+TEST_F(ModelsTest, MalformedGridsAreRefused) {
+    UseSmallEgm(s.Egm2008_25);
+    auto shortEgm = testing::GridBytes(91, 180, EgmNode, true);
+    shortEgm.pop_back();
     const auto good = testing::CustomGridBytes(3, 4, 35, 139, 0.5, 0.25, CustomNode);
     auto longer = good;
     longer.push_back(0);  // 89 bytes
@@ -228,20 +214,32 @@ TEST_F(ModelsTest, MalformedCustomGridsAreRefused) {
     // 2^31 - 1 rows and columns: their size does not fit 64 bits.
     auto huge = wrapped;
     for (size_t i = 4; i < 12; ++i) huge[i] = i == 7 || i == 11 ? 0x7F : 0xFF;
-    const std::vector<unsigned char> files[] = {longer,
-                                                {good.end() - 39, good.end()},
-                                                {},
-                                                wrapped,
-                                                huge,
-                                                testing::CustomGridBytes(3, 4, 35, 139, std::nan(""), 0.25, CustomNode),
-                                                testing::CustomGridBytes(3, 4, 35, 139, 0.5, -0.25, CustomNode)};
-    for (const auto& bytes : files) {
-        WriteFile(dir / "bad.cdat", bytes);
-        s.CustomGeoidFName = "bad.cdat";
-        Select(4);
-        EXPECT_EQ(host.messages, std::vector<std::string>{"Illegal Custom geoid file: \r\n\r\n" + (dir / "bad.cdat")});
+    const std::pair<int, std::vector<unsigned char>> files[] = {
+        {1, shortEgm},
+        {1, testing::GridBytes(91, 182, EgmNode)},  // no record marks
+        {4, longer},
+        {4, {good.end() - 39, good.end()}},
+        {4, {}},
+        {4, wrapped},
+        {4, huge},
+        {4, testing::CustomGridBytes(3, 4, 35, 139, std::nan(""), 0.25, CustomNode)},
+        {4, testing::CustomGridBytes(3, 4, 35, 139, 0.5, -0.25, CustomNode)}};
+    s.CustomGeoidFName = "bad.cdat";
+    for (const auto& [model, bytes] : files) {
+        const std::string name = dir / (model == 1 ? "egm.grd" : "bad.cdat");
+        WriteFile(name, bytes);
+        Select(model);
+        EXPECT_EQ(host.messages,
+                  std::vector<std::string>{(model == 1 ? "Illegal geoid file: " : "Illegal Custom geoid file: ") +
+                                           std::string("\r\n\r\n") + name});
         ExpectFallback();
     }
+    WriteFile(dir / "egm.grd", testing::GridBytes(91, 180, EgmNode, true));
+    s.Egm2008_25.dglo = 0;
+    Select(1);
+    EXPECT_EQ(host.messages.size(), 1u);
+    ExpectFallback();
+
     s.CustomGeoidFName = "gone.cdat";
     Select(4);
     EXPECT_EQ(host.browsed.back(), dir.Folder() + "|gone.cdat|Custom Geoid file(*.cdat)|*.cdat");

@@ -29,9 +29,7 @@ TEST_F(GpxWriter, TrackAndWaypointsValidateAndReadBack) {
     ASSERT_EQ(dir.Files(), std::vector<std::string>{name});
     const std::string g = Valid(name);
 
-    // Waypoints come before the track.
     EXPECT_EQ(CountOf(g, "<wpt "), 3);
-    EXPECT_LT(g.rfind("</wpt>"), g.find("<trk>"));
     EXPECT_NE(g.find("\t<wpt lat=\"35.0002000\" lon=\"139.0002000\">\r\n\t\t<ele>102.0</ele>\r\n"
                      "\t\t<time>2024-03-16T09:00:02Z</time>\r\n\t</wpt>\r\n"),
               std::string::npos);
@@ -49,13 +47,8 @@ TEST_F(GpxWriter, TrackAndWaypointsValidateAndReadBack) {
         << km;
 
     std::string said;
-    const std::vector<LatLon> back = BabelRead("gpx", dir.path / name, "trkpt", &said);
+    ExpectSamePositions(BabelRead("gpx", dir.path / name, "trkpt", &said), Positions(pts), 0.5e-7 + 1e-12);
     EXPECT_EQ(said, "");
-    ASSERT_EQ(back.size(), pts.size());
-    for (size_t i = 0; i < pts.size(); ++i) {
-        EXPECT_NEAR(back[i].lat, pts[i].Lat, 0.5e-7 + 1e-12) << i;
-        EXPECT_NEAR(back[i].lon, pts[i].Lon, 0.5e-7 + 1e-12) << i;
-    }
     EXPECT_EQ(BabelRead("gpx", dir.path / name, "wpt").size(), 3u);
 
     // A point is a waypoint when one of its classes is visible.

@@ -55,7 +55,6 @@ TEST_F(KmzPackager, PacksTheDocumentIconsAndLogoOnce) {
     EXPECT_TRUE(ziptest::UnzipTest(P("2024-03-16_09-00-00.kmz"), &out)) << out;
     EXPECT_TRUE(ziptest::SevenZipTest(P("2024-03-16_09-00-00.kmz"), &out)) << out;
     EXPECT_EQ(ziptest::Run("zipinfo -v " + Quote(P("2024-03-16_09-00-00.kmz")), &out), 0);
-    EXPECT_NE(out.find("compression method:                             deflated"), std::string::npos);
     EXPECT_NE(out.find("minimum software version required to extract:   2.0"), std::string::npos);
 }
 

@@ -6,26 +6,22 @@
 namespace ts {
 namespace {
 
-TEST(TextOut, FixedRoundsHalfAwayFromZero) {
-    // 0.15 is binary 0.1499999..., for which printf gives 0.1.
-    const std::tuple<double, int, const char*> cases[] = {{2.5, 0, "3"},
-                                                          {-2.5, 0, "-3"},
-                                                          {0.125, 2, "0.13"},
-                                                          {0.15, 1, "0.2"},
-                                                          {1.005, 2, "1.01"},
-                                                          {9.96, 1, "10.0"},
-                                                          {999.9996, 3, "1000.000"},
-                                                          {0.00000005, 7, "0.0000001"},
-                                                          {0.00000004, 7, "0.0000000"},
-                                                          {139.12345675, 7, "139.1234568"},
-                                                          {-35.5, 0, "-36"}};
-    for (const auto& [v, decimals, text] : cases) EXPECT_EQ(FormatFixed(v, decimals), text) << v;
-}
-
-TEST(TextOut, FixedEdgeValues) {
+TEST(TextOut, FixedRoundingAndEdgeValues) {
     const double inf = std::numeric_limits<double>::infinity();
-    // No "-0.0"; nothing that is not a number ever reaches a file; width pads with blanks like printf.
-    const std::tuple<double, int, int, const char*> cases[] = {{0.0, 1, 0, "0.0"},
+    // Halves round away from zero (0.15 is binary 0.1499999..., for which printf gives 0.1); no
+    // "-0.0"; nothing that is not a number ever reaches a file; width pads with blanks like printf.
+    const std::tuple<double, int, int, const char*> cases[] = {{2.5, 0, 0, "3"},
+                                                               {-2.5, 0, 0, "-3"},
+                                                               {0.125, 2, 0, "0.13"},
+                                                               {0.15, 1, 0, "0.2"},
+                                                               {1.005, 2, 0, "1.01"},
+                                                               {9.96, 1, 0, "10.0"},
+                                                               {999.9996, 3, 0, "1000.000"},
+                                                               {0.00000005, 7, 0, "0.0000001"},
+                                                               {0.00000004, 7, 0, "0.0000000"},
+                                                               {139.12345675, 7, 0, "139.1234568"},
+                                                               {-35.5, 0, 0, "-36"},
+                                                               {0.0, 1, 0, "0.0"},
                                                                {-0.0, 1, 0, "0.0"},
                                                                {-0.04, 1, 0, "0.0"},
                                                                {12.0, 0, 0, "12"},

@@ -55,7 +55,9 @@ struct DriverTest : ::testing::Test {
 }  // namespace
 
 TEST_F(DriverTest, BlankNameWritesOnlyTheHeader) {
+    host.status[1] = "from the last file";
     ConvertFile(ctx, "   ");
+    EXPECT_EQ(host.status[1], "");
     ASSERT_EQ(host.lines.size(), 2u);
     EXPECT_EQ(host.lines[0], "Path: ");
     EXPECT_EQ(host.lines[1], "File:    ");

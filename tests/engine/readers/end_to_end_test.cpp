@@ -5,7 +5,6 @@
 namespace ts {
 namespace {
 
-using testing::CountOf;
 using testing::KmlSchemaErrors;
 using testing::Quote;
 using testing::ReadFile;
@@ -45,11 +44,8 @@ TEST(EndToEnd, SampleNmeaToKml) {
         const std::vector<std::string> files = dir.Files();
         ASSERT_EQ(files.size(), 2u);
         const std::filesystem::path kml = dir.path / (files[0] == "sample.nmea" ? files[1] : files[0]);
-        EXPECT_EQ(kml.extension(), ".kml");
         EXPECT_EQ(KmlSchemaErrors(kml), "");
-        const std::string text = ReadFile(kml);
-        EXPECT_EQ(text.find("nan"), std::string::npos);
-        EXPECT_EQ(CountOf(text, "<LineString>"), 1);
+        EXPECT_EQ(ReadFile(kml).find("nan"), std::string::npos);
 
         std::string out;
         ASSERT_EQ(RunCommand("ogrinfo -ro -al -so " + Quote(kml.string()), &out), 0) << out;

