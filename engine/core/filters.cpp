@@ -25,14 +25,18 @@ OutputFilter::OutputFilter(EngineContext& ctx, const TrackBlock& block)
 }
 
 bool OutputFilter::Accept(int32_t i, const TLogData& p) {
-    RunState& r = ctx_.run;
     if (limit_ && !InOutputWindow(block_, p.Time)) return false;
+    RunState& r = ctx_.run;
+    return AcceptMeasured(i, p, anyPassed_ ? GeoDistanceOnly(r.PrevLat, r.PrevLon, p.Lat, p.Lon, r.LatCache) : 0.0);
+}
+
+bool OutputFilter::AcceptMeasured(int32_t i, const TLogData& p, double d) {
+    RunState& r = ctx_.run;
     if (!anyPassed_) {
         anyPassed_ = true;
         r.FirstTime = p.Time;
         r.SegmentDistance = 0;
     } else {
-        const double d = GeoDistanceOnly(r.PrevLat, r.PrevLon, p.Lat, p.Lon, r.LatCache);
         r.SegmentDistance = std::isfinite(d) ? d : 0.0;
         r.TotalDistance += r.SegmentDistance;
         sinceWritten_ += r.SegmentDistance;
@@ -54,24 +58,17 @@ bool OutputFilter::Accept(int32_t i, const TLogData& p) {
 
 void FilterBlock(EngineContext& ctx, const TrackBlock& block,
                  const std::function<void(int64_t, const TLogData&, bool)>& each) {
-    if (ctx.points.Empty()) {
-        OutputFilter nothing(ctx, block);  // the distances start again all the same
-        return;
-    }
+    OutputFilter filter(ctx, block);  // the distances start again, also for an empty store
+    if (ctx.points.Empty()) return;
     const int64_t perChunk = ChunkRecords(sizeof(double));
     const int64_t chunks = (static_cast<int64_t>(block.PointCount()) + perChunk - 1) / perChunk;
     if (ctx.opt.ReduseOut || chunks < WriterChunking().minChunksForThreads) {
-        OutputFilter filter(ctx, block);
         PointStream::Cursor cur = ctx.points.Seek(block.First);
         for (int64_t i = block.First; i <= block.Last; ++i, ++cur)
             each(i, *cur, filter.Accept(static_cast<int32_t>(i), *cur));
         return;
     }
     const bool limit = ctx.opt.OutLimit;
-    RunState& r = ctx.run;
-    r.TotalDistance = 0;
-    r.SegmentDistance = 0;
-    bool anyPassed = false;
     int64_t k = 0;
     MakeChunksInOrder(
         chunks,
@@ -92,6 +89,8 @@ void FilterBlock(EngineContext& ctx, const TrackBlock& block,
                 prev = &p;
             }
         },
+        // In order: the first passed record of a chunk is measured from the chunk before by the
+        // filter itself, the others take their distance from the worker's text.
         [&](std::string& text) {
             const int64_t first = block.First + k++ * perChunk;
             const int64_t last = std::min<int64_t>(block.Last, first + perChunk - 1);
@@ -100,30 +99,20 @@ void FilterBlock(EngineContext& ctx, const TrackBlock& block,
             PointStream::Cursor cur = ctx.points.Seek(static_cast<int32_t>(first));
             for (int64_t i = first; i <= last; ++i, ++cur) {
                 const TLogData& p = *cur;
-                const bool accepted = !limit || InOutputWindow(block, p.Time);
-                if (accepted) {
-                    if (!anyPassed) {
-                        anyPassed = true;
-                        r.FirstTime = p.Time;
-                        r.SegmentDistance = 0;
-                    } else {
-                        double d;
-                        if (firstInChunk) {
-                            d = GeoDistanceOnly(r.PrevLat, r.PrevLon, p.Lat, p.Lon, r.LatCache);
-                        } else {
-                            std::memcpy(&d, text.data() + at, sizeof d);
-                            at += sizeof d;
-                        }
-                        r.SegmentDistance = std::isfinite(d) ? d : 0.0;
-                        r.TotalDistance += r.SegmentDistance;
-                    }
+                const auto n = static_cast<int32_t>(i);
+                bool passed;
+                if (limit && !InOutputWindow(block, p.Time)) {
+                    passed = false;
+                } else if (firstInChunk) {
                     firstInChunk = false;
-                    r.PrevLat = p.Lat;
-                    r.PrevLon = p.Lon;
-                    r.PrevAlt = p.Alt;
-                    r.PrevTime = p.Time;
+                    passed = filter.Accept(n, p);
+                } else {
+                    double d;
+                    std::memcpy(&d, text.data() + at, sizeof d);
+                    at += sizeof d;
+                    passed = filter.AcceptMeasured(n, p, d);
                 }
-                each(i, p, accepted);
+                each(i, p, passed);
             }
         });
 }

@@ -23,6 +23,9 @@ public:
     // Record number i of the stream with its point; true when it is to be written. Records outside
     // the window return false and take no part in distances.
     bool Accept(int32_t i, const TLogData& p);
+    // Accept for a record known to lie in the window, d being its distance from the record that
+    // passed before it (measured elsewhere; unused for the first).
+    bool AcceptMeasured(int32_t i, const TLogData& p, double d);
     bool AnyPassed() const { return anyPassed_; }
 
 private:
