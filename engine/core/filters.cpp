@@ -60,9 +60,8 @@ void FilterBlock(EngineContext& ctx, const TrackBlock& block,
                  const std::function<void(int64_t, const TLogData&, bool)>& each) {
     OutputFilter filter(ctx, block);  // the distances start again, also for an empty store
     if (ctx.points.Empty()) return;
-    const int64_t perChunk = ChunkRecords(sizeof(double));
-    const int64_t chunks = (static_cast<int64_t>(block.PointCount()) + perChunk - 1) / perChunk;
-    if (ctx.opt.ReduseOut || chunks < WriterChunking().minChunksForThreads) {
+    const RecordRuns runs{block.First, block.Last, ChunkRecords(sizeof(double))};
+    if (ctx.opt.ReduseOut || runs.Count() < WriterChunking().minChunksForThreads) {
         PointStream::Cursor cur = ctx.points.Seek(block.First);
         for (int64_t i = block.First; i <= block.Last; ++i, ++cur)
             each(i, *cur, filter.Accept(static_cast<int32_t>(i), *cur));
@@ -71,11 +70,10 @@ void FilterBlock(EngineContext& ctx, const TrackBlock& block,
     const bool limit = ctx.opt.OutLimit;
     int64_t k = 0;
     MakeChunksInOrder(
-        chunks,
+        runs.Count(),
         // The distances from each passed record to the one before it in the same chunk.
         [&](int64_t c, std::string& text) {
-            const int64_t first = block.First + c * perChunk;
-            const int64_t last = std::min<int64_t>(block.Last, first + perChunk - 1);
+            const int64_t first = runs.First(c), last = runs.Last(c);
             GeoLatCache cache;
             const TLogData* prev = nullptr;
             PointStream::Cursor cur = ctx.points.Seek(static_cast<int32_t>(first));
@@ -92,8 +90,8 @@ void FilterBlock(EngineContext& ctx, const TrackBlock& block,
         // In order: the first passed record of a chunk is measured from the chunk before by the
         // filter itself, the others take their distance from the worker's text.
         [&](std::string& text) {
-            const int64_t first = block.First + k++ * perChunk;
-            const int64_t last = std::min<int64_t>(block.Last, first + perChunk - 1);
+            const int64_t first = runs.First(k), last = runs.Last(k);
+            ++k;
             size_t at = 0;
             bool firstInChunk = true;
             PointStream::Cursor cur = ctx.points.Seek(static_cast<int32_t>(first));

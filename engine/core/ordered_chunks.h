@@ -4,6 +4,7 @@
 // whatever talks to the host (abort polling, status, the file) stays with the calling thread.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -33,6 +34,16 @@ void MakeChunksInOrder(int64_t chunks, const std::function<void(int64_t, std::st
 // True when records first..last (record numbers) hold one after which a writer polls for an
 // abort: every 1024th, the cadence of the record loops.
 inline bool AbortPollDue(int64_t first, int64_t last) { return (last + 1) / 1024 > first / 1024; }
+
+// Records first..last cut into runs of `per` records: the chunks of a walk over a block.
+struct RecordRuns {
+    int64_t first, last, per;
+    int64_t Count() const { return last < first ? 0 : (last - first) / per + 1; }
+    int64_t First(int64_t k) const { return first + k * per; }
+    int64_t Last(int64_t k) const { return std::min(last, First(k) + per - 1); }
+    // After run k: whether its writer polls for an abort there.
+    bool PollDue(int64_t k) const { return AbortPollDue(First(k), Last(k)); }
+};
 
 // The records of a block its writer's filter passed, by record number: the filter runs once ahead
 // of the writing (it decides in order and sums the distance the head shows), and the chunks then

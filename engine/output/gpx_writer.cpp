@@ -1,6 +1,5 @@
 // One GPX 1.1 file per selected block: the interest and voice points as waypoints, then one track
 // of one segment. Waypoints come first because the GPX 1.1 schema puts wpt before trk.
-#include <algorithm>
 #include <cmath>
 
 #include "core/date_time.h"
@@ -130,22 +129,18 @@ int32_t WriteGpx(EngineContext& ctx, const std::string& folder) {
                         count > 0 ? lastTime - ctx.run.FirstTime : 0.0, ctx.run.TotalDistance);
         out.Write(head);
 
-        const int64_t perChunk = ChunkRecords(112);
-        const int64_t chunks = ctx.points.Empty() || count == 0 ? 0 : (block.PointCount() + perChunk - 1) / perChunk;
+        const RecordRuns runs{block.First, block.Last, ChunkRecords(112)};
         MakeChunksInOrder(
-            chunks,
+            ctx.points.Empty() || count == 0 ? 0 : runs.Count(),
             [&](int64_t k, std::string& text) {
                 LineOut lines(text, compact);
-                const int64_t first = block.First + k * perChunk;
-                const int64_t last = std::min<int64_t>(block.Last, first + perChunk - 1);
-                PointStream::Cursor cur = ctx.points.Seek(static_cast<int32_t>(first));
-                for (int64_t i = first; i <= last; ++i, ++cur)
+                PointStream::Cursor cur = ctx.points.Seek(static_cast<int32_t>(runs.First(k)));
+                for (int64_t i = runs.First(k); i <= runs.Last(k); ++i, ++cur)
                     if (accepted.Has(i)) AppendGpxPoint(lines, f, "trkpt", *cur);
             },
             [&, k = int64_t{0}](std::string& text) mutable {
                 out.Write(text);
-                const int64_t first = block.First + k++ * perChunk;
-                if (AbortPollDue(first, std::min<int64_t>(block.Last, first + perChunk - 1))) ctx.PollAbort();
+                if (runs.PollDue(k++)) ctx.PollAbort();
             });
         head.clear();
         AppendLine(head, "    </trkseg>", compact);

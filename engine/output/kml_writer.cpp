@@ -1,7 +1,6 @@
 // The KML document of each selected block: head (name, camera, styles, logo, track frame with its
 // summary), the track coordinates and the point placemarks. Elements are written in the order
 // the KML 2.1 schema requires.
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -206,32 +205,28 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
         AppendHead(ctx, headOut, PathWithoutExt(fileName), marks, view, logo,
                    count > 0 ? lastTime - ctx.run.FirstTime : 0.0);
         put(head);
-        const auto writeChunks = [&](int64_t perChunk) {
-            return [&, perChunk, k = int64_t{0}](std::string& text) mutable {
+        const RecordRuns trackRuns{block.First, block.Last, trackChunk}, markRuns{block.First, block.Last, markChunk};
+        const auto writeChunks = [&](const RecordRuns& runs) {
+            return [&, k = int64_t{0}](std::string& text) mutable {
                 put(text);
-                const int64_t first = block.First + k++ * perChunk;
-                if (AbortPollDue(first, std::min<int64_t>(block.Last, first + perChunk - 1))) ctx.PollAbort();
+                if (runs.PollDue(k++)) ctx.PollAbort();
             };
         };
-        const auto chunks = [&](int64_t perChunk) {
-            return ctx.points.Empty() || count == 0 ? 0 : (block.PointCount() + perChunk - 1) / perChunk;
-        };
+        const auto chunks = [&](const RecordRuns& runs) { return ctx.points.Empty() || count == 0 ? 0 : runs.Count(); };
         if (o.TrackOut) {
             MakeChunksInOrder(
-                chunks(trackChunk),
+                chunks(trackRuns),
                 [&](int64_t k, std::string& text) {
                     LineOut lines(text, compact);
-                    const int64_t first = block.First + k * trackChunk;
-                    const int64_t last = std::min<int64_t>(block.Last, first + trackChunk - 1);
-                    PointStream::Cursor cur = ctx.points.Seek(static_cast<int32_t>(first));
-                    for (int64_t i = first; i <= last; ++i, ++cur) {
+                    PointStream::Cursor cur = ctx.points.Seek(static_cast<int32_t>(trackRuns.First(k)));
+                    for (int64_t i = trackRuns.First(k); i <= trackRuns.Last(k); ++i, ++cur) {
                         if (!accepted.Has(i)) continue;
                         const TLogData& p = *cur;
                         AppendCoordinates(lines.Begin(5), f, p.Lon, p.Lat, Height3D(o, f.multi, f.offset, p));
                         lines.End();
                     }
                 },
-                writeChunks(trackChunk));
+                writeChunks(trackRuns));
             head.clear();
             headOut.Line(5, "</coordinates>");
             headOut.Line(4, "</LineString>");
@@ -241,10 +236,9 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
         }
         if (o.PointOut) {
             MakeChunksInOrder(
-                firstBuilt < 0 ? 0 : chunks(markChunk),
+                firstBuilt < 0 ? 0 : chunks(markRuns),
                 [&](int64_t k, std::string& text) {
-                    const int64_t first = block.First + k * markChunk;
-                    const int64_t last = std::min<int64_t>(block.Last, first + markChunk - 1);
+                    const int64_t first = markRuns.First(k), last = markRuns.Last(k);
                     KmlPlacemarks piece(o, f, compact);
                     piece.StartPiece(firstBuilt < first);
                     int32_t n = countBefore[static_cast<size_t>(k)];
@@ -258,7 +252,7 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
                     }
                     piece.FinishPiece(text, first <= lastBuilt && lastBuilt <= last);
                 },
-                writeChunks(markChunk));
+                writeChunks(markRuns));
             head.clear();
             if (firstBuilt >= 0) headOut.Line(2, "</Folder>");
             put(head);
