@@ -135,8 +135,8 @@ public:
                  int64_t size)
         : store_(std::move(store)), blocks_(std::move(blocks)), name_(std::move(name)), size_(size) {}
     bool Fits(const std::u16string& fileName, int64_t size, int64_t blockSize, int level) const override {
-        return zip::WideExtractFileName(fileName) == name_ && size == size_ &&
-               blockSize == zip::GetBufferSizeByMode(kKmzLevel) && level == kKmzLevel;
+        return zip::WideExtractFileName(fileName) == name_ && size == size_ && blockSize == KmzDeflate::BlockSize() &&
+               level == kKmzLevel;
     }
     zip::TDeflatedBlock Next() override {
         zip::TDeflatedBlock b;
@@ -168,8 +168,8 @@ std::unique_ptr<KmzDeflate> KmzDeflate::Start(const std::string& fileName, const
     if (fd < 0) return nullptr;
     std::unique_ptr<KmzDeflate> d(new KmzDeflate(fd, folder));
     try {
-        d->deflate_ = std::make_unique<zip::TParallelDeflate>(*d->source_, zip::GetBufferSizeByMode(kKmzLevel),
-                                                              kKmzLevel, zip::AvailableProcessors());
+        d->deflate_ =
+            std::make_unique<zip::TParallelDeflate>(*d->source_, BlockSize(), kKmzLevel, zip::AvailableProcessors());
     } catch (const std::system_error&) {
         return nullptr;  // no thread to be had: the archive deflates the document itself
     }

@@ -117,10 +117,10 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
         const std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[outSize]);
         Deflater d;
         const bool deflating = item.TargetMethod != 0;
+        const int level = std::clamp<int>(item.ItemCompressionMode, 0, 9);
         if (deflating) {
             // Raw deflate: the same bytes as a zlib stream without its header and trailer.
-            CheckZlibResult(deflateInit2(&d.zs, std::clamp<int>(item.ItemCompressionMode, 0, 9), Z_DEFLATED, -15, 8,
-                                         Z_DEFAULT_STRATEGY));
+            CheckZlibResult(deflateInit2(&d.zs, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY));
             d.live = true;
         }
         bool ok = true;
@@ -141,15 +141,13 @@ bool TZipBaseArchiver::EncryptStream(TDirItem& item, TStream& source, TStream& t
         // Data of more than one block is deflated on every processor, the blocks in order.
         std::unique_ptr<TParallelDeflate> parallel;
         const int processors = AvailableProcessors();
-        const int level = std::clamp<int>(item.ItemCompressionMode, 0, 9);
         TDeflatedSource* prepared = nullptr;
         if (deflating && ok && !cipher && start == 0 && size > block && processors > 1 && Predeflated &&
             Predeflated->Fits(item.SourceFileName, size, block, level))
             prepared = Predeflated.get();
         if (!prepared && deflating && ok && size > block && processors > 1) {
             try {
-                parallel = std::make_unique<TParallelDeflate>(
-                    source, start, size, block, std::clamp<int>(item.ItemCompressionMode, 0, 9), processors);
+                parallel = std::make_unique<TParallelDeflate>(source, start, size, block, level, processors);
             } catch (const std::system_error&) {
                 // No thread to be had: one stream on this thread, as below.
             }
