@@ -1,5 +1,6 @@
 // Conversions between byte strings in a code page and wide strings. UTF-7 (65000) and UTF-8
-// (65001) are our own code; every other code page goes through iconv.
+// (65001) are our own code; every other code page goes through iconv, mended where iconv parts
+// from the page's published table (CP932, CP950, Mac Roman; CP1255 and CP1258 byte by byte).
 #pragma once
 
 #include <cstddef>
