@@ -134,7 +134,9 @@ int TUniStrings::CompareStrings(const std::u16string& a, const std::u16string& b
 }
 
 void TUniStrings::BeginUpdate() {
-    if (updateCount_++ == 0) SetUpdateState(true);
+    // The state changes before the count rises, so that the list still notifies its changing.
+    if (updateCount_ == 0) SetUpdateState(true);
+    ++updateCount_;
 }
 
 void TUniStrings::EndUpdate() {

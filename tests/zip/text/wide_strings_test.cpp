@@ -193,6 +193,25 @@ TEST(UniStringList, SortedFindDuplicatesAndNames) {
     EXPECT_THROW(n.Insert(4, u"z"), EStringListError);
 }
 
+// An update announces its changing when it begins and its change when it ends, once each however
+// deep it nests and however much it does.
+TEST(UniStringList, UpdateNotifiesOnceEachWay) {
+    TUniStringList l;
+    std::string events;
+    l.OnChanging = [&](TUniStringList& list) { events += "<" + std::to_string(list.Count()); };
+    l.OnChange = [&](TUniStringList& list) { events += ">" + std::to_string(list.Count()); };
+    l.BeginUpdate();
+    l.BeginUpdate();
+    l.Add(u"a");
+    l.EndUpdate();
+    l.Add(u"b");
+    l.EndUpdate();
+    EXPECT_EQ(events, "<0>2");
+    events.clear();
+    l.SetText(u"x\ny\nz");  // an update of its own
+    EXPECT_EQ(events, "<2>3");
+}
+
 TEST(UniStringList, CustomSortAndExchange) {
     TUniStringList l;
     for (const char16_t* s : {u"pear", u"Apple", u"fig", u"banana", u"apple"}) l.Add(s);
