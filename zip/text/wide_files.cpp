@@ -245,7 +245,8 @@ std::u16string WideLibraryErrorMessage(const std::u16string& libName, int code) 
     const auto first = t.find_first_not_of(" \t\r\n");
     const auto last = t.find_last_not_of(" \t\r\n");
     t = first == std::string::npos ? std::string() : t.substr(first, last - first + 1);
-    if (!t.empty()) return FsNameToWide(t);
+    // The C library words a code it has no text for as "Unknown error N": that is no text.
+    if (!t.empty() && strerrorname_np(code) != nullptr) return FsNameToWide(t);
     return WideFromAscii(("Unspecified error (" + std::to_string(code) + ") from ").c_str()) + libName + u".";
 }
 

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "text/wide_files.h"
+
 using namespace zip;
 
 namespace {
@@ -101,4 +103,13 @@ TEST(ZipErrors, FormattedTexts) {
     EXPECT_EQ(ZipFormat("%.3u|%.2d|%5d|%-3s|%%|%s|%x",
                         {std::int64_t{7}, std::int64_t{4}, std::int64_t{13}, std::u16string(u"a")}),
               "007|04|   13|a  |%||%x");
+}
+
+// The system's text for a code it knows, trimmed; for a code without one the component's own.
+TEST(ZipErrors, SystemErrorTexts) {
+    EXPECT_EQ(WideSysErrorMessage(2), u"No such file or directory");
+    EXPECT_EQ(WideLibraryErrorMessage(u"zlib", 13), u"Permission denied");
+    EXPECT_EQ(WideSysErrorMessage(9999), u"Unspecified error (9999) from system.");
+    EXPECT_EQ(WideLibraryErrorMessage(u"zlib", -3), u"Unspecified error (-3) from zlib.");
+    EXPECT_EQ(WideSysErrorMessage(41), u"Unspecified error (41) from system.");  // a gap in the table
 }
