@@ -389,6 +389,14 @@ TCipherAES::TCipherAES() : TCipher(Context()) {}
 
 TCipherAES::TCipherAES(std::vector<std::uint8_t>& key) : TCipher(Context()) { InitKey(key); }
 
+std::span<const std::uint8_t, 32> TCipherAES::KnownAnswers() {
+    static constexpr std::uint8_t kVector[32] = {
+        0x69, 0xC4, 0xE0, 0xD8, 0x6A, 0x7B, 0x04, 0x30, 0xD8, 0xCD, 0xB7, 0x80, 0x70, 0xB4, 0xC5, 0x5A,  // AES-128
+        0x8E, 0xA2, 0xB7, 0xCA, 0x51, 0x67, 0x45, 0xBF, 0xEA, 0xFC, 0x49, 0x90, 0x4B, 0x49, 0x60, 0x89,  // AES-256
+    };
+    return std::span<const std::uint8_t, 32>(kVector);
+}
+
 void TCipherAES::Init(const void* key, int keyLength, std::span<const std::uint8_t> iv) {
     if (!key) keyLength = 0;
     InitBegin(keyLength);

@@ -60,6 +60,8 @@ public:
     // without iv the encrypted all-0xFF vector.
     virtual void InitEnd(std::span<const std::uint8_t> iv);
     virtual TCipherContext GetContext() const = 0;
+    // The class's self-test vector: 32 bytes of published known answers of the cipher.
+    virtual std::span<const std::uint8_t, 32> TestVector() const = 0;
     virtual const char* ClassName() const = 0;
     // One block of BufSize bytes in place, under the current key.
     virtual void EncodeBlock(std::uint8_t* block) = 0;
@@ -119,6 +121,10 @@ public:
 
     static TCipherContext Context() { return {16, 32, 480}; }
     TCipherContext GetContext() const override { return Context(); }
+    // FIPS-197 appendix C: the block 00112233..EEFF encrypted under the key 000102..0F (C.1),
+    // then under the key 000102..1F (C.3).
+    static std::span<const std::uint8_t, 32> KnownAnswers();
+    std::span<const std::uint8_t, 32> TestVector() const override { return KnownAnswers(); }
     const char* ClassName() const override { return "TCipherAES"; }
     void EncodeBlock(std::uint8_t* block) override;
     void DecodeBlock(std::uint8_t* block) override;
