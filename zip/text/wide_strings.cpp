@@ -9,6 +9,8 @@
 
 namespace zip {
 
+bool ReaderUsesUnicodeProps = false;
+
 namespace {
 
 std::string ReadRest(TStream& stream) {
@@ -242,6 +244,64 @@ void TUniStrings::SaveToStreamBOM(TStream& stream, bool withBOM) {
         bytes += static_cast<char>(c >> 8);
     }
     stream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+}
+
+void TUniStrings::DefineProperties(TFiler& filer) {
+    filer.DefineProperty(
+        "WideStrings", [this](TReader& r) { ReadData(r); }, nullptr, false);
+    filer.DefineProperty(
+        "WideStringsW",
+        [this](TReader& r) {
+            ReadItems(r, (!r.RootDesigning && ReaderUsesUnicodeProps) || GetCount() == 0, UTF8DecodeWide);
+        },
+        nullptr, false);
+    filer.DefineProperty(
+        "WideStringsUTF7",
+        [this](TReader& r) { ReadItems(r, !r.RootDesigning && ReaderUsesUnicodeProps, UTF7ToWideString); },
+        [this](TWriter& w) {
+            w.WriteListBegin();
+            for (int i = 0; i < GetCount(); ++i) w.WriteString(WideStringToUTF7(Get(i)));
+            w.WriteListEnd();
+        },
+        GetCount() > 0);
+}
+
+void TUniStrings::ReadData(TReader& reader) {
+    const TValueType type = reader.NextValue();
+    if (type != TValueType::vaList) {
+        SetText(reader.ReadWideString());
+        return;
+    }
+    BeginUpdate();
+    try {
+        Clear();
+        reader.ReadListBegin();
+        while (!reader.EndOfList()) Add(reader.ReadWideString());
+        reader.ReadListEnd();
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
+}
+
+void TUniStrings::ReadItems(TReader& reader, bool take, std::u16string (*decode)(const std::string&)) {
+    reader.ReadListBegin();
+    if (!take) {
+        while (!reader.EndOfList()) reader.ReadString();
+        reader.ReadListEnd();
+        return;
+    }
+    BeginUpdate();
+    try {
+        Clear();
+        while (!reader.EndOfList()) Add(decode(reader.ReadString()));
+        reader.ReadListEnd();
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
 }
 
 // --- TUniStringList -------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "text/property_streams.h"
 #include "text/streams.h"
 
 namespace zip {
@@ -28,6 +29,10 @@ class EStringListError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// While clear (as it is at start-up), stored UTF-7 and UTF-8 list properties are read and dropped;
+// see TUniStrings::DefineProperties.
+extern bool ReaderUsesUnicodeProps;
 
 // Lines are joined with this break when a list's whole text is built.
 inline constexpr char16_t kLineBreak[] = u"\n";
@@ -58,7 +63,7 @@ private:
     TUniStrings& strings_;
 };
 
-class TUniStrings {
+class TUniStrings : public TPersistent {
 public:
     TUniStrings();
     virtual ~TUniStrings();
@@ -105,6 +110,13 @@ public:
 
     TAnsiStringsAdapter& AnsiStrings() { return *ansi_; }
 
+    // Stored lists: "WideStrings" (read: one string that becomes the whole text, or a list of
+    // byte or wide items), "WideStringsW" (read: UTF-8 items) and "WideStringsUTF7" (read, and
+    // written when the list has items: UTF-7 items). The UTF-7 and UTF-8 items are taken only
+    // outside design and with ReaderUsesUnicodeProps set, the UTF-8 ones also into an empty
+    // list; otherwise they are read and dropped.
+    void DefineProperties(TFiler& filer) override;
+
     char16_t NameValueSeparator = u'=';
 
 protected:
@@ -113,6 +125,8 @@ protected:
 
 private:
     friend class TAnsiStringsAdapter;
+    void ReadData(TReader& reader);
+    void ReadItems(TReader& reader, bool take, std::u16string (*decode)(const std::string&));
     int updateCount_ = 0;
     std::unique_ptr<TAnsiStringsAdapter> ansi_;
 };
