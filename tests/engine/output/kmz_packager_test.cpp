@@ -120,6 +120,39 @@ TEST_F(KmzPackager, StaleBackupMissingIconsAndIconSettings) {
     EXPECT_EQ(Listing("y.kmz"), "y.kml|0|8|554e\n");
 }
 
+// A parked file beside a ".kml" of its name: both stay, and the report says where the parked one
+// is. The archive is still made, and it replaces an older one only when complete.
+TEST_F(KmzPackager, ParkedFilesStayAndOlderArchivesAreReplacedWhole) {
+    Put("y._$$", "parked");
+    Put("y.kml", "newer");
+    Put("y.kmz", "older archive");
+    Put("y.kmz.$$$", "a crash's");
+    Put("y.$$$", "<kml/>");
+    KmzContents contents;
+    EXPECT_EQ(PackKmz(ctx, P("y.$$$"), contents), 0);
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"y._$$", "y.kml", "y.kmz"}));
+    EXPECT_EQ(ReadFile(P("y._$$")), "parked");
+    EXPECT_EQ(ReadFile(P("y.kml")), "newer");
+    EXPECT_EQ(host.lines, std::vector<std::string>{"  An earlier run's file is kept as: " + P("y._$$")});
+    EXPECT_EQ(Listing("y.kmz"), "y.kml|0|8|554e\n");
+
+    // A failed archive leaves the older one; a folder under the parked name is not a parked file.
+    fs::remove(P("y._$$"));
+    fs::create_directory(P("y._$$"));
+    Put("y.kmz", "older archive");
+    ctx.opt.IconSource = 1;
+    ctx.opt.ExtIconFile[0] = P("huge.png");
+    std::ofstream(P("huge.png")).close();
+    fs::resize_file(P("huge.png"), 0x100000000ULL + 1);  // sparse
+    contents.styleUsed[0] = true;
+    Put("y.$$$", "<kml/>");
+    host.lines.clear();
+    EXPECT_EQ(PackKmz(ctx, P("y.$$$"), contents), -1);
+    EXPECT_EQ(ReadFile(P("y.kmz")), "older archive");
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"huge.png", "y._$$", "y.kml", "y.kmz"}));
+    EXPECT_TRUE(host.lines.empty());
+}
+
 // "*" and "?" are legal in names here (a date format "dd?mm?yyyy" makes them): each file is packed
 // by its own name, never as a mask, and no subfolder is searched.
 TEST_F(KmzPackager, NamesAreTakenLiterally) {
