@@ -24,7 +24,7 @@ std::string FolderOf(const std::string& name) {
 // Gives the unnamed file open as fd the name path.
 bool LinkUnnamed(int fd, const std::string& path) {
     if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return true;
-    if (errno == EEXIST) return false;
+    if (errno != ENOENT && errno != EPERM && errno != EINVAL) return false;
     // Without the right to link by descriptor, through the process's view of it.
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
@@ -84,6 +84,10 @@ bool OutFile::Create(EngineContext& ctx, const std::string& fileName, const std:
     staging_ = temporary ? target_ : target_ + ".$$$";
     fd_ = ::open(FolderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     unnamed_ = fd_ >= 0;
+    if (!unnamed_ && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        ReportCantCreate(ctx, fileName);
+        return false;
+    }
     if (!unnamed_) {
         // No unnamed files here: the scratch name holds the text meanwhile.
         RemoveScratch(staging_);
