@@ -40,6 +40,11 @@ struct AbortError : std::runtime_error {
     AbortError() : std::runtime_error("Abort by user") {}
 };
 
+// Raised by a reader when the log cannot be read to its end; the text says why.
+struct ReadError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 struct EngineContext;
 // A reader: returns the record count of the last writer (> 0), 0 for no data or an empty
 // selection, -1 for a failure or abort, -2 or less when the file is not of its format.
@@ -107,4 +112,7 @@ void ReportGeoidOutside(EngineContext& ctx);
 // Reports that the input file name cannot be opened, in status panel 0 and the report; returns -1
 // for the reader to give back.
 int32_t ReportCantOpen(EngineContext& ctx, const std::string& name);
+// Reports that the input file name could not be read to its end, and why, in status panel 0 and
+// the report; returns -1 for the reader to give back.
+int32_t ReportCantRead(EngineContext& ctx, const std::string& name, const std::string& why);
 }  // namespace ts

@@ -65,6 +65,12 @@ int32_t ReportCantOpen(EngineContext& ctx, const std::string& name) {
     return -1;
 }
 
+int32_t ReportCantRead(EngineContext& ctx, const std::string& name, const std::string& why) {
+    ctx.host.SetStatus(0, "  Can not read: " + name + " (" + why + ")");
+    ctx.Report("  Can not read: " + name + " (" + why + ")");
+    return -1;
+}
+
 void ReportGeoidOutside(EngineContext& ctx) {
     if (ctx.run.GeoidOutsideCount <= 0) return;
     ctx.Report("  Number of Geoid outside range = " + std::to_string(ctx.run.GeoidOutsideCount));

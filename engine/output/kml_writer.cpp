@@ -184,7 +184,11 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
         const std::string base =
             ClaimOutputName(ctx, BlockOutputFileName(ctx, folder, block, count, lastTime), kmz ? ".kmz" : ".kml");
         const std::string fileName = base + (kmz ? ".$$$" : ".kml");
-        if (!out.Create(ctx, fileName, "Writing ...")) {
+        if (kmz && !MayReplace(base + ".kmz")) {
+            ReportCantCreate(ctx, base + ".kmz");
+            return false;
+        }
+        if (!out.Create(ctx, fileName, "Writing ...", kmz)) {
             return false;
         }
 
@@ -197,7 +201,7 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             written += static_cast<int64_t>(text.size());
             if (!deflateTried && written > KmzDeflate::BlockSize()) {
                 deflateTried = true;
-                deflate = KmzDeflate::Start(fileName, folder);
+                deflate = KmzDeflate::Start(out.OpenForReading(), folder);
             }
             if (deflate) deflate->Grown(written);
         };
@@ -268,7 +272,7 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             KmzContents contents;
             contents.styleUsed = marks.styleUsed;
             contents.logoPresent = logo;
-            if (deflate) contents.deflated = deflate->Finish(written, base + ".kml");
+            if (deflate) contents.deflated = deflate->Finish(written, fileName);
             deflate.reset();
             if (PackKmz(ctx, fileName, contents) != 0) {
                 host.SetStatus(0, "  *** Archive Error!! ***");

@@ -1,7 +1,9 @@
-// KMZ packaging: the block's ".$$$" document becomes "<name>.kml" inside "<name>.kmz" together
-// with the external icons and the logo it refers to by bare file name. A ".kml" of the same name
-// that is already there is parked as "._$$" meanwhile and always put back.
+// KMZ packaging: the block's document, complete under its scratch name "<name>.$$$", goes into
+// "<name>.kmz" as "<name>.kml" together with the external icons and the logo it refers to by bare
+// file name. The archive is built under a scratch name of its own and replaces an older ".kmz"
+// only when it is complete; a ".kml" of the same name is never touched.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include "archive/archiver.h"
 #include "archive/parallel_deflate.h"
 #include "core/text_format.h"
+#include "output/output_file.h"
 #include "output/text_spool.h"
 #include "output/writers.h"
 #include "text/streams.h"
@@ -28,20 +31,26 @@ bool Exists(const std::string& name) {
     return !name.empty() && fs::exists(fs::path(name), ec);
 }
 
-void DeleteIfExists(const std::string& name) {
-    std::error_code ec;
-    if (Exists(name)) fs::remove(fs::path(name), ec);
+bool LinkExists(const std::string& name) {
+    struct stat st {};
+    return ::lstat(name.c_str(), &st) == 0;
 }
 
-// Renames a file, refusing to replace one; says so in a message box when it cannot.
-bool RenameOutputFile(EngineContext& ctx, const std::string& oldName, const std::string& newName) {
-    std::error_code ec;
-    if (!Exists(newName)) {
-        fs::rename(fs::path(oldName), fs::path(newName), ec);
-        if (!ec) return true;
+// Earlier runs kept a user's ".kml" under the backup name while they built the archive; one that
+// was left there is the user's file. It goes back when nothing took its name since, and stays
+// where it is otherwise; it is never deleted.
+void RestoreParkedKml(EngineContext& ctx, const std::string& docName, const std::string& backupName) {
+    struct stat st {};
+    if (::lstat(backupName.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) return;
+    ctx.host.showReportAtEnd = true;
+    if (!LinkExists(docName)) {
+        if (RenameNoReplace(backupName, docName)) {
+            ctx.Report("  Restored an earlier run's file: " + docName);
+            return;
+        }
+        ctx.host.MessageDlg("Can not Rename : " + backupName, MsgKind::Error, mbOK, mbOK);
     }
-    ctx.host.MessageDlg("Can not Rename : " + oldName, MsgKind::Error, mbOK, mbOK);
-    return false;
+    ctx.Report("  An earlier run's file is kept as: " + backupName);
 }
 
 std::u16string Wide(const std::string& s) { return zip::UTF8DecodeWide(s); }
@@ -80,6 +89,11 @@ public:
         a_.Options.Recurse = false;
         a_.OnConfirmProcessFile = [this](zip::TComponent*, const std::u16string& name, zip::TZipProcessOperation,
                                          bool& confirm) { confirm = zip::WideExtractFileName(name) == wanted_; };
+        // The document is packed from its scratch name under its own.
+        a_.OnStoreFile = [this](zip::TComponent*, std::u16string& fileName, std::uint32_t&, std::string&,
+                                const std::u16string&) {
+            if (!storedAs_.empty()) fileName = storedAs_;
+        };
     }
 
     // Offered for the adds that follow.
@@ -90,17 +104,19 @@ public:
         a_.OpenArchive(zip::fmCreate);
     }
 
-    // Adds one file at the root of the archive under its bare name.
-    void Add(const std::string& fileName) {
+    // Adds one file at the root of the archive under its bare name, or under storedAs.
+    void Add(const std::string& fileName, const std::string& storedAs = {}) {
         std::string folder = ExtractFilePath(fileName);
         if (folder.size() > 1) folder.pop_back();
         const std::u16string bare = Wide(ExtractFileName(fileName));
         a_.BaseDir = Wide(folder);
         failure_.clear();
         wanted_ = bare;
+        storedAs_ = Wide(storedAs);
         a_.AddFiles(bare, 0x28BF, u"");
+        storedAs_.clear();
         zip::TZipArchiveItem f;
-        if (!failure_.empty() || a_.Cancelled || !a_.FindFirst(bare, f, 0x3F, u""))
+        if (!failure_.empty() || a_.Cancelled || !a_.FindFirst(storedAs.empty() ? bare : Wide(storedAs), f, 0x3F, u""))
             throw std::runtime_error(failure_.empty() ? "Cannot add " + fileName : failure_);
     }
 
@@ -124,7 +140,8 @@ private:
     EngineContext& ctx_;
     zip::TZipArchiver a_;
     std::string failure_;
-    std::u16string wanted_;  // bare name of the file being added
+    std::u16string wanted_;    // bare name of the file being added
+    std::u16string storedAs_;  // its name in the archive, when not its own
     std::string packedNames_ = "|";
 };
 
@@ -162,10 +179,12 @@ private:
 
 int64_t KmzDeflate::BlockSize() { return zip::GetBufferSizeByMode(kKmzLevel); }
 
-std::unique_ptr<KmzDeflate> KmzDeflate::Start(const std::string& fileName, const std::string& folder) {
-    if (zip::AvailableProcessors() < 2) return nullptr;
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+std::unique_ptr<KmzDeflate> KmzDeflate::Start(int fd, const std::string& folder) {
     if (fd < 0) return nullptr;
+    if (zip::AvailableProcessors() < 2) {
+        ::close(fd);
+        return nullptr;
+    }
     std::unique_ptr<KmzDeflate> d(new KmzDeflate(fd, folder));
     try {
         d->deflate_ =
@@ -174,6 +193,10 @@ std::unique_ptr<KmzDeflate> KmzDeflate::Start(const std::string& fileName, const
         return nullptr;  // no thread to be had: the archive deflates the document itself
     }
     return d;
+}
+
+std::unique_ptr<KmzDeflate> KmzDeflate::Start(const std::string& fileName, const std::string& folder) {
+    return Start(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC), folder);
 }
 
 KmzDeflate::KmzDeflate(int fd, const std::string& folder)
@@ -206,7 +229,7 @@ void KmzDeflate::Grown(int64_t written) {
     while (!failed_ && deflate_->NextReady()) Take();
 }
 
-std::shared_ptr<zip::TDeflatedSource> KmzDeflate::Finish(int64_t size, const std::string& docName) {
+std::shared_ptr<zip::TDeflatedSource> KmzDeflate::Finish(int64_t size, const std::string& fileName) {
     const int64_t blockSize = BlockSize();
     if (failed_ || size <= blockSize) return nullptr;
     deflate_->End(size);
@@ -216,28 +239,26 @@ std::shared_ptr<zip::TDeflatedSource> KmzDeflate::Finish(int64_t size, const std
     for (const Block& b : blocks_) read += b.read;
     if (failed_ || read != size) return nullptr;
     deflate_.reset();
-    return std::make_shared<StoredBlocks>(std::move(store_), std::move(blocks_), Wide(ExtractFileName(docName)), size);
+    return std::make_shared<StoredBlocks>(std::move(store_), std::move(blocks_), Wide(ExtractFileName(fileName)), size);
 }
 
 int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzContents& contents) {
     const std::string stem = tempName.substr(0, tempName.size() - ExtractFileExt(tempName).size());
     const std::string docName = stem + ".kml";
     const std::string kmzName = stem + ".kmz";
-    const std::string backupName = stem + "._$$";
+    const std::string kmzTemp = kmzName + ".$$$";
     const TConversionOptions& o = ctx.opt;
 
-    DeleteIfExists(backupName);
-    if (Exists(docName) && !RenameOutputFile(ctx, docName, backupName)) return -1;
+    RestoreParkedKml(ctx, docName, stem + "._$$");
     int32_t result = 0;
-    if (!RenameOutputFile(ctx, tempName, docName)) {
-        result = -1;  // the ".$$$" stays; the parked file goes back below
+    if (!MayReplace(kmzName) || !RemoveScratch(kmzTemp)) {
+        result = -1;
     } else {
-        DeleteIfExists(kmzName);
         try {
             KmzArchive archive(ctx);
-            archive.Open(kmzName);
+            archive.Open(kmzTemp);
             archive.Offer(contents.deflated);
-            archive.Add(docName);
+            archive.Add(tempName, ExtractFileName(docName));
             archive.Offer(nullptr);
             if (o.IconToKMZ && o.IconSource == 1)
                 for (size_t k = 0; k < contents.styleUsed.size(); ++k)
@@ -248,11 +269,11 @@ int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzConten
         } catch (const std::exception&) {
             result = -1;  // the archive closed with the object
         }
-        DeleteIfExists(docName);
+        // Complete and flushed (the archive's options ask for it): only now it replaces an older one.
+        if (result == 0 && ::rename(kmzTemp.c_str(), kmzName.c_str()) != 0) result = -1;
+        if (result != 0) RemoveScratch(kmzTemp);
     }
-    // The user's own ".kml" comes back on every road out.
-    if (Exists(backupName) && !RenameOutputFile(ctx, backupName, docName)) return -1;
-    if (result != 0) DeleteIfExists(kmzName);
+    RemoveScratch(tempName);
     return result;
 }
 

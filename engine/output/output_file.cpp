@@ -1,30 +1,110 @@
 #include "output/output_file.h"
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 
 #include "core/text_format.h"
 
 namespace ts {
 
-bool OutFile::Create(EngineContext& ctx, const std::string& fileName, const std::string& status) {
+namespace {
+
+std::string FolderOf(const std::string& name) {
+    const std::string folder = ExtractFilePath(name);
+    return folder.empty() ? std::string(".") : folder;
+}
+
+// Gives the unnamed file open as fd the name path.
+bool LinkUnnamed(int fd, const std::string& path) {
+    if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (errno != ENOENT && errno != EPERM && errno != EINVAL) return false;
+    // Without the right to link by descriptor, through the process's view of it.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+}  // namespace
+
+bool MayReplace(const std::string& name, mode_t* mode) {
+    if (mode) *mode = 0;
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0) return true;  // nothing there, or the making will tell
+    if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0) return false;
+    if (::geteuid() != 0 && ::access(name.c_str(), W_OK) != 0) return false;
+    if (mode) *mode = st.st_mode & 07777;
+    return true;
+}
+
+bool RemoveScratch(const std::string& name) {
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) != 0) return errno == ENOENT;
+    if (S_ISDIR(st.st_mode)) return false;
+    return ::unlink(name.c_str()) == 0 || errno == ENOENT;
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system that cannot promise it: a link cannot replace either.
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
+bool OutFile::Create(EngineContext& ctx, const std::string& fileName, const std::string& status, bool temporary) {
     Discard();
-    fd_ = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
+    target_ = fileName;
+    mode_ = 0;
+    struct stat st {};
+    if (temporary) {
+        // A stale scratch file of an earlier run goes; a folder of that name is not ours.
+        if (::lstat(fileName.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            ReportCantCreate(ctx, fileName);
+            return false;
+        }
+    } else {
+        // A link is written through to the file it leads to, as opening it for writing would.
+        std::error_code ec;
+        if (::lstat(fileName.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            const std::filesystem::path to = std::filesystem::canonical(fileName, ec);
+            if (!ec) target_ = to.string();
+        }
+        if (!MayReplace(target_, &mode_)) {
+            ReportCantCreate(ctx, fileName);
+            return false;
+        }
+    }
+    staging_ = temporary ? target_ : target_ + ".$$$";
+    fd_ = ::open(FolderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    unnamed_ = fd_ >= 0;
+    if (!unnamed_ && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         ReportCantCreate(ctx, fileName);
         return false;
     }
+    if (!unnamed_) {
+        // No unnamed files here: the scratch name holds the text meanwhile.
+        RemoveScratch(staging_);
+        fd_ = ::open(staging_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0) {
+            ReportCantCreate(ctx, fileName);
+            return false;
+        }
+        staged_ = true;
+    }
     name_ = fileName;
+    temporary_ = temporary;
     ctx.host.SetStatus(0, std::string(" ").append(ExtractFileName(fileName)).append("  ").append(status));
     return true;
 }
 
-void OutFile::Fail() const { throw std::runtime_error("Can't write: " + name_); }
+void OutFile::Fail() { throw std::runtime_error("Can't write: " + name_); }
 
 void OutFile::Write(std::string_view s) {
     if (fd_ < 0 && !s.empty()) Fail();
@@ -59,18 +139,35 @@ void OutFile::CopyFrom(int fd, uint64_t length) {
     }
 }
 
+int OutFile::OpenForReading() const {
+    if (fd_ < 0) return -1;
+    if (!unnamed_) return ::open(staging_.c_str(), O_RDONLY | O_CLOEXEC);
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    return ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
 void OutFile::Close() {
+    if (fd_ < 0) return;
+    if (mode_ != 0) ::fchmod(fd_, mode_);  // the older file's permissions, where they can be had
+    if (unnamed_) {
+        RemoveScratch(staging_);  // a stale one a crash left
+        if (!LinkUnnamed(fd_, staging_)) Fail();
+        unnamed_ = false;
+        staged_ = true;
+    }
     const int fd = fd_;
     fd_ = -1;
-    if (fd < 0) return;
-    if (::close(fd) != 0) Fail();  // the name stays, for Discard
+    if (::close(fd) != 0) Fail();
+    if (!temporary_ && ::rename(staging_.c_str(), target_.c_str()) != 0) Fail();
+    staged_ = false;
     name_.clear();
 }
 
 void OutFile::Discard() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    if (!name_.empty()) std::remove(name_.c_str());
+    if (staged_) ::unlink(staging_.c_str());
+    staged_ = unnamed_ = false;
     name_.clear();
 }
 

@@ -1,6 +1,9 @@
-// The output file of one block: created when the block's text is complete, deleted again when the
-// block fails before it is written out.
+// The output file of one block. Its text goes to a file without a name in the output's folder and
+// takes the file's name only when it is complete, so that an older file of that name is replaced
+// whole or not at all: a failure, an abort or a crash on the way leaves it as it was.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
@@ -16,21 +19,33 @@ public:
     OutFile(const OutFile&) = delete;
     OutFile& operator=(const OutFile&) = delete;
     ~OutFile() { Discard(); }
-    // Creates (or replaces) fileName. On failure reports "  Can't create: ", shows the message box
-    // and returns false; on success shows " <name>  <status>" in status panel 0.
-    bool Create(EngineContext& ctx, const std::string& fileName, const std::string& status);
+    // Starts fileName. On failure reports "  Can't create: ", shows the message box and returns
+    // false; so does a folder, a read-only file or anything but a file standing under that name.
+    // On success shows " <name>  <status>" in status panel 0.
+    // temporary: fileName is the program's own scratch name; a stale file of that name is replaced.
+    bool Create(EngineContext& ctx, const std::string& fileName, const std::string& status, bool temporary = false);
     // These throw std::runtime_error when the data does not reach the disk.
     void Write(std::string_view s);
     // Appends length bytes of the file open as fd, from offset 0.
     void CopyFrom(int fd, uint64_t length);
+    // A descriptor of its own for reading the text written so far; -1 when there is none.
+    int OpenForReading() const;
+    // Completes the file: closed without error, it takes its name, replacing an older file.
+    // Throws std::runtime_error when that fails; the older file then stays.
     void Close();
-    // Closes and deletes a file that was not completed.
+    // Drops a file that was not completed; an older file of its name stays.
     void Discard();
 
 private:
-    [[noreturn]] void Fail() const;
+    [[noreturn]] void Fail();
     int fd_ = -1;
-    std::string name_;
+    std::string name_;      // as the report shows it
+    std::string target_;    // the file replaced: name_, or the file a link of that name leads to
+    std::string staging_;   // the name the text takes before target_'s, or target_ itself for a temporary
+    bool unnamed_ = false;  // the text has no name yet
+    bool staged_ = false;   // staging_ is ours to remove
+    bool temporary_ = false;
+    mode_t mode_ = 0;  // an older file's permissions, kept; 0: as made
 };
 
 // Runs one block's writing: an abort or any other failure discards the block's file and gives
@@ -82,5 +97,13 @@ void ReportCantCreate(EngineContext& ctx, const std::string& fileName, const std
 
 // True when two file names are the same without regard to case.
 bool SameFileName(const std::string& a, const std::string& b);
+
+// False when something stands under name that an output must not replace: a folder, a read-only
+// file, anything but a file or a link to one. mode: the permissions of the file there, else 0.
+bool MayReplace(const std::string& name, mode_t* mode = nullptr);
+// Removes the program's own scratch file name; never a folder. False when it stays.
+bool RemoveScratch(const std::string& name);
+// Renames from to to when nothing stands under to. False otherwise, with errno set.
+bool RenameNoReplace(const std::string& from, const std::string& to);
 
 }  // namespace ts

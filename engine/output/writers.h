@@ -42,7 +42,9 @@ struct KmzContents {
 // after it is complete. The bytes are those the archive would make itself.
 class KmzDeflate {
 public:
-    // Null when the machine has one processor or the file cannot be read back.
+    // Reads the file through fd (taken over; -1: none). Null when the machine has one processor
+    // or the file cannot be read back.
+    static std::unique_ptr<KmzDeflate> Start(int fd, const std::string& folder);
     static std::unique_ptr<KmzDeflate> Start(const std::string& fileName, const std::string& folder);
     // The archive's block: a document of one block is left to the archive.
     static int64_t BlockSize();
@@ -51,7 +53,8 @@ public:
     void Grown(int64_t written);
     // The file is complete at size bytes: deflates and stores the rest. Null when the archive is
     // to deflate the document itself (a document of one block, or a failure on the way).
-    std::shared_ptr<zip::TDeflatedSource> Finish(int64_t size, const std::string& docName);
+    // fileName: the name the archive takes the document from.
+    std::shared_ptr<zip::TDeflatedSource> Finish(int64_t size, const std::string& fileName);
 
     struct Block {
         int64_t read;
@@ -70,8 +73,8 @@ private:
     std::unique_ptr<zip::TParallelDeflate> deflate_;
     bool failed_ = false;
 };
-// Packs the ".$$$" document tempName into the ".kmz" of the same name; 0 when the archive was
-// made, -1 otherwise.
+// Packs the ".$$$" document tempName into the ".kmz" of the same name, as its ".kml", and removes
+// tempName; 0 when the archive was made, -1 otherwise (an older ".kmz" then stays).
 int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzContents& contents);
 
 }  // namespace ts

@@ -298,7 +298,7 @@ int32_t ReadCsvLogFile(EngineContext& ctx, const std::string& fileName) {
     CsvRowSource src;
     if (!src.file.Open(fileName)) return ReportCantOpen(ctx, name);
     const bool known = AnalyseCsvHeader(ctx.opt, src.file, src.header);
-    if (src.file.Failed()) return -1;
+    if (src.file.Failed()) return ReportCantRead(ctx, name, src.file.FailReason());
     if (!known) {
         host.SetStatus(0, "  Unknown CSV log file : " + name);
         ctx.Report("  Unknown CSV log file : " + name);
@@ -339,7 +339,7 @@ int32_t ReadCsvLogFile(EngineContext& ctx, const std::string& fileName) {
                 ctx.blocks.Close(src.recordCount - 1, ctx.run.PrevTime);
             }
         }
-        if (src.file.Failed()) throw std::runtime_error("read error");
+        if (src.file.Failed()) throw ReadError(src.file.FailReason());
 
         const int32_t count = src.recordCount;
         if (src.wrapPoint > 0) {
@@ -361,6 +361,8 @@ int32_t ReadCsvLogFile(EngineContext& ctx, const std::string& fileName) {
         }
         host.SetStatus(1, host.Status(1) + "  Read:" + std::to_string(count) + "rec.");
         result = count > 0 ? MakeOutputFiles(ctx, fileName) : 0;
+    } catch (const ReadError& err) {
+        result = ReportCantRead(ctx, name, err.what());
     } catch (const std::exception&) {
         result = -1;
     }

@@ -33,9 +33,20 @@ bool LineReader::Open(const std::string& path) {
     if (std::filesystem::is_directory(path, ec)) return false;  // opens, but every read fails
     f_ = std::fopen(path.c_str(), "rb");
     if (!f_) return false;
+    // A log that ends before this while it is read was cut meanwhile.
+    struct stat st;
+    openSize_ = ::fstat(::fileno(f_), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0
+                    ? static_cast<uint64_t>(st.st_size)
+                    : 0;
     buf_.resize(kBufferSize);
     return Rewind();
 }
+
+std::string ReadFailReason(int error) {
+    return error != 0 ? std::string(std::strerror(error)) : std::string("changed while being read");
+}
+
+std::string LineReader::FailReason() const { return ReadFailReason(errno_); }
 
 bool LineReader::Rewind() {
     pos_ = end_ = 0;
@@ -44,6 +55,7 @@ bool LineReader::Rewind() {
     held_ = false;
     eof_ = false;
     error_ = false;
+    errno_ = 0;
     if (!f_) return false;
     std::clearerr(f_);
     return std::fseek(f_, 0, SEEK_SET) == 0;
@@ -75,7 +87,12 @@ bool LineReader::Fill(size_t keepFrom) {
     if (end_ == buf_.size()) return false;
     const size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, f_);
     if (got == 0) {
-        error_ = std::ferror(f_) != 0;
+        if (std::ferror(f_)) {
+            error_ = true;
+            errno_ = errno != 0 ? errno : EIO;
+        } else if (fileRead_ < openSize_) {
+            error_ = true;  // cut short while read: what was read is not the log
+        }
         eof_ = true;
         return false;
     }
@@ -177,6 +194,8 @@ bool ChunkedLineFeed::Start(const LineReader& file, unsigned workers, size_t chu
     // position alone, and a file renamed or replaced meanwhile is not read instead.
     fd_ = file.IsOpen() ? ::fcntl(file.Descriptor(), F_DUPFD_CLOEXEC, 0) : -1;
     if (fd_ < 0) return false;
+    openSize_ = file.OpenSize();
+    error_ = 0;
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
@@ -238,6 +257,7 @@ const ChunkedLineFeed::Chunk* ChunkedLineFeed::Next() {
     handed_ = true;
     if (slots_[s].failed) {
         failed_ = true;
+        error_ = slots_[s].error;
         return nullptr;
     }
     return &slots_[s];
@@ -274,12 +294,15 @@ void ChunkedLineFeed::WorkerLoop(unsigned id) {
     }
 }
 
-bool ChunkedLineFeed::ReadAt(std::vector<char>& buf, uint64_t offset, size_t want, size_t& got) {
+std::string ChunkedLineFeed::FailReason() const { return ReadFailReason(error_); }
+
+bool ChunkedLineFeed::ReadAt(std::vector<char>& buf, uint64_t offset, size_t want, size_t& got, int& error) {
     if (buf.size() < want) buf.resize(want);
     while (got < want) {
         const ssize_t r = ::pread(fd_, buf.data() + got, want - got, static_cast<off_t>(offset + got));
         if (r < 0) {
             if (errno == EINTR) continue;
+            error = errno != 0 ? errno : EIO;
             return false;
         }
         if (r == 0) break;
@@ -291,6 +314,7 @@ bool ChunkedLineFeed::ReadAt(std::vector<char>& buf, uint64_t offset, size_t wan
 void ChunkedLineFeed::Fill(Chunk& c, uint64_t index) {
     c.lines.clear();
     c.last = c.failed = false;
+    c.error = 0;
     const uint64_t a = index * chunkBytes_;
     // One byte before the share tells whether a line starts at its first byte.
     const uint64_t r0 = a == 0 ? 0 : a - 1;
@@ -298,11 +322,15 @@ void ChunkedLineFeed::Fill(Chunk& c, uint64_t index) {
     // Enough for the usual last line; the longest one needs a second read.
     size_t want = to + 4096, got = 0;
     for (int round = 0;; ++round) {
-        if (!ReadAt(c.bytes, r0, want, got)) {
+        if (!ReadAt(c.bytes, r0, want, got, c.error)) {
             c.failed = true;
             return;
         }
         const bool eof = got < want;
+        if (eof && r0 + got < openSize_) {
+            c.failed = true;  // the file was cut while read
+            return;
+        }
         if (FindLinesIn(c.bytes.data(), got, eof, from, to, c.lines)) {
             c.last = eof && got <= to;
             return;

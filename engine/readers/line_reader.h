@@ -33,12 +33,16 @@ public:
     void Close();
     bool IsOpen() const { return f_ != nullptr; }
     int Descriptor() const { return f_ ? ::fileno(f_) : -1; }
-    // A read error ended the file early.
+    // A read error ended the file early, or the file ended before the size it had when opened.
     bool Failed() const { return error_; }
+    // Why reading failed: the system's text for the error, or "changed while being read".
+    std::string FailReason() const;
     // Bytes of the file taken by the lines read so far (a held line counts as read).
     uint64_t Consumed() const { return fileRead_ - (end_ - pos_); }
     // Size of the open file, 0 when it cannot be told.
     uint64_t FileSize() const;
+    // Size of the file when it was opened, 0 for anything but a plain file.
+    uint64_t OpenSize() const { return openSize_; }
 
     // True when no line is left to read from the file (a held line does not count).
     bool AtEnd();
@@ -64,9 +68,15 @@ private:
     uint64_t fileRead_ = 0;  // bytes read from the file into the buffer so far
     bool eof_ = false;
     bool error_ = false;
+    int errno_ = 0;          // of the failed read; 0: the file shrank
+    uint64_t openSize_ = 0;  // of a plain file when opened
     size_t lineOff_ = 0, lineLen_ = 0;
     bool held_ = false;
 };
+
+// Why a read failed: the system's text for error, or for 0 "changed while being read" (the file
+// ended before the size it had when it was opened).
+std::string ReadFailReason(int error);
 
 // The lines of buf[0, size) that start in [from, to), cut as LineReader cuts them; buf[0] must be
 // the start of the file or the byte before from. eof: the file ends at size. False when the bytes
@@ -84,6 +94,7 @@ public:
         size_t slot = 0;
         bool last = false;    // the file ends in this chunk
         bool failed = false;  // reading failed: the lines are not given
+        int error = 0;        // the failed read's errno; 0: the file ended early
     };
     // Runs once a chunk's lines are found: on worker thread 0 .. workers-1, or as `workers` on
     // the thread calling Next, which fills chunks itself rather than wait.
@@ -102,6 +113,8 @@ public:
     // before.
     const Chunk* Next();
     bool Failed() const { return failed_; }
+    // As LineReader::FailReason.
+    std::string FailReason() const;
     void Stop();
 
 private:
@@ -111,7 +124,7 @@ private:
     // Takes the next chunk and fills it; called and returns with the lock held.
     void RunChunk(std::unique_lock<std::mutex>& lk, unsigned id);
     void Fill(Chunk& c, uint64_t index);
-    bool ReadAt(std::vector<char>& buf, uint64_t offset, size_t want, size_t& got);
+    bool ReadAt(std::vector<char>& buf, uint64_t offset, size_t want, size_t& got, int& error);
 
     int fd_ = -1;
     size_t chunkBytes_ = 0;
@@ -123,7 +136,9 @@ private:
     std::condition_variable workCv_, readyCv_;
     uint64_t nextToFill_ = 0, nextToHand_ = 0, released_ = 0;
     uint64_t endChunk_ = UINT64_MAX;  // the chunk the file ends in, once known
-    unsigned idle_ = 0;               // workers waiting for a free slot
+    uint64_t openSize_ = 0;           // the file may not end before this
+    int error_ = 0;
+    unsigned idle_ = 0;  // workers waiting for a free slot
     bool stop_ = false, handed_ = false, failed_ = false, waiting_ = false;
     std::vector<std::thread> threads_;
 };

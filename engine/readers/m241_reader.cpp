@@ -1,8 +1,12 @@
 #include "readers/m241_reader.h"
 
+#include <sys/stat.h>
+
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -75,7 +79,10 @@ bool DecodeM241Record(const uint8_t* r, size_t size, M241Record& out) {
 
 class M241Log {
 public:
-    M241Log(EngineContext& ctx, std::FILE* f, size_t size) : ctx_(ctx), f_(f), size_(size) {}
+    M241Log(EngineContext& ctx, std::FILE* f, size_t size) : ctx_(ctx), f_(f), size_(size) {
+        struct stat st {};
+        if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode)) fileSize_ = st.st_size;
+    }
 
     bool EndOfFile() const { return eof_; }
 
@@ -86,8 +93,11 @@ public:
         uint8_t buf[kMaxRecord];
         for (;;) {
             const size_t got = std::fread(buf, 1, size_, f_);
+            read_ += static_cast<int64_t>(got);
             if (got < size_) {
-                if (std::ferror(f_)) throw std::runtime_error("read error");
+                if (std::ferror(f_)) throw ReadError(std::strerror(errno != 0 ? errno : EIO));
+                // Ended before the size the file had when opened: it was cut meanwhile.
+                if (read_ < fileSize_) throw ReadError("changed while being read");
                 eof_ = true;
                 return false;
             }
@@ -102,6 +112,7 @@ private:
     EngineContext& ctx_;
     std::FILE* f_;
     size_t size_;
+    int64_t fileSize_ = 0, read_ = 0;
     bool eof_ = false;
 };
 
@@ -221,6 +232,8 @@ int32_t ReadM241File(EngineContext& ctx, const std::string& fileName) {
         host.SetStatus(1, host.Status(1) + "  " + std::to_string(st.n) + "rec.");
         ReportGeoidOutside(ctx);
         result = st.n > 0 ? MakeOutputFiles(ctx, fileName) : 0;
+    } catch (const ReadError& err) {
+        result = ReportCantRead(ctx, name, err.what());
     } catch (const std::exception&) {
         result = -1;
     }

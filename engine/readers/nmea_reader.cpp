@@ -215,7 +215,8 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
     ResetNmeaEpoch(ctx, e);
     host.SetStatus(0, " " + name + "  Checking NMEA file ...");
     host.ProcessMessages();
-    if (!CheckPass(ctx, e, file) || file.Failed()) return -1;
+    if (!CheckPass(ctx, e, file)) return -1;
+    if (file.Failed()) return ReportCantRead(ctx, name, file.FailReason());
     const size_t expected = ExpectedPoints(e, file.Consumed(), file.FileSize());
     if (e.GgaCount <= 0 && e.RmcCount <= 0) {
         ctx.Report("  NMEA: no valid data.");
@@ -270,7 +271,7 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
             if (st.k > 0) ctx.blocks.Close(st.n - 1, ctx.run.PrevTime);
         }
 
-        if (feed ? feed->Failed() : file.Failed()) throw std::runtime_error("read error");
+        if (feed ? feed->Failed() : file.Failed()) throw ReadError(feed ? feed->FailReason() : file.FailReason());
         feed.reset();
 
         ctx.Report("  NMEA:   " + std::to_string(st.n) + " records");
@@ -280,6 +281,8 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
         host.SetStatus(1, host.Status(1) + "  Read:" + std::to_string(st.n) + "rec.");
         // Sentences without a single positioned fix end as an error.
         if (st.n > 0) result = MakeOutputFiles(ctx, fileName);
+    } catch (const ReadError& err) {
+        result = ReportCantRead(ctx, name, err.what());
     } catch (const std::exception&) {
         result = -1;
     }

@@ -178,6 +178,7 @@ public:
     // Reads the file the reader has open. False when it cannot be.
     bool Start(const LineReader& file, unsigned workers, size_t chunkBytes);
     bool Failed() const { return feed_.Failed(); }
+    std::string FailReason() const { return feed_.FailReason(); }
 
     bool AtEnd() { return !(cur_ && next_ < cur_->size()) && !NextChunk(); }
     // The next line's facts, valid until the next call of Next or AtEnd; nullptr at the end.

@@ -277,12 +277,14 @@ int32_t ReadRbt3000File(EngineContext& ctx, const std::string& fileName) {
             } while (log.ReadRbt3000Record());
             ctx.blocks.Close(st.n - 1, ctx.run.PrevTime);
         }
-        if (file.Failed()) throw std::runtime_error("read error");
+        if (file.Failed()) throw ReadError(file.FailReason());
 
         ctx.Report("  RBT-3000:   " + std::to_string(st.n) + " records");
         host.SetStatus(1, host.Status(1) + "  Read:" + std::to_string(st.n) + "rec.");
         ReportGeoidOutside(ctx);
         result = st.n > 0 ? MakeOutputFiles(ctx, fileName) : 0;
+    } catch (const ReadError& err) {
+        result = ReportCantRead(ctx, name, err.what());
     } catch (const std::exception&) {
         result = -1;
     }

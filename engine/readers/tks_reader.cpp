@@ -9,6 +9,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "core/date_time.h"
 #include "core/geodesy.h"
 #include "core/text_format.h"
@@ -53,7 +56,9 @@ size_t RecordFile::ReadAt(int64_t offset, unsigned char* buf, size_t n) {
     if (!f_ || offset < 0 || offset >= size_) return 0;
     if (fseeko(f_, offset, SEEK_SET) != 0) throw std::runtime_error("seek failed");
     const size_t got = std::fread(buf, 1, n, f_);
-    if (got < n && std::ferror(f_)) throw std::runtime_error("read failed");
+    if (got < n && std::ferror(f_)) throw ReadError(std::strerror(errno != 0 ? errno : EIO));
+    // Short before the size the file had when opened: it was cut meanwhile.
+    if (got < n && offset + static_cast<int64_t>(got) < size_) throw ReadError("changed while being read");
     pos_ = offset + static_cast<int64_t>(got);
     return got;
 }
@@ -68,9 +73,8 @@ bool RecordFile::NextRecord(unsigned char (&rec)[kRecordSize]) {
     if (!f_ || end_ - pos_ < kRecordSize) return false;
     const size_t got = std::fread(rec, 1, kRecordSize, f_);
     if (got < kRecordSize) {
-        if (std::ferror(f_)) throw std::runtime_error("read failed");
-        end_ = pos_;  // the file shrank under us: what is left is not a record
-        return false;
+        if (std::ferror(f_)) throw ReadError(std::strerror(errno != 0 ? errno : EIO));
+        throw ReadError("changed while being read");  // the data area lay within the file when opened
     }
     pos_ += kRecordSize;
     return true;
@@ -226,6 +230,8 @@ int32_t ReadTksFile(EngineContext& ctx, const std::string& fileName) {
     try {
         TksSource src(file);
         result = ConvertLoggerArea(ctx, file, 0, file.Size(), src, "WBT-100,200", fileName);
+    } catch (const ReadError& err) {
+        result = ReportCantRead(ctx, name, err.what());
     } catch (const std::exception&) {
         result = -1;
     }

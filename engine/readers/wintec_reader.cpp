@@ -116,6 +116,8 @@ int32_t ReadWintecLogFile(EngineContext& ctx, const std::string& fileName) {
 
         WintecSource src(file);
         result = ConvertLoggerArea(ctx, file, start, end, src, device, fileName);
+    } catch (const ReadError& err) {
+        result = ReportCantRead(ctx, name, err.what());
     } catch (const std::exception&) {
         result = -1;
     }

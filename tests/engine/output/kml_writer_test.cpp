@@ -127,10 +127,14 @@ TEST_F(KmlWriter, OutputWindowEndsTheBlock) {
 
 TEST_F(KmlWriter, KmzThatCannotBePackedIsAnError) {
     AddBlock(ctx, Walk(T(2024, 3, 16, 9, 0, 0), 5));
+    // A folder in the way is never replaced: the archive cannot be made.
     std::filesystem::create_directories(dir.path / "2024-03-16_09-00-00.kmz" / "x");
     EXPECT_EQ(Write(true), -1);
-    EXPECT_EQ(host.status[0], "  *** Archive Error!! ***");
-    EXPECT_EQ(host.lines.back(), "  Archive error!! : 2024-03-16_09-00-00.kmz       5 records");
+    const std::string kmz = dir.Folder() + "2024-03-16_09-00-00.kmz";
+    EXPECT_EQ(host.lines.back(), "  Can't create: " + kmz);
+    EXPECT_EQ(host.messages, std::vector<std::string>{"Can't create: " + kmz});
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path / "2024-03-16_09-00-00.kmz" / "x"));
+    EXPECT_EQ(dir.Files(), std::vector<std::string>{"2024-03-16_09-00-00.kmz"});
 }
 
 TEST_F(KmlWriter, RingAddressedStream) {

@@ -90,16 +90,17 @@ TEST_F(KmzPackager, AnExistingKmlSurvivesSuccessAndFailure) {
     EXPECT_EQ(ReadFile(P("x.kml")), "mine");
     EXPECT_EQ(dir.Files(), (std::vector<std::string>{"huge.png", "x.kml"}));
 
-    // The document cannot be renamed: the parked file still comes back.
+    // The document is not there: no archive, and the ".kml" of its name is left alone.
     EXPECT_EQ(PackKmz(ctx, P("gone.$$$"), contents), -1);
     Put("gone.kml", "theirs");
     EXPECT_EQ(PackKmz(ctx, P("gone.$$$"), contents), -1);
     EXPECT_EQ(ReadFile(P("gone.kml")), "theirs");
     EXPECT_FALSE(fs::exists(P("gone._$$")));
-    ASSERT_FALSE(host.messages.empty());
-    EXPECT_EQ(host.messages.back(), "Can not Rename : " + P("gone.$$$"));
+    EXPECT_FALSE(fs::exists(P("gone.kmz")));
+    EXPECT_FALSE(fs::exists(P("gone.kmz.$$$")));
 }
 
+// A "._$$" an earlier run left is the user's ".kml": it goes back, never away.
 TEST_F(KmzPackager, StaleBackupMissingIconsAndIconSettings) {
     Put("y._$$", "stale");
     Put("y.$$$", "<kml/>");
@@ -110,11 +111,46 @@ TEST_F(KmzPackager, StaleBackupMissingIconsAndIconSettings) {
     contents.styleUsed[2] = contents.styleUsed[3] = true;
     contents.logoPresent = true;
     EXPECT_EQ(PackKmz(ctx, P("y.$$$"), contents), 0);
-    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"y.kmz"}));
-    EXPECT_EQ(host.lines, (std::vector<std::string>{"  File not exist: " + P("missing.png"),
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"y.kml", "y.kmz"}));
+    EXPECT_EQ(ReadFile(P("y.kml")), "stale");
+    EXPECT_EQ(host.lines, (std::vector<std::string>{"  Restored an earlier run's file: " + P("y.kml"),
+                                                    "  File not exist: " + P("missing.png"),
                                                     "  File not exist: " + P("nologo.png")}));
     EXPECT_TRUE(host.showReportAtEnd);
     EXPECT_EQ(Listing("y.kmz"), "y.kml|0|8|554e\n");
+}
+
+// A parked file beside a ".kml" of its name: both stay, and the report says where the parked one
+// is. The archive is still made, and it replaces an older one only when complete.
+TEST_F(KmzPackager, ParkedFilesStayAndOlderArchivesAreReplacedWhole) {
+    Put("y._$$", "parked");
+    Put("y.kml", "newer");
+    Put("y.kmz", "older archive");
+    Put("y.kmz.$$$", "a crash's");
+    Put("y.$$$", "<kml/>");
+    KmzContents contents;
+    EXPECT_EQ(PackKmz(ctx, P("y.$$$"), contents), 0);
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"y._$$", "y.kml", "y.kmz"}));
+    EXPECT_EQ(ReadFile(P("y._$$")), "parked");
+    EXPECT_EQ(ReadFile(P("y.kml")), "newer");
+    EXPECT_EQ(host.lines, std::vector<std::string>{"  An earlier run's file is kept as: " + P("y._$$")});
+    EXPECT_EQ(Listing("y.kmz"), "y.kml|0|8|554e\n");
+
+    // A failed archive leaves the older one; a folder under the parked name is not a parked file.
+    fs::remove(P("y._$$"));
+    fs::create_directory(P("y._$$"));
+    Put("y.kmz", "older archive");
+    ctx.opt.IconSource = 1;
+    ctx.opt.ExtIconFile[0] = P("huge.png");
+    std::ofstream(P("huge.png")).close();
+    fs::resize_file(P("huge.png"), 0x100000000ULL + 1);  // sparse
+    contents.styleUsed[0] = true;
+    Put("y.$$$", "<kml/>");
+    host.lines.clear();
+    EXPECT_EQ(PackKmz(ctx, P("y.$$$"), contents), -1);
+    EXPECT_EQ(ReadFile(P("y.kmz")), "older archive");
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"huge.png", "y._$$", "y.kml", "y.kmz"}));
+    EXPECT_TRUE(host.lines.empty());
 }
 
 // "*" and "?" are legal in names here (a date format "dd?mm?yyyy" makes them): each file is packed

@@ -1,0 +1,103 @@
+// A log cut short while it is read is not a shorter log: the reader fails, says why, and makes no
+// output; a log that grows meanwhile reads on.
+#include <unistd.h>
+
+#include "reader_test_util.h"
+
+namespace ts {
+namespace {
+
+namespace fs = std::filesystem;
+
+void Cut(const std::string& path, uint64_t size) { ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0); }
+
+TEST(LogCut, LineReaderAndChunkedFeedTellACutFromAnEnd) {
+    std::string text;
+    for (int i = 0; i < 40000; ++i) text += "line " + std::to_string(i) + "\n";
+    test::TempFile f(text, ".txt");
+    LineReader r;
+    ASSERT_TRUE(r.Open(f.path()));
+    std::string_view l;
+    ASSERT_TRUE(r.ReadLine(l));
+    Cut(f.path(), text.size() / 2);
+    while (r.ReadLine(l)) {}
+    EXPECT_TRUE(r.Failed());
+    EXPECT_EQ(r.FailReason(), "changed while being read");
+
+    // The feed measures against the size the reader opened.
+    ChunkedLineFeed feed;
+    ASSERT_TRUE(r.Rewind());
+    ASSERT_TRUE(feed.Start(r, 2, 4096, [](ChunkedLineFeed::Chunk&, unsigned) {}));
+    while (feed.Next()) {}
+    EXPECT_TRUE(feed.Failed());
+    EXPECT_EQ(feed.FailReason(), "changed while being read");
+
+    // Grown after opening: read to the new end, no failure.
+    ASSERT_TRUE(r.Open(f.path()));
+    std::ofstream(f.path(), std::ios::app) << "more\n";
+    int lines = 0;
+    while (r.ReadLine(l)) ++lines;
+    EXPECT_FALSE(r.Failed());
+    EXPECT_EQ(l, "more");
+    EXPECT_EQ(ReadFailReason(EIO), "Input/output error");
+}
+
+TEST(LogCut, RecordFileCutUnderTheReader) {
+    test::TempFile f(std::string(16 * 10000, '\0'), ".tks");
+    RecordFile file;
+    ASSERT_TRUE(file.Open(f.path()));
+    file.SetDataArea(0, file.Size());
+    unsigned char rec[RecordFile::kRecordSize];
+    ASSERT_TRUE(file.NextRecord(rec));
+    Cut(f.path(), 16 * 5000 + 3);
+    EXPECT_THROW(
+        {
+            while (file.NextRecord(rec)) {}
+        },
+        ReadError);
+}
+
+// Cuts the log in half at the first pump of the read pass.
+struct CuttingHost : test::TestHost {
+    std::string path;
+    uint64_t size = 0;
+    bool cut = false;
+    void ProcessMessages() override {
+        if (!cut && Status(0).find("Reading NMEA file") != std::string::npos) {
+            cut = true;
+            Cut(path, size / 2);
+        }
+    }
+};
+
+TEST(LogCut, NmeaReaderOnBothRoadsMakesNoOutput) {
+    struct Restore {
+        NmeaThreading saved = NmeaReadThreading();
+        ~Restore() { NmeaReadThreading() = saved; }
+    } restore;
+    const std::string sample = testing::ReadFile(TS_SHARED_DIR "/testdata/sample.nmea");
+    std::string text;
+    while (text.size() < 1000000) text += sample;
+    for (int road = 0; road < 2; ++road) {
+        NmeaReadThreading() = road == 0 ? NmeaThreading() : NmeaThreading{0, 2, 4096};
+        const std::string dir = ProcessTempDir() + "cut" + std::to_string(road) + "/";
+        fs::create_directories(dir);
+        std::ofstream(dir + "log.nmea", std::ios::binary) << text;
+        CuttingHost host;
+        host.path = dir + "log.nmea";
+        host.size = text.size();
+        EngineContext ctx{host};
+        ctx.opt.KMZout = false;
+        ctx.opt.GPXout = true;
+        DeriveOptions(ctx.opt);
+        ctx.inputKind = ikNmea;
+        EXPECT_EQ(ReadNmeaFile(ctx, dir + "log.nmea"), -1) << road;
+        EXPECT_TRUE(host.cut);
+        EXPECT_TRUE(testing::HasLine(host, "  Can not read: log.nmea (changed while being read)")) << road;
+        EXPECT_EQ(host.status[0], "  Can not read: log.nmea (changed while being read)");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << road;
+    }
+}
+
+}  // namespace
+}  // namespace ts

@@ -1,0 +1,359 @@
+// Loaded into the program under test (LD_PRELOAD): counts the file calls it makes on files inside
+// one folder and fails or kills it at one of them.
+//
+//   FAULT_DIR   the folder watched (absolute, with a trailing "/")
+//   FAULT_LOG   file that gets one line per call counted: "<kind> <n> <path>", and "FAULT ..."
+//               before the call chosen fails
+//   FAULT_KIND  write, open (creating), rename, link, unlink, fsync, ftruncate, close or read
+//   FAULT_AT    the n-th call of that kind (from 1) fails with EIO ...
+//   FAULT_KILL  ... or, when set, the program is killed (SIGKILL) instead of making it
+//
+// Built without sanitizers; in a sanitized program it is listed after the sanitizer's runtime,
+// whose interceptors then reach these functions as the next definition.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+namespace {
+
+enum Kind { kWrite, kOpen, kRename, kLink, kUnlink, kFsync, kFtruncate, kClose, kRead, kKinds };
+const char* const kKindNames[kKinds] = {"write", "open",      "rename", "link", "unlink",
+                                        "fsync", "ftruncate", "close",  "read"};
+
+std::atomic<long> counts[kKinds];
+
+struct Config {
+    char dir[4096] = "";
+    size_t dirLen = 0;
+    int log = -1;
+    int kind = -1;
+    long at = 0;
+    bool kill = false;
+};
+
+template <class F>
+F Real(const char* name) {
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+ssize_t RawWrite(int fd, const void* p, size_t n) {
+    static auto real = Real<ssize_t (*)(int, const void*, size_t)>("write");
+    return real(fd, p, n);
+}
+
+const Config& Cfg() {
+    static const Config c = [] {
+        Config c;
+        if (const char* d = getenv("FAULT_DIR")) {
+            snprintf(c.dir, sizeof c.dir, "%s", d);
+            c.dirLen = strlen(c.dir);
+        }
+        if (const char* l = getenv("FAULT_LOG")) {
+            static auto realOpen = Real<int (*)(const char*, int, ...)>("open");
+            c.log = realOpen(l, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        }
+        if (const char* k = getenv("FAULT_KIND"))
+            for (int i = 0; i < kKinds; ++i)
+                if (strcmp(k, kKindNames[i]) == 0) c.kind = i;
+        if (const char* a = getenv("FAULT_AT")) c.at = atol(a);
+        c.kill = getenv("FAULT_KILL") != nullptr;
+        return c;
+    }();
+    return c;
+}
+
+bool Watched(const char* path) {
+    const Config& c = Cfg();
+    return c.dirLen > 0 && path && strncmp(path, c.dir, c.dirLen) == 0;
+}
+
+// The path of an open descriptor, empty when it is none of ours.
+bool FdPath(int fd, char* out, size_t size) {
+    if (fd < 0) return false;
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = readlink(link, out, size - 1);
+    if (n <= 0) return false;
+    out[n] = '\0';
+    return Watched(out);
+}
+
+bool AbsPath(const char* path, char* out, size_t size) {
+    if (!path) return false;
+    if (path[0] == '/') {
+        snprintf(out, size, "%s", path);
+    } else {
+        char cwd[4096];
+        if (!getcwd(cwd, sizeof cwd)) return false;
+        if (snprintf(out, size, "%s/%s", cwd, path) >= static_cast<int>(size)) return false;
+    }
+    return Watched(out);
+}
+
+// Counts one call of kind on path; true when it is the one to fail (or the program dies here).
+bool Hit(Kind kind, const char* path, int fd = -1) {
+    const Config& c = Cfg();
+    const long n = ++counts[kind];
+    char line[8400];
+    const bool chosen = c.kind == kind && c.at == n;
+    // The mode tells the program's scratch files (0600) from the files it makes.
+    struct stat st {};
+    const unsigned mode = fd >= 0 && fstat(fd, &st) == 0 ? st.st_mode & 0777 : 0;
+    const int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
+    const char* access = flags < 0 ? "-" : (flags & O_ACCMODE) == O_RDONLY ? "r" : "w";
+    const int len = snprintf(line, sizeof line, "%s%s %ld %o %s %s\n", chosen ? "FAULT " : "", kKindNames[kind], n,
+                             mode, access, path);
+    if (c.log >= 0 && len > 0) {
+        const int saved = errno;
+        RawWrite(c.log, line, static_cast<size_t>(len < static_cast<int>(sizeof line) ? len : sizeof line - 1));
+        errno = saved;
+    }
+    if (chosen && c.kill) kill(getpid(), SIGKILL);
+    return chosen;
+}
+
+bool HitFd(Kind kind, int fd) {
+    char p[4096];
+    return FdPath(fd, p, sizeof p) && Hit(kind, p, fd);
+}
+
+bool HitPath(Kind kind, const char* path) {
+    char p[4096];
+    return AbsPath(path, p, sizeof p) && Hit(kind, p);
+}
+
+template <class T>
+T Fail(T value) {
+    errno = EIO;
+    return value;
+}
+
+bool Creating(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
+
+bool CreatingMode(const char* mode) { return mode && (strchr(mode, 'w') || strchr(mode, 'a')); }
+
+}  // namespace
+
+extern "C" {
+
+#define FAULT_OPEN(name)                                                \
+    int name(const char* path, int flags, ...) {                        \
+        static auto real = Real<int (*)(const char*, int, ...)>(#name); \
+        mode_t mode = 0;                                                \
+        if (Creating(flags)) {                                          \
+            va_list ap;                                                 \
+            va_start(ap, flags);                                        \
+            mode = static_cast<mode_t>(va_arg(ap, int));                \
+            va_end(ap);                                                 \
+            if (HitPath(kOpen, path)) return Fail(-1);                  \
+        }                                                               \
+        return real(path, flags, mode);                                 \
+    }
+FAULT_OPEN(open)
+FAULT_OPEN(open64)
+
+#define FAULT_OPENAT(name)                                                   \
+    int name(int dirfd, const char* path, int flags, ...) {                  \
+        static auto real = Real<int (*)(int, const char*, int, ...)>(#name); \
+        mode_t mode = 0;                                                     \
+        if (Creating(flags)) {                                               \
+            va_list ap;                                                      \
+            va_start(ap, flags);                                             \
+            mode = static_cast<mode_t>(va_arg(ap, int));                     \
+            va_end(ap);                                                      \
+            if (dirfd == AT_FDCWD && HitPath(kOpen, path)) return Fail(-1);  \
+        }                                                                    \
+        return real(dirfd, path, flags, mode);                               \
+    }
+FAULT_OPENAT(openat)
+FAULT_OPENAT(openat64)
+
+#define FAULT_FOPEN(name)                                                            \
+    FILE* name(const char* path, const char* mode) {                                 \
+        static auto real = Real<FILE* (*)(const char*, const char*)>(#name);         \
+        if (CreatingMode(mode) && HitPath(kOpen, path)) return Fail<FILE*>(nullptr); \
+        return real(path, mode);                                                     \
+    }
+FAULT_FOPEN(fopen)
+FAULT_FOPEN(fopen64)
+
+#define FAULT_MKSTEMP(name, args, call, ...)                  \
+    int name args {                                           \
+        static auto real = Real<int (*)(__VA_ARGS__)>(#name); \
+        if (HitPath(kOpen, tmpl)) return Fail(-1);            \
+        return real call;                                     \
+    }
+FAULT_MKSTEMP(mkstemp, (char* tmpl), (tmpl), char*)
+FAULT_MKSTEMP(mkstemp64, (char* tmpl), (tmpl), char*)
+FAULT_MKSTEMP(mkostemp, (char* tmpl, int flags), (tmpl, flags), char*, int)
+FAULT_MKSTEMP(mkostemp64, (char* tmpl, int flags), (tmpl, flags), char*, int)
+
+ssize_t write(int fd, const void* p, size_t n) {
+    if (HitFd(kWrite, fd)) return Fail<ssize_t>(-1);
+    return RawWrite(fd, p, n);
+}
+
+ssize_t pwrite(int fd, const void* p, size_t n, off_t off) {
+    static auto real = Real<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
+    if (HitFd(kWrite, fd)) return Fail<ssize_t>(-1);
+    return real(fd, p, n, off);
+}
+
+ssize_t pwrite64(int fd, const void* p, size_t n, off_t off) {
+    static auto real = Real<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite64");
+    if (HitFd(kWrite, fd)) return Fail<ssize_t>(-1);
+    return real(fd, p, n, off);
+}
+
+ssize_t writev(int fd, const struct iovec* v, int n) {
+    static auto real = Real<ssize_t (*)(int, const struct iovec*, int)>("writev");
+    if (HitFd(kWrite, fd)) return Fail<ssize_t>(-1);
+    return real(fd, v, n);
+}
+
+ssize_t copy_file_range(int in, loff_t* inOff, int out, loff_t* outOff, size_t n, unsigned flags) {
+    static auto real = Real<ssize_t (*)(int, loff_t*, int, loff_t*, size_t, unsigned)>("copy_file_range");
+    if (HitFd(kWrite, out)) return Fail<ssize_t>(-1);
+    return real(in, inOff, out, outOff, n, flags);
+}
+
+size_t fwrite(const void* p, size_t size, size_t n, FILE* f) {
+    static auto real = Real<size_t (*)(const void*, size_t, size_t, FILE*)>("fwrite");
+    if (HitFd(kWrite, fileno(f))) {
+        f->_flags |= 0x20;  // the stream's error indicator
+        return Fail<size_t>(0);
+    }
+    return real(p, size, n, f);
+}
+
+ssize_t read(int fd, void* p, size_t n) {
+    static auto real = Real<ssize_t (*)(int, void*, size_t)>("read");
+    if (HitFd(kRead, fd)) return Fail<ssize_t>(-1);
+    return real(fd, p, n);
+}
+
+ssize_t pread(int fd, void* p, size_t n, off_t off) {
+    static auto real = Real<ssize_t (*)(int, void*, size_t, off_t)>("pread");
+    if (HitFd(kRead, fd)) return Fail<ssize_t>(-1);
+    return real(fd, p, n, off);
+}
+
+ssize_t pread64(int fd, void* p, size_t n, off_t off) {
+    static auto real = Real<ssize_t (*)(int, void*, size_t, off_t)>("pread64");
+    if (HitFd(kRead, fd)) return Fail<ssize_t>(-1);
+    return real(fd, p, n, off);
+}
+
+ssize_t readv(int fd, const struct iovec* v, int n) {
+    static auto real = Real<ssize_t (*)(int, const struct iovec*, int)>("readv");
+    if (HitFd(kRead, fd)) return Fail<ssize_t>(-1);
+    return real(fd, v, n);
+}
+
+size_t fread(void* p, size_t size, size_t n, FILE* f) {
+    static auto real = Real<size_t (*)(void*, size_t, size_t, FILE*)>("fread");
+    if (f && n > 0 && size > 0 && HitFd(kRead, fileno(f))) {
+        f->_flags |= 0x20;  // the stream's error indicator
+        return Fail<size_t>(0);
+    }
+    return real(p, size, n, f);
+}
+
+int close(int fd) {
+    static auto real = Real<int (*)(int)>("close");
+    const bool fail = HitFd(kClose, fd);
+    const int r = real(fd);
+    return fail ? Fail(-1) : r;
+}
+
+int fclose(FILE* f) {
+    static auto real = Real<int (*)(FILE*)>("fclose");
+    const bool fail = f && HitFd(kClose, fileno(f));
+    const int r = real(f);
+    return fail ? Fail(EOF) : r;
+}
+
+int fsync(int fd) {
+    static auto real = Real<int (*)(int)>("fsync");
+    if (HitFd(kFsync, fd)) return Fail(-1);
+    return real(fd);
+}
+
+int fdatasync(int fd) {
+    static auto real = Real<int (*)(int)>("fdatasync");
+    if (HitFd(kFsync, fd)) return Fail(-1);
+    return real(fd);
+}
+
+int ftruncate(int fd, off_t len) {
+    static auto real = Real<int (*)(int, off_t)>("ftruncate");
+    if (HitFd(kFtruncate, fd)) return Fail(-1);
+    return real(fd, len);
+}
+
+int ftruncate64(int fd, off_t len) {
+    static auto real = Real<int (*)(int, off_t)>("ftruncate64");
+    if (HitFd(kFtruncate, fd)) return Fail(-1);
+    return real(fd, len);
+}
+
+int rename(const char* from, const char* to) {
+    static auto real = Real<int (*)(const char*, const char*)>("rename");
+    if (HitPath(kRename, to)) return Fail(-1);
+    return real(from, to);
+}
+
+int renameat(int fromDir, const char* from, int toDir, const char* to) {
+    static auto real = Real<int (*)(int, const char*, int, const char*)>("renameat");
+    if (toDir == AT_FDCWD && HitPath(kRename, to)) return Fail(-1);
+    return real(fromDir, from, toDir, to);
+}
+
+int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
+    static auto real = Real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
+    if (toDir == AT_FDCWD && HitPath(kRename, to)) return Fail(-1);
+    return real(fromDir, from, toDir, to, flags);
+}
+
+int link(const char* from, const char* to) {
+    static auto real = Real<int (*)(const char*, const char*)>("link");
+    if (HitPath(kLink, to)) return Fail(-1);
+    return real(from, to);
+}
+
+int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) {
+    static auto real = Real<int (*)(int, const char*, int, const char*, int)>("linkat");
+    if (toDir == AT_FDCWD && HitPath(kLink, to)) return Fail(-1);
+    return real(fromDir, from, toDir, to, flags);
+}
+
+int unlink(const char* path) {
+    static auto real = Real<int (*)(const char*)>("unlink");
+    if (HitPath(kUnlink, path)) return Fail(-1);
+    return real(path);
+}
+
+int unlinkat(int dir, const char* path, int flags) {
+    static auto real = Real<int (*)(int, const char*, int)>("unlinkat");
+    if (dir == AT_FDCWD && HitPath(kUnlink, path)) return Fail(-1);
+    return real(dir, path, flags);
+}
+
+int remove(const char* path) {
+    static auto real = Real<int (*)(const char*)>("remove");
+    if (HitPath(kUnlink, path)) return Fail(-1);
+    return real(path);
+}
+
+}  // extern "C"
