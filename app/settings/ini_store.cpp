@@ -217,12 +217,13 @@ int FolderWriteError(const std::string& dir) {
     SettingsIo& io = SettingsIoCalls();
     const std::string d = dir.empty() ? std::string(".") : dir;
     int fd = io.open(d.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EISDIR && errno != EINVAL && errno != EOPNOTSUPP) return errno;
+    // Probes of earlier runs that crashed, this road's or a named one's.
+    RemoveStaleScratch(d, "$$$");
     if (fd >= 0) {
         io.close(fd);
         return 0;
     }
-    if (errno != EISDIR && errno != EINVAL && errno != EOPNOTSUPP) return errno;
-    RemoveStaleScratch(d, "$$$");
     std::string name;
     fd = OpenNamedScratch(d, "$$$", name);
     if (fd < 0) return errno;

@@ -113,17 +113,14 @@ TEST_F(SettingsIoTest, NamedScratchFilesAndWhatTheSweepRemoves) {
         WriteBytes(dir + ".t.ini.Stale1", "crashed");
         WriteBytes(dir + ".t.ini.Busy22", "being written");
         WriteBytes(dir + ".t.ini.notes", "the user's");
-        if (!noLinks) WriteBytes(dir + "$$$Probe1", "crashed probe");
+        WriteBytes(dir + "$$$Probe1", "crashed probe");
         const int busy = ::open((dir + ".t.ini.Busy22").c_str(), O_RDONLY);
         ASSERT_EQ(flock(busy, LOCK_EX), 0);
         {
             faults::Scope f(-1, 0);
-            if (noLinks) {
-                SettingsIoCalls().linkat = NoLinks;
-            } else {
-                SettingsIoCalls().open = NoUnnamedFiles;
-                EXPECT_EQ(FolderWriteError(dir), 0);
-            }
+            if (noLinks) SettingsIoCalls().linkat = NoLinks;
+            else SettingsIoCalls().open = NoUnnamedFiles;
+            EXPECT_EQ(FolderWriteError(dir), 0);
             ASSERT_TRUE(Save());
         }
         ::close(busy);
