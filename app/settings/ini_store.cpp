@@ -264,7 +264,11 @@ std::vector<IniStore::Line>& IniStore::Lines() const {
     }
     ++reads_;
     std::string all = ToUtf8FromLegacy(bytes);
-    if (all.size() >= 3 && all.compare(0, 3, "\xEF\xBB\xBF") == 0) all.erase(0, 3);
+    // Every leading byte-order mark goes: the file is written without one, and one kept before the
+    // first line would turn that line into a section once written and read again.
+    size_t bom = 0;
+    while (all.compare(bom, 3, "\xEF\xBB\xBF") == 0) bom += 3;
+    all.erase(0, bom);
     size_t start = 0;
     while (start < all.size()) {
         size_t nl = all.find('\n', start);

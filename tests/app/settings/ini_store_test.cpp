@@ -170,3 +170,12 @@ TEST_F(IniTest, UnreadableFileRefusesEveryChange) {
     EXPECT_TRUE(std::filesystem::is_directory(path));
     std::filesystem::remove(path);
 }
+
+// Marks the file is written without: all of them go, so the first line reads as it will once saved.
+TEST_F(IniTest, EveryLeadingByteOrderMarkIsDropped) {
+    Put("\xEF\xBB\xBF\xEF\xBB\xBF[A]\r\nk=1\r\n\xFF\r\n");  // not UTF-8 as a whole
+    IniStore ini(path);
+    EXPECT_EQ(ini.ReadString("A", "k", ""), "1");
+    ASSERT_TRUE(ini.WriteString("A", "j", "2") && ini.Flush());
+    EXPECT_EQ(IniStore(path).ReadSection("A").size(), 2u);
+}
