@@ -218,7 +218,7 @@ int FolderWriteError(const std::string& dir) {
     const std::string d = dir.empty() ? std::string(".") : dir;
     int fd = io.open(d.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EISDIR && errno != EINVAL && errno != EOPNOTSUPP) return errno;
-    // Probes of earlier runs that crashed, this road's or a named one's.
+    // Named probes that crashed runs left (here once, or where unnamed files were missing).
     RemoveStaleScratch(d, "$$$");
     if (fd >= 0) {
         io.close(fd);
