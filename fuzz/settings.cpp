@@ -16,6 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s2.programDir = s.programDir;
     fuzz::Check(ts::LoadSettings(s2, once), "a saved settings file does not load whole");
     fuzz::Check(ts::SaveSettings(s2, twice), "saving the reloaded settings failed");
+    size_t files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) files += !e.path().empty();
+    fuzz::Check(files == 3, "a scratch file is left beside the settings");
     const std::string a = fuzz::ReadBytes(dir / "once.ini"), b = fuzz::ReadBytes(dir / "twice.ini");
     if (a != b) {
         size_t i = 0;

@@ -661,9 +661,11 @@ void TFormMain::ApplyFontToForms(const QFont& f) {
 // --- Host
 
 void TFormMain::ReportLine(const std::string& text) {
+    lastReported_.clear();
     for (const std::string& line : SplitReportLines(text)) {
         report_->AddLine(Q(line));
         Echo(line);
+        lastReported_.push_back(Trim(line));
     }
 }
 
@@ -689,8 +691,11 @@ void TFormMain::SetBusyCursor(bool busy) {
 
 MsgButton TFormMain::MessageDlg(const std::string& text, MsgKind kind, unsigned buttons, MsgButton def) {
     if (headless_) {
-        // Nobody can answer: the default answer is taken, and the question goes to the report.
-        ReportLine(text);
+        // Nobody can answer: the default answer is taken, and the question goes to the report,
+        // unless the report has just said the same (a failure is reported, then shown).
+        std::vector<std::string> lines = SplitReportLines(text);
+        for (std::string& line : lines) line = Trim(line);
+        if (lines != lastReported_) ReportLine(text);
         if (!echoReport) std::cerr << text << '\n';
         return def;
     }
@@ -832,6 +837,8 @@ void TFormMain::closeEvent(QCloseEvent* e) {
     SetStatus(0, saving);
     QCoreApplication::processEvents();
     front_->SaveSettingsFile();
+    // The status of a quiet run was taken before this save; a save that failed fails the run too.
+    if (front_->SettingsFailed() && exitStatus_ == 0) exitStatus_ = 1;
     report_->close();
     e->accept();
 }

@@ -205,6 +205,9 @@ private:
     bool closePending_ = false;
     bool closing_ = false;
     int exitStatus_ = 0;
+    // The lines of the last report call, trimmed: a headless message box that only repeats them
+    // is not reported twice.
+    std::vector<std::string> lastReported_;
     QLabel* statusPanel_[2];
     QTimer geoidTimer_;
     uint32_t panelColor_ = 0x0000FFFF;

@@ -158,6 +158,8 @@ bool FrontEnd::ButtonExecClick() {
 void FrontEnd::UseSettingsFile(const std::string& name) {
     const IniLocation loc = GetIniFileName(paths_, name);
     if (!loc.error.empty()) view_.MessageDlg(loc.error, MsgKind::Error, mbOK, mbOK);
+    if (!loc.notice.empty()) view_.MessageDlg(loc.notice, MsgKind::Warning, mbOK, mbOK);
+    settingsMoved_ = !loc.notice.empty();
     SettingsFileName = loc.path;
     LoadSettingsFile();
 }
@@ -165,6 +167,12 @@ void FrontEnd::UseSettingsFile(const std::string& name) {
 bool FrontEnd::LoadSettingsFile() {
     view_.StoreControls(settings);
     IniStore ini(SettingsFileName);
+    settingsUnread_ = ini.ReadFailed();
+    if (settingsUnread_) {
+        settingsFailed_ = true;
+        view_.MessageDlg("Cannot read : " + SettingsFileName + "\r\n " + ini.Error(), MsgKind::Error, mbOK, mbOK);
+        return false;
+    }
     const bool ok = LoadSettings(settings, ini);
     view_.ShowSettings(settings);
     return ok;
@@ -172,11 +180,17 @@ bool FrontEnd::LoadSettingsFile() {
 
 bool FrontEnd::SaveSettingsFile() {
     if (SettingsFileName.empty()) return true;
+    // Settings that were not read would replace the user's choices with the ones in use.
+    if (settingsUnread_) return false;
     view_.StoreControls(settings);
     IniStore ini(SettingsFileName);
-    if (SaveSettings(settings, ini)) return true;
+    if (SaveSettings(settings, ini)) {
+        if (settingsMoved_) view_.ReportLine("  Settings saved : " + SettingsFileName);
+        return true;
+    }
     // A file the user made read-only is left as it is, silently.
-    if (ini.ReadOnly()) return false;
+    if (!ini.ReadFailed() && ini.ReadOnly()) return false;
+    settingsFailed_ = true;
     view_.MessageDlg("Cannot save : " + SettingsFileName, MsgKind::Error, mbOK, mbOK);
     return false;
 }
@@ -199,8 +213,12 @@ void FrontEnd::ParseCommandLine(const std::vector<std::string>& args) {
     }
     view_.SetInputText(JoinList(inputs));
     view_.echoReport = QuietMode && !inputs.empty();
-    if (!inputs.empty()) ButtonExecClick();
-    else QuietMode = false;
+    // Settings that could not be read are not the user's: nothing is converted with them.
+    if (!inputs.empty()) {
+        if (!settingsUnread_) ButtonExecClick();
+    } else {
+        QuietMode = false;
+    }
 }
 
 bool FrontEnd::DropFiles(const std::vector<std::string>& names) {
@@ -229,7 +247,7 @@ void FrontEnd::SetInputFiles(const std::vector<std::string>& names) {
 }
 
 int FrontEnd::QuietExitStatus() const {
-    return batchRan_ && !batchAborted_ && view_.filesMade > 0 && filesFailed_ == 0 ? 0 : 1;
+    return batchRan_ && !batchAborted_ && view_.filesMade > 0 && filesFailed_ == 0 && !settingsFailed_ ? 0 : 1;
 }
 
 }  // namespace ts

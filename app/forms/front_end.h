@@ -64,13 +64,17 @@ public:
     // The names chosen in the open dialog become the input list.
     void SetInputFiles(const std::vector<std::string>& names);
 
+    // A file that cannot be read is reported and left as it is: the settings in use stay, and
+    // no save goes over it. A save that fails is reported (a read-only file is kept silently).
     bool LoadSettingsFile();
     bool SaveSettingsFile();
+    // A settings file could not be read or saved: the run fails.
+    bool SettingsFailed() const { return settingsFailed_; }
     // Points the settings at a command-line or dropped name and loads it.
     void UseSettingsFile(const std::string& name);
 
     bool Busy() const { return busy_; }
-    // Exit status of a "/Q" run: 0 when the batch made files and none failed.
+    // Exit status of a "/Q" run: 0 when the batch made files, none failed and the settings were read.
     int QuietExitStatus() const;
     int FilesFailed() const { return filesFailed_; }
 
@@ -84,6 +88,9 @@ private:
     bool batchRan_ = false;
     bool batchAborted_ = false;
     int filesFailed_ = 0;
+    bool settingsUnread_ = false;  // the settings file in use could not be read
+    bool settingsMoved_ = false;   // in the per-user folder after a failed write test
+    bool settingsFailed_ = false;
 };
 
 }  // namespace ts

@@ -684,6 +684,8 @@ Settings::Settings() {
 }
 
 bool LoadSettings(Settings& s, IniStore& ini) {
+    // A file that cannot be read is not an empty one: the settings in use stay as they are.
+    if (ini.ReadFailed()) return false;
     s.loadComplete = false;
     s.versionRead = false;
     try {

@@ -4,17 +4,30 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
-#include <vector>
+#include <system_error>
 
 #include "core/text_format.h"
+#include "settings/ini_store.h"
 
 namespace fs = std::filesystem;
 
 namespace ts {
+
+namespace {
+
+// The folder cannot be written as such (no permission, read-only, missing), as opposed to a write
+// that failed this time (a full disk, an I/O error).
+bool FolderIsClosed(int err) {
+    return err == EACCES || err == EPERM || err == EROFS || err == ENOENT || err == ENOTDIR || err == ELOOP ||
+           err == ENAMETOOLONG;
+}
+
+}  // namespace
 
 ProgramPaths ProgramPaths::FromProcess() {
     ProgramPaths pp;
@@ -31,15 +44,8 @@ std::string ProgramPaths::Dir() const { return ExtractFilePath(exePath); }
 std::string ProgramPaths::Name() const { return PathWithoutExt(ExtractFileName(exePath)); }
 
 bool FolderIsWritable(const std::string& dir) {
-    // Creating a scratch file is the only test that also sees read-only mounts and ACLs.
-    std::string templ = (dir.empty() ? std::string(".") : dir) + "/$$$XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    const int fd = mkstemp(buf.data());
-    if (fd < 0) return false;
-    close(fd);
-    unlink(buf.data());
-    return true;
+    // Making a file is the only test that also sees read-only mounts and ACLs.
+    return FolderWriteError(dir) == 0;
 }
 
 double GetFileDate(const std::string& fileName) {
@@ -63,8 +69,12 @@ std::string UserSettingsCopy(const ProgramPaths& pp, const std::string& path) {
         throw std::runtime_error("Cannot create : " + dir);
     const std::string newPath = dir + ExtractFileName(path);
     if (fs::is_regular_file(path, ec) && GetFileDate(newPath) < GetFileDate(path)) {
-        fs::copy_file(path, newPath, fs::copy_options::overwrite_existing, ec);
-        if (ec) throw std::runtime_error("Cannot Copy : " + newPath);
+        // A copy cut short would pass for the user's own newer file at the next start.
+        std::string bytes;
+        struct stat st {};
+        const int mode = ::stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+        if (ReadFileBytes(path, bytes) != 0 || ReplaceFileWhole(newPath, bytes, mode) != 0)
+            throw std::runtime_error("Cannot Copy : " + newPath);
     }
     return newPath;
 }
@@ -80,7 +90,12 @@ IniLocation GetIniFileName(const ProgramPaths& pp, const std::string& name) {
     }
     IniLocation loc;
     try {
-        loc.path = MakeWritablePath(pp, path);
+        const std::string dir = ExtractFilePath(path);
+        const int err = FolderWriteError(dir);
+        loc.path = err == 0 ? path : UserSettingsCopy(pp, path);
+        if (err != 0 && !FolderIsClosed(err))
+            loc.notice = "Cannot write : " + dir + " (" + std::generic_category().message(err) +
+                         ")\r\n Settings file : " + loc.path;
     } catch (const std::exception& e) {
         // Keep a usable name: an older per-user copy when there is one, else the file itself
         // (read, and saves report their failure).

@@ -18,6 +18,9 @@ struct ProgramPaths {
 struct IniLocation {
     std::string path;   // never empty
     std::string error;  // "Cannot create : ..." or "Cannot Copy : ..." when the per-user copy failed
+    // Says where the settings went when the folder could be written but its probe failed (a full
+    // disk, an I/O error): the per-user copy serves, and the user should know.
+    std::string notice;
 };
 
 // The settings file for a command-line or dropped name; empty means the program's own.
@@ -26,7 +29,8 @@ IniLocation GetIniFileName(const ProgramPaths& pp, const std::string& name);
 // with "Cannot create : " or "Cannot Copy : ".
 std::string MakeWritablePath(const ProgramPaths& pp, const std::string& path);
 // The per-user copy of path (made when missing), refreshed from path when path is newer; a copy
-// newer than path is kept. Throws as MakeWritablePath does.
+// newer than path is kept; the copy replaces the older one only once it is complete. Throws as
+// MakeWritablePath does.
 std::string UserSettingsCopy(const ProgramPaths& pp, const std::string& path);
 // The later of the file's creation and last-write times as a local date-time; 0 when unreadable.
 double GetFileDate(const std::string& fileName);

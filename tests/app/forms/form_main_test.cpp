@@ -237,3 +237,18 @@ TEST_F(FormMainTest, OpenDialogFiltersAndPick) {
     EXPECT_EQ(f.EditFn->text().toStdString(), dir + "b.nmea");
     EXPECT_EQ(S().OpenFiltIdx, 10);
 }
+
+// Unattended, a failure the engine reports and then shows in a message box is printed once; a
+// message the report did not hold still reaches it.
+TEST_F(FormMainTest, HeadlessMessageThatRepeatsTheReportIsNotRepeated) {
+    fs::copy_file(TS_SHARED_DIR "/testdata/sample.nmea", dir + "a.nmea");
+    WriteBytes(dir + "s.ini", "[Option]\r\nKMZout=0\r\nGPXout=1\r\n");
+    fs::create_directory(dir + "07-08-2004_03-29-08.gpx");  // in the way of the output
+    Start({dir + "s.ini", "/Q", dir + "a.nmea"});
+    EXPECT_EQ(ReportCount("Can't create: "), 1);
+    EXPECT_NE(form->ExitStatus(), 0);
+    form->ReportLine("  first");
+    form->MessageDlg("second", MsgKind::Error, mbOK, mbOK);
+    form->MessageDlg("second", MsgKind::Error, mbOK, mbOK);  // the report's last line: once is enough
+    EXPECT_EQ(ReportCount("second"), 1);
+}

@@ -127,3 +127,55 @@ TEST_F(IniTest, LinkIsWrittenThroughToItsTarget) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::remove(target);
 }
+
+// As the system's INI functions do, names and values lose blanks and tabs only: other control
+// characters belong to the name, so a line of them around a name is a section of its own. Every
+// operation takes the first match, a delete included, after which a second key of the name answers.
+TEST_F(IniTest, ControlCharactersBelongToNamesAndEveryChangeTakesTheFirstMatch) {
+    Put("[\x1b\x1b"
+        "fuzz new\x1f\x1b]\nK =1\n[ \tTabbed\t ]\n\tkey\t=\t v \x1b\n[Dup]\nk=1\nK=2\n");
+    IniStore ini(path);
+    EXPECT_EQ(ini.ReadString("Fuzz New", "k", "-"), "-");
+    EXPECT_EQ(ini.ReadString("\x1b\x1b"
+                             "fuzz new\x1f\x1b",
+                             "k", "-"),
+              "1");
+    EXPECT_EQ(ini.ReadString("tabbed", "KEY", "-"), "v \x1b");
+    ASSERT_TRUE(ini.WriteString("Fuzz New", "k", "v"));
+    ASSERT_TRUE(ini.DeleteKey("Fuzz New", "k"));
+    EXPECT_EQ(ini.ReadString("Fuzz New", "k", "-"), "-");
+    EXPECT_EQ(ini.ReadString("\x1b\x1b"
+                             "fuzz new\x1f\x1b",
+                             "k", "-"),
+              "1");
+    ASSERT_TRUE(ini.WriteString("Dup", "k", "one"));
+    EXPECT_EQ(ini.ReadString("Dup", "k", "-"), "one");
+    ASSERT_TRUE(ini.DeleteKey("Dup", "K"));
+    EXPECT_EQ(ini.ReadString("Dup", "k", "-"), "2");
+    ASSERT_TRUE(ini.Flush());
+    EXPECT_EQ(Get(),
+              "[\x1b\x1b"
+              "fuzz new\x1f\x1b]\r\nK =1\r\n[ \tTabbed\t ]\r\n\tkey\t=\t v \x1b\r\n[Dup]\r\nK=2\r\n\r\n[Fuzz New]\r\n");
+}
+
+// A file that exists but cannot be read is not an empty one: nothing may be written over it.
+TEST_F(IniTest, UnreadableFileRefusesEveryChange) {
+    std::filesystem::create_directory(path);  // opens, but every read fails
+    IniStore ini(path);
+    EXPECT_TRUE(ini.ReadFailed());
+    EXPECT_FALSE(ini.Error().empty());
+    EXPECT_FALSE(ini.WriteString("A", "x", "1"));
+    EXPECT_FALSE(ini.DeleteKey("A", "x"));
+    EXPECT_FALSE(ini.EraseSection("A"));
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+    std::filesystem::remove(path);
+}
+
+// Marks the file is written without: all of them go, so the first line reads as it will once saved.
+TEST_F(IniTest, EveryLeadingByteOrderMarkIsDropped) {
+    Put("\xEF\xBB\xBF\xEF\xBB\xBF[A]\r\nk=1\r\n\xFF\r\n");  // not UTF-8 as a whole
+    IniStore ini(path);
+    EXPECT_EQ(ini.ReadString("A", "k", ""), "1");
+    ASSERT_TRUE(ini.WriteString("A", "j", "2") && ini.Flush());
+    EXPECT_EQ(IniStore(path).ReadSection("A").size(), 2u);
+}
