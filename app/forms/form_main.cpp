@@ -758,7 +758,7 @@ void TFormMain::BitBtnRefClick() {
     Settings& s = front_->settings;
     QFileDialog dlg(this);
     dlg.setFileMode(QFileDialog::ExistingFiles);
-    dlg.setDirectory(Q(s.DataPath));
+    dlg.setDirectory(Q(s.OpenDir));
     QStringList filters;
     const QStringList parts = Q(s.OpenFilter).split('|');
     for (int i = 0; i + 1 < parts.size(); i += 2)
@@ -801,6 +801,13 @@ void TFormMain::FirstActivate() {
         exitStatus_ = front_->QuietExitStatus();
         close();
     } else if (noDisplay_) {
+        // Nobody sees the input box: say which arguments were left out, so the command can be mended.
+        for (const std::string& a : front_->SkippedArguments) {
+            const std::string ext = ExtractFileExt(a);
+            std::cerr << "trailsmith: skipped \"" << a
+                      << "\": " << (ext.empty() ? std::string("no extension") : "unknown extension \"" + ext + "\"")
+                      << '\n';
+        }
         std::cerr << "trailsmith: no display and nothing to convert unattended; the window cannot be shown\n";
         exitStatus_ = 2;
         close();

@@ -1,10 +1,8 @@
 #include "forms/form_palt.h"
 
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QScreen>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -13,6 +11,7 @@
 
 #include "core/barometer.h"
 #include "core/text_format.h"
+#include "forms/form_main.h"
 
 namespace ts {
 
@@ -137,11 +136,9 @@ void TFormPAlt::Calibrate(BarometerReference& ref) {
 void TFormPAlt::Ask(const BarometerStart& start, BarometerReference& ref) {
     Prepare(start);
     adjustSize();
-    if (QScreen* sc = QGuiApplication::primaryScreen()) {
-        const QRect r = sc->availableGeometry();
-        const QSize size = frameGeometry().size();
-        move(r.left() + (r.width() - size.width()) / 2, r.top() + (r.height() - size.height()) / 2);
-    }
+    // Centred on the main window, as the other dialogs are.
+    if (const QWidget* main = parentWidget())
+        move(DialogPosition(main->frameGeometry(), frameGeometry().size(), s_.WorkArea));
     ref_ = &ref;
     exec();
     ref_ = nullptr;

@@ -37,7 +37,7 @@ void ShellView::Echo(const std::string& line) const {
 FrontEnd::FrontEnd(ShellView& view, ProgramPaths paths) : view_(view), paths_(std::move(paths)), engine_(view) {
     view_.settings = &settings;
     settings.programDir = paths_.Dir();
-    settings.DataPath = settings.programDir;
+    settings.DataPath = settings.OpenDir = settings.programDir;
 }
 
 namespace {
@@ -118,8 +118,9 @@ bool FrontEnd::ButtonExecClick() {
     // The grid opens for the batch, after the report was cleared so that its fallback line stays.
     GeoidModels geoid(view_, o);
     geoid.SelectGeoidModel();
-    // A grid that did not open fell back to the fixed value: the geoid dialog shows it so.
-    if (o.GeoidApply) settings.GeoidModelText = geoid.View().modelText;
+    // A grid that did not open fell back to the fixed value, ticked box or not: the geoid dialog
+    // shows it so and the settings keep it.
+    settings.GeoidModelText = geoid.View().modelText;
     view_.ShowSettings(settings);
     ctx.geoid = &geoid;
     view_.filesMade = 0;
@@ -206,10 +207,12 @@ void FrontEnd::ParseCommandLine(const std::vector<std::string>& args) {
     view_.ShowIcons();
 
     std::vector<std::string> inputs;
+    SkippedArguments.clear();
     for (const std::string& a : args) {
         if (IsIni(a)) continue;
         if (a == "/Q" || a == "/q") QuietMode = true;
         else if (DetectInputKind(settings.opt, a) != 0) inputs.push_back(a);
+        else SkippedArguments.push_back(a);
     }
     view_.SetInputText(JoinList(inputs));
     view_.echoReport = QuietMode && !inputs.empty();
@@ -240,7 +243,8 @@ bool FrontEnd::DropFiles(const std::vector<std::string>& names) {
 
 void FrontEnd::SetInputFiles(const std::vector<std::string>& names) {
     if (names.empty()) return;
-    settings.DataPath = ExtractFilePath(names.front());
+    // The next opening starts where this one ended; the saved DataPath stays as loaded.
+    settings.OpenDir = ExtractFilePath(names.front());
     view_.SetInputText(JoinList(names));
     view_.SetStatus(0, "");
     view_.SetStatus(1, "");

@@ -53,6 +53,8 @@ public:
     bool FirstActivation = true;
     bool GeoidModelChanged = false;
     std::string SettingsFileName;
+    // Command-line arguments left out for an extension no reader knows.
+    std::vector<std::string> SkippedArguments;
     // Replaces the engine's reader table (tests).
     ReaderFn (*readerLookup)(int kind) = nullptr;
 

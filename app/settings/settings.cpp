@@ -136,6 +136,14 @@ private:
 
 std::string OrIfEmpty(const std::string& v, const char* def) { return v.empty() ? def : v; }
 
+// The first character of a text, all of its UTF-8 bytes; a byte that starts no valid sequence is
+// read as Windows-1252.
+std::string FirstCharacter(const std::string& s) {
+    if (s.empty()) return s;
+    const size_t n = static_cast<unsigned char>(s[0]) < 0x80 ? 1 : Utf8SequenceLength(s, 0);
+    return n > 0 ? s.substr(0, n) : ToUtf8FromLegacy(s.substr(0, 1));
+}
+
 bool Contains(const std::string& list, const std::string& item) { return list.find(item) != std::string::npos; }
 
 void AppendIfMissing(std::string& list, const std::string& item) {
@@ -183,8 +191,9 @@ void Load(Settings& s, IniStore& ini) {
 
     s.SettingsVersion = r.S("Option", "Version", "");
     s.versionRead = true;
-    const double version = VersionNumber(s.SettingsVersion);
-    auto below = [version](double v) { return version < v - 1e-9; };
+    // A step runs when the stored caption sorts before the caption of its version, byte by byte:
+    // an empty version runs every step, a text after every caption runs none.
+    auto below = [&s](const char* version) { return s.SettingsVersion < std::string(kCaptionPrefix) + version; };
 
     o.GPXout = r.B("Option", "GPXout", o.GPXout);
     o.NMEAout = r.B("Option", "NMEAout", o.NMEAout);
@@ -197,6 +206,7 @@ void Load(Settings& s, IniStore& ini) {
     o.OverSpeed3 = r.N("Option", "OverSpeed3", o.OverSpeed3, 0, 1e6, "100");
     o.OverSpeed4 = r.N("Option", "OverSpeed4", o.OverSpeed4, 0, 1e6, "200");
     s.DataPath = r.S("Option", "DataPath", s.programDir);
+    s.OpenDir = s.DataPath;
     o.FixDataOnly = r.B("Option", "FixDataOnly", o.FixDataOnly);
     o.UseEstimated = r.B("Option", "UseEstimated", o.UseEstimated);
     o.AutoOffs = r.B("LocalTime", "AutoOffs", o.AutoOffs);
@@ -232,8 +242,8 @@ void Load(Settings& s, IniStore& ini) {
 
     o.GeoidPath = r.S("Geoid", "GeoidPath", "");
     if (!o.GeoidPath.empty()) {
-        const char last = o.GeoidPath.back();
-        if (last != ':' && last != '/') o.GeoidPath += '/';
+        // No drive letters here: a name ending in ":" is a folder like any other.
+        if (o.GeoidPath.back() != '/') o.GeoidPath += '/';
         o.GeoidFolder = o.GeoidPath;
     } else {
         o.GeoidFolder = s.programDir;
@@ -262,10 +272,10 @@ void Load(Settings& s, IniStore& ini) {
     o.Spline = r.B("GSI2000", "Spline", o.Spline);
 
     s.InterestText = OrIfEmpty(r.S("CSVtag", "Interest", "B"), "B");
-    o.Interest = UpperCase(s.InterestText.substr(0, 1))[0];
+    o.Interest = UpperCase(FirstCharacter(s.InterestText));
     s.LabelIntHint = std::string("POI1 \"") + o.Interest + "\"";
     s.Interest2Text = OrIfEmpty(r.S("CSVtag", "Interest2", "V"), "V");
-    o.Interest2 = UpperCase(s.Interest2Text.substr(0, 1))[0];
+    o.Interest2 = UpperCase(FirstCharacter(s.Interest2Text));
     s.LabelVoiceHint = std::string("POI1 \"") + o.Interest2 + "\"";
 
     o.Mode3D = r.B("3D", "3D_mode", o.Mode3D);
@@ -336,7 +346,7 @@ void Load(Settings& s, IniStore& ini) {
     } else {
         o.ElapsesTimes = r.N("Reduce", "ElapsesTimes", "10.0", 0, 1e9);
     }
-    o.MovingDist = r.N("Reduce", "MovingDist", "30.0", 0, 1e9);
+    o.MovingDist = r.N("Reduce", "MovingDist", "30.0", 0, 1e9, "");  // empty: the reduction's least distance
 
     o.GeoidValue = r.N("Geoid", "GeoidValue", "0.0", -1e5, 1e5);
     o.GeoidApply = r.B("Geoid", "Apply", false);
@@ -363,25 +373,26 @@ void Load(Settings& s, IniStore& ini) {
     o.NoteToBalloon = r.B("Note", "NoteToBalloon", o.NoteToBalloon);
     o.NoteVoiceFile = r.B("Note", "VoiceFile", o.NoteVoiceFile);
 
-    o.NoteLatLonDecimal = r.W("Note", "LatLonDecimal", "7", 4, 8);
-    o.NoteAltDecimal = r.W("Note", "AltDecimal", "1", 1, 8);
-    o.NoteSpeedDecimal = r.W("Note", "SpeedDecimal", "1", 1, 8);
-    o.KmlLatLonDecimal = r.W("KMLKMZopt", "LatLonDecimal", "7", 4, 8);
-    o.KmlAltDecimal = r.W("KMLKMZopt", "AltDecimal", "1", 1, 8);
+    // Decimals load as stored: the writers repair a value out of their range and keep the repair.
+    o.NoteLatLonDecimal = r.S("Note", "LatLonDecimal", "7");
+    o.NoteAltDecimal = r.S("Note", "AltDecimal", "1");
+    o.NoteSpeedDecimal = r.S("Note", "SpeedDecimal", "1");
+    o.KmlLatLonDecimal = r.S("KMLKMZopt", "LatLonDecimal", "7");
+    o.KmlAltDecimal = r.S("KMLKMZopt", "AltDecimal", "1");
     o.IconToKMZ = r.B("KMLKMZopt", "IconToKMZ", true);
     o.TimeStamp = r.B("KMLKMZopt", "TimeStamp", false);
     o.Index = r.B("CSVopt", "Index", o.Index);
     o.DateTime = r.B("CSVopt", "DateTime", o.DateTime);
     o.SNEW = r.B("CSVopt", "SNEW", o.SNEW);
-    o.CsvLatLonDecimal = r.W("CSVopt", "LatLonDecimal", "7", 4, 8);
-    o.CsvAltDecimal = r.W("CSVopt", "AltDecimal", "3", 1, 8);
-    o.CsvSpeedDecimal = r.W("CSVopt", "SpeedDecimal", "3", 1, 8);
+    o.CsvLatLonDecimal = r.S("CSVopt", "LatLonDecimal", "7");
+    o.CsvAltDecimal = r.S("CSVopt", "AltDecimal", "3");
+    o.CsvSpeedDecimal = r.S("CSVopt", "SpeedDecimal", "3");
     o.CsvGeoid = r.B("CSVopt", "Geoid", o.CsvGeoid);
-    o.GpxLatLonDecimal = r.W("GPXopt", "LatLonDecimal", "7", 4, 8);
-    o.GpxAltDecimal = r.W("GPXopt", "AltDecimal", "1", 1, 8);
-    o.NmeaLatLonDecimal = r.W("NMEAopt", "LatLonDecimal", "4", 4, 8);
-    o.NmeaAltDecimal = r.W("NMEAopt", "AltDecimal", "1", 1, 8);
-    o.NmeaSpeedDecimal = r.W("NMEAopt", "SpeedDecimal", "1", 1, 8);
+    o.GpxLatLonDecimal = r.S("GPXopt", "LatLonDecimal", "7");
+    o.GpxAltDecimal = r.S("GPXopt", "AltDecimal", "1");
+    o.NmeaLatLonDecimal = r.S("NMEAopt", "LatLonDecimal", "4");
+    o.NmeaAltDecimal = r.S("NMEAopt", "AltDecimal", "1");
+    o.NmeaSpeedDecimal = r.S("NMEAopt", "SpeedDecimal", "1");
     o.IgnoreSpace = r.B("NMEAopt", "IgnoreSpace", false);
 
     // Font. The file is UTF-8, so the degree sign is the same character in every locale.
@@ -390,7 +401,7 @@ void Load(Settings& s, IniStore& ini) {
         s.UiFontName = r.S("Font", "FontName", "MS PGothic");
         s.UiFontSize = r.I("Font", "FontSize", 9, 1, 100);
     } else {
-        const bool eng = below(1.45);
+        const bool eng = below("1.45");
         s.UiFontCharset = r.I("Font", eng ? "EngCharset" : "Charset", s.UiFontCharset, 0, 255);
         s.UiFontName = r.S("Font", eng ? "EngFontName" : "FontName", s.UiFontName);
         s.UiFontSize = r.I("Font", eng ? "EngFontSize" : "FontSize", s.UiFontSize, 1, 100);
@@ -402,11 +413,11 @@ void Load(Settings& s, IniStore& ini) {
     for (int i = 0; i < 8; ++i) s.InternalIconScale[i] = r.F("Icon", std::string(kIconNameKeys[i]) + "S", 1.0, 0, 100);
     for (int i = 0; i < 8; ++i)
         s.ExternalIconScale[i] = r.F("ExtIcon", "ExtIcon" + std::to_string(i + 1) + "S", 1.0, 0, 100);
-    o.PaletteIconName[6] = LowerCase(r.S("Icon", below(1.55) ? "IconFL" : "IconStart", kIconDefaults[6]));
+    o.PaletteIconName[6] = LowerCase(r.S("Icon", below("1.55") ? "IconFL" : "IconStart", kIconDefaults[6]));
     o.PaletteIconName[7] = LowerCase(r.S("Icon", "IconEnd", kIconDefaults[7]));
 
     std::array<std::string, 8> oldX, oldY;
-    if (below(2.01)) {
+    if (below("2.01")) {
         for (int i = 0; i < 8; ++i) {
             oldX[i] = r.S("Icon", std::string(kOldIconPos[i]) + "X", "");
             oldY[i] = r.S("Icon", std::string(kOldIconPos[i]) + "Y", "");
@@ -417,7 +428,7 @@ void Load(Settings& s, IniStore& ini) {
         }
     }
     o.IconSource = r.I("Icon", "IconSource", 0, 0, 2);
-    if (below(2.01)) r.Delete("Icon", "IconSouce");
+    if (below("2.01")) r.Delete("Icon", "IconSouce");
     for (int i = 0; i < 8; ++i) ConvertOldIconName(o.PaletteIconName[i], oldX[i], oldY[i], kIconDefaults[i]);
 
     for (int i = 0; i < 8; ++i) o.Visible[i] = r.B("Icon", kVisibleKeys[i], o.Visible[i]);
@@ -431,36 +442,36 @@ void Load(Settings& s, IniStore& ini) {
     for (int i = 0; i < kCsvItemCount; ++i) s.opt.CSVitem[i] = r.S("CSVitem", kCsvItemKeys[i], kCsvItemDefaults[i]);
 
     // Migration of older files, oldest step first.
-    if (below(1.45)) {
+    if (below("1.45")) {
         r.Delete("Font", "EngCharset");
         r.Delete("Font", "EngFontName");
         r.Delete("Font", "EngFontSize");
     }
-    if (below(1.51)) {
+    if (below("1.51")) {
         AppendIfMissing(s.opt.CSVitem[ciRCR], "TAG");
         AppendIfMissing(s.opt.CSVitem[ciLatitude], "LATITUDE N/S");
         AppendIfMissing(s.opt.CSVitem[ciLongitude], "LONGITUDE E/W");
     }
-    if (below(1.55)) {
+    if (below("1.55")) {
         r.Erase("WintecCSV");
         r.Erase("ColumbusCSV");
         r.Delete("Icon", "VisibleFL");
         r.Delete("Icon", "NewIcon");
     }
-    if (below(2.00) && o.NoteDNum) {
+    if (below("2.00") && o.NoteDNum) {
         o.PointName = kPointNameItems[1];
         ApplyPointName(s);
     }
-    if (below(2.02)) {
+    if (below("2.02")) {
         AppendIfMissing(s.opt.CSVitem[ciDate], "UTC DATE");
         AppendIfMissing(s.opt.CSVitem[ciTime], "UTC TIME");
     }
-    if (below(2.10)) {
+    if (below("2.10")) {
         AppendIfMissing(s.opt.CSVitem[ciDate], "Date / Time");
         AppendIfMissing(s.opt.CSVitem[ciHeight], "Altitude");
         AppendIfMissing(s.opt.CSVitem[ciSpeed], "Ground Speed");
     }
-    if (below(2.12)) {
+    if (below("2.12")) {
         AppendIfMissing(s.opt.CSVitem[ciNS], "NS");
         AppendIfMissing(s.opt.CSVitem[ciEW], "EW");
         if (!Contains(s.opt.CSVitem[ciHeight] + ",", ",Alt,")) s.opt.CSVitem[ciHeight] += ",Alt";
@@ -473,7 +484,7 @@ void Load(Settings& s, IniStore& ini) {
 
     s.opt.CsvInfoList = ini.ReadSection("CSV_Info");
     s.opt.CsvOptionList = ini.ReadSection("CSV_Option");
-    if (below(2.05)) RemoveProfile(s.opt.CsvInfoList, "M-241");
+    if (below("2.05")) RemoveProfile(s.opt.CsvInfoList, "M-241");
 
     o.UseBarometer = r.B("PG-S1", "UseBarometer", o.UseBarometer);
     o.BarometerOffset = r.F("PG-S1", "BarometerOffset", 0.0, -10000, 10000);

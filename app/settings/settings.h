@@ -17,6 +17,8 @@ namespace ts {
 
 // The caption of the main window; saved as the settings file's version.
 inline constexpr const char* kProgramCaption = "Trailsmith  Ver2.20";
+// The caption without its version number.
+inline constexpr const char* kCaptionPrefix = "Trailsmith  Ver";
 
 struct Rect {
     int left = 0, top = 0, right = 1024, bottom = 768;
@@ -41,6 +43,7 @@ struct Settings {
     std::string SettingsVersion;
     int MainTop = -50, MainLeft = -50, MainWidth = 800, MainHeight = 600;
     std::string DataPath;
+    std::string OpenDir;  // where the input files' open dialog starts: DataPath at load, then the last pick
     int OpenFiltIdx = 1;
     std::string OpenFilter;
     bool HeightFromGround = false;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <ctime>
+#include <limits>
 #include <string_view>
 #include <vector>
 
@@ -443,5 +444,23 @@ double ToLocalTime(double t, double timeOffset) {
     if (!IsDateless(t) || !std::isfinite(r)) return r;
     const double wrapped = r - std::floor(r);
     return wrapped >= 1.0 ? 0.0 : wrapped;
+}
+
+void ElapsedTime::Add(double t) {
+    if (!any_) {
+        any_ = true;
+        dated_ = !IsDateless(t);
+        first_ = last_ = t;
+        return;
+    }
+    if (IsDateless(t) == dated_) mixed_ = true;
+    else if (!dated_ && last_ - t > 0.5) ++midnights_;
+    last_ = t;
+}
+
+double ElapsedTime::Days() const {
+    if (!any_) return 0.0;
+    const double d = last_ - first_ + static_cast<double>(midnights_);
+    return mixed_ || !(d >= 0) ? std::numeric_limits<double>::quiet_NaN() : d;
 }
 }  // namespace ts

@@ -2,6 +2,7 @@
 // day. Formatting and parsing here never follow the user's locale.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -48,4 +49,19 @@ namespace ts {
 inline bool IsDateless(double t) { return t <= 2.0; }
 // UTC time t as local time for display (t - timeOffset); a dateless time stays within its day.
 double ToLocalTime(double t, double timeOffset);
+
+// The time a run of points spans, their times added in order. Times of day without a date that
+// step back by more than half a day have passed midnight, and each such step adds a day.
+class ElapsedTime {
+public:
+    void Add(double t);
+    // Days from the first time to the last; NaN when that cannot be known (times with and without
+    // a date mixed, or a last time before the first), 0 before any time.
+    double Days() const;
+
+private:
+    bool any_ = false, dated_ = false, mixed_ = false;
+    double first_ = 0, last_ = 0;
+    int64_t midnights_ = 0;
+};
 }  // namespace ts

@@ -171,7 +171,8 @@ struct TConversionOptions {
     std::string WPL_Prefix = "Trailsmith_", WPV_Prefix = "VOX";
     bool Index = false, DateTime = true, SNEW = false, CsvGeoid = false;
     std::string CsvLatLonDecimal = "7", CsvAltDecimal = "3", CsvSpeedDecimal = "3";
-    char Interest = 'B', Interest2 = 'V';
+    // One character each, UTF-8: the record-type letters of interest and voice points.
+    std::string Interest = "B", Interest2 = "V";
     std::string DegChar = "\xC2\xB0";  // the degree sign, UTF-8
 
     // --- CSV log reader: column alias lists (by CsvItemIndex) and device profiles (CSV_Info,

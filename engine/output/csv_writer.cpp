@@ -102,8 +102,8 @@ void AppendRow(std::string& out, const TConversionOptions& o, const CsvFormats& 
         out.push_back(',');
     }
     if ((p.Flags & TimeRecord) || p.Flags == 0) out.push_back('T');
-    if (p.Flags & InterestPoint) out.push_back(o.Interest);
-    if (p.Flags & VoicePoint) out.push_back(o.Interest2);
+    if (p.Flags & InterestPoint) out.append(o.Interest);
+    if (p.Flags & VoicePoint) out.append(o.Interest2);
     out.push_back(',');
     AppendDateTime(out, p.Time, o.DateTime);
     out.append(FixQualityText(p.FixQuality)).push_back(',');

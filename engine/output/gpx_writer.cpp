@@ -77,7 +77,9 @@ void AppendTrackHead(std::string& h, bool compact, const TConversionOptions& o, 
     AppendLine(h, line, compact);
     line = "    <desc>Total points: ";
     AppendInt(line, count);
-    line.append(", Total time: ").append(FormatDuration("hh:nn:ss", duration)).append(", Distance: ");
+    // A span that cannot be known is left out rather than shown wrong.
+    if (!std::isnan(duration)) line.append(", Total time: ").append(FormatDuration("hh:nn:ss", duration));
+    line.append(", Distance: ");
     AppendDistanceText(line, o, distance);
     line.append("</desc>");
     AppendLine(h, line, compact);
@@ -103,10 +105,12 @@ int32_t WriteGpx(EngineContext& ctx, const std::string& folder) {
         // the track is then written straight into the file.
         int32_t count = 0;
         double lastTime = 0;
+        ElapsedTime span;
         FilterBlock(ctx, block, [&](int64_t i, const TLogData& p, bool passed) {
             if (passed) {
                 accepted.Add(i);
                 ++count;
+                span.Add(p.Time);
                 if (((p.Flags & InterestPoint) && interest) || ((p.Flags & VoicePoint) && voice)) {
                     AppendGpxPoint(wptOut, f, "wpt", p);
                     waypoints.Flow();
@@ -125,8 +129,7 @@ int32_t WriteGpx(EngineContext& ctx, const std::string& folder) {
         out.Write(head);
         if (interest || voice) waypoints.WriteTo(out);
         head.clear();
-        AppendTrackHead(head, compact, o, PathWithoutExt(fileName), count,
-                        count > 0 ? lastTime - ctx.run.FirstTime : 0.0, ctx.run.TotalDistance);
+        AppendTrackHead(head, compact, o, PathWithoutExt(fileName), count, span.Days(), ctx.run.TotalDistance);
         out.Write(head);
 
         const RecordRuns runs{block.First, block.Last, ChunkRecords(112)};

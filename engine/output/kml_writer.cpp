@@ -36,7 +36,10 @@ int64_t LastIndexInWindow(const EngineContext& ctx, const TrackBlock& b) {
 void AppendSummary(LineOut& out, const TConversionOptions& o, double totalDistance, double duration) {
     out.Line(4, "<description>");
     std::string& b = out.Begin(5);
-    b.append("<![CDATA[Total time ").append(FormatDuration("hh:nn:ss", duration)).append("<br/>Distance ");
+    b.append("<![CDATA[");
+    // A span that cannot be known is left out rather than shown wrong; so is the speed from it.
+    if (!std::isnan(duration)) b.append("Total time ").append(FormatDuration("hh:nn:ss", duration)).append("<br/>");
+    b.append("Distance ");
     AppendDistanceText(b, o, totalDistance);
     b.append("<br/>");
     if (totalDistance > 0 && duration > 0) {
@@ -146,6 +149,7 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
         // then written straight into the file in order.
         int32_t count = 0;
         double lastTime = 0;
+        ElapsedTime span;
         int64_t firstBuilt = -1, lastBuilt = -1;  // records of the first and last placemark made
         const int64_t endIndex = o.Visible[kcEnd] && !ctx.points.Empty() ? LastIndexInWindow(ctx, block) : -1;
         const auto isEnd = [&](int64_t i) { return o.Visible[kcEnd] && (i >= block.Last || i == endIndex); };
@@ -168,6 +172,7 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
                     }
                 }
                 lastTime = p.Time;
+                span.Add(p.Time);
             }
             if ((i + 1) % 1024 == 0) ctx.PollAbort();
         });
@@ -206,8 +211,7 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             if (deflate) deflate->Grown(written);
         };
         LineOut headOut(head, compact);
-        AppendHead(ctx, headOut, PathWithoutExt(fileName), marks, view, logo,
-                   count > 0 ? lastTime - ctx.run.FirstTime : 0.0);
+        AppendHead(ctx, headOut, PathWithoutExt(fileName), marks, view, logo, span.Days());
         put(head);
         const RecordRuns trackRuns{block.First, block.Last, trackChunk}, markRuns{block.First, block.Last, markChunk};
         const auto writeChunks = [&](const RecordRuns& runs) {

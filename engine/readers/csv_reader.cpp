@@ -122,8 +122,8 @@ bool ParseRow(EngineContext& ctx, CsvRowSource& src, std::string_view line) {
     if (map[ciValid]) row.Fix = CsvFixTypeCode(field(ciValid), o.AcceptEstimated);
     if (map[ciRCR]) {
         const std::string_view rcr = field(ciRCR);
-        row.InterestTag = rcr.find(o.Interest) != std::string_view::npos;
-        row.VoiceTag = rcr.find(o.Interest2) != std::string_view::npos;
+        row.InterestTag = !o.Interest.empty() && rcr.find(o.Interest) != std::string_view::npos;
+        row.VoiceTag = !o.Interest2.empty() && rcr.find(o.Interest2) != std::string_view::npos;
     }
 
     if (map[ciDate] || map[ciTime]) {

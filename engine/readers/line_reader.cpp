@@ -58,7 +58,11 @@ bool LineReader::Rewind() {
     errno_ = 0;
     if (!f_) return false;
     std::clearerr(f_);
-    return std::fseek(f_, 0, SEEK_SET) == 0;
+    if (std::fseek(f_, 0, SEEK_SET) != 0) return false;
+    // A UTF-8 byte-order mark is no part of the first line.
+    if (Fill(0) && end_ >= kUtf8Bom.size() && std::string_view(buf_.data(), kUtf8Bom.size()) == kUtf8Bom)
+        pos_ = kUtf8Bom.size();
+    return true;
 }
 
 uint64_t LineReader::FileSize() const {

@@ -1,5 +1,6 @@
 // Reads a text file line by line through one buffer, without an allocation per line. Lines end at
-// CR, LF or CR LF. The last line read can be held: the next ReadLine returns it again, once.
+// CR, LF or CR LF. The last line read can be held: the next ReadLine returns it again, once. A
+// UTF-8 byte-order mark at the start of the file is skipped.
 #pragma once
 
 #include <algorithm>
@@ -15,6 +16,8 @@
 #include <vector>
 
 namespace ts {
+
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 class LineReader {
 public:

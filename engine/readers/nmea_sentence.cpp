@@ -334,6 +334,15 @@ void DescribeRmc(const NmeaLineRules& r, NmeaLineScratch& sc, const NmeaFields& 
     out.speed = FloatOrNaN(f.Field(8));
 }
 
+// A cancelled epoch keeps nothing its sentences set, so the sentences that follow in the same
+// epoch stand on their own.
+void ForgetCancelledEpoch(NmeaEpoch& e) {
+    e.sats = -1;
+    e.hdop = 0.0;
+    e.ggaQuality = e.rmcQuality = 255;
+    e.OwnGeoidSep = e.sepBeforeEpoch;
+}
+
 int32_t ApplyGga(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32_t count) {
     const TConversionOptions& o = ctx.opt;
     e.ggaQuality = f.quality;
@@ -359,7 +368,12 @@ int32_t ApplyGga(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32
         if (!o.UseFixOnly && e.gga.lat == 0 && e.gga.lon == 0) result = 0;
     }
     e.EstimatedSeen = !o.AcceptEstimated && f.estimated;
-    if (e.EstimatedSeen) result = (!e.GgaFirst || e.GgaOnly) ? -count : 0;
+    if (e.EstimatedSeen && (!e.GgaFirst || e.GgaOnly)) {
+        ForgetCancelledEpoch(e);
+        result = -count;
+    } else if (e.EstimatedSeen) {
+        result = 0;
+    }
     return result;
 }
 
@@ -389,6 +403,7 @@ int32_t ApplyRmc(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32
         if (!o.UseFixOnly && e.rmc.lat == 0 && e.rmc.lon == 0) result = 0;
     }
     if (!o.AcceptEstimated && e.EstimatedSeen && e.GgaFirst && !e.RmcOnly) {
+        ForgetCancelledEpoch(e);
         result = -count;
         e.EstimatedSeen = false;
     }
@@ -554,7 +569,14 @@ bool NmeaDescribedLines::Start(const LineReader& file, unsigned workers, size_t 
     return feed_.Start(file, workers, chunkBytes, [this](ChunkedLineFeed::Chunk& c, unsigned w) {
         std::vector<NmeaLineFacts>& out = facts_[c.slot];
         out.resize(c.lines.size());
-        for (size_t i = 0; i < c.lines.size(); ++i) DescribeNmeaLine(rules_, scratch_[w], c.lines[i], out[i]);
+        for (size_t i = 0; i < c.lines.size(); ++i) {
+            std::string_view line = c.lines[i];
+            // Only the file's first line starts at the first byte of a chunk: the line reader
+            // skips a byte-order mark there, and so must this road.
+            if (line.data() == c.bytes.data() && line.substr(0, kUtf8Bom.size()) == kUtf8Bom)
+                line.remove_prefix(kUtf8Bom.size());
+            DescribeNmeaLine(rules_, scratch_[w], line, out[i]);
+        }
     });
 }
 
@@ -625,6 +647,7 @@ void StartEpoch(NmeaEpoch& e, int32_t& n) {
     ClearSensorValues(e);
     e.ggaQuality = e.rmcQuality = 255;
     e.EstimatedSeen = false;
+    e.sepBeforeEpoch = e.OwnGeoidSep;
     n = 0;
 }
 

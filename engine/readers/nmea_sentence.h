@@ -140,6 +140,7 @@ struct NmeaEpoch {
     std::string LoggerText;
     bool PressureSeen = false;
     double OwnGeoidSep = kNaN;
+    double sepBeforeEpoch = kNaN;  // OwnGeoidSep as the epoch in hand found it
     bool EndOfLog = false;
     BarometerReference baro;
 

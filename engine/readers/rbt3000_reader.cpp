@@ -15,7 +15,8 @@ namespace ts {
 
 namespace {
 
-// Lines searched for the next "record:" before the rest of the file is taken as no log.
+// Lines searched for a "record:" or "datalogs:" line before a file is taken as no log of this kind.
+// Once it is known as one, every record up to its end is read.
 constexpr int kSearchLines = 30;
 
 enum class RbtKey {
@@ -106,7 +107,7 @@ public:
         for (;;) {
             std::string_view line;
             bool found = false;
-            for (int i = 0; i < kSearchLines && !found && NextLine(line); ++i) {
+            for (int i = 0; (recognised || i < kSearchLines) && !found && NextLine(line); ++i) {
                 if (Contains(line, "datalogs:")) recognised = true;
                 found = Contains(line, "record:");
             }

@@ -95,6 +95,16 @@ TEST_F(EndToEnd, FailuresEndWithAFailingStatus) {
     EXPECT_NE(RunProgram("'" + dir + "x.ini' /Q notes.doc").status, 0);
 }
 
+// Unattended, with every argument skipped, the program says which and why.
+TEST_F(EndToEnd, SkippedArgumentsAreNamedWhenNobodySeesTheWindow) {
+    const RunResult r = RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" TS_TRAILSMITH_EXE "' '" +
+                                   dir + "x.ini' /Q notes.doc README 2>&1 >/dev/null");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.out.find("skipped \"notes.doc\": unknown extension \".doc\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("skipped \"README\": no extension"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("nothing to convert unattended"), std::string::npos) << r.out;
+}
+
 // The automatic time format shows the time as the user's locale writes it, its AM/PM mark
 // included; the fixed format keeps ":" where the locale's long time has no plain separator.
 TEST_F(EndToEnd, NotesShowTheTimeInTheUsersLocale) {

@@ -84,6 +84,33 @@ TEST_F(FormPAltTest, EnterClosesTheShownDialogAndCalibrates) {
     EXPECT_NEAR(ref.temperature, 20.0, 1e-12);
 }
 
+// The dialog is centred on the main window, kept on the screen's left and top edges.
+TEST(FormPAltPlace, CentredOnTheMainWindow) {
+    TestApp();
+    Settings s;
+    s.WorkArea = {0, 0, 1920, 1080};
+    for (QPoint at : {QPoint(300, 200), QPoint(-900, -900)}) {
+        QWidget main;
+        main.setGeometry(QRect(at, QSize(800, 600)));
+        TFormPAlt d(s, &main);
+        QPoint shown;
+        QSize size;
+        QTimer::singleShot(0, &d, [&] {
+            shown = d.pos();
+            size = d.frameGeometry().size();
+            d.ButtonOKClick();
+        });
+        BarometerReference ref;
+        d.Ask(SampleStart(), ref);
+        if (at.x() >= 0) {
+            EXPECT_LE(std::abs(shown.x() + size.width() / 2 - (at.x() + 400)), 1);
+            EXPECT_LE(std::abs(shown.y() + size.height() / 2 - (at.y() + 300)), 1);
+        } else {
+            EXPECT_EQ(shown, QPoint(1, 1));
+        }
+    }
+}
+
 TEST(FormPAltHeadless, NobodyToAskTakesTheStandardReference) {
     TestApp();
     TFormMain form(ProgramIn(ScratchDir("palt")), {}, true);

@@ -318,6 +318,51 @@ TEST_F(FrontEndTest, RepairedDecimalsAreKeptInTheSettings) {
     EXPECT_EQ(IniStore(dir + "kept.ini").ReadString("GPXopt", "LatLonDecimal", ""), "6");
 }
 
+// A decimals setting loaded out of range reaches the writer as stored, which repairs it to the
+// middle of its range; the repair is what the settings then save.
+TEST_F(FrontEndTest, DecimalsLoadedOutOfRangeAreRepairedByTheWriter) {
+    std::ofstream(dir + "d.ini") << "[GPXopt]\r\nLatLonDecimal=9\r\n";
+    fe->UseSettingsFile(dir + "d.ini");
+    ThreeBlockLog();
+    fe->ButtonExecClick();
+    EXPECT_EQ(view.Count("*** Made: 3 files ***"), 1);
+    ASSERT_TRUE(fe->SaveSettingsFile());
+    EXPECT_EQ(IniStore(dir + "d.ini").ReadString("GPXopt", "LatLonDecimal", ""), "6");
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().extension() == ".gpx")  // each block starts at 35 N 139 E
+            EXPECT_NE(ReadBytes(e.path().string()).find("lat=\"35.000000\" lon=\"139.000000\""), std::string::npos);
+}
+
+// The open button's choice moves only where the dialog starts next; the saved DataPath stays.
+TEST_F(FrontEndTest, OpenedFilesMoveTheDialogNotTheDataPath) {
+    std::ofstream(dir + "o.ini") << "[Option]\r\nDataPath=/data/logs/\r\n";
+    fe->UseSettingsFile(dir + "o.ini");
+    EXPECT_EQ(fe->settings.OpenDir, "/data/logs/");
+    fe->SetInputFiles({dir + "sub/a.nmea", dir + "b.nmea"});
+    EXPECT_EQ(view.input, dir + "sub/a.nmea;" + dir + "b.nmea");
+    EXPECT_EQ(fe->settings.OpenDir, dir + "sub/");
+    ASSERT_TRUE(fe->SaveSettingsFile());
+    EXPECT_EQ(IniStore(dir + "o.ini").ReadString("Option", "DataPath", ""), "/data/logs/");
+}
+
+// A grid that cannot be opened falls back to the fixed value, and the settings save that, with
+// the geoid box ticked or not.
+TEST_F(FrontEndTest, AGridThatCannotOpenIsSavedAsTheFixedValue) {
+    for (bool ticked : {false, true}) {
+        SCOPED_TRACE(ticked);
+        fe->SettingsFileName = dir + "g.ini";
+        fe->settings.GeoidModelText = "EGM2008 1'x1'";
+        fe->settings.opt.GeoidModel = 2;
+        fe->settings.opt.GeoidApply = ticked;
+        fe->settings.opt.GeoidFolder = dir + "no-grids/";
+        view.input.clear();
+        fe->ButtonExecClick();
+        EXPECT_EQ(fe->settings.GeoidModelText, "Fixed value");
+        ASSERT_TRUE(fe->SaveSettingsFile());
+        EXPECT_EQ(IniStore(dir + "g.ini").ReadString("Geoid", "GeoidModel", ""), "Fixed value");
+    }
+}
+
 using FirstActivationTest = MainWindowTest;
 
 // With the geoid box unticked the first activation takes the fixed geoid value, whatever model the

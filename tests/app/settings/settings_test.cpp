@@ -181,8 +181,8 @@ TEST_F(SettingsTest, ValueFormsAndFixedTexts) {
     EXPECT_EQ(s.opt.TimeSep, "-");  // not allowed: the default
     EXPECT_EQ(s.opt.StartEndSep, "a\\sb_");
     EXPECT_EQ(s.opt.ElapsesTimes, "30.00");
-    EXPECT_EQ(s.opt.Interest, 'X');
-    EXPECT_EQ(s.opt.Interest2, 'V');
+    EXPECT_EQ(s.opt.Interest, "X");
+    EXPECT_EQ(s.opt.Interest2, "V");
     // The unit changes the reduction's unit label.
     EXPECT_EQ(s.ReduceCaption, "Reduce (30.0ft or 30.00s)");
 
@@ -194,6 +194,39 @@ TEST_F(SettingsTest, ValueFormsAndFixedTexts) {
     EXPECT_EQ(ini.ReadString("EGM2008_25", "dgla", ""), "0.041666666666666664");
     // A colour outside 24 bits loads as the colour in use and is saved so, never as 4294967295.
     EXPECT_EQ(ini.ReadString("Line", "Color", ""), std::to_string(Fresh().opt.LineColor));
+}
+
+// Texts load whole: a record-type letter beyond ASCII keeps all of its bytes (the stored text is
+// saved back as stored), and a folder whose name ends in ":" is a folder like any other.
+TEST_F(SettingsTest, LettersAndFoldersKeepTheirWholeText) {
+    Put("[CSVtag]\r\nInterest=\xC3\xA9tape\r\nInterest2=\xE2\x82\xAC\r\n[Geoid]\r\nGeoidPath=/data/grid:\r\n");
+    Settings s = Loaded();
+    EXPECT_EQ(s.opt.Interest, "\xC3\xA9");
+    EXPECT_EQ(s.opt.Interest2, "\xE2\x82\xAC");
+    EXPECT_EQ(s.LabelIntHint, "POI1 \"\xC3\xA9\"");
+    EXPECT_EQ(s.opt.GeoidFolder, "/data/grid:/");
+    ASSERT_TRUE(Save(s));
+    EXPECT_EQ(IniStore(path).ReadString("CSVtag", "Interest", ""), "\xC3\xA9tape");
+    // A Windows-1252 byte of an older file is its character.
+    Put("[CSVtag]\r\nInterest=\xE9\r\n");
+    EXPECT_EQ(Loaded().opt.Interest, "\xC3\xA9");
+}
+
+// Decimals load as stored (the writers repair a value out of range and the settings keep the
+// repair); an empty moving distance gives the reduction its least distance; other numbers keep
+// their range checks.
+TEST_F(SettingsTest, DecimalsAndAnEmptyDistanceLoadAsStored) {
+    Put("[KMLKMZopt]\r\nLatLonDecimal=9\r\n[Note]\r\nAltDecimal=x\r\n[Geoid]\r\nDigit=9\r\n"
+        "[Reduce]\r\nMovingDist=\r\nElapsesTimes=10.0\r\n[3D]\r\nTilt=99\r\n");
+    Settings s = Loaded();
+    EXPECT_EQ(s.opt.KmlLatLonDecimal, "9");
+    EXPECT_EQ(s.opt.NoteAltDecimal, "x");
+    EXPECT_EQ(s.opt.Digit, "3");
+    EXPECT_EQ(s.opt.Tilt, Fresh().opt.Tilt);
+    EXPECT_EQ(s.opt.MoveDistMin, 1.0);
+    EXPECT_EQ(s.ReduceCaption, "Reduce (1.0m or 10.0s)");
+    Put("[Reduce]\r\nMovingDist=abc\r\n");
+    EXPECT_EQ(Loaded().opt.MovingDist, "30.0");
 }
 
 // The degree sign older versions stored in a code page (and one such file saved back by us) is
@@ -270,8 +303,8 @@ TEST_F(SettingsTest, MigrationFromOldFile) {
 
 TEST_F(SettingsTest, MigrationStepsFollowTheVersionNumber) {
     const std::string lists = "[CSVitem]\r\nDate=DATE\r\nHeight=HEIGHT\r\nNS=N/S\r\n[CSV_Info]\r\nM-241=old\r\n";
-    // 2.05 runs the 2.10 and 2.12 steps only, whatever caption wrote it.
-    for (const char* version : {"Trailsmith  Ver2.05", "Other Program  Ver2.05"}) {
+    // 2.05 runs the 2.10 and 2.12 steps only.
+    for (const char* version : {"Trailsmith  Ver2.05"}) {
         Put(std::string("[Option]\r\nVersion=") + version + "\r\nPointName=Time (Time)\r\n" + lists);
         Settings s = Loaded();
         EXPECT_EQ(s.opt.CSVitem[ciDate], "DATE,Date / Time") << version;
@@ -284,6 +317,24 @@ TEST_F(SettingsTest, MigrationStepsFollowTheVersionNumber) {
     Settings s = Loaded();
     EXPECT_EQ(s.opt.CSVitem[ciDate], "DATE");
     EXPECT_EQ(s.opt.CSVitem[ciHeight], "HEIGHT");
+}
+
+// The version is compared with the captions as text, byte by byte: another program's caption
+// sorts before ours and runs every step; a text after every caption runs none and leaves the
+// file's keys alone.
+TEST_F(SettingsTest, MigrationComparesTheVersionAsText) {
+    const std::string rest =
+        "\r\n[Font]\r\nEngCharset=1\r\n[WintecCSV]\r\nx=1\r\n[CSVitem]\r\nDate=DATE\r\n[CSV_Info]\r\nM-241=old\r\n";
+    for (auto [version, runs] : {std::pair{"Other Program  Ver2.05", true}, {"", true}, {"Zzz", false}}) {
+        SCOPED_TRACE(version);
+        Put(std::string("[Option]\r\nVersion=") + version + rest);
+        Settings s = Loaded();
+        EXPECT_EQ(s.opt.CSVitem[ciDate] == "DATE", !runs);
+        EXPECT_EQ(ProfileValue(s.opt.CsvInfoList, "M-241") == "old", !runs);
+        IniStore ini(path);
+        EXPECT_EQ(ini.ReadSection("WintecCSV").empty(), runs);
+        EXPECT_EQ(ini.ReadString("Font", "EngCharset", "gone"), runs ? "gone" : "1");
+    }
 }
 
 // A load that stopped in the middle of a migration must not stamp the file as current.

@@ -67,6 +67,25 @@ TEST_F(CsvWriter, DefaultColumnsReadByPython) {
     EXPECT_EQ(r[8].substr(0, 27), "T|2024/03/16 03:25:16.005|M");
 }
 
+// Letters beyond ASCII go out whole, so that the file stays UTF-8.
+TEST_F(CsvWriter, RecordTypeLettersKeepTheirWholeCharacter) {
+    std::vector<TLogData> pts;
+    for (int i = 0; i < 3; ++i) pts.push_back(Full(T(2024, 3, 16, 3, 25, 9 + i), 35.5, 139.25));
+    pts[0].Flags = InterestPoint;
+    pts[1].Flags = VoicePoint;
+    pts[2].Flags = InterestPoint | VoicePoint;
+    AddBlock(ctx, pts);
+    ctx.opt.Interest = "\xC3\xA9";       // e acute
+    ctx.opt.Interest2 = "\xE2\x82\xAC";  // euro sign
+    ASSERT_EQ(Write(), 3);
+    const std::vector<std::string> files = FilesWithExt(dir, ".csv");
+    ASSERT_EQ(files.size(), 1u);
+    const std::vector<std::string> rows = Lines(ReadFile((dir.path / files[0]).string()));
+    ASSERT_EQ(rows.size(), 4u);
+    const char* const rcr[] = {"\xC3\xA9,", "\xE2\x82\xAC,", "\xC3\xA9\xE2\x82\xAC,"};
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(rows[1 + i].substr(0, std::string(rcr[i]).size()), rcr[i]) << i;
+}
+
 TEST_F(CsvWriter, OptionalColumnsAndTheDateSeparator) {
     std::vector<TLogData> pts = {Full(T(2024, 3, 16, 3, 25, 9), -33.5, -70.25), Full(0.5, 33.5, 70.25)};
     AddBlock(ctx, pts);

@@ -137,6 +137,54 @@ TEST_F(KmlWriter, KmzThatCannotBePackedIsAnError) {
     EXPECT_EQ(dir.Files(), std::vector<std::string>{"2024-03-16_09-00-00.kmz"});
 }
 
+// The summaries' total time: times of day without a date that pass midnight count the day; a
+// span that cannot be known (dates lost in mid-block, time running back) is left out, in the KML
+// and the GPX alike.
+TEST_F(KmlWriter, TotalTimeAcrossMidnightOrUnknown) {
+    const double day = T(2024, 3, 16);
+    const struct {
+        const char* what;
+        std::vector<double> times;
+        const char* shown;  // nullptr: left out
+    } cases[] = {
+        {"midnight",
+         {EncodeTime(23, 55, 0, 0), EncodeTime(23, 59, 59, 0), EncodeTime(0, 0, 30, 0), EncodeTime(0, 3, 19, 0)},
+         "00:08:19"},
+        {"two midnights",
+         {EncodeTime(23, 0, 0, 0), EncodeTime(8, 0, 0, 0), EncodeTime(20, 0, 0, 0), EncodeTime(0, 0, 1, 0)},
+         "1day 01:00:01"},
+        {"dated", {day + EncodeTime(23, 55, 0, 0), day + 1 + EncodeTime(0, 3, 19, 0)}, "00:08:19"},
+        {"date lost", {day + EncodeTime(23, 55, 0, 0), EncodeTime(0, 3, 19, 0)}, nullptr},
+        {"time back", {day + EncodeTime(10, 0, 5, 0), day + EncodeTime(10, 0, 3, 0)}, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const std::string& f : dir.Files()) std::filesystem::remove(dir.path / f);
+        ctx.points.Clear();
+        ctx.blocks.Clear();
+        std::vector<TLogData> pts;
+        for (double t : c.times) pts.push_back(Pt(t, 35 + 0.001 * static_cast<double>(pts.size()), 139));
+        AddBlock(ctx, pts);
+        ASSERT_EQ(Write(), static_cast<int32_t>(pts.size()));
+        ctx.opt.GPXout = true;
+        ASSERT_EQ(WriteGpx(Fresh(ctx), dir.Folder()), static_cast<int32_t>(pts.size()));
+        const std::string kml = ReadFile(dir.path / Only());
+        std::string gpx;
+        for (const std::string& f : dir.Files())
+            if (f.ends_with(".gpx")) gpx = ReadFile(dir.path / f);
+        const std::string count = "Total points: " + std::to_string(pts.size()) + ", ";
+        if (c.shown) {
+            EXPECT_NE(kml.find(std::string("<![CDATA[Total time ") + c.shown + "<br/>Distance "), std::string::npos);
+            EXPECT_NE(kml.find("<br/>Speed "), std::string::npos);
+            EXPECT_NE(gpx.find(count + "Total time: " + c.shown + ", Distance: "), std::string::npos);
+        } else {
+            EXPECT_NE(kml.find("<![CDATA[Distance "), std::string::npos);
+            EXPECT_EQ(kml.find("Speed "), std::string::npos);
+            EXPECT_NE(gpx.find(count + "Distance: "), std::string::npos);
+        }
+    }
+}
+
 TEST_F(KmlWriter, RingAddressedStream) {
     // Stored records run 10:00:03..10:00:05 then 10:00:00..10:00:02; the reader set WrapPoint 3.
     for (int i : {3, 4, 5, 0, 1, 2}) ctx.points.Append(Pt(T(2024, 3, 16, 10, 0, i), 35 + i * 0.001, 139));

@@ -179,6 +179,22 @@ TEST(CsvReader, ProfileQuirks) {
     }
 }
 
+// A letter beyond ASCII matches only as a whole character: another letter that shares its first
+// byte tags nothing.
+TEST(CsvReader, RecordTypeLettersMatchWholeCharacters) {
+    CsvReading r;
+    r.ctx.opt.Interest = "\xC3\xA9";   // e acute
+    r.ctx.opt.Interest2 = "\xC3\xBC";  // u umlaut
+    std::string text = "RCR,DATE,TIME,LATITUDE,N/S,LONGITUDE,E/W\r\n";
+    int sec = 0;
+    for (const char* rcr : {"\xC3\xA9", "\xC3\xA0", "T\xC3\xBC", "T", "\xC3\xBC\xC3\xA9"})
+        text += std::string(rcr) + ",2024/03/16,10:00:0" + std::to_string(sec++) + ",48.1,N,11.5,E\r\n";
+    r.ReadText(text);
+    ASSERT_EQ(r.Count(), 5);
+    const uint8_t flags[] = {InterestPoint, 0, VoicePoint, 0, InterestPoint | VoicePoint};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(r.P(i).Flags, flags[i]) << i;
+}
+
 TEST(CsvReader, FixMaskAndPlaceholderRules) {
     const std::string head = "RCR,TIME,VALID,LATITUDE,LONGITUDE,HDOP,NSAT,VOX\r\n";
     CsvReading r;

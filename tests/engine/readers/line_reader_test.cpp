@@ -28,6 +28,19 @@ TEST(LineReader, CrLfSplitAcrossTheBufferIsOneLineEnd) {
     }
 }
 
+TEST(LineReader, ByteOrderMarkOnlyAtTheStartIsSkipped) {
+    const std::string bom(kUtf8Bom);
+    EXPECT_EQ(ReadAll(bom + "a\r\n" + bom + "b"), (std::vector<std::string>{"a", bom + "b"}));
+    EXPECT_EQ(ReadAll(bom), std::vector<std::string>{});
+    EXPECT_EQ(ReadAll("\xEF\xBB"), std::vector<std::string>{"\xEF\xBB"});  // not a whole mark: kept
+    test::TempFile f(bom + "x\n", ".txt");
+    LineReader r;
+    ASSERT_TRUE(r.Open(f.path()));
+    std::string_view l;
+    ASSERT_TRUE(r.ReadLine(l) && r.Rewind() && r.ReadLine(l));
+    EXPECT_EQ(l, "x");
+}
+
 TEST(LineReader, HeldLineSurvivesARefill) {
     // Four lines fill the first buffer load exactly; the fourth is held when the file is asked
     // for its end, which makes the reader load more.

@@ -118,6 +118,32 @@ TEST(NmeaReader, WaypointsAndLogNowTagThePoints) {
     }
 }
 
+// An estimated epoch is dropped whole: the next point keeps nothing of its GGA, whose quality,
+// satellites, HDOP and separation differ from every other sentence here.
+TEST(NmeaReader, CancelledEstimatedEpochLeavesNothingBehind) {
+    auto gga = [](int sec, int i, const std::string& q, const std::string& satsHdop, const std::string& sep) {
+        return Nmea("GPGGA," + Hms(sec) + "," + LatText(i) + ",N,01131.000,E," + q + "," + satsHdop + ",100.0,M," +
+                    sep + ",M,,") +
+               "\r\n";
+    };
+    const std::string first = gga(T0, 0, "1", "08,0.9", "40.0") + Rmc(T0, 0);
+    const std::string last = gga(T0 + 3, 3, "1", "08,0.9", "40.0") + Rmc(T0 + 3, 3);
+    const std::string lone = gga(T0 + 2, 2, "0", "00,", "") + Rmc(T0 + 2, 2);  // only the RMC counts
+    const std::string estimated = gga(T0 + 1, 1, "6", "09,1.7", "30.0") + Rmc(T0 + 1, 1);
+    Reading with, without;
+    with.ReadText(first + estimated + lone + last);
+    without.ReadText(first + lone + last);
+    ASSERT_EQ(with.ctx.points.Count(), 3);
+    ASSERT_EQ(without.ctx.points.Count(), 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(test::Describe(with.P(i)), test::Describe(without.P(i))) << i;
+        EXPECT_EQ(with.P(i).GeoidSep, 40.0f) << i;
+    }
+    EXPECT_EQ(with.P(1).FixQuality, 1);
+    EXPECT_EQ(with.P(1).Sats, 99);
+    EXPECT_EQ(with.P(1).Hdop10, 0);
+}
+
 std::string BarometerLog() {
     std::string log = "$CUUB V2.0 logger\r\n";
     for (int i = 0; i < 6; ++i) {
@@ -247,6 +273,34 @@ std::string Bits(const TLogData& p) {
 // The threaded read pass gives what the single-thread one gives: result, report, status, pumps,
 // blocks and every point, on ordinary and damaged logs, with the file cut into chunks anywhere; on
 // either road the reader ends normally and its blocks cover the points in order.
+// A byte-order mark before the first line of a text log changes nothing in what is read.
+TEST(TextLogs, ByteOrderMarkIsNoPartOfTheFirstLine) {
+    const struct {
+        ReaderFn reader;
+        int kind;
+        const char* ext;
+        std::string log;
+    } logs[] = {
+        {ReadNmeaFile, ikNmea, ".nmea", Epochs(3)},
+        {ReadNmeaFile, ikTripMate, ".nmea", "/* LOG NOW */\r\n" + Epochs(3)},
+        {ReadNmeaFile, ikBarometer, ".log", BarometerLog()},
+        {ReadRbt3000File, ikRbt3000, ".txt", test::kRbtHead + test::RbtRec(0, 35.5) + test::RbtRec(1, 35.6)},
+        {ReadCsvLogFile, ikCsv, ".csv", test::kCsvHead + test::CsvLine("10:00:00") + test::CsvLine("10:00:01", 48.2)},
+    };
+    for (const auto& l : logs) {
+        SCOPED_TRACE(l.log.substr(0, 20));
+        Reading plain, marked;
+        plain.ctx.inputKind = marked.ctx.inputKind = l.kind;
+        plain.ReadBytes(l.reader, l.log, l.ext);
+        marked.ReadBytes(l.reader, std::string(kUtf8Bom) + l.log, l.ext);
+        EXPECT_GT(plain.ctx.points.Count(), 1);
+        EXPECT_EQ(marked.host.lines, plain.host.lines);
+        EXPECT_EQ(marked.host.start.loggerText, plain.host.start.loggerText);
+        ASSERT_EQ(marked.ctx.points.Count(), plain.ctx.points.Count());
+        for (int32_t i = 0; i < plain.ctx.points.Count(); ++i) EXPECT_EQ(Bits(marked.P(i)), Bits(plain.P(i))) << i;
+    }
+}
+
 TEST(NmeaReader, ThreadedReadMatchesSingleThread) {
     struct Restore {
         NmeaThreading saved = NmeaReadThreading();
@@ -278,6 +332,7 @@ TEST(NmeaReader, ThreadedReadMatchesSingleThread) {
                                                                                       : "\r\n"));
         }
         if (iter % 8 == 5) std::replace(s.begin(), s.end(), '\n', '\r');
+        if (iter % 12 == 7) s = std::string(kUtf8Bom) + s.substr(s.find('\n') + 1);  // before the first GGA
         test::TempFile f(s);
         Reading r[2];
         for (int road = 0; road < 2; ++road) {

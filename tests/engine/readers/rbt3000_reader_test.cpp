@@ -86,12 +86,16 @@ TEST(Rbt3000Reader, FieldsCarryOverAndRecordBoundaries) {
     ASSERT_EQ(r.ctx.points.Count(), 3);
     EXPECT_EQ(test::Describe(r.P(1)), "2008-05-17 10:00:01.000 35.5000000 139.5000000 12.50 36.000 0 99 1 0");
 
-    // The search for a record gives up after 30 lines; a "record:" on the last line holds nothing.
+    // In a known log no record is lost to other lines between records, however many; before the
+    // log is known, 30 lines decide that it is none. A "record:" on the last line holds nothing.
     RbtReading far;
     std::string junk;
-    for (int i = 0; i < 30; ++i) junk += "noise\r\n";
-    far.Read(kRbtHead + RbtRec(0, 35.5) + junk + RbtRec(1, 35.6));
-    EXPECT_EQ(far.ctx.points.Count(), 1);
+    for (int i = 0; i < 31; ++i) junk += "noise\r\n";
+    far.Read("DataLogs: 3\r\n" + RbtRec(0, 35.5) + junk + RbtRec(1, 35.6) + RbtRec(2, 35.7));
+    EXPECT_EQ(far.ctx.points.Count(), 3);
+    EXPECT_TRUE(far.HasLine("  RBT-3000:   3 records"));
+    RbtReading late;
+    EXPECT_EQ(late.Read(junk + kRbtHead + RbtRec(0, 35.5)), -2);
     RbtReading last;
     last.Read(kRbtHead + RbtRec(0, 35.5) + "Record: 9");
     EXPECT_EQ(last.ctx.points.Count(), 1);
