@@ -181,7 +181,7 @@ void TZipBaseArchiver::CommitChanges() {
         if (startVolume == 0) VolumeNumberInfo.SetFirst();
         else VolumeNumberInfo.SetNumber(startVolume);
         ExtendingSet = existingSet;
-        if (spanningMode_ == smSpanning && IsFloppyDrive(WideToFsName(FileName)))
+        if (spanningMode_ == smSpanning && IsRemovableDrive(WideToFsName(FileName)))
             CommitBuffer = std::make_unique<TMemoryStream>();
 
         int i = first;
