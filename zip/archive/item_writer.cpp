@@ -38,11 +38,6 @@ constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;
 // Longest stored name: its Unicode extra and Zip64 extra must fit the 16-bit extra length.
 constexpr std::size_t kMaxNameChars = 32000;
 
-std::int64_t OldLocalOffset(const TDirItem& item) {
-    return item.Header.LocalHeaderOffset == 0xFFFFFFFFu ? static_cast<std::int64_t>(item.LocalHeaderOffset64)
-                                                        : static_cast<std::int64_t>(item.Header.LocalHeaderOffset);
-}
-
 std::uint32_t ShareFlag(TZipFileShareMode mode) {
     switch (mode) {
     case smShareCompat: return fmShareCompat;
@@ -303,7 +298,9 @@ bool TZipBaseArchiver::ProcessItem(int index) {
             } catch (const std::exception&) {}
         }
         if (!archiveStream_ || !clean) {
-            // Nothing to retry on: the bytes of the failed item cannot be taken back here.
+            // Nothing to retry on: the bytes of the failed item cannot be taken back here. A volume
+            // that could not be had is the commit's failure, unless the user cancelled it.
+            if (!archiveStream_ && e.NativeError != 45) throw;
             FailureAction = fxaAbort;
             return false;
         }
@@ -331,7 +328,7 @@ void TZipBaseArchiver::AddFileItem(int index, std::int64_t tailStart, TStream* t
     }
     TDirItem& item = items.GetItem(index);
     const TDirItem& oldItem = backup.GetItem(old);
-    const std::int64_t pos = OldLocalOffset(oldItem) - tailStart;
+    const std::int64_t pos = TailPosition(oldItem, tailStart);
     std::uint8_t h[kLocalHeaderSize];
     if (pos < 0 || pos > tail->Size() - kLocalHeaderSize) Fail(35);
     tail->Seek(pos, TSeekOrigin::soBeginning);
