@@ -122,10 +122,11 @@ void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info) {
     if (OpenMode == fmCreate || ExtendingSet) {
         // The set's last volume bears the set's name; once full it takes its numbered name, and
         // the volume that ends the set gets the set's name when the directory is written.
-        if (ExtendingSet && archiveStream_ && CurrentVolumeName == FileName) {
+        const std::u16string lastName = ExtendingSet ? VolumeFileName(-1, false) : std::u16string();
+        if (ExtendingSet && archiveStream_ && CurrentVolumeName == lastName) {
             const std::u16string own = VolumeFileName(VolumeNumberInfo.volumeNumber, false);
-            if (own != FileName) {
-                if (!RenameVolume(FileName, own)) FailFmt(19, {own});
+            if (own != lastName) {
+                if (!RenameVolume(lastName, own)) FailFmt(19, {own});
                 CurrentVolumeName = own;
             }
         }

@@ -87,6 +87,15 @@ void SetDiskNumber(TDirItem& item, int volume) {
     }
 }
 
+// The Unicode name extra: "NUCX", the length in characters, the UTF-16 name.
+TExtraField UnicodeNameExtra(const std::u16string& name) {
+    TExtraField nu{kTagUnicodeName, {}};
+    PutLE(nu.Data, 0x5843554E, 4);
+    PutLE(nu.Data, name.size(), 4);
+    for (char16_t c : name) PutLE(nu.Data, c, 2);
+    return nu;
+}
+
 // A temporary file deleted with the object.
 struct TempFile {
     std::u16string name;
@@ -183,13 +192,7 @@ bool TZipBaseArchiver::ProcessItem(int index) {
             PutLE(extras, 0, 8);
             PutLE(extras, 0, 8);
         }
-        if (UnicodeFilenames) {
-            TExtraField nu{kTagUnicodeName, {}};
-            PutLE(nu.Data, 0x5843554E, 4);  // "NUCX"
-            PutLE(nu.Data, item.Name.size(), 4);
-            for (char16_t c : item.Name) PutLE(nu.Data, c, 2);
-            item.ExtraFields.push_back(std::move(nu));
-        }
+        if (UnicodeFilenames) item.ExtraFields.push_back(UnicodeNameExtra(item.Name));
         if (cipher && UsePKSignatures && version < 0x4114) {
             TExtraField aes = cipher->Extra();
             if (aes.Tag != 0) item.ExtraFields.push_back(std::move(aes));
@@ -356,6 +359,9 @@ void TZipBaseArchiver::AddFileItem(int index, std::int64_t tailStart, TStream* t
     if (item.ItemOperation == poRename) {
         bool utf8 = (item.Header.Flags & kFlagUtf8Name) != 0;
         const std::string name = StoredNameBytes(item.Name, Options.OEMFileNames, utf8);
+        // A reader takes the name from the Unicode extra before the stored one: it is renamed too.
+        for (TExtraField& e : item.ExtraFields)
+            if (e.Tag == kTagUnicodeName) e = UnicodeNameExtra(item.Name);
         const bool zip64 = item.Header.CompressedSize == 0xFFFFFFFFu || item.Header.UncompressedSize == 0xFFFFFFFFu;
         std::vector<std::uint8_t> extras;
         if (zip64) {
