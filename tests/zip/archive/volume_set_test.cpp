@@ -326,3 +326,53 @@ INSTANTIATE_TEST_SUITE_P(Sets, VolumeSetFailure,
                          ShapeName);
 
 }  // namespace
+
+// Steps that would write one volume of a set over another are refused before anything is lost.
+TEST(VolumeSetCollisions, NoVolumeWritesOverAnother) {
+    ziptest::TempDir dir;
+    dir.write("src/noise.bin", Random(150000, 6));
+    auto make = [&](const std::u16string& name, const std::function<void(TZipArchiver&)>& setup) {
+        TZipArchiver a;
+        ziptest::Split(a, 65536);
+        a.SetCompressionMode(0);
+        setup(a);
+        a.FileName = dir.wide() + name;
+        return ziptest::NativeOf([&] {
+            a.OpenArchive(fmCreate);
+            a.BaseDir = dir.wide() + u"src";
+            a.AddFiles(u"noise.bin", 0x28BF, u"");
+            a.CloseArchive();
+        });
+    };
+    // A split set named like its first volume would end up renamed onto it; a file of that name
+    // that was there before stays as it was.
+    dir.write("t.Z01", "mine");
+    EXPECT_EQ(make(u"t.Z01", [](TZipArchiver&) {}), 19);
+    EXPECT_EQ(ziptest::Bytes(dir.path() / "t.Z01"), "mine");
+    EXPECT_FALSE(fs::exists(dir.path() / "t.Z02"));
+
+    // One name on every volume of a fixed drive: each volume would truncate the one before.
+    auto spanned = [](TZipArchiver& a) { a.SetSpanningMode(smSpanning); };
+    EXPECT_EQ(make(u"s.zip", spanned), 19);
+    EXPECT_FALSE(fs::exists(dir.path() / "s.zip"));
+    // A handler that still gives the name of a volume already written is refused at that volume.
+    EXPECT_EQ(make(u"h.zip",
+                   [&](TZipArchiver& a) {
+                       a.SetSpanningMode(smSpanning);
+                       a.OnRequestBlankVolume = [](TComponent*, int, std::u16string&, bool&) {};
+                   }),
+              19);
+    // Named apart by the handler, the volumes make a sound set.
+    EXPECT_EQ(make(u"n.zip",
+                   [&](TZipArchiver& a) {
+                       a.SetSpanningMode(smSpanning);
+                       a.OnRequestBlankVolume = [&](TComponent*, int number, std::u16string& name, bool&) {
+                           if (number > 1) name = dir.wide() + u"n" + WideFromAscii(std::to_string(number).c_str());
+                       };
+                   }),
+              -1);
+    ASSERT_TRUE(
+        ziptest::JoinVolumes({dir.path() / "n.zip", dir.path() / "n2", dir.path() / "n3"}, dir.path() / "j.zip"));
+    EXPECT_FALSE(ziptest::PythonCheck(dir.path() / "j.zip", {"noise.bin=" + dir.str() + "src/noise.bin"}).empty());
+    EXPECT_FALSE(fs::exists(dir.path() / "n4"));
+}
