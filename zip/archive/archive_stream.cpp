@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "archive/archiver.h"
@@ -12,6 +13,18 @@
 #include "text/wide_text.h"
 
 namespace zip {
+
+namespace {
+
+// The device and file number of name, or of an open descriptor; false when there is none.
+bool FileIdentity(const std::u16string& name, std::pair<std::uint64_t, std::uint64_t>& id) {
+    struct stat st {};
+    if (name.empty() || ::stat(WideToFsName(name).c_str(), &st) != 0) return false;
+    id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return true;
+}
+
+}  // namespace
 
 bool IsSFXFile(const std::u16string& name) {
     return ZipWideLowerCase(WideExtractFileExt(name)).find(u".exe") != std::u16string::npos;
@@ -32,10 +45,50 @@ std::u16string TZipBaseArchiver::MakeTempFileName() {
     return FsNameToWide(tmpl);
 }
 
+bool TZipBaseArchiver::IsOwnVolume(const std::u16string& name) const {
+    std::pair<std::uint64_t, std::uint64_t> id;
+    return FileIdentity(name, id) && std::find(SetVolumeIds.begin(), SetVolumeIds.end(), id) != SetVolumeIds.end();
+}
+
+void TZipBaseArchiver::CheckVolumeNames() {
+    if (spanningMode_ == smSplitting) {
+        // Volume numbers run far beyond any set's size here; the names are built, not looked up.
+        const std::u16string last = VolumeFileName(-1, false);
+        for (int n = 0; n < 1000; ++n)
+            if (VolumeFileName(n, false) == last) FailFmt(19, {last});
+    } else if (spanningMode_ == smSpanning && !SpanningOptions.AdvancedNaming && !OnRequestBlankVolume &&
+               !IsRemovableDrive(WideToFsName(FileName))) {
+        // No disk is changed between the volumes: each would truncate the one before.
+        FailFmt(19, {FileName});
+    }
+}
+
+bool TZipBaseArchiver::RenameVolume(const std::u16string& from, const std::u16string& to) {
+    if (!WideRenameFile(from, to)) return false;
+    if (VolumeJournal.Active) {
+        auto made = std::find(VolumeJournal.Created.begin(), VolumeJournal.Created.end(), from);
+        if (made != VolumeJournal.Created.end()) *made = to;
+        else VolumeJournal.Renamed.emplace_back(from, to);
+    }
+    return true;
+}
+
+std::int64_t TZipBaseArchiver::TailPosition(const TDirItem& old, std::int64_t tailStart) const {
+    const std::int64_t offset = old.Header.LocalHeaderOffset == 0xFFFFFFFFu
+                                    ? static_cast<std::int64_t>(old.LocalHeaderOffset64)
+                                    : static_cast<std::int64_t>(old.Header.LocalHeaderOffset);
+    if (TailVolumeBase.empty()) return offset - tailStart;
+    const std::int64_t disk = old.Header.DiskNumberStart == 0xFFFF ? old.DiskNumberStart64 : old.Header.DiskNumberStart;
+    const std::int64_t k = disk - TailFirstVolume;
+    if (k < 0 || k >= static_cast<std::int64_t>(TailVolumeBase.size())) return -1;
+    return TailVolumeBase[static_cast<std::size_t>(k)] + offset;
+}
+
 void TZipBaseArchiver::CreateDirManager() {
     if (inMemory_) {
         SetArchiveStream(std::make_unique<TMemoryStream>());
     } else {
+        if (spanningMode_ != smNone) CheckVolumeNames();
         FreeArchiveStream();
         VolumeNumberInfo.SetFirst();
         RequestVolume(VolumeNumberInfo);
@@ -52,6 +105,9 @@ void TZipBaseArchiver::OpenVolumeFile(const std::u16string& name) {
         FailFmt(OpenMode == fmCreate ? 19 : 33, {name});
     }
     CurrentVolumeName = name;
+    std::pair<std::uint64_t, std::uint64_t> id;
+    if (FileIdentity(name, id) && std::find(SetVolumeIds.begin(), SetVolumeIds.end(), id) == SetVolumeIds.end())
+        SetVolumeIds.push_back(id);
 }
 
 void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info) {
@@ -66,10 +122,11 @@ void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info) {
     if (OpenMode == fmCreate || ExtendingSet) {
         // The set's last volume bears the set's name; once full it takes its numbered name, and
         // the volume that ends the set gets the set's name when the directory is written.
-        if (ExtendingSet && archiveStream_ && CurrentVolumeName == FileName) {
+        const std::u16string lastName = ExtendingSet ? VolumeFileName(-1, false) : std::u16string();
+        if (ExtendingSet && archiveStream_ && CurrentVolumeName == lastName) {
             const std::u16string own = VolumeFileName(VolumeNumberInfo.volumeNumber, false);
-            if (own != FileName) {
-                if (!WideRenameFile(FileName, own)) FailFmt(19, {own});
+            if (own != lastName) {
+                if (!RenameVolume(lastName, own)) FailFmt(19, {own});
                 CurrentVolumeName = own;
             }
         }
@@ -87,6 +144,9 @@ void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info) {
             }
             break;
         }
+        // A name that still holds one of this set's volumes (the same disk, or the same name on a
+        // fixed drive) would be truncated by the new volume.
+        if (!cancel && IsOwnVolume(name)) FailFmt(19, {name});
         if (!cancel) {
             const std::uint16_t mode = OpenMode;
             OpenMode = fmCreate;
@@ -97,6 +157,7 @@ void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info) {
                 throw;
             }
             OpenMode = mode;
+            if (VolumeJournal.Active) VolumeJournal.Created.push_back(name);
             // A volume label ("pkback# 001" ...) has no counterpart on this platform.
         }
     } else {

@@ -241,6 +241,7 @@ void TZipBaseArchiver::OpenArchive(std::uint16_t mode) {
     // Volumes are files: a set in memory would lose every volume but the last.
     if (inMemory_ && spanningMode_ != smNone) Fail(51);
     CloseArchive();
+    SetVolumeIds.clear();
     ExternalStream = false;
     OpenMode = mode;
     if (mode == fmCreate || inMemory_) {

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "archive/deflate_pipeline.h"
 #include "archive/dir_items.h"
@@ -355,8 +357,32 @@ protected:
     bool CommitRunning = false;
     // A commit is appending to a set read from disk: the volumes it moves on to are new ones.
     bool ExtendingSet = false;
-    // Gathers the data of a commit to floppy disks in memory, written when a volume is full.
+    // Gathers the data of a commit to removable disks in memory, written when a volume is full.
     std::unique_ptr<TMemoryStream> CommitBuffer;
+
+    // The files this set's volumes are (device and file number) as they were opened or made since
+    // the archive was opened: no step may write a new volume over one, or rename another onto one.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> SetVolumeIds;
+    bool IsOwnVolume(const std::u16string& name) const;
+    // Refuses a set whose volumes would overwrite each other before anything is written: a split
+    // set whose final name is one of its volume names; a spanned one that gives every volume the
+    // same name on a fixed drive when no handler names each blank volume apart.
+    void CheckVolumeNames();
+    // What a commit did to the volumes, so that a rollback undoes exactly that: the volumes it made
+    // (under their present names) and its renames of volumes that were there before, in order.
+    struct TVolumeJournal {
+        bool Active = false;
+        std::vector<std::u16string> Created;
+        std::vector<std::pair<std::u16string, std::u16string>> Renamed;
+    };
+    TVolumeJournal VolumeJournal;
+    bool RenameVolume(const std::u16string& from, const std::u16string& to);
+    // The saved tail of a set read from disk holds the old volumes from TailFirstVolume on, back to
+    // back; TailVolumeBase gives where each one's offset 0 lies in it (empty for one file).
+    int TailFirstVolume = 0;
+    std::vector<std::int64_t> TailVolumeBase;
+    // Where the local header of an old item lies in the saved tail, -1 when outside it.
+    std::int64_t TailPosition(const TDirItem& old, std::int64_t tailStart) const;
 
     void ReopenArchive();
     // The stream holds no archive yet (nothing, or a new archive's stub alone).

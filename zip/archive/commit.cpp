@@ -1,6 +1,8 @@
 // The commit: turns the items a transaction added or replaced into a valid archive, and puts the
 // old archive back when anything fails or the user cancels.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 #include <unistd.h>
 
@@ -37,6 +39,19 @@ int DirectoryDisk(const TZipDirManager& dm) {
     return static_cast<int>(std::min<std::uint32_t>(Get32(p), 0x7FFFFFFF));
 }
 
+// Moves a volume aside under a new name in its own folder; the new name, empty on failure.
+std::u16string ParkVolume(const std::u16string& name) {
+    std::string aside = WideToFsName(WideExtractFilePath(name)) + "FCXXXXXX";
+    const int fd = ::mkstemp(aside.data());
+    if (fd < 0) return {};
+    ::close(fd);
+    if (::rename(WideToFsName(name).c_str(), aside.c_str()) != 0) {
+        ::unlink(aside.c_str());
+        return {};
+    }
+    return FsNameToWide(aside);
+}
+
 bool DeleteSourceFile(const std::u16string& name) {
     if (WideFileDelete(name)) return true;
     WideFileSetAttr(name, 0);
@@ -58,6 +73,8 @@ void TZipBaseArchiver::CommitChanges() {
             a.CommitRunning = false;
             a.ExtendingSet = false;
             a.CommitBuffer.reset();
+            a.VolumeJournal = TVolumeJournal{};
+            a.TailVolumeBase.clear();
         }
     } running{*this};
 
@@ -93,29 +110,35 @@ void TZipBaseArchiver::CommitChanges() {
     TailFile tail;
     std::int64_t tailStart = 0, writePos = 0;
     bool cut = false;
-    // A set read from disk grows from the volume its directory begins on; a new one from the first.
+    // A set read from disk is written again from the volume of its first changed item (of its
+    // directory for an append); a new one from its first volume.
     const bool existingSet = spanningMode_ != smNone && !dm.IsNew;
     int startVolume = 0;
-    std::u16string startName;
+    std::u16string startName = CurrentVolumeName;
+    std::int64_t startTail = 0;  // bytes of the start volume in the saved tail
+    // The set's later volumes, parked beside themselves (name, parked name) until the commit is done.
+    std::vector<std::pair<std::u16string, std::u16string>> parked;
+    VolumeJournal = TVolumeJournal{};
+    VolumeJournal.Active = spanningMode_ != smNone;
 
     auto rollback = [&] {
         items.Assign(backup);
         dm.EndRecord = oldEnd;
         dm.Zip64EndRecord = oldZip64End;
         dm.Zip64Locator = oldLocator;
-        if (!cut) return;
-        if (spanningMode_ != smNone && (VolumeNumberInfo.volumeNumber > startVolume || !archiveStream_)) {
-            // The set grew past the volume the commit began on: the later volumes go, that one is
-            // cut back (under its own name again, if it had to give the set's name away).
-            if (startName.empty()) startName = VolumeFileName(startVolume, false);
+        VolumeJournal.Active = false;
+        if (spanningMode_ != smNone && cut) {
+            // Undo what happened to the volumes: the new ones go, renamed ones take their names
+            // back, and the start volume is opened again to be cut back.
             FreeArchiveStream();
-            for (int n = startVolume + 1; n <= VolumeNumberInfo.volumeNumber + 1; ++n) {
-                const std::u16string name = VolumeFileName(n, false);
-                if (name != startName) WideFileDelete(name);
-            }
-            const std::u16string moved = VolumeFileName(startVolume, false);
-            if (!WideFileExists(startName) && moved != startName && WideFileExists(moved))
-                WideRenameFile(moved, startName);
+            for (const std::u16string& made : VolumeJournal.Created) WideFileDelete(made);
+            for (auto r = VolumeJournal.Renamed.rbegin(); r != VolumeJournal.Renamed.rend(); ++r)
+                WideRenameFile(r->second, r->first);
+        }
+        for (auto p = parked.rbegin(); p != parked.rend(); ++p) WideRenameFile(p->second, p->first);
+        parked.clear();
+        if (!cut) return;
+        if (spanningMode_ != smNone) {
             const std::uint16_t mode = OpenMode;
             OpenMode = fmOpenReadWrite | fmShareDenyWrite;
             try {
@@ -140,7 +163,9 @@ void TZipBaseArchiver::CommitChanges() {
             s->Seek(tailStart, TSeekOrigin::soBeginning);
             s->SetSize(tailStart);
             tail.stream->SetPosition(0);
-            s->CopyFrom(*tail.stream, tail.stream->Size());
+            // Of a set, the start volume's part; the later volumes are back already.
+            const std::int64_t n = existingSet ? startTail : tail.stream->Size();
+            if (n > 0) s->CopyFrom(*tail.stream, n);
             tail.keep = false;
         }
     };
@@ -148,10 +173,20 @@ void TZipBaseArchiver::CommitChanges() {
     bool aborted = false;
     try {
         if (!s) Fail(13);  // a volume request failed earlier and left no archive stream
+        if (spanningMode_ != smNone) CheckVolumeNames();
         if (existingSet) {
-            // Its items lie on many volumes: only appending keeps them where they are.
-            if (first < backup.GetCount()) Fail(52);
-            startVolume = backup.GetCount() == 0 ? 0 : DirectoryDisk(dm);
+            const int last = std::max(VolumeNumberInfo.lastVolumeNumber, 0);
+            if (first < backup.GetCount()) {
+                const TDirItem& changed = backup.GetItem(first);
+                startVolume = changed.Header.DiskNumberStart == 0xFFFF
+                                  ? static_cast<int>(std::min<std::uint32_t>(changed.DiskNumberStart64, 0x7FFFFFFF))
+                                  : changed.Header.DiskNumberStart;
+                tailStart = OldLocalOffset(changed);
+            } else {
+                startVolume = backup.GetCount() == 0 ? 0 : DirectoryDisk(dm);
+                tailStart = backup.GetCount() == 0 ? dm.ArchiveStart : dm.DirectoryOffset();
+            }
+            if (startVolume > last) Fail(35);
             if (VolumeNumberInfo.volumeNumber != startVolume) {
                 TZipVolumeNumberInfo info = VolumeNumberInfo;
                 if (startVolume == 0) info.SetFirst();
@@ -160,8 +195,42 @@ void TZipBaseArchiver::CommitChanges() {
                 s = dm.Stream = archiveStream_;
             }
             startName = CurrentVolumeName;
-        }
-        if (first < backup.GetCount()) {
+            if (tailStart < 0 || tailStart > s->Size()) Fail(35);
+            // The tail: the start volume from there on and every later volume, back to back, so
+            // that the old items can be copied from it and the start volume restored from it.
+            tail.name = MakeTempFileName();
+            tail.stream = std::make_unique<TUniFileStream>(tail.name, fmCreate);
+            s->Seek(tailStart, TSeekOrigin::soBeginning);
+            startTail = s->Size() - tailStart;
+            if (startTail > 0) tail.stream->CopyFrom(*s, startTail);
+            TailFirstVolume = startVolume;
+            TailVolumeBase.assign(1, -tailStart);
+            std::vector<std::u16string> later;
+            for (int n = startVolume + 1; n <= last; ++n) {
+                std::u16string name;
+                bool cancel = false;
+                if (n == last) DoOnRequestLastVolume(name, cancel);
+                else DoOnRequestMiddleVolume(n, name, cancel);
+                if (cancel) Fail(45);
+                std::unique_ptr<TUniFileStream> v;
+                try {
+                    v = std::make_unique<TUniFileStream>(name, fmOpenRead | fmShareDenyNone);
+                } catch (const EStreamError&) {
+                    FailFmt(33, {name});
+                }
+                TailVolumeBase.push_back(tail.stream->Size());
+                const std::int64_t size = v->Size();
+                if (size > 0) tail.stream->CopyFrom(*v, size);
+                later.push_back(name);
+            }
+            // The later volumes make way for the new ones; they come back if the commit fails.
+            for (const std::u16string& name : later) {
+                const std::u16string aside = ParkVolume(name);
+                if (aside.empty()) FailFmt(19, {name});
+                parked.emplace_back(name, aside);
+            }
+            writePos = tailStart;
+        } else if (first < backup.GetCount()) {
             tailStart = OldLocalOffset(backup.GetItem(first));
             if (tailStart < 0 || tailStart > s->Size()) Fail(35);
             tail.name = MakeTempFileName();
@@ -181,7 +250,7 @@ void TZipBaseArchiver::CommitChanges() {
         if (startVolume == 0) VolumeNumberInfo.SetFirst();
         else VolumeNumberInfo.SetNumber(startVolume);
         ExtendingSet = existingSet;
-        if (spanningMode_ == smSpanning && IsFloppyDrive(WideToFsName(FileName)))
+        if (spanningMode_ == smSpanning && IsRemovableDrive(WideToFsName(FileName)))
             CommitBuffer = std::make_unique<TMemoryStream>();
 
         int i = first;
@@ -239,6 +308,8 @@ void TZipBaseArchiver::CommitChanges() {
         rollback();
         return;
     }
+    VolumeJournal.Active = false;
+    for (const auto& p : parked) WideFileDelete(p.second);
 
     // Sources of moved items go only after a commit that stored them.
     bool deleteAborted = false;

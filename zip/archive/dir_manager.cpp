@@ -174,11 +174,17 @@ void TZipDirManager::SaveDir(bool atEnd, TStream* stream) {
     if (a.SpanningMode() != smNone && !IsCustomStream && a.CurrentVolumeName != a.FileName) {
         const std::u16string finalName = a.VolumeFileName(-1, false);
         if (finalName != a.CurrentVolumeName) {
-            // The set was created anew, so an older file of the final name gives way.
-            if (WideFileExists(finalName)) WideFileDelete(finalName);
-            if (!WideRenameFile(a.CurrentVolumeName, finalName))
-                throw EZipException::CreateNativeFmt(19, &a, {finalName});
-            a.CurrentVolumeName = finalName;
+            if (a.IsOwnVolume(finalName)) {
+                // One of this set's volumes holds the final name. Volumes spanned under one name
+                // each keep it on their own disk, the last one too; any other set would lose one.
+                if (a.SpanningMode() != smSpanning) throw EZipException::CreateNativeFmt(19, &a, {finalName});
+            } else {
+                // The set was written anew, so an older file of the final name gives way.
+                if (WideFileExists(finalName)) WideFileDelete(finalName);
+                if (!a.RenameVolume(a.CurrentVolumeName, finalName))
+                    throw EZipException::CreateNativeFmt(19, &a, {finalName});
+                a.CurrentVolumeName = finalName;
+            }
         }
     }
 }

@@ -38,11 +38,6 @@ constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;
 // Longest stored name: its Unicode extra and Zip64 extra must fit the 16-bit extra length.
 constexpr std::size_t kMaxNameChars = 32000;
 
-std::int64_t OldLocalOffset(const TDirItem& item) {
-    return item.Header.LocalHeaderOffset == 0xFFFFFFFFu ? static_cast<std::int64_t>(item.LocalHeaderOffset64)
-                                                        : static_cast<std::int64_t>(item.Header.LocalHeaderOffset);
-}
-
 std::uint32_t ShareFlag(TZipFileShareMode mode) {
     switch (mode) {
     case smShareCompat: return fmShareCompat;
@@ -90,6 +85,15 @@ void SetDiskNumber(TDirItem& item, int volume) {
         item.HasZip64 = true;
         item.Header.DiskNumberStart = 0xFFFF;
     }
+}
+
+// The Unicode name extra: "NUCX", the length in characters, the UTF-16 name.
+TExtraField UnicodeNameExtra(const std::u16string& name) {
+    TExtraField nu{kTagUnicodeName, {}};
+    PutLE(nu.Data, 0x5843554E, 4);
+    PutLE(nu.Data, name.size(), 4);
+    for (char16_t c : name) PutLE(nu.Data, c, 2);
+    return nu;
 }
 
 // A temporary file deleted with the object.
@@ -188,13 +192,7 @@ bool TZipBaseArchiver::ProcessItem(int index) {
             PutLE(extras, 0, 8);
             PutLE(extras, 0, 8);
         }
-        if (UnicodeFilenames) {
-            TExtraField nu{kTagUnicodeName, {}};
-            PutLE(nu.Data, 0x5843554E, 4);  // "NUCX"
-            PutLE(nu.Data, item.Name.size(), 4);
-            for (char16_t c : item.Name) PutLE(nu.Data, c, 2);
-            item.ExtraFields.push_back(std::move(nu));
-        }
+        if (UnicodeFilenames) item.ExtraFields.push_back(UnicodeNameExtra(item.Name));
         if (cipher && UsePKSignatures && version < 0x4114) {
             TExtraField aes = cipher->Extra();
             if (aes.Tag != 0) item.ExtraFields.push_back(std::move(aes));
@@ -303,7 +301,9 @@ bool TZipBaseArchiver::ProcessItem(int index) {
             } catch (const std::exception&) {}
         }
         if (!archiveStream_ || !clean) {
-            // Nothing to retry on: the bytes of the failed item cannot be taken back here.
+            // Nothing to retry on: the bytes of the failed item cannot be taken back here. A volume
+            // that could not be had is the commit's failure, unless the user cancelled it.
+            if (!archiveStream_ && e.NativeError != 45) throw;
             FailureAction = fxaAbort;
             return false;
         }
@@ -331,7 +331,7 @@ void TZipBaseArchiver::AddFileItem(int index, std::int64_t tailStart, TStream* t
     }
     TDirItem& item = items.GetItem(index);
     const TDirItem& oldItem = backup.GetItem(old);
-    const std::int64_t pos = OldLocalOffset(oldItem) - tailStart;
+    const std::int64_t pos = TailPosition(oldItem, tailStart);
     std::uint8_t h[kLocalHeaderSize];
     if (pos < 0 || pos > tail->Size() - kLocalHeaderSize) Fail(35);
     tail->Seek(pos, TSeekOrigin::soBeginning);
@@ -359,6 +359,9 @@ void TZipBaseArchiver::AddFileItem(int index, std::int64_t tailStart, TStream* t
     if (item.ItemOperation == poRename) {
         bool utf8 = (item.Header.Flags & kFlagUtf8Name) != 0;
         const std::string name = StoredNameBytes(item.Name, Options.OEMFileNames, utf8);
+        // A reader takes the name from the Unicode extra before the stored one: it is renamed too.
+        for (TExtraField& e : item.ExtraFields)
+            if (e.Tag == kTagUnicodeName) e = UnicodeNameExtra(item.Name);
         const bool zip64 = item.Header.CompressedSize == 0xFFFFFFFFu || item.Header.UncompressedSize == 0xFFFFFFFFu;
         std::vector<std::uint8_t> extras;
         if (zip64) {

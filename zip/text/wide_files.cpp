@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -9,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "text/mask_match.h"
@@ -28,10 +30,6 @@ struct FindState {
 }  // namespace detail
 
 namespace {
-
-bool IsDriveLetterPrefix(const std::u16string& s) {
-    return s.size() >= 2 && s[1] == u':' && ((s[0] >= u'A' && s[0] <= u'Z') || (s[0] >= u'a' && s[0] <= u'z'));
-}
 
 // Attributes of an entry from its mode; bareName decides the hidden bit.
 std::uint32_t AttrFromMode(mode_t mode, const std::string& bareName) {
@@ -257,11 +255,9 @@ int WideLastDelimiter(const std::u16string& delimiters, const std::u16string& s)
 }
 
 namespace {
-// Length of the folder part (up to and including the last separator, or just the drive).
+// Length of the folder part: up to and including the last separator (":" is part of a name).
 std::size_t PathPartLength(const std::u16string& s) {
-    const int d = WideLastDelimiter(std::u16string(1, PathDelim), s);
-    if (d > 0) return static_cast<std::size_t>(d);
-    return IsDriveLetterPrefix(s) ? 2 : 0;
+    return static_cast<std::size_t>(WideLastDelimiter(std::u16string(1, PathDelim), s));
 }
 }  // namespace
 
@@ -276,7 +272,6 @@ std::u16string WideExtractFileExt(const std::u16string& s) {
 }
 
 std::u16string WideExtractFileDrive(const std::u16string& s) {
-    if (IsDriveLetterPrefix(s)) return s.substr(0, 2);
     if (s.size() >= 2 && s[0] == PathDelim && s[1] == PathDelim) {
         // "//server/share": up to, not including, the separator after the share name.
         int seps = 0;
@@ -396,12 +391,50 @@ bool ZipMatchesMask(const std::u16string& name, const std::u16string& mask) {
 
 std::u16string ZipExtractFileExt(const std::string& name) { return WideExtractFileExt(FsNameToWide(name)); }
 
-bool IsFloppyDrive(const std::string& path) {
-    const std::u16string drive = ZipWideUpperCase(WideExtractFileDrive(FsNameToWide(path)));
-    return drive == u"A:" || drive == u"B:";
+namespace {
+std::function<bool(const std::string&)>& RemovableDriveHook() {
+    static std::function<bool(const std::string&)> hook;
+    return hook;
+}
+}  // namespace
+
+std::function<bool(const std::string&)> SetRemovableDriveQuery(std::function<bool(const std::string&)> query) {
+    std::swap(RemovableDriveHook(), query);
+    return query;
 }
 
-bool IsRemovableDrive(const std::string& path) { return IsFloppyDrive(path); }
+bool SystemRemovableDrive(const std::string& path) {
+    // A name that does not exist yet lies on the file system of its nearest existing folder.
+    std::string p = path.empty() ? std::string(".") : path;
+    struct stat st {};
+    while (::stat(p.c_str(), &st) != 0) {
+        while (p.size() > 1 && p.back() == '/') p.pop_back();
+        const auto slash = p.rfind('/');
+        if (p == "/" || p == ".") return false;
+        p = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : p.substr(0, slash);
+    }
+    // The block device, or for a partition the disk it belongs to, tells whether it can be taken out.
+    const std::string dev =
+        "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+    char* real = ::realpath(dev.c_str(), nullptr);
+    if (!real) return false;
+    const std::string device = real;
+    std::free(real);
+    for (const std::string& dir : {device, device + "/.."}) {
+        const int fd = ::open((dir + "/removable").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        char c = 0;
+        const bool yes = ::read(fd, &c, 1) == 1 && c == '1';
+        ::close(fd);
+        return yes;
+    }
+    return false;
+}
+
+bool IsRemovableDrive(const std::string& path) {
+    const auto& hook = RemovableDriveHook();
+    return hook ? hook(path) : SystemRemovableDrive(path);
+}
 
 bool RemoveDirectoryTree(const std::string& path) {
     // A link is removed itself: what it points to lies outside the tree.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -102,8 +103,7 @@ std::u16string WideExpandFileName(const std::u16string& name);
 std::u16string WideSysErrorMessage(int code);
 std::u16string WideLibraryErrorMessage(const std::u16string& libName, int code);
 
-// Path texts. A drive is "X:" (an ASCII letter and a colon at the start) or "//server/share";
-// a colon anywhere else is part of a name.
+// Path texts. The only drive is "//server/share"; a colon is part of a name.
 int WideLastDelimiter(const std::u16string& delimiters, const std::u16string& s);
 std::u16string WideExtractFilePath(const std::u16string& s);
 std::u16string WideExtractFileName(const std::u16string& s);
@@ -149,10 +149,13 @@ std::u16string ZipExtractFileExt(const std::string& name);
 inline std::u16string ZipGetCurrentDir() { return WideGetCurrentDir(); }
 inline std::int32_t ZipFileAge(const std::u16string& s) { return WideFileAge(s); }
 
-// Drives and folders (byte-string names, UTF-8). Every drive counts as fixed here except the
-// floppy letters A: and B:, recognised in the text.
-bool IsFloppyDrive(const std::string& path);
+// Drives and folders (byte-string names, UTF-8). A path lies on a removable drive when the block
+// device behind its file system (or its nearest existing folder's) says so in sysfs; everything
+// else counts as fixed. IsRemovableDrive asks the query set last, or the system when none is set;
+// setting one returns the previous (tests stand in removable disks with it).
+bool SystemRemovableDrive(const std::string& path);
 bool IsRemovableDrive(const std::string& path);
+std::function<bool(const std::string&)> SetRemovableDriveQuery(std::function<bool(const std::string&)> query);
 // Removes the empty folder tree under path (ending with "/"); files are left alone, so a folder
 // that still holds one stays. True when path is gone afterwards.
 bool RemoveDirectoryTree(const std::string& path);

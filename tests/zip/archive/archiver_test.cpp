@@ -82,6 +82,8 @@ TEST(Archiver, OpenErrorsAndEmptyArchives) {
     EXPECT_EQ(NativeOf([&] { a.OpenArchive(fmCreate); }), 10);  // no file name
     a.FileName = dir.wide() + u"missing.kmz";
     EXPECT_EQ(NativeOf([&] { a.OpenArchive(0); }), 12);
+    a.FileName = u"a:missing.zip";  // a relative name, no floppy drive
+    EXPECT_EQ(NativeOf([&] { a.OpenArchive(0); }), 12);
     EXPECT_EQ(NativeOf([&] { a.FileCount(); }), 13);
     TZipArchiveItem f;
     EXPECT_EQ(NativeOf([&] { a.FindFirst(u"*.*", f, 0, u""); }), 13);

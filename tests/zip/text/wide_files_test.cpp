@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <set>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -14,24 +15,46 @@ using namespace zip;
 TEST(WidePaths, PartsDrivesAndRelativePaths) {
     EXPECT_EQ(WideExtractFileExt(u"/data/v1.2/readme"), u"");
     EXPECT_EQ(WideExtractFileExt(u"/data/x.tar.gz"), u".gz");
-    EXPECT_EQ(WideExtractFilePath(u"C:route.kml"), u"C:");
-    EXPECT_EQ(WideExtractFileName(u"C:route.kml"), u"route.kml");
+    // No drive letters: a colon is part of a name wherever it stands.
+    EXPECT_EQ(WideExtractFilePath(u"C:route.kml"), u"");
+    EXPECT_EQ(WideExtractFileName(u"C:route.kml"), u"C:route.kml");
+    EXPECT_EQ(WideExtractFilePath(u"a:b.kml"), u"");
+    EXPECT_EQ(WideExtractFileDrive(u"a:/b.kml"), u"");
     // A colon inside a Linux name is no drive.
     EXPECT_EQ(WideExtractFileDrive(u"/data/a:b.kml"), u"");
     EXPECT_EQ(WideExtractFileName(u"12:30.log"), u"12:30.log");
     EXPECT_EQ(WideExtractFileDrive(u"//server/share/folder/f.txt"), u"//server/share");
     EXPECT_EQ(WideExtractFileDirNoDrive(u"//server/share/folder/f.txt"), u"/folder/");
-    EXPECT_EQ(WideExtractFileDirNoDrive(u"C:/a/b.txt"), u"/a/");
+    EXPECT_EQ(WideExtractFileDirNoDrive(u"C:/a/b.txt"), u"C:/a/");
     EXPECT_EQ(WideExtractRelativePath(u"C:/a/b/", u"C:/a/c/f.txt"), u"../c/f.txt");
-    EXPECT_EQ(WideExtractRelativePath(u"C:/a/b/", u"D:/x/f.txt"), u"D:/x/f.txt");
+    EXPECT_EQ(WideExtractRelativePath(u"C:/a/b/", u"D:/x/f.txt"), u"../../../D:/x/f.txt");
+    EXPECT_EQ(WideExtractRelativePath(u"//s/a/b/", u"//t/a/x/f.txt"), u"//t/a/x/f.txt");
     EXPECT_EQ(WideExtractRelativePath(u"c:/A/b/", u"C:/a/B/f.txt"), u"f.txt");
     EXPECT_EQ(WideExpandFileName(u"/a/./b/../c.txt"), u"/a/c.txt");
     EXPECT_EQ(WideExpandFileName(u"/.."), u"/");
     EXPECT_EQ(WideExpandFileName(u"x.txt"), ZipIncludeTrailingBackslash(WideGetCurrentDir()) + u"x.txt");
-    EXPECT_TRUE(IsFloppyDrive("a:/x.zip"));
-    EXPECT_TRUE(IsRemovableDrive("B:x.zip"));
-    EXPECT_FALSE(IsRemovableDrive("/media/a:/x.zip"));
     EXPECT_EQ(ZipExtractFileExt("/d/x.KMZ"), u".KMZ");
+}
+
+// A drive is removable by what the system says of the disk, never by the name; a query set in the
+// system's place answers instead, also for names that do not exist yet.
+TEST(WideFiles, RemovableDrives) {
+    ziptest::TempDir dir;
+    const bool here = SystemRemovableDrive(".");
+    EXPECT_EQ(IsRemovableDrive("a:x.zip"), here);
+    EXPECT_EQ(IsRemovableDrive("B:/x.zip"), here);
+    EXPECT_EQ(SystemRemovableDrive(dir.str() + "missing/deeper/x.zip"), SystemRemovableDrive(dir.str()));
+    EXPECT_FALSE(SystemRemovableDrive("/proc/self/status"));  // no block device behind it
+    std::vector<std::string> asked;
+    auto old = SetRemovableDriveQuery([&](const std::string& path) {
+        asked.push_back(path);
+        return path.find("/disk") != std::string::npos;
+    });
+    EXPECT_TRUE(IsRemovableDrive("/m/disk1/t.zip"));
+    EXPECT_FALSE(IsRemovableDrive("/m/t.zip"));
+    EXPECT_EQ(asked, (std::vector<std::string>{"/m/disk1/t.zip", "/m/t.zip"}));
+    EXPECT_FALSE(SetRemovableDriveQuery(std::move(old)) == nullptr);
+    EXPECT_EQ(IsRemovableDrive("a:x.zip"), here);
 }
 
 TEST(WideStrings, Replace) {

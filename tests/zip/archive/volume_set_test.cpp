@@ -1,0 +1,378 @@
+// Volume sets through their whole life: created, opened again and changed (replace, rename,
+// delete, comment), grown onto new volumes; split under both naming schemes and spanned over
+// folders that stand for removable disks, with and without a stub, stored, deflated, encrypted
+// and Zip64. After every step the volumes are accounted for, joined and judged by outside readers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "archive/archiver.h"
+#include "test_util.h"
+#include "text/wide_files.h"
+#include "zip_judges.h"
+
+using namespace zip;
+namespace fs = std::filesystem;
+using ziptest::Random;
+
+namespace {
+
+enum class Naming { Z01, Numbered, Disks };
+enum class Data { Stored, Deflated, Encrypted, Zip64 };
+
+struct SetShape {
+    Naming naming;
+    bool stub;
+    Data data;
+};
+
+const char* kPassword = "Set pass 3";
+
+// Folders named "disk..." under the test's folder are removable disks, one volume each.
+class VolumeSet {
+public:
+    explicit VolumeSet(SetShape shape) : shape_(shape) {
+        old_ =
+            SetRemovableDriveQuery([root = dir.str()](const std::string& p) { return p.rfind(root + "disk", 0) == 0; });
+        fs::create_directories(dir.path() / "out");
+        fs::create_directories(dir.path() / "tmp");
+        dir.write("stub.bin", "MZ" + Random(1998, 4));
+    }
+    ~VolumeSet() { SetRemovableDriveQuery(std::move(old_)); }
+
+    bool Spanned() const { return shape_.naming == Naming::Disks; }
+    std::string Password() const { return shape_.data == Data::Encrypted ? kPassword : ""; }
+    std::u16string Disk(int n) const { return dir.wide() + u"disk" + WideFromAscii(std::to_string(n).c_str()) + u"/"; }
+    // The highest disk that holds a volume.
+    int LastDisk() const {
+        int n = 1;
+        while (fs::exists(dir.path() / ("disk" + std::to_string(n + 1)) / "t.zip")) ++n;
+        return n;
+    }
+
+    // An archiver set up for this set, as a user would set it up each time.
+    void Setup(TZipArchiver& a) {
+        a.TempDir = dir.wide() + u"tmp";
+        a.SetCompressionMode(shape_.data == Data::Stored ? 0 : shape_.data == Data::Encrypted ? 1 : 6);
+        a.Zip64Mode = shape_.data == Data::Zip64 ? zmAlways : zmAuto;
+        if (!Password().empty()) a.SetPassword(Password());
+        ziptest::Split(a, 65536);
+        a.SpanningOptions.AdvancedNaming = shape_.naming == Naming::Numbered;
+        if (shape_.stub) a.SFXStub = dir.wide() + u"stub.bin";
+        if (Spanned()) {
+            a.SetSpanningMode(smSpanning);
+            a.FileName = Disk(1) + u"t.zip";
+            a.OnRequestBlankVolume = [this](TComponent*, int number, std::u16string& name, bool& cancel) {
+                name = Disk(number) + u"t.zip";
+                fs::create_directories(WideToFsName(Disk(number)));
+                cancel = blankHook && blankHook(number, name);
+            };
+            a.OnRequestFirstVolume = [this](TComponent*, std::u16string& name, bool&) { name = Disk(1) + u"t.zip"; };
+            a.OnRequestMiddleVolume = [this](TComponent*, int number, std::u16string& name, bool&) {
+                name = Disk(number) + u"t.zip";
+            };
+            a.OnRequestLastVolume = [this](TComponent*, std::u16string& name, bool&) {
+                name = Disk(LastDisk()) + u"t.zip";
+            };
+        } else {
+            a.FileName = dir.wide() + (shape_.stub ? u"out/t.exe" : u"out/t.zip");
+            a.OnRequestBlankVolume = [this](TComponent*, int number, std::u16string& name, bool& cancel) {
+                cancel = blankHook && blankHook(number, name);
+            };
+        }
+        a.BaseDir = dir.wide() + u"src";
+    }
+
+    // The volumes in disk order, by the naming rules, for a set of count volumes.
+    std::vector<fs::path> Named(int count) const {
+        std::vector<fs::path> v;
+        for (int n = 1; n <= count; ++n) {
+            char num[16];
+            if (Spanned()) {
+                v.push_back(dir.path() / ("disk" + std::to_string(n)) / "t.zip");
+                continue;
+            }
+            const bool last = n == count;
+            std::string name;
+            if (shape_.stub && n == 1) name = "t.exe";
+            else if (last) name = shape_.stub ? "t.ZIP" : "t.zip";
+            else if (shape_.naming == Naming::Z01) std::snprintf(num, sizeof num, "t.Z%02d", n), name = num;
+            else std::snprintf(num, sizeof num, "t_%03d", n), name = std::string(num) + (shape_.stub ? ".exe" : ".zip");
+            v.push_back(dir.path() / "out" / name);
+        }
+        return v;
+    }
+
+    // Every file of the set's folders (the temporary folder included), relative to the test's one.
+    std::set<std::string> Files() const {
+        std::set<std::string> files;
+        for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+            if (e.is_regular_file()) {
+                const std::string rel = fs::relative(e.path(), dir.path()).string();
+                if (rel.rfind("src/", 0) != 0 && rel != "stub.bin") files.insert(rel);
+            }
+        return files;
+    }
+
+    // Counts the volumes from the last one's end record, accounts for every file, joins the
+    // volumes and judges the result: 7z, and Python's zipfile for the names, the bytes of every
+    // member against its source and the comment of one.
+    void Judge(const std::string& step, const std::string& comment = "") {
+        SCOPED_TRACE(step);
+        fs::path last = Spanned() ? dir.path() / ("disk" + std::to_string(LastDisk())) / "t.zip"
+                                  : dir.path() / "out" / (shape_.stub ? "t.ZIP" : "t.zip");
+        const std::string bytes = ziptest::Bytes(last);
+        ASSERT_GE(bytes.size(), 22u);
+        const int count = static_cast<int>(ziptest::LE(bytes, bytes.size() - 22 + 4, 2)) + 1;
+        const std::vector<fs::path> volumes = Named(count);
+        std::set<std::string> want;
+        for (const auto& v : volumes) want.insert(fs::relative(v, dir.path()).string());
+        EXPECT_EQ(Files(), want);  // nothing lost, nothing left behind
+        EXPECT_GE(count, 3);
+        for (std::size_t i = 0; i + 1 < volumes.size(); ++i) EXPECT_LE(fs::file_size(volumes[i]), 65536u);
+        const fs::path joined = dir.path() / "joined.zip";
+        ASSERT_TRUE(ziptest::JoinVolumes(volumes, joined));
+        EXPECT_TRUE(ziptest::SevenZip("t", joined, nullptr, Password()));
+        static const char* script = R"PY(
+import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1]); z.setpassword(sys.argv[2].encode())
+bad = z.testzip()
+if bad is not None: print('BAD', bad); sys.exit(1)
+want = dict(a.split('=', 1) for a in sys.argv[4:])
+names = sorted(i.filename for i in z.infolist())
+if names != sorted(want): print('NAMES', names); sys.exit(1)
+for m, src in want.items():
+    if z.read(m) != open(src, 'rb').read(): print('DIFF', m); sys.exit(1)
+if sys.argv[3]:
+    m, text = sys.argv[3].split(':', 1)
+    if z.getinfo(m).comment.decode() != text: print('COMMENT', z.getinfo(m).comment); sys.exit(1)
+)PY";
+        std::vector<std::string> args = {joined.string(), Password(), comment};
+        for (const auto& [member, source] : expected) args.push_back(member + "=" + dir.str() + "src/" + source);
+        std::string out;
+        EXPECT_EQ(ziptest::Python(script, args, &out), 0) << out;
+        fs::remove(joined);
+    }
+
+    // Opens the set, lets change alter its items inside one transaction, and closes it.
+    void Change(const std::function<void(TZipArchiver&, TZipDirArray&)>& change) {
+        TZipArchiver a;
+        Setup(a);
+        a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
+        ASSERT_EQ(a.SpanningMode(), Spanned() ? smSpanning : smSplitting);
+        a.BeginUpdate();
+        change(a, a.DirManager()->Items);
+        a.EndUpdate();
+        a.CloseArchive();
+    }
+
+    ziptest::TempDir dir;
+    std::map<std::string, std::string> expected;  // member -> source file under src/
+    // Answers the blank-volume request of disk number (1-based) in a commit: true cancels.
+    std::function<bool(int, std::u16string&)> blankHook;
+
+private:
+    SetShape shape_;
+    std::function<bool(const std::string&)> old_;
+};
+
+// Builds the set of four files every case starts from.
+void Create(VolumeSet& set) {
+    set.dir.write("src/a.kml", ziptest::Kml(900));
+    set.dir.write("src/noise.bin", Random(150000, 1));
+    set.dir.write("src/empty.txt", "");
+    set.dir.write("src/icons/b.png", Random(30000, 2));
+    set.expected = {
+        {"a.kml", "a.kml"}, {"noise.bin", "noise.bin"}, {"empty.txt", "empty.txt"}, {"icons/b.png", "icons/b.png"}};
+    TZipArchiver a;
+    set.Setup(a);
+    a.OpenArchive(fmCreate);
+    a.BeginUpdate();
+    for (const char16_t* name : {u"a.kml", u"noise.bin", u"empty.txt", u"icons/b.png"}) a.AddFiles(name, 0x28BF, u"");
+    a.EndUpdate();
+    a.CloseArchive();
+}
+
+void Rename(TZipDirArray& items, const std::u16string& from, const std::u16string& to) {
+    int at = -1;
+    ASSERT_TRUE(items.FindItem(from, at));
+    items.RenameItem(at, to);
+    TDirItem& it = items.GetItem(at);
+    it.OldName = from;
+    it.ItemOperation = poRename;
+    it.Pending = true;
+}
+
+class VolumeSetLife : public ::testing::TestWithParam<SetShape> {};
+
+TEST_P(VolumeSetLife, EveryStepLeavesASoundSet) {
+    VolumeSet set(GetParam());
+    Create(set);
+    set.Judge("create");
+
+    set.dir.write("src/noise.bin", Random(130000, 3));  // replaced: the first item's volume on
+    set.Change([](TZipArchiver& a, TZipDirArray&) { a.AddFiles(u"noise.bin", 0x28BF, u""); });
+    set.Judge("replace");
+
+    set.Change([](TZipArchiver&, TZipDirArray& items) { Rename(items, u"a.kml", u"route/a2.kml"); });
+    set.expected.erase("a.kml");
+    set.expected["route/a2.kml"] = "a.kml";
+    set.Judge("rename");
+
+    set.Change([](TZipArchiver&, TZipDirArray& items) {
+        int at = -1;
+        ASSERT_TRUE(items.FindItem(u"empty.txt", at));
+        items.Delete(at);
+    });
+    set.expected.erase("empty.txt");
+    set.Judge("delete");
+
+    set.Change([](TZipArchiver&, TZipDirArray& items) {
+        int at = -1;
+        ASSERT_TRUE(items.FindItem(u"icons/b.png", at));
+        TDirItem& it = items.GetItem(at);
+        it.Comment = "blue pin";
+        it.ItemOperation = poChangeComment;
+        it.Pending = true;
+    });
+    set.Judge("comment", "icons/b.png:blue pin");
+
+    set.dir.write("src/big.bin", Random(140000, 5));  // onto new volumes
+    set.Change([](TZipArchiver& a, TZipDirArray&) { a.AddFiles(u"big.bin", 0x28BF, u""); });
+    set.expected["big.bin"] = "big.bin";
+    set.Judge("grow", "icons/b.png:blue pin");
+
+    // Opened again, it lists what the steps left, under the new name.
+    TZipArchiver r;
+    set.Setup(r);
+    r.OpenArchive(fmOpenRead);
+    EXPECT_EQ(r.FileCount(), 4);
+    int at = -1;
+    EXPECT_TRUE(r.DirManager()->Items.FindItem(u"route/a2.kml", at));
+    EXPECT_FALSE(r.DirManager()->Items.FindItem(u"a.kml", at));
+}
+
+std::string ShapeName(const ::testing::TestParamInfo<SetShape>& i) {
+    static const char* namings[] = {"Z01", "Numbered", "Disks"};
+    static const char* data[] = {"Stored", "Deflated", "Encrypted", "Zip64"};
+    return std::string(namings[static_cast<int>(i.param.naming)]) + (i.param.stub ? "Stub" : "") +
+           data[static_cast<int>(i.param.data)];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sets, VolumeSetLife,
+    ::testing::Values(SetShape{Naming::Z01, false, Data::Stored}, SetShape{Naming::Z01, true, Data::Deflated},
+                      SetShape{Naming::Z01, false, Data::Zip64}, SetShape{Naming::Numbered, false, Data::Encrypted},
+                      SetShape{Naming::Numbered, true, Data::Zip64}, SetShape{Naming::Disks, false, Data::Deflated},
+                      SetShape{Naming::Disks, true, Data::Encrypted}, SetShape{Naming::Disks, false, Data::Zip64}),
+    ShapeName);
+
+// The bytes of every file of the set.
+std::map<std::string, std::string> Snapshot(const VolumeSet& set) {
+    std::map<std::string, std::string> s;
+    for (const std::string& f : set.Files()) s[f] = ziptest::Bytes(set.dir.path() / f);
+    return s;
+}
+
+class VolumeSetFailure : public ::testing::TestWithParam<SetShape> {};
+
+// A change that rewrites the whole set is stopped at each volume it moves on to, by a cancel and
+// by a volume that cannot be made: the set is afterwards as it was, byte for byte.
+TEST_P(VolumeSetFailure, CancelOrFailureAtEachVolumeLeavesTheSet) {
+    VolumeSet set(GetParam());
+    Create(set);
+    const auto before = Snapshot(set);
+    set.dir.write("src/a.kml", ziptest::Kml(950));  // the first item: everything is written again
+    int stops = 0;
+    for (int stop = 2; stop < 12; ++stop) {
+        for (const bool cancel : {true, false}) {
+            SCOPED_TRACE("volume " + std::to_string(stop) + (cancel ? " cancelled" : " failed"));
+            int reached = 0;
+            set.blankHook = [&](int number, std::u16string& name) {
+                if (number != stop) return false;
+                reached = number;
+                if (!cancel) name = set.dir.wide() + u"stub.bin/no/t.zip";  // cannot be created
+                return cancel;
+            };
+            TZipArchiver a;
+            set.Setup(a);
+            a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
+            a.BeginUpdate();
+            a.AddFiles(u"a.kml", 0x28BF, u"");
+            const int native = ziptest::NativeOf([&] { a.EndUpdate(); });
+            a.CloseArchive();
+            if (reached == 0) {
+                EXPECT_EQ(native, -1);
+                EXPECT_GE(stops, 2);
+                return;
+            }
+            stops += cancel;
+            // A cancelled volume ends the commit quietly, or with native 45 where it stops a copy.
+            if (cancel) EXPECT_TRUE(native == -1 || native == 45) << native;
+            else EXPECT_EQ(native, 19);
+            ASSERT_EQ(Snapshot(set), before);
+        }
+    }
+    ADD_FAILURE() << "the commit never ran through";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sets, VolumeSetFailure,
+                         ::testing::Values(SetShape{Naming::Z01, false, Data::Deflated},
+                                           SetShape{Naming::Numbered, true, Data::Stored},
+                                           SetShape{Naming::Disks, false, Data::Encrypted}),
+                         ShapeName);
+
+}  // namespace
+
+// Steps that would write one volume of a set over another are refused before anything is lost.
+TEST(VolumeSetCollisions, NoVolumeWritesOverAnother) {
+    ziptest::TempDir dir;
+    dir.write("src/noise.bin", Random(150000, 6));
+    auto make = [&](const std::u16string& name, const std::function<void(TZipArchiver&)>& setup) {
+        TZipArchiver a;
+        ziptest::Split(a, 65536);
+        a.SetCompressionMode(0);
+        setup(a);
+        a.FileName = dir.wide() + name;
+        return ziptest::NativeOf([&] {
+            a.OpenArchive(fmCreate);
+            a.BaseDir = dir.wide() + u"src";
+            a.AddFiles(u"noise.bin", 0x28BF, u"");
+            a.CloseArchive();
+        });
+    };
+    // A split set named like its first volume would end up renamed onto it; a file of that name
+    // that was there before stays as it was.
+    dir.write("t.Z01", "mine");
+    EXPECT_EQ(make(u"t.Z01", [](TZipArchiver&) {}), 19);
+    EXPECT_EQ(ziptest::Bytes(dir.path() / "t.Z01"), "mine");
+    EXPECT_FALSE(fs::exists(dir.path() / "t.Z02"));
+
+    // One name on every volume of a fixed drive: each volume would truncate the one before.
+    auto spanned = [](TZipArchiver& a) { a.SetSpanningMode(smSpanning); };
+    EXPECT_EQ(make(u"s.zip", spanned), 19);
+    EXPECT_FALSE(fs::exists(dir.path() / "s.zip"));
+    // A handler that still gives the name of a volume already written is refused at that volume.
+    EXPECT_EQ(make(u"h.zip",
+                   [&](TZipArchiver& a) {
+                       a.SetSpanningMode(smSpanning);
+                       a.OnRequestBlankVolume = [](TComponent*, int, std::u16string&, bool&) {};
+                   }),
+              19);
+    // Named apart by the handler, the volumes make a sound set.
+    EXPECT_EQ(make(u"n.zip",
+                   [&](TZipArchiver& a) {
+                       a.SetSpanningMode(smSpanning);
+                       a.OnRequestBlankVolume = [&](TComponent*, int number, std::u16string& name, bool&) {
+                           if (number > 1) name = dir.wide() + u"n" + WideFromAscii(std::to_string(number).c_str());
+                       };
+                   }),
+              -1);
+    ASSERT_TRUE(
+        ziptest::JoinVolumes({dir.path() / "n.zip", dir.path() / "n2", dir.path() / "n3"}, dir.path() / "j.zip"));
+    EXPECT_FALSE(ziptest::PythonCheck(dir.path() / "j.zip", {"noise.bin=" + dir.str() + "src/noise.bin"}).empty());
+    EXPECT_FALSE(fs::exists(dir.path() / "n4"));
+}
