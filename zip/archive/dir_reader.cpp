@@ -516,6 +516,7 @@ void TZipDirManager::RebuildFromLocalHeaders() {
     const std::int64_t size = Stream->Size();
     const std::uint32_t family = Owner.UsePKSignatures ? kLocalHeaderSignature : kBaseLocalHeaderSignature;
     std::vector<std::uint8_t> rest;
+    std::int64_t claimed = 0;
     std::int64_t p = FindNextLocalHeader(0);
     while (p >= 0 && Items.GetCount() < INT_MAX - 1) {
         std::int64_t next = p + 4;
@@ -561,8 +562,13 @@ void TZipDirManager::RebuildFromLocalHeaders() {
                     h.UncompressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(uncompressed, 0xFFFFFFFFu));
                 }
             }
-            // The size as the Zip64 extra gives it when the field overflows.
-            if (EffectiveCompressedSize(item) < size) {
+            // The size as the Zip64 extra gives it when the field overflows, read unsigned: a huge
+            // one is no negative size. Together the items may claim no more data than the file
+            // holds, as a directory listing them must when the archive is opened again.
+            const std::uint64_t packed =
+                h.CompressedSize == 0xFFFFFFFFu ? item.CompressedSize64 : std::uint64_t{h.CompressedSize};
+            if (packed < static_cast<std::uint64_t>(size) && packed <= static_cast<std::uint64_t>(size - claimed)) {
+                claimed += static_cast<std::int64_t>(packed);
                 const int n = Items.GetCount();
                 Items.SetCount(n + 1);
                 Items.SetItem(n, item);
