@@ -290,6 +290,8 @@ void TZipBaseArchiver::CloseArchive() {
             // An empty file opened read-only stays as it is.
             const bool writable = OpenMode == fmCreate || (OpenMode & 3) != 0 || inMemory_ || ExternalStream;
             if (writable && HoldsNoArchive()) dirManager_->SaveDir(true, nullptr);
+            dirManager_.reset();
+            if (writable) CloseArchiveFile();
         } catch (...) {
             active_ = false;
             dirManager_.reset();
@@ -628,7 +630,10 @@ std::u16string TZipBaseArchiver::VolumeFileName(int volumeNumber, bool forReadin
     auto number = [](const char* fmt, int n) { return FsNameToWide(ZipFormat(fmt, {std::int64_t{n}})); };
     auto build = [&](bool advanced, int n) -> std::u16string {
         if (n < 0) {  // the last volume
-            if (spanningMode_ == smSplitting && hasStub) return dir + base + (UsePKSignatures ? u".ZIP" : u".ZA");
+            // Behind a stub only a name of the stub's own needs another one for the last volume;
+            // any other keeps its name, so that the set reopens by it.
+            if (spanningMode_ == smSplitting && hasStub && IsSFXFile(FileName))
+                return dir + base + (UsePKSignatures ? u".ZIP" : u".ZA");
             return FileName;
         }
         if (spanningMode_ == smSpanning)

@@ -1,8 +1,8 @@
 // The commit: turns the items a transaction added or replaced into a valid archive, and puts the
 // old archive back when anything fails or the user cancels.
 #include <algorithm>
-
-#include <unistd.h>
+#include <exception>
+#include <utility>
 
 #include "archive/archiver.h"
 #include "archive/le_fields.h"
@@ -50,6 +50,7 @@ void TZipBaseArchiver::CommitChanges() {
     UpdateDepth = 0;
     ItemsProcessed = ItemsToProcess = 0;
     Cancelled = false;
+    FailureError = nullptr;
     CommitRunning = true;
     BytesToProcess = BytesProcessed = 0;
     struct Running {
@@ -224,6 +225,9 @@ void TZipBaseArchiver::CommitChanges() {
             }
             // Inside the guard: a failed directory write puts the old archive back too.
             dm.SaveDir(true, archiveStream_);
+            // Before the sources of moved items go: they may be deleted only once the archive
+            // that holds them is on the disk.
+            if (Options.FlushBuffers && archiveStream_) FlushArchiveFile(archiveStream_);
             if (VolumeNumberInfo.lastVolumeNumber >= 0)
                 VolumeNumberInfo.lastVolumeNumber = VolumeNumberInfo.volumeNumber;
         }
@@ -237,6 +241,7 @@ void TZipBaseArchiver::CommitChanges() {
     }
     if (aborted) {
         rollback();
+        if (FailureError) std::rethrow_exception(std::exchange(FailureError, nullptr));
         return;
     }
 
@@ -264,8 +269,6 @@ void TZipBaseArchiver::CommitChanges() {
         }
     }
     if (!deleteAborted) DoOnOverallProgress(100, operation, ppEnd, Cancelled);
-    if (Options.FlushBuffers && archiveStream_)
-        if (auto* h = dynamic_cast<THandleStream*>(archiveStream_)) ::fsync(h->Handle());
 }
 
 }  // namespace zip

@@ -583,6 +583,9 @@ void TZipDirManager::RebuildFromLocalHeaders() {
 // --- opening ---------------------------------------------------------------------------------------
 
 void TZipBaseArchiver::OpenExistingArchive() {
+    // A failed open leaves the modes as the caller set them: the next open must judge alike.
+    const TZipSpanningMode mode = spanningMode_;
+    const bool advanced = SpanningOptions.AdvancedNaming;
     spanningMode_ = smNone;
     VolumeNumberInfo.Init();
     const bool repair = OpenDamaged;
@@ -651,6 +654,8 @@ void TZipBaseArchiver::OpenExistingArchive() {
     } catch (...) {
         dirManager_.reset();
         FreeArchiveStream();
+        spanningMode_ = mode;
+        SpanningOptions.AdvancedNaming = advanced;
         throw;
     }
 }
