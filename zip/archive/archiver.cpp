@@ -176,6 +176,7 @@ void TZipBaseArchiver::SetInMemory(bool value) {
         {
             TUniFileStream file(FileName, fmCreate);
             file.CopyFrom(*archiveStream_, 0);
+            file.Close();  // raises when what was written may be lost
         }
         CloseArchive();
         inMemory_ = false;

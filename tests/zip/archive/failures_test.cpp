@@ -7,6 +7,7 @@
 #include "archive/archiver.h"
 #include "test_util.h"
 #include "text/wide_files.h"
+#include "text/wide_strings.h"
 
 using namespace zip;
 namespace fs = std::filesystem;
@@ -175,6 +176,12 @@ TEST(FileFaults, AFileThatCannotBeClosedIsNotMade) {
         EXPECT_EQ(NativeOf([&] { a.CloseArchive(); }), 46);
         EXPECT_EQ(disk.hits, 1);
         EXPECT_FALSE(a.Active());
+    }
+    {
+        FailingDisk disk(TFileCall::Close, dir.path() / "list.txt");
+        TUniStringList list;
+        list.Add(u"line");
+        EXPECT_THROW(list.SaveToFile(dir.wide() + u"list.txt"), EStreamError);
     }
     // A full volume of a split set that cannot be closed fails its commit.
     FailingDisk disk(TFileCall::Close, dir.path() / "v.Z01");
