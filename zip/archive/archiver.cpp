@@ -658,6 +658,9 @@ std::u16string TZipBaseArchiver::VolumeFileName(int volumeNumber, bool forReadin
     };
     if (forReading && !WideFileExists(name)) {
         if (WideFileExists(lowerExt(name))) name = lowerExt(name);
+        // A split set behind a stub begins with the stub's extension, whatever its own name.
+        else if (spanningMode_ == smSplitting && volumeNumber == 0 && WideFileExists(dir + base + u".exe"))
+            name = dir + base + u".exe";
     } else if (!forReading && ExtendingSet && volumeNumber >= 0) {
         // New volumes of such a set are named alike.
         const std::u16string first = build(SpanningOptions.AdvancedNaming, 0);
