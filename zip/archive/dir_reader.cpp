@@ -63,23 +63,25 @@ bool ReadAt(TStream& s, std::int64_t position, void* buffer, std::int64_t count)
 
 // Sets dm's archive start from where its directory was found, storedOffset bytes into the archive,
 // and shifts the offsets accordingly; false when that cannot decide: an overflowed field, a
-// directory found before its offset, or no item 0 whose local header lies where the difference
-// puts it.
+// directory found before its offset, or leading bytes with no item 0 whose local header lies where
+// the difference puts it.
 bool StartFromDirectory(TZipDirManager& dm, std::uint64_t storedOffset) {
     if (dm.Items.GetCount() == 0 || storedOffset == 0xFFFFFFFFu ||
         storedOffset > static_cast<std::uint64_t>(dm.DirectoryPosition))
         return false;
     const std::int64_t shift = dm.DirectoryPosition - static_cast<std::int64_t>(storedOffset);
-    const std::int64_t first = EffectiveLocalOffset(dm.Items.GetItem(0));
-    if (first > dm.Stream->Size() - shift || !dm.CheckLocalHeader(first + shift)) return false;
     if (shift > 0) {
+        const std::int64_t first = EffectiveLocalOffset(dm.Items.GetItem(0));
+        if (first > dm.Stream->Size() - shift || !dm.CheckLocalHeader(first + shift)) return false;
         dm.ArchiveStart = shift;
         dm.ShiftOffsets();
         return true;
     }
-    // Offsets that already count the leading bytes: the archive starts at its first header.
-    dm.ArchiveStart = first;
-    for (int i = 1; i < dm.Items.GetCount(); ++i) {
+    // The directory lies where its offset says, so the other offsets count the leading bytes too:
+    // the archive starts at its first header. A damaged first item does not move the others (a
+    // header elsewhere that looks like it, or an add that lets its name fit, would).
+    dm.ArchiveStart = dm.DirectoryPosition;
+    for (int i = 0; i < dm.Items.GetCount(); ++i) {
         const std::int64_t offset = EffectiveLocalOffset(dm.Items.GetItem(i));
         if (offset >= 0 && offset < dm.ArchiveStart) dm.ArchiveStart = offset;
     }

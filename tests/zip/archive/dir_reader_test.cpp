@@ -416,6 +416,34 @@ TEST(ReaderEdges, RecoveredItemsClaimNoMoreDataThanTheFileHolds) {
     EXPECT_EQ(Names(*b->DirManager()), (std::vector<std::string>{"outer.bin", "real.txt", "added.kml"}));
 }
 
+// A directory found where its offset says keeps its offsets, however its first item looks: the
+// archive must not move when an add lets a header that once ran past the end fit.
+TEST(ReaderEdges, OffsetsOfADirectoryWhereItSaysStay) {
+    ziptest::TempDir dir;
+    const RawZip z = BuildZip({{"a.txt", "alpha"}, {"b.txt", "beta"}});
+    // Leading bytes counted by the directory's offset and b's, but item 0 still says 0; a's local
+    // header names more bytes than the file holds.
+    std::string b = std::string(36, '\0') + z.bytes;
+    SetLe(b, 36 + z.end + 16, z.directory + 36, 4);
+    const std::size_t bCentral = 36 + z.directory + 46 + 5;
+    SetLe(b, bCentral + 42, ziptest::LE(b, bCentral + 42, 4) + 36, 4);
+    SetLe(b, 36 + 26, b.size() - 36 - 30 + 10, 2);
+    Put(dir.path() / "t.zip", b);
+    const std::string before = Entries(OurListing(dir.path() / "t.zip", false));
+    {
+        auto a = Open(dir.path() / "t.zip", false, fmOpenReadWrite | fmShareDenyWrite);
+        dir.write("added.kml", "<kml>added</kml>\n");
+        a->BaseDir = dir.wide();
+        a->AddFiles(u"added.kml", 0x28BF, u"");
+    }
+    const std::string after = Entries(OurListing(dir.path() / "t.zip", false));
+    EXPECT_EQ(after.substr(0, before.size()), before);
+    const std::string bytes = Bytes(dir.path() / "t.zip");
+    const std::size_t added = std::stoul(after.substr(after.rfind('|') + 1));
+    EXPECT_EQ(bytes.substr(added, 4), "PK\x03\x04");
+    EXPECT_EQ(bytes.substr(added + 30, 9), "added.kml");
+}
+
 TEST(ReaderEdges, StubLargerThanTheFirstVolumeLeavesNoFile) {
     ziptest::TempDir dir;
     dir.write("stub.exe", Random(70000, 2));
