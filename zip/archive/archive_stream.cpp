@@ -110,6 +110,28 @@ void TZipBaseArchiver::OpenVolumeFile(const std::u16string& name) {
         SetVolumeIds.push_back(id);
 }
 
+void TZipBaseArchiver::CloseArchiveFile() {
+    if (!ExternalStream)
+        if (auto* f = dynamic_cast<TUniFileStream*>(ownedStream_.get())) {
+            try {
+                f->Close();
+            } catch (const EStreamError&) {
+                FreeArchiveStream();
+                Fail(46);
+            }
+        }
+    FreeArchiveStream();
+}
+
+void TZipBaseArchiver::FlushArchiveFile(TStream* stream) {
+    try {
+        if (auto* f = dynamic_cast<TUniFileStream*>(stream)) f->Flush();
+        else if (auto* h = dynamic_cast<THandleStream*>(stream); h && !WideFileFlush(h->Handle())) Fail(46);
+    } catch (const EStreamError&) {
+        Fail(46);
+    }
+}
+
 void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info) {
     if (spanningMode_ == smNone) {
         if (!archiveStream_) OpenVolumeFile(FileName);
@@ -130,7 +152,7 @@ void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info) {
                 CurrentVolumeName = own;
             }
         }
-        FreeArchiveStream();
+        CloseArchiveFile();
         for (;;) {
             name = FileName;
             DoOnRequestBlankVolume(number, name, cancel);
@@ -161,9 +183,12 @@ void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info) {
             // A volume label ("pkback# 001" ...) has no counterpart on this platform.
         }
     } else {
-        if (info.IsFirst()) DoOnRequestFirstVolume(name, cancel);
-        else if (info.IsLastVolume()) DoOnRequestLastVolume(name, cancel);
-        else DoOnRequestMiddleVolume(number, name, cancel);
+        // Asked for until it is there or the user gives up.
+        do {
+            if (info.IsFirst()) DoOnRequestFirstVolume(name, cancel);
+            else if (info.IsLastVolume()) DoOnRequestLastVolume(name, cancel);
+            else DoOnRequestMiddleVolume(number, name, cancel);
+        } while (!cancel && !WideFileExists(name));
         if (!cancel) OpenVolumeFile(name);
     }
     if (cancel) Fail(45);
@@ -199,8 +224,7 @@ std::int64_t TZipBaseArchiver::WriteToVolume(const void* buffer, std::int64_t co
                 stream->CopyFrom(*pending, pending->Size());
                 pending->SetSize(0);
             }
-            if (spanningMode_ == smSpanning)
-                if (auto* h = dynamic_cast<THandleStream*>(stream)) ::fsync(h->Handle());
+            if (spanningMode_ == smSpanning) FlushArchiveFile(stream);
             TZipVolumeNumberInfo next = VolumeNumberInfo;
             next.SetNumber(VolumeNumberInfo.volumeNumber + 1);
             RequestVolume(next);

@@ -176,6 +176,7 @@ void TZipBaseArchiver::SetInMemory(bool value) {
         {
             TUniFileStream file(FileName, fmCreate);
             file.CopyFrom(*archiveStream_, 0);
+            file.Close();  // raises when what was written may be lost
         }
         CloseArchive();
         inMemory_ = false;
@@ -291,6 +292,8 @@ void TZipBaseArchiver::CloseArchive() {
             // An empty file opened read-only stays as it is.
             const bool writable = OpenMode == fmCreate || (OpenMode & 3) != 0 || inMemory_ || ExternalStream;
             if (writable && HoldsNoArchive()) dirManager_->SaveDir(true, nullptr);
+            dirManager_.reset();
+            if (writable) CloseArchiveFile();
         } catch (...) {
             active_ = false;
             dirManager_.reset();
@@ -629,7 +632,10 @@ std::u16string TZipBaseArchiver::VolumeFileName(int volumeNumber, bool forReadin
     auto number = [](const char* fmt, int n) { return FsNameToWide(ZipFormat(fmt, {std::int64_t{n}})); };
     auto build = [&](bool advanced, int n) -> std::u16string {
         if (n < 0) {  // the last volume
-            if (spanningMode_ == smSplitting && hasStub) return dir + base + (UsePKSignatures ? u".ZIP" : u".ZA");
+            // Behind a stub only a name of the stub's own needs another one for the last volume;
+            // any other keeps its name, so that the set reopens by it.
+            if (spanningMode_ == smSplitting && hasStub && IsSFXFile(FileName))
+                return dir + base + (UsePKSignatures ? u".ZIP" : u".ZA");
             return FileName;
         }
         if (spanningMode_ == smSpanning)
@@ -653,6 +659,9 @@ std::u16string TZipBaseArchiver::VolumeFileName(int volumeNumber, bool forReadin
     };
     if (forReading && !WideFileExists(name)) {
         if (WideFileExists(lowerExt(name))) name = lowerExt(name);
+        // A split set behind a stub begins with the stub's extension, whatever its own name.
+        else if (spanningMode_ == smSplitting && volumeNumber == 0 && WideFileExists(dir + base + u".exe"))
+            name = dir + base + u".exe";
     } else if (!forReading && ExtendingSet && volumeNumber >= 0) {
         // New volumes of such a set are named alike.
         const std::u16string first = build(SpanningOptions.AdvancedNaming, 0);

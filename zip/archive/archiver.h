@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -354,6 +355,9 @@ protected:
     // Folders an add has searched, by their real paths, so that a link back up ends the search.
     std::set<std::string> SearchedFolders;
     TZipAction FailureAction = fxaIgnore;
+    // The error of an abort that nobody chose (no handler, no prompter, or nothing left to retry
+    // on): the commit raises it once the old archive is back.
+    std::exception_ptr FailureError;
     bool CommitRunning = false;
     // A commit is appending to a set read from disk: the volumes it moves on to are new ones.
     bool ExtendingSet = false;
@@ -395,6 +399,10 @@ protected:
     // Adopts a stream as the archive stream (owned unless external).
     void SetArchiveStream(std::unique_ptr<TStream> stream);
     void FreeArchiveStream();
+    // Closes the archive's own file, and flushes a file stream to disk: a failure of either is a
+    // write failure (native 46), as what was written may not be on the disk.
+    void CloseArchiveFile();
+    void FlushArchiveFile(TStream* stream);
 
     std::unique_ptr<TZipDirManager> dirManager_;
     TZipInternalEvent internalEvent_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <utility>
 
 #include <unistd.h>
 
@@ -65,6 +67,7 @@ void TZipBaseArchiver::CommitChanges() {
     UpdateDepth = 0;
     ItemsProcessed = ItemsToProcess = 0;
     Cancelled = false;
+    FailureError = nullptr;
     CommitRunning = true;
     BytesToProcess = BytesProcessed = 0;
     struct Running {
@@ -293,6 +296,9 @@ void TZipBaseArchiver::CommitChanges() {
             }
             // Inside the guard: a failed directory write puts the old archive back too.
             dm.SaveDir(true, archiveStream_);
+            // Before the sources of moved items go: they may be deleted only once the archive
+            // that holds them is on the disk.
+            if (Options.FlushBuffers && archiveStream_) FlushArchiveFile(archiveStream_);
             if (VolumeNumberInfo.lastVolumeNumber >= 0)
                 VolumeNumberInfo.lastVolumeNumber = VolumeNumberInfo.volumeNumber;
         }
@@ -306,6 +312,7 @@ void TZipBaseArchiver::CommitChanges() {
     }
     if (aborted) {
         rollback();
+        if (FailureError) std::rethrow_exception(std::exchange(FailureError, nullptr));
         return;
     }
     VolumeJournal.Active = false;
@@ -335,8 +342,6 @@ void TZipBaseArchiver::CommitChanges() {
         }
     }
     if (!deleteAborted) DoOnOverallProgress(100, operation, ppEnd, Cancelled);
-    if (Options.FlushBuffers && archiveStream_)
-        if (auto* h = dynamic_cast<THandleStream*>(archiveStream_)) ::fsync(h->Handle());
 }
 
 }  // namespace zip

@@ -63,23 +63,25 @@ bool ReadAt(TStream& s, std::int64_t position, void* buffer, std::int64_t count)
 
 // Sets dm's archive start from where its directory was found, storedOffset bytes into the archive,
 // and shifts the offsets accordingly; false when that cannot decide: an overflowed field, a
-// directory found before its offset, or no item 0 whose local header lies where the difference
-// puts it.
+// directory found before its offset, or leading bytes with no item 0 whose local header lies where
+// the difference puts it.
 bool StartFromDirectory(TZipDirManager& dm, std::uint64_t storedOffset) {
     if (dm.Items.GetCount() == 0 || storedOffset == 0xFFFFFFFFu ||
         storedOffset > static_cast<std::uint64_t>(dm.DirectoryPosition))
         return false;
     const std::int64_t shift = dm.DirectoryPosition - static_cast<std::int64_t>(storedOffset);
-    const std::int64_t first = EffectiveLocalOffset(dm.Items.GetItem(0));
-    if (first > dm.Stream->Size() - shift || !dm.CheckLocalHeader(first + shift)) return false;
     if (shift > 0) {
+        const std::int64_t first = EffectiveLocalOffset(dm.Items.GetItem(0));
+        if (first > dm.Stream->Size() - shift || !dm.CheckLocalHeader(first + shift)) return false;
         dm.ArchiveStart = shift;
         dm.ShiftOffsets();
         return true;
     }
-    // Offsets that already count the leading bytes: the archive starts at its first header.
-    dm.ArchiveStart = first;
-    for (int i = 1; i < dm.Items.GetCount(); ++i) {
+    // The directory lies where its offset says, so the other offsets count the leading bytes too:
+    // the archive starts at its first header. A damaged first item does not move the others (a
+    // header elsewhere that looks like it, or an add that lets its name fit, would).
+    dm.ArchiveStart = dm.DirectoryPosition;
+    for (int i = 0; i < dm.Items.GetCount(); ++i) {
         const std::int64_t offset = EffectiveLocalOffset(dm.Items.GetItem(i));
         if (offset >= 0 && offset < dm.ArchiveStart) dm.ArchiveStart = offset;
     }
@@ -516,6 +518,7 @@ void TZipDirManager::RebuildFromLocalHeaders() {
     const std::int64_t size = Stream->Size();
     const std::uint32_t family = Owner.UsePKSignatures ? kLocalHeaderSignature : kBaseLocalHeaderSignature;
     std::vector<std::uint8_t> rest;
+    std::int64_t claimed = 0;
     std::int64_t p = FindNextLocalHeader(0);
     while (p >= 0 && Items.GetCount() < INT_MAX - 1) {
         std::int64_t next = p + 4;
@@ -561,8 +564,13 @@ void TZipDirManager::RebuildFromLocalHeaders() {
                     h.UncompressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(uncompressed, 0xFFFFFFFFu));
                 }
             }
-            // The size as the Zip64 extra gives it when the field overflows.
-            if (EffectiveCompressedSize(item) < size) {
+            // The size as the Zip64 extra gives it when the field overflows, read unsigned: a huge
+            // one is no negative size. Together the items may claim no more data than the file
+            // holds, as a directory listing them must when the archive is opened again.
+            const std::uint64_t packed =
+                h.CompressedSize == 0xFFFFFFFFu ? item.CompressedSize64 : std::uint64_t{h.CompressedSize};
+            if (packed < static_cast<std::uint64_t>(size) && packed <= static_cast<std::uint64_t>(size - claimed)) {
+                claimed += static_cast<std::int64_t>(packed);
                 const int n = Items.GetCount();
                 Items.SetCount(n + 1);
                 Items.SetItem(n, item);
@@ -577,6 +585,9 @@ void TZipDirManager::RebuildFromLocalHeaders() {
 // --- opening ---------------------------------------------------------------------------------------
 
 void TZipBaseArchiver::OpenExistingArchive() {
+    // A failed open leaves the modes as the caller set them: the next open must judge alike.
+    const TZipSpanningMode mode = spanningMode_;
+    const bool advanced = SpanningOptions.AdvancedNaming;
     spanningMode_ = smNone;
     VolumeNumberInfo.Init();
     const bool repair = OpenDamaged;
@@ -645,6 +656,8 @@ void TZipBaseArchiver::OpenExistingArchive() {
     } catch (...) {
         dirManager_.reset();
         FreeArchiveStream();
+        spanningMode_ = mode;
+        SpanningOptions.AdvancedNaming = advanced;
         throw;
     }
 }

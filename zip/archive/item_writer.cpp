@@ -305,11 +305,14 @@ bool TZipBaseArchiver::ProcessItem(int index) {
             // that could not be had is the commit's failure, unless the user cancelled it.
             if (!archiveStream_ && e.NativeError != 45) throw;
             FailureAction = fxaAbort;
+            FailureError = std::current_exception();
             return false;
         }
         TZipAction action = fxaIgnore;
         DoOnProcessFileFailure(shown, operation, e.NativeError, e.ErrorCode, UTF8DecodeWide(e.Message), action);
         FailureAction = action;
+        // The default dialog's answer, given with nobody to ask, is no one's choice.
+        if (action == fxaAbort && !OnProcessFileFailure && !Prompter) FailureError = std::current_exception();
         return false;
     } catch (...) {
         closeSource();

@@ -97,9 +97,11 @@ void TCoder::CodeFile(const std::u16string& source, const std::u16string& dest, 
         TUniFileStream out(dest, fmCreate);
         CodeStream(&in, &out, -1, action);
         out.SetSize(out.Position());
+        out.Close();  // a close that fails may have lost what was written
     } else {
         TUniFileStream io(source, fmOpenReadWrite);
         CodeStream(&io, nullptr, -1, action);
+        io.Close();
     }
 }
 

@@ -115,6 +115,32 @@ void WideFileClose(int handle) {
     if (handle >= 0) ::close(handle);
 }
 
+namespace {
+
+TFileFaultHook& FaultHook() {
+    static TFileFaultHook hook;
+    return hook;
+}
+
+int InjectedFault(TFileCall call, const std::u16string& name) { return FaultHook() ? FaultHook()(call, name) : 0; }
+
+// Runs the call unless the hook fails it; false with errno set on failure.
+template <class F>
+bool Checked(TFileCall call, const std::u16string& name, F run) {
+    const int injected = InjectedFault(call, name);
+    const bool ok = run() == 0;  // a close happens even when it is to fail: the handle goes
+    if (injected != 0) errno = injected;
+    return ok && injected == 0;
+}
+
+}  // namespace
+
+void SetFileFaultHook(TFileFaultHook hook) { FaultHook() = std::move(hook); }
+
+bool WideFileFlush(int handle) {
+    return Checked(TFileCall::Flush, std::u16string(), [&] { return ::fsync(handle); });
+}
+
 TUniFileStream::TUniFileStream(const std::u16string& fileName, std::uint16_t mode)
     : THandleStream(mode == fmCreate ? WideFileCreate(fileName) : WideFileOpen(fileName, mode)), fileName_(fileName) {
     if (handle_ < 0) {
@@ -128,6 +154,24 @@ TUniFileStream::TUniFileStream(const std::u16string& fileName, std::uint16_t mod
 
 TUniFileStream::~TUniFileStream() {
     if (handle_ >= 0) ::close(handle_);
+}
+
+void TUniFileStream::Flush() {
+    if (handle_ >= 0 && Checked(TFileCall::Flush, fileName_, [&] { return ::fsync(handle_); })) return;
+    const int err = handle_ >= 0 ? errno : EBADF;
+    throw EStreamError("Cannot flush file \"" + UTF8EncodeWide(WideExpandFileName(fileName_)) + "\". " +
+                       UTF8EncodeWide(WideSysErrorMessage(err)));
+}
+
+void TUniFileStream::Close() {
+    if (handle_ < 0) return;
+    const int handle = handle_;
+    handle_ = -1;
+    // EINTR too: the handle is gone either way, and whether the data reached the disk is unknown.
+    if (Checked(TFileCall::Close, fileName_, [&] { return ::close(handle); })) return;
+    const int err = errno;
+    throw EStreamError("Cannot close file \"" + UTF8EncodeWide(WideExpandFileName(fileName_)) + "\". " +
+                       UTF8EncodeWide(WideSysErrorMessage(err)));
 }
 
 int WideFindFirst(const std::u16string& path, std::uint32_t attr, TWideSearchRec& rec) {

@@ -50,8 +50,18 @@ std::u16string FsNameToWide(const std::string& name);
 int WideFileCreate(const std::u16string& name);
 int WideFileOpen(const std::u16string& name, std::uint32_t mode);
 void WideFileClose(int handle);
+// Writes the file's data through to the disk (fsync); false, with errno set, when that fails.
+bool WideFileFlush(int handle);
 
-// A file stream opened by a wide name; mode 0xFFFF creates, any other value opens.
+// A failing disk for tests: asked before each flush and close of a file (a TUniFileStream by its
+// name; a bare handle with an empty name), it answers an errno value that fails the call, or 0.
+enum class TFileCall { Flush, Close };
+using TFileFaultHook = std::function<int(TFileCall call, const std::u16string& fileName)>;
+void SetFileFaultHook(TFileFaultHook hook);
+
+// A file stream opened by a wide name; mode 0xFFFF creates, any other value opens. Flush and
+// Close raise EStreamError when the system reports that written data may not have reached the
+// disk; the destructor closes a file still open without a word.
 class TUniFileStream : public THandleStream {
 public:
     TUniFileStream(const std::u16string& fileName, std::uint16_t mode);
@@ -59,6 +69,8 @@ public:
     TUniFileStream(const TUniFileStream&) = delete;
     TUniFileStream& operator=(const TUniFileStream&) = delete;
     const std::u16string& FileName() const { return fileName_; }
+    void Flush();
+    void Close();
 
 private:
     std::u16string fileName_;

@@ -209,6 +209,7 @@ void TUniStrings::LoadFromFile(const std::u16string& fileName) {
 void TUniStrings::SaveToFile(const std::u16string& fileName) {
     TUniFileStream stream(fileName, fmCreate);
     SaveToStream(stream);
+    stream.Close();  // a close that fails may have lost what was written
 }
 
 void TUniStrings::LoadFromStreamBOM(TStream& stream, bool withBOM) {

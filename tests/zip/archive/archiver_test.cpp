@@ -350,6 +350,10 @@ TEST(Archiver, VolumeNames) {
     a.SpanningOptions.AdvancedNaming = true;
     a.SFXStub = u"/d/stub.exe";
     EXPECT_EQ(a.VolumeFileName(0, false), u"/d/track.exe");
+    // The last volume keeps the set's name, unless that is the stub's: "t.ZIP" would not reopen
+    // as "t.zip" where case counts.
+    EXPECT_EQ(a.VolumeFileName(-1, false), u"/d/track.kmz");
+    a.FileName = u"/d/track.exe";
     EXPECT_EQ(a.VolumeFileName(-1, false), u"/d/track.ZIP");
     TZipBaseArchiver b;
     b.FileName = u"/d/track.kmz";

@@ -380,6 +380,70 @@ TEST(ReaderEdges, RecoveryFindsHeadersInsideDataAndSkipsImplausibleOnes) {
     EXPECT_EQ(h.ExternalAttr, 0x20u);
 }
 
+// Items recovered without asking for recovery go into the next directory as they are: they must
+// pass the checks that directory meets when the archive is opened again.
+TEST(ReaderEdges, RecoveredItemsClaimNoMoreDataThanTheFileHolds) {
+    ziptest::TempDir dir;
+    // A Zip64 size of 2^64 - 5 in the local extra (no negative size), and a header inside the
+    // stored data of "outer.bin" claiming nearly the whole file once more.
+    std::string huge = BuildZip({{"huge.txt", "h"}}).bytes.substr(0, 38);
+    SetLe(huge, 18, 0xFFFF'FFFF'FFFF'FFFFull, 8);
+    SetLe(huge, 28, 20, 2);
+    Le(huge, 0x0010'0001, 4);
+    Le(huge, 1, 8);
+    Le(huge, 0xFFFF'FFFF'FFFF'FFFBull, 8);
+    huge += "h";
+    std::string nested = BuildZip({{"nested.txt", "n"}}).bytes.substr(0, 40);
+    const std::size_t fileSize = huge.size() + 30 + 9 + 940 + 30 + 8 + 9 + 22;
+    SetLe(nested, 18, fileSize - 100, 4);
+    const std::string real = BuildZip({{"outer.bin", nested + Random(900, 5)}, {"real.txt", "real data"}}).bytes;
+    const std::string body = huge + real.substr(0, real.find("PK\x01\x02"));
+    // An end record counting 0xFFFF entries without a Zip64 locator: the directory is rebuilt
+    // without recovery being asked for.
+    std::string end = ziptest::EmptyZip();
+    SetLe(end, 8, 0xFFFF'FFFFull, 4);
+    Put(dir.path() / "t.zip", body + end);
+    ASSERT_EQ(fs::file_size(dir.path() / "t.zip"), fileSize);
+    {
+        auto a = Open(dir.path() / "t.zip", false, fmOpenReadWrite | fmShareDenyWrite);
+        EXPECT_EQ(Names(*a->DirManager()), (std::vector<std::string>{"outer.bin", "real.txt"}));
+        dir.write("added.kml", "<kml>added</kml>\n");
+        a->BaseDir = dir.wide();
+        a->SetPassword("secret");
+        a->AddFiles(u"added.kml", 0x28BF, u"");
+    }
+    auto b = Open(dir.path() / "t.zip", false);
+    EXPECT_EQ(Names(*b->DirManager()), (std::vector<std::string>{"outer.bin", "real.txt", "added.kml"}));
+}
+
+// A directory found where its offset says keeps its offsets, however its first item looks: the
+// archive must not move when an add lets a header that once ran past the end fit.
+TEST(ReaderEdges, OffsetsOfADirectoryWhereItSaysStay) {
+    ziptest::TempDir dir;
+    const RawZip z = BuildZip({{"a.txt", "alpha"}, {"b.txt", "beta"}});
+    // Leading bytes counted by the directory's offset and b's, but item 0 still says 0; a's local
+    // header names more bytes than the file holds.
+    std::string b = std::string(36, '\0') + z.bytes;
+    SetLe(b, 36 + z.end + 16, z.directory + 36, 4);
+    const std::size_t bCentral = 36 + z.directory + 46 + 5;
+    SetLe(b, bCentral + 42, ziptest::LE(b, bCentral + 42, 4) + 36, 4);
+    SetLe(b, 36 + 26, b.size() - 36 - 30 + 10, 2);
+    Put(dir.path() / "t.zip", b);
+    const std::string before = Entries(OurListing(dir.path() / "t.zip", false));
+    {
+        auto a = Open(dir.path() / "t.zip", false, fmOpenReadWrite | fmShareDenyWrite);
+        dir.write("added.kml", "<kml>added</kml>\n");
+        a->BaseDir = dir.wide();
+        a->AddFiles(u"added.kml", 0x28BF, u"");
+    }
+    const std::string after = Entries(OurListing(dir.path() / "t.zip", false));
+    EXPECT_EQ(after.substr(0, before.size()), before);
+    const std::string bytes = Bytes(dir.path() / "t.zip");
+    const std::size_t added = std::stoul(after.substr(after.rfind('|') + 1));
+    EXPECT_EQ(bytes.substr(added, 4), "PK\x03\x04");
+    EXPECT_EQ(bytes.substr(added + 30, 9), "added.kml");
+}
+
 TEST(ReaderEdges, StubLargerThanTheFirstVolumeLeavesNoFile) {
     ziptest::TempDir dir;
     dir.write("stub.exe", Random(70000, 2));
