@@ -147,9 +147,11 @@ int ReplaceOnce(const std::string& target, const std::string& dir, const std::st
         fd = OpenNamedScratch(dir, prefix, tmp);
         if (fd < 0) return errno;
     }
-    // The lock lives on a second descriptor, so that it outlasts the close until the rename.
-    ::flock(fd, LOCK_EX);
-    const int lock = ::dup(fd);
+    // The lock lives on a second descriptor, so that it outlasts the close until the rename. It
+    // only reads, so that the one close that can report a lost write is the writer's own.
+    int lock = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
+    if (lock < 0) lock = ::dup(fd);
+    ::flock(lock >= 0 ? lock : fd, LOCK_EX);
     int err = WriteAll(fd, text);
     if (!err && ::fchmod(fd, mode) != 0) err = errno;
     if (!err && old && ::fchown(fd, old->st_uid, old->st_gid) != 0) {

@@ -102,14 +102,14 @@ bool AbsPath(const char* path, char* out, size_t size) {
 }
 
 // Counts one call of kind on path; true when it is the one to fail (or the program dies here).
-bool Hit(Kind kind, const char* path, int fd = -1) {
+bool Hit(Kind kind, const char* path, int fd = -1, unsigned openMode = 0) {
     const Config& c = Cfg();
     const long n = ++counts[kind];
     char line[8400];
     const bool chosen = c.kind == kind && c.at == n;
     // The mode tells the program's scratch files (0600) from the files it makes.
     struct stat st {};
-    const unsigned mode = fd >= 0 && fstat(fd, &st) == 0 ? st.st_mode & 0777 : 0;
+    const unsigned mode = fd >= 0 && fstat(fd, &st) == 0 ? st.st_mode & 0777 : openMode & 0777;
     const int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
     const char* access = flags < 0 ? "-" : (flags & O_ACCMODE) == O_RDONLY ? "r" : "w";
     const int len = snprintf(line, sizeof line, "%s%s %ld %o %s %s\n", chosen ? "FAULT " : "", kKindNames[kind], n,
@@ -128,9 +128,9 @@ bool HitFd(Kind kind, int fd) {
     return FdPath(fd, p, sizeof p) && Hit(kind, p, fd);
 }
 
-bool HitPath(Kind kind, const char* path) {
+bool HitPath(Kind kind, const char* path, unsigned openMode = 0) {
     char p[4096];
-    return AbsPath(path, p, sizeof p) && Hit(kind, p);
+    return AbsPath(path, p, sizeof p) && Hit(kind, p, -1, openMode);
 }
 
 template <class T>
@@ -156,25 +156,25 @@ extern "C" {
             va_start(ap, flags);                                        \
             mode = static_cast<mode_t>(va_arg(ap, int));                \
             va_end(ap);                                                 \
-            if (HitPath(kOpen, path)) return Fail(-1);                  \
+            if (HitPath(kOpen, path, mode)) return Fail(-1);            \
         }                                                               \
         return real(path, flags, mode);                                 \
     }
 FAULT_OPEN(open)
 FAULT_OPEN(open64)
 
-#define FAULT_OPENAT(name)                                                   \
-    int name(int dirfd, const char* path, int flags, ...) {                  \
-        static auto real = Real<int (*)(int, const char*, int, ...)>(#name); \
-        mode_t mode = 0;                                                     \
-        if (Creating(flags)) {                                               \
-            va_list ap;                                                      \
-            va_start(ap, flags);                                             \
-            mode = static_cast<mode_t>(va_arg(ap, int));                     \
-            va_end(ap);                                                      \
-            if (dirfd == AT_FDCWD && HitPath(kOpen, path)) return Fail(-1);  \
-        }                                                                    \
-        return real(dirfd, path, flags, mode);                               \
+#define FAULT_OPENAT(name)                                                        \
+    int name(int dirfd, const char* path, int flags, ...) {                       \
+        static auto real = Real<int (*)(int, const char*, int, ...)>(#name);      \
+        mode_t mode = 0;                                                          \
+        if (Creating(flags)) {                                                    \
+            va_list ap;                                                           \
+            va_start(ap, flags);                                                  \
+            mode = static_cast<mode_t>(va_arg(ap, int));                          \
+            va_end(ap);                                                           \
+            if (dirfd == AT_FDCWD && HitPath(kOpen, path, mode)) return Fail(-1); \
+        }                                                                         \
+        return real(dirfd, path, flags, mode);                                    \
     }
 FAULT_OPENAT(openat)
 FAULT_OPENAT(openat64)
