@@ -1,7 +1,5 @@
-// Volume sets through their whole life: created, opened again and changed (replace, rename,
-// delete, comment), grown onto new volumes; split under both naming schemes and spanned over
-// folders that stand for removable disks, with and without a stub, stored, deflated, encrypted
-// and Zip64. After every step the volumes are accounted for, joined and judged by outside readers.
+// Volume sets (split under both namings, or spanned over removable disks; stub or not; stored,
+// deflated, encrypted, Zip64) created, changed and grown, judged by outside readers after each step.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,7 +43,10 @@ public:
 
     bool Spanned() const { return shape_.naming == Naming::Disks; }
     std::string Password() const { return shape_.data == Data::Encrypted ? kPassword : ""; }
-    std::u16string Disk(int n) const { return dir.wide() + u"disk" + WideFromAscii(std::to_string(n).c_str()) + u"/"; }
+    // The volume on disk n.
+    std::u16string Vol(int n) const {
+        return dir.wide() + u"disk" + WideFromAscii(std::to_string(n).c_str()) + u"/t.zip";
+    }
     // The highest disk that holds a volume.
     int LastDisk() const {
         int n = 1;
@@ -64,25 +65,15 @@ public:
         if (shape_.stub) a.SFXStub = dir.wide() + u"stub.bin";
         if (Spanned()) {
             a.SetSpanningMode(smSpanning);
-            a.FileName = Disk(1) + u"t.zip";
-            a.OnRequestBlankVolume = [this](TComponent*, int number, std::u16string& name, bool& cancel) {
-                name = Disk(number) + u"t.zip";
-                fs::create_directories(WideToFsName(Disk(number)));
-                cancel = blankHook && blankHook(number, name);
-            };
-            a.OnRequestFirstVolume = [this](TComponent*, std::u16string& name, bool&) { name = Disk(1) + u"t.zip"; };
-            a.OnRequestMiddleVolume = [this](TComponent*, int number, std::u16string& name, bool&) {
-                name = Disk(number) + u"t.zip";
-            };
-            a.OnRequestLastVolume = [this](TComponent*, std::u16string& name, bool&) {
-                name = Disk(LastDisk()) + u"t.zip";
-            };
-        } else {
-            a.FileName = dir.wide() + (shape_.stub ? u"out/t.exe" : u"out/t.zip");
-            a.OnRequestBlankVolume = [this](TComponent*, int number, std::u16string& name, bool& cancel) {
-                cancel = blankHook && blankHook(number, name);
-            };
+            a.OnRequestFirstVolume = [this](TComponent*, std::u16string& name, bool&) { name = Vol(1); };
+            a.OnRequestMiddleVolume = [this](TComponent*, int n, std::u16string& name, bool&) { name = Vol(n); };
+            a.OnRequestLastVolume = [this](TComponent*, std::u16string& name, bool&) { name = Vol(LastDisk()); };
         }
+        a.FileName = Spanned() ? Vol(1) : dir.wide() + (shape_.stub ? u"out/t.exe" : u"out/t.zip");
+        a.OnRequestBlankVolume = [this](TComponent*, int n, std::u16string& name, bool& cancel) {
+            if (Spanned()) name = Vol(n), fs::create_directories(fs::path(WideToFsName(name)).parent_path());
+            cancel = blankHook && blankHook(n, name);
+        };
         a.BaseDir = dir.wide() + u"src";
     }
 
@@ -90,18 +81,13 @@ public:
     std::vector<fs::path> Named(int count) const {
         std::vector<fs::path> v;
         for (int n = 1; n <= count; ++n) {
-            char num[16];
-            if (Spanned()) {
-                v.push_back(dir.path() / ("disk" + std::to_string(n)) / "t.zip");
-                continue;
-            }
-            const bool last = n == count;
-            std::string name;
-            if (shape_.stub && n == 1) name = "t.exe";
-            else if (last) name = shape_.stub ? "t.ZIP" : "t.zip";
-            else if (shape_.naming == Naming::Z01) std::snprintf(num, sizeof num, "t.Z%02d", n), name = num;
-            else std::snprintf(num, sizeof num, "t_%03d", n), name = std::string(num) + (shape_.stub ? ".exe" : ".zip");
-            v.push_back(dir.path() / "out" / name);
+            char name[16];
+            if (Spanned()) std::snprintf(name, sizeof name, "disk%d/t.zip", n);
+            else if (shape_.stub && n == 1) std::snprintf(name, sizeof name, "out/t.exe");
+            else if (n == count) std::snprintf(name, sizeof name, shape_.stub ? "out/t.ZIP" : "out/t.zip");
+            else if (shape_.naming == Naming::Z01) std::snprintf(name, sizeof name, "out/t.Z%02d", n);
+            else std::snprintf(name, sizeof name, shape_.stub ? "out/t_%03d.exe" : "out/t_%03d.zip", n);
+            v.push_back(dir.path() / name);
         }
         return v;
     }
@@ -122,9 +108,8 @@ public:
     // member against its source and the comment of one.
     void Judge(const std::string& step, const std::string& comment = "") {
         SCOPED_TRACE(step);
-        fs::path last = Spanned() ? dir.path() / ("disk" + std::to_string(LastDisk())) / "t.zip"
-                                  : dir.path() / "out" / (shape_.stub ? "t.ZIP" : "t.zip");
-        const std::string bytes = ziptest::Bytes(last);
+        const std::string bytes = ziptest::Bytes(Spanned() ? fs::path(WideToFsName(Vol(LastDisk())))
+                                                           : dir.path() / "out" / (shape_.stub ? "t.ZIP" : "t.zip"));
         ASSERT_GE(bytes.size(), 22u);
         const int count = static_cast<int>(ziptest::LE(bytes, bytes.size() - 22 + 4, 2)) + 1;
         const std::vector<fs::path> volumes = Named(count);
@@ -157,15 +142,20 @@ if sys.argv[3]:
         fs::remove(joined);
     }
 
-    // Opens the set, lets change alter its items inside one transaction, and closes it.
-    void Change(const std::function<void(TZipArchiver&, TZipDirArray&)>& change) {
+    // Opens the set, lets change alter it (and the item named, if any) in one transaction, closes it.
+    // With native, the commit's native error is kept there instead of raised.
+    void Change(const std::u16string& item, const std::function<void(TZipArchiver&, TZipDirArray&, int)>& change,
+                int* native = nullptr) {
         TZipArchiver a;
         Setup(a);
         a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
         ASSERT_EQ(a.SpanningMode(), Spanned() ? smSpanning : smSplitting);
         a.BeginUpdate();
-        change(a, a.DirManager()->Items);
-        a.EndUpdate();
+        int at = -1;
+        if (!item.empty()) ASSERT_TRUE(a.DirManager()->Items.FindItem(item, at));
+        change(a, a.DirManager()->Items, at);
+        if (native) *native = ziptest::NativeOf([&] { a.EndUpdate(); });
+        else a.EndUpdate();
         a.CloseArchive();
     }
 
@@ -196,14 +186,10 @@ void Create(VolumeSet& set) {
     a.CloseArchive();
 }
 
-void Rename(TZipDirArray& items, const std::u16string& from, const std::u16string& to) {
-    int at = -1;
-    ASSERT_TRUE(items.FindItem(from, at));
-    items.RenameItem(at, to);
-    TDirItem& it = items.GetItem(at);
-    it.OldName = from;
-    it.ItemOperation = poRename;
+TDirItem& Pend(TDirItem& it, TZipProcessOperation op) {
+    it.ItemOperation = op;
     it.Pending = true;
+    return it;
 }
 
 class VolumeSetLife : public ::testing::TestWithParam<SetShape> {};
@@ -214,34 +200,28 @@ TEST_P(VolumeSetLife, EveryStepLeavesASoundSet) {
     set.Judge("create");
 
     set.dir.write("src/noise.bin", Random(130000, 3));  // replaced: the first item's volume on
-    set.Change([](TZipArchiver& a, TZipDirArray&) { a.AddFiles(u"noise.bin", 0x28BF, u""); });
+    set.Change(u"", [](TZipArchiver& a, TZipDirArray&, int) { a.AddFiles(u"noise.bin", 0x28BF, u""); });
     set.Judge("replace");
 
-    set.Change([](TZipArchiver&, TZipDirArray& items) { Rename(items, u"a.kml", u"route/a2.kml"); });
+    set.Change(u"a.kml", [](TZipArchiver&, TZipDirArray& items, int at) {
+        items.RenameItem(at, u"route/a2.kml");
+        Pend(items.GetItem(at), poRename).OldName = u"a.kml";
+    });
     set.expected.erase("a.kml");
     set.expected["route/a2.kml"] = "a.kml";
     set.Judge("rename");
 
-    set.Change([](TZipArchiver&, TZipDirArray& items) {
-        int at = -1;
-        ASSERT_TRUE(items.FindItem(u"empty.txt", at));
-        items.Delete(at);
-    });
+    set.Change(u"empty.txt", [](TZipArchiver&, TZipDirArray& items, int at) { items.Delete(at); });
     set.expected.erase("empty.txt");
     set.Judge("delete");
 
-    set.Change([](TZipArchiver&, TZipDirArray& items) {
-        int at = -1;
-        ASSERT_TRUE(items.FindItem(u"icons/b.png", at));
-        TDirItem& it = items.GetItem(at);
-        it.Comment = "blue pin";
-        it.ItemOperation = poChangeComment;
-        it.Pending = true;
+    set.Change(u"icons/b.png", [](TZipArchiver&, TZipDirArray& items, int at) {
+        Pend(items.GetItem(at), poChangeComment).Comment = "blue pin";
     });
     set.Judge("comment", "icons/b.png:blue pin");
 
     set.dir.write("src/big.bin", Random(140000, 5));  // onto new volumes
-    set.Change([](TZipArchiver& a, TZipDirArray&) { a.AddFiles(u"big.bin", 0x28BF, u""); });
+    set.Change(u"", [](TZipArchiver& a, TZipDirArray&, int) { a.AddFiles(u"big.bin", 0x28BF, u""); });
     set.expected["big.bin"] = "big.bin";
     set.Judge("grow", "icons/b.png:blue pin");
 
@@ -297,13 +277,9 @@ TEST_P(VolumeSetFailure, CancelOrFailureAtEachVolumeLeavesTheSet) {
                 if (!cancel) name = set.dir.wide() + u"stub.bin/no/t.zip";  // cannot be created
                 return cancel;
             };
-            TZipArchiver a;
-            set.Setup(a);
-            a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
-            a.BeginUpdate();
-            a.AddFiles(u"a.kml", 0x28BF, u"");
-            const int native = ziptest::NativeOf([&] { a.EndUpdate(); });
-            a.CloseArchive();
+            int native = 0;
+            set.Change(
+                u"", [](TZipArchiver& a, TZipDirArray&, int) { a.AddFiles(u"a.kml", 0x28BF, u""); }, &native);
             if (reached == 0) {
                 EXPECT_EQ(native, -1);
                 EXPECT_GE(stops, 2);
@@ -331,11 +307,12 @@ INSTANTIATE_TEST_SUITE_P(Sets, VolumeSetFailure,
 TEST(VolumeSetCollisions, NoVolumeWritesOverAnother) {
     ziptest::TempDir dir;
     dir.write("src/noise.bin", Random(150000, 6));
-    auto make = [&](const std::u16string& name, const std::function<void(TZipArchiver&)>& setup) {
+    // Spanned when given a handler, be it empty.
+    auto make = [&](const std::u16string& name, const TZipOnRequestBlankVolumeEvent* blank = nullptr) {
         TZipArchiver a;
         ziptest::Split(a, 65536);
         a.SetCompressionMode(0);
-        setup(a);
+        if (blank) a.SetSpanningMode(smSpanning), a.OnRequestBlankVolume = *blank;
         a.FileName = dir.wide() + name;
         return ziptest::NativeOf([&] {
             a.OpenArchive(fmCreate);
@@ -347,30 +324,21 @@ TEST(VolumeSetCollisions, NoVolumeWritesOverAnother) {
     // A split set named like its first volume would end up renamed onto it; a file of that name
     // that was there before stays as it was.
     dir.write("t.Z01", "mine");
-    EXPECT_EQ(make(u"t.Z01", [](TZipArchiver&) {}), 19);
+    EXPECT_EQ(make(u"t.Z01"), 19);
     EXPECT_EQ(ziptest::Bytes(dir.path() / "t.Z01"), "mine");
     EXPECT_FALSE(fs::exists(dir.path() / "t.Z02"));
 
     // One name on every volume of a fixed drive: each volume would truncate the one before.
-    auto spanned = [](TZipArchiver& a) { a.SetSpanningMode(smSpanning); };
-    EXPECT_EQ(make(u"s.zip", spanned), 19);
+    const TZipOnRequestBlankVolumeEvent none, same = [](TComponent*, int, std::u16string&, bool&) {};
+    EXPECT_EQ(make(u"s.zip", &none), 19);
     EXPECT_FALSE(fs::exists(dir.path() / "s.zip"));
     // A handler that still gives the name of a volume already written is refused at that volume.
-    EXPECT_EQ(make(u"h.zip",
-                   [&](TZipArchiver& a) {
-                       a.SetSpanningMode(smSpanning);
-                       a.OnRequestBlankVolume = [](TComponent*, int, std::u16string&, bool&) {};
-                   }),
-              19);
+    EXPECT_EQ(make(u"h.zip", &same), 19);
     // Named apart by the handler, the volumes make a sound set.
-    EXPECT_EQ(make(u"n.zip",
-                   [&](TZipArchiver& a) {
-                       a.SetSpanningMode(smSpanning);
-                       a.OnRequestBlankVolume = [&](TComponent*, int number, std::u16string& name, bool&) {
-                           if (number > 1) name = dir.wide() + u"n" + WideFromAscii(std::to_string(number).c_str());
-                       };
-                   }),
-              -1);
+    const TZipOnRequestBlankVolumeEvent apart = [&](TComponent*, int number, std::u16string& name, bool&) {
+        if (number > 1) name = dir.wide() + u"n" + WideFromAscii(std::to_string(number).c_str());
+    };
+    EXPECT_EQ(make(u"n.zip", &apart), -1);
     ASSERT_TRUE(
         ziptest::JoinVolumes({dir.path() / "n.zip", dir.path() / "n2", dir.path() / "n3"}, dir.path() / "j.zip"));
     EXPECT_FALSE(ziptest::PythonCheck(dir.path() / "j.zip", {"noise.bin=" + dir.str() + "src/noise.bin"}).empty());

@@ -33,18 +33,21 @@ std::vector<std::u16string> Lines(const TUniStrings& l) {
 
 // Reads stream into list from the start, with the given flag and design state.
 void ReadInto(TUniStrings& list, TMemoryStream& stream, bool unicodeProps, bool designing = false) {
-    const bool saved = ReaderUsesUnicodeProps;
+    struct Flag {
+        bool saved = ReaderUsesUnicodeProps;
+        ~Flag() { ReaderUsesUnicodeProps = saved; }
+    } flag;
     ReaderUsesUnicodeProps = unicodeProps;
     stream.SetPosition(0);
     TReader reader(stream);
     reader.RootDesigning = designing;
-    try {
-        reader.ReadProperties(list);
-    } catch (...) {
-        ReaderUsesUnicodeProps = saved;
-        throw;
-    }
-    ReaderUsesUnicodeProps = saved;
+    reader.ReadProperties(list);
+}
+
+// Writes the properties of p into stream, replacing what it held.
+void WriteFrom(TPersistent& p, TMemoryStream& stream) {
+    stream.Clear();
+    TWriter(stream).WriteProperties(p);
 }
 
 using V = std::vector<std::u16string>;
@@ -57,7 +60,7 @@ TEST(PropertyStreams, ListsWriteUtf7AndReadItBack) {
     const V items = {u"plain", u"", u"a+b", u"Zo\u00EB \u65E5\u672C", u"\U0001F600"};
     for (const auto& s : items) list.Add(s);
     TMemoryStream stream;
-    TWriter(stream).WriteProperties(list);
+    WriteFrom(list, stream);
     const std::string bytes(stream.Data().begin(), stream.Data().end());
     EXPECT_EQ(bytes.substr(0, 16), "\x0FWideStringsUTF7");  // the one property written
     EXPECT_EQ(bytes.back(), '\0');
@@ -66,18 +69,16 @@ TEST(PropertyStreams, ListsWriteUtf7AndReadItBack) {
     ReadInto(back, stream, true);
     EXPECT_EQ(Lines(back), items);
 
-    TUniStringList empty;
-    TMemoryStream nothing;
-    TWriter(nothing).WriteProperties(empty);
-    EXPECT_EQ(nothing.Data(), std::vector<std::uint8_t>{0});
+    list.Clear();
+    WriteFrom(list, stream);
+    EXPECT_EQ(stream.Data(), std::vector<std::uint8_t>{0});  // an empty list writes nothing
 }
 
 TEST(PropertyStreams, UnicodeItemsDroppedUnlessWanted) {
     Stored stored;
     stored.properties = {{"WideStringsUTF7", Items({"+ZeU-"})}, {"WideStringsW", Items({"\xC3\xA9"})}};
     TMemoryStream stream;
-    TWriter(stream).WriteProperties(stored);
-
+    WriteFrom(stored, stream);
     TUniStringList list;
     ReadInto(list, stream, false);  // UTF-7 dropped; UTF-8 taken into the empty list
     EXPECT_EQ(Lines(list), V{u"\u00E9"});
@@ -90,8 +91,7 @@ TEST(PropertyStreams, UnicodeItemsDroppedUnlessWanted) {
     ReadInto(list, stream, true);  // each replaces the list in turn
     EXPECT_EQ(Lines(list), V{u"\u00E9"});
     stored.properties.pop_back();
-    stream.Clear();
-    TWriter(stream).WriteProperties(stored);
+    WriteFrom(stored, stream);
     ReadInto(list, stream, true);
     EXPECT_EQ(Lines(list), V{u"\u65E5"});
 }
@@ -100,7 +100,7 @@ TEST(PropertyStreams, WideStringsTextOrItems) {
     Stored stored;
     stored.properties = {{"widestrings", [](TWriter& w) { w.WriteString("Zo\xEB\r\nx"); }}};
     TMemoryStream stream;
-    TWriter(stream).WriteProperties(stored);
+    WriteFrom(stored, stream);
     TUniStringList list;
     ReadInto(list, stream, false, true);  // taken whatever the state
     EXPECT_EQ(Lines(list), (V{u"Zo\u00EB", u"x"}));
@@ -112,8 +112,7 @@ TEST(PropertyStreams, WideStringsTextOrItems) {
                               w.WriteUTF8String("\xC3\xA9");
                               w.WriteListEnd();
                           }}};
-    stream.Clear();
-    TWriter(stream).WriteProperties(stored);
+    WriteFrom(stored, stream);
     ReadInto(list, stream, false);
     EXPECT_EQ(Lines(list), (V{u"\u00E9", u"\u65E5\nx", u"\u00E9"}));
 }
