@@ -147,37 +147,34 @@ bool CreatingMode(const char* mode) { return mode && (strchr(mode, 'w') || strch
 
 extern "C" {
 
-#define FAULT_OPEN(name)                                                \
-    int name(const char* path, int flags, ...) {                        \
-        static auto real = Real<int (*)(const char*, int, ...)>(#name); \
+// Each wrapper counts its call and fails it when chosen; the real call is the next definition.
+#define FAULT_CALL(ret, name, hit, params, types, args) \
+    ret name params {                                   \
+        static auto real = Real<ret(*) types>(#name);   \
+        if (hit) return Fail<ret>(-1);                  \
+        return real args;                               \
+    }
+
+// Opening counts only when it may create the file.
+#define FAULT_OPEN(name, params, types, atCwd, args)                    \
+    int name params {                                                   \
+        static auto real = Real<int(*) types>(#name);                   \
         mode_t mode = 0;                                                \
         if (Creating(flags)) {                                          \
             va_list ap;                                                 \
             va_start(ap, flags);                                        \
             mode = static_cast<mode_t>(va_arg(ap, int));                \
             va_end(ap);                                                 \
-            if (HitPath(kOpen, path, mode)) return Fail(-1);            \
+            if ((atCwd) && HitPath(kOpen, path, mode)) return Fail(-1); \
         }                                                               \
-        return real(path, flags, mode);                                 \
+        return real args;                                               \
     }
-FAULT_OPEN(open)
-FAULT_OPEN(open64)
-
-#define FAULT_OPENAT(name)                                                        \
-    int name(int dirfd, const char* path, int flags, ...) {                       \
-        static auto real = Real<int (*)(int, const char*, int, ...)>(#name);      \
-        mode_t mode = 0;                                                          \
-        if (Creating(flags)) {                                                    \
-            va_list ap;                                                           \
-            va_start(ap, flags);                                                  \
-            mode = static_cast<mode_t>(va_arg(ap, int));                          \
-            va_end(ap);                                                           \
-            if (dirfd == AT_FDCWD && HitPath(kOpen, path, mode)) return Fail(-1); \
-        }                                                                         \
-        return real(dirfd, path, flags, mode);                                    \
-    }
-FAULT_OPENAT(openat)
-FAULT_OPENAT(openat64)
+FAULT_OPEN(open, (const char* path, int flags, ...), (const char*, int, ...), true, (path, flags, mode))
+FAULT_OPEN(open64, (const char* path, int flags, ...), (const char*, int, ...), true, (path, flags, mode))
+FAULT_OPEN(openat, (int dirfd, const char* path, int flags, ...), (int, const char*, int, ...), dirfd == AT_FDCWD,
+           (dirfd, path, flags, mode))
+FAULT_OPEN(openat64, (int dirfd, const char* path, int flags, ...), (int, const char*, int, ...), dirfd == AT_FDCWD,
+           (dirfd, path, flags, mode))
 
 #define FAULT_FOPEN(name)                                                            \
     FILE* name(const char* path, const char* mode) {                                 \
@@ -188,88 +185,43 @@ FAULT_OPENAT(openat64)
 FAULT_FOPEN(fopen)
 FAULT_FOPEN(fopen64)
 
-#define FAULT_MKSTEMP(name, args, call, ...)                  \
-    int name args {                                           \
-        static auto real = Real<int (*)(__VA_ARGS__)>(#name); \
-        if (HitPath(kOpen, tmpl)) return Fail(-1);            \
-        return real call;                                     \
-    }
-FAULT_MKSTEMP(mkstemp, (char* tmpl), (tmpl), char*)
-FAULT_MKSTEMP(mkstemp64, (char* tmpl), (tmpl), char*)
-FAULT_MKSTEMP(mkostemp, (char* tmpl, int flags), (tmpl, flags), char*, int)
-FAULT_MKSTEMP(mkostemp64, (char* tmpl, int flags), (tmpl, flags), char*, int)
+FAULT_CALL(int, mkstemp, HitPath(kOpen, tmpl), (char* tmpl), (char*), (tmpl))
+FAULT_CALL(int, mkstemp64, HitPath(kOpen, tmpl), (char* tmpl), (char*), (tmpl))
+FAULT_CALL(int, mkostemp, HitPath(kOpen, tmpl), (char* tmpl, int flags), (char*, int), (tmpl, flags))
+FAULT_CALL(int, mkostemp64, HitPath(kOpen, tmpl), (char* tmpl, int flags), (char*, int), (tmpl, flags))
 
-ssize_t write(int fd, const void* p, size_t n) {
-    if (HitFd(kWrite, fd)) return Fail<ssize_t>(-1);
-    return RawWrite(fd, p, n);
-}
+FAULT_CALL(ssize_t, write, HitFd(kWrite, fd), (int fd, const void* p, size_t n), (int, const void*, size_t), (fd, p, n))
+FAULT_CALL(ssize_t, pwrite, HitFd(kWrite, fd), (int fd, const void* p, size_t n, off_t off),
+           (int, const void*, size_t, off_t), (fd, p, n, off))
+FAULT_CALL(ssize_t, pwrite64, HitFd(kWrite, fd), (int fd, const void* p, size_t n, off_t off),
+           (int, const void*, size_t, off_t), (fd, p, n, off))
+FAULT_CALL(ssize_t, writev, HitFd(kWrite, fd), (int fd, const struct iovec* v, int n), (int, const struct iovec*, int),
+           (fd, v, n))
+FAULT_CALL(ssize_t, copy_file_range, HitFd(kWrite, out),
+           (int in, loff_t* inOff, int out, loff_t* outOff, size_t n, unsigned flags),
+           (int, loff_t*, int, loff_t*, size_t, unsigned), (in, inOff, out, outOff, n, flags))
+FAULT_CALL(ssize_t, read, HitFd(kRead, fd), (int fd, void* p, size_t n), (int, void*, size_t), (fd, p, n))
+FAULT_CALL(ssize_t, pread, HitFd(kRead, fd), (int fd, void* p, size_t n, off_t off), (int, void*, size_t, off_t),
+           (fd, p, n, off))
+FAULT_CALL(ssize_t, pread64, HitFd(kRead, fd), (int fd, void* p, size_t n, off_t off), (int, void*, size_t, off_t),
+           (fd, p, n, off))
+FAULT_CALL(ssize_t, readv, HitFd(kRead, fd), (int fd, const struct iovec* v, int n), (int, const struct iovec*, int),
+           (fd, v, n))
 
-ssize_t pwrite(int fd, const void* p, size_t n, off_t off) {
-    static auto real = Real<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
-    if (HitFd(kWrite, fd)) return Fail<ssize_t>(-1);
-    return real(fd, p, n, off);
-}
-
-ssize_t pwrite64(int fd, const void* p, size_t n, off_t off) {
-    static auto real = Real<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite64");
-    if (HitFd(kWrite, fd)) return Fail<ssize_t>(-1);
-    return real(fd, p, n, off);
-}
-
-ssize_t writev(int fd, const struct iovec* v, int n) {
-    static auto real = Real<ssize_t (*)(int, const struct iovec*, int)>("writev");
-    if (HitFd(kWrite, fd)) return Fail<ssize_t>(-1);
-    return real(fd, v, n);
-}
-
-ssize_t copy_file_range(int in, loff_t* inOff, int out, loff_t* outOff, size_t n, unsigned flags) {
-    static auto real = Real<ssize_t (*)(int, loff_t*, int, loff_t*, size_t, unsigned)>("copy_file_range");
-    if (HitFd(kWrite, out)) return Fail<ssize_t>(-1);
-    return real(in, inOff, out, outOff, n, flags);
-}
-
+// Stdio: a failed call also sets the stream's error indicator.
 size_t fwrite(const void* p, size_t size, size_t n, FILE* f) {
     static auto real = Real<size_t (*)(const void*, size_t, size_t, FILE*)>("fwrite");
-    if (HitFd(kWrite, fileno(f))) {
-        f->_flags |= 0x20;  // the stream's error indicator
-        return Fail<size_t>(0);
-    }
+    if (HitFd(kWrite, fileno(f))) return f->_flags |= 0x20, Fail<size_t>(0);
     return real(p, size, n, f);
-}
-
-ssize_t read(int fd, void* p, size_t n) {
-    static auto real = Real<ssize_t (*)(int, void*, size_t)>("read");
-    if (HitFd(kRead, fd)) return Fail<ssize_t>(-1);
-    return real(fd, p, n);
-}
-
-ssize_t pread(int fd, void* p, size_t n, off_t off) {
-    static auto real = Real<ssize_t (*)(int, void*, size_t, off_t)>("pread");
-    if (HitFd(kRead, fd)) return Fail<ssize_t>(-1);
-    return real(fd, p, n, off);
-}
-
-ssize_t pread64(int fd, void* p, size_t n, off_t off) {
-    static auto real = Real<ssize_t (*)(int, void*, size_t, off_t)>("pread64");
-    if (HitFd(kRead, fd)) return Fail<ssize_t>(-1);
-    return real(fd, p, n, off);
-}
-
-ssize_t readv(int fd, const struct iovec* v, int n) {
-    static auto real = Real<ssize_t (*)(int, const struct iovec*, int)>("readv");
-    if (HitFd(kRead, fd)) return Fail<ssize_t>(-1);
-    return real(fd, v, n);
 }
 
 size_t fread(void* p, size_t size, size_t n, FILE* f) {
     static auto real = Real<size_t (*)(void*, size_t, size_t, FILE*)>("fread");
-    if (f && n > 0 && size > 0 && HitFd(kRead, fileno(f))) {
-        f->_flags |= 0x20;  // the stream's error indicator
-        return Fail<size_t>(0);
-    }
+    if (f && n > 0 && size > 0 && HitFd(kRead, fileno(f))) return f->_flags |= 0x20, Fail<size_t>(0);
     return real(p, size, n, f);
 }
 
+// A failed close still closes.
 int close(int fd) {
     static auto real = Real<int (*)(int)>("close");
     const bool fail = HitFd(kClose, fd);
@@ -284,76 +236,27 @@ int fclose(FILE* f) {
     return fail ? Fail(EOF) : r;
 }
 
-int fsync(int fd) {
-    static auto real = Real<int (*)(int)>("fsync");
-    if (HitFd(kFsync, fd)) return Fail(-1);
-    return real(fd);
-}
+FAULT_CALL(int, fsync, HitFd(kFsync, fd), (int fd), (int), (fd))
+FAULT_CALL(int, fdatasync, HitFd(kFsync, fd), (int fd), (int), (fd))
+FAULT_CALL(int, ftruncate, HitFd(kFtruncate, fd), (int fd, off_t len), (int, off_t), (fd, len))
+FAULT_CALL(int, ftruncate64, HitFd(kFtruncate, fd), (int fd, off_t len), (int, off_t), (fd, len))
 
-int fdatasync(int fd) {
-    static auto real = Real<int (*)(int)>("fdatasync");
-    if (HitFd(kFsync, fd)) return Fail(-1);
-    return real(fd);
-}
-
-int ftruncate(int fd, off_t len) {
-    static auto real = Real<int (*)(int, off_t)>("ftruncate");
-    if (HitFd(kFtruncate, fd)) return Fail(-1);
-    return real(fd, len);
-}
-
-int ftruncate64(int fd, off_t len) {
-    static auto real = Real<int (*)(int, off_t)>("ftruncate64");
-    if (HitFd(kFtruncate, fd)) return Fail(-1);
-    return real(fd, len);
-}
-
-int rename(const char* from, const char* to) {
-    static auto real = Real<int (*)(const char*, const char*)>("rename");
-    if (HitPath(kRename, to)) return Fail(-1);
-    return real(from, to);
-}
-
-int renameat(int fromDir, const char* from, int toDir, const char* to) {
-    static auto real = Real<int (*)(int, const char*, int, const char*)>("renameat");
-    if (toDir == AT_FDCWD && HitPath(kRename, to)) return Fail(-1);
-    return real(fromDir, from, toDir, to);
-}
-
-int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
-    static auto real = Real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
-    if (toDir == AT_FDCWD && HitPath(kRename, to)) return Fail(-1);
-    return real(fromDir, from, toDir, to, flags);
-}
-
-int link(const char* from, const char* to) {
-    static auto real = Real<int (*)(const char*, const char*)>("link");
-    if (HitPath(kLink, to)) return Fail(-1);
-    return real(from, to);
-}
-
-int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) {
-    static auto real = Real<int (*)(int, const char*, int, const char*, int)>("linkat");
-    if (toDir == AT_FDCWD && HitPath(kLink, to)) return Fail(-1);
-    return real(fromDir, from, toDir, to, flags);
-}
-
-int unlink(const char* path) {
-    static auto real = Real<int (*)(const char*)>("unlink");
-    if (HitPath(kUnlink, path)) return Fail(-1);
-    return real(path);
-}
-
-int unlinkat(int dir, const char* path, int flags) {
-    static auto real = Real<int (*)(int, const char*, int)>("unlinkat");
-    if (dir == AT_FDCWD && HitPath(kUnlink, path)) return Fail(-1);
-    return real(dir, path, flags);
-}
-
-int remove(const char* path) {
-    static auto real = Real<int (*)(const char*)>("remove");
-    if (HitPath(kUnlink, path)) return Fail(-1);
-    return real(path);
-}
+// Calls naming a path count the file made or removed; those relative to a folder only at the cwd.
+FAULT_CALL(int, rename, HitPath(kRename, to), (const char* from, const char* to), (const char*, const char*),
+           (from, to))
+FAULT_CALL(int, renameat, toDir == AT_FDCWD && HitPath(kRename, to),
+           (int fromDir, const char* from, int toDir, const char* to), (int, const char*, int, const char*),
+           (fromDir, from, toDir, to))
+FAULT_CALL(int, renameat2, toDir == AT_FDCWD && HitPath(kRename, to),
+           (int fromDir, const char* from, int toDir, const char* to, unsigned flags),
+           (int, const char*, int, const char*, unsigned), (fromDir, from, toDir, to, flags))
+FAULT_CALL(int, link, HitPath(kLink, to), (const char* from, const char* to), (const char*, const char*), (from, to))
+FAULT_CALL(int, linkat, toDir == AT_FDCWD && HitPath(kLink, to),
+           (int fromDir, const char* from, int toDir, const char* to, int flags),
+           (int, const char*, int, const char*, int), (fromDir, from, toDir, to, flags))
+FAULT_CALL(int, unlink, HitPath(kUnlink, path), (const char* path), (const char*), (path))
+FAULT_CALL(int, unlinkat, dir == AT_FDCWD && HitPath(kUnlink, path), (int dir, const char* path, int flags),
+           (int, const char*, int), (dir, path, flags))
+FAULT_CALL(int, remove, HitPath(kUnlink, path), (const char* path), (const char*), (path))
 
 }  // extern "C"

@@ -1,13 +1,8 @@
-// Runs the program unattended on a log with older outputs, a parked KML of an earlier run and a
-// settings file with a user's own section beside it, and fails (or kills it at) each of its file
-// calls in turn, through the preloaded fault library. After every run: no file reported as made
-// differs from a clean run's, every older output is either untouched or replaced whole, the
-// settings are either the old file or the new one, the log and the parked file are untouched, a
-// failure that hit an output or the settings fails the run, and no scratch file is left; the next
-// run without faults makes everything again and leaves nothing behind.
-//
-// FAULT_SWEEP_KNOWN names a file of cases expected to fail still, "kind mode name" a line (kind
-// and mode may be "*", name is a pattern for the file the fault hit); they are printed, not failed.
+// Runs the program unattended (older outputs, a parked KML, settings with a user's own section)
+// and fails or kills it at each of its file calls in turn through the preloaded fault library.
+// Every file must then be old or wholly new, a failure that hit an output or the settings must
+// fail the run, and the next clean run must make everything and leave nothing behind.
+// FAULT_SWEEP_KNOWN: a file of cases still expected to fail (see known_failures.txt); printed only.
 #include <fnmatch.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -23,6 +18,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "test_temp.h"
 
@@ -101,53 +97,49 @@ std::string KmzMembers(const fs::path& p) {
     if (!f) return "?";
     std::string s;
     char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
     return pclose(f) == 0 ? s : "broken: " + s;
 }
 
 // One road: a log, the settings, and what a clean run makes of them.
 struct Road {
-    Road(std::string n, std::string l, std::string i) : name(std::move(n)), log(std::move(l)), ini(std::move(i)) {}
     std::string name;
     std::string log;  // the log's text
     std::string ini;  // the settings before the run
     // Filled by Prepare.
-    std::vector<std::string> outputs;                // file names the clean run made
-    std::map<std::string, std::string> made;         // name -> bytes (KMZ: its members)
-    std::string savedIni;                            // the settings after a clean run
-    std::map<std::string, std::vector<long>> calls;  // kind -> numbers of the calls made
+    std::vector<std::string> outputs{};                // file names the clean run made
+    std::map<std::string, std::string> made{};         // name -> bytes (KMZ: its members)
+    std::string savedIni{};                            // the settings after a clean run
+    std::map<std::string, std::vector<long>> calls{};  // kind -> numbers of the calls made
 };
 
-const char* const kKinds[] = {"write", "open", "rename", "link", "unlink", "fsync", "ftruncate", "close", "read"};
+const std::vector<std::string> kKinds = {"write", "open",      "rename", "link", "unlink",
+                                         "fsync", "ftruncate", "close",  "read"};
 
-std::string Ini() {
-    return "; my own notes about these settings\r\n"
-           "[Option]\r\nNMEAout=1\r\nKMZout=1\r\nKMLout=1\r\nGPXout=1\r\nCSVout=1\r\n"
-           "[My own section]\r\nkeep=this line\r\nand=this one\r\n";
-}
+const char* const kIni =
+    "; my own notes about these settings\r\n[Option]\r\nNMEAout=1\r\nKMZout=1\r\nKMLout=1\r\nGPXout=1\r\n"
+    "CSVout=1\r\n[My own section]\r\nkeep=this line\r\nand=this one\r\n";
 
 // A log of n one-second GGA+RMC epochs walking north-east.
 std::string MakeLog(int n) {
     std::string s;
-    char line[160];
+    char hms[16], pos[40], body[140], line[160];
+    const auto put = [&] {
+        unsigned x = 0;
+        for (const char* c = body; *c; ++c) x ^= static_cast<unsigned char>(*c);
+        std::snprintf(line, sizeof line, "$%s*%02X\r\n", body, x);
+        s += line;
+    };
     for (int i = 0; i < n; ++i) {
         const int t = 3 * 3600 + i;
         const double lat = 35.0 + i * 1e-5, lon = 139.0 + i * 1e-5;
         const int la = static_cast<int>(lat), lo = static_cast<int>(lon);
-        const auto put = [&](const char* body) {
-            unsigned x = 0;
-            for (const char* c = body; *c; ++c) x ^= static_cast<unsigned char>(*c);
-            std::snprintf(line, sizeof line, "$%s*%02X\r\n", body, x);
-            s += line;
-        };
-        char body[140];
-        std::snprintf(body, sizeof body, "GPGGA,%02d%02d%02d.000,%02d%07.4f,N,%03d%07.4f,E,1,08,0.9,%.1f,M,39.5,M,,",
-                      t / 3600 % 24, t / 60 % 60, t % 60, la, (lat - la) * 60, lo, (lon - lo) * 60, 50.0 + i % 100);
-        put(body);
-        std::snprintf(body, sizeof body, "GPRMC,%02d%02d%02d.000,A,%02d%07.4f,N,%03d%07.4f,E,2.5,45.0,070804,,,A",
-                      t / 3600 % 24, t / 60 % 60, t % 60, la, (lat - la) * 60, lo, (lon - lo) * 60);
-        put(body);
+        std::snprintf(hms, sizeof hms, "%02d%02d%02d.000", t / 3600 % 24, t / 60 % 60, t % 60);
+        std::snprintf(pos, sizeof pos, "%02d%07.4f,N,%03d%07.4f,E", la, (lat - la) * 60, lo, (lon - lo) * 60);
+        std::snprintf(body, sizeof body, "GPGGA,%s,%s,1,08,0.9,%.1f,M,39.5,M,,", hms, pos, 50.0 + i % 100);
+        put();
+        std::snprintf(body, sizeof body, "GPRMC,%s,A,%s,2.5,45.0,070804,,,A", hms, pos);
+        put();
     }
     return s;
 }
@@ -192,11 +184,9 @@ struct Sweep {
         scratch = ProcessTempDir() + tag + "/";
         dir = scratch + "work/";
         fs::create_directories(scratch + "appdata");
-        env = {"FAULT_DIR=" + dir, "APPDATA=" + scratch + "appdata",
-               std::string("ASAN_OPTIONS=") + (std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "") +
-                   ":exitcode=86",
-               std::string("UBSAN_OPTIONS=") + (std::getenv("UBSAN_OPTIONS") ? std::getenv("UBSAN_OPTIONS") : "") +
-                   ":exitcode=86"};
+        env = {"FAULT_DIR=" + dir, "APPDATA=" + scratch + "appdata"};
+        for (const std::string v : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
+            env.push_back(v + "=" + (std::getenv(v.c_str()) ? std::getenv(v.c_str()) : "") + ":exitcode=86");
         std::string preload = TS_FAULT_PRELOAD;
         if (std::string(TS_SANITIZER_RUNTIME).size() > 0) preload = std::string(TS_SANITIZER_RUNTIME) + ":" + preload;
         env.push_back("LD_PRELOAD=" + preload);
@@ -225,9 +215,7 @@ struct Sweep {
 
     std::string Content(const std::string& name) const {
         const fs::path p = dir + name;
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".kmz") == 0 && ReadBytes(p) != Older(name))
-            return KmzMembers(p);
-        return ReadBytes(p);
+        return p.extension() == ".kmz" && ReadBytes(p) != Older(name) ? KmzMembers(p) : ReadBytes(p);
     }
 
     void Prepare() {
@@ -246,13 +234,8 @@ struct Sweep {
         for (const std::string& n : road.outputs) road.made[n] = Content(n);
         road.savedIni = ReadBytes(dir + "s.ini");
         ASSERT_NE(road.savedIni, road.ini);
-        for (const std::string& c : clean.calls) {
-            std::istringstream in(c);
-            std::string kind;
-            long n = 0;
-            in >> kind >> n;
-            road.calls[kind].push_back(n);
-        }
+        for (const std::string& c : clean.calls)
+            road.calls[c.substr(0, c.find(' '))].push_back(std::atol(&c[c.find(' ')]));
     }
 
     // What must hold after any run, killed or not; failures go to problems.
@@ -288,12 +271,10 @@ struct Sweep {
     std::vector<std::string> Cases(const std::string& kind, bool kill, size_t sample) {
         std::vector<std::string> found;
         const std::vector<long>& all = road.calls[kind];
-        std::vector<long> picked;
-        if (all.size() <= sample) {
-            picked = all;
-        } else {
-            for (size_t i = 0; i < sample; ++i) picked.push_back(all[i * (all.size() - 1) / (sample - 1)]);
-        }
+        std::vector<long> picked = all;
+        if (all.size() > sample)
+            for (size_t i = 0; i < sample; ++i) picked[i] = all[i * (all.size() - 1) / (sample - 1)];
+        picked.resize(std::min(sample, all.size()));
         for (long n : picked) {
             const std::string id = road.name + " " + kind + " " + (kill ? "kill" : "error") + " " + std::to_string(n);
             Lay(true);
@@ -317,11 +298,9 @@ struct Sweep {
             if (problems.empty()) continue;
             std::string text = id + " [" + o.fault + "]:";
             for (const std::string& p : problems) text += "\n    " + p;
-            if (KnownFailure(kind, kill ? "kill" : "error", FaultPath(o.fault))) {
+            if (KnownFailure(kind, kill ? "kill" : "error", FaultPath(o.fault)))
                 std::printf("known: %s\n", text.c_str());
-            } else {
-                found.push_back(text + "\n  report:\n" + o.report);
-            }
+            else found.push_back(text + "\n  report:\n" + o.report);
         }
         return found;
     }
@@ -350,47 +329,28 @@ struct Sweep {
     }
 };
 
-Road& SingleRoad() {
-    static Road r("single", ReadBytes(TS_SHARED_DIR "/testdata/sample.nmea"), Ini());
-    return r;
-}
-
-Road& ThreadedRoad() {
-    static Road r("threaded", MakeLog(50000), Ini());
-    return r;
-}
-
-struct SweepCase {
-    const char* road;
-    const char* kind;
-};
-
-void PrintTo(const SweepCase& c, std::ostream* os) { *os << c.road << "_" << c.kind; }
+using SweepCase = std::tuple<std::string, std::string>;  // road, kind
 
 struct FaultSweep : testing::TestWithParam<SweepCase> {};
 
 TEST_P(FaultSweep, NoFileLostNoFailureHidden) {
-    const SweepCase& c = GetParam();
-    const bool threaded = std::string(c.road) == "threaded";
-    Road& road = threaded ? ThreadedRoad() : SingleRoad();
-    Sweep sweep(road, std::string(c.road) + "_" + c.kind);
+    const auto& [roadName, kind] = GetParam();
+    const bool threaded = roadName == "threaded";
+    static Road single{"single", ReadBytes(TS_SHARED_DIR "/testdata/sample.nmea"), kIni};
+    static Road many{"threaded", MakeLog(50000), kIni};
+    Road& road = threaded ? many : single;
+    Sweep sweep(road, roadName + "_" + kind);
     sweep.Prepare();
     if (HasFatalFailure()) return;
-    ASSERT_FALSE(road.calls[c.kind].empty() && std::string(c.kind) != "unlink") << "no " << c.kind << " call";
+    ASSERT_FALSE(road.calls[kind].empty() && kind != "unlink") << "no " << kind << " call";
     // The threaded road makes many calls: a sample of them, first and last included.
     const size_t sample = threaded ? 3 : 1000;
     for (bool kill : {false, true})
-        for (const std::string& p : sweep.Cases(c.kind, kill, sample)) ADD_FAILURE() << p;
+        for (const std::string& p : sweep.Cases(kind, kill, sample)) ADD_FAILURE() << p;
 }
 
-std::vector<SweepCase> AllCases() {
-    std::vector<SweepCase> v;
-    for (const char* road : {"single", "threaded"})
-        for (const char* kind : kKinds) v.push_back({road, kind});
-    return v;
-}
-
-INSTANTIATE_TEST_SUITE_P(Calls, FaultSweep, testing::ValuesIn(AllCases()),
-                         [](const auto& info) { return std::string(info.param.road) + "_" + info.param.kind; });
+INSTANTIATE_TEST_SUITE_P(Calls, FaultSweep,
+                         testing::Combine(testing::Values("single", "threaded"), testing::ValuesIn(kKinds)),
+                         [](const auto& info) { return std::get<0>(info.param) + "_" + std::get<1>(info.param); });
 
 }  // namespace

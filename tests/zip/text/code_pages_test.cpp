@@ -55,16 +55,12 @@ for cp, name in sorted(pages.items()):
 )PY";
 
 // Bytes, or UTF-16 units, from hex ("-": none).
-std::string FromHex(const std::string& hex) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return out;
-}
-std::u16string UnitsFromHex(const std::string& hex) {
-    std::u16string out;
-    for (std::size_t i = 0; i + 3 < hex.size(); i += 4)
-        out += static_cast<char16_t>(std::stoi(hex.substr(i, 4), nullptr, 16));
+template <typename S = std::string>
+S FromHex(const std::string& hex) {
+    constexpr std::size_t w = 2 * sizeof(typename S::value_type);
+    S out;
+    for (std::size_t i = 0; i + w <= hex.size(); i += w)
+        out += static_cast<typename S::value_type>(std::stoi(hex.substr(i, w), nullptr, 16));
     return out;
 }
 
@@ -96,8 +92,9 @@ TEST(CodePages, EveryByteOfEveryNamedPageAsPythonsTables) {
             const std::string byte = FromHex(byteHex);
             const std::u16string got = StringToWideStringEx(byte, cp);
             if (chars != "-") {
-                EXPECT_EQ(got, UnitsFromHex(chars)) << "page " << cp << " byte " << byteHex;
-                EXPECT_EQ(WideStringToStringEx(UnitsFromHex(chars), cp), FromHex(encoded))
+                const std::u16string want = FromHex<std::u16string>(chars);
+                EXPECT_EQ(got, want) << "page " << cp << " byte " << byteHex;
+                EXPECT_EQ(WideStringToStringEx(want, cp), FromHex(encoded))
                     << "page " << cp << " character of byte " << byteHex;
             } else {
                 // No character in the table: the replacement character, or the C1 control of the
@@ -114,7 +111,7 @@ TEST(CodePages, EveryByteOfEveryNamedPageAsPythonsTables) {
             std::string seqHex, chars;
             lines >> seqHex >> chars;
             const std::string seq = FromHex(seqHex);
-            const std::u16string want = UnitsFromHex(chars);
+            const std::u16string want = FromHex<std::u16string>(chars);
             const std::u16string got = StringToWideStringEx(seq, cp);
             EXPECT_EQ(FirstDifference(got, want), kSame) << "page " << cp << " text";
             EXPECT_EQ(FirstDifference(WideStringToStringEx(want, cp), seq), kSame) << "page " << cp << " text";
