@@ -165,14 +165,16 @@ bool KnownFailure(const std::string& kind, const std::string& mode, const std::s
     return false;
 }
 
-// The file a fault line names.
-std::string FaultPath(const std::string& faultLine) {
-    std::istringstream in(faultLine);
+// A fault line's fields: "kind n mode access path".
+struct Fault {
     std::string kind, n, mode, access, path;
-    in >> kind >> n >> mode >> access;
-    std::getline(in, path);
-    return path.empty() ? path : path.substr(1);
-}
+    explicit Fault(const std::string& line) {
+        std::istringstream in(line);
+        in >> kind >> n >> mode >> access;
+        std::getline(in, path);
+        if (!path.empty()) path.erase(0, 1);
+    }
+};
 
 struct Sweep {
     Road& road;
@@ -298,7 +300,7 @@ struct Sweep {
             if (problems.empty()) continue;
             std::string text = id + " [" + o.fault + "]:";
             for (const std::string& p : problems) text += "\n    " + p;
-            if (KnownFailure(kind, kill ? "kill" : "error", FaultPath(o.fault)))
+            if (KnownFailure(kind, kill ? "kill" : "error", Fault(o.fault).path))
                 std::printf("known: %s\n", text.c_str());
             else found.push_back(text + "\n  report:\n" + o.report);
         }
@@ -308,10 +310,7 @@ struct Sweep {
     // A failure here must fail the run: an output's file on the way, the settings or the log. Not:
     // closing a file only read, the program's scratch files, the folder probe, a removal.
     bool MustFail(const std::string& faultLine, const std::string& kind) const {
-        std::istringstream in(faultLine);
-        std::string k, n, mode, access;
-        in >> k >> n >> mode >> access;
-        const std::string path = FaultPath(faultLine);
+        const auto [k, n, mode, access, path] = Fault(faultLine);
         const std::string bare = fs::path(path).filename().string();
         if (kind == "unlink") return false;
         if (kind == "close" && access == "r") return false;
