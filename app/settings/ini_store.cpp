@@ -55,6 +55,9 @@ int SysOpen(const char* path, int flags, mode_t mode) { return ::open(path, flag
 // The file system cannot give an unnamed file here (or it cannot be linked in): use a named one.
 constexpr int kNoUnnamed = -1;
 
+// The errors of an unnamed-file open that mean the file system has none.
+bool NoUnnamedFiles(int err) { return err == EISDIR || err == EINVAL || err == EOPNOTSUPP; }
+
 std::string RandomSuffix() {
     static std::mt19937_64 gen(std::random_device{}() ^ (static_cast<uint64_t>(::getpid()) << 32) ^
                                static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
@@ -142,7 +145,7 @@ int ReplaceOnce(const std::string& target, const std::string& dir, const std::st
     int fd;
     if (unnamed) {
         fd = io.open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-        if (fd < 0) return errno == EISDIR || errno == EINVAL || errno == EOPNOTSUPP ? kNoUnnamed : errno;
+        if (fd < 0) return NoUnnamedFiles(errno) ? kNoUnnamed : errno;
     } else {
         fd = OpenNamedScratch(dir, prefix, tmp);
         if (fd < 0) return errno;
@@ -219,7 +222,7 @@ int FolderWriteError(const std::string& dir) {
     SettingsIo& io = SettingsIoCalls();
     const std::string d = dir.empty() ? std::string(".") : dir;
     int fd = io.open(d.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd < 0 && errno != EISDIR && errno != EINVAL && errno != EOPNOTSUPP) return errno;
+    if (fd < 0 && !NoUnnamedFiles(errno)) return errno;
     // Named probes that crashed runs left (here once, or where unnamed files were missing).
     RemoveStaleScratch(d, "$$$");
     if (fd >= 0) {

@@ -43,11 +43,6 @@ ProgramPaths ProgramPaths::FromProcess() {
 std::string ProgramPaths::Dir() const { return ExtractFilePath(exePath); }
 std::string ProgramPaths::Name() const { return PathWithoutExt(ExtractFileName(exePath)); }
 
-bool FolderIsWritable(const std::string& dir) {
-    // Making a file is the only test that also sees read-only mounts and ACLs.
-    return FolderWriteError(dir) == 0;
-}
-
 double GetFileDate(const std::string& fileName) {
     struct statx stx {};
     if (statx(AT_FDCWD, fileName.c_str(), 0, STATX_MTIME | STATX_BTIME, &stx) != 0) return 0;
@@ -58,8 +53,11 @@ double GetFileDate(const std::string& fileName) {
     return (static_cast<double>(t) + static_cast<double>(local.tm_gmtoff)) / 86400.0 + 25569.0;
 }
 
-std::string MakeWritablePath(const ProgramPaths& pp, const std::string& path) {
-    return FolderIsWritable(ExtractFilePath(path)) ? path : UserSettingsCopy(pp, path);
+std::string MakeWritablePath(const ProgramPaths& pp, const std::string& path, int* folderError) {
+    // Making a file is the only test that also sees read-only mounts and ACLs.
+    const int err = FolderWriteError(ExtractFilePath(path));
+    if (folderError) *folderError = err;
+    return err == 0 ? path : UserSettingsCopy(pp, path);
 }
 
 std::string UserSettingsCopy(const ProgramPaths& pp, const std::string& path) {
@@ -90,11 +88,10 @@ IniLocation GetIniFileName(const ProgramPaths& pp, const std::string& name) {
     }
     IniLocation loc;
     try {
-        const std::string dir = ExtractFilePath(path);
-        const int err = FolderWriteError(dir);
-        loc.path = err == 0 ? path : UserSettingsCopy(pp, path);
+        int err = 0;
+        loc.path = MakeWritablePath(pp, path, &err);
         if (err != 0 && !FolderIsClosed(err))
-            loc.notice = "Cannot write : " + dir + " (" + std::generic_category().message(err) +
+            loc.notice = "Cannot write : " + ExtractFilePath(path) + " (" + std::generic_category().message(err) +
                          ")\r\n Settings file : " + loc.path;
     } catch (const std::exception& e) {
         // Keep a usable name: an older per-user copy when there is one, else the file itself

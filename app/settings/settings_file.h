@@ -26,14 +26,14 @@ struct IniLocation {
 // The settings file for a command-line or dropped name; empty means the program's own.
 IniLocation GetIniFileName(const ProgramPaths& pp, const std::string& name);
 // The path itself when its folder is writable, else the per-user copy. Throws std::runtime_error
-// with "Cannot create : " or "Cannot Copy : ".
-std::string MakeWritablePath(const ProgramPaths& pp, const std::string& path);
+// with "Cannot create : " or "Cannot Copy : ". folderError: why the folder could not be written, 0
+// when it could.
+std::string MakeWritablePath(const ProgramPaths& pp, const std::string& path, int* folderError = nullptr);
 // The per-user copy of path (made when missing), refreshed from path when path is newer; a copy
 // newer than path is kept; the copy replaces the older one only once it is complete. Throws as
 // MakeWritablePath does.
 std::string UserSettingsCopy(const ProgramPaths& pp, const std::string& path);
 // The later of the file's creation and last-write times as a local date-time; 0 when unreadable.
 double GetFileDate(const std::string& fileName);
-bool FolderIsWritable(const std::string& dir);
 
 }  // namespace ts

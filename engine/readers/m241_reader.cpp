@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -15,6 +14,7 @@
 #include "core/geodesy.h"
 #include "core/text_format.h"
 #include "output/output_stage.h"
+#include "readers/line_reader.h"
 
 namespace ts {
 
@@ -95,9 +95,9 @@ public:
             const size_t got = std::fread(buf, 1, size_, f_);
             read_ += static_cast<int64_t>(got);
             if (got < size_) {
-                if (std::ferror(f_)) throw ReadError(std::strerror(errno != 0 ? errno : EIO));
+                if (std::ferror(f_)) throw ReadError(ReadFailReason(errno != 0 ? errno : EIO));
                 // Ended before the size the file had when opened: it was cut meanwhile.
-                if (read_ < fileSize_) throw ReadError("changed while being read");
+                if (read_ < fileSize_) throw ReadError(ReadFailReason(0));
                 eof_ = true;
                 return false;
             }

@@ -10,12 +10,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "core/date_time.h"
 #include "core/geodesy.h"
 #include "core/text_format.h"
 #include "output/output_stage.h"
+#include "readers/line_reader.h"
 
 namespace ts {
 
@@ -56,9 +56,9 @@ size_t RecordFile::ReadAt(int64_t offset, unsigned char* buf, size_t n) {
     if (!f_ || offset < 0 || offset >= size_) return 0;
     if (fseeko(f_, offset, SEEK_SET) != 0) throw std::runtime_error("seek failed");
     const size_t got = std::fread(buf, 1, n, f_);
-    if (got < n && std::ferror(f_)) throw ReadError(std::strerror(errno != 0 ? errno : EIO));
+    if (got < n && std::ferror(f_)) throw ReadError(ReadFailReason(errno != 0 ? errno : EIO));
     // Short before the size the file had when opened: it was cut meanwhile.
-    if (got < n && offset + static_cast<int64_t>(got) < size_) throw ReadError("changed while being read");
+    if (got < n && offset + static_cast<int64_t>(got) < size_) throw ReadError(ReadFailReason(0));
     pos_ = offset + static_cast<int64_t>(got);
     return got;
 }
@@ -73,8 +73,8 @@ bool RecordFile::NextRecord(unsigned char (&rec)[kRecordSize]) {
     if (!f_ || end_ - pos_ < kRecordSize) return false;
     const size_t got = std::fread(rec, 1, kRecordSize, f_);
     if (got < kRecordSize) {
-        if (std::ferror(f_)) throw ReadError(std::strerror(errno != 0 ? errno : EIO));
-        throw ReadError("changed while being read");  // the data area lay within the file when opened
+        if (std::ferror(f_)) throw ReadError(ReadFailReason(errno != 0 ? errno : EIO));
+        throw ReadError(ReadFailReason(0));  // the data area lay within the file when opened
     }
     pos_ += kRecordSize;
     return true;

@@ -74,12 +74,9 @@ bool TZipBaseArchiver::RenameVolume(const std::u16string& from, const std::u16st
 }
 
 std::int64_t TZipBaseArchiver::TailPosition(const TDirItem& old, std::int64_t tailStart) const {
-    const std::int64_t offset = old.Header.LocalHeaderOffset == 0xFFFFFFFFu
-                                    ? static_cast<std::int64_t>(old.LocalHeaderOffset64)
-                                    : static_cast<std::int64_t>(old.Header.LocalHeaderOffset);
+    const std::int64_t offset = EffectiveLocalOffset(old);
     if (TailVolumeBase.empty()) return offset - tailStart;
-    const std::int64_t disk = old.Header.DiskNumberStart == 0xFFFF ? old.DiskNumberStart64 : old.Header.DiskNumberStart;
-    const std::int64_t k = disk - TailFirstVolume;
+    const std::int64_t k = EffectiveDiskStart(old) - TailFirstVolume;
     if (k < 0 || k >= static_cast<std::int64_t>(TailVolumeBase.size())) return -1;
     return TailVolumeBase[static_cast<std::size_t>(k)] + offset;
 }

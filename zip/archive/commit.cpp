@@ -17,11 +17,6 @@ namespace zip {
 
 namespace {
 
-std::int64_t OldLocalOffset(const TDirItem& item) {
-    return item.Header.LocalHeaderOffset == 0xFFFFFFFFu ? static_cast<std::int64_t>(item.LocalHeaderOffset64)
-                                                        : static_cast<std::int64_t>(item.Header.LocalHeaderOffset);
-}
-
 // The saved tail of the old archive: deleted with the object unless kept (a failed restore
 // leaves the old items there rather than nowhere).
 struct TailFile {
@@ -181,10 +176,8 @@ void TZipBaseArchiver::CommitChanges() {
             const int last = std::max(VolumeNumberInfo.lastVolumeNumber, 0);
             if (first < backup.GetCount()) {
                 const TDirItem& changed = backup.GetItem(first);
-                startVolume = changed.Header.DiskNumberStart == 0xFFFF
-                                  ? static_cast<int>(std::min<std::uint32_t>(changed.DiskNumberStart64, 0x7FFFFFFF))
-                                  : changed.Header.DiskNumberStart;
-                tailStart = OldLocalOffset(changed);
+                startVolume = static_cast<int>(std::min<std::int64_t>(EffectiveDiskStart(changed), 0x7FFFFFFF));
+                tailStart = EffectiveLocalOffset(changed);
             } else {
                 startVolume = backup.GetCount() == 0 ? 0 : DirectoryDisk(dm);
                 tailStart = backup.GetCount() == 0 ? dm.ArchiveStart : dm.DirectoryOffset();
@@ -234,7 +227,7 @@ void TZipBaseArchiver::CommitChanges() {
             }
             writePos = tailStart;
         } else if (first < backup.GetCount()) {
-            tailStart = OldLocalOffset(backup.GetItem(first));
+            tailStart = EffectiveLocalOffset(backup.GetItem(first));
             if (tailStart < 0 || tailStart > s->Size()) Fail(35);
             tail.name = MakeTempFileName();
             tail.stream = std::make_unique<TUniFileStream>(tail.name, fmCreate);

@@ -92,6 +92,17 @@ struct TDirItem {
     TZipProcessOperation ItemOperation = poAdd;
 };
 
+// Where an item's local header lies and the volume it starts on, from the Zip64 extra when the
+// central record's field overflowed.
+inline std::int64_t EffectiveLocalOffset(const TDirItem& item) {
+    return item.Header.LocalHeaderOffset == 0xFFFFFFFFu ? static_cast<std::int64_t>(item.LocalHeaderOffset64)
+                                                        : static_cast<std::int64_t>(item.Header.LocalHeaderOffset);
+}
+inline std::int64_t EffectiveDiskStart(const TDirItem& item) {
+    return item.Header.DiskNumberStart == 0xFFFF ? std::int64_t{item.DiskNumberStart64}
+                                                 : std::int64_t{item.Header.DiskNumberStart};
+}
+
 struct THashItem {
     THashItem* Next = nullptr;
     std::u16string Key;

@@ -33,11 +33,6 @@ std::int64_t EffectiveCompressedSize(const TDirItem& item) {
                                                      : static_cast<std::int64_t>(item.Header.CompressedSize);
 }
 
-std::int64_t EffectiveLocalOffset(const TDirItem& item) {
-    return item.Header.LocalHeaderOffset == 0xFFFFFFFFu ? static_cast<std::int64_t>(item.LocalHeaderOffset64)
-                                                        : static_cast<std::int64_t>(item.Header.LocalHeaderOffset);
-}
-
 void SetLocalOffset(TDirItem& item, std::int64_t offset) {
     item.LocalHeaderOffset64 = static_cast<std::uint64_t>(offset);
     if (offset >= 0xFFFFFFFFLL) {

@@ -283,7 +283,7 @@ std::string IconvEncode(const std::u16string& w, std::uint32_t cp) {
             return std::size_t{2};
         }
         o += '?';
-        const bool pair = c >= 0xD800 && c <= 0xDBFF && left >= 4 && (static_cast<unsigned char>(p[3]) & 0xFC) == 0xDC;
+        const bool pair = IsHighSurrogate(c) && left >= 4 && (static_cast<unsigned char>(p[3]) & 0xFC) == 0xDC;
         return std::size_t{pair ? 4u : 2u};
     });
     return ok ? out : std::string();

@@ -329,8 +329,9 @@ TEST_F(FrontEndTest, DecimalsLoadedOutOfRangeAreRepairedByTheWriter) {
     ASSERT_TRUE(fe->SaveSettingsFile());
     EXPECT_EQ(IniStore(dir + "d.ini").ReadString("GPXopt", "LatLonDecimal", ""), "6");
     for (const auto& e : fs::directory_iterator(dir))
-        if (e.path().extension() == ".gpx")  // each block starts at 35 N 139 E
+        if (e.path().extension() == ".gpx") {  // each block starts at 35 N 139 E
             EXPECT_NE(ReadBytes(e.path().string()).find("lat=\"35.000000\" lon=\"139.000000\""), std::string::npos);
+        }
 }
 
 // The open button's choice moves only where the dialog starts next; the saved DataPath stays.

@@ -81,7 +81,7 @@ public:
     std::vector<fs::path> Named(int count) const {
         std::vector<fs::path> v;
         for (int n = 1; n <= count; ++n) {
-            char name[16];
+            char name[32];
             if (Spanned()) std::snprintf(name, sizeof name, "disk%d/t.zip", n);
             else if (shape_.stub && n == 1) std::snprintf(name, sizeof name, "out/t.exe");
             else if (n == count) std::snprintf(name, sizeof name, shape_.stub ? "out/t.ZIP" : "out/t.zip");
@@ -152,7 +152,9 @@ if sys.argv[3]:
         ASSERT_EQ(a.SpanningMode(), Spanned() ? smSpanning : smSplitting);
         a.BeginUpdate();
         int at = -1;
-        if (!item.empty()) ASSERT_TRUE(a.DirManager()->Items.FindItem(item, at));
+        if (!item.empty()) {
+            ASSERT_TRUE(a.DirManager()->Items.FindItem(item, at));
+        }
         change(a, a.DirManager()->Items, at);
         if (native) *native = ziptest::NativeOf([&] { a.EndUpdate(); });
         else a.EndUpdate();
