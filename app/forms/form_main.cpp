@@ -100,7 +100,10 @@ void CentreDialog(QWidget& dlg, const QWidget& mainWindow, const Rect& workArea)
     // come after it was built), and with the frame its window adds, which is known only once the
     // window exists.
     dlg.ensurePolished();
-    if (QLayout* l = dlg.layout()) l->activate();
+    if (QLayout* l = dlg.layout()) {
+        l->invalidate();
+        l->activate();
+    }
     dlg.winId();
     dlg.move(DialogPosition(mainWindow.frameGeometry(), dlg.frameGeometry().size(), workArea));
 }
