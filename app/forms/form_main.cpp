@@ -95,6 +95,19 @@ QPoint DialogPosition(const QRect& mainWindow, const QSize& dialog, const Rect& 
     return {left, top};
 }
 
+void CentreDialog(QWidget& dlg, const QWidget& mainWindow, const Rect& workArea) {
+    // Measured as it will show: laid out for its font and contents (the user's font may have
+    // come after it was built), and with the frame its window adds, which is known only once the
+    // window exists.
+    dlg.ensurePolished();
+    if (QLayout* l = dlg.layout()) {
+        l->invalidate();
+        l->activate();
+    }
+    dlg.winId();
+    dlg.move(DialogPosition(mainWindow.frameGeometry(), dlg.frameGeometry().size(), workArea));
+}
+
 void ClickLabel::mouseReleaseEvent(QMouseEvent* e) {
     QLabel::mouseReleaseEvent(e);
     if (isEnabled()) emit clicked();
@@ -738,7 +751,7 @@ int TFormMain::ShowDialogCentered(QDialog& dlg) {
     // A dialog starts with a clear flag: an Esc pressed earlier must not cancel it.
     abortRequested = false;
     if (headless_) return QDialog::Rejected;
-    dlg.move(DialogPosition(frameGeometry(), dlg.frameGeometry().size(), front_->settings.WorkArea));
+    CentreDialog(dlg, *this, front_->settings.WorkArea);
     return dlg.exec();
 }
 

@@ -52,6 +52,8 @@ protected:
 QPoint MessageDlgPosition(const QRect& form, int w, int h, const Rect& workArea);
 // Where a dialog of the given outer size goes, centred on the main window.
 QPoint DialogPosition(const QRect& mainWindow, const QSize& dialog, const Rect& workArea);
+// Moves a dialog about to be shown to DialogPosition for its laid-out outer size.
+void CentreDialog(QWidget& dlg, const QWidget& mainWindow, const Rect& workArea);
 
 class TFormMain : public QWidget, public ShellView {
     Q_OBJECT

@@ -2,8 +2,13 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+
+#include "core/date_time.h"
 #include "forms/block_range.h"
 
 namespace ts {
@@ -13,20 +18,17 @@ TFormOutBlock::TFormOutBlock(QWidget* parent)
     setObjectName("FormOutBlock");
     setWindowTitle("Block Selector");
     auto* top = new QVBoxLayout(this);
+    top->setSizeConstraint(QLayout::SetFixedSize);
     ListView1 = new QTableWidget(0, 4, this);
     ListView1->setObjectName("ListView1");
     ListView1->setHorizontalHeaderLabels({"Block", "Start Time", "Final Time", "Points"});
     ListView1->verticalHeader()->hide();
     ListView1->horizontalHeader()->setSectionsClickable(false);
     ListView1->horizontalHeader()->setStretchLastSection(true);
-    ListView1->setColumnWidth(0, 70);
-    ListView1->setColumnWidth(1, 150);
-    ListView1->setColumnWidth(2, 150);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setShowGrid(true);
-    ListView1->setMinimumSize(480, 220);
     top->addWidget(ListView1);
     auto* buttons = new QHBoxLayout;
     ButtonReset = new QPushButton("Reset", this);
@@ -49,7 +51,41 @@ TFormOutBlock::TFormOutBlock(QWidget* parent)
     connect(ButtonReset, &QPushButton::clicked, this, &TFormOutBlock::ButtonResetClick);
     connect(ButtonUnselect, &QPushButton::clicked, this, &TFormOutBlock::ButtonUnselectClick);
     connect(ButtonCan, &QPushButton::clicked, this, &TFormOutBlock::ButtonCanClick);
-    setFixedSize(sizeHint());
+    FitColumns(BlockTable());
+}
+
+// Every column as wide as the widest text it can show in the dialog's font, and never narrower
+// than 70, 150 and 150 pixels; the list wide enough for all of them beside its vertical scroll
+// bar, so that nothing scrolls sideways, and tall enough for kShownRows rows. The layout fixes
+// the form around it.
+void TFormOutBlock::FitColumns(BlockTable blocks) {
+    constexpr int kLeastWidths[4] = {70, 150, 150, 0};
+    constexpr int kShownRows = 8;
+    ensurePolished();
+    // The widest texts a row can come to: a whole block's point count, and its start and end
+    // times with all three decimals a time can show (a range edit may pick such a time).
+    const auto longest = [](double t) { return (std::floor(t / kOneSecond) + 0.888) * kOneSecond; };
+    for (TrackBlock& b : blocks.Items()) {
+        b.RangeFirst = b.First;
+        b.RangeLast = b.Last;
+        b.RangeStart = longest(b.StartTime);
+        b.RangeEnd = longest(b.EndTime);
+    }
+    FillRows(blocks);
+    QHeaderView* header = ListView1->horizontalHeader();
+    int columns = 0;
+    for (int c = 0; c < ListView1->columnCount(); ++c) {
+        // The table's own measure of its cells (public on the view's base), and the title's.
+        const int cells = static_cast<const QAbstractItemView*>(ListView1)->sizeHintForColumn(c);
+        const int w = std::max({kLeastWidths[c], cells, header->sectionSizeHint(c)});
+        ListView1->setColumnWidth(c, w);
+        columns += w;
+    }
+    ListView1->setRowCount(0);
+    const int frame = 2 * ListView1->frameWidth();
+    ListView1->setMinimumSize(
+        std::max(480, columns + ListView1->verticalScrollBar()->sizeHint().width() + frame),
+        header->sizeHint().height() + kShownRows * ListView1->verticalHeader()->defaultSectionSize() + frame);
 }
 
 void TFormOutBlock::Setup(BlockTable& blocks, const TConversionOptions& o, int32_t& curBlock) {
@@ -57,6 +93,7 @@ void TFormOutBlock::Setup(BlockTable& blocks, const TConversionOptions& o, int32
     opt_ = &o;
     curBlock_ = &curBlock;
     cancelled_ = false;
+    FitColumns(blocks);
 }
 
 bool TFormOutBlock::RowTicked(int row) const {
@@ -87,15 +124,18 @@ void TFormOutBlock::SetRowTexts(int row, const TrackBlock& b) {
 void TFormOutBlock::FormShow() {
     ListView1->setToolTip("Range setting dialog is opened by the click.\nOutput disable in check box Off");
     ListView1->setRowCount(0);
-    if (!blocks_) return;
-    const int n = blocks_->Count();
+    if (blocks_) FillRows(*blocks_);
+}
+
+void TFormOutBlock::FillRows(const BlockTable& blocks) {
+    const int n = blocks.Count();
     ListView1->setRowCount(n);
     for (int i = 0; i < n; ++i) {
         auto* it = new QTableWidgetItem(QString::number(i + 1));
         it->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-        it->setCheckState((*blocks_)[i].Output ? Qt::Checked : Qt::Unchecked);
+        it->setCheckState(blocks[i].Output ? Qt::Checked : Qt::Unchecked);
         ListView1->setItem(i, 0, it);
-        SetRowTexts(i, (*blocks_)[i]);
+        SetRowTexts(i, blocks[i]);
     }
 }
 

@@ -43,6 +43,9 @@ protected:
     void showEvent(QShowEvent* e) override;
 
 private:
+    // Columns, list and form sized for the texts the blocks can show in the dialog's font.
+    void FitColumns(BlockTable blocks);
+    void FillRows(const BlockTable& blocks);
     void SetRowTexts(int row, const TrackBlock& b);
     void SetRowTexts(int row, const std::string& start, const std::string& final, const std::string& points);
 

@@ -137,8 +137,7 @@ void TFormPAlt::Ask(const BarometerStart& start, BarometerReference& ref) {
     Prepare(start);
     adjustSize();
     // Centred on the main window, as the other dialogs are.
-    if (const QWidget* main = parentWidget())
-        move(DialogPosition(main->frameGeometry(), frameGeometry().size(), s_.WorkArea));
+    if (const QWidget* main = parentWidget()) CentreDialog(*this, *main, s_.WorkArea);
     ref_ = &ref;
     exec();
     ref_ = nullptr;
