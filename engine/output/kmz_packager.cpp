@@ -1,7 +1,8 @@
 // KMZ packaging: the block's document, complete under its scratch name "<name>.$$$", goes into
 // "<name>.kmz" as "<name>.kml" together with the external icons and the logo it refers to by bare
 // file name. The archive is built under a scratch name of its own and replaces an older ".kmz"
-// only when it is complete; a ".kml" of the same name is never touched.
+// only when it is complete, by the rules of the other outputs; a ".kml" of the same name is never
+// touched.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -245,13 +246,16 @@ std::shared_ptr<zip::TDeflatedSource> KmzDeflate::Finish(int64_t size, const std
 int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzContents& contents) {
     const std::string stem = tempName.substr(0, tempName.size() - ExtractFileExt(tempName).size());
     const std::string docName = stem + ".kml";
-    const std::string kmzName = stem + ".kmz";
-    const std::string kmzTemp = kmzName + ".$$$";
     const TConversionOptions& o = ctx.opt;
 
     RestoreParkedKml(ctx, docName, stem + "._$$");
+    // Replaced as the other outputs are: through a link, keeping an older archive's permissions.
+    std::string kmzName;
+    mode_t mode = 0;
+    const bool mayReplace = ReplacedFile(stem + ".kmz", kmzName, &mode);
+    const std::string kmzTemp = kmzName + ".$$$";
     int32_t result = 0;
-    if (!MayReplace(kmzName) || !RemoveScratch(kmzTemp)) {
+    if (!mayReplace || !RemoveScratch(kmzTemp)) {
         result = -1;
     } else {
         try {
@@ -270,7 +274,7 @@ int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzConten
             result = -1;  // the archive closed with the object
         }
         // Complete and flushed (the archive's options ask for it): only now it replaces an older one.
-        if (result == 0 && ::rename(kmzTemp.c_str(), kmzName.c_str()) != 0) result = -1;
+        if (result == 0 && !ReplaceWith(kmzTemp, kmzName, mode)) result = -1;
         if (result != 0) RemoveScratch(kmzTemp);
     }
     RemoveScratch(tempName);

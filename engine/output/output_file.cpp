@@ -42,6 +42,22 @@ bool MayReplace(const std::string& name, mode_t* mode) {
     return true;
 }
 
+bool ReplacedFile(const std::string& fileName, std::string& target, mode_t* mode) {
+    target = fileName;
+    struct stat st {};
+    if (::lstat(fileName.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        std::error_code ec;
+        const std::filesystem::path to = std::filesystem::canonical(fileName, ec);
+        if (!ec) target = to.string();
+    }
+    return MayReplace(target, mode);
+}
+
+bool ReplaceWith(const std::string& staging, const std::string& target, mode_t mode) {
+    if (mode != 0) ::chmod(staging.c_str(), mode);
+    return ::rename(staging.c_str(), target.c_str()) == 0;
+}
+
 bool RemoveScratch(const std::string& name) {
     struct stat st {};
     if (::lstat(name.c_str(), &st) != 0) return errno == ENOENT;
@@ -69,17 +85,9 @@ bool OutFile::Create(EngineContext& ctx, const std::string& fileName, const std:
             ReportCantCreate(ctx, fileName);
             return false;
         }
-    } else {
-        // A link is written through to the file it leads to, as opening it for writing would.
-        std::error_code ec;
-        if (::lstat(fileName.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            const std::filesystem::path to = std::filesystem::canonical(fileName, ec);
-            if (!ec) target_ = to.string();
-        }
-        if (!MayReplace(target_, &mode_)) {
-            ReportCantCreate(ctx, fileName);
-            return false;
-        }
+    } else if (!ReplacedFile(fileName, target_, &mode_)) {
+        ReportCantCreate(ctx, fileName);
+        return false;
     }
     staging_ = temporary ? target_ : target_ + ".$$$";
     fd_ = ::open(FolderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -148,7 +156,9 @@ int OutFile::OpenForReading() const {
 
 void OutFile::Close() {
     if (fd_ < 0) return;
-    if (mode_ != 0) ::fchmod(fd_, mode_);  // the older file's permissions, where they can be had
+    // On the disk before it replaces an older file, so that a power loss soon after leaves one of
+    // them whole. The program's own scratch files replace nothing of the user's.
+    if (!temporary_ && ::fsync(fd_) != 0) Fail();
     if (unnamed_) {
         RemoveScratch(staging_);  // a stale one a crash left
         if (!LinkUnnamed(fd_, staging_)) Fail();
@@ -158,7 +168,7 @@ void OutFile::Close() {
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) Fail();
-    if (!temporary_ && ::rename(staging_.c_str(), target_.c_str()) != 0) Fail();
+    if (!temporary_ && !ReplaceWith(staging_, target_, mode_)) Fail();
     staged_ = false;
     name_.clear();
 }

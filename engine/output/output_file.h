@@ -30,8 +30,8 @@ public:
     void CopyFrom(int fd, uint64_t length);
     // A descriptor of its own for reading the text written so far; -1 when there is none.
     int OpenForReading() const;
-    // Completes the file: closed without error, it takes its name, replacing an older file.
-    // Throws std::runtime_error when that fails; the older file then stays.
+    // Completes the file: flushed to the disk and closed without error, it takes its name,
+    // replacing an older file. Throws std::runtime_error when that fails; the older file then stays.
     void Close();
     // Drops a file that was not completed; an older file of its name stays.
     void Discard();
@@ -101,6 +101,13 @@ bool SameFileName(const std::string& a, const std::string& b);
 // False when something stands under name that an output must not replace: a folder, a read-only
 // file, anything but a file or a link to one. mode: the permissions of the file there, else 0.
 bool MayReplace(const std::string& name, mode_t* mode = nullptr);
+// The file an output named fileName replaces: fileName itself, or the file a link of that name
+// leads to, which is written through as opening the link for writing would. False when MayReplace
+// refuses it; mode as there.
+bool ReplacedFile(const std::string& fileName, std::string& target, mode_t* mode);
+// Gives the complete file staging the name target, replacing an older file there, with that file's
+// permissions mode kept where they can be had (0: as made). False otherwise, with errno set.
+bool ReplaceWith(const std::string& staging, const std::string& target, mode_t mode);
 // Removes the program's own scratch file name; never a folder. False when it stays.
 bool RemoveScratch(const std::string& name);
 // Renames from to to when nothing stands under to. False otherwise, with errno set.

@@ -236,8 +236,18 @@ struct Sweep {
         for (const std::string& n : road.outputs) road.made[n] = Content(n);
         road.savedIni = ReadBytes(dir + "s.ini");
         ASSERT_NE(road.savedIni, road.ini);
-        for (const std::string& c : clean.calls)
+        // Each output is on the disk before it takes its name: flushed since the rename before it.
+        bool flushed = false;
+        for (const std::string& c : clean.calls) {
             road.calls[c.substr(0, c.find(' '))].push_back(std::atol(&c[c.find(' ')]));
+            const Fault call(c);
+            if (call.kind == "fsync") flushed = true;
+            if (call.kind != "rename") continue;
+            const std::string bare = fs::path(call.path).filename().string();
+            EXPECT_TRUE(flushed || std::find(road.outputs.begin(), road.outputs.end(), bare) == road.outputs.end())
+                << bare << " took its name unflushed";
+            flushed = false;
+        }
     }
 
     // What must hold after any run, killed or not; failures go to problems.
@@ -259,8 +269,10 @@ struct Sweep {
             const std::string now = Content(n);
             const bool isNew = now == road.made[n];
             if (!isNew && now != Older(n)) problems.push_back(n + " neither older nor complete new");
-            if (o.report.find("  Make: " + n + " ") != std::string::npos && !isNew)
-                problems.push_back(n + " reported made but not the clean run's");
+            const bool reported = o.report.find("  Make: " + n + " ") != std::string::npos;
+            if (reported && !isNew) problems.push_back(n + " reported made but not the clean run's");
+            // An output that failed, on its flush as anywhere, leaves the older file as it was.
+            if (!o.killed && !reported && now != Older(n)) problems.push_back(n + " failed, yet replaced");
             if (!o.killed && o.status == 0 && !isNew) problems.push_back(n + " not made, yet the run succeeded");
         }
         if (afterFault) return;

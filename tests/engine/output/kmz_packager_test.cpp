@@ -153,6 +153,26 @@ TEST_F(KmzPackager, ParkedFilesStayAndOlderArchivesAreReplacedWhole) {
     EXPECT_TRUE(host.lines.empty());
 }
 
+// An older archive is replaced by the rules of the other outputs: a link of its name is written
+// through to the file it leads to, and the older file's permissions stay.
+TEST_F(KmzPackager, LinksAndPermissionsOfAnOlderArchiveStay) {
+    Put("real/y.kmz", "older archive");
+    fs::create_symlink("real/y.kmz", P("y.kmz"));
+    Put("p.kmz", "private archive");
+    ::chmod(P("p.kmz").c_str(), 0600);
+    KmzContents contents;
+    for (const char* stem : {"y", "p"}) {
+        Put(std::string(stem) + ".$$$", "<kml/>");
+        EXPECT_EQ(PackKmz(ctx, P(std::string(stem) + ".$$$"), contents), 0) << stem;
+    }
+    EXPECT_TRUE(fs::is_symlink(P("y.kmz")));
+    EXPECT_EQ(Listing("real/y.kmz"), "y.kml|0|8|554e\n");
+    EXPECT_EQ(fs::status(P("p.kmz")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(Listing("p.kmz"), "p.kml|0|8|554e\n");
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"p.kmz", "real", "y.kmz"}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(P("real")), {}), 1);  // no scratch file left
+}
+
 // "*" and "?" are legal in names here (a date format "dd?mm?yyyy" makes them): each file is packed
 // by its own name, never as a mask, and no subfolder is searched.
 TEST_F(KmzPackager, NamesAreTakenLiterally) {
