@@ -405,17 +405,20 @@ std::string BadSum(std::string sentence) {
 }
 
 // An epoch without a GGA that counts takes its RMC's time and position, without height,
-// satellites or HDOP: nothing of an earlier epoch's GGA but the log's geoid separation.
+// satellites or HDOP: nothing of an earlier epoch's GGA but the log's geoid separation. The GGA
+// is missing, dropped by fix-only, damaged or at 0/0; each case is read as another kind of log
+// (plain, TripMate, barometric, a text log retried as NMEA).
 TEST(NmeaEpochs, RmcFirstEpochWithoutItsOwnGgaTakesItsRmc) {
     const std::string missing[] = {"", GgaOf(0, 0, "0", "08", "100.0"), BadSum(Gga(0, 0)),
                                    Nmea("GPGGA,120000,0000.000,N,00000.000,E,1,08,0.9,9.0,M,,M,,") + "\r\n"};
+    const int kinds[] = {ikNmea, ikTripMate, ikBarometer, ikRbt3000};
     for (size_t v = 0; v < std::size(missing); ++v) {
         std::string log;
         for (int i = 0; i < 8; ++i)
             log += Rmc(T0 + i, i) + (i == 5 || i == 6 ? missing[v] : Gga(T0 + i, i, "100.0", "40.0"));
         Reading r[2];
         for (Reading& x : r) x.ctx.opt.FixDataOnly = v != 3;  // 0/0 counts for nothing either way
-        ASSERT_NO_FATAL_FAILURE(ReadOnBothRoads(r, log)) << v;
+        ASSERT_NO_FATAL_FAILURE(ReadOnBothRoads(r, log, kinds[v])) << v;
         EXPECT_TRUE(r[0].HasLine("  NMEA: RMC First")) << v;
         EXPECT_EQ(Brief(r[0]), (std::vector<std::string>{"0/0/100/8", "1/1/100/8", "2/2/100/8", "3/3/100/8",
                                                          "4/4/100/8", "5/5/-/99", "6/6/-/99", "7/7/100/8"}))
