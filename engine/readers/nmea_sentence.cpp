@@ -354,19 +354,21 @@ void CancelEpoch(NmeaEpoch& e) {
     e.EstimatedSeen = false;
 }
 
-// Coordinate texts of a GGA and an RMC name the same place when they are equal, or when their
-// numbers differ by less than the last digit of the coarser one (loggers write the two sentences
-// with different precision).
+// Coordinate texts of a GGA and an RMC name the same place when they are equal, or when the finer
+// one, cut or rounded to the decimals of the coarser, gives the coarser (loggers write the two
+// sentences with different precision). Compared as whole numbers of the finer one's last digit.
 bool SamePlaceText(std::string_view a, std::string_view b) {
     if (a == b) return true;
     double x, y;
     if (!TryStrToFloat(a, x) || !TryStrToFloat(b, y)) return false;
     const auto decimals = [](std::string_view t) {
+        t = TrimView(t);
         const size_t dot = t.find('.');
-        return dot == std::string_view::npos ? 0 : static_cast<int>(t.size() - dot - 1);
+        return dot == std::string_view::npos ? 0 : std::min(static_cast<int>(t.size() - dot - 1), 10);
     };
-    const int d = std::min(decimals(TrimView(a)), decimals(TrimView(b)));
-    return std::fabs(x - y) < std::pow(10.0, -d);
+    const int da = decimals(a), db = decimals(b);
+    const double scale = std::pow(10.0, std::max(da, db));
+    return std::fabs(std::round(x * scale) - std::round(y * scale)) < std::pow(10.0, std::abs(da - db));
 }
 
 bool SamePlace(const NmeaEpoch& e) { return SamePlaceText(e.ggaLat, e.rmcLat) && SamePlaceText(e.ggaLon, e.rmcLon); }

@@ -470,9 +470,9 @@ TEST(NmeaEpochs, EpochCancelledByAnEstimatedFixLeavesNoValues) {
 // GGA and RMC that write their coordinates with different precision still pair: the mode follows
 // the order of the sentences, and waypoints and the end of the log add no point.
 TEST(NmeaEpochs, SentencesOfDifferentPrecisionPair) {
-    auto gga = [](int i) {
+    auto gga = [](int i, double off = 0.00004) {
         char lat[16];
-        std::snprintf(lat, sizeof lat, "48%08.5f", 7.0 + i * 0.001 + 0.00004);
+        std::snprintf(lat, sizeof lat, "48%08.5f", 7.0 + i * 0.001 + off);
         return Nmea("GPGGA," + Hms(T0 + i) + "," + lat + ",N,01131.00000,E,1,08,0.9,100.0,M,,M,,") + "\r\n";
     };
     for (const bool ggaFirst : {true, false}) {
@@ -491,6 +491,12 @@ TEST(NmeaEpochs, SentencesOfDifferentPrecisionPair) {
         // The RMC's position leads, where the waypoints are.
         for (int i = 0; i < 40; ++i) EXPECT_EQ(r[0].P(i).Flags, i == 10 || i == 20 ? InterestPoint : 0) << i;
     }
+    // A whole last digit of the coarser text apart is another place: nothing pairs.
+    std::string apart;
+    for (int i = 0; i < 5; ++i) apart += gga(i, 0.001) + Rmc(T0 + i, i);
+    Reading a;
+    a.ReadText(apart);
+    EXPECT_TRUE(a.HasLine("  NMEA: RMC First"));
 }
 
 // A sentence glued to the cut end of another, or behind the byte-order mark of a second log joined
