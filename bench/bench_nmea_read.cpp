@@ -41,6 +41,15 @@ void BM_ReadNmeaLog(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadNmeaLog)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
+// The same on the calling thread alone, the road of logs below the threaded road's size.
+void BM_ReadNmeaLogSingleThread(benchmark::State& state) {
+    const ts::NmeaThreading saved = ts::NmeaReadThreading();
+    ts::NmeaReadThreading().minFileBytes = UINT64_MAX;
+    BM_ReadNmeaLog(state);
+    ts::NmeaReadThreading() = saved;
+}
+BENCHMARK(BM_ReadNmeaLogSingleThread)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
 }  // namespace
 
 int main(int argc, char** argv) {

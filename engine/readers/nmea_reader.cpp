@@ -59,8 +59,10 @@ bool CheckPass(EngineContext& ctx, NmeaEpoch& e, LineReader& file) {
     Host& host = ctx.host;
     e.readPass = false;
     e.GgaCount = e.RmcCount = e.GgaRmcPairs = e.RmcGgaPairs = 0;
-    e.ggaKey.clear();
-    e.rmcKey.clear();
+    e.ggaLat.clear();
+    e.ggaLon.clear();
+    e.rmcLat.clear();
+    e.rmcLon.clear();
     e.DateText = e.FirstDateText = NmeaDate();
     e.GgaFirst = true;
     e.GgaOnly = e.RmcOnly = false;

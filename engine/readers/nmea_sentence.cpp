@@ -334,42 +334,70 @@ void DescribeRmc(const NmeaLineRules& r, NmeaLineScratch& sc, const NmeaFields& 
     out.speed = FloatOrNaN(f.Field(8));
 }
 
-// A cancelled epoch keeps nothing its sentences set, so the sentences that follow in the same
-// epoch stand on their own.
-void ForgetCancelledEpoch(NmeaEpoch& e) {
+// Nothing of an epoch's sentences so far: at its start, and when an estimated fix cancels it, so
+// that the sentences that follow stand on their own. The log's geoid separation lasts from one
+// GGA to the next.
+void ForgetEpochValues(NmeaEpoch& e) {
+    e.gga = e.rmc = NmeaValueSet();
+    e.ggaInEpoch = e.rmcInEpoch = false;
     e.sats = -1;
     e.hdop = 0.0;
-    e.ggaQuality = e.rmcQuality = 255;
     e.OwnGeoidSep = e.sepBeforeEpoch;
+    ClearSensorValues(e);
+    e.ggaQuality = e.rmcQuality = 255;
+    e.EstimatedSeen = false;
 }
+
+// An estimated fix cancels the epoch so far.
+void CancelEpoch(NmeaEpoch& e) {
+    if (e.readPass) ForgetEpochValues(e);
+    e.EstimatedSeen = false;
+}
+
+// Coordinate texts of a GGA and an RMC name the same place when they are equal, or when the finer
+// one, cut or rounded to the decimals of the coarser, gives the coarser (loggers write the two
+// sentences with different precision). Compared as whole numbers of the finer one's last digit.
+bool SamePlaceText(std::string_view a, std::string_view b) {
+    if (a == b) return true;
+    double x, y;
+    if (!TryStrToFloat(a, x) || !TryStrToFloat(b, y)) return false;
+    const auto decimals = [](std::string_view t) {
+        t = TrimView(t);
+        const size_t dot = t.find('.');
+        return dot == std::string_view::npos ? 0 : std::min(static_cast<int>(t.size() - dot - 1), 10);
+    };
+    const int da = decimals(a), db = decimals(b);
+    const double scale = std::pow(10.0, std::max(da, db));
+    return std::fabs(std::round(x * scale) - std::round(y * scale)) < std::pow(10.0, std::abs(da - db));
+}
+
+bool SamePlace(const NmeaEpoch& e) { return SamePlaceText(e.ggaLat, e.rmcLat) && SamePlaceText(e.ggaLon, e.rmcLon); }
 
 int32_t ApplyGga(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32_t count) {
     const TConversionOptions& o = ctx.opt;
-    e.ggaQuality = f.quality;
     bool ok;
-    e.gga.time = DateTimeOf(e.DateText, f, ok);
+    const double time = DateTimeOf(e.DateText, f, ok);
     if (ok) ++e.GgaCount;
     int32_t result = 1;
+    e.EstimatedSeen = !o.AcceptEstimated && f.estimated;
     if (!e.readPass) {
-        e.ggaKey.assign(e.scratch.latText).append(e.scratch.lonText);
-        if (e.ggaKey == e.rmcKey && e.rmc.time == e.gga.time) ++e.RmcGgaPairs;
-    } else {
+        e.ggaQuality = f.quality;
+        e.gga.time = time;
+        e.ggaLat.assign(e.scratch.latText);
+        e.ggaLon.assign(e.scratch.lonText);
+        if (e.rmc.time == e.gga.time && SamePlace(e)) ++e.RmcGgaPairs;
+    } else if (!o.UseFixOnly && f.lat == 0 && f.lon == 0) {
+        result = 0;  // no position: the sentence gives the epoch nothing
+    } else if (!e.EstimatedSeen) {
+        e.ggaQuality = f.quality;
+        e.gga = NmeaValueSet{time, f.lat, f.lon, f.alt, kNaN};
+        e.ggaInEpoch = true;
         e.sats = f.sats;
         e.hdop = f.hdop;
-        e.gga.lat = f.lat;
-        e.gga.lon = f.lon;
-        e.gga.alt = f.alt;
         e.OwnGeoidSep = f.sep;
-        e.gga.speed = e.rmc.speed;
-        if (!e.GgaFirst) {
-            e.rmc.lat = e.rmc.lon = e.rmc.time = e.rmc.speed = 0;
-            e.rmc.alt = kNaN;
-        }
-        if (!o.UseFixOnly && e.gga.lat == 0 && e.gga.lon == 0) result = 0;
     }
-    e.EstimatedSeen = !o.AcceptEstimated && f.estimated;
     if (e.EstimatedSeen && (!e.GgaFirst || e.GgaOnly)) {
-        ForgetCancelledEpoch(e);
+        CancelEpoch(e);
         result = -count;
     } else if (e.EstimatedSeen) {
         result = 0;
@@ -379,40 +407,37 @@ int32_t ApplyGga(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32
 
 int32_t ApplyRmc(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32_t count) {
     const TConversionOptions& o = ctx.opt;
-    e.rmcQuality = f.quality;
     e.DateText = f.date;
     bool ok;
-    e.rmc.time = DateTimeOf(e.DateText, f, ok);
+    const double time = DateTimeOf(e.DateText, f, ok);
     if (ok) ++e.RmcCount;
     int32_t result = 2;
     if (!e.readPass) {
+        e.rmcQuality = f.quality;
+        e.rmc.time = time;
         // Until the first date is known the GGA times carry none: compare like with like.
         if (e.FirstDateText.state == NmeaDate::None && e.gga.time != 0) e.rmc.time = f.todOk ? f.tod : 0.0;
-        e.rmcKey.assign(e.scratch.latText).append(e.scratch.lonText);
-        if (e.rmcKey == e.ggaKey && e.rmc.time == e.gga.time) ++e.GgaRmcPairs;
+        e.rmcLat.assign(e.scratch.latText);
+        e.rmcLon.assign(e.scratch.lonText);
+        if (e.rmc.time == e.gga.time && SamePlace(e)) ++e.GgaRmcPairs;
+    } else if (!o.UseFixOnly && f.lat == 0 && f.lon == 0) {
+        result = 0;
     } else {
-        e.rmc.lat = f.lat;
-        e.rmc.lon = f.lon;
-        e.rmc.speed = f.speed;
-        e.rmc.alt = e.gga.alt;
-        if (e.GgaFirst) {
-            e.gga.lat = e.gga.lon = e.gga.time = 0;
-            e.gga.alt = kNaN;
-            e.gga.speed = 0;
-        }
-        if (!o.UseFixOnly && e.rmc.lat == 0 && e.rmc.lon == 0) result = 0;
+        e.rmcQuality = f.quality;
+        e.rmc = NmeaValueSet{time, f.lat, f.lon, kNaN, f.speed};
+        e.rmcInEpoch = true;
     }
     if (!o.AcceptEstimated && e.EstimatedSeen && e.GgaFirst && !e.RmcOnly) {
-        ForgetCancelledEpoch(e);
+        CancelEpoch(e);
         result = -count;
-        e.EstimatedSeen = false;
     }
     return result;
 }
 
-// The sentence a line carries once blanks (when ignored) and anything before "$GP" are gone;
-// s is that text, nullptr when the line carries no sentence (not a "$" line, or a "$CUUB " one).
-SentenceId FindSentence(const NmeaLineRules& r, NmeaLineScratch& sc, std::string_view line, std::string_view& s) {
+// The sentence a line carries once blanks (when ignored) and anything before "$GP" are gone, by
+// its name, with its fields in sc.fields and its text in s; its checksum is not tested yet. sNone
+// when the line carries none of the four (not a "$" line, or a "$CUUB " one).
+SentenceId NameSentence(const NmeaLineRules& r, NmeaLineScratch& sc, std::string_view line, std::string_view& s) {
     if (!StartsWith(line, "$")) return sNone;
     if (r.inputKind == ikBarometer && StartsWith(line, "$CUUB ")) return sNone;
     s = line;
@@ -425,11 +450,20 @@ SentenceId FindSentence(const NmeaLineRules& r, NmeaLineScratch& sc, std::string
     const size_t gp = s.find("$GP", 1);
     if (gp != std::string_view::npos) s = s.substr(gp);
     SplitNmeaFields(sc.fields, s);
-    const SentenceId id = LookUpName(sc.fields.Field(1));
-    if (id == sNone) return sNone;
+    return LookUpName(sc.fields.Field(1));
+}
+
+// Lines without "*" are taken unchecked.
+bool ChecksumFails(std::string_view s) {
     const size_t star = s.find('*');
-    if (star != std::string_view::npos && !ChecksumOkAt(s, star)) return sNone;
-    return id;
+    return star != std::string_view::npos && !ChecksumOkAt(s, star);
+}
+
+// The sentence as NameSentence finds it, sNone when its checksum is wrong.
+SentenceId FindSentence(const NmeaLineRules& r, NmeaLineScratch& sc, std::string_view line) {
+    std::string_view s;
+    const SentenceId id = NameSentence(r, sc, line, s);
+    return id == sNone || ChecksumFails(s) ? sNone : id;
 }
 
 // Lines whose effect depends on the epoch so far, read from their text in file order.
@@ -447,8 +481,7 @@ void ParseOtherLine(EngineContext& ctx, NmeaEpoch& e, std::string_view line) {
             e.LoggerText.assign(line.substr(6, 50));
             return;
         }
-        std::string_view s;
-        switch (FindSentence(NmeaRulesOf(ctx, e.readPass), e.scratch, line, s)) {
+        switch (FindSentence(NmeaRulesOf(ctx, e.readPass), e.scratch, line)) {
         case sWpl: ParseWpl(ctx, e, e.scratch.fields); return;
         case sIismd: ParseIismd(e, e.scratch.fields); return;
         default: return;
@@ -471,24 +504,15 @@ NmeaLineRules NmeaRulesOf(const EngineContext& ctx, bool positions) {
     return r;
 }
 
-uint8_t NmeaLineStarts(int inputKind, std::string_view line) {
-    uint8_t s = 0;
-    if (StartsWith(line, "$GP")) {
-        const std::string_view name = line.substr(3, 3);
-        if (name == "GGA") s |= NmeaLineFacts::StartsGga;
-        else if (name == "RMC") s |= NmeaLineFacts::StartsRmc;
-        else if (name == "WPL") s |= NmeaLineFacts::StartsWpl;
-    }
-    if (inputKind == ikTripMate && line.find("LOG NOW") != std::string_view::npos) s |= NmeaLineFacts::KeepTag;
-    if (inputKind == ikBarometer && (StartsWith(line, "@LPRMC,") || StartsWith(line, "@CBDBG,")))
-        s |= NmeaLineFacts::KeepTag;
-    return s;
-}
-
 void DescribeNmeaLine(const NmeaLineRules& r, NmeaLineScratch& sc, std::string_view line, NmeaLineFacts& out) {
     out = NmeaLineFacts();  // nothing left over from the line described here before
+    // Logs joined into one keep the byte-order marks of the later ones at the start of a line.
+    while (StartsWith(line, kUtf8Bom)) line.remove_prefix(kUtf8Bom.size());
     out.line = line;
-    out.starts = NmeaLineStarts(r.inputKind, line);
+    if (r.inputKind == ikTripMate && line.find("LOG NOW") != std::string_view::npos)
+        out.starts = NmeaLineFacts::KeepTag;
+    if (r.inputKind == ikBarometer && (StartsWith(line, "@LPRMC,") || StartsWith(line, "@CBDBG,")))
+        out.starts = NmeaLineFacts::KeepTag;
     if (r.inputKind == ikTripMate && StartsWith(line, "/*")) {
         out.kind = NmeaLineFacts::Other;
         return;
@@ -498,15 +522,18 @@ void DescribeNmeaLine(const NmeaLineRules& r, NmeaLineScratch& sc, std::string_v
             out.kind = NmeaLineFacts::Other;
             return;
         }
+        // The epoch's boundaries go by the sentence the parser reads, whatever its checksum says.
         std::string_view s;
-        switch (FindSentence(r, sc, line, s)) {
+        const SentenceId id = NameSentence(r, sc, line, s);
+        if (id == sGga) out.starts |= NmeaLineFacts::StartsGga;
+        else if (id == sRmc) out.starts |= NmeaLineFacts::StartsRmc;
+        else if (id == sWpl) out.starts |= NmeaLineFacts::StartsWpl;
+        if (id == sNone || ChecksumFails(s)) return;
+        switch (id) {
         case sGga: DescribeGga(r, sc, sc.fields, out); return;
         case sRmc: DescribeRmc(r, sc, sc.fields, out); return;
-        case sWpl:
-        case sIismd: out.kind = NmeaLineFacts::Other; return;
-        case sNone: return;
+        default: out.kind = NmeaLineFacts::Other; return;
         }
-        return;
     }
     if (r.inputKind == ikBarometer && (StartsWith(line, "@LPRMC,") || StartsWith(line, "@CBDBG,")))
         out.kind = NmeaLineFacts::Other;
@@ -569,14 +596,7 @@ bool NmeaDescribedLines::Start(const LineReader& file, unsigned workers, size_t 
     return feed_.Start(file, workers, chunkBytes, [this](ChunkedLineFeed::Chunk& c, unsigned w) {
         std::vector<NmeaLineFacts>& out = facts_[c.slot];
         out.resize(c.lines.size());
-        for (size_t i = 0; i < c.lines.size(); ++i) {
-            std::string_view line = c.lines[i];
-            // Only the file's first line starts at the first byte of a chunk: the line reader
-            // skips a byte-order mark there, and so must this road.
-            if (line.data() == c.bytes.data() && line.substr(0, kUtf8Bom.size()) == kUtf8Bom)
-                line.remove_prefix(kUtf8Bom.size());
-            DescribeNmeaLine(rules_, scratch_[w], line, out[i]);
-        }
+        for (size_t i = 0; i < c.lines.size(); ++i) DescribeNmeaLine(rules_, scratch_[w], c.lines[i], out[i]);
     });
 }
 
@@ -611,43 +631,36 @@ BoundaryKind Boundary(const NmeaEpoch& e, uint8_t starts) {
     return bNone;
 }
 
-// The lines of a file, read and described one at a time.
+// The lines of a file, read and described one at a time. A held line keeps its description.
 struct TextLines {
-    using Line = std::string_view;
     LineReader& file;
+    NmeaEpoch& e;
+    NmeaLineRules rules;
     bool HasHeld() const { return file.HasHeld(); }
     bool AtEnd() { return file.AtEnd(); }
     void Hold() { file.Hold(); }
-    bool Take(std::string_view& line) { return file.ReadLine(line); }
-    static uint8_t Starts(const EngineContext& ctx, std::string_view line) {
-        return NmeaLineStarts(ctx.inputKind, line);
-    }
-    static int32_t Parse(EngineContext& ctx, NmeaEpoch& e, std::string_view line, int32_t n) {
-        return ParseNmeaLine(ctx, e, line, n);
+    bool Take(const NmeaLineFacts*& f) {
+        const bool again = file.HasHeld();
+        std::string_view line;
+        if (!file.ReadLine(line)) return false;
+        if (!again) DescribeNmeaLine(rules, e.scratch, line, e.facts);
+        f = &e.facts;
+        return true;
     }
 };
 
 // Lines described ahead.
 struct DescribedLines {
-    using Line = const NmeaLineFacts*;
     NmeaDescribedLines& src;
     bool HasHeld() const { return src.HasHeld(); }
     bool AtEnd() { return src.AtEnd(); }
     void Hold() { src.Hold(); }
     bool Take(const NmeaLineFacts*& f) { return (f = src.Next()) != nullptr; }
-    static uint8_t Starts(const EngineContext&, const NmeaLineFacts* f) { return f->starts; }
-    static int32_t Parse(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts* f, int32_t n) {
-        return ApplyNmeaLine(ctx, e, *f, n);
-    }
 };
 
 void StartEpoch(NmeaEpoch& e, int32_t& n) {
-    e.sats = -1;
-    e.hdop = 0.0;
-    ClearSensorValues(e);
-    e.ggaQuality = e.rmcQuality = 255;
-    e.EstimatedSeen = false;
     e.sepBeforeEpoch = e.OwnGeoidSep;
+    ForgetEpochValues(e);
     n = 0;
 }
 
@@ -670,16 +683,16 @@ bool ReadEpoch(EngineContext& ctx, NmeaEpoch& e, Lines file, NmeaFix& fix) {
             held = bNone;
         }
         if (!file.HasHeld() && file.AtEnd()) break;
-        typename Lines::Line line;
+        const NmeaLineFacts* line;
         if (!file.Take(line)) break;
         if (n > 0) {
-            held = Boundary(e, file.Starts(ctx, line));
+            held = Boundary(e, line->starts);
             if (held != bNone) {
                 file.Hold();
                 continue;
             }
         }
-        n += file.Parse(ctx, e, line, n);
+        n += ApplyNmeaLine(ctx, e, *line, n);
     }
     if (n <= 0 || (held == bNone && !PassesHdopSatMask(ctx.opt, e.sats, e.hdop))) {
         // Only the end of the log ends an epoch without a fix.
@@ -687,24 +700,29 @@ bool ReadEpoch(EngineContext& ctx, NmeaEpoch& e, Lines file, NmeaFix& fix) {
         return false;
     }
 
-    const NmeaValueSet& v = e.GgaFirst && n >= 2 ? e.rmc : e.gga;
+    // The fix is made of the epoch's own sentences only. With both, the mode says whose time and
+    // position lead: the RMC's when the GGA comes first, the GGA's when the RMC does.
+    const NmeaValueSet& v = e.ggaInEpoch && !(e.rmcInEpoch && e.GgaFirst) ? e.gga : e.rmc;
     fix.lat = v.lat;
     fix.lon = v.lon;
-    fix.alt = v.alt;
-    fix.speed = v.speed;
+    fix.alt = e.gga.alt;
+    fix.speed = e.rmc.speed;
     RunState& r = ctx.run;
     r.NewTime = v.time;
     if (e.sats == -1) e.sats = 99;
     e.quality = e.ggaQuality != 255 ? e.ggaQuality : e.rmcQuality;
+    // A fix without an RMC takes its speed from the track, so its lack of one keeps no fix from
+    // opening a block.
+    const bool speedKnown = !std::isnan(fix.speed) || !e.rmcInEpoch;
     const bool gap = r.NewTime - r.PrevTime > ctx.opt.SplitTime / 1440.0;
-    return !(gap && !std::isnan(fix.lat) && !std::isnan(fix.lon) && !std::isnan(fix.alt) && !std::isnan(fix.speed) &&
+    return !(gap && !std::isnan(fix.lat) && !std::isnan(fix.lon) && !std::isnan(fix.alt) && speedKnown &&
              r.NewTime != 0);
 }
 
 }  // namespace
 
 bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, LineReader& file, NmeaFix& fix) {
-    return ReadEpoch(ctx, e, TextLines{file}, fix);
+    return ReadEpoch(ctx, e, TextLines{file, e, NmeaRulesOf(ctx, e.readPass)}, fix);
 }
 
 bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, NmeaDescribedLines& src, NmeaFix& fix) {

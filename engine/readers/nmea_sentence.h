@@ -98,7 +98,7 @@ struct NmeaLineRules {
 struct NmeaLineFacts {
     // Skip: changes nothing. Other: applied from its text (tags, waypoints, sensor lines).
     enum Kind : uint8_t { Skip, Gga, Rmc, Other };
-    // Line starts the epoch reader's boundaries look at.
+    // What the epoch reader's boundaries look at: the sentence the parser reads, and tag lines.
     enum Start : uint8_t { StartsGga = 1, StartsRmc = 2, StartsWpl = 4, KeepTag = 8 };
     std::string_view line;
     Kind kind = Skip;
@@ -116,7 +116,6 @@ struct NmeaLineFacts {
 };
 
 NmeaLineRules NmeaRulesOf(const EngineContext& ctx, bool positions);
-uint8_t NmeaLineStarts(int inputKind, std::string_view line);
 void DescribeNmeaLine(const NmeaLineRules& rules, NmeaLineScratch& scratch, std::string_view line, NmeaLineFacts& out);
 
 // The working record of one NMEA reader call, shared by the check pass and the read pass.
@@ -124,12 +123,15 @@ struct NmeaEpoch {
     bool readPass = false;
     // Mode decided by the check pass.
     bool GgaFirst = true, GgaOnly = false, RmcOnly = false;
-    // Check-pass counters and pairing keys.
+    // Check-pass counters, and the coordinate texts of the last GGA and RMC that pair them.
     int32_t GgaCount = 0, RmcCount = 0, GgaRmcPairs = 0, RmcGgaPairs = 0;
-    std::string ggaKey, rmcKey;
+    std::string ggaLat, ggaLon, rmcLat, rmcLon;
     NmeaDate DateText, FirstDateText;
 
+    // What the GGA and the RMC of the epoch in hand gave (read pass); a set is only the epoch's
+    // own when a sentence of its kind counted in it.
     NmeaValueSet gga, rmc;
+    bool ggaInEpoch = false, rmcInEpoch = false;
     int32_t sats = -1;
     double hdop = 0;
     uint8_t ggaQuality = 255, rmcQuality = 255;  // 255: not seen

@@ -301,11 +301,13 @@ TEST(TextLogs, ByteOrderMarkIsNoPartOfTheFirstLine) {
     }
 }
 
+struct RestoreThreading {
+    NmeaThreading saved = NmeaReadThreading();
+    ~RestoreThreading() { NmeaReadThreading() = saved; }
+};
+
 TEST(NmeaReader, ThreadedReadMatchesSingleThread) {
-    struct Restore {
-        NmeaThreading saved = NmeaReadThreading();
-        ~Restore() { NmeaReadThreading() = saved; }
-    } restore;
+    RestoreThreading restore;
     const std::string sample = testing::ReadFile(TS_SHARED_DIR "/testdata/sample.nmea").substr(0, 12000);
     std::mt19937 rng(20261207);
     const int kinds[] = {ikNmea, ikTripMate, ikBarometer, ikRbt3000};
@@ -318,7 +320,9 @@ TEST(NmeaReader, ThreadedReadMatchesSingleThread) {
                                              "\n\r",
                                              "$IISMD,1,2,3,4\n",
                                              "$IISMD,1e400,-0,nan,inf\n",
-                                             "$GPWPL,4231.8291,N,08807.3033,W,Trailsmith_\n"};
+                                             "$GPWPL,4231.8291,N,08807.3033,W,Trailsmith_\n",
+                                             std::string(kUtf8Bom),
+                                             "$GPGSV,3,1,12,01,40,083,4"};
     const size_t chunks[] = {1, 13, 200, 4096};
     for (int iter = 0; iter < 300; ++iter) {
         std::string s = sample;
@@ -360,6 +364,162 @@ TEST(NmeaReader, ThreadedReadMatchesSingleThread) {
         for (int32_t i = 0; i < r[0].ctx.points.Count(); ++i)
             ASSERT_EQ(Bits(r[0].P(i)), Bits(r[1].P(i))) << iter << " " << i;
     }
+}
+
+// Reads the log on the single-thread road into r[0] and on the threaded one (two workers, small
+// chunks) into r[1]; the two must agree to the bit.
+void ReadOnBothRoads(Reading (&r)[2], const std::string& log, int kind = ikNmea) {
+    RestoreThreading restore;
+    TempFile f(log);
+    for (int road = 0; road < 2; ++road) {
+        NmeaReadThreading() = road == 0 ? NmeaThreading() : NmeaThreading{0, 2, 300};
+        r[road].Read(f.path(), kind);
+    }
+    EXPECT_EQ(r[0].host.lines, r[1].host.lines);
+    ASSERT_EQ(r[0].ctx.points.Count(), r[1].ctx.points.Count());
+    for (int32_t i = 0; i < r[0].ctx.points.Count(); ++i) EXPECT_EQ(Bits(r[0].P(i)), Bits(r[1].P(i))) << i;
+}
+
+// The points as "second after T0/position index/height/satellites", "-" for no height.
+std::vector<std::string> Brief(const Reading& r) {
+    std::vector<std::string> v;
+    for (int32_t i = 0; i < r.ctx.points.Count(); ++i) {
+        const TLogData& p = r.P(i);
+        const long at = std::lround(((p.Lat - 48.0) * 60.0 - 7.0) / 0.001);
+        v.push_back(std::to_string(std::lround(SecondOfDay(p.Time)) - T0) + "/" + std::to_string(at) + "/" +
+                    (std::isnan(p.Alt) ? "-" : std::to_string(std::lround(p.Alt))) + "/" + std::to_string(p.Sats));
+    }
+    return v;
+}
+
+// A GGA of the given quality, satellites, height and separation; a GGA whose checksum is wrong.
+std::string GgaOf(int sec, int i, const std::string& q, const std::string& sats, const std::string& alt) {
+    return Nmea("GPGGA," + Hms(sec) + "," + LatText(i) + ",N,01131.000,E," + q + "," + sats + ",1.5," + alt +
+                ",M,30.0,M,,") +
+           "\r\n";
+}
+std::string BadSum(std::string sentence) {
+    char& c = sentence[sentence.size() - 3];
+    c = c == '0' ? '1' : '0';
+    return sentence;
+}
+
+// An epoch without a GGA that counts takes its RMC's time and position, without height,
+// satellites or HDOP: nothing of an earlier epoch's GGA but the log's geoid separation. The GGA
+// is missing, dropped by fix-only, damaged or at 0/0; each case is read as another kind of log
+// (plain, TripMate, barometric, a text log retried as NMEA).
+TEST(NmeaEpochs, RmcFirstEpochWithoutItsOwnGgaTakesItsRmc) {
+    const std::string missing[] = {"", GgaOf(0, 0, "0", "08", "100.0"), BadSum(Gga(0, 0)),
+                                   Nmea("GPGGA,120000,0000.000,N,00000.000,E,1,08,0.9,9.0,M,,M,,") + "\r\n"};
+    const int kinds[] = {ikNmea, ikTripMate, ikBarometer, ikRbt3000};
+    for (size_t v = 0; v < std::size(missing); ++v) {
+        std::string log;
+        for (int i = 0; i < 8; ++i)
+            log += Rmc(T0 + i, i) + (i == 5 || i == 6 ? missing[v] : Gga(T0 + i, i, "100.0", "40.0"));
+        Reading r[2];
+        for (Reading& x : r) x.ctx.opt.FixDataOnly = v != 3;  // 0/0 counts for nothing either way
+        ASSERT_NO_FATAL_FAILURE(ReadOnBothRoads(r, log, kinds[v])) << v;
+        EXPECT_TRUE(r[0].HasLine("  NMEA: RMC First")) << v;
+        EXPECT_EQ(Brief(r[0]), (std::vector<std::string>{"0/0/100/8", "1/1/100/8", "2/2/100/8", "3/3/100/8",
+                                                         "4/4/100/8", "5/5/-/99", "6/6/-/99", "7/7/100/8"}))
+            << v;
+        for (int i = 0; i < 8; ++i) {
+            const bool own = i != 5 && i != 6;
+            EXPECT_DOUBLE_EQ(r[0].P(i).Speed, 10.0) << v << " " << i;
+            EXPECT_EQ(r[0].P(i).Hdop10, own ? 9 : 0) << v << " " << i;
+            EXPECT_EQ(r[0].P(i).GeoidSep, 40.0f) << v << " " << i;
+            EXPECT_EQ(r[0].P(i).FixQuality, 1) << v << " " << i;
+        }
+    }
+}
+
+// The same with the GGA first: an epoch without an RMC does not keep the last RMC's speed (it
+// gets one from the track), and one without a GGA does not keep the last GGA's height.
+TEST(NmeaEpochs, GgaFirstEpochKeepsNothingOfTheEpochBefore) {
+    std::string log;
+    for (int i = 0; i < 8; ++i)
+        log += (i == 6 ? BadSum(Gga(T0 + i, i)) : Gga(T0 + i, i)) + (i == 5 ? "" : Rmc(T0 + i, i));
+    Reading r[2];
+    ASSERT_NO_FATAL_FAILURE(ReadOnBothRoads(r, log));
+    EXPECT_TRUE(r[0].HasLine("  NMEA: GGA First"));
+    EXPECT_EQ(Brief(r[0]), (std::vector<std::string>{"0/0/100/8", "1/1/100/8", "2/2/100/8", "3/3/100/8", "4/4/100/8",
+                                                     "5/5/100/8", "6/6/-/99", "7/7/100/8"}));
+    const double stepKn =
+        GeoDistance(48 + 7.004 / 60, 11.5 + 31.0 / 60, 48 + 7.005 / 60, 11.5 + 31.0 / 60).distance * 3.6 / 1.852;
+    EXPECT_NEAR(r[0].P(5).Speed, stepKn, 1e-5);
+    EXPECT_DOUBLE_EQ(r[0].P(6).Speed, 10.0);
+}
+
+// An estimated GGA cancels its epoch and nothing of it stays: the RMC-only epoch that follows
+// keeps its own fix, and a cancelled epoch at the end of the log adds nothing.
+TEST(NmeaEpochs, EpochCancelledByAnEstimatedFixLeavesNoValues) {
+    const std::string log = Rmc(T0, 0) + Gga(T0, 0) + Rmc(T0 + 1, 1) + GgaOf(T0 + 1, 1, "6", "09", "555.0") +
+                            Rmc(T0 + 2, 2) + Rmc(T0 + 3, 3) + Gga(T0 + 3, 3) + Rmc(T0 + 4, 4) +
+                            GgaOf(T0 + 4, 4, "6", "09", "555.0");
+    Reading r[2];
+    ASSERT_NO_FATAL_FAILURE(ReadOnBothRoads(r, log));
+    EXPECT_TRUE(r[0].HasLine("  NMEA: RMC First"));
+    EXPECT_EQ(Brief(r[0]), (std::vector<std::string>{"0/0/100/8", "2/2/-/99", "3/3/100/8"}));
+    Reading a[2];
+    for (Reading& x : a) x.ctx.opt.UseEstimated = true;
+    ASSERT_NO_FATAL_FAILURE(ReadOnBothRoads(a, log));
+    EXPECT_EQ(Brief(a[0]), (std::vector<std::string>{"0/0/100/8", "1/1/555/9", "2/2/-/99", "3/3/100/8", "4/4/555/9"}));
+    EXPECT_EQ(a[0].P(1).FixQuality, 6);
+}
+
+// GGA and RMC that write their coordinates with different precision still pair: the mode follows
+// the order of the sentences, and waypoints and the end of the log add no point.
+TEST(NmeaEpochs, SentencesOfDifferentPrecisionPair) {
+    auto gga = [](int i, double off = 0.00004) {
+        char lat[16];
+        std::snprintf(lat, sizeof lat, "48%08.5f", 7.0 + i * 0.001 + off);
+        return Nmea("GPGGA," + Hms(T0 + i) + "," + lat + ",N,01131.00000,E,1,08,0.9,100.0,M,,M,,") + "\r\n";
+    };
+    for (const bool ggaFirst : {true, false}) {
+        std::string log;
+        std::vector<std::string> want;
+        for (int i = 0; i < 40; ++i) {
+            if (i == 10 || i == 20) log += Nmea("GPWPL," + LatText(i) + ",N,01131.000,E,Trailsmith_1") + "\r\n";
+            log += ggaFirst ? gga(i) + Rmc(T0 + i, i) : Rmc(T0 + i, i) + gga(i);
+            want.push_back(std::to_string(i) + "/" + std::to_string(i) + "/100/8");
+        }
+        Reading r[2];
+        ASSERT_NO_FATAL_FAILURE(ReadOnBothRoads(r, log)) << ggaFirst;
+        EXPECT_TRUE(r[0].HasLine(ggaFirst ? "  NMEA: GGA First" : "  NMEA: RMC First")) << ggaFirst;
+        EXPECT_EQ(Brief(r[0]), want) << ggaFirst;
+        if (!ggaFirst) continue;
+        // The RMC's position leads, where the waypoints are.
+        for (int i = 0; i < 40; ++i) EXPECT_EQ(r[0].P(i).Flags, i == 10 || i == 20 ? InterestPoint : 0) << i;
+    }
+    // A whole last digit of the coarser text apart is another place: nothing pairs.
+    std::string apart;
+    for (int i = 0; i < 5; ++i) apart += gga(i, 0.001) + Rmc(T0 + i, i);
+    Reading a;
+    a.ReadText(apart);
+    EXPECT_TRUE(a.HasLine("  NMEA: RMC First"));
+}
+
+// A sentence glued to the cut end of another, or behind the byte-order mark of a second log joined
+// to the first, is read, and starts its epoch as any other would.
+TEST(NmeaEpochs, BoundaryIsTheSentenceTheParserReads) {
+    for (const std::string& before : {std::string("$GPGSV,3,1,12,01,40,083,4"), std::string(kUtf8Bom)})
+        for (const bool ggaFirst : {true, false}) {
+            std::string log;
+            for (int i = 0; i < 6; ++i)
+                log += (i == 3 ? before : "") +
+                       (ggaFirst ? Gga(T0 + i, i) + Rmc(T0 + i, i) : Rmc(T0 + i, i) + Gga(T0 + i, i));
+            Reading r[2];
+            ASSERT_NO_FATAL_FAILURE(ReadOnBothRoads(r, log)) << ggaFirst;
+            EXPECT_EQ(Brief(r[0]), (std::vector<std::string>{"0/0/100/8", "1/1/100/8", "2/2/100/8", "3/3/100/8",
+                                                             "4/4/100/8", "5/5/100/8"}))
+                << ggaFirst << " " << before.size();
+        }
+    // The logger's tag lines after a byte-order mark still tag.
+    Reading b[2];
+    ASSERT_NO_FATAL_FAILURE(
+        ReadOnBothRoads(b, Epochs(2) + std::string(kUtf8Bom) + "/* LOG NOW */\r\n" + Epochs(2), ikTripMate));
+    ASSERT_EQ(b[0].ctx.points.Count(), 4);
+    EXPECT_EQ(b[0].P(2).Flags, InterestPoint);
 }
 
 }  // namespace
