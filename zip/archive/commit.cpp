@@ -17,14 +17,14 @@ namespace zip {
 
 namespace {
 
-// The saved tail of the old archive: deleted with the object unless kept (a failed restore
-// leaves the old items there rather than nowhere, under a name no later commit takes for stale).
 // Lets a scratch file that holds old data go under a name no later commit takes for stale.
 void KeepAside(TZipScratchFiles& scratch, const std::u16string& name) {
     scratch.Release(name);
     WideRenameFile(name, name + u".kept");
 }
 
+// The saved tail of the old archive: deleted with the object unless kept (a failed restore
+// leaves the old items there rather than nowhere).
 struct TailFile {
     TZipScratchFiles& scratch;
     std::u16string name;
