@@ -4,7 +4,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,7 +27,96 @@ bool FileIdentity(const std::u16string& name, std::pair<std::uint64_t, std::uint
     return true;
 }
 
+constexpr char kScratchPrefix[] = "FC";
+constexpr char kScratchSuffix[] = ".tmp";
+
+bool IsScratchName(const std::string& name) {
+    const std::size_t prefix = sizeof kScratchPrefix - 1, suffix = sizeof kScratchSuffix - 1;
+    if (name.size() != prefix + 6 + suffix || name.compare(0, prefix, kScratchPrefix) != 0 ||
+        name.compare(prefix + 6, suffix, kScratchSuffix) != 0)
+        return false;
+    return std::all_of(name.begin() + prefix, name.begin() + prefix + 6, [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    });
+}
+
+// A new empty file named as a scratch file in folder, locked; its descriptor, or -1.
+int CreateScratch(const std::string& folder, std::string& name) {
+    name = folder + kScratchPrefix + "XXXXXX" + kScratchSuffix;
+    const int fd = ::mkstemps(name.data(), sizeof kScratchSuffix - 1);
+    if (fd >= 0) ::flock(fd, LOCK_EX | LOCK_NB);
+    return fd;
+}
+
 }  // namespace
+
+std::u16string TZipScratchFiles::Make(const std::u16string& folder) {
+    RemoveStale(folder);
+    std::string name;
+    const int fd = CreateScratch(WideToFsName(folder), name);
+    if (fd < 0) return {};
+    held_.emplace_back(FsNameToWide(name), fd);
+    return held_.back().first;
+}
+
+std::u16string TZipScratchFiles::Park(const std::u16string& file) {
+    const std::string folder = WideToFsName(WideExtractFilePath(file));
+    RemoveStale(FsNameToWide(folder));
+    // The volume is locked before it moves, so that its scratch name is never unheld.
+    const int lock = ::open(WideToFsName(file).c_str(), O_RDONLY | O_CLOEXEC);
+    if (lock < 0) return {};
+    ::flock(lock, LOCK_EX | LOCK_NB);
+    std::string aside;
+    const int fd = CreateScratch(folder, aside);
+    if (fd >= 0) ::close(fd);
+    if (fd < 0 || ::rename(WideToFsName(file).c_str(), aside.c_str()) != 0) {
+        if (fd >= 0) ::unlink(aside.c_str());
+        ::close(lock);
+        return {};
+    }
+    held_.emplace_back(FsNameToWide(aside), lock);
+    return held_.back().first;
+}
+
+bool TZipScratchFiles::Delete(const std::u16string& name) {
+    const bool deleted = WideFileDelete(name) || !WideFileExists(name);
+    Release(name);
+    return deleted;
+}
+
+void TZipScratchFiles::Release(const std::u16string& name) {
+    const auto it = std::find_if(held_.begin(), held_.end(), [&](const auto& h) { return h.first == name; });
+    if (it == held_.end()) return;
+    ::close(it->second);
+    held_.erase(it);
+}
+
+void TZipScratchFiles::ReleaseAll() {
+    for (const auto& h : held_) ::close(h.second);
+    held_.clear();
+    swept_.clear();
+}
+
+void TZipScratchFiles::RemoveStale(const std::u16string& folder) {
+    if (!swept_.insert(folder).second) return;
+    const std::string dir = WideToFsName(folder);
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return;
+    while (const dirent* e = ::readdir(d)) {
+        if (!IsScratchName(e->d_name)) continue;
+        const std::string path = dir + e->d_name;
+        // Only a file of this user's that no one holds: a live one is locked by its maker.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat a {
+        }, b{};
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &a) == 0 && S_ISREG(a.st_mode) &&
+            a.st_uid == ::geteuid() && ::lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino)
+            WideFileDelete(FsNameToWide(path));
+        ::close(fd);
+    }
+    ::closedir(d);
+}
 
 bool IsSFXFile(const std::u16string& name) {
     return ZipWideLowerCase(WideExtractFileExt(name)).find(u".exe") != std::u16string::npos;
@@ -38,11 +130,10 @@ std::u16string TZipBaseArchiver::MakeTempFileName() {
         const char* env = std::getenv("TMPDIR");
         dir = FsNameToWide(env && *env ? env : "/tmp");
     }
-    std::string tmpl = WideToFsName(ZipIncludeTrailingBackslash(dir)) + "FCXXXXXX";
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) FailFmt(19, {FsNameToWide(tmpl)});
-    ::close(fd);
-    return FsNameToWide(tmpl);
+    const std::u16string folder = ZipIncludeTrailingBackslash(dir);
+    const std::u16string name = Scratch.Make(folder);
+    if (name.empty()) FailFmt(19, {folder + u"FCXXXXXX.tmp"});
+    return name;
 }
 
 bool TZipBaseArchiver::IsOwnVolume(const std::u16string& name) const {
@@ -180,16 +271,24 @@ void TZipBaseArchiver::RequestVolume(TZipVolumeNumberInfo& info) {
             // A volume label ("pkback# 001" ...) has no counterpart on this platform.
         }
     } else {
-        // Asked for until it is there or the user gives up.
-        do {
-            if (info.IsFirst()) DoOnRequestFirstVolume(name, cancel);
-            else if (info.IsLastVolume()) DoOnRequestLastVolume(name, cancel);
-            else DoOnRequestMiddleVolume(number, name, cancel);
-        } while (!cancel && !WideFileExists(name));
-        if (!cancel) OpenVolumeFile(name);
+        OpenVolumeFile(AskForVolume(info));
     }
     if (cancel) Fail(45);
     if (&info != &VolumeNumberInfo) VolumeNumberInfo = info;
+}
+
+std::u16string TZipBaseArchiver::AskForVolume(const TZipVolumeNumberInfo& info) {
+    const int number = std::max(info.volumeNumber, 0);
+    bool cancel = false;
+    std::u16string name;
+    // Asked for until it is there or the user gives up.
+    do {
+        if (info.IsFirst()) DoOnRequestFirstVolume(name, cancel);
+        else if (info.IsLastVolume()) DoOnRequestLastVolume(name, cancel);
+        else DoOnRequestMiddleVolume(number, name, cancel);
+    } while (!cancel && !WideFileExists(name));
+    if (cancel) Fail(45);
+    return name;
 }
 
 std::int64_t TZipBaseArchiver::WriteToVolume(const void* buffer, std::int64_t count, TStream* pending,
@@ -221,7 +320,9 @@ std::int64_t TZipBaseArchiver::WriteToVolume(const void* buffer, std::int64_t co
                 stream->CopyFrom(*pending, pending->Size());
                 pending->SetSize(0);
             }
-            if (spanningMode_ == smSpanning) FlushArchiveFile(stream);
+            // A full volume of a commit goes to the disk now: the commit may delete old volumes
+            // only once the new set is there.
+            if (spanningMode_ == smSpanning || (CommitRunning && Options.FlushBuffers)) FlushArchiveFile(stream);
             TZipVolumeNumberInfo next = VolumeNumberInfo;
             next.SetNumber(VolumeNumberInfo.volumeNumber + 1);
             RequestVolume(next);

@@ -131,6 +131,34 @@ struct TZipArchiveItem {
     bool UseProperties = false;  // use the archiver's FileMasks and ExclusionMasks instead
 };
 
+// The scratch files of an archiver ("FC" and six characters, ".tmp"): the saved tail of an
+// archive, items on their way to a set's volumes, and a set's old volumes parked aside. Each is
+// locked while it is in use, so that a scratch file nobody holds is known for one that an earlier
+// run left behind; the first scratch file made in a folder removes those first.
+class TZipScratchFiles {
+public:
+    TZipScratchFiles() = default;
+    ~TZipScratchFiles() { ReleaseAll(); }
+    TZipScratchFiles(const TZipScratchFiles&) = delete;
+    TZipScratchFiles& operator=(const TZipScratchFiles&) = delete;
+
+    // A new empty scratch file in folder (ending with "/"); empty when none can be made.
+    std::u16string Make(const std::u16string& folder);
+    // Moves file aside under a scratch name in its own folder; the new name, empty on failure.
+    std::u16string Park(const std::u16string& file);
+    // Deletes a scratch file and lets it go; false when it could not be deleted.
+    bool Delete(const std::u16string& name);
+    // Lets a scratch file go without deleting it (a parked volume that took its name back).
+    void Release(const std::u16string& name);
+    // Lets every scratch file go; the next file made in a folder looks for stale ones again.
+    void ReleaseAll();
+
+private:
+    void RemoveStale(const std::u16string& folder);
+    std::vector<std::pair<std::u16string, int>> held_;  // name, locked descriptor
+    std::set<std::u16string> swept_;
+};
+
 // Buttons and answers of the default handlers' questions.
 enum TMsgDlgBtn : unsigned {
     mbYes = 1,
@@ -320,6 +348,8 @@ protected:
     // sends a record that does not fit on this volume whole to the next one.
     void OpenVolumeFile(const std::u16string& name);
     void RequestVolume(TZipVolumeNumberInfo& info);
+    // Asks for the existing volume info names until it is there; native 45 when the user cancels.
+    std::u16string AskForVolume(const TZipVolumeNumberInfo& info);
     std::int64_t WriteToVolume(const void* buffer, std::int64_t count, TStream* pending, std::int64_t keepTogether,
                                TStream*& stream);
     void WriteExact(const void* buffer, std::int64_t count, TStream* pending, std::int64_t keepTogether,
@@ -328,8 +358,9 @@ protected:
     void CopyToVolumes(TStream& source, std::int64_t count, bool progress);
     // Bytes free on the disk of name.
     virtual std::int64_t FreeSpace(const std::u16string& name);
-    // A new empty file with the prefix "FC" in TempDir or the system's temporary folder.
+    // A new empty scratch file with the prefix "FC" in TempDir or the system's temporary folder.
     std::u16string MakeTempFileName();
+    TZipScratchFiles Scratch;
 
     // Item writer: ProcessItem writes item index from its source (false when it was not written;
     // FailureAction says what the commit does next); AddFileItem copies an unchanged item from the

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <functional>
+#include <set>
 #include <utility>
-
-#include <unistd.h>
 
 #include "archive/archiver.h"
 #include "archive/le_fields.h"
@@ -17,15 +17,24 @@ namespace zip {
 
 namespace {
 
+// Lets a scratch file that holds old data go under a name no later commit takes for stale.
+void KeepAside(TZipScratchFiles& scratch, const std::u16string& name) {
+    scratch.Release(name);
+    WideRenameFile(name, name + u".kept");
+}
+
 // The saved tail of the old archive: deleted with the object unless kept (a failed restore
 // leaves the old items there rather than nowhere).
 struct TailFile {
+    TZipScratchFiles& scratch;
     std::u16string name;
     std::unique_ptr<TUniFileStream> stream;
     bool keep = false;
     ~TailFile() {
         stream.reset();
-        if (!name.empty() && !keep) WideFileDelete(name);
+        if (name.empty()) return;
+        if (keep) KeepAside(scratch, name);
+        else scratch.Delete(name);
     }
 };
 
@@ -36,23 +45,23 @@ int DirectoryDisk(const TZipDirManager& dm) {
     return static_cast<int>(std::min<std::uint32_t>(Get32(p), 0x7FFFFFFF));
 }
 
-// Moves a volume aside under a new name in its own folder; the new name, empty on failure.
-std::u16string ParkVolume(const std::u16string& name) {
-    std::string aside = WideToFsName(WideExtractFilePath(name)) + "FCXXXXXX";
-    const int fd = ::mkstemp(aside.data());
-    if (fd < 0) return {};
-    ::close(fd);
-    if (::rename(WideToFsName(name).c_str(), aside.c_str()) != 0) {
-        ::unlink(aside.c_str());
-        return {};
-    }
-    return FsNameToWide(aside);
-}
-
 bool DeleteSourceFile(const std::u16string& name) {
     if (WideFileDelete(name)) return true;
     WideFileSetAttr(name, 0);
     return WideFileDelete(name);
+}
+
+// Removes name by remove(); when that fails, native code (with the name) goes to the failure
+// event, whose answer may retry. False when the answer was to abort.
+bool RemoveOrReport(TZipBaseArchiver& a, const std::u16string& name, TZipProcessOperation operation, int code,
+                    const std::function<bool()>& remove) {
+    for (;;) {
+        if (remove()) return true;
+        const EZipException e = EZipException::CreateNativeFmt(code, &a, {name});
+        TZipAction action = fxaIgnore;
+        a.DoOnProcessFileFailure(name, operation, e.NativeError, e.ErrorCode, UTF8DecodeWide(e.Message), action);
+        if (action != fxaRetry) return action != fxaAbort;
+    }
 }
 
 }  // namespace
@@ -73,6 +82,7 @@ void TZipBaseArchiver::CommitChanges() {
             a.CommitBuffer.reset();
             a.VolumeJournal = TVolumeJournal{};
             a.TailVolumeBase.clear();
+            a.Scratch.ReleaseAll();
         }
     } running{*this};
 
@@ -105,7 +115,7 @@ void TZipBaseArchiver::CommitChanges() {
     const TEndRecord oldEnd = dm.EndRecord;
     const auto oldZip64End = dm.Zip64EndRecord;
     const auto oldLocator = dm.Zip64Locator;
-    TailFile tail;
+    TailFile tail{Scratch, {}, {}};
     std::int64_t tailStart = 0, writePos = 0;
     bool cut = false;
     // A set read from disk is written again from the volume of its first changed item (of its
@@ -133,7 +143,10 @@ void TZipBaseArchiver::CommitChanges() {
             for (auto r = VolumeJournal.Renamed.rbegin(); r != VolumeJournal.Renamed.rend(); ++r)
                 WideRenameFile(r->second, r->first);
         }
-        for (auto p = parked.rbegin(); p != parked.rend(); ++p) WideRenameFile(p->second, p->first);
+        for (auto p = parked.rbegin(); p != parked.rend(); ++p) {
+            if (WideRenameFile(p->second, p->first)) Scratch.Release(p->second);
+            else KeepAside(Scratch, p->second);
+        }
         parked.clear();
         if (!cut) return;
         if (spanningMode_ != smNone) {
@@ -203,11 +216,10 @@ void TZipBaseArchiver::CommitChanges() {
             TailVolumeBase.assign(1, -tailStart);
             std::vector<std::u16string> later;
             for (int n = startVolume + 1; n <= last; ++n) {
-                std::u16string name;
-                bool cancel = false;
-                if (n == last) DoOnRequestLastVolume(name, cancel);
-                else DoOnRequestMiddleVolume(n, name, cancel);
-                if (cancel) Fail(45);
+                TZipVolumeNumberInfo info = VolumeNumberInfo;
+                info.lastVolumeNumber = last;
+                info.SetNumber(n);
+                const std::u16string name = AskForVolume(info);
                 std::unique_ptr<TUniFileStream> v;
                 try {
                     v = std::make_unique<TUniFileStream>(name, fmOpenRead | fmShareDenyNone);
@@ -219,9 +231,11 @@ void TZipBaseArchiver::CommitChanges() {
                 if (size > 0) tail.stream->CopyFrom(*v, size);
                 later.push_back(name);
             }
+            // The only copy of the start volume's old bytes once it is cut back.
+            if (Options.FlushBuffers) FlushArchiveFile(tail.stream.get());
             // The later volumes make way for the new ones; they come back if the commit fails.
             for (const std::u16string& name : later) {
-                const std::u16string aside = ParkVolume(name);
+                const std::u16string aside = Scratch.Park(name);
                 if (aside.empty()) FailFmt(19, {name});
                 parked.emplace_back(name, aside);
             }
@@ -290,8 +304,20 @@ void TZipBaseArchiver::CommitChanges() {
             // Inside the guard: a failed directory write puts the old archive back too.
             dm.SaveDir(true, archiveStream_);
             // Before the sources of moved items go: they may be deleted only once the archive
-            // that holds them is on the disk.
+            // that holds them is on the disk. Of a set, the full volumes went there as they were
+            // left; the folders that got, lost or renamed volumes follow, before old ones go.
             if (Options.FlushBuffers && archiveStream_) FlushArchiveFile(archiveStream_);
+            if (Options.FlushBuffers && spanningMode_ != smNone) {
+                std::set<std::u16string> folders{WideExtractFilePath(startName)};
+                for (const std::u16string& made : VolumeJournal.Created) folders.insert(WideExtractFilePath(made));
+                for (const auto& [from, to] : VolumeJournal.Renamed) {
+                    folders.insert(WideExtractFilePath(from));
+                    folders.insert(WideExtractFilePath(to));
+                }
+                for (const auto& p : parked) folders.insert(WideExtractFilePath(p.first));
+                for (const std::u16string& folder : folders)
+                    if (!WideFolderFlush(folder)) Fail(46);
+            }
             if (VolumeNumberInfo.lastVolumeNumber >= 0)
                 VolumeNumberInfo.lastVolumeNumber = VolumeNumberInfo.volumeNumber;
         }
@@ -309,7 +335,14 @@ void TZipBaseArchiver::CommitChanges() {
         return;
     }
     VolumeJournal.Active = false;
-    for (const auto& p : parked) WideFileDelete(p.second);
+    // The new archive is whole: what cannot be deleted now stays a success, but its name is told.
+    for (const auto& p : parked)
+        RemoveOrReport(*this, p.second, operation, 27, [&] { return Scratch.Delete(p.second); });
+    if (tail.stream) {
+        tail.stream.reset();
+        RemoveOrReport(*this, tail.name, operation, 27, [&] { return Scratch.Delete(tail.name); });
+        tail.name.clear();
+    }
 
     // Sources of moved items go only after a commit that stored them.
     bool deleteAborted = false;
@@ -319,19 +352,10 @@ void TZipBaseArchiver::CommitChanges() {
             const bool isDir = (it.Header.ExternalAttr & faDirectory) != 0;
             if (it.ItemOperation != poMove || !it.Pending || it.SourceFileName.empty() || isDir != (pass == 1))
                 continue;
-            for (;;) {
-                const bool ok = isDir
-                                    ? RemoveDirectoryTree(WideToFsName(ZipIncludeTrailingBackslash(it.SourceFileName)))
-                                    : DeleteSourceFile(it.SourceFileName);
-                if (ok) break;
-                const EZipException e = EZipException::CreateNativeFmt(isDir ? 60 : 27, this, {it.SourceFileName});
-                TZipAction action = fxaIgnore;
-                DoOnProcessFileFailure(it.SourceFileName, poMove, e.NativeError, e.ErrorCode, UTF8DecodeWide(e.Message),
-                                       action);
-                if (action == fxaRetry) continue;
-                if (action == fxaAbort) deleteAborted = true;
-                break;
-            }
+            deleteAborted = !RemoveOrReport(*this, it.SourceFileName, poMove, isDir ? 60 : 27, [&] {
+                return isDir ? RemoveDirectoryTree(WideToFsName(ZipIncludeTrailingBackslash(it.SourceFileName)))
+                             : DeleteSourceFile(it.SourceFileName);
+            });
         }
     }
     if (!deleteAborted) DoOnOverallProgress(100, operation, ppEnd, Cancelled);

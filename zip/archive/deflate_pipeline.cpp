@@ -92,6 +92,16 @@ bool TZipBaseArchiver::WriteWithRetry(TStream& stream, const void* buffer, std::
         }
         if (cancel) {
             Cancelled = true;
+            // The default answer, given with nobody to ask, is no one's choice: the commit puts
+            // the old archive back and then reports the write as failed.
+            const bool chosen = OnDiskFull || (Prompter && spanningMode_ == smSpanning);
+            if (!chosen) {
+                try {
+                    Fail(46);
+                } catch (const EZipException&) {
+                    FailureError = std::current_exception();
+                }
+            }
             return false;
         }
         stream.Seek(pos, TSeekOrigin::soBeginning);

@@ -96,13 +96,14 @@ TExtraField UnicodeNameExtra(const std::u16string& name) {
     return nu;
 }
 
-// A temporary file deleted with the object.
+// A scratch file deleted with the object.
 struct TempFile {
+    TZipScratchFiles& scratch;
     std::u16string name;
     std::unique_ptr<TUniFileStream> stream;
     ~TempFile() {
         stream.reset();
-        if (!name.empty()) WideFileDelete(name);
+        if (!name.empty()) scratch.Delete(name);
     }
 };
 
@@ -124,7 +125,7 @@ bool TZipBaseArchiver::ProcessItem(int index) {
     std::unique_ptr<TStream> ownedSource;
     TStream* source = nullptr;
     std::int64_t savedSourcePos = 0;
-    TempFile temp;
+    TempFile temp{Scratch, {}, {}};
     auto closeSource = [&] {
         if (source && source == item.SourceStream.get()) {
             if (item.OwnsSourceStream) item.SourceStream.reset();

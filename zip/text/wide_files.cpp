@@ -141,6 +141,16 @@ bool WideFileFlush(int handle) {
     return Checked(TFileCall::Flush, std::u16string(), [&] { return ::fsync(handle); });
 }
 
+bool WideFolderFlush(const std::u16string& folder) {
+    const int fd = ::open(WideToFsName(folder.empty() ? u"." : folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = Checked(TFileCall::Flush, folder, [&] { return ::fsync(fd); });
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return ok || err == EINVAL || err == ENOTSUP;
+}
+
 TUniFileStream::TUniFileStream(const std::u16string& fileName, std::uint16_t mode)
     : THandleStream(mode == fmCreate ? WideFileCreate(fileName) : WideFileOpen(fileName, mode)), fileName_(fileName) {
     if (handle_ < 0) {
@@ -240,7 +250,14 @@ bool WideRenameFile(const std::u16string& oldName, const std::u16string& newName
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool WideFileDelete(const std::u16string& name) { return !name.empty() && ::unlink(WideToFsName(name).c_str()) == 0; }
+bool WideFileDelete(const std::u16string& name) {
+    if (name.empty()) return false;
+    if (const int injected = InjectedFault(TFileCall::Delete, name)) {
+        errno = injected;
+        return false;
+    }
+    return ::unlink(WideToFsName(name).c_str()) == 0;
+}
 
 std::u16string WideGetCurrentDir() {
     std::vector<char> buf(512);

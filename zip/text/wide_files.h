@@ -53,9 +53,13 @@ void WideFileClose(int handle);
 // Writes the file's data through to the disk (fsync); false, with errno set, when that fails.
 bool WideFileFlush(int handle);
 
+// Writes a folder's entries through to the disk; true where the file system cannot do that.
+bool WideFolderFlush(const std::u16string& folder);
+
 // A failing disk for tests: asked before each flush and close of a file (a TUniFileStream by its
-// name; a bare handle with an empty name), it answers an errno value that fails the call, or 0.
-enum class TFileCall { Flush, Close };
+// name; a bare handle with an empty name), each flush of a folder and each deletion of a file, it
+// answers an errno value that fails the call, or 0.
+enum class TFileCall { Flush, Close, Delete };
 using TFileFaultHook = std::function<int(TFileCall call, const std::u16string& fileName)>;
 void SetFileFaultHook(TFileFaultHook hook);
 

@@ -253,7 +253,7 @@ void TUniStrings::DefineProperties(TFiler& filer) {
     filer.DefineProperty(
         "WideStringsW",
         [this](TReader& r) {
-            ReadItems(r, (!r.RootDesigning && ReaderUsesUnicodeProps) || GetCount() == 0, UTF8DecodeWide);
+            ReadItems(r, !r.RootDesigning && ReaderUsesUnicodeProps && GetCount() == 0, UTF8DecodeWide);
         },
         nullptr, false);
     filer.DefineProperty(

@@ -113,8 +113,8 @@ public:
     // Stored lists: "WideStrings" (read: one string that becomes the whole text, or a list of
     // byte or wide items), "WideStringsW" (read: UTF-8 items) and "WideStringsUTF7" (read, and
     // written when the list has items: UTF-7 items). The UTF-7 and UTF-8 items are taken only
-    // outside design and with ReaderUsesUnicodeProps set, the UTF-8 ones also into an empty
-    // list; otherwise they are read and dropped.
+    // outside design and with ReaderUsesUnicodeProps set, the UTF-8 ones only into a list that
+    // is still empty; otherwise they are read and dropped.
     void DefineProperties(TFiler& filer) override;
 
     char16_t NameValueSeparator = u'=';

@@ -192,9 +192,27 @@ TEST(Commit, AFullDiskRollsBackWithoutLosingEarlierItems) {
     const std::string one = Bytes(f.zip());
     const std::int64_t dirOffset = static_cast<std::int64_t>(LE(one, one.size() - 6, 4));
 
-    {  // The data does not fit: no OnDiskFull handler, so the commit is cancelled and undone.
+    {  // The data does not fit and no OnDiskFull handler answers: undone, and the write error said.
         FileSizeLimit limit(static_cast<std::int64_t>(one.size()) + 500);
-        f.Add(u"b.bin");
+        EXPECT_EQ(ziptest::NativeOf([&] { f.Add(u"b.bin"); }), 46);
+    }
+    EXPECT_EQ(Bytes(f.zip()), one);
+    EXPECT_EQ(f.a.FileCount(), 1);
+    {  // A prompter of the caller's is not asked for a one-file archive: still nobody's cancel.
+        TZipPrompter prompter;
+        f.a.Prompter = &prompter;
+        FileSizeLimit limit(static_cast<std::int64_t>(one.size()) + 500);
+        EXPECT_EQ(ziptest::NativeOf([&] { f.Add(u"b.bin"); }), 46);
+        f.a.Prompter = nullptr;
+    }
+    {  // A handler that answers Cancel chose the rollback: no error, and Cancelled says so.
+        int asked = 0;
+        f.a.OnDiskFull = [&](TComponent*, int, const std::u16string&, bool& cancel) { cancel = ++asked > 0; };
+        FileSizeLimit limit(static_cast<std::int64_t>(one.size()) + 500);
+        EXPECT_EQ(ziptest::NativeOf([&] { f.Add(u"b.bin"); }), -1);
+        EXPECT_EQ(asked, 1);
+        EXPECT_TRUE(f.a.Cancelled);
+        f.a.OnDiskFull = nullptr;
     }
     EXPECT_EQ(Bytes(f.zip()), one);
     EXPECT_EQ(f.a.FileCount(), 1);

@@ -1,6 +1,11 @@
 // Failures reported as failures: volumes asked for until they are there, errors that nobody
 // answered, modes put back after a failed open, and files that cannot be flushed or closed.
 #include <filesystem>
+#include <set>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -8,6 +13,7 @@
 #include "test_util.h"
 #include "text/wide_files.h"
 #include "text/wide_strings.h"
+#include "zip_judges.h"
 
 using namespace zip;
 namespace fs = std::filesystem;
@@ -50,7 +56,98 @@ std::unique_ptr<TZipArchiver> OpenRw(const fs::path& zip) {
     return a;
 }
 
+// A split set t.Z01, t.Z02, t.zip: a short item, then a long one over all three volumes.
+void SplitSetup(TZipArchiver& a, const ziptest::TempDir& dir) {
+    ziptest::Split(a, 65536);
+    a.SetCompressionMode(0);
+    a.TempDir = dir.wide() + u"tmp";
+}
+
+std::unique_ptr<TZipArchiver> OpenSet(const ziptest::TempDir& dir) {
+    auto a = std::make_unique<TZipArchiver>();
+    SplitSetup(*a, dir);
+    a->FileName = dir.wide() + u"t.zip";
+    a->OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
+    a->BaseDir = dir.wide() + u"src";
+    return a;
+}
+
+void MakeSplitSet(const ziptest::TempDir& dir) {
+    dir.write("src/a.txt", "first");
+    dir.write("src/b.bin", Random(150000, 12));
+    fs::create_directories(dir.path() / "tmp");
+    TZipArchiver a;
+    SplitSetup(a, dir);
+    a.FileName = dir.wide() + u"t.zip";
+    a.OpenArchive(fmCreate);
+    a.BaseDir = dir.wide() + u"src";
+    a.BeginUpdate();
+    a.AddFiles(u"a.txt", 0x28BF, u"");
+    a.AddFiles(u"b.bin", 0x28BF, u"");
+    a.EndUpdate();
+    a.CloseArchive();
+}
+
+// Adds (replaces) a.txt in one transaction, as a set must be changed; the native error, or -1.
+int ReplaceFirst(TZipArchiver& a) {
+    return NativeOf([&] {
+        a.BeginUpdate();
+        a.AddFiles(u"a.txt", 0x28BF, u"");
+        a.EndUpdate();
+    });
+}
+
+const char* const kSetVolumes[] = {"t.Z01", "t.Z02", "t.zip"};
+
+std::vector<std::string> SetBytes(const ziptest::TempDir& dir) {
+    std::vector<std::string> v;
+    for (const char* name : kSetVolumes) v.push_back(Bytes(dir.path() / name));
+    return v;
+}
+
+// The set joined holds both items equal to their sources.
+bool SetIsSound(const ziptest::TempDir& dir) {
+    std::vector<fs::path> volumes;
+    for (const char* name : kSetVolumes) volumes.push_back(dir.path() / name);
+    const fs::path joined = dir.path() / "joined.zip";
+    const bool ok = ziptest::JoinVolumes(volumes, joined) &&
+                    !ziptest::PythonCheck(joined, ziptest::SourcePairs(dir.str() + "src/", {"a.txt", "b.bin"})).empty();
+    fs::remove(joined);
+    return ok;
+}
+
 }  // namespace
+
+TEST(VolumeRequests, TheCommitAsksForALaterVolumeUntilItIsThere) {
+    ziptest::TempDir dir;
+    MakeSplitSet(dir);
+    const auto before = SetBytes(dir);
+    dir.write("src/a.txt", "replaced");  // the first item: every later volume is read
+    {
+        auto a = OpenSet(dir);
+        int asked = 0;
+        a->OnRequestMiddleVolume = [&](TComponent*, int number, std::u16string& name, bool&) {
+            EXPECT_EQ(number, 2);
+            if (++asked == 1) name = dir.wide() + u"gone.Z02";
+        };
+        EXPECT_EQ(ReplaceFirst(*a), -1);
+        EXPECT_EQ(asked, 2);
+        a->CloseArchive();
+        EXPECT_TRUE(SetIsSound(dir));
+    }
+    // Named where it is not, and then given up: the set stays as it was.
+    for (std::size_t i = 0; i < before.size(); ++i) ziptest::Put(dir.path() / kSetVolumes[i], before[i]);
+    auto a = OpenSet(dir);
+    int asked = 0;
+    a->OnRequestLastVolume = [&](TComponent*, std::u16string& name, bool& cancel) {
+        name = dir.wide() + u"gone.zip";
+        cancel = ++asked == 2;
+    };
+    EXPECT_EQ(ReplaceFirst(*a), 45);
+    EXPECT_EQ(asked, 2);
+    a->CloseArchive();
+    EXPECT_EQ(SetBytes(dir), before);
+}
 
 TEST(VolumeRequests, AVolumeIsAskedForUntilItIsThereOrTheUserGivesUp) {
     ziptest::TempDir dir;
@@ -195,4 +292,61 @@ TEST(FileFaults, AFileThatCannotBeClosedIsNotMade) {
     EXPECT_EQ(NativeOf([&] { a.AddFiles(u"a.bin", 0x28BF, u""); }), 46);
     EXPECT_EQ(disk.hits, 1);
     EXPECT_FALSE(fs::exists(dir.path() / "v.Z02"));
+}
+
+// The old volumes parked aside and the saved tail cannot be deleted after a commit that succeeded:
+// the commit stays a success, each name goes to the failure event, and the next commit that makes
+// scratch files removes them, but none that someone holds or that is not of its naming.
+TEST(FileFaults, AScratchFileLeftBehindIsNamedAndGoesWithTheNextCommit) {
+    ziptest::TempDir dir;
+    MakeSplitSet(dir);
+    dir.write("src/a.txt", "replaced");
+    std::vector<std::u16string> named;
+    auto report = [&](TComponent*, const std::u16string& name, TZipProcessOperation, int native, int,
+                      const std::u16string& message, TZipAction& action) {
+        EXPECT_EQ(native, 27);
+        EXPECT_NE(message.find(name), std::u16string::npos);
+        named.push_back(name);
+        action = fxaIgnore;
+    };
+    {
+        SetFileFaultHook([](TFileCall c, const std::u16string& n) {
+            return c == TFileCall::Delete && WideExtractFileName(n).rfind(u"FC", 0) == 0 ? EIO : 0;
+        });
+        auto a = OpenSet(dir);
+        a->OnProcessFileFailure = report;
+        EXPECT_EQ(ReplaceFirst(*a), -1);
+        SetFileFaultHook(nullptr);
+        a->CloseArchive();
+    }
+    EXPECT_TRUE(SetIsSound(dir));
+    ASSERT_EQ(named.size(), 3u);  // two parked volumes beside the set, the tail in tmp/
+    int inTmp = 0;
+    for (const std::u16string& n : named) {
+        EXPECT_TRUE(fs::exists(WideToFsName(n)));
+        inTmp += WideExtractFilePath(n) == dir.wide() + u"tmp/";
+    }
+    EXPECT_EQ(inTmp, 1);
+
+    dir.write("tmp/FCheld00.tmp", "held by a commit under way");
+    const int held = ::open((dir.str() + "tmp/FCheld00.tmp").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    dir.write("tmp/FCold000", "another naming");
+    fs::create_directories(dir.path() / "tmp/FCdir000.tmp");
+    dir.write("src/a.txt", "again");
+    {
+        auto a = OpenSet(dir);
+        a->OnProcessFileFailure = report;
+        EXPECT_EQ(ReplaceFirst(*a), -1);
+        a->CloseArchive();
+    }
+    ::close(held);
+    EXPECT_EQ(named.size(), 3u);
+    EXPECT_TRUE(SetIsSound(dir));
+    std::set<std::string> left;
+    for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+        if (e.path().parent_path() != dir.path() / "src") left.insert(fs::relative(e.path(), dir.path()).string());
+    EXPECT_EQ(left, (std::set<std::string>{"src", "tmp", "t.Z01", "t.Z02", "t.zip", "tmp/FCheld00.tmp", "tmp/FCold000",
+                                           "tmp/FCdir000.tmp"}));
 }

@@ -7,6 +7,8 @@
 #include <map>
 #include <set>
 
+#include <sys/stat.h>
+
 #include "archive/archiver.h"
 #include "test_util.h"
 #include "text/wide_files.h"
@@ -38,8 +40,12 @@ public:
         fs::create_directories(dir.path() / "out");
         fs::create_directories(dir.path() / "tmp");
         dir.write("stub.bin", "MZ" + Random(1998, 4));
+        SetFileFaultHook([this](TFileCall call, const std::u16string& n) { return Observe(call, WideToFsName(n)); });
     }
-    ~VolumeSet() { SetRemovableDriveQuery(std::move(old_)); }
+    ~VolumeSet() {
+        SetFileFaultHook(nullptr);
+        SetRemovableDriveQuery(std::move(old_));
+    }
 
     bool Spanned() const { return shape_.naming == Naming::Disks; }
     std::string Password() const { return shape_.data == Data::Encrypted ? kPassword : ""; }
@@ -103,19 +109,69 @@ public:
         return files;
     }
 
-    // Counts the volumes from the last one's end record, accounts for every file, joins the
-    // volumes and judges the result: 7z, and Python's zipfile for the names, the bytes of every
-    // member against its source and the comment of one.
+    // The last volume, under the set's name.
+    fs::path LastVolume() const {
+        return Spanned() ? fs::path(WideToFsName(Vol(LastDisk())))
+                         : dir.path() / "out" / (shape_.stub ? "t.ZIP" : "t.zip");
+    }
+
+    // What the file layer did while the set changed: the files (by device and inode) and the
+    // folders flushed before the first old volume parked aside was deleted; and it fails flush
+    // number failAt (from 1) with EIO.
+    struct Watch {
+        std::set<std::pair<dev_t, ino_t>> files;
+        std::set<std::string> folders;
+        bool oldVolumeGone = false;
+        int flushes = 0;
+        int failAt = 0;
+    } watch;
+
+    int Observe(TFileCall call, const std::string& name) {
+        const fs::path p(name);
+        if (call == TFileCall::Delete && p.filename().string().rfind("FC", 0) == 0 &&
+            p.parent_path() != dir.path() / "tmp")
+            watch.oldVolumeGone = true;
+        if (call != TFileCall::Flush) return 0;
+        if (++watch.flushes == watch.failAt) return EIO;
+        if (watch.oldVolumeGone) return 0;
+        struct stat st {};
+        if (!name.empty() && name.back() == '/') watch.folders.insert(p.parent_path().string());
+        // A volume flushed after it took the set's name is flushed under the name it had.
+        else if (::stat(name.c_str(), &st) == 0 || ::stat(LastVolume().c_str(), &st) == 0)
+            watch.files.emplace(st.st_dev, st.st_ino);
+        return 0;
+    }
+
+    // Every volume of the set that the step wrote, and every folder that holds one, reached the
+    // disk before an old volume was deleted. A volume the step left as it was (the same file with
+    // the same bytes) was seen on the disk after an earlier step.
+    void ExpectOnDisk(const std::vector<fs::path>& volumes) {
+        std::map<std::string, std::pair<ino_t, std::string>> now;
+        for (const auto& v : volumes) {
+            struct stat st {};
+            ASSERT_EQ(::stat(v.c_str(), &st), 0);
+            now[v.string()] = {st.st_ino, ziptest::Bytes(v)};
+            if (onDisk_.count(v.string()) && onDisk_[v.string()] == now[v.string()]) continue;
+            EXPECT_EQ(watch.files.count({st.st_dev, st.st_ino}), 1u) << v << " not flushed";
+            EXPECT_EQ(watch.folders.count(v.parent_path().string()), 1u) << v.parent_path() << " not flushed";
+        }
+        onDisk_ = std::move(now);
+        watch = Watch{};
+    }
+
+    // Counts the volumes from the last one's end record, accounts for every file, checks that the
+    // set is on the disk, joins the volumes and judges the result: 7z, and Python's zipfile for the
+    // names, the bytes of every member against its source and the comment of one.
     void Judge(const std::string& step, const std::string& comment = "") {
         SCOPED_TRACE(step);
-        const std::string bytes = ziptest::Bytes(Spanned() ? fs::path(WideToFsName(Vol(LastDisk())))
-                                                           : dir.path() / "out" / (shape_.stub ? "t.ZIP" : "t.zip"));
+        const std::string bytes = ziptest::Bytes(LastVolume());
         ASSERT_GE(bytes.size(), 22u);
         const int count = static_cast<int>(ziptest::LE(bytes, bytes.size() - 22 + 4, 2)) + 1;
         const std::vector<fs::path> volumes = Named(count);
         std::set<std::string> want;
         for (const auto& v : volumes) want.insert(fs::relative(v, dir.path()).string());
         EXPECT_EQ(Files(), want);  // nothing lost, nothing left behind
+        ExpectOnDisk(volumes);
         EXPECT_GE(count, 3);
         for (std::size_t i = 0; i + 1 < volumes.size(); ++i) EXPECT_LE(fs::file_size(volumes[i]), 65536u);
         const fs::path joined = dir.path() / "joined.zip";
@@ -167,6 +223,7 @@ if sys.argv[3]:
     std::function<bool(int, std::u16string&)> blankHook;
 
 private:
+    std::map<std::string, std::pair<ino_t, std::string>> onDisk_;  // the volumes after the last step
     SetShape shape_;
     std::function<bool(const std::string&)> old_;
 };
@@ -293,6 +350,33 @@ TEST_P(VolumeSetFailure, CancelOrFailureAtEachVolumeLeavesTheSet) {
             else EXPECT_EQ(native, 19);
             ASSERT_EQ(Snapshot(set), before);
         }
+    }
+    ADD_FAILURE() << "the commit never ran through";
+}
+
+// The same change with each flush of the commit failing in turn: the set is afterwards as it was,
+// byte for byte; the change runs through only once every volume, the tail and the folder had theirs.
+TEST_P(VolumeSetFailure, AFailedFlushAtAnyPointLeavesTheSet) {
+    VolumeSet set(GetParam());
+    Create(set);
+    const auto before = Snapshot(set);
+    set.dir.write("src/a.kml", ziptest::Kml(950));
+    for (int fail = 1; fail < 40; ++fail) {
+        SCOPED_TRACE("flush " + std::to_string(fail));
+        set.watch = VolumeSet::Watch{};
+        set.watch.failAt = fail;
+        int native = 0;
+        set.Change(
+            u"", [](TZipArchiver& a, TZipDirArray&, int) { a.AddFiles(u"a.kml", 0x28BF, u""); }, &native);
+        if (set.watch.flushes < fail) {
+            EXPECT_EQ(native, -1);
+            // Each volume (at least three), the saved tail and the set's folder.
+            EXPECT_GE(set.watch.flushes, 3 + 1 + 1);
+            set.Judge("after the failures");
+            return;
+        }
+        EXPECT_EQ(native, 46);
+        ASSERT_EQ(Snapshot(set), before);
     }
     ADD_FAILURE() << "the commit never ran through";
 }

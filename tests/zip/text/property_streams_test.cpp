@@ -80,20 +80,45 @@ TEST(PropertyStreams, UnicodeItemsDroppedUnlessWanted) {
     TMemoryStream stream;
     WriteFrom(stored, stream);
     TUniStringList list;
-    ReadInto(list, stream, false);  // UTF-7 dropped; UTF-8 taken into the empty list
-    EXPECT_EQ(Lines(list), V{u"\u00E9"});
+    ReadInto(list, stream, false);  // the flag clear: both dropped, even into an empty list
+    EXPECT_EQ(Lines(list), V{});
+    ReadInto(list, stream, true, true);  // designing: both dropped
+    EXPECT_EQ(Lines(list), V{});
     list.SetText(u"old");
     ReadInto(list, stream, false);  // both dropped, and the stream read to its end
     EXPECT_EQ(Lines(list), V{u"old"});
     EXPECT_EQ(stream.Position(), stream.Size());
     ReadInto(list, stream, true, true);  // designing
     EXPECT_EQ(Lines(list), V{u"old"});
-    ReadInto(list, stream, true);  // each replaces the list in turn
-    EXPECT_EQ(Lines(list), V{u"\u00E9"});
+    ReadInto(list, stream, true);  // UTF-7 replaces the list; UTF-8 finds it no longer empty
+    EXPECT_EQ(Lines(list), V{u"\u65E5"});
     stored.properties.pop_back();
     WriteFrom(stored, stream);
     ReadInto(list, stream, true);
     EXPECT_EQ(Lines(list), V{u"\u65E5"});
+}
+
+// UTF-8 items are taken only outside design, with the flag set, and into a list still empty.
+TEST(PropertyStreams, Utf8ItemsOnlyIntoAnEmptyListWhenWanted) {
+    Stored stored;
+    stored.properties = {{"WideStringsW", Items({"\xC3\xA9", "x"})}};
+    TMemoryStream stream;
+    WriteFrom(stored, stream);
+    for (const bool designing : {false, true}) {
+        for (const bool flag : {false, true}) {
+            SCOPED_TRACE(std::to_string(designing) + std::to_string(flag));
+            TUniStringList list;
+            ReadInto(list, stream, flag, designing);
+            EXPECT_EQ(Lines(list), (flag && !designing ? V{u"\u00E9", u"x"} : V{}));
+            EXPECT_EQ(stream.Position(), stream.Size());
+        }
+    }
+    // Items read from "WideStrings" before them stay.
+    stored.properties.insert(stored.properties.begin(), {"WideStrings", Items({"kept"})});
+    WriteFrom(stored, stream);
+    TUniStringList list;
+    ReadInto(list, stream, true);
+    EXPECT_EQ(Lines(list), V{u"kept"});
 }
 
 TEST(PropertyStreams, WideStringsTextOrItems) {
