@@ -185,10 +185,14 @@ void TZipBaseArchiver::CreateDirManager() {
     if (!SFXStub.empty()) dirManager_->WriteSFXStub();
 }
 
+std::unique_ptr<TUniFileStream> TZipBaseArchiver::NewVolumeStream(const std::u16string& name, std::uint16_t mode) {
+    return std::make_unique<TUniFileStream>(name, mode);
+}
+
 void TZipBaseArchiver::OpenVolumeFile(const std::u16string& name) {
     FreeArchiveStream();
     try {
-        SetArchiveStream(std::make_unique<TUniFileStream>(name, OpenMode));
+        SetArchiveStream(NewVolumeStream(name, OpenMode));
     } catch (const EStreamError&) {
         FailFmt(OpenMode == fmCreate ? 19 : 33, {name});
     }

@@ -291,7 +291,7 @@ void TZipBaseArchiver::CloseArchive() {
             CommitChanges();
             // An empty file opened read-only stays as it is.
             const bool writable = OpenMode == fmCreate || (OpenMode & 3) != 0 || inMemory_ || ExternalStream;
-            if (writable && HoldsNoArchive()) dirManager_->SaveDir(true, nullptr);
+            if (writable && HoldsNoArchive() && !dirManager_->VolumeOfSet) dirManager_->SaveDir(true, nullptr);
             dirManager_.reset();
             if (writable) CloseArchiveFile();
         } catch (...) {
@@ -313,6 +313,8 @@ void TZipBaseArchiver::BeginUpdate() {
     if (UpdateDepth == 0) {
         SetActive(true);
         if ((OpenMode & 3) == 0 && !ExternalStream) Fail(32);
+        // One volume of a set read on its own: what is written there would break the set.
+        if (dirManager_->VolumeOfSet) FailFmt(19, {FileName});
         TZipDirArray& items = dirManager_->Items;
         for (int i = 0; i < items.GetCount(); ++i) items.GetItem(i).Pending = false;
         dirManager_->BackupItems.Assign(items);

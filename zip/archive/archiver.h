@@ -20,6 +20,7 @@
 #include "text/component.h"
 #include "text/errors.h"
 #include "text/streams.h"
+#include "text/wide_files.h"
 #include "text/wide_strings.h"
 
 namespace zip {
@@ -347,6 +348,8 @@ protected:
     // returns the bytes written; WriteExact raises native 46 on a short write. keepTogether >= 0
     // sends a record that does not fit on this volume whole to the next one.
     void OpenVolumeFile(const std::u16string& name);
+    // The file stream of a volume (or of the one file) in the given open mode.
+    virtual std::unique_ptr<TUniFileStream> NewVolumeStream(const std::u16string& name, std::uint16_t mode);
     void RequestVolume(TZipVolumeNumberInfo& info);
     // Asks for the existing volume info names until it is there; native 45 when the user cancels.
     std::u16string AskForVolume(const TZipVolumeNumberInfo& info);
@@ -403,6 +406,9 @@ protected:
     // set whose final name is one of its volume names; a spanned one that gives every volume the
     // same name on a fixed drive when no handler names each blank volume apart.
     void CheckVolumeNames();
+    // Whether FileName is by its form a numbered volume of a split set whose last volume lies
+    // beside it and counts more volumes than this one's number.
+    bool NamedAsVolumeOfSet();
     // What a commit did to the volumes, so that a rollback undoes exactly that: the volumes it made
     // (under their present names) and its renames of volumes that were there before, in order.
     struct TVolumeJournal {

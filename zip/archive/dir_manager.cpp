@@ -37,6 +37,15 @@ TEndRecord TEndRecord::Load(const std::uint8_t* in) {
     return r;
 }
 
+bool ReadStreamAt(TStream& stream, std::int64_t position, void* buffer, std::int64_t count) {
+    if (position < 0 || count < 0 || position > stream.Size() - count) return false;
+    const std::int64_t here = stream.Position();
+    const bool ok = stream.Seek(position, TSeekOrigin::soBeginning) == position && stream.Read(buffer, count) == count;
+    stream.Seek(here, TSeekOrigin::soBeginning);
+    if (!ok) throw EReadFailure();
+    return true;
+}
+
 TZipDirManager::TZipDirManager(TStream* stream, TZipBaseArchiver& owner, bool isNew, bool customStream)
     : Stream(stream), IsNew(isNew), IsCustomStream(customStream), Owner(owner) {
     BackupItems.Owner = Items.Owner = &owner;
@@ -197,11 +206,7 @@ bool TZipDirManager::FindSignatureBackward(std::uint32_t signature, std::int64_t
     if (len < static_cast<std::int64_t>(TEndRecord::kSize)) return false;
     std::vector<std::uint8_t> buf(static_cast<std::size_t>(len));
     const std::int64_t base = size - len;
-    const std::int64_t pos = Stream->Position();
-    Stream->Seek(base, TSeekOrigin::soBeginning);
-    const std::int64_t got = Stream->Read(buf.data(), len);
-    Stream->Seek(pos, TSeekOrigin::soBeginning);
-    if (got != len) return false;
+    if (!ReadStreamAt(*Stream, base, buf.data(), len)) return false;
     for (std::int64_t i = len - static_cast<std::int64_t>(TEndRecord::kSize); i >= 0; --i) {
         const std::uint8_t* p = buf.data() + i;
         if (GetLE(p, 4) != signature) continue;
@@ -215,13 +220,9 @@ bool TZipDirManager::FindSignatureBackward(std::uint32_t signature, std::int64_t
         if (i >= 20 && GetLE(p - 20, 4) == 0x07064B50) {
             std::copy(p - 20, p, Zip64Locator.begin());
             const std::int64_t z = static_cast<std::int64_t>(GetLE(p - 12, 8));
-            if (z >= 0 && z <= size - 56) {
-                const std::int64_t here = Stream->Position();
-                Stream->Seek(z, TSeekOrigin::soBeginning);
-                if (Stream->Read(Zip64EndRecord.data(), 56) == 56 && GetLE(Zip64EndRecord.data(), 4) == 0x06064B50)
-                    Zip64EndRecordPosition = z;
-                Stream->Seek(here, TSeekOrigin::soBeginning);
-            }
+            if (z >= 0 && z <= size - 56 && ReadStreamAt(*Stream, z, Zip64EndRecord.data(), 56) &&
+                GetLE(Zip64EndRecord.data(), 4) == 0x06064B50)
+                Zip64EndRecordPosition = z;
         }
         return true;
     }

@@ -14,6 +14,18 @@ namespace zip {
 
 class TZipBaseArchiver;
 
+// A read that the system failed although the bytes are there. It is raised as a read failure of
+// the stream, never taken for a record that is missing or damaged, so that nothing is written on
+// the strength of what a failing disk did not give.
+class EReadFailure : public EStreamError {
+public:
+    EReadFailure() : EStreamError("Stream read error") {}
+};
+
+// Reads exactly count bytes at position, leaving the stream where it was. False when the stream
+// ends first; EReadFailure when the bytes are there and the read fails.
+bool ReadStreamAt(TStream& stream, std::int64_t position, void* buffer, std::int64_t count);
+
 // The end of central directory record (22 bytes on disk, then the comment).
 struct TEndRecord {
     static constexpr std::size_t kSize = 22;
@@ -96,6 +108,9 @@ public:
     bool Zip64LocatorFound = false;
     // The stream's size when the items last came from a scan (-1 otherwise).
     std::int64_t StreamSizeAtRebuild = -1;
+    // What was read is one volume of a set opened on its own: items run past its end or lie on
+    // other disks, or the set's last volume beside it names it. No transaction writes into it.
+    bool VolumeOfSet = false;
 
 private:
     // Points the directory offset of the end records at position.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <string_view>
 
 #include "archive/archiver.h"
 #include "archive/item_writer.h"
@@ -48,14 +49,6 @@ std::array<std::uint8_t, 4> SignatureBytes(std::uint32_t signature) {
             static_cast<std::uint8_t>(signature >> 16), static_cast<std::uint8_t>(signature >> 24)};
 }
 
-// Reads exactly count bytes at position, leaving the stream where it was.
-bool ReadAt(TStream& s, std::int64_t position, void* buffer, std::int64_t count) {
-    const std::int64_t here = s.Position();
-    bool ok = s.Seek(position, TSeekOrigin::soBeginning) == position && s.Read(buffer, count) == count;
-    s.Seek(here, TSeekOrigin::soBeginning);
-    return ok;
-}
-
 // Sets dm's archive start from where its directory was found, storedOffset bytes into the archive,
 // and shifts the offsets accordingly; false when that cannot decide: an overflowed field, a
 // directory found before its offset, or leading bytes with no item 0 whose local header lies where
@@ -81,6 +74,26 @@ bool StartFromDirectory(TZipDirManager& dm, std::uint64_t storedOffset) {
         if (offset >= 0 && offset < dm.ArchiveStart) dm.ArchiveStart = offset;
     }
     return true;
+}
+
+// The number of the disk that holds the end record dm found (the Zip64 locator's count when the
+// 16-bit field overflows).
+std::int64_t EndRecordDisk(const TZipDirManager& dm) {
+    std::int64_t disk = dm.EndRecord.ThisDisk;
+    if (disk == 0xFFFF && GetLE(dm.Zip64Locator.data(), 4) == kZip64LocatorSignature)
+        disk = std::max<std::int64_t>(static_cast<std::int64_t>(GetLE(dm.Zip64Locator.data() + 16, 4)) - 1, 0);
+    return disk;
+}
+
+// The number in a volume's name from at on: all digits, at least least of them; -1 otherwise.
+long VolumeNumberIn(const std::u16string& s, std::size_t at, std::size_t least) {
+    if (at > s.size() || s.size() - at < least || s.size() - at > 9) return -1;
+    long n = 0;
+    for (std::size_t i = at; i < s.size(); ++i) {
+        if (s[i] < u'0' || s[i] > u'9') return -1;
+        n = n * 10 + (s[i] - u'0');
+    }
+    return n;
 }
 
 }  // namespace
@@ -126,7 +139,7 @@ std::int64_t TZipDirManager::ScanForward(const std::uint8_t* pattern, int length
             const std::int64_t n = std::min(blockSize, size - from);
             block.data.resize(static_cast<std::size_t>(n));
             block.start = -1;
-            if (!ReadAt(*Stream, from, block.data.data(), n)) return -1;
+            if (!ReadStreamAt(*Stream, from, block.data.data(), n)) return -1;
             block.stream = Stream;
             block.size = size;
             block.start = from;
@@ -173,7 +186,7 @@ bool TZipDirManager::FindNextDataDescriptor(std::int64_t offset, std::array<std:
         descriptorFrom_ = offset;
         descriptorAt_ = found;
     }
-    return found >= 0 && Stream->Size() - found >= 16 && ReadAt(*Stream, found, descriptor.data(), 16);
+    return found >= 0 && Stream->Size() - found >= 16 && ReadStreamAt(*Stream, found, descriptor.data(), 16);
 }
 
 bool TZipDirManager::FindSignatureForward(const void* pattern, int length, std::int64_t& offset) {
@@ -189,7 +202,7 @@ void TZipDirManager::ReadZip64Locator(std::int64_t endRecordPosition) {
     Zip64LocatorFound = false;
     Zip64Locator.fill(0);
     if (endRecordPosition < kLocatorSize) return;
-    if (ReadAt(*Stream, endRecordPosition - kLocatorSize, Zip64Locator.data(), kLocatorSize) &&
+    if (ReadStreamAt(*Stream, endRecordPosition - kLocatorSize, Zip64Locator.data(), kLocatorSize) &&
         GetLE(Zip64Locator.data(), 4) == kZip64LocatorSignature)
         Zip64LocatorFound = true;
     else Zip64Locator.fill(0);
@@ -200,7 +213,7 @@ void TZipDirManager::ReadZip64EndRecord(std::int64_t locatorPosition) {
         if (position > static_cast<std::uint64_t>(locatorPosition - kZip64EndSize) || locatorPosition < kZip64EndSize)
             return false;
         const auto at = static_cast<std::int64_t>(position);
-        if (!ReadAt(*Stream, at, Zip64EndRecord.data(), kZip64EndSize) ||
+        if (!ReadStreamAt(*Stream, at, Zip64EndRecord.data(), kZip64EndSize) ||
             GetLE(Zip64EndRecord.data(), 4) != kZip64EndSignature)
             return false;
         Zip64EndRecordPosition = at;
@@ -231,6 +244,8 @@ void TZipDirManager::ReadDirBytes(void* buffer, std::int64_t count) {
     auto* p = static_cast<std::uint8_t*>(buffer);
     while (count > 0) {
         const std::int64_t got = Stream ? Stream->Read(p, count) : 0;
+        // Short of the volume's end: the disk failed, the directory is not short.
+        if (got < count && Stream && Stream->Position() < Stream->Size()) throw EReadFailure();
         p += std::max<std::int64_t>(got, 0);
         count -= std::max<std::int64_t>(got, 0);
         if (count == 0) break;
@@ -311,6 +326,7 @@ void TZipDirManager::LoadDir() {
     Items.Clear();
     Zip64LocatorFound = false;
     StreamSizeAtRebuild = -1;
+    VolumeOfSet = false;
     scan_ = TScanBlock{};
     descriptorScan_ = TScanBlock{};
     descriptorFrom_ = descriptorAt_ = -1;
@@ -403,6 +419,8 @@ void TZipDirManager::LoadDir() {
             Items.SetCount(n + 1);
             Items.SetItem(n, item);
         }
+    } catch (const EReadFailure&) {
+        throw;  // the directory may be sound: what failed is the disk
     } catch (const EZipException&) {
         // The repair refuses a set of volumes with its own error.
         if (!repair) throw;
@@ -414,7 +432,12 @@ void TZipDirManager::LoadDir() {
         return;
     }
 
-    if (!repair && !spanned) CheckArchiveSize();
+    if (!spanned) {
+        // Items on other disks than the one file: it is a volume of a set, read on its own.
+        for (int i = 0; i < Items.GetCount() && !VolumeOfSet; ++i)
+            VolumeOfSet = EffectiveDiskStart(Items.GetItem(i)) != 0;
+        if (!repair) CheckArchiveSize();
+    }
     const std::uint64_t storedOffset = zip64 ? GetLE(z + 48, 8) : EndRecord.DirectoryOffset;
     if (a.VolumeNumberInfo.lastVolumeNumber == 0 && !StartFromDirectory(*this, storedOffset)) {
         FindArchiveStart(endPos);
@@ -438,7 +461,7 @@ bool TZipDirManager::CheckLocalHeader(std::int64_t position) {
     const std::int64_t size = Stream->Size();
     if (position < 0 || size - position < kLocalHeaderSize) return false;
     std::uint8_t l[kLocalHeaderSize];
-    if (!ReadAt(*Stream, position, l, kLocalHeaderSize)) return false;
+    if (!ReadStreamAt(*Stream, position, l, kLocalHeaderSize)) return false;
     if (GetLE(l, 4) != (Owner.UsePKSignatures ? kLocalHeaderSignature : kBaseLocalHeaderSignature)) return false;
     if (static_cast<std::int64_t>(GetLE(l + 26, 2)) > size - position - kLocalHeaderSize)
         return false;  // the name runs past the end
@@ -518,13 +541,16 @@ void TZipDirManager::RebuildFromLocalHeaders() {
     while (p >= 0 && Items.GetCount() < INT_MAX - 1) {
         std::int64_t next = p + 4;
         std::uint8_t l[kLocalHeaderSize];
-        if (!ReadAt(*Stream, p, l, kLocalHeaderSize)) break;
+        if (!ReadStreamAt(*Stream, p, l, kLocalHeaderSize)) break;
         const auto nameLength = static_cast<std::size_t>(GetLE(l + 26, 2));
         const auto extraLength = static_cast<std::size_t>(GetLE(l + 28, 2));
         const std::int64_t end = p + kLocalHeaderSize + static_cast<std::int64_t>(nameLength + extraLength);
+        // A header cut off by the end of the file goes on in the set's next volume.
+        if (extraLength <= 260 && end > size) VolumeOfSet = true;
         if (extraLength <= 260 && end <= size) {
             rest.resize(nameLength + extraLength);
-            if (!ReadAt(*Stream, p + kLocalHeaderSize, rest.data(), static_cast<std::int64_t>(rest.size()))) break;
+            if (!ReadStreamAt(*Stream, p + kLocalHeaderSize, rest.data(), static_cast<std::int64_t>(rest.size())))
+                break;
             TDirItem item;
             TCentralHeader& h = item.Header;
             h.Signature = family;
@@ -549,7 +575,7 @@ void TZipDirManager::RebuildFromLocalHeaders() {
                     std::uint64_t compressed = GetLE(d.data() + 8, 4), uncompressed = GetLE(d.data() + 12, 4);
                     // Behind a local header with a Zip64 extra the descriptor holds 8-byte sizes.
                     std::uint8_t wide[24];
-                    if (item.HasZip64 && ReadAt(*Stream, descriptorAt_, wide, 24)) {
+                    if (item.HasZip64 && ReadStreamAt(*Stream, descriptorAt_, wide, 24)) {
                         compressed = GetLE(wide + 8, 8);
                         uncompressed = GetLE(wide + 16, 8);
                     }
@@ -565,6 +591,8 @@ void TZipDirManager::RebuildFromLocalHeaders() {
             const std::uint64_t packed =
                 h.CompressedSize == 0xFFFFFFFFu ? item.CompressedSize64 : std::uint64_t{h.CompressedSize};
             if (packed < static_cast<std::uint64_t>(size) && packed <= static_cast<std::uint64_t>(size - claimed)) {
+                // So does the data of an item cut off by the end.
+                if (packed > static_cast<std::uint64_t>(size - end)) VolumeOfSet = true;
                 claimed += static_cast<std::int64_t>(packed);
                 const int n = Items.GetCount();
                 Items.SetCount(n + 1);
@@ -596,10 +624,7 @@ void TZipBaseArchiver::OpenExistingArchive() {
     bool found = false;
 
     auto detectSpanning = [&] {
-        const TZipDirManager& dm = *dirManager_;
-        std::int64_t disk = dm.EndRecord.ThisDisk;
-        if (disk == 0xFFFF && GetLE(dm.Zip64Locator.data(), 4) == kZip64LocatorSignature)
-            disk = std::max<std::int64_t>(static_cast<std::int64_t>(GetLE(dm.Zip64Locator.data() + 16, 4)) - 1, 0);
+        const std::int64_t disk = EndRecordDisk(*dirManager_);
         if (found && disk == 0) {
             spanningMode_ = smNone;
             return;
@@ -648,6 +673,7 @@ void TZipBaseArchiver::OpenExistingArchive() {
         OpenDamaged = repair;
         if (!found && !repair) Fail(48);
         dirManager_->LoadDir();
+        if (spanningMode_ == smNone && !dirManager_->VolumeOfSet) dirManager_->VolumeOfSet = NamedAsVolumeOfSet();
     } catch (...) {
         dirManager_.reset();
         FreeArchiveStream();
@@ -655,6 +681,41 @@ void TZipBaseArchiver::OpenExistingArchive() {
         SpanningOptions.AdvancedNaming = advanced;
         throw;
     }
+}
+
+bool TZipBaseArchiver::NamedAsVolumeOfSet() {
+    const std::u16string dir = WideExtractFilePath(FileName);
+    const std::u16string ext = WideExtractFileExt(FileName);
+    const std::u16string name = WideExtractFileName(FileName);
+    std::u16string stem = name.substr(0, name.size() - ext.size());
+    // "t.Z02" (".F02" in the second family, ".z02" from elsewhere) or "t_002.zip": volume 2 of the
+    // set whose last volume is named "t." and any extension.
+    long number = -1;
+    if (ext.size() >= 4 && std::u16string_view(u"ZzFf").find(ext[1]) != std::u16string_view::npos)
+        number = VolumeNumberIn(ext, 2, 2);
+    if (number <= 0) {
+        const std::size_t mark = stem.rfind(u'_');
+        number = mark == std::u16string::npos ? -1 : VolumeNumberIn(stem, mark + 1, 3);
+        if (number > 0) stem.resize(mark);
+    }
+    if (number <= 0) return false;
+    const std::u16string prefix = stem + u".";
+    bool volume = false;
+    TWideSearchRec rec;
+    for (int r = WideFindFirst(dir + prefix + u"*", 0, rec); r == 0 && !volume; r = WideFindNext(rec)) {
+        if (rec.Name.compare(0, prefix.size(), prefix) != 0 || dir + rec.Name == FileName) continue;
+        std::unique_ptr<TUniFileStream> last;
+        try {
+            last = NewVolumeStream(dir + rec.Name, fmOpenRead | fmShareDenyNone);
+        } catch (const EStreamError&) {
+            continue;  // not ours to read: no set's last volume we could use either
+        }
+        TZipDirManager dm(last.get(), *this, false);
+        std::int64_t at = -1;
+        volume = dm.FindSignatureBackward(dm.EndRecord.Signature, at) && number <= EndRecordDisk(dm);
+    }
+    WideFindClose(rec);
+    return volume;
 }
 
 }  // namespace zip

@@ -295,6 +295,37 @@ TEST_F(ReaderTest, DamagedDirectoryIsRecoveredFromLocalHeadersOrRefused) {
     EXPECT_EQ(NativeOf([&] { Open(P("zeroed.zip"), false); }), 57);
 }
 
+// A volume of a set opened on its own is read as far as it goes and never written into: named as
+// a volume of the set beside it, or with items that run past its end or lie on other disks.
+TEST_F(ReaderTest, AVolumeOfASetOpenedOnItsOwnIsNotWrittenInto) {
+    dir.write("src/big.bin", Random(200000, 9));
+    InSrc("zip -q -0 -s 64k -r ../set.zip .");  // set.z01 ... set.z03, set.zip
+    const RawZip z = BuildZip({{"a.txt", "first"}, {"b.txt", std::string(500, 'b')}});
+    Put(P("cut.zip"), z.bytes.substr(0, z.directory - 20));
+    std::string disk = z.bytes;
+    SetLe(disk, z.directory + 46 + 5 + 34, 1, 2);  // b.txt starts on the second disk
+    Put(P("disk.zip"), disk);
+    Put(P("set.z09"), z.bytes);  // beyond the set's count: an archive of its own
+    dir.write("track.kml", "<kml/>\n");
+    for (const char* name : {"set.z01", "set.z02", "set.z03", "cut.zip", "disk.zip", "set.z09"}) {
+        SCOPED_TRACE(name);
+        const std::string before = Bytes(P(name));
+        const bool own = name == std::string("set.z09");
+        auto a = Open(P(name), true, fmOpenReadWrite | fmShareDenyWrite);
+        EXPECT_EQ(a->SpanningMode(), smNone);
+        if (name[0] != 's' || own) {
+            EXPECT_EQ(a->FileCount(), 2);
+        }
+        a->BaseDir = dir.wide();
+        EXPECT_EQ(NativeOf([&] { a->AddFiles(u"track.kml", 0x28BF, u""); }), own ? -1 : 19);
+        a->CloseArchive();
+        if (!own) {
+            EXPECT_EQ(Bytes(P(name)), before);
+        }
+    }
+    EXPECT_EQ(Open(P("set.z09"))->FileCount(), 3);
+}
+
 // Damage of any kind is the zip_read and zip_append fuzz harnesses' work, their finds replayed with
 // the tests; here the fields whose bending must be seen.
 TEST(ReaderEdges, BentFieldsOfHandMadeArchives) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/archiver.h"
+#include "flaky_reads.h"
 #include "test_util.h"
 #include "text/wide_files.h"
 #include "text/wide_strings.h"
@@ -349,4 +350,29 @@ TEST(FileFaults, AScratchFileLeftBehindIsNamedAndGoesWithTheNextCommit) {
         if (e.path().parent_path() != dir.path() / "src") left.insert(fs::relative(e.path(), dir.path()).string());
     EXPECT_EQ(left, (std::set<std::string>{"src", "tmp", "t.Z01", "t.Z02", "t.zip", "tmp/FCheld00.tmp", "tmp/FCold000",
                                            "tmp/FCdir000.tmp"}));
+}
+
+// A read that fails while an archive of one file is opened is raised wherever it falls: in the
+// search for the end record, the Zip64 records, the directory, the search for the archive's start
+// behind leading bytes, or the recovery's scan for local headers.
+TEST(ReadFailures, EveryFailedReadOfAnOpenIsRaised) {
+    ziptest::TempDir dir;
+    dir.write("src/a.kml", ziptest::Kml(400));
+    dir.write("src/b.bin", Random(70000, 11));
+    const fs::path plain = dir.path() / "plain.zip";
+    ziptest::MakeZip(plain, dir.path() / "src");
+    ziptest::MakeZip(dir.path() / "zip64.zip", dir.path() / "src", [](TZipArchiver& a) { a.Zip64Mode = zmAlways; });
+    const std::string bytes = Bytes(plain);
+    ziptest::Put(dir.path() / "behind.zip", "MZ" + Random(500, 12) + bytes);
+    ziptest::Put(dir.path() / "cut.zip", bytes.substr(0, ziptest::LE(bytes, bytes.size() - 6, 4)));
+    for (const char* name : {"plain.zip", "zip64.zip", "behind.zip", "cut.zip"}) {
+        SCOPED_TRACE(name);
+        const fs::path zip = dir.path() / name;
+        const int reads = ziptest::SweepOpenReads([&](TZipArchiver& a) { a.FileName = UTF8DecodeWide(zip.string()); },
+                                                  [&] {
+                                                      return std::map<std::string, std::string>{{name, Bytes(zip)}};
+                                                  },
+                                                  2);
+        EXPECT_GE(reads, 2);
+    }
 }
