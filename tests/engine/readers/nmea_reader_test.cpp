@@ -465,6 +465,15 @@ TEST(NmeaEpochs, EpochCancelledByAnEstimatedFixLeavesNoValues) {
     ASSERT_NO_FATAL_FAILURE(ReadOnBothRoads(a, log));
     EXPECT_EQ(Brief(a[0]), (std::vector<std::string>{"0/0/100/8", "1/1/555/9", "2/2/-/99", "3/3/100/8", "4/4/555/9"}));
     EXPECT_EQ(a[0].P(1).FixQuality, 6);
+
+    // GGA first: an estimated GGA cancels its epoch whether an RMC follows it or the next epoch does.
+    const std::string ggaFirst = Gga(T0, 0) + Rmc(T0, 0) + GgaOf(T0 + 1, 1, "6", "09", "555.0") + Gga(T0 + 2, 2) +
+                                 Rmc(T0 + 2, 2) + GgaOf(T0 + 3, 3, "6", "09", "555.0") + Rmc(T0 + 3, 3) +
+                                 Gga(T0 + 4, 4) + Rmc(T0 + 4, 4);
+    Reading g[2];
+    ASSERT_NO_FATAL_FAILURE(ReadOnBothRoads(g, ggaFirst));
+    EXPECT_TRUE(g[0].HasLine("  NMEA: GGA First"));
+    EXPECT_EQ(Brief(g[0]), (std::vector<std::string>{"0/0/100/8", "2/2/100/8", "4/4/100/8"}));
 }
 
 // GGA and RMC that write their coordinates with different precision still pair: the mode follows

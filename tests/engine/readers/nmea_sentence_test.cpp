@@ -59,7 +59,8 @@ TEST(NmeaFields, TimeAndDateFields) {
     double t = -1;
     auto ms = [&](const char* s) { return NmeaTimeOfDay(s, t) ? std::llround(t * 86400000.0) : -1LL; };
     const long long at = ((12 * 60 + 34) * 60 + 56) * 1000LL;
-    for (auto [text, extra] : {std::pair{"123456", 0}, {"123456.7", 700}, {"1234567", 700}, {"123456.789", 789}})
+    for (auto [text, extra] :
+         {std::pair{"123456", 0}, {"123456.7", 700}, {"1234567", 700}, {"123456.789", 789}, {"123456.7896", 790}})
         EXPECT_EQ(ms(text), at + extra) << text;
     EXPECT_EQ(ms("12345"), ((1 * 60 + 23) * 60 + 45) * 1000LL);
     // Shorter than the form, or out of range: no time.
