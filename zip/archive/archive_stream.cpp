@@ -60,14 +60,14 @@ std::u16string TZipScratchFiles::Make(const std::u16string& folder) {
 }
 
 std::u16string TZipScratchFiles::Park(const std::u16string& file) {
-    const std::string folder = WideToFsName(WideExtractFilePath(file));
-    RemoveStale(FsNameToWide(folder));
+    const std::u16string folder = WideExtractFilePath(file);
+    RemoveStale(folder);
     // The volume is locked before it moves, so that its scratch name is never unheld.
     const int lock = ::open(WideToFsName(file).c_str(), O_RDONLY | O_CLOEXEC);
     if (lock < 0) return {};
     ::flock(lock, LOCK_EX | LOCK_NB);
     std::string aside;
-    const int fd = CreateScratch(folder, aside);
+    const int fd = CreateScratch(WideToFsName(folder), aside);
     if (fd >= 0) ::close(fd);
     if (fd < 0 || ::rename(WideToFsName(file).c_str(), aside.c_str()) != 0) {
         if (fd >= 0) ::unlink(aside.c_str());
