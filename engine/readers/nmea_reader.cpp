@@ -52,6 +52,7 @@ void DecideMode(NmeaEpoch& e) {
     } else {
         e.GgaFirst = e.GgaRmcPairs > e.RmcGgaPairs;
     }
+    e.pairByTime = e.GgaRmcPairs > 0 || e.RmcGgaPairs > 0;
 }
 
 // Counts sentences to decide the mode. False when the user aborted.

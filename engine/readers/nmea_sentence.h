@@ -123,6 +123,9 @@ struct NmeaEpoch {
     bool readPass = false;
     // Mode decided by the check pass.
     bool GgaFirst = true, GgaOnly = false, RmcOnly = false;
+    // Sentences of the same time of day join one epoch whatever the mode; only when the check
+    // pass found GGA and RMC of one fix written with the same time.
+    bool pairByTime = false;
     // Check-pass counters, and the coordinate texts of the last GGA and RMC that pair them.
     int32_t GgaCount = 0, RmcCount = 0, GgaRmcPairs = 0, RmcGgaPairs = 0;
     std::string ggaLat, ggaLon, rmcLat, rmcLon;
@@ -132,6 +135,9 @@ struct NmeaEpoch {
     // own when a sentence of its kind counted in it.
     NmeaValueSet gga, rmc;
     bool ggaInEpoch = false, rmcInEpoch = false;
+    // Time of day of the first GGA or RMC that counted in the epoch, in milliseconds.
+    bool todInEpoch = false;
+    int64_t epochMs = 0;
     int32_t sats = -1;
     double hdop = 0;
     uint8_t ggaQuality = 255, rmcQuality = 255;  // 255: not seen
