@@ -526,10 +526,15 @@ void DescribeNmeaLine(const NmeaLineRules& r, NmeaLineScratch& sc, std::string_v
         // The epoch's boundaries go by the sentence the parser reads, whatever its checksum says.
         std::string_view s;
         const SentenceId id = NameSentence(r, sc, line, s);
+        out.fixSentence = id == sGga || id == sRmc;
+        const size_t star = s.find('*');
+        out.starred = star != std::string_view::npos;
+        // GGA: up to the geoid separation and its unit; RMC: up to the date.
+        out.whole = sc.fields.count >= (id == sGga ? 13 : 11);
         if (id == sGga) out.starts |= NmeaLineFacts::StartsGga;
         else if (id == sRmc) out.starts |= NmeaLineFacts::StartsRmc;
         else if (id == sWpl) out.starts |= NmeaLineFacts::StartsWpl;
-        if (id == sNone || ChecksumFails(s)) return;
+        if (id == sNone || (out.starred && !ChecksumOkAt(s, star))) return;
         switch (id) {
         case sGga: DescribeGga(r, sc, sc.fields, out); return;
         case sRmc: DescribeRmc(r, sc, sc.fields, out); return;
@@ -582,6 +587,14 @@ void ParseCbdbg(EngineContext& ctx, NmeaEpoch& e, std::string_view line) {
 }
 
 int32_t ApplyNmeaLine(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32_t count) {
+    if (f.fixSentence) {
+        // A logger that writes checksums writes them on every sentence: one without, after one
+        // with, is a line a power cut ended, and a field it ends in may be cut as well. Whole, it
+        // may be the first of a log joined on that was written without checksums.
+        const bool cut = !f.starred && !f.whole && e.lastFixStarred;
+        e.lastFixStarred = f.starred;
+        if (cut) return 0;
+    }
     switch (f.kind) {
     case NmeaLineFacts::Gga: return ApplyGga(ctx, e, f, count);
     case NmeaLineFacts::Rmc: return ApplyRmc(ctx, e, f, count);
