@@ -52,6 +52,7 @@ void DecideMode(NmeaEpoch& e) {
     } else {
         e.GgaFirst = e.GgaRmcPairs > e.RmcGgaPairs;
     }
+    e.pairByTime = e.GgaRmcPairs > 0 || e.RmcGgaPairs > 0;
 }
 
 // Counts sentences to decide the mode. False when the user aborted.
@@ -66,6 +67,7 @@ bool CheckPass(EngineContext& ctx, NmeaEpoch& e, LineReader& file) {
     e.DateText = e.FirstDateText = NmeaDate();
     e.GgaFirst = true;
     e.GgaOnly = e.RmcOnly = false;
+    e.lastFixStarred = false;
     uint32_t lines = 0;
     std::string_view line;
     while (std::abs(static_cast<int64_t>(e.GgaRmcPairs) - e.RmcGgaPairs) < 100 && file.ReadLine(line)) {
@@ -82,6 +84,7 @@ void BarometerStartPoint(EngineContext& ctx, NmeaEpoch& e, LineReader& file, con
     try {
         if (!file.Rewind()) return;
         e.EndOfLog = false;
+        e.lastFixStarred = false;
         e.pressureAlt = kNaN;
         NmeaFix fix;
         for (;;) {
@@ -258,6 +261,7 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
             return feed ? ReadNmeaEpoch(ctx, e, *feed, f) : ReadNmeaEpoch(ctx, e, file, f);
         };
         e.EndOfLog = false;
+        e.lastFixStarred = false;
         ctx.run.GeoidOutsideCount = 0;
         e.WplLat = e.WplLon = 0;
         e.InterestTag = e.VoiceTag = false;

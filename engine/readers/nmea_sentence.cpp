@@ -340,6 +340,7 @@ void DescribeRmc(const NmeaLineRules& r, NmeaLineScratch& sc, const NmeaFields& 
 void ForgetEpochValues(NmeaEpoch& e) {
     e.gga = e.rmc = NmeaValueSet();
     e.ggaInEpoch = e.rmcInEpoch = false;
+    e.todInEpoch = false;
     e.sats = -1;
     e.hdop = 0.0;
     e.OwnGeoidSep = e.sepBeforeEpoch;
@@ -525,10 +526,15 @@ void DescribeNmeaLine(const NmeaLineRules& r, NmeaLineScratch& sc, std::string_v
         // The epoch's boundaries go by the sentence the parser reads, whatever its checksum says.
         std::string_view s;
         const SentenceId id = NameSentence(r, sc, line, s);
+        out.fixSentence = id == sGga || id == sRmc;
+        const size_t star = s.find('*');
+        out.starred = star != std::string_view::npos;
+        // GGA: up to the geoid separation and its unit; RMC: up to the date.
+        out.whole = sc.fields.count >= (id == sGga ? 13 : 11);
         if (id == sGga) out.starts |= NmeaLineFacts::StartsGga;
         else if (id == sRmc) out.starts |= NmeaLineFacts::StartsRmc;
         else if (id == sWpl) out.starts |= NmeaLineFacts::StartsWpl;
-        if (id == sNone || ChecksumFails(s)) return;
+        if (id == sNone || (out.starred && !ChecksumOkAt(s, star))) return;
         switch (id) {
         case sGga: DescribeGga(r, sc, sc.fields, out); return;
         case sRmc: DescribeRmc(r, sc, sc.fields, out); return;
@@ -581,6 +587,14 @@ void ParseCbdbg(EngineContext& ctx, NmeaEpoch& e, std::string_view line) {
 }
 
 int32_t ApplyNmeaLine(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32_t count) {
+    if (f.fixSentence) {
+        // A logger that writes checksums writes them on every sentence: one without, after one
+        // with, is a line a power cut ended, and a field it ends in may be cut as well. Whole, it
+        // may be the first of a log joined on that was written without checksums.
+        const bool cut = !f.starred && !f.whole && e.lastFixStarred;
+        e.lastFixStarred = f.starred;
+        if (cut) return 0;
+    }
     switch (f.kind) {
     case NmeaLineFacts::Gga: return ApplyGga(ctx, e, f, count);
     case NmeaLineFacts::Rmc: return ApplyRmc(ctx, e, f, count);
@@ -622,9 +636,18 @@ namespace {
 
 enum BoundaryKind { bNone, bFix, bKeep };
 
+int64_t TodMs(double tod) { return std::llround(tod * 86400000.0); }
+
 // A line that starts the next epoch. bKeep lines (waypoints and tags) end the epoch before them
 // whatever the mask says.
-BoundaryKind Boundary(const NmeaEpoch& e, uint8_t starts) {
+BoundaryKind Boundary(const NmeaEpoch& e, const NmeaLineFacts& f) {
+    const uint8_t starts = f.starts;
+    // Where GGA and RMC of a fix carry its time, the time says which fix a sentence belongs to: a
+    // missing sentence or one kind written less often does not merge or split fixes.
+    if (e.pairByTime && e.todInEpoch && f.todOk && (f.kind == NmeaLineFacts::Gga || f.kind == NmeaLineFacts::Rmc)) {
+        if (TodMs(f.tod) != e.epochMs) return bFix;
+        if (!(f.kind == NmeaLineFacts::Gga ? e.ggaInEpoch : e.rmcInEpoch)) return bNone;
+    }
     if ((starts & NmeaLineFacts::StartsGga) && (e.GgaFirst || e.GgaOnly)) return bFix;
     if ((starts & NmeaLineFacts::StartsRmc) && (!e.GgaFirst || e.RmcOnly)) return bFix;
     if (starts & (NmeaLineFacts::StartsWpl | NmeaLineFacts::KeepTag)) return bKeep;
@@ -686,13 +709,19 @@ bool ReadEpoch(EngineContext& ctx, NmeaEpoch& e, Lines file, NmeaFix& fix) {
         const NmeaLineFacts* line;
         if (!file.Take(line)) break;
         if (n > 0) {
-            held = Boundary(e, line->starts);
+            held = Boundary(e, *line);
             if (held != bNone) {
                 file.Hold();
                 continue;
             }
         }
-        n += ApplyNmeaLine(ctx, e, *line, n);
+        const int32_t added = ApplyNmeaLine(ctx, e, *line, n);
+        n += added;
+        if (added > 0 && !e.todInEpoch && line->todOk &&
+            (line->kind == NmeaLineFacts::Gga || line->kind == NmeaLineFacts::Rmc)) {
+            e.todInEpoch = true;
+            e.epochMs = TodMs(line->tod);
+        }
     }
     if (n <= 0 || (held == bNone && !PassesHdopSatMask(ctx.opt, e.sats, e.hdop))) {
         // Only the end of the log ends an epoch without a fix.
@@ -711,12 +740,14 @@ bool ReadEpoch(EngineContext& ctx, NmeaEpoch& e, Lines file, NmeaFix& fix) {
     r.NewTime = v.time;
     if (e.sats == -1) e.sats = 99;
     e.quality = e.ggaQuality != 255 ? e.ggaQuality : e.rmcQuality;
-    // A fix without an RMC takes its speed from the track, so its lack of one keeps no fix from
-    // opening a block.
+    // A fix without an RMC takes its speed from the track, and one without a GGA has no height to
+    // lack, so neither keeps the fix from opening a block; but in a log of RMCs (nearly) only, a
+    // fix without a GGA opens none.
     const bool speedKnown = !std::isnan(fix.speed) || !e.rmcInEpoch;
-    const bool gap = r.NewTime - r.PrevTime > ctx.opt.SplitTime / 1440.0;
-    return !(gap && !std::isnan(fix.lat) && !std::isnan(fix.lon) && !std::isnan(fix.alt) && speedKnown &&
-             r.NewTime != 0);
+    const bool altKnown = !std::isnan(fix.alt) || (!e.ggaInEpoch && !e.RmcOnly);
+    // Half a millisecond for the rounding of date-times: a gap of exactly the split time is none.
+    const bool gap = r.NewTime - r.PrevTime > ctx.opt.SplitTime / 1440.0 + kOneMs / 2;
+    return !(gap && !std::isnan(fix.lat) && !std::isnan(fix.lon) && altKnown && speedKnown && r.NewTime != 0);
 }
 
 }  // namespace

@@ -105,6 +105,9 @@ struct NmeaLineFacts {
     uint8_t starts = 0;
     uint8_t quality = 0;     // GGA: the quality field; RMC: 1 for status "A", else 0
     bool estimated = false;  // GGA quality "6"
+    // A GGA or RMC by its name, whatever its checksum says; starred: it carries a "*"; whole: it
+    // has every field the reader takes, each ended by a comma (a line cut short has not).
+    bool fixSentence = false, starred = false, whole = false;
     bool todOk = false;
     NmeaDate date;  // RMC
     int32_t sats = 0;
@@ -123,6 +126,12 @@ struct NmeaEpoch {
     bool readPass = false;
     // Mode decided by the check pass.
     bool GgaFirst = true, GgaOnly = false, RmcOnly = false;
+    // Sentences of the same time of day join one epoch whatever the mode; only when the check
+    // pass found GGA and RMC of one fix written with the same time.
+    bool pairByTime = false;
+    // The last GGA or RMC line carried a "*": one without that lacks fields is then a line cut
+    // short. Reset at the start of every pass; follows the lines in file order on both roads.
+    bool lastFixStarred = false;
     // Check-pass counters, and the coordinate texts of the last GGA and RMC that pair them.
     int32_t GgaCount = 0, RmcCount = 0, GgaRmcPairs = 0, RmcGgaPairs = 0;
     std::string ggaLat, ggaLon, rmcLat, rmcLon;
@@ -132,6 +141,9 @@ struct NmeaEpoch {
     // own when a sentence of its kind counted in it.
     NmeaValueSet gga, rmc;
     bool ggaInEpoch = false, rmcInEpoch = false;
+    // Time of day of the first GGA or RMC that counted in the epoch, in milliseconds.
+    bool todInEpoch = false;
+    int64_t epochMs = 0;
     int32_t sats = -1;
     double hdop = 0;
     uint8_t ggaQuality = 255, rmcQuality = 255;  // 255: not seen

@@ -99,5 +99,65 @@ TEST(LogCut, NmeaReaderOnBothRoadsMakesNoOutput) {
     }
 }
 
+// A power loss cuts the last line of a log anywhere. In a log whose sentences carry checksums the
+// cut sentence gives nothing: every point is the uncut log's, but the last may lack what the cut
+// sentence gave (and take its speed from the track). Each kind of log that reads NMEA, both orders,
+// cut at every byte of the last line, on both roads. A log joined on that was written without
+// checksums is read whole.
+TEST(LogCut, NmeaLastLineCutGivesNoValueTheLogDoesNotHave) {
+    struct Restore {
+        NmeaThreading saved = NmeaReadThreading();
+        ~Restore() { NmeaReadThreading() = saved; }
+    } restore;
+    const auto fix = [](int i, bool ggaFirst, bool sums) {
+        const std::string t = "12000" + std::to_string(i) + ".000,", lat = "4807.0" + std::to_string(i) + "0,S,";
+        const std::string g = "GPGGA," + t + lat + "01131.000,W,1,08,1.0,104.5,M,47.0,M,,";
+        const std::string r = "GPRMC," + t + "A," + lat + "01131.000,W,10.0,45.0,070804,,";
+        const auto line = [&](const std::string& b) { return (sums ? test::Nmea(b) : "$" + b) + "\r\n"; };
+        return ggaFirst ? line(g) + line(r) : line(r) + line(g);
+    };
+    const auto read = [](const std::string& text, int kind, int road) {
+        NmeaReadThreading() = road == 0 ? NmeaThreading() : NmeaThreading{0, 2, 100};
+        auto r = std::make_unique<test::Reading>();
+        r->ReadText(text, kind);
+        return r;
+    };
+    for (const int kind : {ikNmea, ikTripMate, ikBarometer, ikRbt3000})
+        for (const bool ggaFirst : {true, false}) {
+            std::string log = kind == ikBarometer  ? "$CUUB V2.0 logger\r\n"
+                              : kind == ikTripMate ? "/* LOG NOW */\r\n"
+                                                   : "";
+            for (int i = 0; i < 5; ++i)
+                log += (kind == ikBarometer ? "@CBDBG,1," + std::to_string(10 * i) + ",0\r\n" : "") +
+                       fix(i, ggaFirst, true);
+            const auto whole = read(log, kind, 0);
+            ASSERT_EQ(whole->ctx.points.Count(), 5);
+            const size_t last = log.rfind('$');
+            for (size_t cut = last + 1; cut < log.size() - 2; ++cut)
+                for (int road = 0; road < 2; ++road) {
+                    const auto r = read(log.substr(0, cut), kind, road);
+                    const std::string at = std::to_string(kind) + " " + log.substr(last, cut - last);
+                    ASSERT_GE(r->ctx.points.Count(), 4) << at;
+                    for (int32_t i = 0; i < r->ctx.points.Count(); ++i) {
+                        const TLogData &p = r->P(i), &q = whole->P(i);
+                        const bool lastOne = i == 4;  // may lack what the cut sentence gave
+                        EXPECT_TRUE(
+                            p.Time == q.Time && p.Lat == q.Lat && p.Lon == q.Lon && p.FixQuality == q.FixQuality &&
+                            (p.Alt == q.Alt || (lastOne && std::isnan(p.Alt))) && (p.Speed == q.Speed || lastOne) &&
+                            (p.Sats == q.Sats || (lastOne && p.Sats == 99)) &&
+                            (kind != ikBarometer || p.PressureAlt == q.PressureAlt) && p.Flags == q.Flags)
+                            << at << " " << i << " " << test::Describe(p);
+                    }
+                }
+        }
+    std::string joined;
+    for (int i = 0; i < 10; ++i) joined += fix(i, true, i < 5);
+    for (int road = 0; road < 2; ++road) {
+        const auto r = read(joined, ikNmea, road);
+        ASSERT_EQ(r->ctx.points.Count(), 10) << road;
+        for (int i = 0; i < 10; ++i) EXPECT_EQ(r->P(i).Alt, 104.5) << road << " " << i;
+    }
+}
+
 }  // namespace
 }  // namespace ts

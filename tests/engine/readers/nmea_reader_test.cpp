@@ -531,5 +531,57 @@ TEST(NmeaEpochs, BoundaryIsTheSentenceTheParserReads) {
     EXPECT_EQ(b[0].P(2).Flags, InterestPoint);
 }
 
+// One kind of sentence written less often than the other, so that epochs lack the leading one:
+// one point per fix, with the values of both sentences where both were written and no time twice,
+// in both orders, as each kind of log that reads NMEA.
+TEST(NmeaEpochs, EachFixIsOnePointWhateverSentenceItLacks) {
+    const int every[][2] = {{2, 1}, {1, 2}, {5, 1}, {1, 5}};  // seconds between GGAs, between RMCs
+    const int kinds[] = {ikNmea, ikTripMate, ikBarometer, ikRbt3000};
+    for (int c = 0; c < 4; ++c)
+        for (const bool ggaFirst : {true, false}) {
+            std::string log;
+            std::vector<std::string> want;
+            for (int i = 0; i < 30; ++i) {
+                const std::string g = i % every[c][0] ? "" : Gga(T0 + i, i), m = i % every[c][1] ? "" : Rmc(T0 + i, i);
+                log += ggaFirst ? g + m : m + g;
+                want.push_back(std::to_string(i) + "/" + std::to_string(i) + (g.empty() ? "/-/99" : "/100/8"));
+            }
+            Reading r[2];
+            ASSERT_NO_FATAL_FAILURE(ReadOnBothRoads(r, log, kinds[c])) << c << ggaFirst;
+            EXPECT_EQ(Brief(r[0]), want) << c << ggaFirst;
+        }
+}
+
+// A gap longer than the split time opens a block, at an epoch without a GGA too (not in an
+// RMC-only log); a gap of exactly the split time opens none, wherever in the day it lies.
+TEST(NmeaEpochs, GapsThatOpenBlocks) {
+    for (const bool ggaFirst : {true, false}) {
+        const auto fix = [&](int sec, int i) {
+            return ggaFirst ? Gga(sec, i) + Rmc(sec, i) : Rmc(sec, i) + Gga(sec, i);
+        };
+        const struct {
+            std::string log, split;
+            test::Spans blocks;
+        } cases[] = {{fix(T0, 0) + fix(T0 + 1, 1) + Rmc(T0 + 3600, 2) + fix(T0 + 3601, 3), "10", {{0, 1}, {2, 3}}},
+                     {Rmc(T0, 0) + Rmc(T0 + 1, 1) + Rmc(T0 + 3600, 2) + Rmc(T0 + 3601, 3), "10", {{0, 3}}},
+                     {fix(T0 + 6, 0) + fix(T0 + 7, 1) + fix(T0 + 307, 2) + fix(T0 + 308, 3), "5", {{0, 3}}},
+                     {fix(T0 + 6, 0) + fix(T0 + 7, 1) + fix(T0 + 308, 2) + fix(T0 + 309, 3), "5", {{0, 1}, {2, 3}}}};
+        for (const auto& c : cases) {
+            Reading r[2];
+            for (Reading& x : r) x.ctx.opt.SplitIT = c.split;
+            ASSERT_NO_FATAL_FAILURE(ReadOnBothRoads(r, c.log));
+            EXPECT_EQ(test::BlockSpans(r[0].ctx), c.blocks) << ggaFirst << " " << &c - cases;
+        }
+    }
+    for (int start = 0; start < 82800; start += 3607) {  // every 60 s, split at one minute
+        std::string log;
+        for (int i = 0; i < 15; ++i) log += Gga(start + 60 * i, i) + Rmc(start + 60 * i, i);
+        Reading r;
+        r.ctx.opt.SplitIT = "1";
+        r.ReadText(log);
+        EXPECT_EQ(r.ctx.blocks.Count(), 1) << start;
+    }
+}
+
 }  // namespace
 }  // namespace ts
