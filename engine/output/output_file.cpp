@@ -182,9 +182,10 @@ int OutFile::OpenForReading() const {
 
 void OutFile::Close() {
     if (fd_ < 0) return;
+    // The older file's permissions, or the older file stays.
+    if (!temporary_ && mode_ != 0 && ::fchmod(fd_, mode_) != 0) Fail();
     // On the disk before it replaces an older file, so that a power loss soon after leaves one of
     // them whole. The program's own scratch files replace nothing of the user's.
-    if (!temporary_ && mode_ != 0 && ::fchmod(fd_, mode_) != 0) Fail();
     if (!temporary_ && ::fsync(fd_) != 0) Fail();
     if (unnamed_) {
         RemoveScratch(staging_);  // a stale one a crash left
