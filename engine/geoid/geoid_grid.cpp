@@ -68,7 +68,8 @@ bool GeoidGrid::Open(const std::string& path, const GeoidGridGeometry& g, std::s
         return false;
     };
     if (std::string bad = CheckGeoidGeometry(g); !bad.empty()) return fail(bad);
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a pipe put under the name would wait for a writer before the check below.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) return fail("cannot open");
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return fail("not a regular file");

@@ -288,6 +288,23 @@ bool GeoidModels::ConvertGeoidTextToBinary(const std::string& fullName) {
             }
             host_.ProcessMessages();
         }
+        // Values beyond the header's count mean rows longer than it says: every row would be read
+        // shifted. Such a grid is as damaged as a short one.
+        for (;;) {
+            SkipSeparators(rest);
+            if (!rest.empty()) {
+                double v = 0;
+                std::string_view token;
+                TakeToken(rest, token);
+                if (TryStrToFloat(token, v)) {
+                    ErrorBox("Data is excessive: " + fullName);
+                    return false;
+                }
+                continue;  // not a value: left alone, as before
+            }
+            if (!std::getline(in, line)) break;
+            rest = line;
+        }
     } catch (const std::invalid_argument&) {
         return false;
     }
@@ -323,9 +340,15 @@ bool GeoidModels::ConvertGeoidTextToBinary(const std::string& fullName) {
 bool GeoidModels::OpenCustomGeoid(const std::string& fullName) {
     grid_.Close();
     const std::string illegal = std::string("Illegal Custom geoid file: ") + kCrLf + kCrLf + fullName;
+    // Checked before it is opened, as the other models' files are: opening a pipe would wait for
+    // a writer for ever.
     const int64_t size = FileSize(fullName);
+    if (size < 0) {
+        ErrorBox(std::string("Geoid file is not found: ") + kCrLf + fullName);
+        return false;
+    }
     std::ifstream f(fullName, std::ios::binary);
-    if (size < 0 || !f) {
+    if (!f) {
         ErrorBox(std::string("Geoid file is not found: ") + kCrLf + fullName);
         return false;
     }

@@ -189,11 +189,12 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
         const std::string base =
             ClaimOutputName(ctx, BlockOutputFileName(ctx, folder, block, count, lastTime), kmz ? ".kmz" : ".kml");
         const std::string fileName = base + (kmz ? ".$$$" : ".kml");
-        if (kmz && !MayReplace(base + ".kmz")) {
+        mode_t kmzMode = 0;  // the packed document is no more open than the archive it replaces
+        if (kmz && !MayReplace(base + ".kmz", &kmzMode)) {
             ReportCantCreate(ctx, base + ".kmz");
             return false;
         }
-        if (!out.Create(ctx, fileName, "Writing ...", kmz)) {
+        if (!out.Create(ctx, fileName, "Writing ...", kmz, kmzMode)) {
             return false;
         }
 

@@ -259,6 +259,10 @@ int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzConten
         result = -1;
     } else {
         try {
+            // Made here, as private as the older archive, before the archive takes it over: it
+            // keeps the permissions it was made with.
+            const int fd = ::open(kmzTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ScratchMode(mode));
+            if (fd < 0 || ::close(fd) != 0) throw std::runtime_error("Cannot create " + kmzTemp);
             KmzArchive archive(ctx);
             archive.Open(kmzTemp);
             archive.Offer(contents.deflated);

@@ -43,18 +43,40 @@ bool MayReplace(const std::string& name, mode_t* mode) {
 }
 
 bool ReplacedFile(const std::string& fileName, std::string& target, mode_t* mode) {
+    namespace fs = std::filesystem;
     target = fileName;
     struct stat st {};
     if (::lstat(fileName.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         std::error_code ec;
-        const std::filesystem::path to = std::filesystem::canonical(fileName, ec);
-        if (!ec) target = to.string();
+        const fs::path to = fs::canonical(fileName, ec);
+        if (!ec) {
+            target = to.string();
+        } else {
+            // A link that leads nowhere yet: its target is made, as the settings file's is, and the
+            // link stays. Replacing the link instead would leave its target unmade.
+            fs::path p = fileName;
+            for (int hops = 0; hops < 40 && fs::is_symlink(p, ec); ++hops) {
+                const fs::path t = fs::read_symlink(p, ec);
+                if (ec) break;
+                p = t.is_absolute() ? t : p.parent_path() / t;
+            }
+            if (fs::is_symlink(p, ec)) {  // a loop, or a link that cannot be read
+                if (mode) *mode = 0;
+                return false;
+            }
+            target = p.string();
+        }
     }
     return MayReplace(target, mode);
 }
 
+mode_t ScratchMode(mode_t replaced) {
+    // Ours to read and write while it is made; the older file's bits for everyone else.
+    return replaced == 0 ? 0666 : (replaced & 0777) | 0600;
+}
+
 bool ReplaceWith(const std::string& staging, const std::string& target, mode_t mode) {
-    if (mode != 0) ::chmod(staging.c_str(), mode);
+    if (mode != 0 && ::chmod(staging.c_str(), mode) != 0) return false;
     return ::rename(staging.c_str(), target.c_str()) == 0;
 }
 
@@ -74,7 +96,8 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
     return true;
 }
 
-bool OutFile::Create(EngineContext& ctx, const std::string& fileName, const std::string& status, bool temporary) {
+bool OutFile::Create(EngineContext& ctx, const std::string& fileName, const std::string& status, bool temporary,
+                     mode_t replaces) {
     Discard();
     target_ = fileName;
     mode_ = 0;
@@ -90,7 +113,10 @@ bool OutFile::Create(EngineContext& ctx, const std::string& fileName, const std:
         return false;
     }
     staging_ = temporary ? target_ : target_ + ".$$$";
-    fd_ = ::open(FolderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    // An older file's readers get no more of the new text than they could read of the old, not
+    // even for the time it is made; it takes the older file's permissions when it is complete.
+    const mode_t made = ScratchMode(temporary ? replaces : mode_);
+    fd_ = ::open(FolderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, made);
     unnamed_ = fd_ >= 0;
     if (!unnamed_ && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         ReportCantCreate(ctx, fileName);
@@ -99,7 +125,7 @@ bool OutFile::Create(EngineContext& ctx, const std::string& fileName, const std:
     if (!unnamed_) {
         // No unnamed files here: the scratch name holds the text meanwhile.
         RemoveScratch(staging_);
-        fd_ = ::open(staging_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd_ = ::open(staging_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, made);
         if (fd_ < 0) {
             ReportCantCreate(ctx, fileName);
             return false;
@@ -156,6 +182,8 @@ int OutFile::OpenForReading() const {
 
 void OutFile::Close() {
     if (fd_ < 0) return;
+    // The older file's permissions, or the older file stays.
+    if (!temporary_ && mode_ != 0 && ::fchmod(fd_, mode_) != 0) Fail();
     // On the disk before it replaces an older file, so that a power loss soon after leaves one of
     // them whole. The program's own scratch files replace nothing of the user's.
     if (!temporary_ && ::fsync(fd_) != 0) Fail();
@@ -168,7 +196,7 @@ void OutFile::Close() {
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) Fail();
-    if (!temporary_ && !ReplaceWith(staging_, target_, mode_)) Fail();
+    if (!temporary_ && !ReplaceWith(staging_, target_, 0)) Fail();
     staged_ = false;
     name_.clear();
 }

@@ -23,15 +23,19 @@ public:
     // false; so does a folder, a read-only file or anything but a file standing under that name.
     // On success shows " <name>  <status>" in status panel 0.
     // temporary: fileName is the program's own scratch name; a stale file of that name is replaced.
-    bool Create(EngineContext& ctx, const std::string& fileName, const std::string& status, bool temporary = false);
+    // replaces: for a temporary, the permissions of the file its text will replace (0: none), so
+    // that the text is never more open than that file.
+    bool Create(EngineContext& ctx, const std::string& fileName, const std::string& status, bool temporary = false,
+                mode_t replaces = 0);
     // These throw std::runtime_error when the data does not reach the disk.
     void Write(std::string_view s);
     // Appends length bytes of the file open as fd, from offset 0.
     void CopyFrom(int fd, uint64_t length);
     // A descriptor of its own for reading the text written so far; -1 when there is none.
     int OpenForReading() const;
-    // Completes the file: flushed to the disk and closed without error, it takes its name,
-    // replacing an older file. Throws std::runtime_error when that fails; the older file then stays.
+    // Completes the file: given the older file's permissions, flushed to the disk and closed without
+    // error, it takes its name, replacing an older file. Throws std::runtime_error when that fails;
+    // the older file then stays.
     void Close();
     // Drops a file that was not completed; an older file of its name stays.
     void Discard();
@@ -102,11 +106,16 @@ bool SameFileName(const std::string& a, const std::string& b);
 // file, anything but a file or a link to one. mode: the permissions of the file there, else 0.
 bool MayReplace(const std::string& name, mode_t* mode = nullptr);
 // The file an output named fileName replaces: fileName itself, or the file a link of that name
-// leads to, which is written through as opening the link for writing would. False when MayReplace
-// refuses it; mode as there.
+// leads to, which is written through as opening the link for writing would (a link that leads
+// nowhere yet stays, and its target is made). False when MayReplace refuses it or the links run in
+// a loop; mode as there.
 bool ReplacedFile(const std::string& fileName, std::string& target, mode_t* mode);
+// The permissions a scratch file is made with when its text will replace a file of permissions
+// replaced (0: nothing is replaced): never more open to others than that file.
+mode_t ScratchMode(mode_t replaced);
 // Gives the complete file staging the name target, replacing an older file there, with that file's
-// permissions mode kept where they can be had (0: as made). False otherwise, with errno set.
+// permissions mode (0: as made). False, with errno set and the older file as it was, when either
+// fails.
 bool ReplaceWith(const std::string& staging, const std::string& target, mode_t mode);
 // Removes the program's own scratch file name; never a folder. False when it stays.
 bool RemoveScratch(const std::string& name);

@@ -4,7 +4,8 @@
 //   FAULT_DIR   the folder watched (absolute, with a trailing "/")
 //   FAULT_LOG   file that gets one line per call counted: "<kind> <n> <path>", and "FAULT ..."
 //               before the call chosen fails
-//   FAULT_KIND  write, open (creating), rename, link, unlink, fsync, ftruncate, close or read
+//   FAULT_KIND  write, open (creating), rename, link, unlink, fsync, ftruncate, close, read or
+//               chmod (a change of mode)
 //   FAULT_AT    the n-th call of that kind (from 1) fails with EIO ...
 //   FAULT_KILL  ... or, when set, the program is killed (SIGKILL) instead of making it
 //
@@ -27,9 +28,9 @@
 
 namespace {
 
-enum Kind { kWrite, kOpen, kRename, kLink, kUnlink, kFsync, kFtruncate, kClose, kRead, kKinds };
+enum Kind { kWrite, kOpen, kRename, kLink, kUnlink, kFsync, kFtruncate, kClose, kRead, kChmod, kKinds };
 const char* const kKindNames[kKinds] = {"write", "open",      "rename", "link", "unlink",
-                                        "fsync", "ftruncate", "close",  "read"};
+                                        "fsync", "ftruncate", "close",  "read", "chmod"};
 
 std::atomic<long> counts[kKinds];
 
@@ -235,6 +236,12 @@ int fclose(FILE* f) {
     const int r = real(f);
     return fail ? Fail(EOF) : r;
 }
+
+// A change of mode; fchmod logs the mode the file had before it.
+FAULT_CALL(int, chmod, HitPath(kChmod, path), (const char* path, mode_t mode), (const char*, mode_t), (path, mode))
+FAULT_CALL(int, fchmod, HitFd(kChmod, fd), (int fd, mode_t mode), (int, mode_t), (fd, mode))
+FAULT_CALL(int, fchmodat, dir == AT_FDCWD && HitPath(kChmod, path), (int dir, const char* path, mode_t mode, int flags),
+           (int, const char*, mode_t, int), (dir, path, mode, flags))
 
 FAULT_CALL(int, fsync, HitFd(kFsync, fd), (int fd), (int), (fd))
 FAULT_CALL(int, fdatasync, HitFd(kFsync, fd), (int fd), (int), (fd))

@@ -114,7 +114,7 @@ struct Road {
 };
 
 const std::vector<std::string> kKinds = {"write", "open",      "rename", "link", "unlink",
-                                         "fsync", "ftruncate", "close",  "read"};
+                                         "fsync", "ftruncate", "close",  "read", "chmod"};
 
 const char* const kIni =
     "; my own notes about these settings\r\n[Option]\r\nNMEAout=1\r\nKMZout=1\r\nKMLout=1\r\nGPXout=1\r\n"
@@ -358,6 +358,34 @@ TEST_P(FaultSweep, NoFileLostNoFailureHidden) {
     const size_t sample = threaded ? 3 : 1000;
     for (bool kill : {false, true})
         for (const std::string& p : sweep.Cases(kind, kill, sample)) ADD_FAILURE() << p;
+}
+
+// Older outputs and settings that only their owner may read: nothing of the new text is ever
+// written to a file that others may read (the packed document and the archive under their scratch
+// names included), and each new file takes the older one's mode.
+TEST(FaultSweepModes, PrivateOlderFilesStayPrivateWhileReplaced) {
+    static Road road{"single", ReadBytes(TS_SHARED_DIR "/testdata/sample.nmea"), kIni};
+    Sweep sweep(road, "private");
+    sweep.Prepare();
+    if (testing::Test::HasFatalFailure()) return;
+    sweep.Lay(true);
+    for (const auto& e : fs::directory_iterator(sweep.dir))
+        if (e.path().filename() != "log.nmea")
+            fs::permissions(e.path(), fs::perms::owner_read | fs::perms::owner_write);
+    const Outcome o = sweep.Run();
+    ASSERT_EQ(o.status, 0) << o.report;
+    size_t writes = 0;
+    for (const std::string& c : o.calls) {
+        const Fault call(c);
+        if (call.kind != "write") continue;
+        ++writes;
+        EXPECT_EQ(std::stoul(call.mode, nullptr, 8) & 077, 0u) << c;
+    }
+    EXPECT_GT(writes, 0u);
+    for (const std::string& n : road.outputs) {
+        EXPECT_EQ(sweep.Content(n), road.made[n]) << n;
+        EXPECT_EQ(fs::status(sweep.dir + n).permissions(), fs::perms::owner_read | fs::perms::owner_write) << n;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, FaultSweep,

@@ -1,5 +1,12 @@
 #include "geoid/geoid_models.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
 #include "geoid_test_util.h"
 
 namespace ts {
@@ -195,6 +202,46 @@ TEST_F(ModelsTest, ShortOrBrokenGsiTextMakesNoCache) {
     WriteFile(dir / "gsi.txt.dat", std::vector<unsigned char>(48, 0));
     s.Gsi2000.nlat = s.Gsi2000.ncols = s.Gsi2000.nlon = 2147483647;
     Select(3);
+    ExpectFallback();
+}
+
+// Rows longer than the header counts would be read shifted: damaged like a short grid. Text after
+// the values that is not a value is harmless.
+TEST_F(ModelsTest, GsiTextWithMoreValuesThanItsHeaderCountsMakesNoCache) {
+    s.Gsi2000.fname = "gsi.txt";
+    for (const std::string& text :
+         {kGsiHeader + GsiBody(" ", "\n") + "1.5\n", "30 130 0.016667 0.025 3 3 1 v\n" + GsiBody(" ", "\n")}) {
+        WriteText(dir / "gsi.txt", text);
+        Select(3);
+        EXPECT_EQ(host.messages, (std::vector<std::string>{"Data is excessive: " + (dir / "gsi.txt"),
+                                                           "Can not create:\r\n" + (dir / "gsi.txt.dat")}));
+        EXPECT_FALSE(std::filesystem::exists(dir / "gsi.txt.dat"));
+        ExpectFallback();
+    }
+    WriteText(dir / "gsi.txt", kGsiHeader + GsiBody(" ", "\n") + "\n \x1a\n");
+    Select(3);
+    EXPECT_EQ(s.GeoidModel, 3);
+}
+
+// A pipe under the custom grid's name: refused without waiting for a writer. The writer below is
+// let go by the test's own reader once the selection is over.
+TEST_F(ModelsTest, CustomGridThatIsAPipeIsRefusedAtOnce) {
+    const std::string pipe = dir / "pipe.cdat";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::atomic<bool> releasing{false}, openedByProgram{false};
+    std::thread writer([&] {
+        const int fd = ::open(pipe.c_str(), O_WRONLY | O_CLOEXEC);
+        openedByProgram = !releasing;
+        if (fd >= 0) ::close(fd);
+    });
+    s.CustomGeoidFName = "pipe.cdat";
+    Select(4);
+    releasing = true;
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    writer.join();
+    ::close(reader);
+    EXPECT_FALSE(openedByProgram);
+    EXPECT_EQ(host.messages, std::vector<std::string>{"Geoid file is not found: \r\n" + pipe});
     ExpectFallback();
 }
 

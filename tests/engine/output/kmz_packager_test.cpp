@@ -160,8 +160,9 @@ TEST_F(KmzPackager, LinksAndPermissionsOfAnOlderArchiveStay) {
     fs::create_symlink("real/y.kmz", P("y.kmz"));
     Put("p.kmz", "private archive");
     ::chmod(P("p.kmz").c_str(), 0600);
+    fs::create_symlink("real/d.kmz", P("d.kmz"));  // leads nowhere yet
     KmzContents contents;
-    for (const char* stem : {"y", "p"}) {
+    for (const char* stem : {"y", "p", "d"}) {
         Put(std::string(stem) + ".$$$", "<kml/>");
         EXPECT_EQ(PackKmz(ctx, P(std::string(stem) + ".$$$"), contents), 0) << stem;
     }
@@ -169,8 +170,10 @@ TEST_F(KmzPackager, LinksAndPermissionsOfAnOlderArchiveStay) {
     EXPECT_EQ(Listing("real/y.kmz"), "y.kml|0|8|554e\n");
     EXPECT_EQ(fs::status(P("p.kmz")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(Listing("p.kmz"), "p.kml|0|8|554e\n");
-    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"p.kmz", "real", "y.kmz"}));
-    EXPECT_EQ(std::distance(fs::directory_iterator(P("real")), {}), 1);  // no scratch file left
+    EXPECT_TRUE(fs::is_symlink(P("d.kmz")));
+    EXPECT_EQ(Listing("real/d.kmz"), "d.kml|0|8|554e\n");
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"d.kmz", "p.kmz", "real", "y.kmz"}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(P("real")), {}), 2);  // no scratch file left
 }
 
 // "*" and "?" are legal in names here (a date format "dd?mm?yyyy" makes them): each file is packed

@@ -77,6 +77,40 @@ TEST_F(OutputFile, FoldersReadOnlyFilesAndLinks) {
     EXPECT_EQ(dir.Files(), (std::vector<std::string>{"d.gpx", "l.gpx", "r.gpx", "real"}));
 }
 
+// The new text of a private file is never readable by others, not even while it is made.
+TEST_F(OutputFile, APrivateOlderFileStaysPrivateWhileReplaced) {
+    Put("p.gpx", "private");
+    ::chmod((dir / "p.gpx").c_str(), 0600);
+    for (bool temporary : {false, true}) {
+        OutFile out;
+        ASSERT_TRUE(out.Create(ctx, dir / (temporary ? "p.$$$" : "p.gpx"), "Writing ...", temporary, 0600));
+        const int fd = out.OpenForReading();
+        struct stat st {};
+        EXPECT_TRUE(::fstat(fd, &st) == 0 && (st.st_mode & 077) == 0) << temporary;
+        ::close(fd);
+        out.Close();
+    }
+    EXPECT_EQ(Mode("p.gpx"), 0600u);
+}
+
+// A link that leads nowhere yet stays and its target is made; links in a loop are refused.
+TEST_F(OutputFile, ALinkToNothingYetGetsItsTargetMade) {
+    fs::create_directory(dir / "real");
+    fs::create_symlink("real/new.gpx", dir / "rel.gpx");
+    fs::create_symlink("rel.gpx", dir / "chain.gpx");
+    fs::create_symlink("loop.gpx", dir / "loop.gpx");
+    OutFile out;
+    for (const char* name : {"rel.gpx", "chain.gpx"}) {
+        ASSERT_TRUE(out.Create(ctx, dir / name, "Writing GPX ..."));
+        out.Write(name);
+        out.Close();
+    }
+    EXPECT_TRUE(fs::is_symlink(dir / "rel.gpx") && fs::is_symlink(dir / "chain.gpx"));
+    EXPECT_EQ(ReadFile(dir / "real/new.gpx"), "chain.gpx");
+    EXPECT_FALSE(out.Create(ctx, dir / "loop.gpx", "Writing GPX ..."));
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"chain.gpx", "loop.gpx", "real", "rel.gpx"}));
+}
+
 TEST_F(OutputFile, ScratchFilesACrashLeftGoWithTheNextRun) {
     Put("x.kml.$$$", "crashed");
     Put("y.$$$", "crashed too");
