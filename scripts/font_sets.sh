@@ -22,7 +22,7 @@ if [ ! -d "$root/usr/share/fonts" ]; then
   mv "$root.tmp" "$root"
 fi
 
-head() {
+preamble() {
   echo '<?xml version="1.0"?>'
   echo '<!DOCTYPE fontconfig SYSTEM "urn:fontconfig:fonts.dtd">'
   echo '<fontconfig>'
@@ -32,7 +32,7 @@ head() {
 
 mkdir -p "$dest/without" "$dest/with"
 {
-  head without
+  preamble without
   # The package's faces wherever the system has them, by their file names.
   echo '  <selectfont><rejectfont>'
   find "$root/usr/share/fonts" -type f -printf '    <glob>*/%f</glob>\n' | sort -u
@@ -40,7 +40,7 @@ mkdir -p "$dest/without" "$dest/with"
   echo '</fontconfig>'
 } >"$dest/without/fonts.conf"
 {
-  head with
+  preamble with
   echo "  <dir>$root/usr/share/fonts</dir>"
   # The package's substitution rules (which face stands for which name), as it enables them.
   for link in "$root"/etc/fonts/conf.d/*.conf; do

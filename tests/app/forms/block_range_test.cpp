@@ -87,7 +87,7 @@ TEST(BlockRange, ReadsBackEveryDateFormatItWrites) {
     Track tr(60);
     const double t = tr.B().StartTime + 30 * kOneSecond;
     for (const char* fmt : {"mmmm dd yy", "mmm d, yyyy", "dddd dd mmmm yyyy", "ddd yyyy-mmm-dd", "yyyymmdd",
-                            "dd 'de' mmmm yyyy", "d.m.yy"}) {
+                            "dd 'de' mmmm yyyy", "d.m.yy", "mmmmyyyy dd.", "yy/mm/dd hh:nn am/pm"}) {
         TConversionOptions o = Opts();
         o.OutDateFormatText = fmt;
         DeriveOptions(o);

@@ -78,6 +78,13 @@ TEST_F(FormMainTest, LargestSizeFollowsTheSettledLayout) {
     EXPECT_GT(f.height(), before);
     EXPECT_EQ(f.maximumSize(), f.size());
     ExpectNoOverlaps(&f);
+    // A layout that needs less room leaves the window as it is.
+    const QSize size = f.size();
+    f.CheckBoxCSV->setChecked(true);
+    f.CheckBoxKMZ->setChecked(false);
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    ASSERT_TRUE(f.GroupBoxCSV->isVisible());
+    EXPECT_EQ(f.size(), size);
 }
 
 TEST_F(FormMainTest, EnablingRules) {
