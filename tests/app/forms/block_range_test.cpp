@@ -107,10 +107,13 @@ TEST(BlockRange, ReadsBackEveryDateFormatItWrites) {
     // Typed forms: either length of name, any case, other separators.
     EXPECT_DOUBLE_EQ(ParseLocalDateTime("mar 16 2024 12:00", "mmmm dd yy"), kDay + 0.5);
     EXPECT_DOUBLE_EQ(ParseLocalDateTime("16-MARCH-24 12:00", "dd/mmm/yy"), kDay + 0.5);
-    // A name that is no month, or a weekday where a month belongs, does not convert.
-    EXPECT_EQ(ParseLocalDateTime("Marc 16 2024 12:00", "mmmm dd yy"), 0.0);
-    EXPECT_EQ(ParseLocalDateTime("Saturday 16 2024", "mmmm dd yy"), 0.0);
-    EXPECT_EQ(ParseLocalDateTime("March 16 2024", "dddd mmmm dd yy"), 0.0);
+    // A name that is no month, a weekday where a month belongs, or a format without a day does
+    // not convert.
+    double v = 0;
+    EXPECT_FALSE(TryParseLocalDateTime("Marc 16 2024 12:00", "mmmm dd yy", v));
+    EXPECT_FALSE(TryParseLocalDateTime("Saturday 16 2024", "mmmm dd yy", v));
+    EXPECT_FALSE(TryParseLocalDateTime("March 16 2024", "dddd mmmm dd yy", v));
+    EXPECT_FALSE(TryParseLocalDateTime("March 2024 12:00", "mmmm yy", v));
 }
 
 TEST(BlockRange, ClampPutsEditsBackIntoTheBlock) {
