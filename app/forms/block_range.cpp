@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <string_view>
+#include <vector>
 
 #include "core/date_time.h"
 #include "core/text_format.h"
@@ -64,24 +66,104 @@ namespace {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
 
-// The field order of a date format: three of 'm', 'd', 'y' from its letter groups.
-bool DateFieldOrder(const std::string& fmt, char order[3]) {
-    int n = 0;
-    bool sepSeen = true;
-    for (char c : LowerCase(fmt)) {
-        if (!IsLetter(c)) {
-            sepSeen = true;
+// One element of a date format as the formatter reads it; `Gap` is literal text between fields.
+enum class DateElem { Gap, Year, Month, MonthName, Day, DayName, Number, Letters };
+struct DateStep {
+    DateElem kind;
+    size_t width = 0;  // the digits a field takes when another field follows it directly
+    std::string text;  // the gap's text
+};
+
+// The date format's elements, read the way the formatter reads the same pattern ("m" after "h"
+// is minutes, "ddd" a weekday, quoted text literal), so every text it writes can be read back.
+std::vector<DateStep> DateSteps(const std::string& fmt) {
+    std::vector<DateStep> steps;
+    auto gap = [&](std::string_view t) {
+        if (steps.empty() || steps.back().kind != DateElem::Gap) steps.push_back({DateElem::Gap, 0, {}});
+        steps.back().text.append(t);
+    };
+    auto field = [&](DateElem k, size_t width) { steps.push_back({k, width, {}}); };
+    bool afterHour = false;
+    size_t i = 0;
+    while (i < fmt.size()) {
+        const char c = fmt[i];
+        if (c == '"' || c == '\'') {
+            size_t j = fmt.find(c, i + 1);
+            if (j == std::string::npos) j = fmt.size();
+            gap(std::string_view(fmt).substr(i + 1, j - i - 1));
+            i = j + 1;
             continue;
         }
-        if (n == 0 || (sepSeen && c != order[n - 1])) {
-            if (n == 3) break;
-            order[n++] = c;
+        const std::string rest = LowerCase(std::string_view(fmt).substr(i, 5));
+        const size_t ampm = rest.rfind("am/pm", 0) == 0  ? 5
+                            : rest.rfind("ampm", 0) == 0 ? 4
+                            : rest.rfind("a/p", 0) == 0  ? 3
+                                                         : 0;
+        if (ampm > 0) {
+            field(DateElem::Letters, 0);
+            i += ampm;
+            continue;
         }
-        sepSeen = false;
+        const char lc = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        size_t run = 1;
+        while (i + run < fmt.size() && std::tolower(static_cast<unsigned char>(fmt[i + run])) == lc) ++run;
+        switch (lc) {
+        case 'y':
+            field(DateElem::Year, run <= 2 ? 2 : 4);
+            afterHour = false;
+            break;
+        case 'm':
+            if (afterHour) {
+                run = std::min<size_t>(run, 2);
+                field(DateElem::Number, 2);
+                afterHour = false;
+            } else {
+                run = std::min<size_t>(run, 4);
+                field(run <= 2 ? DateElem::Month : DateElem::MonthName, 2);
+            }
+            break;
+        case 'd':
+            run = std::min<size_t>(run, 4);
+            field(run <= 2 ? DateElem::Day : DateElem::DayName, 2);
+            afterHour = false;
+            break;
+        case 'h':
+        case 'n':
+        case 's':
+            run = std::min<size_t>(run, 2);
+            field(DateElem::Number, 2);
+            afterHour = lc == 'h';
+            break;
+        case 'z':
+            run = run >= 3 ? 3 : 1;
+            field(DateElem::Number, 3);
+            break;
+        default:
+            run = 1;
+            gap(std::string_view(&c, 1));
+            break;
+        }
+        i += run;
     }
-    if (n != 3) return false;
-    const std::string f(order, 3);
-    return f.find('m') != std::string::npos && f.find('d') != std::string::npos && f.find('y') != std::string::npos;
+    return steps;
+}
+
+// The month of a name, whole or in its three-letter form, in any case; 0 when it is none.
+int MonthOfName(const std::string& word) {
+    static const char* const kMonths[] = {"january", "february", "march",     "april",   "may",      "june",
+                                          "july",    "august",   "september", "october", "november", "december"};
+    const std::string w = LowerCase(word);
+    for (int k = 0; k < 12; ++k)
+        if (w == kMonths[k] || w == std::string_view(kMonths[k], 3)) return k + 1;
+    return 0;
+}
+
+bool IsWeekdayName(const std::string& word) {
+    static const char* const kDays[] = {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"};
+    const std::string w = LowerCase(word);
+    for (const char* d : kDays)
+        if (w == d || w == std::string_view(d, 3)) return true;
+    return false;
 }
 
 }  // namespace
@@ -100,23 +182,50 @@ bool TryParseLocalDateTime(const std::string& text, const std::string& dateForma
                 }
             } catch (const ConvertError&) {}
         }
-        char order[3];
-        if (!DateFieldOrder(dateFormatText, order)) return false;
-        std::string fields[3];
-        size_t i = 0;
-        while (i < text.size() && !IsDigit(text[i])) ++i;
-        for (int k = 0; k < 3; ++k) {
-            if (k > 0 && i < text.size()) ++i;  // one separator
-            while (i < text.size() && IsDigit(text[i])) fields[k] += text[i++];
-        }
-        const std::string rest = text.substr(std::min(i, text.size()), 15);
+        // Read with the pattern the dialogs write with (the year always in four digits).
+        char sep = '/';
+        const std::vector<DateStep> steps = DateSteps(NormalizeDateFormat(dateFormatText, sep));
         std::string m, d, y;
-        for (int k = 0; k < 3; ++k) {
-            if (order[k] == 'm') m = fields[k];
-            else if (order[k] == 'd') d = fields[k];
-            else y = fields[k];
+        size_t i = 0;
+        for (size_t k = 0; k < steps.size(); ++k) {
+            const DateStep& st = steps[k];
+            if (st.kind == DateElem::Gap) {
+                // The text as written, or typed with other separators.
+                if (LowerCase(std::string_view(t).substr(i, st.text.size())) == LowerCase(st.text)) i += st.text.size();
+                else
+                    while (i < t.size() && !IsDigit(t[i]) && !IsLetter(t[i])) ++i;
+                continue;
+            }
+            if (k == 0)
+                while (i < t.size() && !IsDigit(t[i]) && !IsLetter(t[i])) ++i;
+            const size_t from = i;
+            if (st.kind == DateElem::MonthName || st.kind == DateElem::DayName || st.kind == DateElem::Letters) {
+                while (i < t.size() && IsLetter(t[i])) ++i;
+                const std::string word = t.substr(from, i - from);
+                if (st.kind == DateElem::MonthName) {
+                    const int month = MonthOfName(word);
+                    if (month == 0) return false;
+                    if (m.empty()) m = std::to_string(month);
+                } else if (st.kind == DateElem::DayName && !IsWeekdayName(word)) {
+                    return false;
+                }
+                continue;
+            }
+            // Fields written side by side have their widths; before a gap a field takes every digit.
+            const bool gapNext = k + 1 == steps.size() || steps[k + 1].kind == DateElem::Gap;
+            const size_t width = gapNext ? std::string::npos : st.width;
+            while (i < t.size() && IsDigit(t[i]) && i - from < width) ++i;
+            if (i == from) return false;
+            // A field written twice (or a time in the date format) counts once, at its first place.
+            std::string* target = st.kind == DateElem::Year    ? &y
+                                  : st.kind == DateElem::Month ? &m
+                                  : st.kind == DateElem::Day   ? &d
+                                                               : nullptr;
+            if (target && target->empty()) *target = t.substr(from, i - from);
         }
-        out = StrToDateTime(m + "/" + d + "/" + y + rest);
+        if (m.empty() || d.empty() || y.empty()) return false;
+        const std::string rest = Trim(t.substr(std::min(i, t.size()), 15));
+        out = StrToDateTime(m + "/" + d + "/" + y + " " + rest);
         return std::isfinite(out);
     } catch (const std::exception&) {
         return false;

@@ -21,8 +21,9 @@ std::string FormatRangeDms(int decimals, double value, const std::string& degCha
 // The same followed by hemi[0] for value >= 0, else hemi[1] ("NS" or "EW").
 std::string FormatRangeDmsHemi(const std::string& hemi, int decimals, double value, const std::string& degChar);
 
-// A local date-time typed in the field order of dateFormatText ("yy/mm/dd", "dd.mm.yyyy"...)
-// followed by the time. A text holding only a time of day (as dateless logs show) reads as that
+// A local date-time in dateFormatText ("yy/mm/dd", "dd.mm.yyyy", "mmmm dd yy"...) followed by the
+// time: every text the dialogs write, and typed forms of it (other separators, month names whole
+// or in three letters, in any case). A text holding only a time of day (as dateless logs show) reads as that
 // time. False when the text does not convert.
 bool TryParseLocalDateTime(const std::string& text, const std::string& dateFormatText, double& out);
 // As above; 0.0 when the text does not convert.

@@ -427,7 +427,9 @@ void TFormMain::BuildControls() {
 }
 
 void TFormMain::FixLaidOutSize() {
-    // The laid-out size is also the largest: the window does not grow beyond its controls.
+    // The laid-out size is also the largest: the window does not grow beyond its controls. The
+    // controls settle in their final font only as they show (their metrics differ with the faces
+    // installed), and captions change with the settings: a layout that outgrows it fixes it again.
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     adjustSize();
     setMaximumSize(size());
@@ -830,6 +832,11 @@ void TFormMain::FirstActivate() {
 }
 
 bool TFormMain::event(QEvent* e) {
+    // The layout has handled the request already (Qt passes it to the layout first). Only a layout
+    // that no longer fits fixes the size again: a smaller one (the CSV group shown for the note
+    // group) leaves the window as it is.
+    if (e->type() == QEvent::LayoutRequest && (minimumWidth() > maximumWidth() || minimumHeight() > maximumHeight()))
+        FixLaidOutSize();
     if (e->type() == QEvent::Show && front_->FirstActivation) {
         QTimer::singleShot(0, this, &TFormMain::FirstActivate);
     } else if (e->type() == QEvent::WindowActivate && !front_->FirstActivation && front_->QuietMode &&

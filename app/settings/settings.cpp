@@ -213,7 +213,8 @@ void Load(Settings& s, IniStore& ini) {
 
     const std::string unit = LowerCase(r.S("Option", "SpeedUnit", o.SpeedUnit));
     o.SpeedUnit = unit == "mph" ? "mph" : unit == "kt" ? "kt" : "km/h";
-    s.GeoidUnit = o.SpeedUnit == "km/h" ? "m" : "ft";
+    // Both heights are taken in this unit from the start, so both labels name it.
+    s.GeoidUnit = s.GroundLevelUnit = o.SpeedUnit == "km/h" ? "m" : "ft";
     o.SplitIT = r.N("Option", "SplitIT", o.SplitIT, 0, 1e7, "150");
     s.OpenFiltIdx = r.I("Option", "OpenFiltIdx", s.OpenFiltIdx, 1, 10);
 

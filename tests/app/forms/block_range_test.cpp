@@ -83,6 +83,39 @@ TEST(BlockRange, ParsesLocalDateTimesInTheFormatsOrder) {
     EXPECT_EQ(DateTimeToText(std::nan(""), o), "");
 }
 
+TEST(BlockRange, ReadsBackEveryDateFormatItWrites) {
+    Track tr(60);
+    const double t = tr.B().StartTime + 30 * kOneSecond;
+    for (const char* fmt : {"mmmm dd yy", "mmm d, yyyy", "dddd dd mmmm yyyy", "ddd yyyy-mmm-dd", "yyyymmdd",
+                            "dd 'de' mmmm yyyy", "d.m.yy", "mmmmyyyy dd.", "yy/mm/dd hh:nn am/pm"}) {
+        TConversionOptions o = Opts();
+        o.OutDateFormatText = fmt;
+        DeriveOptions(o);
+        const std::string text = DateTimeToText(t, o);
+        EXPECT_NEAR(ParseLocalDateTime(text, o.OutDateFormatText), t, kOneMs) << fmt << ": " << text;
+        // A range edit inside the block keeps its time through OK.
+        std::string s = text, f = DateTimeToText(tr.B().EndTime, o);
+        TrackBlock b = tr.B();
+        EXPECT_EQ(ApplyRangeEdits(s, f, b, tr.ps, o), RangeOkResult::Accepted);
+        EXPECT_EQ(s, text);
+        EXPECT_EQ(b.RangeFirst, 30) << fmt;
+    }
+    TConversionOptions o = Opts();
+    o.OutDateFormatText = "mmmm dd yy";
+    DeriveOptions(o);
+    EXPECT_EQ(DateTimeToText(t, o), "March 16 2024 09:00:30");
+    // Typed forms: either length of name, any case, other separators.
+    EXPECT_DOUBLE_EQ(ParseLocalDateTime("mar 16 2024 12:00", "mmmm dd yy"), kDay + 0.5);
+    EXPECT_DOUBLE_EQ(ParseLocalDateTime("16-MARCH-24 12:00", "dd/mmm/yy"), kDay + 0.5);
+    // A name that is no month, a weekday where a month belongs, or a format without a day does
+    // not convert.
+    double v = 0;
+    EXPECT_FALSE(TryParseLocalDateTime("Marc 16 2024 12:00", "mmmm dd yy", v));
+    EXPECT_FALSE(TryParseLocalDateTime("Saturday 16 2024", "mmmm dd yy", v));
+    EXPECT_FALSE(TryParseLocalDateTime("March 16 2024", "dddd mmmm dd yy", v));
+    EXPECT_FALSE(TryParseLocalDateTime("March 2024 12:00", "mmmm yy", v));
+}
+
 TEST(BlockRange, ClampPutsEditsBackIntoTheBlock) {
     Track tr(60);
     const TConversionOptions o = Opts(-9.0 / 24);  // local time 9 hours ahead of UTC

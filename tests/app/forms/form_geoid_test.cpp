@@ -39,6 +39,8 @@ struct FormGeoidTest : StartedWindowTest {
     }
 };
 
+using FormHeightsTest = MainWindowTest;
+
 }  // namespace
 
 TEST_F(FormGeoidTest, ActivationOpensTheModelAndTheCheckAsksIt) {
@@ -163,6 +165,18 @@ TEST_F(FormGeoidTest, GeoidBoxCannotChangeWhileABatchRuns) {
     EXPECT_TRUE(form->CheckBoxGeoid->isChecked());
     form->CheckBoxGeoid->setChecked(false);  // after the batch it changes again
     EXPECT_EQ(S().opt.GeoidModel, 0);
+}
+
+TEST_F(FormHeightsTest, StartInFeetNamesFeetBesideBothHeights) {
+    WriteBytes(dir + "prog/trailsmith.ini", "[Option]\r\nSpeedUnit=kt\r\n[GroundLevel]\r\nGroundLevelValue=10\r\n");
+    Start();
+    ASSERT_EQ(form->LabelUnit->text(), "kt");
+    EXPECT_EQ(form->LabelGroundLevelUnit->text(), "ft");
+    EXPECT_TRUE(form->CheckBoxGeoid->text().endsWith(" ft"));  // the fixed geoid height's unit
+    // The value shown is taken in that unit.
+    emit form->LabelUnit->clicked();
+    EXPECT_EQ(form->EditGroundLevel->text(), "3.05");
+    EXPECT_EQ(form->LabelGroundLevelUnit->text(), "m");
 }
 
 TEST(FormGeoidLogic, FilterPatternsDisplayUnitAndUnreadableText) {

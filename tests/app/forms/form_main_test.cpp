@@ -67,6 +67,26 @@ TEST_F(FormMainTest, ControlsCaptionsAndStartState) {
     if (const char* shots = std::getenv("TS_SCREENSHOT_DIR")) f.grab().save(QString(shots) + "/main_window.png");
 }
 
+TEST_F(FormMainTest, LargestSizeFollowsTheSettledLayout) {
+    Start();
+    TFormMain& f = *form;
+    // A caption that needs more room after the size was fixed, as a face with other metrics does
+    // once the window shows: the window takes the room and its largest size follows.
+    const int before = f.height();
+    f.CheckBoxOutLimit->setText("Output range\nlimiting\nby time");
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    EXPECT_GT(f.height(), before);
+    EXPECT_EQ(f.maximumSize(), f.size());
+    ExpectNoOverlaps(&f);
+    // A layout that needs less room leaves the window as it is.
+    const QSize size = f.size();
+    f.CheckBoxCSV->setChecked(true);
+    f.CheckBoxKMZ->setChecked(false);
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    ASSERT_TRUE(f.GroupBoxCSV->isVisible());
+    EXPECT_EQ(f.size(), size);
+}
+
 TEST_F(FormMainTest, EnablingRules) {
     Start();
     TFormMain& f = *form;
