@@ -1,13 +1,12 @@
 // The file behind an archive: one file, or the volumes of a spanned or split set, written through
 // one volume writer that moves on to the next volume when the current one is full.
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,92 +29,58 @@ bool FileIdentity(const std::u16string& name, std::pair<std::uint64_t, std::uint
 constexpr char kScratchPrefix[] = "FC";
 constexpr char kScratchSuffix[] = ".tmp";
 
-bool IsScratchName(const std::string& name) {
-    const std::size_t prefix = sizeof kScratchPrefix - 1, suffix = sizeof kScratchSuffix - 1;
-    if (name.size() != prefix + 6 + suffix || name.compare(0, prefix, kScratchPrefix) != 0 ||
-        name.compare(prefix + 6, suffix, kScratchSuffix) != 0)
-        return false;
-    return std::all_of(name.begin() + prefix, name.begin() + prefix + 6, [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    });
-}
-
-// A new empty file named as a scratch file in folder, locked; its descriptor, or -1.
-int CreateScratch(const std::string& folder, std::string& name) {
-    name = folder + kScratchPrefix + "XXXXXX" + kScratchSuffix;
-    const int fd = ::mkstemps(name.data(), sizeof kScratchSuffix - 1);
-    if (fd >= 0) ::flock(fd, LOCK_EX | LOCK_NB);
-    return fd;
+// A new empty file in folder named "FC", six characters, "." and of, ".tmp" (of shortened to keep
+// the name within the system's limit); its descriptor, or -1.
+int CreateScratch(const std::string& folder, const std::string& of, std::string& name) {
+    std::string middle = of.empty() ? std::string() : "." + of;
+    const std::size_t room = NAME_MAX - (sizeof kScratchPrefix - 1) - 6 - (sizeof kScratchSuffix - 1);
+    if (middle.size() > room) {
+        middle.resize(room);
+        while (!middle.empty() && (static_cast<unsigned char>(middle.back()) & 0xC0) == 0x80) middle.pop_back();
+        if (!middle.empty() && (static_cast<unsigned char>(middle.back()) & 0x80)) middle.pop_back();
+    }
+    const std::string suffix = middle + kScratchSuffix;
+    name = folder + kScratchPrefix + "XXXXXX" + suffix;
+    return ::mkstemps(name.data(), static_cast<int>(suffix.size()));
 }
 
 }  // namespace
 
-std::u16string TZipScratchFiles::Make(const std::u16string& folder) {
-    RemoveStale(folder);
+std::u16string TZipScratchFiles::Make(const std::u16string& folder, const std::u16string& of) {
     std::string name;
-    const int fd = CreateScratch(WideToFsName(folder), name);
+    const int fd = CreateScratch(WideToFsName(folder), WideToFsName(of), name);
     if (fd < 0) return {};
-    held_.emplace_back(FsNameToWide(name), fd);
-    return held_.back().first;
+    ::close(fd);
+    made_.push_back(FsNameToWide(name));
+    return made_.back();
 }
 
 std::u16string TZipScratchFiles::Park(const std::u16string& file) {
-    const std::u16string folder = WideExtractFilePath(file);
-    RemoveStale(folder);
-    // The volume is locked before it moves, so that its scratch name is never unheld.
-    const int lock = ::open(WideToFsName(file).c_str(), O_RDONLY | O_CLOEXEC);
-    if (lock < 0) return {};
-    ::flock(lock, LOCK_EX | LOCK_NB);
+    const std::string from = WideToFsName(file);
     std::string aside;
-    const int fd = CreateScratch(WideToFsName(folder), aside);
-    if (fd >= 0) ::close(fd);
-    if (fd < 0 || ::rename(WideToFsName(file).c_str(), aside.c_str()) != 0) {
-        if (fd >= 0) ::unlink(aside.c_str());
-        ::close(lock);
+    const int fd =
+        CreateScratch(WideToFsName(WideExtractFilePath(file)), WideToFsName(WideExtractFileName(file)), aside);
+    if (fd < 0) return {};
+    ::close(fd);
+    if (::rename(from.c_str(), aside.c_str()) != 0) {
+        ::unlink(aside.c_str());
         return {};
     }
-    held_.emplace_back(FsNameToWide(aside), lock);
-    return held_.back().first;
+    made_.push_back(FsNameToWide(aside));
+    return made_.back();
 }
 
 bool TZipScratchFiles::Delete(const std::u16string& name) {
-    const bool deleted = WideFileDelete(name) || !WideFileExists(name);
-    Release(name);
-    return deleted;
+    const auto it = std::find(made_.begin(), made_.end(), name);
+    if (it == made_.end()) return false;  // not made here: never ours to delete
+    if (!WideFileDelete(name) && WideFileExists(name)) return false;
+    made_.erase(it);
+    return true;
 }
 
 void TZipScratchFiles::Release(const std::u16string& name) {
-    const auto it = std::find_if(held_.begin(), held_.end(), [&](const auto& h) { return h.first == name; });
-    if (it == held_.end()) return;
-    ::close(it->second);
-    held_.erase(it);
-}
-
-void TZipScratchFiles::ReleaseAll() {
-    for (const auto& h : held_) ::close(h.second);
-    held_.clear();
-    swept_.clear();
-}
-
-void TZipScratchFiles::RemoveStale(const std::u16string& folder) {
-    if (!swept_.insert(folder).second) return;
-    const std::string dir = WideToFsName(folder);
-    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-    if (!d) return;
-    while (const dirent* e = ::readdir(d)) {
-        if (!IsScratchName(e->d_name)) continue;
-        const std::string path = dir + e->d_name;
-        // Only a file of this user's that no one holds: a live one is locked by its maker.
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) continue;
-        struct stat a {
-        }, b{};
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &a) == 0 && S_ISREG(a.st_mode) &&
-            a.st_uid == ::geteuid() && ::lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino)
-            WideFileDelete(FsNameToWide(path));
-        ::close(fd);
-    }
-    ::closedir(d);
+    const auto it = std::find(made_.begin(), made_.end(), name);
+    if (it != made_.end()) made_.erase(it);
 }
 
 bool IsSFXFile(const std::u16string& name) {
@@ -131,8 +96,9 @@ std::u16string TZipBaseArchiver::MakeTempFileName() {
         dir = FsNameToWide(env && *env ? env : "/tmp");
     }
     const std::u16string folder = ZipIncludeTrailingBackslash(dir);
-    const std::u16string name = Scratch.Make(folder);
-    if (name.empty()) FailFmt(19, {folder + u"FCXXXXXX.tmp"});
+    const std::u16string of = WideExtractFileName(FileName);
+    const std::u16string name = Scratch.Make(folder, of);
+    if (name.empty()) FailFmt(19, {folder + u"FCXXXXXX" + (of.empty() ? u"" : u"." + of) + u".tmp"});
     return name;
 }
 

@@ -132,32 +132,33 @@ struct TZipArchiveItem {
     bool UseProperties = false;  // use the archiver's FileMasks and ExclusionMasks instead
 };
 
-// The scratch files of an archiver ("FC" and six characters, ".tmp"): the saved tail of an
-// archive, items on their way to a set's volumes, and a set's old volumes parked aside. Each is
-// locked while it is in use, so that a scratch file nobody holds is known for one that an earlier
-// run left behind; the first scratch file made in a folder removes those first.
+// The scratch files of an archiver: the saved tail of an archive, items on their way to a set's
+// volumes, and a set's old volumes parked aside. Each is named "FC", six characters, a dot, the
+// name of the archive or volume it holds and ".tmp", so that what a killed run left behind (it may
+// be the only copy of old data) can be told apart and put back by hand. A transaction removes only
+// the scratch files it made itself; nothing else of that naming is ever deleted.
 class TZipScratchFiles {
 public:
     TZipScratchFiles() = default;
-    ~TZipScratchFiles() { ReleaseAll(); }
     TZipScratchFiles(const TZipScratchFiles&) = delete;
     TZipScratchFiles& operator=(const TZipScratchFiles&) = delete;
 
-    // A new empty scratch file in folder (ending with "/"); empty when none can be made.
-    std::u16string Make(const std::u16string& folder);
+    // A new empty scratch file in folder (ending with "/") for the file named of (a name without
+    // folder, may be empty); empty when none can be made.
+    std::u16string Make(const std::u16string& folder, const std::u16string& of);
     // Moves file aside under a scratch name in its own folder; the new name, empty on failure.
     std::u16string Park(const std::u16string& file);
-    // Deletes a scratch file and lets it go; false when it could not be deleted.
+    // Deletes a scratch file made here; false when it could not be deleted (it stays listed).
     bool Delete(const std::u16string& name);
     // Lets a scratch file go without deleting it (a parked volume that took its name back).
     void Release(const std::u16string& name);
-    // Lets every scratch file go; the next file made in a folder looks for stale ones again.
-    void ReleaseAll();
+    // Lets every scratch file go.
+    void ReleaseAll() { made_.clear(); }
+    // The scratch files made here and neither deleted nor let go.
+    const std::vector<std::u16string>& Made() const { return made_; }
 
 private:
-    void RemoveStale(const std::u16string& folder);
-    std::vector<std::pair<std::u16string, int>> held_;  // name, locked descriptor
-    std::set<std::u16string> swept_;
+    std::vector<std::u16string> made_;
 };
 
 // Buttons and answers of the default handlers' questions.
@@ -361,7 +362,8 @@ protected:
     void CopyToVolumes(TStream& source, std::int64_t count, bool progress);
     // Bytes free on the disk of name.
     virtual std::int64_t FreeSpace(const std::u16string& name);
-    // A new empty scratch file with the prefix "FC" in TempDir or the system's temporary folder.
+    // A new empty scratch file with the prefix "FC" in TempDir or the system's temporary folder,
+    // named after the archive.
     std::u16string MakeTempFileName();
     TZipScratchFiles Scratch;
 
@@ -407,7 +409,8 @@ protected:
     // same name on a fixed drive when no handler names each blank volume apart.
     void CheckVolumeNames();
     // Whether FileName is by its form a numbered volume of a split set whose last volume lies
-    // beside it and counts more volumes than this one's number.
+    // beside it and counts more volumes than this one's number; or, holding no archive of its
+    // own, one with the set's volume before or after it beside it.
     bool NamedAsVolumeOfSet();
     // What a commit did to the volumes, so that a rollback undoes exactly that: the volumes it made
     // (under their present names) and its renames of volumes that were there before, in order.

@@ -247,6 +247,8 @@ void TZipBaseArchiver::CommitChanges() {
             tail.stream = std::make_unique<TUniFileStream>(tail.name, fmCreate);
             s->Seek(tailStart, TSeekOrigin::soBeginning);
             tail.stream->CopyFrom(*s, std::max<std::int64_t>(0, s->Size() - tailStart));
+            // As a set's: the only copy of the items behind the cut reaches the disk before the cut.
+            if (Options.FlushBuffers && dynamic_cast<THandleStream*>(s)) FlushArchiveFile(tail.stream.get());
             writePos = tailStart;
         } else if (backup.GetCount() == 0) {
             writePos = dm.ArchiveStart;
@@ -335,14 +337,15 @@ void TZipBaseArchiver::CommitChanges() {
         return;
     }
     VolumeJournal.Active = false;
-    // The new archive is whole: what cannot be deleted now stays a success, but its name is told.
-    for (const auto& p : parked)
-        RemoveOrReport(*this, p.second, operation, 27, [&] { return Scratch.Delete(p.second); });
     if (tail.stream) {
         tail.stream.reset();
-        RemoveOrReport(*this, tail.name, operation, 27, [&] { return Scratch.Delete(tail.name); });
-        tail.name.clear();
+        tail.name.clear();  // deleted below with the other scratch files
     }
+    // The new archive is whole: the parked old volumes, the saved tail and any item's temporary
+    // go. What cannot be deleted now stays a success, but its name is told.
+    const std::vector<std::u16string> left = Scratch.Made();
+    for (const std::u16string& name : left)
+        RemoveOrReport(*this, name, operation, 27, [&] { return Scratch.Delete(name); });
 
     // Sources of moved items go only after a commit that stored them.
     bool deleteAborted = false;

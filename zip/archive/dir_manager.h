@@ -108,8 +108,9 @@ public:
     bool Zip64LocatorFound = false;
     // The stream's size when the items last came from a scan (-1 otherwise).
     std::int64_t StreamSizeAtRebuild = -1;
-    // What was read is one volume of a set opened on its own: items run past its end or lie on
-    // other disks, or the set's last volume beside it names it. No transaction writes into it.
+    // What was read is one volume of a set opened on its own: a header, its name or its data run
+    // past its end, items lie on other disks, or its name and the set's volumes beside it say so.
+    // No transaction writes into it.
     bool VolumeOfSet = false;
 
 private:

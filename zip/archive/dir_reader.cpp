@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <string_view>
 
 #include "archive/archiver.h"
@@ -94,6 +95,14 @@ long VolumeNumberIn(const std::u16string& s, std::size_t at, std::size_t least) 
         n = n * 10 + (s[i] - u'0');
     }
     return n;
+}
+
+// n in decimal, zero-padded to at least digits characters.
+std::u16string Digits(long n, std::size_t digits) {
+    std::u16string s;
+    for (; n > 0 || s.empty(); n /= 10) s.insert(s.begin(), static_cast<char16_t>(u'0' + n % 10));
+    if (s.size() < digits) s.insert(0, digits - s.size(), u'0');
+    return s;
 }
 
 }  // namespace
@@ -590,9 +599,10 @@ void TZipDirManager::RebuildFromLocalHeaders() {
             // holds, as a directory listing them must when the archive is opened again.
             const std::uint64_t packed =
                 h.CompressedSize == 0xFFFFFFFFu ? item.CompressedSize64 : std::uint64_t{h.CompressedSize};
+            // So does data cut off by the end, whether the item is taken or not: an item larger
+            // than the whole file is one that goes on over the set's later volumes.
+            if (packed > static_cast<std::uint64_t>(size - end)) VolumeOfSet = true;
             if (packed < static_cast<std::uint64_t>(size) && packed <= static_cast<std::uint64_t>(size - claimed)) {
-                // So does the data of an item cut off by the end.
-                if (packed > static_cast<std::uint64_t>(size - end)) VolumeOfSet = true;
                 claimed += static_cast<std::int64_t>(packed);
                 const int n = Items.GetCount();
                 Items.SetCount(n + 1);
@@ -691,14 +701,28 @@ bool TZipBaseArchiver::NamedAsVolumeOfSet() {
     // "t.Z02" (".F02" in the second family, ".z02" from elsewhere) or "t_002.zip": volume 2 of the
     // set whose last volume is named "t." and any extension.
     long number = -1;
+    // The name of volume n of the same set, with as many digits at least.
+    std::function<std::u16string(long)> numbered;
     if (ext.size() >= 4 && std::u16string_view(u"ZzFf").find(ext[1]) != std::u16string_view::npos)
         number = VolumeNumberIn(ext, 2, 2);
-    if (number <= 0) {
+    if (number > 0) {
+        numbered = [&, digits = ext.size() - 2](long n) { return dir + stem + ext.substr(0, 2) + Digits(n, digits); };
+    } else {
         const std::size_t mark = stem.rfind(u'_');
         number = mark == std::u16string::npos ? -1 : VolumeNumberIn(stem, mark + 1, 3);
-        if (number > 0) stem.resize(mark);
+        if (number > 0) {
+            numbered = [&, mark, digits = stem.size() - mark - 1](long n) {
+                return dir + stem.substr(0, mark) + u"_" + Digits(n, digits) + ext;
+            };
+            stem.resize(mark);
+        }
     }
     if (number <= 0) return false;
+    // A file that holds no archive of its own (its items, if any, came from a scan) beside the
+    // volume before or after it: a volume whose set's last volume is elsewhere, perhaps all data.
+    if (dirManager_ && dirManager_->StreamSizeAtRebuild >= 0 &&
+        ((number > 1 && WideFileExists(numbered(number - 1))) || WideFileExists(numbered(number + 1))))
+        return true;
     const std::u16string prefix = stem + u".";
     bool volume = false;
     TWideSearchRec rec;

@@ -326,6 +326,48 @@ TEST_F(ReaderTest, AVolumeOfASetOpenedOnItsOwnIsNotWrittenInto) {
     EXPECT_EQ(Open(P("set.z09"))->FileCount(), 3);
 }
 
+// The same with the set's last volume moved away, of sets whose items are larger than a volume: a
+// header whose data runs past the end of the file says what the file is, whether or not the item
+// can be taken; a file that holds nothing of its own, its neighbours in the set beside it. Sets of
+// the zip tool (lower-case ".z02") and of our own in both namings.
+TEST_F(ReaderTest, AVolumeOfASetWithoutItsLastVolumeIsNotWrittenInto) {
+    dir.write("src/big.bin", Random(200000, 9));
+    dir.write("src/huge.bin", Random(150000, 10));
+    InSrc("zip -q -0 -s 64k -r ../set.zip .");
+    for (bool advanced : {false, true})
+        ziptest::MakeZip(P(advanced ? "adv.zip" : "own.zip"), P("src"), [&](TZipArchiver& w) {
+            ziptest::Split(w, 65536);
+            w.SpanningOptions.AdvancedNaming = advanced;
+            w.SetCompressionMode(0);
+        });
+    fs::create_directories(P("away"));
+    for (const char* last : {"set.zip", "own.zip", "adv.zip"}) fs::rename(P(last), P("away") / last);
+    dir.write("track.kml", "<kml/>\n");
+    auto refused = [&](const fs::path& volume) {
+        SCOPED_TRACE(volume);
+        const std::string before = Bytes(volume);
+        auto a = Open(volume, true, fmOpenReadWrite | fmShareDenyWrite);
+        a->BaseDir = dir.wide();
+        EXPECT_EQ(NativeOf([&] { a->AddFiles(u"track.kml", 0x28BF, u""); }), 19);
+        a->CloseArchive();
+        EXPECT_TRUE(Bytes(volume) == before);
+    };
+    int volumes = 0;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        if (e.is_regular_file() && e.path().filename() != "track.kml") {
+            refused(e.path());
+            ++volumes;
+        }
+    EXPECT_GE(volumes, 3 * 5);
+    // A first volume on its own: its large item's header alone says it.
+    for (const char* first : {"set.z01", "own.Z01", "adv_001.zip"}) {
+        fs::create_directories(P(first).replace_extension(".alone"));
+        const fs::path alone = P(first).replace_extension(".alone") / first;
+        fs::rename(P(first), alone);
+        refused(alone);
+    }
+}
+
 // Damage of any kind is the zip_read and zip_append fuzz harnesses' work, their finds replayed with
 // the tests; here the fields whose bending must be seen.
 TEST(ReaderEdges, BentFieldsOfHandMadeArchives) {
@@ -424,27 +466,37 @@ TEST(ReaderEdges, RecoveredItemsClaimNoMoreDataThanTheFileHolds) {
     Le(huge, 1, 8);
     Le(huge, 0xFFFF'FFFF'FFFF'FFFBull, 8);
     huge += "h";
-    std::string nested = BuildZip({{"nested.txt", "n"}}).bytes.substr(0, 40);
-    const std::size_t fileSize = huge.size() + 30 + 9 + 940 + 30 + 8 + 9 + 22;
-    SetLe(nested, 18, fileSize - 100, 4);
-    const std::string real = BuildZip({{"outer.bin", nested + Random(900, 5)}, {"real.txt", "real data"}}).bytes;
-    const std::string body = huge + real.substr(0, real.find("PK\x01\x02"));
-    // An end record counting 0xFFFF entries without a Zip64 locator: the directory is rebuilt
-    // without recovery being asked for.
-    std::string end = ziptest::EmptyZip();
-    SetLe(end, 8, 0xFFFF'FFFFull, 4);
-    Put(dir.path() / "t.zip", body + end);
-    ASSERT_EQ(fs::file_size(dir.path() / "t.zip"), fileSize);
-    {
-        auto a = Open(dir.path() / "t.zip", false, fmOpenReadWrite | fmShareDenyWrite);
-        EXPECT_EQ(Names(*a->DirManager()), (std::vector<std::string>{"outer.bin", "real.txt"}));
-        dir.write("added.kml", "<kml>added</kml>\n");
-        a->BaseDir = dir.wide();
-        a->SetPassword("secret");
-        a->AddFiles(u"added.kml", 0x28BF, u"");
+    // Without the huge item, the nested one's data alone fits in the file: the archive is taken
+    // for one of its own and added to. With it, data runs past the end: a volume of a set, read
+    // but not written into.
+    for (const std::string& prefix : {std::string(), huge}) {
+        SCOPED_TRACE(prefix.size());
+        std::string nested = BuildZip({{"nested.txt", "n"}}).bytes.substr(0, 40);
+        const std::size_t fileSize = prefix.size() + 30 + 9 + 940 + 30 + 8 + 9 + 22;
+        SetLe(nested, 18, fileSize - 100, 4);
+        const std::string real = BuildZip({{"outer.bin", nested + Random(900, 5)}, {"real.txt", "real data"}}).bytes;
+        const std::string body = prefix + real.substr(0, real.find("PK\x01\x02"));
+        // An end record counting 0xFFFF entries without a Zip64 locator: the directory is rebuilt
+        // without recovery being asked for.
+        std::string end = ziptest::EmptyZip();
+        SetLe(end, 8, 0xFFFF'FFFFull, 4);
+        Put(dir.path() / "t.zip", body + end);
+        ASSERT_EQ(fs::file_size(dir.path() / "t.zip"), fileSize);
+        {
+            auto a = Open(dir.path() / "t.zip", false, fmOpenReadWrite | fmShareDenyWrite);
+            EXPECT_EQ(Names(*a->DirManager()), (std::vector<std::string>{"outer.bin", "real.txt"}));
+            dir.write("added.kml", "<kml>added</kml>\n");
+            a->BaseDir = dir.wide();
+            a->SetPassword("secret");
+            EXPECT_EQ(NativeOf([&] { a->AddFiles(u"added.kml", 0x28BF, u""); }), prefix.empty() ? -1 : 19);
+        }
+        if (!prefix.empty()) {
+            EXPECT_EQ(fs::file_size(dir.path() / "t.zip"), fileSize);
+            continue;
+        }
+        auto b = Open(dir.path() / "t.zip", false);
+        EXPECT_EQ(Names(*b->DirManager()), (std::vector<std::string>{"outer.bin", "real.txt", "added.kml"}));
     }
-    auto b = Open(dir.path() / "t.zip", false);
-    EXPECT_EQ(Names(*b->DirManager()), (std::vector<std::string>{"outer.bin", "real.txt", "added.kml"}));
 }
 
 // A directory found where its offset says keeps its offsets, however its first item looks: the
