@@ -112,7 +112,8 @@ bool AnalyseCsvHeader(const TConversionOptions& o, LineReader& file, CsvHeader& 
     h.line.clear();
     bool found = false;
     std::string_view raw;
-    for (int n = 0; n < 5 && !found && file.ReadLine(raw); ++n) {
+    h.lines = 0;
+    for (; h.lines < 5 && !found && file.ReadLine(raw); ++h.lines) {
         NormaliseHeaderLine(raw, h.line);
         SplitCsvLine(h.line, h.fields);
         h.map.fill(0);
@@ -121,6 +122,8 @@ bool AnalyseCsvHeader(const TConversionOptions& o, LineReader& file, CsvHeader& 
                 if (ListHolds(aliases[i], h.fields.f[k - 1])) h.map[i] = k;
         found = h.map[ciLatitude] != 0 && h.map[ciLongitude] != 0;
     }
+    // Some loggers end the header with a comma that names no column.
+    for (h.columns = h.fields.Count; h.columns > 0 && h.fields.f[h.columns - 1].empty();) --h.columns;
     h.CsvProfileName = ChooseCsvProfile(o, h.fields, h.options);
     return found;
 }

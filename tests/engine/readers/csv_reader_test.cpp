@@ -222,6 +222,45 @@ TEST(CsvReader, FixMaskAndPlaceholderRules) {
     EXPECT_EQ(all.Count(), 1);
 }
 
+// A row without its position or with half of it, or the last line cut short (shorter than the row
+// before it and without a line end) is damaged: no point, and a report line. A row with no position
+// at all, a row without text and a row that leaves out trailing fields are not damage.
+TEST(CsvReader, DamagedRowsGiveNothingAndAreReported) {
+    const std::string head = "Export of track 7\r\nDATE,TIME,LATITUDE,N/S,LONGITUDE,E/W,HEIGHT,SPEED,\r\n";
+    CsvReading r;
+    r.ReadText(head +
+               "2024/03/16,12:00:00,35.6,N,139.7,E,105,3\r\n"  // line 3
+               "2024/03/16,12:00:01,35.6\r\n"                  // damaged
+               "2024/03/16,12:00:02,,N,139.7,E,105,3\r\n"      // damaged
+               "2024/03/16,12:00:03,35.6,N,,E,105,3\r\n"       // damaged
+               "2024/03/16,12:00:04,,,,,,\r\n"                 // no position
+               " , ,\x1a\r\n"
+               "2024/03/16,12:00:05,35.6,N,139.7,E,106\r\n"  // line 9: no speed
+               "2024/03/16,12:00:06,35.6,N,139.7,E,107,4\r\n"
+               "2024/03/16,12:00:07,35.6,N,139.7,E,10");  // line 11, cut
+    ASSERT_EQ(r.Count(), 3);
+    EXPECT_EQ(r.P(1).Time, testing::T(2024, 3, 16, 12, 0, 5));
+    EXPECT_EQ(r.P(1).Speed, 0);
+    EXPECT_EQ(r.P(2).Alt, 107);
+    std::vector<std::string> reported;
+    for (const std::string& l : r.host.lines)
+        if (l.rfind("  Damaged row", 0) == 0) reported.push_back(l);
+    EXPECT_EQ(reported, (std::vector<std::string>{
+                            "  Damaged row was disregarded: line 4", "  Damaged row was disregarded: line 5",
+                            "  Damaged row was disregarded: line 6", "  Damaged row was disregarded: line 11"}));
+    EXPECT_TRUE(r.host.showReportAtEnd);
+
+    // The last line without a line end: whole, it is read; as the only row it is measured against
+    // the header's named columns.
+    CsvReading whole, first;
+    whole.ReadText(head + "2024/03/16,12:00:00,35.6,N,139.7,E,105,3");
+    EXPECT_EQ(whole.Count(), 1);
+    EXPECT_FALSE(whole.host.showReportAtEnd);
+    first.ReadText(head + "2024/03/16,12:00:00,35.6,N,139.7,E,105");
+    EXPECT_EQ(first.Count(), 0);
+    EXPECT_TRUE(first.HasLine("  Damaged row was disregarded: line 3"));
+}
+
 TEST(CsvReader, HeightUnitsAndGeoid) {
     const std::string head = "TIME,LATITUDE,LONGITUDE,ALTITUDE,GEOID,TEMPERATURE,BAROMETER\r\n";
     const std::string rows = head + "10:00:00,48.1,11.5,100,47.5,21.5,1013.2\r\n10:00:01,48.1,11.5,,,,\r\n";
