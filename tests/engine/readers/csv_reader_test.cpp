@@ -261,6 +261,22 @@ TEST(CsvReader, DamagedRowsGiveNothingAndAreReported) {
     EXPECT_TRUE(first.HasLine("  Damaged row was disregarded: line 3"));
 }
 
+// A validity text that says the fix is void or invalid is no fix; other unknown texts keep the row.
+TEST(CsvReader, VoidValidityTextsAreNoFix) {
+    const char* texts[] = {"V", "v", "Invalid", "INVALID FIX", "NoFix", "no fix", "Unknown", "A", "SPS"};
+    std::string log = "TIME,VALID,LATITUDE,LONGITUDE\r\n";
+    int sec = 0;
+    for (const char* t : texts) log += "10:00:0" + std::to_string(sec++) + "," + t + ",48.1,11.5\r\n";
+    CsvReading fixOnly, all;
+    fixOnly.ReadText(log);
+    ASSERT_EQ(fixOnly.Count(), 3);
+    EXPECT_EQ(FormatDateTime("hh:nn:ss", fixOnly.P(0).Time), "10:00:06");
+    all.ctx.opt.FixDataOnly = false;
+    all.ReadText(log);
+    ASSERT_EQ(all.Count(), 9);
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(all.P(i).FixQuality, i < 6 ? 0 : 1) << texts[i];
+}
+
 TEST(CsvReader, HeightUnitsAndGeoid) {
     const std::string head = "TIME,LATITUDE,LONGITUDE,ALTITUDE,GEOID,TEMPERATURE,BAROMETER\r\n";
     const std::string rows = head + "10:00:00,48.1,11.5,100,47.5,21.5,1013.2\r\n10:00:01,48.1,11.5,,,,\r\n";
