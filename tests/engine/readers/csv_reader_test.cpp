@@ -222,59 +222,23 @@ TEST(CsvReader, FixMaskAndPlaceholderRules) {
     EXPECT_EQ(all.Count(), 1);
 }
 
-// A row without its position or with half of it, or the last line cut short (shorter than the row
-// before it and without a line end) is damaged: no point, and a report line. A row with no position
-// at all, a row without text and a row that leaves out trailing fields are not damage.
+// A row with half a position or without its position columns, and a last line cut short (no line
+// end, fewer fields than the row before or, as the only row, the header's named columns) give no
+// point and a report line. Rows leaving out trailing fields, without a position or any text are not
+// damage.
 TEST(CsvReader, DamagedRowsGiveNothingAndAreReported) {
-    const std::string head = "Export of track 7\r\nDATE,TIME,LATITUDE,N/S,LONGITUDE,E/W,HEIGHT,SPEED,\r\n";
-    CsvReading r;
-    r.ReadText(head +
-               "2024/03/16,12:00:00,35.6,N,139.7,E,105,3\r\n"  // line 3
-               "2024/03/16,12:00:01,35.6\r\n"                  // damaged
-               "2024/03/16,12:00:02,,N,139.7,E,105,3\r\n"      // damaged
-               "2024/03/16,12:00:03,35.6,N,,E,105,3\r\n"       // damaged
-               "2024/03/16,12:00:04,,,,,,\r\n"                 // no position
-               " , ,\x1a\r\n"
-               "2024/03/16,12:00:05,35.6,N,139.7,E,106\r\n"  // line 9: no speed
-               "2024/03/16,12:00:06,35.6,N,139.7,E,107,4\r\n"
-               "2024/03/16,12:00:07,35.6,N,139.7,E,10");  // line 11, cut
+    const std::string head = "DATE,TIME,LATITUDE,N/S,LONGITUDE,E/W,HEIGHT,SPEED,\r\n", at = "2024/03/16,12:00:0";
+    CsvReading r, whole, first;
+    r.ReadText(head + at + "0,35.6,N,139.7,E,105,3\r\n" + at + "1,35.6\r\n" + at + "2,,N,139.7,E,105,3\r\n" + at +
+               "3,35.6,N,,E,105\r\n" + at + "4,,,,,,\r\n , ,\x1a\r\n" + at + "5,35.6,N,139.7,E,106\r\n" + at +
+               "6,35.6,N,139.7,E,107,4\r\n" + at + "7,35.6,N,139.7,E,10");
     ASSERT_EQ(r.Count(), 3);
-    EXPECT_EQ(r.P(1).Time, testing::T(2024, 3, 16, 12, 0, 5));
-    EXPECT_EQ(r.P(1).Speed, 0);
-    EXPECT_EQ(r.P(2).Alt, 107);
-    std::vector<std::string> reported;
-    for (const std::string& l : r.host.lines)
-        if (l.rfind("  Damaged row", 0) == 0) reported.push_back(l);
-    EXPECT_EQ(reported, (std::vector<std::string>{
-                            "  Damaged row was disregarded: line 4", "  Damaged row was disregarded: line 5",
-                            "  Damaged row was disregarded: line 6", "  Damaged row was disregarded: line 11"}));
-    EXPECT_TRUE(r.host.showReportAtEnd);
-
-    // The last line without a line end: whole, it is read; as the only row it is measured against
-    // the header's named columns.
-    CsvReading whole, first;
-    whole.ReadText(head + "2024/03/16,12:00:00,35.6,N,139.7,E,105,3");
-    EXPECT_EQ(whole.Count(), 1);
-    EXPECT_FALSE(whole.host.showReportAtEnd);
-    first.ReadText(head + "2024/03/16,12:00:00,35.6,N,139.7,E,105");
-    EXPECT_EQ(first.Count(), 0);
-    EXPECT_TRUE(first.HasLine("  Damaged row was disregarded: line 3"));
-}
-
-// A validity text that says the fix is void or invalid is no fix; other unknown texts keep the row.
-TEST(CsvReader, VoidValidityTextsAreNoFix) {
-    const char* texts[] = {"V", "v", "Invalid", "INVALID FIX", "NoFix", "no fix", "Unknown", "A", "SPS"};
-    std::string log = "TIME,VALID,LATITUDE,LONGITUDE\r\n";
-    int sec = 0;
-    for (const char* t : texts) log += "10:00:0" + std::to_string(sec++) + "," + t + ",48.1,11.5\r\n";
-    CsvReading fixOnly, all;
-    fixOnly.ReadText(log);
-    ASSERT_EQ(fixOnly.Count(), 3);
-    EXPECT_EQ(FormatDateTime("hh:nn:ss", fixOnly.P(0).Time), "10:00:06");
-    all.ctx.opt.FixDataOnly = false;
-    all.ReadText(log);
-    ASSERT_EQ(all.Count(), 9);
-    for (int i = 0; i < 9; ++i) EXPECT_EQ(all.P(i).FixQuality, i < 6 ? 0 : 1) << texts[i];
+    EXPECT_EQ(r.P(1).Alt, 106);
+    EXPECT_EQ(r.Lines("  Damaged row was disregarded: line "), 4);
+    EXPECT_TRUE(r.HasLine("  Damaged row was disregarded: line 10") && r.host.showReportAtEnd);
+    whole.ReadText(head + at + "0,35.6,N,139.7,E,105,3");
+    first.ReadText(head + at + "0,35.6,N,139.7,E,105");
+    EXPECT_TRUE(whole.Count() == 1 && first.Count() == 0 && first.HasLine("  Damaged row was disregarded: line 2"));
 }
 
 TEST(CsvReader, HeightUnitsAndGeoid) {
