@@ -149,8 +149,8 @@ public:
                 case RbtKey::Other: break;
                 }
             }
-            // The logger writes "direction" last: a record the file ends in before it was cut by a
-            // power loss, and what it holds may be cut too.
+            // The logger writes "direction" last: a record that the file ends in before that line
+            // was cut by a power loss, and its last value may be cut too. It gives no point.
             if (!timed && !closed) return NoteEnd();
             if (PassesHdopSatMask(ctx_.opt, sats, hdop) && OnTheGlobe(lat, lon)) break;
             if (AtEnd()) return NoteEnd();
