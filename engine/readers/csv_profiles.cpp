@@ -66,6 +66,15 @@ void NormaliseHeaderLine(std::string_view line, std::string& out) {
     }
 }
 
+// "V" (void, as in NMEA) and texts starting with "INVALID" or "NO", in any case: no fix.
+bool SaysVoid(std::string_view text) {
+    auto startsWith = [&](std::string_view word) {
+        return text.size() >= word.size() &&
+               std::equal(word.begin(), word.end(), text.begin(), [](char w, char c) { return Upper(c) == w; });
+    };
+    return (text.size() == 1 && Upper(text[0]) == 'V') || startsWith("INVALID") || startsWith("NO");
+}
+
 }  // namespace
 
 void SplitCsvLine(std::string_view line, CsvFields& out) {
@@ -112,7 +121,8 @@ bool AnalyseCsvHeader(const TConversionOptions& o, LineReader& file, CsvHeader& 
     h.line.clear();
     bool found = false;
     std::string_view raw;
-    for (int n = 0; n < 5 && !found && file.ReadLine(raw); ++n) {
+    h.lines = 0;
+    for (; h.lines < 5 && !found && file.ReadLine(raw); ++h.lines) {
         NormaliseHeaderLine(raw, h.line);
         SplitCsvLine(h.line, h.fields);
         h.map.fill(0);
@@ -121,6 +131,8 @@ bool AnalyseCsvHeader(const TConversionOptions& o, LineReader& file, CsvHeader& 
                 if (ListHolds(aliases[i], h.fields.f[k - 1])) h.map[i] = k;
         found = h.map[ciLatitude] != 0 && h.map[ciLongitude] != 0;
     }
+    // Some loggers end the header with a comma that names no column.
+    for (h.columns = h.fields.Count; h.columns > 0 && h.fields.f[h.columns - 1].empty();) --h.columns;
     h.CsvProfileName = ChooseCsvProfile(o, h.fields, h.options);
     return found;
 }
@@ -249,9 +261,10 @@ uint8_t CsvFixTypeCode(std::string_view text, bool acceptEstimated) {
             code = kCodes[entry];
         ++entry;
     }
+    if (code < 0 && SaysVoid(text)) code = 0;
     if (code < 0) {
-        // A number is the fix code itself; any other text says nothing about the fix, like a log
-        // without a validity column.
+        // A number is the fix code itself; any other text (such as "Unknown" in every row of some
+        // loggers) says nothing about the fix, like a log without a validity column.
         int32_t v = 0;
         code = TryStrToInt(text, v) ? static_cast<uint8_t>(v & 0xFF) : 1;
     }

@@ -52,6 +52,8 @@ struct CsvHeader {
     CsvColumnMap map{};
     std::string line;  // the last line looked at, upper-cased, blanks around commas removed
     CsvFields fields;
+    int32_t lines = 0;    // lines read up to and including the header
+    int32_t columns = 0;  // header fields up to the last one with a name
     std::string CsvProfileName = "Default";
     CsvProfileOptions options;
 };

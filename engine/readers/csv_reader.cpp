@@ -98,8 +98,30 @@ bool IsMidnight(double t) {
     return ms == 0 || ms == 86400000;
 }
 
-// Parses one line into src.row; true when the row is accepted.
-bool ParseRow(EngineContext& ctx, CsvRowSource& src, std::string_view line) {
+bool AllEmpty(const CsvFields& f) {
+    for (int k = 0; k < f.Count; ++k)
+        if (!f.f[k].empty()) return false;
+    return true;
+}
+
+// A row the logger did not finish writing (power lost mid-row) or that lost half its position:
+// any value taken from it may be wrong. A row without any position is a logger's way to log no
+// fix and is not damage.
+bool IsDamagedRow(const CsvRowSource& src, bool lineEnded) {
+    const CsvFields& f = src.fields;
+    const CsvColumnMap& map = src.header.map;
+    for (const int item : {ciLatitude, ciNS, ciLongitude, ciEW})
+        if (map[item] > f.Count) return true;
+    if (f.Field(map[ciLatitude]).empty() != f.Field(map[ciLongitude]).empty()) return true;
+    // The file's last line without its line end, shorter than the row before it (or than the
+    // header, for the first row): cut inside a field. Some loggers leave out trailing empty fields,
+    // so a short row that has its line end is read as far as it goes.
+    return !lineEnded && f.Count < (src.rowFields > 0 ? src.rowFields : src.header.columns);
+}
+
+// Parses one line into src.row; true when the row is accepted. lineEnded: the line has its line
+// end (only the file's last line can lack one).
+bool ParseRow(EngineContext& ctx, CsvRowSource& src, std::string_view line, bool lineEnded) {
     const TConversionOptions& o = ctx.opt;
     const CsvColumnMap& map = src.header.map;
     const CsvProfileOptions& po = src.header.options;
@@ -118,6 +140,12 @@ bool ParseRow(EngineContext& ctx, CsvRowSource& src, std::string_view line) {
     if (line.empty()) return false;
 
     SplitCsvLine(line, src.fields);
+    if (AllEmpty(src.fields)) return false;
+    if (IsDamagedRow(src, lineEnded)) {
+        ctx.Report("  Damaged row was disregarded: line " + std::to_string(src.lineNumber));
+        ctx.host.showReportAtEnd = true;
+        return false;
+    }
     auto field = [&](int item) { return src.fields.Field(map[item]); };
     if (map[ciValid]) row.Fix = CsvFixTypeCode(field(ciValid), o.AcceptEstimated);
     if (map[ciRCR]) {
@@ -275,9 +303,15 @@ CsvRowResult ParseCsvDataLine(EngineContext& ctx, CsvRowSource& src) {
     src.wrapAtRow = false;
     std::string_view line;
     bool accepted = false;
-    while (!accepted && src.file.ReadLine(line)) accepted = ParseRow(ctx, src, line);
+    while (!accepted) {
+        const uint64_t before = src.file.Consumed();
+        if (!src.file.ReadLine(line)) break;
+        ++src.lineNumber;
+        accepted = ParseRow(ctx, src, line, src.file.Consumed() - before > line.size());
+    }
     CsvRowResult res;
     if (!accepted) return res;
+    src.rowFields = src.fields.Count;
     res.RowAvailable = true;
     const RunState& r = ctx.run;
     const double t = src.row.NewTime;
@@ -298,6 +332,7 @@ int32_t ReadCsvLogFile(EngineContext& ctx, const std::string& fileName) {
     CsvRowSource src;
     if (!src.file.Open(fileName)) return ReportCantOpen(ctx, name);
     const bool known = AnalyseCsvHeader(ctx.opt, src.file, src.header);
+    src.lineNumber = src.header.lines;
     if (src.file.Failed()) return ReportCantRead(ctx, name, src.file.FailReason());
     if (!known) {
         host.SetStatus(0, "  Unknown CSV log file : " + name);

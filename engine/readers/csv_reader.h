@@ -38,6 +38,8 @@ struct CsvRowSource {
     int32_t recordCount = 0;  // records stored so far
     int32_t wrapPoint = 0;    // stored record that comes first in time; 0 while there is no wrap
     bool wrapAtRow = false;   // the row in hand is where the time ran back
+    int32_t lineNumber = 0;   // of the line read last
+    int32_t rowFields = 0;    // fields of the row accepted last; 0 before the first
     // Reused for every row, so that reading allocates nothing per row.
     CsvFields fields;
     std::string date, time, text, split;

@@ -116,14 +116,21 @@ public:
             hdop = 0;
             sats = 99;
             timed = false;
+            bool closed = false;  // something after the fields ended the record, not the file's end
             while (NextLine(line)) {
                 // A record that follows without a blank line ends this one rather than merging into it.
                 if (Contains(line, "record:")) {
                     file_.Hold();
+                    closed = true;
                     break;
                 }
                 const size_t colon = line.find(':');
-                if (colon == std::string_view::npos) break;
+                if (colon == std::string_view::npos) {
+                    // A blank line, or any line with more after it; a last line of text without
+                    // a ":" is a field line cut short.
+                    closed = TrimView(line).empty() || !AtEnd();
+                    break;
+                }
                 const std::string_view value = TrimView(line.substr(colon + 1));
                 switch (KeyOf(TrimView(line.substr(0, colon)))) {
                 case RbtKey::Year: year.assign(value); break;
@@ -142,6 +149,9 @@ public:
                 case RbtKey::Other: break;
                 }
             }
+            // The logger writes "direction" last: a record that the file ends in before that line
+            // was cut by a power loss, and its last value may be cut too. It gives no point.
+            if (!timed && !closed) return NoteEnd();
             if (PassesHdopSatMask(ctx_.opt, sats, hdop) && OnTheGlobe(lat, lon)) break;
             if (AtEnd()) return NoteEnd();
         }

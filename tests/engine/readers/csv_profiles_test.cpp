@@ -128,5 +128,11 @@ TEST(CsvProfiles, FixTypeTexts) {
     }
 }
 
+TEST(CsvProfiles, VoidFixTextsAreNoFix) {
+    for (const char* t : {"V", "v", "Invalid", "INVALID FIX", "NoFix", "no fix"})
+        EXPECT_EQ(CsvFixTypeCode(t, true), 0) << t;
+    for (const char* t : {"Unknown", "A", "Valid"}) EXPECT_EQ(CsvFixTypeCode(t, true), 1) << t;
+}
+
 }  // namespace
 }  // namespace ts

@@ -222,6 +222,25 @@ TEST(CsvReader, FixMaskAndPlaceholderRules) {
     EXPECT_EQ(all.Count(), 1);
 }
 
+// A row with half a position or without its position columns, and a last line cut short (no line
+// end, fewer fields than the row before or, as the only row, the header's named columns) give no
+// point and a report line. Rows leaving out trailing fields, without a position or any text are not
+// damage.
+TEST(CsvReader, DamagedRowsGiveNothingAndAreReported) {
+    const std::string head = "DATE,TIME,LATITUDE,N/S,LONGITUDE,E/W,HEIGHT,SPEED,\r\n", at = "2024/03/16,12:00:0";
+    CsvReading r, whole, first;
+    r.ReadText(head + at + "0,35.6,N,139.7,E,105,3\r\n" + at + "1,35.6\r\n" + at + "2,,N,139.7,E,105,3\r\n" + at +
+               "3,35.6,N,,E,105\r\n" + at + "4,,,,,,\r\n , ,\x1a\r\n" + at + "5,35.6,N,139.7,E,106\r\n" + at +
+               "6,35.6,N,139.7,E,107,4\r\n" + at + "7,35.6,N,139.7,E,10");
+    ASSERT_EQ(r.Count(), 3);
+    EXPECT_EQ(r.P(1).Alt, 106);
+    EXPECT_EQ(r.Lines("  Damaged row was disregarded: line "), 4);
+    EXPECT_TRUE(r.HasLine("  Damaged row was disregarded: line 10") && r.host.showReportAtEnd);
+    whole.ReadText(head + at + "0,35.6,N,139.7,E,105,3");
+    first.ReadText(head + at + "0,35.6,N,139.7,E,105");
+    EXPECT_TRUE(whole.Count() == 1 && first.Count() == 0 && first.HasLine("  Damaged row was disregarded: line 2"));
+}
+
 TEST(CsvReader, HeightUnitsAndGeoid) {
     const std::string head = "TIME,LATITUDE,LONGITUDE,ALTITUDE,GEOID,TEMPERATURE,BAROMETER\r\n";
     const std::string rows = head + "10:00:00,48.1,11.5,100,47.5,21.5,1013.2\r\n10:00:01,48.1,11.5,,,,\r\n";

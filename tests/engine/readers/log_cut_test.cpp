@@ -57,6 +57,36 @@ TEST(LogCut, RecordFileCutUnderTheReader) {
         ReadError);
 }
 
+// A power loss cuts a text log inside its last row or record. Cut there at every byte, the log reads
+// to the whole log's points, the last one whole or left out (a CSV row left out is reported).
+TEST(LogCut, TextLogsCutInsideTheirLastRowOrRecord) {
+    const std::string own =
+        "DATE,TIME,LATITUDE,N/S,LONGITUDE,E/W,HEIGHT\r\n2024/03/16,12:00:00,35.611,N,139.722,E,98,\r\n"
+        "2024/03/16,12:00:01,35.734,N,139.933,E,105,\r\n";  // rows as the CSV writer ends them
+    const std::tuple<ReaderFn, int, std::string, std::string> kinds[] = {
+        {ReadRbt3000File, ikRbt3000, ".txt",
+         test::kRbtHead + test::RbtRec(0, 35.5) + test::RbtRec(20, 35.61, "", true, 139.73)},
+        {ReadCsvLogFile, ikCsv, ".csv", testing::ReadFile(TS_SHARED_DIR "/testdata/iblue747.csv")},
+        {ReadCsvLogFile, ikCsv, ".csv", own}};
+    for (const auto& [reader, kind, ext, log] : kinds) {
+        test::Reading whole;
+        whole.ctx.inputKind = kind;
+        whole.ReadBytes(reader, log, ext);
+        const int32_t n = whole.ctx.points.Count();
+        const size_t last = kind == ikCsv ? log.rfind('\n', log.size() - 2) + 1 : log.rfind("Record:");
+        for (size_t size = last; size < log.size(); ++size) {
+            test::Reading r;
+            r.ctx.inputKind = kind;
+            r.ReadBytes(reader, log.substr(0, size), ext);
+            const int32_t got = r.ctx.points.Count();
+            ASSERT_TRUE(n >= 2 && (got == n || got == n - 1)) << ext << " cut at " << size << ": " << got;
+            for (int32_t i = 0; i < got; ++i)
+                ASSERT_EQ(test::Describe(r.P(i)), test::Describe(whole.P(i))) << ext << " cut at " << size;
+            if (kind == ikCsv) EXPECT_EQ(r.Lines("  Damaged row was disregarded: "), got < n && size > last) << size;
+        }
+    }
+}
+
 // Cuts the log in half at the first pump of the read pass.
 struct CuttingHost : test::TestHost {
     std::string path;
