@@ -74,8 +74,8 @@ struct DateStep {
     std::string text;  // the gap's text
 };
 
-// The date format's elements, read the way the formatter reads the same pattern ("m" after "h"
-// is minutes, "ddd" a weekday, quoted text literal), so every text it writes can be read back.
+// The date format's elements as the formatter reads the same pattern ("m" after "h" is minutes,
+// "ddd" a weekday, quoted text literal), so every text it writes can be read back.
 std::vector<DateStep> DateSteps(const std::string& fmt) {
     std::vector<DateStep> steps;
     auto gap = [&](std::string_view t) {
@@ -83,87 +83,30 @@ std::vector<DateStep> DateSteps(const std::string& fmt) {
         steps.back().text.append(t);
     };
     auto field = [&](DateElem k, size_t width) { steps.push_back({k, width, {}}); };
-    bool afterHour = false;
-    size_t i = 0;
-    while (i < fmt.size()) {
-        const char c = fmt[i];
-        if (c == '"' || c == '\'') {
-            size_t j = fmt.find(c, i + 1);
-            if (j == std::string::npos) j = fmt.size();
-            gap(std::string_view(fmt).substr(i + 1, j - i - 1));
-            i = j + 1;
-            continue;
+    for (const DtStep& st : DateTimeSteps(fmt)) {
+        switch (st.op) {
+        case DtOp::Text: gap(st.text); break;
+        case DtOp::DateSep: gap("/"); break;
+        case DtOp::TimeSep: gap(":"); break;
+        case DtOp::AmPm:
+        case DtOp::AP:
+        case DtOp::AMPM: field(DateElem::Letters, 0); break;
+        case DtOp::Year2: field(DateElem::Year, 2); break;
+        case DtOp::Year4: field(DateElem::Year, 4); break;
+        case DtOp::Month1:
+        case DtOp::Month2: field(DateElem::Month, 2); break;
+        case DtOp::MonthShort:
+        case DtOp::MonthLong: field(DateElem::MonthName, 2); break;
+        case DtOp::Day1:
+        case DtOp::Day2: field(DateElem::Day, 2); break;
+        case DtOp::DayShort:
+        case DtOp::DayLong: field(DateElem::DayName, 2); break;
+        case DtOp::Ms1:
+        case DtOp::Ms3: field(DateElem::Number, 3); break;
+        default: field(DateElem::Number, 2); break;  // hours, minutes, seconds
         }
-        const std::string rest = LowerCase(std::string_view(fmt).substr(i, 5));
-        const size_t ampm = rest.rfind("am/pm", 0) == 0  ? 5
-                            : rest.rfind("ampm", 0) == 0 ? 4
-                            : rest.rfind("a/p", 0) == 0  ? 3
-                                                         : 0;
-        if (ampm > 0) {
-            field(DateElem::Letters, 0);
-            i += ampm;
-            continue;
-        }
-        const char lc = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        size_t run = 1;
-        while (i + run < fmt.size() && std::tolower(static_cast<unsigned char>(fmt[i + run])) == lc) ++run;
-        switch (lc) {
-        case 'y':
-            field(DateElem::Year, run <= 2 ? 2 : 4);
-            afterHour = false;
-            break;
-        case 'm':
-            if (afterHour) {
-                run = std::min<size_t>(run, 2);
-                field(DateElem::Number, 2);
-                afterHour = false;
-            } else {
-                run = std::min<size_t>(run, 4);
-                field(run <= 2 ? DateElem::Month : DateElem::MonthName, 2);
-            }
-            break;
-        case 'd':
-            run = std::min<size_t>(run, 4);
-            field(run <= 2 ? DateElem::Day : DateElem::DayName, 2);
-            afterHour = false;
-            break;
-        case 'h':
-        case 'n':
-        case 's':
-            run = std::min<size_t>(run, 2);
-            field(DateElem::Number, 2);
-            afterHour = lc == 'h';
-            break;
-        case 'z':
-            run = run >= 3 ? 3 : 1;
-            field(DateElem::Number, 3);
-            break;
-        default:
-            run = 1;
-            gap(std::string_view(&c, 1));
-            break;
-        }
-        i += run;
     }
     return steps;
-}
-
-// The month of a name, whole or in its three-letter form, in any case; 0 when it is none.
-int MonthOfName(const std::string& word) {
-    static const char* const kMonths[] = {"january", "february", "march",     "april",   "may",      "june",
-                                          "july",    "august",   "september", "october", "november", "december"};
-    const std::string w = LowerCase(word);
-    for (int k = 0; k < 12; ++k)
-        if (w == kMonths[k] || w == std::string_view(kMonths[k], 3)) return k + 1;
-    return 0;
-}
-
-bool IsWeekdayName(const std::string& word) {
-    static const char* const kDays[] = {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"};
-    const std::string w = LowerCase(word);
-    for (const char* d : kDays)
-        if (w == d || w == std::string_view(d, 3)) return true;
-    return false;
 }
 
 }  // namespace
@@ -206,7 +149,7 @@ bool TryParseLocalDateTime(const std::string& text, const std::string& dateForma
                     const int month = MonthOfName(word);
                     if (month == 0) return false;
                     if (m.empty()) m = std::to_string(month);
-                } else if (st.kind == DateElem::DayName && !IsWeekdayName(word)) {
+                } else if (st.kind == DateElem::DayName && WeekdayOfName(word) == 0) {
                     return false;
                 }
                 continue;

@@ -76,6 +76,12 @@ bool StartsWithNoCase(const std::string& s, size_t i, const char* w) {
     return true;
 }
 
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 }  // namespace
 
 bool IsValidDate(int y, int m, int d) {
@@ -119,58 +125,12 @@ bool DecodeDateTime(double t, DateParts& p) {
     return true;
 }
 
-namespace {
-
-// A date-time pattern read once into the steps that produce its text: the pattern is read the
-// same way for every value, and the writers format one per point.
-enum class DtOp : uint8_t {
-    Text,
-    AmPm,
-    AP,
-    AMPM,
-    Year2,
-    Year4,
-    Minute1,
-    Minute2,
-    Month1,
-    Month2,
-    MonthShort,
-    MonthLong,
-    Day1,
-    Day2,
-    DayShort,
-    DayLong,
-    Hour1,
-    Hour2,
-    Second1,
-    Second2,
-    Ms1,
-    Ms3,
-    DateSep,
-    TimeSep
-};
-
-struct DtStep {
-    DtOp op;
-    std::string text;  // for DtOp::Text
-};
-
-struct DtPattern {
-    std::string fmt;
-    bool twelve = false;  // a 12-hour clock: the pattern carries an am/pm element
+std::vector<DtStep> DateTimeSteps(const std::string& fmt) {
     std::vector<DtStep> steps;
-};
-
-DtPattern CompilePattern(const std::string& fmt) {
-    DtPattern r;
-    r.fmt = fmt;
-    for (size_t i = 0; i < fmt.size() && !r.twelve; ++i)
-        if (StartsWithNoCase(fmt, i, "am/pm") || StartsWithNoCase(fmt, i, "a/p") || StartsWithNoCase(fmt, i, "ampm"))
-            r.twelve = true;
-    auto op = [&](DtOp o) { r.steps.push_back({o, std::string()}); };
+    auto op = [&](DtOp o) { steps.push_back({o, std::string()}); };
     auto text = [&](std::string_view t) {
-        if (r.steps.empty() || r.steps.back().op != DtOp::Text) r.steps.push_back({DtOp::Text, std::string()});
-        r.steps.back().text.append(t);
+        if (steps.empty() || steps.back().op != DtOp::Text) steps.push_back({DtOp::Text, std::string()});
+        steps.back().text.append(t);
     };
     bool afterHour = false;
     size_t i = 0;
@@ -266,6 +226,38 @@ DtPattern CompilePattern(const std::string& fmt) {
         }
         i += run;
     }
+    return steps;
+}
+
+int MonthOfName(std::string_view word) {
+    for (int k = 0; k < 12; ++k)
+        if (EqualsNoCase(word, kLongMonth[k]) || EqualsNoCase(word, kShortMonth[k])) return k + 1;
+    return 0;
+}
+
+int WeekdayOfName(std::string_view word) {
+    for (int k = 0; k < 7; ++k)
+        if (EqualsNoCase(word, kLongDay[k]) || EqualsNoCase(word, kShortDay[k])) return k + 1;
+    return 0;
+}
+
+namespace {
+
+// A date-time pattern read once into the steps that produce its text: the pattern is read the
+// same way for every value, and the writers format one per point.
+struct DtPattern {
+    std::string fmt;
+    bool twelve = false;  // a 12-hour clock: the pattern carries an am/pm element
+    std::vector<DtStep> steps;
+};
+
+DtPattern CompilePattern(const std::string& fmt) {
+    DtPattern r;
+    r.fmt = fmt;
+    for (size_t i = 0; i < fmt.size() && !r.twelve; ++i)
+        if (StartsWithNoCase(fmt, i, "am/pm") || StartsWithNoCase(fmt, i, "a/p") || StartsWithNoCase(fmt, i, "ampm"))
+            r.twelve = true;
+    r.steps = DateTimeSteps(fmt);
     return r;
 }
 

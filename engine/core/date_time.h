@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace ts {
 
@@ -33,6 +35,47 @@ bool DecodeDateTime(double t, DateParts& p);
 // "/" (dateSep), ":" (timeSep) and quoted literals; "m" right after "h"/"hh" means minutes.
 // A value that cannot be shown gives an empty text.
 std::string FormatDateTime(const std::string& fmt, double t, char dateSep = '/', char timeSep = ':');
+
+// One element of a date-time pattern, in the order written; Text holds literal text.
+enum class DtOp : uint8_t {
+    Text,
+    AmPm,
+    AP,
+    AMPM,
+    Year2,
+    Year4,
+    Minute1,
+    Minute2,
+    Month1,
+    Month2,
+    MonthShort,
+    MonthLong,
+    Day1,
+    Day2,
+    DayShort,
+    DayLong,
+    Hour1,
+    Hour2,
+    Second1,
+    Second2,
+    Ms1,
+    Ms3,
+    DateSep,
+    TimeSep
+};
+
+struct DtStep {
+    DtOp op;
+    std::string text;  // for DtOp::Text
+};
+
+// The elements of a pattern as FormatDateTime reads it, so that a reader of its texts reads the
+// pattern the same way.
+std::vector<DtStep> DateTimeSteps(const std::string& fmt);
+// The month (1-12) or weekday (1-7 from Sunday) that FormatDateTime's long or three-letter name
+// gives, in any case; 0 for any other word.
+int MonthOfName(std::string_view word);
+int WeekdayOfName(std::string_view word);
 
 // Parses "[date] [time]": the date in month/day/year order with "/", "-" or "." between (a
 // two-digit year in the century window around the current year), the time as h[:n[:s[.fff]]] with

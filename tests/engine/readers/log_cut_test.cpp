@@ -82,7 +82,9 @@ TEST(LogCut, TextLogsCutInsideTheirLastRowOrRecord) {
             ASSERT_TRUE(n >= 2 && (got == n || got == n - 1)) << ext << " cut at " << size << ": " << got;
             for (int32_t i = 0; i < got; ++i)
                 ASSERT_EQ(test::Describe(r.P(i)), test::Describe(whole.P(i))) << ext << " cut at " << size;
-            if (kind == ikCsv) EXPECT_EQ(r.Lines("  Damaged row was disregarded: "), got < n && size > last) << size;
+            if (kind == ikCsv) {
+                EXPECT_EQ(r.Lines("  Damaged row was disregarded: "), got < n && size > last) << size;
+            }
         }
     }
 }
