@@ -12,12 +12,15 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
+#include <climits>
 #include <iostream>
 
 #include "core/text_format.h"
@@ -95,17 +98,101 @@ QPoint DialogPosition(const QRect& mainWindow, const QSize& dialog, const Rect& 
     return {left, top};
 }
 
+namespace {
+
+QMargins FrameMargins(const QWidget& w) {
+    const QWindow* h = w.windowHandle();
+    return h ? h->frameMargins() : QMargins();
+}
+
+// Places a window's frame again once the window manager has framed it: until the window is
+// mapped nobody knows the frame, and a move of a mapped but unframed window lands on its client
+// area. A move before mapping places the frame.
+class FramePlacer : public QObject {
+public:
+    explicit FramePlacer(QWidget& w) : QObject(&w), w_(w) {
+        setObjectName("FramePlacer");
+        w.installEventFilter(this);
+        WatchWindow();
+    }
+    void Place(FrameRule rule, const QMargins& like) {
+        rule_ = std::move(rule);
+        pending_ = true;
+        if (!w_.isVisible()) {
+            // A hidden window may have lost its frame: the last one it had is the better guess.
+            QMargins m = FrameMargins(w_);
+            if (m.isNull()) m = framed_ ? last_ : like;
+            w_.move(rule_(w_.size().grownBy(m)));
+        } else if (w_.windowHandle() && w_.windowHandle()->isExposed()) {
+            Apply();
+        }
+    }
+
+protected:
+    bool eventFilter(QObject* obj, QEvent* e) override {
+        if (obj == &w_ && e->type() == QEvent::Show) WatchWindow();
+        else if (obj == &w_ && e->type() == QEvent::Hide) pending_ = false;
+        else if (obj == window_ && e->type() == QEvent::Expose && pending_ && window_->isExposed())
+            QMetaObject::invokeMethod(
+                this, [this] { Apply(); }, Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    void WatchWindow() {
+        if (QWindow* h = w_.windowHandle(); h && h != window_) {
+            window_ = h;
+            h->installEventFilter(this);
+        }
+    }
+    void Apply() {
+        if (!pending_ || !w_.isVisible()) return;
+        pending_ = false;
+        const QMargins m = FrameMargins(w_);
+        if (!m.isNull()) {
+            last_ = m;
+            framed_ = true;
+        }
+        const QPoint client = rule_(w_.size().grownBy(m)) + QPoint(m.left(), m.top());
+        // Size and place together: a move alone would send the window's size as the platform
+        // last confirmed it, undoing a resize it has not confirmed yet.
+        if (w_.geometry().topLeft() != client) w_.windowHandle()->setGeometry(QRect(client, w_.size()));
+    }
+
+    QWidget& w_;
+    QPointer<QWindow> window_;
+    FrameRule rule_;
+    bool pending_ = false;
+    bool framed_ = false;
+    QMargins last_;
+};
+
+}  // namespace
+
+QRect FrameRect(const QWidget& w) { return w.geometry().marginsAdded(FrameMargins(w)); }
+
+void PlaceFrame(QWidget& w, FrameRule rule, const QWidget* like) {
+    auto* placer = dynamic_cast<FramePlacer*>(w.findChild<QObject*>("FramePlacer", Qt::FindDirectChildrenOnly));
+    if (!placer) placer = new FramePlacer(w);
+    placer->Place(std::move(rule), like ? FrameMargins(*like) : QMargins());
+}
+
 void CentreDialog(QWidget& dlg, const QWidget& mainWindow, const Rect& workArea) {
     // Measured as it will show: laid out for its font and contents (the user's font may have
-    // come after it was built), and with the frame its window adds, which is known only once the
-    // window exists.
+    // come after it was built). Its window is not made early for a measure: that would turn the
+    // main window's controls into native windows too.
     dlg.ensurePolished();
     if (QLayout* l = dlg.layout()) {
         l->invalidate();
         l->activate();
     }
-    dlg.winId();
-    dlg.move(DialogPosition(mainWindow.frameGeometry(), dlg.frameGeometry().size(), workArea));
+    const QPointer<const QWidget> main(&mainWindow);
+    PlaceFrame(
+        dlg,
+        [main, workArea, &dlg](const QSize& frame) {
+            return main ? DialogPosition(FrameRect(*main), frame, workArea) : FrameRect(dlg).topLeft();
+        },
+        &mainWindow);
 }
 
 void ClickLabel::mouseReleaseEvent(QMouseEvent* e) {
@@ -489,7 +576,7 @@ void TFormMain::ConnectHandlers() {
     });
     connect(Labelrepoet, &ClickLabel::clicked, this, [this] {
         if (report_->isVisible()) report_->close();
-        else if (!headless_) report_->show();
+        else if (!headless_) ShowReportWindow();
     });
 
     Connect3DDialog();
@@ -569,6 +656,7 @@ void TFormMain::StoreControls(Settings& s) {
     s.NoteGroupVisible = !GroupBoxPNote->isHidden();
     s.MainTop = y();
     s.MainLeft = x();
+    s.MainTopCentred = s.MainLeftCentred = false;
     s.MainWidth = frameGeometry().width();
     s.MainHeight = frameGeometry().height();
 }
@@ -653,11 +741,22 @@ void TFormMain::ShowSettings(const Settings& s) {
     SetChecked(CheckBoxDateTime, o.DateTime);
     SetChecked(CheckBoxSNEW, o.SNEW);
     SetChecked(CheckBoxGeoidOut, o.CsvGeoid);
-    // The stored position counts once settings have been loaded.
-    if (!front_->FirstActivation && pos() != QPoint(s.MainLeft, s.MainTop)) move(s.MainLeft, s.MainTop);
     QFont f(Q(s.UiFontName));
     if (s.UiFontSize > 0) f.setPointSize(s.UiFontSize);
     if (font() != f) ApplyFontToForms(f);
+    // After the font: it sets the size a centred window is centred for.
+    if (!front_->FirstActivation) PlaceMainWindow(s);
+}
+
+void TFormMain::PlaceMainWindow(const Settings& s) {
+    const QPoint stored(s.MainLeft, s.MainTop);
+    const bool centreX = s.MainLeftCentred, centreY = s.MainTopCentred;
+    if (!centreX && !centreY && FrameRect(*this).topLeft() == stored) return;
+    const Rect wa = s.WorkArea;
+    PlaceFrame(*this, [=](const QSize& frame) {
+        return QPoint(centreX ? ClampWindowLeft(wa, INT_MIN, frame.width()) : stored.x(),
+                      centreY ? ClampWindowTop(wa, INT_MIN, frame.height()) : stored.y());
+    });
 }
 
 // The user's font goes to the main window and the dialogs; the icon picker and the barometer
@@ -691,7 +790,21 @@ std::string TFormMain::Status(int panel) const {
 }
 
 void TFormMain::ShowReport() {
-    if (!headless_) report_->show();
+    if (!headless_) ShowReportWindow();
+}
+
+void TFormMain::ShowReportWindow() {
+    // Its first showing stands centred on the desktop; later ones where the user left it.
+    if (!report_->windowHandle())
+        PlaceFrame(
+            *report_,
+            [](const QSize& frame) {
+                const QScreen* sc = QGuiApplication::primaryScreen();
+                const QRect r = sc ? sc->availableGeometry() : QRect();
+                return QPoint(r.left() + (r.width() - frame.width()) / 2, r.top() + (r.height() - frame.height()) / 2);
+            },
+            this);
+    report_->show();
 }
 
 void TFormMain::ProcessMessages() { QCoreApplication::processEvents(); }
@@ -729,7 +842,7 @@ MsgButton TFormMain::MessageDlgCentered(const std::string& msg, MsgKind kind, un
     }
     w = std::min(w, 360);
     if (!form) form = this;
-    const QPoint at = MessageDlgPosition(form->frameGeometry(), w, h, front_->settings.WorkArea);
+    const QPoint at = MessageDlgPosition(FrameRect(*form), w, h, front_->settings.WorkArea);
 
     QMessageBox::Icon icon = QMessageBox::Warning;
     if (kind == MsgKind::Error) icon = QMessageBox::Critical;
