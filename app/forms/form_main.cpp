@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -112,29 +113,33 @@ class FramePlacer : public QObject {
 public:
     explicit FramePlacer(QWidget& w) : QObject(&w), w_(w) {
         setObjectName("FramePlacer");
+        settle_.setSingleShot(true);
+        settle_.setInterval(50);
+        connect(&settle_, &QTimer::timeout, this, [this] { Apply(true); });
         w.installEventFilter(this);
         WatchWindow();
     }
     void Place(FrameRule rule, const QMargins& like) {
         rule_ = std::move(rule);
         pending_ = true;
-        if (!w_.isVisible()) {
-            // A hidden window may have lost its frame: the last one it had is the better guess.
-            QMargins m = FrameMargins(w_);
-            if (m.isNull()) m = framed_ ? last_ : like;
-            w_.move(rule_(w_.size().grownBy(m)));
-        } else if (w_.windowHandle() && w_.windowHandle()->isExposed()) {
-            Apply();
-        }
+        since_.invalidate();
+        QMargins m = FrameMargins(w_);
+        if (m.isNull()) m = framed_ ? last_ : like;  // a hidden window may have lost its frame
+        expectFrame_ = !m.isNull();
+        if (!w_.isVisible()) w_.move(rule_(w_.size().grownBy(m)));
+        else Apply(false);
     }
 
 protected:
     bool eventFilter(QObject* obj, QEvent* e) override {
-        if (obj == &w_ && e->type() == QEvent::Show) WatchWindow();
-        else if (obj == &w_ && e->type() == QEvent::Hide) pending_ = false;
-        else if (obj == window_ && e->type() == QEvent::Expose && pending_ && window_->isExposed())
+        const QEvent::Type t = e->type();
+        if (obj == &w_ && t == QEvent::Show) WatchWindow();
+        else if (obj == &w_ && t == QEvent::Hide) Stop();
+        else if (pending_ && obj == window_ && t == QEvent::Expose)
             QMetaObject::invokeMethod(
-                this, [this] { Apply(); }, Qt::QueuedConnection);
+                this, [this] { Apply(false); }, Qt::QueuedConnection);
+        else if (pending_ && obj == &w_ && (t == QEvent::Move || t == QEvent::Resize))
+            settle_.start();  // until the manager's answers stop, sizes and frames may be those of before
         return false;
     }
 
@@ -145,24 +150,39 @@ private:
             h->installEventFilter(this);
         }
     }
-    void Apply() {
-        if (!pending_ || !w_.isVisible()) return;
+    void Stop() {
         pending_ = false;
+        settle_.stop();
+    }
+    // Done only after a quiet spell: while the manager's answers come in, the window's place may
+    // be that of the moment before.
+    void Apply(bool quiet) {
+        if (!pending_ || !w_.isVisible()) return;
+        if (!w_.windowHandle() || !w_.windowHandle()->isExposed()) return;  // placed when exposed
+        if (!since_.isValid()) since_.start();
         const QMargins m = FrameMargins(w_);
         if (!m.isNull()) {
             last_ = m;
             framed_ = true;
         }
+        // A frame that was expected but is not known yet is waited for, a second at most.
+        const bool waiting = m.isNull() && expectFrame_ && since_.elapsed() < 1000;
         const QPoint client = rule_(w_.size().grownBy(m)) + QPoint(m.left(), m.top());
+        const bool placed = w_.geometry().topLeft() == client;
         // Size and place together: a move alone would send the window's size as the platform
         // last confirmed it, undoing a resize it has not confirmed yet.
-        if (w_.geometry().topLeft() != client) w_.windowHandle()->setGeometry(QRect(client, w_.size()));
+        if (!placed && !waiting) w_.windowHandle()->setGeometry(QRect(client, w_.size()));
+        if ((quiet && placed && (!m.isNull() || !expectFrame_)) || since_.elapsed() >= 1000) Stop();
+        else settle_.start();
     }
 
     QWidget& w_;
     QPointer<QWindow> window_;
+    QTimer settle_;
+    QElapsedTimer since_;  // since the window was first exposed
     FrameRule rule_;
     bool pending_ = false;
+    bool expectFrame_ = false;
     bool framed_ = false;
     QMargins last_;
 };
@@ -654,11 +674,13 @@ void TFormMain::StoreControls(Settings& s) {
     o.SNEW = CheckBoxSNEW->isChecked();
     o.CsvGeoid = CheckBoxGeoidOut->isChecked();
     s.NoteGroupVisible = !GroupBoxPNote->isHidden();
-    s.MainTop = y();
-    s.MainLeft = x();
+    // The frame as the window manager drew it, the place the window is put back at.
+    const QRect frame = FrameRect(*this);
+    s.MainTop = frame.top();
+    s.MainLeft = frame.left();
     s.MainTopCentred = s.MainLeftCentred = false;
-    s.MainWidth = frameGeometry().width();
-    s.MainHeight = frameGeometry().height();
+    s.MainWidth = frame.width();
+    s.MainHeight = frame.height();
 }
 
 void TFormMain::ShowSettings(const Settings& s) {

@@ -8,6 +8,8 @@
 #include "qt_test_app.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QThread>
 #include <QTimer>
@@ -35,19 +37,41 @@ bool WaitFor(const std::function<bool()>& done) {
     return true;
 }
 
+// The frame as the X server has it, apart from what the program believes: the client's place and
+// size from xwininfo, the frame around it from the manager's extents (empty until it framed it).
+QRect XFrame(const QWidget& w) {
+    const QString id = QString::number(w.windowHandle()->winId());
+    QProcess p;
+    p.start("xwininfo", {"-id", id});
+    p.waitForFinished(5000);
+    const QString info = QString::fromLocal8Bit(p.readAllStandardOutput());
+    auto field = [&](const QString& name) {
+        const QRegularExpressionMatch m = QRegularExpression(name + R"(:\s*(-?\d+))").match(info);
+        return m.hasMatch() ? m.captured(1).toInt() : 0;
+    };
+    const QRect client(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height"));
+    p.start("xprop", {"-id", id, "_NET_FRAME_EXTENTS"});
+    p.waitForFinished(5000);
+    // "_NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom"
+    const QStringList e = QString::fromLocal8Bit(p.readAllStandardOutput()).section('=', 1).split(',');
+    if (e.size() != 4 || client.isEmpty()) return {};
+    return client.adjusted(-e[0].trimmed().toInt(), -e[2].trimmed().toInt(), e[1].trimmed().toInt(),
+                           e[3].trimmed().toInt());
+}
+
 // The frame of a shown window once the manager has framed it and left it in place for a while.
 QRect SettledFrame(const QWidget& w) {
+    QRect last;
     EXPECT_TRUE(WaitFor([&] {
         const QWindow* h = w.windowHandle();
-        return h && h->isExposed() && !h->frameMargins().isNull();
+        return h && h->isExposed() && !(last = XFrame(w)).isEmpty();
     })) << w.objectName().toStdString()
         << " was not framed";
-    QRect last = w.frameGeometry();
     QElapsedTimer still;
     still.start();
     WaitFor([&] {
-        if (w.frameGeometry() != last) {
-            last = w.frameGeometry();
+        if (const QRect now = XFrame(w); now != last) {
+            last = now;
             still.restart();
         }
         return still.elapsed() >= 300;
