@@ -875,7 +875,8 @@ MsgButton TFormMain::MessageDlgCentered(const std::string& msg, MsgKind kind, un
         {mbOK, QMessageBox::Ok}, {mbCancel, QMessageBox::Cancel}, {mbYes, QMessageBox::Yes}, {mbNo, QMessageBox::No}};
     for (const auto& [b, sb] : map)
         if (buttons & b) box.addButton(sb);
-    box.move(at);
+    PlaceFrame(
+        box, [at](const QSize&) { return at; }, form);
     const int r = box.exec();
     for (const auto& [b, sb] : map)
         if (r == sb) return static_cast<MsgButton>(b);

@@ -173,3 +173,22 @@ TEST_F(WindowManagerTest, ReportWindowStartsCentredOnTheDesktop) {
     EXPECT_TRUE(Near(frame.center(), wa.center()))
         << Str(frame.topLeft()) << " " << frame.width() << "x" << frame.height();
 }
+
+// A message box's frame stands where the placement rule puts it, from the text's measure.
+TEST_F(WindowManagerTest, MessageBoxStandsWhereTheRulePutsItsFrame) {
+    WriteSettings("MainTop=40\r\nMainLeft=30\r\n");
+    const QRect main = StartFramed();
+    const std::string text = "Start time is later than End time.";
+    const QFontMetrics fm(QApplication::font());
+    const QPoint rule = MessageDlgPosition(main, std::min(fm.horizontalAdvance(QString::fromStdString(text)), 360),
+                                           fm.height(), form->Front().settings.WorkArea);
+    QRect frame;
+    QTimer::singleShot(0, form.get(), [&] {
+        QWidget* box = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (box = QApplication::activeModalWidget()) != nullptr; }));
+        frame = SettledFrame(*box);
+        box->close();
+    });
+    form->MessageDlgCentered(text, MsgKind::Warning, mbOK, form.get());
+    EXPECT_TRUE(Near(frame.topLeft(), rule)) << Str(frame.topLeft()) << ", the rule gives " << Str(rule);
+}
