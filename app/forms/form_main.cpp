@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -12,12 +13,15 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
+#include <climits>
 #include <iostream>
 
 #include "core/text_format.h"
@@ -95,17 +99,120 @@ QPoint DialogPosition(const QRect& mainWindow, const QSize& dialog, const Rect& 
     return {left, top};
 }
 
+namespace {
+
+QMargins FrameMargins(const QWidget& w) {
+    const QWindow* h = w.windowHandle();
+    return h ? h->frameMargins() : QMargins();
+}
+
+// Places a window's frame again once the window manager has framed it: until the window is
+// mapped nobody knows the frame, and a move of a mapped but unframed window lands on its client
+// area. A move before mapping places the frame.
+class FramePlacer : public QObject {
+public:
+    explicit FramePlacer(QWidget& w) : QObject(&w), w_(w) {
+        setObjectName("FramePlacer");
+        settle_.setSingleShot(true);
+        settle_.setInterval(50);
+        connect(&settle_, &QTimer::timeout, this, [this] { Apply(true); });
+        w.installEventFilter(this);
+        WatchWindow();
+    }
+    void Place(FrameRule rule, const QMargins& like) {
+        rule_ = std::move(rule);
+        pending_ = true;
+        since_.invalidate();
+        QMargins m = FrameMargins(w_);
+        if (m.isNull()) m = framed_ ? last_ : like;  // a hidden window may have lost its frame
+        expectFrame_ = !m.isNull();
+        if (!w_.isVisible()) w_.move(rule_(w_.size().grownBy(m)));
+        else Apply(false);
+    }
+
+protected:
+    bool eventFilter(QObject* obj, QEvent* e) override {
+        const QEvent::Type t = e->type();
+        if (obj == &w_ && t == QEvent::Show) WatchWindow();
+        else if (obj == &w_ && t == QEvent::Hide) Stop();
+        else if (pending_ && obj == window_ && t == QEvent::Expose)
+            QMetaObject::invokeMethod(
+                this, [this] { Apply(false); }, Qt::QueuedConnection);
+        else if (pending_ && obj == &w_ && (t == QEvent::Move || t == QEvent::Resize))
+            settle_.start();  // until the manager's answers stop, sizes and frames may be those of before
+        return false;
+    }
+
+private:
+    void WatchWindow() {
+        if (QWindow* h = w_.windowHandle(); h && h != window_) {
+            window_ = h;
+            h->installEventFilter(this);
+        }
+    }
+    void Stop() {
+        pending_ = false;
+        settle_.stop();
+    }
+    // Done only after a quiet spell: while the manager's answers come in, the window's place may
+    // be that of the moment before.
+    void Apply(bool quiet) {
+        if (!pending_ || !w_.isVisible()) return;
+        if (!w_.windowHandle() || !w_.windowHandle()->isExposed()) return;  // placed when exposed
+        if (!since_.isValid()) since_.start();
+        const QMargins m = FrameMargins(w_);
+        if (!m.isNull()) {
+            last_ = m;
+            framed_ = true;
+        }
+        // A frame that was expected but is not known yet is waited for, a second at most.
+        const bool waiting = m.isNull() && expectFrame_ && since_.elapsed() < 1000;
+        const QPoint client = rule_(w_.size().grownBy(m)) + QPoint(m.left(), m.top());
+        const bool placed = w_.geometry().topLeft() == client;
+        // Size and place together: a move alone would send the window's size as the platform
+        // last confirmed it, undoing a resize it has not confirmed yet.
+        if (!placed && !waiting) w_.windowHandle()->setGeometry(QRect(client, w_.size()));
+        if ((quiet && placed && (!m.isNull() || !expectFrame_)) || since_.elapsed() >= 1000) Stop();
+        else settle_.start();
+    }
+
+    QWidget& w_;
+    QPointer<QWindow> window_;
+    QTimer settle_;
+    QElapsedTimer since_;  // since the window was first exposed
+    FrameRule rule_;
+    bool pending_ = false;
+    bool expectFrame_ = false;
+    bool framed_ = false;
+    QMargins last_;
+};
+
+}  // namespace
+
+QRect FrameRect(const QWidget& w) { return w.geometry().marginsAdded(FrameMargins(w)); }
+
+void PlaceFrame(QWidget& w, FrameRule rule, const QWidget* like) {
+    auto* placer = dynamic_cast<FramePlacer*>(w.findChild<QObject*>("FramePlacer", Qt::FindDirectChildrenOnly));
+    if (!placer) placer = new FramePlacer(w);
+    placer->Place(std::move(rule), like ? FrameMargins(*like) : QMargins());
+}
+
 void CentreDialog(QWidget& dlg, const QWidget& mainWindow, const Rect& workArea) {
     // Measured as it will show: laid out for its font and contents (the user's font may have
-    // come after it was built), and with the frame its window adds, which is known only once the
-    // window exists.
+    // come after it was built). Its window is not made early for a measure: that would turn the
+    // main window's controls into native windows too.
     dlg.ensurePolished();
     if (QLayout* l = dlg.layout()) {
         l->invalidate();
         l->activate();
     }
-    dlg.winId();
-    dlg.move(DialogPosition(mainWindow.frameGeometry(), dlg.frameGeometry().size(), workArea));
+    const QPointer<const QWidget> main(&mainWindow);
+    PlaceFrame(
+        dlg,
+        [main, workArea, &dlg](const QSize& frame) {
+            return main ? DialogPosition(FrameRect(*main), frame, workArea) : FrameRect(dlg).topLeft();
+        },
+        &mainWindow);
 }
 
 void ClickLabel::mouseReleaseEvent(QMouseEvent* e) {
@@ -491,7 +598,7 @@ void TFormMain::ConnectHandlers() {
     });
     connect(Labelrepoet, &ClickLabel::clicked, this, [this] {
         if (report_->isVisible()) report_->close();
-        else if (!headless_) report_->show();
+        else if (!headless_) ShowReportWindow();
     });
 
     Connect3DDialog();
@@ -569,10 +676,13 @@ void TFormMain::StoreControls(Settings& s) {
     o.SNEW = CheckBoxSNEW->isChecked();
     o.CsvGeoid = CheckBoxGeoidOut->isChecked();
     s.NoteGroupVisible = !GroupBoxPNote->isHidden();
-    s.MainTop = y();
-    s.MainLeft = x();
-    s.MainWidth = frameGeometry().width();
-    s.MainHeight = frameGeometry().height();
+    // The frame as the window manager drew it, the place the window is put back at.
+    const QRect frame = FrameRect(*this);
+    s.MainTop = frame.top();
+    s.MainLeft = frame.left();
+    s.MainTopCentred = s.MainLeftCentred = false;
+    s.MainWidth = frame.width();
+    s.MainHeight = frame.height();
 }
 
 void TFormMain::ShowSettings(const Settings& s) {
@@ -655,11 +765,22 @@ void TFormMain::ShowSettings(const Settings& s) {
     SetChecked(CheckBoxDateTime, o.DateTime);
     SetChecked(CheckBoxSNEW, o.SNEW);
     SetChecked(CheckBoxGeoidOut, o.CsvGeoid);
-    // The stored position counts once settings have been loaded.
-    if (!front_->FirstActivation && pos() != QPoint(s.MainLeft, s.MainTop)) move(s.MainLeft, s.MainTop);
     QFont f(Q(s.UiFontName));
     if (s.UiFontSize > 0) f.setPointSize(s.UiFontSize);
     if (font() != f) ApplyFontToForms(f);
+    // After the font: it sets the size a centred window is centred for.
+    if (!front_->FirstActivation) PlaceMainWindow(s);
+}
+
+void TFormMain::PlaceMainWindow(const Settings& s) {
+    const QPoint stored(s.MainLeft, s.MainTop);
+    const bool centreX = s.MainLeftCentred, centreY = s.MainTopCentred;
+    if (!centreX && !centreY && FrameRect(*this).topLeft() == stored) return;
+    const Rect wa = s.WorkArea;
+    PlaceFrame(*this, [=](const QSize& frame) {
+        return QPoint(centreX ? ClampWindowLeft(wa, INT_MIN, frame.width()) : stored.x(),
+                      centreY ? ClampWindowTop(wa, INT_MIN, frame.height()) : stored.y());
+    });
 }
 
 // The user's font goes to the main window and the dialogs; the icon picker and the barometer
@@ -693,7 +814,21 @@ std::string TFormMain::Status(int panel) const {
 }
 
 void TFormMain::ShowReport() {
-    if (!headless_) report_->show();
+    if (!headless_) ShowReportWindow();
+}
+
+void TFormMain::ShowReportWindow() {
+    // Its first showing stands centred on the desktop; later ones where the user left it.
+    if (!report_->windowHandle())
+        PlaceFrame(
+            *report_,
+            [](const QSize& frame) {
+                const QScreen* sc = QGuiApplication::primaryScreen();
+                const QRect r = sc ? sc->availableGeometry() : QRect();
+                return QPoint(r.left() + (r.width() - frame.width()) / 2, r.top() + (r.height() - frame.height()) / 2);
+            },
+            this);
+    report_->show();
 }
 
 void TFormMain::ProcessMessages() { QCoreApplication::processEvents(); }
@@ -731,7 +866,7 @@ MsgButton TFormMain::MessageDlgCentered(const std::string& msg, MsgKind kind, un
     }
     w = std::min(w, 360);
     if (!form) form = this;
-    const QPoint at = MessageDlgPosition(form->frameGeometry(), w, h, front_->settings.WorkArea);
+    const QPoint at = MessageDlgPosition(FrameRect(*form), w, h, front_->settings.WorkArea);
 
     QMessageBox::Icon icon = QMessageBox::Warning;
     if (kind == MsgKind::Error) icon = QMessageBox::Critical;
@@ -742,7 +877,8 @@ MsgButton TFormMain::MessageDlgCentered(const std::string& msg, MsgKind kind, un
         {mbOK, QMessageBox::Ok}, {mbCancel, QMessageBox::Cancel}, {mbYes, QMessageBox::Yes}, {mbNo, QMessageBox::No}};
     for (const auto& [b, sb] : map)
         if (buttons & b) box.addButton(sb);
-    box.move(at);
+    PlaceFrame(
+        box, [at](const QSize&) { return at; }, form);
     const int r = box.exec();
     for (const auto& [b, sb] : map)
         if (r == sb) return static_cast<MsgButton>(b);

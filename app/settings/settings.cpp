@@ -186,8 +186,11 @@ void Load(Settings& s, IniStore& ini) {
     TConversionOptions& o = s.opt;
 
     // Window position.
-    s.MainTop = ClampWindowTop(s.WorkArea, r.I("Option", "MainTop", -50), s.MainHeight);
-    s.MainLeft = ClampWindowLeft(s.WorkArea, r.I("Option", "MainLeft", -50), s.MainWidth);
+    const int top = r.I("Option", "MainTop", -50), left = r.I("Option", "MainLeft", -50);
+    s.MainTop = ClampWindowTop(s.WorkArea, top, s.MainHeight);
+    s.MainLeft = ClampWindowLeft(s.WorkArea, left, s.MainWidth);
+    s.MainTopCentred = s.MainTop != top;
+    s.MainLeftCentred = s.MainLeft != left;
 
     s.SettingsVersion = r.S("Option", "Version", "");
     s.versionRead = true;

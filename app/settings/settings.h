@@ -42,6 +42,9 @@ struct Settings {
 
     std::string SettingsVersion;
     int MainTop = -50, MainLeft = -50, MainWidth = 800, MainHeight = 600;
+    // No usable stored place on that side: the window goes to the middle of the work area for its
+    // size as finally laid out, which the user's font may still change after the load.
+    bool MainTopCentred = false, MainLeftCentred = false;
     std::string DataPath;
     std::string OpenDir;  // where the input files' open dialog starts: DataPath at load, then the last pick
     int OpenFiltIdx = 1;

@@ -98,6 +98,7 @@ TEST_F(SettingsTest, MissingFileLoadsDesignStateAndFirstStartPointName) {
     EXPECT_EQ(s.SettingsVersion, "");
     EXPECT_EQ(s.MainTop, (1080 - 500) / 2);
     EXPECT_EQ(s.MainLeft, (1920 - 600) / 2);
+    EXPECT_TRUE(s.MainTopCentred && s.MainLeftCentred);  // centred again once the font has sized the window
     EXPECT_EQ(s.opt.LocalTimeOffset, SystemUtcOffsetText());
     EXPECT_EQ(s.opt.PointNameKind, 1);
     EXPECT_EQ(s.BalloonCaption, "Balloon (Num)");
@@ -171,6 +172,7 @@ TEST_F(SettingsTest, ValueFormsAndFixedTexts) {
     EXPECT_EQ(s.opt.SplitIT, "150");  // empty: the default
     EXPECT_EQ(s.opt.WBT202mask, "*.tes");
     EXPECT_EQ(s.MainTop, (1080 - 500) / 2);
+    EXPECT_TRUE(s.MainTopCentred);
     EXPECT_TRUE(s.opt.KMLout);      // hexadecimal integer
     EXPECT_FALSE(s.opt.GPXout);     // not a number: the current state
     EXPECT_EQ(s.opt.Accel_g, 0.5);  // not a "." number: the fixed default

@@ -1,0 +1,194 @@
+// The main window and its dialogs under a real window manager, which frames each window only
+// after it is mapped: where the frames stand, start after start and showing after showing.
+// Run by run_under_wm.sh on a private X server.
+#include "forms/form_main.h"
+
+#include <gtest/gtest.h>
+
+#include "qt_test_app.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QThread>
+#include <QTimer>
+#include <QWindow>
+
+#include <functional>
+
+#include "forms/form_3d.h"
+#include "forms/form_geoid.h"
+#include "forms/form_palt.h"
+
+using namespace ts;
+
+namespace {
+
+// Pumps events until done() holds, for at most five seconds.
+bool WaitFor(const std::function<bool()>& done) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > 5000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// The frame as the X server has it, apart from what the program believes: the client's place and
+// size from xwininfo, the frame around it from the manager's extents (empty until it framed it).
+QRect XFrame(const QWidget& w) {
+    const QString id = QString::number(w.windowHandle()->winId());
+    QProcess p;
+    p.start("xwininfo", {"-id", id});
+    p.waitForFinished(5000);
+    const QString info = QString::fromLocal8Bit(p.readAllStandardOutput());
+    auto field = [&](const QString& name) {
+        const QRegularExpressionMatch m = QRegularExpression(name + R"(:\s*(-?\d+))").match(info);
+        return m.hasMatch() ? m.captured(1).toInt() : 0;
+    };
+    const QRect client(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height"));
+    p.start("xprop", {"-id", id, "_NET_FRAME_EXTENTS"});
+    p.waitForFinished(5000);
+    // "_NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom"
+    const QStringList e = QString::fromLocal8Bit(p.readAllStandardOutput()).section('=', 1).split(',');
+    if (e.size() != 4 || client.isEmpty()) return {};
+    return client.adjusted(-e[0].trimmed().toInt(), -e[2].trimmed().toInt(), e[1].trimmed().toInt(),
+                           e[3].trimmed().toInt());
+}
+
+// The frame of a shown window once the manager has framed it and left it in place for a while.
+QRect SettledFrame(const QWidget& w) {
+    QRect last;
+    EXPECT_TRUE(WaitFor([&] {
+        const QWindow* h = w.windowHandle();
+        return h && h->isExposed() && !(last = XFrame(w)).isEmpty();
+    })) << w.objectName().toStdString()
+        << " was not framed";
+    QElapsedTimer still;
+    still.start();
+    WaitFor([&] {
+        if (const QRect now = XFrame(w); now != last) {
+            last = now;
+            still.restart();
+        }
+        return still.elapsed() >= 300;
+    });
+    return last;
+}
+
+bool Near(const QPoint& a, const QPoint& b) { return (a - b).manhattanLength() <= 2; }
+
+std::string Str(const QPoint& p) { return std::to_string(p.x()) + "," + std::to_string(p.y()); }
+
+struct WindowManagerTest : MainWindowTest {
+    void WriteSettings(const std::string& lines) {
+        std::ofstream(dir + "prog/trailsmith.ini") << "[Option]\r\nVersion=Trailsmith  Ver2.20\r\n" << lines;
+    }
+    // Starts the program's window as a user does and waits until it stands framed.
+    QRect StartFramed() {
+        Start({}, false);
+        EXPECT_TRUE(WaitFor([&] { return !form->Front().FirstActivation; }));
+        return SettledFrame(*form);
+    }
+    void Exit() {
+        form->ButtonExit->click();
+        form.reset();
+    }
+    QRect WorkArea() const { return QGuiApplication::primaryScreen()->availableGeometry(); }
+};
+
+}  // namespace
+
+// A first start centres the frame; every later start puts it back where the last one left it.
+TEST_F(WindowManagerTest, MainWindowKeepsItsPlaceStartAfterStart) {
+    QRect frame = StartFramed();
+    const QRect wa = WorkArea();
+    EXPECT_TRUE(Near(frame.topLeft(), QPoint((wa.width() - frame.width()) / 2, (wa.height() - frame.height()) / 2)))
+        << Str(frame.topLeft());
+    const QPoint first = frame.topLeft();
+    Exit();
+    for (int start = 2; start <= 5; ++start) {
+        frame = StartFramed();
+        EXPECT_TRUE(Near(frame.topLeft(), first)) << "start " << start << " at " << Str(frame.topLeft());
+        Exit();
+    }
+}
+
+// A first start with a large font centres the window as the font lays it out: a window that fits
+// the screen is wholly on it.
+TEST_F(WindowManagerTest, LargeFontWindowStartsWhollyOnScreen) {
+    WriteSettings("[Font]\r\nFontName=DejaVu Sans\r\nFontSize=13\r\n");
+    const QRect frame = StartFramed();
+    const QRect wa = WorkArea();
+    ASSERT_LE(frame.height(), wa.height());
+    EXPECT_TRUE(wa.contains(frame)) << Str(frame.topLeft()) << " " << frame.width() << "x" << frame.height();
+    EXPECT_TRUE(Near(frame.topLeft(), QPoint((wa.width() - frame.width()) / 2, (wa.height() - frame.height()) / 2)))
+        << Str(frame.topLeft());
+}
+
+// The first showing of a dialog is centred on its frame as the second is, though the manager
+// tells the frame only once the dialog is mapped.
+TEST_F(WindowManagerTest, DialogsStandWhereTheRulePutsTheirFrame) {
+    WriteSettings("MainTop=40\r\nMainLeft=30\r\n");
+    StartFramed();
+    const BarometerStart start{"log.log", "logger 1.0", "N 35", "E 139", "12.0 m", "12.0", ""};
+    struct Case {
+        QDialog* d;
+        std::function<void()> open;
+    };
+    const Case cases[] = {
+        {form->Form3D(), [&] { form->ShowDialogCentered(*form->Form3D()); }},
+        {form->FormGeoid(), [&] { form->ShowDialogCentered(*form->FormGeoid()); }},
+        {form->FormPAlt(),
+         [&] {
+             BarometerReference ref;
+             form->AskBarometerCalibration(start, ref);
+         }},
+    };
+    for (const Case& c : cases) {
+        for (int showing = 1; showing <= 2; ++showing) {
+            QRect frame;
+            QTimer::singleShot(0, c.d, [&] {
+                frame = SettledFrame(*c.d);
+                c.d->done(QDialog::Accepted);
+            });
+            c.open();
+            const QPoint rule = DialogPosition(SettledFrame(*form), frame.size(), form->Front().settings.WorkArea);
+            EXPECT_TRUE(Near(frame.topLeft(), rule))
+                << c.d->objectName().toStdString() << " showing " << showing << " at " << Str(frame.topLeft())
+                << ", the rule gives " << Str(rule);
+        }
+    }
+}
+
+// The report window's first showing stands centred on the desktop by its frame.
+TEST_F(WindowManagerTest, ReportWindowStartsCentredOnTheDesktop) {
+    StartFramed();
+    emit form->Labelrepoet->clicked();
+    const QRect frame = SettledFrame(*form->FormReport());
+    const QRect wa = WorkArea();
+    EXPECT_TRUE(Near(frame.center(), wa.center()))
+        << Str(frame.topLeft()) << " " << frame.width() << "x" << frame.height();
+}
+
+// A message box's frame stands where the placement rule puts it, from the text's measure.
+TEST_F(WindowManagerTest, MessageBoxStandsWhereTheRulePutsItsFrame) {
+    WriteSettings("MainTop=40\r\nMainLeft=30\r\n");
+    const QRect main = StartFramed();
+    const std::string text = "Start time is later than End time.";
+    const QFontMetrics fm(QApplication::font());
+    const QPoint rule = MessageDlgPosition(main, std::min(fm.horizontalAdvance(QString::fromStdString(text)), 360),
+                                           fm.height(), form->Front().settings.WorkArea);
+    QRect frame;
+    QTimer::singleShot(0, form.get(), [&] {
+        QWidget* box = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (box = QApplication::activeModalWidget()) != nullptr; }));
+        frame = SettledFrame(*box);
+        box->close();
+    });
+    form->MessageDlgCentered(text, MsgKind::Warning, mbOK, form.get());
+    EXPECT_TRUE(Near(frame.topLeft(), rule)) << Str(frame.topLeft()) << ", the rule gives " << Str(rule);
+}
