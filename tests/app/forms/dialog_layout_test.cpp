@@ -75,8 +75,11 @@ TEST_F(DialogLayoutTest, DialogsOpenCentredFromTheFirstShowing) {
         EXPECT_EQ(at[0], at[1]) << c.d->objectName().toStdString();
     }
     // Showing them left the main window's controls as they were, none a native window of its own.
-    for (const QWidget* w : form->findChildren<QWidget*>())
-        if (!w->isWindow()) EXPECT_FALSE(w->testAttribute(Qt::WA_NativeWindow)) << w->objectName().toStdString();
+    for (const QWidget* w : form->findChildren<QWidget*>()) {
+        if (!w->isWindow()) {
+            EXPECT_FALSE(w->testAttribute(Qt::WA_NativeWindow)) << w->objectName().toStdString();
+        }
+    }
 }
 
 // The block selector shows every column whole, without a horizontal scroll bar, for long point
