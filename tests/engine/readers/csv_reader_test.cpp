@@ -195,6 +195,19 @@ TEST(CsvReader, RecordTypeLettersMatchWholeCharacters) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(r.P(i).Flags, flags[i]) << i;
 }
 
+// South and west, in either case, turn a coordinate's sign; anything else leaves it.
+TEST(CsvReader, HemisphereLettersTurnTheSign) {
+    CsvReading r;
+    r.ReadText(
+        "TIME,LATITUDE,N/S,LONGITUDE,E/W\r\n10:00:00,48.1,S,11.5,W\r\n10:00:01,48.1,s,11.5,w\r\n"
+        "10:00:02,48.1,N,11.5,E\r\n10:00:03,48.1,,11.5,x\r\n");
+    ASSERT_EQ(r.Count(), 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(r.P(i).Lat, i < 2 ? -48.1 : 48.1) << i;
+        EXPECT_EQ(r.P(i).Lon, i < 2 ? -11.5 : 11.5) << i;
+    }
+}
+
 TEST(CsvReader, FixMaskAndPlaceholderRules) {
     const std::string head = "RCR,TIME,VALID,LATITUDE,LONGITUDE,HDOP,NSAT,VOX\r\n";
     CsvReading r;
