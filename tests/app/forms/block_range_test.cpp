@@ -187,6 +187,12 @@ TEST(BlockRange, PointListWindowAroundTheEditedTime) {
     EXPECT_EQ(l.rows.size(), 201u);
     EXPECT_EQ(l.selected, 100);
     EXPECT_EQ(l.rows[100].point, "1,004");
+
+    // Nine hours east of UTC: the list reads and shows local times.
+    const TConversionOptions east = Opts(-9.0 / 24);
+    l = FillPointList(small.ps, small.B(), east, DateTimeToText(small.ps.At(10).Time + 9.0 / 24, o));
+    EXPECT_EQ(l.selected, 10);
+    EXPECT_EQ(l.rows[10].dateTime, DateTimeToText(small.ps.At(10).Time + 9.0 / 24, o));
 }
 
 TEST(BlockRange, IconOfAPointFollowsTheVisibleClasses) {
