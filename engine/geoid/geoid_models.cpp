@@ -343,12 +343,9 @@ bool GeoidModels::OpenCustomGeoid(const std::string& fullName) {
     // Checked before it is opened, as the other models' files are: opening a pipe would wait for
     // a writer for ever.
     const int64_t size = FileSize(fullName);
-    if (size < 0) {
-        ErrorBox(std::string("Geoid file is not found: ") + kCrLf + fullName);
-        return false;
-    }
-    std::ifstream f(fullName, std::ios::binary);
-    if (!f) {
+    std::ifstream f;
+    if (size >= 0) f.open(fullName, std::ios::binary);
+    if (size < 0 || !f) {
         ErrorBox(std::string("Geoid file is not found: ") + kCrLf + fullName);
         return false;
     }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "centred_dialogs.h"
 #include "qt_test_app.h"
 
 #include <QHeaderView>
@@ -51,20 +52,7 @@ struct DialogLayoutTest : MainWindowTest {
 TEST_F(DialogLayoutTest, DialogsOpenCentredFromTheFirstShowing) {
     StartWithFont("[Font]\r\nFontName=DejaVu Sans\r\nFontSize=8\r\n");
     const BarometerStart start{"log.log", "logger 1.0", "N 35", "E 139", "12.0 m", "12.0", ""};
-    struct Case {
-        QDialog* d;
-        std::function<void()> open;
-    };
-    const Case cases[] = {
-        {form->Form3D(), [&] { form->ShowDialogCentered(*form->Form3D()); }},
-        {form->FormGeoid(), [&] { form->ShowDialogCentered(*form->FormGeoid()); }},
-        {form->FormPAlt(),
-         [&] {
-             BarometerReference ref;
-             form->AskBarometerCalibration(start, ref);
-         }},
-    };
-    for (const Case& c : cases) {
+    for (const CentredDialog& c : CentredDialogs(*form, start)) {
         QPoint at[2];
         for (QPoint& shownAt : at)
             WhileShown(*c.d, c.open, [&] {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "centred_dialogs.h"
 #include "qt_test_app.h"
 
 #include <QElapsedTimer>
@@ -135,20 +136,7 @@ TEST_F(WindowManagerTest, DialogsStandWhereTheRulePutsTheirFrame) {
     WriteSettings("MainTop=40\r\nMainLeft=30\r\n");
     StartFramed();
     const BarometerStart start{"log.log", "logger 1.0", "N 35", "E 139", "12.0 m", "12.0", ""};
-    struct Case {
-        QDialog* d;
-        std::function<void()> open;
-    };
-    const Case cases[] = {
-        {form->Form3D(), [&] { form->ShowDialogCentered(*form->Form3D()); }},
-        {form->FormGeoid(), [&] { form->ShowDialogCentered(*form->FormGeoid()); }},
-        {form->FormPAlt(),
-         [&] {
-             BarometerReference ref;
-             form->AskBarometerCalibration(start, ref);
-         }},
-    };
-    for (const Case& c : cases) {
+    for (const CentredDialog& c : CentredDialogs(*form, start)) {
         for (int showing = 1; showing <= 2; ++showing) {
             QRect frame;
             QTimer::singleShot(0, c.d, [&] {
