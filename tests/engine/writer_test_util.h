@@ -22,8 +22,10 @@
 
 namespace ts::testing {
 
+// A file that cannot be opened fails the test: a missing fixture must not pass as an empty one.
 inline std::string ReadFile(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
+    if (!in) ADD_FAILURE() << "cannot read " << p;
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
