@@ -315,6 +315,7 @@ void TZipBaseArchiver::BeginUpdate() {
         if ((OpenMode & 3) == 0 && !ExternalStream) Fail(32);
         // One volume of a set read on its own: what is written there would break the set.
         if (dirManager_->VolumeOfSet) FailFmt(19, {FileName});
+        if (dirManager_->LeadingItemDropped) Fail(57);
         TZipDirArray& items = dirManager_->Items;
         for (int i = 0; i < items.GetCount(); ++i) items.GetItem(i).Pending = false;
         dirManager_->BackupItems.Assign(items);

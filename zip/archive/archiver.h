@@ -409,8 +409,9 @@ protected:
     // same name on a fixed drive when no handler names each blank volume apart.
     void CheckVolumeNames();
     // Whether FileName is by its form a numbered volume of a split set whose last volume lies
-    // beside it and counts more volumes than this one's number; or, holding no archive of its
-    // own, one with the set's volume before or after it beside it.
+    // beside it and counts more volumes than this one's number; or one whose scan met a header cut
+    // by its end (unless a whole archive is numbered beside it); or, holding no archive of its
+    // own, one with a volume (no end record of its own, or one naming a set) numbered beside it.
     bool NamedAsVolumeOfSet();
     // What a commit did to the volumes, so that a rollback undoes exactly that: the volumes it made
     // (under their present names) and its renames of volumes that were there before, in order.

@@ -108,10 +108,16 @@ public:
     bool Zip64LocatorFound = false;
     // The stream's size when the items last came from a scan (-1 otherwise).
     std::int64_t StreamSizeAtRebuild = -1;
-    // What was read is one volume of a set opened on its own: a header, its name or its data run
-    // past its end, items lie on other disks, or its name and the set's volumes beside it say so.
-    // No transaction writes into it.
+    // What was read is one volume of a set opened on its own: items lie on other disks, or its name
+    // says so together with a header cut by its end or the set's volumes beside it. No transaction
+    // writes into it.
     bool VolumeOfSet = false;
+    // The scan met a local header whose name, extras or data run past the end of the file: a cut
+    // archive, or a volume whose item goes on in the next one.
+    bool CutByEnd = false;
+    // The scan left out the local header the file begins with: written to, the archive would begin
+    // with a broken item, which readers take for its start. No transaction writes into it.
+    bool LeadingItemDropped = false;
 
 private:
     // Points the directory offset of the end records at position.
@@ -119,6 +125,11 @@ private:
     // Reads count directory bytes, moving on to the next volume of a spanned set; native 57
     // when the archive ends first.
     void ReadDirBytes(void* buffer, std::int64_t count);
+    // Whether the data of a recovered item, packed bytes at dataStart, can be whole: sizes that
+    // hold it, no placeholder header, and the CRC where it can be checked.
+    bool RecoveredDataIsWhole(const TDirItem& item, std::int64_t dataStart, std::uint64_t packed);
+    // Whether a local header at position looks like one an item of the file could have.
+    bool PlausibleLocalHeader(std::int64_t position);
     // Fills item from the name, extra fields and comment that follow its fixed header.
     void ReadItemTail(TDirItem& item, const std::uint8_t* data, std::size_t nameLength, std::size_t extraLength,
                       std::size_t commentLength, bool local);

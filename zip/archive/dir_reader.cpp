@@ -10,7 +10,10 @@
 #include <functional>
 #include <string_view>
 
+#include <zlib.h>
+
 #include "archive/archiver.h"
+#include "archive/deflate_pipeline.h"
 #include "archive/item_writer.h"
 #include "text/code_pages.h"
 #include "text/wide_files.h"
@@ -336,6 +339,8 @@ void TZipDirManager::LoadDir() {
     Zip64LocatorFound = false;
     StreamSizeAtRebuild = -1;
     VolumeOfSet = false;
+    CutByEnd = false;
+    LeadingItemDropped = false;
     scan_ = TScanBlock{};
     descriptorScan_ = TScanBlock{};
     descriptorFrom_ = descriptorAt_ = -1;
@@ -554,8 +559,11 @@ void TZipDirManager::RebuildFromLocalHeaders() {
         const auto nameLength = static_cast<std::size_t>(GetLE(l + 26, 2));
         const auto extraLength = static_cast<std::size_t>(GetLE(l + 28, 2));
         const std::int64_t end = p + kLocalHeaderSize + static_cast<std::int64_t>(nameLength + extraLength);
-        // A header cut off by the end of the file goes on in the set's next volume.
-        if (extraLength <= 260 && end > size) VolumeOfSet = true;
+        // A header cut off by the end of the file: damage, or an item going on in a set's next
+        // volume; the file's name decides which.
+        if (extraLength <= 260 && end > size) CutByEnd = true;
+        // Readers take a file that begins with a local header for an archive from there on.
+        LeadingItemDropped = LeadingItemDropped || p == 0;
         if (extraLength <= 260 && end <= size) {
             rest.resize(nameLength + extraLength);
             if (!ReadStreamAt(*Stream, p + kLocalHeaderSize, rest.data(), static_cast<std::int64_t>(rest.size())))
@@ -577,9 +585,11 @@ void TZipDirManager::RebuildFromLocalHeaders() {
             // An empty file is no folder: only the name says so.
             h.ExternalAttr = !item.Name.empty() && item.Name.back() == u'/' ? faDirectory : faArchive;
             SetLocalOffset(item, p);
-            if (h.Flags & kFlagDataDescriptor) {
+            // Sizes left to a descriptor that is nowhere are no sizes.
+            bool sized = (h.Flags & kFlagDataDescriptor) == 0;
+            if (!sized) {
                 std::array<std::uint8_t, 16> d{};
-                if (FindNextDataDescriptor(end, d)) {
+                if ((sized = FindNextDataDescriptor(end, d))) {
                     h.Crc32 = static_cast<std::uint32_t>(GetLE(d.data() + 4, 4));
                     std::uint64_t compressed = GetLE(d.data() + 8, 4), uncompressed = GetLE(d.data() + 12, 4);
                     // Behind a local header with a Zip64 extra the descriptor holds 8-byte sizes.
@@ -599,20 +609,111 @@ void TZipDirManager::RebuildFromLocalHeaders() {
             // holds, as a directory listing them must when the archive is opened again.
             const std::uint64_t packed =
                 h.CompressedSize == 0xFFFFFFFFu ? item.CompressedSize64 : std::uint64_t{h.CompressedSize};
-            // So does data cut off by the end, whether the item is taken or not: an item larger
-            // than the whole file is one that goes on over the set's later volumes.
-            if (packed > static_cast<std::uint64_t>(size - end)) VolumeOfSet = true;
-            if (packed < static_cast<std::uint64_t>(size) && packed <= static_cast<std::uint64_t>(size - claimed)) {
+            // So is data cut off by the end, whether the item is taken or not: an item larger
+            // than the whole file may go on over a set's later volumes.
+            if (packed > static_cast<std::uint64_t>(size - end)) CutByEnd = true;
+            // Only an item whose data can be whole: a directory listing a broken one makes an
+            // archive that no reader accepts.
+            if (sized && packed < static_cast<std::uint64_t>(size) &&
+                packed <= static_cast<std::uint64_t>(size - claimed) && RecoveredDataIsWhole(item, end, packed)) {
                 claimed += static_cast<std::int64_t>(packed);
                 const int n = Items.GetCount();
                 Items.SetCount(n + 1);
                 Items.SetItem(n, item);
-                // A header's own name and extras hold no other header.
-                next = std::max(next, end);
+                // Its name, extras and data hold no other header: a stored archive's are its data.
+                next = std::max(next, end + static_cast<std::int64_t>(packed));
+                if (p == 0) LeadingItemDropped = false;
             }
         }
         p = FindNextLocalHeader(next);
     }
+}
+
+bool TZipDirManager::PlausibleLocalHeader(std::int64_t position) {
+    const std::int64_t size = Stream->Size();
+    std::uint8_t l[kLocalHeaderSize];
+    if (position < 0 || size - position < kLocalHeaderSize || !ReadStreamAt(*Stream, position, l, kLocalHeaderSize))
+        return false;
+    const std::int64_t end =
+        position + kLocalHeaderSize + static_cast<std::int64_t>(GetLE(l + 26, 2) + GetLE(l + 28, 2));
+    const auto packed = static_cast<std::int64_t>(GetLE(l + 18, 4));
+    // Version needed is a small number (up to 6.3) in its low byte's half; the data ends in the file.
+    return GetLE(l + 4, 1) <= 63 && GetLE(l + 28, 2) <= 260 && end <= size && packed <= size - end;
+}
+
+bool TZipDirManager::RecoveredDataIsWhole(const TDirItem& item, std::int64_t dataStart, std::uint64_t packed) {
+    const TCentralHeader& h = item.Header;
+    const std::int64_t size = Stream->Size();
+    if (dataStart > size || packed > static_cast<std::uint64_t>(size - dataStart)) return false;
+    const std::uint64_t unpacked =
+        h.UncompressedSize == 0xFFFFFFFFu ? item.UncompressedSize64 : std::uint64_t{h.UncompressedSize};
+    const bool encrypted = (h.Flags & kFlagEncrypted) != 0;
+    // No data is the empty stored file's alone (CRC 0): the header the item writer puts first,
+    // before any data, has CRC 0xFFFFFFFF and the source's size.
+    if (packed == 0) return unpacked == 0 && h.Crc32 == 0 && h.Method == 0 && !encrypted;
+    const auto dataEnd = dataStart + static_cast<std::int64_t>(packed);
+    if (encrypted || (h.Method != 0 && h.Method != 8)) {
+        // Nothing to check the data by: it must not run over a header that could be the next item's.
+        for (std::int64_t p = FindNextLocalHeader(dataStart); p >= 0 && p < dataEnd; p = FindNextLocalHeader(p + 1))
+            if (PlausibleLocalHeader(p)) return false;
+        return true;
+    }
+    if (h.Method == 0 && packed != unpacked) return false;
+
+    z_stream z{};
+    const bool inflating = h.Method == 8;
+    if (inflating && inflateInit2(&z, -15) != Z_OK) return false;
+    struct End {
+        z_stream* z;
+        ~End() {
+            if (z) inflateEnd(z);
+        }
+    } endInflate{inflating ? &z : nullptr};
+    std::vector<std::uint8_t> in(65536), out(inflating ? 65536 : 0);
+    std::uint32_t crc = 0xFFFFFFFFu;
+    std::uint64_t produced = 0;
+    bool ended = !inflating;
+    for (std::int64_t at = dataStart; at < dataEnd;) {
+        const std::int64_t n = std::min<std::int64_t>(static_cast<std::int64_t>(in.size()), dataEnd - at);
+        if (!ReadStreamAt(*Stream, at, in.data(), n)) return false;
+        at += n;
+        if (!inflating) {
+            crc = UpdateCrc32(crc, in.data(), n);
+            continue;
+        }
+        if (ended) return false;  // bytes after the stream's end: the size is not the data's
+        z.next_in = in.data();
+        z.avail_in = static_cast<uInt>(n);
+        while (z.avail_in > 0 && !ended) {
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            const int r = inflate(&z, Z_NO_FLUSH);
+            if (r != Z_OK && r != Z_STREAM_END) return false;
+            const std::size_t got = out.size() - z.avail_out;
+            produced += got;
+            if (produced > unpacked) return false;
+            crc = UpdateCrc32(crc, out.data(), static_cast<std::int64_t>(got));
+            ended = r == Z_STREAM_END;
+        }
+        if (ended && z.avail_in > 0) return false;
+    }
+    if (inflating) {
+        // What inflate holds back until its output has room.
+        while (!ended) {
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            const int r = inflate(&z, Z_NO_FLUSH);
+            if (r != Z_OK && r != Z_STREAM_END) return false;
+            const std::size_t got = out.size() - z.avail_out;
+            if (got == 0 && r != Z_STREAM_END) return false;
+            produced += got;
+            if (produced > unpacked) return false;
+            crc = UpdateCrc32(crc, out.data(), static_cast<std::int64_t>(got));
+            ended = r == Z_STREAM_END;
+        }
+        if (produced != unpacked) return false;
+    }
+    return ~crc == h.Crc32;
 }
 
 // --- opening ---------------------------------------------------------------------------------------
@@ -706,23 +807,45 @@ bool TZipBaseArchiver::NamedAsVolumeOfSet() {
     if (ext.size() >= 4 && std::u16string_view(u"ZzFf").find(ext[1]) != std::u16string_view::npos)
         number = VolumeNumberIn(ext, 2, 2);
     if (number > 0) {
-        numbered = [&, digits = ext.size() - 2](long n) { return dir + stem + ext.substr(0, 2) + Digits(n, digits); };
+        numbered = [front = dir + stem + ext.substr(0, 2), digits = ext.size() - 2](long n) {
+            return front + Digits(n, digits);
+        };
     } else {
         const std::size_t mark = stem.rfind(u'_');
         number = mark == std::u16string::npos ? -1 : VolumeNumberIn(stem, mark + 1, 3);
         if (number > 0) {
-            numbered = [&, mark, digits = stem.size() - mark - 1](long n) {
-                return dir + stem.substr(0, mark) + u"_" + Digits(n, digits) + ext;
+            numbered = [front = dir + stem.substr(0, mark + 1), ext, digits = stem.size() - mark - 1](long n) {
+                return front + Digits(n, digits) + ext;
             };
             stem.resize(mark);
         }
     }
     if (number <= 0) return false;
-    // A file that holds no archive of its own (its items, if any, came from a scan) beside the
-    // volume before or after it: a volume whose set's last volume is elsewhere, perhaps all data.
-    if (dirManager_ && dirManager_->StreamSizeAtRebuild >= 0 &&
-        ((number > 1 && WideFileExists(numbered(number - 1))) || WideFileExists(numbered(number + 1))))
-        return true;
+    // The files numbered before and after it: one without an end record, or with one that names a
+    // set, is a volume; one with an end record of its own is a whole archive, and says that the
+    // numbers are the user's, not a set's.
+    bool volumeBeside = false, archiveBeside = false;
+    for (const long n : {number - 1, number + 1}) {
+        if (n < 1 || !WideFileExists(numbered(n))) continue;
+        std::unique_ptr<TUniFileStream> beside;
+        try {
+            beside = NewVolumeStream(numbered(n), fmOpenRead | fmShareDenyNone);
+        } catch (const EStreamError&) {
+            continue;  // unreadable: it tells nothing
+        }
+        TZipDirManager dm(beside.get(), *this, false);
+        std::int64_t at = -1;
+        bool found = dm.FindSignatureBackward(dm.EndRecord.Signature, at);
+        if (!found && !UsePKSignatures) found = dm.FindSignatureBackward(TEndRecord::kSignature, at);
+        (found && EndRecordDisk(dm) == 0 ? archiveBeside : volumeBeside) = true;
+    }
+    if (dirManager_) {
+        // A header or its data cut by the end: an item going on in the next volume.
+        if (dirManager_->CutByEnd && !archiveBeside) return true;
+        // A file that holds no archive of its own (its items, if any, came from a scan) beside a
+        // volume of its set: one whose set's last volume is elsewhere, perhaps all data.
+        if (dirManager_->StreamSizeAtRebuild >= 0 && volumeBeside) return true;
+    }
     const std::u16string prefix = stem + u".";
     bool volume = false;
     TWideSearchRec rec;

@@ -296,25 +296,28 @@ TEST_F(ReaderTest, DamagedDirectoryIsRecoveredFromLocalHeadersOrRefused) {
 }
 
 // A volume of a set opened on its own is read as far as it goes and never written into: named as
-// a volume of the set beside it, or with items that run past its end or lie on other disks.
+// a volume of the set beside it, named as a volume with an item that runs past its end, or with
+// items on other disks. A cut archive of another name is one archive, repaired and written to.
 TEST_F(ReaderTest, AVolumeOfASetOpenedOnItsOwnIsNotWrittenInto) {
     dir.write("src/big.bin", Random(200000, 9));
     InSrc("zip -q -0 -s 64k -r ../set.zip .");  // set.z01 ... set.z03, set.zip
     const RawZip z = BuildZip({{"a.txt", "first"}, {"b.txt", std::string(500, 'b')}});
     Put(P("cut.zip"), z.bytes.substr(0, z.directory - 20));
+    Put(P("cut.z02"), z.bytes.substr(0, z.directory - 20));
     std::string disk = z.bytes;
     SetLe(disk, z.directory + 46 + 5 + 34, 1, 2);  // b.txt starts on the second disk
     Put(P("disk.zip"), disk);
     Put(P("set.z09"), z.bytes);  // beyond the set's count: an archive of its own
     dir.write("track.kml", "<kml/>\n");
-    for (const char* name : {"set.z01", "set.z02", "set.z03", "cut.zip", "disk.zip", "set.z09"}) {
+    for (const char* name : {"set.z01", "set.z02", "set.z03", "cut.zip", "cut.z02", "disk.zip", "set.z09"}) {
         SCOPED_TRACE(name);
         const std::string before = Bytes(P(name));
-        const bool own = name == std::string("set.z09");
+        const bool own = name == std::string("set.z09") || name == std::string("cut.zip");
         auto a = Open(P(name), true, fmOpenReadWrite | fmShareDenyWrite);
         EXPECT_EQ(a->SpanningMode(), smNone);
         if (name[0] != 's' || own) {
-            EXPECT_EQ(a->FileCount(), 2);
+            // The cut item is not taken.
+            EXPECT_EQ(a->FileCount(), name[0] == 'c' ? 1 : 2);
         }
         a->BaseDir = dir.wide();
         EXPECT_EQ(NativeOf([&] { a->AddFiles(u"track.kml", 0x28BF, u""); }), own ? -1 : 19);
@@ -324,6 +327,7 @@ TEST_F(ReaderTest, AVolumeOfASetOpenedOnItsOwnIsNotWrittenInto) {
         }
     }
     EXPECT_EQ(Open(P("set.z09"))->FileCount(), 3);
+    EXPECT_EQ(Open(P("cut.zip"))->FileCount(), 2);
 }
 
 // The same with the set's last volume moved away, of sets whose items are larger than a volume: a
@@ -427,7 +431,8 @@ TEST(ReaderEdges, BentFieldsOfHandMadeArchives) {
 
 TEST(ReaderEdges, RecoveryFindsHeadersInsideDataAndSkipsImplausibleOnes) {
     ziptest::TempDir dir;
-    // A stored file whose data is itself a small archive: its local header is found too.
+    // A stored file whose data is itself a small archive: its local header lies in the whole
+    // item's data and is no item of its own (two items over the same bytes are refused by unzip).
     const RawZip inner = BuildZip({{"inner.txt", "nested"}});
     const RawZip z = BuildZip({{"outer.zip", inner.bytes}, {"folder/", ""}, {"d.txt", "described", 8}});
     std::string b = z.bytes.substr(0, z.directory);
@@ -444,10 +449,10 @@ TEST(ReaderEdges, RecoveryFindsHeadersInsideDataAndSkipsImplausibleOnes) {
     Put(dir.path() / "t.zip", b + wide + std::string(300, '.') + huge);
     auto a = Open(dir.path() / "t.zip");
     TZipDirManager& dm = *a->DirManager();
-    ASSERT_EQ(Names(dm), (std::vector<std::string>{"outer.zip", "inner.txt", "folder/", "d.txt"}));
-    EXPECT_EQ(dm.Items.GetItem(1).Header.LocalHeaderOffset, 30u + 9u);
-    EXPECT_EQ(dm.Items.GetItem(2).Header.ExternalAttr, 0x10u);
-    const TCentralHeader& h = dm.Items.GetItem(3).Header;
+    ASSERT_EQ(Names(dm), (std::vector<std::string>{"outer.zip", "folder/", "d.txt"}));
+    EXPECT_EQ(dm.Items.GetItem(1).Header.LocalHeaderOffset, 30u + 9u + inner.bytes.size());
+    EXPECT_EQ(dm.Items.GetItem(1).Header.ExternalAttr, 0x10u);
+    const TCentralHeader& h = dm.Items.GetItem(2).Header;
     EXPECT_EQ(h.Crc32, Crc("described"));
     EXPECT_EQ(h.CompressedSize, 9u);
     EXPECT_EQ(h.ExternalAttr, 0x20u);
@@ -466,11 +471,18 @@ TEST(ReaderEdges, RecoveredItemsClaimNoMoreDataThanTheFileHolds) {
     Le(huge, 1, 8);
     Le(huge, 0xFFFF'FFFF'FFFF'FFFBull, 8);
     huge += "h";
-    // Without the huge item, the nested one's data alone fits in the file: the archive is taken
-    // for one of its own and added to. With it, data runs past the end: a volume of a set, read
-    // but not written into.
-    for (const std::string& prefix : {std::string(), huge}) {
-        SCOPED_TRACE(prefix.size());
+    // Without the huge item the archive is taken for one of its own and added to. With it, whose
+    // data runs past the end: named as a volume of a set, the file is one, read but not written
+    // into; else it begins with an item left out, which written to would be taken for the start of
+    // the archive, and is refused as damaged.
+    struct Case {
+        std::string prefix;
+        const char* name;
+    };
+    for (const auto& [prefix, name] : {Case{std::string(), "t.zip"}, Case{huge, "t.zip"}, Case{huge, "t.z02"}}) {
+        SCOPED_TRACE(std::to_string(prefix.size()) + name);
+        const bool volume = name != std::string("t.zip");
+        const int refusal = volume ? 19 : prefix.empty() ? -1 : 57;
         std::string nested = BuildZip({{"nested.txt", "n"}}).bytes.substr(0, 40);
         const std::size_t fileSize = prefix.size() + 30 + 9 + 940 + 30 + 8 + 9 + 22;
         SetLe(nested, 18, fileSize - 100, 4);
@@ -480,21 +492,21 @@ TEST(ReaderEdges, RecoveredItemsClaimNoMoreDataThanTheFileHolds) {
         // without recovery being asked for.
         std::string end = ziptest::EmptyZip();
         SetLe(end, 8, 0xFFFF'FFFFull, 4);
-        Put(dir.path() / "t.zip", body + end);
-        ASSERT_EQ(fs::file_size(dir.path() / "t.zip"), fileSize);
+        Put(dir.path() / name, body + end);
+        ASSERT_EQ(fs::file_size(dir.path() / name), fileSize);
         {
-            auto a = Open(dir.path() / "t.zip", false, fmOpenReadWrite | fmShareDenyWrite);
+            auto a = Open(dir.path() / name, false, fmOpenReadWrite | fmShareDenyWrite);
             EXPECT_EQ(Names(*a->DirManager()), (std::vector<std::string>{"outer.bin", "real.txt"}));
             dir.write("added.kml", "<kml>added</kml>\n");
             a->BaseDir = dir.wide();
             a->SetPassword("secret");
-            EXPECT_EQ(NativeOf([&] { a->AddFiles(u"added.kml", 0x28BF, u""); }), prefix.empty() ? -1 : 19);
+            EXPECT_EQ(NativeOf([&] { a->AddFiles(u"added.kml", 0x28BF, u""); }), refusal);
         }
-        if (!prefix.empty()) {
-            EXPECT_EQ(fs::file_size(dir.path() / "t.zip"), fileSize);
+        if (refusal != -1) {
+            EXPECT_EQ(fs::file_size(dir.path() / name), fileSize);
             continue;
         }
-        auto b = Open(dir.path() / "t.zip", false);
+        auto b = Open(dir.path() / name, false);
         EXPECT_EQ(Names(*b->DirManager()), (std::vector<std::string>{"outer.bin", "real.txt", "added.kml"}));
     }
 }
