@@ -28,27 +28,40 @@ bool FileIdentity(const std::u16string& name, std::pair<std::uint64_t, std::uint
 
 constexpr char kScratchPrefix[] = "FC";
 constexpr char kScratchSuffix[] = ".tmp";
+// Appended to a saved tail that failed to go back, so that no later commit takes it.
+constexpr char kKeptSuffix[] = ".kept";
 
-// A new empty file in folder named "FC", six characters, "." and of, ".tmp" (of shortened to keep
-// the name within the system's limit); its descriptor, or -1.
-int CreateScratch(const std::string& folder, const std::string& of, std::string& name) {
+const char* KindWord(TZipScratchKind kind) {
+    switch (kind) {
+    case TZipScratchKind::OldData: return "old";
+    case TZipScratchKind::ParkedVolume: return "parked";
+    case TZipScratchKind::NewItem: break;
+    }
+    return "new";
+}
+
+// A new empty file in folder named "FC", six characters, "." and of, "." and the kind's word,
+// ".tmp" (of shortened, never the word, to keep the name and its kept form within the system's
+// limit); its descriptor, or -1.
+int CreateScratch(const std::string& folder, const std::string& of, TZipScratchKind kind, std::string& name) {
     std::string middle = of.empty() ? std::string() : "." + of;
-    const std::size_t room = NAME_MAX - (sizeof kScratchPrefix - 1) - 6 - (sizeof kScratchSuffix - 1);
+    const std::string tail = std::string(".") + KindWord(kind) + kScratchSuffix;
+    const std::size_t room = NAME_MAX - (sizeof kScratchPrefix - 1) - 6 - tail.size() - (sizeof kKeptSuffix - 1);
     if (middle.size() > room) {
         middle.resize(room);
         while (!middle.empty() && (static_cast<unsigned char>(middle.back()) & 0xC0) == 0x80) middle.pop_back();
         if (!middle.empty() && (static_cast<unsigned char>(middle.back()) & 0x80)) middle.pop_back();
     }
-    const std::string suffix = middle + kScratchSuffix;
+    const std::string suffix = middle + tail;
     name = folder + kScratchPrefix + "XXXXXX" + suffix;
     return ::mkstemps(name.data(), static_cast<int>(suffix.size()));
 }
 
 }  // namespace
 
-std::u16string TZipScratchFiles::Make(const std::u16string& folder, const std::u16string& of) {
+std::u16string TZipScratchFiles::Make(const std::u16string& folder, const std::u16string& of, TZipScratchKind kind) {
     std::string name;
-    const int fd = CreateScratch(WideToFsName(folder), WideToFsName(of), name);
+    const int fd = CreateScratch(WideToFsName(folder), WideToFsName(of), kind, name);
     if (fd < 0) return {};
     ::close(fd);
     made_.push_back(FsNameToWide(name));
@@ -58,8 +71,8 @@ std::u16string TZipScratchFiles::Make(const std::u16string& folder, const std::u
 std::u16string TZipScratchFiles::Park(const std::u16string& file) {
     const std::string from = WideToFsName(file);
     std::string aside;
-    const int fd =
-        CreateScratch(WideToFsName(WideExtractFilePath(file)), WideToFsName(WideExtractFileName(file)), aside);
+    const int fd = CreateScratch(WideToFsName(WideExtractFilePath(file)), WideToFsName(WideExtractFileName(file)),
+                                 TZipScratchKind::ParkedVolume, aside);
     if (fd < 0) return {};
     ::close(fd);
     if (::rename(from.c_str(), aside.c_str()) != 0) {
@@ -89,16 +102,23 @@ bool IsSFXFile(const std::u16string& name) {
 
 std::int64_t TZipBaseArchiver::FreeSpace(const std::u16string& name) { return ZipFreeSpace(name); }
 
-std::u16string TZipBaseArchiver::MakeTempFileName() {
+std::u16string TZipBaseArchiver::MakeScratchFile(const std::u16string& folder, TZipScratchKind kind) {
+    return Scratch.Make(folder, WideExtractFileName(FileName), kind);
+}
+
+std::u16string TZipBaseArchiver::MakeTempFileName(TZipScratchKind kind) {
     std::u16string dir = TempDir;
     if (dir.empty()) {
         const char* env = std::getenv("TMPDIR");
         dir = FsNameToWide(env && *env ? env : "/tmp");
     }
     const std::u16string folder = ZipIncludeTrailingBackslash(dir);
-    const std::u16string of = WideExtractFileName(FileName);
-    const std::u16string name = Scratch.Make(folder, of);
-    if (name.empty()) FailFmt(19, {folder + u"FCXXXXXX" + (of.empty() ? u"" : u"." + of) + u".tmp"});
+    const std::u16string name = MakeScratchFile(folder, kind);
+    if (name.empty()) {
+        const std::u16string of = WideExtractFileName(FileName);
+        FailFmt(19, {folder + u"FCXXXXXX" + (of.empty() ? u"" : u"." + of) + u"." + FsNameToWide(KindWord(kind)) +
+                     u".tmp"});
+    }
     return name;
 }
 

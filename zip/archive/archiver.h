@@ -132,20 +132,26 @@ struct TZipArchiveItem {
     bool UseProperties = false;  // use the archiver's FileMasks and ExclusionMasks instead
 };
 
-// The scratch files of an archiver: the saved tail of an archive, items on their way to a set's
-// volumes, and a set's old volumes parked aside. Each is named "FC", six characters, a dot, the
-// name of the archive or volume it holds and ".tmp", so that what a killed run left behind (it may
-// be the only copy of old data) can be told apart and put back by hand. A transaction removes only
-// the scratch files it made itself; nothing else of that naming is ever deleted.
+// What a scratch file holds: old bytes of the archive that a commit writes over (the saved tail,
+// or the directory an append overwrites), a new item on its way to a set's volumes, or one of a
+// set's old volumes parked aside.
+enum class TZipScratchKind { OldData, NewItem, ParkedVolume };
+
+// The scratch files of an archiver. Each is named "FC", six characters, a dot, the name of the
+// archive or volume it concerns, a word for its kind ("old", "new", "parked") and ".tmp", so that
+// what a killed run left behind (it may be the only copy of old data) can be told apart and put
+// back by hand. A transaction removes only the scratch files it made itself; nothing else of that
+// naming is ever deleted.
 class TZipScratchFiles {
 public:
     TZipScratchFiles() = default;
     TZipScratchFiles(const TZipScratchFiles&) = delete;
     TZipScratchFiles& operator=(const TZipScratchFiles&) = delete;
 
-    // A new empty scratch file in folder (ending with "/") for the file named of (a name without
-    // folder, may be empty); empty when none can be made.
-    std::u16string Make(const std::u16string& folder, const std::u16string& of);
+    // A new empty scratch file of the kind in folder (ending with "/", or empty for the current
+    // folder) for the file named of (a name without folder, may be empty); empty when none can be
+    // made.
+    std::u16string Make(const std::u16string& folder, const std::u16string& of, TZipScratchKind kind);
     // Moves file aside under a scratch name in its own folder; the new name, empty on failure.
     std::u16string Park(const std::u16string& file);
     // Deletes a scratch file made here; false when it could not be deleted (it stays listed).
@@ -363,8 +369,12 @@ protected:
     // Bytes free on the disk of name.
     virtual std::int64_t FreeSpace(const std::u16string& name);
     // A new empty scratch file with the prefix "FC" in TempDir or the system's temporary folder,
-    // named after the archive.
-    std::u16string MakeTempFileName();
+    // named after the archive (an item's temporary unless kind says otherwise); native 19 when
+    // none can be made.
+    std::u16string MakeTempFileName(TZipScratchKind kind = TZipScratchKind::NewItem);
+    // A new empty scratch file of the kind in folder, named after the archive; empty when the
+    // folder takes none.
+    virtual std::u16string MakeScratchFile(const std::u16string& folder, TZipScratchKind kind);
     TZipScratchFiles Scratch;
 
     // Item writer: ProcessItem writes item index from its source (false when it was not written;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "archive/archiver.h"
 #include "archive/le_fields.h"
@@ -43,6 +44,19 @@ int DirectoryDisk(const TZipDirManager& dm) {
     if (dm.EndRecord.DirectoryDisk != 0xFFFF) return dm.EndRecord.DirectoryDisk;
     const std::uint8_t* p = dm.Zip64EndRecord.data() + 20;
     return static_cast<int>(std::min<std::uint32_t>(Get32(p), 0x7FFFFFFF));
+}
+
+// Copies count bytes from from's position to to's; false when to takes fewer (its disk is full).
+// A failed read raises.
+bool CopyOut(TStream& from, TStream& to, std::int64_t count) {
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::clamp<std::int64_t>(count, 1, 1 << 16)));
+    while (count > 0) {
+        const std::int64_t n = std::min<std::int64_t>(count, static_cast<std::int64_t>(buf.size()));
+        from.ReadBuffer(buf.data(), n);
+        if (to.Write(buf.data(), n) != n) return false;
+        count -= n;
+    }
+    return true;
 }
 
 bool DeleteSourceFile(const std::u16string& name) {
@@ -129,6 +143,29 @@ void TZipBaseArchiver::CommitChanges() {
     VolumeJournal = TVolumeJournal{};
     VolumeJournal.Active = spanningMode_ != smNone;
 
+    // The old bytes the commit is about to write over go into tail first (fill copies them,
+    // false when the scratch file's disk is full): beside the file they come from, so that they
+    // outlive a killed commit wherever that file does (the temporary folder is often a memory file
+    // system), or in the temporary folder when that folder takes none of them. A set spanned over
+    // removable disks keeps them in the temporary folder: its disks change during the commit.
+    auto saveOld = [&](const std::u16string& beside, const std::function<bool(TStream&)>& fill) {
+        if (!beside.empty() && spanningMode_ != smSpanning) {
+            tail.name = MakeScratchFile(WideExtractFilePath(beside), TZipScratchKind::OldData);
+            if (!tail.name.empty()) {
+                tail.stream = std::make_unique<TUniFileStream>(tail.name, fmCreate);
+                if (fill(*tail.stream)) return;
+                tail.stream.reset();
+                Scratch.Delete(tail.name);
+                tail.name.clear();
+            }
+        }
+        tail.name = MakeTempFileName(TZipScratchKind::OldData);
+        tail.stream = std::make_unique<TUniFileStream>(tail.name, fmCreate);
+        if (!fill(*tail.stream)) throw EStreamError("Stream write error");
+    };
+    // Only the old directory and end records of an append are saved: no item is copied from them.
+    bool oldDirectoryOnly = false;
+
     auto rollback = [&] {
         items.Assign(backup);
         dm.EndRecord = oldEnd;
@@ -207,30 +244,31 @@ void TZipBaseArchiver::CommitChanges() {
             if (tailStart < 0 || tailStart > s->Size()) Fail(35);
             // The tail: the start volume from there on and every later volume, back to back, so
             // that the old items can be copied from it and the start volume restored from it.
-            tail.name = MakeTempFileName();
-            tail.stream = std::make_unique<TUniFileStream>(tail.name, fmCreate);
-            s->Seek(tailStart, TSeekOrigin::soBeginning);
             startTail = s->Size() - tailStart;
-            if (startTail > 0) tail.stream->CopyFrom(*s, startTail);
             TailFirstVolume = startVolume;
-            TailVolumeBase.assign(1, -tailStart);
             std::vector<std::u16string> later;
-            for (int n = startVolume + 1; n <= last; ++n) {
-                TZipVolumeNumberInfo info = VolumeNumberInfo;
-                info.lastVolumeNumber = last;
-                info.SetNumber(n);
-                const std::u16string name = AskForVolume(info);
-                std::unique_ptr<TUniFileStream> v;
-                try {
-                    v = std::make_unique<TUniFileStream>(name, fmOpenRead | fmShareDenyNone);
-                } catch (const EStreamError&) {
-                    FailFmt(33, {name});
+            saveOld(startName, [&](TStream& t) {
+                TailVolumeBase.assign(1, -tailStart);
+                later.clear();
+                s->Seek(tailStart, TSeekOrigin::soBeginning);
+                if (!CopyOut(*s, t, startTail)) return false;
+                for (int n = startVolume + 1; n <= last; ++n) {
+                    TZipVolumeNumberInfo info = VolumeNumberInfo;
+                    info.lastVolumeNumber = last;
+                    info.SetNumber(n);
+                    const std::u16string name = AskForVolume(info);
+                    std::unique_ptr<TUniFileStream> v;
+                    try {
+                        v = std::make_unique<TUniFileStream>(name, fmOpenRead | fmShareDenyNone);
+                    } catch (const EStreamError&) {
+                        FailFmt(33, {name});
+                    }
+                    TailVolumeBase.push_back(t.Size());
+                    if (!CopyOut(*v, t, v->Size())) return false;
+                    later.push_back(name);
                 }
-                TailVolumeBase.push_back(tail.stream->Size());
-                const std::int64_t size = v->Size();
-                if (size > 0) tail.stream->CopyFrom(*v, size);
-                later.push_back(name);
-            }
+                return true;
+            });
             // The only copy of the start volume's old bytes once it is cut back.
             if (Options.FlushBuffers) FlushArchiveFile(tail.stream.get());
             // The later volumes make way for the new ones; they come back if the commit fails.
@@ -243,11 +281,13 @@ void TZipBaseArchiver::CommitChanges() {
         } else if (first < backup.GetCount()) {
             tailStart = EffectiveLocalOffset(backup.GetItem(first));
             if (tailStart < 0 || tailStart > s->Size()) Fail(35);
-            tail.name = MakeTempFileName();
-            tail.stream = std::make_unique<TUniFileStream>(tail.name, fmCreate);
-            s->Seek(tailStart, TSeekOrigin::soBeginning);
-            tail.stream->CopyFrom(*s, std::max<std::int64_t>(0, s->Size() - tailStart));
+            auto* file = dynamic_cast<TUniFileStream*>(s);
+            saveOld(file ? file->FileName() : std::u16string(), [&](TStream& t) {
+                s->Seek(tailStart, TSeekOrigin::soBeginning);
+                return CopyOut(*s, t, s->Size() - tailStart);
+            });
             // As a set's: the only copy of the items behind the cut reaches the disk before the cut.
+            // Only an archive on disk needs that; one in memory dies with the process, tail and all.
             if (Options.FlushBuffers && dynamic_cast<THandleStream*>(s)) FlushArchiveFile(tail.stream.get());
             writePos = tailStart;
         } else if (backup.GetCount() == 0) {
@@ -256,6 +296,21 @@ void TZipBaseArchiver::CommitChanges() {
             writePos = dm.DirectoryOffset();
         }
         if (writePos < 0 || writePos > s->Size()) Fail(35);  // the old directory points outside the archive
+        if (!existingSet && first >= backup.GetCount() && !dm.IsNew && writePos < s->Size()) {
+            // An append writes over the old directory and end records, the only place of the
+            // archive comment, the items' comments and attributes: they reach a scratch file
+            // beside the archive, and its disk, before the cut. An archive this archiver created
+            // holds no older data: a fresh one pays nothing for it.
+            if (auto* file = dynamic_cast<TUniFileStream*>(s)) {
+                tailStart = writePos;
+                oldDirectoryOnly = true;
+                saveOld(file->FileName(), [&](TStream& t) {
+                    s->Seek(writePos, TSeekOrigin::soBeginning);
+                    return CopyOut(*s, t, s->Size() - writePos);
+                });
+                if (Options.FlushBuffers) FlushArchiveFile(tail.stream.get());
+            }
+        }
         cut = true;
         s->Seek(writePos, TSeekOrigin::soBeginning);
         s->SetSize(writePos);
@@ -273,7 +328,7 @@ void TZipBaseArchiver::CommitChanges() {
                 const TDirItem& it = items.GetItem(i);
                 if (!it.Pending || it.ItemOperation == poRename || it.ItemOperation == poChangeComment ||
                     it.ItemOperation == poChangeAttr) {
-                    AddFileItem(i, tailStart, tail.stream.get());
+                    AddFileItem(i, tailStart, oldDirectoryOnly ? nullptr : tail.stream.get());
                     written = true;
                 } else {
                     written = ProcessItem(i);
@@ -285,7 +340,7 @@ void TZipBaseArchiver::CommitChanges() {
                 if (backup.FindItem(items.GetItem(i).Name, old)) {
                     // It was in the archive before: its old version stays.
                     items.SetItem(i, backup.GetItem(old));
-                    AddFileItem(i, tailStart, tail.stream.get());
+                    AddFileItem(i, tailStart, oldDirectoryOnly ? nullptr : tail.stream.get());
                     ++i;
                 } else {
                     items.Delete(i);

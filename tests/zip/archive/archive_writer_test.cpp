@@ -170,12 +170,16 @@ TEST(Commit, ReplacingAnItemRewritesTheTailThroughATemporaryFile) {
     f.a.DirManager()->Items.GetItem(1).ExtraFields.clear();            // central extras differ from the local ones
     f.a.DirManager()->Items.GetItem(2).Header.Signature = 0x04034B50;  // as rebuilt from a local header
     f.Put("a.kml", Kml(300));
-    int tempsSeen = -1;
+    int tempsSeen = -1, besideSeen = -1;
     ziptest::OnItemStart(f.a, [&](const std::u16string&, TZipProcessOperation op, bool&) {
-        if (op == poUpdate) tempsSeen = TempFilesIn(f.dir.path() / "tmp");
+        if (op != poUpdate) return;
+        tempsSeen = TempFilesIn(f.dir.path() / "tmp");
+        besideSeen = TempFilesIn(f.dir.path());  // the saved tail lives beside the archive
     });
     f.Add(u"a.kml");
-    EXPECT_EQ(tempsSeen, 1);
+    EXPECT_EQ(tempsSeen, 0);
+    EXPECT_EQ(besideSeen, 1);
+    EXPECT_EQ(TempFilesIn(f.dir.path()), 0);
     EXPECT_EQ(TempFilesIn(f.dir.path() / "tmp"), 0);
     EXPECT_EQ(f.a.FileCount(), 3);
     EXPECT_TRUE(f.Intact({"a.kml", "b.kml", "c.kml"}));

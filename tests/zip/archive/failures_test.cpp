@@ -326,7 +326,8 @@ TEST(FileFaults, AScratchFileLeftBehindIsNamedAndStays) {
         a->CloseArchive();
     }
     EXPECT_TRUE(SetIsSound(dir));
-    // Two parked volumes beside the set; the tail and the item's temporary in tmp/.
+    // Two parked volumes and the tail beside the set; the item's temporary in tmp/. Each says
+    // what it holds: an old volume, the old bytes, the new item.
     ASSERT_EQ(named.size(), 4u);
     std::set<std::string> leftovers;
     for (const std::u16string& n : named) {
@@ -335,8 +336,9 @@ TEST(FileFaults, AScratchFileLeftBehindIsNamedAndStays) {
         leftovers.insert(rel);
         leftovers.insert(rel.substr(0, rel.find("FC") + 2) + "*" + rel.substr(rel.find("FC") + 8));
     }
-    EXPECT_EQ(leftovers.size(), 7u);
-    for (const char* pattern : {"FC*.t.Z02.tmp", "FC*.t.zip.tmp", "tmp/FC*.t.zip.tmp"})
+    EXPECT_EQ(leftovers.size(), 8u);
+    for (const char* pattern :
+         {"FC*.t.Z02.parked.tmp", "FC*.t.zip.parked.tmp", "FC*.t.zip.old.tmp", "tmp/FC*.t.zip.new.tmp"})
         EXPECT_EQ(leftovers.count(pattern), 1u) << pattern;
 
     dir.write("tmp/FCheld00.tmp", "held by a commit under way");
@@ -365,8 +367,9 @@ TEST(FileFaults, AScratchFileLeftBehindIsNamedAndStays) {
     EXPECT_EQ(left, want);
 }
 
-// With FlushBuffers a replacement in one file puts its saved tail on the disk before the archive is
-// cut back: one flush more than an append. A new archive, as the program makes its KMZ, pays none.
+// With FlushBuffers an append to or a replacement in one file puts the old bytes it writes over (the
+// directory, the saved tail) on the disk beside the archive before the archive is cut back: one
+// flush more. A new archive, as the program makes its KMZ, pays none.
 TEST(FileFaults, TheSavedTailOfOneFileIsOnTheDiskBeforeTheCut) {
     ziptest::TempDir dir;
     dir.write("src/a.txt", std::string(3000, 'a'));
@@ -391,13 +394,17 @@ TEST(FileFaults, TheSavedTailOfOneFileIsOnTheDiskBeforeTheCut) {
     };
     step(fmCreate, u"a.txt");
     EXPECT_EQ(flushes.size(), 1u);
+    std::uintmax_t before = fs::file_size(zip);
     step(fmOpenReadWrite | fmShareDenyWrite, u"b.txt");
-    EXPECT_EQ(flushes.size(), 1u);
-    const std::uintmax_t before = fs::file_size(zip);
+    ASSERT_EQ(flushes.size(), 2u);
+    EXPECT_EQ(flushes[0].first.parent_path(), dir.path());
+    EXPECT_EQ(flushes[0].second, before);
+    EXPECT_EQ(flushes[1].first, zip);
+    before = fs::file_size(zip);
     step(fmOpenReadWrite | fmShareDenyWrite, u"a.txt");
     SetFileFaultHook(nullptr);
     ASSERT_EQ(flushes.size(), 2u);
-    EXPECT_EQ(flushes[0].first.parent_path(), dir.path() / "tmp");
+    EXPECT_EQ(flushes[0].first.parent_path(), dir.path());
     EXPECT_EQ(flushes[0].second, before);
     EXPECT_EQ(flushes[1].first, zip);
 }
@@ -488,10 +495,11 @@ TEST(FileFaults, AKilledCommitsOldDataOutlivesLaterTransactions) {
         a.CloseArchive();
     }
 
-    EXPECT_EQ(Holding(dir, "FC??????.t.zip.tmp", oldSet[0]).size(), 1u);  // the tail, from t.Z01 on
-    EXPECT_EQ(Holding(dir, "FC??????.t.Z02.tmp", oldSet[1]).size(), 1u);
-    EXPECT_EQ(Holding(dir, "FC??????.t.zip.tmp", oldSet[2]).size(), 2u);  // parked, and in the tail
-    EXPECT_EQ(Holding(dir, "FC??????.one.zip.tmp", oldOne).size(), 1u);
+    EXPECT_EQ(Holding(dir, "FC??????.t.zip.old.tmp", oldSet[0]).size(), 1u);  // the tail, from t.Z01 on
+    EXPECT_EQ(Holding(dir, "FC??????.t.Z02.parked.tmp", oldSet[1]).size(), 1u);
+    EXPECT_EQ(Holding(dir, "FC??????.t.zip.parked.tmp", oldSet[2]).size(), 1u);
+    EXPECT_EQ(Holding(dir, "FC??????.t.zip.old.tmp", oldSet[2]).size(), 1u);  // and in the tail
+    EXPECT_EQ(Holding(dir, "FC??????.one.zip.old.tmp", oldOne).size(), 1u);
     EXPECT_EQ(Bytes(dir.path() / "tmp/FCBackup.tmp"), "the user's own");
 }
 

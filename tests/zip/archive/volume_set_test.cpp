@@ -129,8 +129,8 @@ public:
 
     int Observe(TFileCall call, const std::string& name) {
         const fs::path p(name);
-        if (call == TFileCall::Delete && p.filename().string().rfind("FC", 0) == 0 &&
-            p.parent_path() != dir.path() / "tmp")
+        const std::string file = p.filename().string();
+        if (call == TFileCall::Delete && file.rfind("FC", 0) == 0 && file.ends_with(".parked.tmp"))
             watch.oldVolumeGone = true;
         if (call != TFileCall::Flush) return 0;
         if (++watch.flushes == watch.failAt) return EIO;
