@@ -144,6 +144,16 @@ std::string FirstCharacter(const std::string& s) {
     return n > 0 ? s.substr(0, n) : ToUtf8FromLegacy(s.substr(0, 1));
 }
 
+// The record type letter goes as it is into a field of the CSV output: a letter that would end the
+// field or the row, open a quoted text or carry a control character gives way to the default.
+std::string TagLetter(const std::string& text, const char* def) {
+    const std::string c = UpperCase(FirstCharacter(text));
+    const unsigned char u0 = c.empty() ? 0 : static_cast<unsigned char>(c[0]);
+    const bool c1 = c.size() == 2 && u0 == 0xC2 && static_cast<unsigned char>(c[1]) < 0xA0;  // U+0080..U+009F
+    if (c.empty() || u0 < 0x20 || u0 == 0x7F || c1 || c == "," || c == "\"") return def;
+    return c;
+}
+
 bool Contains(const std::string& list, const std::string& item) { return list.find(item) != std::string::npos; }
 
 void AppendIfMissing(std::string& list, const std::string& item) {
@@ -276,10 +286,10 @@ void Load(Settings& s, IniStore& ini) {
     o.Spline = r.B("GSI2000", "Spline", o.Spline);
 
     s.InterestText = OrIfEmpty(r.S("CSVtag", "Interest", "B"), "B");
-    o.Interest = UpperCase(FirstCharacter(s.InterestText));
+    o.Interest = TagLetter(s.InterestText, "B");
     s.LabelIntHint = std::string("POI1 \"") + o.Interest + "\"";
     s.Interest2Text = OrIfEmpty(r.S("CSVtag", "Interest2", "V"), "V");
-    o.Interest2 = UpperCase(FirstCharacter(s.Interest2Text));
+    o.Interest2 = TagLetter(s.Interest2Text, "V");
     s.LabelVoiceHint = std::string("POI1 \"") + o.Interest2 + "\"";
 
     o.Mode3D = r.B("3D", "3D_mode", o.Mode3D);

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <limits>
 
+#include "core/file_open.h"
+
 namespace ts {
 
 namespace {
@@ -62,15 +64,24 @@ std::string CheckGeoidGeometry(const GeoidGridGeometry& g) {
 
 bool GeoidGrid::Open(const std::string& path, const GeoidGridGeometry& g, std::string* why, int64_t trailerBytes) {
     Close();
+    const int fd = OpenRegularFile(path);
+    if (fd < 0) {
+        if (why) *why = "cannot open";
+        return false;
+    }
+    return Adopt(fd, g, why, trailerBytes);
+}
+
+bool GeoidGrid::Adopt(int fd, const GeoidGridGeometry& g, std::string* why, int64_t trailerBytes) {
+    Close();
+    fd_ = fd;
     auto fail = [&](const std::string& reason) {
         if (why) *why = reason;
         Close();
         return false;
     };
-    if (std::string bad = CheckGeoidGeometry(g); !bad.empty()) return fail(bad);
-    // Not blocking: a pipe put under the name would wait for a writer before the check below.
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) return fail("cannot open");
+    if (std::string bad = CheckGeoidGeometry(g); !bad.empty()) return fail(bad);
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return fail("not a regular file");
     const int64_t words = int64_t(g.NRows) * int64_t(g.Stride);  // both below 2^31: no overflow

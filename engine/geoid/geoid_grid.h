@@ -49,6 +49,8 @@ public:
     // user). trailerBytes: bytes after the last row (a geometry trailer).
     bool Open(const std::string& path, const GeoidGridGeometry& g, std::string* why = nullptr,
               int64_t trailerBytes = 0);
+    // The same on a descriptor already open for reading, which the grid takes over (closed on failure).
+    bool Adopt(int fd, const GeoidGridGeometry& g, std::string* why = nullptr, int64_t trailerBytes = 0);
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
 

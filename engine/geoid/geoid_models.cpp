@@ -8,12 +8,14 @@
 #include <bit>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
+#include "core/file_open.h"
 #include "core/text_format.h"
 
 namespace ts {
@@ -108,6 +110,29 @@ void PutLeFloat(unsigned char* b, float v) {
     for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>(u >> (8 * i));
 }
 
+// One line of a text file without its line feed; false at the end of the file or on a read error.
+bool ReadTextLine(std::FILE* f, std::string& line) {
+    line.clear();
+    int c;
+    while ((c = getc_unlocked(f)) != EOF) {
+        if (c == '\n') return true;
+        line.push_back(static_cast<char>(c));
+    }
+    return !line.empty() && !std::ferror(f);
+}
+
+// pread until count bytes are in; false on a short read or an error.
+bool ReadAt(int fd, int64_t offset, unsigned char* buf, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t r = ::pread(fd, buf + done, count - done, static_cast<off_t>(offset + int64_t(done)));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        done += size_t(r);
+    }
+    return true;
+}
+
 bool WriteAll(int fd, const unsigned char* data, size_t size) {
     while (size > 0) {
         const ssize_t w = ::write(fd, data, size);
@@ -188,12 +213,13 @@ std::string GeoidModels::BrowseGeoidFile(const std::string& fileName, const std:
 bool GeoidModels::OpenGeoidGrid(const std::string& fileName, const GeoidGridGeometry& g) {
     grid_.Close();
     const std::string path = TrimControls(s_.GeoidFolder + fileName);
-    if (!FileExists(path)) {
+    const int fd = OpenRegularFile(path);
+    if (fd < 0) {
         ErrorBox(std::string("Geoid file is not found:") + kCrLf + fileName);
         return false;
     }
     std::string why;
-    if (!grid_.Open(path, g, &why)) {
+    if (!grid_.Adopt(fd, g, &why)) {
         // A file that is there but does not fit its geometry would answer wrong heights.
         ErrorBox(std::string("Illegal geoid file: ") + kCrLf + kCrLf + path);
         return false;
@@ -204,8 +230,10 @@ bool GeoidModels::OpenGeoidGrid(const std::string& fileName, const GeoidGridGeom
 bool GeoidModels::CheckRecordMarker(const std::string& fileName, int32_t nodesPerRow) {
     const std::string path = TrimControls(s_.GeoidFolder + fileName);
     unsigned char b[4];
-    std::ifstream f(path, std::ios::binary);
-    if (f.read(reinterpret_cast<char*>(b), 4) && int64_t(LeInt32(b)) == int64_t(nodesPerRow) * 4) return true;
+    const int fd = OpenRegularFile(path);
+    const bool read = fd >= 0 && ReadAt(fd, 0, b, 4);
+    if (fd >= 0) ::close(fd);
+    if (read && int64_t(LeInt32(b)) == int64_t(nodesPerRow) * 4) return true;
     grid_.Close();
     ErrorBox(std::string("Illegal geoid file: ") + kCrLf + kCrLf + path);
     return false;
@@ -252,16 +280,17 @@ bool GeoidModels::OpenGsiGeoidBinary(const std::string& fileName) {
 }
 
 bool GeoidModels::ConvertGeoidTextToBinary(const std::string& fullName) {
-    std::ifstream in(fullName, std::ios::binary);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(OpenRegularStream(fullName), &std::fclose);
     if (!in) return false;
     std::string line;
     GeoidGridParams h = s_.Gsi2000;
-    if (!std::getline(in, line) || !ParseGsiGeoidHeader(line, h)) return false;
+    if (!ReadTextLine(in.get(), line) || !ParseGsiGeoidHeader(line, h)) return false;
 
     const int64_t count = int64_t(h.nlat) * h.nlon;
     // Every value takes at least one character and one separator: a header that promises more
     // values than the file can hold is refused before the table is sized.
-    const int64_t textSize = FileSize(fullName);
+    struct stat st {};
+    const int64_t textSize = ::fstat(::fileno(in.get()), &st) == 0 ? int64_t(st.st_size) : -1;
     if (textSize < 0 || count > (textSize + 1) / 2) {
         ErrorBox("Data is insufficient: " + fullName);
         return false;
@@ -275,7 +304,7 @@ bool GeoidModels::ConvertGeoidTextToBinary(const std::string& fullName) {
             for (int32_t c = 0; c < h.nlon; ++c) {
                 SkipSeparators(rest);
                 while (rest.empty()) {
-                    if (!std::getline(in, line)) {
+                    if (!ReadTextLine(in.get(), line)) {
                         ErrorBox("Data is insufficient: " + fullName);
                         return false;
                     }
@@ -302,13 +331,13 @@ bool GeoidModels::ConvertGeoidTextToBinary(const std::string& fullName) {
                 }
                 continue;  // not a value: left alone, as before
             }
-            if (!std::getline(in, line)) break;
+            if (!ReadTextLine(in.get(), line)) break;
             rest = line;
         }
     } catch (const std::invalid_argument&) {
         return false;
     }
-    in.close();
+    if (std::ferror(in.get())) return false;
 
     // Written aside and renamed, so that a failed run never leaves a short cache that later runs
     // would take for a whole one.
@@ -340,25 +369,25 @@ bool GeoidModels::ConvertGeoidTextToBinary(const std::string& fullName) {
 bool GeoidModels::OpenCustomGeoid(const std::string& fullName) {
     grid_.Close();
     const std::string illegal = std::string("Illegal Custom geoid file: ") + kCrLf + kCrLf + fullName;
-    // Checked before it is opened, as the other models' files are: opening a pipe would wait for
-    // a writer for ever.
-    const int64_t size = FileSize(fullName);
-    std::ifstream f;
-    if (size >= 0) f.open(fullName, std::ios::binary);
-    if (size < 0 || !f) {
+    const int fd = OpenRegularFile(fullName);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0) ::close(fd);
         ErrorBox(std::string("Geoid file is not found: ") + kCrLf + fullName);
         return false;
     }
+    const int64_t size = st.st_size;
     if (size < 40) {
+        ::close(fd);
         ErrorBox(illegal);
         return false;
     }
     unsigned char t[40];
-    if (!f.seekg(size - 40) || !f.read(reinterpret_cast<char*>(t), 40)) {
+    if (!ReadAt(fd, size - 40, t, 40)) {
+        ::close(fd);
         ErrorBox(std::string("Geoid file is not found: ") + kCrLf + fullName);
         return false;
     }
-    f.close();
     GeoidGridGeometry g;
     g.NRows = LeInt32(t);
     g.NCols = LeInt32(t + 4);
@@ -368,8 +397,10 @@ bool GeoidModels::OpenCustomGeoid(const std::string& fullName) {
     g.DLat = LeDouble(t + 24);
     g.DLon = LeDouble(t + 32);
     g.HeaderOffset = 0;
-    if (!CheckGeoidGeometry(g).empty() || !GridFillsFile(g.NRows, g.NCols, 40, size) ||
-        !grid_.Open(fullName, g, nullptr, 40)) {
+    // The grid takes the descriptor over, so what is read is the file whose trailer was read.
+    const bool fits = CheckGeoidGeometry(g).empty() && GridFillsFile(g.NRows, g.NCols, 40, size);
+    if (!fits) ::close(fd);
+    if (!fits || !grid_.Adopt(fd, g, nullptr, 40)) {
         grid_.Close();
         ErrorBox(illegal);
         return false;

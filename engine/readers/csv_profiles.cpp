@@ -66,13 +66,21 @@ void NormaliseHeaderLine(std::string_view line, std::string& out) {
     }
 }
 
-// "V" (void, as in NMEA) and texts starting with "INVALID" or "NO", in any case: no fix.
+// "V" (void, as in NMEA), texts starting with "INVALID", and "NO", "NOT" or "NONE" alone or
+// followed by a blank, "-", "_" or "FIX" ("No fix", "NOFIX", "not_fixed", "None"), in any case: no
+// fix. Words that merely begin with those letters ("Normal", "North") say nothing about the fix.
 bool SaysVoid(std::string_view text) {
-    auto startsWith = [&](std::string_view word) {
-        return text.size() >= word.size() &&
-               std::equal(word.begin(), word.end(), text.begin(), [](char w, char c) { return Upper(c) == w; });
+    auto startsWith = [&](std::string_view s, std::string_view word) {
+        return s.size() >= word.size() &&
+               std::equal(word.begin(), word.end(), s.begin(), [](char w, char c) { return Upper(c) == w; });
     };
-    return (text.size() == 1 && Upper(text[0]) == 'V') || startsWith("INVALID") || startsWith("NO");
+    if ((text.size() == 1 && Upper(text[0]) == 'V') || startsWith(text, "INVALID")) return true;
+    std::string_view rest;
+    if (startsWith(text, "NONE")) rest = text.substr(4);
+    else if (startsWith(text, "NOT")) rest = text.substr(3);
+    else if (startsWith(text, "NO")) rest = text.substr(2);
+    else return false;
+    return rest.empty() || rest[0] == ' ' || rest[0] == '-' || rest[0] == '_' || startsWith(rest, "FIX");
 }
 
 }  // namespace

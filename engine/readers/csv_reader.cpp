@@ -110,9 +110,13 @@ bool AllEmpty(const CsvFields& f) {
 bool IsDamagedRow(const CsvRowSource& src, bool lineEnded) {
     const CsvFields& f = src.fields;
     const CsvColumnMap& map = src.header.map;
-    for (const int item : {ciLatitude, ciNS, ciLongitude, ciEW})
-        if (map[item] > f.Count) return true;
-    if (f.Field(map[ciLatitude]).empty() != f.Field(map[ciLongitude]).empty()) return true;
+    const bool hasLat = !f.Field(map[ciLatitude]).empty();
+    if (hasLat != !f.Field(map[ciLongitude]).empty()) return true;
+    // A position whose hemisphere columns are missing; a row that stops before its position
+    // columns holds no position at all (trailing empty fields left out).
+    if (hasLat)
+        for (const int item : {ciLatitude, ciNS, ciLongitude, ciEW})
+            if (map[item] > f.Count) return true;
     // The file's last line without its line end, shorter than the row before it (or than the
     // header, for the first row): cut inside a field. Some loggers leave out trailing empty fields,
     // so a short row that has its line end is read as far as it goes.

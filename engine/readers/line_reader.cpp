@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 
 #include <cerrno>
 
@@ -10,6 +9,8 @@
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "core/file_open.h"
 
 namespace ts {
 
@@ -29,9 +30,8 @@ size_t FindLineEnd(const char* p, size_t from, size_t limit) {
 
 bool LineReader::Open(const std::string& path) {
     Close();
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return false;  // opens, but every read fails
-    f_ = std::fopen(path.c_str(), "rb");
+    // Only a regular file: a pipe would wait for a writer, a device such as /dev/zero never ends.
+    f_ = OpenRegularStream(path);
     if (!f_) return false;
     // A log that ends before this while it is read was cut meanwhile.
     struct stat st;

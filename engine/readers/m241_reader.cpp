@@ -6,11 +6,11 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 
 #include "core/date_time.h"
+#include "core/file_open.h"
 #include "core/geodesy.h"
 #include "core/text_format.h"
 #include "output/output_stage.h"
@@ -192,8 +192,7 @@ bool DetectM241RecordSize(const uint8_t* data, size_t n) {
 int32_t ReadM241File(EngineContext& ctx, const std::string& fileName) {
     Host& host = ctx.host;
     const std::string name = ExtractFileName(fileName);
-    std::error_code ec;
-    FilePtr file(std::filesystem::is_directory(fileName, ec) ? nullptr : std::fopen(fileName.c_str(), "rb"));
+    FilePtr file(OpenRegularStream(fileName));
     if (!file) return ReportCantOpen(ctx, name);
     const std::string ext = ExtractFileExt(name);
     host.SetStatus(0, " " + name + "  Reading " + (ext.empty() ? ext : ext.substr(1)) + " file ...");

@@ -103,7 +103,7 @@ public:
         hour.clear();
         minute.clear();
         second.clear();
-        bool timed = false;
+        bool writtenToEnd = false;
         for (;;) {
             std::string_view line;
             bool found = false;
@@ -115,7 +115,7 @@ public:
 
             hdop = 0;
             sats = 99;
-            timed = false;
+            writtenToEnd = false;
             bool closed = false;  // something after the fields ended the record, not the file's end
             while (NextLine(line)) {
                 // A record that follows without a blank line ends this one rather than merging into it.
@@ -145,17 +145,17 @@ public:
                 case RbtKey::Hdop: hdop = StrToFloatSafe(value); break;
                 case RbtKey::Satellites: sats = StrToIntSafe(value); break;
                 case RbtKey::Speed: kmh = StrToFloatSafe(value); break;
-                case RbtKey::Direction: timed = true; break;
+                case RbtKey::Direction: writtenToEnd = true; break;
                 case RbtKey::Other: break;
                 }
             }
             // The logger writes "direction" last: a record that the file ends in before that line
             // was cut by a power loss, and its last value may be cut too. It gives no point.
-            if (!timed && !closed) return NoteEnd();
+            if (!writtenToEnd && !closed) return NoteEnd();
             if (PassesHdopSatMask(ctx_.opt, sats, hdop) && OnTheGlobe(lat, lon)) break;
             if (AtEnd()) return NoteEnd();
         }
-        if (!timed) return false;  // keeps the previous time and starts a block
+        if (!writtenToEnd) return false;  // keeps the previous time and starts a block
         RunState& r = ctx_.run;
         r.NewTime = RbtFieldsToDateTime(year, month, day, hour, minute, second);
         // Whole seconds: the slack keeps a gap of exactly the split time in the block.

@@ -12,6 +12,7 @@
 #include <cerrno>
 
 #include "core/date_time.h"
+#include "core/file_open.h"
 #include "core/geodesy.h"
 #include "core/text_format.h"
 #include "output/output_stage.h"
@@ -33,12 +34,10 @@ double TksTimeToDateTime(uint32_t packed) {
 
 bool RecordFile::Open(const std::string& path) {
     Close();
-    f_ = std::fopen(path.c_str(), "rb");
-    if (!f_) return false;
     // Only a plain file has the size the data area is measured by (not a folder, not a pipe).
-    struct stat st {};
-    if (fstat(fileno(f_), &st) != 0 || !S_ISREG(st.st_mode) || fseeko(f_, 0, SEEK_END) != 0 ||
-        (size_ = ftello(f_)) < 0 || fseeko(f_, 0, SEEK_SET) != 0) {
+    f_ = OpenRegularStream(path);
+    if (!f_) return false;
+    if (fseeko(f_, 0, SEEK_END) != 0 || (size_ = ftello(f_)) < 0 || fseeko(f_, 0, SEEK_SET) != 0) {
         Close();
         return false;
     }

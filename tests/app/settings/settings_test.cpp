@@ -214,6 +214,25 @@ TEST_F(SettingsTest, LettersAndFoldersKeepTheirWholeText) {
     EXPECT_EQ(Loaded().opt.Interest, "\xC3\xA9");
 }
 
+// The letters go into a field of the CSV output: one that would end the field or the row, open a
+// quoted text or carry a control character loads as the default letter; the stored text is kept.
+TEST_F(SettingsTest, RecordTypeLettersThatWouldBreakTheCsvOutputTakeTheDefault) {
+    const std::pair<const char*, const char*> bad[] = {
+        {",x", "\"q"}, {"\rx", "\x01"}, {"\x7F", "\xC2\x85"}, {"\x1B[1m", "\x1F"}};
+    for (const auto& [interest, interest2] : bad) {
+        Put(std::string("[CSVtag]\r\nInterest=") + interest + "\r\nInterest2=" + interest2 + "\r\n");
+        Settings s = Loaded();
+        EXPECT_EQ(s.opt.Interest, "B") << interest;
+        EXPECT_EQ(s.opt.Interest2, "V") << interest2;
+        EXPECT_EQ(s.LabelIntHint, "POI1 \"B\"");
+        ASSERT_TRUE(Save(s));
+        EXPECT_EQ(IniStore(path).ReadString("CSVtag", "Interest", ""), interest);
+    }
+    Put("[CSVtag]\r\nInterest=;\r\nInterest2=t\r\n");
+    EXPECT_EQ(Loaded().opt.Interest, ";");
+    EXPECT_EQ(Loaded().opt.Interest2, "T");
+}
+
 // Decimals load as stored (the writers repair a value out of range and the settings keep the
 // repair); an empty moving distance gives the reduction its least distance; other numbers keep
 // their range checks.

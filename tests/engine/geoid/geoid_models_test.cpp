@@ -245,6 +245,66 @@ TEST_F(ModelsTest, CustomGridThatIsAPipeIsRefusedAtOnce) {
     ExpectFallback();
 }
 
+// Puts a pipe in place of the GSI text grid once its cache is being made, after the grid was
+// found by name; a writer waits on the pipe to tell whether the program's open reached it.
+class SwappingHost : public BrowseHost {
+public:
+    void ShowGeoidConverting(bool shown) override {
+        if (!shown || pipe.empty() || writer.joinable()) return;
+        std::filesystem::remove(pipe);
+        if (::mkfifo(pipe.c_str(), 0600) != 0) return;
+        writer = std::thread([this] {
+            const int fd = ::open(pipe.c_str(), O_WRONLY | O_CLOEXEC);
+            openedByProgram = !releasing;
+            if (fd >= 0) ::close(fd);
+        });
+    }
+    void Release() {
+        releasing = true;
+        const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer.joinable()) writer.join();
+        if (reader >= 0) ::close(reader);
+    }
+    std::string pipe;
+    std::thread writer;
+    std::atomic<bool> releasing{false}, openedByProgram{false};
+};
+
+// Grid files that are not regular files, also one swapped in between the check by name and the
+// open: nothing waits on them, and the fixed value is used.
+TEST(GeoidModelsOpen, GridsThatAreNotRegularFilesFallBackAtOnce) {
+    TempDir dir;
+    SwappingHost host;
+    TConversionOptions s;
+    s.GeoidFolder = dir.Folder();
+    GeoidModels models{host, s};
+    s.Gsi2000.fname = "gsi.txt";
+    WriteText(dir / "gsi.txt", kGsiHeader + GsiBody(" ", "\n"));
+    host.pipe = dir / "gsi.txt";
+    s.GeoidModel = 3;
+    models.SelectGeoidModel();
+    host.Release();
+    EXPECT_FALSE(host.openedByProgram);
+    EXPECT_EQ(host.messages, std::vector<std::string>{"Can not create:\r\n" + (dir / "gsi.txt.dat")});
+    EXPECT_EQ(s.GeoidModel, 0);
+    EXPECT_FALSE(models.Grid().IsOpen());
+
+    UseSmallEgm(s.Egm2008_25);
+    ASSERT_EQ(::symlink("/dev/zero", (dir / "egm.grd").c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/zero", (dir / "zero.cdat").c_str()), 0);
+    s.CustomGeoidFName = "zero.cdat";
+    for (const int model : {1, 4}) {
+        host.messages.clear();
+        s.GeoidModel = model;
+        models.SelectGeoidModel();
+        EXPECT_EQ(host.messages,
+                  std::vector<std::string>{model == 1 ? "Geoid file is not found:\r\negm.grd"
+                                                      : "Geoid file is not found: \r\n" + (dir / "zero.cdat")});
+        EXPECT_EQ(s.GeoidModel, 0);
+        EXPECT_TRUE(models.GeoidLoaded());
+    }
+}
+
 float CustomNode(int r, int c) { return float(r * 10 + c) * 0.5f; }
 
 // Grids whose size or geometry does not fit: refused with a message, and the fixed value is used.

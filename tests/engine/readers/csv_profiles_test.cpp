@@ -134,5 +134,13 @@ TEST(CsvProfiles, VoidFixTextsAreNoFix) {
     for (const char* t : {"Unknown", "A", "Valid"}) EXPECT_EQ(CsvFixTypeCode(t, true), 1) << t;
 }
 
+// Only texts that say no fix are void; words that merely begin with "No" say nothing about it.
+TEST(CsvProfiles, VoidFixTextsAreWholeWords) {
+    for (const char* t : {"NO", "none", "NONE", "No_Fix", "NO-FIX", "nofix3d", "Not fixed", "NOT", "no signal"})
+        EXPECT_EQ(CsvFixTypeCode(t, true), 0) << t;
+    for (const char* t : {"Normal", "NORMAL", "North", "Nominal", "Notable", "Nonexistent"})
+        EXPECT_EQ(CsvFixTypeCode(t, true), 1) << t;
+}
+
 }  // namespace
 }  // namespace ts

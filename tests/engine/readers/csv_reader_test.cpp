@@ -254,6 +254,21 @@ TEST(CsvReader, DamagedRowsGiveNothingAndAreReported) {
     EXPECT_TRUE(whole.Count() == 1 && first.Count() == 0 && first.HasLine("  Damaged row was disregarded: line 2"));
 }
 
+// A no-fix row of a logger that leaves out trailing empty fields stops before its position
+// columns: no point, and no report line; a row that stops inside its position still is damage.
+TEST(CsvReader, NoFixRowsWithoutTrailingFieldsAreNotDamage) {
+    const std::string head = "DATE,TIME,VALID,LATITUDE,N/S,LONGITUDE,E/W,HEIGHT\r\n", at = "2024/03/16,12:00:0";
+    CsvReading r;
+    r.ctx.opt.FixDataOnly = false;
+    r.ReadText(head + at + "0,SPS,35.6,N,139.7,E,105\r\n" + at + "1,No fix\r\n" + at + "2,No fix,\r\n" + at + "3\r\n" +
+               at + "4,SPS,35.6,N,139.8,E,106\r\n" + at + "5,SPS,35.6,N\r\n");
+    ASSERT_EQ(r.Count(), 2);
+    EXPECT_EQ(r.P(1).Alt, 106);
+    EXPECT_EQ(r.Lines("  Damaged row was disregarded: line "), 1);
+    EXPECT_TRUE(r.HasLine("  Damaged row was disregarded: line 7"));
+    EXPECT_FALSE(r.HasLine("  Damaged row was disregarded: line 3"));
+}
+
 TEST(CsvReader, HeightUnitsAndGeoid) {
     const std::string head = "TIME,LATITUDE,LONGITUDE,ALTITUDE,GEOID,TEMPERATURE,BAROMETER\r\n";
     const std::string rows = head + "10:00:00,48.1,11.5,100,47.5,21.5,1013.2\r\n10:00:01,48.1,11.5,,,,\r\n";
