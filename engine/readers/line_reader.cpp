@@ -53,6 +53,7 @@ bool LineReader::Rewind() {
     fileRead_ = 0;
     lineOff_ = lineLen_ = 0;
     held_ = false;
+    unended_ = false;
     eof_ = false;
     error_ = false;
     errno_ = 0;
@@ -111,6 +112,7 @@ bool LineReader::AtEnd() {
 }
 
 void LineReader::Take(size_t len, size_t consumed) {
+    unended_ = false;
     lineOff_ = pos_;
     lineLen_ = len;
     pos_ += consumed;
@@ -170,6 +172,7 @@ bool LineReader::ReadLine(std::string_view& line) {
         if (!Fill(pos_)) {
             if (pos_ >= end_) return false;
             Take(avail, avail);
+            unended_ = true;
             line = View();
             return true;
         }
@@ -317,7 +320,7 @@ bool ChunkedLineFeed::ReadAt(std::vector<char>& buf, uint64_t offset, size_t wan
 
 void ChunkedLineFeed::Fill(Chunk& c, uint64_t index) {
     c.lines.clear();
-    c.last = c.failed = false;
+    c.last = c.failed = c.lastUnended = false;
     c.error = 0;
     const uint64_t a = index * chunkBytes_;
     // One byte before the share tells whether a line starts at its first byte.
@@ -337,6 +340,9 @@ void ChunkedLineFeed::Fill(Chunk& c, uint64_t index) {
         }
         if (FindLinesIn(c.bytes.data(), got, eof, from, to, c.lines)) {
             c.last = eof && got <= to;
+            // The file's last line may start in an earlier chunk than the one the file ends in.
+            c.lastUnended = eof && !c.lines.empty() && c.lines.back().size() < LineReader::kMaxLine &&
+                            c.lines.back().data() + c.lines.back().size() == c.bytes.data() + got;
             return;
         }
         if (round > 0) {

@@ -52,6 +52,9 @@ public:
     // The next line: the held one if any, else the next of the file. The view stays valid until
     // the next call of ReadLine, AtEnd or Rewind that is not for a held line.
     bool ReadLine(std::string_view& line);
+    // The line ReadLine returned last is the file's last and no line end follows it: a write may
+    // have been cut short there. A line cut at kMaxLine never is.
+    bool LastLineUnended() const { return unended_; }
     // Holds the line ReadLine returned last.
     void Hold() { held_ = true; }
     bool HasHeld() const { return held_; }
@@ -75,6 +78,7 @@ private:
     uint64_t openSize_ = 0;  // of a plain file when opened
     size_t lineOff_ = 0, lineLen_ = 0;
     bool held_ = false;
+    bool unended_ = false;
 };
 
 // Why a read failed: the system's text for error, or for 0 "changed while being read" (the file
@@ -95,7 +99,10 @@ public:
         std::vector<char> bytes;
         std::vector<std::string_view> lines;
         size_t slot = 0;
-        bool last = false;    // the file ends in this chunk
+        bool last = false;  // the file ends in this chunk
+        // The last of the lines is the file's last and no line end follows it (as
+        // LineReader::LastLineUnended).
+        bool lastUnended = false;
         bool failed = false;  // reading failed: the lines are not given
         int error = 0;        // the failed read's errno; 0: the file ended early
     };

@@ -70,8 +70,11 @@ bool CheckPass(EngineContext& ctx, NmeaEpoch& e, LineReader& file) {
     e.lastFixStarred = false;
     uint32_t lines = 0;
     std::string_view line;
+    const NmeaLineRules rules = NmeaRulesOf(ctx, false);
     while (std::abs(static_cast<int64_t>(e.GgaRmcPairs) - e.RmcGgaPairs) < 100 && file.ReadLine(line)) {
-        const int32_t r = ParseNmeaLine(ctx, e, line, 0);
+        DescribeNmeaLine(rules, e.scratch, line, e.facts);
+        e.facts.unended = file.LastLineUnended();
+        const int32_t r = ApplyNmeaLine(ctx, e, e.facts, 0);
         if (r == 2 && e.FirstDateText.state == NmeaDate::None) e.FirstDateText = e.DateText;
         if (++lines % 512 == 0) host.ProcessMessages();
         if (host.AbortRequested()) return false;
@@ -85,6 +88,7 @@ void BarometerStartPoint(EngineContext& ctx, NmeaEpoch& e, LineReader& file, con
         if (!file.Rewind()) return;
         e.EndOfLog = false;
         e.lastFixStarred = false;
+        e.DateText = e.FirstDateText;
         e.pressureAlt = kNaN;
         NmeaFix fix;
         for (;;) {
@@ -262,6 +266,8 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
         };
         e.EndOfLog = false;
         e.lastFixStarred = false;
+        // Fixes before the first RMC take the log's first date; later ones the last date read.
+        e.DateText = e.FirstDateText;
         ctx.run.GeoidOutsideCount = 0;
         e.WplLat = e.WplLon = 0;
         e.InterestTag = e.VoiceTag = false;

@@ -548,8 +548,9 @@ void DescribeNmeaLine(const NmeaLineRules& r, NmeaLineScratch& sc, std::string_v
 void ClearSensorValues(NmeaEpoch& e) { e.SensorValue1 = e.pressure = e.pressureAlt = e.temperature = kNaN; }
 
 void ResetNmeaEpoch(EngineContext& ctx, NmeaEpoch& e) {
+    // The date is not taken back: a block opened after midnight goes on with the date the last
+    // RMC gave, also for fixes whose RMC is missing.
     e.EndOfLog = false;
-    e.DateText = e.FirstDateText;
     e.gga.time = e.rmc.time = 0;
     e.gga.alt = e.rmc.alt = kNaN;
     e.GgaCount = e.RmcCount = 0;
@@ -590,8 +591,9 @@ int32_t ApplyNmeaLine(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, 
     if (f.fixSentence) {
         // A logger that writes checksums writes them on every sentence: one without, after one
         // with, is a line a power cut ended, and a field it ends in may be cut as well. Whole, it
-        // may be the first of a log joined on that was written without checksums.
-        const bool cut = !f.starred && !f.whole && e.lastFixStarred;
+        // may be the first of a log joined on that was written without checksums. In any log,
+        // the last line with nothing to end it may be cut the same way.
+        const bool cut = !f.starred && !f.whole && (e.lastFixStarred || f.unended);
         e.lastFixStarred = f.starred;
         if (cut) return 0;
     }
@@ -611,6 +613,7 @@ bool NmeaDescribedLines::Start(const LineReader& file, unsigned workers, size_t 
         std::vector<NmeaLineFacts>& out = facts_[c.slot];
         out.resize(c.lines.size());
         for (size_t i = 0; i < c.lines.size(); ++i) DescribeNmeaLine(rules_, scratch_[w], c.lines[i], out[i]);
+        if (c.lastUnended) out.back().unended = true;
     });
 }
 
@@ -634,19 +637,32 @@ int32_t ParseNmeaLine(EngineContext& ctx, NmeaEpoch& e, std::string_view line, i
 
 namespace {
 
-enum BoundaryKind { bNone, bFix, bKeep };
+// bRepeat: a sentence the epoch already holds, written again; it is not read twice.
+enum BoundaryKind { bNone, bFix, bKeep, bRepeat };
 
 int64_t TodMs(double tod) { return std::llround(tod * 86400000.0); }
+
+bool SameValue(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
 // A line that starts the next epoch. bKeep lines (waypoints and tags) end the epoch before them
 // whatever the mask says.
 BoundaryKind Boundary(const NmeaEpoch& e, const NmeaLineFacts& f) {
     const uint8_t starts = f.starts;
-    // Where GGA and RMC of a fix carry its time, the time says which fix a sentence belongs to: a
-    // missing sentence or one kind written less often does not merge or split fixes.
-    if (e.pairByTime && e.todInEpoch && f.todOk && (f.kind == NmeaLineFacts::Gga || f.kind == NmeaLineFacts::Rmc)) {
-        if (TodMs(f.tod) != e.epochMs) return bFix;
-        if (!(f.kind == NmeaLineFacts::Gga ? e.ggaInEpoch : e.rmcInEpoch)) return bNone;
+    if (e.todInEpoch && f.todOk && (f.kind == NmeaLineFacts::Gga || f.kind == NmeaLineFacts::Rmc)) {
+        const bool sameTime = TodMs(f.tod) == e.epochMs;
+        const bool gga = f.kind == NmeaLineFacts::Gga;
+        // One point per time: the same sentence again (same kind, time and place) adds nothing. One
+        // with another place is a fix of its own that the logger stamped with the same time.
+        if (sameTime && (gga ? e.ggaInEpoch : e.rmcInEpoch)) {
+            const NmeaValueSet& had = gga ? e.gga : e.rmc;
+            if (SameValue(had.lat, f.lat) && SameValue(had.lon, f.lon)) return bRepeat;
+        }
+        // Where GGA and RMC of a fix carry its time, the time says which fix a sentence belongs
+        // to: a missing sentence or one kind written less often does not merge or split fixes.
+        if (e.pairByTime) {
+            if (!sameTime) return bFix;
+            if (!(gga ? e.ggaInEpoch : e.rmcInEpoch)) return bNone;
+        }
     }
     if ((starts & NmeaLineFacts::StartsGga) && (e.GgaFirst || e.GgaOnly)) return bFix;
     if ((starts & NmeaLineFacts::StartsRmc) && (!e.GgaFirst || e.RmcOnly)) return bFix;
@@ -666,7 +682,10 @@ struct TextLines {
         const bool again = file.HasHeld();
         std::string_view line;
         if (!file.ReadLine(line)) return false;
-        if (!again) DescribeNmeaLine(rules, e.scratch, line, e.facts);
+        if (!again) {
+            DescribeNmeaLine(rules, e.scratch, line, e.facts);
+            e.facts.unended = file.LastLineUnended();
+        }
         f = &e.facts;
         return true;
     }
@@ -710,6 +729,10 @@ bool ReadEpoch(EngineContext& ctx, NmeaEpoch& e, Lines file, NmeaFix& fix) {
         if (!file.Take(line)) break;
         if (n > 0) {
             held = Boundary(e, *line);
+            if (held == bRepeat) {
+                held = bNone;
+                continue;
+            }
             if (held != bNone) {
                 file.Hold();
                 continue;

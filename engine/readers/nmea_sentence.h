@@ -108,6 +108,8 @@ struct NmeaLineFacts {
     // A GGA or RMC by its name, whatever its checksum says; starred: it carries a "*"; whole: it
     // has every field the reader takes, each ended by a comma (a line cut short has not).
     bool fixSentence = false, starred = false, whole = false;
+    // The file's last line, without a line end: set by whoever read the line, after describing it.
+    bool unended = false;
     bool todOk = false;
     NmeaDate date;  // RMC
     int32_t sats = 0;
