@@ -136,15 +136,9 @@ TEST(DialogKeysTest, RangeDialogReadsBackTheTextsItShows) {
         // Next pages to the last listed time and keeps it.
         d.ButtonFinalViewClick();
         d.ButtonPrevClick();
-        const QString first = d.EditEtime->text();
-        EXPECT_EQ(first.toStdString(), DateTimeToText(log.blocks[1].StartTime, log.o)) << fmt;
+        EXPECT_EQ(d.EditEtime->text().toStdString(), DateTimeToText(log.blocks[1].StartTime, log.o)) << fmt;
         d.ButtonNextClick();
         EXPECT_EQ(d.EditEtime->text().toStdString(), DateTimeToText(log.blocks[1].EndTime, log.o)) << fmt;
-        d.ButtonStartViewClick();
-        d.ButtonNextClick();
-        EXPECT_EQ(d.EditStime->text().toStdString(), DateTimeToText(log.blocks[1].EndTime, log.o)) << fmt;
-        d.ButtonPrevClick();
-        EXPECT_EQ(d.EditStime->text().toStdString(), DateTimeToText(log.blocks[1].StartTime, log.o)) << fmt;
         // OK with the shown texts keeps the whole block.
         d.ButtonOKClick();
         EXPECT_TRUE(warnings.empty()) << fmt;
