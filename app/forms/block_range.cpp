@@ -111,7 +111,7 @@ std::vector<DateStep> DateSteps(const std::string& fmt) {
 
 }  // namespace
 
-bool TryParseLocalDateTime(const std::string& text, const std::string& dateFormatText, double& out) {
+bool TryParseLocalDateTime(const std::string& text, const std::string& dateFormatText, double& out, int defaultYear) {
     try {
         const std::string t = Trim(text);
         // A dateless log shows the time of day alone; its digits are not date fields.
@@ -166,6 +166,7 @@ bool TryParseLocalDateTime(const std::string& text, const std::string& dateForma
                                                                : nullptr;
             if (target && target->empty()) *target = t.substr(from, i - from);
         }
+        if (y.empty() && defaultYear > 0) y = std::to_string(defaultYear);
         if (m.empty() || d.empty() || y.empty()) return false;
         const std::string rest = Trim(t.substr(std::min(i, t.size()), 15));
         out = StrToDateTime(m + "/" + d + "/" + y + " " + rest);
@@ -185,13 +186,25 @@ std::string DateTimeToText(double t, const TConversionOptions& o) {
     return FormatTimeMs(o.TimeFmt, t);
 }
 
+bool TryParseBlockTime(const std::string& text, const TrackBlock& b, const TConversionOptions& o, double& out) {
+    DateParts first, last;
+    const int year = DecodeDateTime(b.StartTime - o.TimeOffset, first) ? first.year : 0;
+    if (!TryParseLocalDateTime(text, o.OutDateFormatText, out, year)) return false;
+    // A block across New Year: a day before its start belongs to the year it ends in.
+    double later = 0;
+    if (out + o.TimeOffset < b.StartTime && DecodeDateTime(b.EndTime - o.TimeOffset, last) && last.year != year &&
+        TryParseLocalDateTime(text, o.OutDateFormatText, later, last.year))
+        out = later;
+    return true;
+}
+
 void ClampRangeEdits(std::string& startText, std::string& finalText, const TrackBlock& b, const TConversionOptions& o) {
     // A text that does not convert is caught by its own failure, not by a zero sum: with a time
     // offset the sum of a failed parse is not zero.
     double p = 0;
-    if (!TryParseLocalDateTime(startText, o.OutDateFormatText, p) || p + o.TimeOffset < b.StartTime)
+    if (!TryParseBlockTime(startText, b, o, p) || p + o.TimeOffset < b.StartTime)
         startText = DateTimeToText(b.StartTime - o.TimeOffset, o);
-    if (!TryParseLocalDateTime(finalText, o.OutDateFormatText, p) || p + o.TimeOffset > b.EndTime)
+    if (!TryParseBlockTime(finalText, b, o, p) || p + o.TimeOffset > b.EndTime)
         finalText = DateTimeToText(b.EndTime - o.TimeOffset, o);
 }
 
@@ -238,7 +251,9 @@ PointList FillPointList(const PointStream& ps, const TrackBlock& b, const TConve
                         const std::string& text) {
     PointList list;
     if (ps.Empty()) return list;
-    const int32_t c = FindRecordByTime(ps, b, ParseLocalDateTime(text, o.OutDateFormatText) + o.TimeOffset);
+    double local = 0;
+    if (!TryParseBlockTime(text, b, o, local)) local = 0;
+    const int32_t c = FindRecordByTime(ps, b, local + o.TimeOffset);
     const int32_t lo = std::max<int64_t>(static_cast<int64_t>(c) - 100, b.First);
     const int32_t hi = std::min<int64_t>(static_cast<int64_t>(c) + 100, b.Last);
     list.first = lo;
@@ -276,8 +291,12 @@ RangeOkResult ApplyRangeEdits(std::string& startText, std::string& finalText, Tr
                               const TConversionOptions& o) {
     try {
         ClampRangeEdits(startText, finalText, b, o);
-        const double start = ParseLocalDateTime(startText, o.OutDateFormatText) + o.TimeOffset;
-        const double end = ParseLocalDateTime(finalText, o.OutDateFormatText) + o.TimeOffset;
+        // What the clamp put back must itself read: a time taken as 0 would cut the block to nothing.
+        double start = 0, end = 0;
+        if (!TryParseBlockTime(startText, b, o, start) || !TryParseBlockTime(finalText, b, o, end))
+            return RangeOkResult::BadFormat;
+        start += o.TimeOffset;
+        end += o.TimeOffset;
         // Stored only when they make a range: a rejected pair must not outlive a later Cancel.
         if (!(start <= end)) return RangeOkResult::StartAfterEnd;
         b.RangeStart = start;

@@ -24,13 +24,19 @@ std::string FormatRangeDmsHemi(const std::string& hemi, int decimals, double val
 // A local date-time in dateFormatText ("yy/mm/dd", "dd.mm.yyyy", "mmmm dd yy"...) followed by the
 // time: every text the dialogs write, and typed forms of it (other separators, month names whole
 // or in three letters, in any case). A text holding only a time of day (as dateless logs show) reads as that
-// time. False when the text does not convert.
-bool TryParseLocalDateTime(const std::string& text, const std::string& dateFormatText, double& out);
+// time. A format without a year takes defaultYear (none when 0). False when the text does not
+// convert.
+bool TryParseLocalDateTime(const std::string& text, const std::string& dateFormatText, double& out,
+                           int defaultYear = 0);
 // As above; 0.0 when the text does not convert.
 double ParseLocalDateTime(const std::string& text, const std::string& dateFormatText);
 
 // A local time as the dialogs show it: date and time above 1.0, else the time of day alone.
 std::string DateTimeToText(double t, const TConversionOptions& o);
+
+// A local time typed or shown for block b. A date format without a year takes the block's year:
+// that of its start, or of its end where the start's year would put the time before the block.
+bool TryParseBlockTime(const std::string& text, const TrackBlock& b, const TConversionOptions& o, double& out);
 
 // Puts the range edits back into the block: a start text that does not convert or lies before
 // the block's start becomes the start; likewise the final text against the block's end.
@@ -72,7 +78,8 @@ std::string SpeedColumnTitle(const TConversionOptions& o);
 
 enum class RangeOkResult { Accepted, StartAfterEnd, BadFormat };
 // OK of the range dialog: clamps the edits, then stores the chosen times and their records in the
-// block. A start later than the end stores nothing.
+// block. A start later than the end stores nothing; so does a text that still does not convert
+// (the block's own time in a format that cannot be read back).
 RangeOkResult ApplyRangeEdits(std::string& startText, std::string& finalText, TrackBlock& b, const PointStream& ps,
                               const TConversionOptions& o);
 

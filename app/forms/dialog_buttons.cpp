@@ -1,5 +1,12 @@
 #include "forms/dialog_buttons.h"
 
+#include <QEvent>
+#include <QKeyEvent>
+#include <QRadioButton>
+
+#include <map>
+#include <vector>
+
 namespace ts {
 
 QHBoxLayout* MakeOkCancelRow(QDialog* dialog, QPushButton*& ok, QPushButton*& cancel, bool cancelTakesEnter) {
@@ -15,5 +22,75 @@ QHBoxLayout* MakeOkCancelRow(QDialog* dialog, QPushButton*& ok, QPushButton*& ca
     buttons->addWidget(cancel);
     return buttons;
 }
+
+namespace {
+
+class DialogKeys : public QObject {
+public:
+    explicit DialogKeys(QDialog* dialog) : QObject(dialog), dialog_(dialog) {
+        dialog->installEventFilter(this);
+        for (QWidget* w : dialog->findChildren<QWidget*>()) {
+            w->installEventFilter(this);
+            auto* r = qobject_cast<QRadioButton*>(w);
+            if (r && r->autoExclusive()) {
+                groups_[r->parentWidget()].push_back(r);
+                connect(r, &QRadioButton::toggled, this, [this, r] { TabStops(groups_[r->parentWidget()]); });
+            }
+        }
+        TabStops();
+    }
+
+protected:
+    bool eventFilter(QObject* obj, QEvent* e) override {
+        // Settings set radio buttons with their signals blocked: the stops are laid again at each showing.
+        if (obj == dialog_ && e->type() == QEvent::Show) TabStops();
+        if (e->type() != QEvent::KeyPress || !obj->isWidgetType()) return false;
+        auto* k = static_cast<QKeyEvent*>(e);
+        const Qt::KeyboardModifiers mods = k->modifiers() & ~Qt::KeypadModifier;
+        auto* button = qobject_cast<QPushButton*>(obj);
+        if (button && (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && mods == Qt::NoModifier) {
+            if (button->isEnabled()) button->click();
+            return true;
+        }
+        if ((k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab) && (mods & Qt::ControlModifier)) {
+            // Moved here rather than passed on: a list that takes Tab for its cells would keep it.
+            const bool forward = k->key() == Qt::Key_Tab && !(mods & Qt::ShiftModifier);
+            if (QWidget* next = NextStop(static_cast<QWidget*>(obj), forward))
+                next->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    // The next (or previous) control in the dialog's Tab chain that Tab stops at.
+    QWidget* NextStop(QWidget* from, bool forward) const {
+        QWidget* w = from;
+        for (int guard = 0; guard < 10000; ++guard) {
+            w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
+            if (!w || w == from) return nullptr;
+            if (w->window() == dialog_ && (w->focusPolicy() & Qt::TabFocus) && w->isVisible() && w->isEnabled() &&
+                !w->focusProxy())
+                return w;
+        }
+        return nullptr;
+    }
+
+    void TabStops() {
+        for (auto& [parent, group] : groups_) TabStops(group);
+    }
+    static void TabStops(const std::vector<QRadioButton*>& group) {
+        bool any = false;
+        for (const QRadioButton* r : group) any = any || r->isChecked();
+        for (QRadioButton* r : group) r->setFocusPolicy(!any || r->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    }
+
+    QDialog* dialog_;
+    std::map<QWidget*, std::vector<QRadioButton*>> groups_;
+};
+
+}  // namespace
+
+void InstallDialogKeys(QDialog* dialog) { new DialogKeys(dialog); }
 
 }  // namespace ts

@@ -10,4 +10,15 @@ namespace ts {
 // Enter only while it has the focus, and only where cancelTakesEnter is set.
 QHBoxLayout* MakeOkCancelRow(QDialog* dialog, QPushButton*& ok, QPushButton*& cancel, bool cancelTakesEnter = false);
 
+// A dialog whose title bar offers close (which cancels) but neither minimise nor maximise.
+inline constexpr Qt::WindowFlags kCloseOnlyDialog =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+
+// The keyboard of a dialog, for its controls as they are when called: Enter presses the push
+// button that has the focus (as Space does), whether or not any button is the default; Ctrl+Tab
+// and Ctrl+Shift+Tab move the focus as Tab and Shift+Tab do, so no control keeps them; Tab stops
+// only at the checked button of a radio group (every button of a group with none checked), the
+// arrow keys moving within it.
+void InstallDialogKeys(QDialog* dialog);
+
 }  // namespace ts

@@ -308,6 +308,7 @@ TForm3D::TForm3D(TFormMain& main, Settings& settings) : QDialog(&main), main_(ma
     }
     ApplyToggles();
     adjustSize();
+    InstallDialogKeys(this);
 }
 
 void TForm3D::ApplyToggles() {

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 
 #include "core/text_format.h"
+#include "forms/dialog_buttons.h"
 #include "forms/form_icon.h"
 #include "forms/form_main.h"
 #include "pictures/icon_preview.h"
@@ -127,6 +128,7 @@ TFormExtIcon::TFormExtIcon(TFormMain& main) : QDialog(&main), main_(main) {
     setMaximumWidth(QWIDGETSIZE_MAX);
     resize(kDesignWidth, height());
     FormResize();
+    InstallDialogKeys(this);
 }
 
 void TFormExtIcon::FormResize() {

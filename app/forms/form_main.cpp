@@ -947,6 +947,8 @@ void TFormMain::FirstActivate() {
     front_->FirstActivation = false;
     front_->ParseCommandLine(args_);
     setAcceptDrops(true);
+    // A file dropped on the input box is dropped on the window (converted), not typed into it.
+    EditFn->setAcceptDrops(false);
     if (!CheckBoxGeoid->isChecked()) front_->settings.opt.GeoidModel = 0;
     if (front_->QuietMode) {
         exitStatus_ = front_->QuietExitStatus();

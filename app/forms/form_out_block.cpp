@@ -10,11 +10,11 @@
 
 #include "core/date_time.h"
 #include "forms/block_range.h"
+#include "forms/dialog_buttons.h"
 
 namespace ts {
 
-TFormOutBlock::TFormOutBlock(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+TFormOutBlock::TFormOutBlock(QWidget* parent) : QDialog(parent, kCloseOnlyDialog) {
     setObjectName("FormOutBlock");
     setWindowTitle("Block Selector");
     auto* top = new QVBoxLayout(this);
@@ -29,6 +29,7 @@ TFormOutBlock::TFormOutBlock(QWidget* parent)
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setShowGrid(true);
+    ListView1->setTabKeyNavigation(false);  // Tab leaves the list for the buttons
     top->addWidget(ListView1);
     auto* buttons = new QHBoxLayout;
     ButtonReset = new QPushButton("Reset", this);
@@ -52,6 +53,7 @@ TFormOutBlock::TFormOutBlock(QWidget* parent)
     connect(ButtonUnselect, &QPushButton::clicked, this, &TFormOutBlock::ButtonUnselectClick);
     connect(ButtonCan, &QPushButton::clicked, this, &TFormOutBlock::ButtonCanClick);
     FitColumns(BlockTable());
+    InstallDialogKeys(this);
 }
 
 // Every column as wide as the widest text it can show in the dialog's font, and never narrower
@@ -178,7 +180,7 @@ void TFormOutBlock::ButtonCanClick() {
     done(QDialog::Rejected);
 }
 
-// Esc and a close request leave the dialog open: it closes through its buttons only.
-void TFormOutBlock::reject() {}
+// Esc and the title bar's close button cancel, as the Cancel button does.
+void TFormOutBlock::reject() { ButtonCanClick(); }
 
 }  // namespace ts

@@ -33,7 +33,7 @@ public:
     void ButtonResetClick();
     void ButtonUnselectClick();
     void ButtonCanClick();
-    // The dialog closes only through its buttons: Esc does nothing.
+    // Esc and a close request act as Cancel.
     void reject() override;
 
     bool RowTicked(int row) const;

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "forms/block_range.h"
+#include "forms/dialog_buttons.h"
 
 namespace ts {
 
@@ -17,8 +18,7 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 }  // namespace
 
-TFormOutputRange::TFormOutputRange(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+TFormOutputRange::TFormOutputRange(QWidget* parent) : QDialog(parent, kCloseOnlyDialog) {
     setObjectName("FormOutputRange");
     setWindowTitle("Output range");
     auto* top = new QVBoxLayout(this);
@@ -72,6 +72,7 @@ TFormOutputRange::TFormOutputRange(QWidget* parent)
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setShowGrid(true);
+    ListView1->setTabKeyNavigation(false);  // Tab leaves the list for the buttons
     ListView1->setMinimumSize(total + 24, 300);
     top->addWidget(ListView1);
     auto* buttons = new QHBoxLayout;
@@ -103,6 +104,7 @@ TFormOutputRange::TFormOutputRange(QWidget* parent)
     connect(ButtonOK, &QPushButton::clicked, this, &TFormOutputRange::ButtonOKClick);
     connect(ButtonCan, &QPushButton::clicked, this, &TFormOutputRange::ButtonCanClick);
     setFixedSize(sizeHint());
+    InstallDialogKeys(this);
 }
 
 void TFormOutputRange::Setup(BlockTable& blocks, const PointStream& points, const TConversionOptions& o,

@@ -1,5 +1,6 @@
 #include "core/options.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -30,11 +31,19 @@ std::string BuildExtensionList(const TConversionOptions& o) {
 }
 
 std::string NormalizeDateFormat(const std::string& text, char& sep) {
-    const std::string s = LowerCase(Trim(text));
+    const std::string typed = Trim(text);
+    const std::string s = LowerCase(typed);
     std::string out;
     bool yearWritten = false;
-    for (char c : s) {
-        if (c == 'd' || c == 'm') {
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '"' || c == '\'') {
+            // Quoted text is shown as typed, so its letters are no fields and nothing in it
+            // separates dates; an unclosed quote runs to the end, as the formatter reads it.
+            const size_t close = std::min(s.find(c, i + 1), s.size());
+            out.append(typed, i, close - i + 1);
+            i = close;
+        } else if (c == 'd' || c == 'm') {
             out += c;
         } else if (c == 'y') {
             if (!yearWritten) out += "yyyy";

@@ -250,3 +250,51 @@ TEST(BlockRange, DatelessLogKeepsItsWholeRange) {
     EXPECT_EQ(tr.B().RangeLast, 29);
     EXPECT_NEAR(tr.B().RangeStart, 0.25, kOneMs);
 }
+
+TEST(BlockRange, ShownTextsOfEveryFormatReadBackThroughOk) {
+    // No year in the format: the block's year. Quoted text, with a "y" in it, is no field.
+    Track tr(100);
+    for (const char* fmt : {"dd mmmm", "yyyy\"y\"mm\"m\"dd\"d\"", "\"Day\" dd \"of\" mmmm yyyy", "'yr' yy.mm.dd"}) {
+        TConversionOptions o = Opts(-9.0 / 24);
+        o.OutDateFormatText = fmt;
+        DeriveOptions(o);
+        TrackBlock b = tr.B();
+        std::string s = DateTimeToText(b.RangeStart - o.TimeOffset, o);
+        std::string f = DateTimeToText(b.RangeEnd - o.TimeOffset, o);
+        const std::string shown = s;
+        // OK at once keeps the whole block.
+        ASSERT_EQ(ApplyRangeEdits(s, f, b, tr.ps, o), RangeOkResult::Accepted) << fmt << ": " << shown;
+        EXPECT_EQ(s, shown);
+        EXPECT_EQ(b.RangeFirst, 0) << fmt;
+        EXPECT_EQ(b.RangeLast, 99) << fmt;
+        // A time inside is kept.
+        s = DateTimeToText(tr.ps.At(40).Time - o.TimeOffset, o);
+        ASSERT_EQ(ApplyRangeEdits(s, f, b, tr.ps, o), RangeOkResult::Accepted) << fmt;
+        EXPECT_EQ(b.RangeFirst, 40) << fmt << ": " << s;
+    }
+    TConversionOptions o = Opts();
+    o.OutDateFormatText = "\"Day\" dd \"of\" mmmm yyyy";
+    DeriveOptions(o);
+    EXPECT_EQ(DateTimeToText(kDay + 0.5, o), "Day 16 of March 2024 12:00:00");
+
+    // A block across New Year: a day of January reads in the year the block ends in.
+    const double eve = EncodeDate(2023, 12, 31) + 23.0 / 24;
+    Track ny(7200, eve);
+    o.OutDateFormatText = "dd mmmm";
+    DeriveOptions(o);
+    double v = 0;
+    ASSERT_TRUE(TryParseBlockTime("01 January 00:30:00", ny.B(), o, v));
+    EXPECT_DOUBLE_EQ(v, EncodeDate(2024, 1, 1) + 0.5 / 24);
+    ASSERT_TRUE(TryParseBlockTime("31 December 23:30:00", ny.B(), o, v));
+    EXPECT_DOUBLE_EQ(v, eve + 0.5 / 24);
+
+    // A format whose texts cannot be read back (no day) is refused, and the block keeps its range.
+    o.OutDateFormatText = "mmmm yy";
+    DeriveOptions(o);
+    TrackBlock b = tr.B();
+    b.RangeFirst = 5;
+    std::string s = DateTimeToText(b.StartTime, o), f = DateTimeToText(b.EndTime, o);
+    EXPECT_EQ(ApplyRangeEdits(s, f, b, tr.ps, o), RangeOkResult::BadFormat);
+    EXPECT_EQ(b.RangeFirst, 5);
+    EXPECT_EQ(b.RangeStart, tr.B().RangeStart);
+}

@@ -9,6 +9,8 @@
 #include <QHeaderView>
 #include <QTimer>
 
+#include <functional>
+
 #include "core/date_time.h"
 #include "forms/block_range.h"
 #include "output/output_stage.h"
@@ -100,18 +102,19 @@ TEST(OutputDialogsTest, BlockSelectorRowsClicksAndButtons) {
     d.ButtonOKClick();
     EXPECT_FALSE(AnyBlockSelected(log.blocks));
 
-    // Esc does not close it: only its buttons do.
-    d.Setup(log.blocks, log.o, cur);
-    d.show();
-    ExpectNoOverlaps(&d);
-    SendKey(d.ListView1, Qt::Key_Escape);
-    d.close();
-    EXPECT_TRUE(d.isVisible());
-    EXPECT_FALSE(d.Cancelled());
-    d.ButtonCanClick();
-    EXPECT_TRUE(d.Cancelled());
-    EXPECT_FALSE(d.isVisible());
-    EXPECT_EQ(d.ListView1->rowCount(), 0);
+    // Esc, a close request and the Cancel button each cancel.
+    const std::function<void()> cancels[] = {[&] { SendKey(d.ListView1, Qt::Key_Escape); }, [&] { d.close(); },
+                                             [&] { d.ButtonCanClick(); }};
+    for (const auto& cancel : cancels) {
+        d.Setup(log.blocks, log.o, cur);
+        d.show();
+        ExpectNoOverlaps(&d);
+        EXPECT_FALSE(d.Cancelled());
+        cancel();
+        EXPECT_TRUE(d.Cancelled());
+        EXPECT_FALSE(d.isVisible());
+        EXPECT_EQ(d.ListView1->rowCount(), 0);
+    }
 }
 
 TEST(OutputDialogsTest, RangeDialogListEditsAndOk) {

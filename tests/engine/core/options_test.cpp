@@ -45,3 +45,22 @@ TEST(Options, UserDateOrderFromTheShortDateFormat) {
         {"dd MMM", ' ', "mm dd yy"}};  // two elements only: the en-US order
     for (const auto& [format, sep, pattern] : cases) EXPECT_EQ(UserDateOrderPattern(format, sep), pattern) << format;
 }
+
+TEST(Options, DateFormatNormalisedOutsideQuotes) {
+    const std::tuple<const char*, const char*, char> cases[] = {
+        {"YY-MM-DD", "yyyy-mm-dd", '-'},
+        {"d.m.y", "d.m.yyyy", '.'},
+        {"yyyyyy/mm", "yyyy/mm", '/'},
+        // Quoted text stays as typed: its "y" writes no year, its blanks and dots separate nothing.
+        {"yyyy\"y\"mm\"m\"dd\"d\"", "yyyy\"y\"mm\"m\"dd\"d\"", '#'},
+        {"\"Day\" dd \"of\" mmmm YYYY", "\"Day\" dd \"of\" mmmm yyyy", ' '},
+        {"dd.mm 'Yr. y'", "dd.mm 'Yr. y'", ' '},
+        // An unclosed quote runs to the end.
+        {"yy/mm/dd \"x-y", "yyyy/mm/dd \"x-y", ' '},
+    };
+    for (const auto& [text, fmt, sep] : cases) {
+        char s = '#';
+        EXPECT_EQ(NormalizeDateFormat(text, s), fmt) << text;
+        EXPECT_EQ(s, sep) << text;
+    }
+}

@@ -1,0 +1,216 @@
+// The keyboard in the dialogs: every control reached with Tab, Enter on a focused button presses
+// it, Tab enters a radio group at its checked button; and the range dialog reading back the
+// texts it shows in the formats that hold names, quotes or no year.
+#include <gtest/gtest.h>
+
+#include "qt_test_app.h"
+
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include <set>
+
+#include "core/date_time.h"
+#include "forms/block_range.h"
+#include "forms/form_3d.h"
+#include "forms/form_ext_icon.h"
+
+using namespace ts;
+
+namespace {
+
+// Two blocks of 100 points one second apart, an hour apart, in the date format given.
+struct Log {
+    PointStream ps;
+    BlockTable blocks;
+    TConversionOptions o;
+    explicit Log(const std::string& dateFormat = "yyyy/mm/dd") {
+        TestApp();
+        o.OutDateFormatText = dateFormat;
+        o.SpeedUnit = "km/h";
+        DeriveOptions(o);
+        o.TimeFmt = "hh:nn:ss";
+        for (int k = 0; k < 2; ++k) {
+            const double start = EncodeDate(2024, 3, 16) + (9 + k) / 24.0;
+            TrackBlock& b = blocks.Open(ps.Count(), start);
+            for (int i = 0; i < 100; ++i) {
+                TLogData p;
+                p.Time = start + i * kOneSecond;
+                ps.Append(p);
+            }
+            b.Last = ps.Count() - 1;
+            b.EndTime = ps.At(b.Last).Time;
+            b.Output = true;
+        }
+        ResetBlockRanges(blocks);
+    }
+};
+
+void Key(QWidget* w, int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QKeyEvent press(QEvent::KeyPress, key, mods);
+    QCoreApplication::sendEvent(w, &press);
+}
+
+// Presses key (Tab by default) on the dialog's focused control; the control then focused.
+QWidget* Press(QWidget& d, int key = Qt::Key_Tab, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    Key(d.focusWidget(), key, mods);
+    return d.focusWidget();
+}
+
+// Every control Tab reaches from the focused one, once round.
+std::set<QWidget*> TabWalk(QWidget& d) {
+    std::set<QWidget*> seen{d.focusWidget()};
+    for (int i = 0; i < 100; ++i)
+        if (!seen.insert(Press(d)).second) break;
+    return seen;
+}
+
+void ExpectEveryControlReached(QWidget& d, const std::set<QWidget*>& reached) {
+    for (QWidget* w : d.findChildren<QWidget*>()) {
+        if ((qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QTableWidget*>(w)) &&
+            w->isVisibleTo(&d) && w->isEnabled()) {
+            EXPECT_TRUE(reached.count(w)) << w->objectName().toStdString() << " of " << d.objectName().toStdString();
+        }
+    }
+}
+
+}  // namespace
+
+TEST(DialogKeysTest, BlockSelectorListLetsTheFocusGoAndEnterPressesTheButton) {
+    Log log;
+    TFormOutBlock d;
+    int32_t cur = 0;
+    d.Setup(log.blocks, log.o, cur);
+    d.show();
+    d.ListView1->setFocus();
+    ExpectEveryControlReached(d, TabWalk(d));
+    for (Qt::KeyboardModifiers mods :
+         {Qt::KeyboardModifiers(Qt::ShiftModifier), Qt::KeyboardModifiers(Qt::ControlModifier),
+          Qt::ControlModifier | Qt::ShiftModifier}) {
+        d.ListView1->setFocus();
+        EXPECT_NE(Press(d, Qt::Key_Tab, mods), d.ListView1) << mods;
+    }
+    d.ListView1->setFocus();
+    EXPECT_NE(Press(d, Qt::Key_Backtab, Qt::ShiftModifier), d.ListView1);
+    // Enter on the focused button presses it, whichever it is.
+    d.ButtonUnselect->setFocus();
+    Key(d.ButtonUnselect, Qt::Key_Return);
+    EXPECT_FALSE(d.RowTicked(0) || d.RowTicked(1));
+    d.ButtonCan->setFocus();
+    Key(d.ButtonCan, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_TRUE(d.Cancelled());
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_TRUE(log.blocks[0].Output);
+}
+
+TEST(DialogKeysTest, RangeDialogTabsOutOfItsListAndEnterPressesOk) {
+    Log log;
+    TFormOutputRange d;
+    d.Setup(log.blocks, log.ps, log.o, 0, {});
+    d.show();
+    ASSERT_EQ(d.focusWidget(), d.ListView1);  // the list takes the focus at each fill
+    ExpectEveryControlReached(d, TabWalk(d));
+    d.ListView1->setFocus();
+    EXPECT_NE(Press(d, Qt::Key_Tab, Qt::ControlModifier), d.ListView1);
+    // Enter in an edit views its time; on a button it presses that button.
+    d.EditEtime->setFocus();
+    Key(d.EditEtime, Qt::Key_Return);
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(d.LabelView->text(), "Select Final time");
+    d.ListView1Click(50);
+    d.ButtonOK->setFocus();
+    Key(d.ButtonOK, Qt::Key_Return);
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(log.blocks[0].RangeLast, 50);
+}
+
+TEST(DialogKeysTest, RangeDialogReadsBackTheTextsItShows) {
+    for (const char* fmt : {"dd mmmm", "yyyy\"y\"mm\"m\"dd\"d\"", "\"Day\" dd \"of\" mmmm yyyy"}) {
+        Log log(fmt);
+        TFormOutputRange d;
+        std::vector<std::string> warnings;
+        d.Warn = [&](const std::string& m) { warnings.push_back(m); };
+        d.Setup(log.blocks, log.ps, log.o, 1, {});
+        d.show();
+        // Next pages to the last listed time and keeps it.
+        d.ButtonFinalViewClick();
+        d.ButtonPrevClick();
+        EXPECT_EQ(d.EditEtime->text().toStdString(), DateTimeToText(log.blocks[1].StartTime, log.o)) << fmt;
+        d.ButtonNextClick();
+        EXPECT_EQ(d.EditEtime->text().toStdString(), DateTimeToText(log.blocks[1].EndTime, log.o)) << fmt;
+        // OK with the shown texts keeps the whole block.
+        d.ButtonOKClick();
+        EXPECT_TRUE(warnings.empty()) << fmt;
+        EXPECT_FALSE(d.isVisible()) << fmt;
+        EXPECT_EQ(log.blocks[1].RangeFirst, log.blocks[1].First) << fmt;
+        EXPECT_EQ(log.blocks[1].RangeLast, log.blocks[1].Last) << fmt;
+    }
+    // Texts that cannot be read back: said so, and the dialog stays with the block unchanged.
+    Log log("mmmm yy");
+    TFormOutputRange d;
+    std::vector<std::string> warnings;
+    d.Warn = [&](const std::string& m) { warnings.push_back(m); };
+    d.Setup(log.blocks, log.ps, log.o, 0, {});
+    d.show();
+    d.ButtonOKClick();
+    EXPECT_EQ(warnings, std::vector<std::string>{"Illegal date-time format."});
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(log.blocks[0].RangeLast, log.blocks[0].Last);
+    EXPECT_EQ(log.blocks[0].RangeEnd, log.blocks[0].EndTime);
+}
+
+using DialogKeysWindowTest = MainWindowTest;
+
+TEST_F(DialogKeysWindowTest, ExtIconEnterPressesTheFocusedButton) {
+    Start();
+    TFormExtIcon& d = *form->FormExtIcon;
+    d.show();
+    d.ButtonOK->setFocus();
+    Key(d.ButtonOK, Qt::Key_Return);
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    // Enter in an edit still reloads its preview and leaves the dialog open.
+    d.show();
+    d.Edits[0]->setFocus();
+    Key(d.Edits[0], Qt::Key_Return);
+    EXPECT_TRUE(d.isVisible());
+    d.ButtonCan->setFocus();
+    Key(d.ButtonCan, Qt::Key_Return);
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_EQ(d.result(), QDialog::Rejected);
+}
+
+TEST_F(DialogKeysWindowTest, TabEntersARadioGroupAtItsCheckedButton) {
+    Start();
+    TForm3D& d = *form->Form3D();
+    d.RadioButtonAbs->setChecked(true);
+    d.show();
+    QCoreApplication::processEvents();
+    // Into the group: at the checked button; on from it: out of the group; back: at it again.
+    d.CheckBoxPExtrude->setFocus();
+    EXPECT_EQ(Press(d), d.RadioButtonAbs);
+    QWidget* after = Press(d);
+    EXPECT_FALSE(after == d.RadioButtonClamp || after == d.RadioButtonRelative || after == d.RadioButtonAbs);
+    EXPECT_EQ(Press(d, Qt::Key_Backtab, Qt::ShiftModifier), d.RadioButtonAbs);
+    // Another choice moves the stop with it.
+    d.RadioButtonClamp->setChecked(true);
+    d.CheckBoxPExtrude->setFocus();
+    EXPECT_EQ(Press(d), d.RadioButtonClamp);
+    // A group the settings left without a checked button keeps every button reachable.
+    d.hide();
+    d.CheckBoxAutoPos->setChecked(true);
+    for (QRadioButton* r : {d.RadioButtonStart, d.RadioButtonHalf, d.RadioButtonFinal}) {
+        r->setAutoExclusive(false);
+        r->setChecked(false);
+        r->setAutoExclusive(true);
+    }
+    d.show();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(d.RadioButtonStart->isVisible());
+    d.CheckBoxAutoPos->setFocus();
+    const std::set<QWidget*> reached = TabWalk(d);
+    EXPECT_TRUE(reached.count(d.RadioButtonStart) && reached.count(d.RadioButtonHalf) &&
+                reached.count(d.RadioButtonFinal));
+    d.close();
+}
