@@ -176,6 +176,7 @@ bool FrontEnd::LoadSettingsFile() {
     }
     const bool ok = LoadSettings(settings, ini);
     view_.ShowSettings(settings);
+    for (const std::string& note : settings.loadNotes) view_.ReportLine(note);
     return ok;
 }
 
