@@ -132,4 +132,10 @@ TEST_F(MainWindowTest, AStoredNumberReplacedAtLoadIsReported) {
     EXPECT_EQ(ReportCount("[Line] Width=2.5.1 (3 used)"), 1);
     EXPECT_EQ(ReportCount("[Line] Alpha=300 (200 used)"), 1);
     EXPECT_EQ(ReportCount("[Option] OverSpeed3=fast (100 used)"), 1);
+    // The report of the next conversion, which clears the window first, tells it too; later ones not.
+    for (int run = 0; run < 2; ++run) {
+        form->SetInputText(dir + "none.nmea");
+        form->ButtonExecClick();
+        EXPECT_EQ(ReportCount("Not a number in range : "), run == 0 ? 3 : 0);
+    }
 }
