@@ -73,6 +73,13 @@ void SetBox(QCheckBox* b, bool on) {
 double ParseAngle(const std::string& text) {
     std::string s = UpperCase(Trim(text));
     if (s.empty()) return 0.0;
+    // A lone comma between digits, with no ".", is a decimal mark ("8,5" is 8.5 degrees), as in
+    // every numeric edit; commas between the numbers of degrees, minutes and seconds stay separators.
+    const size_t comma = s.find(',');
+    if (comma != std::string::npos && comma > 0 && s.find(',', comma + 1) == std::string::npos &&
+        s.find('.') == std::string::npos && std::isdigit(static_cast<unsigned char>(s[comma - 1])) &&
+        comma + 1 < s.size() && std::isdigit(static_cast<unsigned char>(s[comma + 1])))
+        s[comma] = '.';
     s += ' ';
     double nums[3] = {0, 0, 0};
     int ended = 0;  // numbers ended so far
@@ -109,6 +116,7 @@ double ParseAngle(const std::string& text) {
 }
 
 bool Normalize3DFields(TConversionOptions& o, std::string& badText) {
+    for (std::string* f : {&o.Range, &o.Tilt, &o.Heading, &o.ViewAlt, &o.Multi, &o.Offset3D}) *f = DecimalPointText(*f);
     for (std::string* f : {&o.Range, &o.Tilt, &o.Heading}) {
         double v = 0;
         if (!TryStrToFloat(*f, v)) {

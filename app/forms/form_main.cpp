@@ -16,6 +16,8 @@
 #include <QPointer>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -54,11 +56,44 @@ QCheckBox* Box(const QString& text, const char* name, QWidget* parent) {
     return b;
 }
 
-QLineEdit* Edit(const char* name, int width, QWidget* parent) {
+// The width a line edit needs to show text whole with the caret after it, in its own font and
+// style: what the edit keeps beside its text (margins, the caret, the frame) added to the text's.
+int EditWidthFor(const QLineEdit& e, const QString& text) {
+    const QFontMetrics fm(e.font());
+    const QMargins tm = e.textMargins(), cm = e.contentsMargins();
+    constexpr int kTextMargin = 2, kCaret = 1;  // the edit's own margin on each side of the text
+    const int w =
+        fm.horizontalAdvance(text) + 2 * kTextMargin + kCaret + tm.left() + tm.right() + cm.left() + cm.right();
+    QStyleOptionFrame opt;
+    opt.initFrom(&e);
+    opt.lineWidth = e.hasFrame() ? e.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &opt, &e) : 0;
+    opt.midLineWidth = 0;
+    opt.state |= QStyle::State_Sunken;
+    return e.style()->sizeFromContents(QStyle::CT_LineEdit, &opt, QSize(w, fm.height()), &e).width();
+}
+
+// The texts a fixed-width edit must show whole, kept on the edit; its width is fitted to them in
+// the font in use, never narrower than the form's design.
+constexpr const char* kFitTexts = "fitTexts";
+constexpr const char* kDesignWidth = "designWidth";
+
+QLineEdit* Edit(const char* name, int width, QWidget* parent, const QStringList& holds) {
     auto* e = new QLineEdit(parent);
     e->setObjectName(name);
+    e->setProperty(kFitTexts, holds);
+    e->setProperty(kDesignWidth, width);
     e->setFixedWidth(width);
     return e;
+}
+
+void FitEditWidths(const QWidget& form) {
+    for (QLineEdit* e : form.findChildren<QLineEdit*>()) {
+        const QVariant texts = e->property(kFitTexts);
+        if (!texts.isValid()) continue;
+        int w = e->property(kDesignWidth).toInt();
+        for (const QString& t : texts.toStringList()) w = std::max(w, EditWidthFor(*e, t));
+        if (e->width() != w || e->minimumWidth() != w) e->setFixedWidth(w);
+    }
 }
 
 void SetChecked(QCheckBox* b, bool v) {
@@ -226,6 +261,7 @@ TFormMain::TFormMain(ProgramPaths paths, std::vector<std::string> args, bool hea
     setWindowTitle(kProgramCaption);
     report_ = std::make_unique<TFormReport>();
     BuildControls();
+    FitEditWidths(*this);
     FixLaidOutSize();
     front_ = std::make_unique<FrontEnd>(*this, std::move(paths));
     Settings& s = front_->settings;
@@ -291,7 +327,7 @@ void TFormMain::BuildControls() {
     GroupBoxTimeoffs = new QGroupBox(" LocalTime - UTC ", this);
     GroupBoxTimeoffs->setObjectName("GroupBoxTimeoffs");
     auto* tzLay = new QHBoxLayout(GroupBoxTimeoffs);
-    MaskEditTimeDiff = Edit("MaskEditTimeDiff", 80, GroupBoxTimeoffs);
+    MaskEditTimeDiff = Edit("MaskEditTimeDiff", 80, GroupBoxTimeoffs, {"+00:00:00"});
     // A sign or blank, then hours, minutes and seconds; blanks stand for what is not typed.
     MaskEditTimeDiff->setInputMask("#99:99:99; ");
     CheckBoxTzAuto = Box("Auto", "CheckBoxTzAuto", GroupBoxTimeoffs);
@@ -303,9 +339,9 @@ void TFormMain::BuildControls() {
     GroupBoxDateFmt = new QGroupBox(" Datetime format ", this);
     GroupBoxDateFmt->setObjectName("GroupBoxDateFmt");
     auto* dfLay = new QGridLayout(GroupBoxDateFmt);
-    EditDF = Edit("EditDF", 110, GroupBoxDateFmt);
+    EditDF = Edit("EditDF", 110, GroupBoxDateFmt, {"yyyy/mm/dd", "dd mmm yyyy"});
     CheckBoxDfAuto = Box("Auto", "CheckBoxDfAuto", GroupBoxDateFmt);
-    EditTF = Edit("EditTF", 110, GroupBoxDateFmt);
+    EditTF = Edit("EditTF", 110, GroupBoxDateFmt, {"hh:mm:ss.zzz", "h:mm:ss ampm"});
     CheckBoxTfAuto = Box("Auto", "CheckBoxTfAuto", GroupBoxDateFmt);
     dfLay->addWidget(EditDF, 0, 0);
     dfLay->addWidget(CheckBoxDfAuto, 0, 1);
@@ -317,7 +353,7 @@ void TFormMain::BuildControls() {
     GroupBoxNMEAopt->setObjectName("GroupBoxNMEAopt");
     auto* opLay = new QGridLayout(GroupBoxNMEAopt);
     auto* labelST = new QLabel("Split interval time for NMEA,RBT", GroupBoxNMEAopt);
-    EditST = Edit("EditST", 50, GroupBoxNMEAopt);
+    EditST = Edit("EditST", 50, GroupBoxNMEAopt, {"0000", "0.25"});
     EditST->setToolTip("No effect in WBT-100,200");
     auto* labelMin = new QLabel("min", GroupBoxNMEAopt);
     CheckBoxFixDt = Box("Use Fix only", "CheckBoxFixDt", GroupBoxNMEAopt);
@@ -356,7 +392,7 @@ void TFormMain::BuildControls() {
     GroupBoxGroundLevel = new QGroupBox(" Ground level ", this);
     GroupBoxGroundLevel->setObjectName("GroupBoxGroundLevel");
     auto* glLay = new QHBoxLayout(GroupBoxGroundLevel);
-    EditGroundLevel = Edit("EditGroundLevel", 60, GroupBoxGroundLevel);
+    EditGroundLevel = Edit("EditGroundLevel", 60, GroupBoxGroundLevel, {"-0000.00"});
     LabelGroundLevelUnit = new QLabel("m", GroupBoxGroundLevel);
     LabelGroundLevelUnit->setObjectName("LabelGroundLevelUnit");
     CheckBoxGroundLevel = Box("Apply", "CheckBoxGroundLevel", GroupBoxGroundLevel);
@@ -386,11 +422,11 @@ void TFormMain::BuildControls() {
     PanelColor->setAutoFillBackground(true);
     LabelAlpha = new QLabel("Alpha", GroupBoxTrack);
     LabelAlpha->setObjectName("LabelAlpha");
-    EditAlpha = Edit("EditAlpha", 40, GroupBoxTrack);
+    EditAlpha = Edit("EditAlpha", 40, GroupBoxTrack, {"000"});
     EditAlpha->setToolTip("Opacity values (0 -255)");
     LabelLineW = new QLabel("Width", GroupBoxTrack);
     LabelLineW->setObjectName("LabelLineW");
-    EditLineW = Edit("EditLineW", 30, GroupBoxTrack);
+    EditLineW = Edit("EditLineW", 30, GroupBoxTrack, {"0.0"});
     EditLineW->setToolTip("Recommended range of 0 - 4 pixels");
     auto* lineRow = new QHBoxLayout;
     for (QWidget* w :
@@ -415,9 +451,9 @@ void TFormMain::BuildControls() {
                                               "ImageIrest", "ImageVoice", "ImageStart", "ImageEnd"};
     static const char* const boxNames[8] = {"CheckBoxSp1",   "CheckBoxSp2",   "CheckBoxSp3",   "CheckBoxSp4",
                                             "CheckBoxIrest", "CheckBoxVoice", "CheckBoxStart", "CheckBoxEnd"};
-    EditSp2 = Edit("EditSp2", 50, GroupBoxTrack);
-    EditSp3 = Edit("EditSp3", 50, GroupBoxTrack);
-    EditSp4 = Edit("EditSp4", 50, GroupBoxTrack);
+    EditSp2 = Edit("EditSp2", 50, GroupBoxTrack, {"0000.0"});
+    EditSp3 = Edit("EditSp3", 50, GroupBoxTrack, {"0000.0"});
+    EditSp4 = Edit("EditSp4", 50, GroupBoxTrack, {"0000.0"});
     LabelInt = new QLabel("POI1", GroupBoxTrack);
     LabelInt->setObjectName("LabelInt");
     LabelVoice = new QLabel("POI2", GroupBoxTrack);
@@ -435,7 +471,7 @@ void TFormMain::BuildControls() {
         Images[i]->setToolTip("Click it to change an icon");
         VisibleBoxes[i] = Box("", boxNames[i], GroupBoxTrack);
         VisibleBoxes[i]->setToolTip("Visible request");
-        ScaleEdits[i] = Edit(("EditSc" + std::to_string(i + 1)).c_str(), 40, GroupBoxTrack);
+        ScaleEdits[i] = Edit(("EditSc" + std::to_string(i + 1)).c_str(), 40, GroupBoxTrack, {"0.000"});
         if (i >= 1 && i <= 3) static_cast<QLineEdit*>(rowLabel[i])->setToolTip("Boundary speed");
         tr->addWidget(Images[i], 3 + i, 0);
         tr->addWidget(VisibleBoxes[i], 3 + i, 1);
@@ -787,6 +823,7 @@ void TFormMain::PlaceMainWindow(const Settings& s) {
 // dialog keep their own.
 void TFormMain::ApplyFontToForms(const QFont& f) {
     setFont(f);
+    FitEditWidths(*this);
     FixLaidOutSize();
     for (QWidget* w :
          std::initializer_list<QWidget*>{report_.get(), FormOutputRange, FormLimit, FormReduce, FormOutBlock,

@@ -115,6 +115,9 @@ bool FrontEnd::ButtonExecClick() {
     view_.SetStatus(0, "");
     view_.SetStatus(1, "");
     view_.ClearReport();
+    // Told again where the report of this conversion shows it, then once only.
+    for (const std::string& note : settings.loadNotes) view_.ReportLine(note);
+    settings.loadNotes.clear();
     // The grid opens for the batch, after the report was cleared so that its fallback line stays.
     GeoidModels geoid(view_, o);
     geoid.SelectGeoidModel();
@@ -176,6 +179,7 @@ bool FrontEnd::LoadSettingsFile() {
     }
     const bool ok = LoadSettings(settings, ini);
     view_.ShowSettings(settings);
+    for (const std::string& note : settings.loadNotes) view_.ReportLine(note);
     return ok;
 }
 

@@ -48,8 +48,6 @@ std::string LinkTarget(const std::string& path) {
     return p.string();
 }
 
-std::string ErrorText(int err) { return std::generic_category().message(err); }
-
 int SysOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 
 // The file system cannot give an unnamed file here (or it cannot be linked in): use a named one.
@@ -171,6 +169,12 @@ int ReplaceOnce(const std::string& target, const std::string& dir, const std::st
 
 }  // namespace
 
+std::string SettingsErrorText(int err) {
+    if (err == kNotRegularFile) return "not a regular file";
+    if (err == kNotTextFile) return "not a text file (it holds NUL bytes)";
+    return std::generic_category().message(err);
+}
+
 SettingsIo& SettingsIoCalls() {
     static SettingsIo io{SysOpen, ::read, ::write, ::fsync, ::close, ::rename, ::linkat, ::unlink};
     return io;
@@ -179,8 +183,18 @@ SettingsIo& SettingsIoCalls() {
 int ReadFileBytes(const std::string& path, std::string& out) {
     SettingsIo& io = SettingsIoCalls();
     out.clear();
-    const int fd = io.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    // A pipe, a device or a folder is no settings file: a pipe would wait for a writer and a device
+    // may never end. It is not opened at all when it is seen first; the descriptor is checked too,
+    // as the name may have changed in between, and a non-blocking open never waits for a writer.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return kNotRegularFile;
+    const int fd = io.open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
     if (fd < 0) return errno == ENOTDIR ? ENOENT : errno;
+    const int statErr = ::fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : kNotRegularFile;
+    if (statErr != 0) {
+        io.close(fd);
+        return statErr;
+    }
     int err = 0;
     std::vector<char> buf(1 << 16);
     for (;;) {
@@ -260,11 +274,13 @@ std::vector<IniStore::Line>& IniStore::Lines() const {
     struct stat st {};
     readOnly_ = ::stat(path_.c_str(), &st) == 0 && (st.st_mode & 0222) == 0;
     std::string bytes;
-    const int err = ReadFileBytes(path_, bytes);
+    int err = ReadFileBytes(path_, bytes);
     if (err == ENOENT) return lines_;
+    // No text file holds a NUL byte: such a file is someone else's, and a save would replace it.
+    if (!err && bytes.find('\0') != std::string::npos) err = kNotTextFile;
     if (err) {
         readFailed_ = true;
-        error_ = ErrorText(err);
+        error_ = SettingsErrorText(err);
         return lines_;
     }
     ++reads_;
@@ -276,11 +292,11 @@ std::vector<IniStore::Line>& IniStore::Lines() const {
     all.erase(0, bom);
     size_t start = 0;
     while (start < all.size()) {
-        size_t nl = all.find('\n', start);
+        // CR LF, LF and a CR alone each end a line, as the files of every platform have them.
+        size_t nl = all.find_first_of("\r\n", start);
         if (nl == std::string::npos) nl = all.size();
         std::string text = all.substr(start, nl - start);
-        if (!text.empty() && text.back() == '\r') text.pop_back();
-        start = nl + 1;
+        start = nl + (all.compare(nl, 2, "\r\n") == 0 ? 2 : 1);
         Line ln;
         ln.text = text;
         const std::string t = IniTrim(text);
@@ -312,7 +328,7 @@ bool IniStore::Flush() {
     std::string text;
     for (const Line& ln : lines_) text.append(ln.text).append("\r\n");
     if (const int err = ReplaceFileWhole(LinkTarget(path_), text)) {
-        error_ = ErrorText(err);
+        error_ = SettingsErrorText(err);
         return false;
     }
     dirty_ = false;

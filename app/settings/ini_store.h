@@ -6,6 +6,7 @@
 // files) are read as Windows-1252. A file without any write permission bit is read-only, whoever
 // runs the program: every write to it is refused. A linked file is written through to its target.
 // A file that cannot be read is never taken for an empty one: the store then refuses every change.
+// So is a path that names no regular file (a pipe, a device, a folder) and a file that is not text.
 #pragma once
 
 #include <sys/types.h>
@@ -30,7 +31,15 @@ struct SettingsIo {
 };
 SettingsIo& SettingsIoCalls();
 
-// The whole content of a file; 0, ENOENT when there is none, else the errno of the failure.
+// Failures of our own beside the errno values: the path names a pipe, a device or a folder; the
+// file holds bytes no text file has.
+inline constexpr int kNotRegularFile = -2;
+inline constexpr int kNotTextFile = -3;
+// The text of an errno value or of one of ours.
+std::string SettingsErrorText(int err);
+
+// The whole content of a regular file (or of the one a link names); 0, ENOENT when there is none,
+// kNotRegularFile, else the errno of the failure. Never waits for a writer.
 int ReadFileBytes(const std::string& path, std::string& out);
 // Makes text the content of target only once it is complete on disk: written to an unnamed file in
 // the target's folder (a named scratch file where the file system has no unnamed ones), flushed,

@@ -20,6 +20,8 @@ bool Metric(const Settings& s) { return s.opt.SpeedUnit == "km/h"; }
 }  // namespace
 
 void TakeSnapshot(Settings& s, TConversionOptions& o) {
+    // The edits then show the numbers as they are used, and as they will be saved and loaded.
+    NormalizeDecimalTexts(s.opt);
     o = s.opt;
     DeriveOptions(o);
     s.opt.SplitIT = o.SplitIT;
@@ -36,7 +38,7 @@ void ShowCustomGeoid(Settings& s) {
 }
 
 void ParseCustomGeoid(Settings& s) {
-    s.opt.FixedGeoid = StrToFloatSafe(s.opt.GeoidValue) * (Metric(s) ? 1.0 : 0.3048);
+    s.opt.FixedGeoid = DecimalOr0(s.opt.GeoidValue) * (Metric(s) ? 1.0 : 0.3048);
     ShowCustomGeoid(s);
 }
 
@@ -47,7 +49,7 @@ void ShowGroundLevel(Settings& s) {
 }
 
 void ParseGroundLevel(Settings& s) {
-    s.opt.GroundLevel = StrToFloatSafe(s.opt.GroundLevelValue) * (Metric(s) ? 1.0 : 0.3048);
+    s.opt.GroundLevel = DecimalOr0(s.opt.GroundLevelValue) * (Metric(s) ? 1.0 : 0.3048);
     ShowGroundLevel(s);
 }
 
@@ -61,6 +63,7 @@ void CycleSpeedUnit(Settings& s) {
     const std::string old = s.opt.SpeedUnit;
     if (s.opt.GeoidValue != s.LastCustomGeoidText) ParseCustomGeoid(s);
     if (s.opt.GroundLevelValue != s.LastGroundLevelText) ParseGroundLevel(s);
+    NormalizeDecimalTexts(s.opt);
     ReadSpeedClassBounds(s.opt);
     std::string& unit = s.opt.SpeedUnit;
     if (unit == "km/h") unit = "mph";

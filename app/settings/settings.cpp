@@ -26,7 +26,7 @@ namespace {
 // A scale edit's text as a number; text that is not a number gives 1.0.
 double StrToFloatOr1(const std::string& s) {
     double v = 0;
-    return TryStrToFloat(s, v) ? v : 1.0;
+    return ReadDecimal(s, v) ? v : 1.0;
 }
 
 const char* const kGridSections[3] = {"EGM2008_25", "EGM2008_10", "GSI2000"};
@@ -75,7 +75,7 @@ std::string BoolText(bool b) { return b ? "1" : "0"; }
 
 class Reader {
 public:
-    explicit Reader(IniStore& ini) : ini_(ini) {}
+    Reader(IniStore& ini, std::vector<std::string>& notes) : ini_(ini), notes_(notes) {}
     std::string S(const char* sec, const std::string& key, const std::string& def) {
         return ini_.ReadString(sec, key, def);
     }
@@ -96,10 +96,10 @@ public:
     // value gives ifEmpty where the key has a fixed text for it.
     std::string N(const char* sec, const std::string& key, const std::string& def, double lo, double hi,
                   const char* ifEmpty = nullptr) {
-        const std::string v = ini_.ReadString(sec, key, def);
+        const std::string v = DecimalPointText(ini_.ReadString(sec, key, def));
         if (v.empty() && ifEmpty) return ifEmpty;
         double d;
-        return TryStrToFloat(v, d) && d >= lo && d <= hi ? v : def;
+        return TryStrToFloat(v, d) && d >= lo && d <= hi ? v : Replaced(sec, key, v, def);
     }
     // The same for whole numbers.
     std::string W(const char* sec, const std::string& key, const std::string& def, int32_t lo, int32_t hi,
@@ -107,7 +107,7 @@ public:
         const std::string v = ini_.ReadString(sec, key, def);
         if (v.empty() && ifEmpty) return ifEmpty;
         int32_t n;
-        return TryStrToInt(v, n) && n >= lo && n <= hi ? v : def;
+        return TryStrToInt(v, n) && n >= lo && n <= hi ? v : Replaced(sec, key, v, def);
     }
     void Delete(const char* sec, const std::string& key) {
         if (!ini_.DeleteKey(sec, key)) throw StoreError("cannot delete " + key);
@@ -117,7 +117,15 @@ public:
     }
 
 private:
+    // A stored number that cannot be used gives way to the default, and the user is told.
+    const std::string& Replaced(const char* sec, const std::string& key, const std::string& v, const std::string& def) {
+        if (v != def)
+            notes_.push_back(std::string("  Not a number in range : [") + sec + "] " + key + "=" + v + " (" + def +
+                             " used)");
+        return def;
+    }
     IniStore& ini_;
+    std::vector<std::string>& notes_;
 };
 
 class Writer {
@@ -192,7 +200,7 @@ void RemoveProfile(ProfileList& list, const std::string& name) {
 }
 
 void Load(Settings& s, IniStore& ini) {
-    Reader r(ini);
+    Reader r(ini, s.loadNotes);
     TConversionOptions& o = s.opt;
 
     // Window position.
@@ -713,6 +721,7 @@ bool LoadSettings(Settings& s, IniStore& ini) {
     if (ini.ReadFailed()) return false;
     s.loadComplete = false;
     s.versionRead = false;
+    s.loadNotes.clear();
     try {
         Load(s, ini);
         s.loadComplete = true;
@@ -756,6 +765,7 @@ void ApplyPointName(Settings& s) {
 
 void ApplyMaskSettings(Settings& s) {
     TConversionOptions& o = s.opt;
+    o.HdopMask = DecimalPointText(o.HdopMask);
     o.HdopMax = StrToFloatSafe(o.HdopMask);
     if (!(o.HdopMax > 0)) {
         o.HdopMask = "1.5";
@@ -778,6 +788,7 @@ void ApplyReduceSettings(Settings& s) {
     const bool metric = o.SpeedUnit == "km/h";
     s.ReduceUnitLabel = metric ? "m" : "feet";
     const char* unitText = metric ? "m" : "ft";
+    o.ElapsesTimes = DecimalPointText(o.ElapsesTimes);
     if (!(o.MoveDistMin >= 1.0)) {
         o.MoveDistMin = 1.0;
         o.MovingDist = "1.0";
@@ -793,6 +804,7 @@ void ApplyReduceSettings(Settings& s) {
 
 void ReadReduceDialog(Settings& s) {
     TConversionOptions& o = s.opt;
+    o.MovingDist = DecimalPointText(o.MovingDist);
     o.MoveDistMin = StrToFloatSafe(o.MovingDist);
     if (o.SpeedUnit != "km/h") o.MoveDistMin *= 0.3048;
     ApplyReduceSettings(s);
@@ -970,6 +982,54 @@ std::string OpenDialogFilter(const TConversionOptions& o) {
            "|All Log file (*.nmea, *.nme, *.log " + m1 + ", " + m2 + ", " + m3 + ", " + m4 + ", " + m7 + ", " + m5 +
            ", " + m6 + ", " + m8 + ", " + m9 + ")|*.nmea;*.nme;*.log;" + m1 + ";" + m2 + ";" + m3 + ";" + m4 + ";" +
            m7 + ";" + m5 + ";" + m6 + ";" + m8 + ";" + m9 + "|All file (*.*)|*.*";
+}
+
+std::string DecimalPointText(const std::string& text) {
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos || text.find(',', comma + 1) != std::string::npos ||
+        text.find('.') != std::string::npos)
+        return text;
+    // Digits on both sides: "1," or ",5" are no numbers the user meant.
+    auto digit = [&text](size_t i) { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
+    if (comma == 0 || !digit(comma - 1) || !digit(comma + 1)) return text;
+    std::string t = text;
+    t[comma] = '.';
+    double v;
+    return TryStrToFloat(t, v) ? t : text;
+}
+
+bool ReadDecimal(std::string_view text, double& out) { return TryStrToFloat(DecimalPointText(std::string(text)), out); }
+
+double DecimalOr0(std::string_view text) {
+    double v = 0;
+    return ReadDecimal(text, v) ? v : 0.0;
+}
+
+void NormalizeDecimalTexts(TConversionOptions& o) {
+    for (std::string* t : {&o.OverSpeed2,
+                           &o.OverSpeed3,
+                           &o.OverSpeed4,
+                           &o.SplitIT,
+                           &o.HdopMask,
+                           &o.Range,
+                           &o.Tilt,
+                           &o.Heading,
+                           &o.Multi,
+                           &o.Offset3D,
+                           &o.ViewLon,
+                           &o.ViewLat,
+                           &o.ViewAlt,
+                           &o.AutoRangeMulti,
+                           &o.LineWidth,
+                           &o.ElapsesTimes,
+                           &o.MovingDist,
+                           &o.GeoidValue,
+                           &o.GroundLevelValue,
+                           &o.LogoXpos,
+                           &o.LogoYpos,
+                           &o.LogoScale})
+        *t = DecimalPointText(*t);
+    for (std::string& t : o.IconScale) t = DecimalPointText(t);
 }
 
 std::string FloatKeyText(double v) {

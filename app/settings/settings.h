@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -76,6 +77,8 @@ struct Settings {
     // steps that did not run are run at the next load.
     bool loadComplete = false;
     bool versionRead = false;
+    // The stored numbers the last load could not use and replaced, one report line each.
+    std::vector<std::string> loadNotes;
 };
 
 // --- Loading and saving. Both return false when they stopped early; the keys handled before stay.
@@ -112,6 +115,18 @@ int ClampWindowTop(const Rect& wa, int top, int height);
 int ClampWindowLeft(const Rect& wa, int left, int width);
 void MergeDefaultCsvProfiles(Settings& s);
 std::string OpenDialogFilter(const TConversionOptions& o);
+// A number as the user types it into an edit: "." or a single "," is its decimal mark, as the
+// user's locale may have it. True when the whole trimmed text is such a number.
+bool ReadDecimal(std::string_view text, double& out);
+// The same, 0 for a text that is no number.
+double DecimalOr0(std::string_view text);
+// The text with its decimal comma written as "." when it is such a number; any other text as it is.
+std::string DecimalPointText(const std::string& text);
+// Every numeric text of the options (speed bounds, split time, masks, 3D values, line width,
+// reduction, heights, logo place and scale, icon scales) with "." as its decimal mark: the engine
+// and the output files know no other.
+void NormalizeDecimalTexts(TConversionOptions& o);
+
 // Shortest decimal text of a number with ".", as float keys are written.
 std::string FloatKeyText(double v);
 // The value of a name in a profile list; empty when absent.

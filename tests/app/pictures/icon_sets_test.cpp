@@ -57,7 +57,7 @@ TEST(IconSets, PreviewSizeScalesSwitchAndLogoFields) {
     Settings s;
     s.opt.IconScale = {"abc", "2", " 0.5 ", "", "1.0", "3e-1", "1,5", "nan"};
     StoreIconScales(s);
-    EXPECT_EQ(s.InternalIconScale, (std::array<double, 8>{1, 2, 0.5, 1, 1, 0.3, 1, 1}));
+    EXPECT_EQ(s.InternalIconScale, (std::array<double, 8>{1, 2, 0.5, 1, 1, 0.3, 1.5, 1}));  // a decimal comma too
     s.opt.IconSource = 2;
     s.opt.IconScale[0] = "7";
     StoreIconScales(s);

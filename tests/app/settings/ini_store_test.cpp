@@ -179,3 +179,39 @@ TEST_F(IniTest, EveryLeadingByteOrderMarkIsDropped) {
     ASSERT_TRUE(ini.WriteString("A", "j", "2") && ini.Flush());
     EXPECT_EQ(IniStore(path).ReadSection("A").size(), 2u);
 }
+
+// CR LF, LF and CR alone each end a line; a CR LF pair is one end, not two.
+TEST_F(IniTest, EveryLineEndEndsALine) {
+    Put("[A]\rx=1\r\ny=2\nz=3\r\r\n[B]\rw=4");
+    IniStore ini(path);
+    EXPECT_EQ(ini.ReadString("A", "x", "-"), "1");
+    EXPECT_EQ(ini.ReadString("A", "y", "-"), "2");
+    EXPECT_EQ(ini.ReadString("A", "z", "-"), "3");
+    EXPECT_EQ(ini.ReadString("B", "w", "-"), "4");
+    ASSERT_TRUE(ini.WriteString("B", "v", "5") && ini.Flush());
+    EXPECT_EQ(Get(), "[A]\r\nx=1\r\ny=2\r\nz=3\r\n\r\n[B]\r\nw=4\r\nv=5\r\n");
+}
+
+// A file holding a NUL byte, and a path that is no regular file, are not read, and nothing is
+// written over them.
+TEST_F(IniTest, NoTextNoFileIsRefused) {
+    const std::string binary("[A]\r\nx=1\r\n\0\0", 12);
+    Put(binary);
+    IniStore ini(path);
+    EXPECT_TRUE(ini.ReadFailed());
+    EXPECT_EQ(ini.Error(), "not a text file (it holds NUL bytes)");
+    EXPECT_EQ(ini.ReadString("A", "x", "-"), "-");
+    EXPECT_FALSE(ini.WriteString("A", "x", "2"));
+    EXPECT_TRUE(ini.Flush());
+    EXPECT_EQ(Get(), binary);
+
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    IniStore folder(path);
+    EXPECT_TRUE(folder.ReadFailed());
+    EXPECT_EQ(folder.Error(), "not a regular file");
+    std::string bytes = "x";
+    EXPECT_EQ(ReadFileBytes("/dev/null", bytes), kNotRegularFile);
+    EXPECT_EQ(bytes, "");
+    std::filesystem::remove(path);
+}
