@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -97,104 +96,6 @@ QPoint DialogPosition(const QRect& mainWindow, const QSize& dialog, const Rect& 
     if (left + dialog.width() > wa.right) left = wa.right - dialog.width();
     if (top + dialog.height() > wa.bottom) top = wa.bottom - dialog.height();
     return {left, top};
-}
-
-namespace {
-
-QMargins FrameMargins(const QWidget& w) {
-    const QWindow* h = w.windowHandle();
-    return h ? h->frameMargins() : QMargins();
-}
-
-// Places a window's frame again once the window manager has framed it: until the window is
-// mapped nobody knows the frame, and a move of a mapped but unframed window lands on its client
-// area. A move before mapping places the frame.
-class FramePlacer : public QObject {
-public:
-    explicit FramePlacer(QWidget& w) : QObject(&w), w_(w) {
-        setObjectName("FramePlacer");
-        settle_.setSingleShot(true);
-        settle_.setInterval(50);
-        connect(&settle_, &QTimer::timeout, this, [this] { Apply(true); });
-        w.installEventFilter(this);
-        WatchWindow();
-    }
-    void Place(FrameRule rule, const QMargins& like) {
-        rule_ = std::move(rule);
-        pending_ = true;
-        since_.invalidate();
-        QMargins m = FrameMargins(w_);
-        if (m.isNull()) m = framed_ ? last_ : like;  // a hidden window may have lost its frame
-        expectFrame_ = !m.isNull();
-        if (!w_.isVisible()) w_.move(rule_(w_.size().grownBy(m)));
-        else Apply(false);
-    }
-
-protected:
-    bool eventFilter(QObject* obj, QEvent* e) override {
-        const QEvent::Type t = e->type();
-        if (obj == &w_ && t == QEvent::Show) WatchWindow();
-        else if (obj == &w_ && t == QEvent::Hide) Stop();
-        else if (pending_ && obj == window_ && t == QEvent::Expose)
-            QMetaObject::invokeMethod(
-                this, [this] { Apply(false); }, Qt::QueuedConnection);
-        else if (pending_ && obj == &w_ && (t == QEvent::Move || t == QEvent::Resize))
-            settle_.start();  // until the manager's answers stop, sizes and frames may be those of before
-        return false;
-    }
-
-private:
-    void WatchWindow() {
-        if (QWindow* h = w_.windowHandle(); h && h != window_) {
-            window_ = h;
-            h->installEventFilter(this);
-        }
-    }
-    void Stop() {
-        pending_ = false;
-        settle_.stop();
-    }
-    // Done only after a quiet spell: while the manager's answers come in, the window's place may
-    // be that of the moment before.
-    void Apply(bool quiet) {
-        if (!pending_ || !w_.isVisible()) return;
-        if (!w_.windowHandle() || !w_.windowHandle()->isExposed()) return;  // placed when exposed
-        if (!since_.isValid()) since_.start();
-        const QMargins m = FrameMargins(w_);
-        if (!m.isNull()) {
-            last_ = m;
-            framed_ = true;
-        }
-        // A frame that was expected but is not known yet is waited for, a second at most.
-        const bool waiting = m.isNull() && expectFrame_ && since_.elapsed() < 1000;
-        const QPoint client = rule_(w_.size().grownBy(m)) + QPoint(m.left(), m.top());
-        const bool placed = w_.geometry().topLeft() == client;
-        // Size and place together: a move alone would send the window's size as the platform
-        // last confirmed it, undoing a resize it has not confirmed yet.
-        if (!placed && !waiting) w_.windowHandle()->setGeometry(QRect(client, w_.size()));
-        if ((quiet && placed && (!m.isNull() || !expectFrame_)) || since_.elapsed() >= 1000) Stop();
-        else settle_.start();
-    }
-
-    QWidget& w_;
-    QPointer<QWindow> window_;
-    QTimer settle_;
-    QElapsedTimer since_;  // since the window was first exposed
-    FrameRule rule_;
-    bool pending_ = false;
-    bool expectFrame_ = false;
-    bool framed_ = false;
-    QMargins last_;
-};
-
-}  // namespace
-
-QRect FrameRect(const QWidget& w) { return w.geometry().marginsAdded(FrameMargins(w)); }
-
-void PlaceFrame(QWidget& w, FrameRule rule, const QWidget* like) {
-    auto* placer = dynamic_cast<FramePlacer*>(w.findChild<QObject*>("FramePlacer", Qt::FindDirectChildrenOnly));
-    if (!placer) placer = new FramePlacer(w);
-    placer->Place(std::move(rule), like ? FrameMargins(*like) : QMargins());
 }
 
 void CentreDialog(QWidget& dlg, const QWidget& mainWindow, const Rect& workArea) {

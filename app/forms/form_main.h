@@ -23,6 +23,7 @@
 #include "forms/form_point_name.h"
 #include "forms/form_reduce.h"
 #include "forms/form_report.h"
+#include "forms/frame_placer.h"
 #include "forms/front_end.h"
 
 class QDialog;
@@ -52,14 +53,6 @@ protected:
 QPoint MessageDlgPosition(const QRect& form, int w, int h, const Rect& workArea);
 // Where a dialog of the given outer size goes, centred on the main window.
 QPoint DialogPosition(const QRect& mainWindow, const QSize& dialog, const Rect& workArea);
-// A top-level window's frame as the window manager drew it; the window alone while unframed.
-QRect FrameRect(const QWidget& w);
-// Where a window's frame goes, for the frame's size.
-using FrameRule = std::function<QPoint(const QSize& frame)>;
-// Puts w's frame where rule says. A window manager makes the frame, and tells its size, only
-// after mapping the window: until then the frame is taken to be like `like`'s, and once the
-// window is shown and framed it is placed again for its real frame.
-void PlaceFrame(QWidget& w, FrameRule rule, const QWidget* like = nullptr);
 // Moves a dialog about to be shown to DialogPosition for its laid-out outer size.
 void CentreDialog(QWidget& dlg, const QWidget& mainWindow, const Rect& workArea);
 
