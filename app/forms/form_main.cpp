@@ -20,7 +20,6 @@
 #include <QWindow>
 
 #include <algorithm>
-#include <climits>
 #include <iostream>
 
 #include "core/text_format.h"
@@ -88,9 +87,12 @@ QPoint MessageDlgPosition(const QRect& form, int w, int h, const Rect& wa) {
     return {x, y};
 }
 
+QRect WorkAreaRect(const Rect& wa) { return {wa.left, wa.top, wa.right - wa.left, wa.bottom - wa.top}; }
+
 QPoint DialogPosition(const QRect& mainWindow, const QSize& dialog, const Rect& wa) {
-    int left = mainWindow.left() + (mainWindow.width() - dialog.width()) / 2;
-    int top = mainWindow.top() + (mainWindow.height() - dialog.height()) / 2;
+    const QPoint centre = CentredOn(mainWindow, dialog);
+    int left = centre.x();
+    int top = centre.y();
     if (left < 0) left = 1;
     if (top < 0) top = 1;
     if (left + dialog.width() > wa.right) left = wa.right - dialog.width();
@@ -577,11 +579,15 @@ void TFormMain::StoreControls(Settings& s) {
     o.SNEW = CheckBoxSNEW->isChecked();
     o.CsvGeoid = CheckBoxGeoidOut->isChecked();
     s.NoteGroupVisible = !GroupBoxPNote->isHidden();
-    // The frame as the window manager drew it, the place the window is put back at.
-    const QRect frame = FrameRect(*this);
+    // The frame as the window manager drew it, the place the window is put back at. A placement
+    // still under way is where the window goes: reading it as drawn would take the place the
+    // window stood at before as the user's, and a centred place stays centred for the real frame.
+    const QRect frame = PlacedFrame(*this);
+    const bool pending = PlacementPending(*this);
     s.MainTop = frame.top();
     s.MainLeft = frame.left();
-    s.MainTopCentred = s.MainLeftCentred = false;
+    s.MainTopCentred = pending && centreY_;
+    s.MainLeftCentred = pending && centreX_;
     s.MainWidth = frame.width();
     s.MainHeight = frame.height();
 }
@@ -676,11 +682,13 @@ void TFormMain::ShowSettings(const Settings& s) {
 void TFormMain::PlaceMainWindow(const Settings& s) {
     const QPoint stored(s.MainLeft, s.MainTop);
     const bool centreX = s.MainLeftCentred, centreY = s.MainTopCentred;
-    if (!centreX && !centreY && FrameRect(*this).topLeft() == stored) return;
-    const Rect wa = s.WorkArea;
+    if (!centreX && !centreY && PlacedFrame(*this).topLeft() == stored) return;
+    centreX_ = centreX;
+    centreY_ = centreY;
+    const QRect wa = WorkAreaRect(s.WorkArea);
     PlaceFrame(*this, [=](const QSize& frame) {
-        return QPoint(centreX ? ClampWindowLeft(wa, INT_MIN, frame.width()) : stored.x(),
-                      centreY ? ClampWindowTop(wa, INT_MIN, frame.height()) : stored.y());
+        const QPoint centre = CentredOn(wa, frame);
+        return QPoint(centreX ? centre.x() : stored.x(), centreY ? centre.y() : stored.y());
     });
 }
 
@@ -725,8 +733,7 @@ void TFormMain::ShowReportWindow() {
             *report_,
             [](const QSize& frame) {
                 const QScreen* sc = QGuiApplication::primaryScreen();
-                const QRect r = sc ? sc->availableGeometry() : QRect();
-                return QPoint(r.left() + (r.width() - frame.width()) / 2, r.top() + (r.height() - frame.height()) / 2);
+                return CentredOn(sc ? sc->availableGeometry() : QRect(), frame);
             },
             this);
     report_->show();

@@ -51,6 +51,8 @@ protected:
 
 // Where a message box of text size w x h goes over a form, kept inside the work area.
 QPoint MessageDlgPosition(const QRect& form, int w, int h, const Rect& workArea);
+// The work area as a rectangle.
+QRect WorkAreaRect(const Rect& workArea);
 // Where a dialog of the given outer size goes, centred on the main window.
 QPoint DialogPosition(const QRect& mainWindow, const QSize& dialog, const Rect& workArea);
 // Moves a dialog about to be shown to DialogPosition for its laid-out outer size.
@@ -211,6 +213,8 @@ private:
     bool noDisplay_;
     bool closePending_ = false;
     bool closing_ = false;
+    // Whether the last placement asked for centres the window across and down.
+    bool centreX_ = false, centreY_ = false;
     int exitStatus_ = 0;
     // The lines of the last report call, trimmed: a headless message box that only repeats them
     // is not reported twice.

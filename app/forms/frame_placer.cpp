@@ -47,8 +47,21 @@ public:
         QMargins m = FrameMargins(w_);
         if (m.isNull()) m = framed_ ? last_ : like;  // a hidden window may have lost its frame
         expectFrame_ = !m.isNull();
+        like_ = m;
         if (!w_.isVisible()) w_.move(rule_(w_.size().grownBy(m)));
         else Apply(false);
+    }
+
+    bool Pending() const { return pending_; }
+    // The frame as the program has it: where a placement under way puts it, or as drawn. A
+    // window shown again is framed anew; until then it keeps the frame it had.
+    QRect Frame(const QWidget& w) const {
+        QMargins m = FrameMargins(w);
+        if (m.isNull() && framed_) m = last_;
+        if (!pending_) return w.geometry().marginsAdded(m);
+        if (m.isNull()) m = like_;
+        const QSize size = w.size().grownBy(m);
+        return {rule_(size), size};
     }
 
 protected:
@@ -107,11 +120,26 @@ private:
     bool expectFrame_ = false;
     bool framed_ = false;
     QMargins last_;
+    QMargins like_;  // the frame expected before the window is framed
 };
 
 }  // namespace
 
 QRect FrameRect(const QWidget& w) { return w.geometry().marginsAdded(FrameMargins(w)); }
+
+QRect PlacedFrame(const QWidget& w) {
+    const FramePlacer* placer = FramePlacer::Of(w);
+    return placer ? placer->Frame(w) : FrameRect(w);
+}
+
+bool PlacementPending(const QWidget& w) {
+    const FramePlacer* placer = FramePlacer::Of(w);
+    return placer && placer->Pending();
+}
+
+QPoint CentredOn(const QRect& area, const QSize& frame) {
+    return {area.left() + (area.width() - frame.width()) / 2, area.top() + (area.height() - frame.height()) / 2};
+}
 
 void PlaceFrame(QWidget& w, FrameRule rule, const QWidget* like) {
     FramePlacer* placer = FramePlacer::Of(w);
