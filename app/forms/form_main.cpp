@@ -14,7 +14,9 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -157,8 +159,19 @@ TFormMain::TFormMain(ProgramPaths paths, std::vector<std::string> args, bool hea
 TFormMain::~TFormMain() { qApp->removeEventFilter(this); }
 
 void TFormMain::BuildControls() {
-    auto* top = new QVBoxLayout(this);
-    top->setContentsMargins(6, 6, 6, 0);
+    // The controls scroll inside the window when they need more room than the work area has;
+    // the status bar stays in sight below them.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName("ScrollBoxMain");
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    content_ = new QWidget;
+    content_->setObjectName("PanelMain");
+    auto* top = new QVBoxLayout(content_);
+    top->setContentsMargins(6, 6, 6, 6);
 
     GroupBoxInput = new QGroupBox(" Input file ", this);
     GroupBoxInput->setObjectName("GroupBoxInput");
@@ -433,16 +446,39 @@ void TFormMain::BuildControls() {
     statusPanel_[1]->setMinimumWidth(50);
     StatusBar1->addWidget(statusPanel_[0]);
     StatusBar1->addWidget(statusPanel_[1], 1);
-    top->addWidget(StatusBar1);
+    scroll_->setWidget(content_);
+    outer->addWidget(scroll_, 1);
+    auto* statusRow = new QHBoxLayout;
+    statusRow->setContentsMargins(6, 0, 6, 0);
+    statusRow->addWidget(StatusBar1);
+    outer->addLayout(statusRow);
 }
 
 void TFormMain::FixLaidOutSize() {
     // The laid-out size is also the largest: the window does not grow beyond its controls. The
     // controls settle in their final font only as they show (their metrics differ with the faces
     // installed), and captions change with the settings: a layout that outgrows it fixes it again.
+    // A window larger than the work area would put its title bar or its buttons off the screen:
+    // it is cut to the work area, less its frame, and the controls scroll.
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    adjustSize();
-    setMaximumSize(size());
+    content_->layout()->activate();
+    laidOut_ = content_->sizeHint();
+    const QMargins outer = layout()->contentsMargins();
+    QSize full(laidOut_.width() + outer.left() + outer.right(),
+               laidOut_.height() + StatusBar1->sizeHint().height() + outer.top() + outer.bottom());
+    const QRect frame = PlacedFrame(*this);
+    fitMargins_ = QMargins(geometry().left() - frame.left(), geometry().top() - frame.top(),
+                           frame.right() - geometry().right(), frame.bottom() - geometry().bottom());
+    const QScreen* sc = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (sc) {
+        const QSize room = sc->availableGeometry().size().shrunkBy(fitMargins_);
+        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        if (full.height() > room.height()) full.rwidth() += bar;
+        if (full.width() > room.width()) full.rheight() += bar;
+        full = full.boundedTo(room);
+    }
+    resize(full);
+    setMaximumSize(full);
 }
 
 void TFormMain::ConnectHandlers() {
@@ -881,6 +917,10 @@ bool TFormMain::event(QEvent* e) {
     // group) leaves the window as it is.
     if (e->type() == QEvent::LayoutRequest && (minimumWidth() > maximumWidth() || minimumHeight() > maximumHeight()))
         FixLaidOutSize();
+    // Once framed, the window is fitted again for its real frame.
+    if ((e->type() == QEvent::Move || e->type() == QEvent::Resize) && windowHandle() &&
+        windowHandle()->frameMargins() != fitMargins_ && !windowHandle()->frameMargins().isNull())
+        QTimer::singleShot(0, this, &TFormMain::FixLaidOutSize);
     if (e->type() == QEvent::Show && front_->FirstActivation) {
         QTimer::singleShot(0, this, &TFormMain::FirstActivate);
     } else if (e->type() == QEvent::WindowActivate && !front_->FirstActivation && front_->QuietMode &&
@@ -938,6 +978,13 @@ bool TFormMain::WMDropFiles(const QList<QUrl>& urls) {
 }
 
 bool TFormMain::eventFilter(QObject* obj, QEvent* e) {
+    // Controls that need more room than they were laid out in fix the size again; a layout that
+    // needs less leaves the window as it is.
+    if (obj == content_ && e->type() == QEvent::LayoutRequest)
+        QTimer::singleShot(0, this, [this] {
+            const QSize now = content_->sizeHint();
+            if (now.width() > laidOut_.width() || now.height() > laidOut_.height()) FixLaidOutSize();
+        });
     if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) abortRequested = true;
     return QWidget::eventFilter(obj, e);
 }

@@ -27,6 +27,7 @@
 #include "forms/front_end.h"
 
 class QDialog;
+class QScrollArea;
 class QUrl;
 
 namespace ts {
@@ -215,6 +216,10 @@ private:
     bool closing_ = false;
     // Whether the last placement asked for centres the window across and down.
     bool centreX_ = false, centreY_ = false;
+    QScrollArea* scroll_ = nullptr;
+    QWidget* content_ = nullptr;
+    QSize laidOut_;        // the controls' laid-out size the window was last fitted for
+    QMargins fitMargins_;  // the frame it was fitted with
     int exitStatus_ = 0;
     // The lines of the last report call, trimmed: a headless message box that only repeats them
     // is not reported twice.

@@ -5,6 +5,7 @@
 #include "qt_test_app.h"
 
 #include <QScreen>
+#include <QScrollArea>
 #include <QThread>
 
 #include <regex>
@@ -62,4 +63,21 @@ TEST_F(WindowPlaceTest, FirstQuietRunWritesBackTheCentredPlace) {
     // Within a few pixels: the controls may settle in their font after the place was saved.
     EXPECT_NEAR(std::stoi(Key(ini, "MainTop")), centre.y(), 4);
     EXPECT_NEAR(std::stoi(Key(ini, "MainLeft")), centre.x(), 4);
+}
+
+// A window laid out larger than the work area is cut to it and its controls scroll; they still
+// do not cover one another.
+TEST_F(WindowPlaceTest, LargeFontWindowIsNoLargerThanTheWorkArea) {
+    WriteBytes(dir + "prog/trailsmith.ini", "[Font]\r\nFontName=DejaVu Sans\r\nFontSize=20\r\n");
+    Start();
+    const QRect wa = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE(form->width(), wa.width());
+    EXPECT_LE(form->height(), wa.height());
+    EXPECT_EQ(form->maximumSize(), form->size());
+    auto* scroll = form->findChild<QScrollArea*>();
+    ASSERT_TRUE(scroll);
+    // Scrolled, not squeezed.
+    EXPECT_GE(scroll->widget()->height(), scroll->widget()->minimumSizeHint().height());
+    EXPECT_GE(scroll->widget()->width(), scroll->widget()->minimumSizeHint().width());
+    ExpectNoOverlaps(scroll->widget());
 }
