@@ -469,6 +469,12 @@ void TFormMain::FixLaidOutSize() {
     const QRect frame = PlacedFrame(*this);
     fitMargins_ = QMargins(geometry().left() - frame.left(), geometry().top() - frame.top(),
                            frame.right() - geometry().right(), frame.bottom() - geometry().bottom());
+    // Not framed yet, on a display a window manager may frame: room is kept for a title bar, or
+    // the manager would move a frame taller than the work area to fit, away from its place.
+    if (fitMargins_.isNull() && QGuiApplication::platformName() != "offscreen") {
+        const int bar = std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight), fontMetrics().height() + 12);
+        fitMargins_ = QMargins(8, bar + 8, 8, 8);
+    }
     const QScreen* sc = screen() ? screen() : QGuiApplication::primaryScreen();
     if (sc) {
         const QSize room = sc->availableGeometry().size().shrunkBy(fitMargins_);
