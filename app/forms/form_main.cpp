@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -15,6 +14,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleOptionFrame>
@@ -23,7 +23,6 @@
 #include <QWindow>
 
 #include <algorithm>
-#include <climits>
 #include <iostream>
 
 #include "core/text_format.h"
@@ -124,112 +123,17 @@ QPoint MessageDlgPosition(const QRect& form, int w, int h, const Rect& wa) {
     return {x, y};
 }
 
+QRect WorkAreaRect(const Rect& wa) { return {wa.left, wa.top, wa.right - wa.left, wa.bottom - wa.top}; }
+
 QPoint DialogPosition(const QRect& mainWindow, const QSize& dialog, const Rect& wa) {
-    int left = mainWindow.left() + (mainWindow.width() - dialog.width()) / 2;
-    int top = mainWindow.top() + (mainWindow.height() - dialog.height()) / 2;
+    const QPoint centre = CentredOn(mainWindow, dialog);
+    int left = centre.x();
+    int top = centre.y();
     if (left < 0) left = 1;
     if (top < 0) top = 1;
     if (left + dialog.width() > wa.right) left = wa.right - dialog.width();
     if (top + dialog.height() > wa.bottom) top = wa.bottom - dialog.height();
     return {left, top};
-}
-
-namespace {
-
-QMargins FrameMargins(const QWidget& w) {
-    const QWindow* h = w.windowHandle();
-    return h ? h->frameMargins() : QMargins();
-}
-
-// Places a window's frame again once the window manager has framed it: until the window is
-// mapped nobody knows the frame, and a move of a mapped but unframed window lands on its client
-// area. A move before mapping places the frame.
-class FramePlacer : public QObject {
-public:
-    explicit FramePlacer(QWidget& w) : QObject(&w), w_(w) {
-        setObjectName("FramePlacer");
-        settle_.setSingleShot(true);
-        settle_.setInterval(50);
-        connect(&settle_, &QTimer::timeout, this, [this] { Apply(true); });
-        w.installEventFilter(this);
-        WatchWindow();
-    }
-    void Place(FrameRule rule, const QMargins& like) {
-        rule_ = std::move(rule);
-        pending_ = true;
-        since_.invalidate();
-        QMargins m = FrameMargins(w_);
-        if (m.isNull()) m = framed_ ? last_ : like;  // a hidden window may have lost its frame
-        expectFrame_ = !m.isNull();
-        if (!w_.isVisible()) w_.move(rule_(w_.size().grownBy(m)));
-        else Apply(false);
-    }
-
-protected:
-    bool eventFilter(QObject* obj, QEvent* e) override {
-        const QEvent::Type t = e->type();
-        if (obj == &w_ && t == QEvent::Show) WatchWindow();
-        else if (obj == &w_ && t == QEvent::Hide) Stop();
-        else if (pending_ && obj == window_ && t == QEvent::Expose)
-            QMetaObject::invokeMethod(
-                this, [this] { Apply(false); }, Qt::QueuedConnection);
-        else if (pending_ && obj == &w_ && (t == QEvent::Move || t == QEvent::Resize))
-            settle_.start();  // until the manager's answers stop, sizes and frames may be those of before
-        return false;
-    }
-
-private:
-    void WatchWindow() {
-        if (QWindow* h = w_.windowHandle(); h && h != window_) {
-            window_ = h;
-            h->installEventFilter(this);
-        }
-    }
-    void Stop() {
-        pending_ = false;
-        settle_.stop();
-    }
-    // Done only after a quiet spell: while the manager's answers come in, the window's place may
-    // be that of the moment before.
-    void Apply(bool quiet) {
-        if (!pending_ || !w_.isVisible()) return;
-        if (!w_.windowHandle() || !w_.windowHandle()->isExposed()) return;  // placed when exposed
-        if (!since_.isValid()) since_.start();
-        const QMargins m = FrameMargins(w_);
-        if (!m.isNull()) {
-            last_ = m;
-            framed_ = true;
-        }
-        // A frame that was expected but is not known yet is waited for, a second at most.
-        const bool waiting = m.isNull() && expectFrame_ && since_.elapsed() < 1000;
-        const QPoint client = rule_(w_.size().grownBy(m)) + QPoint(m.left(), m.top());
-        const bool placed = w_.geometry().topLeft() == client;
-        // Size and place together: a move alone would send the window's size as the platform
-        // last confirmed it, undoing a resize it has not confirmed yet.
-        if (!placed && !waiting) w_.windowHandle()->setGeometry(QRect(client, w_.size()));
-        if ((quiet && placed && (!m.isNull() || !expectFrame_)) || since_.elapsed() >= 1000) Stop();
-        else settle_.start();
-    }
-
-    QWidget& w_;
-    QPointer<QWindow> window_;
-    QTimer settle_;
-    QElapsedTimer since_;  // since the window was first exposed
-    FrameRule rule_;
-    bool pending_ = false;
-    bool expectFrame_ = false;
-    bool framed_ = false;
-    QMargins last_;
-};
-
-}  // namespace
-
-QRect FrameRect(const QWidget& w) { return w.geometry().marginsAdded(FrameMargins(w)); }
-
-void PlaceFrame(QWidget& w, FrameRule rule, const QWidget* like) {
-    auto* placer = dynamic_cast<FramePlacer*>(w.findChild<QObject*>("FramePlacer", Qt::FindDirectChildrenOnly));
-    if (!placer) placer = new FramePlacer(w);
-    placer->Place(std::move(rule), like ? FrameMargins(*like) : QMargins());
 }
 
 void CentreDialog(QWidget& dlg, const QWidget& mainWindow, const Rect& workArea) {
@@ -290,8 +194,19 @@ TFormMain::TFormMain(ProgramPaths paths, std::vector<std::string> args, bool hea
 TFormMain::~TFormMain() { qApp->removeEventFilter(this); }
 
 void TFormMain::BuildControls() {
-    auto* top = new QVBoxLayout(this);
-    top->setContentsMargins(6, 6, 6, 0);
+    // The controls scroll inside the window when they need more room than the work area has;
+    // the status bar stays in sight below them.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName("ScrollBoxMain");
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    content_ = new QWidget;
+    content_->setObjectName("PanelMain");
+    auto* top = new QVBoxLayout(content_);
+    top->setContentsMargins(6, 6, 6, 6);
 
     GroupBoxInput = new QGroupBox(" Input file ", this);
     GroupBoxInput->setObjectName("GroupBoxInput");
@@ -566,16 +481,45 @@ void TFormMain::BuildControls() {
     statusPanel_[1]->setMinimumWidth(50);
     StatusBar1->addWidget(statusPanel_[0]);
     StatusBar1->addWidget(statusPanel_[1], 1);
-    top->addWidget(StatusBar1);
+    scroll_->setWidget(content_);
+    outer->addWidget(scroll_, 1);
+    auto* statusRow = new QHBoxLayout;
+    statusRow->setContentsMargins(6, 0, 6, 0);
+    statusRow->addWidget(StatusBar1);
+    outer->addLayout(statusRow);
 }
 
 void TFormMain::FixLaidOutSize() {
     // The laid-out size is also the largest: the window does not grow beyond its controls. The
     // controls settle in their final font only as they show (their metrics differ with the faces
     // installed), and captions change with the settings: a layout that outgrows it fixes it again.
+    // A window larger than the work area would put its title bar or its buttons off the screen:
+    // it is cut to the work area, less its frame, and the controls scroll.
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    adjustSize();
-    setMaximumSize(size());
+    content_->layout()->activate();
+    laidOut_ = content_->sizeHint();
+    const QMargins outer = layout()->contentsMargins();
+    QSize full(laidOut_.width() + outer.left() + outer.right(),
+               laidOut_.height() + StatusBar1->sizeHint().height() + outer.top() + outer.bottom());
+    const QRect frame = PlacedFrame(*this);
+    fitMargins_ = QMargins(geometry().left() - frame.left(), geometry().top() - frame.top(),
+                           frame.right() - geometry().right(), frame.bottom() - geometry().bottom());
+    // Not framed yet, on a display a window manager may frame: room is kept for a title bar, or
+    // the manager would move a frame taller than the work area to fit, away from its place.
+    if (fitMargins_.isNull() && QGuiApplication::platformName() != "offscreen") {
+        const int bar = std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight), fontMetrics().height() + 12);
+        fitMargins_ = QMargins(8, bar + 8, 8, 8);
+    }
+    const QScreen* sc = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (sc) {
+        const QSize room = sc->availableGeometry().size().shrunkBy(fitMargins_);
+        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        if (full.height() > room.height()) full.rwidth() += bar;
+        if (full.width() > room.width()) full.rheight() += bar;
+        full = full.boundedTo(room);
+    }
+    resize(full);
+    setMaximumSize(full);
 }
 
 void TFormMain::ConnectHandlers() {
@@ -712,11 +656,15 @@ void TFormMain::StoreControls(Settings& s) {
     o.SNEW = CheckBoxSNEW->isChecked();
     o.CsvGeoid = CheckBoxGeoidOut->isChecked();
     s.NoteGroupVisible = !GroupBoxPNote->isHidden();
-    // The frame as the window manager drew it, the place the window is put back at.
-    const QRect frame = FrameRect(*this);
+    // The frame as the window manager drew it, the place the window is put back at. A placement
+    // still under way is where the window goes: reading it as drawn would take the place the
+    // window stood at before as the user's, and a centred place stays centred for the real frame.
+    const QRect frame = PlacedFrame(*this);
+    const bool pending = PlacementPending(*this);
     s.MainTop = frame.top();
     s.MainLeft = frame.left();
-    s.MainTopCentred = s.MainLeftCentred = false;
+    s.MainTopCentred = pending && centreY_;
+    s.MainLeftCentred = pending && centreX_;
     s.MainWidth = frame.width();
     s.MainHeight = frame.height();
 }
@@ -811,11 +759,13 @@ void TFormMain::ShowSettings(const Settings& s) {
 void TFormMain::PlaceMainWindow(const Settings& s) {
     const QPoint stored(s.MainLeft, s.MainTop);
     const bool centreX = s.MainLeftCentred, centreY = s.MainTopCentred;
-    if (!centreX && !centreY && FrameRect(*this).topLeft() == stored) return;
-    const Rect wa = s.WorkArea;
+    if (!centreX && !centreY && PlacedFrame(*this).topLeft() == stored) return;
+    centreX_ = centreX;
+    centreY_ = centreY;
+    const QRect wa = WorkAreaRect(s.WorkArea);
     PlaceFrame(*this, [=](const QSize& frame) {
-        return QPoint(centreX ? ClampWindowLeft(wa, INT_MIN, frame.width()) : stored.x(),
-                      centreY ? ClampWindowTop(wa, INT_MIN, frame.height()) : stored.y());
+        const QPoint centre = CentredOn(wa, frame);
+        return QPoint(centreX ? centre.x() : stored.x(), centreY ? centre.y() : stored.y());
     });
 }
 
@@ -861,8 +811,7 @@ void TFormMain::ShowReportWindow() {
             *report_,
             [](const QSize& frame) {
                 const QScreen* sc = QGuiApplication::primaryScreen();
-                const QRect r = sc ? sc->availableGeometry() : QRect();
-                return QPoint(r.left() + (r.width() - frame.width()) / 2, r.top() + (r.height() - frame.height()) / 2);
+                return CentredOn(sc ? sc->availableGeometry() : QRect(), frame);
             },
             this);
     report_->show();
@@ -1012,6 +961,10 @@ bool TFormMain::event(QEvent* e) {
     // group) leaves the window as it is.
     if (e->type() == QEvent::LayoutRequest && (minimumWidth() > maximumWidth() || minimumHeight() > maximumHeight()))
         FixLaidOutSize();
+    // Once framed, the window is fitted again for its real frame.
+    if ((e->type() == QEvent::Move || e->type() == QEvent::Resize) && windowHandle() &&
+        windowHandle()->frameMargins() != fitMargins_ && !windowHandle()->frameMargins().isNull())
+        QTimer::singleShot(0, this, &TFormMain::FixLaidOutSize);
     if (e->type() == QEvent::Show && front_->FirstActivation) {
         QTimer::singleShot(0, this, &TFormMain::FirstActivate);
     } else if (e->type() == QEvent::WindowActivate && !front_->FirstActivation && front_->QuietMode &&
@@ -1069,6 +1022,13 @@ bool TFormMain::WMDropFiles(const QList<QUrl>& urls) {
 }
 
 bool TFormMain::eventFilter(QObject* obj, QEvent* e) {
+    // Controls that need more room than they were laid out in fix the size again; a layout that
+    // needs less leaves the window as it is.
+    if (obj == content_ && e->type() == QEvent::LayoutRequest)
+        QTimer::singleShot(0, this, [this] {
+            const QSize now = content_->sizeHint();
+            if (now.width() > laidOut_.width() || now.height() > laidOut_.height()) FixLaidOutSize();
+        });
     if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) abortRequested = true;
     return QWidget::eventFilter(obj, e);
 }

@@ -23,9 +23,11 @@
 #include "forms/form_point_name.h"
 #include "forms/form_reduce.h"
 #include "forms/form_report.h"
+#include "forms/frame_placer.h"
 #include "forms/front_end.h"
 
 class QDialog;
+class QScrollArea;
 class QUrl;
 
 namespace ts {
@@ -50,16 +52,10 @@ protected:
 
 // Where a message box of text size w x h goes over a form, kept inside the work area.
 QPoint MessageDlgPosition(const QRect& form, int w, int h, const Rect& workArea);
+// The work area as a rectangle.
+QRect WorkAreaRect(const Rect& workArea);
 // Where a dialog of the given outer size goes, centred on the main window.
 QPoint DialogPosition(const QRect& mainWindow, const QSize& dialog, const Rect& workArea);
-// A top-level window's frame as the window manager drew it; the window alone while unframed.
-QRect FrameRect(const QWidget& w);
-// Where a window's frame goes, for the frame's size.
-using FrameRule = std::function<QPoint(const QSize& frame)>;
-// Puts w's frame where rule says. A window manager makes the frame, and tells its size, only
-// after mapping the window: until then the frame is taken to be like `like`'s, and once the
-// window is shown and framed it is placed again for its real frame.
-void PlaceFrame(QWidget& w, FrameRule rule, const QWidget* like = nullptr);
 // Moves a dialog about to be shown to DialogPosition for its laid-out outer size.
 void CentreDialog(QWidget& dlg, const QWidget& mainWindow, const Rect& workArea);
 
@@ -218,6 +214,12 @@ private:
     bool noDisplay_;
     bool closePending_ = false;
     bool closing_ = false;
+    // Whether the last placement asked for centres the window across and down.
+    bool centreX_ = false, centreY_ = false;
+    QScrollArea* scroll_ = nullptr;
+    QWidget* content_ = nullptr;
+    QSize laidOut_;        // the controls' laid-out size the window was last fitted for
+    QMargins fitMargins_;  // the frame it was fitted with
     int exitStatus_ = 0;
     // The lines of the last report call, trimmed: a headless message box that only repeats them
     // is not reported twice.

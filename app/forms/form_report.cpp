@@ -1,5 +1,7 @@
 #include "forms/form_report.h"
 
+#include "forms/frame_placer.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -20,8 +22,7 @@ TFormReport::TFormReport(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(Button1, &QPushButton::clicked, this, &QWidget::close);
     resize(560, 420);
     if (QScreen* sc = QGuiApplication::primaryScreen()) {
-        const QRect r = sc->availableGeometry();
-        move(r.left() + (r.width() - width()) / 2, r.top() + (r.height() - height()) / 2);
+        move(CentredOn(sc->availableGeometry(), size()));
     }
 }
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs a test program on a private X server with a real window manager, as users run the program:
 # frames, placement and focus are then the manager's. Usage: run_under_wm.sh PROGRAM [ARGS...]
+# WM_SCREEN sets the screen's size (1280x1024); WM_TOP_MARGIN keeps that many pixels at the top
+# out of the work area, as a panel there does.
 set -euo pipefail
 work="$(mktemp -d)"
 xpid="" wmpid=""
@@ -19,7 +21,7 @@ trap cleanup EXIT
 # The server picks a free display itself and writes its number once it is listening, so parallel
 # runs never share one.
 exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 "${WM_SCREEN:-1280x1024}"x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 xpid=$!
 exec 3>&-
 for _ in $(seq 100); do
@@ -31,7 +33,8 @@ done
 export DISPLAY=":$(head -n1 "$work/display")"
 
 # The manager is ready once it has announced itself on the root window.
-HOME="$work" openbox --sm-disable >"$work/wm.log" 2>&1 &
+sed "/<margins>/,/<\/margins>/s|<top>[0-9]*</top>|<top>${WM_TOP_MARGIN:-0}</top>|" /etc/xdg/openbox/rc.xml >"$work/rc.xml"
+HOME="$work" openbox --sm-disable --config-file "$work/rc.xml" >"$work/wm.log" 2>&1 &
 wmpid=$!
 for _ in $(seq 100); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break

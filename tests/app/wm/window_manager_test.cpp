@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollArea>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
@@ -107,8 +108,7 @@ struct WindowManagerTest : MainWindowTest {
 TEST_F(WindowManagerTest, MainWindowKeepsItsPlaceStartAfterStart) {
     QRect frame = StartFramed();
     const QRect wa = WorkArea();
-    EXPECT_TRUE(Near(frame.topLeft(), QPoint((wa.width() - frame.width()) / 2, (wa.height() - frame.height()) / 2)))
-        << Str(frame.topLeft());
+    EXPECT_TRUE(Near(frame.topLeft(), CentredOn(wa, frame.size()))) << Str(frame.topLeft());
     const QPoint first = frame.topLeft();
     Exit();
     for (int start = 2; start <= 5; ++start) {
@@ -126,8 +126,7 @@ TEST_F(WindowManagerTest, LargeFontWindowStartsWhollyOnScreen) {
     const QRect wa = WorkArea();
     ASSERT_LE(frame.height(), wa.height());
     EXPECT_TRUE(wa.contains(frame)) << Str(frame.topLeft()) << " " << frame.width() << "x" << frame.height();
-    EXPECT_TRUE(Near(frame.topLeft(), QPoint((wa.width() - frame.width()) / 2, (wa.height() - frame.height()) / 2)))
-        << Str(frame.topLeft());
+    EXPECT_TRUE(Near(frame.topLeft(), CentredOn(wa, frame.size()))) << Str(frame.topLeft());
 }
 
 // The first showing of a dialog is centred on its frame as the second is, though the manager
@@ -186,4 +185,41 @@ TEST_F(WindowManagerTest, MessageBoxStandsWhereTheRulePutsItsFrame) {
     });
     form->MessageDlgCentered(text, MsgKind::Warning, mbOK, form.get());
     EXPECT_TRUE(Near(frame.topLeft(), rule)) << Str(frame.topLeft()) << ", the rule gives " << Str(rule);
+}
+
+// An unattended run in which nobody moved the window writes back the place it was loaded at,
+// also when a repaired value shows the settings again.
+TEST_F(WindowManagerTest, QuietRunWritesBackTheLoadedPlace) {
+    WriteSettings("MainTop=123\r\nMainLeft=45\r\nGPXout=1\r\nKMZout=0\r\n[GPXopt]\r\nLatLonDecimal=99\r\n");
+    std::ofstream(dir + "a.csv") << "DATE,TIME,LATITUDE,LONGITUDE\n2020/01/02,03:04:05,35.1,139.2\n"
+                                    "2020/01/02,03:04:06,35.1001,139.2001\n";
+    Start({"/Q", dir + "a.csv"}, false);
+    ASSERT_TRUE(WaitFor([&] { return !form->isVisible(); }));
+    std::ifstream in(dir + "prog/trailsmith.ini");
+    const std::string ini((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(ini.find("MainTop=123\r\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("MainLeft=45\r\n"), std::string::npos) << ini;
+    EXPECT_EQ(ini.find("LatLonDecimal=99"), std::string::npos);
+}
+
+// The frame fits the work area, title bar included, with the default font and with a large one;
+// where the controls need more room they scroll, and every button can be brought into sight.
+TEST_F(WindowManagerTest, WindowFitsTheWorkAreaAndEveryControlCanBeReached) {
+    for (const char* font : {"", "[Font]\r\nFontName=DejaVu Sans\r\nFontSize=20\r\n"}) {
+        WriteSettings(font);
+        const QRect frame = StartFramed();
+        const QRect wa = WorkArea();
+        EXPECT_TRUE(wa.contains(frame)) << font << Str(frame.topLeft()) << " " << frame.width() << "x"
+                                        << frame.height();
+        auto* scroll = form->findChild<QScrollArea*>();
+        ASSERT_TRUE(scroll);
+        for (QWidget* w : std::initializer_list<QWidget*>{form->ButtonExec, form->ButtonExit, form->BitBtnRef}) {
+            scroll->ensureWidgetVisible(w);
+            QCoreApplication::processEvents();
+            const QRect shown(w->mapTo(scroll->viewport(), QPoint(0, 0)), w->size());
+            EXPECT_TRUE(scroll->viewport()->rect().contains(shown)) << w->objectName().toStdString() << font;
+        }
+        EXPECT_TRUE(form->StatusBar1->isVisible());
+        Exit();
+    }
 }
