@@ -4,7 +4,7 @@ set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for p in cmake ninja-build g++ zlib1g-dev libpng-dev libjpeg-dev qt6-base-dev libgtest-dev \
-         openbox x11-utils \
+         openbox x11-utils libxcb1-dev \
          libbenchmark-dev libxml2-utils python3 unzip zip p7zip-full gpsbabel geographiclib-tools \
          gdal-bin proj-bin proj-data xvfb xauth fontconfig clang llvm libclang-rt-14-dev clang-format; do
   have "$p" || need+=("$p")
