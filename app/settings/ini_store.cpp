@@ -13,6 +13,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "core/file_links.h"
 #include "core/text_format.h"
 
 namespace fs = std::filesystem;
@@ -38,14 +39,9 @@ std::string Unquote(std::string v) {
 
 // The file a path finally names, following links (also one whose target does not exist yet).
 std::string LinkTarget(const std::string& path) {
-    fs::path p = path;
-    std::error_code ec;
-    for (int hops = 0; hops < 40 && fs::is_symlink(p, ec); ++hops) {
-        const fs::path t = fs::read_symlink(p, ec);
-        if (ec) break;
-        p = t.is_absolute() ? t : p.parent_path() / t;
-    }
-    return p.string();
+    std::string target;
+    FollowLinks(path, target);
+    return target;
 }
 
 int SysOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }

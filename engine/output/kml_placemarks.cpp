@@ -7,6 +7,7 @@
 #include "core/date_time.h"
 #include "core/text_format.h"
 #include "output/kml_view3d.h"
+#include "output/writers.h"
 
 namespace ts {
 
@@ -32,7 +33,7 @@ std::string ScaleText(const std::string& text) {
     return t;
 }
 
-void AppendIconStyle(LineOut& out, const TConversionOptions& o, int k) {
+void AppendIconStyle(LineOut& out, const TConversionOptions& o, int k, bool kmz) {
     const std::string scale = ScaleText(o.IconScale[k]);
     if (!scale.empty()) {
         AppendXmlText(out.Begin(4).append("<scale>"), scale);
@@ -45,8 +46,8 @@ void AppendIconStyle(LineOut& out, const TConversionOptions& o, int k) {
         AppendXmlText(b, o.IconPath);
         AppendXmlText(b, o.PaletteIconName[k]);
     } else {
-        // The KMZ packs the external file at the archive root.
-        AppendXmlText(b, ExtractFileName(o.ExtIconFile[k]));
+        // The KMZ packs the external file at the archive root, under the name it can hold.
+        AppendXmlText(b, kmz && o.IconToKMZ ? KmzMemberName(o.ExtIconFile[k]) : ExtractFileName(o.ExtIconFile[k]));
     }
     b.append("</href>");
     out.End();

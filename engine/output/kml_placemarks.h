@@ -30,8 +30,8 @@ const char* KmlEW(double v);
 std::string ScaleText(const std::string& text);
 
 // Appends the icon lines of style class k (0..7) inside its IconStyle: the scale when it is not
-// 1, then the icon reference.
-void AppendIconStyle(LineOut& out, const TConversionOptions& o, int k);
+// 1, then the icon reference (in a KMZ, kmz: the name the archive holds the file by).
+void AppendIconStyle(LineOut& out, const TConversionOptions& o, int k, bool kmz = false);
 
 // Appends "lon,lat,height" with the coordinate and height formats; a NaN height is 0.0.
 void AppendCoordinates(std::string& out, const KmlFormats& f, double lon, double lat, double h3d);

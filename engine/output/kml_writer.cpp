@@ -54,7 +54,7 @@ void AppendSummary(LineOut& out, const TConversionOptions& o, double totalDistan
 }
 
 void AppendHead(EngineContext& ctx, LineOut& h, const std::string& docName, const KmlPlacemarks& marks,
-                const KmlView3D& view, bool logo, double duration) {
+                const KmlView3D& view, bool logo, double duration, bool kmz) {
     const TConversionOptions& o = ctx.opt;
     h.Line(0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
     h.Line(0, "<kml xmlns=\"http://earth.google.com/kml/2.1\">");
@@ -70,7 +70,7 @@ void AppendHead(EngineContext& ctx, LineOut& h, const std::string& docName, cons
             h.Begin(2).append("<Style id=\"style_id_").append(kKmlClassName[k]).append("\">");
             h.End();
             h.Line(3, "<IconStyle>");
-            AppendIconStyle(h, o, k);
+            AppendIconStyle(h, o, k, kmz);
             h.Line(3, "</IconStyle>");
             h.Line(2, "</Style>");
         }
@@ -78,7 +78,9 @@ void AppendHead(EngineContext& ctx, LineOut& h, const std::string& docName, cons
     if (logo) {
         h.Line(2, "<ScreenOverlay>");
         h.Line(3, "<name>Logo</name>");
-        AppendXmlText(h.Begin(3).append("<Icon><href>"), ExtractFileName(o.LogoFile));
+        // In a KMZ the logo is the archive's member.
+        AppendXmlText(h.Begin(3).append("<Icon><href>"),
+                      kmz && o.IconToKMZ ? KmzMemberName(o.LogoFile) : ExtractFileName(o.LogoFile));
         h.Buffer().append("</href></Icon>");
         h.End();
         for (const char* tag : {"<overlayXY x=\"", "<screenXY x=\""}) {
@@ -190,7 +192,8 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             ClaimOutputName(ctx, BlockOutputFileName(ctx, folder, block, count, lastTime), kmz ? ".kmz" : ".kml");
         const std::string fileName = base + (kmz ? ".$$$" : ".kml");
         mode_t kmzMode = 0;  // the packed document is no more open than the archive it replaces
-        if (kmz && !MayReplace(base + ".kmz", &kmzMode)) {
+        std::string kmzTarget;
+        if (kmz && !ReplacedFile(base + ".kmz", kmzTarget, &kmzMode)) {
             ReportCantCreate(ctx, base + ".kmz");
             return false;
         }
@@ -212,7 +215,7 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             if (deflate) deflate->Grown(written);
         };
         LineOut headOut(head, compact);
-        AppendHead(ctx, headOut, PathWithoutExt(fileName), marks, view, logo, span.Days());
+        AppendHead(ctx, headOut, PathWithoutExt(fileName), marks, view, logo, span.Days(), kmz);
         put(head);
         const RecordRuns trackRuns{block.First, block.Last, trackChunk}, markRuns{block.First, block.Last, markChunk};
         const auto writeChunks = [&](const RecordRuns& runs) {
@@ -277,12 +280,15 @@ int32_t WriteKml(EngineContext& ctx, const std::string& folder, bool kmz) {
             KmzContents contents;
             contents.styleUsed = marks.styleUsed;
             contents.logoPresent = logo;
-            if (deflate) contents.deflated = deflate->Finish(written, fileName);
+            contents.documentFile = out.ScratchName();
+            if (deflate) contents.deflated = deflate->Finish(written, contents.documentFile);
             deflate.reset();
-            if (PackKmz(ctx, fileName, contents) != 0) {
+            std::string why;
+            if (PackKmz(ctx, fileName, contents, &why) != 0) {
                 host.SetStatus(0, "  *** Archive Error!! ***");
                 ctx.Report("  Archive error!! : " + ExtractFileName(base + ".kmz") + "  " + IntToStr6(count) +
                            " records");
+                if (!why.empty()) ctx.Report("   " + why);
                 return false;
             }
         }

@@ -1,12 +1,13 @@
-// KMZ packaging: the block's document, complete under its scratch name "<name>.$$$", goes into
-// "<name>.kmz" as "<name>.kml" together with the external icons and the logo it refers to by bare
-// file name. The archive is built under a scratch name of its own and replaces an older ".kmz"
-// only when it is complete, by the rules of the other outputs; a ".kml" of the same name is never
-// touched.
+// KMZ packaging: the block's document, complete under a scratch name of its own ("<name>.xxxxxx.$$$"
+// for "<name>.$$$"), goes into "<name>.kmz" as "<name>.kml" together with the external icons and
+// the logo it refers to by bare file name. The archive is built under a scratch name of its own
+// and replaces an older ".kmz" only when it is complete, by the rules of the other outputs; a
+// ".kml" of the same name is never touched. Two runs at once never share a scratch file.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -126,7 +127,7 @@ public:
         if (fileName.empty()) return;
         if (packedNames_.find("|" + fileName + "|") != std::string::npos) return;
         if (Exists(fileName)) {
-            Add(fileName);
+            Add(fileName, KmzMemberName(fileName));
         } else {
             ctx_.Report("  File not exist: " + fileName);
             ctx_.host.showReportAtEnd = true;
@@ -243,46 +244,71 @@ std::shared_ptr<zip::TDeflatedSource> KmzDeflate::Finish(int64_t size, const std
     return std::make_shared<StoredBlocks>(std::move(store_), std::move(blocks_), Wide(ExtractFileName(fileName)), size);
 }
 
-int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzContents& contents) {
+std::string KmzMemberName(const std::string& fileName) {
+    std::string name = ExtractFileName(fileName);
+    // The archive takes "\" for a folder separator; here it is a character of the name.
+    for (char& c : name)
+        if (c == '\\') c = '_';
+    return name;
+}
+
+int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzContents& contents, std::string* why) {
     const std::string stem = tempName.substr(0, tempName.size() - ExtractFileExt(tempName).size());
     const std::string docName = stem + ".kml";
+    const std::string& docFile = contents.documentFile.empty() ? tempName : contents.documentFile;
     const TConversionOptions& o = ctx.opt;
+    std::string failure;
 
     RestoreParkedKml(ctx, docName, stem + "._$$");
     // Replaced as the other outputs are: through a link, keeping an older archive's permissions.
     std::string kmzName;
     mode_t mode = 0;
-    const bool mayReplace = ReplacedFile(stem + ".kmz", kmzName, &mode);
-    const std::string kmzTemp = kmzName + ".$$$";
-    int32_t result = 0;
-    if (!mayReplace || !RemoveScratch(kmzTemp)) {
-        result = -1;
+    if (!ReplacedFile(stem + ".kmz", kmzName, &mode)) {
+        failure = "Can't create: " + stem + ".kmz";
     } else {
-        try {
-            // Made here, as private as the older archive, before the archive takes it over: it
-            // keeps the permissions it was made with.
-            const int fd = ::open(kmzTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ScratchMode(mode));
-            if (fd < 0 || ::close(fd) != 0) throw std::runtime_error("Cannot create " + kmzTemp);
-            KmzArchive archive(ctx);
-            archive.Open(kmzTemp);
-            archive.Offer(contents.deflated);
-            archive.Add(tempName, ExtractFileName(docName));
-            archive.Offer(nullptr);
-            if (o.IconToKMZ && o.IconSource == 1)
-                for (size_t k = 0; k < contents.styleUsed.size(); ++k)
-                    if (contents.styleUsed[k]) archive.AddOnce(o.ExtIconFile[k]);
-            if (o.IconToKMZ && contents.logoPresent) archive.AddOnce(o.LogoFile);
-            if (archive.FileCount() < 1) result = -1;
-            archive.Close();
-        } catch (const std::exception&) {
-            result = -1;  // the archive closed with the object
+        // Made here under a name of its own, as private as the older archive, before the archive
+        // takes it over: it keeps the permissions it was made with. Its descriptor holds it as in
+        // use until it is renamed or removed.
+        RemoveStaleScratch(kmzName + ".$$$");
+        std::string kmzTemp;
+        const int fd = CreateScratch(kmzName + ".$$$", ScratchMode(mode), kmzTemp, O_RDONLY);
+        if (fd < 0) {
+            failure = "Can't create: " + (kmzTemp.empty() ? kmzName + ".$$$" : kmzTemp) + " (" +
+                      std::generic_category().message(errno) + ")";
+        } else {
+            try {
+                KmzArchive archive(ctx);
+                archive.Open(kmzTemp);
+                archive.Offer(contents.deflated);
+                archive.Add(docFile, ExtractFileName(docName));
+                archive.Offer(nullptr);
+                if (o.IconToKMZ && o.IconSource == 1)
+                    for (size_t k = 0; k < contents.styleUsed.size(); ++k)
+                        if (contents.styleUsed[k]) archive.AddOnce(o.ExtIconFile[k]);
+                if (o.IconToKMZ && contents.logoPresent) archive.AddOnce(o.LogoFile);
+                if (archive.FileCount() < 1) failure = "The archive holds no file";
+                archive.Close();
+            } catch (const std::exception& e) {
+                failure = e.what();  // the archive closed with the object
+                if (failure.empty()) failure = "Archive failure";
+            }
+            // Complete and flushed (the archive's options ask for it): only now it replaces an older one.
+            if (failure.empty() && !ReplaceWith(kmzTemp, kmzName, mode))
+                failure =
+                    "Can't rename " + kmzTemp + " to " + kmzName + " (" + std::generic_category().message(errno) + ")";
+            if (!failure.empty()) RemoveScratch(kmzTemp);
+            ::close(fd);
         }
-        // Complete and flushed (the archive's options ask for it): only now it replaces an older one.
-        if (result == 0 && !ReplaceWith(kmzTemp, kmzName, mode)) result = -1;
-        if (result != 0) RemoveScratch(kmzTemp);
     }
-    RemoveScratch(tempName);
-    return result;
+    RemoveScratch(docFile);
+    if (failure.empty()) return 0;
+    if (why) {
+        // One line of the report.
+        for (char& c : failure)
+            if (c == '\r' || c == '\n') c = ' ';
+        *why = failure;
+    }
+    return -1;
 }
 
 }  // namespace ts

@@ -2,14 +2,21 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <filesystem>
+#include <functional>
+#include <random>
 #include <stdexcept>
+#include <thread>
 
+#include "core/file_links.h"
 #include "core/text_format.h"
 
 namespace ts {
@@ -30,7 +37,116 @@ bool LinkUnnamed(int fd, const std::string& path) {
     return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
+// Six letters or digits that another run, or another thread of this one, is unlikely to draw.
+std::string RandomPart() {
+    thread_local std::mt19937_64 gen(std::random_device{}() ^
+                                     static_cast<uint64_t>(std::hash<std::thread::id>{}(std::this_thread::get_id())));
+    static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string s(6, 'x');
+    for (char& c : s) c = kChars[gen() % (sizeof kChars - 1)];
+    return s;
+}
+
+// Draws scratch names for name until make(candidate) succeeds or fails for another reason than a
+// file of that name.
+template <class Make>
+bool MakeUnderScratchName(const std::string& name, std::string& scratch, Make&& make) {
+    for (int tries = 0; tries < 100; ++tries) {
+        scratch = ScratchNameFor(name);
+        if (make(scratch)) return true;
+        if (errno != EEXIST) return false;
+    }
+    errno = EEXIST;
+    return false;
+}
+
 }  // namespace
+
+namespace {
+
+// The parts of name's scratch names: folder, the part before the random one, and the extension.
+struct ScratchParts {
+    std::string folder, prefix, ext;
+};
+
+ScratchParts SplitScratch(const std::string& name) {
+    const size_t slash = name.rfind('/');
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot <= start) dot = name.size();
+    ScratchParts p{name.substr(0, start), {}, name.substr(dot)};
+    // Within the system's name limit, also for a name close to it: the random part is what counts.
+    const size_t tail = 1 + 6 + p.ext.size();
+    const size_t room = NAME_MAX > tail ? NAME_MAX - tail : 0;
+    p.prefix = name.substr(start, std::min(dot - start, room)) + ".";
+    return p;
+}
+
+// Takes the lock that marks a scratch file as in use, on a file that still has its name.
+bool LockScratch(int fd) {
+    struct stat st {};
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 && st.st_nlink > 0;
+}
+
+// A read-only descriptor of its own for the file open as fd, holding the lock that marks it as in
+// use for as long as it is open, also after fd is closed; -1 when it cannot be had.
+int HoldUnnamed(int fd) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    const int hold = ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+    if (hold >= 0 && ::flock(hold, LOCK_EX | LOCK_NB) != 0) {
+        ::close(hold);
+        return -1;
+    }
+    return hold;
+}
+
+}  // namespace
+
+std::string ScratchNameFor(const std::string& name) {
+    const ScratchParts p = SplitScratch(name);
+    return p.folder + p.prefix + RandomPart() + p.ext;
+}
+
+int CreateScratch(const std::string& name, mode_t mode, std::string& scratch, int access) {
+    int fd = -1;
+    MakeUnderScratchName(name, scratch, [&](const std::string& candidate) {
+        fd = ::open(candidate.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 || LockScratch(fd)) return fd >= 0;
+        // Taken for a crash's in the moment it was made: another name.
+        ::close(fd);
+        fd = -1;
+        errno = EEXIST;
+        return false;
+    });
+    return fd;
+}
+
+void RemoveStaleScratch(const std::string& name) {
+    namespace fs = std::filesystem;
+    const ScratchParts p = SplitScratch(name);
+    const size_t size = p.prefix.size() + 6 + p.ext.size();
+    std::error_code ec;
+    for (fs::directory_iterator it(p.folder.empty() ? "." : p.folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string bare = it->path().filename().string();
+        if (bare.size() != size || bare.compare(0, p.prefix.size(), p.prefix) != 0 ||
+            bare.compare(size - p.ext.size(), p.ext.size(), p.ext) != 0)
+            continue;
+        if (!std::all_of(bare.begin() + static_cast<std::ptrdiff_t>(p.prefix.size()),
+                         bare.begin() + static_cast<std::ptrdiff_t>(p.prefix.size() + 6),
+                         [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
+            continue;
+        const std::string path = p.folder + bare;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        // A run that is alive holds its lock; a crash's went with it.
+        struct stat a {
+        }, b{};
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &a) == 0 && S_ISREG(a.st_mode) &&
+            ::lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino)
+            ::unlink(path.c_str());
+        ::close(fd);
+    }
+}
 
 bool MayReplace(const std::string& name, mode_t* mode) {
     if (mode) *mode = 0;
@@ -51,20 +167,11 @@ bool ReplacedFile(const std::string& fileName, std::string& target, mode_t* mode
         const fs::path to = fs::canonical(fileName, ec);
         if (!ec) {
             target = to.string();
-        } else {
-            // A link that leads nowhere yet: its target is made, as the settings file's is, and the
-            // link stays. Replacing the link instead would leave its target unmade.
-            fs::path p = fileName;
-            for (int hops = 0; hops < 40 && fs::is_symlink(p, ec); ++hops) {
-                const fs::path t = fs::read_symlink(p, ec);
-                if (ec) break;
-                p = t.is_absolute() ? t : p.parent_path() / t;
-            }
-            if (fs::is_symlink(p, ec)) {  // a loop, or a link that cannot be read
-                if (mode) *mode = 0;
-                return false;
-            }
-            target = p.string();
+        } else if (!FollowLinks(fileName, target)) {
+            // A link that leads nowhere yet has its target made, as the settings file's is, and the
+            // link stays (replacing the link would leave its target unmade); a loop leads nowhere.
+            if (mode) *mode = 0;
+            return false;
         }
     }
     return MayReplace(target, mode);
@@ -103,7 +210,7 @@ bool OutFile::Create(EngineContext& ctx, const std::string& fileName, const std:
     mode_ = 0;
     struct stat st {};
     if (temporary) {
-        // A stale scratch file of an earlier run goes; a folder of that name is not ours.
+        // A folder under the scratch name is not ours.
         if (::lstat(fileName.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
             ReportCantCreate(ctx, fileName);
             return false;
@@ -112,7 +219,8 @@ bool OutFile::Create(EngineContext& ctx, const std::string& fileName, const std:
         ReportCantCreate(ctx, fileName);
         return false;
     }
-    staging_ = temporary ? target_ : target_ + ".$$$";
+    staging_.clear();
+    RemoveStaleScratch(ScratchBase(temporary));
     // An older file's readers get no more of the new text than they could read of the old, not
     // even for the time it is made; it takes the older file's permissions when it is complete.
     const mode_t made = ScratchMode(temporary ? replaces : mode_);
@@ -122,21 +230,27 @@ bool OutFile::Create(EngineContext& ctx, const std::string& fileName, const std:
         ReportCantCreate(ctx, fileName);
         return false;
     }
-    if (!unnamed_) {
-        // No unnamed files here: the scratch name holds the text meanwhile.
-        RemoveScratch(staging_);
-        fd_ = ::open(staging_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, made);
-        if (fd_ < 0) {
-            ReportCantCreate(ctx, fileName);
-            return false;
-        }
-        staged_ = true;
+    // Marked as in use while it is, so that the next run's clean-up knows it from a crash's.
+    if (unnamed_) {
+        hold_ = HoldUnnamed(fd_);
+    } else {
+        // No unnamed files here: a scratch name of its own holds the text meanwhile.
+        hold_ = CreateScratch(ScratchBase(temporary), made, staging_, O_RDONLY);
+        staged_ = hold_ >= 0;
+        if (staged_) fd_ = ::open(staging_.c_str(), O_WRONLY | O_CLOEXEC);
+    }
+    if (hold_ < 0 || fd_ < 0) {
+        Discard();
+        ReportCantCreate(ctx, fileName);
+        return false;
     }
     name_ = fileName;
     temporary_ = temporary;
     ctx.host.SetStatus(0, std::string(" ").append(ExtractFileName(fileName)).append("  ").append(status));
     return true;
 }
+
+std::string OutFile::ScratchBase(bool temporary) const { return temporary ? target_ : target_ + ".$$$"; }
 
 void OutFile::Fail() { throw std::runtime_error("Can't write: " + name_); }
 
@@ -188,23 +302,33 @@ void OutFile::Close() {
     // them whole. The program's own scratch files replace nothing of the user's.
     if (!temporary_ && ::fsync(fd_) != 0) Fail();
     if (unnamed_) {
-        RemoveScratch(staging_);  // a stale one a crash left
-        if (!LinkUnnamed(fd_, staging_)) Fail();
+        const int fd = fd_;
+        if (!MakeUnderScratchName(ScratchBase(temporary_), staging_,
+                                  [fd](const std::string& candidate) { return LinkUnnamed(fd, candidate); }))
+            Fail();
         unnamed_ = false;
         staged_ = true;
     }
+    // The mark stays until the name is given up: a temporary's until the caller is done with it.
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) Fail();
     if (!temporary_ && !ReplaceWith(staging_, target_, 0)) Fail();
     staged_ = false;
     name_.clear();
+    if (!temporary_) Release();
+}
+
+void OutFile::Release() {
+    if (hold_ >= 0) ::close(hold_);
+    hold_ = -1;
 }
 
 void OutFile::Discard() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     if (staged_) ::unlink(staging_.c_str());
+    Release();
     staged_ = unnamed_ = false;
     name_.clear();
 }

@@ -3,6 +3,7 @@
 // whole or not at all: a failure, an abort or a crash on the way leaves it as it was.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -22,7 +23,9 @@ public:
     // Starts fileName. On failure reports "  Can't create: ", shows the message box and returns
     // false; so does a folder, a read-only file or anything but a file standing under that name.
     // On success shows " <name>  <status>" in status panel 0.
-    // temporary: fileName is the program's own scratch name; a stale file of that name is replaced.
+    // temporary: fileName is the program's own scratch name ("<name>.$$$"); the text is given a name
+    // of its own beside it (ScratchName) when it is closed, so that a run beside this one never
+    // meets it.
     // replaces: for a temporary, the permissions of the file its text will replace (0: none), so
     // that the text is never more open than that file.
     bool Create(EngineContext& ctx, const std::string& fileName, const std::string& status, bool temporary = false,
@@ -39,13 +42,19 @@ public:
     void Close();
     // Drops a file that was not completed; an older file of its name stays.
     void Discard();
+    // Where a temporary's text is, once it is closed; it is then the caller's to remove, and it
+    // stays marked as in use until Discard or the end of the object.
+    const std::string& ScratchName() const { return staging_; }
 
 private:
     [[noreturn]] void Fail();
+    std::string ScratchBase(bool temporary) const;
+    void Release();
     int fd_ = -1;
+    int hold_ = -1;         // read-only, holds the mark of a scratch file in use, also after Close
     std::string name_;      // as the report shows it
     std::string target_;    // the file replaced: name_, or the file a link of that name leads to
-    std::string staging_;   // the name the text takes before target_'s, or target_ itself for a temporary
+    std::string staging_;   // the scratch name the text takes before target_'s, or for good for a temporary
     bool unnamed_ = false;  // the text has no name yet
     bool staged_ = false;   // staging_ is ours to remove
     bool temporary_ = false;
@@ -117,6 +126,17 @@ mode_t ScratchMode(mode_t replaced);
 // permissions mode (0: as made). False, with errno set and the older file as it was, when either
 // fails.
 bool ReplaceWith(const std::string& staging, const std::string& target, mode_t mode);
+// A fresh scratch name for name: six random letters or digits go before its extension, so that
+// "x.gpx.$$$" gives "x.gpx.Q3fz9a.$$$". Runs at the same time in one folder never draw the same.
+std::string ScratchNameFor(const std::string& name);
+// Creates a new file under a scratch name for name (above) that nothing else holds, with the
+// permissions mode, open for access (O_WRONLY, O_RDONLY), and marks it as in use (a lock held as
+// long as the descriptor is open). Returns its descriptor and sets scratch; -1 with errno set when
+// it cannot be made. A file that stands already is never taken over.
+int CreateScratch(const std::string& name, mode_t mode, std::string& scratch, int access = O_WRONLY);
+// Removes the scratch files of name (above) that no run uses any more, such as a crash left; a file
+// that a run beside this one is using stays.
+void RemoveStaleScratch(const std::string& name);
 // Removes the program's own scratch file name; never a folder. False when it stays.
 bool RemoveScratch(const std::string& name);
 // Renames from to to when nothing stands under to. False otherwise, with errno set.

@@ -34,7 +34,13 @@ struct KmzContents {
     bool logoPresent = false;
     // The document's blocks as its writer deflated them, or null.
     std::shared_ptr<zip::TDeflatedSource> deflated;
+    // The file that holds the document, when it is not the ".$$$" name itself.
+    std::string documentFile;
 };
+
+// The name under which the archive holds a file the document refers to, and so the name the
+// document refers to it by: its bare name, a "\" in it made "_".
+std::string KmzMemberName(const std::string& fileName);
 
 // The KMZ document deflated while it is written, on machines with more than one processor: the
 // archive's blocks are made as the text reaches the ".$$$" file, stored in a temporary file as
@@ -74,7 +80,9 @@ private:
     bool failed_ = false;
 };
 // Packs the ".$$$" document tempName into the ".kmz" of the same name, as its ".kml", and removes
-// tempName; 0 when the archive was made, -1 otherwise (an older ".kmz" then stays).
-int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzContents& contents);
+// the document's file; 0 when the archive was made, -1 otherwise (an older ".kmz" then stays, and
+// why, when given, receives the reason in one line).
+int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzContents& contents,
+                std::string* why = nullptr);
 
 }  // namespace ts

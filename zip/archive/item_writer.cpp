@@ -3,6 +3,7 @@
 #include "archive/item_writer.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "archive/archiver.h"
 #include "text/code_pages.h"
@@ -37,6 +38,20 @@ constexpr std::int64_t kLocalHeaderSize = 30;
 constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;
 // Longest stored name: its Unicode extra and Zip64 extra must fit the 16-bit extra length.
 constexpr std::size_t kMaxNameChars = 32000;
+
+// A source name beyond the system's limits: a path of PATH_MAX bytes with its end, or a name
+// longer than NAME_MAX.
+bool SourceNameTooLong(const std::u16string& path) {
+    const std::string bytes = WideToFsName(path);
+    if (bytes.size() >= PATH_MAX) return true;
+    for (std::size_t start = 0; start < bytes.size();) {
+        std::size_t end = bytes.find('/', start);
+        if (end == std::string::npos) end = bytes.size();
+        if (end - start > NAME_MAX) return true;
+        start = end + 1;
+    }
+    return false;
+}
 
 std::uint32_t ShareFlag(TZipFileShareMode mode) {
     switch (mode) {
@@ -150,7 +165,7 @@ bool TZipBaseArchiver::ProcessItem(int index) {
             source->Seek(item.SourcePosition, TSeekOrigin::soBeginning);
             size = source->Size() - item.SourcePosition;
         } else if (!isDir) {
-            if (item.SourceFileName.size() >= 260) FailFmt(61, {item.SourceFileName});
+            if (SourceNameTooLong(item.SourceFileName)) FailFmt(61, {item.SourceFileName});
             try {
                 ownedSource =
                     std::make_unique<TUniFileStream>(item.SourceFileName, fmOpenRead | ShareFlag(Options.ShareMode));

@@ -121,7 +121,8 @@ TEST_F(KmzPackager, StaleBackupMissingIconsAndIconSettings) {
 }
 
 // A parked file beside a ".kml" of its name: both stay, and the report says where the parked one
-// is. The archive is still made, and it replaces an older one only when complete.
+// is. The archive is still made, and it replaces an older one only when complete; a scratch file
+// it did not make stays.
 TEST_F(KmzPackager, ParkedFilesStayAndOlderArchivesAreReplacedWhole) {
     Put("y._$$", "parked");
     Put("y.kml", "newer");
@@ -130,7 +131,8 @@ TEST_F(KmzPackager, ParkedFilesStayAndOlderArchivesAreReplacedWhole) {
     Put("y.$$$", "<kml/>");
     KmzContents contents;
     EXPECT_EQ(PackKmz(ctx, P("y.$$$"), contents), 0);
-    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"y._$$", "y.kml", "y.kmz"}));
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"y._$$", "y.kml", "y.kmz", "y.kmz.$$$"}));
+    EXPECT_EQ(ReadFile(P("y.kmz.$$$")), "a crash's");
     EXPECT_EQ(ReadFile(P("y._$$")), "parked");
     EXPECT_EQ(ReadFile(P("y.kml")), "newer");
     EXPECT_EQ(host.lines, std::vector<std::string>{"  An earlier run's file is kept as: " + P("y._$$")});
@@ -149,7 +151,7 @@ TEST_F(KmzPackager, ParkedFilesStayAndOlderArchivesAreReplacedWhole) {
     host.lines.clear();
     EXPECT_EQ(PackKmz(ctx, P("y.$$$"), contents), -1);
     EXPECT_EQ(ReadFile(P("y.kmz")), "older archive");
-    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"huge.png", "y._$$", "y.kml", "y.kmz"}));
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"huge.png", "y._$$", "y.kml", "y.kmz", "y.kmz.$$$"}));
     EXPECT_TRUE(host.lines.empty());
 }
 

@@ -1,8 +1,11 @@
 // An output replaces an older file of its name only when it is complete, and never replaces what
-// is not a file the user could write; a crash's scratch files go with the next run.
+// is not a file the user could write; scratch files take names no other run or crash holds.
 #include "output/output_file.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
 
 #include "writer_test_util.h"
 
@@ -111,25 +114,72 @@ TEST_F(OutputFile, ALinkToNothingYetGetsItsTargetMade) {
     EXPECT_EQ(dir.Files(), (std::vector<std::string>{"chain.gpx", "loop.gpx", "real", "rel.gpx"}));
 }
 
-TEST_F(OutputFile, ScratchFilesACrashLeftGoWithTheNextRun) {
+// Scratch files take names of their own: a file under a scratch name, a crash's or that of a run
+// beside this one, is never taken over or removed.
+TEST_F(OutputFile, ScratchFilesOfOthersAreNeverTaken) {
     Put("x.kml.$$$", "crashed");
     Put("y.$$$", "crashed too");
     OutFile out;
     ASSERT_TRUE(out.Create(ctx, dir / "x.kml", "Writing ..."));
     out.Write("kml");
     out.Close();
-    // The program's own scratch name: the text is linked in under it, replacing a stale one.
+    // The program's own scratch name: the text is linked in under a name of its own beside it.
     ASSERT_TRUE(out.Create(ctx, dir / "y.$$$", "Writing ...", true));
     out.Write("document");
     EXPECT_EQ(ReadFile(dir / "y.$$$"), "crashed too");
     out.Close();
-    EXPECT_EQ(ReadFile(dir / "y.$$$"), "document");
+    const fs::path scratch = out.ScratchName();
+    EXPECT_EQ(scratch.parent_path(), dir.path);
+    EXPECT_EQ(scratch.filename().string().size(), std::string("y.123456.$$$").size()) << scratch;
+    EXPECT_EQ(ReadFile(scratch), "document");
+    EXPECT_EQ(ReadFile(dir / "y.$$$"), "crashed too");
+    EXPECT_EQ(ReadFile(dir / "x.kml.$$$"), "crashed");
     EXPECT_EQ(ReadFile(dir / "x.kml"), "kml");
-    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"x.kml", "y.$$$"}));
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"x.kml", "x.kml.$$$", "y.$$$", scratch.filename().string()}));
     // A folder under the scratch name is not the program's.
     fs::create_directory(dir / "z.$$$");
     EXPECT_FALSE(out.Create(ctx, dir / "z.$$$", "Writing ...", true));
     EXPECT_TRUE(fs::is_directory(dir / "z.$$$"));
+
+    // Made exclusively, each under a name of its own, the random part before the extension.
+    std::string a, b;
+    const int fa = CreateScratch(dir / "w.kmz.$$$", 0600, a), fb = CreateScratch(dir / "w.kmz.$$$", 0600, b);
+    ASSERT_TRUE(fa >= 0 && fb >= 0);
+    ::close(fa), ::close(fb);
+    EXPECT_NE(a, b);
+    for (const std::string& n : {a, b}) {
+        EXPECT_EQ(n.rfind(dir / "w.kmz.", 0), 0u) << n;
+        EXPECT_EQ(n.size(), (dir / "w.kmz.123456.$$$").size()) << n;
+        EXPECT_EQ(Mode(fs::path(n).filename().string()), 0600u) << n;
+    }
+    EXPECT_EQ(ScratchNameFor("/a.b/c").size(), std::string("/a.b/c.123456").size());
+    // A name near the system's limit gives a scratch name within it.
+    const std::string longName = ScratchNameFor("/a/" + std::string(NAME_MAX - 4, 'n') + ".$$$");
+    EXPECT_EQ(longName.size(), 3u + NAME_MAX);
+    EXPECT_EQ(longName.substr(longName.size() - 4), ".$$$");
+}
+
+// A scratch file that no run holds any more (a crash's) goes with the next run of its output; one
+// that a run beside it holds stays, and so do files that only look alike.
+TEST_F(OutputFile, OnlyACrashsScratchFilesGo) {
+    Put("x.gpx.Crash1.$$$", "crashed");
+    for (const char* n : {"x.gpx.$$$", "x.gpx.Crash.$$$", "x.gpx.Cr-sh1.$$$", "x.csv.Crash1.$$$"}) Put(n, n);
+    std::string live;
+    const int fd = CreateScratch(dir / "x.gpx.$$$", 0600, live);
+    ASSERT_GE(fd, 0);
+    OutFile out;
+    ASSERT_TRUE(out.Create(ctx, dir / "x.gpx", "Writing GPX ..."));
+    out.Write("gpx");
+    out.Close();
+    EXPECT_FALSE(fs::exists(dir / "x.gpx.Crash1.$$$"));
+    EXPECT_TRUE(fs::exists(live));
+    EXPECT_EQ(ReadFile(dir / "x.gpx"), "gpx");
+    EXPECT_EQ(dir.Files().size(), 6u);
+    ::close(fd);
+    // Given up by its run, it is a crash's to the next one.
+    ASSERT_TRUE(out.Create(ctx, dir / "x.gpx", "Writing GPX ..."));
+    out.Discard();
+    EXPECT_FALSE(fs::exists(live));
 }
 
 }  // namespace
