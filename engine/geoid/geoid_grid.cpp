@@ -27,7 +27,8 @@ float DecodeNode(const unsigned char* b) {
     return v;
 }
 
-// pread until count bytes are in or the file ends; false on a short read or an error.
+}  // namespace
+
 bool ReadAt(int fd, int64_t offset, unsigned char* buf, size_t count) {
     if (offset < 0) return false;
     size_t done = 0;
@@ -39,8 +40,6 @@ bool ReadAt(int fd, int64_t offset, unsigned char* buf, size_t count) {
     }
     return true;
 }
-
-}  // namespace
 
 double GridStepsPer100(double step) {
     if (!std::isfinite(step) || !(step > 0)) return 0;

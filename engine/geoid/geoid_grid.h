@@ -25,6 +25,9 @@ struct GeoidGridGeometry {
 // degrees and grid coordinates goes through it, so 0.016667 is used as exactly 1'.
 double GridStepsPer100(double step);
 
+// pread until count bytes are in; false on a negative offset, a short read or an error.
+bool ReadAt(int fd, int64_t offset, unsigned char* buf, size_t count);
+
 // Empty when the geometry is usable: finite origin, finite positive steps that give at least one
 // step per 100 degrees, positive row and column counts, rows that hold their nodes.
 std::string CheckGeoidGeometry(const GeoidGridGeometry& g);

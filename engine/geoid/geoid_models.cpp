@@ -121,18 +121,6 @@ bool ReadTextLine(std::FILE* f, std::string& line) {
     return !line.empty() && !std::ferror(f);
 }
 
-// pread until count bytes are in; false on a short read or an error.
-bool ReadAt(int fd, int64_t offset, unsigned char* buf, size_t count) {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t r = ::pread(fd, buf + done, count - done, static_cast<off_t>(offset + int64_t(done)));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        done += size_t(r);
-    }
-    return true;
-}
-
 bool WriteAll(int fd, const unsigned char* data, size_t size) {
     while (size > 0) {
         const ssize_t w = ::write(fd, data, size);
