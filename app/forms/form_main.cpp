@@ -481,6 +481,20 @@ void TFormMain::BuildControls() {
     statusPanel_[1]->setMinimumWidth(50);
     StatusBar1->addWidget(statusPanel_[0]);
     StatusBar1->addWidget(statusPanel_[1], 1);
+    // Tight insets: with the style's own the window is taller than a laptop's work area less a
+    // panel, and would scroll at the default font.
+    top->setSpacing(4);
+    middle->setSpacing(6);
+    // The left column's groups keep more air between them: it then stands about as tall as the
+    // right one with its icons, and a caption that needs another line there still grows the window.
+    left->setSpacing(8);
+    right->setSpacing(2);
+    for (QGroupBox* g : {GroupBoxInput, GroupBoxOuttype, GroupBoxTimeoffs, GroupBoxDateFmt, GroupBoxNMEAopt,
+                         GroupBoxGeoid, GroupBoxGroundLevel, GroupBoxTrack, GroupBoxPNote, GroupBoxCSV}) {
+        g->layout()->setContentsMargins(6, 2, 6, 4);
+        g->layout()->setSpacing(4);
+    }
+    for (QGridLayout* grid : {opLay, tr, pn, dfLay}) grid->setVerticalSpacing(2);
     scroll_->setWidget(content_);
     outer->addWidget(scroll_, 1);
     auto* statusRow = new QHBoxLayout;

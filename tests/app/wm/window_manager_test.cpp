@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
@@ -222,4 +223,21 @@ TEST_F(WindowManagerTest, WindowFitsTheWorkAreaAndEveryControlCanBeReached) {
         EXPECT_TRUE(form->StatusBar1->isVisible());
         Exit();
     }
+}
+
+// With the default font the whole window fits a laptop's work area less a panel (1366x728) as it
+// is laid out: nothing scrolls. Smaller work areas are left to the test above.
+TEST_F(WindowManagerTest, DefaultFontWindowNeedsNoScrolling) {
+    const QRect wa = WorkArea();
+    if (wa.width() < 1024 || wa.height() < 728) GTEST_SKIP() << "work area " << wa.width() << "x" << wa.height();
+    const QRect frame = StartFramed();
+    EXPECT_TRUE(wa.contains(frame)) << Str(frame.topLeft()) << " " << frame.width() << "x" << frame.height();
+    auto* scroll = form->findChild<QScrollArea*>();
+    ASSERT_TRUE(scroll);
+    const QSize need = scroll->widget()->sizeHint();
+    EXPECT_EQ(scroll->verticalScrollBar()->maximum(), 0) << need.width() << "x" << need.height();
+    EXPECT_EQ(scroll->horizontalScrollBar()->maximum(), 0) << need.width() << "x" << need.height();
+    EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+    Exit();
 }
