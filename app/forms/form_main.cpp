@@ -23,6 +23,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cmath>
 #include <iostream>
 
 #include "core/text_format.h"
@@ -524,6 +525,10 @@ void TFormMain::FixLaidOutSize() {
         const int bar = std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight), fontMetrics().height() + 12);
         fitMargins_ = QMargins(8, bar + 8, 8, 8);
     }
+    // At a fractional scale the frame's margins come rounded from device pixels and may be short
+    // by a part of a pixel each: a pixel more a side keeps the whole frame on the work area.
+    if (!fitMargins_.isNull() && devicePixelRatioF() != std::floor(devicePixelRatioF()))
+        fitMargins_ += QMargins(1, 1, 1, 1);
     const QScreen* sc = screen() ? screen() : QGuiApplication::primaryScreen();
     if (sc) {
         const QSize room = sc->availableGeometry().size().shrunkBy(fitMargins_);

@@ -17,6 +17,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
+#include <QtMath>
 
 #include <functional>
 
@@ -41,7 +42,8 @@ bool WaitFor(const std::function<bool()>& done) {
 }
 
 // The frame as the X server has it, apart from what the program believes: the client's place and
-// size from xwininfo, the frame around it from the manager's extents (empty until it framed it).
+// size from xwininfo, the frame around it from the manager's extents (empty until it framed it),
+// in Qt's logical pixels.
 QRect XFrame(const QWidget& w) {
     const QString id = QString::number(w.windowHandle()->winId());
     QProcess p;
@@ -58,8 +60,13 @@ QRect XFrame(const QWidget& w) {
     // "_NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom"
     const QStringList e = QString::fromLocal8Bit(p.readAllStandardOutput()).section('=', 1).split(',');
     if (e.size() != 4 || client.isEmpty()) return {};
-    return client.adjusted(-e[0].trimmed().toInt(), -e[2].trimmed().toInt(), e[1].trimmed().toInt(),
-                           e[3].trimmed().toInt());
+    const QRect device = client.adjusted(-e[0].trimmed().toInt(), -e[2].trimmed().toInt(), e[1].trimmed().toInt(),
+                                         e[3].trimmed().toInt());
+    // The X server counts device pixels, Qt logical ones. Each edge is converted outwards: a frame
+    // that reaches a part of a pixel past the work area does not read as within it.
+    const qreal ratio = w.windowHandle()->devicePixelRatio();
+    return QRect(QPoint(qFloor(device.left() / ratio), qFloor(device.top() / ratio)),
+                 QPoint(qCeil((device.right() + 1) / ratio) - 1, qCeil((device.bottom() + 1) / ratio) - 1));
 }
 
 // The frame of a shown window once the manager has framed it and left it in place for a while.
