@@ -23,6 +23,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cmath>
 #include <iostream>
 
 #include "core/text_format.h"
@@ -481,6 +482,20 @@ void TFormMain::BuildControls() {
     statusPanel_[1]->setMinimumWidth(50);
     StatusBar1->addWidget(statusPanel_[0]);
     StatusBar1->addWidget(statusPanel_[1], 1);
+    // Tight insets: with the style's own the window is taller than a laptop's work area less a
+    // panel, and would scroll at the default font.
+    top->setSpacing(4);
+    middle->setSpacing(6);
+    // The left column's groups keep more air between them: it then stands about as tall as the
+    // right one with its icons, and a caption that needs another line there still grows the window.
+    left->setSpacing(8);
+    right->setSpacing(2);
+    for (QGroupBox* g : {GroupBoxInput, GroupBoxOuttype, GroupBoxTimeoffs, GroupBoxDateFmt, GroupBoxNMEAopt,
+                         GroupBoxGeoid, GroupBoxGroundLevel, GroupBoxTrack, GroupBoxPNote, GroupBoxCSV}) {
+        g->layout()->setContentsMargins(6, 2, 6, 4);
+        g->layout()->setSpacing(4);
+    }
+    for (QGridLayout* grid : {opLay, tr, pn, dfLay}) grid->setVerticalSpacing(2);
     scroll_->setWidget(content_);
     outer->addWidget(scroll_, 1);
     auto* statusRow = new QHBoxLayout;
@@ -510,6 +525,10 @@ void TFormMain::FixLaidOutSize() {
         const int bar = std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight), fontMetrics().height() + 12);
         fitMargins_ = QMargins(8, bar + 8, 8, 8);
     }
+    // At a fractional scale the frame's margins come rounded from device pixels and may be short
+    // by a part of a pixel each: a pixel more a side keeps the whole frame on the work area.
+    if (!fitMargins_.isNull() && devicePixelRatioF() != std::floor(devicePixelRatioF()))
+        fitMargins_ += QMargins(1, 1, 1, 1);
     const QScreen* sc = screen() ? screen() : QGuiApplication::primaryScreen();
     if (sc) {
         const QSize room = sc->availableGeometry().size().shrunkBy(fitMargins_);

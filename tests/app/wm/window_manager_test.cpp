@@ -13,9 +13,11 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
+#include <QtMath>
 
 #include <functional>
 
@@ -40,7 +42,8 @@ bool WaitFor(const std::function<bool()>& done) {
 }
 
 // The frame as the X server has it, apart from what the program believes: the client's place and
-// size from xwininfo, the frame around it from the manager's extents (empty until it framed it).
+// size from xwininfo, the frame around it from the manager's extents (empty until it framed it),
+// in Qt's logical pixels.
 QRect XFrame(const QWidget& w) {
     const QString id = QString::number(w.windowHandle()->winId());
     QProcess p;
@@ -57,8 +60,13 @@ QRect XFrame(const QWidget& w) {
     // "_NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom"
     const QStringList e = QString::fromLocal8Bit(p.readAllStandardOutput()).section('=', 1).split(',');
     if (e.size() != 4 || client.isEmpty()) return {};
-    return client.adjusted(-e[0].trimmed().toInt(), -e[2].trimmed().toInt(), e[1].trimmed().toInt(),
-                           e[3].trimmed().toInt());
+    const QRect device = client.adjusted(-e[0].trimmed().toInt(), -e[2].trimmed().toInt(), e[1].trimmed().toInt(),
+                                         e[3].trimmed().toInt());
+    // The X server counts device pixels, Qt logical ones. Each edge is converted outwards: a frame
+    // that reaches a part of a pixel past the work area does not read as within it.
+    const qreal ratio = w.windowHandle()->devicePixelRatio();
+    return QRect(QPoint(qFloor(device.left() / ratio), qFloor(device.top() / ratio)),
+                 QPoint(qCeil((device.right() + 1) / ratio) - 1, qCeil((device.bottom() + 1) / ratio) - 1));
 }
 
 // The frame of a shown window once the manager has framed it and left it in place for a while.
@@ -222,4 +230,21 @@ TEST_F(WindowManagerTest, WindowFitsTheWorkAreaAndEveryControlCanBeReached) {
         EXPECT_TRUE(form->StatusBar1->isVisible());
         Exit();
     }
+}
+
+// With the default font the whole window fits a laptop's work area less a panel (1366x728) as it
+// is laid out: nothing scrolls. Smaller work areas are left to the test above.
+TEST_F(WindowManagerTest, DefaultFontWindowNeedsNoScrolling) {
+    const QRect wa = WorkArea();
+    if (wa.width() < 1024 || wa.height() < 728) GTEST_SKIP() << "work area " << wa.width() << "x" << wa.height();
+    const QRect frame = StartFramed();
+    EXPECT_TRUE(wa.contains(frame)) << Str(frame.topLeft()) << " " << frame.width() << "x" << frame.height();
+    auto* scroll = form->findChild<QScrollArea*>();
+    ASSERT_TRUE(scroll);
+    const QSize need = scroll->widget()->sizeHint();
+    EXPECT_EQ(scroll->verticalScrollBar()->maximum(), 0) << need.width() << "x" << need.height();
+    EXPECT_EQ(scroll->horizontalScrollBar()->maximum(), 0) << need.width() << "x" << need.height();
+    EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+    Exit();
 }
