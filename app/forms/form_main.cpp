@@ -285,6 +285,7 @@ void TFormMain::BuildControls() {
     CheckBoxOutLimit->setToolTip("Range of the output is limited ");
     opLay->addWidget(labelST, 0, 0, 1, 2);
     auto* stLay = new QHBoxLayout;
+    stLay->setSpacing(6);
     stLay->addWidget(EditST);
     stLay->addWidget(labelMin);
     stLay->addStretch();
@@ -345,6 +346,7 @@ void TFormMain::BuildControls() {
     EditLineW = Edit("EditLineW", 30, GroupBoxTrack, {"0.0"});
     EditLineW->setToolTip("Recommended range of 0 - 4 pixels");
     auto* lineRow = new QHBoxLayout;
+    lineRow->setSpacing(6);  // the group's tight spacing would run each label into the control before it
     for (QWidget* w :
          std::initializer_list<QWidget*>{LabelColor, PanelColor, LabelAlpha, EditAlpha, LabelLineW, EditLineW})
         lineRow->addWidget(w);
