@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "qt_test_app.h"
+#include "two_blocks.h"
 
 #include <QLineEdit>
 #include <QRadioButton>
@@ -20,30 +21,8 @@ using namespace ts;
 namespace {
 
 // Two blocks of 100 points one second apart, an hour apart, in the date format given.
-struct Log {
-    PointStream ps;
-    BlockTable blocks;
-    TConversionOptions o;
-    explicit Log(const std::string& dateFormat = "yyyy/mm/dd") {
-        TestApp();
-        o.OutDateFormatText = dateFormat;
-        o.SpeedUnit = "km/h";
-        DeriveOptions(o);
-        o.TimeFmt = "hh:nn:ss";
-        for (int k = 0; k < 2; ++k) {
-            const double start = EncodeDate(2024, 3, 16) + (9 + k) / 24.0;
-            TrackBlock& b = blocks.Open(ps.Count(), start);
-            for (int i = 0; i < 100; ++i) {
-                TLogData p;
-                p.Time = start + i * kOneSecond;
-                ps.Append(p);
-            }
-            b.Last = ps.Count() - 1;
-            b.EndTime = ps.At(b.Last).Time;
-            b.Output = true;
-        }
-        ResetBlockRanges(blocks);
-    }
+struct Log : test::TwoBlocks {
+    explicit Log(const std::string& dateFormat = "yyyy/mm/dd") : TwoBlocks(100, dateFormat) { TestApp(); }
 };
 
 void Key(QWidget* w, int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {

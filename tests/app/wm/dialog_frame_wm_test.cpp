@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "qt_test_app.h"
+#include "two_blocks.h"
+#include "wm/wait_for.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -24,17 +26,6 @@
 using namespace ts;
 
 namespace {
-
-bool WaitFor(const std::function<bool()>& done) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > 5000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 // An X property of the window as xprop prints it ("NAME(TYPE) = values"); empty until it is set.
 QString Property(const QWidget& w, const char* name) {
@@ -88,30 +79,6 @@ void AskManagerToClose(const QWidget& w) {
     xcb_flush(c);
 }
 
-struct Blocks {
-    PointStream ps;
-    BlockTable blocks;
-    TConversionOptions o;
-    Blocks() {
-        o.OutDateFormatText = "yyyy/mm/dd";
-        DeriveOptions(o);
-        o.TimeFmt = "hh:nn:ss";
-        for (int k = 0; k < 2; ++k) {
-            const double start = EncodeDate(2024, 3, 16) + (9 + k) / 24.0;
-            TrackBlock& b = blocks.Open(ps.Count(), start);
-            for (int i = 0; i < 20; ++i) {
-                TLogData p;
-                p.Time = start + i * kOneSecond;
-                ps.Append(p);
-            }
-            b.Last = ps.Count() - 1;
-            b.EndTime = ps.At(b.Last).Time;
-            b.Output = true;
-        }
-        ResetBlockRanges(blocks);
-    }
-};
-
 using DialogFrameTest = MainWindowTest;
 
 }  // namespace
@@ -119,7 +86,7 @@ using DialogFrameTest = MainWindowTest;
 // Neither asks for minimise or maximise; the manager's close cancels, as Esc does.
 TEST_F(DialogFrameTest, SelectorAndRangeDialogCloseAsCancelWithoutMinimiseOrMaximise) {
     Start({}, false);
-    Blocks b;
+    test::TwoBlocks b(20);
     int32_t cur = 0;
     for (bool viaManager : {true, false}) {
         FrameOffer selectorOffer, rangeOffer;

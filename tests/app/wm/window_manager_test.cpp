@@ -7,6 +7,7 @@
 
 #include "centred_dialogs.h"
 #include "qt_test_app.h"
+#include "wm/wait_for.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -28,18 +29,6 @@
 using namespace ts;
 
 namespace {
-
-// Pumps events until done() holds, for at most five seconds.
-bool WaitFor(const std::function<bool()>& done) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > 5000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 // The frame as the X server has it, apart from what the program believes: the client's place and
 // size from xwininfo, the frame around it from the manager's extents (empty until it framed it),
