@@ -111,7 +111,8 @@ std::vector<DateStep> DateSteps(const std::string& fmt) {
 
 }  // namespace
 
-bool TryParseLocalDateTime(const std::string& text, const std::string& dateFormatText, double& out, int defaultYear) {
+bool TryParseLocalDateTime(const std::string& text, const std::string& dateFormatText, double& out,
+                           const DateParts* defaults) {
     try {
         const std::string t = Trim(text);
         // A dateless log shows the time of day alone; its digits are not date fields.
@@ -166,7 +167,11 @@ bool TryParseLocalDateTime(const std::string& text, const std::string& dateForma
                                                                : nullptr;
             if (target && target->empty()) *target = t.substr(from, i - from);
         }
-        if (y.empty() && defaultYear > 0) y = std::to_string(defaultYear);
+        if (defaults) {
+            if (y.empty()) y = std::to_string(defaults->year);
+            if (m.empty()) m = std::to_string(defaults->month);
+            if (d.empty()) d = std::to_string(defaults->day);
+        }
         if (m.empty() || d.empty() || y.empty()) return false;
         const std::string rest = Trim(t.substr(std::min(i, t.size()), 15));
         out = StrToDateTime(m + "/" + d + "/" + y + " " + rest);
@@ -186,26 +191,52 @@ std::string DateTimeToText(double t, const TConversionOptions& o) {
     return FormatTimeMs(o.TimeFmt, t);
 }
 
-bool TryParseBlockTime(const std::string& text, const TrackBlock& b, const TConversionOptions& o, double& out) {
-    DateParts first, last;
-    const int year = DecodeDateTime(b.StartTime - o.TimeOffset, first) ? first.year : 0;
-    if (!TryParseLocalDateTime(text, o.OutDateFormatText, out, year)) return false;
-    // A block across New Year: a day before its start belongs to the year it ends in.
-    double later = 0;
-    if (out + o.TimeOffset < b.StartTime && DecodeDateTime(b.EndTime - o.TimeOffset, last) && last.year != year &&
-        TryParseLocalDateTime(text, o.OutDateFormatText, later, last.year))
-        out = later;
+bool TryParseBlockTime(const std::string& text, const TrackBlock& b, const TConversionOptions& o, double& out,
+                       RangeSide side, const ShownTime* shown) {
+    const std::string t = Trim(text);
+    if (shown && shown->Holds(t)) {
+        out = shown->time;
+        return true;
+    }
+    const double start = b.StartTime - o.TimeOffset, end = b.EndTime - o.TimeOffset;
+    if (t == DateTimeToText(start, o)) {
+        out = start;
+        return true;
+    }
+    if (t == DateTimeToText(end, o)) {
+        out = end;
+        return true;
+    }
+    DateParts ends[2];
+    const bool known[2] = {DecodeDateTime(start, ends[0]), DecodeDateTime(end, ends[1])};
+    const int own = side == RangeSide::Start ? 0 : 1;
+    double v[2] = {0, 0};
+    bool read[2] = {false, false};
+    for (int k : {own, 1 - own})
+        read[k] = TryParseLocalDateTime(t, o.OutDateFormatText, v[k], known[k] ? &ends[k] : nullptr);
+    // The edit's own end first; the other where only that lies inside the block.
+    const auto inside = [&](int k) { return read[k] && v[k] >= start && v[k] <= end; };
+    int pick = own;
+    if (!inside(own) && (inside(1 - own) || !read[own])) pick = 1 - own;
+    if (!read[pick]) return false;
+    out = v[pick];
     return true;
 }
 
-void ClampRangeEdits(std::string& startText, std::string& finalText, const TrackBlock& b, const TConversionOptions& o) {
+void ClampRangeEdits(std::string& startText, std::string& finalText, const TrackBlock& b, const TConversionOptions& o,
+                     RangeShown* shown) {
     // A text that does not convert is caught by its own failure, not by a zero sum: with a time
     // offset the sum of a failed parse is not zero.
+    const double start = b.StartTime - o.TimeOffset, end = b.EndTime - o.TimeOffset;
     double p = 0;
-    if (!TryParseBlockTime(startText, b, o, p) || p + o.TimeOffset < b.StartTime)
-        startText = DateTimeToText(b.StartTime - o.TimeOffset, o);
-    if (!TryParseBlockTime(finalText, b, o, p) || p + o.TimeOffset > b.EndTime)
-        finalText = DateTimeToText(b.EndTime - o.TimeOffset, o);
+    if (!TryParseBlockTime(startText, b, o, p, RangeSide::Start, shown ? &shown->start : nullptr) || p < start) {
+        startText = DateTimeToText(start, o);
+        if (shown) shown->start = {startText, start};
+    }
+    if (!TryParseBlockTime(finalText, b, o, p, RangeSide::Final, shown ? &shown->final : nullptr) || p > end) {
+        finalText = DateTimeToText(end, o);
+        if (shown) shown->final = {finalText, end};
+    }
 }
 
 int32_t FindRecordByTime(const PointStream& ps, const TrackBlock& b, double t) {
@@ -248,11 +279,11 @@ int RangeIconIndex(const TLogData& p, const TConversionOptions& o) {
 }
 
 PointList FillPointList(const PointStream& ps, const TrackBlock& b, const TConversionOptions& o,
-                        const std::string& text) {
+                        const std::string& text, RangeSide side, const ShownTime* shown) {
     PointList list;
     if (ps.Empty()) return list;
     double local = 0;
-    if (!TryParseBlockTime(text, b, o, local)) local = 0;
+    if (!TryParseBlockTime(text, b, o, local, side, shown)) local = 0;
     const int32_t c = FindRecordByTime(ps, b, local + o.TimeOffset);
     const int32_t lo = std::max<int64_t>(static_cast<int64_t>(c) - 100, b.First);
     const int32_t hi = std::min<int64_t>(static_cast<int64_t>(c) + 100, b.Last);
@@ -266,7 +297,8 @@ PointList FillPointList(const PointStream& ps, const TrackBlock& b, const TConve
         RangeRow r;
         r.icon = RangeIconIndex(p, o);
         r.point = IntToStrSep(i + 1);
-        r.dateTime = DateTimeToText(p.Time - o.TimeOffset, o);
+        r.time = p.Time - o.TimeOffset;
+        r.dateTime = DateTimeToText(r.time, o);
         r.lon = FormatRangeDmsHemi("EW", 4, p.Lon, o.DegChar);
         r.lat = FormatRangeDmsHemi("NS", 4, p.Lat, o.DegChar);
         const double speed = p.Speed * o.SpeedFactor;
@@ -288,12 +320,13 @@ std::string RangeTitle(int32_t curBlock, const TrackBlock& b, const TConversionO
 std::string SpeedColumnTitle(const TConversionOptions& o) { return "Spd(" + o.SpeedUnit + ")"; }
 
 RangeOkResult ApplyRangeEdits(std::string& startText, std::string& finalText, TrackBlock& b, const PointStream& ps,
-                              const TConversionOptions& o) {
+                              const TConversionOptions& o, RangeShown* shown) {
     try {
-        ClampRangeEdits(startText, finalText, b, o);
+        ClampRangeEdits(startText, finalText, b, o, shown);
         // What the clamp put back must itself read: a time taken as 0 would cut the block to nothing.
         double start = 0, end = 0;
-        if (!TryParseBlockTime(startText, b, o, start) || !TryParseBlockTime(finalText, b, o, end))
+        if (!TryParseBlockTime(startText, b, o, start, RangeSide::Start, shown ? &shown->start : nullptr) ||
+            !TryParseBlockTime(finalText, b, o, end, RangeSide::Final, shown ? &shown->final : nullptr))
             return RangeOkResult::BadFormat;
         start += o.TimeOffset;
         end += o.TimeOffset;

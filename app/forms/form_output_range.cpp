@@ -133,8 +133,10 @@ void TFormOutputRange::FormShow() {
     const TrackBlock& b = (*blocks_)[curBlock_];
     const TConversionOptions& o = *opt_;
     LabelTitl->setText(Q(RangeTitle(curBlock_, b, o)));
-    EditStime->setText(Q(DateTimeToText(b.RangeStart - o.TimeOffset, o)));
-    EditEtime->setText(Q(DateTimeToText(b.RangeEnd - o.TimeOffset, o)));
+    shown_.start = {DateTimeToText(b.RangeStart - o.TimeOffset, o), b.RangeStart - o.TimeOffset};
+    shown_.final = {DateTimeToText(b.RangeEnd - o.TimeOffset, o), b.RangeEnd - o.TimeOffset};
+    EditStime->setText(Q(shown_.start.text));
+    EditEtime->setText(Q(shown_.final.text));
     StartMode = true;
     BuildRangeImageList();
     FillPointList(true);
@@ -150,17 +152,19 @@ void TFormOutputRange::FillPointList(bool startMode) {
     const TrackBlock& b = (*blocks_)[curBlock_];
     const TConversionOptions& o = *opt_;
     std::string st = S(EditStime->text()), fin = S(EditEtime->text());
-    ClampRangeEdits(st, fin, b, o);
+    ClampRangeEdits(st, fin, b, o, &shown_);
     if (Q(st) != EditStime->text()) EditStime->setText(Q(st));
     if (Q(fin) != EditEtime->text()) EditEtime->setText(Q(fin));
     LabelView->setText(startMode ? "Select Start time" : "Select Final time");
     ListView1->setToolTip(startMode ? "\"Start time\" is updated when clicking"
                                     : "\"Final time\" is updated when clicking");
-    const PointList list = ts::FillPointList(*points_, b, o, startMode ? st : fin);
+    const PointList list = startMode ? ts::FillPointList(*points_, b, o, st, RangeSide::Start, &shown_.start)
+                                     : ts::FillPointList(*points_, b, o, fin, RangeSide::Final, &shown_.final);
     if (QTableWidgetItem* h = ListView1->horizontalHeaderItem(4)) h->setText(Q(SpeedColumnTitle(o)));
     ListView1->setRowCount(0);
     ListView1->setRowCount(static_cast<int>(list.rows.size()));
     rowIcons_.clear();
+    rowTimes_.clear();
     for (int r = 0; r < static_cast<int>(list.rows.size()); ++r) {
         const RangeRow& row = list.rows[static_cast<size_t>(r)];
         const std::string* texts[5] = {&row.point, &row.dateTime, &row.lon, &row.lat, &row.speed};
@@ -172,6 +176,7 @@ void TFormOutputRange::FillPointList(bool startMode) {
             ListView1->setItem(r, c, it);
         }
         rowIcons_.push_back(row.icon);
+        rowTimes_.push_back(row.time);
     }
     if (list.selected >= 0 && list.selected < ListView1->rowCount()) {
         ListView1->selectRow(list.selected);
@@ -190,27 +195,35 @@ void TFormOutputRange::ButtonFinalViewClick() {
     FillPointList(false);
 }
 
-void TFormOutputRange::ListView1Click(int row) {
+void TFormOutputRange::TakeRowTime(int row) {
     const QTableWidgetItem* it = ListView1->item(row, 1);
-    if (!it) return;
-    ListView1->selectRow(row);
+    if (!it || row < 0 || static_cast<size_t>(row) >= rowTimes_.size()) return;
     ActiveEdit()->setText(it->text());
+    ShownTime& shown = StartMode ? shown_.start : shown_.final;
+    shown.text = S(it->text());
+    shown.time = rowTimes_[static_cast<size_t>(row)];
+}
+
+void TFormOutputRange::ListView1Click(int row) {
+    if (!ListView1->item(row, 1)) return;
+    ListView1->selectRow(row);
+    TakeRowTime(row);
 }
 
 void TFormOutputRange::ButtonPrevClick() {
-    if (const QTableWidgetItem* it = ListView1->item(0, 1)) ActiveEdit()->setText(it->text());
+    TakeRowTime(0);
     FillPointList(StartMode);
 }
 
 void TFormOutputRange::ButtonNextClick() {
-    if (const QTableWidgetItem* it = ListView1->item(ListView1->rowCount() - 1, 1)) ActiveEdit()->setText(it->text());
+    TakeRowTime(ListView1->rowCount() - 1);
     FillPointList(StartMode);
 }
 
 void TFormOutputRange::ButtonOKClick() {
     if (!blocks_ || curBlock_ < 0 || curBlock_ >= blocks_->Count()) return;
     std::string st = S(EditStime->text()), fin = S(EditEtime->text());
-    const RangeOkResult r = ApplyRangeEdits(st, fin, (*blocks_)[curBlock_], *points_, *opt_);
+    const RangeOkResult r = ApplyRangeEdits(st, fin, (*blocks_)[curBlock_], *points_, *opt_, &shown_);
     EditStime->setText(Q(st));
     EditEtime->setText(Q(fin));
     if (r == RangeOkResult::Accepted) {

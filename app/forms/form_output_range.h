@@ -15,6 +15,7 @@
 
 #include "core/options.h"
 #include "core/point_store.h"
+#include "forms/block_range.h"
 
 namespace ts {
 
@@ -57,6 +58,8 @@ protected:
 private:
     void BuildRangeImageList();
     QLineEdit* ActiveEdit() const { return StartMode ? EditStime : EditEtime; }
+    // Writes a listed row's time into the active edit.
+    void TakeRowTime(int row);
 
     BlockTable* blocks_ = nullptr;
     const PointStream* points_ = nullptr;
@@ -65,6 +68,8 @@ private:
     std::array<QPixmap, 6> previews_;
     std::array<QPixmap, 6> icons_;
     std::vector<int> rowIcons_;
+    std::vector<double> rowTimes_;  // the local time of each list row
+    RangeShown shown_;              // what this dialog last wrote into each edit
     bool cancelled_ = false;
 };
 

@@ -22,14 +22,14 @@ TConversionOptions Opts(double timeOffset = 0) {
     return o;
 }
 
-// n points one second apart from 09:00:00 UTC, in one block starting at record `first`.
+// n points `step` apart (a second) from 09:00:00 UTC, in one block starting at record `first`.
 struct Track {
     PointStream ps;
     BlockTable blocks;
-    Track(int n, double start = kDay + 9.0 / 24, int lead = 0) {
+    Track(int n, double start = kDay + 9.0 / 24, int lead = 0, double step = kOneSecond) {
         for (int i = 0; i < lead + n; ++i) {
             TLogData p;
-            p.Time = start + (i - lead) * kOneSecond;
+            p.Time = start + (i - lead) * step;
             p.Lat = 35.5;
             p.Lon = 139.25;
             p.Speed = 10;
@@ -37,7 +37,7 @@ struct Track {
         }
         TrackBlock& b = blocks.Open(lead, start);
         b.Last = lead + n - 1;
-        b.EndTime = start + (n - 1) * kOneSecond;
+        b.EndTime = start + (n - 1) * step;
         ResetBlockRanges(blocks);
     }
     TrackBlock& B() { return blocks[0]; }
@@ -288,13 +288,45 @@ TEST(BlockRange, ShownTextsOfEveryFormatReadBackThroughOk) {
     ASSERT_TRUE(TryParseBlockTime("31 December 23:30:00", ny.B(), o, v));
     EXPECT_DOUBLE_EQ(v, eve + 0.5 / 24);
 
-    // A format whose texts cannot be read back (no day) is refused, and the block keeps its range.
+    // A format without a day takes it from the block: OK with the shown texts keeps the block whole.
     o.OutDateFormatText = "mmmm yy";
     DeriveOptions(o);
     TrackBlock b = tr.B();
     b.RangeFirst = 5;
     std::string s = DateTimeToText(b.StartTime, o), f = DateTimeToText(b.EndTime, o);
-    EXPECT_EQ(ApplyRangeEdits(s, f, b, tr.ps, o), RangeOkResult::BadFormat);
-    EXPECT_EQ(b.RangeFirst, 5);
-    EXPECT_EQ(b.RangeStart, tr.B().RangeStart);
+    EXPECT_EQ(ApplyRangeEdits(s, f, b, tr.ps, o), RangeOkResult::Accepted);
+    EXPECT_EQ(b.RangeFirst, 0);
+    EXPECT_EQ(b.RangeStart, tr.B().StartTime);
+}
+
+TEST(BlockRange, FormatsWithoutDayOrMonthTakeThemFromTheBlock) {
+    // Local times from 2023-12-31 23:00:00 to 2024-01-01 00:59:59: day, month and year all change.
+    Track tr(7200, EncodeDate(2024, 1, 1));
+    for (const char* fmt : {"mmmm yyyy", "mm/yy", "yyyy", "dd", "d", "mmmm"}) {
+        TConversionOptions o = Opts(1.0 / 24);
+        o.OutDateFormatText = fmt;
+        DeriveOptions(o);
+        const auto text = [&](int i) { return DateTimeToText(tr.ps.At(i).Time - o.TimeOffset, o); };
+        // Typed times either side of midnight read back in either edit, and the block's own ends.
+        TrackBlock b = tr.B();
+        for (const auto& [first, last] : {std::pair{0, 7199}, {1800, 5400}}) {
+            std::string s = text(first), f = text(last);
+            ASSERT_EQ(ApplyRangeEdits(s, f, b, tr.ps, o), RangeOkResult::Accepted) << fmt << ": " << s;
+            EXPECT_EQ(s, text(first)) << fmt;
+            EXPECT_EQ(b.RangeFirst, first) << fmt;
+            EXPECT_EQ(b.RangeLast, last) << fmt;
+        }
+        std::string s = text(5400), f = text(1800);
+        EXPECT_EQ(ApplyRangeEdits(s, f, b, tr.ps, o), RangeOkResult::StartAfterEnd) << fmt;
+    }
+    // Where one text stands for several days, a typed one takes the day of its edit's end.
+    Track days(432, kDay, 0, 10.0 / 1440);
+    TConversionOptions o = Opts();
+    o.OutDateFormatText = "yyyy";
+    DeriveOptions(o);
+    double v = 0;
+    ASSERT_TRUE(TryParseBlockTime("2024 10:00:00", days.B(), o, v, RangeSide::Start));
+    EXPECT_DOUBLE_EQ(v, kDay + 10.0 / 24);
+    ASSERT_TRUE(TryParseBlockTime("2024 10:00:00", days.B(), o, v, RangeSide::Final));
+    EXPECT_DOUBLE_EQ(v, kDay + 2 + 10.0 / 24);
 }

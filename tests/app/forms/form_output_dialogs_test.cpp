@@ -164,6 +164,55 @@ TEST(OutputDialogsTest, RangeDialogListEditsAndOk) {
     EXPECT_TRUE(d.Cancelled());
 }
 
+TEST(OutputDialogsTest, RangeDialogInFormatsWithoutDayOrMonth) {
+    // 85 points 20 minutes apart, all listed, from 2023-12-31 22:00: rows 9 and 81 are 01:00 on
+    // the first and the second of January, one text in most of these formats.
+    TestApp();
+    PointStream ps;
+    BlockTable blocks;
+    TrackBlock& blk = blocks.Open(0, EncodeDate(2023, 12, 31) + 22.0 / 24);
+    for (int i = 0; i < 85; ++i) {
+        TLogData p;
+        p.Time = blk.StartTime + i / 72.0;
+        ps.Append(p);
+    }
+    blk.Last = 84;
+    blk.EndTime = ps.At(84).Time;
+    for (const char* fmt : {"mmmm yyyy", "mm/yy", "yyyy", "dd", "d", "mmmm"}) {
+        TConversionOptions o;
+        o.OutDateFormatText = fmt;
+        DeriveOptions(o);
+        ResetBlockRanges(blocks);
+        TFormOutputRange d;
+        std::vector<std::string> warnings;
+        d.Warn = [&](const std::string& m) { warnings.push_back(m); };
+        d.Setup(blocks, ps, o, 0, {});
+        d.FormShow();
+        d.ButtonOKClick();  // the shown texts keep the whole block
+        EXPECT_EQ(blocks[0].RangeLast, 84) << fmt;
+        d.FormShow();
+        d.ListView1Click(9);
+        const QString first = d.EditStime->text();
+        d.ButtonFinalViewClick();
+        EXPECT_EQ(d.EditStime->text(), first) << fmt;  // the picked start survives
+        for (int row : {9, 81}) {
+            d.ListView1Click(row);
+            const QString picked = d.EditEtime->text();
+            d.ButtonFinalViewClick();
+            EXPECT_EQ(d.EditEtime->text(), picked) << fmt;
+            EXPECT_EQ(d.ListView1->currentRow(), row) << fmt << ": " << picked.toStdString();
+        }
+        d.ButtonStartViewClick();
+        EXPECT_EQ(d.ListView1->currentRow(), 9) << fmt;
+        d.ButtonOKClick();
+        EXPECT_TRUE(warnings.empty()) << fmt;
+        EXPECT_EQ(blocks[0].RangeFirst, 9) << fmt;
+        EXPECT_EQ(blocks[0].RangeLast, 81) << fmt;
+        d.FormShow();  // the chosen times come back and read as themselves
+        EXPECT_EQ(d.ListView1->currentRow(), 9) << fmt;
+    }
+}
+
 TEST(OutputDialogsTest, MainWindowAsksAndCancelAborts) {
     Log log;
     TFormMain f(ProgramIn(ScratchDir("outdlg")), {}, /*headless=*/false);
