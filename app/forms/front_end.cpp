@@ -84,6 +84,21 @@ std::string TimeFormatForOutput(const std::string& text) {
     return out;
 }
 
+std::string DateFormatForOutput(const std::string& text) {
+    std::string out = text;
+    char quote = 0;
+    for (char& c : out) {
+        if (quote) {
+            if (c == quote) quote = 0;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
 bool FrontEnd::ButtonExecClick() {
     // The message loop runs during a batch: a second one would replace the engine state under it.
     if (busy_) return false;
@@ -100,7 +115,7 @@ bool FrontEnd::ButtonExecClick() {
     ctx.locale = settings.locale;
     view_.abortRequested = false;
 
-    o.OutDateFormatText = LowerCase(o.OutDateFormatText);
+    o.OutDateFormatText = DateFormatForOutput(o.OutDateFormatText);
     o.TimeFmt = TimeFormatForOutput(o.TimeFormatText);
     if (o.GeoidValue != settings.LastCustomGeoidText) {
         ParseCustomGeoid(settings);

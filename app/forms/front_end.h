@@ -18,6 +18,9 @@ std::vector<std::string> SplitReportLines(const std::string& text);
 // The time format the output uses, from the text of the time box: lower case, with "n" for the
 // minutes ("m" would be months); AM/PM marks and quoted texts are kept.
 std::string TimeFormatForOutput(const std::string& text);
+// The date format from the text of the date box: lower case but for quoted texts, which are
+// written as typed (an unclosed quote runs to the end of the format).
+std::string DateFormatForOutput(const std::string& text);
 
 class ShellView : public Host {
 public:

@@ -39,9 +39,11 @@ std::string NormalizeDateFormat(const std::string& text, char& sep) {
         const char c = s[i];
         if (c == '"' || c == '\'') {
             // Quoted text is shown as typed, so its letters are no fields and nothing in it
-            // separates dates; an unclosed quote runs to the end, as the formatter reads it.
+            // separates dates; an unclosed quote runs to the end, as the formatter reads it, and
+            // is closed there so that a time put after the date is no quoted text.
             const size_t close = std::min(s.find(c, i + 1), s.size());
             out.append(typed, i, close - i + 1);
+            if (close == s.size()) out += c;
             i = close;
         } else if (c == 'd' || c == 'm') {
             out += c;

@@ -304,6 +304,23 @@ TEST_F(FrontEndTest, TheNextConvertOffersTheSameLogsBlockChoiceAgain) {
     EXPECT_EQ(Files(".gpx"), 7);  // with the one the first choice named after its block's second point
 }
 
+TEST_F(FrontEndTest, QuotedTextInTheDateFormatKeepsItsCaseAndEnds) {
+    ThreeBlockLog();
+    // Lower case outside the quotes only; an unclosed quote runs to the end of the date format, and
+    // the time still follows it.
+    const std::pair<const char*, const char*> cases[] = {
+        {"'Day' DD \"Of\" MMMM YYYY", "Day 16 Of March 2024_14-00-00.gpx"},
+        {"YYYY/MM/DD 'Walk", "2024-03-16 Walk_14-00-00.gpx"},
+    };
+    for (const auto& [format, name] : cases) {
+        fe->settings.opt.OutDateFormatText = format;
+        fe->ButtonExecClick();
+        EXPECT_EQ(view.Count(std::string("  Make: ") + name + "       4 records"), 1) << format;
+    }
+    EXPECT_EQ(fe->settings.opt.OutDateFormatText, "yyyy/mm/dd 'Walk");
+    EXPECT_EQ(DateFormatForOutput("D'M'\"x'Y\"M"), "d'M'\"x'Y\"m");
+}
+
 // An out-of-range decimals setting is repaired in the settings themselves, so that it is saved so.
 TEST_F(FrontEndTest, RepairedDecimalsAreKeptInTheSettings) {
     ThreeBlockLog();

@@ -55,8 +55,8 @@ TEST(Options, DateFormatNormalisedOutsideQuotes) {
         {"yyyy\"y\"mm\"m\"dd\"d\"", "yyyy\"y\"mm\"m\"dd\"d\"", '#'},
         {"\"Day\" dd \"of\" mmmm YYYY", "\"Day\" dd \"of\" mmmm yyyy", ' '},
         {"dd.mm 'Yr. y'", "dd.mm 'Yr. y'", ' '},
-        // An unclosed quote runs to the end.
-        {"yy/mm/dd \"x-y", "yyyy/mm/dd \"x-y", ' '},
+        // An unclosed quote runs to the end, and is closed there.
+        {"yy/mm/dd \"x-y", "yyyy/mm/dd \"x-y\"", ' '},
     };
     for (const auto& [text, fmt, sep] : cases) {
         char s = '#';
