@@ -271,7 +271,8 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
         };
         e.EndOfLog = false;
         e.lastFixStarred = false;
-        // Fixes before the first RMC take the log's first date; later ones the last date read.
+        // Fixes before the first RMC take the log's first date, later ones the last date read; a
+        // fix without its own date a day more for each midnight passed since.
         StartNmeaPass(e);
         ctx.run.GeoidOutsideCount = 0;
         e.WplLat = e.WplLon = 0;
