@@ -65,6 +65,8 @@ bool CheckPass(EngineContext& ctx, NmeaEpoch& e, LineReader& file) {
     e.rmcLat.clear();
     e.rmcLon.clear();
     e.DateText = e.FirstDateText = NmeaDate();
+    e.firstDateMidnights = 0;
+    StartNmeaPass(e);
     e.GgaFirst = true;
     e.GgaOnly = e.RmcOnly = false;
     e.lastFixStarred = false;
@@ -75,7 +77,10 @@ bool CheckPass(EngineContext& ctx, NmeaEpoch& e, LineReader& file) {
         DescribeNmeaLine(rules, e.scratch, line, e.facts);
         e.facts.unended = file.LastLineUnended();
         const int32_t r = ApplyNmeaLine(ctx, e, e.facts, 0);
-        if (r == 2 && e.FirstDateText.state == NmeaDate::None) e.FirstDateText = e.DateText;
+        if (r == 2 && e.FirstDateText.state == NmeaDate::None) {
+            e.FirstDateText = e.DateText;
+            e.firstDateMidnights = e.midnights;
+        }
         if (++lines % 512 == 0) host.ProcessMessages();
         if (host.AbortRequested()) return false;
     }
@@ -88,7 +93,7 @@ void BarometerStartPoint(EngineContext& ctx, NmeaEpoch& e, LineReader& file, con
         if (!file.Rewind()) return;
         e.EndOfLog = false;
         e.lastFixStarred = false;
-        e.DateText = e.FirstDateText;
+        StartNmeaPass(e);
         e.pressureAlt = kNaN;
         NmeaFix fix;
         for (;;) {
@@ -266,8 +271,9 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
         };
         e.EndOfLog = false;
         e.lastFixStarred = false;
-        // Fixes before the first RMC take the log's first date; later ones the last date read.
-        e.DateText = e.FirstDateText;
+        // Fixes before the first RMC take the log's first date, later ones the last date read; a
+        // fix without its own date a day more for each midnight passed since.
+        StartNmeaPass(e);
         ctx.run.GeoidOutsideCount = 0;
         e.WplLat = e.WplLon = 0;
         e.InterestTag = e.VoiceTag = false;

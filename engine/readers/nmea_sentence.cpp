@@ -374,10 +374,21 @@ bool SamePlaceText(std::string_view a, std::string_view b) {
 
 bool SamePlace(const NmeaEpoch& e) { return SamePlaceText(e.ggaLat, e.rmcLat) && SamePlaceText(e.ggaLon, e.rmcLon); }
 
+// A time of day more than half a day before the last one read has passed midnight; a smaller step
+// back is a time going back, not a new day.
+void PassMidnight(NmeaEpoch& e, const NmeaLineFacts& f) {
+    if (!f.todOk) return;
+    if (e.lastTod >= 0 && e.lastTod - f.tod > 0.5) ++e.midnights;
+    e.lastTod = f.tod;
+}
+
 int32_t ApplyGga(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32_t count) {
     const TConversionOptions& o = ctx.opt;
+    PassMidnight(e, f);
+    NmeaDate date = e.DateText;
+    if (date.state == NmeaDate::Valid) date.value += static_cast<double>(e.midnights - e.midnightsAtDate);
     bool ok;
-    const double time = DateTimeOf(e.DateText, f, ok);
+    const double time = DateTimeOf(date, f, ok);
     if (ok) ++e.GgaCount;
     int32_t result = 1;
     e.EstimatedSeen = !o.AcceptEstimated && f.estimated;
@@ -409,6 +420,8 @@ int32_t ApplyGga(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32
 int32_t ApplyRmc(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32_t count) {
     const TConversionOptions& o = ctx.opt;
     e.DateText = f.date;
+    PassMidnight(e, f);
+    if (f.date.state == NmeaDate::Valid) e.midnightsAtDate = e.midnights;
     bool ok;
     const double time = DateTimeOf(e.DateText, f, ok);
     if (ok) ++e.RmcCount;
@@ -426,6 +439,7 @@ int32_t ApplyRmc(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32
     } else {
         e.rmcQuality = f.quality;
         e.rmc = NmeaValueSet{time, f.lat, f.lon, kNaN, f.speed};
+        e.rmcDate = f.date;
         e.rmcInEpoch = true;
     }
     if (!o.AcceptEstimated && e.EstimatedSeen && e.GgaFirst && !e.RmcOnly) {
@@ -547,6 +561,14 @@ void DescribeNmeaLine(const NmeaLineRules& r, NmeaLineScratch& sc, std::string_v
 
 void ClearSensorValues(NmeaEpoch& e) { e.SensorValue1 = e.pressure = e.pressureAlt = e.temperature = kNaN; }
 
+void StartNmeaPass(NmeaEpoch& e) {
+    e.DateText = e.FirstDateText;
+    e.midnights = 0;
+    e.midnightsAtDate = e.firstDateMidnights;
+    e.lastTod = -1;
+    e.repeatPending = e.carryGga = false;
+}
+
 void ResetNmeaEpoch(EngineContext& ctx, NmeaEpoch& e) {
     // The date is not taken back: a block opened after midnight goes on with the date the last
     // RMC gave, also for fixes whose RMC is missing.
@@ -654,6 +676,11 @@ BoundaryKind Boundary(const NmeaEpoch& e, const NmeaLineFacts& f) {
         // One point per time: the same sentence again (same kind, time and place) adds nothing. One
         // with another place is a fix of its own that the logger stamped with the same time.
         if (sameTime && (gga ? e.ggaInEpoch : e.rmcInEpoch)) {
+            // The same time on another date is another fix (a logger standing still reports once
+            // a day).
+            if (!gga && f.date.state == NmeaDate::Valid && e.rmcDate.state == NmeaDate::Valid &&
+                f.date.value != e.rmcDate.value)
+                return bFix;
             const NmeaValueSet& had = gga ? e.gga : e.rmc;
             if (SameValue(had.lat, f.lat) && SameValue(had.lon, f.lon)) return bRepeat;
         }
@@ -703,6 +730,7 @@ struct DescribedLines {
 void StartEpoch(NmeaEpoch& e, int32_t& n) {
     e.sepBeforeEpoch = e.OwnGeoidSep;
     ForgetEpochValues(e);
+    e.repeatPending = false;
     n = 0;
 }
 
@@ -714,6 +742,15 @@ bool ReadEpoch(EngineContext& ctx, NmeaEpoch& e, Lines file, NmeaFix& fix) {
     }
     int32_t n;
     StartEpoch(e, n);
+    const auto apply = [&](const NmeaLineFacts& line) {
+        const int32_t added = ApplyNmeaLine(ctx, e, line, n);
+        n += added;
+        if (added > 0 && !e.todInEpoch && line.todOk &&
+            (line.kind == NmeaLineFacts::Gga || line.kind == NmeaLineFacts::Rmc)) {
+            e.todInEpoch = true;
+            e.epochMs = TodMs(line.tod);
+        }
+    };
     // A boundary line held in this call ends the epoch; one held by the previous call is this
     // epoch's first line and is taken exactly once.
     BoundaryKind held = bNone;
@@ -727,24 +764,31 @@ bool ReadEpoch(EngineContext& ctx, NmeaEpoch& e, Lines file, NmeaFix& fix) {
         if (!file.HasHeld() && file.AtEnd()) break;
         const NmeaLineFacts* line;
         if (!file.Take(line)) break;
+        if (n == 0 && e.carryGga) {
+            // The GGA taken for a repeat leads the fix of the RMC that showed it a day later.
+            e.carryGga = false;
+            apply(e.repeatedGga);
+        }
         if (n > 0) {
             held = Boundary(e, *line);
             if (held == bRepeat) {
+                PassMidnight(e, *line);
+                e.repeatPending = line->kind == NmeaLineFacts::Gga && e.GgaFirst && !e.RmcOnly;
+                if (e.repeatPending) e.repeatedGga = *line;
                 held = bNone;
                 continue;
+            }
+            if (held != bNone || line->kind != NmeaLineFacts::Skip) {
+                e.carryGga = e.repeatPending && held == bFix && line->kind == NmeaLineFacts::Rmc && line->todOk &&
+                             TodMs(line->tod) == e.epochMs;
+                e.repeatPending = false;
             }
             if (held != bNone) {
                 file.Hold();
                 continue;
             }
         }
-        const int32_t added = ApplyNmeaLine(ctx, e, *line, n);
-        n += added;
-        if (added > 0 && !e.todInEpoch && line->todOk &&
-            (line->kind == NmeaLineFacts::Gga || line->kind == NmeaLineFacts::Rmc)) {
-            e.todInEpoch = true;
-            e.epochMs = TodMs(line->tod);
-        }
+        apply(*line);
     }
     if (n <= 0 || (held == bNone && !PassesHdopSatMask(ctx.opt, e.sats, e.hdop))) {
         // Only the end of the log ends an epoch without a fix.

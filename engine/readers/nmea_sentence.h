@@ -138,11 +138,21 @@ struct NmeaEpoch {
     int32_t GgaCount = 0, RmcCount = 0, GgaRmcPairs = 0, RmcGgaPairs = 0;
     std::string ggaLat, ggaLon, rmcLat, rmcLon;
     NmeaDate DateText, FirstDateText;
+    // A GGA carries no date: it takes the last RMC's, a day later for each midnight passed since.
+    // Midnights counted over the pass, the count at the last dated RMC, and in the check pass the
+    // count at the log's first date (fixes before it count back from there).
+    int64_t midnights = 0, midnightsAtDate = 0, firstDateMidnights = 0;
+    double lastTod = -1;  // of the last GGA or RMC read; -1: none yet
 
     // What the GGA and the RMC of the epoch in hand gave (read pass); a set is only the epoch's
     // own when a sentence of its kind counted in it.
     NmeaValueSet gga, rmc;
+    NmeaDate rmcDate;
     bool ggaInEpoch = false, rmcInEpoch = false;
+    // A GGA that repeats the epoch's (GGA leading) is the next day's when an RMC of its time with
+    // another date follows: it then leads that RMC's fix.
+    NmeaLineFacts repeatedGga;
+    bool repeatPending = false, carryGga = false;
     // Time of day of the first GGA or RMC that counted in the epoch, in milliseconds.
     bool todInEpoch = false;
     int64_t epochMs = 0;
@@ -168,6 +178,9 @@ struct NmeaEpoch {
 };
 
 void ClearSensorValues(NmeaEpoch& e);
+// At the start of every pass over the log: fixes before the first RMC take the log's first date
+// (none yet in the check pass), counted back across the midnights before it; nothing held back.
+void StartNmeaPass(NmeaEpoch& e);
 // At the start of the check pass and of every block of the read pass.
 void ResetNmeaEpoch(EngineContext& ctx, NmeaEpoch& e);
 // The amount to add to the epoch's sentence count: GGA 1, RMC 2, others 0, negative to cancel.

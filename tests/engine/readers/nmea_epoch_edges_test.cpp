@@ -1,5 +1,6 @@
-// NMEA fixes at the edges of a log: a date change in a block opened after midnight, a sentence
-// written twice, and a last line cut short in a log without checksums.
+// NMEA fixes at the edges of a log: a date change in a block opened after midnight, fixes without
+// a date across midnights, a sentence written twice, the same time and place on another day, and a
+// last line cut short in a log without checksums.
 #include "reader_test_util.h"
 
 namespace ts {
@@ -107,6 +108,73 @@ TEST(NmeaEpochs, SentenceWrittenTwiceGivesOnePoint) {
                 EXPECT_DOUBLE_EQ(r[0].P(i).Speed, 1.0) << c.mode << i;
             }
         }
+    }
+}
+
+// The same time and place on another day (a logger standing still that reports once a day) is a
+// fix of its own in every layout; the GGA ahead of its RMC keeps its height.
+TEST(NmeaEpochs, SameTimeAndPlaceOnAnotherDayIsAFixOfItsOwn) {
+    std::string rmcOnly, rmcFirst, ggaFirst;
+    // A few fixes on the move make the GGA-first layout plain to the check pass.
+    for (int s = 0; s < 4; ++s)
+        ggaFirst += Gga("11595" + std::to_string(s), s) + Rmc("11595" + std::to_string(s), s, "010324");
+    for (const std::string d : {"010324", "020324", "030324"}) {
+        rmcOnly += Rmc("120000", 9, d);
+        rmcFirst += Rmc("120000", 9, d) + Gga("120000", 9);
+        ggaFirst += Gga("120000", 9) + Rmc("120000", 9, d);
+    }
+    for (const std::string* log : {&rmcOnly, &rmcFirst, &ggaFirst}) {
+        Reading r[2];
+        ASSERT_NO_FATAL_FAILURE(ReadBothRoads(r, *log));
+        const std::vector<std::string> t = Times(r[0]);
+        const int32_t k = r[0].ctx.points.Count() - 3;
+        ASSERT_GE(k, 0);
+        for (int d = 0; d < 3; ++d) {
+            EXPECT_EQ(t[k + d], "2024-03-0" + std::to_string(d + 1) + " 12:00:00");
+            EXPECT_EQ(std::isnan(r[0].P(k + d).Alt) ? 0.0 : r[0].P(k + d).Alt, log == &rmcOnly ? 0.0 : 50.0);
+        }
+        EXPECT_EQ(t.size(), log == &ggaFirst ? 7u : 3u);
+    }
+}
+
+// Generated logs over four midnights: GGA and RMC in either order, a sentence missing or written
+// twice (next to itself or after the other kind), and whole nights of GGAs without RMC, also
+// before the log's first date. Each fix gives one point with its own date, time, place and
+// height, on both roads, with no step back in time; blocks open only at the gaps between nights.
+TEST(NmeaDates, GeneratedLogsOverSeveralMidnightsKeepEveryFixOnce) {
+    const auto text = [](const char* form, double v) {
+        char b[48];
+        std::snprintf(b, sizeof b, form, v);
+        return std::string(b);
+    };
+    for (unsigned seed = 0; seed < 240; ++seed) {
+        std::mt19937 rng(seed);
+        const auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+        const bool ggaFirst = seed % 2 == 0;
+        const int dated = 1 + pick(4);  // a night with RMCs
+        std::string log;
+        std::vector<std::string> want;
+        for (int night = 1, i = 0; night <= 4; ++night) {
+            const bool noRmc = night != dated && pick(2) == 0;
+            for (long k = 0, at = night * 86400L - 1 - pick(4); k < 6; ++k, ++i, at += 1 + pick(3)) {
+                const std::string t = FormatDateTime("hhnnss", at / 86400.0);
+                const std::string g = Gga(t, i), m = Rmc(t, i, "0" + std::to_string(1 + at / 86400) + "0324");
+                const std::string &a = ggaFirst ? g : m, &b = ggaFirst ? m : g;
+                const std::string layouts[] = {a + b, a + a + b, a + b + a, a + b + b, g, m};
+                const int x = pick(20), layout = noRmc ? 4 : x < 5 ? x + 1 : 0;
+                log += layouts[layout];
+                want.push_back(FormatDateTime("yyyy-mm-dd hh:nn:ss", EncodeDate(2024, 3, 1) + at / 86400.0) + " " +
+                               text("%.6f", 35 + (39.516 + 0.006 * i) / 60) + (layout == 5 ? " -" : ""));
+            }
+        }
+        Reading r[2];
+        ASSERT_NO_FATAL_FAILURE(ReadBothRoads(r, log)) << seed;
+        std::vector<std::string> got = Times(r[0]);
+        for (int32_t p = 0; p < r[0].ctx.points.Count(); ++p)
+            got[p] += " " + text("%.6f", r[0].P(p).Lat) + (std::isnan(r[0].P(p).Alt) ? " -" : "");
+        ASSERT_EQ(got, want) << seed << "\n" << log;
+        EXPECT_EQ(r[0].ctx.blocks.Count(), 4) << seed;
+        EXPECT_EQ(r[0].Lines("  Time goes back"), 0) << seed;
     }
 }
 
