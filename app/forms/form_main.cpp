@@ -780,7 +780,10 @@ void TFormMain::ShowSettings(const Settings& s) {
 void TFormMain::PlaceMainWindow(const Settings& s) {
     const QPoint stored(s.MainLeft, s.MainTop);
     const bool centreX = s.MainLeftCentred, centreY = s.MainTopCentred;
-    if (!centreX && !centreY && PlacedFrame(*this).topLeft() == stored) return;
+    // A window nobody placed yet may stand at the stored place by chance (the origin, where an
+    // unplaced window starts): it is placed all the same, or the window manager would choose.
+    if (placed_ && !centreX && !centreY && PlacedFrame(*this).topLeft() == stored) return;
+    placed_ = true;
     centreX_ = centreX;
     centreY_ = centreY;
     const QRect wa = WorkAreaRect(s.WorkArea);

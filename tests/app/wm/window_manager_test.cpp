@@ -115,6 +115,21 @@ TEST_F(WindowManagerTest, MainWindowKeepsItsPlaceStartAfterStart) {
     }
 }
 
+// A window closed at the work area's corner, or closed maximised, comes back at the corner: the
+// place stored there (0,0 without a panel) is a place like any other.
+TEST_F(WindowManagerTest, MainWindowComesBackAtTheWorkAreaCorner) {
+    const QRect wa = WorkArea();
+    WriteSettings("MainTop=" + std::to_string(wa.top()) + "\r\nMainLeft=" + std::to_string(wa.left()) + "\r\n");
+    EXPECT_TRUE(Near(StartFramed().topLeft(), wa.topLeft())) << Str(form->pos());
+    form->setWindowState(Qt::WindowMaximized);
+    EXPECT_TRUE(WaitFor([&] { return form->isMaximized(); }));
+    SettledFrame(*form);
+    Exit();
+    const QRect frame = StartFramed();
+    EXPECT_TRUE(Near(frame.topLeft(), wa.topLeft())) << Str(frame.topLeft());
+    EXPECT_TRUE(wa.contains(frame)) << Str(frame.topLeft()) << " " << frame.width() << "x" << frame.height();
+}
+
 // A first start with a large font centres the window as the font lays it out: a window that fits
 // the screen is wholly on it.
 TEST_F(WindowManagerTest, LargeFontWindowStartsWhollyOnScreen) {
