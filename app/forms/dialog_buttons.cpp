@@ -2,6 +2,8 @@
 
 #include <QEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QPointer>
 #include <QRadioButton>
 
 #include <map>
@@ -27,9 +29,11 @@ namespace {
 
 class DialogKeys : public QObject {
 public:
-    explicit DialogKeys(QDialog* dialog) : QObject(dialog), dialog_(dialog) {
-        dialog->installEventFilter(this);
-        for (QWidget* w : dialog->findChildren<QWidget*>()) {
+    DialogKeys(QWidget* window, QWidget* firstField) : QObject(window), window_(window), first_(firstField) {
+        window->installEventFilter(this);
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            // A dialog owned by the window has keys of its own.
+            if (w->window() != window) continue;
             w->installEventFilter(this);
             auto* r = qobject_cast<QRadioButton*>(w);
             if (r && r->autoExclusive()) {
@@ -43,7 +47,11 @@ public:
 protected:
     bool eventFilter(QObject* obj, QEvent* e) override {
         // Settings set radio buttons with their signals blocked: the stops are laid again at each showing.
-        if (obj == dialog_ && e->type() == QEvent::Show) TabStops();
+        if (obj == window_ && e->type() == QEvent::Show) {
+            TabStops();
+            // Restoring a minimised window is no new showing.
+            if (first_ && !e->spontaneous()) FocusFirstField();
+        }
         if (e->type() != QEvent::KeyPress || !obj->isWidgetType()) return false;
         auto* k = static_cast<QKeyEvent*>(e);
         const Qt::KeyboardModifiers mods = k->modifiers() & ~Qt::KeypadModifier;
@@ -69,11 +77,16 @@ private:
         for (int guard = 0; guard < 10000; ++guard) {
             w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
             if (!w || w == from) return nullptr;
-            if (w->window() == dialog_ && (w->focusPolicy() & Qt::TabFocus) && w->isVisible() && w->isEnabled() &&
+            if (w->window() == window_ && (w->focusPolicy() & Qt::TabFocus) && w->isVisible() && w->isEnabled() &&
                 !w->focusProxy())
                 return w;
         }
         return nullptr;
+    }
+
+    void FocusFirstField() {
+        first_->setFocus(Qt::TabFocusReason);
+        if (auto* edit = qobject_cast<QLineEdit*>(first_)) edit->selectAll();
     }
 
     void TabStops() {
@@ -85,12 +98,13 @@ private:
         for (QRadioButton* r : group) r->setFocusPolicy(!any || r->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
     }
 
-    QDialog* dialog_;
+    QWidget* window_;
+    QPointer<QWidget> first_;
     std::map<QWidget*, std::vector<QRadioButton*>> groups_;
 };
 
 }  // namespace
 
-void InstallDialogKeys(QDialog* dialog) { new DialogKeys(dialog); }
+void InstallDialogKeys(QWidget* window, QWidget* firstField) { new DialogKeys(window, firstField); }
 
 }  // namespace ts

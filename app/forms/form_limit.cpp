@@ -28,6 +28,8 @@ TFormLimit::TFormLimit(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Custo
     top->addLayout(MakeOkCancelRow(this, ButtonOK, ButtonCan));
     connect(ButtonOK, &QPushButton::clicked, this, &TFormLimit::ButtonOKClick);
     connect(ButtonCan, &QPushButton::clicked, this, &TFormLimit::ButtonCanClick);
+    // Enter in an edit acts as OK, on a focused button as that button; each showing starts in the HDOP.
+    InstallDialogKeys(this, EditHdopMask);
     setFixedSize(sizeHint());
 }
 

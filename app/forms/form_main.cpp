@@ -27,6 +27,7 @@
 #include <iostream>
 
 #include "core/text_format.h"
+#include "forms/dialog_buttons.h"
 #include "forms/form_3d.h"
 #include "forms/form_ext_icon.h"
 #include "forms/form_geoid.h"
@@ -186,6 +187,8 @@ TFormMain::TFormMain(ProgramPaths paths, std::vector<std::string> args, bool hea
     WirePointNameDialog();
     WireOutputDialogs();
     CreateIconForms();
+    // Enter presses a focused button, as in the dialogs; the window starts in the input box.
+    InstallDialogKeys(this, EditFn);
     geoidTimer_.setSingleShot(true);
     geoidTimer_.setInterval(0);
     connect(&geoidTimer_, &QTimer::timeout, this, &TFormMain::GeoidIdle);
@@ -204,6 +207,9 @@ void TFormMain::BuildControls() {
     scroll_->setObjectName("ScrollBoxMain");
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(true);
+    // Only a frame around the controls: no Tab stop of its own, it still scrolls to the control
+    // that takes the focus.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     content_ = new QWidget;
     content_->setObjectName("PanelMain");
     auto* top = new QVBoxLayout(content_);
@@ -780,7 +786,10 @@ void TFormMain::ShowSettings(const Settings& s) {
 void TFormMain::PlaceMainWindow(const Settings& s) {
     const QPoint stored(s.MainLeft, s.MainTop);
     const bool centreX = s.MainLeftCentred, centreY = s.MainTopCentred;
-    if (!centreX && !centreY && PlacedFrame(*this).topLeft() == stored) return;
+    // A window nobody placed yet may stand at the stored place by chance (the origin, where an
+    // unplaced window starts): it is placed all the same, or the window manager would choose.
+    if (placed_ && !centreX && !centreY && PlacedFrame(*this).topLeft() == stored) return;
+    placed_ = true;
     centreX_ = centreX;
     centreY_ = centreY;
     const QRect wa = WorkAreaRect(s.WorkArea);

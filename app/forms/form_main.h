@@ -216,6 +216,7 @@ private:
     bool closing_ = false;
     // Whether the last placement asked for centres the window across and down.
     bool centreX_ = false, centreY_ = false;
+    bool placed_ = false;  // the settings' place was given to the window
     QScrollArea* scroll_ = nullptr;
     QWidget* content_ = nullptr;
     QSize laidOut_;        // the controls' laid-out size the window was last fitted for

@@ -28,6 +28,7 @@ TFormPointName::TFormPointName(QWidget* parent)
     connect(ComboBoxPointName, &QComboBox::editTextChanged, this, &TFormPointName::ComboBoxPointNameChange);
     connect(ButtonOK, &QPushButton::clicked, this, &TFormPointName::ButtonOKClick);
     connect(ButtonCan, &QPushButton::clicked, this, &TFormPointName::ButtonCanClick);
+    InstallDialogKeys(this, ComboBoxPointName);
     setFixedSize(sizeHint());
 }
 

@@ -35,7 +35,9 @@ TFormReduce::TFormReduce(QWidget* parent)
     top->addLayout(MakeOkCancelRow(this, ButtonOK, ButtonCan));
     connect(ButtonOK, &QPushButton::clicked, this, &TFormReduce::ButtonOKClick);
     connect(ButtonCan, &QPushButton::clicked, this, &TFormReduce::ButtonCanClick);
-    // Enter in either edit acts as OK (the default button); Esc as Cancel (reject).
+    // Enter in either edit acts as OK (the default button), on a focused button as that button;
+    // Esc as Cancel (reject). Each showing starts in the distance.
+    InstallDialogKeys(this, EditMd);
     setFixedSize(sizeHint());
 }
 

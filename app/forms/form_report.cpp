@@ -1,8 +1,10 @@
 #include "forms/form_report.h"
 
+#include "forms/dialog_buttons.h"
 #include "forms/frame_placer.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 
 namespace ts {
@@ -20,6 +22,7 @@ TFormReport::TFormReport(QWidget* parent) : QWidget(parent, Qt::Window) {
     Button1 = new QPushButton("Close", this);
     Button1->setObjectName("Button1");
     connect(Button1, &QPushButton::clicked, this, &QWidget::close);
+    InstallDialogKeys(this);
     resize(560, 420);
     if (QScreen* sc = QGuiApplication::primaryScreen()) {
         move(CentredOn(sc->availableGeometry(), size()));
@@ -33,6 +36,12 @@ void TFormReport::Clear() { Memo1->clear(); }
 QStringList TFormReport::Lines() const {
     const QString t = Memo1->toPlainText();
     return t.isEmpty() ? QStringList() : t.split('\n');
+}
+
+void TFormReport::keyPressEvent(QKeyEvent* e) {
+    // Esc closes it as it closes a dialog (the main window's hook still takes it as an abort).
+    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) close();
+    else QWidget::keyPressEvent(e);
 }
 
 void TFormReport::resizeEvent(QResizeEvent* e) {

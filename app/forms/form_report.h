@@ -20,6 +20,7 @@ public:
     QPushButton* Button1;
 
 protected:
+    void keyPressEvent(QKeyEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
 };
 

@@ -9,12 +9,19 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include <map>
 #include <set>
 
 #include "core/date_time.h"
 #include "forms/block_range.h"
 #include "forms/form_3d.h"
 #include "forms/form_ext_icon.h"
+#include "forms/form_geoid.h"
+#include "forms/form_limit.h"
+#include "forms/form_palt.h"
+#include "forms/form_point_name.h"
+#include "forms/form_reduce.h"
+#include "forms/form_report.h"
 
 using namespace ts;
 
@@ -192,4 +199,37 @@ TEST_F(DialogKeysWindowTest, TabEntersARadioGroupAtItsCheckedButton) {
     EXPECT_TRUE(reached.count(d.RadioButtonStart) && reached.count(d.RadioButtonHalf) &&
                 reached.count(d.RadioButtonFinal));
     d.close();
+}
+
+// Enter on a focused button presses that button and no other, in the main window, the report
+// and every dialog the main window owns; Esc closes the report.
+TEST_F(DialogKeysWindowTest, EnterPressesTheFocusedButtonEverywhere) {
+    Start();
+    for (QWidget* w : std::initializer_list<QWidget*>{form.get(), form->FormReport(), form->FormReduce, form->FormLimit,
+                                                      form->FormPointName, form->Form3D(), form->FormGeoid(),
+                                                      form->FormPAlt(), form->FormExtIcon.get()}) {
+        w->show();
+        // Counted instead of acted on: a button may open a file dialog or close the window.
+        std::map<QPushButton*, int> clicks;
+        std::vector<QPushButton*> buttons;
+        for (QPushButton* b : w->findChildren<QPushButton*>())
+            if (b->window() == w && b->isVisibleTo(w) && b->isEnabled()) buttons.push_back(b);
+        ASSERT_FALSE(buttons.empty()) << w->objectName().toStdString();
+        for (QPushButton* b : buttons) {
+            QObject::disconnect(b, &QPushButton::clicked, nullptr, nullptr);
+            QObject::connect(b, &QPushButton::clicked, [&clicks, b] { ++clicks[b]; });
+        }
+        for (QPushButton* b : buttons) {
+            clicks.clear();
+            b->setFocus();
+            Key(b, Qt::Key_Return);
+            EXPECT_EQ(clicks, (std::map<QPushButton*, int>{{b, 1}}))
+                << b->objectName().toStdString() << " of " << w->objectName().toStdString();
+        }
+        if (w != form.get()) w->hide();
+    }
+    TFormReport& report = *form->FormReport();
+    report.show();
+    Key(report.Memo1, Qt::Key_Escape);
+    EXPECT_FALSE(report.isVisible());
 }

@@ -9,7 +9,10 @@
 #include "qt_test_app.h"
 #include "wm/wait_for.h"
 
+#include <QCheckBox>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
@@ -24,7 +27,10 @@
 
 #include "forms/form_3d.h"
 #include "forms/form_geoid.h"
+#include "forms/form_limit.h"
 #include "forms/form_palt.h"
+#include "forms/form_reduce.h"
+#include "forms/form_report.h"
 
 using namespace ts;
 
@@ -113,6 +119,21 @@ TEST_F(WindowManagerTest, MainWindowKeepsItsPlaceStartAfterStart) {
         EXPECT_TRUE(Near(frame.topLeft(), first)) << "start " << start << " at " << Str(frame.topLeft());
         Exit();
     }
+}
+
+// A window closed at the work area's corner, or closed maximised, comes back at the corner: the
+// place stored there (0,0 without a panel) is a place like any other.
+TEST_F(WindowManagerTest, MainWindowComesBackAtTheWorkAreaCorner) {
+    const QRect wa = WorkArea();
+    WriteSettings("MainTop=" + std::to_string(wa.top()) + "\r\nMainLeft=" + std::to_string(wa.left()) + "\r\n");
+    EXPECT_TRUE(Near(StartFramed().topLeft(), wa.topLeft())) << Str(form->pos());
+    form->setWindowState(Qt::WindowMaximized);
+    EXPECT_TRUE(WaitFor([&] { return form->isMaximized(); }));
+    SettledFrame(*form);
+    Exit();
+    const QRect frame = StartFramed();
+    EXPECT_TRUE(Near(frame.topLeft(), wa.topLeft())) << Str(frame.topLeft());
+    EXPECT_TRUE(wa.contains(frame)) << Str(frame.topLeft()) << " " << frame.width() << "x" << frame.height();
 }
 
 // A first start with a large font centres the window as the font lays it out: a window that fits
@@ -236,4 +257,72 @@ TEST_F(WindowManagerTest, DefaultFontWindowNeedsNoScrolling) {
     EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
     EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
     Exit();
+}
+
+// The keyboard alone works the window: it starts in the input box, Tab never stops on the frame
+// around the controls, Enter presses a focused button and Esc closes the report.
+TEST_F(WindowManagerTest, KeyboardStartsInTheInputBoxAndPressesTheFocusedButton) {
+    StartFramed();
+    auto typed = [](int key, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = {}) {
+        QKeyEvent press(QEvent::KeyPress, key, mods, text);
+        if (QWidget* w = QApplication::focusWidget()) QCoreApplication::sendEvent(w, &press);
+        else ADD_FAILURE() << "no control has the focus";
+    };
+    EXPECT_TRUE(WaitFor([&] { return QApplication::focusWidget() == form->EditFn; }))
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "no focus");
+    typed(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_NE(QApplication::focusWidget(), form->findChild<QScrollArea*>());
+    form->EditFn->setFocus();
+
+    TFormReport& report = *form->FormReport();
+    for (bool esc : {false, true}) {
+        emit form->Labelrepoet->clicked();
+        ASSERT_TRUE(WaitFor([&] { return QApplication::activeWindow() == &report; }));
+        report.Button1->setFocus();
+        typed(esc ? Qt::Key_Escape : Qt::Key_Return);
+        EXPECT_TRUE(WaitFor([&] { return !report.isVisible(); })) << (esc ? "Esc" : "Enter on Close");
+        report.hide();
+    }
+
+    // The reduction and mask dialogs: Enter on a focused Cancel cancels; the next showing starts
+    // in the first field, where digits typed at once replace its text, and Enter there is OK.
+    struct Case {
+        QCheckBox* box;
+        QDialog* d;
+        QLineEdit* first;
+        QPushButton* cancel;
+    };
+    for (const Case& c :
+         {Case{form->CheckBoxReduce, form->FormReduce, form->FormReduce->EditMd, form->FormReduce->ButtonCan},
+          Case{form->CheckBoxMask, form->FormLimit, form->FormLimit->EditHdopMask, form->FormLimit->ButtonCan}}) {
+        const std::string name = c.d->objectName().toStdString();
+        for (bool cancel : {true, false}) {
+            QTimer::singleShot(0, form.get(), [&] {
+                const bool ready = WaitFor(
+                    [&] { return QApplication::activeWindow() == c.d && QApplication::focusWidget() == c.first; });
+                EXPECT_TRUE(ready) << name << " did not start in its first field";
+                if (ready) {
+                    typed(Qt::Key_2, Qt::NoModifier, "2");
+                    typed(Qt::Key_5, Qt::NoModifier, "5");
+                    EXPECT_EQ(c.first->text(), "25") << name;
+                    if (cancel) c.cancel->setFocus();
+                    typed(Qt::Key_Return);
+                }
+                if (!WaitFor([&] { return !c.d->isVisible(); })) {
+                    ADD_FAILURE() << name << " stayed open";
+                    c.d->done(QDialog::Rejected);
+                }
+            });
+            c.box->setChecked(true);
+            EXPECT_EQ(c.d->result(), cancel ? QDialog::Rejected : QDialog::Accepted) << name;
+            EXPECT_EQ(c.box->isChecked(), !cancel) << name;
+        }
+        EXPECT_TRUE(c.box->text().contains("25")) << name << ": " << c.box->text().toStdString();
+    }
+
+    form->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return QApplication::activeWindow() == form.get(); }));
+    form->ButtonExit->setFocus();
+    typed(Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_TRUE(WaitFor([&] { return !form->isVisible(); }));
 }
