@@ -452,8 +452,7 @@ void Load(Settings& s, IniStore& ini) {
     o.IconPath = OrIfEmpty(r.S("Icon", "IconPath", kDefaultIconPath), kDefaultIconPath.c_str());
     for (int i = 0; i < 6; ++i) o.PaletteIconName[i] = LowerCase(r.S("Icon", kIconNameKeys[i], kIconDefaults[i]));
     for (int i = 0; i < 8; ++i) s.InternalIconScale[i] = r.F("Icon", std::string(kIconNameKeys[i]) + "S", 1.0);
-    for (int i = 0; i < 8; ++i)
-        s.ExternalIconScale[i] = r.F("ExtIcon", "ExtIcon" + std::to_string(i + 1) + "S", 1.0);
+    for (int i = 0; i < 8; ++i) s.ExternalIconScale[i] = r.F("ExtIcon", "ExtIcon" + std::to_string(i + 1) + "S", 1.0);
     o.PaletteIconName[6] = LowerCase(r.S("Icon", below("1.55") ? "IconFL" : "IconStart", kIconDefaults[6]));
     o.PaletteIconName[7] = LowerCase(r.S("Icon", "IconEnd", kIconDefaults[7]));
 
@@ -1041,7 +1040,8 @@ const std::vector<NumberKey>& NumberKeys() {
             {"Geoid", "Digit", K::WholeText, 1, 4, none, nullptr},
         };
         for (const char* sec : kGridSections) {
-            for (const char* key : {"nrows", "ncols", "nlat", "nlon"}) t.push_back({sec, key, K::Whole, 1, 1e6, none, nullptr});
+            for (const char* key : {"nrows", "ncols", "nlat", "nlon"})
+                t.push_back({sec, key, K::Whole, 1, 1e6, none, nullptr});
             t.push_back({sec, "PrePad", K::Whole, 0, 16, none, nullptr});
             t.push_back({sec, "glamn", K::Float, -90, 90, none, nullptr});
             t.push_back({sec, "glomn", K::Float, -360, 360, none, nullptr});
@@ -1078,9 +1078,8 @@ const std::vector<NumberKey>& NumberKeys() {
             {"PG-S1", "BarometerOffset", K::Float, -10000, 10000, none, nullptr},
         };
         t.insert(t.end(), more.begin(), more.end());
-        static const char* const kScaleFields[8] = {"Scale Speed 1", "Scale Speed 2", "Scale Speed 3",
-                                                    "Scale Speed 4", "Scale POI1",    "Scale POI2",
-                                                    "Scale Start",   "Scale End"};
+        static const char* const kScaleFields[8] = {"Scale Speed 1", "Scale Speed 2", "Scale Speed 3", "Scale Speed 4",
+                                                    "Scale POI1",    "Scale POI2",    "Scale Start",   "Scale End"};
         for (int i = 0; i < 8; ++i) {
             t.push_back({"Icon", std::string(kIconNameKeys[i]) + "S", K::Float, 0, 100, none, kScaleFields[i]});
             t.push_back({"ExtIcon", "ExtIcon" + std::to_string(i + 1) + "S", K::Float, 0, 100, none, kScaleFields[i]});
@@ -1129,8 +1128,13 @@ std::string RefusedNumberText(const NumberKey& k, const std::string& text, Numbe
         return field + " : \"" + t + "\" is ambiguous. Type " + whole + " or " + point + ".";
     }
     case NumberCheck::OutOfRange: {
-        std::string range = FloatKeyText(k.lo) + " to " + FloatKeyText(k.hi);
-        if (!std::isnan(k.special)) range += " or " + FloatKeyText(k.special);
+        auto plain = [](double v) {
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "%.15g", v);
+            return std::string(buf);
+        };
+        std::string range = plain(k.lo) + " to " + plain(k.hi);
+        if (!std::isnan(k.special)) range += " or " + plain(k.special);
         return field + " : " + t + " is out of range (" + range + ").";
     }
     default: return "'" + t + "' is not a valid floating point value";
@@ -1139,31 +1143,30 @@ std::string RefusedNumberText(const NumberKey& k, const std::string& text, Numbe
 
 std::string AmbiguousNumberMessage(const Settings& s) {
     const TConversionOptions& o = s.opt;
-    const std::pair<const std::string*, const char*> fields[] = {
-        {&o.OverSpeed2, "Option/OverSpeed2"},
-        {&o.OverSpeed3, "Option/OverSpeed3"},
-        {&o.OverSpeed4, "Option/OverSpeed4"},
-        {&o.SplitIT, "Option/SplitIT"},
-        {&o.HdopMask, "Option/HdopMask"},
-        {&o.NsatMask, "Option/NsatMask"},
-        {&o.Range, "3D/Range"},
-        {&o.Tilt, "3D/Tilt"},
-        {&o.Heading, "3D/Heading"},
-        {&o.Multi, "3D/Multi"},
-        {&o.Offset3D, "3D/Offset"},
-        {&o.ViewLon, "3D/ViewLon"},
-        {&o.ViewLat, "3D/ViewLat"},
-        {&o.ViewAlt, "3D/ViewAlt"},
-        {&o.AutoRangeMulti, "3D/AutoRangeMulti"},
-        {&o.LineAlpha, "Line/Alpha"},
-        {&o.LineWidth, "Line/Width"},
-        {&o.ElapsesTimes, "Reduce/ElapsesTimes"},
-        {&o.MovingDist, "Reduce/MovingDist"},
-        {&o.GeoidValue, "Geoid/GeoidValue"},
-        {&o.GroundLevelValue, "GroundLevel/GroundLevelValue"},
-        {&o.LogoXpos, "ExtIcon/LogoXpos"},
-        {&o.LogoYpos, "ExtIcon/LogoYpos"},
-        {&o.LogoScale, "ExtIcon/LogoScale"}};
+    const std::pair<const std::string*, const char*> fields[] = {{&o.OverSpeed2, "Option/OverSpeed2"},
+                                                                 {&o.OverSpeed3, "Option/OverSpeed3"},
+                                                                 {&o.OverSpeed4, "Option/OverSpeed4"},
+                                                                 {&o.SplitIT, "Option/SplitIT"},
+                                                                 {&o.HdopMask, "Option/HdopMask"},
+                                                                 {&o.NsatMask, "Option/NsatMask"},
+                                                                 {&o.Range, "3D/Range"},
+                                                                 {&o.Tilt, "3D/Tilt"},
+                                                                 {&o.Heading, "3D/Heading"},
+                                                                 {&o.Multi, "3D/Multi"},
+                                                                 {&o.Offset3D, "3D/Offset"},
+                                                                 {&o.ViewLon, "3D/ViewLon"},
+                                                                 {&o.ViewLat, "3D/ViewLat"},
+                                                                 {&o.ViewAlt, "3D/ViewAlt"},
+                                                                 {&o.AutoRangeMulti, "3D/AutoRangeMulti"},
+                                                                 {&o.LineAlpha, "Line/Alpha"},
+                                                                 {&o.LineWidth, "Line/Width"},
+                                                                 {&o.ElapsesTimes, "Reduce/ElapsesTimes"},
+                                                                 {&o.MovingDist, "Reduce/MovingDist"},
+                                                                 {&o.GeoidValue, "Geoid/GeoidValue"},
+                                                                 {&o.GroundLevelValue, "GroundLevel/GroundLevelValue"},
+                                                                 {&o.LogoXpos, "ExtIcon/LogoXpos"},
+                                                                 {&o.LogoYpos, "ExtIcon/LogoYpos"},
+                                                                 {&o.LogoScale, "ExtIcon/LogoScale"}};
     auto message = [](const std::string& text, std::string_view sec, std::string_view key) {
         return RefusedNumberText(NumberKeyOf(sec, key), text, NumberCheck::Ambiguous);
     };
