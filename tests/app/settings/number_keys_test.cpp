@@ -97,7 +97,8 @@ TEST(NumberKeys, EveryStoredNumberTakesTheOneRule) {
         for (const std::string& b : bad) {
             const Loaded r = LoadAndSave(path, k, &b);
             EXPECT_EQ(r.file, none.file) << b;
-            ASSERT_EQ(r.notes.size(), 1u) << b;
+            EXPECT_EQ(r.notes.size(), 1u) << b;
+            if (r.notes.size() != 1) continue;
             EXPECT_EQ(r.notes[0].rfind(
                           "  Not a number in range : [" + std::string(k.section) + "] " + k.key + "=" + b + " (", 0),
                       0u)
