@@ -138,9 +138,9 @@ bool Normalize3DFields(TConversionOptions& o, std::string& badText) {
 
 std::string Refused3DField(const TConversionOptions& o) {
     const std::pair<const std::string*, const char*> fields[] = {
-        {&o.Range, "Range"},   {&o.Tilt, "Tilt"},         {&o.Heading, "Heading"},
-        {&o.ViewLon, "ViewLon"}, {&o.ViewLat, "ViewLat"},   {&o.ViewAlt, "ViewAlt"},
-        {&o.Multi, "Multi"},   {&o.Offset3D, "Offset"}, {&o.AutoRangeMulti, "AutoRangeMulti"}};
+        {&o.Range, "Range"},     {&o.Tilt, "Tilt"},       {&o.Heading, "Heading"},
+        {&o.ViewLon, "ViewLon"}, {&o.ViewLat, "ViewLat"}, {&o.ViewAlt, "ViewAlt"},
+        {&o.Multi, "Multi"},     {&o.Offset3D, "Offset"}, {&o.AutoRangeMulti, "AutoRangeMulti"}};
     for (const auto& [text, key] : fields)
         if (AmbiguousThousands(*text)) return RefusedNumberText(NumberKeyOf("3D", key), *text, NumberCheck::Ambiguous);
     for (const auto& [text, key] : fields) {
