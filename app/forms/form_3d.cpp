@@ -72,7 +72,8 @@ void SetBox(QCheckBox* b, bool on) {
 
 double ParseAngle(const std::string& text) {
     std::string s = UpperCase(Trim(text));
-    if (s.empty()) return 0.0;
+    // "139,500" could be 139.5 or degrees and minutes: nothing is guessed.
+    if (s.empty() || AmbiguousThousands(s)) return 0.0;
     // A lone comma between digits, with no ".", is a decimal mark ("8,5" is 8.5 degrees), as in
     // every numeric edit; commas between the numbers of degrees, minutes and seconds stay separators.
     const size_t comma = s.find(',');
@@ -133,6 +134,31 @@ bool Normalize3DFields(TConversionOptions& o, std::string& badText) {
     if (StrToFloatSafe(o.Multi) == 0) o.Multi = "1.0";
     if (StrToFloatSafe(o.Offset3D) == 0) o.Offset3D.assign(1, '0');
     return true;
+}
+
+std::string Refused3DField(const TConversionOptions& o) {
+    const std::pair<const std::string*, const char*> fields[] = {
+        {&o.Range, "Range"},     {&o.Tilt, "Tilt"},       {&o.Heading, "Heading"},
+        {&o.ViewLon, "ViewLon"}, {&o.ViewLat, "ViewLat"}, {&o.ViewAlt, "ViewAlt"},
+        {&o.Multi, "Multi"},     {&o.Offset3D, "Offset"}, {&o.AutoRangeMulti, "AutoRangeMulti"}};
+    for (const auto& [text, key] : fields)
+        if (AmbiguousThousands(*text)) return RefusedNumberText(NumberKeyOf("3D", key), *text, NumberCheck::Ambiguous);
+    for (const auto& [text, key] : fields) {
+        const NumberKey& k = NumberKeyOf("3D", key);
+        const std::string_view name(key);
+        std::string t = *text;
+        double v = 0;
+        const NumberCheck c = CheckNumber(k, t, v);
+        bool out = c == NumberCheck::OutOfRange;
+        // Angles may be typed in degrees, minutes and seconds: their value is what counts.
+        if (name == "ViewLon" || name == "ViewLat") out = !NumberInRange(k, ParseAngle(*text));
+        if (out) return RefusedNumberText(k, *text, NumberCheck::OutOfRange);
+        // Range, tilt and heading that are no numbers are the normalisation's to refuse; the
+        // automatic range's factor has no normalisation, and the next load would not keep it.
+        if (name == "AutoRangeMulti" && c == NumberCheck::NotANumber)
+            return RefusedNumberText(k, *text, NumberCheck::NotANumber);
+    }
+    return {};
 }
 
 std::string Summary3DCaption(const TConversionOptions& o) {
@@ -395,6 +421,11 @@ void TForm3D::FormActivate() {
 
 void TForm3D::ButtonOKClick() {
     StoreValues(s_.opt);
+    // What the next load would not keep is not taken now either: the dialog stays open on it.
+    if (const std::string refused = Refused3DField(s_.opt); !refused.empty()) {
+        main_.MessageDlg(refused, MsgKind::Error, mbOK, mbOK);
+        return;
+    }
     std::string bad;
     const bool ok = Normalize3DFields(s_.opt, bad);
     ShowValues(s_.opt);

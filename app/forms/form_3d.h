@@ -29,6 +29,10 @@ double ParseAngle(const std::string& s);
 // already normalised.
 bool Normalize3DFields(TConversionOptions& o, std::string& badText);
 
+// The message for the first number field whose comma may group thousands, or whose value lies
+// outside the range the settings load keeps (angles by their degrees); empty when all may stay.
+std::string Refused3DField(const TConversionOptions& o);
+
 // The summary the main window's "3D" box shows, such as "3D (T:45,R:Auto,H:N,AP(Hw),TE,PE,Abs)".
 std::string Summary3DCaption(const TConversionOptions& o);
 

@@ -28,9 +28,9 @@ constexpr int kLogoTop = kExtTop + kExtHeight + 6, kLogoHeight = 108;
 constexpr int kOkTop = kLogoTop + kLogoHeight + 10;
 constexpr int kDesignWidth = 480;
 
-// Keeps a logo field inside its range (see CheckRangeText).
-void CheckRangeEdit(QLineEdit* edit, double min, double max, double special, double def) {
-    edit->setText(Q(CheckRangeText(S(edit->text()), min, max, special, def)));
+// Keeps a logo field inside the range of its settings key (see CheckRangeText).
+void CheckRangeEdit(QLineEdit* edit, const char* key, double def) {
+    edit->setText(Q(CheckRangeText(S(edit->text()), NumberKeyOf("ExtIcon", key), def)));
 }
 
 }  // namespace
@@ -218,12 +218,22 @@ void TFormExtIcon::ButtonClearClick() {
 }
 
 void TFormExtIcon::ButtonOKClick() {
+    // A number whose comma may group thousands is not guessed: the dialog stays open on it.
+    for (const auto& [edit, key] : {std::pair{LabeledEditLogoX, "LogoXpos"}, std::pair{LabeledEditLogoY, "LogoYpos"},
+                                    std::pair{LabeledEditLogoScale, "LogoScale"}}) {
+        const std::string text = S(edit->text());
+        if (!AmbiguousThousands(text)) continue;
+        main_.MessageDlg(RefusedNumberText(NumberKeyOf("ExtIcon", key), text, NumberCheck::Ambiguous), MsgKind::Warning,
+                         mbOK, mbOK);
+        edit->setFocus();
+        return;
+    }
     Settings& s = main_.Front().settings;
     for (int i = 0; i < 8; ++i) s.opt.ExtIconFile[i] = S(Edits[i]->text());
     main_.ShowExternalIcons(false);
-    CheckRangeEdit(LabeledEditLogoX, 0, 1, 0, 0);
-    CheckRangeEdit(LabeledEditLogoY, 0, 1, 0, 1.0);
-    CheckRangeEdit(LabeledEditLogoScale, 0, 1, -1, 0.2);
+    CheckRangeEdit(LabeledEditLogoX, "LogoXpos", 0);
+    CheckRangeEdit(LabeledEditLogoY, "LogoYpos", 1.0);
+    CheckRangeEdit(LabeledEditLogoScale, "LogoScale", 0.2);
     s.opt.LogoFile = S(EditLogo->text());
     s.opt.LogoXpos = S(LabeledEditLogoX->text());
     s.opt.LogoYpos = S(LabeledEditLogoY->text());

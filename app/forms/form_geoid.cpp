@@ -191,11 +191,33 @@ void TFormGeoid::ButtonCalcClick() {
         main_.MessageDlg("Geoid data is not found.", MsgKind::Error, mbOK, mbOK);
         return;
     }
+    // The position is read as the 3D view's is, and "35,500" is no more guessed here.
+    for (const auto& [edit, key] : {std::pair{EditLat, "ViewLat"}, std::pair{EditLon, "ViewLon"}}) {
+        const std::string text = S(edit->text());
+        if (!AmbiguousThousands(text)) continue;
+        main_.MessageDlg(RefusedNumberText(NumberKeyOf("3D", key), text, NumberCheck::Ambiguous), MsgKind::Warning,
+                         mbOK, mbOK);
+        return;
+    }
     EditResult->setText(Q(GeoidCheckText(models_, S(EditLat->text()), S(EditLon->text()))));
 }
 
 void TFormGeoid::ButtonOKClick() {
     const int wanted = GeoidModelIndex(S(ComboBoxGeoid->currentText()));
+    // The fixed height is taken as the next load takes it, with "." for a decimal comma; what
+    // that load would not keep keeps the dialog open.
+    if (wanted == 0) {
+        const NumberKey& k = NumberKeyOf("Geoid", "GeoidValue");
+        std::string text = S(EditGeoid->text());
+        double v = 0;
+        const NumberCheck c = CheckNumber(k, text, v);
+        if (c != NumberCheck::Used) {
+            main_.MessageDlg(RefusedNumberText(k, text, c), MsgKind::Error, mbOK, mbOK);
+            EditGeoid->setFocus();
+            return;
+        }
+        EditGeoid->setText(Q(text));
+    }
     SelectGeoidModel();
     // A chosen grid that could not be opened fell back to the fixed value: the user sees the
     // dialog again, now on "Fixed value", and decides.

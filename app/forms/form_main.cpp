@@ -943,6 +943,11 @@ void TFormMain::BitBtnRefClick() {
 void TFormMain::LabelUnitClick() {
     Settings& s = front_->settings;
     StoreControls(s);
+    // The switch converts the typed numbers: one that is not clear stays, and the unit with it.
+    if (const std::string ambiguous = AmbiguousNumberMessage(s); !ambiguous.empty()) {
+        MessageDlg(ambiguous, MsgKind::Warning, mbOK, mbOK);
+        return;
+    }
     CycleSpeedUnit(s);
     ShowSettings(s);
 }

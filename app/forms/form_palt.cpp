@@ -29,7 +29,9 @@ QLabel* Label(const char* name, const QString& text, QWidget* parent) {
 }  // namespace
 
 std::string ConvertTemperatureText(const std::string& text, bool toFahrenheit) {
-    const double t = StrToFloatSafe(text);
+    // A text that may group thousands is not guessed: it stays for OK to refuse.
+    if (AmbiguousThousands(text)) return text;
+    const double t = DecimalOr0(text);
     const double v = toFahrenheit ? t * 9.0 / 5.0 + 32.0 : (t - 32.0) * 5.0 / 9.0;
     char buf[64];
     // Fifteen digits hide the binary noise of the conversion (15 -> 59 -> 15).
@@ -129,8 +131,20 @@ void TFormPAlt::Prepare(const BarometerStart& start) {
     UpdateTempLabel();
 }
 
-void TFormPAlt::Calibrate(BarometerReference& ref) {
-    CalibrateBarometer(ref, S(LabeledEditAlt->text()), S(LabeledEditTemp->text()), CheckBoxF->isChecked());
+bool TFormPAlt::Calibrate(BarometerReference& ref) {
+    return CalibrateBarometer(ref, S(LabeledEditAlt->text()), S(LabeledEditTemp->text()), CheckBoxF->isChecked());
+}
+
+std::string TFormPAlt::RefusedText() const {
+    const std::pair<const QLineEdit*, const char*> fields[] = {{LabeledEditAlt, "Actual altitude (m)"},
+                                                               {LabeledEditTemp, "Temperature"}};
+    for (const auto& [edit, field] : fields) {
+        const std::string text = S(edit->text());
+        if (!AmbiguousThousands(text)) continue;
+        const NumberKey k{"", "", NumberKey::Text, -HUGE_VAL, HUGE_VAL, NAN, field};
+        return RefusedNumberText(k, text, NumberCheck::Ambiguous);
+    }
+    return {};
 }
 
 void TFormPAlt::Ask(const BarometerStart& start, BarometerReference& ref) {
@@ -151,10 +165,20 @@ void TFormPAlt::showEvent(QShowEvent* e) {
 void TFormPAlt::ButtonOKClick() { accept(); }
 
 void TFormPAlt::done(int r) {
-    // Every way of closing calibrates, as the close handler always did.
     if (ref_) {
-        Calibrate(*ref_);
+        // "1,500" m could be 1.5: the user says which before the calibration is made.
+        if (const std::string refused = RefusedText(); !refused.empty()) {
+            if (auto* main = qobject_cast<TFormMain*>(parentWidget()))
+                main->MessageDlg(refused, MsgKind::Warning, mbOK, mbOK);
+            return;
+        }
+        // Every other way of closing calibrates, as the close handler always did; input that
+        // gives no calibration is said in the report.
+        const bool calibrated = Calibrate(*ref_);
         ref_ = nullptr;
+        if (!calibrated)
+            if (auto* main = qobject_cast<TFormMain*>(parentWidget()))
+                main->ReportLine("  Barometer calibration not usable: 1013.25 hPa is used.");
     }
     QDialog::done(r);
 }

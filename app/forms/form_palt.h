@@ -17,7 +17,8 @@
 namespace ts {
 
 // A temperature text converted to the other unit (to Fahrenheit when toFahrenheit), as a short
-// general number; unreadable text counts as 0.
+// general number; a decimal comma is read as the decimal mark, other unreadable text counts as 0,
+// and a text whose comma may group thousands stays as it is.
 std::string ConvertTemperatureText(const std::string& text, bool toFahrenheit);
 
 class TFormPAlt : public QDialog {
@@ -27,8 +28,10 @@ public:
 
     // Fills the start point's labels and proposes the logged altitude when the edit is empty.
     void Prepare(const BarometerStart& start);
-    // The close handler's calibration of ref from the edits.
-    void Calibrate(BarometerReference& ref);
+    // The close handler's calibration of ref from the edits; false when they give none.
+    bool Calibrate(BarometerReference& ref);
+    // The message for an edit whose comma may group thousands; empty when there is none.
+    std::string RefusedText() const;
     // Prepare, show modally, calibrate on close.
     void Ask(const BarometerStart& start, BarometerReference& ref);
     void UpdateTempLabel();

@@ -108,6 +108,11 @@ bool FrontEnd::ButtonExecClick() {
         view_.MessageDlg(" Please select \"Output File type\". ", MsgKind::Warning, mbOK, mbOK);
         return true;
     }
+    // A comma that may group thousands is not guessed: the user says which number is meant.
+    if (const std::string ambiguous = AmbiguousNumberMessage(settings); !ambiguous.empty()) {
+        view_.MessageDlg(ambiguous, MsgKind::Warning, mbOK, mbOK);
+        return true;
+    }
     busy_ = true;
     EngineContext& ctx = engine_;
     ctx.BeginBatch();

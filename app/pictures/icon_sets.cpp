@@ -58,8 +58,13 @@ int NextIconSource(int source) {
 
 std::string CheckRangeText(const std::string& text, double min, double max, double special, double def) {
     double v = 0;
-    if (TryStrToFloat(text, v) && ((min <= v && v <= max) || v == special)) return text;
+    const std::string t = DecimalPointText(text);
+    if (TryStrToFloat(t, v) && ((min <= v && v <= max) || v == special)) return t;
     return FloatKeyText(def);
+}
+
+std::string CheckRangeText(const std::string& text, const NumberKey& k, double def) {
+    return CheckRangeText(text, k.lo, k.hi, k.special, def);
 }
 
 std::string BrowseStartFolder(const std::string& editText, const std::string& dialogDir, const std::string& edit1Text,

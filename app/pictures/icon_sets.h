@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "settings/settings.h"
+
 namespace ts {
 
 // The palette sheet: four quadrants of 256 x 256 ("pal2" top-left, "pal3" top-right, "pal4"
@@ -38,9 +40,12 @@ PictureSize ScaledPictureSize(int sw, int sh, int dw, int dh);
 // internal.
 int NextIconSource(int source);
 
-// A logo field kept inside [min, max]: the text as typed when its value lies inside or equals
-// `special`, else `def` as shortest number text (also for text that is not a number).
+// A logo field kept inside [min, max]: the text as typed (a decimal comma written as ".") when its
+// value lies inside or equals `special`, else `def` as shortest number text (also for text that is
+// not a number, or whose comma may group thousands).
 std::string CheckRangeText(const std::string& text, double min, double max, double special, double def);
+// The same with the range of a settings key, so that OK keeps what the next load keeps.
+std::string CheckRangeText(const std::string& text, const NumberKey& k, double def);
 
 // Start folder of the browse dialog of a row: the folder of the row's text; with an empty row and
 // no start folder yet, the folder of the first icon's text, else the main window's open folder.

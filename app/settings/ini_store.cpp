@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <random>
 #include <string_view>
@@ -222,7 +224,10 @@ int ReplaceFileWhole(const std::string& target, const std::string& text, int new
     }
     const fs::path t = target;
     const std::string dir = t.parent_path().empty() ? std::string(".") : t.parent_path().string();
-    const std::string prefix = "." + t.filename().string() + ".";
+    // The scratch name keeps within the system's name limit for a name close to it too: the
+    // settings name is cut, the six random characters are what counts.
+    const std::string bare = t.filename().string();
+    const std::string prefix = "." + bare.substr(0, std::min<size_t>(bare.size(), NAME_MAX - 8)) + ".";
     RemoveStaleScratch(dir, prefix);
     const int err = ReplaceOnce(target, dir, prefix, text, mode, existed ? &st : nullptr, true);
     return err != kNoUnnamed ? err : ReplaceOnce(target, dir, prefix, text, mode, existed ? &st : nullptr, false);

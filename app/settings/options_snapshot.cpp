@@ -17,6 +17,18 @@ std::string Fixed(const char* fmt, double v) {
 
 bool Metric(const Settings& s) { return s.opt.SpeedUnit == "km/h"; }
 
+// A typed height as Convert uses it: a number in its key's range, else 0, and the next report
+// says so (an empty edit is a plain 0).
+double HeightValue(Settings& s, const char* section, const char* key, const std::string& text) {
+    std::string t = text;
+    double v = 0;
+    if (CheckNumber(NumberKeyOf(section, key), t, v) == NumberCheck::Used) return v;
+    if (!Trim(text).empty())
+        s.loadNotes.push_back(std::string("  Not a number in range : [") + section + "] " + key + "=" + text +
+                              " (0.00 used)");
+    return 0.0;
+}
+
 }  // namespace
 
 void TakeSnapshot(Settings& s, TConversionOptions& o) {
@@ -38,7 +50,7 @@ void ShowCustomGeoid(Settings& s) {
 }
 
 void ParseCustomGeoid(Settings& s) {
-    s.opt.FixedGeoid = DecimalOr0(s.opt.GeoidValue) * (Metric(s) ? 1.0 : 0.3048);
+    s.opt.FixedGeoid = HeightValue(s, "Geoid", "GeoidValue", s.opt.GeoidValue) * (Metric(s) ? 1.0 : 0.3048);
     ShowCustomGeoid(s);
 }
 
@@ -49,7 +61,8 @@ void ShowGroundLevel(Settings& s) {
 }
 
 void ParseGroundLevel(Settings& s) {
-    s.opt.GroundLevel = DecimalOr0(s.opt.GroundLevelValue) * (Metric(s) ? 1.0 : 0.3048);
+    s.opt.GroundLevel =
+        HeightValue(s, "GroundLevel", "GroundLevelValue", s.opt.GroundLevelValue) * (Metric(s) ? 1.0 : 0.3048);
     ShowGroundLevel(s);
 }
 

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "core/text_format.h"
+#include "settings/options_snapshot.h"
 
 namespace ts {
 
@@ -83,31 +84,50 @@ public:
         int32_t v;
         return ParseIniInt(ini_.ReadString(sec, key, ""), v) ? v != 0 : def;
     }
-    int32_t I(const char* sec, const std::string& key, int32_t def, int32_t lo = INT32_MIN, int32_t hi = INT32_MAX) {
-        int32_t v;
-        return ParseIniInt(ini_.ReadString(sec, key, ""), v) && v >= lo && v <= hi ? v : def;
+    // Numbers, each within the range of its entry in the key table. A stored text that cannot be
+    // used gives the default, and the user is told (a missing key is no such text).
+    int32_t I(const char* sec, const std::string& key, int32_t def) {
+        const NumberKey& k = NumberKeyOf(sec, key);
+        const std::string defText = std::to_string(def);
+        const std::string v = ini_.ReadString(sec, key, defText);
+        int32_t n;
+        if (ParseIniInt(v, n) && NumberInRange(k, n)) return n;
+        Replaced(sec, key, v, defText);
+        return def;
     }
-    double F(const char* sec, const std::string& key, double def, double lo = -1e300, double hi = 1e300) {
-        double v;
-        return TryStrToFloat(ini_.ReadString(sec, key, ""), v) && v >= lo && v <= hi ? v : def;
+    double F(const char* sec, const std::string& key, double def) {
+        const NumberKey& k = NumberKeyOf(sec, key);
+        const std::string defText = FloatKeyText(def);
+        const std::string v = ini_.ReadString(sec, key, defText);
+        double d;
+        if (ReadDecimal(v, d) && NumberInRange(k, d)) return d;
+        Replaced(sec, key, v, defText);
+        return def;
     }
-    // A number kept as the text its edit shows: the stored text when it is a number in [lo, hi],
+    // A number kept as the text its edit shows: the stored text when it is a number in range,
     // else the default (hand-edited values would reach the output files as they stand). An empty
     // value gives ifEmpty where the key has a fixed text for it.
-    std::string N(const char* sec, const std::string& key, const std::string& def, double lo, double hi,
-                  const char* ifEmpty = nullptr) {
+    std::string N(const char* sec, const std::string& key, const std::string& def, const char* ifEmpty = nullptr) {
+        const NumberKey& k = NumberKeyOf(sec, key);
         const std::string v = DecimalPointText(ini_.ReadString(sec, key, def));
         if (v.empty() && ifEmpty) return ifEmpty;
         double d;
-        return TryStrToFloat(v, d) && d >= lo && d <= hi ? v : Replaced(sec, key, v, def);
+        return TryStrToFloat(v, d) && NumberInRange(k, d) ? v : Replaced(sec, key, v, def);
     }
     // The same for whole numbers.
-    std::string W(const char* sec, const std::string& key, const std::string& def, int32_t lo, int32_t hi,
-                  const char* ifEmpty = nullptr) {
+    std::string W(const char* sec, const std::string& key, const std::string& def, const char* ifEmpty = nullptr) {
+        const NumberKey& k = NumberKeyOf(sec, key);
         const std::string v = ini_.ReadString(sec, key, def);
         if (v.empty() && ifEmpty) return ifEmpty;
         int32_t n;
-        return TryStrToInt(v, n) && n >= lo && n <= hi ? v : Replaced(sec, key, v, def);
+        return TryStrToInt(v, n) && NumberInRange(k, n) ? v : Replaced(sec, key, v, def);
+    }
+    // A stored number that is no longer written: its value, or NaN after telling the user.
+    double Old(const char* sec, const std::string& key, const std::string& v) {
+        double d;
+        if (ReadDecimal(v, d) && NumberInRange(NumberKeyOf(sec, key), d)) return d;
+        notes_.push_back(std::string("  Not a number in range : [") + sec + "] " + key + "=" + v + " (not used)");
+        return NAN;
     }
     void Delete(const char* sec, const std::string& key) {
         if (!ini_.DeleteKey(sec, key)) throw StoreError("cannot delete " + key);
@@ -223,9 +243,9 @@ void Load(Settings& s, IniStore& ini) {
     o.CSVout = r.B("Option", "CSVout", o.CSVout);
     s.NoteGroupVisible = !o.CSVout || o.KMLout || o.KMZout;
     o.ToLocaltime = r.B("Option", "ToLocaltime", o.ToLocaltime);
-    o.OverSpeed2 = r.N("Option", "OverSpeed2", o.OverSpeed2, 0, 1e6, "50");
-    o.OverSpeed3 = r.N("Option", "OverSpeed3", o.OverSpeed3, 0, 1e6, "100");
-    o.OverSpeed4 = r.N("Option", "OverSpeed4", o.OverSpeed4, 0, 1e6, "200");
+    o.OverSpeed2 = r.N("Option", "OverSpeed2", o.OverSpeed2, "50");
+    o.OverSpeed3 = r.N("Option", "OverSpeed3", o.OverSpeed3, "100");
+    o.OverSpeed4 = r.N("Option", "OverSpeed4", o.OverSpeed4, "200");
     s.DataPath = r.S("Option", "DataPath", s.programDir);
     s.OpenDir = s.DataPath;
     o.FixDataOnly = r.B("Option", "FixDataOnly", o.FixDataOnly);
@@ -236,8 +256,8 @@ void Load(Settings& s, IniStore& ini) {
     o.SpeedUnit = unit == "mph" ? "mph" : unit == "kt" ? "kt" : "km/h";
     // Both heights are taken in this unit from the start, so both labels name it.
     s.GeoidUnit = s.GroundLevelUnit = o.SpeedUnit == "km/h" ? "m" : "ft";
-    o.SplitIT = r.N("Option", "SplitIT", o.SplitIT, 0, 1e7, "150");
-    s.OpenFiltIdx = r.I("Option", "OpenFiltIdx", s.OpenFiltIdx, 1, 10);
+    o.SplitIT = r.N("Option", "SplitIT", o.SplitIT, "150");
+    s.OpenFiltIdx = r.I("Option", "OpenFiltIdx", s.OpenFiltIdx);
 
     std::string* masks[9] = {&o.WBTmask,     &o.RBTmask,    &o.iBluemask, &o.WBT201mask,  &o.WBT201mask2,
                              &o.WBT201mask3, &o.WBT202mask, &o.Holuxmask, &o.TripMatemask};
@@ -249,13 +269,13 @@ void Load(Settings& s, IniStore& ini) {
     o.TrackOut = r.B("Option", "TrackOut", o.TrackOut);
     o.PointOut = r.B("Option", "PointOut", o.PointOut);
     o.OutLimit = r.B("Option", "OutLimit", o.OutLimit);
-    o.Accel_g = r.F("Option", "Accel_g", 0.5, 0.001, 1000);
+    o.Accel_g = r.F("Option", "Accel_g", 0.5);
     o.WPL_Prefix = r.S("Option", "WPL_Prefix", "Trailsmith_");
     o.WPV_Prefix = r.S("Option", "WPV_Prefix", "VOX");
     o.VisibleOnly = r.B("Option", "VisibleOnly", o.VisibleOnly);
     o.MaskUse = r.B("Option", "MaskUse", o.MaskUse);
-    o.HdopMask = r.N("Option", "HdopMask", o.HdopMask, 0, 1e6);
-    o.NsatMask = r.W("Option", "NsatMask", o.NsatMask, 0, 1000);
+    o.HdopMask = r.N("Option", "HdopMask", o.HdopMask);
+    o.NsatMask = r.W("Option", "NsatMask", o.NsatMask);
     o.NoTab = r.B("Option", "NoTab", o.NoTab);
     s.HeightFromGround = r.B("Option", "HeightFromGround", false);
     o.PointName = r.S("Option", "PointName", o.PointName);
@@ -271,9 +291,7 @@ void Load(Settings& s, IniStore& ini) {
         o.GeoidFolder = s.programDir;
     }
     s.GeoidModelText = r.S("Geoid", "GeoidModel", "Fixed value");
-    o.Digit = r.S("Geoid", "Digit", "3");
-    const int32_t digit = StrToIntSafe(o.Digit);
-    if (digit < 1 || digit > 4) o.Digit = "3";
+    o.Digit = r.W("Geoid", "Digit", "3");
     o.PostFix = r.S("Geoid", "PostFix", "_g");
 
     for (int i = 0; i < 3; ++i) {
@@ -281,15 +299,15 @@ void Load(Settings& s, IniStore& ini) {
         GeoidGridParams& g = s.Grid(i);
         const char* sec = kGridSections[i];
         g.fname = r.S(sec, "fname", d.fname);
-        g.nrows = r.I(sec, "nrows", d.nrows, 1, 1000000);
-        g.ncols = r.I(sec, "ncols", d.ncols, 1, 1000000);
-        g.glamn = r.F(sec, "glamn", d.glamn, -90, 90);
-        g.glomn = r.F(sec, "glomn", d.glomn, -360, 360);
-        g.dgla = r.F(sec, "dgla", d.dgla, 1e-9, 180);
-        g.dglo = r.F(sec, "dglo", d.dglo, 1e-9, 360);
-        g.nlat = r.I(sec, "nlat", d.nlat, 1, 1000000);
-        g.nlon = r.I(sec, "nlon", d.nlon, 1, 1000000);
-        g.PrePad = r.I(sec, "PrePad", d.PrePad, 0, 16);
+        g.nrows = r.I(sec, "nrows", d.nrows);
+        g.ncols = r.I(sec, "ncols", d.ncols);
+        g.glamn = r.F(sec, "glamn", d.glamn);
+        g.glomn = r.F(sec, "glomn", d.glomn);
+        g.dgla = r.F(sec, "dgla", d.dgla);
+        g.dglo = r.F(sec, "dglo", d.dglo);
+        g.nlat = r.I(sec, "nlat", d.nlat);
+        g.nlon = r.I(sec, "nlon", d.nlon);
+        g.PrePad = r.I(sec, "PrePad", d.PrePad);
     }
     o.Spline = r.B("GSI2000", "Spline", o.Spline);
 
@@ -301,9 +319,9 @@ void Load(Settings& s, IniStore& ini) {
     s.LabelVoiceHint = std::string("POI1 \"") + o.Interest2 + "\"";
 
     o.Mode3D = r.B("3D", "3D_mode", o.Mode3D);
-    o.Range = r.N("3D", "Range", o.Range, 0, 1e9);
-    o.Tilt = r.N("3D", "Tilt", o.Tilt, 0, 90);
-    o.Heading = r.N("3D", "Heading", o.Heading, -360, 360);
+    o.Range = r.N("3D", "Range", o.Range);
+    o.Tilt = r.N("3D", "Tilt", o.Tilt);
+    o.Heading = r.N("3D", "Heading", o.Heading);
     o.AutoPos = r.B("3D", "AutoPos", o.AutoPos);
     o.Start = r.B("3D", "Start", o.Start);
     o.Half = r.B("3D", "Half", o.Half);
@@ -314,11 +332,11 @@ void Load(Settings& s, IniStore& ini) {
     o.RelativeToGnd = r.B("3D", "RelativeToGnd", o.RelativeToGnd);
     o.Absolute = r.B("3D", "Absolute", o.Absolute);
     o.AltReplace = r.B("3D", "AltReplace", o.AltReplace);
-    o.Multi = r.N("3D", "Multi", o.Multi, -1e9, 1e9);
-    o.Offset3D = r.N("3D", "Offset", o.Offset3D, -1e9, 1e9);
-    o.ViewLon = r.N("3D", "ViewLon", o.ViewLon, -180, 180);
-    o.ViewLat = r.N("3D", "ViewLat", o.ViewLat, -90, 90);
-    o.ViewAlt = r.N("3D", "ViewAlt", o.ViewAlt, -1e9, 1e9);
+    o.Multi = r.N("3D", "Multi", o.Multi);
+    o.Offset3D = r.N("3D", "Offset", o.Offset3D);
+    o.ViewLon = r.N("3D", "ViewLon", o.ViewLon);
+    o.ViewLat = r.N("3D", "ViewLat", o.ViewLat);
+    o.ViewAlt = r.N("3D", "ViewAlt", o.ViewAlt);
     o.TrackToGnd = r.B("3D", "TrackToGnd", o.TrackToGnd);
     o.PlaceMarkToGnd = r.B("3D", "PlaceMarkToGnd", o.PlaceMarkToGnd);
     o.AutoHeading = r.B("3D", "AutoHeading", o.AutoHeading);
@@ -327,7 +345,7 @@ void Load(Settings& s, IniStore& ini) {
     o.South = r.B("3D", "South", o.South);
     o.West = r.B("3D", "West", o.West);
     o.AutoRange = r.B("3D", "AutoRange", o.AutoRange);
-    o.AutoRangeMulti = r.N("3D", "AutoRangeMulti", o.AutoRangeMulti, 0, 1e6);
+    o.AutoRangeMulti = r.N("3D", "AutoRangeMulti", o.AutoRangeMulti);
 
     o.DateSep = SanitizeName(r.S("Separator", "DateSep", "-"), '-');
     o.TimeSep = SanitizeName(r.S("Separator", "TimeSep", "-"), '-');
@@ -354,27 +372,28 @@ void Load(Settings& s, IniStore& ini) {
         o.TimeFormatText = s.locale.UserTimeFormatText;
     }
 
-    o.LineColor = static_cast<uint32_t>(r.I("Line", "Color", static_cast<int32_t>(o.LineColor), 0, 0xFFFFFF));
-    o.LineAlpha = r.W("Line", "Alpha", o.LineAlpha, 0, 255, "200");
-    o.LineWidth = r.N("Line", "Width", o.LineWidth, 0, 1000, "3");
+    o.LineColor = static_cast<uint32_t>(r.I("Line", "Color", static_cast<int32_t>(o.LineColor)));
+    o.LineAlpha = r.W("Line", "Alpha", o.LineAlpha, "200");
+    o.LineWidth = r.N("Line", "Width", o.LineWidth, "3");
     o.Random = r.B("Line", "Random", o.Random);
 
     o.ReduseOut = r.B("Reduce", "ReduseOut", o.ReduseOut);
     const std::string oldMinutes = r.S("Reduce", "ElapsesTime", "");
-    if (!oldMinutes.empty()) {
-        o.ElapsedMin = StrToFloatSafe(oldMinutes) / 1440.0;
+    const double minutes = oldMinutes.empty() ? NAN : r.Old("Reduce", "ElapsesTime", oldMinutes);
+    if (!std::isnan(minutes)) {
+        o.ElapsedMin = minutes / 1440.0;
         o.ElapsesTimes = FormatFixed("%3.2f", o.ElapsedMin * 86400.0);
-        r.Delete("Reduce", "ElapsesTime");
     } else {
-        o.ElapsesTimes = r.N("Reduce", "ElapsesTimes", "10.0", 0, 1e9);
+        o.ElapsesTimes = r.N("Reduce", "ElapsesTimes", "10.0");
     }
-    o.MovingDist = r.N("Reduce", "MovingDist", "30.0", 0, 1e9, "");  // empty: the reduction's least distance
+    if (!oldMinutes.empty()) r.Delete("Reduce", "ElapsesTime");
+    o.MovingDist = r.N("Reduce", "MovingDist", "30.0", "");  // empty: the reduction's least distance
 
-    o.GeoidValue = r.N("Geoid", "GeoidValue", "0.0", -1e5, 1e5);
+    o.GeoidValue = r.N("Geoid", "GeoidValue", "0.0");
     o.GeoidApply = r.B("Geoid", "Apply", false);
     o.CustomGeoidFName = r.S("Custom Geoid", "fname", "");
     o.CustomGeoidExt = r.S("Custom Geoid", "Ext", ".cdat");
-    o.GroundLevelValue = r.N("GroundLevel", "GroundLevelValue", "0.0", -1e6, 1e6);
+    o.GroundLevelValue = r.N("GroundLevel", "GroundLevelValue", "0.0");
     o.GroundLevelApply = r.B("GroundLevel", "Apply", false);
     s.LastCustomGeoidText.clear();
     s.LastGroundLevelText.clear();
@@ -419,22 +438,21 @@ void Load(Settings& s, IniStore& ini) {
 
     // Font. The file is UTF-8, so the degree sign is the same character in every locale.
     if (s.japaneseLocale) {
-        s.UiFontCharset = r.I("Font", "Charset", 128, 0, 255);
+        s.UiFontCharset = r.I("Font", "Charset", 128);
         s.UiFontName = r.S("Font", "FontName", "MS PGothic");
-        s.UiFontSize = r.I("Font", "FontSize", 9, 1, 100);
+        s.UiFontSize = r.I("Font", "FontSize", 9);
     } else {
         const bool eng = below("1.45");
-        s.UiFontCharset = r.I("Font", eng ? "EngCharset" : "Charset", s.UiFontCharset, 0, 255);
+        s.UiFontCharset = r.I("Font", eng ? "EngCharset" : "Charset", s.UiFontCharset);
         s.UiFontName = r.S("Font", eng ? "EngFontName" : "FontName", s.UiFontName);
-        s.UiFontSize = r.I("Font", eng ? "EngFontSize" : "FontSize", s.UiFontSize, 1, 100);
+        s.UiFontSize = r.I("Font", eng ? "EngFontSize" : "FontSize", s.UiFontSize);
     }
     o.DegChar = DegreeSign(r.S("Font", "DegChar", "\xC2\xB0"));
 
     o.IconPath = OrIfEmpty(r.S("Icon", "IconPath", kDefaultIconPath), kDefaultIconPath.c_str());
     for (int i = 0; i < 6; ++i) o.PaletteIconName[i] = LowerCase(r.S("Icon", kIconNameKeys[i], kIconDefaults[i]));
-    for (int i = 0; i < 8; ++i) s.InternalIconScale[i] = r.F("Icon", std::string(kIconNameKeys[i]) + "S", 1.0, 0, 100);
-    for (int i = 0; i < 8; ++i)
-        s.ExternalIconScale[i] = r.F("ExtIcon", "ExtIcon" + std::to_string(i + 1) + "S", 1.0, 0, 100);
+    for (int i = 0; i < 8; ++i) s.InternalIconScale[i] = r.F("Icon", std::string(kIconNameKeys[i]) + "S", 1.0);
+    for (int i = 0; i < 8; ++i) s.ExternalIconScale[i] = r.F("ExtIcon", "ExtIcon" + std::to_string(i + 1) + "S", 1.0);
     o.PaletteIconName[6] = LowerCase(r.S("Icon", below("1.55") ? "IconFL" : "IconStart", kIconDefaults[6]));
     o.PaletteIconName[7] = LowerCase(r.S("Icon", "IconEnd", kIconDefaults[7]));
 
@@ -449,7 +467,7 @@ void Load(Settings& s, IniStore& ini) {
             r.Delete("Icon", std::string(kOldIconPos[i]) + "Y");
         }
     }
-    o.IconSource = r.I("Icon", "IconSource", 0, 0, 2);
+    o.IconSource = r.I("Icon", "IconSource", 0);
     if (below("2.01")) r.Delete("Icon", "IconSouce");
     for (int i = 0; i < 8; ++i) ConvertOldIconName(o.PaletteIconName[i], oldX[i], oldY[i], kIconDefaults[i]);
 
@@ -457,9 +475,9 @@ void Load(Settings& s, IniStore& ini) {
     s.InternalImage = r.S("Icon", "InternalImage", "");
     for (int i = 0; i < 8; ++i) o.ExtIconFile[i] = r.S("ExtIcon", "ExtIcon" + std::to_string(i + 1), "");
     o.LogoFile = r.S("ExtIcon", "LogoFile", o.LogoFile);
-    o.LogoXpos = r.N("ExtIcon", "LogoXpos", o.LogoXpos, 0, 1);
-    o.LogoYpos = r.N("ExtIcon", "LogoYpos", o.LogoYpos, 0, 1);
-    o.LogoScale = r.N("ExtIcon", "LogoScale", o.LogoScale, -1, 1);
+    o.LogoXpos = r.N("ExtIcon", "LogoXpos", o.LogoXpos);
+    o.LogoYpos = r.N("ExtIcon", "LogoYpos", o.LogoYpos);
+    o.LogoScale = r.N("ExtIcon", "LogoScale", o.LogoScale);
 
     for (int i = 0; i < kCsvItemCount; ++i) s.opt.CSVitem[i] = r.S("CSVitem", kCsvItemKeys[i], kCsvItemDefaults[i]);
 
@@ -509,7 +527,7 @@ void Load(Settings& s, IniStore& ini) {
     if (below("2.05")) RemoveProfile(s.opt.CsvInfoList, "M-241");
 
     o.UseBarometer = r.B("PG-S1", "UseBarometer", o.UseBarometer);
-    o.BarometerOffset = r.F("PG-S1", "BarometerOffset", 0.0, -10000, 10000);
+    o.BarometerOffset = r.F("PG-S1", "BarometerOffset", 0.0);
     s.Fahrenheit = r.B("PG-S1", "Fahrenheit", s.Fahrenheit);
 
     UpdateLogoLabel(s);
@@ -521,6 +539,19 @@ void Load(Settings& s, IniStore& ini) {
 void Save(Settings& s, IniStore& ini, const std::string& caption) {
     Writer w(ini);
     TConversionOptions& o = s.opt;
+    // Numbers are saved as they would be used: with ".", and the heights as Convert reads them
+    // (a text that is no number there is 0). A comma that may group thousands is saved as typed,
+    // for the next load to replace by name.
+    NormalizeDecimalTexts(o);
+    double v;
+    if (!TryStrToFloat(o.GeoidValue, v) && !AmbiguousThousands(o.GeoidValue)) {
+        ParseCustomGeoid(s);
+        s.LastCustomGeoidText = o.GeoidValue;
+    }
+    if (!TryStrToFloat(o.GroundLevelValue, v) && !AmbiguousThousands(o.GroundLevelValue)) {
+        ParseGroundLevel(s);
+        s.LastGroundLevelText = o.GroundLevelValue;
+    }
 
     // A file that was not fully read keeps the version it had, so its pending steps run later.
     if (s.loadComplete) w.S("Option", "Version", caption);
@@ -767,12 +798,16 @@ void ApplyMaskSettings(Settings& s) {
     TConversionOptions& o = s.opt;
     o.HdopMask = DecimalPointText(o.HdopMask);
     o.HdopMax = StrToFloatSafe(o.HdopMask);
+    // A text whose comma may group thousands stays as typed, to be refused by name at Convert;
+    // the mask in the meantime is the default one.
     if (!(o.HdopMax > 0)) {
-        o.HdopMask = "1.5";
+        if (!AmbiguousThousands(o.HdopMask)) o.HdopMask = "1.5";
         o.HdopMax = 1.5;
     }
     o.NsatMin = StrToIntSafe(o.NsatMask);
-    if (o.NsatMin <= 0) {
+    if (AmbiguousThousands(o.NsatMask)) {
+        o.NsatMin = 3;
+    } else if (o.NsatMin <= 0) {
         o.NsatMask = "3";
         o.NsatMin = 3;
     }
@@ -789,14 +824,15 @@ void ApplyReduceSettings(Settings& s) {
     s.ReduceUnitLabel = metric ? "m" : "feet";
     const char* unitText = metric ? "m" : "ft";
     o.ElapsesTimes = DecimalPointText(o.ElapsesTimes);
+    // Texts whose comma may group thousands stay as typed (see ApplyMaskSettings).
     if (!(o.MoveDistMin >= 1.0)) {
         o.MoveDistMin = 1.0;
-        o.MovingDist = "1.0";
+        if (!AmbiguousThousands(o.MovingDist)) o.MovingDist = "1.0";
     }
     o.ElapsedMin = StrToFloatSafe(o.ElapsesTimes) / 86400.0;
     if (!(o.ElapsedMin >= 0.1 / 86400.0)) {
         o.ElapsedMin = 0.1 / 86400.0;
-        o.ElapsesTimes = "0.1";
+        if (!AmbiguousThousands(o.ElapsesTimes)) o.ElapsesTimes = "0.1";
     }
     o.ElapsedMin -= 0.01 / 86400.0;
     s.ReduceCaption = "Reduce (" + o.MovingDist + unitText + " or " + o.ElapsesTimes + "s)";
@@ -818,7 +854,9 @@ void ShowIconScales(Settings& s) {
 
 void StoreIconScales(Settings& s) {
     auto& scales = s.opt.IconSource == 0 ? s.InternalIconScale : s.ExternalIconScale;
-    for (int i = 0; i < 8; ++i) scales[i] = StrToFloatOr1(s.opt.IconScale[i]);
+    // A scale whose comma may group thousands is not guessed: the one before stays.
+    for (int i = 0; i < 8; ++i)
+        if (!AmbiguousThousands(s.opt.IconScale[i])) scales[i] = StrToFloatOr1(s.opt.IconScale[i]);
 }
 
 void UpdateLogoLabel(Settings& s) {
@@ -984,25 +1022,167 @@ std::string OpenDialogFilter(const TConversionOptions& o) {
            m7 + ";" + m5 + ";" + m6 + ";" + m8 + ";" + m9 + "|All file (*.*)|*.*";
 }
 
-std::string DecimalPointText(const std::string& text) {
-    const size_t comma = text.find(',');
-    if (comma == std::string::npos || text.find(',', comma + 1) != std::string::npos ||
-        text.find('.') != std::string::npos)
-        return text;
-    // Digits on both sides: "1," or ",5" are no numbers the user meant.
-    auto digit = [&text](size_t i) { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
-    if (comma == 0 || !digit(comma - 1) || !digit(comma + 1)) return text;
-    std::string t = text;
-    t[comma] = '.';
-    double v;
-    return TryStrToFloat(t, v) ? t : text;
+const std::vector<NumberKey>& NumberKeys() {
+    static const std::vector<NumberKey> keys = [] {
+        using K = NumberKey;
+        const double none = NAN;
+        std::vector<NumberKey> t = {
+            {"Option", "MainTop", K::Whole, INT32_MIN, INT32_MAX, none, nullptr},
+            {"Option", "MainLeft", K::Whole, INT32_MIN, INT32_MAX, none, nullptr},
+            {"Option", "OverSpeed2", K::Text, 0, 1e6, none, "Speed 2"},
+            {"Option", "OverSpeed3", K::Text, 0, 1e6, none, "Speed 3"},
+            {"Option", "OverSpeed4", K::Text, 0, 1e6, none, "Speed 4"},
+            {"Option", "SplitIT", K::Text, 0, 1e7, none, "Split interval time"},
+            {"Option", "OpenFiltIdx", K::Whole, 1, 10, none, nullptr},
+            {"Option", "Accel_g", K::Float, 0.001, 1000, none, nullptr},
+            {"Option", "HdopMask", K::Text, 0, 1e6, none, "HDOP"},
+            {"Option", "NsatMask", K::WholeText, 0, 1000, none, "Satellites"},
+            {"Geoid", "Digit", K::WholeText, 1, 4, none, nullptr},
+        };
+        for (const char* sec : kGridSections) {
+            for (const char* key : {"nrows", "ncols", "nlat", "nlon"})
+                t.push_back({sec, key, K::Whole, 1, 1e6, none, nullptr});
+            t.push_back({sec, "PrePad", K::Whole, 0, 16, none, nullptr});
+            t.push_back({sec, "glamn", K::Float, -90, 90, none, nullptr});
+            t.push_back({sec, "glomn", K::Float, -360, 360, none, nullptr});
+            t.push_back({sec, "dgla", K::Float, 1e-9, 180, none, nullptr});
+            t.push_back({sec, "dglo", K::Float, 1e-9, 360, none, nullptr});
+        }
+        const std::vector<NumberKey> more = {
+            {"3D", "Range", K::Text, 0, 1e9, none, "Range"},
+            {"3D", "Tilt", K::Text, 0, 90, none, "Tilt"},
+            {"3D", "Heading", K::Text, -360, 360, none, "Heading"},
+            {"3D", "Multi", K::Text, -1e9, 1e9, none, "Coefficient"},
+            {"3D", "Offset", K::Text, -1e9, 1e9, none, "Offset"},
+            {"3D", "ViewLon", K::Text, -180, 180, none, "Longitude"},
+            {"3D", "ViewLat", K::Text, -90, 90, none, "Latitude"},
+            {"3D", "ViewAlt", K::Text, -1e9, 1e9, none, "Altitude(m)"},
+            {"3D", "AutoRangeMulti", K::Text, 0, 1e6, none, "Auto range"},
+            {"Line", "Color", K::Whole, 0, 0xFFFFFF, none, nullptr},
+            {"Line", "Alpha", K::WholeText, 0, 255, none, "Alpha"},
+            {"Line", "Width", K::Text, 0, 1000, none, "Width"},
+            {"Reduce", "ElapsesTime", K::Text, 0, 1e7, none, nullptr},  // minutes, of older files
+            {"Reduce", "ElapsesTimes", K::Text, 0, 1e9, none, "Elapsed time"},
+            {"Reduce", "MovingDist", K::Text, 0, 1e9, none, "Moving distance"},
+            {"Geoid", "GeoidValue", K::Text, -1e5, 1e5, none, "Geoid height"},
+            {"GroundLevel", "GroundLevelValue", K::Text, -1e6, 1e6, none, "Ground level"},
+            {"Font", "Charset", K::Whole, 0, 255, none, nullptr},
+            {"Font", "FontSize", K::Whole, 1, 100, none, nullptr},
+            {"Font", "EngCharset", K::Whole, 0, 255, none, nullptr},
+            {"Font", "EngFontSize", K::Whole, 1, 100, none, nullptr},
+            {"Icon", "IconSource", K::Whole, 0, 2, none, nullptr},
+            {"ExtIcon", "LogoXpos", K::Text, 0, 1, none, "X pos"},
+            {"ExtIcon", "LogoYpos", K::Text, 0, 1, none, "Y pos"},
+            // -1 shows the logo at its own size.
+            {"ExtIcon", "LogoScale", K::Text, 0, 1, -1, "Scale"},
+            {"PG-S1", "BarometerOffset", K::Float, -10000, 10000, none, nullptr},
+        };
+        t.insert(t.end(), more.begin(), more.end());
+        static const char* const kScaleFields[8] = {"Scale Speed 1", "Scale Speed 2", "Scale Speed 3", "Scale Speed 4",
+                                                    "Scale POI1",    "Scale POI2",    "Scale Start",   "Scale End"};
+        for (int i = 0; i < 8; ++i) {
+            t.push_back({"Icon", std::string(kIconNameKeys[i]) + "S", K::Float, 0, 100, none, kScaleFields[i]});
+            t.push_back({"ExtIcon", "ExtIcon" + std::to_string(i + 1) + "S", K::Float, 0, 100, none, kScaleFields[i]});
+        }
+        return t;
+    }();
+    return keys;
 }
 
-bool ReadDecimal(std::string_view text, double& out) { return TryStrToFloat(DecimalPointText(std::string(text)), out); }
+const NumberKey& NumberKeyOf(std::string_view section, std::string_view key) {
+    for (const NumberKey& k : NumberKeys())
+        if (section == k.section && key == k.key) return k;
+    throw std::out_of_range("no number key " + std::string(section) + "/" + std::string(key));
+}
 
-double DecimalOr0(std::string_view text) {
-    double v = 0;
-    return ReadDecimal(text, v) ? v : 0.0;
+bool NumberInRange(const NumberKey& k, double v) { return (k.lo <= v && v <= k.hi) || v == k.special; }
+
+NumberCheck CheckNumber(const NumberKey& k, std::string& text, double& value) {
+    if (AmbiguousThousands(text)) return NumberCheck::Ambiguous;
+    int32_t n = 0;
+    bool ok;
+    std::string t = text;
+    switch (k.kind) {
+    case NumberKey::Whole: ok = ParseIniInt(t, n); break;
+    case NumberKey::WholeText: ok = TryStrToInt(t, n); break;
+    default:
+        t = DecimalPointText(t);
+        ok = TryStrToFloat(t, value);
+        break;
+    }
+    if (!ok) return NumberCheck::NotANumber;
+    if (k.kind == NumberKey::Whole || k.kind == NumberKey::WholeText) value = n;
+    if (!NumberInRange(k, value)) return NumberCheck::OutOfRange;
+    text = t;
+    return NumberCheck::Used;
+}
+
+std::string RefusedNumberText(const NumberKey& k, const std::string& text, NumberCheck why) {
+    const std::string field = k.field ? k.field : k.key;
+    const std::string t = Trim(text);
+    switch (why) {
+    case NumberCheck::Ambiguous: {
+        std::string whole = t, point = t;
+        whole.erase(whole.find(','), 1);
+        point[point.find(',')] = '.';
+        return field + " : \"" + t + "\" is ambiguous. Type " + whole + " or " + point + ".";
+    }
+    case NumberCheck::OutOfRange: {
+        auto plain = [](double v) {
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "%.15g", v);
+            return std::string(buf);
+        };
+        std::string range = plain(k.lo) + " to " + plain(k.hi);
+        if (!std::isnan(k.special)) range += " or " + plain(k.special);
+        return field + " : " + t + " is out of range (" + range + ").";
+    }
+    default: return "'" + t + "' is not a valid floating point value";
+    }
+}
+
+std::string AmbiguousNumberMessage(const Settings& s) {
+    const TConversionOptions& o = s.opt;
+    const std::pair<const std::string*, const char*> fields[] = {{&o.OverSpeed2, "Option/OverSpeed2"},
+                                                                 {&o.OverSpeed3, "Option/OverSpeed3"},
+                                                                 {&o.OverSpeed4, "Option/OverSpeed4"},
+                                                                 {&o.SplitIT, "Option/SplitIT"},
+                                                                 {&o.HdopMask, "Option/HdopMask"},
+                                                                 {&o.NsatMask, "Option/NsatMask"},
+                                                                 {&o.Range, "3D/Range"},
+                                                                 {&o.Tilt, "3D/Tilt"},
+                                                                 {&o.Heading, "3D/Heading"},
+                                                                 {&o.Multi, "3D/Multi"},
+                                                                 {&o.Offset3D, "3D/Offset"},
+                                                                 {&o.ViewLon, "3D/ViewLon"},
+                                                                 {&o.ViewLat, "3D/ViewLat"},
+                                                                 {&o.ViewAlt, "3D/ViewAlt"},
+                                                                 {&o.AutoRangeMulti, "3D/AutoRangeMulti"},
+                                                                 {&o.LineAlpha, "Line/Alpha"},
+                                                                 {&o.LineWidth, "Line/Width"},
+                                                                 {&o.ElapsesTimes, "Reduce/ElapsesTimes"},
+                                                                 {&o.MovingDist, "Reduce/MovingDist"},
+                                                                 {&o.GeoidValue, "Geoid/GeoidValue"},
+                                                                 {&o.GroundLevelValue, "GroundLevel/GroundLevelValue"},
+                                                                 {&o.LogoXpos, "ExtIcon/LogoXpos"},
+                                                                 {&o.LogoYpos, "ExtIcon/LogoYpos"},
+                                                                 {&o.LogoScale, "ExtIcon/LogoScale"}};
+    auto message = [](const std::string& text, std::string_view sec, std::string_view key) {
+        return RefusedNumberText(NumberKeyOf(sec, key), text, NumberCheck::Ambiguous);
+    };
+    for (const auto& [text, name] : fields) {
+        if (!AmbiguousThousands(*text)) continue;
+        const std::string_view n(name);
+        const size_t slash = n.find('/');
+        return message(*text, n.substr(0, slash), n.substr(slash + 1));
+    }
+    for (int i = 0; i < 8; ++i) {
+        if (!AmbiguousThousands(o.IconScale[i])) continue;
+        const bool ext = o.IconSource == 1;
+        return message(o.IconScale[i], ext ? "ExtIcon" : "Icon",
+                       ext ? "ExtIcon" + std::to_string(i + 1) + "S" : std::string(kIconNameKeys[i]) + "S");
+    }
+    return {};
 }
 
 void NormalizeDecimalTexts(TConversionOptions& o) {

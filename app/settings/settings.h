@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/decimal_text.h"
 #include "core/options.h"
 #include "settings/ini_store.h"
 
@@ -115,17 +116,41 @@ int ClampWindowTop(const Rect& wa, int top, int height);
 int ClampWindowLeft(const Rect& wa, int left, int width);
 void MergeDefaultCsvProfiles(Settings& s);
 std::string OpenDialogFilter(const TConversionOptions& o);
-// A number as the user types it into an edit: "." or a single "," is its decimal mark, as the
-// user's locale may have it. True when the whole trimmed text is such a number.
-bool ReadDecimal(std::string_view text, double& out);
-// The same, 0 for a text that is no number.
-double DecimalOr0(std::string_view text);
-// The text with its decimal comma written as "." when it is such a number; any other text as it is.
-std::string DecimalPointText(const std::string& text);
 // Every numeric text of the options (speed bounds, split time, masks, 3D values, line width,
 // reduction, heights, logo place and scale, icon scales) with "." as its decimal mark: the engine
 // and the output files know no other.
 void NormalizeDecimalTexts(TConversionOptions& o);
+
+// --- The numbers the settings file holds, each with the range the load accepts. The dialogs'
+// OK and Convert take typed numbers by the same entries, so that what is used is what loads again.
+struct NumberKey {
+    enum Kind {
+        Text,       // kept as the text its edit shows
+        WholeText,  // the same, a whole number
+        Whole,      // a whole number, decimal or hexadecimal after "0x"
+        Float       // a value
+    };
+    const char* section;
+    std::string key;
+    Kind kind;
+    double lo, hi;
+    double special;     // one value outside [lo, hi] that is also taken; NaN when none
+    const char* field;  // the caption of the edit that holds it, named when it is refused
+};
+const std::vector<NumberKey>& NumberKeys();
+// The entry of a key the load reads; a key without one is a fault of the program (out_of_range).
+const NumberKey& NumberKeyOf(std::string_view section, std::string_view key);
+bool NumberInRange(const NumberKey& k, double v);
+
+enum class NumberCheck { Used, Ambiguous, NotANumber, OutOfRange };
+// A typed or stored text of k through the one rule. Used: `text` is rewritten with "." as its
+// decimal mark and `value` holds the number.
+NumberCheck CheckNumber(const NumberKey& k, std::string& text, double& value);
+// What a dialog says when it refuses a typed number at OK, naming the field.
+std::string RefusedNumberText(const NumberKey& k, const std::string& text, NumberCheck why);
+// The message for the first numeric text of the settings whose comma may group thousands, naming
+// its field; empty when there is none. Convert and the unit switch refuse to guess.
+std::string AmbiguousNumberMessage(const Settings& s);
 
 // Shortest decimal text of a number with ".", as float keys are written.
 std::string FloatKeyText(double v);

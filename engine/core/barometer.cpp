@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "core/text_format.h"
+#include "core/decimal_text.h"
 
 namespace ts {
 
@@ -33,7 +33,8 @@ double PressureAltitude(double p, const BarometerReference& ref) {
 bool CalibrateBarometer(BarometerReference& ref, std::string_view altitudeText, std::string_view temperatureText,
                         bool fahrenheit) {
     double h, tc;
-    if (!TryStrToFloat(altitudeText, h) || !TryStrToFloat(temperatureText, tc)) {
+    // Typed numbers: a decimal comma is the user's decimal mark ("200,5" m).
+    if (!ReadDecimal(altitudeText, h) || !ReadDecimal(temperatureText, tc)) {
         ref.pressure = kStdPressure;
         return false;
     }

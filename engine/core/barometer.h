@@ -26,7 +26,8 @@ double PressureFromHeight(double h, double offset);
 double PressureAltitude(double p, const BarometerReference& ref);
 
 // Rescales ref from the actual altitude (metres) and temperature at the start point, given as the
-// texts the user typed; Fahrenheit when fahrenheit is set. ref.pressure holds the log's first
+// texts the user typed (a decimal comma is read as the decimal mark, a comma that may group
+// thousands makes no number); Fahrenheit when fahrenheit is set. ref.pressure holds the log's first
 // pressure on entry. Returns false when the input cannot be used: ref.pressure then becomes the
 // standard 1013.25 hPa (the temperature keeps what the steps before the failure set).
 bool CalibrateBarometer(BarometerReference& ref, std::string_view altitudeText, std::string_view temperatureText,

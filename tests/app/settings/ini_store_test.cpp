@@ -215,3 +215,23 @@ TEST_F(IniTest, NoTextNoFileIsRefused) {
     EXPECT_EQ(bytes, "");
     std::filesystem::remove(path);
 }
+
+// A name up to the system's limit of 255 bytes is saved: the scratch file beside it is named
+// within the limit too, and a second save finds no scratch of the first left over.
+TEST_F(IniTest, NamesUpToTheLimitAreSaved) {
+    const std::string dir = ProcessTempDir() + "ini_long/";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    for (size_t n : {247u, 248u, 255u}) {
+        const std::string name = dir + std::string(n - 4, 'n') + ".ini";
+        for (const char* v : {"1", "2"}) {
+            IniStore ini(name);
+            EXPECT_TRUE(ini.WriteString("Option", "Key", v));
+            EXPECT_TRUE(ini.Flush()) << n;
+        }
+        EXPECT_EQ(ReadBytes(name), "[Option]\r\nKey=2\r\n") << n;
+    }
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++files;
+    EXPECT_EQ(files, 3u);
+}

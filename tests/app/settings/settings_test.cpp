@@ -175,7 +175,7 @@ TEST_F(SettingsTest, ValueFormsAndFixedTexts) {
     EXPECT_TRUE(s.MainTopCentred);
     EXPECT_TRUE(s.opt.KMLout);      // hexadecimal integer
     EXPECT_FALSE(s.opt.GPXout);     // not a number: the current state
-    EXPECT_EQ(s.opt.Accel_g, 0.5);  // not a "." number: the fixed default
+    EXPECT_EQ(s.opt.Accel_g, 1.5);  // a decimal comma, as in every number
     EXPECT_EQ(s.OpenFiltIdx, 10);
     EXPECT_EQ(s.opt.Digit, "3");
     EXPECT_EQ(s.opt.GeoidFolder, "/data/grid/");
@@ -192,7 +192,7 @@ TEST_F(SettingsTest, ValueFormsAndFixedTexts) {
     EXPECT_EQ(ini.ReadString("Reduce", "ElapsesTime", "gone"), "gone");
     ASSERT_TRUE(SaveSettings(s, ini));
     EXPECT_EQ(ini.ReadString("Reduce", "ElapsesTimes", ""), "30.00");
-    EXPECT_EQ(ini.ReadString("Option", "Accel_g", ""), "0.5");
+    EXPECT_EQ(ini.ReadString("Option", "Accel_g", ""), "1.5");
     EXPECT_EQ(ini.ReadString("EGM2008_25", "dgla", ""), "0.041666666666666664");
     // A colour outside 24 bits loads as the colour in use and is saved so, never as 4294967295.
     EXPECT_EQ(ini.ReadString("Line", "Color", ""), std::to_string(Fresh().opt.LineColor));
