@@ -66,9 +66,9 @@ void NormaliseHeaderLine(std::string_view line, std::string& out) {
     }
 }
 
-// "V" (void, as in NMEA), texts starting with "INVALID", and "NO", "NOT" or "NONE" alone or
-// followed by a blank, "-", "_" or "FIX" ("No fix", "NOFIX", "not_fixed", "None"), in any case: no
-// fix. Words that merely begin with those letters ("Normal", "North") say nothing about the fix.
+// "V" (void, as in NMEA), texts starting with "INVALID", and "NO", "NON", "NOT" or "NONE" alone or
+// followed by a blank, "-", "_" or "FIX" ("No fix", "NOFIX", "Non-fix", "not_fixed", "None"), in
+// any case: no fix. Words that merely begin with those letters ("Normal", "North") say nothing about the fix.
 bool SaysVoid(std::string_view text) {
     auto startsWith = [&](std::string_view s, std::string_view word) {
         return s.size() >= word.size() &&
@@ -77,6 +77,7 @@ bool SaysVoid(std::string_view text) {
     if ((text.size() == 1 && Upper(text[0]) == 'V') || startsWith(text, "INVALID")) return true;
     std::string_view rest;
     if (startsWith(text, "NONE")) rest = text.substr(4);
+    else if (startsWith(text, "NON")) rest = text.substr(3);
     else if (startsWith(text, "NOT")) rest = text.substr(3);
     else if (startsWith(text, "NO")) rest = text.substr(2);
     else return false;

@@ -69,13 +69,13 @@ bool CheckPass(EngineContext& ctx, NmeaEpoch& e, LineReader& file) {
     StartNmeaPass(e);
     e.GgaFirst = true;
     e.GgaOnly = e.RmcOnly = false;
-    e.lastFixStarred = false;
+    e.measure = {};
     uint32_t lines = 0;
     std::string_view line;
     const NmeaLineRules rules = NmeaRulesOf(ctx, false);
     while (std::abs(static_cast<int64_t>(e.GgaRmcPairs) - e.RmcGgaPairs) < 100 && file.ReadLine(line)) {
         DescribeNmeaLine(rules, e.scratch, line, e.facts);
-        e.facts.unended = file.LastLineUnended();
+        JudgeNmeaLine(e, e.facts);
         const int32_t r = ApplyNmeaLine(ctx, e, e.facts, 0);
         if (r == 2 && e.FirstDateText.state == NmeaDate::None) {
             e.FirstDateText = e.DateText;
@@ -92,7 +92,7 @@ void BarometerStartPoint(EngineContext& ctx, NmeaEpoch& e, LineReader& file, con
     try {
         if (!file.Rewind()) return;
         e.EndOfLog = false;
-        e.lastFixStarred = false;
+        e.measure = {};
         StartNmeaPass(e);
         e.pressureAlt = kNaN;
         NmeaFix fix;
@@ -270,7 +270,7 @@ int32_t ReadNmeaFile(EngineContext& ctx, const std::string& fileName) {
             return feed ? ReadNmeaEpoch(ctx, e, *feed, f) : ReadNmeaEpoch(ctx, e, file, f);
         };
         e.EndOfLog = false;
-        e.lastFixStarred = false;
+        e.measure = {};
         // Fixes before the first RMC take the log's first date, later ones the last date read; a
         // fix without its own date a day more for each midnight passed since.
         StartNmeaPass(e);

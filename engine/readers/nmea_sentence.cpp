@@ -36,7 +36,7 @@ int Digits2(std::string_view s) { return (s[0] - '0') * 10 + (s[1] - '0'); }
 // Empty field: NaN; otherwise its number, 0 when it does not parse.
 double FloatOrNaN(std::string_view s) { return s.empty() ? kNaN : StrToFloatSafe(s); }
 
-enum SentenceId { sNone, sGga, sRmc, sWpl, sIismd };
+enum SentenceId { sNone, sGga, sRmc, sWpl, sIismd, sCbdbg };
 
 SentenceId LookUpName(std::string_view name) {
     if (name == "$GPGGA") return sGga;
@@ -119,17 +119,35 @@ int SplitNmeaFields(NmeaFields& out, std::string_view line) {
 
 namespace {
 
+// High bit of each byte of the result set where some byte of w is below a blank or above "~"
+// (the answer whether there is one is exact; which byte, not).
+inline uint64_t UnprintableBytes(uint64_t w) {
+    constexpr uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
+    return ((w - kOnes * 0x20) & ~w & kHigh) | (((w + kOnes) | w) & kHigh);
+}
+
+bool Printable(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
+
 // The checksum test with the first "*" of the line already found at star.
 bool ChecksumOkAt(std::string_view line, size_t star) {
-    // XOR of the bytes between "$" and "*": eight at a time, folded into one.
-    uint64_t acc = 0;
+    // XOR of the bytes between "$" and "*": eight at a time, folded into one. A byte a logger
+    // does not write (a NUL leaves the XOR unchanged) means the line is not the one it summed.
+    uint64_t acc = 0, bad = 0;
     size_t i = 1;
-    for (; i + 8 <= star; i += 8) acc ^= Load8(line.data() + i);
+    for (; i + 8 <= star; i += 8) {
+        const uint64_t w = Load8(line.data() + i);
+        acc ^= w;
+        bad |= UnprintableBytes(w);
+    }
+    if (bad != 0) return false;
     acc ^= acc >> 32;
     acc ^= acc >> 16;
     acc ^= acc >> 8;
     unsigned x = static_cast<unsigned>(acc & 0xFF);
-    for (; i < star; ++i) x ^= static_cast<unsigned char>(line[i]);
+    for (; i < star; ++i) {
+        if (!Printable(static_cast<unsigned char>(line[i]))) return false;
+        x ^= static_cast<unsigned char>(line[i]);
+    }
     const std::string_view hex = TrimView(line.substr(star + 1, 3));
     if (hex.empty()) return false;
     unsigned v = 0;
@@ -332,6 +350,51 @@ void DescribeRmc(const NmeaLineRules& r, NmeaLineScratch& sc, const NmeaFields& 
     out.lat = MemoCoord(sc.latMemo, f.Field(4), f.Field(5), 90.0);
     out.lon = MemoCoord(sc.lonMemo, f.Field(6), f.Field(7), 180.0);
     out.speed = FloatOrNaN(f.Field(8));
+}
+
+bool Hemisphere(std::string_view h, char plus, char minus) {
+    h = TrimView(h);
+    return h.size() == 1 && ((h[0] | 0x20) == (plus | 0x20) || (h[0] | 0x20) == (minus | 0x20));
+}
+
+// Latitude and longitude with their hemispheres from field at on: a position, or all four empty
+// (no fix). A coordinate without its hemisphere is one cut short.
+bool PositionReads(NmeaLineScratch& sc, const NmeaFields& f, int at) {
+    if (f.count < at + 3) return false;
+    const std::string_view lat = f.Field(at), ns = f.Field(at + 1), lon = f.Field(at + 2), ew = f.Field(at + 3);
+    if (lat.empty() && lon.empty() && TrimView(ns).empty() && TrimView(ew).empty()) return true;
+    return Hemisphere(ns, 'N', 'S') && Hemisphere(ew, 'E', 'W') && !std::isnan(MemoCoord(sc.latMemo, lat, ns, 90.0)) &&
+           !std::isnan(MemoCoord(sc.lonMemo, lon, ew, 180.0));
+}
+
+bool NumberReads(std::string_view t) {
+    double v;
+    t = TrimView(t);
+    return !t.empty() && TryStrToFloat(t, v);
+}
+
+// A sentence without checksum whose fields read as what they stand for: the time, position and
+// date of a GGA or RMC, the values of a pressure line; and no byte a logger does not write (a
+// file's padding after its last line aside). The fields of the line are in sc.fields.
+bool ReadsWhole(SentenceId id, NmeaLineScratch& sc, std::string_view s) {
+    const std::string_view text = TrimView(s);
+    for (char c : text)
+        if (!Printable(static_cast<unsigned char>(c))) return false;
+    const NmeaFields& f = sc.fields;
+    double tod;
+    switch (id) {
+    case sGga: return f.count >= 7 && MemoTimeOfDay(sc.timeMemo, f.Field(2), tod) && PositionReads(sc, f, 3);
+    case sRmc: {
+        const std::string_view date = TrimView(f.Field(10));
+        return f.count >= 10 && MemoTimeOfDay(sc.timeMemo, f.Field(2), tod) && PositionReads(sc, f, 4) &&
+               date.size() >= 6 && CachedDate(sc, date).state == NmeaDate::Valid;
+    }
+    case sIismd:
+        return f.count >= 5 && NumberReads(f.Field(2)) && NumberReads(f.Field(3)) && NumberReads(f.Field(4)) &&
+               NumberReads(f.Field(5));
+    case sCbdbg: return NumberReads(f.Field(3));
+    default: return true;
+    }
 }
 
 // Nothing of an epoch's sentences so far: at its start, and when an estimated fix cancels it, so
@@ -540,23 +603,45 @@ void DescribeNmeaLine(const NmeaLineRules& r, NmeaLineScratch& sc, std::string_v
         // The epoch's boundaries go by the sentence the parser reads, whatever its checksum says.
         std::string_view s;
         const SentenceId id = NameSentence(r, sc, line, s);
-        out.fixSentence = id == sGga || id == sRmc;
         const size_t star = s.find('*');
         out.starred = star != std::string_view::npos;
-        // GGA: up to the geoid separation and its unit; RMC: up to the date.
-        out.whole = sc.fields.count >= (id == sGga ? 13 : 11);
         if (id == sGga) out.starts |= NmeaLineFacts::StartsGga;
         else if (id == sRmc) out.starts |= NmeaLineFacts::StartsRmc;
         else if (id == sWpl) out.starts |= NmeaLineFacts::StartsWpl;
         if (id == sNone || (out.starred && !ChecksumOkAt(s, star))) return;
+        if (id != sWpl) {
+            out.measured = static_cast<uint8_t>(id == sGga ? 1 : id == sRmc ? 2 : 3);
+            out.fieldCount = static_cast<uint8_t>(sc.fields.count);
+            out.readable = out.starred || ReadsWhole(id, sc, s);
+            if (!out.readable) return;
+        }
         switch (id) {
         case sGga: DescribeGga(r, sc, sc.fields, out); return;
         case sRmc: DescribeRmc(r, sc, sc.fields, out); return;
         default: out.kind = NmeaLineFacts::Other; return;
         }
     }
-    if (r.inputKind == ikBarometer && (StartsWith(line, "@LPRMC,") || StartsWith(line, "@CBDBG,")))
+    if (r.inputKind == ikBarometer && StartsWith(line, "@CBDBG,")) {
+        SplitNmeaFields(sc.fields, line);
+        out.measured = 4;
+        out.fieldCount = static_cast<uint8_t>(sc.fields.count);
+        out.readable = ReadsWhole(sCbdbg, sc, line);
+        if (out.readable) out.kind = NmeaLineFacts::Other;
+    } else if (r.inputKind == ikBarometer && StartsWith(line, "@LPRMC,")) {
         out.kind = NmeaLineFacts::Other;
+    }
+}
+
+void JudgeNmeaLine(NmeaEpoch& e, NmeaLineFacts& f) {
+    if (f.measured == 0 || !f.readable) return;
+    NmeaFieldMeasure& m = e.measure[f.measured - 1];
+    const uint8_t n = f.fieldCount;
+    if (m.own == 0 || n == m.last) m.own = n;
+    m.last = n;
+    // Loggers that write checksums or not write every sentence of a kind with the same fields:
+    // fewer is a line cut short (its end lost, or run into a later line's end), whose last field
+    // may be cut as well.
+    if (!f.starred && n < m.own) f.kind = NmeaLineFacts::Skip;
 }
 
 void ClearSensorValues(NmeaEpoch& e) { e.SensorValue1 = e.pressure = e.pressureAlt = e.temperature = kNaN; }
@@ -610,15 +695,6 @@ void ParseCbdbg(EngineContext& ctx, NmeaEpoch& e, std::string_view line) {
 }
 
 int32_t ApplyNmeaLine(EngineContext& ctx, NmeaEpoch& e, const NmeaLineFacts& f, int32_t count) {
-    if (f.fixSentence) {
-        // A logger that writes checksums writes them on every sentence: one without, after one
-        // with, is a line a power cut ended, and a field it ends in may be cut as well. Whole, it
-        // may be the first of a log joined on that was written without checksums. In any log,
-        // the last line with nothing to end it may be cut the same way.
-        const bool cut = !f.starred && !f.whole && (e.lastFixStarred || f.unended);
-        e.lastFixStarred = f.starred;
-        if (cut) return 0;
-    }
     switch (f.kind) {
     case NmeaLineFacts::Gga: return ApplyGga(ctx, e, f, count);
     case NmeaLineFacts::Rmc: return ApplyRmc(ctx, e, f, count);
@@ -635,7 +711,6 @@ bool NmeaDescribedLines::Start(const LineReader& file, unsigned workers, size_t 
         std::vector<NmeaLineFacts>& out = facts_[c.slot];
         out.resize(c.lines.size());
         for (size_t i = 0; i < c.lines.size(); ++i) DescribeNmeaLine(rules_, scratch_[w], c.lines[i], out[i]);
-        if (c.lastUnended) out.back().unended = true;
     });
 }
 
@@ -654,6 +729,7 @@ bool NmeaDescribedLines::NextChunk() {
 
 int32_t ParseNmeaLine(EngineContext& ctx, NmeaEpoch& e, std::string_view line, int32_t count) {
     DescribeNmeaLine(NmeaRulesOf(ctx, e.readPass), e.scratch, line, e.facts);
+    JudgeNmeaLine(e, e.facts);
     return ApplyNmeaLine(ctx, e, e.facts, count);
 }
 
@@ -711,20 +787,28 @@ struct TextLines {
         if (!file.ReadLine(line)) return false;
         if (!again) {
             DescribeNmeaLine(rules, e.scratch, line, e.facts);
-            e.facts.unended = file.LastLineUnended();
+            JudgeNmeaLine(e, e.facts);
         }
         f = &e.facts;
         return true;
     }
 };
 
-// Lines described ahead.
+// Lines described ahead, judged here in file order.
 struct DescribedLines {
     NmeaDescribedLines& src;
+    NmeaEpoch& e;
     bool HasHeld() const { return src.HasHeld(); }
     bool AtEnd() { return src.AtEnd(); }
     void Hold() { src.Hold(); }
-    bool Take(const NmeaLineFacts*& f) { return (f = src.Next()) != nullptr; }
+    bool Take(const NmeaLineFacts*& f) {
+        const bool again = src.HasHeld();
+        NmeaLineFacts* next = src.Next();
+        if (!next) return false;
+        if (!again) JudgeNmeaLine(e, *next);
+        f = next;
+        return true;
+    }
 };
 
 void StartEpoch(NmeaEpoch& e, int32_t& n) {
@@ -824,7 +908,7 @@ bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, LineReader& file, NmeaFix& 
 }
 
 bool ReadNmeaEpoch(EngineContext& ctx, NmeaEpoch& e, NmeaDescribedLines& src, NmeaFix& fix) {
-    return ReadEpoch(ctx, e, DescribedLines{src}, fix);
+    return ReadEpoch(ctx, e, DescribedLines{src, e}, fix);
 }
 
 }  // namespace ts

@@ -27,7 +27,8 @@ struct NmeaFields {
 // Splits at commas into at most 25 fields, each trimmed and cut to 20 characters; the last field
 // keeps the rest of the line untrimmed and loses its checksum from the "*" on. Returns the count.
 int SplitNmeaFields(NmeaFields& out, std::string_view line);
-// True when the line has a "*" followed by the hexadecimal XOR of the bytes between "$" and "*".
+// True when the line has a "*" followed by the hexadecimal XOR of the bytes between "$" and "*",
+// and those are printable ASCII (a NUL leaves the XOR as it was).
 bool NmeaChecksumOk(std::string_view line);
 // "dddmm.mmmm" to degrees; NaN when empty or not a number.
 double NmeaDegMinToDeg(std::string_view text);
@@ -93,6 +94,14 @@ struct NmeaLineRules {
     bool positions = false;
 };
 
+// The field count a log writes a kind of sentence with: a count met on two sentences of the kind
+// in a row becomes the log's own (a log joined from two loggers changes it), the first one stands
+// until then.
+struct NmeaFieldMeasure {
+    uint8_t own = 0, last = 0;
+};
+inline constexpr int kNmeaMeasuredKinds = 4;
+
 // What one line says on its own, whatever came before it. ApplyNmeaLine then adds it to the
 // epoch in file order.
 struct NmeaLineFacts {
@@ -105,11 +114,14 @@ struct NmeaLineFacts {
     uint8_t starts = 0;
     uint8_t quality = 0;     // GGA: the quality field; RMC: 1 for status "A", else 0
     bool estimated = false;  // GGA quality "6"
-    // A GGA or RMC by its name, whatever its checksum says; starred: it carries a "*"; whole: it
-    // has every field the reader takes, each ended by a comma (a line cut short has not).
-    bool fixSentence = false, starred = false, whole = false;
-    // The file's last line, without a line end: set by whoever read the line, after describing it.
-    bool unended = false;
+    bool starred = false;    // it carries a "*"
+    // Sentences whose field count is measured against the log's own (0: not measured): GGA, RMC
+    // and the pressure lines, unless a checksum proves them wrong.
+    uint8_t measured = 0;
+    uint8_t fieldCount = 0;
+    // Without a checksum: its time, date, position or values read as such (a line cut short or run
+    // into another mostly does not). A line with a good checksum always does.
+    bool readable = false;
     bool todOk = false;
     NmeaDate date;  // RMC
     int32_t sats = 0;
@@ -131,9 +143,9 @@ struct NmeaEpoch {
     // Sentences of the same time of day join one epoch whatever the mode; only when the check
     // pass found GGA and RMC of one fix written with the same time.
     bool pairByTime = false;
-    // The last GGA or RMC line carried a "*": one without that lacks fields is then a line cut
-    // short. Reset at the start of every pass; follows the lines in file order on both roads.
-    bool lastFixStarred = false;
+    // Field counts of each measured kind of sentence so far, in file order on both roads; reset
+    // at the start of every pass.
+    std::array<NmeaFieldMeasure, kNmeaMeasuredKinds> measure{};
     // Check-pass counters, and the coordinate texts of the last GGA and RMC that pair them.
     int32_t GgaCount = 0, RmcCount = 0, GgaRmcPairs = 0, RmcGgaPairs = 0;
     std::string ggaLat, ggaLon, rmcLat, rmcLon;
@@ -183,6 +195,10 @@ void ClearSensorValues(NmeaEpoch& e);
 void StartNmeaPass(NmeaEpoch& e);
 // At the start of the check pass and of every block of the read pass.
 void ResetNmeaEpoch(EngineContext& ctx, NmeaEpoch& e);
+// Takes a described line into the log's field measure, in file order, once per line. A line
+// without checksum that is shorter than the log's own count of its kind, or does not read, then
+// gives nothing (its facts say Skip); it still ends an epoch as its name says.
+void JudgeNmeaLine(NmeaEpoch& e, NmeaLineFacts& f);
 // The amount to add to the epoch's sentence count: GGA 1, RMC 2, others 0, negative to cancel.
 int32_t ParseNmeaLine(EngineContext& ctx, NmeaEpoch& e, std::string_view line, int32_t count);
 // The same for a line already described (with rules of the same pass).
@@ -212,7 +228,7 @@ public:
 
     bool AtEnd() { return !(cur_ && next_ < cur_->size()) && !NextChunk(); }
     // The next line's facts, valid until the next call of Next or AtEnd; nullptr at the end.
-    const NmeaLineFacts* Next() {
+    NmeaLineFacts* Next() {
         if (held_) {
             held_ = false;
             return last_;
@@ -229,11 +245,11 @@ private:
     bool NextChunk();
 
     NmeaLineRules rules_;
-    std::vector<NmeaLineScratch> scratch_;             // one per thread
-    std::vector<std::vector<NmeaLineFacts>> facts_;    // one per slot of the feed
-    const std::vector<NmeaLineFacts>* cur_ = nullptr;  // the chunk being read
+    std::vector<NmeaLineScratch> scratch_;           // one per thread
+    std::vector<std::vector<NmeaLineFacts>> facts_;  // one per slot of the feed
+    std::vector<NmeaLineFacts>* cur_ = nullptr;      // the chunk being read
     size_t next_ = 0;
-    const NmeaLineFacts* last_ = nullptr;
+    NmeaLineFacts* last_ = nullptr;
     bool held_ = false, done_ = false;
     ChunkedLineFeed feed_;  // last: its threads stop before the rest goes
 };

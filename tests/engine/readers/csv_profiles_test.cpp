@@ -136,7 +136,8 @@ TEST(CsvProfiles, VoidFixTextsAreNoFix) {
 
 // Only texts that say no fix are void; words that merely begin with "No" say nothing about it.
 TEST(CsvProfiles, VoidFixTextsAreWholeWords) {
-    for (const char* t : {"NO", "none", "NONE", "No_Fix", "NO-FIX", "nofix3d", "Not fixed", "NOT", "no signal"})
+    for (const char* t : {"NO", "none", "NONE", "No_Fix", "NO-FIX", "nofix3d", "Not fixed", "NOT", "no signal",
+                          "Non-fix", "NON FIX", "Nonfix", "non_fix", "NON"})
         EXPECT_EQ(CsvFixTypeCode(t, true), 0) << t;
     for (const char* t : {"Normal", "NORMAL", "North", "Nominal", "Notable", "Nonexistent"})
         EXPECT_EQ(CsvFixTypeCode(t, true), 1) << t;

@@ -101,6 +101,20 @@ TEST_F(SentenceTest, ChecksumNamesAndPrefixes) {
     EXPECT_NEAR(e.gga.lat, 48.1173, 1e-9);
 }
 
+// Bytes that cancel in the XOR (a NUL, a pair of equal ones) do not make a sentence pass, wherever
+// they stand between "$" and "*".
+TEST_F(SentenceTest, UnprintableBytesFailTheChecksum) {
+    const std::string rmc = Rmc("123519");
+    ASSERT_TRUE(NmeaChecksumOk(rmc));
+    for (const std::string& bytes : {std::string(1, '\0'), std::string("\xFF\xFF"), std::string("\t\t")})
+        for (const size_t at : {size_t{2}, rmc.find("4807") + 2, rmc.find('*') - 1}) {
+            std::string bad = rmc;
+            bad.insert(at, bytes);
+            EXPECT_FALSE(NmeaChecksumOk(bad)) << at;
+            EXPECT_EQ(Parse(bad), 0) << at;
+        }
+}
+
 TEST_F(SentenceTest, FixOnlyTestsTheQualityDigit) {
     for (const char* q : {"0", "", "12", "7"}) EXPECT_EQ(Parse(Gga(q)), 0) << q;
     EXPECT_EQ(Parse(Gga("2")), 1);
