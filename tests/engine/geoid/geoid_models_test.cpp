@@ -1,7 +1,6 @@
 #include "geoid/geoid_models.h"
 
 #include <fcntl.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <thread>
 
 #include "geoid_test_util.h"
+#include "open_watch.h"
 
 namespace ts {
 namespace {
@@ -359,29 +359,11 @@ TEST_F(ModelsTest, MalformedGridsAreRefused) {
     ExpectFallback();
 }
 
-// Opens and closes of the file path, in the order they came: "o" and "c" each.
-struct OpenWatch {
-    int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    explicit OpenWatch(const std::string& path) { ::inotify_add_watch(fd, path.c_str(), IN_OPEN | IN_CLOSE); }
-    ~OpenWatch() { ::close(fd); }
-    std::string Seen() {
-        std::string seen;
-        alignas(inotify_event) char buf[4096];
-        for (ssize_t got; (got = ::read(fd, buf, sizeof buf)) > 0;)
-            for (ssize_t at = 0; at < got;) {
-                const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
-                seen += e->mask & IN_OPEN ? "o" : "c";
-                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
-            }
-        return seen;
-    }
-};
-
 // The framed grid is opened once: its record marker is checked on the file the grid reads.
 TEST_F(ModelsTest, EgmGridIsOpenedOnceForItsMarkerAndItsNodes) {
     UseSmallEgm(s.Egm2008_25);
     WriteFile(dir / "egm.grd", testing::GridBytes(91, 180, EgmNode, true));
-    OpenWatch watch(dir / "egm.grd");
+    testing::OpenWatch watch(dir / "egm.grd");
     Select(1);
     ASSERT_EQ(s.GeoidModel, 1);
     EXPECT_EQ(models.GeoidHeight(30, 34), EgmNode(30, 17));

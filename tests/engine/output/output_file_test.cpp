@@ -2,12 +2,12 @@
 // is not a file the user could write; scratch files take names no other run or crash holds.
 #include "output/output_file.h"
 
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 
+#include "open_watch.h"
 #include "writer_test_util.h"
 
 namespace ts {
@@ -183,27 +183,6 @@ TEST_F(OutputFile, OnlyACrashsScratchFilesGo) {
     EXPECT_FALSE(fs::exists(live));
 }
 
-// Counts the listings of one folder: every opening of the folder itself (readdir needs one).
-struct ListingCounter {
-    int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    // The files' events come between the folder's, so that no two of those are merged.
-    explicit ListingCounter(const std::string& folder) {
-        ::inotify_add_watch(fd, folder.c_str(), IN_OPEN | IN_CREATE | IN_DELETE | IN_MOVED_TO);
-    }
-    ~ListingCounter() { ::close(fd); }
-    int Listings() {
-        int n = 0;
-        alignas(inotify_event) char buf[1 << 16];
-        for (ssize_t got; (got = ::read(fd, buf, sizeof buf)) > 0;)
-            for (ssize_t at = 0; at < got;) {
-                const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
-                if ((e->mask & IN_OPEN) && e->len == 0) ++n;
-                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
-            }
-        return n;
-    }
-};
-
 // A batch lists an output folder once, however many files it makes there and whatever else the
 // folder holds; what a crash left is still found for every output it belongs to.
 TEST_F(OutputFile, AFolderIsListedOnceABatch) {
@@ -211,14 +190,15 @@ TEST_F(OutputFile, AFolderIsListedOnceABatch) {
     Put("b0.gpx.Crash1.$$$", "crashed");
     Put("b59.gpx.Crash2.$$$", "crashed");
     Put("b59.kmz.Crash3.$$$", "not an output of this batch");
-    ListingCounter counter(dir.path.string());
+    OpenWatch folder(dir.path.string());
+    const auto listings = [&] { return CountOf(folder.Seen(), "o"); };
     for (int i = 0; i < 60; ++i) {
         OutFile out;
         ASSERT_TRUE(out.Create(ctx, dir / ("b" + std::to_string(i) + ".gpx"), "Writing GPX ..."));
         out.Write("gpx");
         out.Close();
     }
-    EXPECT_EQ(counter.Listings(), 1);
+    EXPECT_EQ(listings(), 1);
     EXPECT_FALSE(fs::exists(dir / "b0.gpx.Crash1.$$$"));
     EXPECT_FALSE(fs::exists(dir / "b59.gpx.Crash2.$$$"));
     EXPECT_TRUE(fs::exists(dir / "b59.kmz.Crash3.$$$"));
@@ -233,7 +213,7 @@ TEST_F(OutputFile, AFolderIsListedOnceABatch) {
     ASSERT_TRUE(out.Create(ctx, dir / "b1.gpx", "Writing GPX ..."));
     out.Discard();
     EXPECT_FALSE(fs::exists(dir / "b1.gpx.Crash4.$$$"));
-    EXPECT_EQ(counter.Listings(), 1);
+    EXPECT_EQ(listings(), 1);
     EXPECT_EQ(dir.Files().size(), 361u);
 }
 
