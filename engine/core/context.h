@@ -4,7 +4,9 @@
 
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "core/host.h"
 #include "core/options.h"
@@ -79,12 +81,19 @@ struct EngineContext {
     // Output files made in the current batch, so that no input of it overwrites a file an earlier
     // one made.
     std::unordered_set<std::string> outputNames;
+    // Scratch files a crash may have left, found by the one listing of each output folder in the
+    // batch and not removed yet: folder -> the name they were drawn from -> their bare names. A
+    // folder is listed once a batch, not once for every file made in it.
+    std::unordered_map<std::string, std::unordered_map<std::string, std::vector<std::string>>> scratchFound;
 
     // Tests: the reader leaves the point stream filled when it returns, instead of freeing it.
     bool keepPoints = false;
 
     // A new batch may replace the files of the previous one.
-    void BeginBatch() { outputNames.clear(); }
+    void BeginBatch() {
+        outputNames.clear();
+        scratchFound.clear();
+    }
     void Report(const std::string& line) { host.ReportLine(line); }
     double GeoidHeight(double lat, double lon) { return geoid ? geoid->GeoidHeight(lat, lon) : kNaN; }
     // Lets the message loop run, then raises AbortError when the user asked to stop.

@@ -198,7 +198,7 @@ std::string GeoidModels::BrowseGeoidFile(const std::string& fileName, const std:
     return ExtractFileName(chosen);
 }
 
-bool GeoidModels::OpenGeoidGrid(const std::string& fileName, const GeoidGridGeometry& g) {
+bool GeoidModels::OpenGeoidGrid(const std::string& fileName, const GeoidGridGeometry& g, int32_t markedRowNodes) {
     grid_.Close();
     const std::string path = TrimControls(s_.GeoidFolder + fileName);
     const int fd = OpenRegularFile(path);
@@ -206,25 +206,18 @@ bool GeoidModels::OpenGeoidGrid(const std::string& fileName, const GeoidGridGeom
         ErrorBox(std::string("Geoid file is not found:") + kCrLf + fileName);
         return false;
     }
+    // The marker is read from the file the grid then reads, not from whatever the name gives later.
+    unsigned char b[4];
+    const bool marked =
+        markedRowNodes <= 0 || (ReadAt(fd, 0, b, 4) && int64_t(LeInt32(b)) == int64_t(markedRowNodes) * 4);
+    if (!marked) ::close(fd);
     std::string why;
-    if (!grid_.Adopt(fd, g, &why)) {
+    if (!marked || !grid_.Adopt(fd, g, &why)) {
         // A file that is there but does not fit its geometry would answer wrong heights.
         ErrorBox(std::string("Illegal geoid file: ") + kCrLf + kCrLf + path);
         return false;
     }
     return true;
-}
-
-bool GeoidModels::CheckRecordMarker(const std::string& fileName, int32_t nodesPerRow) {
-    const std::string path = TrimControls(s_.GeoidFolder + fileName);
-    unsigned char b[4];
-    const int fd = OpenRegularFile(path);
-    const bool read = fd >= 0 && ReadAt(fd, 0, b, 4);
-    if (fd >= 0) ::close(fd);
-    if (read && int64_t(LeInt32(b)) == int64_t(nodesPerRow) * 4) return true;
-    grid_.Close();
-    ErrorBox(std::string("Illegal geoid file: ") + kCrLf + kCrLf + path);
-    return false;
 }
 
 bool GeoidModels::GsiCacheUsable(const std::string& cacheName) const {
@@ -434,8 +427,7 @@ void GeoidModels::SelectGeoidModel() {
     case 1:
     case 2:
         // Published grids are Fortran records: a length word frames every row.
-        loaded_ = OpenGeoidGrid(params->fname, GeometryOf(*params)) &&
-                  (params->PrePad <= 0 || CheckRecordMarker(params->fname, params->nlon));
+        loaded_ = OpenGeoidGrid(params->fname, GeometryOf(*params), params->PrePad > 0 ? params->nlon : 0);
         break;
     case 3:
         view_.splineVisible = true;

@@ -57,7 +57,9 @@ public:
     const GeoidGrid& Grid() const { return grid_; }
 
     // The steps of a selection, each reporting its own failures to the user.
-    bool OpenGeoidGrid(const std::string& fileName, const GeoidGridGeometry& g);
+    // markedRowNodes: the nodes of a row when every stored row starts with a record marker that
+    // counts their bytes (checked on the first row), 0 when the rows carry none.
+    bool OpenGeoidGrid(const std::string& fileName, const GeoidGridGeometry& g, int32_t markedRowNodes = 0);
     bool OpenGsiGeoidBinary(const std::string& fileName);
     bool ConvertGeoidTextToBinary(const std::string& fullName);
     bool OpenCustomGeoid(const std::string& fullName);
@@ -65,7 +67,6 @@ public:
 
 private:
     void ErrorBox(const std::string& text) { host_.MessageDlg(text, MsgKind::Error, mbOK, mbOK); }
-    bool CheckRecordMarker(const std::string& fileName, int32_t nodesPerRow);
     bool GsiCacheUsable(const std::string& cacheName) const;
 
     Host& host_;

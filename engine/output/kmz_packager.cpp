@@ -269,9 +269,9 @@ int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzConten
         // Made here under a name of its own, as private as the older archive, before the archive
         // takes it over: it keeps the permissions it was made with. Its descriptor holds it as in
         // use until it is renamed or removed.
-        RemoveStaleScratch(kmzName + ".$$$");
+        RemoveCrashedScratch(ctx, kmzName + ".$$$");
         std::string kmzTemp;
-        const int fd = CreateScratch(kmzName + ".$$$", ScratchMode(mode), kmzTemp, O_RDONLY);
+        const int fd = CreateHeldScratch(kmzName + ".$$$", ScratchMode(mode), kmzTemp, O_RDONLY);
         if (fd < 0) {
             failure = "Can't create: " + (kmzTemp.empty() ? kmzName + ".$$$" : kmzTemp) + " (" +
                       std::generic_category().message(errno) + ")";

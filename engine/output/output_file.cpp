@@ -1,5 +1,6 @@
 #include "output/output_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <random>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "core/file_links.h"
@@ -82,22 +84,75 @@ ScratchParts SplitScratch(const std::string& name) {
     return p;
 }
 
-// Takes the lock that marks a scratch file as in use, on a file that still has its name.
-bool LockScratch(int fd) {
-    struct stat st {};
-    return ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 && st.st_nlink > 0;
+// Why a scratch file could not be marked as in use.
+enum class Mark { Taken, NoLocks, Held, Failed };
+
+// A lock refused for another reason than another holder: the file system keeps no locks (a network
+// mount without a lock service, for one). Files there go unmarked, and no sweep removes them.
+bool NoLocksHere(int err) { return err == ENOLCK || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL; }
+
+// Takes the lock that marks the file open as fd as in use; errno tells why for Failed.
+Mark MarkInUse(int fd) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return Mark::Taken;
+    if (errno == EWOULDBLOCK) return Mark::Held;
+    return NoLocksHere(errno) ? Mark::NoLocks : Mark::Failed;
+}
+
+// True when path still names the file open as fd.
+bool StillNamed(int fd, const std::string& path) {
+    struct stat a {
+    }, b{};
+    return ::fstat(fd, &a) == 0 && ::lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // A read-only descriptor of its own for the file open as fd, holding the lock that marks it as in
-// use for as long as it is open, also after fd is closed; -1 when it cannot be had.
+// use for as long as it is open, also after fd is closed (where the file system keeps locks); -1
+// when it cannot be had.
 int HoldUnnamed(int fd) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     const int hold = ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
-    if (hold >= 0 && ::flock(hold, LOCK_EX | LOCK_NB) != 0) {
-        ::close(hold);
-        return -1;
+    if (hold < 0) return -1;
+    const Mark m = MarkInUse(hold);
+    if (m == Mark::Taken || m == Mark::NoLocks) return hold;
+    const int err = errno;
+    ::close(hold);
+    errno = err;
+    return -1;
+}
+
+// Removes the scratch file path when no run holds it. False when it is to be looked at again: a run
+// beside this one holds it, and may yet leave it behind.
+bool RemoveUnlessHeld(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return true;  // gone, a link, or not ours to open
+    // A run that is alive holds its lock; a crash's went with it. Where the file system keeps no
+    // locks, a live run's file cannot be told from a crash's: it stays.
+    const Mark m = MarkInUse(fd);
+    struct stat st {};
+    if (m == Mark::Taken && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && StillNamed(fd, path))
+        ::unlink(path.c_str());
+    ::close(fd);
+    return m != Mark::Held;
+}
+
+// Lists folder and files every name of the shape of a scratch name ("<prefix>xxxxxx<ext>", see
+// ScratchNameFor) under the name it was drawn from, as SplitScratch gives it: prefix "/" ext.
+void FindScratch(const std::string& folder, std::unordered_map<std::string, std::vector<std::string>>& found) {
+    DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!d) return;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string_view bare(e->d_name);
+        // The extension runs from the last dot; a name drawn from one without any has none.
+        for (const size_t ext : {bare.rfind('.'), bare.size()}) {
+            if (ext == std::string_view::npos || ext < 7 || bare[ext - 7] != '.') continue;
+            if (!std::all_of(bare.begin() + static_cast<std::ptrdiff_t>(ext - 6),
+                             bare.begin() + static_cast<std::ptrdiff_t>(ext),
+                             [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
+                continue;
+            found[std::string(bare.substr(0, ext - 6)).append("/").append(bare.substr(ext))].emplace_back(bare);
+        }
     }
-    return hold;
+    ::closedir(d);
 }
 
 }  // namespace
@@ -107,45 +162,34 @@ std::string ScratchNameFor(const std::string& name) {
     return p.folder + p.prefix + RandomPart() + p.ext;
 }
 
-int CreateScratch(const std::string& name, mode_t mode, std::string& scratch, int access) {
+int CreateHeldScratch(const std::string& name, mode_t mode, std::string& scratch, int access) {
     int fd = -1;
     MakeUnderScratchName(name, scratch, [&](const std::string& candidate) {
         fd = ::open(candidate.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd < 0 || LockScratch(fd)) return fd >= 0;
-        // Taken for a crash's in the moment it was made: another name.
+        if (fd < 0) return false;
+        const Mark m = MarkInUse(fd);
+        const int err = errno;
+        struct stat st {};
+        if ((m == Mark::Taken || m == Mark::NoLocks) && ::fstat(fd, &st) == 0 && st.st_nlink > 0) return true;
+        // Taken for a crash's in the moment it was made, or not to be marked at all: made by this
+        // run and given up, it goes at once (unless the sweep that took it removed it already).
+        if (StillNamed(fd, candidate)) ::unlink(candidate.c_str());
         ::close(fd);
         fd = -1;
-        errno = EEXIST;
+        errno = m == Mark::Failed ? err : EEXIST;
         return false;
     });
     return fd;
 }
 
-void RemoveStaleScratch(const std::string& name) {
-    namespace fs = std::filesystem;
+void RemoveCrashedScratch(EngineContext& ctx, const std::string& name) {
     const ScratchParts p = SplitScratch(name);
-    const size_t size = p.prefix.size() + 6 + p.ext.size();
-    std::error_code ec;
-    for (fs::directory_iterator it(p.folder.empty() ? "." : p.folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string bare = it->path().filename().string();
-        if (bare.size() != size || bare.compare(0, p.prefix.size(), p.prefix) != 0 ||
-            bare.compare(size - p.ext.size(), p.ext.size(), p.ext) != 0)
-            continue;
-        if (!std::all_of(bare.begin() + static_cast<std::ptrdiff_t>(p.prefix.size()),
-                         bare.begin() + static_cast<std::ptrdiff_t>(p.prefix.size() + 6),
-                         [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
-            continue;
-        const std::string path = p.folder + bare;
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) continue;
-        // A run that is alive holds its lock; a crash's went with it.
-        struct stat a {
-        }, b{};
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &a) == 0 && S_ISREG(a.st_mode) &&
-            ::lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino)
-            ::unlink(path.c_str());
-        ::close(fd);
-    }
+    const auto [folder, fresh] = ctx.scratchFound.try_emplace(p.folder);
+    if (fresh) FindScratch(p.folder, folder->second);
+    const auto it = folder->second.find(p.prefix + "/" + p.ext);
+    if (it == folder->second.end()) return;
+    std::erase_if(it->second, [&](const std::string& bare) { return RemoveUnlessHeld(p.folder + bare); });
+    if (it->second.empty()) folder->second.erase(it);
 }
 
 bool MayReplace(const std::string& name, mode_t* mode) {
@@ -220,7 +264,7 @@ bool OutFile::Create(EngineContext& ctx, const std::string& fileName, const std:
         return false;
     }
     staging_.clear();
-    RemoveStaleScratch(ScratchBase(temporary));
+    RemoveCrashedScratch(ctx, ScratchNameSource(temporary));
     // An older file's readers get no more of the new text than they could read of the old, not
     // even for the time it is made; it takes the older file's permissions when it is complete.
     const mode_t made = ScratchMode(temporary ? replaces : mode_);
@@ -235,7 +279,7 @@ bool OutFile::Create(EngineContext& ctx, const std::string& fileName, const std:
         hold_ = HoldUnnamed(fd_);
     } else {
         // No unnamed files here: a scratch name of its own holds the text meanwhile.
-        hold_ = CreateScratch(ScratchBase(temporary), made, staging_, O_RDONLY);
+        hold_ = CreateHeldScratch(ScratchNameSource(temporary), made, staging_, O_RDONLY);
         staged_ = hold_ >= 0;
         if (staged_) fd_ = ::open(staging_.c_str(), O_WRONLY | O_CLOEXEC);
     }
@@ -250,7 +294,7 @@ bool OutFile::Create(EngineContext& ctx, const std::string& fileName, const std:
     return true;
 }
 
-std::string OutFile::ScratchBase(bool temporary) const { return temporary ? target_ : target_ + ".$$$"; }
+std::string OutFile::ScratchNameSource(bool temporary) const { return temporary ? target_ : target_ + ".$$$"; }
 
 void OutFile::Fail() { throw std::runtime_error("Can't write: " + name_); }
 
@@ -303,7 +347,7 @@ void OutFile::Close() {
     if (!temporary_ && ::fsync(fd_) != 0) Fail();
     if (unnamed_) {
         const int fd = fd_;
-        if (!MakeUnderScratchName(ScratchBase(temporary_), staging_,
+        if (!MakeUnderScratchName(ScratchNameSource(temporary_), staging_,
                                   [fd](const std::string& candidate) { return LinkUnnamed(fd, candidate); }))
             Fail();
         unnamed_ = false;
@@ -316,10 +360,10 @@ void OutFile::Close() {
     if (!temporary_ && !ReplaceWith(staging_, target_, 0)) Fail();
     staged_ = false;
     name_.clear();
-    if (!temporary_) Release();
+    if (!temporary_) DropInUseMark();
 }
 
-void OutFile::Release() {
+void OutFile::DropInUseMark() {
     if (hold_ >= 0) ::close(hold_);
     hold_ = -1;
 }
@@ -328,7 +372,7 @@ void OutFile::Discard() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     if (staged_) ::unlink(staging_.c_str());
-    Release();
+    DropInUseMark();
     staged_ = unnamed_ = false;
     name_.clear();
 }

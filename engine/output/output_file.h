@@ -48,8 +48,10 @@ public:
 
 private:
     [[noreturn]] void Fail();
-    std::string ScratchBase(bool temporary) const;
-    void Release();
+    // The name this output's scratch names are drawn from (ScratchNameFor).
+    std::string ScratchNameSource(bool temporary) const;
+    // Closes the descriptor that marks the scratch file as in use.
+    void DropInUseMark();
     int fd_ = -1;
     int hold_ = -1;         // read-only, holds the mark of a scratch file in use, also after Close
     std::string name_;      // as the report shows it
@@ -131,12 +133,14 @@ bool ReplaceWith(const std::string& staging, const std::string& target, mode_t m
 std::string ScratchNameFor(const std::string& name);
 // Creates a new file under a scratch name for name (above) that nothing else holds, with the
 // permissions mode, open for access (O_WRONLY, O_RDONLY), and marks it as in use (a lock held as
-// long as the descriptor is open). Returns its descriptor and sets scratch; -1 with errno set when
-// it cannot be made. A file that stands already is never taken over.
-int CreateScratch(const std::string& name, mode_t mode, std::string& scratch, int access = O_WRONLY);
-// Removes the scratch files of name (above) that no run uses any more, such as a crash left; a file
-// that a run beside this one is using stays.
-void RemoveStaleScratch(const std::string& name);
+// long as the descriptor is open; where the file system keeps no locks it goes unmarked). Returns
+// its descriptor and sets scratch; -1 with errno set when it cannot be made, and then no file of
+// its making is left. A file that stands already is never taken over.
+int CreateHeldScratch(const std::string& name, mode_t mode, std::string& scratch, int access = O_WRONLY);
+// Removes the scratch files of name (above) that no run holds any more, such as a crash left; a file
+// that a run beside this one holds stays, and so does every file where there are no locks. Each
+// folder is listed once a batch (ctx.scratchFound): files left there after that wait for the next.
+void RemoveCrashedScratch(EngineContext& ctx, const std::string& name);
 // Removes the program's own scratch file name; never a folder. False when it stays.
 bool RemoveScratch(const std::string& name);
 // Renames from to to when nothing stands under to. False otherwise, with errno set.

@@ -4,13 +4,17 @@
 //   FAULT_DIR   the folder watched (absolute, with a trailing "/")
 //   FAULT_LOG   file that gets one line per call counted: "<kind> <n> <path>", and "FAULT ..."
 //               before the call chosen fails
-//   FAULT_KIND  write, open (creating), rename, link, unlink, fsync, ftruncate, close, read or
-//               chmod (a change of mode)
+//   FAULT_KIND  write, open (creating), rename, link, unlink, fsync, ftruncate, close, read, chmod
+//               (a change of mode) or list (opening a folder to read its names)
 //   FAULT_AT    the n-th call of that kind (from 1) fails with EIO ...
 //   FAULT_KILL  ... or, when set, the program is killed (SIGKILL) instead of making it
+//   FAULT_NOLOCK     when set, every flock on a file there fails with ENOLCK, as on a file system
+//                    without a lock service
+//   FAULT_NOTMPFILE  when set, unnamed files (O_TMPFILE) cannot be made there (EOPNOTSUPP)
 //
 // Built without sanitizers; in a sanitized program it is listed after the sanitizer's runtime,
 // whose interceptors then reach these functions as the next definition.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -18,6 +22,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
@@ -28,9 +33,9 @@
 
 namespace {
 
-enum Kind { kWrite, kOpen, kRename, kLink, kUnlink, kFsync, kFtruncate, kClose, kRead, kChmod, kKinds };
-const char* const kKindNames[kKinds] = {"write", "open",      "rename", "link", "unlink",
-                                        "fsync", "ftruncate", "close",  "read", "chmod"};
+enum Kind { kWrite, kOpen, kRename, kLink, kUnlink, kFsync, kFtruncate, kClose, kRead, kChmod, kList, kKinds };
+const char* const kKindNames[kKinds] = {"write",     "open",  "rename", "link",  "unlink", "fsync",
+                                        "ftruncate", "close", "read",   "chmod", "list"};
 
 std::atomic<long> counts[kKinds];
 
@@ -41,6 +46,8 @@ struct Config {
     int kind = -1;
     long at = 0;
     bool kill = false;
+    bool noLock = false;
+    bool noTmpfile = false;
 };
 
 template <class F>
@@ -69,6 +76,8 @@ const Config& Cfg() {
                 if (strcmp(k, kKindNames[i]) == 0) c.kind = i;
         if (const char* a = getenv("FAULT_AT")) c.at = atol(a);
         c.kill = getenv("FAULT_KILL") != nullptr;
+        c.noLock = getenv("FAULT_NOLOCK") != nullptr;
+        c.noTmpfile = getenv("FAULT_NOTMPFILE") != nullptr;
         return c;
     }();
     return c;
@@ -99,6 +108,18 @@ bool AbsPath(const char* path, char* out, size_t size) {
         if (!getcwd(cwd, sizeof cwd)) return false;
         if (snprintf(out, size, "%s/%s", cwd, path) >= static_cast<int>(size)) return false;
     }
+    return Watched(out);
+}
+
+// The same for a folder, named with or without its trailing "/"; out ends in "/".
+bool AbsFolder(const char* path, char* out, size_t size) {
+    if (!path) return false;
+    char abs[4096], cwd[4096];
+    if (path[0] == '/') snprintf(abs, sizeof abs, "%s", path);
+    else if (!getcwd(cwd, sizeof cwd) || snprintf(abs, sizeof abs, "%s/%s", cwd, path) >= static_cast<int>(sizeof abs))
+        return false;
+    const size_t n = strlen(abs);
+    snprintf(out, size, "%s%s", abs, n > 0 && abs[n - 1] == '/' ? "" : "/");
     return Watched(out);
 }
 
@@ -142,6 +163,12 @@ T Fail(T value) {
 
 bool Creating(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
 
+// An unnamed file in a watched folder where FAULT_NOTMPFILE refuses them.
+bool TmpfileRefused(const char* path, int flags) {
+    char p[4096];
+    return Cfg().noTmpfile && (flags & O_TMPFILE) == O_TMPFILE && AbsFolder(path, p, sizeof p);
+}
+
 bool CreatingMode(const char* mode) { return mode && (strchr(mode, 'w') || strchr(mode, 'a')); }
 
 }  // namespace
@@ -167,6 +194,10 @@ extern "C" {
             mode = static_cast<mode_t>(va_arg(ap, int));                \
             va_end(ap);                                                 \
             if ((atCwd) && HitPath(kOpen, path, mode)) return Fail(-1); \
+            if ((atCwd) && TmpfileRefused(path, flags)) {               \
+                errno = EOPNOTSUPP;                                     \
+                return -1;                                              \
+            }                                                           \
         }                                                               \
         return real args;                                               \
     }
@@ -265,5 +296,36 @@ FAULT_CALL(int, unlink, HitPath(kUnlink, path), (const char* path), (const char*
 FAULT_CALL(int, unlinkat, dir == AT_FDCWD && HitPath(kUnlink, path), (int dir, const char* path, int flags),
            (int, const char*, int), (dir, path, flags))
 FAULT_CALL(int, remove, HitPath(kUnlink, path), (const char* path), (const char*), (path))
+
+// A file system without a lock service.
+int flock(int fd, int op) {
+    static auto real = Real<int (*)(int, int)>("flock");
+    char p[4096];
+    if (Cfg().noLock && FdPath(fd, p, sizeof p)) {
+        errno = ENOLCK;
+        return -1;
+    }
+    return real(fd, op);
+}
+
+// Listing a folder: its names are read through a descriptor of the folder itself.
+DIR* opendir(const char* path) {
+    static auto real = Real<DIR* (*)(const char*)>("opendir");
+    char p[4096];
+    if (AbsFolder(path, p, sizeof p) && Hit(kList, p)) return Fail<DIR*>(nullptr);
+    return real(path);
+}
+
+DIR* fdopendir(int fd) {
+    static auto real = Real<DIR* (*)(int)>("fdopendir");
+    char link[64], p[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = readlink(link, p, sizeof p - 2);
+    if (n > 0) {
+        p[n] = '\0';
+        if (AbsFolder(p, p, sizeof p) && Hit(kList, p)) return Fail<DIR*>(nullptr);
+    }
+    return real(fd);
+}
 
 }  // extern "C"

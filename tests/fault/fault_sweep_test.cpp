@@ -120,8 +120,9 @@ const char* const kIni =
     "; my own notes about these settings\r\n[Option]\r\nNMEAout=1\r\nKMZout=1\r\nKMLout=1\r\nGPXout=1\r\n"
     "CSVout=1\r\n[My own section]\r\nkeep=this line\r\nand=this one\r\n";
 
-// A log of n one-second GGA+RMC epochs walking north-east.
-std::string MakeLog(int n) {
+// A log of n one-second GGA+RMC epochs walking north-east; with gapEvery, ten minutes pass after
+// every gapEvery epochs.
+std::string MakeLog(int n, int gapEvery = 0) {
     std::string s;
     char hms[16], pos[40], body[140], line[160];
     const auto put = [&] {
@@ -131,7 +132,7 @@ std::string MakeLog(int n) {
         s += line;
     };
     for (int i = 0; i < n; ++i) {
-        const int t = 3 * 3600 + i;
+        const int t = 3 * 3600 + i + (gapEvery > 0 ? i / gapEvery * 600 : 0);
         const double lat = 35.0 + i * 1e-5, lon = 139.0 + i * 1e-5;
         const int la = static_cast<int>(lat), lo = static_cast<int>(lon);
         std::snprintf(hms, sizeof hms, "%02d%02d%02d.000", t / 3600 % 24, t / 60 % 60, t % 60);
@@ -386,6 +387,55 @@ TEST(FaultSweepModes, PrivateOlderFilesStayPrivateWhileReplaced) {
         EXPECT_EQ(sweep.Content(n), road.made[n]) << n;
         EXPECT_EQ(fs::status(sweep.dir + n).permissions(), fs::perms::owner_read | fs::perms::owner_write) << n;
     }
+}
+
+// Where the file system keeps no locks, with unnamed files and without: every output is made as
+// anywhere else and no scratch file stays. A crash's scratch file there cannot be told from a live
+// run's, so it stays too.
+TEST(FaultSweepLocks, NoLocksStillMakeEveryOutputAndLeaveNothing) {
+    for (const bool unnamed : {true, false}) {
+        Road road{"single", ReadBytes(TS_SHARED_DIR "/testdata/sample.nmea"), kIni};
+        Sweep sweep(road, unnamed ? "nolock" : "nolock_named");
+        sweep.Prepare();
+        if (testing::Test::HasFatalFailure()) return;
+        sweep.Lay(true);
+        const std::string crashed = road.outputs.back() + ".Crash1.$$$";
+        WriteBytes(sweep.dir + crashed, "crashed");
+        std::vector<std::string> env = {"FAULT_NOLOCK=1"};
+        if (!unnamed) env.push_back("FAULT_NOTMPFILE=1");
+        const Outcome o = sweep.Run(env);
+        EXPECT_EQ(o.status, 0) << o.report;
+        EXPECT_EQ(ReadBytes(sweep.dir + crashed), "crashed");
+        fs::remove(sweep.dir + crashed);
+        std::vector<std::string> problems;
+        sweep.CheckFiles(o, false, problems);
+        for (const std::string& n : road.outputs)
+            if (sweep.Content(n) != road.made[n]) problems.push_back(n + " not made");
+        for (const std::string& p : problems) ADD_FAILURE() << (unnamed ? "unnamed: " : "named: ") << p;
+    }
+}
+
+// A run lists the folder it writes to as often for 40 blocks as for 2: not once per file made.
+// (The archive's own search for each file it packs is left out: no KMZ.)
+TEST(FaultSweepListings, TheOutputFolderIsNotListedPerFileMade) {
+    std::string ini = kIni;
+    ini.replace(ini.find("KMZout=1"), 8, "KMZout=0");
+    ini.insert(ini.find("CSVout=1\r\n"), "SplitIT=0.5\r\n");
+    std::map<int, long> listings;
+    for (const int blocks : {2, 40}) {
+        Road road{"split", MakeLog(blocks * 3, 3), ini};
+        Sweep sweep(road, "listings" + std::to_string(blocks));
+        sweep.Lay(false);
+        const Outcome o = sweep.Run();
+        ASSERT_EQ(o.status, 0) << o.report;
+        long made = 0;
+        for (size_t at = 0; (at = o.report.find("  Make: ", at)) != std::string::npos; ++at) ++made;
+        EXPECT_EQ(made, blocks * 4) << o.report;
+        for (const std::string& c : o.calls)
+            if (Fault(c).kind == "list") ++listings[blocks];
+    }
+    EXPECT_GT(listings[2], 0);
+    EXPECT_EQ(listings[40], listings[2]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, FaultSweep,

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "geoid_test_util.h"
+#include "open_watch.h"
 
 namespace ts {
 namespace {
@@ -356,6 +357,19 @@ TEST_F(ModelsTest, MalformedGridsAreRefused) {
     Select(4);
     EXPECT_TRUE(host.messages.empty());
     ExpectFallback();
+}
+
+// The framed grid is opened once: its record marker is checked on the file the grid reads.
+TEST_F(ModelsTest, EgmGridIsOpenedOnceForItsMarkerAndItsNodes) {
+    UseSmallEgm(s.Egm2008_25);
+    WriteFile(dir / "egm.grd", testing::GridBytes(91, 180, EgmNode, true));
+    testing::OpenWatch watch(dir / "egm.grd");
+    Select(1);
+    ASSERT_EQ(s.GeoidModel, 1);
+    EXPECT_EQ(models.GeoidHeight(30, 34), EgmNode(30, 17));
+    EXPECT_EQ(watch.Seen(), "o");
+    models.CloseGeoid();
+    EXPECT_EQ(watch.Seen(), "c");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <climits>
 
+#include "open_watch.h"
 #include "writer_test_util.h"
 
 namespace ts {
@@ -143,7 +144,7 @@ TEST_F(OutputFile, ScratchFilesOfOthersAreNeverTaken) {
 
     // Made exclusively, each under a name of its own, the random part before the extension.
     std::string a, b;
-    const int fa = CreateScratch(dir / "w.kmz.$$$", 0600, a), fb = CreateScratch(dir / "w.kmz.$$$", 0600, b);
+    const int fa = CreateHeldScratch(dir / "w.kmz.$$$", 0600, a), fb = CreateHeldScratch(dir / "w.kmz.$$$", 0600, b);
     ASSERT_TRUE(fa >= 0 && fb >= 0);
     ::close(fa), ::close(fb);
     EXPECT_NE(a, b);
@@ -165,7 +166,7 @@ TEST_F(OutputFile, OnlyACrashsScratchFilesGo) {
     Put("x.gpx.Crash1.$$$", "crashed");
     for (const char* n : {"x.gpx.$$$", "x.gpx.Crash.$$$", "x.gpx.Cr-sh1.$$$", "x.csv.Crash1.$$$"}) Put(n, n);
     std::string live;
-    const int fd = CreateScratch(dir / "x.gpx.$$$", 0600, live);
+    const int fd = CreateHeldScratch(dir / "x.gpx.$$$", 0600, live);
     ASSERT_GE(fd, 0);
     OutFile out;
     ASSERT_TRUE(out.Create(ctx, dir / "x.gpx", "Writing GPX ..."));
@@ -180,6 +181,40 @@ TEST_F(OutputFile, OnlyACrashsScratchFilesGo) {
     ASSERT_TRUE(out.Create(ctx, dir / "x.gpx", "Writing GPX ..."));
     out.Discard();
     EXPECT_FALSE(fs::exists(live));
+}
+
+// A batch lists an output folder once, however many files it makes there and whatever else the
+// folder holds; what a crash left is still found for every output it belongs to.
+TEST_F(OutputFile, AFolderIsListedOnceABatch) {
+    for (int i = 0; i < 300; ++i) Put("other" + std::to_string(i) + ".gpx", "");
+    Put("b0.gpx.Crash1.$$$", "crashed");
+    Put("b59.gpx.Crash2.$$$", "crashed");
+    Put("b59.kmz.Crash3.$$$", "not an output of this batch");
+    OpenWatch folder(dir.path.string());
+    const auto listings = [&] { return CountOf(folder.Seen(), "o"); };
+    for (int i = 0; i < 60; ++i) {
+        OutFile out;
+        ASSERT_TRUE(out.Create(ctx, dir / ("b" + std::to_string(i) + ".gpx"), "Writing GPX ..."));
+        out.Write("gpx");
+        out.Close();
+    }
+    EXPECT_EQ(listings(), 1);
+    EXPECT_FALSE(fs::exists(dir / "b0.gpx.Crash1.$$$"));
+    EXPECT_FALSE(fs::exists(dir / "b59.gpx.Crash2.$$$"));
+    EXPECT_TRUE(fs::exists(dir / "b59.kmz.Crash3.$$$"));
+
+    // Left after the listing: found by the next batch.
+    Put("b1.gpx.Crash4.$$$", "crashed later");
+    OutFile out;
+    ASSERT_TRUE(out.Create(ctx, dir / "b1.gpx", "Writing GPX ..."));
+    out.Discard();
+    EXPECT_TRUE(fs::exists(dir / "b1.gpx.Crash4.$$$"));
+    ctx.BeginBatch();
+    ASSERT_TRUE(out.Create(ctx, dir / "b1.gpx", "Writing GPX ..."));
+    out.Discard();
+    EXPECT_FALSE(fs::exists(dir / "b1.gpx.Crash4.$$$"));
+    EXPECT_EQ(listings(), 1);
+    EXPECT_EQ(dir.Files().size(), 361u);
 }
 
 }  // namespace
