@@ -59,21 +59,12 @@ namespace {
 
 bool HasWildcards(const std::u16string& s) { return s.find_first_of(u"*?") != std::u16string::npos; }
 
-// Size, attributes and DOS time of one disk entry; false when it does not exist.
+// Size, attributes and DOS time of one disk entry; false when it does not exist. Looked up by
+// its name: reading the whole folder for each file added costs as much as the folder holds.
 bool StatEntry(const std::u16string& path, TWideSearchRec& rec) {
     const std::u16string p = ZipExcludeTrailingBackslash(path);
     if (p.empty()) return false;
-    const std::u16string folder = WideExtractFilePath(p);
-    const std::u16string bare = WideExtractFileName(p);
-    TWideSearchRec r;
-    int found = WideFindFirst(p, faReadOnly | faHidden | faSysFile | faDirectory | faArchive, r);
-    // The search matches without regard to case; take only the entry of this very name.
-    while (found == 0 && r.Name != bare) found = WideFindNext(r);
-    WideFindClose(r);
-    if (found != 0) return false;
-    rec = r;
-    (void)folder;
-    return true;
+    return WideFindExact(p, faReadOnly | faHidden | faSysFile | faDirectory | faArchive, rec) == 0;
 }
 
 }  // namespace

@@ -199,6 +199,23 @@ int WideFindFirst(const std::u16string& path, std::uint32_t attr, TWideSearchRec
     return r;
 }
 
+int WideFindExact(const std::u16string& path, std::uint32_t attr, TWideSearchRec& rec) {
+    WideFindClose(rec);
+    rec.ExcludeAttr = ~attr & (faHidden | faSysFile | faDirectory);
+    const std::u16string bare = WideExtractFileName(path);
+    if (bare.empty()) return ENOENT;
+    const std::string full = WideToFsName(path);
+    struct stat st {};
+    if (!StatPath(full, st)) return errno ? errno : ENOENT;
+    const std::uint32_t a = AttrFromMode(st.st_mode, WideToFsName(bare));
+    if (a & rec.ExcludeAttr) return ENOENT;
+    rec.Name = bare;
+    rec.Attr = a;
+    rec.Size = static_cast<std::int64_t>(st.st_size);
+    rec.Time = DosDateTime(st.st_mtime);
+    return 0;
+}
+
 int WideFindNext(TWideSearchRec& rec) {
     if (!rec.FindHandle) return EBADF;
     return FindMatching(rec);

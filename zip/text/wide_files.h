@@ -98,6 +98,8 @@ struct TWideSearchRec {
 // folder entries are skipped unless Attr asks for them. Returns 0, or an errno value (ENOENT when
 // nothing (more) matches); on failure the search is closed.
 int WideFindFirst(const std::u16string& path, std::uint32_t attr, TWideSearchRec& rec);
+// The entry of exactly this name, as WideFindFirst would give it, without reading its folder.
+int WideFindExact(const std::u16string& path, std::uint32_t attr, TWideSearchRec& rec);
 int WideFindNext(TWideSearchRec& rec);
 void WideFindClose(TWideSearchRec& rec);
 
