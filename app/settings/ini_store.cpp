@@ -227,7 +227,9 @@ int ReplaceFileWhole(const std::string& target, const std::string& text, int new
     // The scratch name keeps within the system's name limit for a name close to it too: the
     // settings name is cut, the six random characters are what counts.
     const std::string bare = t.filename().string();
-    const std::string prefix = "." + bare.substr(0, std::min<size_t>(bare.size(), NAME_MAX - 8)) + ".";
+    std::string prefix(1, '.');
+    prefix.append(bare, 0, std::min<size_t>(bare.size(), NAME_MAX - 8));
+    prefix += '.';
     RemoveStaleScratch(dir, prefix);
     const int err = ReplaceOnce(target, dir, prefix, text, mode, existed ? &st : nullptr, true);
     return err != kNoUnnamed ? err : ReplaceOnce(target, dir, prefix, text, mode, existed ? &st : nullptr, false);
