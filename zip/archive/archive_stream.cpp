@@ -7,10 +7,12 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "archive/archiver.h"
+#include "archive/rollback_record.h"
 #include "text/wide_files.h"
 #include "text/wide_text.h"
 
@@ -35,7 +37,8 @@ const char* KindWord(TZipScratchKind kind) {
     switch (kind) {
     case TZipScratchKind::OldData: return "old";
     case TZipScratchKind::ParkedVolume: return "parked";
-    case TZipScratchKind::NewItem: break;
+    case TZipScratchKind::NewItem:
+    case TZipScratchKind::Record: break;
     }
     return "new";
 }
@@ -60,6 +63,15 @@ int CreateScratch(const std::string& folder, const std::string& of, TZipScratchK
 }  // namespace
 
 std::u16string TZipScratchFiles::Make(const std::u16string& folder, const std::u16string& of, TZipScratchKind kind) {
+    if (kind == TZipScratchKind::Record) {
+        // One name per archive: a record already there is another writer's, never replaced.
+        const std::u16string record = RollbackRecordName(folder + of);
+        const int fd = ::open(WideToFsName(record).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) return {};
+        ::close(fd);
+        made_.push_back(record);
+        return record;
+    }
     std::string name;
     const int fd = CreateScratch(WideToFsName(folder), WideToFsName(of), kind, name);
     if (fd < 0) return {};
@@ -103,7 +115,8 @@ bool IsSFXFile(const std::u16string& name) {
 std::int64_t TZipBaseArchiver::FreeSpace(const std::u16string& name) { return ZipFreeSpace(name); }
 
 std::u16string TZipBaseArchiver::MakeScratchFile(const std::u16string& folder, TZipScratchKind kind) {
-    return Scratch.Make(folder, WideExtractFileName(FileName), kind);
+    // Named after the archive itself, not a link to it.
+    return Scratch.Make(folder, WideExtractFileName(RealFileName(FileName)), kind);
 }
 
 std::u16string TZipBaseArchiver::MakeTempFileName(TZipScratchKind kind) {
@@ -175,8 +188,50 @@ std::unique_ptr<TUniFileStream> TZipBaseArchiver::NewVolumeStream(const std::u16
     return std::make_unique<TUniFileStream>(name, mode);
 }
 
+void TZipBaseArchiver::LockForWriting(const std::u16string& name, bool create) {
+    const std::string path = WideToFsName(name);
+    // A name given to another file between the open and the lock is tried again.
+    for (int tries = 0; tries < 8; ++tries) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+        if (fd < 0) return;  // the open of the file itself tells why
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            ::close(fd);
+            return;
+        }
+        for (const TWriteLock& held : WriteLocks)
+            if (held.Device == st.st_dev && held.File == st.st_ino) {
+                ::close(fd);
+                return;
+            }
+        int r;
+        do r = ::flock(fd, LOCK_EX | LOCK_NB);
+        while (r != 0 && errno == EINTR);
+        if (r != 0) {
+            const int err = errno;
+            ::close(fd);
+            if (err == EWOULDBLOCK) FailFmt(36, {name});
+            return;  // no locks on this file system (ENOLCK, EOPNOTSUPP, ENOSYS, EINVAL)
+        }
+        struct stat now {};
+        if (::stat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+            WriteLocks.push_back({static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), fd});
+            return;
+        }
+        ::close(fd);
+    }
+}
+
+void TZipBaseArchiver::ReleaseWriteLocks() {
+    for (const TWriteLock& held : WriteLocks) ::close(held.Handle);
+    WriteLocks.clear();
+}
+
 void TZipBaseArchiver::OpenVolumeFile(const std::u16string& name) {
     FreeArchiveStream();
+    // Each file a transaction writes is its own until the archive is closed; the lock comes
+    // before a creating open cuts the file.
+    if (OpensForWriting(OpenMode)) LockForWriting(name, OpenMode == fmCreate);
     try {
         SetArchiveStream(NewVolumeStream(name, OpenMode));
     } catch (const EStreamError&) {
