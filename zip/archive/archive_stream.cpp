@@ -1,13 +1,13 @@
 // The file behind an archive: one file, or the volumes of a spanned or split set, written through
 // one volume writer that moves on to the next volume when the current one is full.
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <vector>
 
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -192,8 +192,14 @@ void TZipBaseArchiver::LockForWriting(const std::u16string& name, bool create) {
     const std::string path = WideToFsName(name);
     // A name given to another file between the open and the lock is tried again.
     for (int tries = 0; tries < 8; ++tries) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
-        if (fd < 0) return;  // the open of the file itself tells why
+        struct stat named {};
+        if (::stat(path.c_str(), &named) == 0)
+            for (const TWriteLock& held : WriteLocks)
+                if (held.Device == named.st_dev && held.File == named.st_ino) return;
+        const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+        // A file not there (yet) has nothing to lock; one that cannot be opened cannot be written.
+        if (fd < 0 && errno == ENOENT && !create) return;
+        if (fd < 0) FailFmt(create ? 19 : 33, {name});
         struct stat st {};
         if (::fstat(fd, &st) != 0) {
             ::close(fd);
@@ -204,13 +210,18 @@ void TZipBaseArchiver::LockForWriting(const std::u16string& name, bool create) {
                 ::close(fd);
                 return;
             }
+        // A lock of the open file, not of the process: it holds against another archiver in this
+        // process too, and leaves alone the locks that callers take on their own files.
+        struct flock whole {};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;
         int r;
-        do r = ::flock(fd, LOCK_EX | LOCK_NB);
+        do r = ::fcntl(fd, F_OFD_SETLK, &whole);
         while (r != 0 && errno == EINTR);
         if (r != 0) {
             const int err = errno;
             ::close(fd);
-            if (err == EWOULDBLOCK) FailFmt(36, {name});
+            if (err == EAGAIN || err == EACCES) FailFmt(36, {name});
             return;  // no locks on this file system (ENOLCK, EOPNOTSUPP, ENOSYS, EINVAL)
         }
         struct stat now {};
@@ -222,9 +233,11 @@ void TZipBaseArchiver::LockForWriting(const std::u16string& name, bool create) {
     }
 }
 
-void TZipBaseArchiver::ReleaseWriteLocks() {
-    for (const TWriteLock& held : WriteLocks) ::close(held.Handle);
+bool TZipBaseArchiver::ReleaseWriteLocks() {
+    bool closed = true;
+    for (const TWriteLock& held : WriteLocks) closed = ::close(held.Handle) == 0 && closed;
     WriteLocks.clear();
+    return closed;
 }
 
 void TZipBaseArchiver::OpenVolumeFile(const std::u16string& name) {

@@ -331,7 +331,8 @@ void TZipBaseArchiver::CloseArchive() {
     }
     dirManager_.reset();
     FreeArchiveStream();
-    ReleaseWriteLocks();
+    // An error the system reports on the archive's file is a write failure, as on its stream.
+    if (!ReleaseWriteLocks()) Fail(46);
 }
 
 // --- transactions -------------------------------------------------------------------------------

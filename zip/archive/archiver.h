@@ -448,7 +448,8 @@ protected:
     // archiver holds it already; native 36 when another holds it. Where the file system has no
     // locks the file is written as before.
     void LockForWriting(const std::u16string& name, bool create);
-    void ReleaseWriteLocks();
+    // False when the system reported an error closing one of the archive's files.
+    bool ReleaseWriteLocks();
     struct TWriteLock {
         std::uint64_t Device = 0, File = 0;
         int Handle = -1;
