@@ -1,15 +1,19 @@
-// Kills a single-file replace, append, rename and delete at each file call it makes in the
-// archive's folder (through the preloaded fault library), then tries the same transaction again
-// with recovery on, as the caller would. The retry either refuses, or it succeeds and leaves an
-// archive that 7z and unzip accept: never a success over a broken archive.
+// Kills a single-file replace, append, rename and delete, and a split set's replace and append, at
+// each file call they make in the archive's folder (through the preloaded fault library). The next
+// open for writing finds the archive byte for byte as it was before the killed transaction, or
+// whole as after it, or refuses; then the same transaction is tried again with recovery on, as the
+// caller would: it refuses, or it succeeds with every item there and an archive that 7z, unzip and
+// Python accept. Never a success over a broken archive or one that lost an item.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -68,10 +72,21 @@ protected:
         folder_ = scratch_ + "work/";
         fs::create_directories(scratch_);
         // The archive every case starts from: a deflated text, a stored block of noise and
-        // another text, so that each transaction has items before and after what it changes.
+        // another text, so that each transaction has items before and after what it changes. A
+        // set's noise spans its volumes.
         Lay();
-        ziptest::MakeZip(folder_ + "t.zip", folder_ + "src", {}, u"?.kml");
-        {
+        const std::string op = GetParam();
+        if (zipsweep::OnSet(op)) {
+            zip::TZipArchiver a;
+            zipsweep::Setup(a, op, folder_);
+            a.OpenArchive(zip::fmCreate);
+            a.BaseDir = zip::UTF8DecodeWide(folder_ + "src");
+            a.BeginUpdate();
+            for (const char16_t* name : {u"a.kml", u"b.bin", u"c.kml"}) a.AddFiles(name, 0x28BF, u"");
+            a.EndUpdate();
+            a.CloseArchive();
+        } else {
+            ziptest::MakeZip(folder_ + "t.zip", folder_ + "src", {}, u"?.kml");
             zip::TZipArchiver a;
             a.FileName = zip::UTF8DecodeWide(folder_ + "t.zip");
             a.OpenArchive(zip::fmOpenReadWrite | zip::fmShareDenyWrite);
@@ -80,7 +95,18 @@ protected:
             a.AddFiles(u"b.bin", 0x28BF, u"");
             a.CloseArchive();
         }
-        original_ = ziptest::Bytes(folder_ + "t.zip");
+        original_ = Files();
+        ASSERT_GE(original_.size(), zipsweep::OnSet(op) ? 3u : 1u);
+    }
+
+    // The archive's files: t.zip, and a set's numbered volumes before it, with their bytes.
+    std::map<std::string, std::string> Files() {
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::directory_iterator(folder_)) {
+            const std::string name = e.path().filename().string();
+            if (name == "t.zip" || name.rfind("t.Z", 0) == 0) files[name] = ziptest::Bytes(e.path());
+        }
+        return files;
     }
 
     // A fresh folder: the sources (a.kml changed since it was packed) and the original archive.
@@ -92,43 +118,79 @@ protected:
             std::ofstream(folder_ + "src/" + name, std::ios::binary) << bytes;
         };
         put("a.kml", ziptest::Kml(original_.empty() ? 300 : 500));
-        put("b.bin", ziptest::Random(30000, 7));
+        put("b.bin", ziptest::Random(zipsweep::OnSet(GetParam()) ? 150000 : 30000, 7));
         put("c.kml", ziptest::Kml(120));
         put("d.bin", ziptest::Random(12000, 8));
-        if (!original_.empty()) std::ofstream(folder_ + "t.zip", std::ios::binary) << original_;
+        // What the archive holds of a.kml, outside the sources that the adds search.
+        fs::create_directories(folder_ + "keep");
+        std::ofstream(folder_ + "keep/a.kml", std::ios::binary) << ziptest::Kml(300);
+        for (const auto& [name, bytes] : original_) std::ofstream(folder_ + name, std::ios::binary) << bytes;
     }
 
-    // Whether 7z and unzip both accept the archive, and Python finds the transaction done in it;
-    // the same bytes are judged once.
+    // Whether 7z and unzip both accept the archive (a set joined into one file first), and Python
+    // finds the transaction done in it with every other item there, byte for byte; the same bytes
+    // are judged once.
     bool Accepted(std::string* why) {
-        const std::string bytes = ziptest::Bytes(folder_ + "t.zip");
+        const std::string op = GetParam();
+        std::string zip = folder_ + "t.zip";
+        std::string bytes;
+        if (zipsweep::OnSet(op)) {
+            std::vector<fs::path> volumes;
+            for (int n = 1; fs::exists(Volume(n)); ++n) volumes.push_back(Volume(n));
+            volumes.push_back(zip);
+            for (const auto& v : volumes) bytes += ziptest::Bytes(v) + "|";
+            zip = scratch_ + "joined.zip";
+            fs::remove(zip);
+            if (!ziptest::JoinVolumes(volumes, zip)) return *why = "the set cannot be joined", false;
+        } else {
+            bytes = ziptest::Bytes(zip);
+        }
         auto found = judged_.find(bytes);
         if (found != judged_.end()) return found->second.empty() || (*why = found->second, false);
         std::string a, b;
-        const bool seven = ziptest::SevenZipTest(folder_ + "t.zip", &a);
-        const bool unzip = ziptest::UnzipTest(folder_ + "t.zip", &b);
+        const bool seven = ziptest::SevenZipTest(zip, &a);
+        const bool unzip = ziptest::UnzipTest(zip, &b);
         std::string verdict;
         if (!seven) verdict += "7z: " + a.substr(0, 600);
         if (!unzip) verdict += " unzip: " + b.substr(0, 600);
-        // The item changed holds its new bytes; a renamed or deleted one is gone under its old
-        // name. (An item the kill took away with the old tail is not the retry's to bring back.)
-        const std::string op = GetParam();
-        const std::string src = folder_ + "src/", zip = folder_ + "t.zip";
-        const std::string listing = "\n" + ziptest::PythonCheck(zip);
-        std::vector<std::string> pairs;
-        if (op == "replace") pairs = {"a.kml=" + src + "a.kml"};
-        if (op == "append") pairs = {"d.bin=" + src + "d.bin"};
-        if (op == "rename" && listing.find("\nroute/b2.bin|") != std::string::npos)
-            pairs = {"route/b2.bin=" + src + "b.bin"};
-        if (listing == "\n" || ziptest::PythonCheck(zip, pairs).empty() ||
-            (op != "replace" && op != "append" && listing.find("\nb.bin|") != std::string::npos))
-            verdict += " not done:" + listing;
+        const std::string src = folder_ + "src/";
+        std::vector<std::string> pairs = {"c.kml=" + src + "c.kml"};
+        std::vector<std::string> names = {"a.kml", "c.kml"};
+        const std::string base = op.substr(zipsweep::OnSet(op) ? 4 : 0);
+        pairs.push_back(base == "replace" ? "a.kml=" + src + "a.kml" : "a.kml=" + folder_ + "keep/a.kml");
+        if (base == "replace" || base == "append") {
+            pairs.push_back("b.bin=" + src + "b.bin");
+            names.push_back("b.bin");
+        }
+        if (base == "append") {
+            pairs.push_back("d.bin=" + src + "d.bin");
+            names.push_back("d.bin");
+        }
+        if (base == "rename") {
+            pairs.push_back("route/b2.bin=" + src + "b.bin");
+            names.push_back("route/b2.bin");
+        }
+        const std::string listing = ziptest::PythonCheck(zip, pairs);
+        std::vector<std::string> listed;
+        std::istringstream in(listing);
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty()) listed.push_back(line.substr(0, line.find('|')));
+        std::sort(listed.begin(), listed.end());
+        std::sort(names.begin(), names.end());
+        if (listed != names) verdict += " not done, or an item lost:\n" + ziptest::PythonCheck(zip);
         judged_[bytes] = verdict;
         *why = verdict;
         return verdict.empty();
     }
 
-    std::string scratch_, folder_, original_;
+    std::string Volume(int n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "t.Z%02d", n);
+        return folder_ + name;
+    }
+
+    std::string scratch_, folder_;
+    std::map<std::string, std::string> original_;
     std::map<std::string, std::string> judged_;
 };
 
@@ -149,13 +211,32 @@ TEST_P(KillSweep, EveryKillPointEndsAcceptedOrRefused) {
         if (kind != "read") points.emplace_back(kind, n);
     }
     ASSERT_GE(points.size(), 5u);
-    int refused = 0, killed = 0;
+    int refused = 0, killed = 0, before = 0;
     for (const auto& [kind, n] : points) {
         SCOPED_TRACE(op + " killed at " + kind + " " + n);
         Lay();
         const Killed k = RunDriver(op, folder_, scratch_, {"FAULT_KIND=" + kind, "FAULT_AT=" + n, "FAULT_KILL=1"});
         EXPECT_TRUE(k.killed) << ziptest::Bytes(scratch_ + "out.txt");
         killed += k.killed;
+        // The next open for writing: the archive as before the killed transaction, or as after it.
+        bool opened = false;
+        try {
+            zip::TZipArchiver a;
+            zipsweep::Setup(a, op, folder_);
+            a.OpenArchive(zip::fmOpenReadWrite | zip::fmShareDenyWrite);
+            a.CloseArchive();
+            opened = true;
+        } catch (const std::exception& e) {
+            EXPECT_FALSE(std::string(e.what()).empty());
+        }
+        if (opened) {
+            std::map<std::string, std::string> now = Files();
+            // A set's volumes beyond its old last one, made by the killed commit, are not the set's.
+            for (auto it = now.begin(); it != now.end();)
+                it = original_.count(it->first) == 0 && it->first != "t.zip" ? now.erase(it) : std::next(it);
+            if (now == original_) ++before;
+            else EXPECT_TRUE(Accepted(&why)) << "neither as before nor as after: " << why;
+        }
         std::string message;
         bool failed = true;
         try {
@@ -173,9 +254,11 @@ TEST_P(KillSweep, EveryKillPointEndsAcceptedOrRefused) {
     }
     RecordProperty("kill_points", static_cast<int>(points.size()));
     RecordProperty("refused", refused);
-    std::printf("%s: %zu kill points, %d killed, %d retries refused\n", op.c_str(), points.size(), killed, refused);
+    std::printf("%s: %zu kill points, %d killed, %d found as before, %d retries refused\n", op.c_str(), points.size(),
+                killed, before, refused);
 }
 
 INSTANTIATE_TEST_SUITE_P(SingleFile, KillSweep, testing::Values("replace", "append", "rename", "delete"));
+INSTANTIATE_TEST_SUITE_P(SplitSet, KillSweep, testing::Values("set-replace", "set-append"));
 
 }  // namespace

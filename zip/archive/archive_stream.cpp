@@ -1,6 +1,7 @@
 // The file behind an archive: one file, or the volumes of a spanned or split set, written through
 // one volume writer that moves on to the next volume when the current one is full.
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <vector>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include "archive/archiver.h"
+#include "archive/rollback_record.h"
 #include "text/wide_files.h"
 #include "text/wide_text.h"
 
@@ -35,7 +37,8 @@ const char* KindWord(TZipScratchKind kind) {
     switch (kind) {
     case TZipScratchKind::OldData: return "old";
     case TZipScratchKind::ParkedVolume: return "parked";
-    case TZipScratchKind::NewItem: break;
+    case TZipScratchKind::NewItem:
+    case TZipScratchKind::Record: break;
     }
     return "new";
 }
@@ -60,6 +63,15 @@ int CreateScratch(const std::string& folder, const std::string& of, TZipScratchK
 }  // namespace
 
 std::u16string TZipScratchFiles::Make(const std::u16string& folder, const std::u16string& of, TZipScratchKind kind) {
+    if (kind == TZipScratchKind::Record) {
+        // One name per archive: a record already there is another writer's, never replaced.
+        const std::u16string record = RollbackRecordName(folder + of);
+        const int fd = ::open(WideToFsName(record).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) return {};
+        ::close(fd);
+        made_.push_back(record);
+        return record;
+    }
     std::string name;
     const int fd = CreateScratch(WideToFsName(folder), WideToFsName(of), kind, name);
     if (fd < 0) return {};
@@ -103,7 +115,8 @@ bool IsSFXFile(const std::u16string& name) {
 std::int64_t TZipBaseArchiver::FreeSpace(const std::u16string& name) { return ZipFreeSpace(name); }
 
 std::u16string TZipBaseArchiver::MakeScratchFile(const std::u16string& folder, TZipScratchKind kind) {
-    return Scratch.Make(folder, WideExtractFileName(FileName), kind);
+    // Named after the archive itself, not a link to it.
+    return Scratch.Make(folder, WideExtractFileName(RealFileName(FileName)), kind);
 }
 
 std::u16string TZipBaseArchiver::MakeTempFileName(TZipScratchKind kind) {
@@ -175,8 +188,63 @@ std::unique_ptr<TUniFileStream> TZipBaseArchiver::NewVolumeStream(const std::u16
     return std::make_unique<TUniFileStream>(name, mode);
 }
 
+void TZipBaseArchiver::LockForWriting(const std::u16string& name, bool create) {
+    const std::string path = WideToFsName(name);
+    // A name given to another file between the open and the lock is tried again.
+    for (int tries = 0; tries < 8; ++tries) {
+        struct stat named {};
+        if (::stat(path.c_str(), &named) == 0)
+            for (const TWriteLock& held : WriteLocks)
+                if (held.Device == named.st_dev && held.File == named.st_ino) return;
+        const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+        // A file not there (yet) has nothing to lock; one that cannot be opened cannot be written.
+        if (fd < 0 && errno == ENOENT && !create) return;
+        if (fd < 0) FailFmt(create ? 19 : 33, {name});
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            ::close(fd);
+            return;
+        }
+        for (const TWriteLock& held : WriteLocks)
+            if (held.Device == st.st_dev && held.File == st.st_ino) {
+                ::close(fd);
+                return;
+            }
+        // A lock of the open file, not of the process: it holds against another archiver in this
+        // process too, and leaves alone the locks that callers take on their own files.
+        struct flock whole {};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;
+        int r;
+        do r = ::fcntl(fd, F_OFD_SETLK, &whole);
+        while (r != 0 && errno == EINTR);
+        if (r != 0) {
+            const int err = errno;
+            ::close(fd);
+            if (err == EAGAIN || err == EACCES) FailFmt(36, {name});
+            return;  // no locks on this file system (ENOLCK, EOPNOTSUPP, ENOSYS, EINVAL)
+        }
+        struct stat now {};
+        if (::stat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+            WriteLocks.push_back({static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), fd});
+            return;
+        }
+        ::close(fd);
+    }
+}
+
+bool TZipBaseArchiver::ReleaseWriteLocks() {
+    bool closed = true;
+    for (const TWriteLock& held : WriteLocks) closed = ::close(held.Handle) == 0 && closed;
+    WriteLocks.clear();
+    return closed;
+}
+
 void TZipBaseArchiver::OpenVolumeFile(const std::u16string& name) {
     FreeArchiveStream();
+    // Each file a transaction writes is its own until the archive is closed; the lock comes
+    // before a creating open cuts the file.
+    if (OpensForWriting(OpenMode)) LockForWriting(name, OpenMode == fmCreate);
     try {
         SetArchiveStream(NewVolumeStream(name, OpenMode));
     } catch (const EStreamError&) {

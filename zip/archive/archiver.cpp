@@ -6,6 +6,7 @@
 #include <sys/statvfs.h>
 
 #include "archive/file_selection.h"
+#include "archive/rollback_record.h"
 #include "text/code_pages.h"
 #include "text/mask_match.h"
 #include "text/wide_files.h"
@@ -235,7 +236,9 @@ void TZipBaseArchiver::OpenArchive(std::uint16_t mode) {
     TransactionDone = false;
     if (!inMemory_ && WideExtractFileName(FileName).empty()) Fail(10);
     if (mode < fmCreate) {
-        if (!WideFileExists(FileName) && spanningMode_ != smSpanning && !IsRemovableDrive(WideToFsName(FileName)))
+        // A set's last volume that a killed commit renamed away comes back from its record below.
+        if (!WideFileExists(FileName) && spanningMode_ != smSpanning && !IsRemovableDrive(WideToFsName(FileName)) &&
+            !(OpensForWriting(mode) && WideFileExists(RollbackRecordName(RealFileName(FileName)))))
             FailFmt(12, {FileName});
         if (inMemory_) FailFmt(28, {FileName});
     }
@@ -245,6 +248,23 @@ void TZipBaseArchiver::OpenArchive(std::uint16_t mode) {
     SetVolumeIds.clear();
     ExternalStream = false;
     OpenMode = mode;
+    if (OpensForWriting(mode)) {
+        const std::u16string real = RealFileName(FileName);
+        // A new set's last volume gets the set's name only when it is written.
+        if (mode != fmCreate || spanningMode_ == smNone) LockForWriting(FileName, mode == fmCreate);
+        if (mode == fmCreate) {
+            // The old archive goes: so does the record of its killed commit.
+            WideFileDelete(RollbackRecordName(real));
+        } else {
+            // What a killed commit left is put back before anything is read.
+            bool busy = false;
+            if (PutBackRollbackRecord(real, busy) == TRollbackOutcome::Failed) {
+                ReleaseWriteLocks();
+                if (busy) FailFmt(36, {FileName});
+                FailFmt(33, {RollbackRecordName(real)});
+            }
+        }
+    }
     if (mode == fmCreate || inMemory_) {
         CurrentVolumeName.clear();
         try {
@@ -255,12 +275,18 @@ void TZipBaseArchiver::OpenArchive(std::uint16_t mode) {
             dirManager_.reset();
             FreeArchiveStream();
             if (!inMemory_ && !made.empty()) WideFileDelete(made);
+            ReleaseWriteLocks();
             throw;
         }
         active_ = true;
         if (AfterOpen) AfterOpen(this);
     } else {
-        OpenExistingArchive();
+        try {
+            OpenExistingArchive();
+        } catch (...) {
+            ReleaseWriteLocks();
+            throw;
+        }
         active_ = true;
         if (AfterOpen) AfterOpen(this);
     }
@@ -298,12 +324,15 @@ void TZipBaseArchiver::CloseArchive() {
             active_ = false;
             dirManager_.reset();
             FreeArchiveStream();
+            ReleaseWriteLocks();
             throw;
         }
         active_ = false;
     }
     dirManager_.reset();
     FreeArchiveStream();
+    // An error the system reports on the archive's file is a write failure, as on its stream.
+    if (!ReleaseWriteLocks()) Fail(46);
 }
 
 // --- transactions -------------------------------------------------------------------------------

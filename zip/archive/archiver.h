@@ -134,8 +134,9 @@ struct TZipArchiveItem {
 
 // What a scratch file holds: old bytes of the archive that a commit writes over (the saved tail,
 // or the directory an append overwrites), a new item on its way to a set's volumes, or one of a
-// set's old volumes parked aside.
-enum class TZipScratchKind { OldData, NewItem, ParkedVolume };
+// set's old volumes parked aside; or the rollback record of a commit, which holds old data under
+// the one name the next open looks for ("FCrecord.", the archive's name, ".old.tmp").
+enum class TZipScratchKind { OldData, NewItem, ParkedVolume, Record };
 
 // The scratch files of an archiver. Each is named "FC", six characters, a dot, the name of the
 // archive or volume it concerns, a word for its kind ("old", "new", "parked") and ".tmp", so that
@@ -158,6 +159,8 @@ public:
     bool Delete(const std::u16string& name);
     // Lets a scratch file go without deleting it (a parked volume that took its name back).
     void Release(const std::u16string& name);
+    // Takes name as one made here (deleted by Delete, let go by Release).
+    void Adopt(const std::u16string& name) { made_.push_back(name); }
     // Lets every scratch file go.
     void ReleaseAll() { made_.clear(); }
     // The scratch files made here and neither deleted nor let go.
@@ -438,6 +441,22 @@ protected:
     std::vector<std::int64_t> TailVolumeBase;
     // Where the local header of an old item lies in the saved tail, -1 when outside it.
     std::int64_t TailPosition(const TDirItem& old, std::int64_t tailStart) const;
+
+    // One writer at a time: a write transaction holds an exclusive lock on each file it may change
+    // (the archive, a set's volumes it writes) from the open to the close; readers take none.
+    // LockForWriting takes the lock of name (creating the file when create is set) unless this
+    // archiver holds it already; native 36 when another holds it. Where the file system has no
+    // locks the file is written as before.
+    void LockForWriting(const std::u16string& name, bool create);
+    // False when the system reported an error closing one of the archive's files.
+    bool ReleaseWriteLocks();
+    struct TWriteLock {
+        std::uint64_t Device = 0, File = 0;
+        int Handle = -1;
+    };
+    std::vector<TWriteLock> WriteLocks;
+    // Whether the open mode lets transactions change the file.
+    bool OpensForWriting(std::uint16_t mode) const { return !inMemory_ && (mode == fmCreate || (mode & 3) != 0); }
 
     void ReopenArchive();
     // The stream holds no archive yet (nothing, or a new archive's stub alone).

@@ -9,8 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include <sys/file.h>
+
 #include "archive/archiver.h"
 #include "archive/le_fields.h"
+#include "archive/rollback_record.h"
 #include "text/wide_files.h"
 #include "text/wide_text.h"
 
@@ -24,17 +27,44 @@ void KeepAside(TZipScratchFiles& scratch, const std::u16string& name) {
     WideRenameFile(name, name + u".kept");
 }
 
+// The first size bytes of a stream: the old data of a rollback record without its list and footer.
+class TStreamFront : public TStream {
+public:
+    TStreamFront(TStream& stream, std::int64_t size) : stream_(stream), size_(size) {}
+    std::int64_t Read(void* buffer, std::int64_t count) override {
+        count = std::clamp<std::int64_t>(size_ - stream_.Position(), 0, count);
+        return count > 0 ? stream_.Read(buffer, count) : 0;
+    }
+    std::int64_t Write(const void*, std::int64_t) override { return 0; }
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+        if (origin == TSeekOrigin::soEnd) return stream_.Seek(size_ + offset, TSeekOrigin::soBeginning);
+        return stream_.Seek(offset, origin);
+    }
+    void SetSize(std::int64_t) override {}
+    std::int64_t Size() override { return size_; }
+
+private:
+    TStream& stream_;
+    std::int64_t size_;
+};
+
 // The saved tail of the old archive: deleted with the object unless kept (a failed restore
-// leaves the old items there rather than nowhere).
+// leaves the old items there rather than nowhere: a rollback record where the next open finds it,
+// any other copy under a name no later commit takes).
 struct TailFile {
     TZipScratchFiles& scratch;
     std::u16string name;
     std::unique_ptr<TUniFileStream> stream;
     bool keep = false;
+    bool record = false;
+    std::unique_ptr<TStreamFront> front;  // the old bytes of a sealed record
+    TStream* Data() { return front ? static_cast<TStream*>(front.get()) : stream.get(); }
     ~TailFile() {
+        front.reset();
         stream.reset();
         if (name.empty()) return;
-        if (keep) KeepAside(scratch, name);
+        if (keep && record) scratch.Release(name);
+        else if (keep) KeepAside(scratch, name);
         else scratch.Delete(name);
     }
 };
@@ -47,15 +77,18 @@ int DirectoryDisk(const TZipDirManager& dm) {
 }
 
 // Copies count bytes from from's position to to's; false when to takes fewer (its disk is full).
-// A failed read raises.
-bool CopyOut(TStream& from, TStream& to, std::int64_t count) {
+// A failed read raises. crc, when given, gets the CRC-32 of the bytes.
+bool CopyOut(TStream& from, TStream& to, std::int64_t count, std::uint32_t* crc = nullptr) {
     std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::clamp<std::int64_t>(count, 1, 1 << 16)));
+    std::uint32_t c = 0xFFFFFFFFu;
     while (count > 0) {
         const std::int64_t n = std::min<std::int64_t>(count, static_cast<std::int64_t>(buf.size()));
         from.ReadBuffer(buf.data(), n);
         if (to.Write(buf.data(), n) != n) return false;
+        if (crc) c = UpdateCrc32(c, buf.data(), n);
         count -= n;
     }
+    if (crc) *crc = ~c;
     return true;
 }
 
@@ -129,7 +162,7 @@ void TZipBaseArchiver::CommitChanges() {
     const TEndRecord oldEnd = dm.EndRecord;
     const auto oldZip64End = dm.Zip64EndRecord;
     const auto oldLocator = dm.Zip64Locator;
-    TailFile tail{Scratch, {}, {}};
+    TailFile tail{Scratch, {}, {}, false, false, {}};
     std::int64_t tailStart = 0, writePos = 0;
     bool cut = false;
     // A set read from disk is written again from the volume of its first changed item (of its
@@ -144,19 +177,35 @@ void TZipBaseArchiver::CommitChanges() {
     VolumeJournal.Active = spanningMode_ != smNone;
 
     // The old bytes the commit is about to write over go into tail first (fill copies them,
-    // false when the scratch file's disk is full): beside the file they come from, so that they
-    // outlive a killed commit wherever that file does (the temporary folder is often a memory file
-    // system), or in the temporary folder when that folder takes none of them. A set spanned over
-    // removable disks keeps them in the temporary folder: its disks change during the commit.
-    auto saveOld = [&](const std::u16string& beside, const std::function<bool(TStream&)>& fill) {
+    // false when the scratch file's disk is full). Of an archive on disk they become its rollback
+    // record, beside the archive itself (a link's target), where the next open for writing finds
+    // and puts them back should this commit be killed; stretches says where they belong. In the
+    // temporary folder when the archive's folder takes no file: a copy only this commit can use.
+    // A set spanned over removable disks keeps them there too: its disks change during the commit.
+    auto saveOld = [&](const std::u16string& beside, const std::function<bool(TStream&)>& fill,
+                       const std::function<std::vector<TRollbackStretch>()>& stretches) {
         if (!beside.empty() && spanningMode_ != smSpanning) {
-            tail.name = MakeScratchFile(WideExtractFilePath(beside), TZipScratchKind::OldData);
+            const std::u16string real = RealFileName(FileName);
+            tail.name = MakeScratchFile(WideExtractFilePath(real), TZipScratchKind::Record);
+            // Another writer's record: a commit of another process is running.
+            if (tail.name.empty() && WideFileExists(RollbackRecordName(real))) FailFmt(36, {FileName});
             if (!tail.name.empty()) {
-                tail.stream = std::make_unique<TUniFileStream>(tail.name, fmCreate);
-                if (fill(*tail.stream)) return;
+                tail.record = true;
+                tail.stream = std::make_unique<TUniFileStream>(tail.name, fmOpenReadWrite | fmShareDenyWrite);
+                // Held while this commit runs: no other open puts it back meanwhile.
+                ::flock(tail.stream->Handle(), LOCK_EX | LOCK_NB);
+                if (fill(*tail.stream)) {
+                    const std::int64_t size = tail.stream->Size();
+                    SealRollbackRecord(*tail.stream, stretches(), [&] {
+                        if (Options.FlushBuffers) FlushArchiveFile(tail.stream.get());
+                    });
+                    tail.front = std::make_unique<TStreamFront>(*tail.stream, size);
+                    return;
+                }
                 tail.stream.reset();
                 Scratch.Delete(tail.name);
                 tail.name.clear();
+                tail.record = false;
             }
         }
         tail.name = MakeTempFileName(TZipScratchKind::OldData);
@@ -165,6 +214,17 @@ void TZipBaseArchiver::CommitChanges() {
     };
     // Only the old directory and end records of an append are saved: no item is copied from them.
     bool oldDirectoryOnly = false;
+    // The one stretch of a single file's record: from position to the end.
+    std::uint32_t tailCrc = 0;
+    auto OneStretch = [&](const std::u16string& name, std::int64_t position) {
+        TRollbackStretch one;
+        one.Name = RealFileName(name);
+        one.Position = position;
+        one.OldLength = s->Size();
+        one.DataCrc = tailCrc;
+        one.FrontCrc = FrontCrc(*s, position, one.FrontLength);
+        return std::vector<TRollbackStretch>{one};
+    };
 
     auto rollback = [&] {
         items.Assign(backup);
@@ -210,10 +270,11 @@ void TZipBaseArchiver::CommitChanges() {
             tail.keep = true;  // until the old tail is back in place
             s->Seek(tailStart, TSeekOrigin::soBeginning);
             s->SetSize(tailStart);
-            tail.stream->SetPosition(0);
+            TStream& old = *tail.Data();
+            old.SetPosition(0);
             // Of a set, the start volume's part; the later volumes are back already.
-            const std::int64_t n = existingSet ? startTail : tail.stream->Size();
-            if (n > 0) s->CopyFrom(*tail.stream, n);
+            const std::int64_t n = existingSet ? startTail : old.Size();
+            if (n > 0) s->CopyFrom(old, n);
             tail.keep = false;
         }
     };
@@ -247,30 +308,66 @@ void TZipBaseArchiver::CommitChanges() {
             startTail = s->Size() - tailStart;
             TailFirstVolume = startVolume;
             std::vector<std::u16string> later;
-            saveOld(startName, [&](TStream& t) {
-                TailVolumeBase.assign(1, -tailStart);
-                later.clear();
-                s->Seek(tailStart, TSeekOrigin::soBeginning);
-                if (!CopyOut(*s, t, startTail)) return false;
-                for (int n = startVolume + 1; n <= last; ++n) {
-                    TZipVolumeNumberInfo info = VolumeNumberInfo;
-                    info.lastVolumeNumber = last;
-                    info.SetNumber(n);
-                    const std::u16string name = AskForVolume(info);
-                    std::unique_ptr<TUniFileStream> v;
-                    try {
-                        v = std::make_unique<TUniFileStream>(name, fmOpenRead | fmShareDenyNone);
-                    } catch (const EStreamError&) {
-                        FailFmt(33, {name});
+            std::vector<std::uint32_t> crcs;
+            std::uint32_t frontLength = 0;
+            const std::uint32_t frontCrc = FrontCrc(*s, tailStart, frontLength);
+            // The set's last volume, once full, takes its numbered name.
+            std::u16string startAlt;
+            if (startVolume == last) {
+                ExtendingSet = true;
+                startAlt = VolumeFileName(startVolume, false);
+                ExtendingSet = false;
+                if (startAlt == startName) startAlt.clear();
+            }
+            saveOld(
+                startName,
+                [&](TStream& t) {
+                    TailVolumeBase.assign(1, -tailStart);
+                    later.clear();
+                    crcs.assign(1, 0);
+                    s->Seek(tailStart, TSeekOrigin::soBeginning);
+                    if (!CopyOut(*s, t, startTail, &crcs[0])) return false;
+                    for (int n = startVolume + 1; n <= last; ++n) {
+                        TZipVolumeNumberInfo info = VolumeNumberInfo;
+                        info.lastVolumeNumber = last;
+                        info.SetNumber(n);
+                        const std::u16string name = AskForVolume(info);
+                        std::unique_ptr<TUniFileStream> v;
+                        try {
+                            v = std::make_unique<TUniFileStream>(name, fmOpenRead | fmShareDenyNone);
+                        } catch (const EStreamError&) {
+                            FailFmt(33, {name});
+                        }
+                        TailVolumeBase.push_back(t.Size());
+                        crcs.push_back(0);
+                        if (!CopyOut(*v, t, v->Size(), &crcs.back())) return false;
+                        later.push_back(name);
                     }
-                    TailVolumeBase.push_back(t.Size());
-                    if (!CopyOut(*v, t, v->Size())) return false;
-                    later.push_back(name);
-                }
-                return true;
-            });
+                    return true;
+                },
+                [&] {
+                    std::vector<TRollbackStretch> list(1);
+                    list[0].Name = RealFileName(startName);
+                    list[0].AltName = startAlt.empty() ? std::u16string() : RealFileName(startAlt);
+                    list[0].Position = tailStart;
+                    list[0].OldLength = tailStart + startTail;
+                    list[0].DataCrc = crcs[0];
+                    list[0].FrontCrc = frontCrc;
+                    list[0].FrontLength = frontLength;
+                    for (std::size_t k = 0; k < later.size(); ++k) {
+                        TRollbackStretch v;
+                        v.Name = RealFileName(later[k]);
+                        v.DataOffset = TailVolumeBase[k + 1];
+                        const std::int64_t end =
+                            k + 2 < TailVolumeBase.size() ? TailVolumeBase[k + 2] : tail.stream->Size();
+                        v.OldLength = end - v.DataOffset;
+                        v.DataCrc = crcs[k + 1];
+                        list.push_back(v);
+                    }
+                    return list;
+                });
             // The only copy of the start volume's old bytes once it is cut back.
-            if (Options.FlushBuffers) FlushArchiveFile(tail.stream.get());
+            if (Options.FlushBuffers && !tail.record) FlushArchiveFile(tail.stream.get());
             // The later volumes make way for the new ones; they come back if the commit fails.
             for (const std::u16string& name : later) {
                 const std::u16string aside = Scratch.Park(name);
@@ -282,13 +379,17 @@ void TZipBaseArchiver::CommitChanges() {
             tailStart = EffectiveLocalOffset(backup.GetItem(first));
             if (tailStart < 0 || tailStart > s->Size()) Fail(35);
             auto* file = dynamic_cast<TUniFileStream*>(s);
-            saveOld(file ? file->FileName() : std::u16string(), [&](TStream& t) {
-                s->Seek(tailStart, TSeekOrigin::soBeginning);
-                return CopyOut(*s, t, s->Size() - tailStart);
-            });
+            saveOld(
+                file ? file->FileName() : std::u16string(),
+                [&](TStream& t) {
+                    s->Seek(tailStart, TSeekOrigin::soBeginning);
+                    return CopyOut(*s, t, s->Size() - tailStart, &tailCrc);
+                },
+                [&] { return OneStretch(file->FileName(), tailStart); });
             // As a set's: the only copy of the items behind the cut reaches the disk before the cut.
             // Only an archive on disk needs that; one in memory dies with the process, tail and all.
-            if (Options.FlushBuffers && dynamic_cast<THandleStream*>(s)) FlushArchiveFile(tail.stream.get());
+            if (Options.FlushBuffers && !tail.record && dynamic_cast<THandleStream*>(s))
+                FlushArchiveFile(tail.stream.get());
             writePos = tailStart;
         } else if (backup.GetCount() == 0) {
             writePos = dm.ArchiveStart;
@@ -304,11 +405,14 @@ void TZipBaseArchiver::CommitChanges() {
             if (auto* file = dynamic_cast<TUniFileStream*>(s)) {
                 tailStart = writePos;
                 oldDirectoryOnly = true;
-                saveOld(file->FileName(), [&](TStream& t) {
-                    s->Seek(writePos, TSeekOrigin::soBeginning);
-                    return CopyOut(*s, t, s->Size() - writePos);
-                });
-                if (Options.FlushBuffers) FlushArchiveFile(tail.stream.get());
+                saveOld(
+                    file->FileName(),
+                    [&](TStream& t) {
+                        s->Seek(writePos, TSeekOrigin::soBeginning);
+                        return CopyOut(*s, t, s->Size() - writePos, &tailCrc);
+                    },
+                    [&] { return OneStretch(file->FileName(), writePos); });
+                if (Options.FlushBuffers && !tail.record) FlushArchiveFile(tail.stream.get());
             }
         }
         cut = true;
@@ -328,7 +432,7 @@ void TZipBaseArchiver::CommitChanges() {
                 const TDirItem& it = items.GetItem(i);
                 if (!it.Pending || it.ItemOperation == poRename || it.ItemOperation == poChangeComment ||
                     it.ItemOperation == poChangeAttr) {
-                    AddFileItem(i, tailStart, oldDirectoryOnly ? nullptr : tail.stream.get());
+                    AddFileItem(i, tailStart, oldDirectoryOnly ? nullptr : tail.Data());
                     written = true;
                 } else {
                     written = ProcessItem(i);
@@ -340,7 +444,7 @@ void TZipBaseArchiver::CommitChanges() {
                 if (backup.FindItem(items.GetItem(i).Name, old)) {
                     // It was in the archive before: its old version stays.
                     items.SetItem(i, backup.GetItem(old));
-                    AddFileItem(i, tailStart, oldDirectoryOnly ? nullptr : tail.stream.get());
+                    AddFileItem(i, tailStart, oldDirectoryOnly ? nullptr : tail.Data());
                     ++i;
                 } else {
                     items.Delete(i);
@@ -392,7 +496,10 @@ void TZipBaseArchiver::CommitChanges() {
         return;
     }
     VolumeJournal.Active = false;
+    // The new archive is on the disk: a record found from here on is one to remove, not to put back.
+    if (tail.record && tail.stream) MarkRollbackRecordDone(*tail.stream);
     if (tail.stream) {
+        tail.front.reset();
         tail.stream.reset();
         tail.name.clear();  // deleted below with the other scratch files
     }

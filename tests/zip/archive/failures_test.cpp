@@ -362,8 +362,9 @@ TEST(FileFaults, AScratchFileLeftBehindIsNamedAndStays) {
         if (e.path().parent_path() != dir.path() / "src") left.insert(fs::relative(e.path(), dir.path()).string());
     std::set<std::string> want{
         "src", "tmp", "t.Z01", "t.Z02", "t.zip", "tmp/FCheld00.tmp", "tmp/FCold000", "tmp/FCdir000.tmp"};
+    // The rollback record of the commit that finished is known for one by the next open, and goes.
     for (const std::string& l : leftovers)
-        if (l.find('*') == std::string::npos) want.insert(l);
+        if (l.find('*') == std::string::npos && l.rfind("FCrecord.", 0) != 0) want.insert(l);
     EXPECT_EQ(left, want);
 }
 
@@ -499,7 +500,11 @@ TEST(FileFaults, AKilledCommitsOldDataOutlivesLaterTransactions) {
     EXPECT_EQ(Holding(dir, "FC??????.t.Z02.parked.tmp", oldSet[1]).size(), 1u);
     EXPECT_EQ(Holding(dir, "FC??????.t.zip.parked.tmp", oldSet[2]).size(), 1u);
     EXPECT_EQ(Holding(dir, "FC??????.t.zip.old.tmp", oldSet[2]).size(), 1u);  // and in the tail
-    EXPECT_EQ(Holding(dir, "FC??????.one.zip.old.tmp", oldOne).size(), 1u);
+    // The killed add on one file: its retry's open put the old bytes back from the record, which
+    // then went; every old item is there beside the new one.
+    EXPECT_TRUE(Holding(dir, "FC??????.one.zip.old.tmp", "").empty());
+    EXPECT_FALSE(
+        ziptest::PythonCheck(one, ziptest::SourcePairs(dir.str() + "src/", {"a.txt", "c.txt", "d.bin"})).empty());
     EXPECT_EQ(Bytes(dir.path() / "tmp/FCBackup.tmp"), "the user's own");
 }
 

@@ -121,11 +121,25 @@ TEST(OldDataCopy, AnAppendKilledAfterItsCutLeavesTheOldDirectoryBesideTheArchive
     const auto copies = Matching(dir.path(), "FC??????.old.zip.old.tmp");
     ASSERT_EQ(copies.size(), 1u);
     const std::string kept = Bytes(copies[0]);
-    EXPECT_EQ(kept, old.substr(start));
+    // The old bytes, then where they belong: the record's list and footer.
+    EXPECT_EQ(kept.substr(0, old.size() - start), old.substr(start));
+    EXPECT_EQ(kept.substr(kept.size() - 32, 8), "FCrecord");
     const std::string attrOfA("\x21\x00\xA4\x81", 4);
     for (const std::string& text : {std::string("ARCHIVE-COMMENT"), std::string("COMMENT-OF-A"), attrOfA})
         EXPECT_NE(kept.find(text), std::string::npos) << text;
     EXPECT_TRUE(fs::is_empty(dir.path() / "tmp"));
+
+    // The caller's retry: the old directory is put back first, so the comments and attributes stay.
+    auto a = OpenRw(zip, dir.path() / "src");
+    a->AddFiles(u"new.txt", 0x28BF, u"");
+    a->CloseArchive();
+    EXPECT_TRUE(Matching(dir.path(), "FC*").empty());
+    EXPECT_EQ(ziptest::PythonFields(zip, "i.filename, i.comment, hex(i.external_attr)"),
+              "a.txt b'COMMENT-OF-A' 0x81a40021\nb.txt b'COMMENT-OF-B' 0x81240001\nnew.txt b'' 0x20\n");
+    std::string comment;
+    ziptest::Python("import sys, zipfile\nprint(zipfile.ZipFile(sys.argv[1]).comment.decode())", {zip.string()},
+                    &comment);
+    EXPECT_EQ(comment, "ARCHIVE-COMMENT\n");
 }
 
 // An append that succeeds or is cancelled after its cut: the copy is gone afterwards, and a
