@@ -19,15 +19,11 @@ using ziptest::NativeOf;
 
 namespace {
 
-// Every file of folder with its size and CRC.
-std::map<std::string, std::string> Snapshot(const fs::path& folder) {
-    std::map<std::string, std::string> files;
+// Every file of folder with its CRC.
+std::map<std::string, std::uint32_t> Snapshot(const fs::path& folder) {
+    std::map<std::string, std::uint32_t> files;
     for (const auto& e : fs::directory_iterator(folder))
-        if (e.is_regular_file()) {
-            const std::string bytes = Bytes(e.path());
-            files[e.path().filename().string()] =
-                std::to_string(bytes.size()) + " " + std::to_string(ziptest::Crc(bytes));
-        }
+        files[e.path().filename().string()] = ziptest::Crc(Bytes(e.path()));
     return files;
 }
 
@@ -51,108 +47,66 @@ void Py(const ziptest::TempDir& dir, const std::string& script) {
         << out;
 }
 
-// A split set of three volumes or more in dir/set/, its last volume named name.
-void MakeSet(const ziptest::TempDir& dir, const std::u16string& name, bool advanced) {
-    dir.write("src/noise.bin", ziptest::Random(150000, 7));
-    dir.write("src/a.kml", ziptest::Kml(300));
-    fs::create_directories(dir.path() / "set");
-    ziptest::MakeZip(dir.path() / "set" / WideToFsName(name), dir.path() / "src", [&](TZipArchiver& a) {
-        ziptest::Split(a, 65536);
-        a.SetCompressionMode(0);
-        a.SpanningOptions.AdvancedNaming = advanced;
-    });
-}
-
-}  // namespace
-
-// The last volume cut (by a kill or a copy) beside the set's other volumes: an add is refused and
-// leaves every volume as it was, and a close writes nothing; never a one-volume archive of the new
-// item alone. Reading what is left stays possible.
-TEST(ArchiveEnds, ACutLastVolumeBesideItsSetIsNotWrittenAlone) {
-    struct Shape {
-        const char16_t* name;
-        bool advanced;
-        bool lowerCase;  // volumes named ".z01" as other tools name them
-    } shapes[] = {{u"track.zip", false, true}, {u"track.zip", false, false}, {u"trip.kmz", true, false}};
-    for (const Shape& shape : shapes) {
-        ziptest::TempDir dir;
-        MakeSet(dir, shape.name, shape.advanced);
-        const fs::path set = dir.path() / "set", last = set / WideToFsName(shape.name);
-        if (shape.lowerCase) ziptest::SetVolumes(last);
-        ASSERT_GE(Snapshot(set).size(), 3u);
-        const std::string whole = Bytes(last);
-        for (const std::size_t size : {std::size_t{0}, std::size_t{100}, whole.size() / 2, whole.size() - 1}) {
-            SCOPED_TRACE(WideToFsName(shape.name) + " cut to " + std::to_string(size));
-            fs::resize_file(last, size);
-            const auto before = Snapshot(set);
-            EXPECT_EQ(AddTo(dir, last), 19);
-            EXPECT_EQ(Snapshot(set), before);
-            {
-                TZipArchiver a;
-                a.FileName = UTF8DecodeWide(last.string());
-                a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
-                EXPECT_GE(a.FileCount(), 0);
-                a.CloseArchive();
-            }
-            EXPECT_EQ(Snapshot(set), before);
-            ziptest::Put(last, whole);
-        }
-        // Whole again, it opens as the set.
-        TZipArchiver a;
-        a.FileName = UTF8DecodeWide(last.string());
-        a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
-        EXPECT_EQ(a.SpanningMode(), smSplitting);
-        EXPECT_EQ(a.FileCount(), 2);
-    }
-}
-
-// A cut archive beside files numbered like volumes that are whole archives of their own (a user's
-// backups) is no set's last volume: it is repaired and written to.
-TEST(ArchiveEnds, NumberedBackupsBesideACutArchiveMakeNoSet) {
-    ziptest::TempDir dir;
-    Py(dir, R"PY(
-def whole(name):
-    with zipfile.ZipFile(name, 'w') as z:
-        z.writestr('a.txt', 'hello\n' * 100, zipfile.ZIP_DEFLATED)
-        z.writestr('b.bin', random.Random(1).randbytes(5000), zipfile.ZIP_STORED)
-    return open(name, 'rb').read(), zipfile.ZipFile(name)
-d, z = whole('log.zip')
-whole('log_001.zip'); whole('log.z01')
-open('log.zip', 'wb').write(d[:z.getinfo('b.bin').header_offset + 30 + 5 + 2000])
-)PY");
-    const std::string backup = Bytes(dir.path() / "log_001.zip");
-    EXPECT_EQ(AddTo(dir, dir.path() / "log.zip"), -1);
-    EXPECT_EQ(ziptest::PythonFields(dir.path() / "log.zip", "i.filename"), "a.txt\nnew.kml\n");
-    EXPECT_EQ(Bytes(dir.path() / "log_001.zip"), backup);
-}
-
-// Names with four digits or more after "_" are dated names as often as volumes: such an archive cut
-// alone is repaired; beside a volume of its set (the number before it, with no end record of its
-// own) it stays one.
-TEST(ArchiveEnds, ALongNumberMakesAVolumeOnlyBesideItsSet) {
-    ziptest::TempDir dir;
-    Py(dir, R"PY(
+// A cut archive of a.txt and b.bin as python makes it, and the script that writes it to cut(name).
+const char* const kCut = R"PY(
 with zipfile.ZipFile('w.zip', 'w') as z:
     z.writestr('a.txt', 'hello\n' * 100, zipfile.ZIP_DEFLATED)
     z.writestr('b.bin', random.Random(1).randbytes(5000), zipfile.ZIP_STORED)
-d = open('w.zip', 'rb').read(); cut = d[:zipfile.ZipFile('w.zip').getinfo('b.bin').header_offset + 30 + 5 + 2000]
-os.remove('w.zip')
-for name in ['trip_2024.zip', 'log_20240701.zip', 'big_1000.zip', 'day_0042.zip']:
-    open(name, 'wb').write(cut)
-open('big_999.zip', 'wb').write(random.Random(2).randbytes(3000))
-open('day_0041.zip', 'wb').write(random.Random(3).randbytes(3000))
+d = open('w.zip', 'rb').read(); os.remove('w.zip')
+def cut(name): open(name, 'wb').write(d[:d.find(b'b.bin') + 2000])
+)PY";
+
+}  // namespace
+
+// The last volume of a split set cut (by a kill, a copy or by hand) beside the set's volumes: an add
+// is refused and a close writes nothing, never a one-volume archive of the new item alone. So for a
+// cut file with a number of four digits beside a volume of its set.
+TEST(ArchiveEnds, ACutLastVolumeIsNeverWrittenAlone) {
+    ziptest::TempDir dir;
+    dir.write("src/noise.bin", ziptest::Random(150000, 7));
+    for (const char* name : {"track.zip", "trip.kmz"}) {
+        const fs::path last = dir.path() / "set" / name;
+        fs::create_directories(last.parent_path());
+        ziptest::MakeZip(last, dir.path() / "src", [&](TZipArchiver& a) {
+            ziptest::Split(a, 65536);
+            a.SpanningOptions.AdvancedNaming = std::string(name) == "trip.kmz";  // trip_001.kmz ...
+        });
+        if (last.extension() == ".zip") ziptest::SetVolumes(last);  // ".z01" as other tools name them
+        const std::string whole = Bytes(last);
+        for (const std::size_t size : {std::size_t{0}, whole.size() / 2, whole.size() - 1}) {
+            SCOPED_TRACE(std::string(name) + " cut to " + std::to_string(size));
+            fs::resize_file(last, size);
+            const auto before = Snapshot(last.parent_path());
+            EXPECT_EQ(AddTo(dir, last), 19);
+            TZipArchiver a;
+            a.FileName = UTF8DecodeWide(last.string());
+            a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
+            a.CloseArchive();
+            EXPECT_EQ(Snapshot(last.parent_path()), before);
+        }
+        fs::remove_all(last.parent_path());
+    }
+    Py(dir, std::string(kCut) + "cut('big_1000.zip'); open('big_999.zip', 'wb').write(bytes(3000))\n");
+    const std::string before = Bytes(dir.path() / "big_1000.zip");
+    EXPECT_EQ(AddTo(dir, dir.path() / "big_1000.zip"), 19);
+    EXPECT_EQ(Bytes(dir.path() / "big_1000.zip"), before);
+}
+
+// Cut archives that only look like volumes are repaired and written to: a name with four digits or
+// more after "_" (a date as often) alone, and one beside files numbered as its volumes that are
+// whole archives of their own (a user's backups).
+TEST(ArchiveEnds, NamesThatOnlyLookLikeVolumesAreRepaired) {
+    ziptest::TempDir dir;
+    Py(dir, std::string(kCut) + R"PY(
+for name in ['trip_2024.zip', 'log_20240701.zip', 'log.zip']: cut(name)
+for name in ['log_001.zip', 'log.z01']:
+    with zipfile.ZipFile(name, 'w') as z: z.writestr('x.txt', 'x')
 )PY");
-    for (const char* name : {"trip_2024.zip", "log_20240701.zip"}) {
+    for (const char* name : {"trip_2024.zip", "log_20240701.zip", "log.zip"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(AddTo(dir, dir.path() / name), -1);
         EXPECT_EQ(ziptest::PythonFields(dir.path() / name, "i.filename"), "a.txt\nnew.kml\n");
         EXPECT_TRUE(ziptest::SevenZipTest(dir.path() / name));
-    }
-    for (const char* name : {"big_1000.zip", "day_0042.zip"}) {
-        SCOPED_TRACE(name);
-        const std::string before = Bytes(dir.path() / name);
-        EXPECT_EQ(AddTo(dir, dir.path() / name), 19);
-        EXPECT_EQ(Bytes(dir.path() / name), before);
     }
 }
 
@@ -182,14 +136,12 @@ d[zipfile.ZipFile('stray.zip').start_dir + 1] ^= 0xFF
 open('broken_dir.zip', 'wb').write(d)
 )PY");
     const std::string fields = "i.filename, i.comment.decode(), oct(i.external_attr >> 16), i.external_attr & 0xFF";
-    const std::string kept = "a.txt first 0o100640 0\nrun.sh second 0o100755 1\nsub/  0o40755 16\n";
     for (const char* name : {"stray.zip", "zeros.zip", "fake_end.zip", "fake_header.zip"}) {
         SCOPED_TRACE(name);
         const fs::path zip = dir.path() / name;
         EXPECT_EQ(AddTo(dir, zip), -1);
-        const std::string listed = ziptest::PythonFields(zip, fields);
-        EXPECT_EQ(listed.substr(0, kept.size()), kept);
-        EXPECT_NE(listed.find("\nnew.kml "), std::string::npos) << listed;
+        EXPECT_EQ(ziptest::PythonFields(zip, fields),
+                  "a.txt first 0o100640 0\nrun.sh second 0o100755 1\nsub/  0o40755 16\nnew.kml  0o0 32\n");
         std::string comment;
         ziptest::Python("import sys, zipfile\nprint(zipfile.ZipFile(sys.argv[1]).comment.decode())", {zip.string()},
                         &comment);
