@@ -47,7 +47,7 @@ void AppendIconStyle(LineOut& out, const TConversionOptions& o, int k, bool kmz)
         AppendXmlText(b, o.PaletteIconName[k]);
     } else {
         // The KMZ packs the external file at the archive root, under the name it can hold.
-        AppendXmlText(b, kmz && o.IconToKMZ ? KmzMemberName(o.ExtIconFile[k]) : ExtractFileName(o.ExtIconFile[k]));
+        AppendXmlText(b, kmz && o.IconToKMZ ? KmzMemberName(o, o.ExtIconFile[k]) : ExtractFileName(o.ExtIconFile[k]));
     }
     b.append("</href>");
     out.End();

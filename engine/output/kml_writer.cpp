@@ -80,7 +80,7 @@ void AppendHead(EngineContext& ctx, LineOut& h, const std::string& docName, cons
         h.Line(3, "<name>Logo</name>");
         // In a KMZ the logo is the archive's member.
         AppendXmlText(h.Begin(3).append("<Icon><href>"),
-                      kmz && o.IconToKMZ ? KmzMemberName(o.LogoFile) : ExtractFileName(o.LogoFile));
+                      kmz && o.IconToKMZ ? KmzMemberName(o, o.LogoFile) : ExtractFileName(o.LogoFile));
         h.Buffer().append("</href></Icon>");
         h.End();
         for (const char* tag : {"<overlayXY x=\"", "<screenXY x=\""}) {

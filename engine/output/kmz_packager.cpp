@@ -7,8 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <filesystem>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 
@@ -26,11 +27,14 @@ namespace ts {
 
 namespace {
 
-namespace fs = std::filesystem;
+// A source the archive can read to its end without waiting: a regular file, or a link to one. A
+// pipe would hold the run, a device give nothing or no end.
+enum class SourceKind { Regular, Missing, Other };
 
-bool Exists(const std::string& name) {
-    std::error_code ec;
-    return !name.empty() && fs::exists(fs::path(name), ec);
+SourceKind KindOf(const std::string& name) {
+    struct stat st {};
+    if (name.empty() || ::stat(name.c_str(), &st) != 0) return SourceKind::Missing;
+    return S_ISREG(st.st_mode) ? SourceKind::Regular : SourceKind::Other;
 }
 
 bool LinkExists(const std::string& name) {
@@ -126,11 +130,16 @@ public:
     void AddOnce(const std::string& fileName) {
         if (fileName.empty()) return;
         if (packedNames_.find("|" + fileName + "|") != std::string::npos) return;
-        if (Exists(fileName)) {
-            Add(fileName, KmzMemberName(fileName));
-        } else {
+        switch (KindOf(fileName)) {
+        case SourceKind::Regular: Add(fileName, KmzMemberName(ctx_.opt, fileName)); break;
+        case SourceKind::Missing:
             ctx_.Report("  File not exist: " + fileName);
             ctx_.host.showReportAtEnd = true;
+            break;
+        case SourceKind::Other:
+            ctx_.Report("  Not a regular file: " + fileName);
+            ctx_.host.showReportAtEnd = true;
+            break;
         }
         packedNames_ += fileName + "|";
     }
@@ -252,6 +261,34 @@ std::string KmzMemberName(const std::string& fileName) {
     return name;
 }
 
+std::string KmzMemberName(const TConversionOptions& o, const std::string& fileName) {
+    // The files the document may refer to, each once, in the order they are packed.
+    std::vector<std::string> files;
+    auto offer = [&](const std::string& f) {
+        if (!f.empty() && std::find(files.begin(), files.end(), f) == files.end()) files.push_back(f);
+    };
+    if (o.IconSource != 0)
+        for (const std::string& f : o.ExtIconFile) offer(f);
+    offer(o.LogoFile);
+    const auto at = std::find(files.begin(), files.end(), fileName);
+    if (at == files.end()) return KmzMemberName(fileName);
+    // Each keeps its own name unless one before it took it (the archive tells names apart without
+    // regard to case); those that lost it get a number, past every name kept.
+    std::set<std::u16string> taken;
+    auto take = [&](const std::string& name) { return taken.insert(zip::ZipWideLowerCase(Wide(name))).second; };
+    std::vector<std::string> names(files.size());
+    for (size_t i = 0; i < files.size(); ++i)
+        if (take(KmzMemberName(files[i]))) names[i] = KmzMemberName(files[i]);
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (!names[i].empty()) continue;
+        const std::string own = KmzMemberName(files[i]), ext = ExtractFileExt(own);
+        const std::string stem = own.substr(0, own.size() - ext.size());
+        for (int n = 2; names[i].empty(); ++n)
+            if (take(stem + "_" + std::to_string(n) + ext)) names[i] = stem + "_" + std::to_string(n) + ext;
+    }
+    return names[static_cast<size_t>(at - files.begin())];
+}
+
 int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzContents& contents, std::string* why) {
     const std::string stem = tempName.substr(0, tempName.size() - ExtractFileExt(tempName).size());
     const std::string docName = stem + ".kml";
@@ -286,6 +323,11 @@ int32_t PackKmz(EngineContext& ctx, const std::string& tempName, const KmzConten
                     for (size_t k = 0; k < contents.styleUsed.size(); ++k)
                         if (contents.styleUsed[k]) archive.AddOnce(o.ExtIconFile[k]);
                 if (o.IconToKMZ && contents.logoPresent) archive.AddOnce(o.LogoFile);
+                // The document leaves out a logo that is no file to read; the report says so.
+                else if (o.IconToKMZ && KindOf(o.LogoFile) == SourceKind::Other) {
+                    ctx.Report("  Not a regular file: " + o.LogoFile);
+                    ctx.host.showReportAtEnd = true;
+                }
                 if (archive.FileCount() < 1) failure = "The archive holds no file";
                 archive.Close();
             } catch (const std::exception& e) {

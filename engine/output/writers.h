@@ -41,6 +41,9 @@ struct KmzContents {
 // The name under which the archive holds a file the document refers to, and so the name the
 // document refers to it by: its bare name, a "\" in it made "_".
 std::string KmzMemberName(const std::string& fileName);
+// The same for an external icon or the logo of o: a name of its own, distinct from every other
+// icon's and the logo's; a second file with the same stored name gets a number.
+std::string KmzMemberName(const TConversionOptions& o, const std::string& fileName);
 
 // The KMZ document deflated while it is written, on machines with more than one processor: the
 // archive's blocks are made as the text reaches the ".$$$" file, stored in a temporary file as

@@ -425,7 +425,12 @@ protected:
     // beside it and counts more volumes than this one's number; or one whose scan met a header cut
     // by its end (unless a whole archive is numbered beside it); or, holding no archive of its
     // own, one with a volume (no end record of its own, or one naming a set) numbered beside it.
+    // A number of more than three digits after "_" counts only beside a volume of its set.
     bool NamedAsVolumeOfSet();
+    // Whether FileName, holding no end record of its own, is the cut last volume of a split set:
+    // the first volume of its name (".Z01", ".z01" or "_001") stands beside it and is no whole
+    // archive of its own. Such a file is read but never written as an archive alone.
+    bool CutLastVolumeOfSet();
     // What a commit did to the volumes, so that a rollback undoes exactly that: the volumes it made
     // (under their present names) and its renames of volumes that were there before, in order.
     struct TVolumeJournal {

@@ -207,12 +207,8 @@ bool TZipDirManager::FindSignatureBackward(std::uint32_t signature, std::int64_t
     std::vector<std::uint8_t> buf(static_cast<std::size_t>(len));
     const std::int64_t base = size - len;
     if (!ReadStreamAt(*Stream, base, buf.data(), len)) return false;
-    for (std::int64_t i = len - static_cast<std::int64_t>(TEndRecord::kSize); i >= 0; --i) {
+    auto take = [&](std::int64_t i, const TEndRecord& r) {
         const std::uint8_t* p = buf.data() + i;
-        if (GetLE(p, 4) != signature) continue;
-        const TEndRecord r = TEndRecord::Load(p);
-        const std::int64_t after = len - i - static_cast<std::int64_t>(TEndRecord::kSize);
-        if (after != r.CommentLength) continue;
         EndRecord = r;
         ArchiveComment.assign(reinterpret_cast<const char*>(p + TEndRecord::kSize), r.CommentLength);
         offset = base + i;
@@ -225,6 +221,24 @@ bool TZipDirManager::FindSignatureBackward(std::uint32_t signature, std::int64_t
                 Zip64EndRecordPosition = z;
         }
         return true;
+    };
+    const std::int64_t last = len - static_cast<std::int64_t>(TEndRecord::kSize);
+    for (std::int64_t i = last; i >= 0; --i) {
+        const std::uint8_t* p = buf.data() + i;
+        if (GetLE(p, 4) != signature) continue;
+        const TEndRecord r = TEndRecord::Load(p);
+        if (last - i == r.CommentLength) return take(i, r);
+    }
+    // Bytes after the comment (padding, a signature, a copy gone long): the record still ends the
+    // archive when the directory before it is whole. A few candidates at most are walked.
+    int walked = 0;
+    for (std::int64_t i = last; i >= 0 && walked < 8; --i) {
+        const std::uint8_t* p = buf.data() + i;
+        if (GetLE(p, 4) != signature) continue;
+        const TEndRecord r = TEndRecord::Load(p);
+        if (last - i < r.CommentLength || r.TotalEntries == 0) continue;
+        ++walked;
+        if (DirectoryChecksOut(r, base + i)) return take(i, r);
     }
     return false;
 }

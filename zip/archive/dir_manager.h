@@ -59,7 +59,8 @@ public:
     // non-null stream replaces the manager's.
     virtual void SaveDir(bool atEnd, TStream* stream);
     // Searches the last 65,600 bytes backwards for an end record whose comment length matches
-    // the bytes after it; fills EndRecord and ArchiveComment. offset is -1 when none is found.
+    // the bytes after it, or else for one followed by more bytes whose directory checks out; fills
+    // EndRecord and ArchiveComment. offset is -1 when none is found.
     bool FindSignatureBackward(std::uint32_t signature, std::int64_t& offset);
     bool LocateEndRecord();
     // Where the directory written last begins (the Zip64 value when the end record overflows).
@@ -120,6 +121,10 @@ public:
     bool LeadingItemDropped = false;
 
 private:
+    // Whether the directory that the end record r at position names lies whole right before it (or
+    // before its Zip64 end record) in this file: every entry where the one before ends, as many as
+    // it counts, ending where the records begin, and no item header after them.
+    bool DirectoryChecksOut(const TEndRecord& r, std::int64_t position);
     // Points the directory offset of the end records at position.
     void SetDirectoryOffset(std::int64_t position);
     // Reads count directory bytes, moving on to the next volume of a spanned set; native 57

@@ -237,6 +237,49 @@ void TZipDirManager::ReadZip64EndRecord(std::int64_t locatorPosition) {
     throw EZipException::CreateNative(40, &Owner);
 }
 
+bool TZipDirManager::DirectoryChecksOut(const TEndRecord& r, std::int64_t position) {
+    std::uint64_t count = r.TotalEntries, dirSize = r.DirectorySize, thisDisk = r.ThisDisk, dirDisk = r.DirectoryDisk;
+    std::int64_t recordsStart = position;
+    std::uint8_t locator[kLocatorSize];
+    if (position >= kLocatorSize && ReadStreamAt(*Stream, position - kLocatorSize, locator, kLocatorSize) &&
+        GetLE(locator, 4) == kZip64LocatorSignature) {
+        // Where the locator says, as the directory reader takes it.
+        const std::uint64_t at = GetLE(locator + 8, 8);
+        std::uint8_t e[kZip64EndSize];
+        if (position < kLocatorSize + kZip64EndSize ||
+            at > static_cast<std::uint64_t>(position - kLocatorSize - kZip64EndSize) ||
+            !ReadStreamAt(*Stream, static_cast<std::int64_t>(at), e, kZip64EndSize) ||
+            GetLE(e, 4) != kZip64EndSignature)
+            return false;
+        if (thisDisk == 0xFFFF) thisDisk = GetLE(e + 16, 4);
+        if (dirDisk == 0xFFFF) dirDisk = GetLE(e + 20, 4);
+        if (count == 0xFFFF) count = GetLE(e + 32, 8);
+        if (dirSize == 0xFFFFFFFFu) dirSize = GetLE(e + 40, 8);
+        recordsStart = static_cast<std::int64_t>(at);
+    }
+    // A directory that begins on an earlier volume cannot be checked here.
+    if (thisDisk != dirDisk || count == 0 || dirSize > static_cast<std::uint64_t>(recordsStart) ||
+        count > dirSize / TCentralHeader::kSize)
+        return false;
+    const std::uint32_t family = Owner.UsePKSignatures ? TCentralHeader::kSignature : kBaseCentralSignature;
+    std::int64_t p = recordsStart - static_cast<std::int64_t>(dirSize);
+    std::uint8_t h[TCentralHeader::kSize];
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (recordsStart - p < static_cast<std::int64_t>(TCentralHeader::kSize) ||
+            !ReadStreamAt(*Stream, p, h, TCentralHeader::kSize) || GetLE(h, 4) != family)
+            return false;
+        p += static_cast<std::int64_t>(TCentralHeader::kSize + GetLE(h + 28, 2) + GetLE(h + 30, 2) + GetLE(h + 32, 2));
+        if (p > recordsStart) return false;
+    }
+    if (p != recordsStart) return false;
+    // An item after the records: they are an earlier archive's, inside this one's data.
+    for (std::int64_t q =
+             FindNextLocalHeader(position + static_cast<std::int64_t>(TEndRecord::kSize) + r.CommentLength);
+         q >= 0; q = FindNextLocalHeader(q + 1))
+        if (PlausibleLocalHeader(q)) return false;
+    return true;
+}
+
 void TZipDirManager::SetDirectoryOffset(std::int64_t position) {
     if (position < 0xFFFFFFFFLL) {
         EndRecord.DirectoryOffset = static_cast<std::uint32_t>(position);
@@ -784,7 +827,8 @@ void TZipBaseArchiver::OpenExistingArchive() {
         OpenDamaged = repair;
         if (!found && !repair) Fail(48);
         dirManager_->LoadDir();
-        if (spanningMode_ == smNone && !dirManager_->VolumeOfSet) dirManager_->VolumeOfSet = NamedAsVolumeOfSet();
+        if (spanningMode_ == smNone && !dirManager_->VolumeOfSet)
+            dirManager_->VolumeOfSet = NamedAsVolumeOfSet() || CutLastVolumeOfSet();
     } catch (...) {
         dirManager_.reset();
         FreeArchiveStream();
@@ -802,6 +846,7 @@ bool TZipBaseArchiver::NamedAsVolumeOfSet() {
     // "t.Z02" (".F02" in the second family, ".z02" from elsewhere) or "t_002.zip": volume 2 of the
     // set whose last volume is named "t." and any extension.
     long number = -1;
+    bool longNumber = false;
     // The name of volume n of the same set, with as many digits at least.
     std::function<std::u16string(long)> numbered;
     if (ext.size() >= 4 && std::u16string_view(u"ZzFf").find(ext[1]) != std::u16string_view::npos)
@@ -814,7 +859,12 @@ bool TZipBaseArchiver::NamedAsVolumeOfSet() {
         const std::size_t mark = stem.rfind(u'_');
         number = mark == std::u16string::npos ? -1 : VolumeNumberIn(stem, mark + 1, 3);
         if (number > 0) {
-            numbered = [front = dir + stem.substr(0, mark + 1), ext, digits = stem.size() - mark - 1](long n) {
+            // Volumes are numbered with three digits at least; a longer number is a date or a
+            // count of the user's as often, and keeps its width only when it begins with a zero.
+            const std::size_t written = stem.size() - mark - 1;
+            longNumber = written > 3;
+            numbered = [front = dir + stem.substr(0, mark + 1), ext,
+                        digits = stem[mark + 1] == u'0' ? written : std::size_t{3}](long n) {
                 return front + Digits(n, digits) + ext;
             };
             stem.resize(mark);
@@ -839,6 +889,8 @@ bool TZipBaseArchiver::NamedAsVolumeOfSet() {
         if (!found && !UsePKSignatures) found = dm.FindSignatureBackward(TEndRecord::kSignature, at);
         (found && EndRecordDisk(dm) == 0 ? archiveBeside : volumeBeside) = true;
     }
+    // Such a name is a volume's only beside another volume of its set.
+    if (longNumber && !volumeBeside) return false;
     if (dirManager_) {
         // A header or its data cut by the end: an item going on in the next volume.
         if (dirManager_->CutByEnd && !archiveBeside) return true;
@@ -863,6 +915,33 @@ bool TZipBaseArchiver::NamedAsVolumeOfSet() {
     }
     WideFindClose(rec);
     return volume;
+}
+
+bool TZipBaseArchiver::CutLastVolumeOfSet() {
+    // Only a file that holds no end record of its own (its items came from a scan) is in doubt: a
+    // whole one names its disk itself.
+    if (!dirManager_ || dirManager_->StreamSizeAtRebuild < 0 || spanningMode_ != smNone) return false;
+    const std::u16string ext = WideExtractFileExt(FileName);
+    const std::u16string stem = FileName.substr(0, FileName.size() - ext.size());
+    // Every set of more than one volume has a first one; a later one alone is no set to keep.
+    std::vector<std::u16string> names = {stem + u".Z01", stem + u".z01", stem + u"_001" + ext};
+    if (!UsePKSignatures) names.insert(names.end(), {stem + u".F01", stem + u".f01"});
+    for (const std::u16string& name : names) {
+        if (name == FileName || !WideFileExists(name)) continue;
+        std::unique_ptr<TUniFileStream> volume;
+        try {
+            volume = NewVolumeStream(name, fmOpenRead | fmShareDenyNone);
+        } catch (const EStreamError&) {
+            return true;  // there, though unreadable: the set may be whole again once it can be read
+        }
+        TZipDirManager dm(volume.get(), *this, false);
+        std::int64_t at = -1;
+        bool found = dm.FindSignatureBackward(dm.EndRecord.Signature, at);
+        if (!found && !UsePKSignatures) found = dm.FindSignatureBackward(TEndRecord::kSignature, at);
+        // One with an end record of its own is a whole archive numbered by the user.
+        if (!found || EndRecordDisk(dm) != 0) return true;
+    }
+    return false;
 }
 
 }  // namespace zip

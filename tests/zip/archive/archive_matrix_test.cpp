@@ -313,10 +313,16 @@ TEST(ArchiveShapes, EndRecordSearch) {
     a.AddFiles(u"a.kml", 0x28BF, u"");
     TZipDirManager& dm = *a.DirManager();
     std::int64_t at = -1;
-    // Found where every open finds it; after stray bytes it no longer counts.
+    // Found where every open finds it; after stray bytes it still counts while the directory
+    // before it checks out, and no longer once it does not.
     ASSERT_TRUE(dm.FindSignatureBackward(0x06054B50, at));
+    const std::int64_t end = at;
     a.ArchiveStream()->Seek(0, TSeekOrigin::soEnd);
     a.ArchiveStream()->WriteBuffer("junk", 4);
+    EXPECT_TRUE(dm.FindSignatureBackward(0x06054B50, at));
+    EXPECT_EQ(at, end);
+    a.ArchiveStream()->Seek(dm.DirectoryOffset() + 1, TSeekOrigin::soBeginning);
+    a.ArchiveStream()->WriteBuffer("X", 1);
     EXPECT_FALSE(dm.FindSignatureBackward(0x06054B50, at));
     EXPECT_EQ(at, -1);
 }
