@@ -197,7 +197,11 @@ void TZipBaseArchiver::CommitChanges() {
                 if (fill(*tail.stream)) {
                     const std::int64_t size = tail.stream->Size();
                     SealRollbackRecord(*tail.stream, stretches(), [&] {
-                        if (Options.FlushBuffers) FlushArchiveFile(tail.stream.get());
+                        if (!Options.FlushBuffers) return;
+                        FlushArchiveFile(tail.stream.get());
+                        // The record's name too, or a crash of the machine may keep the cut archive
+                        // without it.
+                        WideFolderFlush(WideExtractFilePath(real));
                     });
                     tail.front = std::make_unique<TStreamFront>(*tail.stream, size);
                     return;
