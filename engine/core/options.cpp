@@ -129,11 +129,28 @@ std::string ReplaceChar(std::string s, char from, char to) {
 std::string TimeSepToUser(const LocaleFormats& lf, std::string s) {
     return ReplaceChar(std::move(s), lf.FileTimeSep, lf.UserTimeSep);
 }
+// Quoted text of a date format is the user's own: a blank or "/" in it is not a date separator.
+namespace {
+std::string ReplaceDateSep(std::string s, char from, char to) {
+    char quote = 0;
+    for (char& c : s) {
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == from) {
+            c = to;
+        }
+    }
+    return s;
+}
+}  // namespace
+
 std::string DateSepToUser(const LocaleFormats& lf, std::string s) {
-    return ReplaceChar(std::move(s), lf.FileDateSep, lf.UserDateSep);
+    return ReplaceDateSep(std::move(s), lf.FileDateSep, lf.UserDateSep);
 }
 std::string DateSepToEn(const LocaleFormats& lf, std::string s) {
-    return ReplaceChar(std::move(s), lf.UserDateSep, lf.FileDateSep);
+    return ReplaceDateSep(std::move(s), lf.UserDateSep, lf.FileDateSep);
 }
 
 std::string UserDateOrderPattern(const std::string& shortDateFormat, char sep) {

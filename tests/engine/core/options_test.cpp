@@ -46,6 +46,17 @@ TEST(Options, UserDateOrderFromTheShortDateFormat) {
     for (const auto& [format, sep, pattern] : cases) EXPECT_EQ(UserDateOrderPattern(format, sep), pattern) << format;
 }
 
+// The format is saved with "/" for the user's date separator and loaded back with it; quoted
+// text comes back as typed (a blank separator once turned "yyyy/mm/dd 'A Walk" into "yyyy mm dd").
+TEST(Options, DateSeparatorsSwappedOutsideQuotesOnly) {
+    LocaleFormats lf;
+    lf.UserDateSep = ' ';
+    const std::string typed = "yy mm dd 'A/Walk' \"on 1\" mm 'x y";
+    const std::string saved = DateSepToEn(lf, typed);
+    EXPECT_EQ(saved, "yy/mm/dd/'A/Walk'/\"on 1\"/mm/'x y");
+    EXPECT_EQ(DateSepToUser(lf, saved), typed);
+}
+
 TEST(Options, DateFormatNormalisedOutsideQuotes) {
     const std::tuple<const char*, const char*, char> cases[] = {
         {"YY-MM-DD", "yyyy-mm-dd", '-'},
