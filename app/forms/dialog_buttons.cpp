@@ -52,6 +52,7 @@ protected:
             // Restoring a minimised window is no new showing.
             if (first_ && !e->spontaneous()) FocusFirstField();
         }
+        if (fresh_) KeepFirstFieldSelected(obj, e);
         if (e->type() != QEvent::KeyPress || !obj->isWidgetType()) return false;
         auto* k = static_cast<QKeyEvent*>(e);
         const Qt::KeyboardModifiers mods = k->modifiers() & ~Qt::KeypadModifier;
@@ -86,7 +87,26 @@ private:
 
     void FocusFirstField() {
         first_->setFocus(Qt::TabFocusReason);
-        if (auto* edit = qobject_cast<QLineEdit*>(first_)) edit->selectAll();
+        auto* edit = qobject_cast<QLineEdit*>(first_);
+        if (!edit) return;
+        edit->selectAll();
+        fresh_ = true;
+    }
+
+    // Until the user does anything else in a fresh showing, the first key typed into the first
+    // field replaces its text: the window manager's focus moves while the dialog comes up can drop
+    // the selection made at the showing.
+    void KeepFirstFieldSelected(QObject* obj, QEvent* e) {
+        auto* edit = qobject_cast<QLineEdit*>(first_);
+        if (!edit) {
+            fresh_ = false;
+        } else if (obj == edit && e->type() == QEvent::KeyPress) {
+            if (!edit->hasSelectedText()) edit->selectAll();
+            fresh_ = false;
+        } else if (e->type() == QEvent::MouseButtonPress || e->type() == QEvent::Hide ||
+                   (obj != edit && obj != window_ && (e->type() == QEvent::FocusIn || e->type() == QEvent::KeyPress))) {
+            fresh_ = false;
+        }
     }
 
     void TabStops() {
@@ -100,6 +120,7 @@ private:
 
     QWidget* window_;
     QPointer<QWidget> first_;
+    bool fresh_ = false;  // a showing with its first field selected, nothing done in it yet
     std::map<QWidget*, std::vector<QRadioButton*>> groups_;
 };
 

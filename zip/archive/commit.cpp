@@ -201,7 +201,7 @@ void TZipBaseArchiver::CommitChanges() {
                         FlushArchiveFile(tail.stream.get());
                         // The record's name too, or a crash of the machine may keep the cut archive
                         // without it.
-                        WideFolderFlush(WideExtractFilePath(real));
+                        if (!WideFolderFlush(WideExtractFilePath(real))) Fail(46);
                     });
                     tail.front = std::make_unique<TStreamFront>(*tail.stream, size);
                     return;
