@@ -113,6 +113,9 @@ bool FrontEnd::ButtonExecClick() {
         view_.MessageDlg(ambiguous, MsgKind::Warning, mbOK, mbOK);
         return true;
     }
+    // Typed numbers go by the load's rule: this conversion uses what the next start would load,
+    // and the report says what gave way, before the batch's own lines.
+    UseTypedNumbers(settings);
     busy_ = true;
     EngineContext& ctx = engine_;
     ctx.BeginBatch();

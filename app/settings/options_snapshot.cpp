@@ -23,9 +23,7 @@ double HeightValue(Settings& s, const char* section, const char* key, const std:
     std::string t = text;
     double v = 0;
     if (CheckNumber(NumberKeyOf(section, key), t, v) == NumberCheck::Used) return v;
-    if (!Trim(text).empty())
-        s.loadNotes.push_back(std::string("  Not a number in range : [") + section + "] " + key + "=" + text +
-                              " (0.00 used)");
+    if (!Trim(text).empty()) s.loadNotes.push_back(NotANumberLine(section, key, text, "0.00"));
     return 0.0;
 }
 

@@ -126,7 +126,7 @@ public:
     double Old(const char* sec, const std::string& key, const std::string& v) {
         double d;
         if (ReadDecimal(v, d) && NumberInRange(NumberKeyOf(sec, key), d)) return d;
-        notes_.push_back(std::string("  Not a number in range : [") + sec + "] " + key + "=" + v + " (not used)");
+        notes_.push_back(NotANumberLine(sec, key, v, "not"));
         return NAN;
     }
     void Delete(const char* sec, const std::string& key) {
@@ -139,9 +139,7 @@ public:
 private:
     // A stored number that cannot be used gives way to the default, and the user is told.
     const std::string& Replaced(const char* sec, const std::string& key, const std::string& v, const std::string& def) {
-        if (v != def)
-            notes_.push_back(std::string("  Not a number in range : [") + sec + "] " + key + "=" + v + " (" + def +
-                             " used)");
+        if (v != def) notes_.push_back(NotANumberLine(sec, key, v, def));
         return def;
     }
     IniStore& ini_;
@@ -1183,6 +1181,56 @@ std::string AmbiguousNumberMessage(const Settings& s) {
                        ext ? "ExtIcon" + std::to_string(i + 1) + "S" : std::string(kIconNameKeys[i]) + "S");
     }
     return {};
+}
+
+std::string NotANumberLine(std::string_view section, std::string_view key, const std::string& text,
+                           const std::string& used) {
+    return "  Not a number in range : [" + std::string(section) + "] " + std::string(key) + "=" + text + " (" + used +
+           " used)";
+}
+
+void UseTypedNumbers(Settings& s) {
+    using O = TConversionOptions;
+    struct Edit {
+        const char* section;
+        const char* key;
+        std::string O::*text;
+    };
+    static constexpr Edit kEdits[] = {
+        {"Option", "OverSpeed2", &O::OverSpeed2}, {"Option", "OverSpeed3", &O::OverSpeed3},
+        {"Option", "OverSpeed4", &O::OverSpeed4}, {"Option", "SplitIT", &O::SplitIT},
+        {"Line", "Alpha", &O::LineAlpha},         {"Line", "Width", &O::LineWidth}};
+    static constexpr Edit kMask[] = {{"Option", "HdopMask", &O::HdopMask}, {"Option", "NsatMask", &O::NsatMask}};
+    static constexpr Edit kReduce[] = {{"Reduce", "MovingDist", &O::MovingDist},
+                                       {"Reduce", "ElapsesTimes", &O::ElapsesTimes}};
+    const Settings defaults;
+    // True when the text gave way to the default.
+    auto use = [&s](const char* sec, const std::string& key, std::string& text, const std::string& def) {
+        std::string t = text;
+        double v;
+        if (CheckNumber(NumberKeyOf(sec, key), t, v) == NumberCheck::Used) {
+            text = t;
+            return false;
+        }
+        s.loadNotes.push_back(NotANumberLine(sec, key, text, def));
+        text = def;
+        return true;
+    };
+    auto useAll = [&](const auto& edits) {
+        bool replaced = false;
+        for (const Edit& e : edits) replaced |= use(e.section, e.key, s.opt.*e.text, defaults.opt.*e.text);
+        return replaced;
+    };
+    useAll(kEdits);
+    // The dialogs' derived values follow a replaced text.
+    if (useAll(kMask)) ApplyMaskSettings(s);
+    if (useAll(kReduce)) ReadReduceDialog(s);
+    const bool ext = s.opt.IconSource == 1;
+    for (int i = 0; i < 8; ++i) {
+        const std::string key = ext ? "ExtIcon" + std::to_string(i + 1) + "S" : std::string(kIconNameKeys[i]) + "S";
+        use(ext ? "ExtIcon" : "Icon", key, s.opt.IconScale[i],
+            FloatKeyText(ext ? defaults.ExternalIconScale[i] : defaults.InternalIconScale[i]));
+    }
 }
 
 void NormalizeDecimalTexts(TConversionOptions& o) {

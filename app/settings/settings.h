@@ -151,6 +151,14 @@ std::string RefusedNumberText(const NumberKey& k, const std::string& text, Numbe
 // The message for the first numeric text of the settings whose comma may group thousands, naming
 // its field; empty when there is none. Convert and the unit switch refuse to guess.
 std::string AmbiguousNumberMessage(const Settings& s);
+// The line the report has for a stored or typed number that cannot be used, and what is used.
+std::string NotANumberLine(std::string_view section, std::string_view key, const std::string& text,
+                           const std::string& used);
+// The numbers typed into the main window (speed classes, split interval, line, icon scales) and
+// the mask and reduction texts, by the rule of the load: a decimal comma is written back with
+// ".", a text the load would replace gives way to the key's default, with the load's line in
+// s.loadNotes. Convert runs it, so that a conversion uses what the next start would load.
+void UseTypedNumbers(Settings& s);
 
 // Shortest decimal text of a number with ".", as float keys are written.
 std::string FloatKeyText(double v);

@@ -6,12 +6,16 @@
 #include "qt_test_app.h"
 
 #include <QTimer>
+#include <functional>
 
 #include "core/barometer.h"
 #include "forms/form_3d.h"
 #include "forms/form_ext_icon.h"
 #include "forms/form_geoid.h"
+#include "forms/form_limit.h"
+#include "forms/form_main.h"
 #include "forms/form_palt.h"
+#include "forms/form_reduce.h"
 
 using namespace ts;
 namespace fs = std::filesystem;
@@ -109,6 +113,77 @@ TEST_F(StartedWindowTest, ConvertRefusesThousandsByTheFieldsName) {
     EXPECT_GT(form->filesMade, 0);
     EXPECT_EQ(form->EditLineW->text(), Q("1.25"));
     EXPECT_EQ(ReportCount("  Not a number in range : [GroundLevel] GroundLevelValue=high (0.00 used)"), 1);
+}
+
+// Convert takes what the main window and the mask and reduction dialogs hold by the load's rule,
+// once per Convert even with nothing to convert: a decimal comma is used and shown with ".", and
+// a text the load would replace gives way to the key's default with the load's own line.
+TEST_F(StartedWindowTest, ConvertTakesTypedNumbersAsTheLoadWould) {
+    using O = TConversionOptions;
+    struct Row {
+        const char* section;
+        std::string key;
+        QLineEdit* edit;
+        std::function<void()> ok;  // the dialog's OK that stores the edit; none for the main window's
+        std::string* text;
+        const char* def;
+        int iconSource;
+    };
+    TConversionOptions& o = S().opt;
+    auto opt = [&](std::string O::*m) { return &(o.*m); };
+    const auto mask = [this] { form->FormLimit->ButtonOKClick(); };
+    const auto reduce = [this] { form->FormReduce->ButtonOKClick(); };
+    std::vector<Row> rows = {
+        {"Option", "OverSpeed2", form->EditSp2, nullptr, opt(&O::OverSpeed2), "50", 0},
+        {"Option", "OverSpeed3", form->EditSp3, nullptr, opt(&O::OverSpeed3), "100", 0},
+        {"Option", "OverSpeed4", form->EditSp4, nullptr, opt(&O::OverSpeed4), "200", 0},
+        {"Option", "SplitIT", form->EditST, nullptr, opt(&O::SplitIT), "240", 0},
+        {"Line", "Alpha", form->EditAlpha, nullptr, opt(&O::LineAlpha), "200", 0},
+        {"Line", "Width", form->EditLineW, nullptr, opt(&O::LineWidth), "3", 0},
+        {"GroundLevel", "GroundLevelValue", form->EditGroundLevel, nullptr, opt(&O::GroundLevelValue), "0.00", 0},
+        {"Option", "HdopMask", form->FormLimit->EditHdopMask, mask, opt(&O::HdopMask), "3.0", 0},
+        {"Option", "NsatMask", form->FormLimit->EditNsatMask, mask, opt(&O::NsatMask), "4", 0},
+        {"Reduce", "MovingDist", form->FormReduce->EditMd, reduce, opt(&O::MovingDist), "30.0", 0},
+        {"Reduce", "ElapsesTimes", form->FormReduce->EditEt, reduce, opt(&O::ElapsesTimes), "10.0", 0}};
+    const char* const iconKeys[8] = {"IconSp1",   "IconSp2",    "IconSp3",   "IconSp4",
+                                     "IconIrest", "IconIrest2", "IconStart", "IconEnd"};
+    for (int i = 0; i < 8; ++i) {
+        rows.push_back({"Icon", std::string(iconKeys[i]) + "S", form->ScaleEdits[i], nullptr, &o.IconScale[i], "1", 0});
+        rows.push_back({"ExtIcon", "ExtIcon" + std::to_string(i + 1) + "S", form->ScaleEdits[i], nullptr,
+                        &o.IconScale[i], "1", 1});
+    }
+    auto convert = [&](const Row& r, const std::string& typed) {
+        o.IconSource = r.iconSource;
+        r.edit->setText(Q(typed.c_str()));
+        if (r.ok) r.ok();
+        form->ButtonExecClick();
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.key);
+        const NumberKey& k = NumberKeyOf(r.section, r.key);
+        const bool whole = k.kind == NumberKey::Whole || k.kind == NumberKey::WholeText;
+        // The dialogs' OK puts junk right itself; what is out of range reaches Convert.
+        std::vector<std::string> bad = {FloatKeyText(k.hi + std::max(1.0, std::abs(k.hi)))};
+        if (!r.ok) bad.push_back("x1");
+        for (const std::string& b : bad) {
+            convert(r, b);
+            EXPECT_EQ(*r.text, r.def) << b;
+            if (!r.ok) {
+                EXPECT_EQ(r.edit->text().toStdString(), r.def) << b;
+            }
+            EXPECT_EQ(ReportCount("Not a number in range : "), 1) << b;
+            EXPECT_EQ(ReportCount(Q(NotANumberLine(r.section, r.key, b, r.def).c_str())), 1) << b;
+        }
+        // Heights are shown with two decimals.
+        const std::string used = whole ? "7" : r.key == "GroundLevelValue" ? "2.50" : "2.5";
+        convert(r, whole ? "7" : "2,5");
+        EXPECT_EQ(*r.text, used);
+        if (!r.ok) {
+            EXPECT_EQ(r.edit->text().toStdString(), used);
+        }
+        EXPECT_EQ(ReportCount("Not a number in range : "), 0);
+    }
+    EXPECT_EQ(rows.size(), 27u);
 }
 
 BarometerStart Start1() {
