@@ -207,4 +207,18 @@ inline void MakeZip(const std::filesystem::path& zip, const std::filesystem::pat
     a.CloseArchive();
 }
 
+// Adds src/new.kml to zip, opened read-write (recovery as the archiver's default has it); the
+// native error, -1 when it succeeded.
+inline int AddNewKml(const TempDir& dir, const std::filesystem::path& zip) {
+    dir.write("src/new.kml", Kml(40));
+    zip::TZipArchiver a;
+    a.FileName = zip::UTF8DecodeWide(zip.string());
+    return NativeOf([&] {
+        a.OpenArchive(zip::fmOpenReadWrite | zip::fmShareDenyWrite);
+        a.BaseDir = dir.wide() + u"src";
+        a.AddFiles(u"new.kml", 0x28BF, u"");
+        a.CloseArchive();
+    });
+}
+
 }  // namespace ziptest

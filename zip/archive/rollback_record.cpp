@@ -38,10 +38,11 @@ std::uint64_t Get(const std::uint8_t* p, int n) {
 
 std::uint32_t Crc(const void* p, std::int64_t n) { return ~UpdateCrc32(0xFFFFFFFFu, p, n); }
 
-bool ReadAt(int fd, void* buffer, std::int64_t count, std::int64_t at) {
-    auto* p = static_cast<std::uint8_t*>(buffer);
+// Runs io (a pread or pwrite) until count bytes are done; false on an error or at the file's end.
+template <class Byte, class Io>
+bool WholeAt(Byte* p, std::int64_t count, std::int64_t at, Io io) {
     while (count > 0) {
-        const ssize_t n = ::pread(fd, p, static_cast<std::size_t>(std::min<std::int64_t>(count, 1 << 20)), at);
+        const ssize_t n = io(p, static_cast<std::size_t>(std::min<std::int64_t>(count, 1 << 20)), at);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         p += n;
@@ -51,17 +52,14 @@ bool ReadAt(int fd, void* buffer, std::int64_t count, std::int64_t at) {
     return true;
 }
 
+bool ReadAt(int fd, void* buffer, std::int64_t count, std::int64_t at) {
+    return WholeAt(static_cast<std::uint8_t*>(buffer), count, at,
+                   [fd](std::uint8_t* p, std::size_t n, std::int64_t off) { return ::pread(fd, p, n, off); });
+}
+
 bool WriteAt(int fd, const void* buffer, std::int64_t count, std::int64_t at) {
-    const auto* p = static_cast<const std::uint8_t*>(buffer);
-    while (count > 0) {
-        const ssize_t n = ::pwrite(fd, p, static_cast<std::size_t>(count), at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        at += n;
-        count -= n;
-    }
-    return true;
+    return WholeAt(static_cast<const std::uint8_t*>(buffer), count, at,
+                   [fd](const std::uint8_t* p, std::size_t n, std::int64_t off) { return ::pwrite(fd, p, n, off); });
 }
 
 struct Fd {

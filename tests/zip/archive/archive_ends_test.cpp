@@ -27,18 +27,7 @@ std::map<std::string, std::uint32_t> Snapshot(const fs::path& folder) {
     return files;
 }
 
-// Adds src/new.kml to zip with recovery on; the native error, -1 when it succeeded.
-int AddTo(const ziptest::TempDir& dir, const fs::path& zip) {
-    dir.write("src/new.kml", ziptest::Kml(40));
-    TZipArchiver a;
-    a.FileName = UTF8DecodeWide(zip.string());
-    return NativeOf([&] {
-        a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
-        a.BaseDir = dir.wide() + u"src";
-        a.AddFiles(u"new.kml", 0x28BF, u"");
-        a.CloseArchive();
-    });
-}
+using ziptest::AddNewKml;
 
 void Py(const ziptest::TempDir& dir, const std::string& script) {
     std::string out;
@@ -77,7 +66,7 @@ TEST(ArchiveEnds, ACutLastVolumeIsNeverWrittenAlone) {
             SCOPED_TRACE(std::string(name) + " cut to " + std::to_string(size));
             fs::resize_file(last, size);
             const auto before = Snapshot(last.parent_path());
-            EXPECT_EQ(AddTo(dir, last), 19);
+            EXPECT_EQ(AddNewKml(dir, last), 19);
             TZipArchiver a;
             a.FileName = UTF8DecodeWide(last.string());
             a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
@@ -88,7 +77,7 @@ TEST(ArchiveEnds, ACutLastVolumeIsNeverWrittenAlone) {
     }
     Py(dir, std::string(kCut) + "cut('big_1000.zip'); open('big_999.zip', 'wb').write(bytes(3000))\n");
     const std::string before = Bytes(dir.path() / "big_1000.zip");
-    EXPECT_EQ(AddTo(dir, dir.path() / "big_1000.zip"), 19);
+    EXPECT_EQ(AddNewKml(dir, dir.path() / "big_1000.zip"), 19);
     EXPECT_EQ(Bytes(dir.path() / "big_1000.zip"), before);
 }
 
@@ -104,7 +93,7 @@ for name in ['log_001.zip', 'log.z01']:
 )PY");
     for (const char* name : {"trip_2024.zip", "log_20240701.zip", "log.zip"}) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(AddTo(dir, dir.path() / name), -1);
+        EXPECT_EQ(AddNewKml(dir, dir.path() / name), -1);
         EXPECT_EQ(ziptest::PythonFields(dir.path() / name, "i.filename"), "a.txt\nnew.kml\n");
         EXPECT_TRUE(ziptest::SevenZipTest(dir.path() / name));
     }
@@ -139,7 +128,7 @@ open('broken_dir.zip', 'wb').write(d)
     for (const char* name : {"stray.zip", "zeros.zip", "fake_end.zip", "fake_header.zip"}) {
         SCOPED_TRACE(name);
         const fs::path zip = dir.path() / name;
-        EXPECT_EQ(AddTo(dir, zip), -1);
+        EXPECT_EQ(AddNewKml(dir, zip), -1);
         EXPECT_EQ(ziptest::PythonFields(zip, fields),
                   "a.txt first 0o100640 0\nrun.sh second 0o100755 1\nsub/  0o40755 16\nnew.kml  0o0 32\n");
         std::string comment;
@@ -151,7 +140,7 @@ open('broken_dir.zip', 'wb').write(d)
         EXPECT_FALSE(ziptest::PythonCheck(zip).empty());
     }
     const fs::path broken = dir.path() / "broken_dir.zip";
-    EXPECT_EQ(AddTo(dir, broken), -1);
+    EXPECT_EQ(AddNewKml(dir, broken), -1);
     EXPECT_EQ(ziptest::PythonFields(broken, "i.filename, i.comment.decode()"), "a.txt \nrun.sh \nsub/ \nnew.kml \n");
     EXPECT_TRUE(ziptest::SevenZipTest(broken));
 }

@@ -27,18 +27,7 @@ void Make(const ziptest::TempDir& dir, const std::string& script) {
         << out;
 }
 
-// Adds new.kml to the archive with recovery on; the native error, -1 when it succeeded.
-int AddTo(const ziptest::TempDir& dir, const fs::path& zip) {
-    dir.write("src/new.kml", ziptest::Kml(40));
-    TZipArchiver a;
-    a.FileName = UTF8DecodeWide(zip.string());
-    return NativeOf([&] {
-        a.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
-        a.BaseDir = dir.wide() + u"src";
-        a.AddFiles(u"new.kml", 0x28BF, u"");
-        a.CloseArchive();
-    });
-}
+using ziptest::AddNewKml;
 
 // The members as Python lists them, and whether 7z and unzip test the archive clean.
 std::string Judged(const fs::path& zip) {
@@ -84,7 +73,7 @@ open('backup3_002.zip', 'wb').write(d[:b.header_offset + 30 + 5 + 2000])
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path zip = dir.path() / c.name;
-        EXPECT_EQ(AddTo(dir, zip), -1);
+        EXPECT_EQ(AddNewKml(dir, zip), -1);
         EXPECT_EQ(Judged(zip), c.members);
     }
     EXPECT_EQ(Bytes(dir.path() / "backup2_001.zip"), keptFirst);
@@ -133,10 +122,10 @@ open('half.zip', 'wb').write(d[:s] + bad['placeholder'])
             r.OpenArchive(fmOpenRead);
             EXPECT_EQ(r.FileCount(), 2);
         }
-        EXPECT_EQ(AddTo(dir, zip), -1);
+        EXPECT_EQ(AddNewKml(dir, zip), -1);
         EXPECT_EQ(Judged(zip), "a.txt\ngood.txt\nnew.kml\n");
     }
     const fs::path half = dir.path() / "half.zip";
-    EXPECT_EQ(AddTo(dir, half), -1);
+    EXPECT_EQ(AddNewKml(dir, half), -1);
     EXPECT_EQ(Judged(half), "a.txt\nnew.kml\n");
 }
