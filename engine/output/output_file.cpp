@@ -105,19 +105,18 @@ bool StillNamed(int fd, const std::string& path) {
     return ::fstat(fd, &a) == 0 && ::lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// A read-only descriptor of its own for the file open as fd, holding the lock that marks it as in
-// use for as long as it is open, also after fd is closed (where the file system keeps locks); -1
-// when it cannot be had.
-int HoldUnnamed(int fd) {
+// A read-only descriptor of its own for the file open as fd, which keeps the file after fd is
+// closed; -1 when it cannot be had.
+int ReopenReadOnly(int fd) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    const int hold = ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
-    if (hold < 0) return -1;
+    return ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+// Marks the file open as hold as in use, for as long as hold is open (where the file system keeps
+// locks). False when it cannot be marked, with errno set.
+bool HoldInUse(int hold) {
     const Mark m = MarkInUse(hold);
-    if (m == Mark::Taken || m == Mark::NoLocks) return hold;
-    const int err = errno;
-    ::close(hold);
-    errno = err;
-    return -1;
+    return m == Mark::Taken || m == Mark::NoLocks;
 }
 
 // Removes the scratch file path when no run holds it. False when it is to be looked at again: a run
@@ -274,16 +273,15 @@ bool OutFile::Create(EngineContext& ctx, const std::string& fileName, const std:
         ReportCantCreate(ctx, fileName);
         return false;
     }
-    // Marked as in use while it is, so that the next run's clean-up knows it from a crash's.
-    if (unnamed_) {
-        hold_ = HoldUnnamed(fd_);
-    } else {
-        // No unnamed files here: a scratch name of its own holds the text meanwhile.
+    // No unnamed files here: a scratch name of its own holds the text meanwhile, marked as in use
+    // while it is, so that the next run's clean-up knows it from a crash's. An unnamed file is
+    // found by no one until Close names it.
+    if (!unnamed_) {
         hold_ = CreateHeldScratch(ScratchNameSource(temporary), made, staging_, O_RDONLY);
         staged_ = hold_ >= 0;
         if (staged_) fd_ = ::open(staging_.c_str(), O_WRONLY | O_CLOEXEC);
     }
-    if (hold_ < 0 || fd_ < 0) {
+    if ((!unnamed_ && hold_ < 0) || fd_ < 0) {
         Discard();
         ReportCantCreate(ctx, fileName);
         return false;
@@ -345,18 +343,30 @@ void OutFile::Close() {
     // On the disk before it replaces an older file, so that a power loss soon after leaves one of
     // them whole. The program's own scratch files replace nothing of the user's.
     if (!temporary_ && ::fsync(fd_) != 0) Fail();
-    if (unnamed_) {
-        const int fd = fd_;
-        if (!MakeUnderScratchName(ScratchNameSource(temporary_), staging_,
-                                  [fd](const std::string& candidate) { return LinkUnnamed(fd, candidate); }))
-            Fail();
-        unnamed_ = false;
-        staged_ = true;
-    }
-    // The mark stays until the name is given up: a temporary's until the caller is done with it.
+    // The descriptor written through is closed without error before the text takes any name; an
+    // unnamed text is kept meanwhile by a read-only one of its own.
+    if (unnamed_ && (hold_ = ReopenReadOnly(fd_)) < 0) Fail();
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) Fail();
+    if (unnamed_) {
+        unnamed_ = false;
+        // Where nothing stands under the name yet, the text takes it at once.
+        if (!temporary_ && LinkUnnamed(hold_, target_)) {
+            name_.clear();
+            DropInUseMark();
+            return;
+        }
+        if (!temporary_ && errno != EEXIST) Fail();
+        // Else under a scratch name of its own, marked as in use until that name is given up: a
+        // temporary's until the caller is done with it.
+        const int hold = hold_;
+        if (!HoldInUse(hold) ||
+            !MakeUnderScratchName(ScratchNameSource(temporary_), staging_,
+                                  [hold](const std::string& candidate) { return LinkUnnamed(hold, candidate); }))
+            Fail();
+        staged_ = true;
+    }
     if (!temporary_ && !ReplaceWith(staging_, target_, 0)) Fail();
     staged_ = false;
     name_.clear();

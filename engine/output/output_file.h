@@ -53,7 +53,8 @@ private:
     // Closes the descriptor that marks the scratch file as in use.
     void DropInUseMark();
     int fd_ = -1;
-    int hold_ = -1;         // read-only, holds the mark of a scratch file in use, also after Close
+    int hold_ = -1;         // read-only: keeps an unnamed text once fd_ is closed, and holds the mark
+                            // of a scratch file in use, also after Close
     std::string name_;      // as the report shows it
     std::string target_;    // the file replaced: name_, or the file a link of that name leads to
     std::string staging_;   // the scratch name the text takes before target_'s, or for good for a temporary

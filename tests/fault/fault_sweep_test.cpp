@@ -179,6 +179,7 @@ struct Fault {
 
 struct Sweep {
     Road& road;
+    bool olders = true;   // older outputs and a parked KML stand in the folder before each run
     std::string scratch;  // outside the watched folder
     std::string dir;      // the watched folder
     std::vector<std::string> env;
@@ -218,8 +219,12 @@ struct Sweep {
 
     std::string Content(const std::string& name) const {
         const fs::path p = dir + name;
+        if (!fs::exists(p)) return {};
         return p.extension() == ".kmz" && ReadBytes(p) != Older(name) ? KmzMembers(p) : ReadBytes(p);
     }
+
+    // What stood under an output's name before a run: its older file, or nothing.
+    std::string Before(const std::string& name) const { return olders ? Older(name) : std::string(); }
 
     void Prepare() {
         if (!road.outputs.empty()) return;  // done by an earlier case of this process
@@ -230,24 +235,28 @@ struct Sweep {
         for (std::string line; std::getline(rep, line);)
             if (line.rfind("  Make: ", 0) == 0) road.outputs.push_back(line.substr(8, line.find("  ", 8) - 8));
         ASSERT_EQ(road.outputs.size(), 5u) << first.report;
-        // The clean run itself starts from the olders.
-        Lay(true);
+        // The clean run itself starts from the olders, where there are any.
+        Lay(olders);
         Outcome clean = Run();
         ASSERT_EQ(clean.status, 0) << clean.report;
         for (const std::string& n : road.outputs) road.made[n] = Content(n);
         road.savedIni = ReadBytes(dir + "s.ini");
         ASSERT_NE(road.savedIni, road.ini);
-        // Each output is on the disk before it takes its name: flushed since the rename before it.
+        // Each output is on the disk before it takes its name, by a rename or a link: flushed since
+        // the output named before it (a link refused for an older file is followed by a rename).
         bool flushed = false;
+        std::string named;
         for (const std::string& c : clean.calls) {
             road.calls[c.substr(0, c.find(' '))].push_back(std::atol(&c[c.find(' ')]));
             const Fault call(c);
             if (call.kind == "fsync") flushed = true;
-            if (call.kind != "rename") continue;
             const std::string bare = fs::path(call.path).filename().string();
-            EXPECT_TRUE(flushed || std::find(road.outputs.begin(), road.outputs.end(), bare) == road.outputs.end())
-                << bare << " took its name unflushed";
+            if ((call.kind != "rename" && call.kind != "link") || bare == named ||
+                std::find(road.outputs.begin(), road.outputs.end(), bare) == road.outputs.end())
+                continue;
+            EXPECT_TRUE(flushed) << bare << " took its name unflushed";
             flushed = false;
+            named = bare;
         }
     }
 
@@ -257,23 +266,25 @@ struct Sweep {
             o.report.find("runtime error:") != std::string::npos || o.status == 86 || o.report.find("*** hung") == 0)
             problems.push_back("crashed or hung: " + o.report.substr(0, 2000));
         if (ReadBytes(Log()) != road.log) problems.push_back("the log changed");
-        if (ReadBytes(dir + Stem(road.outputs.front()) + "._$$") != kParkedText) problems.push_back("parked KML lost");
+        if (olders && ReadBytes(dir + Stem(road.outputs.front()) + "._$$") != kParkedText)
+            problems.push_back("parked KML lost");
         const std::string ini = ReadBytes(dir + "s.ini");
         if (ini != road.ini && ini != road.savedIni) problems.push_back("settings neither old nor new");
         // A run that succeeds saved its settings, here or where its report says.
         if (!o.killed && o.status == 0 && ini != road.savedIni &&
             o.report.find("  Settings saved : ") == std::string::npos)
             problems.push_back("settings not saved, yet the run succeeded");
-        std::set<std::string> expected = {"log.nmea", "s.ini", Stem(road.outputs.front()) + "._$$"};
+        std::set<std::string> expected = {"log.nmea", "s.ini"};
+        if (olders) expected.insert(Stem(road.outputs.front()) + "._$$");
         for (const std::string& n : road.outputs) {
             expected.insert(n);
             const std::string now = Content(n);
             const bool isNew = now == road.made[n];
-            if (!isNew && now != Older(n)) problems.push_back(n + " neither older nor complete new");
+            if (!isNew && now != Before(n)) problems.push_back(n + " neither as before nor complete new");
             const bool reported = o.report.find("  Make: " + n + " ") != std::string::npos;
             if (reported && !isNew) problems.push_back(n + " reported made but not the clean run's");
             // An output that failed, on its flush as anywhere, leaves the older file as it was.
-            if (!o.killed && !reported && now != Older(n)) problems.push_back(n + " failed, yet replaced");
+            if (!o.killed && !reported && now != Before(n)) problems.push_back(n + " failed, yet replaced");
             if (!o.killed && o.status == 0 && !isNew) problems.push_back(n + " not made, yet the run succeeded");
         }
         if (afterFault) return;
@@ -292,7 +303,7 @@ struct Sweep {
         picked.resize(std::min(sample, all.size()));
         for (long n : picked) {
             const std::string id = road.name + " " + kind + " " + (kill ? "kill" : "error") + " " + std::to_string(n);
-            Lay(true);
+            Lay(olders);
             std::vector<std::string> fault = {"FAULT_KIND=" + kind, "FAULT_AT=" + std::to_string(n)};
             if (kill) fault.push_back("FAULT_KILL=1");
             const Outcome o = Run(fault);
@@ -350,8 +361,11 @@ TEST_P(FaultSweep, NoFileLostNoFailureHidden) {
     const bool threaded = roadName == "threaded";
     static Road single{"single", ReadBytes(TS_SHARED_DIR "/testdata/sample.nmea"), kIni};
     static Road many{"threaded", MakeLog(50000), kIni};
-    Road& road = threaded ? many : single;
+    static Road fresh{"fresh", ReadBytes(TS_SHARED_DIR "/testdata/sample.nmea"), kIni};
+    Road& road = threaded ? many : roadName == "fresh" ? fresh : single;
     Sweep sweep(road, roadName + "_" + kind);
+    // Into a folder where no output stands yet: each takes its name without replacing anything.
+    sweep.olders = roadName != "fresh";
     sweep.Prepare();
     if (HasFatalFailure()) return;
     ASSERT_FALSE(road.calls[kind].empty() && kind != "unlink") << "no " << kind << " call";
@@ -439,6 +453,9 @@ TEST(FaultSweepListings, TheOutputFolderIsNotListedPerFileMade) {
 
 INSTANTIATE_TEST_SUITE_P(Calls, FaultSweep,
                          testing::Combine(testing::Values("single", "threaded"), testing::ValuesIn(kKinds)),
+                         [](const auto& info) { return std::get<0>(info.param) + "_" + std::get<1>(info.param); });
+INSTANTIATE_TEST_SUITE_P(NewFiles, FaultSweep,
+                         testing::Combine(testing::Values("fresh"), testing::Values("open", "fsync", "close", "link")),
                          [](const auto& info) { return std::get<0>(info.param) + "_" + std::get<1>(info.param); });
 
 }  // namespace
