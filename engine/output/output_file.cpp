@@ -98,6 +98,9 @@ Mark MarkInUse(int fd) {
     return NoLocksHere(errno) ? Mark::NoLocks : Mark::Failed;
 }
 
+// True when the file stands marked as in use, as far as the file system keeps marks.
+bool Marked(Mark m) { return m == Mark::Taken || m == Mark::NoLocks; }
+
 // True when path still names the file open as fd.
 bool StillNamed(int fd, const std::string& path) {
     struct stat a {
@@ -114,10 +117,7 @@ int ReopenReadOnly(int fd) {
 
 // Marks the file open as hold as in use, for as long as hold is open (where the file system keeps
 // locks). False when it cannot be marked, with errno set.
-bool HoldInUse(int hold) {
-    const Mark m = MarkInUse(hold);
-    return m == Mark::Taken || m == Mark::NoLocks;
-}
+bool HoldInUse(int hold) { return Marked(MarkInUse(hold)); }
 
 // Removes the scratch file path when no run holds it. False when it is to be looked at again: a run
 // beside this one holds it, and may yet leave it behind.
@@ -169,7 +169,7 @@ int CreateHeldScratch(const std::string& name, mode_t mode, std::string& scratch
         const Mark m = MarkInUse(fd);
         const int err = errno;
         struct stat st {};
-        if ((m == Mark::Taken || m == Mark::NoLocks) && ::fstat(fd, &st) == 0 && st.st_nlink > 0) return true;
+        if (Marked(m) && ::fstat(fd, &st) == 0 && st.st_nlink > 0) return true;
         // Taken for a crash's in the moment it was made, or not to be marked at all: made by this
         // run and given up, it goes at once (unless the sweep that took it removed it already).
         if (StillNamed(fd, candidate)) ::unlink(candidate.c_str());
@@ -332,8 +332,7 @@ void OutFile::CopyFrom(int fd, uint64_t length) {
 int OutFile::OpenForReading() const {
     if (fd_ < 0) return -1;
     if (!unnamed_) return ::open(staging_.c_str(), O_RDONLY | O_CLOEXEC);
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-    return ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+    return ReopenReadOnly(fd_);
 }
 
 void OutFile::Close() {
@@ -351,13 +350,15 @@ void OutFile::Close() {
     if (::close(fd) != 0) Fail();
     if (unnamed_) {
         unnamed_ = false;
-        // Where nothing stands under the name yet, the text takes it at once.
-        if (!temporary_ && LinkUnnamed(hold_, target_)) {
-            name_.clear();
-            DropInUseMark();
-            return;
+        if (!temporary_) {
+            // Where nothing stands under the name yet, the text takes it at once.
+            if (LinkUnnamed(hold_, target_)) {
+                name_.clear();
+                DropInUseMark();
+                return;
+            }
+            if (errno != EEXIST) Fail();
         }
-        if (!temporary_ && errno != EEXIST) Fail();
         // Else under a scratch name of its own, marked as in use until that name is given up: a
         // temporary's until the caller is done with it.
         const int hold = hold_;
