@@ -7,28 +7,61 @@
 #include <cerrno>
 
 namespace ts {
+namespace {
+
+int RefuseNonRegular(const struct stat& st) { return S_ISDIR(st.st_mode) ? EISDIR : ENXIO; }
+
+// Where /proc is not there: the name is opened without blocking, and only when it still names the
+// file looked at, and is regular, is the descriptor kept.
+int OpenByNameAgain(const std::string& name, const struct stat& seen, int& error) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) error = errno;
+    else if (!S_ISREG(st.st_mode)) error = RefuseNonRegular(st);
+    else if (st.st_dev != seen.st_dev || st.st_ino != seen.st_ino) error = ENXIO;
+    else {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) error = errno;
+    }
+    if (error == 0) return fd;
+    ::close(fd);
+    return -1;
+}
+
+}  // namespace
 
 int OpenRegularFile(const std::string& name) {
     if (name.empty()) {
         errno = ENOENT;
         return -1;
     }
-    // Not blocking: opening a pipe would otherwise wait for a writer before the check below.
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return -1;
+    // The name is first only looked up: opening a pipe or a device, even for a moment and without
+    // blocking, would let a writer waiting on the pipe go on, or wake a port. Only a regular file
+    // is then opened, through what was looked up, so the file checked is the file read.
+    const int path = ::open(name.c_str(), O_PATH | O_CLOEXEC);
+    if (path < 0) return -1;
     struct stat st {};
     int error = 0;
-    if (::fstat(fd, &st) != 0) error = errno;
-    else if (!S_ISREG(st.st_mode)) error = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
+    int fd = -1;
+    if (::fstat(path, &st) != 0) error = errno;
+    else if (!S_ISREG(st.st_mode)) error = RefuseNonRegular(st);
     else {
-        const int flags = ::fcntl(fd, F_GETFL);
-        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) error = errno;
+        const std::string self = "/proc/self/fd/" + std::to_string(path);
+        fd = ::open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) {
+            error = errno;
+            if (error == ENOENT) {
+                error = 0;
+                fd = OpenByNameAgain(name, st, error);
+            }
+        }
     }
-    if (error != 0) {
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
+    ::close(path);
+    if (fd < 0) errno = error;
     return fd;
 }
 

@@ -2,11 +2,15 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -46,6 +50,46 @@ TEST(OpenRegularFile, OnlyRegularFilesOpenAndNothingWaits) {
     EXPECT_EQ(std::fread(b, 1, sizeof b, f), 2u);
     EXPECT_STREQ(b, "x\n");
     std::fclose(f);
+}
+
+// True once the thread is waiting inside an open call.
+bool WaitingInOpen(long tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long call = -1;
+    return in >> call && call == SYS_openat;
+}
+
+// A writer already waiting on a pipe is not let go when the pipe is refused: it is never opened.
+TEST(OpenRegularFile, AWriterWaitingOnAPipeIsNotLetGo) {
+    const std::string dir = ProcessTempDir() + "open_waiting/";
+    std::filesystem::create_directories(dir);
+    const std::string pipe = dir + "pipe.nmea";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("pipe.nmea", (dir + "link.nmea").c_str()), 0);
+    std::atomic<long> tid{0};
+    std::atomic<bool> releasing{false}, letGo{false};
+    std::thread writer([&] {
+        tid = ::syscall(SYS_gettid);
+        const int fd = ::open(pipe.c_str(), O_WRONLY | O_CLOEXEC);
+        letGo = !releasing;
+        if (fd >= 0) ::close(fd);
+    });
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((tid == 0 || !WaitingInOpen(tid)) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (const std::string& name : {pipe, dir + "link.nmea"}) {
+        errno = 0;
+        EXPECT_EQ(OpenRegularFile(name), -1) << name;
+        EXPECT_EQ(errno, ENXIO) << name;
+        EXPECT_EQ(OpenRegularStream(name), nullptr) << name;
+    }
+    // A writer let go would leave its open at once; give it the time to.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    releasing = true;
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    writer.join();
+    if (reader >= 0) ::close(reader);
+    EXPECT_FALSE(letGo);
 }
 
 }  // namespace
