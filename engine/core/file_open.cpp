@@ -11,14 +11,12 @@ namespace {
 
 int RefuseNonRegular(const struct stat& st) { return S_ISDIR(st.st_mode) ? EISDIR : ENXIO; }
 
-// Where /proc is not there: the name is opened without blocking, and only when it still names the
-// file looked at, and is regular, is the descriptor kept.
-int OpenByNameAgain(const std::string& name, const struct stat& seen, int& error) {
+}  // namespace
+
+int OpenSameRegularFile(const std::string& name, const struct stat& seen) {
+    int error = 0;
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        error = errno;
-        return -1;
-    }
+    if (fd < 0) return -1;
     struct stat st {};
     if (::fstat(fd, &st) != 0) error = errno;
     else if (!S_ISREG(st.st_mode)) error = RefuseNonRegular(st);
@@ -29,10 +27,9 @@ int OpenByNameAgain(const std::string& name, const struct stat& seen, int& error
     }
     if (error == 0) return fd;
     ::close(fd);
+    errno = error;
     return -1;
 }
-
-}  // namespace
 
 int OpenRegularFile(const std::string& name) {
     if (name.empty()) {
@@ -55,8 +52,8 @@ int OpenRegularFile(const std::string& name) {
         if (fd < 0) {
             error = errno;
             if (error == ENOENT) {
-                error = 0;
-                fd = OpenByNameAgain(name, st, error);
+                fd = OpenSameRegularFile(name, st);
+                if (fd < 0) error = errno;
             }
         }
     }

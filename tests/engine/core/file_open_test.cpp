@@ -52,6 +52,38 @@ TEST(OpenRegularFile, OnlyRegularFilesOpenAndNothingWaits) {
     std::fclose(f);
 }
 
+// Where /proc is missing the name is opened again: kept only when it is still the regular file
+// looked at, so a file swapped in meanwhile, a pipe or a device is refused, and nothing waits.
+TEST(OpenRegularFile, OpenedAgainByNameOnlyWhenStillTheFileLookedAt) {
+    const std::string dir = ProcessTempDir() + "open_again/";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "log.nmea", std::ios::binary) << "x\n";
+    std::ofstream(dir + "other.nmea", std::ios::binary) << "y\n";
+    ASSERT_EQ(::mkfifo((dir + "pipe.nmea").c_str(), 0600), 0);
+    struct stat log {
+    }, other{}, pipe{}, zero{}, folder{};
+    ASSERT_EQ(::stat((dir + "log.nmea").c_str(), &log), 0);
+    ASSERT_EQ(::stat((dir + "other.nmea").c_str(), &other), 0);
+    ASSERT_EQ(::stat((dir + "pipe.nmea").c_str(), &pipe), 0);
+    ASSERT_EQ(::stat("/dev/zero", &zero), 0);
+    ASSERT_EQ(::stat(dir.c_str(), &folder), 0);
+
+    const int fd = OpenSameRegularFile(dir + "log.nmea", log);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::fcntl(fd, F_GETFL) & (O_NONBLOCK | O_ACCMODE), O_RDONLY);
+    ::close(fd);
+    const std::pair<std::string, const struct stat*> refused[] = {
+        {dir + "log.nmea", &other}, {dir + "pipe.nmea", &pipe}, {"/dev/zero", &zero}, {dir, &folder}};
+    for (const auto& [name, seen] : refused) {
+        errno = 0;
+        EXPECT_EQ(OpenSameRegularFile(name, *seen), -1) << name;
+        EXPECT_EQ(errno, name == dir ? EISDIR : ENXIO) << name;
+    }
+    errno = 0;
+    EXPECT_EQ(OpenSameRegularFile(dir + "missing.nmea", log), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
 // True once the thread is waiting inside an open call.
 bool WaitingInOpen(long tid) {
     std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
