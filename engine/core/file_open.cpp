@@ -31,6 +31,11 @@ int OpenSameRegularFile(const std::string& name, const struct stat& seen) {
     return -1;
 }
 
+int ReopenReadOnly(int fd) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
 int OpenRegularFile(const std::string& name) {
     if (name.empty()) {
         errno = ENOENT;
@@ -42,23 +47,14 @@ int OpenRegularFile(const std::string& name) {
     const int path = ::open(name.c_str(), O_PATH | O_CLOEXEC);
     if (path < 0) return -1;
     struct stat st {};
-    int error = 0;
     int fd = -1;
-    if (::fstat(path, &st) != 0) error = errno;
-    else if (!S_ISREG(st.st_mode)) error = RefuseNonRegular(st);
-    else {
-        const std::string self = "/proc/self/fd/" + std::to_string(path);
-        fd = ::open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-        if (fd < 0) {
-            error = errno;
-            if (error == ENOENT) {
-                fd = OpenSameRegularFile(name, st);
-                if (fd < 0) error = errno;
-            }
-        }
+    if (::fstat(path, &st) == 0) {
+        if (!S_ISREG(st.st_mode)) errno = RefuseNonRegular(st);
+        else if ((fd = ReopenReadOnly(path)) < 0 && errno == ENOENT) fd = OpenSameRegularFile(name, st);
     }
+    const int error = errno;
     ::close(path);
-    if (fd < 0) errno = error;
+    errno = error;
     return fd;
 }
 

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "core/file_links.h"
+#include "core/file_open.h"
 #include "core/text_format.h"
 
 namespace ts {
@@ -106,13 +107,6 @@ bool StillNamed(int fd, const std::string& path) {
     struct stat a {
     }, b{};
     return ::fstat(fd, &a) == 0 && ::lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// A read-only descriptor of its own for the file open as fd, which keeps the file after fd is
-// closed; -1 when it cannot be had.
-int ReopenReadOnly(int fd) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    return ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
 // Marks the file open as hold as in use, for as long as hold is open (where the file system keeps
